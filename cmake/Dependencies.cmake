@@ -1,0 +1,39 @@
+# Every dependency of the whole program is looked up here, so that a machine that lacks one
+# stops at configure time with the name of the Debian package to install.
+
+function(orvane_missing what package)
+    message(FATAL_ERROR "${what} not found. Install the Debian package '${package}' "
+                        "(or run scripts/install-deps.sh).")
+endfunction()
+
+find_package(Qt5 5.15 QUIET COMPONENTS Core Gui Widgets Sql Network Xml PrintSupport Test)
+foreach(component Core Gui Widgets Sql Network Xml PrintSupport Test)
+    if(NOT Qt5${component}_FOUND)
+        orvane_missing("Qt 5 ${component}" qtbase5-dev)
+    endif()
+endforeach()
+# The SQLite driver is a run-time plugin without a CMake package; look for the file itself.
+get_target_property(ORVANE_QTCORE_LOCATION Qt5::Core LOCATION)
+get_filename_component(ORVANE_QT_LIBDIR ${ORVANE_QTCORE_LOCATION} DIRECTORY)
+find_file(ORVANE_QSQLITE_PLUGIN libqsqlite.so qsqlite.dll
+          PATHS ${ORVANE_QT_LIBDIR}/qt5/plugins/sqldrivers ${Qt5Core_DIR}/../../../plugins/sqldrivers NO_DEFAULT_PATH)
+if(NOT ORVANE_QSQLITE_PLUGIN)
+    orvane_missing("Qt SQLite driver (QSQLITE)" libqt5sql5-sqlite)
+endif()
+
+find_package(PkgConfig QUIET)
+if(NOT PKG_CONFIG_FOUND)
+    orvane_missing("pkg-config" pkg-config)
+endif()
+pkg_check_modules(QRCODEGEN QUIET IMPORTED_TARGET qrcodegencpp)
+if(NOT QRCODEGEN_FOUND)
+    orvane_missing("qrcodegencpp" libqrcodegencpp-dev)
+endif()
+pkg_check_modules(HUNSPELL QUIET IMPORTED_TARGET hunspell)
+if(NOT HUNSPELL_FOUND)
+    orvane_missing("hunspell" libhunspell-dev)
+endif()
+pkg_check_modules(XLSXWRITER QUIET IMPORTED_TARGET xlsxwriter)
+if(NOT XLSXWRITER_FOUND)
+    orvane_missing("libxlsxwriter" libxlsxwriter-dev)
+endif()

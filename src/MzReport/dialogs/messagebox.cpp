@@ -1,0 +1,71 @@
+#include "messagebox.h"
+
+#include <QCheckBox>
+
+QList<MessageBox::Answer> MessageBox::_answers;
+QList<MessageBox::Shown> MessageBox::_shown;
+
+MessageBox::Button MessageBox::show(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+                                    Buttons buttons, Button defaultButton, bool* dontWarnAgain) {
+    _shown.append(Shown{icon, title, text, buttons, defaultButton, dontWarnAgain != nullptr});
+    if (!_answers.isEmpty()) {
+        const Answer answer = _answers.takeFirst();
+        if (dontWarnAgain)
+            *dontWarnAgain = answer.dontWarn;
+        return answer.button;
+    }
+
+    QMessageBox box(icon, title, text, buttons, parent);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
+    QCheckBox* check = nullptr;
+    if (dontWarnAgain) {
+        check = new QCheckBox(QStringLiteral("Больше не предупреждать"), &box);
+        box.setCheckBox(check);
+    }
+    const int result = box.exec();
+    if (dontWarnAgain)
+        *dontWarnAgain = check->isChecked();
+    return static_cast<Button>(result);
+}
+
+MessageBox::Button MessageBox::information(QWidget* parent, const QString& title, const QString& text, Buttons buttons,
+                                           Button defaultButton) {
+    return show(parent, QMessageBox::Information, title, text, buttons, defaultButton);
+}
+
+MessageBox::Button MessageBox::warning(QWidget* parent, const QString& title, const QString& text, Buttons buttons,
+                                       Button defaultButton) {
+    return show(parent, QMessageBox::Warning, title, text, buttons, defaultButton);
+}
+
+MessageBox::Button MessageBox::question(QWidget* parent, const QString& title, const QString& text, Buttons buttons,
+                                        Button defaultButton) {
+    return show(parent, QMessageBox::Question, title, text, buttons, defaultButton);
+}
+
+MessageBox::Button MessageBox::critical(QWidget* parent, const QString& title, const QString& text, Buttons buttons,
+                                        Button defaultButton) {
+    return show(parent, QMessageBox::Critical, title, text, buttons, defaultButton);
+}
+
+void MessageBox::setNextAnswer(Button answer, bool dontWarnAgainChecked) {
+    _answers.append(Answer{answer, dontWarnAgainChecked});
+}
+
+int MessageBox::pendingAnswers() {
+    return _answers.size();
+}
+
+QList<MessageBox::Shown> MessageBox::shown() {
+    return _shown;
+}
+
+MessageBox::Shown MessageBox::lastShown() {
+    return _shown.isEmpty() ? Shown() : _shown.last();
+}
+
+void MessageBox::clearShown() {
+    _shown.clear();
+    _answers.clear();
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QList>
+#include <QMessageBox>
+#include <QString>
+
+class QWidget;
+
+// Every message box of the program is built here, the same way: title, icon, buttons, default
+// button and, on request, the "Больше не предупреждать" check box. Tests queue the answers in
+// advance and read back what would have been shown.
+class MessageBox {
+public:
+    using Button = QMessageBox::StandardButton;
+    using Buttons = QMessageBox::StandardButtons;
+
+    struct Shown {
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QString title;
+        QString text;
+        Buttons buttons;
+        Button defaultButton = QMessageBox::NoButton;
+        bool withDontWarn = false;
+    };
+
+    // Shows a modal box and returns the button chosen (Cancel or Escape-button when the box was closed).
+    // With dontWarnAgain set the box carries the check box; its state is written back whatever the answer.
+    static Button show(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+                       Buttons buttons = QMessageBox::Ok, Button defaultButton = QMessageBox::NoButton,
+                       bool* dontWarnAgain = nullptr);
+
+    static Button information(QWidget* parent, const QString& title, const QString& text,
+                              Buttons buttons = QMessageBox::Ok, Button defaultButton = QMessageBox::NoButton);
+    static Button warning(QWidget* parent, const QString& title, const QString& text, Buttons buttons = QMessageBox::Ok,
+                          Button defaultButton = QMessageBox::NoButton);
+    static Button question(QWidget* parent, const QString& title, const QString& text,
+                           Buttons buttons = QMessageBox::Yes | QMessageBox::No,
+                           Button defaultButton = QMessageBox::Yes);
+    static Button critical(QWidget* parent, const QString& title, const QString& text,
+                           Buttons buttons = QMessageBox::Ok, Button defaultButton = QMessageBox::NoButton);
+
+    // Test hooks: the next box is not shown but answered with `answer` (and the check box state).
+    static void setNextAnswer(Button answer, bool dontWarnAgainChecked = false);
+    static int pendingAnswers();
+    static QList<Shown> shown();
+    static Shown lastShown();
+    static void clearShown();
+
+private:
+    struct Answer {
+        Button button;
+        bool dontWarn;
+    };
+    static QList<Answer> _answers;
+    static QList<Shown> _shown;
+};

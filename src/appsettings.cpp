@@ -1,0 +1,180 @@
+#include "appsettings.h"
+
+#include "MzReport/dialogs/messagebox.h"
+#include "MzReport/mzlog.h"
+#include "productinfo.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+
+const char* const AppSettings::keyDataPath = "dataPath";
+const char* const AppSettings::keyLastStartedVersion = "last_started_version";
+
+namespace {
+const QString organisation = QStringLiteral("MzSoftware");
+
+struct State {
+    QString userPath;
+    QString dataPath;
+    QPointer<QSettings> userStore;
+    QPointer<QSettings> dataStore;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+QString settingsFolder(QSettings::Scope scope) {
+    QSettings probe(QSettings::IniFormat, scope, organisation, ProductTypeInfo::appName());
+    return QFileInfo(probe.fileName()).absolutePath();
+}
+
+// Keeps a store open on `fileName`; a store on another file is released and replaced.
+void openStore(QPointer<QSettings>& store, const QString& fileName) {
+    if (store && store->fileName() == fileName)
+        return;
+    if (store)
+        store->deleteLater();
+    store = new QSettings(fileName, QSettings::IniFormat);
+}
+
+bool sameContent(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.size() == content.size() && file.readAll() == content;
+}
+
+bool writeFile(const QString& path, const QByteArray& content) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+        MZ_LOG() << "cant write file" << path << file.errorString();
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+void AppSettings::setup() {
+    State& s = state();
+    s.userPath = settingsFolder(QSettings::UserScope);
+    QDir().mkpath(s.userPath);
+    openStore(s.userStore, s.userPath + QStringLiteral("//settings.ini"));
+
+    s.userStore->beginGroup(ProductTypeInfo::appName());
+    s.dataPath = s.userStore->value(keyDataPath, QString()).toString();
+    s.userStore->endGroup();
+    if (s.dataPath.isEmpty())
+        s.dataPath = defaultDataPath();
+    QDir().mkpath(s.dataPath);
+    openStore(s.dataStore, QFileInfo(s.dataPath).absoluteFilePath() + QStringLiteral("/settings.ini"));
+}
+
+void AppSettings::release() {
+    State& s = state();
+    if (s.userStore)
+        s.userStore->deleteLater();
+    if (s.dataStore)
+        s.dataStore->deleteLater();
+    s = State();
+}
+
+QString AppSettings::userSettingsPath() {
+    if (state().userPath.isEmpty())
+        setup();
+    return state().userPath;
+}
+
+QString AppSettings::dataPath() {
+    if (state().dataPath.isEmpty())
+        setup();
+    return state().dataPath;
+}
+
+QString AppSettings::defaultDataPath() {
+#ifdef Q_OS_WIN
+    return settingsFolder(QSettings::SystemScope);
+#else
+    // The all-users settings folder (/etc/xdg) is not writable by users here.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1Char('/') + organisation;
+#endif
+}
+
+QSettings* AppSettings::userSettings() {
+    if (!state().userStore)
+        setup();
+    return state().userStore;
+}
+
+QSettings* AppSettings::dataSettings() {
+    if (!state().dataStore)
+        setup();
+    return state().dataStore;
+}
+
+void AppSettings::checkVersion(QWidget* parent) {
+    QSettings* store = userSettings();
+    store->beginGroup(ProductTypeInfo::appName());
+    const QString current = ProductTypeInfo::versionText();
+    const bool notice = store->value(keyLastStartedVersion, QString()).toString() != current &&
+                        !store->value(keyDataPath, QString()).toString().isEmpty();
+    store->setValue(keyLastStartedVersion, current);
+    store->endGroup();
+    store->sync();
+    if (!notice)
+        return;
+    MessageBox::information(
+        parent, QStringLiteral("Внимание!"),
+        QStringLiteral("Похоже, что вы установили новую версию программы и у вас прописан нестандартный путь к "
+                       "файлам настроек и шаблонов.\nДля того, чтобы программа использовала актуальные шаблоны, "
+                       "необходимо зайти в Инструменты - Настройки программы -  Расположение файлов и нажать на "
+                       "кнопку 'Восстановит шаблоны по умолчанию'"));
+}
+
+void AppSettings::installDefaultData(const QString& systemDictFolder, const QString& builtInFolder) {
+    copyTemplates(builtInFolder, defaultDataPath() + QStringLiteral("/default_reports"), false);
+    const QString reports = dataPath() + QStringLiteral("/reports");
+    if (!QFileInfo::exists(reports))
+        copyTemplates(builtInFolder, reports, true);
+    installDictionary(systemDictFolder);
+}
+
+void AppSettings::copyTemplates(const QString& from, const QString& folder, bool onlyMissing) {
+    if (!QDir().mkpath(folder)) {
+        MZ_LOG() << "cant create folder" << folder;
+        return;
+    }
+    QDirIterator it(from, QDir::Files);
+    while (it.hasNext()) {
+        QFile source(it.next());
+        const QString target = folder + QLatin1Char('/') + it.fileName();
+        if (onlyMissing && QFileInfo::exists(target))
+            continue;
+        if (!source.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray content = source.readAll();
+        if (!sameContent(target, content))
+            writeFile(target, content);
+    }
+}
+
+void AppSettings::installDictionary(const QString& systemDictFolder) {
+    const QString dictFolder = dataPath() + QStringLiteral("/dict");
+    if (QFileInfo::exists(dictFolder + QStringLiteral("/ru_RU.dic")))
+        return;
+    const QString dic = systemDictFolder + QStringLiteral("/ru_RU.dic");
+    const QString aff = systemDictFolder + QStringLiteral("/ru_RU.aff");
+    if (!QFileInfo::exists(dic) || !QFileInfo::exists(aff))
+        return;
+    QDir().mkpath(dictFolder);
+    // A lone affix file without its word list is of no use; it is replaced together with the pair.
+    QFile::remove(dictFolder + QStringLiteral("/ru_RU.aff"));
+    if (!QFile::copy(aff, dictFolder + QStringLiteral("/ru_RU.aff")) ||
+        !QFile::copy(dic, dictFolder + QStringLiteral("/ru_RU.dic")))
+        MZ_LOG() << "cant copy dictionary from" << systemDictFolder << "to" << dictFolder;
+}

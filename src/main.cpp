@@ -1,0 +1,77 @@
+#include "MzReport/mzlog.h"
+#include "applog.h"
+#include "appresources.h"
+#include "appsettings.h"
+#include "instanceguard.h"
+#include "productinfo.h"
+#include "prof/mainwindow.h"
+#include "services/spellchecker.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFont>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QSplashScreen>
+#include <QTextCodec>
+#include <QTimer>
+#include <QTranslator>
+#include <memory>
+
+namespace {
+void prepareApplicationIdentity() {
+#ifdef Q_OS_WIN
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("CP1251"));
+#endif
+    // Elsewhere the system codec (UTF-8) stays: CP1251 would garble Cyrillic file names.
+    QCoreApplication::setOrganizationName(QStringLiteral("MzSoftware"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("mzsoftware.ru"));
+    QCoreApplication::setApplicationName(ProductTypeInfo::appName());
+}
+} // namespace
+
+int main(int argc, char* argv[]) {
+    ProductTypeInfo::setProductType(ProductTypeInfo::ProfessionalTraining);
+    prepareApplicationIdentity();
+
+    QApplication app(argc, argv);
+    initAppResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/default.png")));
+
+    QTranslator translator;
+    if (translator.load(QStringLiteral("qt_ru"), QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&translator);
+
+    QFont font;
+    font.fromString(QStringLiteral("MS Shell Dlg 2,8.25,-1,5,50,0,0,0,0,0"));
+    QApplication::setFont(font);
+
+    InstanceGuard guard;
+    if (!guard.acquire())
+        return InstanceGuard::refuse();
+
+    AppLog::truncate();
+    AppLog::install();
+    AppLog::writeStartupBanner();
+    AppSettings::installDefaultData();
+
+    auto splash = std::make_unique<QSplashScreen>(QPixmap(QStringLiteral(":/icons/banner2.png")));
+    splash->show();
+    QApplication::processEvents();
+    splash->showMessage(QStringLiteral("Загрузка..."), Qt::AlignBottom | Qt::AlignHCenter, Qt::black);
+
+    // The data folder is set up with the settings; the database opens here.
+    QDir().mkpath(AppSettings::dataPath());
+
+    qDebug() << "SpellChecker::init():" << SpellChecker::init();
+
+    auto window = std::make_unique<MainWindow>();
+    QTimer::singleShot(3000, splash.get(), &QWidget::close);
+    QTimer::singleShot(3000, window.get(), &QWidget::show);
+
+    const int result = QApplication::exec();
+    window.reset();
+    splash.reset();
+    AppSettings::release();
+    return result;
+}

@@ -1,0 +1,38 @@
+#include "testenvironment.h"
+
+#include "appsettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+
+TestEnvironment::TestEnvironment()
+    : _oldConfigHome(qgetenv("XDG_CONFIG_HOME")), _oldDataHome(qgetenv("XDG_DATA_HOME")) {
+    QDir().mkpath(configHome());
+    QDir().mkpath(dataHome());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome()));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configHome());
+    QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, root() + QStringLiteral("/etc"));
+    AppSettings::release();
+}
+
+TestEnvironment::~TestEnvironment() {
+    AppSettings::release();
+    qputenv("XDG_CONFIG_HOME", _oldConfigHome);
+    qputenv("XDG_DATA_HOME", _oldDataHome);
+}
+
+QString testDataPath(const QString& relative) {
+    const QString base = QStringLiteral(ORVANE_TEST_DATA_DIR);
+    return relative.isEmpty() ? base : base + QLatin1Char('/') + relative;
+}
+
+QString binaryPath(const QString& name) {
+    return QStringLiteral(ORVANE_BIN_DIR) + QLatin1Char('/') + name;
+}
+
+QByteArray readFileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

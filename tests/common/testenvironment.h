@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+// A private home for one test: the user settings folder, the default data folder and the settings
+// layer all point into a temporary folder, so a test never touches the real user folders.
+class TestEnvironment {
+public:
+    TestEnvironment();
+    ~TestEnvironment();
+
+    bool isValid() const { return _dir.isValid(); }
+    QString root() const { return _dir.path(); }
+    QString configHome() const { return root() + QStringLiteral("/config"); }
+    QString dataHome() const { return root() + QStringLiteral("/data"); }
+    // The folders the program derives from them.
+    QString userFolder() const { return configHome() + QStringLiteral("/MzSoftware"); }
+    QString defaultDataFolder() const { return dataHome() + QStringLiteral("/MzSoftware"); }
+
+private:
+    QTemporaryDir _dir;
+    QByteArray _oldConfigHome;
+    QByteArray _oldDataHome;
+};
+
+// tests/data, or a file in it.
+QString testDataPath(const QString& relative = QString());
+// An executable of the build (build/bin).
+QString binaryPath(const QString& name);
+// The whole content of a file, empty when unreadable.
+QByteArray readFileBytes(const QString& path);

@@ -1,0 +1,166 @@
+#include "MzReport/dialogs/messagebox.h"
+#include "appsettings.h"
+#include "productinfo.h"
+#include "testenvironment.h"
+#include "testregistry.h"
+
+#include <QSettings>
+#include <QtTest>
+
+namespace {
+const QString group = QStringLiteral("Orvane");
+
+void setUserValue(const char* key, const QString& value) {
+    QSettings* store = AppSettings::userSettings();
+    store->beginGroup(group);
+    store->setValue(key, value);
+    store->endGroup();
+    store->sync();
+}
+
+QString userValue(const char* key) {
+    QSettings* store = AppSettings::userSettings();
+    store->beginGroup(group);
+    const QString value = store->value(key).toString();
+    store->endGroup();
+    return value;
+}
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+} // namespace
+
+class TestAppSettings : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        ProductTypeInfo::setProductType(ProductTypeInfo::ProfessionalTraining);
+        MessageBox::clearShown();
+    }
+
+    void defaultFoldersAndStores() {
+        TestEnvironment env;
+        QCOMPARE(AppSettings::userSettingsPath(), env.userFolder());
+        QCOMPARE(AppSettings::dataPath(), env.defaultDataFolder());
+        QVERIFY(QFileInfo(env.userFolder()).isDir());
+        QVERIFY(QFileInfo(env.defaultDataFolder()).isDir());
+        QCOMPARE(QFileInfo(AppSettings::userSettings()->fileName()).absoluteFilePath(),
+                 env.userFolder() + QStringLiteral("/settings.ini"));
+        QCOMPARE(AppSettings::dataSettings()->fileName(), env.defaultDataFolder() + QStringLiteral("/settings.ini"));
+
+        // A value stored in the data store lands in the data folder's file.
+        AppSettings::dataSettings()->setValue(QStringLiteral("probe"), 42);
+        AppSettings::dataSettings()->sync();
+        QVERIFY(QFileInfo::exists(env.defaultDataFolder() + QStringLiteral("/settings.ini")));
+    }
+
+    void relocatedDataFolderIsCreated() {
+        TestEnvironment env;
+        const QString relocated = env.root() + QStringLiteral("/elsewhere/Данные/orvane");
+        setUserValue(AppSettings::keyDataPath, relocated);
+        AppSettings::setup();
+        QCOMPARE(AppSettings::dataPath(), relocated);
+        QVERIFY(QFileInfo(relocated).isDir());
+        QCOMPARE(AppSettings::dataSettings()->fileName(), relocated + QStringLiteral("/settings.ini"));
+        // The default is never written back.
+        setUserValue(AppSettings::keyDataPath, QString());
+        AppSettings::setup();
+        QCOMPARE(AppSettings::dataPath(), env.defaultDataFolder());
+        QVERIFY(userValue(AppSettings::keyDataPath).isEmpty());
+    }
+
+    void versionCheck_data() {
+        QTest::addColumn<QString>("dataPath");
+        QTest::addColumn<QString>("lastVersion");
+        QTest::addColumn<int>("notices");
+        QTest::newRow("first run, default folder") << QString() << QString() << 0;
+        QTest::newRow("new version, default folder") << QString() << QStringLiteral("0.7.2") << 0;
+        QTest::newRow("new version, relocated") << QStringLiteral("relocated") << QStringLiteral("0.7.2") << 1;
+        QTest::newRow("first run, relocated") << QStringLiteral("relocated") << QString() << 1;
+        QTest::newRow("same version, relocated") << QStringLiteral("relocated") << QStringLiteral("0.7.3") << 0;
+    }
+
+    void versionCheck() {
+        QFETCH(QString, dataPath);
+        QFETCH(QString, lastVersion);
+        QFETCH(int, notices);
+        TestEnvironment env;
+        if (!dataPath.isEmpty())
+            setUserValue(AppSettings::keyDataPath, env.root() + QLatin1Char('/') + dataPath);
+        if (!lastVersion.isEmpty())
+            setUserValue(AppSettings::keyLastStartedVersion, lastVersion);
+        AppSettings::setup();
+
+        for (int i = 0; i < notices; ++i)
+            MessageBox::setNextAnswer(QMessageBox::Ok);
+        AppSettings::checkVersion(nullptr);
+        QCOMPARE(MessageBox::shown().size(), notices);
+        QCOMPARE(userValue(AppSettings::keyLastStartedVersion), QStringLiteral("0.7.3"));
+        if (notices) {
+            const MessageBox::Shown box = MessageBox::lastShown();
+            QCOMPARE(box.title, QStringLiteral("Внимание!"));
+            QCOMPARE(box.icon, QMessageBox::Information);
+            QVERIFY(box.text.startsWith(QStringLiteral("Похоже, что вы установили новую версию программы")));
+            QVERIFY(box.text.endsWith(QStringLiteral("'Восстановит шаблоны по умолчанию'")));
+        }
+        // The same version never shows the notice again.
+        AppSettings::checkVersion(nullptr);
+        QCOMPARE(MessageBox::shown().size(), notices);
+    }
+
+    void installationData() {
+        TestEnvironment env;
+        const QString dictSource = env.root() + QStringLiteral("/systemdict");
+        writeFile(dictSource + QStringLiteral("/ru_RU.dic"), "2\nмама\nпапа\n");
+        writeFile(dictSource + QStringLiteral("/ru_RU.aff"), "SET UTF-8\n");
+        const QString builtIn = env.root() + QStringLiteral("/builtin");
+        writeFile(builtIn + QStringLiteral("/id130.mzrpt"), "{\"v\":1}");
+        writeFile(builtIn + QStringLiteral("/id133.mzrpt"), "{\"v\":2}");
+
+        AppSettings::installDefaultData(dictSource, builtIn);
+        const QString reports = AppSettings::dataPath() + QStringLiteral("/reports");
+        const QString defaults = env.defaultDataFolder() + QStringLiteral("/default_reports");
+        for (const QString& folder : {reports, defaults}) {
+            QCOMPARE(readFileBytes(folder + QStringLiteral("/id130.mzrpt")), QByteArray("{\"v\":1}"));
+            QCOMPARE(readFileBytes(folder + QStringLiteral("/id133.mzrpt")), QByteArray("{\"v\":2}"));
+        }
+        QCOMPARE(readFileBytes(AppSettings::dataPath() + QStringLiteral("/dict/ru_RU.dic")),
+                 QByteArray("2\nмама\nпапа\n"));
+        QCOMPARE(readFileBytes(AppSettings::dataPath() + QStringLiteral("/dict/ru_RU.aff")), QByteArray("SET UTF-8\n"));
+
+        // A later start with a new release: the user's templates and dictionary stay as they are,
+        // a template the user deleted stays deleted, default_reports follows the shipped files.
+        writeFile(AppSettings::dataPath() + QStringLiteral("/dict/ru_RU.dic"), "1\nсвой\n");
+        writeFile(reports + QStringLiteral("/id130.mzrpt"), "user's own");
+        QFile::remove(reports + QStringLiteral("/id133.mzrpt"));
+        writeFile(builtIn + QStringLiteral("/id130.mzrpt"), "{\"v\":10}");
+        AppSettings::installDefaultData(dictSource, builtIn);
+        QCOMPARE(readFileBytes(AppSettings::dataPath() + QStringLiteral("/dict/ru_RU.dic")), QByteArray("1\nсвой\n"));
+        QCOMPARE(readFileBytes(reports + QStringLiteral("/id130.mzrpt")), QByteArray("user's own"));
+        QVERIFY(!QFileInfo::exists(reports + QStringLiteral("/id133.mzrpt")));
+        QCOMPARE(readFileBytes(defaults + QStringLiteral("/id130.mzrpt")), QByteArray("{\"v\":10}"));
+        QCOMPARE(readFileBytes(defaults + QStringLiteral("/id133.mzrpt")), QByteArray("{\"v\":2}"));
+    }
+
+    void relocatedDataFolderIsSeededToo() {
+        TestEnvironment env;
+        const QString builtIn = env.root() + QStringLiteral("/builtin");
+        writeFile(builtIn + QStringLiteral("/id139.mzrpt"), "{}");
+        const QString relocated = env.root() + QStringLiteral("/shared");
+        setUserValue(AppSettings::keyDataPath, relocated);
+        AppSettings::setup();
+        AppSettings::installDefaultData(env.root() + QStringLiteral("/nodict"), builtIn);
+        QVERIFY(QFileInfo::exists(relocated + QStringLiteral("/reports/id139.mzrpt")));
+        QVERIFY(QFileInfo::exists(env.defaultDataFolder() + QStringLiteral("/default_reports/id139.mzrpt")));
+        QVERIFY(!QFileInfo::exists(env.defaultDataFolder() + QStringLiteral("/reports")));
+        QVERIFY(!QFileInfo::exists(relocated + QStringLiteral("/dict")));
+    }
+};
+
+ORVANE_TEST(TestAppSettings)
+#include "tst_appsettings.moc"
