@@ -2,13 +2,14 @@
 #include "applog.h"
 #include "appresources.h"
 #include "appsettings.h"
+#include "database.h"
 #include "instanceguard.h"
 #include "productinfo.h"
 #include "prof/mainwindow.h"
+#include "prof/profschema.h"
 #include "services/spellchecker.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFont>
 #include <QIcon>
 #include <QLibraryInfo>
@@ -32,6 +33,7 @@ void prepareApplicationIdentity() {
 
 int main(int argc, char* argv[]) {
     ProductTypeInfo::setProductType(ProductTypeInfo::ProfessionalTraining);
+    Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
     prepareApplicationIdentity();
 
     QApplication app(argc, argv);
@@ -60,8 +62,7 @@ int main(int argc, char* argv[]) {
     QApplication::processEvents();
     splash->showMessage(QStringLiteral("Загрузка..."), Qt::AlignBottom | Qt::AlignHCenter, Qt::black);
 
-    // The data folder is set up with the settings; the database opens here.
-    QDir().mkpath(AppSettings::dataPath());
+    Database::instance();
 
     qDebug() << "SpellChecker::init():" << SpellChecker::init();
 
@@ -71,7 +72,7 @@ int main(int argc, char* argv[]) {
 
     const int result = QApplication::exec();
     window.reset();
+    Database::shutdown();
     splash.reset();
-    AppSettings::release();
     return result;
 }

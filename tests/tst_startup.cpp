@@ -56,6 +56,8 @@ private slots:
         QVERIFY(firstLog.contains("\nAvailablePrinters: ("));
         QVERIFY(QFileInfo(env.defaultDataFolder()).isDir());
         QVERIFY(QFileInfo(env.defaultDataFolder() + QStringLiteral("/reports")).isDir());
+        QVERIFY(QFileInfo(env.defaultDataFolder() + QStringLiteral("/Orvane.db")).size() > 0);
+        QVERIFY(firstLog.contains("\nDatabase checked\nViews updated\n"));
         // The version check runs once the window is up and stores the version in the user store.
         QTRY_VERIFY_WITH_TIMEOUT(
             readFileBytes(env.userFolder() + QStringLiteral("/settings.ini")).contains("last_started_version=0.7.3"),

@@ -1,0 +1,576 @@
+#include "database.h"
+
+#include "MzReport/dialogs/messagebox.h"
+#include "MzReport/mzlog.h"
+#include "appsettings.h"
+#include "productinfo.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QSqlTableModel>
+#include <algorithm>
+#include <cstdlib>
+
+Database* Database::_instance = nullptr;
+QMap<QString, DBTable> Database::_schema;
+QString Database::_schemaKey;
+std::function<void(int)> Database::_exit = [](int code) { std::exit(code); };
+
+namespace {
+const QString driverName = QStringLiteral("QSQLITE");
+const QString attention = QStringLiteral("Внимание!");
+
+QString errorText(const QSqlError& error) {
+    return error.text().trimmed();
+}
+
+bool driverReady(const QSqlDatabase& db) {
+    return db.isOpen() && !db.isOpenError();
+}
+
+// Runs one statement; the error text is empty on success.
+QString run(QSqlDatabase& db, const QString& sql) {
+    QSqlQuery query(db);
+    return query.exec(sql) ? QString() : errorText(query.lastError());
+}
+
+QSqlDatabase connectionNamed(const QString& name) {
+    return QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
+                                        : QSqlDatabase::addDatabase(driverName, name);
+}
+
+// True when a registry column already has its registry type in the file.
+bool columnMatches(QSqlDatabase& db, const QString& table, const QString& column, const QString& type) {
+    QSqlQuery query(db);
+    QString sql =
+        QStringLiteral("SELECT COUNT(*) AS CNTREC FROM pragma_table_info('%1') WHERE name='%2'").arg(table, column);
+    if (!type.isEmpty())
+        sql += QStringLiteral(" AND type='%1';").arg(type);
+    return query.exec(sql) && query.next() && query.value(0).toInt() > 0;
+}
+} // namespace
+
+void Database::setSchema(const QMap<QString, DBTable>& tables, const QString& mainPrimaryKeyName) {
+    _schema = tables;
+    _schemaKey = mainPrimaryKeyName;
+}
+
+void Database::setExitHandler(std::function<void(int)> handler) {
+    _exit = std::move(handler);
+}
+
+Database::Database(bool checkStructure) {
+    AppSettings::setup();
+    if (!_instance)
+        _instance = this;
+
+    if (checkStructure) {
+        initTables();
+        qDebug() << "Tables inited";
+    } else {
+        qDebug() << "Database checking disabled";
+    }
+
+    const QString path = filePath();
+    if (!QFileInfo(path).isFile()) {
+        qDebug() << "Db file not found. Creating new db.";
+        if (!createDbUi())
+            return;
+    }
+    if (checkStructure && !checkWithSafetyCopy())
+        return;
+    if (!openMainConnection())
+        return;
+    runViewsScript();
+    qDebug() << "Views updated";
+}
+
+Database::~Database() {
+    retireModels();
+    qDeleteAll(_retiredModels);
+    _retiredModels.clear();
+    {
+        QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+        if (db.isOpen())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    if (_instance == this)
+        _instance = nullptr;
+}
+
+Database* Database::instance() {
+    if (!_instance)
+        new Database(true);
+    return _instance;
+}
+
+bool Database::hasInstance() {
+    return _instance != nullptr;
+}
+
+void Database::shutdown() {
+    if (!_instance)
+        return;
+    _instance->commitAndClose();
+    AppSettings::release();
+    delete _instance;
+}
+
+void Database::commitAndClose() {
+    QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+    if (!db.isOpen())
+        return;
+    db.commit();
+    db.close();
+}
+
+void Database::fail(int exitCode) {
+    _valid = false;
+    _exit(exitCode);
+}
+
+QString Database::dataPath() {
+    return AppSettings::dataPath();
+}
+
+QString Database::filePath() {
+    return QFileInfo(dataPath()).absoluteFilePath() + QLatin1Char('/') + ProductTypeInfo::appName() +
+           QStringLiteral(".db");
+}
+
+QString Database::backupFilePath() {
+    return QFileInfo(dataPath()).absoluteFilePath() + QLatin1Char('/') + ProductTypeInfo::appName() +
+           QDateTime::currentDateTime().toString(QStringLiteral("_hh-mm_dd-MM-yyyy")) + QStringLiteral(".bak");
+}
+
+QString Database::restoreStagingPath() {
+    return filePath() + QStringLiteral(".restore");
+}
+
+void Database::initTables() {
+    _tables = _schema;
+    _mainPrimaryKeyName = _schemaKey;
+    if (_tables.isEmpty())
+        MZ_LOG() << "No table registry set";
+}
+
+// --- creation, check and opening -----------------------------------------------------------
+
+QString Database::createDb() {
+    const QString name = filePath() + QStringLiteral("_create_database");
+    QString result;
+    {
+        QSqlDatabase db = connectionNamed(name);
+        db.setDatabaseName(filePath());
+        if (!db.open()) {
+            result = QStringLiteral("Cant opeb db:") + errorText(db.lastError());
+        } else {
+            for (const DBTable& table : _tables) {
+                result = createTable(db, table);
+                if (!result.isEmpty())
+                    break;
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return result;
+}
+
+bool Database::createDbUi() {
+    const QString result = createDb();
+    if (result.isEmpty()) {
+        qDebug() << "Database::createDb_Ui"
+                 << "ok";
+        return true;
+    }
+    MZ_LOG() << result;
+    MessageBox::show(nullptr, QMessageBox::NoIcon, attention,
+                     QStringLiteral("Не удалось создать новую базу данных\n") + result);
+    fail(0);
+    return false;
+}
+
+bool Database::checkWithSafetyCopy() {
+    const QString path = filePath();
+    const QString backup = backupFilePath();
+    const QFileInfo info(path);
+    bool backedUp = false;
+    if (info.isFile() && info.size() > 0) {
+        QFile::remove(backup);
+        backedUp = QFile::copy(path, backup);
+        if (!backedUp)
+            MZ_LOG() << "cant make safety copy" << backup;
+    }
+
+    const QString error = checkDbStructure(path);
+    if (error.isEmpty()) {
+        QFile::remove(backup);
+        qDebug() << "Database checked";
+        return true;
+    }
+
+    MZ_LOG() << error;
+    const auto answer =
+        MessageBox::show(nullptr, QMessageBox::NoIcon, attention,
+                         QStringLiteral("Неверный формат базы данных. Исправить не удалось.\nОшибка: ") + error +
+                             QStringLiteral(".\nБэкап сохранён:\n") + backup +
+                             QStringLiteral("\nБудет создана пустая база данных верного формата взамен текущей"),
+                         QMessageBox::Ok | QMessageBox::Cancel);
+    if (answer != QMessageBox::Ok) {
+        fail(-1);
+        return false;
+    }
+    // Without a safety copy the old file itself becomes the backup, so nothing is lost.
+    const bool removed = backedUp || !QFileInfo(path).size() ? QFile::remove(path) : QFile::rename(path, backup);
+    qDebug() << "remove" << removed;
+    if (!createDbUi())
+        return false;
+    qDebug() << "Database checked";
+    return true;
+}
+
+bool Database::openMainConnection() {
+    QSqlDatabase db = QSqlDatabase::contains(QLatin1String(QSqlDatabase::defaultConnection))
+                          ? QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false)
+                          : QSqlDatabase::addDatabase(driverName);
+    db.setDatabaseName(filePath());
+    if (!db.open()) {
+        MZ_LOG() << errorText(db.lastError());
+        MessageBox::show(nullptr, QMessageBox::NoIcon, attention,
+                         QStringLiteral("Не удалось открыть базу данных\nОшибка: ") + errorText(db.lastError()) +
+                             QStringLiteral("\nПрограмма будет закрыта."));
+        fail(0);
+        return false;
+    }
+    execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE"));
+    return true;
+}
+
+QString Database::checkDbStructure(const QString& path) {
+    const QString name = path + QStringLiteral("checkdbstatus");
+    QString result;
+    {
+        QSqlDatabase db = connectionNamed(name);
+        db.setDatabaseName(path);
+        if (!db.open()) {
+            result = QStringLiteral("Database::checkDbStructure: ") + errorText(db.lastError());
+        } else {
+            dropViews(db);
+            for (const DBTable& table : _tables) {
+                result = checkTable(db, table);
+                if (!result.isEmpty())
+                    break;
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return result;
+}
+
+QString Database::checkTable(QSqlDatabase& db, const DBTable& table) {
+    QSqlQuery query(db);
+    bool exists = false;
+    if (query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name='%1';").arg(table.name)))
+        while (query.next())
+            exists = exists || query.value(0).toString() == table.name;
+    if (!exists) {
+        qDebug() << QStringLiteral("Table '%1' does not exist").arg(table.name);
+        const QString error = createTable(db, table);
+        if (!error.isEmpty())
+            return error;
+    }
+    for (const DBColumn& column : table.columns) {
+        if (columnMatches(db, table.name, column.name, QString()))
+            continue;
+        qDebug() << QStringLiteral("Column '%1' in table '%2' does not exist").arg(column.name, table.name);
+        const QString error = createColumn(db, table, column.name);
+        if (!error.isEmpty())
+            return error;
+    }
+    bool rebuild = false;
+    for (const DBColumn& column : table.columns) {
+        if (columnMatches(db, table.name, column.name, column.type))
+            continue;
+        qDebug() << QStringLiteral("Column '%1' in table '%2' has wrong type").arg(column.name, table.name);
+        rebuild = true;
+    }
+    return rebuild ? changeColumnType(db, table) : QString();
+}
+
+QString Database::createTable(QSqlDatabase& db, const DBTable& table) {
+    if (!driverReady(db))
+        return QStringLiteral("Database::createTable: driver is not opened") + errorText(db.lastError());
+    QStringList definitions;
+    for (const DBColumn& column : table.columns) {
+        if (column.name == table.sequence_col) {
+            const QString autoIncrement =
+                column.type.toLower().contains(QLatin1String("int")) ? QStringLiteral("AUTOINCREMENT") : QString();
+            definitions << QStringLiteral("'%1' %2 PRIMARY KEY %4 UNIQUE %3")
+                               .arg(column.name, column.type, column.constraint, autoIncrement)
+                               .trimmed();
+        } else {
+            definitions << QStringLiteral("'%1' %2 %3").arg(column.name, column.type, column.constraint);
+        }
+    }
+    definitions << table.extraDefinitions;
+    const QString error = run(db, QStringLiteral("CREATE TABLE IF NOT EXISTS '%1' (%2);")
+                                      .arg(table.name, definitions.join(QStringLiteral(", "))));
+    return error.isEmpty() ? QString() : QStringLiteral("Database::createTable: ") + error;
+}
+
+QString Database::createColumn(QSqlDatabase& db, const DBTable& table, const QString& columnName) {
+    const DBColumn* column = table.column(columnName);
+    if (!column)
+        return QStringLiteral("Unable to update database. The '%1' column that is being created is not registered")
+            .arg(columnName);
+    if (!driverReady(db))
+        return QStringLiteral("Database::createColumn: ") + errorText(db.lastError());
+    const QString error = run(db, QStringLiteral("ALTER TABLE '%1' ADD COLUMN '%2' %3 %4;")
+                                      .arg(table.name, column->name, column->type, column->constraint));
+    return error.isEmpty() ? QString() : QStringLiteral("Database::createColumn: ") + error;
+}
+
+QString Database::changeColumnType(QSqlDatabase& db, const DBTable& table) {
+    if (!driverReady(db))
+        return QStringLiteral("Database::changeColumnType: ") + errorText(db.lastError());
+    db.transaction();
+    const QString t = table.name;
+    QString error;
+    if (!(error = run(db, QStringLiteral("DROP TABLE IF EXISTS tmp_table_%1;").arg(t))).isEmpty()) {
+        error = QStringLiteral("Database::changeColumnType DROP:") + error;
+    } else if (!(error = run(db, QStringLiteral("ALTER TABLE %1 RENAME TO tmp_table_%1;").arg(t))).isEmpty()) {
+        MZ_LOG() << "rename failed" << error;
+        error = QStringLiteral("Database::changeColumnType ALTER:") + error;
+    } else if ((error = createTable(db, table)).isEmpty()) {
+        const QString list = columns(t, true);
+        if (!(error = run(db, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM tmp_table_%1;").arg(t, list)))
+                 .isEmpty())
+            error = QStringLiteral("Database::changeColumnType INSERT:") + error;
+        else if (!(error = run(db, QStringLiteral("DROP TABLE IF EXISTS tmp_table_%1;").arg(t))).isEmpty())
+            error = QStringLiteral("Database::changeColumnType DROP 2:") + error;
+    }
+    if (error.isEmpty())
+        db.commit();
+    else
+        db.rollback();
+    return error;
+}
+
+void Database::dropViews(QSqlDatabase& db) {
+    if (!db.isOpen()) {
+        MZ_LOG() << "Database::dropViews: driver is not opened" << errorText(db.lastError());
+        return;
+    }
+    QSqlQuery query(db);
+    QStringList views;
+    if (query.exec(QStringLiteral("SELECT name FROM main.sqlite_master WHERE type = 'view';")))
+        while (query.next())
+            views << query.value(0).toString();
+    for (const QString& view : views)
+        run(db, QStringLiteral("DROP VIEW IF EXISTS %1;").arg(view));
+}
+
+void Database::runViewsScript() {
+    runScript(QStringLiteral(":/views.sql"), "SQL ERROR");
+}
+
+void Database::runPatchScript() {
+    runScript(QStringLiteral(":/patch.sql"), "patch fail");
+}
+
+void Database::runScript(const QString& resource, const char* failureText) {
+    QFile file(resource);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return;
+    QSqlDatabase db = QSqlDatabase::database();
+    const QStringList pieces = QString::fromUtf8(file.readAll()).split(QLatin1Char(';'));
+    for (const QString& piece : pieces) {
+        const QString statement = piece.simplified();
+        if (statement.isEmpty())
+            continue;
+        QSqlQuery query(db);
+        if (!query.exec(statement))
+            MZ_LOG() << failureText << errorText(query.lastError()) << statement;
+    }
+}
+
+// --- statements, variables, models ---------------------------------------------------------
+
+QSqlQuery Database::execSql(const QString& sql) {
+    QSqlQuery query(QSqlDatabase::database());
+    if (!query.exec(sql))
+        MZ_LOG() << errorText(query.lastError()) << sql;
+    return query;
+}
+
+bool Database::execPrepared(QSqlQuery& query) {
+    if (query.exec())
+        return true;
+    MZ_LOG() << errorText(query.lastError()) << query.lastQuery();
+    return false;
+}
+
+QString Database::variable(const QString& name) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(QStringLiteral("SELECT value FROM Variables WHERE name LIKE ?;"));
+    query.addBindValue(name);
+    if (!execPrepared(query) || !query.next())
+        return QString();
+    return query.value(0).toString();
+}
+
+void Database::setVariable(const QString& name, const QString& value) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(QStringLiteral("INSERT OR REPLACE INTO Variables VALUES(?, ?);"));
+    query.addBindValue(name);
+    query.addBindValue(value);
+    execPrepared(query);
+}
+
+QSqlTableModel* Database::tableModel(const QString& table) {
+    QSqlTableModel*& model = _models[table];
+    if (!model) {
+        model = new QSqlTableModel(nullptr, QSqlDatabase::database());
+        model->setTable(table);
+    }
+    return model;
+}
+
+void Database::retireModels() {
+    // Views may still hold the old models; they stay alive, unused, until the end.
+    _retiredModels << _models.values();
+    _models.clear();
+}
+
+QString Database::mainTableName() const {
+    for (const DBTable& table : _tables)
+        if (table.isMainTable)
+            return table.name;
+    return QString();
+}
+
+QStringList Database::additionalTableNames() const {
+    QStringList names;
+    for (const DBTable& table : _tables)
+        if (table.isAdditionalTable)
+            names << table.name;
+    return names;
+}
+
+QString Database::columns(const QString& table, bool all) const {
+    const auto it = _tables.constFind(table);
+    if (it == _tables.constEnd()) {
+        MZ_LOG() << "No such table" << table;
+        return QString();
+    }
+    QStringList names;
+    for (const DBColumn& column : it->columns)
+        if (all || column.copyable)
+            names << column.name;
+    return names.join(QStringLiteral(", "));
+}
+
+QStringList Database::mostFrequentValues(const QString& table, const QStringList& columnNames, int limit,
+                                         bool alphabetical) {
+    QSqlQuery query = execSql(QStringLiteral("SELECT %1 FROM %2").arg(columnNames.join(QStringLiteral(", ")), table));
+    QMap<QString, int> counts;
+    while (query.next()) {
+        for (int i = 0; i < columnNames.size(); ++i) {
+            const QString value = query.value(i).toString().trimmed();
+            if (!value.isEmpty())
+                ++counts[value];
+        }
+    }
+    QList<QPair<QString, int>> entries;
+    for (auto it = counts.constBegin(); it != counts.constEnd(); ++it)
+        entries.append(qMakePair(it.key(), it.value()));
+    if (alphabetical)
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const auto& a, const auto& b) { return a.first.toLower() < b.first.toLower(); });
+    else
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const auto& a, const auto& b) { return a.second > b.second; });
+    QStringList result;
+    for (const auto& entry : entries) {
+        if (limit > 0 && result.size() >= limit)
+            break;
+        result << entry.first;
+    }
+    return result;
+}
+
+// --- backup and restore --------------------------------------------------------------------
+
+bool Database::backup(const QString& destination) {
+    QSqlDatabase db = QSqlDatabase::database();
+    // The immediate transaction keeps writers out during the copy; it is ours to roll back only
+    // when it began (a failing BEGIN means somebody else's transaction is open).
+    const bool locked = QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE;"));
+    if (QFileInfo(destination).isFile())
+        QFile::remove(destination);
+    const bool copied = QFile::copy(filePath(), destination);
+    if (locked)
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK;"));
+    qDebug() << "Database::backup" << copied;
+    return copied;
+}
+
+bool Database::restore(const QString& source, QString* error) {
+    const auto failWith = [error](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    const QString path = filePath();
+    if (!QFileInfo(source).isFile()) {
+        MZ_LOG() << "Database::restore(" << source << ") file does not exist!!!";
+        return failWith(QStringLiteral("Файл '%1' не найден").arg(source));
+    }
+    // The source is staged beside the database first, so a failed copy leaves the database as it is.
+    const QString staged = restoreStagingPath();
+    QFile::remove(staged);
+    if (!QFile::copy(source, staged)) {
+        MZ_LOG() << "Database::restore(" << source << ") cant copy from source to database file" << path;
+        return failWith(QStringLiteral("Не удалось скопировать '%1' в '%2'").arg(source, path));
+    }
+    QFile::setPermissions(staged, QFile::permissions(staged) | QFile::WriteOwner);
+
+    commitAndClose();
+    retireModels();
+    const QString previous = path + QStringLiteral(".previous");
+    QFile::remove(previous);
+    QString failure;
+    if (QFileInfo::exists(path) && !QFile::rename(path, previous)) {
+        MZ_LOG() << "Database::restore(" << source << ") cant delete database file" << path;
+        failure = QStringLiteral("Не удалось удалить файл '%1'").arg(path);
+    } else if (!QFile::rename(staged, path)) {
+        MZ_LOG() << "Database::restore(" << source << ") cant copy from source to database file" << path;
+        failure = QStringLiteral("Не удалось скопировать '%1' в '%2'").arg(source, path);
+        if (QFileInfo::exists(previous) && !QFile::rename(previous, path))
+            MZ_LOG() << "cant put the database back, it stays in" << previous;
+    }
+    QFile::remove(staged);
+    if (failure.isEmpty())
+        QFile::remove(previous);
+
+    QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+    db.setDatabaseName(path);
+    if (!db.open())
+        MZ_LOG() << "cant reopen database" << errorText(db.lastError());
+    execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE"));
+    if (!failure.isEmpty())
+        return failWith(failure);
+    qDebug() << "Database::restore OK!";
+    runPatchScript();
+    runViewsScript();
+    return true;
+}

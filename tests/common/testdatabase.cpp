@@ -1,0 +1,83 @@
+#include "testdatabase.h"
+
+#include "appsettings.h"
+#include "database.h"
+#include "prof/profschema.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUuid>
+#include <cstdlib>
+
+TestDatabase::TestDatabase() {
+    Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
+    Database::setExitHandler([this](int code) { _exitCodes << code; });
+    AppSettings::setup();
+}
+
+TestDatabase::~TestDatabase() {
+    close();
+    Database::setExitHandler([](int code) { std::exit(code); });
+}
+
+QString TestDatabase::filePath() const {
+    return Database::filePath();
+}
+
+Database* TestDatabase::open() {
+    close();
+    _db = std::make_unique<Database>(true);
+    return _db.get();
+}
+
+void TestDatabase::close() {
+    if (_db)
+        _db->commitAndClose();
+    _db.reset();
+}
+
+namespace {
+template <typename Work> void withConnection(const QString& path, Work work) {
+    const QString name = QUuid::createUuid().toString();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.open();
+        work(db);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+} // namespace
+
+QString execOnFile(const QString& path, const QStringList& statements) {
+    QString error;
+    withConnection(path, [&](QSqlDatabase& db) {
+        for (const QString& sql : statements) {
+            QSqlQuery query(db);
+            if (!query.exec(sql) && error.isEmpty())
+                error = query.lastError().text() + QStringLiteral(" in ") + sql;
+        }
+    });
+    return error;
+}
+
+QList<QVariantList> queryFile(const QString& path, const QString& sql) {
+    QList<QVariantList> rows;
+    withConnection(path, [&](QSqlDatabase& db) {
+        QSqlQuery query(db);
+        if (!query.exec(sql)) {
+            rows.append(QVariantList{QStringLiteral("ERROR: ") + query.lastError().text()});
+            return;
+        }
+        while (query.next()) {
+            QVariantList row;
+            for (int i = 0; i < query.record().count(); ++i)
+                row << query.value(i);
+            rows << row;
+        }
+    });
+    return rows;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "testenvironment.h"
+
+#include <QStringList>
+#include <QVariant>
+#include <memory>
+
+class Database;
+
+// A test's own data folder with the training-document schema registered. The database itself is
+// constructed on demand, so a test may first put any file in its place. Fatal start-up exits are
+// recorded instead of ending the test process.
+class TestDatabase {
+public:
+    TestDatabase();
+    ~TestDatabase();
+
+    TestEnvironment& env() { return _env; }
+    QString filePath() const;
+    Database* open();
+    void close();
+    Database* db() const { return _db.get(); }
+    // Exit codes requested by the database since construction.
+    QList<int> exitCodes() const { return _exitCodes; }
+
+private:
+    TestEnvironment _env;
+    std::unique_ptr<Database> _db;
+    QList<int> _exitCodes;
+};
+
+// Runs statements on a file through a private connection; returns the first error text.
+QString execOnFile(const QString& path, const QStringList& statements);
+// The rows of a query on a file, each row a list of values.
+QList<QVariantList> queryFile(const QString& path, const QString& sql);

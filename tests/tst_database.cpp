@@ -1,0 +1,406 @@
+#include "MzReport/dialogs/messagebox.h"
+#include "database.h"
+#include "testdatabase.h"
+#include "testregistry.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QSqlTableModel>
+#include <QtTest>
+
+namespace {
+QStringList expectedCreateStatements() {
+    const QString docs = QStringLiteral(
+        "'profId' INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE NOT NULL, 'isTemplate' INTEGER , 'isDuplicate' INTEGER , "
+        "'isExcellent' INTEGER , 'fio1' TEXT , 'fio2' TEXT , 'fio3' TEXT , 'birthDate' TEXT , 'prevEducation' TEXT , "
+        "'certificateType' INTEGER , 'profession' TEXT , 'qual' TEXT , 'protocolNumber' TEXT , 'protocolDate' TEXT , "
+        "'regNumber' TEXT , 'issueDate' TEXT , 'comment' TEXT , 'editDate' TEXT , 'attNumber' TEXT , 'addInfo' TEXT , "
+        "'showTotalCount' INTEGER , 'hideTotalCountInAdd' INTEGER , 'profProgName' TEXT , 'startDate' TEXT , "
+        "'finishDate' TEXT ");
+    const QString frdo = QStringLiteral(
+        "'profId' INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE NOT NULL, 'sexIsMale' INTEGER , 'snils' TEXT , "
+        "'studyPeriod' TEXT , 'docSerial' TEXT , 'docNumber' TEXT , 'RegNumberFrdo' TEXT , 'docName' TEXT , "
+        "'docType' TEXT , 'educationLevel' TEXT , 'StateDuplicate' INTEGER , 'docNameOrig' TEXT , "
+        "'issueDateOrig' TEXT , 'docSerialOrig' INTEGER , 'docNumberOrig' INTEGER , 'regNumberOrig' INTEGER , "
+        "'fio1orig' TEXT , 'fio2orig' TEXT , 'fio3orig' TEXT , 'studyCount' INTEGER , 'frdo13' TEXT , "
+        "'frdo14' TEXT , 'frdo15' TEXT , 'frdo16' TEXT , 'frdo18' TEXT , 'frdo19' TEXT , 'frdo20' TEXT , "
+        "'birthDateFrdo' TEXT , 'beginDate' TEXT , 'endDate' TEXT , 'issueDateFrdo' TEXT , 'frdo21' TEXT , "
+        "'frdo22' TEXT , 'frdo23' TEXT , 'frdo24' TEXT ");
+    // SQLite keeps the statement from the table name on, without "IF NOT EXISTS" and the semicolon.
+    return {
+        QStringLiteral("CREATE TABLE 'Bosses' ('bossId' INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE NOT NULL, "
+                       "'bossType' INTEGER NOT NULL, 'name' TEXT )"),
+        QStringLiteral("CREATE TABLE 'ProfDetails' ('detId' INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE NOT NULL, "
+                       "'profId' INTEGER NOT NULL, 'name' TEXT , 'count' INTEGER , 'rate' TEXT )"),
+        QStringLiteral("CREATE TABLE 'ProfDocuments' (%1)").arg(docs),
+        QStringLiteral("CREATE TABLE 'ProfFrdo' (%1)").arg(frdo),
+        QStringLiteral("CREATE TABLE 'Variables' ('Name' TEXT PRIMARY KEY  UNIQUE, 'Value' TEXT )"),
+    };
+}
+
+QList<QVariantList> rows(Database* db, const QString& sql) {
+    QList<QVariantList> result;
+    QSqlQuery query = db->execSql(sql);
+    while (query.next()) {
+        QVariantList row;
+        for (int i = 0; i < query.record().count(); ++i)
+            row << query.value(i);
+        result << row;
+    }
+    return result;
+}
+
+// Rows as "a|b|NULL" texts, for comparisons that do not depend on the variant types.
+QStringList asText(const QList<QVariantList>& rows) {
+    QStringList lines;
+    for (const QVariantList& row : rows) {
+        QStringList cells;
+        for (const QVariant& v : row)
+            cells << (v.isNull() ? QStringLiteral("NULL") : v.toString());
+        lines << cells.join(QLatin1Char('|'));
+    }
+    return lines;
+}
+
+QStringList backups(const QString& folder) {
+    return QDir(folder).entryList({QStringLiteral("*.bak")}, QDir::Files);
+}
+
+QStringList columnNames(const QString& path, const QString& table) {
+    QStringList names;
+    for (const QVariantList& row :
+         queryFile(path, QStringLiteral("SELECT name FROM pragma_table_info('%1')").arg(table)))
+        names << row.value(0).toString();
+    return names;
+}
+
+const QString oldDocuments = QStringLiteral(
+    "CREATE TABLE 'ProfDocuments' ('profId' INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE NOT NULL, 'isTemplate' INTEGER, "
+    "'fio1' TEXT, 'fio2' TEXT, 'fio3' TEXT, 'qual' TEXT, 'regNumber' TEXT, 'attNumber' TEXT)");
+} // namespace
+
+class TestDatabase_ : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { MessageBox::clearShown(); }
+
+    void newFileHasExactTables() {
+        TestDatabase t;
+        Database* db = t.open();
+        QVERIFY(db->isValid());
+        QStringList sql;
+        for (const QVariantList& row :
+             rows(db, QStringLiteral("SELECT sql FROM sqlite_master WHERE type='table' AND name != 'sqlite_sequence' "
+                                     "ORDER BY name")))
+            sql << row.value(0).toString();
+        QCOMPARE(sql, expectedCreateStatements());
+        QCOMPARE(rows(db, QStringLiteral("SELECT name FROM sqlite_master WHERE type='view' ORDER BY name")),
+                 (QList<QVariantList>{{QStringLiteral("ViewProfDetails")}, {QStringLiteral("ViewProfDocuments")}}));
+        QVERIFY(backups(t.env().defaultDataFolder()).isEmpty());
+        QVERIFY(MessageBox::shown().isEmpty());
+
+        // A second start finds nothing to change and leaves no backup either.
+        t.open();
+        QVERIFY(backups(t.env().defaultDataFolder()).isEmpty());
+        QVERIFY(MessageBox::shown().isEmpty());
+    }
+
+    void registryQueries() {
+        TestDatabase t;
+        Database* db = t.open();
+        QCOMPARE(db->mainTableName(), QStringLiteral("ProfDocuments"));
+        QCOMPARE(db->additionalTableNames(), (QStringList{QStringLiteral("ProfDetails"), QStringLiteral("ProfFrdo")}));
+        QCOMPARE(db->mainPrimaryKeyName(), QStringLiteral("profId"));
+        QCOMPARE(db->columns(QStringLiteral("ProfDetails"), true), QStringLiteral("detId, profId, name, count, rate"));
+        QCOMPARE(db->columns(QStringLiteral("ProfDetails"), false), QStringLiteral("name, count, rate"));
+        QVERIFY(db->columns(QStringLiteral("ProfDocuments"), false)
+                    .startsWith(QStringLiteral("isTemplate, isDuplicate, isExcellent, birthDate, prevEducation")));
+        QVERIFY(!db->columns(QStringLiteral("ProfDocuments"), false).contains(QStringLiteral("regNumber")));
+        QCOMPARE(db->columns(QStringLiteral("NoSuchTable"), true), QString());
+
+        QSqlTableModel* model = db->tableModel(QStringLiteral("Bosses"));
+        QCOMPARE(db->tableModel(QStringLiteral("Bosses")), model);
+        QCOMPARE(model->tableName(), QStringLiteral("Bosses"));
+    }
+
+    void views() {
+        TestDatabase t;
+        Database* db = t.open();
+        const QStringList inserts = {
+            "INSERT INTO ProfDocuments (profId, isTemplate, fio1, fio2, fio3, qual) VALUES (1, 0, 'Иванов', 'Иван', "
+            "'Иванович', 'Слесарь' || CHAR(10) || '3 разряд')",
+            "INSERT INTO ProfDocuments (profId, isTemplate, fio1) VALUES (2, 1, 'Шаблон')",
+            "INSERT INTO ProfDocuments (profId, fio1) VALUES (3, 'Петров')",
+            "INSERT INTO ProfDocuments (profId, fio1, hideTotalCountInAdd) VALUES (4, 'Сидоров', 1)",
+            "INSERT INTO ProfDetails (detId, profId, name, count, rate) VALUES (10, 1, 'Охрана труда', 8, 'зачёт')",
+            "INSERT INTO ProfDetails (detId, profId, name, count, rate) VALUES (11, 1, 'Практика', NULL, '5')",
+            "INSERT INTO ProfDetails (detId, profId, name, count, rate) VALUES (9, 1, 'Материаловедение', 16, '4')",
+            "INSERT INTO ProfDetails (detId, profId, name, count, rate) VALUES (12, 4, 'Черчение', 4, '3')",
+        };
+        for (const QString& sql : inserts)
+            QVERIFY(db->execSql(sql).lastError().text().trimmed().isEmpty());
+
+        const QList<QVariantList> docs =
+            rows(db, QStringLiteral("SELECT profId, fio, qual FROM ViewProfDocuments ORDER BY profId"));
+        QCOMPARE(docs.size(), 3); // the template is hidden
+        QCOMPARE(docs[0][1].toString(), QStringLiteral("Иванов Иван Иванович"));
+        QCOMPARE(docs[0][2].toString(), QStringLiteral("Слесарь 3 разряд"));
+        QCOMPARE(docs[1][1].toString(), QStringLiteral("Петров  ")); // NULL names keep their blanks
+        QCOMPARE(docs[2][0].toInt(), 4);
+
+        const QList<QVariantList> details = rows(db, QStringLiteral("SELECT * FROM ViewProfDetails"));
+        const QList<QVariantList> expected = {
+            {1, QStringLiteral("Материаловедение"), 16, QStringLiteral("4")},
+            {1, QStringLiteral("Охрана труда"), 8, QStringLiteral("зачёт")},
+            {1, QStringLiteral("Практика"), QVariant(), QStringLiteral("5")},
+            {4, QStringLiteral("Черчение"), 4, QStringLiteral("3")},
+            {1, QStringLiteral("ВСЕГО:"), 24, QString()},
+        };
+        QCOMPARE(details.size(), expected.size());
+        for (int i = 0; i < expected.size(); ++i)
+            for (int c = 0; c < 4; ++c)
+                QCOMPARE(details[i][c].toString(), expected[i][c].toString());
+        QVERIFY(details[2][2].isNull());
+    }
+
+    void migrationOfOlderFile() {
+        TestDatabase t;
+        QCOMPARE(execOnFile(t.filePath(),
+                            {oldDocuments,
+                             "INSERT INTO ProfDocuments (fio1, fio2, qual, attNumber) VALUES ('Д''Артаньян', 'Шарль', "
+                             "'Мушкетёр', '0001')",
+                             "INSERT INTO ProfDocuments (fio1, attNumber) VALUES ('Портос', '0002')",
+                             "CREATE TABLE 'ProfDetails' ('detId' INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE NOT NULL, "
+                             "'profId' INTEGER NOT NULL, 'name' TEXT, 'count' TEXT, 'rate' TEXT, 'legacy' TEXT)",
+                             "INSERT INTO ProfDetails VALUES (5, 1, 'Фехтование', '72', '5', 'x')",
+                             "INSERT INTO ProfDetails VALUES (7, 1, 'Верховая езда', '36', '4', 'y')",
+                             "CREATE TABLE tmp_table_ProfDetails (junk TEXT)",
+                             "CREATE TABLE 'Bosses' ('bossId' INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE NOT NULL, "
+                             "'bossType' INTEGER NOT NULL, 'name' TEXT, 'extra' TEXT)",
+                             "INSERT INTO Bosses VALUES (1, 1, 'Тревиль', 'kept')"}),
+                 QString());
+        Database* db = t.open();
+        QVERIFY(db->isValid());
+        QVERIFY(MessageBox::shown().isEmpty());
+        db->commitAndClose();
+
+        const QStringList docColumns = columnNames(t.filePath(), QStringLiteral("ProfDocuments"));
+        for (const char* added : {"profProgName", "startDate", "finishDate", "certificateType", "addInfo"})
+            QVERIFY2(docColumns.contains(QLatin1String(added)), added);
+        QCOMPARE(asText(queryFile(t.filePath(), QStringLiteral("SELECT profId, fio1, qual, attNumber, profProgName "
+                                                               "FROM ProfDocuments ORDER BY profId"))),
+                 (QStringList{"1|Д'Артаньян|Мушкетёр|0001|NULL", "2|Портос|NULL|0002|NULL"}));
+
+        // The mistyped table was rebuilt: the rows and their keys kept, the count now an integer,
+        // the unknown column gone with the rebuild, the leftover work table dropped.
+        QCOMPARE(asText(queryFile(t.filePath(), QStringLiteral("SELECT detId, profId, name, count, typeof(count) "
+                                                               "FROM ProfDetails ORDER BY detId"))),
+                 (QStringList{"5|1|Фехтование|72|integer", "7|1|Верховая езда|36|integer"}));
+        QCOMPARE(columnNames(t.filePath(), QStringLiteral("ProfDetails")),
+                 (QStringList{"detId", "profId", "name", "count", "rate"}));
+        QCOMPARE(queryFile(t.filePath(), QStringLiteral("SELECT pk FROM pragma_table_info('ProfDetails') WHERE "
+                                                        "name='detId'")),
+                 (QList<QVariantList>{{1}}));
+        QVERIFY(queryFile(t.filePath(), QStringLiteral("SELECT name FROM sqlite_master WHERE name LIKE 'tmp_%'"))
+                    .isEmpty());
+        // A table without a wrong type keeps a column it does not know.
+        QCOMPARE(queryFile(t.filePath(), QStringLiteral("SELECT extra FROM Bosses")),
+                 (QList<QVariantList>{{QStringLiteral("kept")}}));
+        QVERIFY(backups(t.env().defaultDataFolder()).isEmpty());
+    }
+
+    void unrepairableFile_data() {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("OK replaces the file") << int(QMessageBox::Ok);
+        QTest::newRow("Cancel ends the program") << int(QMessageBox::Cancel);
+    }
+
+    void unrepairableFile() {
+        QFETCH(int, answer);
+        TestDatabase t;
+        // ProfDetails without profId: a NOT NULL column cannot be added to a table.
+        QCOMPARE(execOnFile(t.filePath(), {"CREATE TABLE 'ProfDetails' ('detId' INTEGER PRIMARY KEY, 'name' TEXT)",
+                                           "INSERT INTO ProfDetails VALUES (1, 'keep me')"}),
+                 QString());
+        const QByteArray original = readFileBytes(t.filePath());
+        MessageBox::setNextAnswer(MessageBox::Button(answer));
+        Database* db = t.open();
+
+        const MessageBox::Shown box = MessageBox::lastShown();
+        QCOMPARE(box.title, QStringLiteral("Внимание!"));
+        QCOMPARE(box.icon, QMessageBox::NoIcon);
+        QCOMPARE(box.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+        QVERIFY2(box.text.startsWith(QStringLiteral("Неверный формат базы данных. Исправить не удалось.\nОшибка: "
+                                                    "Database::createColumn: ")),
+                 qPrintable(box.text));
+        QVERIFY(box.text.endsWith(QStringLiteral("\nБудет создана пустая база данных верного формата взамен текущей")));
+        const QStringList bak = backups(t.env().defaultDataFolder());
+        QCOMPARE(bak.size(), 1);
+        const QString backupPath = t.env().defaultDataFolder() + QLatin1Char('/') + bak.first();
+        QVERIFY(box.text.contains(QStringLiteral(".\nБэкап сохранён:\n") + backupPath + QLatin1Char('\n')));
+        QVERIFY(QRegularExpression(QStringLiteral("^Orvane_\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d{4}\\.bak$"))
+                    .match(bak.first())
+                    .hasMatch());
+        QCOMPARE(readFileBytes(backupPath), original);
+
+        if (answer == QMessageBox::Cancel) {
+            QCOMPARE(t.exitCodes(), QList<int>{-1});
+            QVERIFY(!db->isValid());
+            return;
+        }
+        QVERIFY(t.exitCodes().isEmpty());
+        QVERIFY(db->isValid());
+        QCOMPARE(rows(db, QStringLiteral("SELECT COUNT(*) FROM ProfDetails")), (QList<QVariantList>{{0}}));
+        QCOMPARE(rows(db, QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type='view'")),
+                 (QList<QVariantList>{{2}}));
+    }
+
+    void damagedFiles_data() {
+        QTest::addColumn<QString>("kind");
+        for (const char* kind : {"random bytes", "truncated", "zero length", "directory", "read-only"})
+            QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
+
+    void damagedFiles() {
+        QFETCH(QString, kind);
+        TestDatabase t;
+        const QString path = t.filePath();
+        // Build a good file first, with a row that must not get lost.
+        t.open()->execSql(QStringLiteral("INSERT INTO Variables VALUES ('Data/City', 'Тверь')"));
+        t.close();
+        const QByteArray good = readFileBytes(path);
+        QFile::remove(path);
+        if (kind == QLatin1String("random bytes") || kind == QLatin1String("truncated")) {
+            QByteArray bytes = kind == QLatin1String("truncated") ? good.left(good.size() / 3) : QByteArray();
+            while (kind != QLatin1String("truncated") && bytes.size() < 20000)
+                bytes.append(char(QRandomGenerator::global()->generate() & 0xff));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(bytes);
+        } else if (kind == QLatin1String("zero length")) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else if (kind == QLatin1String("directory")) {
+            QVERIFY(QDir().mkpath(path));
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(good);
+            file.close();
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup);
+        }
+
+        for (int i = 0; i < 3; ++i)
+            MessageBox::setNextAnswer(QMessageBox::Ok);
+        Database* db = t.open();
+        if (!db->isValid()) {
+            // The designed end: a message and an exit code, never a crash.
+            QVERIFY(!MessageBox::shown().isEmpty());
+            QCOMPARE(t.exitCodes(), QList<int>{0});
+            return;
+        }
+        QCOMPARE(rows(db, QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND name IN "
+                                         "('Bosses','ProfDetails','ProfDocuments','ProfFrdo','Variables')")),
+                 (QList<QVariantList>{{5}}));
+        if (kind == QLatin1String("read-only"))
+            QCOMPARE(db->variable(QStringLiteral("Data/City")), QStringLiteral("Тверь"));
+        if (!MessageBox::shown().isEmpty()) // replaced: the old content waits in the backup
+            QCOMPARE(backups(t.env().defaultDataFolder()).size(), 1);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    void exclusiveLock() {
+        TestDatabase t;
+        Database* db = t.open();
+        db->setVariable(QStringLiteral("x"), QStringLiteral("y"));
+        QProcess sqlite;
+        sqlite.start(QStringLiteral("sqlite3"), {t.filePath(), QStringLiteral("SELECT COUNT(*) FROM Variables;")});
+        QVERIFY(sqlite.waitForFinished(10000));
+        QVERIFY(sqlite.exitCode() != 0);
+        QVERIFY2(sqlite.readAllStandardError().contains("locked"), "another process must not read the file");
+    }
+
+    void variables_data() {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("apostrophe") << QStringLiteral("Кот-д'Ивуар");
+        QTest::newRow("quotes") << QStringLiteral("ООО \"Ромашка\" и 'Лютик'");
+        QTest::newRow("newlines") << QStringLiteral("первая\nвторая\r\nтретья");
+        QTest::newRow("sql") << QStringLiteral("'); DROP TABLE Variables; --");
+        QTest::newRow("empty") << QString();
+    }
+
+    void variables() {
+        QFETCH(QString, value);
+        TestDatabase t;
+        Database* db = t.open();
+        db->setVariable(QStringLiteral("Data/Boss"), value);
+        QCOMPARE(db->variable(QStringLiteral("Data/Boss")), value);
+        QCOMPARE(db->variable(QStringLiteral("data/boss")), value); // LIKE ignores the case of Latin letters
+        QCOMPARE(db->variable(QStringLiteral("Data/Nothing")), QString());
+        db->setVariable(QStringLiteral("Data/Boss"), QStringLiteral("Д'Артаньян"));
+        QCOMPARE(db->variable(QStringLiteral("Data/Boss")), QStringLiteral("Д'Артаньян"));
+    }
+
+    void mostFrequentValues() {
+        TestDatabase t;
+        Database* db = t.open();
+        const QStringList values = {"Сварщик", "токарь", "Сварщик", " Сварщик ", "Повар",
+                                    "токарь",  "",       "  ",      "аппаратчик"};
+        for (const QString& v : values) {
+            QSqlQuery q(QSqlDatabase::database());
+            q.prepare(QStringLiteral("INSERT INTO ProfDocuments (profession, qual) VALUES (?, ?)"));
+            q.addBindValue(v);
+            const bool other = v == QStringLiteral("Повар") || v == QStringLiteral("аппаратчик");
+            q.addBindValue(other ? QStringLiteral("токарь") : QString());
+            QVERIFY(db->execPrepared(q));
+        }
+        const QString table = QStringLiteral("ProfDocuments");
+        QCOMPARE(db->mostFrequentValues(table, {"profession"}, 0, false).mid(0, 2), (QStringList{"Сварщик", "токарь"}));
+        QCOMPARE(db->mostFrequentValues(table, {"profession"}, 0, false).size(), 4);
+        QCOMPARE(db->mostFrequentValues(table, {"profession"}, 1, false), QStringList{"Сварщик"});
+        QCOMPARE(db->mostFrequentValues(table, {"profession"}, 0, true),
+                 (QStringList{"аппаратчик", "Повар", "Сварщик", "токарь"}));
+        // Every listed column counts: "токарь" now leads with four.
+        QCOMPARE(db->mostFrequentValues(table, {"profession", "qual"}, 0, false).first(), QStringLiteral("токарь"));
+    }
+
+    void backupAndRestore() {
+        TestDatabase t;
+        Database* db = t.open();
+        db->setVariable(QStringLiteral("Data/City"), QStringLiteral("Тверь"));
+        const QString saved = t.env().root() + QStringLiteral("/copy.db");
+        QVERIFY(db->backup(saved));
+        QProcess sqlite;
+        sqlite.start(QStringLiteral("sqlite3"), {saved, QStringLiteral("PRAGMA integrity_check;")});
+        QVERIFY(sqlite.waitForFinished(10000));
+        QCOMPARE(sqlite.readAllStandardOutput().trimmed(), QByteArray("ok"));
+        db->setVariable(QStringLiteral("Data/City"), QStringLiteral("Псков"));
+
+        QString error;
+        QVERIFY(!db->restore(t.env().root() + QStringLiteral("/missing.db"), &error));
+        QCOMPARE(error, QStringLiteral("Файл '%1' не найден").arg(t.env().root() + QStringLiteral("/missing.db")));
+        QCOMPARE(db->variable(QStringLiteral("Data/City")), QStringLiteral("Псков"));
+
+        // A copy that cannot be made leaves the current database working.
+        QVERIFY(QDir().mkpath(Database::restoreStagingPath() + QStringLiteral("/blocked")));
+        QVERIFY(!db->restore(saved, &error));
+        QCOMPARE(error, QStringLiteral("Не удалось скопировать '%1' в '%2'").arg(saved, t.filePath()));
+        QCOMPARE(db->variable(QStringLiteral("Data/City")), QStringLiteral("Псков"));
+        db->setVariable(QStringLiteral("Data/Date"), QStringLiteral("still writable"));
+        QCOMPARE(db->variable(QStringLiteral("Data/Date")), QStringLiteral("still writable"));
+        QVERIFY(QDir(Database::restoreStagingPath()).removeRecursively());
+
+        QVERIFY(db->restore(saved, &error));
+        QCOMPARE(db->variable(QStringLiteral("Data/City")), QStringLiteral("Тверь"));
+        QCOMPARE(rows(db, QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type='view'")),
+                 (QList<QVariantList>{{2}}));
+        QVERIFY(!QFileInfo::exists(Database::restoreStagingPath()));
+    }
+};
+
+ORVANE_TEST(TestDatabase_)
+#include "tst_database.moc"

@@ -1,0 +1,151 @@
+// Generates a registry database of realistic training documents for benchmarks and manual tests:
+//   dbgen OUTPUT.db [--docs N] [--subjects M] [--templates K]
+// Every document gets M appendix subjects and one FRDO row. The file has the program's own schema.
+#include "database.h"
+#include "prof/profschema.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+const QStringList surnames = {"Иванов",  "Петров",   "Сидоров", "Кузнецов", "Смирнов", "Попов",    "Васильев",
+                              "Соколов", "Михайлов", "Новиков", "Фёдоров",  "Морозов", "Волков",   "Алексеев",
+                              "Лебедев", "Семёнов",  "Егоров",  "Павлов",   "Козлов",  "Степанов", "Николаев"};
+const QStringList names = {"Александр", "Дмитрий", "Максим", "Сергей", "Андрей", "Алексей", "Артём",
+                           "Илья",      "Кирилл",  "Михаил", "Никита", "Матвей", "Роман",   "Егор"};
+const QStringList patronymics = {"Александрович", "Дмитриевич", "Сергеевич",  "Андреевич",   "Алексеевич",
+                                 "Иванович",      "Петрович",   "Николаевич", "Владимирович"};
+const QStringList professions = {"Сварщик ручной дуговой сварки",
+                                 "Токарь",
+                                 "Слесарь-ремонтник",
+                                 "Электромонтёр",
+                                 "Повар",
+                                 "Водитель погрузчика",
+                                 "Оператор котельной",
+                                 "Машинист крана",
+                                 "Бухгалтер",
+                                 "Кассир",
+                                 "Секретарь руководителя",
+                                 "Охранник",
+                                 "Продавец",
+                                 "Парикмахер",
+                                 "Маникюрша",
+                                 "Штукатур",
+                                 "Маляр",
+                                 "Каменщик",
+                                 "Плотник",
+                                 "Монтажник санитарно-технических систем"};
+const QStringList subjects = {"Охрана труда",
+                              "Материаловедение",
+                              "Черчение",
+                              "Электротехника",
+                              "Основы экономики",
+                              "Допуски и технические измерения",
+                              "Технология работ",
+                              "Производственное обучение",
+                              "Производственная практика",
+                              "Промышленная безопасность",
+                              "Оборудование и инструменты",
+                              "Квалификационный экзамен"};
+const QStringList grades = {"отлично", "хорошо", "удовлетворительно", "зачтено"};
+
+QString pick(const QStringList& list) {
+    return list.at(QRandomGenerator::global()->bounded(list.size()));
+}
+
+bool insertDocument(QSqlQuery& doc, QSqlQuery& det, QSqlQuery& frdo, int id, int subjectCount, bool isTemplate) {
+    auto* rnd = QRandomGenerator::global();
+    const QDate issue = QDate(2015, 1, 1).addDays(rnd->bounded(4000));
+    const QString profession = pick(professions);
+    doc.bindValue(0, id);
+    doc.bindValue(1, isTemplate ? 1 : 0);
+    doc.bindValue(2, isTemplate ? QStringLiteral("Шаблон %1").arg(id) : pick(surnames));
+    doc.bindValue(3, pick(names));
+    doc.bindValue(4, pick(patronymics));
+    doc.bindValue(5, QDate(1970, 1, 1).addDays(rnd->bounded(12000)).toString(Qt::ISODate));
+    doc.bindValue(6, profession);
+    doc.bindValue(7, profession + QStringLiteral("\n%1 разряд").arg(2 + rnd->bounded(5)));
+    doc.bindValue(8, QStringLiteral("%1").arg(id, 6, 10, QLatin1Char('0')));
+    doc.bindValue(9, issue.toString(Qt::ISODate));
+    doc.bindValue(10, QStringLiteral("%1 %2").arg(issue.toString(Qt::ISODate), QStringLiteral("12:00:00")));
+    doc.bindValue(11, QStringLiteral("СВ %1").arg(100000 + id));
+    doc.bindValue(12, id % 10 == 0 ? 1 : 0);
+    if (!doc.exec())
+        return false;
+    for (int s = 0; s < subjectCount; ++s) {
+        det.bindValue(0, id);
+        det.bindValue(1, subjects.at(s % subjects.size()));
+        det.bindValue(2, 4 + rnd->bounded(70));
+        det.bindValue(3, pick(grades));
+        if (!det.exec())
+            return false;
+    }
+    frdo.bindValue(0, id);
+    frdo.bindValue(1, QStringLiteral("%1-%2-%3 %4")
+                          .arg(rnd->bounded(100, 999))
+                          .arg(rnd->bounded(100, 999))
+                          .arg(rnd->bounded(100, 999))
+                          .arg(rnd->bounded(10, 99)));
+    return frdo.exec();
+}
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    int docs = 100000, subjectCount = 12, templates = 20;
+    QString output;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--docs") && i + 1 < args.size())
+            docs = args[++i].toInt();
+        else if (args[i] == QLatin1String("--subjects") && i + 1 < args.size())
+            subjectCount = args[++i].toInt();
+        else if (args[i] == QLatin1String("--templates") && i + 1 < args.size())
+            templates = args[++i].toInt();
+        else
+            output = args[i];
+    }
+    if (output.isEmpty() || docs < 0 || subjectCount < 0) {
+        std::fprintf(stderr, "usage: dbgen OUTPUT.db [--docs N] [--subjects M] [--templates K]\n");
+        return 2;
+    }
+    QFile::remove(output);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+    db.setDatabaseName(output);
+    if (!db.open()) {
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(output));
+        return 1;
+    }
+    for (const DBTable& table : ProfSchema::tables()) {
+        const QString error = Database::createTable(db, table);
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return 1;
+        }
+    }
+    db.transaction();
+    QSqlQuery doc(db), det(db), frdo(db);
+    doc.prepare(QStringLiteral("INSERT INTO ProfDocuments (profId, isTemplate, fio1, fio2, fio3, birthDate, "
+                               "profession, qual, regNumber, issueDate, editDate, attNumber, isExcellent) "
+                               "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+    det.prepare(QStringLiteral("INSERT INTO ProfDetails (profId, name, count, rate) VALUES (?,?,?,?)"));
+    frdo.prepare(QStringLiteral("INSERT INTO ProfFrdo (profId, snils) VALUES (?,?)"));
+    for (int id = 1; id <= docs + templates; ++id) {
+        if (!insertDocument(doc, det, frdo, id, subjectCount, id > docs)) {
+            std::fprintf(stderr, "insert failed: %s\n", qPrintable(doc.lastError().text() + det.lastError().text()));
+            return 1;
+        }
+    }
+    QSqlQuery(db).exec(QStringLiteral("INSERT INTO Variables VALUES ('Data/OrgName_1', 'ГБПОУ \"Колледж\"')"));
+    db.commit();
+    std::printf("%s: %d documents, %d templates, %d subjects each\n", qPrintable(output), docs, templates,
+                subjectCount);
+    return 0;
+}
