@@ -77,10 +77,13 @@ void AppSettings::setup() {
 
 void AppSettings::release() {
     State& s = state();
-    if (s.userStore)
-        s.userStore->deleteLater();
-    if (s.dataStore)
-        s.dataStore->deleteLater();
+    // Written now, so that nothing is left for the deferred deletion to write.
+    for (QSettings* store : {s.userStore.data(), s.dataStore.data()}) {
+        if (store) {
+            store->sync();
+            store->deleteLater();
+        }
+    }
     s = State();
 }
 

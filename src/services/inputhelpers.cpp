@@ -1,0 +1,155 @@
+#include "inputhelpers.h"
+
+#include "appsettings.h"
+#include "database.h"
+#include "productinfo.h"
+#include "spellchecker.h"
+
+#include <QAbstractItemModel>
+#include <QComboBox>
+#include <QCompleter>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTextEdit>
+
+const char* const InputHelpers::keyOrderComboAlphabetically = "orderComboAlphabetically";
+
+namespace {
+const char* const installedProperty = "_orvaneSpellChecking";
+
+// Day 1 is 1 January 1900; day 60 is the spreadsheet's 29 February 1900, which never was.
+QDate spreadsheetDay(int day) {
+    const QDate origin(1900, 1, 1);
+    if (day < 1 || day == 60)
+        return QDate();
+    return origin.addDays(day < 60 ? day - 1 : day - 2);
+}
+
+QString geometryKey(const QWidget* widget) {
+    return QStringLiteral("%1Geometry").arg(widget->objectName());
+}
+
+bool excluded(const QWidget* field, const QWidget* root, const QList<QWidget*>& exclusions) {
+    for (const QWidget* w = field; w && w != root; w = w->parentWidget())
+        if (exclusions.contains(const_cast<QWidget*>(w)))
+            return true;
+    return false;
+}
+
+// True the first time only, so that installing twice does not check every change twice.
+bool markInstalled(QWidget* field) {
+    if (field->property(installedProperty).toBool())
+        return false;
+    field->setProperty(installedProperty, true);
+    return true;
+}
+
+void connectField(QLineEdit* field) {
+    if (markInstalled(field))
+        QObject::connect(field, &QLineEdit::textChanged, field, [field] { SpellChecker::checkLineEdit(field); });
+}
+
+void connectField(QTextEdit* field) {
+    if (markInstalled(field))
+        QObject::connect(field, &QTextEdit::textChanged, field, [field] { SpellChecker::checkTextEdit(field); });
+}
+} // namespace
+
+void InputHelpers::fillComboBoxUsedValues(const QString& column, const QString& table, QComboBox* combo, int limit) {
+    const bool alphabetical = AppSettings::dataSettings()->value(keyOrderComboAlphabetically, false).toBool();
+    if (!combo)
+        return;
+    combo->addItems(Database::instance()->mostFrequentValues(table, {column}, limit, alphabetical));
+    if (combo->isEditable())
+        combo->clearEditText();
+    if (QCompleter* completer = combo->completer())
+        completer->setCaseSensitivity(Qt::CaseSensitive);
+}
+
+QDate InputHelpers::dateFromText(const QString& text) {
+    const QString trimmed = text.trimmed();
+    bool isNumber = false;
+    const int day = trimmed.toInt(&isNumber);
+    if (isNumber)
+        return spreadsheetDay(day);
+    static const char* const formats[] = {"yyyy.MM.dd", "dd.MM.yyyy", "dd/MM/yyyy",
+                                          "yyyy-MM-dd", "dd-MM-yyyy", "yyyy/MM/dd"};
+    for (const char* format : formats) {
+        const QDate date = QDate::fromString(trimmed, QLatin1String(format));
+        if (date.isValid())
+            return date;
+    }
+    return QDate();
+}
+
+QDate InputHelpers::dateFromValue(const QVariant& value) {
+    const QDate date = value.toDate();
+    return date.isValid() ? date : dateFromText(value.toString());
+}
+
+QString InputHelpers::digitsOnly(const QString& text) {
+    static const QRegularExpression nonDigits(QStringLiteral("[^\\d]+"));
+    return text.split(nonDigits).join(QString()).trimmed();
+}
+
+void InputHelpers::exchangeRows(QAbstractItemModel* model, int a, int b, int firstColumn) {
+    if (!model || a < 0 || b < 0 || a >= model->rowCount() || b >= model->rowCount() || firstColumn < 0 ||
+        firstColumn >= model->columnCount())
+        return;
+    for (int column = firstColumn; column < model->columnCount(); ++column) {
+        const QModelIndex first = model->index(a, column);
+        const QModelIndex second = model->index(b, column);
+        const QVariant firstValue = model->data(first, Qt::DisplayRole);
+        const QVariant secondValue = model->data(second, Qt::DisplayRole);
+        model->setData(first, secondValue, Qt::EditRole);
+        model->setData(second, firstValue, Qt::EditRole);
+    }
+}
+
+void InputHelpers::restoreGeometry(QWidget* widget) {
+    if (!widget)
+        return;
+    QSettings* store = AppSettings::userSettings();
+    store->beginGroup(ProductTypeInfo::appName());
+    const QVariant geometry = store->value(geometryKey(widget));
+    store->endGroup();
+    if (geometry.isValid())
+        widget->restoreGeometry(geometry.toByteArray());
+}
+
+void InputHelpers::saveGeometry(QWidget* widget) {
+    if (!widget)
+        return;
+    QSettings* store = AppSettings::userSettings();
+    store->beginGroup(ProductTypeInfo::appName());
+    store->setValue(geometryKey(widget), widget->saveGeometry());
+    store->endGroup();
+}
+
+QString InputHelpers::helpText(const QWidget* widget) {
+    for (const QWidget* w = widget; w; w = w->parentWidget())
+        if (!w->whatsThis().isEmpty())
+            return w->whatsThis();
+    return QString();
+}
+
+void InputHelpers::installSpellChecking(QWidget* widget, const QList<QWidget*>& exclusions) {
+    if (!widget || !AppSettings::userSettings()->value(SpellChecker::keyEnabled, true).toBool())
+        return;
+    if (auto* lineEdit = qobject_cast<QLineEdit*>(widget)) {
+        connectField(lineEdit);
+        return;
+    }
+    if (auto* textEdit = qobject_cast<QTextEdit*>(widget)) {
+        connectField(textEdit);
+        return;
+    }
+    // A left-out container (a combo box, a spin box) takes its inner line edit with it.
+    for (QLineEdit* field : widget->findChildren<QLineEdit*>())
+        if (!excluded(field, widget, exclusions))
+            connectField(field);
+    for (QTextEdit* field : widget->findChildren<QTextEdit*>())
+        if (!excluded(field, widget, exclusions))
+            connectField(field);
+}

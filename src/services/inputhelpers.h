@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDate>
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+class QAbstractItemModel;
+class QComboBox;
+class QWidget;
+
+// Helpers the edit dialogs share: used-values combo boxes, tolerant date reading, digits-only
+// texts, row exchange, remembered window geometry, help texts and spell-checking installation.
+namespace InputHelpers {
+// Data store key: used-values lists in alphabetical rather than popularity order.
+extern const char* const keyOrderComboAlphabetically;
+
+// Appends the values already used in `column` of `table` (at most `limit`, 0 for all) to `combo`.
+void fillComboBoxUsedValues(const QString& column, const QString& table, QComboBox* combo, int limit);
+
+// A spreadsheet day number (1 is 1 January 1900) or a date in one of the accepted layouts;
+// invalid when nothing fits.
+QDate dateFromText(const QString& text);
+// A stored date value, or its text read as dateFromText does.
+QDate dateFromValue(const QVariant& value);
+QString digitsOnly(const QString& text);
+
+// Exchanges the data of rows `a` and `b` from `firstColumn` to the last column.
+void exchangeRows(QAbstractItemModel* model, int a, int b, int firstColumn);
+
+// Window geometry under "<object name>Geometry" in the user store.
+void restoreGeometry(QWidget* widget);
+void saveGeometry(QWidget* widget);
+
+// The what's-this text of the widget or of its nearest ancestor that has one.
+QString helpText(const QWidget* widget);
+
+// Underlines misspelt words in the line edits and rich-text edits of a widget tree as they change,
+// unless spell checking is switched off.
+void installSpellChecking(QWidget* widget, const QList<QWidget*>& exclusions = {});
+} // namespace InputHelpers
