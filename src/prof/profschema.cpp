@@ -6,20 +6,20 @@ const QString text = QStringLiteral("TEXT");
 const QString notNull = QStringLiteral("NOT NULL");
 
 // One column per entry: name, type, constraint, copyable.
-struct Spec {
+struct ColumnDef {
     const char* name;
     const QString& type;
     bool notNull;
     bool copyable;
 };
 
-DBTable table(const char* name, const char* key, bool isMain, bool isAdditional, std::initializer_list<Spec> specs) {
+DBTable table(const char* name, const char* key, bool isMain, bool isAdditional, std::initializer_list<ColumnDef> defs) {
     DBTable t;
     t.name = QString::fromLatin1(name);
     t.sequence_col = QString::fromLatin1(key);
     t.isMainTable = isMain;
     t.isAdditionalTable = isAdditional;
-    for (const Spec& s : specs)
+    for (const ColumnDef& s : defs)
         t.columns.append(DBColumn{QString::fromLatin1(s.name), s.type, s.notNull ? notNull : QString(), s.copyable});
     return t;
 }

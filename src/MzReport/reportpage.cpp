@@ -1,0 +1,429 @@
+#include "reportpage.h"
+
+#include "abstractfield.h"
+#include "dialogs/messagebox.h"
+#include "jsonvalues.h"
+#include "mzlog.h"
+#include "qrfield.h"
+#include "tablefield.h"
+#include "textfield.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPageSize>
+#include <QPainter>
+#include <QPrinter>
+#include <QSaveFile>
+#include <utility>
+
+namespace {
+// Beyond any form; the caps keep a damaged file from building millions of objects, sides or pixels.
+constexpr int maxFields = 10000;
+constexpr int maxPagesCount = 100;
+constexpr qint64 maxBackgroundPixels = 50 * 1000 * 1000;
+// A variable whose value names itself would be expanded for ever.
+constexpr int maxSubstitutions = 1000;
+constexpr int maxSubstitutedLength = 1 << 20;
+
+const QString variableOpen = QStringLiteral("$V{");
+
+QString normalizedKey(const QString& name) {
+    return name.trimmed().toLower();
+}
+
+QImage readImage(QIODevice* device, const char* format) {
+    QImageReader reader(device, format);
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() > maxBackgroundPixels) {
+        MZ_LOG() << "Background image too large:" << size.width() << size.height();
+        return QImage();
+    }
+    return reader.read();
+}
+
+QPixmap decodeBackground(const QString& base64, const char* format) {
+    QByteArray bytes = QByteArray::fromBase64(base64.toLatin1());
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    const QImage image = readImage(&buffer, format);
+    if (image.isNull())
+        MZ_LOG() << "Background image not decoded, format" << format;
+    return QPixmap::fromImage(image);
+}
+
+QString encodeBackground(const QPixmap& pixmap) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!pixmap.save(&buffer, "JPG"))
+        MZ_LOG() << "Background image not encoded as JPEG";
+    return QString::fromLatin1(bytes.toBase64());
+}
+
+bool isUsablePageSize(int id) {
+    return id >= 0 && id <= int(QPageSize::LastPageSize) && id != int(QPageSize::Custom) &&
+           QPageSize(QPageSize::PageSizeId(id)).isValid();
+}
+} // namespace
+
+ReportPage::ReportPage(QObject* parent)
+    : QObject(parent), _defaultFont(QStringLiteral("Times New Roman"), 14),
+      _printer(std::make_unique<QPrinter>(QPrinter::ScreenResolution)) {
+    _printer->setFullPage(true);
+    applyPrinterLayout();
+}
+
+ReportPage::~ReportPage() {
+    clearFields();
+}
+
+void ReportPage::applyPrinterLayout() {
+    _printer->setPageOrientation(_orientation == 0 ? QPageLayout::Portrait : QPageLayout::Landscape);
+    if (isUsablePageSize(_pageSize))
+        _printer->setPageSize(QPageSize(QPageSize::PageSizeId(_pageSize)));
+}
+
+void ReportPage::setOrientation(int orientation) {
+    _orientation = orientation;
+    applyPrinterLayout();
+}
+
+void ReportPage::setPageSize(int pageSize) {
+    _pageSize = pageSize;
+    applyPrinterLayout();
+}
+
+double ReportPage::mmToPx() const {
+    return mmToPx(_printer->logicalDpiX());
+}
+
+double ReportPage::mmToPx(int dotsPerInch) {
+    return dotsPerInch / mmPerInch;
+}
+
+// ---- fields
+
+void ReportPage::addField(AbstractField* field) {
+    if (!field || _fields.contains(field))
+        return;
+    field->setParent(this);
+    field->setPage(this);
+    _fields.append(field);
+    // A field deleted by someone else must not stay in the painting list.
+    connect(field, &QObject::destroyed, this, &ReportPage::forgetField);
+}
+
+AbstractField* ReportPage::takeField(AbstractField* field) {
+    if (!_fields.removeOne(field))
+        return nullptr;
+    disconnect(field, &QObject::destroyed, this, &ReportPage::forgetField);
+    field->setParent(nullptr);
+    field->setPage(nullptr);
+    return field;
+}
+
+void ReportPage::clearFields() {
+    const QList<AbstractField*> fields = std::exchange(_fields, {});
+    for (AbstractField* field : fields) {
+        disconnect(field, &QObject::destroyed, this, &ReportPage::forgetField);
+        delete field;
+    }
+}
+
+void ReportPage::forgetField(QObject* field) {
+    for (int i = _fields.size() - 1; i >= 0; --i) {
+        if (static_cast<QObject*>(_fields.at(i)) == field)
+            _fields.removeAt(i);
+    }
+}
+
+// ---- variables and models
+
+void ReportPage::setVariable(const QString& name, const QVariant& value) {
+    _variables.insert(normalizedKey(name), value);
+    emit dataUpdated();
+}
+
+QVariant ReportPage::variable(const QString& name) const {
+    return _variables.value(normalizedKey(name));
+}
+
+bool ReportPage::setModel(const QString& name, QAbstractItemModel* model, bool takeOwnership) {
+    if (model && takeOwnership)
+        model->setParent(this);
+    _models.insert(normalizedKey(name), model);
+    for (AbstractField* field : qAsConst(_fields)) {
+        if (field->type() == AbstractField::TableType)
+            static_cast<TableField*>(field)->bindModel();
+    }
+    emit dataUpdated();
+    return true;
+}
+
+QAbstractItemModel* ReportPage::model(const QString& name) const {
+    return _models.value(normalizedKey(name));
+}
+
+QString ReportPage::substituteVariables(const QString& source) {
+    QString text = source;
+    for (int done = 0;; ++done) {
+        const int start = text.indexOf(variableOpen);
+        if (start < 0)
+            return text.replace(QLatin1String("\\n"), QLatin1String("\n"));
+        const int close = text.indexOf(QLatin1Char('}'));
+        if (close < start + variableOpen.size())
+            return text;
+        if (done >= maxSubstitutions || text.size() > maxSubstitutedLength) {
+            MZ_LOG() << "Variable substitution stopped, the values keep expanding:" << source.left(200);
+            return text;
+        }
+        const int nameStart = start + variableOpen.size();
+        const QString key = normalizedKey(text.mid(nameStart, close - nameStart));
+        auto entry = _variables.find(key);
+        if (entry == _variables.end())
+            entry = _variables.insert(key, QVariant());
+        text.replace(start, close - start + 1, entry.value().toString());
+    }
+}
+
+// ---- backgrounds
+
+bool ReportPage::setBackgroundFromFile(const QString& path, QPixmap* target) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QImage image = readImage(&file, nullptr);
+    if (image.isNull())
+        return false;
+    const QSize paper = _printer->paperRect(QPrinter::DevicePixel).size().toSize();
+    *target = QPixmap::fromImage(image.scaled(paper, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    return true;
+}
+
+bool ReportPage::setBackgroundImageFromFile(const QString& path) {
+    return setBackgroundFromFile(path, &_backgroundImage);
+}
+
+bool ReportPage::setBackgroundImage2FromFile(const QString& path) {
+    return setBackgroundFromFile(path, &_backgroundImage2);
+}
+
+void ReportPage::clearBackgroundImages() {
+    _backgroundImage = QPixmap();
+    _backgroundImage2 = QPixmap();
+}
+
+// ---- file format
+
+QString ReportPage::loadFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    if (error.error != QJsonParseError::NoError)
+        return error.errorString();
+    fromJson(document.object());
+    return QString();
+}
+
+bool ReportPage::load(const QString& path) {
+    const QString error = loadFile(path);
+    if (error.isEmpty())
+        return true;
+    MZ_LOG() << "Template not loaded:" << path << error;
+    MessageBox::warning(QApplication::activeWindow(), QStringLiteral("Не удалось открыть файл"), error);
+    return false;
+}
+
+QString ReportPage::saveFile(const QString& path) {
+    QJsonObject object;
+    toJson(object);
+    // Written beside and renamed over the old file: a full disk must not leave half a template.
+    QSaveFile file(path);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    file.write(QJsonDocument(object).toJson(QJsonDocument::Indented));
+    if (!file.commit())
+        return file.errorString();
+    return QString();
+}
+
+bool ReportPage::save(const QString& path) {
+    const QString error = saveFile(path);
+    if (error.isEmpty())
+        return true;
+    MZ_LOG() << "Template not saved:" << path << error;
+    MessageBox::warning(QApplication::activeWindow(), QStringLiteral("Не удалось сохранить файл"), error);
+    return false;
+}
+
+void ReportPage::fromJson(const QJsonObject& object) {
+    using namespace mzjson;
+    const int orientation = readInt(object, QStringLiteral("orientation"), _orientation, -1, 2);
+    if (orientation == 0 || orientation == 1)
+        _orientation = orientation;
+    else
+        MZ_LOG() << "Unknown orientation ignored";
+    applyPrinterLayout();
+    _printBackgroundImage = readBool(object, QStringLiteral("printBackgroundImage"), _printBackgroundImage);
+    readBackgrounds(object);
+
+    const QJsonValue font = object.value(QStringLiteral("defaultFont"));
+    if (font.isString() && !parseFont(font.toString(), &_defaultFont))
+        MZ_LOG() << "Unusable default font ignored:" << font.toString();
+    _pagesCount = readInt(object, QStringLiteral("pagesCount"), _pagesCount, 0, maxPagesCount);
+    const int pageSize = readInt(object, QStringLiteral("pageSize"), _pageSize, -1, int(QPageSize::LastPageSize) + 1);
+    if (isUsablePageSize(pageSize))
+        _pageSize = pageSize;
+    else
+        MZ_LOG() << "Unknown paper size ignored";
+    applyPrinterLayout();
+
+    clearFields();
+    readFields(object);
+}
+
+void ReportPage::readBackgrounds(const QJsonObject& object) {
+    using mzjson::readString;
+    // PNG keys come from older files; the JPEG keys, when present, win.
+    const QString keys[4] = {QStringLiteral("backgroundImage"), QStringLiteral("backgroundImage2"),
+                             QStringLiteral("backgroundImageJPG"), QStringLiteral("backgroundImage2JPG")};
+    for (int i = 0; i < 4; ++i) {
+        const QJsonValue value = object.value(keys[i]);
+        if (!value.isString())
+            continue;
+        const QPixmap pixmap = decodeBackground(value.toString(), i < 2 ? "PNG" : "JPG");
+        if (i % 2 == 0)
+            _backgroundImage = pixmap;
+        else
+            _backgroundImage2 = pixmap;
+    }
+}
+
+void ReportPage::readFields(const QJsonObject& object) {
+    const std::pair<QString, int> groups[3] = {{QStringLiteral("textFields"), AbstractField::TextType},
+                                               {QStringLiteral("tableFields"), AbstractField::TableType},
+                                               {QStringLiteral("qrFields"), AbstractField::QrType}};
+    for (const auto& group : groups) {
+        const QJsonArray array = object.value(group.first).toArray();
+        for (const QJsonValue& element : array) {
+            if (_fields.size() >= maxFields) {
+                MZ_LOG() << "Too many fields, the rest of the template is ignored";
+                return;
+            }
+            AbstractField* field = nullptr;
+            if (group.second == AbstractField::TextType)
+                field = new TextField;
+            else if (group.second == AbstractField::TableType)
+                field = new TableField;
+            else
+                field = new QrField;
+            field->read(element.toObject());
+            addField(field);
+        }
+    }
+}
+
+void ReportPage::toJson(QJsonObject& object) const {
+    object.insert(QStringLiteral("orientation"), _orientation);
+    object.insert(QStringLiteral("printBackgroundImage"), _printBackgroundImage);
+    object.insert(QStringLiteral("defaultFont"), _defaultFont.toString());
+    object.insert(QStringLiteral("pagesCount"), _pagesCount);
+    object.insert(QStringLiteral("pageSize"), _pageSize);
+
+    QJsonArray texts, tables, qrs;
+    for (const AbstractField* field : _fields) {
+        QJsonObject fieldObject;
+        field->write(fieldObject);
+        switch (field->type()) {
+        case AbstractField::TextType:
+            texts.append(fieldObject);
+            break;
+        case AbstractField::TableType:
+            tables.append(fieldObject);
+            break;
+        case AbstractField::QrType:
+            qrs.append(fieldObject);
+            break;
+        default:
+            break;
+        }
+    }
+    object.insert(QStringLiteral("textFields"), texts);
+    object.insert(QStringLiteral("tableFields"), tables);
+    object.insert(QStringLiteral("qrFields"), qrs);
+    if (!_backgroundImage.isNull())
+        object.insert(QStringLiteral("backgroundImageJPG"), encodeBackground(_backgroundImage));
+    if (!_backgroundImage2.isNull())
+        object.insert(QStringLiteral("backgroundImage2JPG"), encodeBackground(_backgroundImage2));
+}
+
+// ---- painting
+
+bool ReportPage::beginJob(QPrinter* printer, QPainter& painter) {
+    printer->setFullPage(true);
+    const int w = printer->width();
+    const int h = printer->height();
+    if (!painter.begin(printer)) {
+        MZ_LOG() << "Printer refused the job:" << printer->printerName() << printer->outputFileName();
+        return false;
+    }
+    painter.save();
+    painter.setWindow(0, 0, w, h);
+    painter.setViewport(0, 0, w, h);
+    return true;
+}
+
+void ReportPage::paintSide(QPainter& painter, int side, const QRect& target, double bandTop, double scale) {
+    if (_printBackgroundImage) {
+        const QPixmap& background = side % 2 == 0 ? _backgroundImage : _backgroundImage2;
+        if (!background.isNull())
+            painter.drawPixmap(target, background);
+    }
+    for (AbstractField* field : qAsConst(_fields))
+        field->paint(&painter, scale, bandTop);
+}
+
+void ReportPage::paintPage(QPrinter* printer) {
+    if (!printer)
+        return;
+    QPainter painter;
+    if (!beginJob(printer, painter))
+        return;
+    const int side = _currentPage;
+    if (side >= 0 && side < _pagesCount) {
+        const double bandTop = printer->pageRect(QPrinter::DevicePixel).height() * side;
+        paintSide(painter, side, QRect(0, 0, printer->width(), printer->height()), bandTop,
+                  mmToPx(printer->logicalDpiX()));
+    }
+    painter.restore();
+    painter.end();
+}
+
+bool ReportPage::paintSides(QPrinter* printer, const QList<int>& sides) {
+    if (!printer)
+        return false;
+    QPainter painter;
+    if (!beginJob(printer, painter))
+        return false;
+    const QRect target(0, 0, printer->width(), printer->height());
+    const double bandHeight = printer->pageRect(QPrinter::DevicePixel).height();
+    bool ok = true;
+    for (int i = 0; i < sides.size() && ok; ++i) {
+        if (i > 0)
+            ok = printer->newPage();
+        if (ok)
+            paintSide(painter, sides.at(i), target, bandHeight * sides.at(i), mmToPx(printer->logicalDpiX()));
+    }
+    painter.restore();
+    painter.end();
+    return ok;
+}

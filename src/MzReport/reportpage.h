@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QFont>
+#include <QList>
+#include <QMap>
+#include <QMarginsF>
+#include <QObject>
+#include <QPixmap>
+#include <QPointer>
+#include <QVariant>
+#include <memory>
+
+class AbstractField;
+class QJsonObject;
+class QPainter;
+class QPrinter;
+
+// One template (paper, backgrounds, sides, fields placed in millimetres) together with the data of
+// one print request (variables and table models). Sides form one vertical strip: side n shows the
+// band that starts n page heights below the top of side 0.
+class ReportPage : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ReportPage(QObject* parent = nullptr);
+    ~ReportPage() override;
+
+    // Template file. load() and save() tell the user of a failure in a message box; the
+    // loadFile()/saveFile() variants return the error text instead (empty on success).
+    bool load(const QString& path);
+    bool save(const QString& path);
+    QString loadFile(const QString& path);
+    QString saveFile(const QString& path);
+    void fromJson(const QJsonObject& object);
+    void toJson(QJsonObject& object) const;
+
+    // Fields, in painting order. The page owns them: added fields become its children.
+    const QList<AbstractField*>& fields() const { return _fields; }
+    void addField(AbstractField* field);
+    // Hands the field back to the caller (no parent, no page).
+    AbstractField* takeField(AbstractField* field);
+    void clearFields();
+
+    int orientation() const { return _orientation; }
+    void setOrientation(int orientation);
+    int pageSize() const { return _pageSize; }
+    void setPageSize(int pageSize);
+    int pagesCount() const { return _pagesCount; }
+    void setPagesCount(int count) { _pagesCount = count; }
+    QFont defaultFont() const { return _defaultFont; }
+    void setDefaultFont(const QFont& font) { _defaultFont = font; }
+    QMarginsF margins() const { return _margins; }
+
+    QPixmap backgroundImage() const { return _backgroundImage; }
+    QPixmap backgroundImage2() const { return _backgroundImage2; }
+    void setBackgroundImage(const QPixmap& pixmap) { _backgroundImage = pixmap; }
+    void setBackgroundImage2(const QPixmap& pixmap) { _backgroundImage2 = pixmap; }
+    // Scaled to the printer's paper at the printer's resolution; false (background kept) when the
+    // file is no image.
+    bool setBackgroundImageFromFile(const QString& path);
+    bool setBackgroundImage2FromFile(const QString& path);
+    void clearBackgroundImages();
+    bool printBackgroundImage() const { return _printBackgroundImage; }
+    void setPrintBackgroundImage(bool on) { _printBackgroundImage = on; }
+
+    // Names are stored trimmed and lower-cased.
+    void setVariable(const QString& name, const QVariant& value);
+    QVariant variable(const QString& name) const;
+    QMap<QString, QVariant> variables() const { return _variables; }
+    virtual bool setModel(const QString& name, QAbstractItemModel* model, bool takeOwnership);
+    QAbstractItemModel* model(const QString& name) const;
+    QStringList modelNames() const { return _models.keys(); }
+    // Fills $V{name} placeholders; an unknown name is added to the variables with an empty value.
+    QString substituteVariables(const QString& text);
+
+    // Fields show filled texts (printing) or raw templates (the designer).
+    bool fillWithData() const { return _fillData; }
+    void setFillWithData(bool on) { _fillData = on; }
+    int currentPage() const { return _currentPage; }
+    void setCurrentPage(int side) { _currentPage = side; }
+
+    // Millimetres per inch of the conversion the templates were drawn with (not 25.4).
+    static constexpr double mmPerInch = 25.399931;
+
+    QPrinter* printer() const { return _printer.get(); }
+    double mmToPx() const;
+    static double mmToPx(int dotsPerInch);
+
+    // Paints side `side` into `target` (the side's device rectangle) at `scale` pixels per mm;
+    // `bandTop` is the device-pixel top of that side within the strip of all sides.
+    void paintSide(QPainter& painter, int side, const QRect& target, double bandTop, double scale);
+    // Prints the given sides as one job on `printer`, one printer page each, without any question.
+    bool paintSides(QPrinter* printer, const QList<int>& sides);
+
+public slots:
+    // Paints the current side onto `printer` as one job; also answers a preview's paint request.
+    void paintPage(QPrinter* printer);
+
+signals:
+    void dataUpdated();
+
+private:
+    void applyPrinterLayout();
+    bool beginJob(QPrinter* printer, QPainter& painter);
+    bool setBackgroundFromFile(const QString& path, QPixmap* target);
+    void readBackgrounds(const QJsonObject& object);
+    void readFields(const QJsonObject& object);
+    void forgetField(QObject* field);
+
+    QList<AbstractField*> _fields;
+    bool _fillData = false;
+    int _orientation = 1;
+    QPixmap _backgroundImage;
+    QPixmap _backgroundImage2;
+    bool _printBackgroundImage = false;
+    QFont _defaultFont;
+    int _pagesCount = 1;
+    QMap<QString, QVariant> _variables;
+    QMap<QString, QPointer<QAbstractItemModel>> _models;
+    std::unique_ptr<QPrinter> _printer;
+    int _pageSize = 0;
+    QMarginsF _margins;
+    int _currentPage = 0;
+};

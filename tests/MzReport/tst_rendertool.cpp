@@ -1,0 +1,181 @@
+#include "MzReport/reportpage.h"
+#include "rendertool.h"
+#include "testenvironment.h"
+#include "testregistry.h"
+
+#include <QBuffer>
+#include <QPrinter>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+// "Page size: 842 x 595 pts (A4)" and the page count, as pdfinfo reports them.
+QPair<QString, int> pdfInfo(const QString& pdf) {
+    QProcess process;
+    process.start(QStringLiteral("pdfinfo"), {pdf});
+    process.waitForFinished(60000);
+    const QString text = QString::fromUtf8(process.readAllStandardOutput());
+    const QRegularExpression size(QStringLiteral("Page size:\\s+(\\S+ x \\S+) pts"));
+    const QRegularExpression pages(QStringLiteral("Pages:\\s+(\\d+)"));
+    return {size.match(text).captured(1), pages.match(text).captured(1).toInt()};
+}
+
+QString jpegBase64(const QColor& color) {
+    QImage image(60, 40, QImage::Format_RGB32);
+    image.fill(color);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG");
+    return QString::fromLatin1(bytes.toBase64());
+}
+} // namespace
+
+class TestRenderTool : public QObject {
+    Q_OBJECT
+
+    RenderTool _tool;
+
+private slots:
+    void badArguments_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        const QString page = _tool.writeTemplate(pageObject({textFieldObject(10, 10, 50, 10, "x")}));
+        const QString pdf = _tool.path(QStringLiteral("out.pdf"));
+        QTest::newRow("nothing") << QStringList() << 2 << QString("usage: mzrpt-render");
+        QTest::newRow("unknown option") << QStringList{"--model", "m", page, pdf} << 2
+                                        << QString("unknown option --model");
+        QTest::newRow("dpi too low") << QStringList{"--dpi", "5", page, pdf} << 2 << QString("--dpi");
+        QTest::newRow("dpi missing") << QStringList{page, pdf, "--dpi"} << 2 << QString("--dpi needs a value");
+        QTest::newRow("var without value") << QStringList{"--var", "fio", page, pdf} << 2 << QString("NAME=VALUE");
+        QTest::newRow("side beyond the template")
+            << QStringList{"--side", "1", page, pdf} << 2 << QString("the template has sides 0 to 0");
+        QTest::newRow("missing template")
+            << QStringList{_tool.path("none.mzrpt"), pdf} << 3 << QString("cannot read template");
+        QTest::newRow("output folder missing")
+            << QStringList{page, _tool.path("no/such/out.pdf")} << 4 << QString("cannot write");
+    }
+
+    void badArguments() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QCOMPARE(_tool.run(arguments), exitCode);
+        QVERIFY2(_tool.errorText().contains(message), qPrintable(_tool.errorText()));
+    }
+
+    void paperOfTheTemplate_data() {
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<int>("pageSize");
+        QTest::addColumn<int>("pagesCount");
+        QTest::addColumn<QString>("size");
+        QTest::newRow("A4 landscape") << 1 << 0 << 2 << QString("842 x 595");
+        QTest::newRow("A4 portrait") << 0 << 0 << 1 << QString("595 x 842");
+        QTest::newRow("A3 landscape") << 1 << 8 << 1 << QString("1191 x 842");
+        QTest::newRow("A5 portrait") << 0 << 9 << 3 << QString("420 x 595");
+    }
+
+    void paperOfTheTemplate() {
+        QFETCH(int, orientation);
+        QFETCH(int, pageSize);
+        QFETCH(int, pagesCount);
+        QFETCH(QString, size);
+        QJsonObject page = pageObject({textFieldObject(10, 10, 50, 10, "x")}, {}, pagesCount);
+        page.insert(QStringLiteral("orientation"), orientation);
+        page.insert(QStringLiteral("pageSize"), pageSize);
+        const QString pdf = _tool.render(page, 150);
+        QVERIFY2(!pdf.isEmpty(), qPrintable(_tool.errorText()));
+        const auto info = pdfInfo(pdf);
+        QCOMPARE(info.first, size);
+        QCOMPARE(info.second, pagesCount);
+    }
+
+    // --save writes the template as loaded, before the rendering options touch it.
+    void saveRoundTrip() {
+        const QString saved = _tool.path(QStringLiteral("saved.mzrpt"));
+        const QString full = testDataPath(QStringLiteral("MzReport/full.mzrpt"));
+        QCOMPARE(_tool.run({"--save", saved, "--background", full, _tool.path("full.pdf")}), 0);
+        QCOMPARE(pdfInfo(_tool.path(QStringLiteral("full.pdf"))).second, 3);
+        ReportPage original, copy;
+        QVERIFY(original.loadFile(full).isEmpty() && copy.loadFile(saved).isEmpty());
+        QJsonObject a, b;
+        original.toJson(a);
+        copy.toJson(b);
+        for (const char* key : {"backgroundImageJPG", "backgroundImage2JPG"}) {
+            QVERIFY(b.contains(key));
+            a.remove(key);
+            b.remove(key);
+        }
+        QCOMPARE(b, a);
+    }
+
+    // Backgrounds print only on request, even sides the first, odd sides the second (none here).
+    void backgrounds_data() {
+        QTest::addColumn<bool>("requested");
+        QTest::addColumn<bool>("templateSetting");
+        QTest::newRow("requested") << true << false;
+        QTest::newRow("not requested, template asks") << false << true;
+    }
+
+    void backgrounds() {
+        QFETCH(bool, requested);
+        QFETCH(bool, templateSetting);
+        QJsonObject page = pageObject({}, {}, 3);
+        page.insert(QStringLiteral("backgroundImageJPG"), jpegBase64(QColor(40, 90, 160)));
+        page.insert(QStringLiteral("printBackgroundImage"), templateSetting);
+        QStringList extra;
+        if (requested)
+            extra << QStringLiteral("--background");
+        QVERIFY2(!_tool.render(page, 50, extra, true).isEmpty(), qPrintable(_tool.errorText()));
+        for (int side = 0; side < 3; ++side) {
+            const QImage image = _tool.png(side);
+            QVERIFY(!image.isNull());
+            const QColor centre = image.pixelColor(image.width() / 2, image.height() / 2);
+            const bool painted = qAbs(centre.blue() - 160) < 20 && qAbs(centre.red() - 40) < 20;
+            QVERIFY2(painted == (requested && side % 2 == 0),
+                     qPrintable(QStringLiteral("side %1: %2").arg(side).arg(centre.name())));
+            // Stretched over the whole side.
+            if (painted)
+                QVERIFY(qAbs(image.pixelColor(1, image.height() - 2).blue() - 160) < 20);
+        }
+    }
+
+    // The printing slot paints the current side as one job.
+    void paintPagePaintsTheCurrentSide_data() {
+        QTest::addColumn<int>("side");
+        QTest::addColumn<QStringList>("words");
+        QTest::newRow("side 0") << 0 << QStringList{"лицевая"};
+        QTest::newRow("side 1") << 1 << QStringList{"оборот"};
+        QTest::newRow("no such side") << 2 << QStringList();
+    }
+
+    void paintPagePaintsTheCurrentSide() {
+        QFETCH(int, side);
+        QFETCH(QStringList, words);
+        ReportPage page;
+        page.fromJson(pageObject({textFieldObject(40, 30, 80, 10, QStringLiteral("лицевая")),
+                                  textFieldObject(40, 240, 80, 10, QStringLiteral("оборот"))},
+                                 {}, 2));
+        const QString pdf = _tool.path(QStringLiteral("slot.pdf"));
+        QPrinter* printer = page.printer();
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdf);
+        printer->setResolution(300);
+        page.setCurrentPage(side);
+        page.paintPage(printer);
+        const QList<PdfWord> found = pdfWords(pdf);
+        QStringList texts;
+        for (const PdfWord& word : found)
+            texts << word.text;
+        QCOMPARE(texts, words);
+        QCOMPARE(pdfInfo(pdf).second, 1);
+        if (!found.isEmpty()) {
+            QVERIFY(qAbs(found.first().left - 40.0) <= 0.3);
+            QVERIFY(qAbs(found.first().top - (side == 0 ? 30.0 : 240.0 - 2480 * 25.399931 / 300)) <= 0.3);
+        }
+    }
+};
+
+ORVANE_TEST(TestRenderTool)
+#include "tst_rendertool.moc"
