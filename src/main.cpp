@@ -7,6 +7,7 @@
 #include "productinfo.h"
 #include "prof/mainwindow.h"
 #include "prof/profschema.h"
+#include "prof/reportlist.h"
 #include "services/spellchecker.h"
 
 #include <QApplication>
@@ -33,6 +34,7 @@ void prepareApplicationIdentity() {
 
 int main(int argc, char* argv[]) {
     ProductTypeInfo::setProductType(ProductTypeInfo::ProfessionalTraining);
+    ReportList::build();
     Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
     prepareApplicationIdentity();
 

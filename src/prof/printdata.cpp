@@ -1,0 +1,205 @@
+#include "printdata.h"
+
+#include "MzReport/reportpage.h"
+#include "appsettings.h"
+#include "database.h"
+#include "services/inputhelpers.h"
+
+#include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlQueryModel>
+#include <QSqlRecord>
+#include <QStringList>
+
+namespace {
+bool hideZeroInDate() {
+    return AppSettings::dataSettings()->value(QStringLiteral("HideZeroInDate"), false).toBool();
+}
+
+QString format(const QDate& date, const char* pattern) {
+    return date.isValid() ? date.toString(QLatin1String(pattern)) : QString();
+}
+
+// Sets the variables of one date column under `prefix`: words, digits, day, month, years.
+struct DateVariables {
+    ReportPage* page;
+    bool hideZero;
+    void words(const QString& name, const QDate& d) const {
+        page->setVariable(name, PrintData::dateInWords(d, hideZero));
+    }
+    void digits(const QString& name, const QDate& d) const { page->setVariable(name, format(d, "dd.MM.yyyy")); }
+    void day(const QString& name, const QDate& d) const { page->setVariable(name, PrintData::dayText(d, hideZero)); }
+    void month(const QString& name, const QDate& d) const { page->setVariable(name, PrintData::monthName(d)); }
+    void year(const QString& name, const QDate& d) const { page->setVariable(name, format(d, "yyyy")); }
+    void yearShort(const QString& name, const QDate& d) const { page->setVariable(name, format(d, "yy")); }
+};
+} // namespace
+
+void PrintData::fillDocument(ReportPage* page, int sqlDocId, bool forPrinting) {
+    if (!page)
+        return;
+    QString sql = QStringLiteral("SELECT *, (SELECT SUM(IFNULL(count,0)) AS totalCount FROM ProfDetails WHERE "
+                                 "ProfDetails.profId = ProfDocuments.profId) AS totalCount FROM ProfDocuments");
+    sql += forPrinting ? QStringLiteral(" WHERE profId=%1;").arg(sqlDocId) : QStringLiteral(";");
+    Database* db = Database::instance();
+    QSqlQuery query = db->execSql(sql);
+    const bool found = query.next();
+    if (!found && forPrinting)
+        return;
+    const QSqlRecord record = query.record();
+    const auto value = [&](const char* column) {
+        return found ? query.value(record.indexOf(QLatin1String(column))) : QVariant();
+    };
+    const auto text = [&](const char* column) { return value(column).toString(); };
+    const bool hideZero = hideZeroInDate();
+    const DateVariables dates{page, hideZero};
+
+    const QString fullName = text("fio1") + QLatin1Char(' ') + text("fio2") + QLatin1Char(' ') + text("fio3");
+    page->setVariable(QStringLiteral("Last_Name"), text("fio1"));
+    page->setVariable(QStringLiteral("First_Name"), text("fio2"));
+    page->setVariable(QStringLiteral("Middle_Name"), text("fio3"));
+    page->setVariable(QStringLiteral("Full_Name"), fullName);
+    page->setVariable(QStringLiteral("Full_Name_short"), shortName(fullName));
+
+    const QDate birth = value("birthDate").toDate();
+    dates.words(QStringLiteral("birth"), birth);
+    dates.day(QStringLiteral("birth_day"), birth);
+    dates.month(QStringLiteral("birth_month"), birth);
+    dates.year(QStringLiteral("birth_year"), birth);
+    dates.yearShort(QStringLiteral("birth_year_short"), birth);
+    dates.digits(QStringLiteral("birth_digit"), birth);
+
+    page->setVariable(QStringLiteral("protocol_Number"), text("protocolNumber"));
+    page->setVariable(QStringLiteral("reg_Number"), text("regNumber"));
+    const QDate protocol = value("protocolDate").toDate();
+    dates.words(QStringLiteral("protocol_Date"), protocol);
+    dates.digits(QStringLiteral("protocol_Date_digit"), protocol);
+
+    const QDate issue = value("issueDate").toDate();
+    dates.words(QStringLiteral("Issue_Out"), issue);
+    dates.digits(QStringLiteral("Issue_Out_digit"), issue);
+    dates.day(QStringLiteral("Issue_Out_day"), issue);
+    dates.month(QStringLiteral("Issue_Out_month"), issue);
+    dates.year(QStringLiteral("Issue_Out_year"), issue);
+    dates.yearShort(QStringLiteral("Issue_Out_year_short"), issue);
+
+    page->setVariable(QStringLiteral("Reg_Number"), text("regNumber"));
+    page->setVariable(QStringLiteral("att_Number"), text("attNumber"));
+    page->setVariable(QStringLiteral("comment"), text("comment"));
+    page->setVariable(QStringLiteral("add_info"), text("addInfo"));
+    page->setVariable(QStringLiteral("qual"), text("qual"));
+    page->setVariable(QStringLiteral("profession"), text("profession"));
+    page->setVariable(QStringLiteral("prev_education"), text("prevEducation"));
+    page->setVariable(QStringLiteral("add_info"), text("addInfo"));
+    page->setVariable(QStringLiteral("is_excellent"),
+                      value("isExcellent").toBool() ? QStringLiteral("с отличием") : QString());
+    page->setVariable(QStringLiteral("is_duplicate"),
+                      value("isDuplicate").toBool() ? QStringLiteral("ДУБЛИКАТ") : QString());
+    page->setVariable(QStringLiteral("Certificate_type"), value("certificateType").toInt() == 2
+                                                              ? QStringLiteral("по должности служащего")
+                                                              : QStringLiteral("по профессии рабочего"));
+
+    for (const char* column : {"startDate", "finishDate"}) {
+        const QString name = QLatin1String(column);
+        const QDate date = InputHelpers::dateFromValue(value(column));
+        dates.words(name, date);
+        dates.digits(name + QStringLiteral("_digit"), date);
+        dates.day(name + QStringLiteral("_day"), date);
+        dates.month(name + QStringLiteral("_month"), date);
+        dates.year(name + QStringLiteral("_year"), date);
+    }
+
+    const qint64 total = value("totalCount").toLongLong();
+    page->setVariable(QStringLiteral("total_count"),
+                      value("showTotalCount").toInt() > 0
+                          ? QStringLiteral("в объёме:<br>%1 %2").arg(total).arg(hoursWord(total))
+                          : QString());
+
+    const auto organisation = [&](const char* variable, const char* key, bool shortened) {
+        const QString v = db->variable(QLatin1String(key));
+        page->setVariable(QLatin1String(variable), shortened ? shortName(v) : v);
+    };
+    organisation("Boss", "Data/Boss", false);
+    organisation("Boss_short", "Data/Boss", true);
+    organisation("Boss2", "Data/Boss_2", false);
+    organisation("Boss2_short", "Data/Boss_2", true);
+    organisation("Boss3", "Data/Boss_3", false);
+    organisation("Boss3_short", "Data/Boss_3", true);
+    organisation("City", "Data/City", false);
+    organisation("Org_Name", "Data/OrgName_1", false);
+    organisation("Org_Name_short", "Data/OrgName_2", false);
+    page->setVariable(QStringLiteral("prof_Prog_Name"), text("profProgName"));
+
+    // The model lives as long as the page that shows it.
+    auto* model = new QSqlQueryModel(page);
+    model->setQuery(appendixQuery(sqlDocId), QSqlDatabase::database());
+    while (model->canFetchMore())
+        model->fetchMore();
+    page->setModel(QStringLiteral("ViewProfDetails"), model, false);
+}
+
+QString PrintData::dayText(const QDate& date) {
+    return dayText(date, hideZeroInDate());
+}
+
+QString PrintData::dayText(const QDate& date, bool hideZero) {
+    if (!date.isValid())
+        return QString();
+    const QString day = QString::number(date.day());
+    return date.day() < 10 && !hideZero ? QStringLiteral("0") + day : day;
+}
+
+QString PrintData::monthName(const QDate& date) {
+    static const char* const months[] = {"января", "февраля", "марта",    "апреля",  "мая",    "июня",
+                                         "июля",   "августа", "сентября", "октября", "ноября", "декабря"};
+    return date.isValid() ? QString::fromUtf8(months[date.month() - 1]) : QString();
+}
+
+QString PrintData::dateInWords(const QDate& date) {
+    return dateInWords(date, hideZeroInDate());
+}
+
+QString PrintData::dateInWords(const QDate& date, bool hideZero) {
+    if (!date.isValid())
+        return QString();
+    return QStringLiteral("%1 %2 %3").arg(dayText(date, hideZero), monthName(date)).arg(date.year());
+}
+
+QString PrintData::hoursWord(qint64 n) {
+    const qint64 r = n % 100;
+    if (r >= 5 && r <= 20)
+        return QStringLiteral("академических часов");
+    switch (n % 10) {
+    case 1:
+        return QStringLiteral("академический час");
+    case 2:
+    case 3:
+    case 4:
+        return QStringLiteral("академических часа");
+    default:
+        return QStringLiteral("академических часов");
+    }
+}
+
+QString PrintData::shortName(const QString& fullName) {
+    QStringList parts = fullName.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const int n = parts.size();
+    if (n > 1)
+        parts[n - 1] = parts[n - 1].left(1).toUpper() + QLatin1Char('.');
+    if (n > 2) {
+        parts[n - 2] = parts[n - 2].left(1).toUpper() + QLatin1Char('.') + parts[n - 1];
+        parts.removeLast();
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+QString PrintData::appendixQuery(int sqlDocId) {
+    return QStringLiteral(
+               "SELECT profId, col1, col2, col3 FROM(SELECT profId, name AS col1, count AS col2, rate AS col3, "
+               "1 AS order1, detId AS order2 FROM ProfDetails WHERE profId = %1 UNION SELECT Det.profId, 'ВСЕГО:' "
+               "AS col1, SUM(IFNULL(count,0))AS col2, '' AS col3, 2 AS order1, 0 AS order2 FROM ProfDetails Det "
+               "INNER JOIN ProfDocuments Doc ON Det.profId=doc.ProfId WHERE Det.profId = %1 AND "
+               "IFNULL(hideTotalCountInAdd,0)=0 GROUP BY Det.profId ORDER BY order1, order2);")
+        .arg(sqlDocId);
+}
