@@ -18,8 +18,12 @@
 #include <QJsonObject>
 #include <QPageSize>
 #include <QPainter>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QSaveFile>
+#include <QScreen>
+#include <QStyle>
+#include <QTimer>
 #include <utility>
 
 namespace {
@@ -32,6 +36,15 @@ constexpr int maxSubstitutions = 1000;
 constexpr int maxSubstitutedLength = 1 << 20;
 
 const QString variableOpen = QStringLiteral("$V{");
+
+const QString attentionTitle = QStringLiteral("Внимание!");
+const QString backgroundQuestion = QStringLiteral("Включена печать фона.\nПродолжить?!");
+const QString cutTablesQuestion =
+    QStringLiteral("Данные таблиц не помещаются на данном бланке и будут обрезаны.\nПродолжить?!");
+const QString turnSheetPrompt = QStringLiteral("Переверните страницу!");
+const QString nextSheetPrompt = QStringLiteral("Вставьте следующий лист");
+// Share of the screen's available height that a preview takes.
+constexpr double previewHeightShare = 0.9;
 
 QString normalizedKey(const QString& name) {
     return name.trimmed().toLower();
@@ -80,7 +93,19 @@ ReportPage::ReportPage(QObject* parent)
 }
 
 ReportPage::~ReportPage() {
+    // An open preview refers to our printer.
+    delete _preview.data();
     clearFields();
+}
+
+// The printer and the owned models must outlive a running print sequence: a deleteLater() that
+// arrives from one of its nested event loops is carried out once the sequence has ended.
+bool ReportPage::event(QEvent* event) {
+    if (event->type() == QEvent::DeferredDelete && _printing) {
+        _deleteWhenDone = true;
+        return true;
+    }
+    return QObject::event(event);
 }
 
 void ReportPage::applyPrinterLayout() {
@@ -396,16 +421,135 @@ void ReportPage::paintPage(QPrinter* printer) {
     if (!printer)
         return;
     QPainter painter;
-    if (!beginJob(printer, painter))
+    if (!beginJob(printer, painter)) {
+        _jobFailed = true;
         return;
+    }
     const int side = _currentPage;
     if (side >= 0 && side < _pagesCount) {
         const double bandTop = printer->pageRect(QPrinter::DevicePixel).height() * side;
         paintSide(painter, side, QRect(0, 0, printer->width(), printer->height()), bandTop,
                   mmToPx(printer->logicalDpiX()));
+        // Side 0 is printed whatever the answer; the answer decides about the later sides.
+        if (side == 0 && tablesOverflow())
+            askAboutCutTables();
     }
     painter.restore();
     painter.end();
+    emit sideJobFinished(side);
+}
+
+bool ReportPage::tablesOverflow() {
+    bool overflow = false;
+    const QList<AbstractField*> fields = _fields;
+    for (AbstractField* field : fields) {
+        field->prepare();
+        if (field->type() == AbstractField::TableType && static_cast<TableField*>(field)->overflow())
+            overflow = true;
+    }
+    return overflow;
+}
+
+bool ReportPage::askAboutCutTables() {
+    const auto answer = MessageBox::question(QApplication::activeWindow(), attentionTitle, cutTablesQuestion,
+                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer == QMessageBox::Yes)
+        return true;
+    _cancelled = true;
+    if (QPrintPreviewDialog* dialog = _preview) {
+        // Hiding ends the preview's modal loop without its finished signal: no next side.
+        QTimer::singleShot(0, dialog, [dialog] {
+            dialog->hide();
+            dialog->deleteLater();
+        });
+    }
+    return false;
+}
+
+// ---- print sequence
+
+bool ReportPage::print(bool fillData, int backgroundMode, bool preview, int pageIndex) {
+    if (_printing) {
+        MZ_LOG() << "Print request ignored, a print sequence is running";
+        return false;
+    }
+    _cancelled = false;
+    _stopped = false;
+    _jobFailed = false;
+    _currentPage = pageIndex < 0 ? 0 : pageIndex;
+    _fillData = fillData;
+    if (backgroundMode > 0)
+        _printBackgroundImage = true;
+    else if (backgroundMode < 0)
+        _printBackgroundImage = false;
+    _printer->setFullPage(true);
+    _printer->setPageMargins(_margins, QPageLayout::Millimeter);
+    if (_currentPage >= _pagesCount) {
+        MZ_LOG() << "Nothing to print: side" << _currentPage << "of" << _pagesCount;
+        return false;
+    }
+
+    _printing = true;
+    printNextPage(fillData, preview, pageIndex);
+    _printing = false;
+    if (_deleteWhenDone)
+        deleteLater();
+    return !_stopped && !_cancelled && !_jobFailed;
+}
+
+void ReportPage::printNextPage(bool fillData, bool preview, int pageIndex) {
+    if (_currentPage >= _pagesCount || _cancelled)
+        return;
+    if (pageIndex < 0 && _currentPage == 0 && _printBackgroundImage) {
+        const auto answer = MessageBox::question(QApplication::activeWindow(), attentionTitle, backgroundQuestion,
+                                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer != QMessageBox::Yes) {
+            _stopped = true;
+            return;
+        }
+    } else if (pageIndex < 0 && _currentPage > 0) {
+        MessageBox::information(QApplication::activeWindow(), QString(),
+                                _currentPage % 2 == 1 ? turnSheetPrompt : nextSheetPrompt);
+    }
+
+    if (preview) {
+        showPreview(fillData, pageIndex);
+        return;
+    }
+    paintPage(_printer.get());
+    ++_currentPage;
+    if (!_cancelled && pageIndex < 0)
+        printNextPage(fillData, false, -1);
+}
+
+QPrintPreviewDialog* ReportPage::previewDialog() const {
+    return _preview;
+}
+
+// The preview runs modally; closing it, with or without printing, moves on to the next side.
+void ReportPage::showPreview(bool fillData, int pageIndex) {
+    auto* dialog = new QPrintPreviewDialog(_printer.get());
+    _preview = dialog;
+    connect(dialog, &QPrintPreviewDialog::paintRequested, this, &ReportPage::paintPage);
+    connect(dialog, &QDialog::finished, this, [this, dialog, fillData, pageIndex] {
+        dialog->hide();
+        dialog->deleteLater();
+        ++_currentPage;
+        if (!_cancelled && pageIndex < 0)
+            printNextPage(fillData, true, -1);
+    });
+    dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowMaximizeButtonHint);
+    dialog->adjustSize();
+    if (_cancelled) {
+        dialog->deleteLater();
+        return;
+    }
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        const QSize size(dialog->width(), int(area.height() * previewHeightShare));
+        dialog->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, area));
+    }
+    dialog->exec();
 }
 
 bool ReportPage::paintSides(QPrinter* printer, const QList<int>& sides) {

@@ -14,6 +14,7 @@
 class AbstractField;
 class QJsonObject;
 class QPainter;
+class QPrintPreviewDialog;
 class QPrinter;
 
 // One template (paper, backgrounds, sides, fields placed in millimetres) together with the data of
@@ -92,6 +93,23 @@ public:
     void paintSide(QPainter& painter, int side, const QRect& target, double bandTop, double scale);
     // Prints the given sides as one job on `printer`, one printer page each, without any question.
     bool paintSides(QPrinter* printer, const QList<int>& sides);
+    // Lays every field out and tells whether a table has rows that fit in none of its parts.
+    bool tablesOverflow();
+
+    // Prints on printer(), one job per side. pageIndex < 0: every side from side 0, asking about
+    // the background first and prompting to turn or change the sheet between sides; otherwise
+    // only that side, without those prompts. backgroundMode > 0 switches the backgrounds on, < 0
+    // off, 0 keeps the template's choice. With `preview` each side is shown in a modal preview
+    // first. Returns once the sequence has ended: true when every requested side was printed or
+    // previewed, false when the user stopped it, the side does not exist or a job failed.
+    bool print(bool fillData, int backgroundMode, bool preview, int pageIndex = -1);
+    // One step of the side sequence: the current side, then (pageIndex < 0) the following ones.
+    void printNextPage(bool fillData, bool preview, int pageIndex);
+    // A print sequence runs (its previews and prompts are open); deleteLater() waits for its end.
+    bool isPrinting() const { return _printing; }
+    // The user declined to print cut tables; no further side is printed.
+    bool isCancelled() const { return _cancelled; }
+    QPrintPreviewDialog* previewDialog() const;
 
 public slots:
     // Paints the current side onto `printer` as one job; also answers a preview's paint request.
@@ -99,6 +117,11 @@ public slots:
 
 signals:
     void dataUpdated();
+    // A side's job is complete (for a PDF printer: the file is written). For observers only.
+    void sideJobFinished(int side);
+
+protected:
+    bool event(QEvent* event) override;
 
 private:
     void applyPrinterLayout();
@@ -107,9 +130,12 @@ private:
     void readBackgrounds(const QJsonObject& object);
     void readFields(const QJsonObject& object);
     void forgetField(QObject* field);
+    void showPreview(bool fillData, int pageIndex);
+    bool askAboutCutTables();
 
     QList<AbstractField*> _fields;
     bool _fillData = false;
+    bool _cancelled = false;
     int _orientation = 1;
     QPixmap _backgroundImage;
     QPixmap _backgroundImage2;
@@ -122,4 +148,9 @@ private:
     int _pageSize = 0;
     QMarginsF _margins;
     int _currentPage = 0;
+    QPointer<QPrintPreviewDialog> _preview;
+    bool _printing = false;
+    bool _stopped = false;
+    bool _jobFailed = false;
+    bool _deleteWhenDone = false;
 };

@@ -3,14 +3,17 @@
 #include "abstractfield.h"
 
 #include <QAbstractItemModel>
+#include <QImage>
 #include <QList>
 #include <QMap>
 #include <QPointer>
 #include <QStringList>
 
+class QTextDocument;
+
 // Rows of a named table model printed into the ruled grid of a form, possibly broken into parts
-// that continue elsewhere on the sheet. This class holds everything a template stores about a
-// table and binds the model; the grid layout and its painting build on these members.
+// that continue elsewhere on the sheet. Each part but the last has a maximum height; rows that fit
+// in no part are cut and overflow() tells the page to ask before printing.
 class TableField : public AbstractField {
     Q_OBJECT
 
@@ -33,6 +36,28 @@ public:
     QAbstractItemModel* model() const { return _model; }
     // Header text of a model column to its index, as bound.
     QMap<QString, int> columnMap() const { return _columnMap; }
+
+    // Fills the $D{model.column} placeholders of `text` from model row `row`, then the $V{...}
+    // ones; returns the text unchanged while the table is not data-bound.
+    QString substituteRow(const QString& text, int row);
+    // One text per row in effect and column: filled templates, or the raw ones in the designer.
+    void rebuildCellTexts();
+    QList<QStringList> cellTexts() const { return _cellTexts; }
+
+    // Layout results of the last prepare(), in millimetres.
+    bool isDataBound() const { return _dataBound; }
+    int rowCountInEffect() const { return _rowCount; }
+    QList<double> effectiveColumnsWidth() const { return _effectiveWidths; }
+    QList<double> rowHeights() const { return _rowHeights; }
+    double headerHeightInEffect() const { return _headerInEffect; }
+    double headerInset() const { return _headerInset; }
+    double totalWidth() const { return _totalWidth; }
+    double totalHeight() const { return _totalHeight; }
+    // Device pixels per millimetre of the last paint (0 before it).
+    double layoutScale() const { return _scale; }
+    // Some rows fit in no part and are not printed.
+    bool overflow() const { return _overflow; }
+    static constexpr double minAutoWidth = 10.0;
 
     bool headerIsVisible() const { return _headerIsVisible; }
     void setHeaderIsVisible(bool on) { _headerIsVisible = on; }
@@ -69,6 +94,20 @@ public:
     void setSplitY(const QList<double>& ys) { _splitY = ys; }
 
 private:
+    int rowsToShow() const;
+    void useScale(double scale);
+    QFont metricsFont(double scale) const;
+    void layOutDocument(QTextDocument& document, const QString& text, double widthPx, int alignment);
+    void fitAutoWidths(const QFont& font, double scale);
+    void computeHeaderInset(double scale);
+    void computeRowHeights(const QFont& font, double scale);
+    void checkOverflow();
+    void forgetModel();
+    void watchModel();
+    void paintHeader(QPainter* painter, const QPointF& origin, double scale, bool borders);
+    void paintRow(QPainter* painter, int row, const QPointF& start, double height, double scale, bool borders);
+    void paintZStrike(QPainter* painter, int part, QPointF start, double scale, double yOffset);
+
     bool _headerIsVisible = true;
     bool _autoWidth = false;
     quint8 _columnCount = 0;
@@ -88,4 +127,19 @@ private:
 
     QPointer<QAbstractItemModel> _model;
     QMap<QString, int> _columnMap;
+
+    bool _dataBound = false;
+    int _rowCount = 0;
+    QList<double> _effectiveWidths;
+    QList<double> _rowHeights;
+    double _headerInEffect = 0.0;
+    double _totalHeight = 0.0;
+    double _totalWidth = 0.0;
+    double _scale = 0.0;
+    QList<QStringList> _cellTexts;
+    bool _overflow = false;
+    double _headerInset = 1.0;
+    // Documents are laid out at the resolution of the scale, so that a point size measures the same
+    // number of millimetres on every device.
+    QImage _layoutDevice;
 };

@@ -44,8 +44,8 @@ private slots:
         const QString page = _tool.writeTemplate(pageObject({textFieldObject(10, 10, 50, 10, "x")}));
         const QString pdf = _tool.path(QStringLiteral("out.pdf"));
         QTest::newRow("nothing") << QStringList() << 2 << QString("usage: mzrpt-render");
-        QTest::newRow("unknown option") << QStringList{"--model", "m", page, pdf} << 2
-                                        << QString("unknown option --model");
+        QTest::newRow("unknown option") << QStringList{"--models", "m", page, pdf} << 2
+                                        << QString("unknown option --models");
         QTest::newRow("dpi too low") << QStringList{"--dpi", "5", page, pdf} << 2 << QString("--dpi");
         QTest::newRow("dpi missing") << QStringList{page, pdf, "--dpi"} << 2 << QString("--dpi needs a value");
         QTest::newRow("var without value") << QStringList{"--var", "fio", page, pdf} << 2 << QString("NAME=VALUE");
@@ -55,6 +55,23 @@ private slots:
             << QStringList{_tool.path("none.mzrpt"), pdf} << 3 << QString("cannot read template");
         QTest::newRow("output folder missing")
             << QStringList{page, _tool.path("no/such/out.pdf")} << 4 << QString("cannot write");
+        QTest::newRow("model without a file")
+            << QStringList{"--model", "m=", page, pdf} << 2 << QString("--model wants NAME=FILE.csv");
+        QTest::newRow("model file missing") << QStringList{"--model", "m=" + _tool.path("none.csv"), page, pdf} << 5
+                                            << QString("cannot read model m from");
+        const QList<QPair<const char*, QByteArray>> badCsv{
+            {"line 3: a quoted field is not closed", "a,b\n1,2\n\"3,4\n5,6\n"},
+            {"line 3: 3 fields, the header has 2", "a,b\n1\n1,2,3\n"},
+            {"line 2: unexpected text after a closing quote", "a,b\n\"1\"x,2\n"},
+            {"not UTF-8 text", "a,b\n\xC0\xC1,2\n"},
+            {"no header row", "\n\n"}};
+        for (int i = 0; i < badCsv.size(); ++i) {
+            QFile file(_tool.path(QStringLiteral("bad%1.csv").arg(i)));
+            file.open(QIODevice::WriteOnly);
+            file.write(badCsv.at(i).second);
+            QTest::newRow(badCsv.at(i).first)
+                << QStringList{"--model", "m=" + file.fileName(), page, pdf} << 5 << QString(badCsv.at(i).first);
+        }
     }
 
     void badArguments() {

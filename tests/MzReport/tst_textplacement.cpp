@@ -9,19 +9,6 @@ namespace {
 // Placement must hold to this on printed output.
 constexpr double tolerance = 0.3;
 
-QString describeWords(const QList<PdfWord>& words) {
-    QStringList lines;
-    for (const PdfWord& w : words)
-        lines << QStringLiteral("%1@%2 [%3,%4]-[%5,%6]")
-                     .arg(w.text)
-                     .arg(w.page)
-                     .arg(w.left, 0, 'f', 2)
-                     .arg(w.top, 0, 'f', 2)
-                     .arg(w.right, 0, 'f', 2)
-                     .arg(w.bottom, 0, 'f', 2);
-    return lines.join(QLatin1Char('\n'));
-}
-
 // Distinct line tops among the words, in millimetres.
 QList<double> lineTops(const QList<PdfWord>& words) {
     QList<double> tops;
@@ -38,19 +25,6 @@ QList<double> lineTops(const QList<PdfWord>& words) {
 
 bool isDark(QRgb pixel) {
     return qGray(pixel) < 128;
-}
-
-// Rows of the image in which at least 90 % of the pixels between the columns are dark.
-QList<int> solidRows(const QImage& image, int left, int right, int top, int bottom) {
-    QList<int> rows;
-    for (int y = qMax(0, top); y < qMin(bottom, image.height()); ++y) {
-        int dark = 0;
-        for (int x = left; x < right; ++x)
-            dark += isDark(image.pixel(x, y)) ? 1 : 0;
-        if (dark >= (right - left) * 9 / 10)
-            rows << y;
-    }
-    return rows;
 }
 } // namespace
 

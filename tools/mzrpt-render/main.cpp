@@ -1,7 +1,9 @@
 // mzrpt-render: prints a template to a PDF file through the page's own side painting, without
-// dialogs. Exit codes: 0 done, 2 bad arguments, 3 unreadable template, 4 output not written.
+// dialogs. Exit codes: 0 done, 2 bad arguments, 3 unreadable template, 4 output not written,
+// 5 unreadable model file.
 
 #include "MzReport/reportpage.h"
+#include "csvmodel.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -18,15 +20,20 @@ namespace {
 const char usageText[] =
     "usage: mzrpt-render [options] TEMPLATE.mzrpt OUTPUT.pdf\n"
     "  --var NAME=VALUE      set a page variable (repeatable; NAME is stored as the page stores names)\n"
+    "  --model NAME=FILE.csv register a read-only table model from a UTF-8 CSV file whose first row\n"
+    "                        holds the header texts (repeatable; NAME is stored as the page stores names)\n"
     "  --raw                 do not fill: show the raw template texts, as the designer does\n"
     "  --background          print the background images\n"
     "  --dpi N               printer resolution in dots per inch (default 300)\n"
     "  --side N              render only side N, counted from 0 (default: every side, one PDF page each)\n"
     "  --png PREFIX          also write each rendered side as PREFIX-N.png at the same resolution\n"
+    "                        (drawn as on screen: tables without borders show dashed outlines)\n"
     "  --save FILE.mzrpt     also write the loaded template back with the page's own save\n"
-    "exit codes: 0 done, 2 bad arguments, 3 template not readable, 4 output not written\n";
+    "A table whose rows do not all fit is reported on standard error and rendered cut.\n"
+    "exit codes: 0 done, 2 bad arguments, 3 template not readable, 4 output not written,\n"
+    "            5 model file not readable\n";
 
-enum ExitCode { Done = 0, BadArguments = 2, BadTemplate = 3, OutputFailed = 4 };
+enum ExitCode { Done = 0, BadArguments = 2, BadTemplate = 3, OutputFailed = 4, BadModel = 5 };
 
 constexpr int minDpi = 10;
 // A3 at this resolution is already a gigabyte of PNG pixels.
@@ -36,6 +43,7 @@ struct Options {
     QString templatePath;
     QString pdfPath;
     QList<QPair<QString, QString>> variables;
+    QList<QPair<QString, QString>> models;
     bool raw = false;
     bool background = false;
     int dpi = 300;
@@ -67,9 +75,9 @@ QString parseArguments(const QStringList& args, Options* options, bool* help) {
     QStringList positional;
     for (int i = 1; i < args.size(); ++i) {
         const QString& arg = args.at(i);
-        const bool takesValue = arg == QLatin1String("--var") || arg == QLatin1String("--dpi") ||
-                                arg == QLatin1String("--side") || arg == QLatin1String("--png") ||
-                                arg == QLatin1String("--save");
+        const bool takesValue = arg == QLatin1String("--var") || arg == QLatin1String("--model") ||
+                                arg == QLatin1String("--dpi") || arg == QLatin1String("--side") ||
+                                arg == QLatin1String("--png") || arg == QLatin1String("--save");
         if (takesValue && i + 1 >= args.size())
             return QStringLiteral("%1 needs a value").arg(arg);
         const QString value = takesValue ? args.at(++i) : QString();
@@ -84,6 +92,11 @@ QString parseArguments(const QStringList& args, Options* options, bool* help) {
             if (eq <= 0 || value.left(eq).trimmed().isEmpty())
                 return QStringLiteral("--var wants NAME=VALUE, got \"%1\"").arg(value);
             options->variables.append({value.left(eq), value.mid(eq + 1)});
+        } else if (arg == QLatin1String("--model")) {
+            const int eq = value.indexOf(QLatin1Char('='));
+            if (eq <= 0 || value.left(eq).trimmed().isEmpty() || eq + 1 >= value.size())
+                return QStringLiteral("--model wants NAME=FILE.csv, got \"%1\"").arg(value);
+            options->models.append({value.left(eq), value.mid(eq + 1)});
         } else if (arg == QLatin1String("--dpi")) {
             const auto dpi = parseInt(value, minDpi, maxDpi);
             if (!dpi)
@@ -170,6 +183,16 @@ int run(const Options& options) {
 
     for (const auto& variable : options.variables)
         page.setVariable(variable.first, variable.second);
+    for (const auto& model : options.models) {
+        auto* csv = new CsvModel;
+        const QString error = csv->load(model.second);
+        if (!error.isEmpty()) {
+            delete csv;
+            printError(QStringLiteral("cannot read model %1 from %2: %3").arg(model.first, model.second, error));
+            return BadModel;
+        }
+        page.setModel(model.first, csv, true);
+    }
     page.setFillWithData(!options.raw);
     page.setPrintBackgroundImage(options.background);
 
@@ -185,6 +208,9 @@ int run(const Options& options) {
         printError(QStringLiteral("cannot write %1").arg(options.pdfPath));
         return OutputFailed;
     }
+    // As answering Yes to the page's question: reported, and printed cut.
+    if (page.tablesOverflow())
+        printError(QStringLiteral("table data does not fit on the form and is cut"));
     if (!options.pngPrefix.isEmpty()) {
         for (int side : sides) {
             const QString error = writePng(page, side, options.pngPrefix);
