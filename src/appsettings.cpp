@@ -26,6 +26,11 @@ struct State {
     QPointer<QSettings> dataStore;
 };
 
+QString& dataPathOverride() {
+    static QString folder;
+    return folder;
+}
+
 State& state() {
     static State s;
     return s;
@@ -69,10 +74,17 @@ void AppSettings::setup() {
     s.userStore->beginGroup(ProductTypeInfo::appName());
     s.dataPath = s.userStore->value(keyDataPath, QString()).toString();
     s.userStore->endGroup();
+    if (!dataPathOverride().isEmpty())
+        s.dataPath = dataPathOverride();
     if (s.dataPath.isEmpty())
         s.dataPath = defaultDataPath();
     QDir().mkpath(s.dataPath);
     openStore(s.dataStore, QFileInfo(s.dataPath).absoluteFilePath() + QStringLiteral("/settings.ini"));
+}
+
+void AppSettings::setDataPathOverride(const QString& folder) {
+    dataPathOverride() = folder;
+    setup();
 }
 
 void AppSettings::release() {

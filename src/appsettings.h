@@ -13,6 +13,8 @@ public:
     // Works out both folders, creates them and opens both stores. Runs on the first path request
     // and again whenever the database is constructed, so that a changed "dataPath" takes effect.
     static void setup();
+    // Uses `folder` as the data folder whatever "dataPath" says (tools that open a given database).
+    static void setDataPathOverride(const QString& folder);
     // Releases both stores (at shutdown). The next request sets them up anew.
     static void release();
 

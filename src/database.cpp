@@ -20,6 +20,7 @@
 Database* Database::_instance = nullptr;
 QMap<QString, DBTable> Database::_schema;
 QString Database::_schemaKey;
+QString Database::_fileOverride;
 std::function<void(int)> Database::_exit = [](int code) { std::exit(code); };
 
 namespace {
@@ -140,7 +141,14 @@ QString Database::dataPath() {
     return AppSettings::dataPath();
 }
 
+void Database::useFile(const QString& path) {
+    _fileOverride = QFileInfo(path).absoluteFilePath();
+    AppSettings::setDataPathOverride(QFileInfo(_fileOverride).absolutePath());
+}
+
 QString Database::filePath() {
+    if (!_fileOverride.isEmpty())
+        return _fileOverride;
     return QFileInfo(dataPath()).absoluteFilePath() + QLatin1Char('/') + ProductTypeInfo::appName() +
            QStringLiteral(".db");
 }

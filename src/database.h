@@ -23,6 +23,9 @@ public:
     // when it returns, construction stops and isValid() is false.
     static void setExitHandler(std::function<void(int)> handler);
 
+    // Works on this file instead of the data folder's database; its folder becomes the data folder.
+    static void useFile(const QString& path);
+
     explicit Database(bool checkStructure);
     ~Database();
     Database(const Database&) = delete;
@@ -90,6 +93,7 @@ private:
     static QMap<QString, DBTable> _schema;
     static QString _schemaKey;
     static std::function<void(int)> _exit;
+    static QString _fileOverride;
 
     QMap<QString, DBTable> _tables;
     QString _mainPrimaryKeyName;

@@ -2,6 +2,8 @@
 
 #include <QMainWindow>
 
+class Engine;
+
 namespace Ui {
 class MainWindow;
 }
@@ -14,6 +16,9 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    Engine* engine() const { return _engine; }
+
 private:
     Ui::MainWindow* ui;
+    Engine* _engine;
 };

@@ -77,6 +77,13 @@ bool insertDocument(QSqlQuery& doc, QSqlQuery& det, QSqlQuery& frdo, int id, int
     doc.bindValue(10, QStringLiteral("%1 %2").arg(issue.toString(Qt::ISODate), QStringLiteral("12:00:00")));
     doc.bindValue(11, QStringLiteral("СВ %1").arg(100000 + id));
     doc.bindValue(12, id % 10 == 0 ? 1 : 0);
+    doc.bindValue(13, QStringLiteral("Программа профессиональной подготовки по профессии «%1»").arg(profession));
+    doc.bindValue(14, issue.addDays(-180).toString(Qt::ISODate));
+    doc.bindValue(15, issue.addDays(-3).toString(Qt::ISODate));
+    doc.bindValue(16, QStringLiteral("%1-к").arg(1 + rnd->bounded(300)));
+    doc.bindValue(17, issue.addDays(-3).toString(Qt::ISODate));
+    doc.bindValue(18, 1);
+    doc.bindValue(19, QStringLiteral("Аттестат о среднем общем образовании"));
     if (!doc.exec())
         return false;
     for (int s = 0; s < subjectCount; ++s) {
@@ -132,9 +139,11 @@ int main(int argc, char* argv[]) {
     }
     db.transaction();
     QSqlQuery doc(db), det(db), frdo(db);
-    doc.prepare(QStringLiteral("INSERT INTO ProfDocuments (profId, isTemplate, fio1, fio2, fio3, birthDate, "
-                               "profession, qual, regNumber, issueDate, editDate, attNumber, isExcellent) "
-                               "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+    doc.prepare(
+        QStringLiteral("INSERT INTO ProfDocuments (profId, isTemplate, fio1, fio2, fio3, birthDate, "
+                       "profession, qual, regNumber, issueDate, editDate, attNumber, isExcellent, profProgName, "
+                       "startDate, finishDate, protocolNumber, protocolDate, showTotalCount, prevEducation) "
+                       "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
     det.prepare(QStringLiteral("INSERT INTO ProfDetails (profId, name, count, rate) VALUES (?,?,?,?)"));
     frdo.prepare(QStringLiteral("INSERT INTO ProfFrdo (profId, snils) VALUES (?,?)"));
     for (int id = 1; id <= docs + templates; ++id) {
@@ -143,7 +152,21 @@ int main(int argc, char* argv[]) {
             return 1;
         }
     }
-    QSqlQuery(db).exec(QStringLiteral("INSERT INTO Variables VALUES ('Data/OrgName_1', 'ГБПОУ \"Колледж\"')"));
+    const QList<QPair<QString, QString>> organisation = {
+        {"Data/OrgName_1", "Государственное бюджетное профессиональное образовательное учреждение «Колледж "
+                           "технологий и сервиса № 7»"},
+        {"Data/OrgName_2", "ГБПОУ «КТС № 7»"},
+        {"Data/City", "г. Тверь"},
+        {"Data/Boss", "Кузнецова Анна Сергеевна"},
+        {"Data/Boss_2", "Петров Пётр Петрович"},
+        {"Data/Boss_3", "Сидорова Елена Викторовна"}};
+    QSqlQuery variable(db);
+    variable.prepare(QStringLiteral("INSERT OR REPLACE INTO Variables VALUES (?, ?)"));
+    for (const auto& entry : organisation) {
+        variable.bindValue(0, entry.first);
+        variable.bindValue(1, entry.second);
+        variable.exec();
+    }
     db.commit();
     std::printf("%s: %d documents, %d templates, %d subjects each\n", qPrintable(output), docs, templates,
                 subjectCount);

@@ -1,24 +1,37 @@
 // mzrpt-render: prints a template to a PDF file through the page's own side painting, without
 // dialogs. Exit codes: 0 done, 2 bad arguments, 3 unreadable template, 4 output not written,
-// 5 unreadable model file.
+// 5 unreadable model file, 6 database or document not usable.
 
+#include "MzReport/dialogs/messagebox.h"
 #include "MzReport/reportpage.h"
+#include "appresources.h"
 #include "csvmodel.h"
+#include "database.h"
+#include "prof/profschema.h"
+#include "prof/reportlist.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QPrinter>
+#include <QSqlQuery>
 #include <QStringList>
 #include <QTextStream>
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 namespace {
 
 const char usageText[] =
     "usage: mzrpt-render [options] TEMPLATE.mzrpt OUTPUT.pdf\n"
+    "       mzrpt-render [options] --db FILE --type N --doc ID [--doc ID ...] OUTPUT.pdf\n"
+    "  --db FILE             open FILE as the program's database; its folder is the data folder\n"
+    "  --doc ID              fill a fresh page from document ID with the print data, as the program\n"
+    "                        does (repeatable: every document's sides go into the one PDF, in order)\n"
+    "  --type N              instead of TEMPLATE: report type N (701 to 708), its template taken from\n"
+    "                        the data folder's \"reports\" folder (needs --db)\n"
     "  --var NAME=VALUE      set a page variable (repeatable; NAME is stored as the page stores names)\n"
     "  --model NAME=FILE.csv register a read-only table model from a UTF-8 CSV file whose first row\n"
     "                        holds the header texts (repeatable; NAME is stored as the page stores names)\n"
@@ -27,13 +40,14 @@ const char usageText[] =
     "  --dpi N               printer resolution in dots per inch (default 300)\n"
     "  --side N              render only side N, counted from 0 (default: every side, one PDF page each)\n"
     "  --png PREFIX          also write each rendered side as PREFIX-N.png at the same resolution\n"
+    "                        (PREFIX-ID-N.png with --doc)\n"
     "                        (drawn as on screen: tables without borders show dashed outlines)\n"
     "  --save FILE.mzrpt     also write the loaded template back with the page's own save\n"
     "A table whose rows do not all fit is reported on standard error and rendered cut.\n"
     "exit codes: 0 done, 2 bad arguments, 3 template not readable, 4 output not written,\n"
-    "            5 model file not readable\n";
+    "            5 model file not readable, 6 database or document not usable\n";
 
-enum ExitCode { Done = 0, BadArguments = 2, BadTemplate = 3, OutputFailed = 4, BadModel = 5 };
+enum ExitCode { Done = 0, BadArguments = 2, BadTemplate = 3, OutputFailed = 4, BadModel = 5, BadDatabase = 6 };
 
 constexpr int minDpi = 10;
 // A3 at this resolution is already a gigabyte of PNG pixels.
@@ -50,6 +64,9 @@ struct Options {
     int side = -1;
     QString pngPrefix;
     QString savePath;
+    QString dbPath;
+    QList<int> docs;
+    int type = 0;
 };
 
 void printError(const QString& text) {
@@ -75,9 +92,10 @@ QString parseArguments(const QStringList& args, Options* options, bool* help) {
     QStringList positional;
     for (int i = 1; i < args.size(); ++i) {
         const QString& arg = args.at(i);
-        const bool takesValue = arg == QLatin1String("--var") || arg == QLatin1String("--model") ||
-                                arg == QLatin1String("--dpi") || arg == QLatin1String("--side") ||
-                                arg == QLatin1String("--png") || arg == QLatin1String("--save");
+        const bool takesValue =
+            arg == QLatin1String("--var") || arg == QLatin1String("--model") || arg == QLatin1String("--dpi") ||
+            arg == QLatin1String("--side") || arg == QLatin1String("--png") || arg == QLatin1String("--save") ||
+            arg == QLatin1String("--db") || arg == QLatin1String("--doc") || arg == QLatin1String("--type");
         if (takesValue && i + 1 >= args.size())
             return QStringLiteral("%1 needs a value").arg(arg);
         const QString value = takesValue ? args.at(++i) : QString();
@@ -111,6 +129,18 @@ QString parseArguments(const QStringList& args, Options* options, bool* help) {
             options->pngPrefix = value;
         } else if (arg == QLatin1String("--save")) {
             options->savePath = value;
+        } else if (arg == QLatin1String("--db")) {
+            options->dbPath = value;
+        } else if (arg == QLatin1String("--doc")) {
+            const auto id = parseInt(value, -1, std::numeric_limits<int>::max());
+            if (!id)
+                return QStringLiteral("--doc wants a document id");
+            options->docs.append(*id);
+        } else if (arg == QLatin1String("--type")) {
+            const auto type = parseInt(value, 0, 100000);
+            if (!type || !ReportList::info(*type))
+                return QStringLiteral("--type wants a report type from 701 to 708");
+            options->type = *type;
         } else if (arg.startsWith(QLatin1String("--")) && arg.size() > 2) {
             return QStringLiteral("unknown option %1").arg(arg);
         } else {
@@ -119,6 +149,14 @@ QString parseArguments(const QStringList& args, Options* options, bool* help) {
     }
     if (*help)
         return QString();
+    if ((options->type || !options->docs.isEmpty()) && options->dbPath.isEmpty())
+        return QStringLiteral("--type and --doc need --db");
+    if (options->type) {
+        if (positional.size() != 1)
+            return QStringLiteral("with --type only an output file is needed");
+        options->pdfPath = positional.at(0);
+        return QString();
+    }
     if (positional.size() != 2)
         return QStringLiteral("a template and an output file are needed");
     options->templatePath = positional.at(0);
@@ -157,8 +195,8 @@ QString writePng(ReportPage& page, int side, const QString& prefix) {
     return QString();
 }
 
-int run(const Options& options) {
-    ReportPage page;
+// Loads the template; on failure prints why and returns the exit code.
+std::optional<int> loadTemplate(ReportPage& page, const Options& options) {
     const QString loadError = page.loadFile(options.templatePath);
     if (!loadError.isEmpty()) {
         printError(QStringLiteral("cannot read template %1: %2").arg(options.templatePath, loadError));
@@ -171,16 +209,13 @@ int run(const Options& options) {
     if (options.side >= page.pagesCount())
         return usageError(
             QStringLiteral("--side %1: the template has sides 0 to %2").arg(options.side).arg(page.pagesCount() - 1));
+    return std::nullopt;
+}
 
-    // Written as loaded, before the rendering options touch the page.
-    if (!options.savePath.isEmpty()) {
-        const QString error = page.saveFile(options.savePath);
-        if (!error.isEmpty()) {
-            printError(QStringLiteral("cannot save %1: %2").arg(options.savePath, error));
-            return OutputFailed;
-        }
-    }
-
+// Document data first (when asked for), then the command line's variables and models over it.
+std::optional<int> fillPage(ReportPage& page, const Options& options, std::optional<int> docId) {
+    if (docId)
+        ReportList::info(ReportList::CertificateAny)->fill(&page, *docId, true);
     for (const auto& variable : options.variables)
         page.setVariable(variable.first, variable.second);
     for (const auto& model : options.models) {
@@ -195,14 +230,74 @@ int run(const Options& options) {
     }
     page.setFillWithData(!options.raw);
     page.setPrintBackgroundImage(options.background);
+    return std::nullopt;
+}
 
+QList<int> sidesToRender(const ReportPage& page, const Options& options) {
     QList<int> sides;
     if (options.side >= 0)
         sides.append(options.side);
     else
         for (int side = 0; side < page.pagesCount(); ++side)
             sides.append(side);
+    return sides;
+}
 
+std::optional<int> writePngs(ReportPage& page, const QList<int>& sides, const QString& prefix) {
+    for (int side : sides) {
+        const QString error = writePng(page, side, prefix);
+        if (!error.isEmpty()) {
+            printError(error);
+            return OutputFailed;
+        }
+    }
+    return std::nullopt;
+}
+
+// The program's database in the folder of FILE, without any dialog: a failure ends the tool.
+std::optional<int> openDatabase(Options& options) {
+    const QFileInfo file(options.dbPath);
+    if (!file.isFile()) {
+        printError(QStringLiteral("no database file %1").arg(options.dbPath));
+        return BadDatabase;
+    }
+    MessageBox::setAutoAnswer(QMessageBox::Cancel);
+    Database::setExitHandler([](int) {
+        printError(QStringLiteral("database not usable: %1").arg(MessageBox::lastShown().text));
+        std::exit(BadDatabase);
+    });
+    Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
+    Database::useFile(file.absoluteFilePath());
+    Database::instance();
+    if (options.type)
+        options.templatePath = Database::dataPath() + QStringLiteral("/reports/") +
+                               ReportList::info(options.type)->fileName + QStringLiteral(".mzrpt");
+    for (int id : options.docs) {
+        QSqlQuery query =
+            Database::instance()->execSql(QStringLiteral("SELECT 1 FROM ProfDocuments WHERE profId = %1").arg(id));
+        if (id != -1 && !query.next()) {
+            printError(QStringLiteral("document %1 not found in %2").arg(id).arg(options.dbPath));
+            return BadDatabase;
+        }
+    }
+    return std::nullopt;
+}
+
+int renderTemplate(const Options& options) {
+    ReportPage page;
+    if (const auto failed = loadTemplate(page, options))
+        return *failed;
+    // Written as loaded, before the rendering options touch the page.
+    if (!options.savePath.isEmpty()) {
+        const QString error = page.saveFile(options.savePath);
+        if (!error.isEmpty()) {
+            printError(QStringLiteral("cannot save %1: %2").arg(options.savePath, error));
+            return OutputFailed;
+        }
+    }
+    if (const auto failed = fillPage(page, options, std::nullopt))
+        return *failed;
+    const QList<int> sides = sidesToRender(page, options);
     setUpPrinter(page.printer(), options);
     if (!page.paintSides(page.printer(), sides)) {
         printError(QStringLiteral("cannot write %1").arg(options.pdfPath));
@@ -211,16 +306,59 @@ int run(const Options& options) {
     // As answering Yes to the page's question: reported, and printed cut.
     if (page.tablesOverflow())
         printError(QStringLiteral("table data does not fit on the form and is cut"));
-    if (!options.pngPrefix.isEmpty()) {
-        for (int side : sides) {
-            const QString error = writePng(page, side, options.pngPrefix);
-            if (!error.isEmpty()) {
-                printError(error);
+    if (!options.pngPrefix.isEmpty())
+        return writePngs(page, sides, options.pngPrefix).value_or(Done);
+    return Done;
+}
+
+// A fresh page per document, as the program prints; every side of every document in one PDF.
+int renderDocuments(const Options& options) {
+    QPrinter printer;
+    QPainter painter;
+    bool first = true;
+    for (int id : options.docs) {
+        ReportPage page;
+        if (const auto failed = loadTemplate(page, options))
+            return *failed;
+        if (const auto failed = fillPage(page, options, id))
+            return *failed;
+        const QList<int> sides = sidesToRender(page, options);
+        setUpPrinter(page.printer(), options);
+        if (first) {
+            setUpPrinter(&printer, options);
+            printer.setPageLayout(page.printer()->pageLayout());
+            if (!painter.begin(&printer)) {
+                printError(QStringLiteral("cannot write %1").arg(options.pdfPath));
                 return OutputFailed;
             }
         }
+        const QRect target(0, 0, printer.width(), printer.height());
+        const double bandHeight = printer.pageRect(QPrinter::DevicePixel).height();
+        for (int side : sides) {
+            if (!first && !printer.newPage()) {
+                printError(QStringLiteral("cannot write %1").arg(options.pdfPath));
+                return OutputFailed;
+            }
+            first = false;
+            page.paintSide(painter, side, target, bandHeight * side, ReportPage::mmToPx(printer.logicalDpiX()));
+        }
+        if (page.tablesOverflow())
+            printError(QStringLiteral("document %1: table data does not fit on the form and is cut").arg(id));
+        if (!options.pngPrefix.isEmpty()) {
+            if (const auto failed = writePngs(page, sides, options.pngPrefix + QStringLiteral("-%1").arg(id)))
+                return *failed;
+        }
     }
+    painter.end();
     return Done;
+}
+
+int run(Options options) {
+    if (!options.dbPath.isEmpty()) {
+        if (const auto failed = openDatabase(options))
+            return *failed;
+    }
+    return options.docs.isEmpty() ? renderTemplate(options) : renderDocuments(options);
 }
 
 } // namespace
@@ -230,6 +368,8 @@ int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    initAppResources();
+    ReportList::build();
 
     Options options;
     bool help = false;
@@ -240,5 +380,7 @@ int main(int argc, char* argv[]) {
     }
     if (!error.isEmpty())
         return usageError(error);
-    return run(options);
+    const int result = run(options);
+    Database::shutdown();
+    return result;
 }

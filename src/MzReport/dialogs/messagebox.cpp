@@ -4,6 +4,7 @@
 
 QList<MessageBox::Answer> MessageBox::_answers;
 QList<MessageBox::Shown> MessageBox::_shown;
+MessageBox::Button MessageBox::_autoAnswer = QMessageBox::NoButton;
 
 MessageBox::Button MessageBox::show(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                                     Buttons buttons, Button defaultButton, bool* dontWarnAgain) {
@@ -14,6 +15,8 @@ MessageBox::Button MessageBox::show(QWidget* parent, QMessageBox::Icon icon, con
             *dontWarnAgain = answer.dontWarn;
         return answer.button;
     }
+    if (_autoAnswer != QMessageBox::NoButton)
+        return _autoAnswer;
 
     QMessageBox box(icon, title, text, buttons, parent);
     if (defaultButton != QMessageBox::NoButton)
@@ -51,6 +54,10 @@ MessageBox::Button MessageBox::critical(QWidget* parent, const QString& title, c
 
 void MessageBox::setNextAnswer(Button answer, bool dontWarnAgainChecked) {
     _answers.append(Answer{answer, dontWarnAgainChecked});
+}
+
+void MessageBox::setAutoAnswer(Button answer) {
+    _autoAnswer = answer;
 }
 
 int MessageBox::pendingAnswers() {

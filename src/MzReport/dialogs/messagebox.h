@@ -42,6 +42,8 @@ public:
     // Test hooks: the next box is not shown but answered with `answer` (and the check box state).
     static void setNextAnswer(Button answer, bool dontWarnAgainChecked = false);
     static int pendingAnswers();
+    // Programs without a user (command-line tools) answer every box that is not pre-answered.
+    static void setAutoAnswer(Button answer);
     static QList<Shown> shown();
     static Shown lastShown();
     static void clearShown();
@@ -52,5 +54,6 @@ private:
         bool dontWarn;
     };
     static QList<Answer> _answers;
+    static Button _autoAnswer;
     static QList<Shown> _shown;
 };

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "prof/reportlist.h"
+
+#include <QList>
+#include <QObject>
+#include <QPixmap>
+#include <functional>
+#include <memory>
+
+class ReportPage;
+
+// Turns a print request (a report type and documents) into printed sides: finds the type's
+// template, fills a page from each document and prints it. Problems go out through error().
+class Engine : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Engine(QObject* parent = nullptr);
+    ~Engine() override;
+
+    // The data folder, "/reports/", the type's template file name and ".mzrpt".
+    static QString templatePath(ReportList::ReportType type);
+    // The first background of the type's template; null when the file is missing.
+    QPixmap templatePicture(ReportList::ReportType type);
+    ReportPage* currentPage() const { return _page.get(); }
+    // Called with every page just before it prints (tests direct the printer to files).
+    void setPageHook(std::function<void(ReportPage*)> hook) { _pageHook = std::move(hook); }
+
+signals:
+    void error(QString text, QString title);
+
+public slots:
+    void onDocumentPrint(ReportList::ReportType type, int sqlDocId, bool printBackground, bool showPreview);
+    void onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground, bool showPreview);
+
+private:
+    bool templateExists(const QString& path);
+    ReportPage* newPage(const QString& path);
+    QList<int> missingDocuments(const QList<int>& ids);
+    void printSides(ReportPage* page, bool printBackground, bool showPreview, int side);
+
+    std::shared_ptr<ReportPage> _page;
+    std::function<void(ReportPage*)> _pageHook;
+};

@@ -1,0 +1,205 @@
+#include "MzReport/dialogs/messagebox.h"
+#include "MzReport/reportpage.h"
+#include "appsettings.h"
+#include "database.h"
+#include "engine.h"
+#include "testdatabase.h"
+#include "testregistry.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPrinter>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QtTest>
+
+namespace {
+// A template with one text field per side naming the side and the document's surname.
+void writeTemplate(const QString& path, int sides) {
+    QJsonArray fields;
+    for (int side = 0; side < sides; ++side) {
+        fields.append(QJsonObject{{"x", 20},
+                                  {"y", 20 + 210 * side},
+                                  {"width", 200},
+                                  {"height", 10},
+                                  {"alignFlags", 0x21},
+                                  {"id", QStringLiteral("SIDE%1 $V{Last_Name}.").arg(side)}});
+    }
+    const QJsonObject page{{"orientation", 1},     {"pagesCount", sides},         {"pageSize", 0},
+                           {"textFields", fields}, {"tableFields", QJsonArray()}, {"qrFields", QJsonArray()}};
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(page).toJson());
+}
+
+int addDocument(const QString& surname) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(QStringLiteral("INSERT INTO ProfDocuments (fio1) VALUES (?)"));
+    query.addBindValue(surname);
+    Database::instance()->execPrepared(query);
+    return query.lastInsertId().toInt();
+}
+
+// What each print job put on paper, in order: "SIDE<n> <surname>.".
+class JobRecorder {
+public:
+    explicit JobRecorder(Engine& engine, const QString& folder) : _folder(folder) {
+        engine.setPageHook([this](ReportPage* page) {
+            page->printer()->setOutputFormat(QPrinter::PdfFormat);
+            page->printer()->setOutputFileName(_folder + QStringLiteral("/job.pdf"));
+            QObject::connect(page, &ReportPage::sideJobFinished, [this](int) { record(); });
+        });
+    }
+    QStringList jobs;
+
+private:
+    void record() {
+        QProcess p;
+        p.start(QStringLiteral("pdftotext"), {_folder + QStringLiteral("/job.pdf"), QStringLiteral("-")});
+        p.waitForFinished(10000);
+        const QString text = QString::fromUtf8(p.readAllStandardOutput()).simplified();
+        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("SIDE\\d [^.]*\\.")).match(text);
+        jobs << (m.hasMatch() ? m.captured(0) : text);
+        QFile::remove(_folder + QStringLiteral("/job.pdf"));
+    }
+    QString _folder;
+};
+
+QStringList shownTexts() {
+    QStringList texts;
+    for (const MessageBox::Shown& box : MessageBox::shown())
+        texts << box.text;
+    return texts;
+}
+} // namespace
+
+class TestEngine : public QObject {
+    Q_OBJECT
+
+private:
+    QString reportPath() const { return AppSettings::dataPath() + QStringLiteral("/reports/id130.mzrpt"); }
+
+private slots:
+    void initTestCase() { ReportList::build(); }
+    void init() { MessageBox::clearShown(); }
+
+    void templatePathAndPicture() {
+        TestDatabase t;
+        t.open();
+        Engine engine;
+        QCOMPARE(Engine::templatePath(ReportList::AppendixPosition),
+                 AppSettings::dataPath() + QStringLiteral("/reports/id151.mzrpt"));
+        QVERIFY(engine.templatePicture(ReportList::CertificateAny).isNull());
+        // The shipped template carries its blank as the first background.
+        QDir().mkpath(QFileInfo(reportPath()).absolutePath());
+        QVERIFY(QFile::copy(QStringLiteral(":/default_reports/id130.mzrpt"), reportPath()));
+        QVERIFY(!engine.templatePicture(ReportList::CertificateAny).isNull());
+    }
+
+    void missingTemplate() {
+        TestDatabase t;
+        t.open();
+        Engine engine;
+        JobRecorder recorder(engine, t.env().root());
+        QSignalSpy errors(&engine, &Engine::error);
+        engine.onDocumentPrint(ReportList::CertificateAny, addDocument(QStringLiteral("Иванов")), false, false);
+        engine.onDocumentsPrint(ReportList::CertificateAny, {1, 2}, false, false);
+        QCOMPARE(errors.size(), 2);
+        QCOMPARE(errors[0][0].toString(), QStringLiteral("Шаблон отчёта %1 не найден.").arg(reportPath()));
+        QCOMPARE(errors[0][1].toString(), QStringLiteral("Ошибка"));
+        QVERIFY(recorder.jobs.isEmpty());
+        QVERIFY(MessageBox::shown().isEmpty());
+    }
+
+    void oneDocument() {
+        TestDatabase t;
+        t.open();
+        writeTemplate(reportPath(), 2);
+        Engine engine;
+        JobRecorder recorder(engine, t.env().root());
+        const int id = addDocument(QStringLiteral("Иванов"));
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        engine.onDocumentPrint(ReportList::CertificateAny, id, false, false);
+        QCOMPARE(recorder.jobs, (QStringList{"SIDE0 Иванов.", "SIDE1 Иванов."}));
+        QCOMPARE(shownTexts(), QStringList{"Переверните страницу!"});
+        QVERIFY(engine.currentPage());
+    }
+
+    void unsavedAndInvalidIds() {
+        TestDatabase t;
+        t.open();
+        writeTemplate(reportPath(), 1);
+        Engine engine;
+        JobRecorder recorder(engine, t.env().root());
+        QSignalSpy errors(&engine, &Engine::error);
+        engine.onDocumentPrint(ReportList::CertificateAny, -2, false, false);
+        QVERIFY(recorder.jobs.isEmpty());
+        // Never saved: the empty form prints, as a look at the template.
+        engine.onDocumentPrint(ReportList::CertificateAny, -1, false, false);
+        QCOMPARE(recorder.jobs, QStringList{"SIDE0 ."});
+        // A document that is gone prints nothing: a blank costs money.
+        engine.onDocumentPrint(ReportList::CertificateAny, 4242, false, false);
+        QCOMPARE(recorder.jobs.size(), 1);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors[0][0].toString().contains(QStringLiteral("4242")));
+    }
+
+    void severalDocuments_data() {
+        QTest::addColumn<int>("sides");
+        QTest::addColumn<QStringList>("jobs");
+        QTest::addColumn<QStringList>("prompts");
+        const QString back = QStringLiteral("Переложите напечатанные страницы обратно в лоток.");
+        QTest::newRow("two sides") << 2 << QStringList{"SIDE0 А.", "SIDE0 Б.", "SIDE0 В.",
+                                                       "SIDE1 В.", "SIDE1 Б.", "SIDE1 А."}
+                                   << QStringList{back};
+        QTest::newRow("three sides") << 3 << QStringList{"SIDE0 А.", "SIDE0 Б.", "SIDE0 В.", "SIDE1 В.", "SIDE1 Б.",
+                                                         "SIDE1 А.", "SIDE2 А.", "SIDE2 Б.", "SIDE2 В."}
+                                     << QStringList{back, QStringLiteral("Вставьте следующий лист")};
+    }
+
+    void severalDocuments() {
+        QFETCH(int, sides);
+        QFETCH(QStringList, jobs);
+        QFETCH(QStringList, prompts);
+        TestDatabase t;
+        t.open();
+        writeTemplate(reportPath(), sides);
+        Engine engine;
+        JobRecorder recorder(engine, t.env().root());
+        const QList<int> ids = {addDocument(QStringLiteral("А")), addDocument(QStringLiteral("Б")),
+                                addDocument(QStringLiteral("В"))};
+        for (int i = 0; i < prompts.size(); ++i)
+            MessageBox::setNextAnswer(QMessageBox::Ok);
+        engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, false);
+        QCOMPARE(recorder.jobs, jobs);
+        QCOMPARE(shownTexts(), prompts);
+    }
+
+    void severalDocumentsSkipMissingAndAskForBackground() {
+        TestDatabase t;
+        t.open();
+        writeTemplate(reportPath(), 1);
+        Engine engine;
+        JobRecorder recorder(engine, t.env().root());
+        QSignalSpy errors(&engine, &Engine::error);
+        const int a = addDocument(QStringLiteral("А"));
+        const int b = addDocument(QStringLiteral("Б"));
+
+        MessageBox::setNextAnswer(QMessageBox::No);
+        engine.onDocumentsPrint(ReportList::CertificateAny, {a, b}, true, false);
+        QCOMPARE(shownTexts(), QStringList{"Включена печать фона.\nПродолжить?!"});
+        QVERIFY(recorder.jobs.isEmpty());
+
+        MessageBox::clearShown();
+        engine.onDocumentsPrint(ReportList::CertificateAny, {a, 777, b, 778}, false, false);
+        QCOMPARE(recorder.jobs, (QStringList{"SIDE0 А.", "SIDE0 Б."}));
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors[0][0].toString().contains(QStringLiteral("777, 778")));
+    }
+};
+
+ORVANE_TEST(TestEngine)
+#include "tst_engine.moc"
