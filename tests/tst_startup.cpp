@@ -7,19 +7,6 @@
 #include <memory>
 
 namespace {
-// Starts the real program with its folders in the test's temporary home.
-std::unique_ptr<QProcess> startProgram(const TestEnvironment& env) {
-    auto process = std::make_unique<QProcess>();
-    QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
-    vars.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    vars.insert(QStringLiteral("XDG_CONFIG_HOME"), env.configHome());
-    vars.insert(QStringLiteral("XDG_DATA_HOME"), env.dataHome());
-    process->setProcessEnvironment(vars);
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process->start(binaryPath(QStringLiteral("orvane")), QStringList());
-    return process;
-}
-
 void stop(QProcess& process) {
     if (process.state() != QProcess::NotRunning) {
         process.kill();

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 
 TestEnvironment::TestEnvironment()
@@ -35,4 +36,16 @@ QString binaryPath(const QString& name) {
 QByteArray readFileBytes(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::unique_ptr<QProcess> startProgram(const TestEnvironment& env) {
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
+    vars.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    vars.insert(QStringLiteral("XDG_CONFIG_HOME"), env.configHome());
+    vars.insert(QStringLiteral("XDG_DATA_HOME"), env.dataHome());
+    process->setProcessEnvironment(vars);
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start(binaryPath(QStringLiteral("orvane")), QStringList());
+    return process;
 }

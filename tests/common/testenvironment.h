@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <memory>
 
 // A private home for one test: the user settings folder, the default data folder and the settings
 // layer all point into a temporary folder, so a test never touches the real user folders.
@@ -24,6 +25,10 @@ private:
     QByteArray _oldDataHome;
 };
 
+class QProcess;
+
+// Starts the real program (offscreen) with its folders in the environment's temporary home.
+std::unique_ptr<QProcess> startProgram(const TestEnvironment& env);
 // tests/data, or a file in it.
 QString testDataPath(const QString& relative = QString());
 // An executable of the build (build/bin).

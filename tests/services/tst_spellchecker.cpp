@@ -55,17 +55,6 @@ int firstRedColumn(const QImage& image) {
     return -1;
 }
 
-std::unique_ptr<QProcess> startProgram(const TestEnvironment& env) {
-    auto process = std::make_unique<QProcess>();
-    QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
-    vars.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    vars.insert(QStringLiteral("XDG_CONFIG_HOME"), env.configHome());
-    vars.insert(QStringLiteral("XDG_DATA_HOME"), env.dataHome());
-    process->setProcessEnvironment(vars);
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process->start(binaryPath(QStringLiteral("orvane")), QStringList());
-    return process;
-}
 } // namespace
 
 class TestSpellChecker : public QObject {

@@ -7,6 +7,7 @@
 #include "appresources.h"
 #include "csvmodel.h"
 #include "database.h"
+#include "engine.h"
 #include "prof/profschema.h"
 #include "prof/reportlist.h"
 
@@ -215,7 +216,7 @@ std::optional<int> loadTemplate(ReportPage& page, const Options& options) {
 // Document data first (when asked for), then the command line's variables and models over it.
 std::optional<int> fillPage(ReportPage& page, const Options& options, std::optional<int> docId) {
     if (docId)
-        ReportList::info(ReportList::CertificateAny)->fill(&page, *docId, true);
+        ReportList::info(options.type ? options.type : int(ReportList::CertificateAny))->fill(&page, *docId, true);
     for (const auto& variable : options.variables)
         page.setVariable(variable.first, variable.second);
     for (const auto& model : options.models) {
@@ -270,8 +271,7 @@ std::optional<int> openDatabase(Options& options) {
     Database::useFile(file.absoluteFilePath());
     Database::instance();
     if (options.type)
-        options.templatePath = Database::dataPath() + QStringLiteral("/reports/") +
-                               ReportList::info(options.type)->fileName + QStringLiteral(".mzrpt");
+        options.templatePath = Engine::templatePath(ReportList::ReportType(options.type));
     for (int id : options.docs) {
         QSqlQuery query =
             Database::instance()->execSql(QStringLiteral("SELECT 1 FROM ProfDocuments WHERE profId = %1").arg(id));
