@@ -107,9 +107,8 @@ void Engine::onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds,
         return;
     }
     if (printBackground &&
-        MessageBox::question(nullptr, QStringLiteral("Внимание!"),
-                             QStringLiteral("Включена печать фона.\nПродолжить?!"), QMessageBox::Yes | QMessageBox::No,
-                             QMessageBox::Yes) != QMessageBox::Yes)
+        MessageBox::question(nullptr, QStringLiteral("Внимание!"), ReportPage::backgroundQuestionText(),
+                             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::Yes)
         return;
 
     const QList<int> missing = missingDocuments(sqlDocIds);
@@ -133,7 +132,7 @@ void Engine::onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds,
             std::reverse(sqlDocIds.begin(), sqlDocIds.end());
             MessageBox::show(nullptr, QMessageBox::NoIcon, QString(),
                              side % 2 ? QStringLiteral("Переложите напечатанные страницы обратно в лоток.")
-                                      : QStringLiteral("Вставьте следующий лист"),
+                                      : ReportPage::nextSheetPromptText(),
                              QMessageBox::Ok, QMessageBox::Ok);
         }
         for (int id : qAsConst(sqlDocIds)) {

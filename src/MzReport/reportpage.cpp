@@ -85,6 +85,14 @@ bool isUsablePageSize(int id) {
 }
 } // namespace
 
+QString ReportPage::backgroundQuestionText() {
+    return backgroundQuestion;
+}
+
+QString ReportPage::nextSheetPromptText() {
+    return nextSheetPrompt;
+}
+
 ReportPage::ReportPage(QObject* parent)
     : QObject(parent), _defaultFont(QStringLiteral("Times New Roman"), 14),
       _printer(std::make_unique<QPrinter>(QPrinter::ScreenResolution)) {

@@ -25,6 +25,10 @@ class ReportPage : public QObject {
 
 public:
     explicit ReportPage(QObject* parent = nullptr);
+
+    // Texts of the print prompts; the engine asks the same when it prints many documents.
+    static QString backgroundQuestionText();
+    static QString nextSheetPromptText();
     ~ReportPage() override;
 
     // Template file. load() and save() tell the user of a failure in a message box; the
