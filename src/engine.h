@@ -23,6 +23,8 @@ public:
     static QString templatePath(ReportList::ReportType type);
     // The first background of the type's template; null when the file is missing.
     QPixmap templatePicture(ReportList::ReportType type);
+    // The ids that name no stored document; -1 (never saved) always counts as present.
+    static QList<int> missingDocuments(const QList<int>& ids);
     ReportPage* currentPage() const { return _page.get(); }
     // Called with every page just before it prints (tests direct the printer to files).
     void setPageHook(std::function<void(ReportPage*)> hook) { _pageHook = std::move(hook); }
@@ -37,7 +39,6 @@ public slots:
 private:
     bool templateExists(const QString& path);
     ReportPage* newPage(const QString& path);
-    QList<int> missingDocuments(const QList<int>& ids);
     void printSides(ReportPage* page, bool printBackground, bool showPreview, int side);
 
     std::shared_ptr<ReportPage> _page;

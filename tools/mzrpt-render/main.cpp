@@ -16,7 +16,6 @@
 #include <QImage>
 #include <QPainter>
 #include <QPrinter>
-#include <QSqlQuery>
 #include <QStringList>
 #include <QTextStream>
 #include <cstdio>
@@ -272,13 +271,10 @@ std::optional<int> openDatabase(Options& options) {
     Database::instance();
     if (options.type)
         options.templatePath = Engine::templatePath(ReportList::ReportType(options.type));
-    for (int id : options.docs) {
-        QSqlQuery query =
-            Database::instance()->execSql(QStringLiteral("SELECT 1 FROM ProfDocuments WHERE profId = %1").arg(id));
-        if (id != -1 && !query.next()) {
-            printError(QStringLiteral("document %1 not found in %2").arg(id).arg(options.dbPath));
-            return BadDatabase;
-        }
+    const QList<int> missing = Engine::missingDocuments(options.docs);
+    if (!missing.isEmpty()) {
+        printError(QStringLiteral("document %1 not found in %2").arg(missing.first()).arg(options.dbPath));
+        return BadDatabase;
     }
     return std::nullopt;
 }
