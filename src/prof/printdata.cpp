@@ -21,19 +21,24 @@ QString format(const QDate& date, const char* pattern) {
     return date.isValid() ? date.toString(QLatin1String(pattern)) : QString();
 }
 
-// Sets the variables of one date column under `prefix`: words, digits, day, month, years.
-struct DateVariables {
-    ReportPage* page;
-    bool hideZero;
-    void words(const QString& name, const QDate& d) const {
-        page->setVariable(name, PrintData::dateInWords(d, hideZero));
-    }
-    void digits(const QString& name, const QDate& d) const { page->setVariable(name, format(d, "dd.MM.yyyy")); }
-    void day(const QString& name, const QDate& d) const { page->setVariable(name, PrintData::dayText(d, hideZero)); }
-    void month(const QString& name, const QDate& d) const { page->setVariable(name, PrintData::monthName(d)); }
-    void year(const QString& name, const QDate& d) const { page->setVariable(name, format(d, "yyyy")); }
-    void yearShort(const QString& name, const QDate& d) const { page->setVariable(name, format(d, "yy")); }
-};
+enum DatePart { Words = 1, Digits = 2, Day = 4, Month = 8, Year = 16, YearShort = 32 };
+
+// The variables of one date: `base` in words, then "_digit", "_day", "_month", "_year" and
+// "_year_short" as `parts` asks.
+void setDate(ReportPage* page, const QString& base, const QDate& date, bool hideZero, int parts) {
+    if (parts & Words)
+        page->setVariable(base, PrintData::dateInWords(date, hideZero));
+    if (parts & Digits)
+        page->setVariable(base + QStringLiteral("_digit"), format(date, "dd.MM.yyyy"));
+    if (parts & Day)
+        page->setVariable(base + QStringLiteral("_day"), PrintData::dayText(date, hideZero));
+    if (parts & Month)
+        page->setVariable(base + QStringLiteral("_month"), PrintData::monthName(date));
+    if (parts & Year)
+        page->setVariable(base + QStringLiteral("_year"), format(date, "yyyy"));
+    if (parts & YearShort)
+        page->setVariable(base + QStringLiteral("_year_short"), format(date, "yy"));
+}
 } // namespace
 
 void PrintData::fillDocument(ReportPage* page, int sqlDocId, bool forPrinting) {
@@ -53,7 +58,6 @@ void PrintData::fillDocument(ReportPage* page, int sqlDocId, bool forPrinting) {
     };
     const auto text = [&](const char* column) { return value(column).toString(); };
     const bool hideZero = hideZeroInDate();
-    const DateVariables dates{page, hideZero};
 
     const QString fullName = text("fio1") + QLatin1Char(' ') + text("fio2") + QLatin1Char(' ') + text("fio3");
     page->setVariable(QStringLiteral("Last_Name"), text("fio1"));
@@ -62,27 +66,15 @@ void PrintData::fillDocument(ReportPage* page, int sqlDocId, bool forPrinting) {
     page->setVariable(QStringLiteral("Full_Name"), fullName);
     page->setVariable(QStringLiteral("Full_Name_short"), shortName(fullName));
 
-    const QDate birth = value("birthDate").toDate();
-    dates.words(QStringLiteral("birth"), birth);
-    dates.day(QStringLiteral("birth_day"), birth);
-    dates.month(QStringLiteral("birth_month"), birth);
-    dates.year(QStringLiteral("birth_year"), birth);
-    dates.yearShort(QStringLiteral("birth_year_short"), birth);
-    dates.digits(QStringLiteral("birth_digit"), birth);
+    setDate(page, QStringLiteral("birth"), value("birthDate").toDate(), hideZero,
+            Words | Day | Month | Year | YearShort | Digits);
 
     page->setVariable(QStringLiteral("protocol_Number"), text("protocolNumber"));
     page->setVariable(QStringLiteral("reg_Number"), text("regNumber"));
-    const QDate protocol = value("protocolDate").toDate();
-    dates.words(QStringLiteral("protocol_Date"), protocol);
-    dates.digits(QStringLiteral("protocol_Date_digit"), protocol);
+    setDate(page, QStringLiteral("protocol_Date"), value("protocolDate").toDate(), hideZero, Words | Digits);
 
-    const QDate issue = value("issueDate").toDate();
-    dates.words(QStringLiteral("Issue_Out"), issue);
-    dates.digits(QStringLiteral("Issue_Out_digit"), issue);
-    dates.day(QStringLiteral("Issue_Out_day"), issue);
-    dates.month(QStringLiteral("Issue_Out_month"), issue);
-    dates.year(QStringLiteral("Issue_Out_year"), issue);
-    dates.yearShort(QStringLiteral("Issue_Out_year_short"), issue);
+    setDate(page, QStringLiteral("Issue_Out"), value("issueDate").toDate(), hideZero,
+            Words | Digits | Day | Month | Year | YearShort);
 
     page->setVariable(QStringLiteral("Reg_Number"), text("regNumber"));
     page->setVariable(QStringLiteral("att_Number"), text("attNumber"));
@@ -100,15 +92,9 @@ void PrintData::fillDocument(ReportPage* page, int sqlDocId, bool forPrinting) {
                                                               ? QStringLiteral("по должности служащего")
                                                               : QStringLiteral("по профессии рабочего"));
 
-    for (const char* column : {"startDate", "finishDate"}) {
-        const QString name = QLatin1String(column);
-        const QDate date = InputHelpers::dateFromValue(value(column));
-        dates.words(name, date);
-        dates.digits(name + QStringLiteral("_digit"), date);
-        dates.day(name + QStringLiteral("_day"), date);
-        dates.month(name + QStringLiteral("_month"), date);
-        dates.year(name + QStringLiteral("_year"), date);
-    }
+    for (const char* column : {"startDate", "finishDate"})
+        setDate(page, QLatin1String(column), InputHelpers::dateFromValue(value(column)), hideZero,
+                Words | Digits | Day | Month | Year);
 
     const qint64 total = value("totalCount").toLongLong();
     page->setVariable(QStringLiteral("total_count"),
