@@ -48,6 +48,9 @@ void openStore(QPointer<QSettings>& store, const QString& fileName) {
     if (store)
         store->deleteLater();
     store = new QSettings(fileName, QSettings::IniFormat);
+    // Values typed into the file by hand (a Cyrillic folder, say) are UTF-8; the escapes that
+    // earlier versions wrote are still understood.
+    store->setIniCodec("UTF-8");
 }
 
 bool sameContent(const QString& path, const QByteArray& content) {
@@ -74,6 +77,11 @@ void AppSettings::setup() {
     s.userStore->beginGroup(ProductTypeInfo::appName());
     s.dataPath = s.userStore->value(keyDataPath, QString()).toString();
     s.userStore->endGroup();
+    // A relative folder would follow whatever the working folder happens to be.
+    if (!s.dataPath.isEmpty() && QDir::isRelativePath(s.dataPath)) {
+        MZ_LOG() << "relative dataPath ignored, the default data folder is used:" << s.dataPath;
+        s.dataPath.clear();
+    }
     if (!dataPathOverride().isEmpty())
         s.dataPath = dataPathOverride();
     if (s.dataPath.isEmpty())

@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -26,6 +27,35 @@ std::function<void(int)> Database::_exit = [](int code) { std::exit(code); };
 namespace {
 const QString driverName = QStringLiteral("QSQLITE");
 const QString attention = QStringLiteral("Внимание!");
+const QString readOnlyOption = QStringLiteral("QSQLITE_OPEN_READONLY");
+
+// SQLite's primary result codes (the driver reports them as native error codes).
+enum SqliteCode {
+    Perm = 3,
+    Busy = 5,
+    Locked = 6,
+    NoMem = 7,
+    ReadOnly = 8,
+    IoErr = 10,
+    Full = 13,
+    CantOpen = 14,
+    Protocol = 15,
+    NoLfs = 22,
+    Auth = 23
+};
+
+int sqliteCode(const QSqlError& error) {
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? code & 0xff : 0;
+}
+
+// The last failure of the check and creation steps: their texts alone cannot tell a locked file
+// from a damaged one.
+QSqlError& lastFailure() {
+    static QSqlError error;
+    return error;
+}
 
 QString errorText(const QSqlError& error) {
     return error.text().trimmed();
@@ -38,7 +68,10 @@ bool driverReady(const QSqlDatabase& db) {
 // Runs one statement; the error text is empty on success.
 QString run(QSqlDatabase& db, const QString& sql) {
     QSqlQuery query(db);
-    return query.exec(sql) ? QString() : errorText(query.lastError());
+    if (query.exec(sql))
+        return QString();
+    lastFailure() = query.lastError();
+    return errorText(query.lastError());
 }
 
 QSqlDatabase connectionNamed(const QString& name) {
@@ -53,7 +86,20 @@ bool columnMatches(QSqlDatabase& db, const QString& table, const QString& column
         QStringLiteral("SELECT COUNT(*) AS CNTREC FROM pragma_table_info('%1') WHERE name='%2'").arg(table, column);
     if (!type.isEmpty())
         sql += QStringLiteral(" AND type='%1';").arg(type);
-    return query.exec(sql) && query.next() && query.value(0).toInt() > 0;
+    if (!query.exec(sql))
+        lastFailure() = query.lastError();
+    return query.isActive() && query.next() && query.value(0).toInt() > 0;
+}
+
+// Views for one connection only: the script's view definitions as temporary views, which shadow
+// the file's own; dropping and indexing would write.
+QString temporaryStatement(const QString& statement) {
+    static const QRegularExpression createView(QStringLiteral("^CREATE\\s+VIEW\\s"),
+                                               QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = createView.match(statement);
+    if (!match.hasMatch())
+        return QString();
+    return QStringLiteral("CREATE TEMP VIEW ") + statement.mid(match.capturedLength());
 }
 } // namespace
 
@@ -88,10 +134,55 @@ Database::Database(bool checkStructure) {
         return;
     if (!openMainConnection())
         return;
-    runViewsScript();
+    _readOnly = !probeWritable();
+    if (_readOnly)
+        MZ_LOG() << "database is read-only" << path;
+    runViewsScript(_readOnly);
     qDebug() << "Views updated";
 }
 
+Database::Database(ReadOnlyTag) {
+    initTables();
+    _readOnly = true;
+}
+
+Database* Database::openForReading(const QString& path, QString* error) {
+    const auto failWith = [error](const QString& text) -> Database* {
+        if (error)
+            *error = text;
+        MZ_LOG() << text;
+        return nullptr;
+    };
+    if (_instance)
+        return failWith(QStringLiteral("a database is open already"));
+    if (!QFileInfo(path).isFile())
+        return failWith(QStringLiteral("no database file %1").arg(path));
+    useFile(path);
+    auto* db = new Database(ReadOnlyTag{});
+    _instance = db;
+    QSqlDatabase connection = connectionNamed(QLatin1String(QSqlDatabase::defaultConnection));
+    connection.setConnectOptions(readOnlyOption);
+    connection.setDatabaseName(filePath());
+    QSqlError failure;
+    QString text;
+    if (!connection.open()) {
+        text = QStringLiteral("cannot open %1: %2").arg(path, errorText(connection.lastError()));
+    } else {
+        const bool needsCheck = db->structureNeedsCheck(connection, &failure);
+        if (failure.type() != QSqlError::NoError)
+            text = QStringLiteral("cannot read %1: %2").arg(path, errorText(failure));
+        else if (needsCheck)
+            text = QStringLiteral("%1 has to be brought up to date by the program first (it needs the structure "
+                                  "check); start the program on it once")
+                       .arg(path);
+    }
+    if (!text.isEmpty()) {
+        delete db;
+        return failWith(text);
+    }
+    db->runViewsScript(true);
+    return db;
+}
 Database::~Database() {
     retireModels();
     qDeleteAll(_retiredModels);
@@ -154,10 +245,37 @@ QString Database::filePath() {
 }
 
 QString Database::backupFilePath() {
-    return QFileInfo(dataPath()).absoluteFilePath() + QLatin1Char('/') + ProductTypeInfo::appName() +
-           QDateTime::currentDateTime().toString(QStringLiteral("_hh-mm_dd-MM-yyyy")) + QStringLiteral(".bak");
+    const QString base = QFileInfo(dataPath()).absoluteFilePath() + QLatin1Char('/') + ProductTypeInfo::appName() +
+                         QDateTime::currentDateTime().toString(QStringLiteral("_hh-mm_dd-MM-yyyy"));
+    // Two starts within a minute must not replace the copy that the first one announced.
+    QString path = base + QStringLiteral(".bak");
+    for (int n = 2; QFileInfo::exists(path) || QFileInfo(path).isSymLink(); ++n)
+        path = base + QStringLiteral("_%1.bak").arg(n);
+    return path;
 }
 
+QString Database::lockFilePath() {
+    return filePath() + QStringLiteral(".lock");
+}
+
+bool Database::isUnavailable(const QSqlError& error) {
+    switch (sqliteCode(error)) {
+    case Perm:
+    case Busy:
+    case Locked:
+    case NoMem:
+    case ReadOnly:
+    case IoErr:
+    case Full:
+    case CantOpen:
+    case Protocol:
+    case NoLfs:
+    case Auth:
+        return true;
+    default:
+        return false;
+    }
+}
 QString Database::restoreStagingPath() {
     return filePath() + QStringLiteral(".restore");
 }
@@ -208,24 +326,58 @@ bool Database::createDbUi() {
 
 bool Database::checkWithSafetyCopy() {
     const QString path = filePath();
+    const QString inspection = path + QStringLiteral("_inspect");
+    bool needsCheck = true;
+    QSqlError failure;
+    {
+        QSqlDatabase db = connectionNamed(inspection);
+        db.setConnectOptions(readOnlyOption);
+        db.setDatabaseName(path);
+        if (db.open())
+            needsCheck = structureNeedsCheck(db, &failure);
+        else
+            failure = db.lastError();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(inspection);
+    if (isUnavailable(failure)) {
+        refuseUnavailable(failure);
+        return false;
+    }
+    if (!needsCheck) {
+        qDebug() << "Database checked";
+        return true;
+    }
+
+    // Only a check that is going to change the file costs a copy of it.
     const QString backup = backupFilePath();
-    const QFileInfo info(path);
     bool backedUp = false;
-    if (info.isFile() && info.size() > 0) {
-        QFile::remove(backup);
+    if (QFileInfo(path).size() > 0) {
         backedUp = QFile::copy(path, backup);
         if (!backedUp)
             MZ_LOG() << "cant make safety copy" << backup;
     }
+    return runCheck(backup, backedUp);
+}
 
+bool Database::runCheck(const QString& backup, bool backedUp) {
+    const QString path = filePath();
+    lastFailure() = QSqlError();
     const QString error = checkDbStructure(path);
     if (error.isEmpty()) {
         QFile::remove(backup);
         qDebug() << "Database checked";
         return true;
     }
-
     MZ_LOG() << error;
+    if (isUnavailable(lastFailure())) {
+        // Nothing is replaced; the check's own steps were rolled back or are harmless.
+        if (backedUp)
+            QFile::remove(backup);
+        refuseUnavailable(lastFailure());
+        return false;
+    }
+
     const auto answer =
         MessageBox::show(nullptr, QMessageBox::NoIcon, attention,
                          QStringLiteral("Неверный формат базы данных. Исправить не удалось.\nОшибка: ") + error +
@@ -245,10 +397,56 @@ bool Database::checkWithSafetyCopy() {
     return true;
 }
 
+// A file that cannot be used now is not a damaged one: it is left as it is and the program ends.
+void Database::refuseUnavailable(const QSqlError& failure) {
+    MZ_LOG() << "database not available" << filePath() << errorText(failure) << failure.nativeErrorCode();
+    const int code = sqliteCode(failure);
+    QString text;
+    if (code == Busy || code == Locked)
+        text = QStringLiteral("База данных занята другой программой:\n%1\nЗакройте программу, которая работает с "
+                              "этим файлом (например, другую копию Orvane), и запустите Orvane снова.");
+    else if (code == ReadOnly || code == Perm || code == CantOpen || code == Auth)
+        text = QStringLiteral("Нет права на запись в базу данных:\n%1\nСтруктуру базы данных нужно обновить, "
+                              "но файл или его папка доступны только для чтения.");
+    else
+        text = QStringLiteral("Не удалось прочитать или записать базу данных:\n%1");
+    text = text.arg(QDir::toNativeSeparators(filePath()));
+    text +=
+        QStringLiteral("\nОшибка: %1\nФайл базы данных не изменён. Программа будет закрыта.").arg(errorText(failure));
+    MessageBox::show(nullptr, QMessageBox::NoIcon, attention, text);
+    fail(1);
+}
+
+bool Database::structureNeedsCheck(QSqlDatabase& db, QSqlError* failure) const {
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT m.name, p.name, p.type FROM sqlite_master AS m "
+                                   "JOIN pragma_table_info(m.name) AS p WHERE m.type = 'table';"))) {
+        *failure = query.lastError();
+        // Unreadable content is for the check to judge; a busy or unreadable file is not.
+        return !isUnavailable(*failure);
+    }
+    // The same comparisons as the check makes: exact names and declared types.
+    QMap<QString, QMap<QString, QString>> found;
+    while (query.next())
+        found[query.value(0).toString()].insert(query.value(1).toString(), query.value(2).toString());
+    if (query.lastError().type() != QSqlError::NoError) {
+        *failure = query.lastError();
+        return !isUnavailable(*failure);
+    }
+    for (const DBTable& table : _tables) {
+        const auto columns = found.constFind(table.name);
+        if (columns == found.constEnd())
+            return true;
+        for (const DBColumn& column : table.columns) {
+            const auto type = columns->constFind(column.name);
+            if (type == columns->constEnd() || *type != column.type)
+                return true;
+        }
+    }
+    return false;
+}
 bool Database::openMainConnection() {
-    QSqlDatabase db = QSqlDatabase::contains(QLatin1String(QSqlDatabase::defaultConnection))
-                          ? QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false)
-                          : QSqlDatabase::addDatabase(driverName);
+    QSqlDatabase db = connectionNamed(QLatin1String(QSqlDatabase::defaultConnection));
     db.setDatabaseName(filePath());
     if (!db.open()) {
         MZ_LOG() << errorText(db.lastError());
@@ -262,6 +460,22 @@ bool Database::openMainConnection() {
     return true;
 }
 
+// A write that is rolled back at once: SQLite opens a file it may not write read-only, and a
+// folder without write access shows only when the journal is made. In exclusive locking mode
+// this also takes the write lock for the rest of the run.
+bool Database::probeWritable() {
+    QSqlDatabase db = QSqlDatabase::database();
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("BEGIN IMMEDIATE;"))) {
+        MZ_LOG() << "write probe:" << errorText(query.lastError());
+        return false;
+    }
+    const bool written = query.exec(QStringLiteral("CREATE TABLE orvane_write_probe (x);"));
+    if (!written)
+        MZ_LOG() << "write probe:" << errorText(query.lastError());
+    QSqlQuery(db).exec(QStringLiteral("ROLLBACK;"));
+    return written;
+}
 QString Database::checkDbStructure(const QString& path) {
     const QString name = path + QStringLiteral("checkdbstatus");
     QString result;
@@ -269,6 +483,7 @@ QString Database::checkDbStructure(const QString& path) {
         QSqlDatabase db = connectionNamed(name);
         db.setDatabaseName(path);
         if (!db.open()) {
+            lastFailure() = db.lastError();
             result = QStringLiteral("Database::checkDbStructure: ") + errorText(db.lastError());
         } else {
             dropViews(db);
@@ -387,22 +602,24 @@ void Database::dropViews(QSqlDatabase& db) {
         run(db, QStringLiteral("DROP VIEW IF EXISTS %1;").arg(view));
 }
 
-void Database::runViewsScript() {
-    runScript(QStringLiteral(":/views.sql"), "SQL ERROR");
+void Database::runViewsScript(bool temporary) {
+    runScript(QStringLiteral(":/views.sql"), "SQL ERROR", temporary);
 }
 
 void Database::runPatchScript() {
-    runScript(QStringLiteral(":/patch.sql"), "patch fail");
+    runScript(QStringLiteral(":/patch.sql"), "patch fail", false);
 }
 
-void Database::runScript(const QString& resource, const char* failureText) {
+void Database::runScript(const QString& resource, const char* failureText, bool temporary) {
     QFile file(resource);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return;
     QSqlDatabase db = QSqlDatabase::database();
     const QStringList pieces = QString::fromUtf8(file.readAll()).split(QLatin1Char(';'));
     for (const QString& piece : pieces) {
-        const QString statement = piece.simplified();
+        QString statement = piece.simplified();
+        if (temporary)
+            statement = temporaryStatement(statement);
         if (statement.isEmpty())
             continue;
         QSqlQuery query(db);
@@ -410,40 +627,53 @@ void Database::runScript(const QString& resource, const char* failureText) {
             MZ_LOG() << failureText << errorText(query.lastError()) << statement;
     }
 }
-
 // --- statements, variables, models ---------------------------------------------------------
 
 QSqlQuery Database::execSql(const QString& sql) {
     QSqlQuery query(QSqlDatabase::database());
     if (!query.exec(sql))
-        MZ_LOG() << errorText(query.lastError()) << sql;
+        reportFailure(query.lastError(), sql);
     return query;
 }
-
 bool Database::execPrepared(QSqlQuery& query) {
     if (query.exec())
         return true;
-    MZ_LOG() << errorText(query.lastError()) << query.lastQuery();
+    reportFailure(query.lastError(), query.lastQuery());
     return false;
 }
 
-QString Database::variable(const QString& name) {
+void Database::reportFailure(const QSqlError& error, const QString& statement) {
+    MZ_LOG() << errorText(error) << statement;
+    if (!_readOnly && !isUnavailable(error))
+        return;
+    const QString file = QDir::toNativeSeparators(filePath());
+    emit writeFailed(
+        _readOnly ? QStringLiteral("База данных открыта только для чтения, изменения не сохранены:\n%1").arg(file)
+                  : QStringLiteral("Не удалось обратиться к базе данных:\n%1\nОшибка: %2").arg(file, errorText(error)));
+}
+QString Database::variable(const QString& name, QString* error) {
     QSqlQuery query(QSqlDatabase::database());
     query.prepare(QStringLiteral("SELECT value FROM Variables WHERE name LIKE ?;"));
     query.addBindValue(name);
-    if (!execPrepared(query) || !query.next())
+    if (!execPrepared(query)) {
+        if (error)
+            *error = errorText(query.lastError());
         return QString();
+    }
+    if (!query.next()) {
+        if (error && query.lastError().type() != QSqlError::NoError)
+            *error = errorText(query.lastError());
+        return QString();
+    }
     return query.value(0).toString();
 }
-
-void Database::setVariable(const QString& name, const QString& value) {
+bool Database::setVariable(const QString& name, const QString& value) {
     QSqlQuery query(QSqlDatabase::database());
     query.prepare(QStringLiteral("INSERT OR REPLACE INTO Variables VALUES(?, ?);"));
     query.addBindValue(name);
     query.addBindValue(value);
-    execPrepared(query);
+    return execPrepared(query);
 }
-
 QSqlTableModel* Database::tableModel(const QString& table) {
     QSqlTableModel*& model = _models[table];
     if (!model) {

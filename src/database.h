@@ -4,6 +4,8 @@
 
 #include <QList>
 #include <QMap>
+#include <QObject>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
@@ -15,7 +17,9 @@ class QSqlTableModel;
 // The program's one SQLite database file and its main connection. At construction the file is
 // created when missing, checked and migrated against the table registry, and opened in exclusive
 // locking mode; during the run every statement of the program goes through here.
-class Database {
+class Database : public QObject {
+    Q_OBJECT
+
 public:
     // The table registry of the edition; set once before the first construction.
     static void setSchema(const QMap<QString, DBTable>& tables, const QString& mainPrimaryKeyName);
@@ -27,7 +31,7 @@ public:
     static void useFile(const QString& path);
 
     explicit Database(bool checkStructure);
-    ~Database();
+    ~Database() override;
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
@@ -37,21 +41,36 @@ public:
     // Commits, closes, releases the settings stores and destroys the instance.
     static void shutdown();
 
+    // Opens `path` for reading only, as the process-wide database, for tools that print from a
+    // registry: nothing is written, migrated or backed up; the views live only in this connection.
+    // A file the program would still have to bring into shape is refused. Null with `error` set
+    // on failure.
+    static Database* openForReading(const QString& path, QString* error);
+
     bool isValid() const { return _valid; }
+    // The file or its folder cannot be written: documents can be read and printed, nothing saved.
+    bool isReadOnly() const { return _readOnly; }
     void commitAndClose();
+
+    // SQLite's word on a failure: the file cannot be used now (busy, locked, read-only, I/O error,
+    // disk full), as opposed to a file whose content or structure is wrong.
+    static bool isUnavailable(const QSqlError& error);
 
     static QString dataPath();
     static QString filePath();
-    // Name of the safety copy taken before the structure check, for the current time.
+    // Name of the safety copy taken before the structure check, for the current time; an existing
+    // file is never reused ("_2", "_3", ... are added).
     static QString backupFilePath();
+    // The lock file that keeps a second program away from the data folder's database.
+    static QString lockFilePath();
 
     // Runs a statement on the main connection; a failure is logged and gives a query without rows.
     QSqlQuery execSql(const QString& sql);
     // Runs a query the caller prepared and bound; false (logged) on failure.
     bool execPrepared(QSqlQuery& query);
 
-    QString variable(const QString& name);
-    void setVariable(const QString& name, const QString& value);
+    QString variable(const QString& name, QString* error = nullptr);
+    bool setVariable(const QString& name, const QString& value);
 
     // Editable model of a table on the main connection, cached and owned here.
     QSqlTableModel* tableModel(const QString& table);
@@ -70,22 +89,37 @@ public:
     static QString restoreStagingPath();
 
     // Structure check and migration.
+    // Whether the check would change anything in the file, found without writing. False with
+    // `failure` set when the file cannot be read; a file that is no database needs the check.
+    bool structureNeedsCheck(QSqlDatabase& db, QSqlError* failure) const;
     QString checkDbStructure(const QString& path);
     static QString createTable(QSqlDatabase& db, const DBTable& table);
     QString createColumn(QSqlDatabase& db, const DBTable& table, const QString& columnName);
     QString changeColumnType(QSqlDatabase& db, const DBTable& table);
     static void dropViews(QSqlDatabase& db);
-    void runViewsScript();
+    // `temporary`: the views are made for this connection only (a file that is not written).
+    void runViewsScript(bool temporary = false);
     void runPatchScript();
 
+signals:
+    // A statement failed because the file cannot be written or used; the text is for the user.
+    void writeFailed(const QString& message);
+
 private:
+    struct ReadOnlyTag {};
+    Database(ReadOnlyTag);
+
     void initTables();
     QString createDb();
     bool createDbUi();
     bool checkWithSafetyCopy();
+    bool runCheck(const QString& backup, bool backedUp);
+    void refuseUnavailable(const QSqlError& failure);
     bool openMainConnection();
+    bool probeWritable();
+    void reportFailure(const QSqlError& error, const QString& statement);
     QString checkTable(QSqlDatabase& db, const DBTable& table);
-    void runScript(const QString& resource, const char* failureText);
+    void runScript(const QString& resource, const char* failureText, bool temporary);
     void retireModels();
     void fail(int exitCode);
 
@@ -100,4 +134,5 @@ private:
     QMap<QString, QSqlTableModel*> _models;
     QList<QSqlTableModel*> _retiredModels;
     bool _valid = true;
+    bool _readOnly = false;
 };

@@ -1,9 +1,12 @@
 #include "instanceguard.h"
 
 #include "MzReport/dialogs/messagebox.h"
+#include "MzReport/mzlog.h"
 #include "productinfo.h"
 
 InstanceGuard::InstanceGuard(const QString& key) : _memory(key) {}
+
+InstanceGuard::~InstanceGuard() = default;
 
 QString InstanceGuard::defaultKey() {
     return QStringLiteral("61BB200D-3579-453e-9044-") + ProductTypeInfo::appName();
@@ -17,6 +20,18 @@ bool InstanceGuard::acquire() {
         _memory.detach();
 #endif
     return _memory.create(512, QSharedMemory::ReadWrite);
+}
+
+bool InstanceGuard::lockDataFolder(const QString& path) {
+    _lock = std::make_unique<QLockFile>(path);
+    // Held for the whole run: only a lock whose process is gone counts as stale, never its age.
+    _lock->setStaleLockTime(0);
+    if (_lock->tryLock(0))
+        return true;
+    if (_lock->error() == QLockFile::LockFailedError)
+        return false;
+    MZ_LOG() << "no lock file beside the database:" << path << int(_lock->error());
+    return true;
 }
 
 int InstanceGuard::refuse() {

@@ -51,7 +51,7 @@ int main(int argc, char* argv[]) {
     QApplication::setFont(font);
 
     InstanceGuard guard;
-    if (!guard.acquire())
+    if (!guard.acquire() || !guard.lockDataFolder(Database::lockFilePath()))
         return InstanceGuard::refuse();
 
     AppLog::truncate();

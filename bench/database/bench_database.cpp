@@ -90,11 +90,11 @@ int main(int argc, char* argv[]) {
         QFile::copy(registry, copyTarget);
     });
     QFile::remove(copyTarget);
-    report("  of which: the safety copy of the file", copy, 0);
+    report("safety copy of the file (before a migration)", copy, 0);
 
     copyRegistry(registry);
     const double open = median(runs, [] { Database(true).commitAndClose(); });
-    report("construction (check, open, views)", open, sqliteSeconds(dbPath, viewsScript()));
+    report("construction to \"Views updated\" (nothing to migrate)", open, sqliteSeconds(dbPath, viewsScript()));
 
     const QString drop = QStringLiteral("ALTER TABLE ProfDocuments DROP COLUMN profProgName; ALTER TABLE "
                                         "ProfDocuments DROP COLUMN startDate; ALTER TABLE ProfDocuments DROP "

@@ -19,6 +19,10 @@ public:
     Engine* engine() const { return _engine; }
 
 private:
+    void warnIfReadOnly();
+    void onWriteFailed(const QString& message);
+
     Ui::MainWindow* ui;
     Engine* _engine;
+    bool _writeFailurePending = false;
 };
