@@ -7,6 +7,7 @@
 #include "database.h"
 
 #include <QFileInfo>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
 
@@ -47,7 +48,7 @@ ReportPage* Engine::newPage(const QString& path) {
     return _page.get();
 }
 
-QList<int> Engine::missingDocuments(const QList<int>& ids) {
+QList<int> Engine::missingDocuments(const QList<int>& ids, QString* error) {
     QList<int> missing;
     for (int id : ids) {
         if (id == -1)
@@ -55,12 +56,57 @@ QList<int> Engine::missingDocuments(const QList<int>& ids) {
         QSqlQuery query(QSqlDatabase::database());
         query.prepare(QStringLiteral("SELECT 1 FROM ProfDocuments WHERE profId = ?"));
         query.addBindValue(id);
-        if (!Database::instance()->execPrepared(query) || !query.next())
+        const bool found = Database::instance()->execPrepared(query) && query.next();
+        if (query.lastError().type() != QSqlError::NoError) {
+            if (error)
+                *error = query.lastError().text().trimmed();
+            return {};
+        }
+        if (!found)
             missing << id;
     }
     return missing;
 }
 
+bool Engine::filled(int sqlDocId, const QString& failure) {
+    if (failure.isEmpty())
+        return true;
+    MZ_LOG() << "document" << sqlDocId << "cannot be read:" << failure;
+    emit error(QStringLiteral("Не удалось прочитать документ с кодом %1 из базы данных. Печать отменена.\nОшибка: %2")
+                   .arg(sqlDocId)
+                   .arg(failure),
+               errorTitle);
+    return false;
+}
+
+bool Engine::documentsPresent(QList<int>& sqlDocIds, bool dropMissing) {
+    QString failure;
+    const QList<int> missing = missingDocuments(sqlDocIds, &failure);
+    if (!failure.isEmpty()) {
+        MZ_LOG() << "documents cannot be looked up:" << failure;
+        emit error(
+            QStringLiteral("Не удалось прочитать документы из базы данных. Печать отменена.\nОшибка: %1").arg(failure),
+            errorTitle);
+        return false;
+    }
+    if (missing.isEmpty())
+        return true;
+    QStringList names;
+    for (int id : missing) {
+        names << QString::number(id);
+        sqlDocIds.removeAll(id);
+    }
+    MZ_LOG() << "documents not found" << names;
+    if (!dropMissing) {
+        emit error(QStringLiteral("Документ с кодом %1 не найден в базе данных. Печать отменена.").arg(names.first()),
+                   errorTitle);
+        return false;
+    }
+    emit error(QStringLiteral("Документы с кодами %1 не найдены в базе данных и не будут напечатаны.")
+                   .arg(names.join(QStringLiteral(", "))),
+               errorTitle);
+    return true;
+}
 void Engine::printSides(ReportPage* page, bool printBackground, bool showPreview, int side) {
     if (_pageHook)
         _pageHook(page);
@@ -82,15 +128,14 @@ void Engine::onDocumentPrint(ReportList::ReportType type, int sqlDocId, bool pri
         emit error(QStringLiteral("Шаблон отчёта %1 не найден.").arg(path), errorTitle);
         return;
     }
-    // A blank costs money: a document that is gone prints nothing instead of an empty form.
-    if (!missingDocuments({sqlDocId}).isEmpty()) {
-        MZ_LOG() << "document not found" << sqlDocId;
-        emit error(QStringLiteral("Документ с кодом %1 не найден в базе данных. Печать отменена.").arg(sqlDocId),
-                   errorTitle);
+    // A blank costs money: a document that is gone or unreadable prints nothing instead of an
+    // empty or half-filled form.
+    QList<int> ids{sqlDocId};
+    if (!documentsPresent(ids, false))
         return;
-    }
     ReportPage* page = newPage(path);
-    info->fill(page, sqlDocId, true);
+    if (!filled(sqlDocId, info->fill(page, sqlDocId, true)))
+        return;
     printSides(page, printBackground, showPreview, -1);
 }
 
@@ -111,17 +156,16 @@ void Engine::onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds,
                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::Yes)
         return;
 
-    const QList<int> missing = missingDocuments(sqlDocIds);
-    if (!missing.isEmpty()) {
-        QStringList names;
-        for (int id : missing) {
-            names << QString::number(id);
-            sqlDocIds.removeAll(id);
+    if (!documentsPresent(sqlDocIds, true))
+        return;
+    // Every document is read once before the first sheet goes in, so that an unreadable one
+    // stops the run before any blank is used.
+    {
+        ReportPage probe;
+        for (int id : qAsConst(sqlDocIds)) {
+            if (!filled(id, info->fill(&probe, id, true)))
+                return;
         }
-        MZ_LOG() << "documents not found" << names;
-        emit error(QStringLiteral("Документы с кодами %1 не найдены в базе данных и не будут напечатаны.")
-                       .arg(names.join(QStringLiteral(", "))),
-                   errorTitle);
     }
     const int sides = newPage(path)->pagesCount();
     if (sides <= 0 || sqlDocIds.isEmpty())
@@ -137,7 +181,8 @@ void Engine::onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds,
         }
         for (int id : qAsConst(sqlDocIds)) {
             ReportPage* page = newPage(path);
-            info->fill(page, id, true);
+            if (!filled(id, info->fill(page, id, true)))
+                return;
             printSides(page, printBackground, showPreview, side);
         }
     }

@@ -23,8 +23,9 @@ public:
     static QString templatePath(ReportList::ReportType type);
     // The first background of the type's template; null when the file is missing.
     QPixmap templatePicture(ReportList::ReportType type);
-    // The ids that name no stored document; -1 (never saved) always counts as present.
-    static QList<int> missingDocuments(const QList<int>& ids);
+    // The ids that name no stored document; -1 (never saved) always counts as present. When the
+    // database cannot answer, `error` gets its text and the result is empty.
+    static QList<int> missingDocuments(const QList<int>& ids, QString* error = nullptr);
     ReportPage* currentPage() const { return _page.get(); }
     // Called with every page just before it prints (tests direct the printer to files).
     void setPageHook(std::function<void(ReportPage*)> hook) { _pageHook = std::move(hook); }
@@ -38,6 +39,10 @@ public slots:
 
 private:
     bool templateExists(const QString& path);
+    // Reports a document the database could not read; true when `failure` is empty.
+    bool filled(int sqlDocId, const QString& failure);
+    // False (reported) when a document is missing or the database cannot tell.
+    bool documentsPresent(QList<int>& sqlDocIds, bool dropMissing);
     ReportPage* newPage(const QString& path);
     void printSides(ReportPage* page, bool printBackground, bool showPreview, int side);
 

@@ -11,12 +11,15 @@
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPageSize>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
@@ -276,19 +279,28 @@ bool ReportPage::load(const QString& path) {
 }
 
 QString ReportPage::saveFile(const QString& path) {
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile())
+        return QStringLiteral("«%1» не является обычным файлом.").arg(QDir::toNativeSeparators(path));
     QJsonObject object;
     toJson(object);
-    // Written beside and renamed over the old file: a full disk must not leave half a template.
+    const QByteArray content = QJsonDocument(object).toJson(QJsonDocument::Indented);
+    // Written beside and renamed over the old file only when every byte got there: a full disk
+    // must leave the old template, never half a new one. No direct-write fallback for the same
+    // reason.
     QSaveFile file(path);
-    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
-    file.write(QJsonDocument(object).toJson(QJsonDocument::Indented));
+    const qint64 written = file.write(content);
+    if (written != content.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return QStringLiteral("Файл записан не полностью (возможно, на диске нет места). %1").arg(reason).trimmed();
+    }
     if (!file.commit())
         return file.errorString();
     return QString();
 }
-
 bool ReportPage::save(const QString& path) {
     const QString error = saveFile(path);
     if (error.isEmpty())
@@ -415,6 +427,35 @@ bool ReportPage::beginJob(QPrinter* printer, QPainter& painter) {
     return true;
 }
 
+bool ReportPage::endJob(QPrinter* printer, QPainter& painter) {
+    // A preview paints into pictures, not into the printer's file.
+    const bool writesFile = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Pdf;
+    const bool ended = painter.end();
+    QString error = ended ? QString() : QStringLiteral("the printer did not finish the job");
+    if (ended && writesFile)
+        error = outputError(printer);
+    if (error.isEmpty())
+        return true;
+    MZ_LOG() << "Print job failed:" << printer->printerName() << printer->outputFileName() << error;
+    return false;
+}
+
+// The PDF writer does not report a failed write (a full disk leaves a cut file behind), so a file
+// counts as written only when it is a regular file that ends as every PDF ends.
+QString ReportPage::outputError(const QPrinter* printer) {
+    if (printer->outputFormat() != QPrinter::PdfFormat || printer->outputFileName().isEmpty())
+        return QString();
+    const QString path = printer->outputFileName();
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1 is not a readable regular file").arg(path);
+    constexpr qint64 tail = 64;
+    if (file.size() < tail || !file.seek(file.size() - tail))
+        return QStringLiteral("%1 is incomplete").arg(path);
+    if (!file.read(tail).contains("%%EOF"))
+        return QStringLiteral("%1 is incomplete (no end of file mark)").arg(path);
+    return QString();
+}
 void ReportPage::paintSide(QPainter& painter, int side, const QRect& target, double bandTop, double scale) {
     if (_printBackgroundImage) {
         const QPixmap& background = side % 2 == 0 ? _backgroundImage : _backgroundImage2;
@@ -443,10 +484,10 @@ void ReportPage::paintPage(QPrinter* printer) {
             askAboutCutTables();
     }
     painter.restore();
-    painter.end();
+    if (!endJob(printer, painter))
+        _jobFailed = true;
     emit sideJobFinished(side);
 }
-
 bool ReportPage::tablesOverflow() {
     bool overflow = false;
     const QList<AbstractField*> fields = _fields;
@@ -576,6 +617,5 @@ bool ReportPage::paintSides(QPrinter* printer, const QList<int>& sides) {
             paintSide(painter, sides.at(i), target, bandHeight * sides.at(i), mmToPx(printer->logicalDpiX()));
     }
     painter.restore();
-    painter.end();
-    return ok;
+    return endJob(printer, painter) && ok;
 }

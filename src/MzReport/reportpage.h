@@ -96,7 +96,11 @@ public:
     // `bandTop` is the device-pixel top of that side within the strip of all sides.
     void paintSide(QPainter& painter, int side, const QRect& target, double bandTop, double scale);
     // Prints the given sides as one job on `printer`, one printer page each, without any question.
+    // False when the job failed, a PDF file included that was not written completely.
     bool paintSides(QPrinter* printer, const QList<int>& sides);
+    // Why the finished job's output is not usable: a PDF file that is missing, not a regular file
+    // or cut short. Empty when it is fine or not a file.
+    static QString outputError(const QPrinter* printer);
     // Lays every field out and tells whether a table has rows that fit in none of its parts.
     bool tablesOverflow();
 
@@ -130,6 +134,8 @@ protected:
 private:
     void applyPrinterLayout();
     bool beginJob(QPrinter* printer, QPainter& painter);
+    // Ends the painter and checks the job's output; false (logged) when it failed.
+    bool endJob(QPrinter* printer, QPainter& painter);
     bool setBackgroundFromFile(const QString& path, QPixmap* target);
     void readBackgrounds(const QJsonObject& object);
     void readFields(const QJsonObject& object);

@@ -1,5 +1,6 @@
 #include "printdata.h"
 
+#include "MzReport/mzlog.h"
 #include "MzReport/reportpage.h"
 #include "appsettings.h"
 #include "database.h"
@@ -7,6 +8,7 @@
 
 #include <QSettings>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlQueryModel>
 #include <QSqlRecord>
@@ -41,17 +43,21 @@ void setDate(ReportPage* page, const QString& base, const QDate& date, bool hide
 }
 } // namespace
 
-void PrintData::fillDocument(ReportPage* page, int sqlDocId, bool forPrinting) {
+QString PrintData::fillDocument(ReportPage* page, int sqlDocId, bool forPrinting) {
     if (!page)
-        return;
+        return QString();
     QString sql = QStringLiteral("SELECT *, (SELECT SUM(IFNULL(count,0)) AS totalCount FROM ProfDetails WHERE "
                                  "ProfDetails.profId = ProfDocuments.profId) AS totalCount FROM ProfDocuments");
     sql += forPrinting ? QStringLiteral(" WHERE profId=%1;").arg(sqlDocId) : QStringLiteral(";");
     Database* db = Database::instance();
     QSqlQuery query = db->execSql(sql);
+    if (query.lastError().type() != QSqlError::NoError)
+        return query.lastError().text().trimmed();
     const bool found = query.next();
+    if (query.lastError().type() != QSqlError::NoError)
+        return query.lastError().text().trimmed();
     if (!found && forPrinting)
-        return;
+        return QString();
     const QSqlRecord record = query.record();
     const auto value = [&](const char* column) {
         return found ? query.value(record.indexOf(QLatin1String(column))) : QVariant();
@@ -102,8 +108,9 @@ void PrintData::fillDocument(ReportPage* page, int sqlDocId, bool forPrinting) {
                           ? QStringLiteral("в объёме:<br>%1 %2").arg(total).arg(hoursWord(total))
                           : QString());
 
+    QString error;
     const auto organisation = [&](const char* variable, const char* key, bool shortened) {
-        const QString v = db->variable(QLatin1String(key));
+        const QString v = db->variable(QLatin1String(key), &error);
         page->setVariable(QLatin1String(variable), shortened ? shortName(v) : v);
     };
     organisation("Boss", "Data/Boss", false);
@@ -123,6 +130,13 @@ void PrintData::fillDocument(ReportPage* page, int sqlDocId, bool forPrinting) {
     while (model->canFetchMore())
         model->fetchMore();
     page->setModel(QStringLiteral("ViewProfDetails"), model, false);
+    for (const QSqlError& failure : {model->lastError(), model->query().lastError()}) {
+        if (error.isEmpty() && failure.type() != QSqlError::NoError)
+            error = failure.text().trimmed();
+    }
+    if (!error.isEmpty())
+        MZ_LOG() << "document" << sqlDocId << "not filled:" << error;
+    return error;
 }
 
 QString PrintData::dayText(const QDate& date) {

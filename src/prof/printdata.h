@@ -9,8 +9,9 @@ class ReportPage;
 // texts printed on the forms: dates in words, month names, the hours word, short names.
 namespace PrintData {
 // Fills `page` from document `sqlDocId`. When not printing (the designer), the first document of
-// the table gives sample values.
-void fillDocument(ReportPage* page, int sqlDocId, bool forPrinting);
+// the table gives sample values. Returns the database's error text when a query failed (the page
+// is then incomplete and must not be printed), empty otherwise.
+QString fillDocument(ReportPage* page, int sqlDocId, bool forPrinting);
 
 // Day number, with a leading zero below 10 unless the data store says "HideZeroInDate".
 QString dayText(const QDate& date);

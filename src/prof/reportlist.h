@@ -22,7 +22,9 @@ public:
         AppendixPosition = 708,
     };
 
-    using FillFunction = std::function<void(ReportPage* page, int sqlDocId, bool forPrinting)>;
+    // Returns the database's error text when the document could not be read (empty on success):
+    // a form filled from a failing query must not be printed.
+    using FillFunction = std::function<QString(ReportPage* page, int sqlDocId, bool forPrinting)>;
 
     struct ReportInfo {
         ReportType type;

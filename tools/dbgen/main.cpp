@@ -1,5 +1,5 @@
 // Generates a registry database of realistic training documents for benchmarks and manual tests:
-//   dbgen OUTPUT.db [--docs N] [--subjects M] [--templates K]
+//   dbgen [--docs N] [--subjects M] [--templates K] [--force] OUTPUT.db
 // Every document gets M appendix subjects and one FRDO row. The file has the program's own schema.
 #include "database.h"
 #include "prof/profschema.h"
@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -102,28 +103,80 @@ bool insertDocument(QSqlQuery& doc, QSqlQuery& det, QSqlQuery& frdo, int id, int
                           .arg(rnd->bounded(10, 99)));
     return frdo.exec();
 }
+
+const char usageText[] = "usage: dbgen [--docs N] [--subjects M] [--templates K] [--force] OUTPUT.db\n"
+                         "  --docs N       documents to generate (default 100000)\n"
+                         "  --subjects M   appendix subjects of each document (default 12)\n"
+                         "  --templates K  document templates after the documents (default 20)\n"
+                         "  --force        replace OUTPUT.db when it exists (never done without it)\n"
+                         "exit codes: 0 done, 1 not written, 2 bad arguments or OUTPUT.db exists\n";
+
+struct Options {
+    QString output;
+    int docs = 100000;
+    int subjectCount = 12;
+    int templates = 20;
+    bool force = false;
+    bool help = false;
+};
+
+// Returns an error text for bad arguments, empty when they parse.
+QString parseArguments(const QStringList& args, Options* options) {
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        int* count = arg == QLatin1String("--docs")        ? &options->docs
+                     : arg == QLatin1String("--subjects")  ? &options->subjectCount
+                     : arg == QLatin1String("--templates") ? &options->templates
+                                                           : nullptr;
+        if (count) {
+            bool ok = false;
+            *count = i + 1 < args.size() ? args.at(++i).toInt(&ok) : 0;
+            if (!ok || *count < 0 || *count > 10000000)
+                return QStringLiteral("%1 wants a whole number from 0 to 10000000").arg(arg);
+        } else if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            options->help = true;
+        } else if (arg == QLatin1String("--force")) {
+            options->force = true;
+        } else if (arg.startsWith(QLatin1Char('-')) && arg != QLatin1String("-")) {
+            return QStringLiteral("unknown option %1").arg(arg);
+        } else if (!options->output.isEmpty()) {
+            return QStringLiteral("only one output file, got %1 and %2").arg(options->output, arg);
+        } else {
+            options->output = arg;
+        }
+    }
+    if (!options->help && options->output.isEmpty())
+        return QStringLiteral("no output file");
+    return QString();
+}
+
+int usageError(const QString& text) {
+    std::fprintf(stderr, "dbgen: %s\n%s", qPrintable(text), usageText);
+    return 2;
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
-    int docs = 100000, subjectCount = 12, templates = 20;
-    QString output;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--docs") && i + 1 < args.size())
-            docs = args[++i].toInt();
-        else if (args[i] == QLatin1String("--subjects") && i + 1 < args.size())
-            subjectCount = args[++i].toInt();
-        else if (args[i] == QLatin1String("--templates") && i + 1 < args.size())
-            templates = args[++i].toInt();
-        else
-            output = args[i];
+    Options options;
+    const QString error = parseArguments(app.arguments().mid(1), &options);
+    if (options.help) {
+        std::fputs(usageText, stdout);
+        return 0;
     }
-    if (output.isEmpty() || docs < 0 || subjectCount < 0) {
-        std::fprintf(stderr, "usage: dbgen OUTPUT.db [--docs N] [--subjects M] [--templates K]\n");
-        return 2;
+    if (!error.isEmpty())
+        return usageError(error);
+    const QString output = options.output;
+    const int docs = options.docs, subjectCount = options.subjectCount, templates = options.templates;
+    const QFileInfo target(output);
+    if (target.exists() || target.isSymLink()) {
+        if (!options.force)
+            return usageError(QStringLiteral("%1 exists; give --force to replace it").arg(output));
+        if (!target.isFile() || !QFile::remove(output)) {
+            std::fprintf(stderr, "dbgen: cannot replace %s\n", qPrintable(output));
+            return 1;
+        }
     }
-    QFile::remove(output);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     db.setDatabaseName(output);
     if (!db.open()) {

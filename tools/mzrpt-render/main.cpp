@@ -2,7 +2,6 @@
 // dialogs. Exit codes: 0 done, 2 bad arguments, 3 unreadable template, 4 output not written,
 // 5 unreadable model file, 6 database or document not usable.
 
-#include "MzReport/dialogs/messagebox.h"
 #include "MzReport/reportpage.h"
 #include "appresources.h"
 #include "csvmodel.h"
@@ -52,6 +51,8 @@ enum ExitCode { Done = 0, BadArguments = 2, BadTemplate = 3, OutputFailed = 4, B
 constexpr int minDpi = 10;
 // A3 at this resolution is already a gigabyte of PNG pixels.
 constexpr int maxDpi = 1200;
+// One side as a PNG picture is held in memory whole, four bytes a pixel: a gigabyte at most.
+constexpr qint64 maxPngPixels = 250LL * 1000 * 1000;
 
 struct Options {
     QString templatePath;
@@ -214,8 +215,14 @@ std::optional<int> loadTemplate(ReportPage& page, const Options& options) {
 
 // Document data first (when asked for), then the command line's variables and models over it.
 std::optional<int> fillPage(ReportPage& page, const Options& options, std::optional<int> docId) {
-    if (docId)
-        ReportList::info(options.type ? options.type : int(ReportList::CertificateAny))->fill(&page, *docId, true);
+    if (docId) {
+        const auto* info = ReportList::info(options.type ? options.type : int(ReportList::CertificateAny));
+        const QString error = info->fill(&page, *docId, true);
+        if (!error.isEmpty()) {
+            printError(QStringLiteral("document %1 cannot be read from %2: %3").arg(*docId).arg(options.dbPath, error));
+            return BadDatabase;
+        }
+    }
     for (const auto& variable : options.variables)
         page.setVariable(variable.first, variable.second);
     for (const auto& model : options.models) {
@@ -232,7 +239,6 @@ std::optional<int> fillPage(ReportPage& page, const Options& options, std::optio
     page.setPrintBackgroundImage(options.background);
     return std::nullopt;
 }
-
 QList<int> sidesToRender(const ReportPage& page, const Options& options) {
     QList<int> sides;
     if (options.side >= 0)
@@ -254,29 +260,40 @@ std::optional<int> writePngs(ReportPage& page, const QList<int>& sides, const QS
     return std::nullopt;
 }
 
-// The program's database in the folder of FILE, without any dialog: a failure ends the tool.
+// The program's database in the folder of FILE, read only: the tool never writes to a registry.
 std::optional<int> openDatabase(Options& options) {
-    const QFileInfo file(options.dbPath);
-    if (!file.isFile()) {
-        printError(QStringLiteral("no database file %1").arg(options.dbPath));
+    QString error;
+    Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
+    if (!Database::openForReading(QFileInfo(options.dbPath).absoluteFilePath(), &error)) {
+        printError(QStringLiteral("database not usable: %1").arg(error));
         return BadDatabase;
     }
-    MessageBox::setAutoAnswer(QMessageBox::Cancel);
-    Database::setExitHandler([](int) {
-        printError(QStringLiteral("database not usable: %1").arg(MessageBox::lastShown().text));
-        std::exit(BadDatabase);
-    });
-    Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
-    Database::useFile(file.absoluteFilePath());
-    Database::instance();
     if (options.type)
         options.templatePath = Engine::templatePath(ReportList::ReportType(options.type));
-    const QList<int> missing = Engine::missingDocuments(options.docs);
+    const QList<int> missing = Engine::missingDocuments(options.docs, &error);
+    if (!error.isEmpty()) {
+        printError(QStringLiteral("database not usable: %1").arg(error));
+        return BadDatabase;
+    }
     if (!missing.isEmpty()) {
         printError(QStringLiteral("document %1 not found in %2").arg(missing.first()).arg(options.dbPath));
         return BadDatabase;
     }
     return std::nullopt;
+}
+
+// A picture too large to hold is refused before anything is drawn.
+std::optional<int> checkPngSize(const ReportPage& page, const Options& options) {
+    if (options.pngPrefix.isEmpty())
+        return std::nullopt;
+    const qint64 pixels = qint64(page.printer()->width()) * page.printer()->height();
+    if (pixels <= maxPngPixels)
+        return std::nullopt;
+    return usageError(QStringLiteral("--png: a side at %1 dpi would be a picture of %2 megapixels, more than %3; "
+                                     "choose a lower --dpi")
+                          .arg(options.dpi)
+                          .arg(pixels / 1000000)
+                          .arg(maxPngPixels / 1000000));
 }
 
 int renderTemplate(const Options& options) {
@@ -295,8 +312,13 @@ int renderTemplate(const Options& options) {
         return *failed;
     const QList<int> sides = sidesToRender(page, options);
     setUpPrinter(page.printer(), options);
+    if (const auto failed = checkPngSize(page, options))
+        return *failed;
     if (!page.paintSides(page.printer(), sides)) {
-        printError(QStringLiteral("cannot write %1").arg(options.pdfPath));
+        printError(QStringLiteral("cannot write %1: %2")
+                       .arg(options.pdfPath, ReportPage::outputError(page.printer()).isEmpty()
+                                                 ? QStringLiteral("the job failed")
+                                                 : ReportPage::outputError(page.printer())));
         return OutputFailed;
     }
     // As answering Yes to the page's question: reported, and printed cut.
@@ -320,6 +342,8 @@ int renderDocuments(const Options& options) {
             return *failed;
         const QList<int> sides = sidesToRender(page, options);
         setUpPrinter(page.printer(), options);
+        if (const auto failed = checkPngSize(page, options))
+            return *failed;
         if (first) {
             setUpPrinter(&printer, options);
             printer.setPageLayout(page.printer()->pageLayout());
@@ -345,7 +369,12 @@ int renderDocuments(const Options& options) {
                 return *failed;
         }
     }
-    painter.end();
+    const bool ended = painter.end();
+    const QString error = ended ? ReportPage::outputError(&printer) : QStringLiteral("the job did not end");
+    if (!error.isEmpty()) {
+        printError(QStringLiteral("cannot write %1: %2").arg(options.pdfPath, error));
+        return OutputFailed;
+    }
     return Done;
 }
 
