@@ -74,6 +74,44 @@ private slots:
         QVERIFY(userValue(AppSettings::keyDataPath).isEmpty());
     }
 
+    // "dataPath" as a user or an installer writes it into the file; the stores are UTF-8, and the
+    // escapes of earlier versions still read.
+    void handWrittenDataPath_data() {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("UTF-8 by hand") << QStringLiteral("utf8") << QStringLiteral("/Мои данные/Орвейн 2026");
+        QTest::newRow("escaped by an earlier version") << QStringLiteral("escaped") << QStringLiteral("/Данные ёж/x");
+        QTest::newRow("relative") << QStringLiteral("relative") << QStringLiteral("relative/Данные");
+    }
+
+    void handWrittenDataPath() {
+        QFETCH(QString, form);
+        QFETCH(QString, folder);
+        TestEnvironment env;
+        const QString path = form == QLatin1String("relative") ? folder : env.root() + folder;
+        const QString iniPath = env.userFolder() + QStringLiteral("/settings.ini");
+        QByteArray content = "[Orvane]\ndataPath=" + path.toUtf8() + "\n";
+        if (form == QLatin1String("escaped")) {
+            QSettings old(env.root() + QStringLiteral("/old.ini"), QSettings::IniFormat);
+            old.setValue(QStringLiteral("Orvane/dataPath"), path);
+            old.sync();
+            content = readFileBytes(old.fileName());
+            QVERIFY2(content.contains("\\x"), content.constData());
+        }
+        writeFile(iniPath, content);
+        AppSettings::setup();
+
+        const QString expected = form == QLatin1String("relative") ? env.defaultDataFolder() : path;
+        QCOMPARE(AppSettings::dataPath(), expected);
+        QVERIFY(QFileInfo(expected).isDir());
+        QVERIFY(!QFileInfo::exists(QDir::current().filePath(QStringLiteral("relative"))));
+        // Writing another key keeps the folder readable, and a new file is plain UTF-8.
+        setUserValue(AppSettings::keyLastStartedVersion, QStringLiteral("0.7.3"));
+        QCOMPARE(userValue(AppSettings::keyDataPath), path);
+        if (form == QLatin1String("utf8"))
+            QVERIFY(readFileBytes(iniPath).contains("dataPath=" + path.toUtf8()));
+    }
+
     void versionCheck_data() {
         QTest::addColumn<QString>("dataPath");
         QTest::addColumn<QString>("lastVersion");

@@ -1,5 +1,7 @@
 #include "MzReport/dialogs/messagebox.h"
 #include "database.h"
+#include "prof/mainwindow.h"
+#include "scratchfilesystem.h"
 #include "testdatabase.h"
 #include "testregistry.h"
 
@@ -77,6 +79,13 @@ QStringList columnNames(const QString& path, const QString& table) {
     return names;
 }
 
+// A table the check cannot repair: a NOT NULL column cannot be added to it.
+QString writeUnrepairable(const QString& path, const QString& marker) {
+    QFile::remove(path);
+    return execOnFile(path, {QStringLiteral("CREATE TABLE 'ProfDetails' ('detId' INTEGER PRIMARY KEY, 'name' TEXT)"),
+                             QStringLiteral("INSERT INTO ProfDetails VALUES (1, '%1')").arg(marker)});
+}
+
 const QString oldDocuments = QStringLiteral(
     "CREATE TABLE 'ProfDocuments' ('profId' INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE NOT NULL, 'isTemplate' INTEGER, "
     "'fio1' TEXT, 'fio2' TEXT, 'fio3' TEXT, 'qual' TEXT, 'regNumber' TEXT, 'attNumber' TEXT)");
@@ -86,7 +95,10 @@ class TestDatabase_ : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { MessageBox::clearShown(); }
+    void init() {
+        MessageBox::clearShown();
+        MessageBox::setAutoAnswer(QMessageBox::NoButton);
+    }
 
     void newFileHasExactTables() {
         TestDatabase t;
@@ -311,6 +323,167 @@ private slots:
         if (!MessageBox::shown().isEmpty()) // replaced: the old content waits in the backup
             QCOMPARE(backups(t.env().defaultDataFolder()).size(), 1);
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    // A file SQLite cannot use now is no damaged file: nothing is copied, replaced or asked about,
+    // and the program ends with a box that says what is wrong.
+    void unavailableFileIsLeftAlone_data() {
+        QTest::addColumn<bool>("locked");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("locked by another process") << true << QStringLiteral("База данных занята другой программой:\n");
+        QTest::newRow("read-only, needs migration") << false << QStringLiteral("Нет права на запись в базу данных:\n");
+    }
+
+    void unavailableFileIsLeftAlone() {
+        QFETCH(bool, locked);
+        QFETCH(QString, message);
+        TestDatabase t;
+        ScratchFileSystem folder(t.env().defaultDataFolder(), 8 << 20);
+        if (!locked && !folder.canBeReadOnly())
+            QSKIP("no way to make a folder read-only for root without mounting");
+        // An older file: the check would add columns to it.
+        QCOMPARE(execOnFile(t.filePath(), {oldDocuments, "INSERT INTO ProfDocuments (fio1) VALUES ('Иванов')"}),
+                 QString());
+        const QByteArray original = readFileBytes(t.filePath());
+        QProcess holder;
+        if (locked) {
+            holder.start(QStringLiteral("sqlite3"), {t.filePath()});
+            holder.write("BEGIN EXCLUSIVE;\nSELECT 'held';\n");
+            QVERIFY(holder.waitForReadyRead(10000));
+        } else {
+            QVERIFY(folder.setReadOnly(true));
+        }
+
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        const Database* db = t.open();
+        QVERIFY(!db->isValid());
+        QCOMPARE(t.exitCodes(), QList<int>{1});
+        QCOMPARE(MessageBox::shown().size(), 1);
+        const MessageBox::Shown box = MessageBox::lastShown();
+        QCOMPARE(box.title, QStringLiteral("Внимание!"));
+        QVERIFY2(box.text.startsWith(message + t.filePath() + QLatin1Char('\n')), qPrintable(box.text));
+        QVERIFY(box.text.endsWith(QStringLiteral("\nФайл базы данных не изменён. Программа будет закрыта.")));
+        t.close();
+        if (locked) {
+            holder.write("SELECT 'still held';\n");
+            QVERIFY(holder.waitForReadyRead(10000)); // the other program kept its lock and its file
+            holder.closeWriteChannel();
+            QVERIFY(holder.waitForFinished(10000));
+        } else {
+            QVERIFY(folder.setReadOnly(false));
+        }
+        QVERIFY(readFileBytes(t.filePath()) == original);
+        QVERIFY(backups(t.env().defaultDataFolder()).isEmpty());
+    }
+
+    // Two starts within one minute: the backup that the first one announced is never replaced.
+    void backupsAreNeverReplaced() {
+        TestDatabase t;
+        const QString folder = t.env().defaultDataFolder();
+        QCOMPARE(writeUnrepairable(t.filePath(), QStringLiteral("первый")), QString());
+        const QByteArray first = readFileBytes(t.filePath());
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(t.open()->isValid());
+        t.close();
+        const QStringList afterFirst = backups(folder);
+        QCOMPARE(afterFirst.size(), 1);
+        const QString firstBackup = folder + QLatin1Char('/') + afterFirst.first();
+
+        // The new file is healthy: the next start copies nothing and leaves the backup alone.
+        QVERIFY(t.open()->isValid());
+        t.close();
+        QCOMPARE(backups(folder), afterFirst);
+        QVERIFY(readFileBytes(firstBackup) == first);
+
+        QCOMPARE(writeUnrepairable(t.filePath(), QStringLiteral("второй")), QString());
+        const QByteArray second = readFileBytes(t.filePath());
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        t.open();
+        t.close();
+        QStringList both = backups(folder);
+        QCOMPARE(both.size(), 2);
+        QVERIFY(readFileBytes(firstBackup) == first);
+        both.removeOne(afterFirst.first());
+        QVERIFY(readFileBytes(folder + QLatin1Char('/') + both.first()) == second);
+        QVERIFY(MessageBox::lastShown().text.contains(folder + QLatin1Char('/') + both.first()));
+        if (both.first().left(23) == afterFirst.first().left(23)) // within the same minute
+            QVERIFY2(both.first().endsWith(QStringLiteral("_2.bak")), qPrintable(both.first()));
+    }
+
+    // A registry on a read-only disk opens for reading and printing; every save then fails where
+    // the user sees it.
+    void readOnlyRegistry() {
+        TestDatabase t;
+        ScratchFileSystem folder(t.env().defaultDataFolder(), 8 << 20);
+        if (!folder.canBeReadOnly())
+            QSKIP("no way to make a folder read-only for root without mounting");
+        t.open()->setVariable(QStringLiteral("Data/City"), QStringLiteral("Тверь"));
+        QVERIFY(t.db()->execSql(QStringLiteral("DROP VIEW ViewProfDocuments")).isActive());
+        t.close();
+        QVERIFY(folder.setReadOnly(true));
+
+        Database* db = t.open();
+        QVERIFY(db->isValid());
+        QVERIFY(db->isReadOnly());
+        QVERIFY(MessageBox::shown().isEmpty());
+        QCOMPARE(db->variable(QStringLiteral("Data/City")), QStringLiteral("Тверь"));
+        // The missing view is made for this run only.
+        QCOMPARE(rows(db, QStringLiteral("SELECT COUNT(*) FROM ViewProfDocuments")), (QList<QVariantList>{{0}}));
+
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
+        MainWindow window;
+        QTRY_COMPARE(MessageBox::shown().size(), 1);
+        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Внимание!"));
+        QVERIFY(MessageBox::lastShown().text.startsWith(QStringLiteral("База данных открыта только для чтения:\n") +
+                                                        t.filePath() + QLatin1Char('\n')));
+        QVERIFY(!db->setVariable(QStringLiteral("Data/City"), QStringLiteral("Псков")));
+        QVERIFY(!db->execSql(QStringLiteral("DELETE FROM Variables")).isActive());
+        QTRY_COMPARE(MessageBox::shown().size(), 2); // one box for the failures of one moment
+        QTest::qWait(50);
+        QCOMPARE(MessageBox::shown().size(), 2);
+        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
+        QCOMPARE(MessageBox::lastShown().text,
+                 QStringLiteral("База данных открыта только для чтения, изменения не сохранены:\n") + t.filePath());
+        MessageBox::setAutoAnswer(QMessageBox::NoButton);
+        t.close();
+        QVERIFY(folder.setReadOnly(false));
+        QCOMPARE(queryFile(t.filePath(), QStringLiteral("SELECT Value FROM Variables WHERE Name = 'Data/City'")),
+                 (QList<QVariantList>{{QStringLiteral("Тверь")}}));
+    }
+
+    // dbgen is a test tool, but it must not destroy a file it was pointed at by mistake.
+    void dbgenOptions_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("help") << QStringList{"--help"} << 0 << false;
+        QTest::newRow("existing file") << QStringList{"target.db", "--docs", "1"} << 2 << false;
+        QTest::newRow("unknown option") << QStringList{"--dcs", "1", "target.db"} << 2 << false;
+        QTest::newRow("bad number") << QStringList{"--docs", "many", "target.db"} << 2 << false;
+        QTest::newRow("force") << QStringList{"--force", "--docs", "2", "--templates", "0", "target.db"} << 0 << true;
+    }
+
+    void dbgenOptions() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(bool, replaced);
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("target.db"));
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("keep me");
+        file.close();
+        QProcess dbgen;
+        dbgen.setWorkingDirectory(dir.path());
+        dbgen.start(binaryPath(QStringLiteral("dbgen")), arguments);
+        QVERIFY(dbgen.waitForFinished(60000));
+        QCOMPARE(dbgen.exitCode(), exitCode);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("target.db")});
+        if (!replaced) {
+            QCOMPARE(readFileBytes(target), QByteArray("keep me"));
+            return;
+        }
+        QCOMPARE(queryFile(target, QStringLiteral("SELECT COUNT(*) FROM ProfDocuments")), (QList<QVariantList>{{2}}));
     }
 
     void exclusiveLock() {

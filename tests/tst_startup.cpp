@@ -62,6 +62,18 @@ private slots:
         QCOMPARE(folderListing(env.root()), before);
         stop(*second);
 
+        // A copy that the computer-wide guard cannot see (another temporary folder here; another
+        // account or computer on a shared data folder alike) meets the lock file beside the
+        // database and is refused the same way.
+        QTemporaryDir otherTemp;
+        const QStringList beforeOther = folderListing(env.root());
+        auto unseen = startProgram(env, {QStringLiteral("TMPDIR=") + otherTemp.path()});
+        QVERIFY(unseen->waitForStarted());
+        QTest::qWait(2000);
+        QCOMPARE(unseen->state(), QProcess::Running);
+        QCOMPARE(folderListing(env.root()), beforeOther);
+        stop(*unseen);
+
         // A crashed first copy leaves its segment behind; the next start must still succeed.
         ::kill(pid_t(first->processId()), SIGKILL);
         QVERIFY(first->waitForFinished(5000));

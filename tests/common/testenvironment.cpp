@@ -38,12 +38,14 @@ QByteArray readFileBytes(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-std::unique_ptr<QProcess> startProgram(const TestEnvironment& env) {
+std::unique_ptr<QProcess> startProgram(const TestEnvironment& env, const QStringList& extra) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
     vars.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     vars.insert(QStringLiteral("XDG_CONFIG_HOME"), env.configHome());
     vars.insert(QStringLiteral("XDG_DATA_HOME"), env.dataHome());
+    for (const QString& entry : extra)
+        vars.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
     process->setProcessEnvironment(vars);
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process->start(binaryPath(QStringLiteral("orvane")), QStringList());

@@ -27,8 +27,9 @@ private:
 
 class QProcess;
 
-// Starts the real program (offscreen) with its folders in the environment's temporary home.
-std::unique_ptr<QProcess> startProgram(const TestEnvironment& env);
+// Starts the real program (offscreen) with its folders in the environment's temporary home;
+// `extra` holds further NAME=VALUE environment entries.
+std::unique_ptr<QProcess> startProgram(const TestEnvironment& env, const QStringList& extra = {});
 // tests/data, or a file in it.
 QString testDataPath(const QString& relative = QString());
 // An executable of the build (build/bin).
