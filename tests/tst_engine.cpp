@@ -6,6 +6,7 @@
 #include "testdatabase.h"
 #include "testregistry.h"
 
+#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -67,6 +68,47 @@ private:
     }
     QString _folder;
 };
+
+// Overwrites one page of a database file with zeros, as a failing disk leaves it; the structure
+// (sqlite_master) stays readable.
+void zeroRootPage(const QString& path, const QString& table) {
+    const int page = queryFile(path, QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = '%1'").arg(table))
+                         .value(0)
+                         .value(0)
+                         .toInt();
+    const int size = queryFile(path, QStringLiteral("PRAGMA page_size")).value(0).value(0).toInt();
+    QVERIFY(page > 1 && size > 0);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.seek(qint64(page - 1) * size));
+    QCOMPARE(file.write(QByteArray(size, '\0')), qint64(size));
+}
+
+struct ToolRun {
+    int exitCode = -1;
+    QString errors;
+};
+
+ToolRun renderFromRegistry(const QString& registry, int id, const QString& pdf) {
+    QProcess tool;
+    tool.start(binaryPath(QStringLiteral("mzrpt-render")),
+               {QStringLiteral("--db"), registry, QStringLiteral("--type"), QStringLiteral("701"),
+                QStringLiteral("--doc"), QString::number(id), pdf});
+    tool.waitForFinished(60000);
+    return {tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1,
+            QString::fromUtf8(tool.readAllStandardError())};
+}
+
+QStringList folderEntries(const QString& folder) {
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        entries << it.filePath() + QLatin1Char(' ') + QString::number(it.fileInfo().size());
+    }
+    entries.sort();
+    return entries;
+}
 
 QStringList shownTexts() {
     QStringList texts;
@@ -198,6 +240,98 @@ private slots:
         QCOMPARE(recorder.jobs, (QStringList{"SIDE0 А.", "SIDE0 Б."}));
         QCOMPARE(errors.size(), 1);
         QVERIFY(errors[0][0].toString().contains(QStringLiteral("777, 778")));
+    }
+
+    // A damaged page passes the start-up check; printing from it must not waste a blank on an
+    // empty or half-filled form.
+    void unreadableDocumentIsNotPrinted() {
+        TestDatabase t;
+        t.open();
+        writeTemplate(reportPath(), 1);
+        const int id = addDocument(QStringLiteral("Иванов"));
+        QVERIFY(t.db()
+                    ->execSql(QStringLiteral("INSERT INTO ProfDetails (profId, name, count) VALUES (%1, 'Черчение', "
+                                             "8)")
+                                  .arg(id))
+                    .isActive());
+        t.close();
+        zeroRootPage(t.filePath(), QStringLiteral("ProfDetails"));
+        QVERIFY(t.open()->isValid());
+
+        Engine engine;
+        JobRecorder recorder(engine, t.env().root());
+        QSignalSpy errors(&engine, &Engine::error);
+        engine.onDocumentPrint(ReportList::CertificateAny, id, false, false);
+        engine.onDocumentsPrint(ReportList::CertificateAny, {id}, false, false);
+        QVERIFY(recorder.jobs.isEmpty());
+        QCOMPARE(errors.size(), 2);
+        for (const QList<QVariant>& error : errors) {
+            QVERIFY2(error[0].toString().startsWith(
+                         QStringLiteral("Не удалось прочитать документ с кодом %1 из базы данных. Печать отменена.\n"
+                                        "Ошибка: ")
+                             .arg(id)),
+                     qPrintable(error[0].toString()));
+            QVERIFY(error[0].toString().contains(QStringLiteral("malformed")));
+            QCOMPARE(error[1].toString(), QStringLiteral("Ошибка"));
+        }
+        t.close();
+
+        const QString pdf = t.env().root() + QStringLiteral("/out.pdf");
+        const ToolRun run = renderFromRegistry(t.filePath(), id, pdf);
+        QCOMPARE(run.exitCode, 6);
+        QVERIFY2(run.errors.contains(QStringLiteral("malformed")), qPrintable(run.errors));
+        QVERIFY(!QFileInfo::exists(pdf));
+    }
+
+    // The render tool reads a registry and never writes it: no views, no migration, no backups,
+    // no new database in place of an empty file, and no talk of replacing anything.
+    void renderToolNeverWritesRegistry_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("healthy") << QStringLiteral("healthy") << QString();
+        QTest::newRow("older structure") << QStringLiteral("older") << QStringLiteral("structure check");
+        QTest::newRow("zero bytes") << QStringLiteral("empty") << QStringLiteral("structure check");
+        QTest::newRow("locked by the program") << QStringLiteral("locked") << QStringLiteral("locked");
+    }
+
+    void renderToolNeverWritesRegistry() {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        TestDatabase t;
+        t.open();
+        writeTemplate(reportPath(), 1);
+        const int id = addDocument(QStringLiteral("Иванов"));
+        t.close();
+        if (kind == QLatin1String("older")) {
+            QCOMPARE(execOnFile(t.filePath(), {QStringLiteral("ALTER TABLE ProfDocuments DROP COLUMN finishDate")}),
+                     QString());
+        } else if (kind == QLatin1String("empty")) {
+            QFile file(t.filePath());
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        }
+        const QByteArray before = readFileBytes(t.filePath());
+        const QStringList entries = folderEntries(t.env().defaultDataFolder());
+        // The program holds its registry in exclusive mode once it has written. (Reading the file
+        // from this process now would drop that lock: POSIX locks go with any descriptor closed.)
+        if (kind == QLatin1String("locked"))
+            t.open()->setVariable(QStringLiteral("Data/City"), QStringLiteral("Тверь"));
+        QTemporaryDir out;
+        const QString pdf = out.filePath(QStringLiteral("out.pdf"));
+
+        const ToolRun run = renderFromRegistry(t.filePath(), id, pdf);
+        t.close();
+        QVERIFY(readFileBytes(t.filePath()) == before || kind == QLatin1String("locked"));
+        if (kind != QLatin1String("locked"))
+            QCOMPARE(folderEntries(t.env().defaultDataFolder()), entries);
+        QVERIFY(!run.errors.contains(QStringLiteral("Будет создана")));
+        if (message.isEmpty()) {
+            QCOMPARE(run.exitCode, 0);
+            QVERIFY(QFileInfo(pdf).size() > 0);
+            return;
+        }
+        QCOMPARE(run.exitCode, 6);
+        QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
+        QVERIFY(!QFileInfo::exists(pdf));
     }
 };
 

@@ -1,11 +1,13 @@
 #include "MzReport/reportpage.h"
 #include "rendertool.h"
+#include "scratchfilesystem.h"
 #include "testenvironment.h"
 #include "testregistry.h"
 
 #include <QBuffer>
 #include <QPrinter>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QtTest>
 
 namespace {
@@ -55,6 +57,11 @@ private slots:
             << QStringList{_tool.path("none.mzrpt"), pdf} << 3 << QString("cannot read template");
         QTest::newRow("output folder missing")
             << QStringList{page, _tool.path("no/such/out.pdf")} << 4 << QString("cannot write");
+        QJsonObject b0 = pageObject({textFieldObject(10, 10, 50, 10, "x")});
+        b0.insert(QStringLiteral("pageSize"), 14);
+        const QString bigPage = _tool.writeTemplate(b0, QStringLiteral("b0.mzrpt"));
+        QTest::newRow("picture too large")
+            << QStringList{"--dpi", "1200", "--png", _tool.path("big"), bigPage, pdf} << 2 << QString("megapixels");
         QTest::newRow("model without a file")
             << QStringList{"--model", "m=", page, pdf} << 2 << QString("--model wants NAME=FILE.csv");
         QTest::newRow("model file missing") << QStringList{"--model", "m=" + _tool.path("none.csv"), page, pdf} << 5
@@ -80,6 +87,72 @@ private slots:
         QFETCH(QString, message);
         QCOMPARE(_tool.run(arguments), exitCode);
         QVERIFY2(_tool.errorText().contains(message), qPrintable(_tool.errorText()));
+    }
+
+    // A save that cannot be completed fails loudly and keeps the file that was there: a full disk,
+    // a device or a folder in the way.
+    void failedOutputKeepsOldFiles_data() {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("template on a full disk") << QStringLiteral("template") << QStringLiteral("full");
+        QTest::newRow("PDF on a full disk") << QStringLiteral("pdf") << QStringLiteral("full");
+        QTest::newRow("template onto a device") << QStringLiteral("template") << QStringLiteral("/dev/full");
+        QTest::newRow("PDF onto a device") << QStringLiteral("pdf") << QStringLiteral("/dev/full");
+        QTest::newRow("template onto a folder") << QStringLiteral("template") << QStringLiteral("folder");
+        QTest::newRow("PDF onto a folder") << QStringLiteral("pdf") << QStringLiteral("folder");
+    }
+
+    void failedOutputKeepsOldFiles() {
+        QFETCH(QString, what);
+        QFETCH(QString, target);
+        QTemporaryDir dir;
+        ScratchFileSystem disk(dir.filePath(QStringLiteral("disk")), 256 * 1024);
+        if (target == QLatin1String("full") && !disk.isMounted())
+            QSKIP("a full disk needs a file system of its own (mounting needs root)");
+        // A page that is larger than the room left: a background makes the template big.
+        QJsonObject page = pageObject({textFieldObject(10, 10, 50, 10, QStringLiteral("слово"))});
+        QImage noise(400, 300, QImage::Format_RGB32);
+        for (int y = 0; y < noise.height(); ++y)
+            for (int x = 0; x < noise.width(); ++x)
+                noise.setPixel(x, y, QRandomGenerator::global()->generate());
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        noise.save(&buffer, "JPG", 100);
+        page.insert(QStringLiteral("backgroundImageJPG"), QString::fromLatin1(jpeg.toBase64()));
+        const QString source = _tool.writeTemplate(page, QStringLiteral("source.mzrpt"));
+
+        QString path = target;
+        const QByteArray old = "the old file";
+        if (target == QLatin1String("full")) {
+            path =
+                disk.path() + (what == QLatin1String("pdf") ? QStringLiteral("/out.pdf") : QStringLiteral("/t.mzrpt"));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(old);
+            file.close();
+            QVERIFY(disk.fill(8 * 1024));
+        } else if (target == QLatin1String("folder")) {
+            path = dir.filePath(QStringLiteral("folder"));
+            QVERIFY(QDir().mkpath(path));
+        }
+
+        if (what == QLatin1String("template")) {
+            ReportPage loaded;
+            QVERIFY(loaded.loadFile(source).isEmpty());
+            QVERIFY(!loaded.saveFile(path).isEmpty());
+        } else {
+            QCOMPARE(_tool.run({"--dpi", "300", "--background", source, path}), 4);
+            QVERIFY2(_tool.errorText().contains(QStringLiteral("cannot write")), qPrintable(_tool.errorText()));
+        }
+        if (target == QLatin1String("full")) {
+            QCOMPARE(readFileBytes(path), old);
+            QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden),
+                     (QStringList{"filler", QFileInfo(path).fileName()}));
+        } else if (target == QLatin1String("folder")) {
+            QVERIFY(QFileInfo(path).isDir());
+            QVERIFY(QDir(path).isEmpty());
+        }
     }
 
     void paperOfTheTemplate_data() {

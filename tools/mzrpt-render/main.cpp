@@ -15,7 +15,9 @@
 #include <QImage>
 #include <QPainter>
 #include <QPrinter>
+#include <QSaveFile>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <QTextStream>
 #include <cstdio>
 #include <limits>
@@ -56,6 +58,8 @@ constexpr qint64 maxPngPixels = 250LL * 1000 * 1000;
 
 struct Options {
     QString templatePath;
+    // The PDF file asked for, and the file the printer writes until it is complete.
+    QString outputPath;
     QString pdfPath;
     QList<QPair<QString, QString>> variables;
     QList<QPair<QString, QString>> models;
@@ -155,13 +159,13 @@ QString parseArguments(const QStringList& args, Options* options, bool* help) {
     if (options->type) {
         if (positional.size() != 1)
             return QStringLiteral("with --type only an output file is needed");
-        options->pdfPath = positional.at(0);
+        options->outputPath = positional.at(0);
         return QString();
     }
     if (positional.size() != 2)
         return QStringLiteral("a template and an output file are needed");
     options->templatePath = positional.at(0);
-    options->pdfPath = positional.at(1);
+    options->outputPath = positional.at(1);
     return QString();
 }
 
@@ -191,8 +195,9 @@ QString writePng(ReportPage& page, int side, const QString& prefix) {
         page.paintSide(painter, side, image.rect(), bandTop, ReportPage::mmToPx(printer->logicalDpiX()));
     }
     const QString path = QStringLiteral("%1-%2.png").arg(prefix).arg(side);
-    if (!image.save(path, "PNG"))
-        return QStringLiteral("cannot write %1").arg(path);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
+        return QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
     return QString();
 }
 
@@ -316,9 +321,9 @@ int renderTemplate(const Options& options) {
         return *failed;
     if (!page.paintSides(page.printer(), sides)) {
         printError(QStringLiteral("cannot write %1: %2")
-                       .arg(options.pdfPath, ReportPage::outputError(page.printer()).isEmpty()
-                                                 ? QStringLiteral("the job failed")
-                                                 : ReportPage::outputError(page.printer())));
+                       .arg(options.outputPath, ReportPage::outputError(page.printer()).isEmpty()
+                                                    ? QStringLiteral("the job failed")
+                                                    : ReportPage::outputError(page.printer())));
         return OutputFailed;
     }
     // As answering Yes to the page's question: reported, and printed cut.
@@ -348,7 +353,7 @@ int renderDocuments(const Options& options) {
             setUpPrinter(&printer, options);
             printer.setPageLayout(page.printer()->pageLayout());
             if (!painter.begin(&printer)) {
-                printError(QStringLiteral("cannot write %1").arg(options.pdfPath));
+                printError(QStringLiteral("cannot write %1").arg(options.outputPath));
                 return OutputFailed;
             }
         }
@@ -356,7 +361,7 @@ int renderDocuments(const Options& options) {
         const double bandHeight = printer.pageRect(QPrinter::DevicePixel).height();
         for (int side : sides) {
             if (!first && !printer.newPage()) {
-                printError(QStringLiteral("cannot write %1").arg(options.pdfPath));
+                printError(QStringLiteral("cannot write %1").arg(options.outputPath));
                 return OutputFailed;
             }
             first = false;
@@ -372,18 +377,52 @@ int renderDocuments(const Options& options) {
     const bool ended = painter.end();
     const QString error = ended ? ReportPage::outputError(&printer) : QStringLiteral("the job did not end");
     if (!error.isEmpty()) {
-        printError(QStringLiteral("cannot write %1: %2").arg(options.pdfPath, error));
+        printError(QStringLiteral("cannot write %1: %2").arg(options.outputPath, error));
         return OutputFailed;
     }
     return Done;
 }
 
+// Puts the complete file in place of the old one in one step, so that a failed run never leaves
+// a cut file or loses the one that was there.
+bool replaceFile(const QString& from, const QString& to) {
+#ifdef Q_OS_WIN
+    QFile::remove(to);
+    return QFile::rename(from, to);
+#else
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#endif
+}
+
 int run(Options options) {
+    const QFileInfo output(options.outputPath);
+    if (output.exists() && !output.isFile()) {
+        printError(QStringLiteral("cannot write %1: not a regular file").arg(options.outputPath));
+        return OutputFailed;
+    }
+    QTemporaryFile partial(output.absolutePath() + QStringLiteral("/.") + output.fileName() +
+                           QStringLiteral(".XXXXXX.part"));
+    if (!partial.open()) {
+        printError(QStringLiteral("cannot write %1: %2").arg(options.outputPath, partial.errorString()));
+        return OutputFailed;
+    }
+    partial.close();
+    options.pdfPath = partial.fileName();
     if (!options.dbPath.isEmpty()) {
         if (const auto failed = openDatabase(options))
             return *failed;
     }
-    return options.docs.isEmpty() ? renderTemplate(options) : renderDocuments(options);
+    const int result = options.docs.isEmpty() ? renderTemplate(options) : renderDocuments(options);
+    if (result != Done)
+        return result;
+    // Permissions of a new file, not of a private temporary one.
+    partial.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    if (!replaceFile(options.pdfPath, options.outputPath)) {
+        printError(
+            QStringLiteral("cannot write %1: the finished file could not be moved into place").arg(options.outputPath));
+        return OutputFailed;
+    }
+    return Done;
 }
 
 } // namespace
