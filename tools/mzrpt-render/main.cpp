@@ -28,7 +28,8 @@ namespace {
 const char usageText[] =
     "usage: mzrpt-render [options] TEMPLATE.mzrpt OUTPUT.pdf\n"
     "       mzrpt-render [options] --db FILE --type N --doc ID [--doc ID ...] OUTPUT.pdf\n"
-    "  --db FILE             open FILE as the program's database; its folder is the data folder\n"
+    "  --db FILE             open FILE as the program's database, read-only (never written); its\n"
+    "                        folder is the data folder\n"
     "  --doc ID              fill a fresh page from document ID with the print data, as the program\n"
     "                        does (repeatable: every document's sides go into the one PDF, in order)\n"
     "  --type N              instead of TEMPLATE: report type N (701 to 708), its template taken from\n"
@@ -42,11 +43,13 @@ const char usageText[] =
     "  --side N              render only side N, counted from 0 (default: every side, one PDF page each)\n"
     "  --png PREFIX          also write each rendered side as PREFIX-N.png at the same resolution\n"
     "                        (PREFIX-ID-N.png with --doc)\n"
-    "                        (drawn as on screen: tables without borders show dashed outlines)\n"
+    "                        (drawn as on screen: tables without borders show dashed outlines;\n"
+    "                        at most 250 megapixels a side)\n"
     "  --save FILE.mzrpt     also write the loaded template back with the page's own save\n"
     "A table whose rows do not all fit is reported on standard error and rendered cut.\n"
+    "The PDF replaces OUTPUT.pdf only once it is complete.\n"
     "exit codes: 0 done, 2 bad arguments, 3 template not readable, 4 output not written,\n"
-    "            5 model file not readable, 6 database or document not usable\n";
+    "            5 model file not readable, 6 database or document not usable or not readable\n";
 
 enum ExitCode { Done = 0, BadArguments = 2, BadTemplate = 3, OutputFailed = 4, BadModel = 5, BadDatabase = 6 };
 
