@@ -155,6 +155,36 @@ private slots:
         }
     }
 
+    // The program's own printing to a PDF file reports a file that was not written completely.
+    void printedPdfIsVerified_data() {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("written") << QStringLiteral("file");
+        QTest::newRow("onto a device") << QStringLiteral("/dev/full");
+        QTest::newRow("on a full disk") << QStringLiteral("full");
+    }
+
+    void printedPdfIsVerified() {
+        QFETCH(QString, target);
+        QTemporaryDir dir;
+        ScratchFileSystem disk(dir.filePath(QStringLiteral("disk")), 256 * 1024);
+        if (target == QLatin1String("full") && !disk.isMounted())
+            QSKIP("a full disk needs a file system of its own (mounting needs root)");
+        QString path = target;
+        if (target == QLatin1String("file")) {
+            path = dir.filePath(QStringLiteral("out.pdf"));
+        } else if (target == QLatin1String("full")) {
+            path = disk.path() + QStringLiteral("/out.pdf");
+            QVERIFY(disk.fill(4 * 1024));
+        }
+        ReportPage page;
+        QVERIFY(page.loadFile(testDataPath(QStringLiteral("MzReport/full.mzrpt"))).isEmpty());
+        page.printer()->setOutputFormat(QPrinter::PdfFormat);
+        page.printer()->setResolution(300);
+        page.printer()->setOutputFileName(path);
+        QCOMPARE(page.print(true, 1, false, 0), target == QLatin1String("file"));
+        QCOMPARE(page.paintSides(page.printer(), {0}), target == QLatin1String("file"));
+    }
+
     void paperOfTheTemplate_data() {
         QTest::addColumn<int>("orientation");
         QTest::addColumn<int>("pageSize");
