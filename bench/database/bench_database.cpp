@@ -94,7 +94,7 @@ int main(int argc, char* argv[]) {
 
     copyRegistry(registry);
     const double open = median(runs, [] { Database(true).commitAndClose(); });
-    report("construction to \"Views updated\" (nothing to migrate)", open, sqliteSeconds(dbPath, viewsScript()));
+    report("construction to \"Views updated\"", open, sqliteSeconds(dbPath, viewsScript()));
 
     const QString drop = QStringLiteral("ALTER TABLE ProfDocuments DROP COLUMN profProgName; ALTER TABLE "
                                         "ProfDocuments DROP COLUMN startDate; ALTER TABLE ProfDocuments DROP "
