@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QPainter>
+#include <QPrinter>
 #include <QTextDocument>
 #include <limits>
 
@@ -29,6 +30,13 @@ constexpr int maxSubstitutedLength = 1 << 20;
 // Measuring box height of a cell text, pixels.
 constexpr int measureHeight = 1800;
 constexpr int verticalMask = 0x1E0;
+// What the tables of a page lay out, in characters of their cell texts and a fixed cost per cell
+// (a cell costs about as much as that many characters), split evenly between them: the rows of a
+// form are far below it, while cells of thousands of characters or rows without height stop at
+// well under a second of work per paint.
+constexpr int pageTableBudget = 1000000;
+constexpr int cellCost = 64;
+constexpr int maxCountedFields = 1000;
 
 const QString dataOpen = QStringLiteral("$D{");
 const QString gradeWord = QStringLiteral("довлетворительно");
@@ -117,8 +125,14 @@ QString TableField::substituteRow(const QString& source, int row) {
     QString text = source;
     for (int done = 0;; ++done) {
         const int start = text.indexOf(prefix);
-        if (start < 0)
+        if (start < 0 || start >= TextField::maxTextLength) {
+            if (text.size() > TextField::maxTextLength) {
+                text = TextField::cutText(text, TextField::maxTextLength);
+                reportCut(
+                    QStringLiteral("the filled text of row %1 cut to %2 characters").arg(row + 1).arg(text.size()));
+            }
             return _page ? _page->substituteVariables(text) : text;
+        }
         const int close = text.indexOf(QLatin1Char('}'));
         // A "}" inside the model name would put the column id before its prefix.
         if (close <= start + 2 || close < start + prefix.size())
@@ -142,16 +156,35 @@ int TableField::rowsToShow() const {
     return _model ? qMin(_model->rowCount(), maxRows) : 0;
 }
 
-void TableField::rebuildCellTexts() {
-    const int rows = rowsToShow();
-    _cellTexts.clear();
-    _cellTexts.reserve(rows);
-    for (int r = 0; r < rows; ++r) {
-        QStringList row;
-        for (int c = 0; c < _columnCount; ++c)
-            row.append(substituteRow(_columnIds.value(c), r));
-        _cellTexts.append(row);
+QStringList TableField::rowTexts(int row) {
+    QStringList texts;
+    for (int c = 0; c < _columnCount; ++c) {
+        const QString source = _columnIds.value(c);
+        // Filling costs grow with the text, so a long template text is cut before it too.
+        const QString raw = TextField::cutText(source, TextField::maxTextLength);
+        const QString filled = substituteRow(raw, row);
+        const QString text = TextField::cutText(filled, TextField::maxTextLength);
+        if (raw.size() < source.size() || text.size() < filled.size())
+            reportCut(QStringLiteral("the text of row %1, column %2 cut to %3 characters")
+                          .arg(row + 1)
+                          .arg(c + 1)
+                          .arg(text.size()));
+        texts.append(text);
     }
+    return texts;
+}
+
+void TableField::rebuildCellTexts() {
+    _cellTexts.clear();
+    for (int r = 0; r < _rowCount; ++r)
+        _cellTexts.append(rowTexts(r));
+}
+
+void TableField::reportCut(const QString& what) {
+    if (_cutReported)
+        return;
+    _cutReported = true;
+    MZ_LOG() << "Table" << _modelName << "at" << _x << _y << "mm:" << qPrintable(what);
 }
 
 // ---- layout
@@ -165,7 +198,7 @@ QFont TableField::metricsFont(double scale) const {
     return font;
 }
 
-void TableField::layOutDocument(QTextDocument& document, const QString& text, double widthPx, int alignment) {
+void TableField::layOutDocument(TextField::Document& document, const QString& text, double widthPx, int alignment) {
     document.documentLayout()->setPaintDevice(&_layoutDevice);
     document.setDefaultFont(effectiveFont());
     QTextOption option = document.defaultTextOption();
@@ -173,15 +206,14 @@ void TableField::layOutDocument(QTextDocument& document, const QString& text, do
     option.setWrapMode(_wordWrap ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
     document.setDefaultTextOption(option);
     document.setDocumentMargin(0);
-    document.setTextWidth(widthPx);
-    if (text.isEmpty())
+    if (text.isEmpty()) {
+        document.setTextWidth(widthPx);
         return;
+    }
     const bool leadingBlank = text.at(0).isSpace();
-    QString source = QStringLiteral("<p%2>%1</p>")
-                         .arg(text, leadingBlank ? QStringLiteral(" style=\"white-space: pre-wrap;\"") : QString());
-    if (_wordWrap)
-        source.replace(QLatin1Char('\n'), QStringLiteral("<br>"));
-    document.setHtml(source);
+    const QString tag = leadingBlank ? QStringLiteral("<p style=\"white-space: pre-wrap;\">") : QStringLiteral("<p>");
+    if (TextField::fillDocument(document, tag, text, widthPx, &_layoutDevice) != TextField::Shown::AsGiven)
+        reportCut(QStringLiteral("a cell shown as plain text, possibly shortened: ") + text.left(60));
 }
 
 void TableField::useScale(double scale) {
@@ -198,107 +230,265 @@ void TableField::prepare() {
     const double scale = _scale < unset && _page ? _page->mmToPx() : _scale;
     if (!(scale > 0.0))
         return; // neither painted nor on a page: nothing to measure with
+    // Measuring again at the same resolution would give the same rows.
+    if (_layoutValid && scale == _preparedScale)
+        return;
     useScale(scale);
 
     if (!_autoWidth)
         _effectiveWidths = sized(_columnsWidth, _columnCount);
     _headerInEffect = _headerIsVisible ? _headerHeight : 0.0;
-    const QFont font = metricsFont(scale);
-    _rowCount = rowsToShow();
-    // Before the widths are fitted to them, so that they are measured as painted.
-    if (_cellTexts.size() != _rowCount)
-        rebuildCellTexts();
-    if (_autoWidth)
-        fitAutoWidths(font, scale);
-    computeHeaderInset(scale);
-    computeRowHeights(font, scale);
+    if (_headerIsVisible && _columnCount > 0)
+        computeHeaderInset(scale);
+    layOutRows(metricsFont(scale), scale);
 
     _totalWidth = 0.0;
     for (double w : qAsConst(_effectiveWidths))
         _totalWidth += w;
-    _totalHeight = _headerInEffect;
+    _totalHeight = _headerInEffect + (rowsToShow() - _rowCount) * _rowHeight;
     for (double h : qAsConst(_rowHeights))
         _totalHeight += h;
     _width = _totalWidth;
     // An unlimited first part (or a missing entry) would give the field no height at all.
     const double firstPart = entry(_maxSplitHeight, 0);
     _height = _splitsCount > 0 && firstPart > unset ? firstPart : _totalHeight;
-    checkOverflow();
 
+    _preparedScale = scale;
     if (!_layoutValid)
         emit fieldChanged();
     _layoutValid = true;
 }
 
-void TableField::fitAutoWidths(const QFont& font, double scale) {
-    const QFontMetrics metrics(font);
-    _effectiveWidths = QList<double>();
-    for (int c = 0; c < _columnCount; ++c) {
-        double w = qMax(minAutoWidth, metrics.horizontalAdvance(_headerNames.value(c)) / scale + 2.0);
-        if (!_dataBound) {
-            w = qMax(w, metrics.horizontalAdvance(_columnIds.value(c)) / scale + 2.0);
-        } else {
-            for (const QStringList& row : qAsConst(_cellTexts))
-                w = qMax(w, metrics.horizontalAdvance(row.value(c)) / scale + 2.0);
-        }
-        _effectiveWidths.append(w);
-    }
-}
-
 // Half a text line of the field's font, in millimetres.
 void TableField::computeHeaderInset(double scale) {
     const int alignment = Qt::AlignLeft | Qt::AlignTop;
-    QTextDocument two, one;
+    TextField::Document two, one;
     layOutDocument(two, QStringLiteral("W<br>W"), 100.0, alignment);
     layOutDocument(one, QStringLiteral("W"), 100.0, alignment);
     _headerInset = (two.size().height() - one.size().height()) / (2.0 * scale);
 }
 
-void TableField::computeRowHeights(const QFont& font, double scale) {
-    if (!_layoutValid || _rowHeights.size() != _rowCount)
-        _rowHeights = QVector<double>(_rowCount, _rowHeight).toList();
-    if (!_wordWrap)
-        return;
-    const QFontMetrics metrics(font);
-    const int measureFlags = _alignFlags | Qt::TextWordWrap;
-    for (int r = 0; r < _rowCount && r < _cellTexts.size(); ++r) {
-        QStringList& texts = _cellTexts[r];
-        bool allEmpty = true;
-        for (int c = 0; c < _columnCount && c < texts.size(); ++c) {
-            const double w = _effectiveWidths.value(c);
-            QString& text = texts[c];
-            allEmpty = allEmpty && text.isEmpty();
-            const QRect box(0, 0, int((w - 1.0) * scale), measureHeight);
-            // Lets the grade word break in a column narrower than the word.
-            if (metrics.boundingRect(box, measureFlags, text).width() > w * scale && text.contains(gradeWord))
-                text.replace(gradeWord, gradeWordBroken);
-            QTextDocument document;
-            layOutDocument(document, text, w * scale, effectiveAlignment(_columnsAlign.value(c)));
-            _rowHeights[r] = qMax(_rowHeights.at(r), document.size().height() / scale);
+int TableField::tableAllowance() const {
+    if (!_page)
+        return pageTableBudget;
+    const QList<AbstractField*>& fields = _page->fields();
+    // On a page of more fields than a form has, every field takes a share, so that counting the
+    // tables does not take the square of their number.
+    int tables = fields.size();
+    if (tables <= maxCountedFields) {
+        tables = 0;
+        for (const AbstractField* field : fields)
+            tables += field->type() == TableType ? 1 : 0;
+    }
+    return pageTableBudget / qMax(1, tables);
+}
+
+// Header names take at most half of the allowance together, and header cells are drawn while it
+// lasts; returns what the header costs.
+int TableField::limitHeader(int allowance) {
+    _headerLimit = qBound(0, allowance / (2 * qMax(1, int(_columnCount))), TextField::maxTextLength);
+    _headerColumns = 0;
+    int cost = 0;
+    for (int c = 0; c < _columnCount && _headerIsVisible; ++c) {
+        if (_headerNames.value(c).size() > _headerLimit)
+            reportCut(QStringLiteral("header names cut to %1 characters").arg(_headerLimit));
+        const int cellWork = cellCost + headerText(c).size();
+        if (cost + cellWork > allowance) {
+            reportCut(QStringLiteral("header cells from column %1 on left out").arg(c + 1));
+            break;
         }
-        if (allEmpty)
-            _rowHeights[r] = _rowHeight * 0.7;
+        cost += cellWork;
+        ++_headerColumns;
+    }
+    return cost;
+}
+
+QString TableField::headerText(int column) const {
+    return TextField::cutText(_headerNames.value(column), _headerLimit);
+}
+
+void TableField::startAutoWidths(const QFontMetrics& metrics, double scale) {
+    _effectiveWidths = QList<double>();
+    for (int c = 0; c < _columnCount; ++c) {
+        double w = qMax(minAutoWidth, metrics.horizontalAdvance(headerText(c)) / scale + 2.0);
+        if (!_dataBound)
+            w = qMax(w, metrics.horizontalAdvance(TextField::cutText(_columnIds.value(c), TextField::maxTextLength)) /
+                                scale +
+                            2.0);
+        _effectiveWidths.append(w);
     }
 }
 
-// In millimetres, the same walk over the parts as the painting does in pixels.
-void TableField::checkOverflow() {
-    double used = _headerInEffect;
-    int part = 0;
-    _overflow = false;
-    for (int r = 0; r < _rowCount; ++r) {
-        const double height = _rowHeights.value(r);
-        const double limit = entry(_maxSplitHeight, part);
-        if (part < _splitsCount && limit > unset && limit <= height + used) {
-            if (entry(_splitX, part) < unset && entry(_splitY, part) < unset) {
-                _overflow = true;
-                return;
-            }
-            ++part;
-            used = 0.0;
+// Widens the automatic columns to a row's texts; true when one grew.
+bool TableField::widenColumns(const QStringList& texts, const QFontMetrics& metrics, double scale) {
+    bool widened = false;
+    for (int c = 0; c < _columnCount && c < _effectiveWidths.size(); ++c) {
+        const double w = metrics.horizontalAdvance(texts.value(c)) / scale + 2.0;
+        if (w > _effectiveWidths.at(c)) {
+            _effectiveWidths[c] = w;
+            widened = true;
         }
-        used += height;
     }
+    return widened;
+}
+
+// The height of a row whose height so far is `height`, in millimetres.
+double TableField::measureRow(QStringList& texts, double height, const QFontMetrics& metrics, double scale) {
+    if (!_wordWrap)
+        return height;
+    bool allEmpty = true;
+    for (int c = 0; c < _columnCount && c < texts.size(); ++c) {
+        const double w = _effectiveWidths.value(c);
+        QString& text = texts[c];
+        allEmpty = allEmpty && text.isEmpty();
+        // Lets the grade word break in a column narrower than the word.
+        if (text.contains(gradeWord)) {
+            const QRect box(0, 0, int((w - 1.0) * scale), measureHeight);
+            if (metrics.boundingRect(box, _alignFlags | Qt::TextWordWrap, text).width() > w * scale)
+                text.replace(gradeWord, gradeWordBroken);
+        }
+        TextField::Document document;
+        layOutDocument(document, text, w * scale, effectiveAlignment(_columnsAlign.value(c)));
+        height = qMax(height, document.size().height() / scale);
+    }
+    return allEmpty ? _rowHeight * 0.7 : height;
+}
+
+// Fills, measures and places rows until one fits in no part, one starts below the last side in a
+// last part without a maximum height, or the allowance is spent. Automatic widths follow the rows
+// laid out; when a row widens a column, the rows before it are measured again and placed anew.
+void TableField::layOutRows(const QFont& font, double scale) {
+    const QFontMetrics metrics(font);
+    Rows rows;
+    // Rows of a valid layout keep their texts and do not shrink: another resolution measures a
+    // little differently, and a printed table must not move.
+    if (_layoutValid) {
+        rows.known = _cellTexts;
+        rows.knownHeights = _rowHeights;
+    }
+    rows.allowance = tableAllowance();
+    rows.allowance -= limitHeader(rows.allowance);
+    if (_autoWidth)
+        startAutoWidths(metrics, scale);
+    const double strip = qMax(stripBottom(), _paintedBottom);
+    for (;;) {
+        const int widenedAt = walkRows(rows, metrics, scale, strip);
+        if (widenedAt <= 0 || !measureAgain(rows, widenedAt, metrics, scale))
+            break;
+    }
+    _cellTexts = rows.texts.mid(0, rows.laidOut);
+    _rowHeights = rows.heights.mid(0, rows.laidOut);
+    _rowCount = rows.laidOut;
+}
+
+// Places the rows from the first on, filling and measuring those not measured yet; returns the
+// last row that widened a column, -1 when none did.
+int TableField::walkRows(Rows& rows, const QFontMetrics& metrics, double scale, double strip) {
+    const int count = rowsToShow();
+    // Heights below zero move rows up again; then only the allowance bounds the walk.
+    const bool rowsOnlyDescend = _rowHeight >= 0.0;
+    Walk walk;
+    walk.used = _headerInEffect;
+    _rowParts.clear();
+    _overflow = false;
+    _stripCut = 0.0;
+    int widenedAt = -1;
+    int r = 0;
+    for (; r < count; ++r) {
+        if (rowsOnlyDescend && isLastPart(walk.part) && partTop(walk.part) + walk.used >= strip) {
+            _stripCut = strip;
+            break;
+        }
+        if (r == rows.heights.size()) {
+            QStringList texts = r < rows.known.size() ? rows.known.at(r) : rowTexts(r);
+            int cost = 0;
+            for (const QString& text : qAsConst(texts))
+                cost += cellCost + text.size();
+            if (cost > rows.allowance) {
+                reportCut(QStringLiteral("rows from %1 on left out, beyond what a table lays out").arg(r + 1));
+                _overflow = true;
+                break;
+            }
+            rows.allowance -= cost;
+            if (_autoWidth && _dataBound && widenColumns(texts, metrics, scale))
+                widenedAt = r;
+            rows.costs.append(cost);
+            rows.heights.append(measureRow(texts, rows.startHeight(r, _rowHeight), metrics, scale));
+            rows.texts.append(texts);
+        }
+        if (!placeRow(walk, rows.heights.at(r))) {
+            _overflow = true;
+            _rowParts.append(-1);
+            ++r;
+            break;
+        }
+        _rowParts.append(walk.part);
+    }
+    rows.laidOut = r;
+    return widenedAt;
+}
+
+// Measures the rows before `end` at the widths grown since; false when the allowance cannot pay
+// for it (the rows keep the heights measured in narrower columns).
+bool TableField::measureAgain(Rows& rows, int end, const QFontMetrics& metrics, double scale) {
+    int cost = 0;
+    for (int r = 0; r < end; ++r)
+        cost += rows.costs.at(r);
+    if (cost > rows.allowance)
+        return false;
+    rows.allowance -= cost;
+    for (int r = 0; r < end; ++r)
+        rows.heights[r] = measureRow(rows.texts[r], rows.startHeight(r, _rowHeight), metrics, scale);
+    return true;
+}
+
+// Places a row of `height` after the rows placed so far, as painting does; false when it fits in
+// no part, the table being cut there.
+bool TableField::placeRow(Walk& walk, double height) const {
+    const double limit = entry(_maxSplitHeight, walk.part);
+    if (walk.part < _splitsCount && limit > unset && limit <= height + walk.used) {
+        if (entry(_splitX, walk.part) < unset && entry(_splitY, walk.part) < unset)
+            return false;
+        ++walk.part;
+        walk.used = 0.0;
+    }
+    walk.used += height;
+    return true;
+}
+
+// Rows never leave this part for another.
+bool TableField::isLastPart(int part) const {
+    return part >= _splitsCount || !(entry(_maxSplitHeight, part) > unset);
+}
+
+double TableField::partTop(int part) const {
+    return part == 0 ? _y : entry(_splitY, part - 1);
+}
+
+// The bottom of the last side in millimetres, for the paper of the page's printer in either
+// orientation.
+double TableField::stripBottom() const {
+    const QPrinter* printer = _page ? _page->printer() : nullptr;
+    if (!printer || !(_page->mmToPx() > 0.0))
+        return std::numeric_limits<double>::infinity();
+    const double side =
+        qMax(printer->pageRect(QPrinter::DevicePixel).height(), double(qMax(printer->width(), printer->height())));
+    return qMax(1, _page->pagesCount()) * side / _page->mmToPx();
+}
+
+// Remembers how far down the strip a painted side reaches; rows left out above that are laid out.
+void TableField::noteVisibleBottom(const QPainter* painter, double scale, double yOffset) {
+    const QPaintDevice* device = painter->device();
+    bool invertible = false;
+    const QTransform toLogical = painter->deviceTransform().inverted(&invertible);
+    double bottom = std::numeric_limits<double>::infinity();
+    if (device && device->width() > 0 && device->height() > 0 && invertible)
+        bottom = (toLogical.mapRect(QRectF(0, 0, device->width(), device->height())).bottom() + yOffset) / scale;
+    if (!(bottom > _paintedBottom))
+        return;
+    _paintedBottom = bottom;
+    if (_stripCut > 0.0 && bottom > _stripCut)
+        _layoutValid = false;
 }
 
 // ---- painting
@@ -312,10 +502,13 @@ void TableField::paint(QPainter* painter, double scale, double yOffset) {
         return;
     // Also with a valid layout: the cell texts are drawn at this paint's resolution.
     useScale(scale);
+    noteVisibleBottom(painter, scale, yOffset);
     const bool bound = fillsWithData();
     if (bound != _dataBound || !_layoutValid) {
         _dataBound = bound;
-        rebuildCellTexts();
+        // Filled anew, and measured even at the resolution of the last layout.
+        _cellTexts.clear();
+        _preparedScale = 0.0;
         prepare();
     }
 
@@ -327,22 +520,28 @@ void TableField::paint(QPainter* painter, double scale, double yOffset) {
     const QPointF origin(_x * scale, _y * scale - yOffset);
     paintHeader(painter, origin, scale, borders);
 
+    // Where the cells of a row reach across, from its start.
+    double left = 0.0, right = 0.0, x = 0.0;
+    for (double w : qAsConst(_effectiveWidths)) {
+        x += w * scale;
+        left = qMin(left, x);
+        right = qMax(right, x);
+    }
     QPointF start(origin.x(), origin.y() + _headerInEffect * scale);
-    double used = _headerInEffect * scale;
     int part = 0;
     for (int r = 0; r < _rowCount; ++r) {
+        const int rowPart = _rowParts.value(r, -1);
+        if (rowPart < 0)
+            break; // no continuation: the rest is cut
         const double height = _rowHeights.value(r) * scale;
-        const double limit = entry(_maxSplitHeight, part);
-        if (part < _splitsCount && limit > unset && limit * scale <= height + used) {
-            if (entry(_splitX, part) < unset && entry(_splitY, part) < unset)
-                break; // no continuation: the rest is cut
+        if (rowPart != part) {
             start = QPointF(entry(_splitX, part) * scale, entry(_splitY, part) * scale - yOffset);
-            used = 0.0;
-            ++part;
+            part = rowPart;
         }
-        paintRow(painter, r, start, height, scale, borders);
+        const QRectF span(start.x() + left, start.y(), right - left, height);
+        if (TextField::reachesDevice(painter, span))
+            paintRow(painter, r, start, height, scale, borders);
         start.ry() += height;
-        used += height;
     }
     if (_zOnEmpty)
         paintZStrike(painter, part, start, scale, yOffset);
@@ -356,7 +555,7 @@ void TableField::paintHeader(QPainter* painter, const QPointF& origin, double sc
     const int vertical = _alignFlags & verticalMask;
     const int wrap = _wordWrap ? int(Qt::TextWordWrap) : 0;
     double x = origin.x();
-    for (int c = 0; c < _columnCount; ++c) {
+    for (int c = 0; c < _headerColumns; ++c) {
         const QRectF rect(x, origin.y(), _effectiveWidths.value(c) * scale, _headerInEffect * scale);
         x += rect.width();
         if (rect.bottom() <= 0.0)
@@ -364,8 +563,7 @@ void TableField::paintHeader(QPainter* painter, const QPointF& origin, double sc
         if (borders)
             painter->drawRect(rect);
         const int horizontal = _columnsAlign.value(c) & Qt::AlignHorizontal_Mask;
-        painter->drawText(rect.adjusted(inset, inset, -inset, 0.0), horizontal | vertical | wrap,
-                          _headerNames.value(c));
+        painter->drawText(rect.adjusted(inset, inset, -inset, 0.0), horizontal | vertical | wrap, headerText(c));
     }
 }
 
@@ -378,10 +576,11 @@ void TableField::paintRow(QPainter* painter, int row, const QPointF& start, doub
             continue;
         if (borders)
             painter->drawRect(rect);
-        const QString text = _dataBound ? _cellTexts.value(row).value(c) : _columnIds.value(c);
+        const QString text = _dataBound ? _cellTexts.value(row).value(c)
+                                        : TextField::cutText(_columnIds.value(c), TextField::maxTextLength);
         if (text.isEmpty() || rect.width() <= 0.0 || rect.height() <= 0.0)
             continue;
-        QTextDocument document;
+        TextField::Document document;
         layOutDocument(document, text, rect.width(), effectiveAlignment(_columnsAlign.value(c)));
         const double free = rect.height() - document.size().height();
         double shift = 0.0;
@@ -454,6 +653,7 @@ void TableField::readFrom(QDataStream& stream) {
 void TableField::read(const QJsonObject& object) {
     using namespace mzjson;
     AbstractField::read(object);
+    _cutReported = false;
     _headerIsVisible = readBool(object, QStringLiteral("headerIsVisible"));
     _autoWidth = readBool(object, QStringLiteral("autoWidth"));
     _columnCount = quint8(readInt(object, QStringLiteral("columnCount"), 0, 0, 255));

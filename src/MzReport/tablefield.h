@@ -1,6 +1,7 @@
 #pragma once
 
 #include "abstractfield.h"
+#include "textfield.h"
 
 #include <QAbstractItemModel>
 #include <QImage>
@@ -9,11 +10,13 @@
 #include <QPointer>
 #include <QStringList>
 
-class QTextDocument;
+class QFontMetrics;
 
 // Rows of a named table model printed into the ruled grid of a form, possibly broken into parts
 // that continue elsewhere on the sheet. Each part but the last has a maximum height; rows that fit
-// in no part are cut and overflow() tells the page to ask before printing.
+// in no part are cut and overflow() tells the page to ask before printing. Only the rows that can
+// be printed are laid out: those that fit in the parts and, when the table is cut, the first one
+// that does not; in a last part without a maximum height, none that starts below the last side.
 class TableField : public AbstractField {
     Q_OBJECT
 
@@ -38,13 +41,16 @@ public:
     QMap<QString, int> columnMap() const { return _columnMap; }
 
     // Fills the $D{model.column} placeholders of `text` from model row `row`, then the $V{...}
-    // ones; returns the text unchanged while the table is not data-bound.
+    // ones; returns the text unchanged while the table is not data-bound. Placeholders from
+    // TextField::maxTextLength on are left as they are and the variables are filled in the text cut
+    // there: a cell shows no more.
     QString substituteRow(const QString& text, int row);
-    // One text per row in effect and column: filled templates, or the raw ones in the designer.
+    // One text per row in effect and column: filled templates, or the raw ones in the designer;
+    // each at most TextField::maxTextLength characters.
     void rebuildCellTexts();
     QList<QStringList> cellTexts() const { return _cellTexts; }
 
-    // Layout results of the last prepare(), in millimetres.
+    // Layout results of the last prepare(), in millimetres. The rows in effect are those laid out.
     bool isDataBound() const { return _dataBound; }
     int rowCountInEffect() const { return _rowCount; }
     QList<double> effectiveColumnsWidth() const { return _effectiveWidths; }
@@ -52,10 +58,11 @@ public:
     double headerHeightInEffect() const { return _headerInEffect; }
     double headerInset() const { return _headerInset; }
     double totalWidth() const { return _totalWidth; }
+    // The header and every row, those that are not laid out counted at the row height.
     double totalHeight() const { return _totalHeight; }
     // Device pixels per millimetre of the last paint (0 before it).
     double layoutScale() const { return _scale; }
-    // Some rows fit in no part and are not printed.
+    // Some rows fit in no part, or are beyond what a table may lay out, and are not printed.
     bool overflow() const { return _overflow; }
     static constexpr double minAutoWidth = 10.0;
 
@@ -94,14 +101,48 @@ public:
     void setSplitY(const QList<double>& ys) { _splitY = ys; }
 
 private:
+    // Where the rows placed so far end: the part and the height used in it, in millimetres.
+    struct Walk {
+        int part = 0;
+        double used = 0.0;
+    };
+
+    // Rows filled and measured by a layout, with what is left of its allowance.
+    struct Rows {
+        QList<QStringList> texts;
+        QList<double> heights;
+        QList<int> costs;
+        // Texts and heights of the rows of a valid layout.
+        QList<QStringList> known;
+        QList<double> knownHeights;
+        int allowance = 0;
+        int laidOut = 0;
+        double startHeight(int row, double rowHeight) const {
+            return row < knownHeights.size() ? knownHeights.at(row) : rowHeight;
+        }
+    };
+
     int rowsToShow() const;
     void useScale(double scale);
     QFont metricsFont(double scale) const;
-    void layOutDocument(QTextDocument& document, const QString& text, double widthPx, int alignment);
-    void fitAutoWidths(const QFont& font, double scale);
+    void layOutDocument(TextField::Document& document, const QString& text, double widthPx, int alignment);
     void computeHeaderInset(double scale);
-    void computeRowHeights(const QFont& font, double scale);
-    void checkOverflow();
+    int tableAllowance() const;
+    int limitHeader(int allowance);
+    QString headerText(int column) const;
+    QStringList rowTexts(int row);
+    void startAutoWidths(const QFontMetrics& metrics, double scale);
+    bool widenColumns(const QStringList& texts, const QFontMetrics& metrics, double scale);
+    double measureRow(QStringList& texts, double height, const QFontMetrics& metrics, double scale);
+    void layOutRows(const QFont& font, double scale);
+    int walkRows(Rows& rows, const QFontMetrics& metrics, double scale, double strip);
+    bool measureAgain(Rows& rows, int end, const QFontMetrics& metrics, double scale);
+    bool placeRow(Walk& walk, double height) const;
+    bool isLastPart(int part) const;
+    double partTop(int part) const;
+    double stripBottom() const;
+    void noteVisibleBottom(const QPainter* painter, double scale, double yOffset);
+    void reportCut(const QString& what);
     void forgetModel();
     void watchModel();
     void paintHeader(QPainter* painter, const QPointF& origin, double scale, bool borders);
@@ -132,6 +173,8 @@ private:
     int _rowCount = 0;
     QList<double> _effectiveWidths;
     QList<double> _rowHeights;
+    // Per row laid out: the part it is printed in, -1 for the row that fits in none.
+    QList<int> _rowParts;
     double _headerInEffect = 0.0;
     double _totalHeight = 0.0;
     double _totalWidth = 0.0;
@@ -139,6 +182,14 @@ private:
     QList<QStringList> _cellTexts;
     bool _overflow = false;
     double _headerInset = 1.0;
+    int _headerLimit = TextField::maxTextLength;
+    int _headerColumns = 0;
+    double _preparedScale = 0.0;
+    // Bottom of the strip, in millimetres, that the last painted side showed, and the one below
+    // which rows were left out (0 when none was).
+    double _paintedBottom = 0.0;
+    double _stripCut = 0.0;
+    bool _cutReported = false;
     // Documents are laid out at the resolution of the scale, so that a point size measures the same
     // number of millimetres on every device.
     QImage _layoutDevice;

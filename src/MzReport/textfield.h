@@ -3,6 +3,10 @@
 #include "abstractfield.h"
 
 #include <QString>
+#include <QTextDocument>
+
+class QPaintDevice;
+class QRectF;
 
 // A paragraph of rich text whose $V{...} placeholders are filled from the page variables.
 class TextField : public AbstractField {
@@ -20,20 +24,56 @@ public:
     void write(QJsonObject& object) const override;
 
     QString text() const { return _text; }
-    void setText(const QString& text) { _text = text; }
+    void setText(const QString& text) {
+        _text = text;
+        _cutReported = false;
+    }
     // First-line indent and line spacing in millimetres; 0 spacing means the font's own.
     double indent() const { return _indent; }
     void setIndent(double mm) { _indent = mm; }
     double lineHeight() const { return _lineHeight; }
     void setLineHeight(double mm) { _lineHeight = mm; }
 
-    // The text as this field shows it: filled when the page fills with data, raw otherwise.
+    // The text as this field shows it: filled when the page fills with data, raw otherwise; at most
+    // maxTextLength characters.
     QString shownText() const;
     // Font pixel size for a scale, from the point size the font database resolves.
     static int fontPixelSize(const QFont& font, double scale);
+
+    // A document that reads nothing from outside: markup in a template must not make printing read
+    // files or devices (style sheets and background images are read while the markup is parsed).
+    class Document : public QTextDocument {
+    protected:
+        QVariant loadResource(int type, const QUrl& name) override;
+    };
+
+    // The longest text a field or a table cell lays out, counted after its placeholders are filled.
+    static constexpr int maxTextLength = 20000;
+    // At most `length` characters of `text`, never ending inside a surrogate pair.
+    static QString cutText(const QString& text, int length);
+    // How fillDocument() shows a text.
+    enum class Shown { AsGiven, AsPlainText, Shortened };
+    // Fills `document`, whose font and text option are set, with the paragraph `paragraphTag` (an
+    // opening <p> tag) of `text`, then lays it out `width` pixels wide (measured on `device`, the
+    // screen when null). Text whose layout time or height would not be bounded as rich text is
+    // shown as plain text, shortened when even its plain lines could grow too tall for the layout.
+    static Shown fillDocument(Document& document, const QString& paragraphTag, const QString& text, double width,
+                              QPaintDevice* device = nullptr);
+    // Whether anything drawn within `rect` (painter coordinates, with a pen's width around it) can
+    // land on the painter's device; true when the device does not tell its size.
+    static bool reachesDevice(const QPainter* painter, const QRectF& rect);
 
 protected:
     QString _text;
     double _indent = 0.0;
     double _lineHeight = 0.0;
+
+private:
+    // The shown text cut to `length`; `cut` tells whether anything was left out.
+    QString boundedText(int length, bool* cut) const;
+    // This field's share of what the page's text fields lay out per paint.
+    int textAllowance() const;
+    void reportCut(const QString& what);
+
+    bool _cutReported = false;
 };
