@@ -2,6 +2,7 @@
 
 #include "jsonvalues.h"
 #include "mzlog.h"
+#include "reportpage.h"
 
 #include <QJsonObject>
 #include <QPainter>
@@ -9,7 +10,54 @@
 #include <memory>
 #include <qrcodegen/qrcodegen.hpp>
 
+namespace {
+// Encoding costs about a millisecond per kilobyte at the highest correction level; a form carries
+// one or two codes of at most a few hundred bytes, while a page of thousands of large codes would
+// take minutes. Beyond their share the fields of such a page are crossed out.
+constexpr int pageEncodingBudget = 200000;
+constexpr int maxCountedFields = 1000;
+} // namespace
+
 QrField::QrField(QObject* parent) : TextField(parent) {}
+
+QrField::~QrField() = default;
+
+int QrField::encodingAllowance() const {
+    if (!_page)
+        return pageEncodingBudget;
+    const QList<AbstractField*>& fields = _page->fields();
+    // On a page of more fields than a form has, each counts, so that counting stays linear.
+    int codes = fields.size();
+    if (codes <= maxCountedFields) {
+        codes = 0;
+        for (const AbstractField* field : fields)
+            codes += field->type() == QrType ? 1 : 0;
+    }
+    return pageEncodingBudget / qMax(1, codes);
+}
+
+const qrcodegen::QrCode* QrField::encoded(const QByteArray& content) {
+    if (_code && content == _encodedContent)
+        return _code.get();
+    if (_refused && content == _encodedContent)
+        return nullptr;
+    _encodedContent = content;
+    _code.reset();
+    _refused = true;
+    if (content.size() > encodingAllowance()) {
+        MZ_LOG() << "QR code not encoded, beyond the page's share of encoding; text bytes:" << content.size();
+        return nullptr;
+    }
+    try {
+        _code = std::make_unique<qrcodegen::QrCode>(
+            qrcodegen::QrCode::encodeText(content.constData(), qrcodegen::QrCode::Ecc::HIGH));
+    } catch (const std::exception& refusal) {
+        MZ_LOG() << "QR code not encoded:" << refusal.what() << "text bytes:" << content.size();
+        return nullptr;
+    }
+    _refused = false;
+    return _code.get();
+}
 
 void QrField::paint(QPainter* painter, double scale, double yOffset) {
     scale = resolveScale(scale);
@@ -22,14 +70,12 @@ void QrField::paint(QPainter* painter, double scale, double yOffset) {
     if (side <= 0)
         return;
     const QRectF square(rect.left(), rect.top(), side, side);
+    // A code on another side is not even encoded.
+    if (!reachesDevice(painter, square))
+        return;
 
-    const QByteArray content = shownText().toUtf8();
-    std::unique_ptr<qrcodegen::QrCode> code;
-    try {
-        code = std::make_unique<qrcodegen::QrCode>(
-            qrcodegen::QrCode::encodeText(content.constData(), qrcodegen::QrCode::Ecc::HIGH));
-    } catch (const std::exception& refusal) {
-        MZ_LOG() << "QR code not encoded:" << refusal.what() << "text bytes:" << content.size();
+    const qrcodegen::QrCode* code = encoded(shownText().toUtf8());
+    if (!code) {
         paintRefusal(painter, square);
         return;
     }

@@ -31,7 +31,7 @@
 
 namespace {
 // Beyond any form; the caps keep a damaged file from building millions of objects, sides or pixels.
-constexpr int maxFields = 10000;
+constexpr int maxFields = 2000;
 constexpr int maxPagesCount = 100;
 constexpr qint64 maxBackgroundPixels = 50 * 1000 * 1000;
 // A variable whose value names itself would be expanded for ever.

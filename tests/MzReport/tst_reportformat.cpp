@@ -263,7 +263,7 @@ private slots:
         QTest::newRow("objects for arrays")
             << QByteArray(R"({"textFields": {"x": 1}, "qrFields": "a", "tableFields": 7})") << 0;
         QTest::newRow("non-object elements") << QByteArray(R"({"textFields": [1, "a", null, [], true, {}]})") << 6;
-        QTest::newRow("huge field array") << many << 10000;
+        QTest::newRow("huge field array") << many << 2000;
         QTest::newRow("negative sizes") << QByteArray(R"({"textFields": [{"x": -50, "y": -1e9, "width": -10, "height":
             -5, "indent": -4, "lineHeight": -3, "zOnEmpty": true, "id": "a"}], "qrFields": [{"width": -20, "height": -2}]})")
                                         << 2;

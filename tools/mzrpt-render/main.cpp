@@ -56,8 +56,11 @@ enum ExitCode { Done = 0, BadArguments = 2, BadTemplate = 3, OutputFailed = 4, B
 constexpr int minDpi = 10;
 // A3 at this resolution is already a gigabyte of PNG pixels.
 constexpr int maxDpi = 1200;
-// One side as a PNG picture is held in memory whole, four bytes a pixel: a gigabyte at most.
+// One side as a PNG picture is held in memory whole, four bytes a pixel: a gigabyte at most. All
+// the pictures of one run together are held to the same, which keeps a run to seconds.
 constexpr qint64 maxPngPixels = 250LL * 1000 * 1000;
+// Qt's quality for zlib's fastest level.
+constexpr int pngQuality = 80;
 
 struct Options {
     QString templatePath;
@@ -182,10 +185,13 @@ void setUpPrinter(QPrinter* printer, const Options& options) {
     printer->setCreator(QStringLiteral("mzrpt-render"));
 }
 
-// The same side painting onto an image of the printer's page at the printer's resolution.
+// The same side painting onto an image of the printer's page at the printer's resolution. The
+// image is kept for the next side of the same size: a fresh one costs its pages again.
 QString writePng(ReportPage& page, int side, const QString& prefix) {
+    static QImage image;
     QPrinter* printer = page.printer();
-    QImage image(printer->width(), printer->height(), QImage::Format_RGB32);
+    if (image.width() != printer->width() || image.height() != printer->height())
+        image = QImage(printer->width(), printer->height(), QImage::Format_RGB888);
     if (image.isNull())
         return QStringLiteral("no memory for a %1 x %2 image").arg(printer->width()).arg(printer->height());
     const int dotsPerMeter = qRound(printer->resolution() / 0.0254);
@@ -199,7 +205,9 @@ QString writePng(ReportPage& page, int side, const QString& prefix) {
     }
     const QString path = QStringLiteral("%1-%2.png").arg(prefix).arg(side);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
+    // The fastest compression: these pictures are mostly white, and a large side at the best
+    // compression takes seconds.
+    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG", pngQuality) || !file.commit())
         return QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
     return QString();
 }
@@ -290,18 +298,25 @@ std::optional<int> openDatabase(Options& options) {
     return std::nullopt;
 }
 
-// A picture too large to hold is refused before anything is drawn.
+// Pictures too large to hold or to write in reasonable time are refused before anything is drawn.
 std::optional<int> checkPngSize(const ReportPage& page, const Options& options) {
     if (options.pngPrefix.isEmpty())
         return std::nullopt;
     const qint64 pixels = qint64(page.printer()->width()) * page.printer()->height();
-    if (pixels <= maxPngPixels)
-        return std::nullopt;
-    return usageError(QStringLiteral("--png: a side at %1 dpi would be a picture of %2 megapixels, more than %3; "
-                                     "choose a lower --dpi")
-                          .arg(options.dpi)
-                          .arg(pixels / 1000000)
-                          .arg(maxPngPixels / 1000000));
+    if (pixels > maxPngPixels)
+        return usageError(QStringLiteral("--png: a side at %1 dpi would be a picture of %2 megapixels, more than %3; "
+                                         "choose a lower --dpi")
+                              .arg(options.dpi)
+                              .arg(pixels / 1000000)
+                              .arg(maxPngPixels / 1000000));
+    const qint64 pictures = qint64(sidesToRender(page, options).size()) * qMax(1, int(options.docs.size())) * pixels;
+    if (pictures > maxPngPixels)
+        return usageError(QStringLiteral("--png: the pictures of all sides at %1 dpi would take %2 megapixels, more "
+                                         "than %3; choose a lower --dpi or one --side")
+                              .arg(options.dpi)
+                              .arg(pictures / 1000000)
+                              .arg(maxPngPixels / 1000000));
+    return std::nullopt;
 }
 
 int renderTemplate(const Options& options) {
