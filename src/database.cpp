@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlRecord>
@@ -221,6 +222,7 @@ void Database::commitAndClose() {
         return;
     db.commit();
     db.close();
+    _heldFile.close();
 }
 
 void Database::fail(int exitCode) {
@@ -457,7 +459,38 @@ bool Database::openMainConnection() {
         return false;
     }
     execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE"));
+    holdFile();
     return true;
+}
+
+// POSIX locks belong to the process: when any descriptor of the file is closed, every lock the
+// process holds on it goes, SQLite's exclusive lock included, without SQLite knowing. So the file
+// is opened once more, here, and read only through this descriptor until the connection closes.
+void Database::holdFile() {
+    _heldFile.close();
+    _heldFile.setFileName(filePath());
+    if (!_heldFile.open(QIODevice::ReadOnly))
+        MZ_LOG() << "cant hold the database file" << filePath() << _heldFile.errorString();
+}
+
+bool Database::copyHeldFile(const QString& destination) {
+    if (!_heldFile.isOpen() || !_heldFile.seek(0))
+        return false;
+    // The destination is replaced only by a complete copy.
+    QSaveFile copy(destination);
+    if (!copy.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 read = _heldFile.read(buffer.data(), buffer.size());
+        if (read < 0)
+            return false;
+        if (read == 0)
+            break;
+        if (copy.write(buffer.constData(), read) != read)
+            return false;
+    }
+    return copy.commit();
 }
 
 // A write that is rolled back at once: SQLite opens a file it may not write read-only, and a
@@ -753,9 +786,7 @@ bool Database::backup(const QString& destination) {
     // The immediate transaction keeps writers out during the copy; it is ours to roll back only
     // when it began (a failing BEGIN means somebody else's transaction is open).
     const bool locked = QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE;"));
-    if (QFileInfo(destination).isFile())
-        QFile::remove(destination);
-    const bool copied = QFile::copy(filePath(), destination);
+    const bool copied = copyHeldFile(destination);
     if (locked)
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK;"));
     qDebug() << "Database::backup" << copied;
@@ -805,6 +836,7 @@ bool Database::restore(const QString& source, QString* error) {
     if (!db.open())
         MZ_LOG() << "cant reopen database" << errorText(db.lastError());
     execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE"));
+    holdFile();
     if (!failure.isEmpty())
         return failWith(failure);
     qDebug() << "Database::restore OK!";

@@ -2,6 +2,7 @@
 
 #include "dbtable.h"
 
+#include <QFile>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -116,6 +117,8 @@ private:
     bool runCheck(const QString& backup, bool backedUp);
     void refuseUnavailable(const QSqlError& failure);
     bool openMainConnection();
+    void holdFile();
+    bool copyHeldFile(const QString& destination);
     bool probeWritable();
     void reportFailure(const QSqlError& error, const QString& statement);
     QString checkTable(QSqlDatabase& db, const DBTable& table);
@@ -135,4 +138,7 @@ private:
     QList<QSqlTableModel*> _retiredModels;
     bool _valid = true;
     bool _readOnly = false;
+    // The database file, open for reading for as long as the main connection is: copies are read
+    // through it, because closing any other descriptor of the file would drop SQLite's locks.
+    QFile _heldFile;
 };

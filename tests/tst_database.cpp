@@ -486,15 +486,26 @@ private slots:
         QCOMPARE(queryFile(target, QStringLiteral("SELECT COUNT(*) FROM ProfDocuments")), (QList<QVariantList>{{2}}));
     }
 
+    // The file stays locked against other processes for the whole run, also after a backup has
+    // read it (closing a second descriptor of the file would drop the process's locks).
     void exclusiveLock() {
         TestDatabase t;
         Database* db = t.open();
         db->setVariable(QStringLiteral("x"), QStringLiteral("y"));
-        QProcess sqlite;
-        sqlite.start(QStringLiteral("sqlite3"), {t.filePath(), QStringLiteral("SELECT COUNT(*) FROM Variables;")});
-        QVERIFY(sqlite.waitForFinished(10000));
-        QVERIFY(sqlite.exitCode() != 0);
-        QVERIFY2(sqlite.readAllStandardError().contains("locked"), "another process must not read the file");
+        const auto lockedOut = [&] {
+            QProcess sqlite;
+            sqlite.start(QStringLiteral("sqlite3"), {t.filePath(), QStringLiteral("SELECT COUNT(*) FROM Variables;")});
+            return sqlite.waitForFinished(10000) && sqlite.exitCode() != 0 &&
+                   sqlite.readAllStandardError().contains("locked");
+        };
+        QVERIFY2(lockedOut(), "another process must not read the file");
+        const QString copy = t.env().root() + QStringLiteral("/copy.db");
+        QVERIFY(db->backup(copy));
+        QVERIFY2(lockedOut(), "a backup must not unlock the file");
+        db->setVariable(QStringLiteral("x"), QStringLiteral("z"));
+        QVERIFY(lockedOut());
+        QCOMPARE(queryFile(copy, QStringLiteral("SELECT Value FROM Variables WHERE Name = 'x'")),
+                 (QList<QVariantList>{{QStringLiteral("y")}}));
     }
 
     void variables_data() {
