@@ -43,7 +43,9 @@ QString settingsFolder(QSettings::Scope scope) {
 
 // Keeps a store open on `fileName`; a store on another file is released and replaced.
 void openStore(QPointer<QSettings>& store, const QString& fileName) {
-    if (store && store->fileName() == fileName)
+    // The user store's path is formed with "//", which the settings layer keeps as "/": compared
+    // as written, every set-up would replace a store that callers still hold.
+    if (store && QDir::cleanPath(store->fileName()) == QDir::cleanPath(fileName))
         return;
     if (store)
         store->deleteLater();

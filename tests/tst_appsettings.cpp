@@ -53,6 +53,13 @@ private slots:
                  env.userFolder() + QStringLiteral("/settings.ini"));
         QCOMPARE(AppSettings::dataSettings()->fileName(), env.defaultDataFolder() + QStringLiteral("/settings.ini"));
 
+        // A later set-up (every database construction runs one) keeps the stores that callers hold.
+        QSettings* user = AppSettings::userSettings();
+        QSettings* data = AppSettings::dataSettings();
+        AppSettings::setup();
+        QCOMPARE(AppSettings::userSettings(), user);
+        QCOMPARE(AppSettings::dataSettings(), data);
+
         // A value stored in the data store lands in the data folder's file.
         AppSettings::dataSettings()->setValue(QStringLiteral("probe"), 42);
         AppSettings::dataSettings()->sync();

@@ -89,7 +89,6 @@ QString PrintData::fillDocument(ReportPage* page, int sqlDocId, bool forPrinting
     page->setVariable(QStringLiteral("qual"), text("qual"));
     page->setVariable(QStringLiteral("profession"), text("profession"));
     page->setVariable(QStringLiteral("prev_education"), text("prevEducation"));
-    page->setVariable(QStringLiteral("add_info"), text("addInfo"));
     page->setVariable(QStringLiteral("is_excellent"),
                       value("isExcellent").toBool() ? QStringLiteral("с отличием") : QString());
     page->setVariable(QStringLiteral("is_duplicate"),
