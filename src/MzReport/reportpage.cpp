@@ -181,8 +181,13 @@ void ReportPage::forgetField(QObject* field) {
 
 // ---- variables and models
 
-void ReportPage::setVariable(const QString& name, const QVariant& value) {
-    _variables.insert(normalizedKey(name), value);
+void ReportPage::setVariable(const QString& name, const QVariant& value, bool markup) {
+    const QString key = normalizedKey(name);
+    _variables.insert(key, value);
+    if (markup)
+        _markupVariables.insert(key);
+    else
+        _markupVariables.remove(key);
     emit dataUpdated();
 }
 
@@ -206,7 +211,7 @@ QAbstractItemModel* ReportPage::model(const QString& name) const {
     return _models.value(normalizedKey(name));
 }
 
-QString ReportPage::substituteVariables(const QString& source) {
+QString ReportPage::substituteVariables(const QString& source, bool richText) {
     QString text = source;
     for (int done = 0;; ++done) {
         const int start = text.indexOf(variableOpen);
@@ -224,7 +229,9 @@ QString ReportPage::substituteVariables(const QString& source) {
         auto entry = _variables.find(key);
         if (entry == _variables.end())
             entry = _variables.insert(key, QVariant());
-        text.replace(start, close - start + 1, entry.value().toString());
+        const QString value = entry.value().toString();
+        const bool asTyped = !richText || _markupVariables.contains(key);
+        text.replace(start, close - start + 1, asTyped ? value : value.toHtmlEscaped());
     }
 }
 

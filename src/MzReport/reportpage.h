@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPixmap>
 #include <QPointer>
+#include <QSet>
 #include <QVariant>
 #include <memory>
 
@@ -70,14 +71,18 @@ public:
     void setPrintBackgroundImage(bool on) { _printBackgroundImage = on; }
 
     // Names are stored trimmed and lower-cased.
-    void setVariable(const QString& name, const QVariant& value);
+    // `markup`: the value is rich text on purpose (a line break built by the print data) and is
+    // inserted as it is; every other value is inserted as plain text.
+    void setVariable(const QString& name, const QVariant& value, bool markup = false);
     QVariant variable(const QString& name) const;
     QMap<QString, QVariant> variables() const { return _variables; }
     virtual bool setModel(const QString& name, QAbstractItemModel* model, bool takeOwnership);
     QAbstractItemModel* model(const QString& name) const;
     QStringList modelNames() const { return _models.keys(); }
     // Fills $V{name} placeholders; an unknown name is added to the variables with an empty value.
-    QString substituteVariables(const QString& text);
+    // For rich text (the default) a value's "<", "&" and quotes are escaped, so that record data
+    // prints as typed and never as markup; a QR code takes the values as they are.
+    QString substituteVariables(const QString& text, bool richText = true);
 
     // Fields show filled texts (printing) or raw templates (the designer).
     bool fillWithData() const { return _fillData; }
@@ -153,6 +158,7 @@ private:
     QFont _defaultFont;
     int _pagesCount = 1;
     QMap<QString, QVariant> _variables;
+    QSet<QString> _markupVariables;
     QMap<QString, QPointer<QAbstractItemModel>> _models;
     std::unique_ptr<QPrinter> _printer;
     int _pageSize = 0;

@@ -145,7 +145,7 @@ QString TableField::substituteRow(const QString& source, int row) {
         QString value;
         const auto mapped = _columnMap.constFind(column);
         if (_model && mapped != _columnMap.constEnd())
-            value = _model->data(_model->index(row, mapped.value()), Qt::DisplayRole).toString();
+            value = _model->data(_model->index(row, mapped.value()), Qt::DisplayRole).toString().toHtmlEscaped();
         text.replace(start, close - start + 1, value);
     }
 }

@@ -284,7 +284,8 @@ QString TextField::cutText(const QString& text, int length) {
 QString TextField::boundedText(int length, bool* cut) const {
     // Filling costs grow with the text, so a long template text is cut before it too.
     const QString raw = cutText(_text, maxTextLength);
-    const QString filled = fillsWithData() ? _page->substituteVariables(raw) : raw;
+    // A QR code encodes the values as they are; the other fields print them as rich text.
+    const QString filled = fillsWithData() ? _page->substituteVariables(raw, type() != QrType) : raw;
     const QString text = cutText(filled, length);
     if (cut)
         *cut = raw.size() < _text.size() || text.size() < filled.size();

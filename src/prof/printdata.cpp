@@ -102,10 +102,12 @@ QString PrintData::fillDocument(ReportPage* page, int sqlDocId, bool forPrinting
                 Words | Digits | Day | Month | Year);
 
     const qint64 total = value("totalCount").toLongLong();
+    // The line break is markup on purpose.
     page->setVariable(QStringLiteral("total_count"),
                       value("showTotalCount").toInt() > 0
                           ? QStringLiteral("в объёме:<br>%1 %2").arg(total).arg(hoursWord(total))
-                          : QString());
+                          : QString(),
+                      true);
 
     QString error;
     const auto organisation = [&](const char* variable, const char* key, bool shortened) {

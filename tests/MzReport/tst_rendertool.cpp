@@ -185,6 +185,24 @@ private slots:
         QCOMPARE(page.paintSides(page.printer(), {0}), target == QLatin1String("file"));
     }
 
+    // Values from records and data files print as typed, "<" and "&" included, in text fields and
+    // table cells; markup in the template itself still works.
+    void valuesPrintAsTyped() {
+        const QJsonObject page = tablePageObject({tableFieldObject(10, 40, {80.0}, {"name"}, 0, 8)}, 1);
+        QJsonObject withText = page;
+        withText.insert(QStringLiteral("textFields"),
+                        QJsonArray{textFieldObject(10, 10, 250, 10, QStringLiteral("<b>ФИО:</b> $V{fio}"))});
+        const QString csv = _tool.writeCsv({{"name"}, {"x<y & <i>z</i>"}});
+        const QString pdf = _tool.render(
+            withText, 150, {"--var", "fio=Иванов <Пётр> & Ko a<b<img src=/etc/hostname>", "--model", "m=" + csv});
+        QVERIFY2(!pdf.isEmpty(), qPrintable(_tool.errorText()));
+        QStringList texts;
+        for (const PdfWord& word : pdfWords(pdf))
+            texts << word.text;
+        QCOMPARE(texts, (QStringList{"ФИО:", "Иванов", "<Пётр>", "&", "Ko", "a<b<img", "src=/etc/hostname>", "x<y", "&",
+                                     "<i>z</i>"}));
+    }
+
     void paperOfTheTemplate_data() {
         QTest::addColumn<int>("orientation");
         QTest::addColumn<int>("pageSize");

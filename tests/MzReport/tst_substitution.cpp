@@ -69,6 +69,30 @@ private slots:
             QVERIFY(page.variable(QStringLiteral("missing one")).isNull());
     }
 
+    // Record data prints as typed: its "<" and "&" are escaped for the rich text of the fields,
+    // while markup built on purpose and the raw values a QR code takes stay as they are.
+    void escaping_data() {
+        QTest::addColumn<bool>("markup");
+        QTest::addColumn<bool>("richText");
+        QTest::addColumn<QString>("expected");
+        const QString raw = QStringLiteral("Иванов <Пётр> & \"Ko\" a<b<img src=/etc/hostname>");
+        QTest::newRow("record value") << false << true
+                                      << QStringLiteral("[Иванов &lt;Пётр&gt; &amp; &quot;Ko&quot; "
+                                                        "a&lt;b&lt;img src=/etc/hostname&gt;]");
+        QTest::newRow("markup on purpose") << true << true << QStringLiteral("[") + raw + QStringLiteral("]");
+        QTest::newRow("for a QR code") << false << false << QStringLiteral("[") + raw + QStringLiteral("]");
+    }
+
+    void escaping() {
+        QFETCH(bool, markup);
+        QFETCH(bool, richText);
+        QFETCH(QString, expected);
+        ReportPage page;
+        page.setVariable(QStringLiteral("fio"), QStringLiteral("Иванов <Пётр> & \"Ko\" a<b<img src=/etc/hostname>"),
+                         markup);
+        QCOMPARE(page.substituteVariables(QStringLiteral("[$V{fio}]"), richText), expected);
+    }
+
     void selfReferenceEnds() {
         // A value that names itself would grow for ever; the expansion stops and keeps the text.
         ReportPage page;
