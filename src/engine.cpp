@@ -54,7 +54,9 @@ QList<int> Engine::missingDocuments(const QList<int>& ids, QString* error) {
         if (id == -1)
             continue; // never saved: the empty template prints, as a preview of the form
         QSqlQuery query(QSqlDatabase::database());
-        query.prepare(QStringLiteral("SELECT 1 FROM ProfDocuments WHERE profId = ?"));
+        const Database* db = Database::instance();
+        query.prepare(
+            QStringLiteral("SELECT 1 FROM %1 WHERE %2 = ?").arg(db->mainTableName(), db->mainPrimaryKeyName()));
         query.addBindValue(id);
         const bool found = Database::instance()->execPrepared(query) && query.next();
         if (query.lastError().type() != QSqlError::NoError) {

@@ -22,7 +22,7 @@ public:
     // The data folder, "/reports/", the type's template file name and ".mzrpt".
     static QString templatePath(ReportList::ReportType type);
     // The first background of the type's template; null when the file is missing.
-    QPixmap templatePicture(ReportList::ReportType type);
+    static QPixmap templatePicture(ReportList::ReportType type);
     // The ids that name no stored document; -1 (never saved) always counts as present. When the
     // database cannot answer, `error` gets its text and the result is empty.
     static QList<int> missingDocuments(const QList<int>& ids, QString* error = nullptr);
@@ -38,7 +38,7 @@ public slots:
     void onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground, bool showPreview);
 
 private:
-    bool templateExists(const QString& path);
+    static bool templateExists(const QString& path);
     // Reports a document the database could not read; true when `failure` is empty.
     bool filled(int sqlDocId, const QString& failure);
     // False (reported) when a document is missing or the database cannot tell.
