@@ -110,6 +110,20 @@ QStringList folderEntries(const QString& folder) {
     return entries;
 }
 
+// A fresh registry with a template of `sides` sides (none for 0) and an engine whose print jobs
+// are recorded.
+struct PrintFixture {
+    explicit PrintFixture(int sides) {
+        t.open();
+        if (sides > 0)
+            writeTemplate(Engine::templatePath(ReportList::CertificateAny), sides);
+    }
+    TestDatabase t;
+    Engine engine;
+    JobRecorder recorder{engine, t.env().root()};
+    QSignalSpy errors{&engine, &Engine::error};
+};
+
 QStringList shownTexts() {
     QStringList texts;
     for (const MessageBox::Shown& box : MessageBox::shown())
@@ -142,11 +156,8 @@ private slots:
     }
 
     void missingTemplate() {
-        TestDatabase t;
-        t.open();
-        Engine engine;
-        JobRecorder recorder(engine, t.env().root());
-        QSignalSpy errors(&engine, &Engine::error);
+        PrintFixture f(0);
+        auto& [t, engine, recorder, errors] = f;
         engine.onDocumentPrint(ReportList::CertificateAny, addDocument(QStringLiteral("Иванов")), false, false);
         engine.onDocumentsPrint(ReportList::CertificateAny, {1, 2}, false, false);
         QCOMPARE(errors.size(), 2);
@@ -157,11 +168,8 @@ private slots:
     }
 
     void oneDocument() {
-        TestDatabase t;
-        t.open();
-        writeTemplate(reportPath(), 2);
-        Engine engine;
-        JobRecorder recorder(engine, t.env().root());
+        PrintFixture f(2);
+        auto& [t, engine, recorder, errors] = f;
         const int id = addDocument(QStringLiteral("Иванов"));
         MessageBox::setNextAnswer(QMessageBox::Ok);
         engine.onDocumentPrint(ReportList::CertificateAny, id, false, false);
@@ -171,12 +179,8 @@ private slots:
     }
 
     void unsavedAndInvalidIds() {
-        TestDatabase t;
-        t.open();
-        writeTemplate(reportPath(), 1);
-        Engine engine;
-        JobRecorder recorder(engine, t.env().root());
-        QSignalSpy errors(&engine, &Engine::error);
+        PrintFixture f(1);
+        auto& [t, engine, recorder, errors] = f;
         engine.onDocumentPrint(ReportList::CertificateAny, -2, false, false);
         QVERIFY(recorder.jobs.isEmpty());
         // Never saved: the empty form prints, as a look at the template.
@@ -206,11 +210,8 @@ private slots:
         QFETCH(int, sides);
         QFETCH(QStringList, jobs);
         QFETCH(QStringList, prompts);
-        TestDatabase t;
-        t.open();
-        writeTemplate(reportPath(), sides);
-        Engine engine;
-        JobRecorder recorder(engine, t.env().root());
+        PrintFixture f(sides);
+        auto& [t, engine, recorder, errors] = f;
         const QList<int> ids = {addDocument(QStringLiteral("А")), addDocument(QStringLiteral("Б")),
                                 addDocument(QStringLiteral("В"))};
         for (int i = 0; i < prompts.size(); ++i)
@@ -221,12 +222,8 @@ private slots:
     }
 
     void severalDocumentsSkipMissingAndAskForBackground() {
-        TestDatabase t;
-        t.open();
-        writeTemplate(reportPath(), 1);
-        Engine engine;
-        JobRecorder recorder(engine, t.env().root());
-        QSignalSpy errors(&engine, &Engine::error);
+        PrintFixture f(1);
+        auto& [t, engine, recorder, errors] = f;
         const int a = addDocument(QStringLiteral("А"));
         const int b = addDocument(QStringLiteral("Б"));
 

@@ -45,6 +45,4 @@ void MainWindow::onWriteFailed(const QString& message) {
     });
 }
 
-MainWindow::~MainWindow() {
-    delete ui;
-}
+MainWindow::~MainWindow() = default;

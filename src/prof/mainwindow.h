@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QScopedPointer>
 
 class Engine;
 
@@ -22,7 +23,7 @@ private:
     void warnIfReadOnly();
     void onWriteFailed(const QString& message);
 
-    Ui::MainWindow* ui;
+    QScopedPointer<Ui::MainWindow> ui;
     Engine* _engine;
     bool _writeFailurePending = false;
 };
