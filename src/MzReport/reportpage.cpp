@@ -564,8 +564,9 @@ void ReportPage::printNextPage(bool fillData, bool preview, int pageIndex) {
             return;
         }
     } else if (pageIndex < 0 && _currentPage > 0) {
-        MessageBox::information(QApplication::activeWindow(), QString(),
-                                _currentPage % 2 == 1 ? turnSheetPrompt : nextSheetPrompt);
+        // The sheet prompts have neither title nor icon, whoever asks (the engine asks the same).
+        MessageBox::show(QApplication::activeWindow(), QMessageBox::NoIcon, QString(),
+                         _currentPage % 2 == 1 ? turnSheetPrompt : nextSheetPrompt, QMessageBox::Ok, QMessageBox::Ok);
     }
 
     if (preview) {

@@ -68,11 +68,14 @@ class TestPrintSequence : public QObject {
         const QList<MessageBox::Shown> shown = MessageBox::shown();
         for (; _boxesLogged < shown.size(); ++_boxesLogged) {
             const MessageBox::Shown& b = shown.at(_boxesLogged);
-            // The sheet prompts come without a title, the questions with "Внимание!".
+            // The sheet prompts come without a title and icon, the questions with "Внимание!".
             const bool titled = b.text == backgroundQuestion || b.text == cutQuestion;
-            _log << (b.title == (titled ? QStringLiteral("Внимание!") : QString())
-                         ? box(b.text)
-                         : box(b.text) + " titled " + b.title);
+            QString entry = b.title == (titled ? QStringLiteral("Внимание!") : QString())
+                                ? box(b.text)
+                                : box(b.text) + " titled " + b.title;
+            if (!titled && (b.icon != QMessageBox::NoIcon || b.defaultButton != QMessageBox::Ok))
+                entry += " with an icon or without OK as default";
+            _log << entry;
         }
     }
 
