@@ -636,18 +636,23 @@ void Database::dropViews(QSqlDatabase& db) {
 }
 
 void Database::runViewsScript(bool temporary) {
-    runScript(QStringLiteral(":/views.sql"), "SQL ERROR", temporary);
+    QSqlDatabase db = QSqlDatabase::database();
+    runScript(db, QStringLiteral(":/views.sql"), "SQL ERROR", temporary);
+}
+
+void Database::runViewsScript(QSqlDatabase& db) {
+    runScript(db, QStringLiteral(":/views.sql"), "SQL ERROR", false);
 }
 
 void Database::runPatchScript() {
-    runScript(QStringLiteral(":/patch.sql"), "patch fail", false);
+    QSqlDatabase db = QSqlDatabase::database();
+    runScript(db, QStringLiteral(":/patch.sql"), "patch fail", false);
 }
 
-void Database::runScript(const QString& resource, const char* failureText, bool temporary) {
+void Database::runScript(QSqlDatabase& db, const QString& resource, const char* failureText, bool temporary) {
     QFile file(resource);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return;
-    QSqlDatabase db = QSqlDatabase::database();
     const QStringList pieces = QString::fromUtf8(file.readAll()).split(QLatin1Char(';'));
     for (const QString& piece : pieces) {
         QString statement = piece.simplified();

@@ -101,6 +101,8 @@ public:
     // `temporary`: the views are made for this connection only (a file that is not written).
     void runViewsScript(bool temporary = false);
     void runPatchScript();
+    // The views script on another connection (tools that make registries).
+    static void runViewsScript(QSqlDatabase& db);
 
 signals:
     // A statement failed because the file cannot be written or used; the text is for the user.
@@ -122,7 +124,7 @@ private:
     bool probeWritable();
     void reportFailure(const QSqlError& error, const QString& statement);
     QString checkTable(QSqlDatabase& db, const DBTable& table);
-    void runScript(const QString& resource, const char* failureText, bool temporary);
+    static void runScript(QSqlDatabase& db, const QString& resource, const char* failureText, bool temporary);
     void retireModels();
     void fail(int exitCode);
 

@@ -17,7 +17,7 @@ for i in $(seq 1000 1000 100000); do
     docs+=(--doc "$i")
     ids+=("$i")
 done
-# The structure check's safety copy and the views run once per tool start: warm the file cache.
+# One run first, to warm the file cache.
 "$build/bin/mzrpt-render" --db "$work/Orvane.db" --type 701 --doc 1 "$work/warm.pdf" 2>/dev/null
 
 measure() {

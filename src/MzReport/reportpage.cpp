@@ -63,8 +63,8 @@ QImage readImage(QIODevice* device, const char* format) {
     return reader.read();
 }
 
-QPixmap decodeBackground(const QString& base64, const char* format) {
-    QByteArray bytes = QByteArray::fromBase64(base64.toLatin1());
+QPixmap decodeBackground(const QByteArray& base64, const char* format) {
+    QByteArray bytes = QByteArray::fromBase64(base64);
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     const QImage image = readImage(&buffer, format);
@@ -237,7 +237,7 @@ QString ReportPage::substituteVariables(const QString& source, bool richText) {
 
 // ---- backgrounds
 
-bool ReportPage::setBackgroundFromFile(const QString& path, QPixmap* target) {
+bool ReportPage::setBackgroundFromFile(const QString& path, int index) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -245,21 +245,21 @@ bool ReportPage::setBackgroundFromFile(const QString& path, QPixmap* target) {
     if (image.isNull())
         return false;
     const QSize paper = _printer->paperRect(QPrinter::DevicePixel).size().toSize();
-    *target = QPixmap::fromImage(image.scaled(paper, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    setBackground(index, QPixmap::fromImage(image.scaled(paper, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
     return true;
 }
 
 bool ReportPage::setBackgroundImageFromFile(const QString& path) {
-    return setBackgroundFromFile(path, &_backgroundImage);
+    return setBackgroundFromFile(path, 0);
 }
 
 bool ReportPage::setBackgroundImage2FromFile(const QString& path) {
-    return setBackgroundFromFile(path, &_backgroundImage2);
+    return setBackgroundFromFile(path, 1);
 }
 
 void ReportPage::clearBackgroundImages() {
-    _backgroundImage = QPixmap();
-    _backgroundImage2 = QPixmap();
+    setBackground(0, QPixmap());
+    setBackground(1, QPixmap());
 }
 
 // ---- file format
@@ -352,12 +352,25 @@ void ReportPage::readBackgrounds(const QJsonObject& object) {
         const QJsonValue value = object.value(keys[i]);
         if (!value.isString())
             continue;
-        const QPixmap pixmap = decodeBackground(value.toString(), i < 2 ? "PNG" : "JPG");
-        if (i % 2 == 0)
-            _backgroundImage = pixmap;
-        else
-            _backgroundImage2 = pixmap;
+        Background& target = _backgrounds[i % 2];
+        target.pixmap = QPixmap();
+        target.base64 = value.toString().toLatin1();
+        target.format = i < 2 ? "PNG" : "JPG";
     }
+}
+
+const QPixmap& ReportPage::background(int index) const {
+    Background& target = _backgrounds[index];
+    if (target.format) {
+        target.pixmap = decodeBackground(target.base64, target.format);
+        target.base64.clear();
+        target.format = nullptr;
+    }
+    return target.pixmap;
+}
+
+void ReportPage::setBackground(int index, const QPixmap& pixmap) {
+    _backgrounds[index] = Background{pixmap, QByteArray(), nullptr};
 }
 
 void ReportPage::readFields(const QJsonObject& object) {
@@ -412,10 +425,10 @@ void ReportPage::toJson(QJsonObject& object) const {
     object.insert(QStringLiteral("textFields"), texts);
     object.insert(QStringLiteral("tableFields"), tables);
     object.insert(QStringLiteral("qrFields"), qrs);
-    if (!_backgroundImage.isNull())
-        object.insert(QStringLiteral("backgroundImageJPG"), encodeBackground(_backgroundImage));
-    if (!_backgroundImage2.isNull())
-        object.insert(QStringLiteral("backgroundImage2JPG"), encodeBackground(_backgroundImage2));
+    if (!background(0).isNull())
+        object.insert(QStringLiteral("backgroundImageJPG"), encodeBackground(background(0)));
+    if (!background(1).isNull())
+        object.insert(QStringLiteral("backgroundImage2JPG"), encodeBackground(background(1)));
 }
 
 // ---- painting
@@ -465,9 +478,9 @@ QString ReportPage::outputError(const QPrinter* printer) {
 }
 void ReportPage::paintSide(QPainter& painter, int side, const QRect& target, double bandTop, double scale) {
     if (_printBackgroundImage) {
-        const QPixmap& background = side % 2 == 0 ? _backgroundImage : _backgroundImage2;
-        if (!background.isNull())
-            painter.drawPixmap(target, background);
+        const QPixmap& picture = background(side % 2);
+        if (!picture.isNull())
+            painter.drawPixmap(target, picture);
     }
     for (AbstractField* field : qAsConst(_fields))
         field->paint(&painter, scale, bandTop);

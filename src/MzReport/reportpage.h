@@ -58,10 +58,10 @@ public:
     void setDefaultFont(const QFont& font) { _defaultFont = font; }
     QMarginsF margins() const { return _margins; }
 
-    QPixmap backgroundImage() const { return _backgroundImage; }
-    QPixmap backgroundImage2() const { return _backgroundImage2; }
-    void setBackgroundImage(const QPixmap& pixmap) { _backgroundImage = pixmap; }
-    void setBackgroundImage2(const QPixmap& pixmap) { _backgroundImage2 = pixmap; }
+    QPixmap backgroundImage() const { return background(0); }
+    QPixmap backgroundImage2() const { return background(1); }
+    void setBackgroundImage(const QPixmap& pixmap) { setBackground(0, pixmap); }
+    void setBackgroundImage2(const QPixmap& pixmap) { setBackground(1, pixmap); }
     // Scaled to the printer's paper at the printer's resolution; false (background kept) when the
     // file is no image.
     bool setBackgroundImageFromFile(const QString& path);
@@ -141,7 +141,7 @@ private:
     bool beginJob(QPrinter* printer, QPainter& painter);
     // Ends the painter and checks the job's output; false (logged) when it failed.
     bool endJob(QPrinter* printer, QPainter& painter);
-    bool setBackgroundFromFile(const QString& path, QPixmap* target);
+    bool setBackgroundFromFile(const QString& path, int index);
     void readBackgrounds(const QJsonObject& object);
     void readFields(const QJsonObject& object);
     void forgetField(QObject* field);
@@ -152,8 +152,16 @@ private:
     bool _fillData = false;
     bool _cancelled = false;
     int _orientation = 1;
-    QPixmap _backgroundImage;
-    QPixmap _backgroundImage2;
+    // The two backgrounds. A background read from a file is kept as its bytes and decoded when it
+    // is first needed: printing without the blank, the usual case, never pays for the picture.
+    struct Background {
+        QPixmap pixmap;
+        QByteArray base64;
+        const char* format = nullptr;
+    };
+    const QPixmap& background(int index) const;
+    void setBackground(int index, const QPixmap& pixmap);
+    mutable Background _backgrounds[2];
     bool _printBackgroundImage = false;
     QFont _defaultFont;
     int _pagesCount = 1;

@@ -1,6 +1,7 @@
 // Generates a registry database of realistic training documents for benchmarks and manual tests:
 //   dbgen [--docs N] [--subjects M] [--templates K] [--force] OUTPUT.db
 // Every document gets M appendix subjects and one FRDO row. The file has the program's own schema.
+#include "appresources.h"
 #include "database.h"
 #include "prof/profschema.h"
 
@@ -158,6 +159,7 @@ int usageError(const QString& text) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    initAppResources();
     Options options;
     const QString error = parseArguments(app.arguments().mid(1), &options);
     if (options.help) {
@@ -221,6 +223,9 @@ int main(int argc, char* argv[]) {
         variable.exec();
     }
     db.commit();
+    // The views and the index of the appendix, as the program makes them at every start: a
+    // registry that a tool opens read-only is used as the program would leave it.
+    Database::runViewsScript(db);
     std::printf("%s: %d documents, %d templates, %d subjects each\n", qPrintable(output), docs, templates,
                 subjectCount);
     return 0;
