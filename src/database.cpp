@@ -278,6 +278,7 @@ bool Database::isUnavailable(const QSqlError& error) {
         return false;
     }
 }
+
 QString Database::restoreStagingPath() {
     return filePath() + QStringLiteral(".restore");
 }
@@ -447,6 +448,7 @@ bool Database::structureNeedsCheck(QSqlDatabase& db, QSqlError* failure) const {
     }
     return false;
 }
+
 bool Database::openMainConnection() {
     QSqlDatabase db = connectionNamed(QLatin1String(QSqlDatabase::defaultConnection));
     db.setDatabaseName(filePath());
@@ -509,6 +511,7 @@ bool Database::probeWritable() {
     QSqlQuery(db).exec(QStringLiteral("ROLLBACK;"));
     return written;
 }
+
 QString Database::checkDbStructure(const QString& path) {
     const QString name = path + QStringLiteral("checkdbstatus");
     QString result;
@@ -665,6 +668,7 @@ void Database::runScript(QSqlDatabase& db, const QString& resource, const char* 
             MZ_LOG() << failureText << errorText(query.lastError()) << statement;
     }
 }
+
 // --- statements, variables, models ---------------------------------------------------------
 
 QSqlQuery Database::execSql(const QString& sql) {
@@ -673,6 +677,7 @@ QSqlQuery Database::execSql(const QString& sql) {
         reportFailure(query.lastError(), sql);
     return query;
 }
+
 bool Database::execPrepared(QSqlQuery& query) {
     if (query.exec())
         return true;
@@ -689,6 +694,7 @@ void Database::reportFailure(const QSqlError& error, const QString& statement) {
         _readOnly ? QStringLiteral("База данных открыта только для чтения, изменения не сохранены:\n%1").arg(file)
                   : QStringLiteral("Не удалось обратиться к базе данных:\n%1\nОшибка: %2").arg(file, errorText(error)));
 }
+
 QString Database::variable(const QString& name, QString* error) {
     QSqlQuery query(QSqlDatabase::database());
     query.prepare(QStringLiteral("SELECT value FROM Variables WHERE name LIKE ?;"));
@@ -705,6 +711,7 @@ QString Database::variable(const QString& name, QString* error) {
     }
     return query.value(0).toString();
 }
+
 bool Database::setVariable(const QString& name, const QString& value) {
     QSqlQuery query(QSqlDatabase::database());
     query.prepare(QStringLiteral("INSERT OR REPLACE INTO Variables VALUES(?, ?);"));
@@ -712,6 +719,7 @@ bool Database::setVariable(const QString& name, const QString& value) {
     query.addBindValue(value);
     return execPrepared(query);
 }
+
 QSqlTableModel* Database::tableModel(const QString& table) {
     QSqlTableModel*& model = _models[table];
     if (!model) {

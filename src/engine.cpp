@@ -50,20 +50,20 @@ ReportPage* Engine::newPage(const QString& path) {
 
 QList<int> Engine::missingDocuments(const QList<int>& ids, QString* error) {
     QList<int> missing;
+    Database* db = Database::instance();
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(QStringLiteral("SELECT 1 FROM %1 WHERE %2 = ?").arg(db->mainTableName(), db->mainPrimaryKeyName()));
     for (int id : ids) {
         if (id == -1)
             continue; // never saved: the empty template prints, as a preview of the form
-        QSqlQuery query(QSqlDatabase::database());
-        const Database* db = Database::instance();
-        query.prepare(
-            QStringLiteral("SELECT 1 FROM %1 WHERE %2 = ?").arg(db->mainTableName(), db->mainPrimaryKeyName()));
-        query.addBindValue(id);
-        const bool found = Database::instance()->execPrepared(query) && query.next();
+        query.bindValue(0, id);
+        const bool found = db->execPrepared(query) && query.next();
         if (query.lastError().type() != QSqlError::NoError) {
             if (error)
                 *error = query.lastError().text().trimmed();
             return {};
         }
+        query.finish();
         if (!found)
             missing << id;
     }

@@ -15,7 +15,6 @@ namespace {
 // one or two codes of at most a few hundred bytes, while a page of thousands of large codes would
 // take minutes. Beyond their share the fields of such a page are crossed out.
 constexpr int pageEncodingBudget = 200000;
-constexpr int maxCountedFields = 1000;
 } // namespace
 
 QrField::QrField(QObject* parent) : TextField(parent) {}
@@ -23,17 +22,7 @@ QrField::QrField(QObject* parent) : TextField(parent) {}
 QrField::~QrField() = default;
 
 int QrField::encodingAllowance() const {
-    if (!_page)
-        return pageEncodingBudget;
-    const QList<AbstractField*>& fields = _page->fields();
-    // On a page of more fields than a form has, each counts, so that counting stays linear.
-    int codes = fields.size();
-    if (codes <= maxCountedFields) {
-        codes = 0;
-        for (const AbstractField* field : fields)
-            codes += field->type() == QrType ? 1 : 0;
-    }
-    return pageEncodingBudget / qMax(1, codes);
+    return pageEncodingBudget / qMax(1, _page ? _page->fieldsSharing(QrType) : 1);
 }
 
 const qrcodegen::QrCode* QrField::encoded(const QByteArray& content) {

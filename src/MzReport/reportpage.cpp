@@ -172,6 +172,16 @@ void ReportPage::clearFields() {
     }
 }
 
+int ReportPage::fieldsSharing(int type) const {
+    constexpr int maxCountedFields = 1000;
+    if (_fields.size() > maxCountedFields)
+        return _fields.size();
+    int count = 0;
+    for (const AbstractField* field : _fields)
+        count += field->type() == type ? 1 : 0;
+    return count;
+}
+
 void ReportPage::forgetField(QObject* field) {
     for (int i = _fields.size() - 1; i >= 0; --i) {
         if (static_cast<QObject*>(_fields.at(i)) == field)
@@ -308,6 +318,7 @@ QString ReportPage::saveFile(const QString& path) {
         return file.errorString();
     return QString();
 }
+
 bool ReportPage::save(const QString& path) {
     const QString error = saveFile(path);
     if (error.isEmpty())
@@ -476,6 +487,7 @@ QString ReportPage::outputError(const QPrinter* printer) {
         return QStringLiteral("%1 is incomplete (no end of file mark)").arg(path);
     return QString();
 }
+
 void ReportPage::paintSide(QPainter& painter, int side, const QRect& target, double bandTop, double scale) {
     if (_printBackgroundImage) {
         const QPixmap& picture = background(side % 2);
@@ -508,6 +520,7 @@ void ReportPage::paintPage(QPrinter* printer) {
         _jobFailed = true;
     emit sideJobFinished(side);
 }
+
 bool ReportPage::tablesOverflow() {
     bool overflow = false;
     const QList<AbstractField*> fields = _fields;

@@ -47,6 +47,9 @@ public:
     // Hands the field back to the caller (no parent, no page).
     AbstractField* takeField(AbstractField* field);
     void clearFields();
+    // How many fields of a kind share a per-page budget. On a page of more fields than any form
+    // has, every field counts, so that fields asking at every paint do not take quadratic time.
+    int fieldsSharing(int type) const;
 
     int orientation() const { return _orientation; }
     void setOrientation(int orientation);

@@ -36,7 +36,6 @@ constexpr int verticalMask = 0x1E0;
 // well under a second of work per paint.
 constexpr int pageTableBudget = 1000000;
 constexpr int cellCost = 64;
-constexpr int maxCountedFields = 1000;
 
 const QString dataOpen = QStringLiteral("$D{");
 const QString gradeWord = QStringLiteral("довлетворительно");
@@ -269,18 +268,7 @@ void TableField::computeHeaderInset(double scale) {
 }
 
 int TableField::tableAllowance() const {
-    if (!_page)
-        return pageTableBudget;
-    const QList<AbstractField*>& fields = _page->fields();
-    // On a page of more fields than a form has, every field takes a share, so that counting the
-    // tables does not take the square of their number.
-    int tables = fields.size();
-    if (tables <= maxCountedFields) {
-        tables = 0;
-        for (const AbstractField* field : fields)
-            tables += field->type() == TableType ? 1 : 0;
-    }
-    return pageTableBudget / qMax(1, tables);
+    return pageTableBudget / qMax(1, _page ? _page->fieldsSharing(TableType) : 1);
 }
 
 // Header names take at most half of the allowance together, and header cells are drawn while it

@@ -56,8 +56,8 @@ enum ExitCode { Done = 0, BadArguments = 2, BadTemplate = 3, OutputFailed = 4, B
 constexpr int minDpi = 10;
 // A3 at this resolution is already a gigabyte of PNG pixels.
 constexpr int maxDpi = 1200;
-// One side as a PNG picture is held in memory whole, four bytes a pixel: a gigabyte at most. All
-// the pictures of one run together are held to the same, which keeps a run to seconds.
+// One side as a PNG picture is held in memory whole, three bytes a pixel: under a gigabyte. All the
+// pictures of one run together are held to the same, which keeps a run to seconds.
 constexpr qint64 maxPngPixels = 250LL * 1000 * 1000;
 // Qt's quality for zlib's fastest level.
 constexpr int pngQuality = 80;
@@ -338,10 +338,9 @@ int renderTemplate(const Options& options) {
     if (const auto failed = checkPngSize(page, options))
         return *failed;
     if (!page.paintSides(page.printer(), sides)) {
+        const QString reason = ReportPage::outputError(page.printer());
         printError(QStringLiteral("cannot write %1: %2")
-                       .arg(options.outputPath, ReportPage::outputError(page.printer()).isEmpty()
-                                                    ? QStringLiteral("the job failed")
-                                                    : ReportPage::outputError(page.printer())));
+                       .arg(options.outputPath, reason.isEmpty() ? QStringLiteral("the job failed") : reason));
         return OutputFailed;
     }
     // As answering Yes to the page's question: reported, and printed cut.
