@@ -4,6 +4,8 @@
 #include "MzReport/mzlog.h"
 #include "productinfo.h"
 
+#include <QFileInfo>
+
 InstanceGuard::InstanceGuard(const QString& key) : _memory(key) {}
 
 InstanceGuard::~InstanceGuard() = default;
@@ -28,7 +30,9 @@ bool InstanceGuard::lockDataFolder(const QString& path) {
     _lock->setStaleLockTime(0);
     if (_lock->tryLock(0))
         return true;
-    if (_lock->error() == QLockFile::LockFailedError)
+    // In a folder that cannot be written, a lock left behind by a crash cannot be taken over, and
+    // no copy can write the database there anyway: only the database's own locks count then.
+    if (_lock->error() == QLockFile::LockFailedError && QFileInfo(QFileInfo(path).absolutePath()).isWritable())
         return false;
     MZ_LOG() << "no lock file beside the database:" << path << int(_lock->error());
     return true;

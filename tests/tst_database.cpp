@@ -1,5 +1,6 @@
 #include "MzReport/dialogs/messagebox.h"
 #include "database.h"
+#include "instanceguard.h"
 #include "prof/mainwindow.h"
 #include "scratchfilesystem.h"
 #include "testdatabase.h"
@@ -449,6 +450,34 @@ private slots:
         QVERIFY(folder.setReadOnly(false));
         QCOMPARE(queryFile(t.filePath(), QStringLiteral("SELECT Value FROM Variables WHERE Name = 'Data/City'")),
                  (QList<QVariantList>{{QStringLiteral("Тверь")}}));
+    }
+
+    // The lock beside the database keeps a second program out while the first runs; a lock left
+    // by a crash is taken over, also where the folder has become read-only and cannot lose it.
+    void dataFolderLock() {
+        TestDatabase t;
+        ScratchFileSystem folder(t.env().defaultDataFolder(), 1 << 20);
+        const QString lock = Database::lockFilePath();
+        {
+            InstanceGuard first(QStringLiteral("orvane-test-first"));
+            InstanceGuard second(QStringLiteral("orvane-test-second"));
+            QVERIFY(first.lockDataFolder(lock));
+            QVERIFY(!second.lockDataFolder(lock));
+        }
+        if (!folder.canBeReadOnly())
+            QSKIP("no way to make a folder read-only for root without mounting");
+        QProcess finished;
+        finished.start(QStringLiteral("true"), QStringList());
+        QVERIFY(finished.waitForFinished(10000));
+        QFile stale(lock);
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write(QByteArray::number(finished.processId()) + "\nOrvane\n" + QSysInfo::machineHostName().toUtf8() +
+                    "\n");
+        stale.close();
+        QVERIFY(folder.setReadOnly(true));
+        InstanceGuard afterCrash(QStringLiteral("orvane-test-third"));
+        QVERIFY(afterCrash.lockDataFolder(lock));
+        QVERIFY(folder.setReadOnly(false));
     }
 
     // dbgen is a test tool, but it must not destroy a file it was pointed at by mistake.
