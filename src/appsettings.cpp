@@ -1,7 +1,7 @@
 #include "appsettings.h"
 
-#include "MzReport/dialogs/messagebox.h"
-#include "MzReport/mzlog.h"
+#include "messagebox.h"
+#include "mzlog.h"
 #include "productinfo.h"
 
 #include <QDir>

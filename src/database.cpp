@@ -1,7 +1,7 @@
 #include "database.h"
 
-#include "MzReport/dialogs/messagebox.h"
-#include "MzReport/mzlog.h"
+#include "messagebox.h"
+#include "mzlog.h"
 #include "appsettings.h"
 #include "productinfo.h"
 

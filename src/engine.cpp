@@ -1,7 +1,7 @@
 #include "engine.h"
 
-#include "MzReport/dialogs/messagebox.h"
-#include "MzReport/mzlog.h"
+#include "messagebox.h"
+#include "mzlog.h"
 #include "MzReport/reportpage.h"
 #include "appsettings.h"
 #include "database.h"

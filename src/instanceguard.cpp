@@ -1,7 +1,7 @@
 #include "instanceguard.h"
 
-#include "MzReport/dialogs/messagebox.h"
-#include "MzReport/mzlog.h"
+#include "messagebox.h"
+#include "mzlog.h"
 #include "productinfo.h"
 
 #include <QFileInfo>

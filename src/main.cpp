@@ -1,4 +1,4 @@
-#include "MzReport/mzlog.h"
+#include "mzlog.h"
 #include "applog.h"
 #include "appresources.h"
 #include "appsettings.h"

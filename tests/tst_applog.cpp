@@ -1,5 +1,5 @@
-#include "MzReport/dialogs/messagebox.h"
-#include "MzReport/mzlog.h"
+#include "messagebox.h"
+#include "mzlog.h"
 #include "applog.h"
 #include "instanceguard.h"
 #include "testenvironment.h"

@@ -1,4 +1,4 @@
-#include "MzReport/dialogs/messagebox.h"
+#include "messagebox.h"
 #include "appsettings.h"
 #include "productinfo.h"
 #include "testenvironment.h"

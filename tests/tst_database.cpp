@@ -1,4 +1,4 @@
-#include "MzReport/dialogs/messagebox.h"
+#include "messagebox.h"
 #include "database.h"
 #include "instanceguard.h"
 #include "prof/mainwindow.h"

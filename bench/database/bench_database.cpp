@@ -1,7 +1,7 @@
 // Measures the data store on a large registry and sets each figure beside the time the sqlite3
 // command-line shell needs for the same work on the same file.
 //   bench_database REGISTRY.db      (make one with: dbgen REGISTRY.db)
-#include "MzReport/dialogs/messagebox.h"
+#include "messagebox.h"
 #include "appresources.h"
 #include "appsettings.h"
 #include "database.h"

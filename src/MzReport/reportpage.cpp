@@ -1,7 +1,7 @@
 #include "reportpage.h"
 
 #include "abstractfield.h"
-#include "dialogs/messagebox.h"
+#include "messagebox.h"
 #include "jsonvalues.h"
 #include "mzlog.h"
 #include "qrfield.h"

@@ -1,7 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "MzReport/dialogs/messagebox.h"
+#include "messagebox.h"
 #include "appsettings.h"
 #include "database.h"
 #include "engine.h"

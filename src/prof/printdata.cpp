@@ -1,6 +1,6 @@
 #include "printdata.h"
 
-#include "MzReport/mzlog.h"
+#include "mzlog.h"
 #include "MzReport/reportpage.h"
 #include "appsettings.h"
 #include "database.h"

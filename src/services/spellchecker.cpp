@@ -1,6 +1,6 @@
 #include "spellchecker.h"
 
-#include "MzReport/mzlog.h"
+#include "mzlog.h"
 #include "appsettings.h"
 
 #include <QCoreApplication>

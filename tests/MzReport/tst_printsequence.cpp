@@ -1,4 +1,4 @@
-#include "MzReport/dialogs/messagebox.h"
+#include "messagebox.h"
 #include "MzReport/reportpage.h"
 #include "MzReport/tablefield.h"
 #include "MzReport/textfield.h"
