@@ -1,8 +1,8 @@
 #include "appsettings.h"
 
-#include "messagebox.h"
 #include "mzlog.h"
 #include "productinfo.h"
+#include "settingsregistry.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -12,9 +12,6 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
-
-const char* const AppSettings::keyDataPath = "dataPath";
-const char* const AppSettings::keyLastStartedVersion = "last_started_version";
 
 namespace {
 const QString organisation = QStringLiteral("MzSoftware");
@@ -68,6 +65,14 @@ bool writeFile(const QString& path, const QByteArray& content) {
     }
     return true;
 }
+
+// Through the accessors, so that the registry never holds a released store and sets them up anew.
+QSettings* storeFor(SettingsStore store) {
+    return store == SettingsStore::User ? AppSettings::userSettings() : AppSettings::dataSettings();
+}
+
+// Also before the first set-up, so that a setting read first does not silently give its default.
+[[maybe_unused]] const bool storeProviderInstalled = (SettingsRegistry::setStoreProvider(storeFor), true);
 } // namespace
 
 void AppSettings::setup() {
@@ -75,10 +80,9 @@ void AppSettings::setup() {
     s.userPath = settingsFolder(QSettings::UserScope);
     QDir().mkpath(s.userPath);
     openStore(s.userStore, s.userPath + QStringLiteral("//settings.ini"));
+    SettingsRegistry::setStoreProvider(storeFor);
 
-    s.userStore->beginGroup(ProductTypeInfo::appName());
-    s.dataPath = s.userStore->value(keyDataPath, QString()).toString();
-    s.userStore->endGroup();
+    s.dataPath = SettingsRegistry::instance()->value(Keys::dataPath).toString();
     // A relative folder would follow whatever the working folder happens to be.
     if (!s.dataPath.isEmpty() && QDir::isRelativePath(s.dataPath)) {
         MZ_LOG() << "relative dataPath ignored, the default data folder is used:" << s.dataPath;
@@ -142,23 +146,21 @@ QSettings* AppSettings::dataSettings() {
     return state().dataStore;
 }
 
-void AppSettings::checkVersion(QWidget* parent) {
-    QSettings* store = userSettings();
-    store->beginGroup(ProductTypeInfo::appName());
+bool AppSettings::checkVersion() {
+    SettingsRegistry* settings = SettingsRegistry::instance();
     const QString current = ProductTypeInfo::versionText();
-    const bool notice = store->value(keyLastStartedVersion, QString()).toString() != current &&
-                        !store->value(keyDataPath, QString()).toString().isEmpty();
-    store->setValue(keyLastStartedVersion, current);
-    store->endGroup();
-    store->sync();
-    if (!notice)
-        return;
-    MessageBox::information(
-        parent, QStringLiteral("Внимание!"),
-        QStringLiteral("Похоже, что вы установили новую версию программы и у вас прописан нестандартный путь к "
-                       "файлам настроек и шаблонов.\nДля того, чтобы программа использовала актуальные шаблоны, "
-                       "необходимо зайти в Инструменты - Настройки программы -  Расположение файлов и нажать на "
-                       "кнопку 'Восстановит шаблоны по умолчанию'"));
+    const bool notice = settings->value(Keys::lastStartedVersion).toString() != current &&
+                        !settings->value(Keys::dataPath).toString().isEmpty();
+    settings->setValue(Keys::lastStartedVersion, current);
+    userSettings()->sync();
+    return notice;
+}
+
+QString AppSettings::versionNoticeText() {
+    return QStringLiteral("Похоже, что вы установили новую версию программы и у вас прописан нестандартный путь к "
+                          "файлам настроек и шаблонов.\nДля того, чтобы программа использовала актуальные шаблоны, "
+                          "необходимо зайти в Инструменты - Настройки программы -  Расположение файлов и нажать на "
+                          "кнопку 'Восстановит шаблоны по умолчанию'");
 }
 
 void AppSettings::installDefaultData(const QString& systemDictFolder, const QString& builtInFolder) {

@@ -26,17 +26,17 @@ public:
     static QSettings* userSettings();
     static QSettings* dataSettings();
 
-    // Shows the one-time notice after a new version when the data folder is relocated.
-    static void checkVersion(QWidget* parent);
+    // Records the running version; true when the one-time notice after a new version is due (the
+    // data folder is relocated, so its templates may be older than the program's). The window
+    // shows versionNoticeText().
+    static bool checkVersion();
+    static QString versionNoticeText();
 
     // Installation data: refreshes "default_reports" of the default data folder from the built-in
     // templates, seeds "reports" of the data folder when it has none and copies the system's
     // Russian dictionary into "dict" when the data folder has none. Never overwrites user files.
     static void installDefaultData(const QString& systemDictFolder = QStringLiteral("/usr/share/hunspell"),
                                    const QString& builtInFolder = QStringLiteral(":/default_reports"));
-
-    static const char* const keyDataPath;
-    static const char* const keyLastStartedVersion;
 
 private:
     static void copyTemplates(const QString& from, const QString& to, bool onlyMissing);

@@ -1,10 +1,10 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "messagebox.h"
 #include "appsettings.h"
 #include "database.h"
 #include "engine.h"
+#include "messagebox.h"
 #include "productinfo.h"
 
 #include <QDir>
@@ -19,7 +19,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
         connect(Database::instance(), &Database::writeFailed, this, &MainWindow::onWriteFailed);
     // Start-up work that may show a box waits until the event loop runs.
     QTimer::singleShot(100, this, [this] {
-        AppSettings::checkVersion(this);
+        if (AppSettings::checkVersion())
+            MessageBox::information(this, QStringLiteral("Внимание!"), AppSettings::versionNoticeText());
         warnIfReadOnly();
     });
 }

@@ -1,12 +1,11 @@
 #include "printdata.h"
 
-#include "mzlog.h"
 #include "MzReport/reportpage.h"
-#include "appsettings.h"
 #include "database.h"
+#include "mzlog.h"
 #include "services/inputhelpers.h"
+#include "settingsregistry.h"
 
-#include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -16,7 +15,7 @@
 
 namespace {
 bool hideZeroInDate() {
-    return AppSettings::dataSettings()->value(QStringLiteral("HideZeroInDate"), false).toBool();
+    return SettingsRegistry::instance()->value(Keys::hideZeroInDate).toBool();
 }
 
 QString format(const QDate& date, const char* pattern) {

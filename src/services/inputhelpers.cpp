@@ -1,8 +1,7 @@
 #include "inputhelpers.h"
 
-#include "appsettings.h"
 #include "database.h"
-#include "productinfo.h"
+#include "settingsregistry.h"
 #include "spellchecker.h"
 
 #include <QAbstractItemModel>
@@ -10,10 +9,7 @@
 #include <QCompleter>
 #include <QLineEdit>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QTextEdit>
-
-const char* const InputHelpers::keyOrderComboAlphabetically = "orderComboAlphabetically";
 
 namespace {
 const char* const installedProperty = "_orvaneSpellChecking";
@@ -24,10 +20,6 @@ QDate spreadsheetDay(int day) {
     if (day < 1 || day == 60)
         return QDate();
     return origin.addDays(day < 60 ? day - 1 : day - 2);
-}
-
-QString geometryKey(const QWidget* widget) {
-    return QStringLiteral("%1Geometry").arg(widget->objectName());
 }
 
 bool excluded(const QWidget* field, const QWidget* root, const QList<QWidget*>& exclusions) {
@@ -57,7 +49,7 @@ void connectField(QTextEdit* field) {
 } // namespace
 
 void InputHelpers::fillComboBoxUsedValues(const QString& column, const QString& table, QComboBox* combo, int limit) {
-    const bool alphabetical = AppSettings::dataSettings()->value(keyOrderComboAlphabetically, false).toBool();
+    const bool alphabetical = SettingsRegistry::instance()->value(Keys::orderComboAlphabetically).toBool();
     if (!combo)
         return;
     combo->addItems(Database::instance()->mostFrequentValues(table, {column}, limit, alphabetical));
@@ -110,21 +102,16 @@ void InputHelpers::exchangeRows(QAbstractItemModel* model, int a, int b, int fir
 void InputHelpers::restoreGeometry(QWidget* widget) {
     if (!widget)
         return;
-    QSettings* store = AppSettings::userSettings();
-    store->beginGroup(ProductTypeInfo::appName());
-    const QVariant geometry = store->value(geometryKey(widget));
-    store->endGroup();
-    if (geometry.isValid())
-        widget->restoreGeometry(geometry.toByteArray());
+    const QByteArray geometry =
+        SettingsRegistry::instance()->value(Keys::dialogGeometry, {widget->objectName()}).toByteArray();
+    if (!geometry.isEmpty())
+        widget->restoreGeometry(geometry);
 }
 
 void InputHelpers::saveGeometry(QWidget* widget) {
     if (!widget)
         return;
-    QSettings* store = AppSettings::userSettings();
-    store->beginGroup(ProductTypeInfo::appName());
-    store->setValue(geometryKey(widget), widget->saveGeometry());
-    store->endGroup();
+    SettingsRegistry::instance()->setValue(Keys::dialogGeometry, widget->saveGeometry(), {widget->objectName()});
 }
 
 QString InputHelpers::helpText(const QWidget* widget) {
@@ -135,7 +122,7 @@ QString InputHelpers::helpText(const QWidget* widget) {
 }
 
 void InputHelpers::installSpellChecking(QWidget* widget, const QList<QWidget*>& exclusions) {
-    if (!widget || !AppSettings::userSettings()->value(SpellChecker::keyEnabled, true).toBool())
+    if (!widget || !SettingsRegistry::instance()->value(Keys::spellCheckerEnabled).toBool())
         return;
     if (auto* lineEdit = qobject_cast<QLineEdit*>(widget)) {
         connectField(lineEdit);

@@ -12,9 +12,6 @@ class QWidget;
 // Helpers the edit dialogs share: used-values combo boxes, tolerant date reading, digits-only
 // texts, row exchange, remembered window geometry, help texts and spell-checking installation.
 namespace InputHelpers {
-// Data store key: used-values lists in alphabetical rather than popularity order.
-extern const char* const keyOrderComboAlphabetically;
-
 // Appends the values already used in `column` of `table` (at most `limit`, 0 for all) to `combo`.
 void fillComboBoxUsedValues(const QString& column, const QString& table, QComboBox* combo, int limit);
 
@@ -28,7 +25,7 @@ QString digitsOnly(const QString& text);
 // Exchanges the data of rows `a` and `b` from `firstColumn` to the last column.
 void exchangeRows(QAbstractItemModel* model, int a, int b, int firstColumn);
 
-// Window geometry under "<object name>Geometry" in the user store.
+// Window geometry, remembered per object name.
 void restoreGeometry(QWidget* widget);
 void saveGeometry(QWidget* widget);
 

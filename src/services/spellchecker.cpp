@@ -1,7 +1,7 @@
 #include "spellchecker.h"
 
-#include "mzlog.h"
 #include "appsettings.h"
+#include "mzlog.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,7 +15,6 @@
 #include <QTextEdit>
 #include <hunspell.hxx>
 
-const char* const SpellChecker::keyEnabled = "SpellChecker/enabled";
 std::unique_ptr<SpellChecker> SpellChecker::_instance;
 
 namespace {

@@ -14,9 +14,6 @@ class QTextEdit;
 // plus the user's own word list. Absent when the dictionary is missing; every user checks for that.
 class SpellChecker {
 public:
-    // User store key of the spell-checking switch.
-    static const char* const keyEnabled;
-
     // Dictionary pair from `dictionaryBase` + ".aff"/".dic"; `userDictionary` may be empty.
     SpellChecker(const QString& dictionaryBase, const QString& userDictionary);
     ~SpellChecker();

@@ -1,13 +1,12 @@
 #include "MzReport/reportpage.h"
-#include "appsettings.h"
 #include "database.h"
 #include "prof/printdata.h"
 #include "prof/reportlist.h"
+#include "settingsregistry.h"
 #include "testdatabase.h"
 #include "testregistry.h"
 
 #include <QAbstractItemModel>
-#include <QSettings>
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -130,7 +129,7 @@ private slots:
         QFETCH(bool, hideZero);
         TestDatabase t;
         Database* db = t.open();
-        AppSettings::dataSettings()->setValue(QStringLiteral("HideZeroInDate"), hideZero);
+        QVERIFY(SettingsRegistry::instance()->setValue(Keys::hideZeroInDate, hideZero));
         db->setVariable(QStringLiteral("Data/Boss"), QStringLiteral("Кузнецова Анна Сергеевна"));
         db->setVariable(QStringLiteral("Data/Boss_2"), QStringLiteral("Д'Артаньян Шарль"));
         db->setVariable(QStringLiteral("Data/City"), QStringLiteral("г. Тверь"));

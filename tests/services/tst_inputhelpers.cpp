@@ -2,6 +2,7 @@
 #include "database.h"
 #include "services/inputhelpers.h"
 #include "services/spellchecker.h"
+#include "settingsregistry.h"
 #include "spellfixture.h"
 #include "testdatabase.h"
 #include "testregistry.h"
@@ -190,7 +191,7 @@ private slots:
                                   QStringLiteral("Сварщик")};
         for (const QVariant& value : stored)
             insertProfession(db, value);
-        setStored(AppSettings::dataSettings(), InputHelpers::keyOrderComboAlphabetically, alphabetical);
+        QVERIFY(SettingsRegistry::instance()->setValue(Keys::orderComboAlphabetically, alphabetical));
 
         QComboBox combo;
         combo.setEditable(editable);
@@ -282,7 +283,7 @@ private slots:
         QFETCH(int, installations);
         RussianChecker russian;
         QVERIFY(russian.ready);
-        setStored(AppSettings::userSettings(), SpellChecker::keyEnabled, enabled);
+        QVERIFY(SettingsRegistry::instance()->setValue(Keys::spellCheckerEnabled, enabled));
 
         QDialog root;
         auto* top = new QLineEdit(&root);

@@ -1,0 +1,78 @@
+#include "guifixture.h"
+
+#include "modalhelper.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QtTest>
+
+namespace {
+void resetBoxes() {
+    MessageBox::clearShown();
+    MessageBox::setAutoAnswer(QMessageBox::NoButton);
+}
+
+QString describe(const QWidget* window) {
+    return window
+               ? QStringLiteral("%1 \"%2\"").arg(QLatin1String(window->metaObject()->className()), window->objectName())
+               : QStringLiteral("no window");
+}
+} // namespace
+
+GuiFixture::GuiFixture() {
+    resetBoxes();
+    MessageBox::setAutoAnswer(QMessageBox::Cancel);
+    if (!_data.open())
+        fail(QStringLiteral("The test database did not open"));
+}
+
+GuiFixture::~GuiFixture() {
+    _window.reset();
+    // Children the window handed to deleteLater() go too, while the database is still open.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    _data.close();
+    resetBoxes();
+}
+
+void GuiFixture::setWindow(QWidget* window) {
+    _window.reset(window);
+}
+
+void GuiFixture::fail(const QString& reason) {
+    _lastFailure = reason;
+    // As a failed check rather than qFail(), so that QEXPECT_FAIL applies to it.
+    QTest::qVerify(false, "GuiFixture", qPrintable(reason), __FILE__, __LINE__);
+}
+
+bool GuiFixture::trigger(const QString& actionName) {
+    auto* action = _window ? _window->findChild<QAction*>(actionName) : nullptr;
+    if (!action) {
+        fail(QStringLiteral("No action \"%1\" in %2").arg(actionName, describe(_window.get())));
+        return false;
+    }
+    if (!action->isEnabled()) {
+        fail(QStringLiteral("Action \"%1\" of %2 is disabled").arg(actionName, describe(_window.get())));
+        return false;
+    }
+    action->trigger();
+    return true;
+}
+
+QObject* GuiFixture::find(const QString& objectName, const QMetaObject& type) {
+    if (_window)
+        for (QObject* object : _window->findChildren<QObject*>(objectName))
+            if (type.cast(object))
+                return object;
+    fail(
+        QStringLiteral("No %1 \"%2\" in %3").arg(QLatin1String(type.className()), objectName, describe(_window.get())));
+    return nullptr;
+}
+
+void GuiFixture::answerNextBox(MessageBox::Button answer, bool dontWarnAgain) {
+    MessageBox::setNextAnswer(answer, dontWarnAgain);
+}
+
+void GuiFixture::whenModal(std::function<void(QWidget*)> action, int timeoutMs) {
+    ModalHelper::whenModal(std::move(action), timeoutMs);
+}
