@@ -1,15 +1,15 @@
 #include "engine.h"
 
-#include "messagebox.h"
-#include "mzlog.h"
+#include "MzReport/printsession.h"
 #include "MzReport/reportpage.h"
 #include "appsettings.h"
 #include "database.h"
+#include "mzlog.h"
 
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <algorithm>
 
 namespace {
 const QString errorTitle = QStringLiteral("Ошибка");
@@ -41,11 +41,32 @@ QPixmap Engine::templatePicture(ReportList::ReportType type) {
     return page.backgroundImage();
 }
 
-ReportPage* Engine::newPage(const QString& path) {
-    // The page lives until the next request replaces it; a designer keeps its own page.
-    _page = std::shared_ptr<ReportPage>(new ReportPage(this), [](ReportPage* p) { delete p; });
-    _page->load(path);
-    return _page.get();
+void Engine::setCurrentPage(ReportPage* page) {
+    ReportPage* previous = _page;
+    _page = page;
+    // Pages of print requests are the engine's; a designer's page belongs to its window.
+    if (previous && previous != page && previous->parent() == this) {
+        if (previous->isPrinting())
+            previous->deleteLater(); // carried out when its print session ends
+        else
+            delete previous;
+    }
+}
+
+ReportPage* Engine::newPage(const QJsonObject& content) {
+    auto* page = new ReportPage(this);
+    page->fromJson(content);
+    setCurrentPage(page);
+    return page;
+}
+
+QJsonObject Engine::readTemplate(const QString& path) {
+    QJsonObject content;
+    QString failure;
+    // Printing goes on with what could be read, as the blank form shows nothing wrong yet.
+    if (!ReportPage::readFile(path, &content, &failure))
+        emit error(failure, ReportPage::loadFailedTitle());
+    return content;
 }
 
 QList<int> Engine::missingDocuments(const QList<int>& ids, QString* error) {
@@ -109,12 +130,6 @@ bool Engine::documentsPresent(QList<int>& sqlDocIds, bool dropMissing) {
                errorTitle);
     return true;
 }
-void Engine::printSides(ReportPage* page, bool printBackground, bool showPreview, int side) {
-    if (_pageHook)
-        _pageHook(page);
-    page->print(true, printBackground ? 1 : -1, showPreview, side);
-}
-
 void Engine::onDocumentPrint(ReportList::ReportType type, int sqlDocId, bool printBackground, bool showPreview) {
     const ReportList::ReportInfo* info = ReportList::info(type);
     if (!info) {
@@ -135,10 +150,13 @@ void Engine::onDocumentPrint(ReportList::ReportType type, int sqlDocId, bool pri
     QList<int> ids{sqlDocId};
     if (!documentsPresent(ids, false))
         return;
-    ReportPage* page = newPage(path);
+    ReportPage* page = newPage(readTemplate(path));
     if (!filled(sqlDocId, info->fill(page, sqlDocId, true)))
         return;
-    printSides(page, printBackground, showPreview, -1);
+    if (_pageHook)
+        _pageHook(page);
+    PrintSession session;
+    session.printPage(page, true, printBackground ? 1 : -1, showPreview, -1);
 }
 
 void Engine::onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground,
@@ -153,11 +171,9 @@ void Engine::onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds,
         emit error(QStringLiteral("Шаблон отчёта %1 не найден.").arg(path), errorTitle);
         return;
     }
-    if (printBackground &&
-        MessageBox::question(nullptr, QStringLiteral("Внимание!"), ReportPage::backgroundQuestionText(),
-                             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::Yes)
+    PrintSession session;
+    if (printBackground && !session.confirmBackground())
         return;
-
     if (!documentsPresent(sqlDocIds, true))
         return;
     // Every document is read once before the first sheet goes in, so that an unreadable one
@@ -169,23 +185,20 @@ void Engine::onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds,
                 return;
         }
     }
-    const int sides = newPage(path)->pagesCount();
+    // The template is read once; each document gets a fresh page from it.
+    const QJsonObject content = readTemplate(path);
+    const int sides = newPage(content)->pagesCount();
     if (sides <= 0 || sqlDocIds.isEmpty())
         return;
-    for (int side = 0; side < sides; ++side) {
-        if (side > 0) {
-            // The printed stack goes back into the tray upside down: the next pass meets it in reverse.
-            std::reverse(sqlDocIds.begin(), sqlDocIds.end());
-            MessageBox::show(nullptr, QMessageBox::NoIcon, QString(),
-                             side % 2 ? QStringLiteral("Переложите напечатанные страницы обратно в лоток.")
-                                      : ReportPage::nextSheetPromptText(),
-                             QMessageBox::Ok, QMessageBox::Ok);
-        }
-        for (int id : qAsConst(sqlDocIds)) {
-            ReportPage* page = newPage(path);
+    session.printDocuments(
+        sqlDocIds, sides,
+        [this, info, &content](int id) -> ReportPage* {
+            ReportPage* page = newPage(content);
             if (!filled(id, info->fill(page, id, true)))
-                return;
-            printSides(page, printBackground, showPreview, side);
-        }
-    }
+                return nullptr;
+            if (_pageHook)
+                _pageHook(page);
+            return page;
+        },
+        printBackground, showPreview);
 }

@@ -1,14 +1,15 @@
 #pragma once
 
+#include "MzReport/reportpage.h"
 #include "prof/reportlist.h"
 
 #include <QList>
 #include <QObject>
 #include <QPixmap>
+#include <QPointer>
 #include <functional>
-#include <memory>
 
-class ReportPage;
+class QJsonObject;
 
 // Turns a print request (a report type and documents) into printed sides: finds the type's
 // template, fills a page from each document and prints it. Problems go out through error().
@@ -26,7 +27,10 @@ public:
     // The ids that name no stored document; -1 (never saved) always counts as present. When the
     // database cannot answer, `error` gets its text and the result is empty.
     static QList<int> missingDocuments(const QList<int>& ids, QString* error = nullptr);
-    ReportPage* currentPage() const { return _page.get(); }
+    // The page of the last print request, or a page that a designer window owns and shows.
+    ReportPage* currentPage() const { return _page; }
+    // Makes `page` current; a page of an earlier request is released, a borrowed one is not.
+    void setCurrentPage(ReportPage* page);
     // Called with every page just before it prints (tests direct the printer to files).
     void setPageHook(std::function<void(ReportPage*)> hook) { _pageHook = std::move(hook); }
 
@@ -43,9 +47,11 @@ private:
     bool filled(int sqlDocId, const QString& failure);
     // False (reported) when a document is missing or the database cannot tell.
     bool documentsPresent(QList<int>& sqlDocIds, bool dropMissing);
-    ReportPage* newPage(const QString& path);
-    void printSides(ReportPage* page, bool printBackground, bool showPreview, int side);
+    // The template's content; an unreadable file is reported and reads as an empty object.
+    QJsonObject readTemplate(const QString& path);
+    // A page of the engine's own, made current.
+    ReportPage* newPage(const QJsonObject& content);
 
-    std::shared_ptr<ReportPage> _page;
+    QPointer<ReportPage> _page;
     std::function<void(ReportPage*)> _pageHook;
 };

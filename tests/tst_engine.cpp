@@ -1,8 +1,8 @@
-#include "messagebox.h"
 #include "MzReport/reportpage.h"
 #include "appsettings.h"
 #include "database.h"
 #include "engine.h"
+#include "messagebox.h"
 #include "testdatabase.h"
 #include "testregistry.h"
 
@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QPrinter>
 #include <QProcess>
 #include <QSignalSpy>
@@ -219,6 +220,9 @@ private slots:
         engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, false);
         QCOMPARE(recorder.jobs, jobs);
         QCOMPARE(shownTexts(), prompts);
+        // The sheet prompts look as the single page's do: no title, no icon.
+        for (const MessageBox::Shown& box : MessageBox::shown())
+            QVERIFY(box.title.isEmpty() && box.icon == QMessageBox::NoIcon);
     }
 
     void severalDocumentsSkipMissingAndAskForBackground() {
@@ -237,6 +241,43 @@ private slots:
         QCOMPARE(recorder.jobs, (QStringList{"SIDE0 А.", "SIDE0 Б."}));
         QCOMPARE(errors.size(), 1);
         QVERIFY(errors[0][0].toString().contains(QStringLiteral("777, 778")));
+    }
+
+    // The engine releases the pages of its own requests but never a page another window owns.
+    void pageOwnership() {
+        PrintFixture f(1);
+        auto& [t, engine, recorder, errors] = f;
+        const int id = addDocument(QStringLiteral("А"));
+        auto borrowed = std::make_unique<ReportPage>();
+        engine.setCurrentPage(borrowed.get());
+        engine.onDocumentPrint(ReportList::CertificateAny, id, false, false);
+        QPointer<ReportPage> first = engine.currentPage();
+        QVERIFY(first && first != borrowed.get());
+        engine.onDocumentsPrint(ReportList::CertificateAny, {id, id}, false, false);
+        QCOMPARE(recorder.jobs, (QStringList{"SIDE0 А.", "SIDE0 А.", "SIDE0 А."}));
+        QVERIFY(!first);
+        engine.setCurrentPage(borrowed.get());
+        QCOMPARE(engine.currentPage(), borrowed.get());
+        QCOMPARE(borrowed->parent(), nullptr);
+    }
+
+    // An unreadable template is reported once per request, by the window (a signal, no box), and
+    // the blank forms print with what could be read.
+    void unreadableTemplateIsReportedOnce() {
+        PrintFixture f(0);
+        auto& [t, engine, recorder, errors] = f;
+        QDir().mkpath(QFileInfo(reportPath()).absolutePath());
+        QFile file(reportPath());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("{\"pagesCount\": ") > 0);
+        file.close();
+        const QList<int> ids = {addDocument(QStringLiteral("А")), addDocument(QStringLiteral("Б")),
+                                addDocument(QStringLiteral("В"))};
+        engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, false);
+        QCOMPARE(errors.size(), 1);
+        QCOMPARE(errors[0][1].toString(), QStringLiteral("Не удалось открыть файл"));
+        QVERIFY(!errors[0][0].toString().isEmpty());
+        QCOMPARE(recorder.jobs.size(), 3);
+        QVERIFY(MessageBox::shown().isEmpty());
     }
 
     // A damaged page passes the start-up check; printing from it must not waste a blank on an

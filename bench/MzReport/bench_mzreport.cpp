@@ -186,12 +186,12 @@ int main(int argc, char* argv[]) {
         QElapsedTimer timer;
         timer.start();
         ReportPage page;
-        page.loadFile(templatePath);
+        page.load(templatePath);
         loads << timer.nsecsElapsed() / 1e6;
     }
 
     ReportPage page;
-    page.loadFile(templatePath);
+    page.load(templatePath);
     const QString pdf = dir.filePath(QStringLiteral("side.pdf"));
     paintTimes(page, pdf, false, 2); // warm the font and glyph caches
     const QList<double> plain = paintTimes(page, pdf, false, iterations);

@@ -19,10 +19,25 @@ const QString legacyDefaultFont = QStringLiteral("MS Shell Dlg 2,8.25,-1,5,50,0,
 AbstractField::AbstractField(QObject* parent) : QObject(parent) {}
 
 void AbstractField::setGeometry(double x, double y, double width, double height) {
+    if (x == _x && y == _y && width == _width && height == _height)
+        return;
     _x = x;
     _y = y;
     _width = width;
     _height = height;
+    notifyChanged("geometry");
+}
+
+void AbstractField::setPage(ReportPage* page) {
+    if (page == _page)
+        return;
+    _page = page;
+    _layoutValid = false;
+}
+
+void AbstractField::notifyChanged(const char* property) {
+    _layoutValid = false;
+    emit fieldChanged(this, QByteArray(property));
 }
 
 void AbstractField::writeTo(QDataStream& stream) const {

@@ -1,15 +1,14 @@
 #include "reportpage.h"
 
 #include "abstractfield.h"
-#include "messagebox.h"
 #include "jsonvalues.h"
 #include "mzlog.h"
+#include "printsession.h"
 #include "qrfield.h"
 #include "tablefield.h"
 #include "textfield.h"
 
 #include <QAbstractItemModel>
-#include <QApplication>
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -21,12 +20,8 @@
 #include <QPageSize>
 #include <QPaintEngine>
 #include <QPainter>
-#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QSaveFile>
-#include <QScreen>
-#include <QStyle>
-#include <QTimer>
 #include <utility>
 
 namespace {
@@ -39,15 +34,6 @@ constexpr int maxSubstitutions = 1000;
 constexpr int maxSubstitutedLength = 1 << 20;
 
 const QString variableOpen = QStringLiteral("$V{");
-
-const QString attentionTitle = QStringLiteral("Внимание!");
-const QString backgroundQuestion = QStringLiteral("Включена печать фона.\nПродолжить?!");
-const QString cutTablesQuestion =
-    QStringLiteral("Данные таблиц не помещаются на данном бланке и будут обрезаны.\nПродолжить?!");
-const QString turnSheetPrompt = QStringLiteral("Переверните страницу!");
-const QString nextSheetPrompt = QStringLiteral("Вставьте следующий лист");
-// Share of the screen's available height that a preview takes.
-constexpr double previewHeightShare = 0.9;
 
 QString normalizedKey(const QString& name) {
     return name.trimmed().toLower();
@@ -88,14 +74,6 @@ bool isUsablePageSize(int id) {
 }
 } // namespace
 
-QString ReportPage::backgroundQuestionText() {
-    return backgroundQuestion;
-}
-
-QString ReportPage::nextSheetPromptText() {
-    return nextSheetPrompt;
-}
-
 ReportPage::ReportPage(QObject* parent)
     : QObject(parent), _defaultFont(QStringLiteral("Times New Roman"), 14),
       _printer(std::make_unique<QPrinter>(QPrinter::ScreenResolution)) {
@@ -104,8 +82,6 @@ ReportPage::ReportPage(QObject* parent)
 }
 
 ReportPage::~ReportPage() {
-    // An open preview refers to our printer.
-    delete _preview.data();
     clearFields();
 }
 
@@ -119,20 +95,74 @@ bool ReportPage::event(QEvent* event) {
     return QObject::event(event);
 }
 
+void ReportPage::beginPrinting(int backgroundMode) {
+    _printing = true;
+    _backgroundOverride = backgroundMode;
+}
+
+void ReportPage::endPrinting() {
+    _printing = false;
+    _backgroundOverride = 0;
+    if (std::exchange(_deleteWhenDone, false))
+        deleteLater();
+}
+
 void ReportPage::applyPrinterLayout() {
     _printer->setPageOrientation(_orientation == 0 ? QPageLayout::Portrait : QPageLayout::Landscape);
     if (isUsablePageSize(_pageSize))
         _printer->setPageSize(QPageSize(QPageSize::PageSizeId(_pageSize)));
 }
 
+namespace {
+// Tables lay out their rows down to the last side of the paper.
+void invalidateLayouts(const QList<AbstractField*>& fields) {
+    for (AbstractField* field : fields)
+        field->invalidateLayout();
+}
+} // namespace
+
+// Orientation does not move the last side's bottom: tables measure the paper in either one.
 void ReportPage::setOrientation(int orientation) {
+    if (orientation == _orientation)
+        return;
     _orientation = orientation;
     applyPrinterLayout();
+    emit pageChanged(QByteArrayLiteral("orientation"));
 }
 
 void ReportPage::setPageSize(int pageSize) {
+    if (pageSize == _pageSize)
+        return;
     _pageSize = pageSize;
     applyPrinterLayout();
+    invalidateLayouts(_fields);
+    emit pageChanged(QByteArrayLiteral("pageSize"));
+}
+
+void ReportPage::setPagesCount(int count) {
+    if (count == _pagesCount)
+        return;
+    _pagesCount = count;
+    invalidateLayouts(_fields);
+    emit pageChanged(QByteArrayLiteral("pagesCount"));
+}
+
+void ReportPage::setDefaultFont(const QFont& font) {
+    if (font == _defaultFont)
+        return;
+    _defaultFont = font;
+    for (AbstractField* field : qAsConst(_fields)) {
+        if (AbstractField::isDefaultFont(field->font()))
+            field->invalidateLayout();
+    }
+    emit pageChanged(QByteArrayLiteral("defaultFont"));
+}
+
+void ReportPage::setPrintBackgroundImage(bool on) {
+    if (on == _printBackgroundImage)
+        return;
+    _printBackgroundImage = on;
+    emit pageChanged(QByteArrayLiteral("printBackgroundImage"));
 }
 
 double ReportPage::mmToPx() const {
@@ -153,12 +183,14 @@ void ReportPage::addField(AbstractField* field) {
     _fields.append(field);
     // A field deleted by someone else must not stay in the painting list.
     connect(field, &QObject::destroyed, this, &ReportPage::forgetField);
+    connect(field, &AbstractField::fieldChanged, this, &ReportPage::fieldChanged);
 }
 
 AbstractField* ReportPage::takeField(AbstractField* field) {
     if (!_fields.removeOne(field))
         return nullptr;
     disconnect(field, &QObject::destroyed, this, &ReportPage::forgetField);
+    disconnect(field, &AbstractField::fieldChanged, this, &ReportPage::fieldChanged);
     field->setParent(nullptr);
     field->setPage(nullptr);
     return field;
@@ -274,28 +306,54 @@ void ReportPage::clearBackgroundImages() {
 
 // ---- file format
 
-QString ReportPage::loadFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return file.errorString();
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error != QJsonParseError::NoError)
-        return error.errorString();
-    fromJson(document.object());
-    return QString();
+QString ReportPage::loadFailedTitle() {
+    return QStringLiteral("Не удалось открыть файл");
 }
 
-bool ReportPage::load(const QString& path) {
-    const QString error = loadFile(path);
-    if (error.isEmpty())
+QString ReportPage::saveFailedTitle() {
+    return QStringLiteral("Не удалось сохранить файл");
+}
+
+bool ReportPage::readFile(const QString& path, QJsonObject* object, QString* error) {
+    QFile file(path);
+    QString failure;
+    if (!file.open(QIODevice::ReadOnly)) {
+        failure = file.errorString();
+    } else {
+        QJsonParseError parse;
+        const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parse);
+        if (parse.error != QJsonParseError::NoError)
+            failure = parse.errorString();
+        else if (object)
+            *object = document.object();
+    }
+    if (failure.isEmpty())
         return true;
-    MZ_LOG() << "Template not loaded:" << path << error;
-    MessageBox::warning(QApplication::activeWindow(), QStringLiteral("Не удалось открыть файл"), error);
+    MZ_LOG() << "Template not loaded:" << path << failure;
+    if (error)
+        *error = failure;
     return false;
 }
 
-QString ReportPage::saveFile(const QString& path) {
+bool ReportPage::load(const QString& path, QString* error) {
+    QJsonObject object;
+    if (!readFile(path, &object, error))
+        return false;
+    fromJson(object);
+    return true;
+}
+
+bool ReportPage::save(const QString& path, QString* error) {
+    const QString failure = writeFile(path);
+    if (failure.isEmpty())
+        return true;
+    MZ_LOG() << "Template not saved:" << path << failure;
+    if (error)
+        *error = failure;
+    return false;
+}
+
+QString ReportPage::writeFile(const QString& path) const {
     const QFileInfo target(path);
     if (target.exists() && !target.isFile())
         return QStringLiteral("«%1» не является обычным файлом.").arg(QDir::toNativeSeparators(path));
@@ -317,15 +375,6 @@ QString ReportPage::saveFile(const QString& path) {
     if (!file.commit())
         return file.errorString();
     return QString();
-}
-
-bool ReportPage::save(const QString& path) {
-    const QString error = saveFile(path);
-    if (error.isEmpty())
-        return true;
-    MZ_LOG() << "Template not saved:" << path << error;
-    MessageBox::warning(QApplication::activeWindow(), QStringLiteral("Не удалось сохранить файл"), error);
-    return false;
 }
 
 void ReportPage::fromJson(const QJsonObject& object) {
@@ -381,7 +430,15 @@ const QPixmap& ReportPage::background(int index) const {
 }
 
 void ReportPage::setBackground(int index, const QPixmap& pixmap) {
-    _backgrounds[index] = Background{pixmap, QByteArray(), nullptr};
+    Background& target = _backgrounds[index];
+    // The same picture again, or the same file read again, is no change. One still held as file
+    // bytes is not decoded for the comparison.
+    const QPixmap& held = target.pixmap;
+    if (!target.format &&
+        (held.cacheKey() == pixmap.cacheKey() || (held.size() == pixmap.size() && held.toImage() == pixmap.toImage())))
+        return;
+    target = Background{pixmap, QByteArray(), nullptr};
+    emit pageChanged(index == 0 ? QByteArrayLiteral("backgroundImage") : QByteArrayLiteral("backgroundImage2"));
 }
 
 void ReportPage::readFields(const QJsonObject& object) {
@@ -489,7 +546,7 @@ QString ReportPage::outputError(const QPrinter* printer) {
 }
 
 void ReportPage::paintSide(QPainter& painter, int side, const QRect& target, double bandTop, double scale) {
-    if (_printBackgroundImage) {
+    if (printsBackground()) {
         const QPixmap& picture = background(side % 2);
         if (!picture.isNull())
             painter.drawPixmap(target, picture);
@@ -498,27 +555,11 @@ void ReportPage::paintSide(QPainter& painter, int side, const QRect& target, dou
         field->paint(&painter, scale, bandTop);
 }
 
-void ReportPage::paintPage(QPrinter* printer) {
-    if (!printer)
-        return;
-    QPainter painter;
-    if (!beginJob(printer, painter)) {
-        _jobFailed = true;
-        return;
-    }
+bool ReportPage::paintPage(QPrinter* printer) {
     const int side = _currentPage;
-    if (side >= 0 && side < _pagesCount) {
-        const double bandTop = printer->pageRect(QPrinter::DevicePixel).height() * side;
-        paintSide(painter, side, QRect(0, 0, printer->width(), printer->height()), bandTop,
-                  mmToPx(printer->logicalDpiX()));
-        // Side 0 is printed whatever the answer; the answer decides about the later sides.
-        if (side == 0 && tablesOverflow())
-            askAboutCutTables();
-    }
-    painter.restore();
-    if (!endJob(printer, painter))
-        _jobFailed = true;
+    const bool painted = side >= 0 && side < _pagesCount ? paintSides(printer, {side}) : paintSides(printer, {});
     emit sideJobFinished(side);
+    return painted;
 }
 
 bool ReportPage::tablesOverflow() {
@@ -532,107 +573,9 @@ bool ReportPage::tablesOverflow() {
     return overflow;
 }
 
-bool ReportPage::askAboutCutTables() {
-    const auto answer = MessageBox::question(QApplication::activeWindow(), attentionTitle, cutTablesQuestion,
-                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-    if (answer == QMessageBox::Yes)
-        return true;
-    _cancelled = true;
-    if (QPrintPreviewDialog* dialog = _preview) {
-        // Hiding ends the preview's modal loop without its finished signal: no next side.
-        QTimer::singleShot(0, dialog, [dialog] {
-            dialog->hide();
-            dialog->deleteLater();
-        });
-    }
-    return false;
-}
-
-// ---- print sequence
-
 bool ReportPage::print(bool fillData, int backgroundMode, bool preview, int pageIndex) {
-    if (_printing) {
-        MZ_LOG() << "Print request ignored, a print sequence is running";
-        return false;
-    }
-    _cancelled = false;
-    _stopped = false;
-    _jobFailed = false;
-    _currentPage = pageIndex < 0 ? 0 : pageIndex;
-    _fillData = fillData;
-    if (backgroundMode > 0)
-        _printBackgroundImage = true;
-    else if (backgroundMode < 0)
-        _printBackgroundImage = false;
-    _printer->setFullPage(true);
-    _printer->setPageMargins(_margins, QPageLayout::Millimeter);
-    if (_currentPage >= _pagesCount) {
-        MZ_LOG() << "Nothing to print: side" << _currentPage << "of" << _pagesCount;
-        return false;
-    }
-
-    _printing = true;
-    printNextPage(fillData, preview, pageIndex);
-    _printing = false;
-    if (_deleteWhenDone)
-        deleteLater();
-    return !_stopped && !_cancelled && !_jobFailed;
-}
-
-void ReportPage::printNextPage(bool fillData, bool preview, int pageIndex) {
-    if (_currentPage >= _pagesCount || _cancelled)
-        return;
-    if (pageIndex < 0 && _currentPage == 0 && _printBackgroundImage) {
-        const auto answer = MessageBox::question(QApplication::activeWindow(), attentionTitle, backgroundQuestion,
-                                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-        if (answer != QMessageBox::Yes) {
-            _stopped = true;
-            return;
-        }
-    } else if (pageIndex < 0 && _currentPage > 0) {
-        // The sheet prompts have neither title nor icon, whoever asks (the engine asks the same).
-        MessageBox::show(QApplication::activeWindow(), QMessageBox::NoIcon, QString(),
-                         _currentPage % 2 == 1 ? turnSheetPrompt : nextSheetPrompt, QMessageBox::Ok, QMessageBox::Ok);
-    }
-
-    if (preview) {
-        showPreview(fillData, pageIndex);
-        return;
-    }
-    paintPage(_printer.get());
-    ++_currentPage;
-    if (!_cancelled && pageIndex < 0)
-        printNextPage(fillData, false, -1);
-}
-
-QPrintPreviewDialog* ReportPage::previewDialog() const {
-    return _preview;
-}
-
-// The preview runs modally; closing it, with or without printing, moves on to the next side.
-void ReportPage::showPreview(bool fillData, int pageIndex) {
-    auto* dialog = new QPrintPreviewDialog(_printer.get());
-    _preview = dialog;
-    connect(dialog, &QPrintPreviewDialog::paintRequested, this, &ReportPage::paintPage);
-    connect(dialog, &QDialog::finished, this, [this, dialog, fillData, pageIndex] {
-        dialog->hide();
-        dialog->deleteLater();
-        ++_currentPage;
-        if (!_cancelled && pageIndex < 0)
-            printNextPage(fillData, true, -1);
-    });
-    dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowMaximizeButtonHint);
-    dialog->adjustSize();
-    if (_cancelled) {
-        dialog->deleteLater();
-        return;
-    }
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        const QSize size(dialog->width(), int(area.height() * previewHeightShare));
-        dialog->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, area));
-    }
-    dialog->exec();
+    PrintSession session;
+    return session.printPage(this, fillData, backgroundMode, preview, pageIndex);
 }
 
 bool ReportPage::paintSides(QPrinter* printer, const QList<int>& sides) {

@@ -15,7 +15,6 @@
 class AbstractField;
 class QJsonObject;
 class QPainter;
-class QPrintPreviewDialog;
 class QPrinter;
 
 // One template (paper, backgrounds, sides, fields placed in millimetres) together with the data of
@@ -26,18 +25,16 @@ class ReportPage : public QObject {
 
 public:
     explicit ReportPage(QObject* parent = nullptr);
-
-    // Texts of the print prompts; the engine asks the same when it prints many documents.
-    static QString backgroundQuestionText();
-    static QString nextSheetPromptText();
     ~ReportPage() override;
 
-    // Template file. load() and save() tell the user of a failure in a message box; the
-    // loadFile()/saveFile() variants return the error text instead (empty on success).
-    bool load(const QString& path);
-    bool save(const QString& path);
-    QString loadFile(const QString& path);
-    QString saveFile(const QString& path);
+    // Template file. False, with the reason in `error`, when it cannot be read or written; the
+    // window that asked shows the reason under the title below.
+    bool load(const QString& path, QString* error = nullptr);
+    bool save(const QString& path, QString* error = nullptr);
+    static QString loadFailedTitle();
+    static QString saveFailedTitle();
+    // The template's JSON object, so that one file read serves many pages (fromJson()).
+    static bool readFile(const QString& path, QJsonObject* object, QString* error = nullptr);
     void fromJson(const QJsonObject& object);
     void toJson(QJsonObject& object) const;
 
@@ -56,9 +53,9 @@ public:
     int pageSize() const { return _pageSize; }
     void setPageSize(int pageSize);
     int pagesCount() const { return _pagesCount; }
-    void setPagesCount(int count) { _pagesCount = count; }
+    void setPagesCount(int count);
     QFont defaultFont() const { return _defaultFont; }
-    void setDefaultFont(const QFont& font) { _defaultFont = font; }
+    void setDefaultFont(const QFont& font);
     QMarginsF margins() const { return _margins; }
 
     QPixmap backgroundImage() const { return background(0); }
@@ -71,7 +68,10 @@ public:
     bool setBackgroundImage2FromFile(const QString& path);
     void clearBackgroundImages();
     bool printBackgroundImage() const { return _printBackgroundImage; }
-    void setPrintBackgroundImage(bool on) { _printBackgroundImage = on; }
+    void setPrintBackgroundImage(bool on);
+    // Whether the backgrounds are painted: the template's choice, unless a running print session
+    // was asked to print them or to leave them out (that never changes the template).
+    bool printsBackground() const { return _backgroundOverride ? _backgroundOverride > 0 : _printBackgroundImage; }
 
     // Names are stored trimmed and lower-cased.
     // `markup`: the value is rich text on purpose (a line break built by the print data) and is
@@ -106,33 +106,29 @@ public:
     // Prints the given sides as one job on `printer`, one printer page each, without any question.
     // False when the job failed, a PDF file included that was not written completely.
     bool paintSides(QPrinter* printer, const QList<int>& sides);
+    // Paints the current side onto `printer` as one job, then tells sideJobFinished().
+    bool paintPage(QPrinter* printer);
     // Why the finished job's output is not usable: a PDF file that is missing, not a regular file
     // or cut short. Empty when it is fine or not a file.
     static QString outputError(const QPrinter* printer);
     // Lays every field out and tells whether a table has rows that fit in none of its parts.
     bool tablesOverflow();
 
-    // Prints on printer(), one job per side. pageIndex < 0: every side from side 0, asking about
-    // the background first and prompting to turn or change the sheet between sides; otherwise
-    // only that side, without those prompts. backgroundMode > 0 switches the backgrounds on, < 0
-    // off, 0 keeps the template's choice. With `preview` each side is shown in a modal preview
-    // first. Returns once the sequence has ended: true when every requested side was printed or
-    // previewed, false when the user stopped it, the side does not exist or a job failed.
+    // Prints this page through a print session of its own (see PrintSession::printPage()).
     bool print(bool fillData, int backgroundMode, bool preview, int pageIndex = -1);
-    // One step of the side sequence: the current side, then (pageIndex < 0) the following ones.
-    void printNextPage(bool fillData, bool preview, int pageIndex);
-    // A print sequence runs (its previews and prompts are open); deleteLater() waits for its end.
+    // A print session runs on this page (its previews and prompts are open); deleteLater() waits
+    // for its end.
     bool isPrinting() const { return _printing; }
-    // The user declined to print cut tables; no further side is printed.
-    bool isCancelled() const { return _cancelled; }
-    QPrintPreviewDialog* previewDialog() const;
-
-public slots:
-    // Paints the current side onto `printer` as one job; also answers a preview's paint request.
-    void paintPage(QPrinter* printer);
 
 signals:
     void dataUpdated();
+    // A setting of the page changed, named by its getter ("orientation", "pageSize", "pagesCount",
+    // "defaultFont", "printBackgroundImage", "backgroundImage", "backgroundImage2"); sent once per
+    // setter call that changes a value, never while a template is read.
+    void pageChanged(const QByteArray& property);
+    // Any field of the page changed: AbstractField::fieldChanged() passed on, so that one
+    // connection observes every field.
+    void fieldChanged(AbstractField* field, const QByteArray& property);
     // A side's job is complete (for a PDF printer: the file is written). For observers only.
     void sideJobFinished(int side);
 
@@ -140,7 +136,15 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    friend class PrintSession;
+    // `backgroundMode`: > 0 paints the backgrounds while printing, < 0 leaves them out, 0 as the
+    // template says.
+    void beginPrinting(int backgroundMode);
+    // Carries out a deleteLater() that came while printing.
+    void endPrinting();
     void applyPrinterLayout();
+    // The template file written whole or not at all; the reason when it was not.
+    QString writeFile(const QString& path) const;
     bool beginJob(QPrinter* printer, QPainter& painter);
     // Ends the painter and checks the job's output; false (logged) when it failed.
     bool endJob(QPrinter* printer, QPainter& painter);
@@ -148,12 +152,9 @@ private:
     void readBackgrounds(const QJsonObject& object);
     void readFields(const QJsonObject& object);
     void forgetField(QObject* field);
-    void showPreview(bool fillData, int pageIndex);
-    bool askAboutCutTables();
 
     QList<AbstractField*> _fields;
     bool _fillData = false;
-    bool _cancelled = false;
     int _orientation = 1;
     // The two backgrounds. A background read from a file is kept as its bytes and decoded when it
     // is first needed: printing without the blank, the usual case, never pays for the picture.
@@ -175,9 +176,7 @@ private:
     int _pageSize = 0;
     QMarginsF _margins;
     int _currentPage = 0;
-    QPointer<QPrintPreviewDialog> _preview;
     bool _printing = false;
-    bool _stopped = false;
-    bool _jobFailed = false;
+    int _backgroundOverride = 0;
     bool _deleteWhenDone = false;
 };

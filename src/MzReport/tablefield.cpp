@@ -253,8 +253,6 @@ void TableField::prepare() {
     _height = _splitsCount > 0 && firstPart > unset ? firstPart : _totalHeight;
 
     _preparedScale = scale;
-    if (!_layoutValid)
-        emit fieldChanged();
     _layoutValid = true;
 }
 
@@ -616,8 +614,12 @@ void TableField::paintZStrike(QPainter* painter, int part, QPointF start, double
 }
 
 void TableField::setModelName(const QString& name) {
+    const bool renamed = name != _modelName;
     _modelName = name;
+    // Bound before observers hear of it, so that they see the new model.
     bindModel();
+    if (renamed)
+        notifyChanged("modelName");
 }
 
 void TableField::writeTo(QDataStream& stream) const {

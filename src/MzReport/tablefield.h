@@ -19,6 +19,22 @@ class QFontMetrics;
 // that does not; in a last part without a maximum height, none that starts below the last side.
 class TableField : public AbstractField {
     Q_OBJECT
+    Q_PROPERTY(QString modelName READ modelName WRITE setModelName)
+    Q_PROPERTY(bool headerIsVisible READ headerIsVisible WRITE setHeaderIsVisible)
+    Q_PROPERTY(bool autoWidth READ autoWidth WRITE setAutoWidth)
+    Q_PROPERTY(quint8 columnCount READ columnCount WRITE setColumnCount)
+    Q_PROPERTY(quint8 previewRowCount READ previewRowCount WRITE setPreviewRowCount)
+    Q_PROPERTY(double headerHeight READ headerHeight WRITE setHeaderHeight)
+    Q_PROPERTY(double rowHeight READ rowHeight WRITE setRowHeight)
+    Q_PROPERTY(QList<double> columnsWidth READ columnsWidth WRITE setColumnsWidth)
+    Q_PROPERTY(QStringList headerNames READ headerNames WRITE setHeaderNames)
+    Q_PROPERTY(QStringList columnIds READ columnIds WRITE setColumnIds)
+    Q_PROPERTY(QList<quint8> columnsAlign READ columnsAlign WRITE setColumnsAlign)
+    Q_PROPERTY(bool drawBorders READ drawBorders WRITE setDrawBorders)
+    Q_PROPERTY(int splitsCount READ splitsCount WRITE setSplitsCount)
+    Q_PROPERTY(QList<double> maxSplitHeight READ maxSplitHeight WRITE setMaxSplitHeight)
+    Q_PROPERTY(QList<double> splitX READ splitX WRITE setSplitX)
+    Q_PROPERTY(QList<double> splitY READ splitY WRITE setSplitY)
 
 public:
     explicit TableField(QObject* parent = nullptr);
@@ -33,7 +49,8 @@ public:
 
     // Looks the model up on the page under modelName(); false without a page or model.
     bool bindModel();
-    // Stores the name as given (the table dialog passes it trimmed and lower-cased), then binds.
+    // Stores the name as given (the table dialog passes it trimmed and lower-cased), then binds,
+    // also to the same name: the page may hold another model under it by now.
     void setModelName(const QString& name);
     QString modelName() const { return _modelName; }
     QAbstractItemModel* model() const { return _model; }
@@ -51,6 +68,8 @@ public:
     QList<QStringList> cellTexts() const { return _cellTexts; }
 
     // Layout results of the last prepare(), in millimetres. The rows in effect are those laid out.
+    // prepare() also sets the field's width and height, without a notification: laying out is no
+    // edit of the template.
     bool isDataBound() const { return _dataBound; }
     int rowCountInEffect() const { return _rowCount; }
     QList<double> effectiveColumnsWidth() const { return _effectiveWidths; }
@@ -67,38 +86,38 @@ public:
     static constexpr double minAutoWidth = 10.0;
 
     bool headerIsVisible() const { return _headerIsVisible; }
-    void setHeaderIsVisible(bool on) { _headerIsVisible = on; }
+    void setHeaderIsVisible(bool on) { assign(_headerIsVisible, on, "headerIsVisible"); }
     bool autoWidth() const { return _autoWidth; }
-    void setAutoWidth(bool on) { _autoWidth = on; }
+    void setAutoWidth(bool on) { assign(_autoWidth, on, "autoWidth"); }
     quint8 columnCount() const { return _columnCount; }
-    void setColumnCount(quint8 count) { _columnCount = count; }
+    void setColumnCount(quint8 count) { assign(_columnCount, count, "columnCount"); }
     quint8 previewRowCount() const { return _previewRowCount; }
-    void setPreviewRowCount(quint8 count) { _previewRowCount = count; }
+    void setPreviewRowCount(quint8 count) { assign(_previewRowCount, count, "previewRowCount"); }
     double headerHeight() const { return _headerHeight; }
-    void setHeaderHeight(double mm) { _headerHeight = mm; }
+    void setHeaderHeight(double mm) { assign(_headerHeight, mm, "headerHeight"); }
     double rowHeight() const { return _rowHeight; }
-    void setRowHeight(double mm) { _rowHeight = mm; }
+    void setRowHeight(double mm) { assign(_rowHeight, mm, "rowHeight"); }
     QList<double> columnsWidth() const { return _columnsWidth; }
-    void setColumnsWidth(const QList<double>& widths) { _columnsWidth = widths; }
+    void setColumnsWidth(const QList<double>& widths) { assign(_columnsWidth, widths, "columnsWidth"); }
     QStringList headerNames() const { return _headerNames; }
-    void setHeaderNames(const QStringList& names) { _headerNames = names; }
+    void setHeaderNames(const QStringList& names) { assign(_headerNames, names, "headerNames"); }
     QStringList columnIds() const { return _columnIds; }
-    void setColumnIds(const QStringList& ids) { _columnIds = ids; }
+    void setColumnIds(const QStringList& ids) { assign(_columnIds, ids, "columnIds"); }
     // Per column: 0 the field's alignment, else Qt's horizontal flag (1 left, 2 right, 4 centre).
     QList<quint8> columnsAlign() const { return _columnsAlign; }
-    void setColumnsAlign(const QList<quint8>& codes) { _columnsAlign = codes; }
+    void setColumnsAlign(const QList<quint8>& codes) { assign(_columnsAlign, codes, "columnsAlign"); }
     bool drawBorders() const { return _drawBorders; }
-    void setDrawBorders(bool on) { _drawBorders = on; }
+    void setDrawBorders(bool on) { assign(_drawBorders, on, "drawBorders"); }
     int splitsCount() const { return _splitsCount; }
-    void setSplitsCount(int count) { _splitsCount = count; }
+    void setSplitsCount(int count) { assign(_splitsCount, count, "splitsCount"); }
     // Per break: the height the part before it may take (<= 0.000001: unlimited) and where the
     // next part starts (both below 0.000001: nowhere, the rest is cut).
     QList<double> maxSplitHeight() const { return _maxSplitHeight; }
-    void setMaxSplitHeight(const QList<double>& heights) { _maxSplitHeight = heights; }
+    void setMaxSplitHeight(const QList<double>& heights) { assign(_maxSplitHeight, heights, "maxSplitHeight"); }
     QList<double> splitX() const { return _splitX; }
-    void setSplitX(const QList<double>& xs) { _splitX = xs; }
+    void setSplitX(const QList<double>& xs) { assign(_splitX, xs, "splitX"); }
     QList<double> splitY() const { return _splitY; }
-    void setSplitY(const QList<double>& ys) { _splitY = ys; }
+    void setSplitY(const QList<double>& ys) { assign(_splitY, ys, "splitY"); }
 
 private:
     // Where the rows placed so far end: the part and the height used in it, in millimetres.

@@ -11,6 +11,9 @@ class QRectF;
 // A paragraph of rich text whose $V{...} placeholders are filled from the page variables.
 class TextField : public AbstractField {
     Q_OBJECT
+    Q_PROPERTY(QString text READ text WRITE setText)
+    Q_PROPERTY(double indent READ indent WRITE setIndent)
+    Q_PROPERTY(double lineHeight READ lineHeight WRITE setLineHeight)
 
 public:
     explicit TextField(QObject* parent = nullptr);
@@ -25,14 +28,14 @@ public:
 
     QString text() const { return _text; }
     void setText(const QString& text) {
-        _text = text;
-        _cutReported = false;
+        if (assign(_text, text, "text"))
+            _cutReported = false;
     }
     // First-line indent and line spacing in millimetres; 0 spacing means the font's own.
     double indent() const { return _indent; }
-    void setIndent(double mm) { _indent = mm; }
+    void setIndent(double mm) { assign(_indent, mm, "indent"); }
     double lineHeight() const { return _lineHeight; }
-    void setLineHeight(double mm) { _lineHeight = mm; }
+    void setLineHeight(double mm) { assign(_lineHeight, mm, "lineHeight"); }
 
     // The text as this field shows it: filled when the page fills with data, raw otherwise; at most
     // maxTextLength characters.

@@ -1,7 +1,8 @@
-#include "messagebox.h"
+#include "MzReport/printsession.h"
 #include "MzReport/reportpage.h"
 #include "MzReport/tablefield.h"
 #include "MzReport/textfield.h"
+#include "messagebox.h"
 #include "modalhelper.h"
 #include "rendertool.h"
 #include "testregistry.h"
@@ -11,6 +12,7 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QtTest>
 #include <functional>
@@ -253,8 +255,12 @@ private slots:
         if (asked)
             MessageBox::setNextAnswer(QMessageBox::Yes);
         answer({QMessageBox::Ok, QMessageBox::Ok});
+        QSignalSpy edits(page, &ReportPage::pageChanged);
         QVERIFY(page->print(true, backgroundMode, false, -1));
         QCOMPARE(MessageBox::shown().first().text == backgroundQuestion, asked);
+        // The choice made for one print is not an edit of the template.
+        QCOMPARE(page->printBackgroundImage(), templateSetting);
+        QCOMPARE(edits.count(), 0);
         QStringList found;
         for (const QString& file : _jobFiles) {
             const QList<QImage> images = rasterize(file, 10);
@@ -273,11 +279,11 @@ private slots:
         QTest::newRow("rows fit") << 2 << QList<int>{ok, ok}
                                   << QStringList{job(0), box(turnPrompt), job(1), box(nextPrompt), job(2)} << true;
         QTest::newRow("cut, go on") << 5 << QList<int>{int(QMessageBox::Yes), ok, ok}
-                                    << QStringList{box(cutQuestion), job(0),          box(turnPrompt),
-                                                   job(1),           box(nextPrompt), job(2)}
+                                    << QStringList{job(0), box(cutQuestion), box(turnPrompt),
+                                                   job(1), box(nextPrompt),  job(2)}
                                     << true;
         // Side 0 is already printed when the question comes; the later sides are not.
-        QTest::newRow("cut, stop") << 5 << QList<int>{int(QMessageBox::No)} << QStringList{box(cutQuestion), job(0)}
+        QTest::newRow("cut, stop") << 5 << QList<int>{int(QMessageBox::No)} << QStringList{job(0), box(cutQuestion)}
                                    << false;
     }
 
@@ -290,10 +296,11 @@ private slots:
         std::unique_ptr<QStandardItemModel> model(subjects(rows));
         addCutTable(model.get());
         answer(answers);
-        QCOMPARE(page->print(true, 0, false, -1), result);
+        PrintSession session;
+        QCOMPARE(session.printPage(page, true, 0, false, -1), result);
         logNewBoxes();
         QCOMPARE(_log, log);
-        QCOMPARE(page->isCancelled(), !result);
+        QCOMPARE(session.isCancelled(), !result);
         // Two rows of 8 mm fit under the 20 mm limit; the third would end at 24 mm.
         const QStringList words = wordsOfJob(0);
         QVERIFY2(words.contains(QStringLiteral("Предмет1")) && !words.contains(QStringLiteral("Предмет2")),
@@ -322,14 +329,15 @@ private slots:
         QList<QRect> geometries;
         QList<int> sidesShown;
         const int previews = pageIndex < 0 ? sides : 1;
+        PrintSession session;
         closePreviews(previews, [&](QWidget* dialog) {
             QVERIFY(qobject_cast<QPrintPreviewDialog*>(dialog));
-            QCOMPARE(page->previewDialog(), dialog);
+            QCOMPARE(session.previewDialog(), dialog);
             QVERIFY(dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
             geometries << dialog->geometry();
             sidesShown << page->currentPage();
         });
-        QVERIFY(page->print(true, 0, true, pageIndex));
+        QVERIFY(session.printPage(page, true, 0, true, pageIndex));
         logNewBoxes();
         QCOMPARE(_log, log);
         QCOMPARE(geometries.size(), previews);
@@ -340,7 +348,7 @@ private slots:
             QVERIFY(qAbs(geometry.center().x() - area.center().x()) <= 1);
         }
         QCOMPARE(sidesShown.first(), pageIndex < 0 ? 0 : pageIndex);
-        QTRY_VERIFY(!page->previewDialog());
+        QTRY_VERIFY(!session.previewDialog());
     }
 
     // No to the cut-table question inside the preview closes it and no later side follows.
@@ -349,19 +357,20 @@ private slots:
         std::unique_ptr<QStandardItemModel> model(subjects(5));
         addCutTable(model.get());
         MessageBox::setNextAnswer(QMessageBox::No);
-        // Only if the page fails to close the preview: keeps a failure from hanging the test.
+        PrintSession session;
+        // Only if the session fails to close the preview: keeps a failure from hanging the test.
         auto closedByTest = std::make_shared<bool>(false);
-        QTimer::singleShot(5000, page, [page, closedByTest] {
-            if (QWidget* dialog = page->previewDialog()) {
+        QTimer::singleShot(5000, &session, [&session, closedByTest] {
+            if (QWidget* dialog = session.previewDialog()) {
                 *closedByTest = true;
                 dialog->close();
             }
         });
-        QVERIFY(!page->print(true, 0, true, -1));
+        QVERIFY(!session.printPage(page, true, 0, true, -1));
         logNewBoxes();
-        QCOMPARE(_log, (QStringList{box(cutQuestion), job(0)}));
+        QCOMPARE(_log, (QStringList{job(0), box(cutQuestion)}));
         QVERIFY(!*closedByTest);
-        QTRY_VERIFY(!page->previewDialog());
+        QTRY_VERIFY(!session.previewDialog());
         QCOMPARE(_previewsShown, 1);
         QVERIFY(!QApplication::activeModalWidget());
     }

@@ -139,8 +139,8 @@ private slots:
 
         if (what == QLatin1String("template")) {
             ReportPage loaded;
-            QVERIFY(loaded.loadFile(source).isEmpty());
-            QVERIFY(!loaded.saveFile(path).isEmpty());
+            QVERIFY(loaded.load(source));
+            QVERIFY(!loaded.save(path));
         } else {
             QCOMPARE(_tool.run({"--dpi", "300", "--background", source, path}), 4);
             QVERIFY2(_tool.errorText().contains(QStringLiteral("cannot write")), qPrintable(_tool.errorText()));
@@ -177,7 +177,7 @@ private slots:
             QVERIFY(disk.fill(4 * 1024));
         }
         ReportPage page;
-        QVERIFY(page.loadFile(testDataPath(QStringLiteral("MzReport/full.mzrpt"))).isEmpty());
+        QVERIFY(page.load(testDataPath(QStringLiteral("MzReport/full.mzrpt"))));
         page.printer()->setOutputFormat(QPrinter::PdfFormat);
         page.printer()->setResolution(300);
         page.printer()->setOutputFileName(path);
@@ -236,7 +236,7 @@ private slots:
         QCOMPARE(_tool.run({"--save", saved, "--background", full, _tool.path("full.pdf")}), 0);
         QCOMPARE(pdfInfo(_tool.path(QStringLiteral("full.pdf"))).second, 3);
         ReportPage original, copy;
-        QVERIFY(original.loadFile(full).isEmpty() && copy.loadFile(saved).isEmpty());
+        QVERIFY(original.load(full) && copy.load(saved));
         QJsonObject a, b;
         original.toJson(a);
         copy.toJson(b);

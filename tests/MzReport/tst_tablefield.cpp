@@ -189,10 +189,9 @@ private slots:
         page.setModel(QStringLiteral("m"), model.get(), false);
         QSignalSpy changed(table, &AbstractField::fieldChanged);
         paint(page);
-        QCOMPARE(changed.count(), 1);
         QCOMPARE(table->overflow(), overflow);
         QCOMPARE(page.tablesOverflow(), overflow);
-        QCOMPARE(changed.count(), 1); // a valid layout is not announced again
+        QCOMPARE(changed.count(), 0); // laying out changes no setting of the template
         QCOMPARE(table->width(), 60.0);
         QCOMPARE(table->height(), height);
         QCOMPARE(table->totalHeight(), 7.0 * rows);

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QImage>
+#include <QJsonObject>
 #include <QPainter>
 #include <QPrinter>
 #include <QSaveFile>
@@ -212,13 +213,19 @@ QString writePng(ReportPage& page, int side, const QString& prefix) {
     return QString();
 }
 
-// Loads the template; on failure prints why and returns the exit code.
-std::optional<int> loadTemplate(ReportPage& page, const Options& options) {
-    const QString loadError = page.loadFile(options.templatePath);
-    if (!loadError.isEmpty()) {
+// Reads the template file; on failure prints why and returns the exit code.
+std::optional<int> readTemplate(QJsonObject& content, const Options& options) {
+    QString loadError;
+    if (!ReportPage::readFile(options.templatePath, &content, &loadError)) {
         printError(QStringLiteral("cannot read template %1: %2").arg(options.templatePath, loadError));
         return BadTemplate;
     }
+    return std::nullopt;
+}
+
+// Builds the page from the template's content; on failure prints why and returns the exit code.
+std::optional<int> loadTemplate(ReportPage& page, const Options& options, const QJsonObject& content) {
+    page.fromJson(content);
     if (page.pagesCount() < 1) {
         printError(QStringLiteral("template %1 has no printed sides").arg(options.templatePath));
         return BadTemplate;
@@ -321,12 +328,15 @@ std::optional<int> checkPngSize(const ReportPage& page, const Options& options) 
 
 int renderTemplate(const Options& options) {
     ReportPage page;
-    if (const auto failed = loadTemplate(page, options))
+    QJsonObject content;
+    if (const auto failed = readTemplate(content, options))
+        return *failed;
+    if (const auto failed = loadTemplate(page, options, content))
         return *failed;
     // Written as loaded, before the rendering options touch the page.
     if (!options.savePath.isEmpty()) {
-        const QString error = page.saveFile(options.savePath);
-        if (!error.isEmpty()) {
+        QString error;
+        if (!page.save(options.savePath, &error)) {
             printError(QStringLiteral("cannot save %1: %2").arg(options.savePath, error));
             return OutputFailed;
         }
@@ -351,14 +361,18 @@ int renderTemplate(const Options& options) {
     return Done;
 }
 
-// A fresh page per document, as the program prints; every side of every document in one PDF.
+// A fresh page per document from the template read once, as the program prints; every side of
+// every document in one PDF.
 int renderDocuments(const Options& options) {
+    QJsonObject content;
+    if (const auto failed = readTemplate(content, options))
+        return *failed;
     QPrinter printer;
     QPainter painter;
     bool first = true;
     for (int id : options.docs) {
         ReportPage page;
-        if (const auto failed = loadTemplate(page, options))
+        if (const auto failed = loadTemplate(page, options, content))
             return *failed;
         if (const auto failed = fillPage(page, options, id))
             return *failed;

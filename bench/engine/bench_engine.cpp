@@ -1,0 +1,74 @@
+// Prints documents of a large registry through the program's own print path (the engine, its
+// print session and the shipped certificate template) to PDF, as the registry window's batch
+// printing does, and reports the time and the peak memory.
+//   bench_engine REGISTRY.db [COUNT]      (make one with: dbgen REGISTRY.db; COUNT defaults to 100)
+#include "appresources.h"
+#include "appsettings.h"
+#include "database.h"
+#include "engine.h"
+#include "messagebox.h"
+#include "prof/profschema.h"
+#include "prof/reportlist.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPrinter>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+double peakMegabytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    initAppResources();
+    if (argc < 2 || !QFile::exists(QString::fromLocal8Bit(argv[1]))) {
+        std::fprintf(stderr, "usage: bench_engine REGISTRY.db [COUNT]\n");
+        return 2;
+    }
+    const int count = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 100;
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", home.path().toUtf8());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path() + QStringLiteral("/config"));
+    Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
+    qInstallMessageHandler(quiet);
+    ReportList::build();
+    const QString data = AppSettings::dataPath();
+    QFile::remove(Database::filePath());
+    if (!QFile::copy(QString::fromLocal8Bit(argv[1]), Database::filePath())) {
+        std::fprintf(stderr, "cannot copy the registry\n");
+        return 1;
+    }
+    QDir().mkpath(data + QStringLiteral("/reports"));
+    QFile::copy(QStringLiteral(":/default_reports/id130.mzrpt"), data + QStringLiteral("/reports/id130.mzrpt"));
+    Database db(true);
+
+    QList<int> ids;
+    for (int i = 1; i <= count; ++i)
+        ids << i * (100000 / count);
+    const QString pdf = home.path() + QStringLiteral("/job.pdf");
+    Engine engine;
+    engine.setPageHook([&pdf](ReportPage* page) {
+        page->printer()->setOutputFormat(QPrinter::PdfFormat);
+        page->printer()->setOutputFileName(pdf);
+    });
+    MessageBox::setAutoAnswer(QMessageBox::Ok);
+    QElapsedTimer timer;
+    timer.start();
+    engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, false);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    std::printf("engine, %d certificates (701) to PDF: %.2f s, %.1f ms/document, peak %.1f MB\n", count, seconds,
+                seconds * 1000 / count, peakMegabytes());
+    return QFile::exists(pdf) ? 0 : 1;
+}

@@ -1,0 +1,194 @@
+#include "printsession.h"
+
+#include "messagebox.h"
+#include "mzlog.h"
+#include "reportpage.h"
+
+#include <QApplication>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QScreen>
+#include <QStyle>
+#include <QTimer>
+#include <algorithm>
+
+namespace {
+const QString attention = QStringLiteral("Внимание!");
+const QString backgroundQuestion = QStringLiteral("Включена печать фона.\nПродолжить?!");
+const QString cutTablesQuestion =
+    QStringLiteral("Данные таблиц не помещаются на данном бланке и будут обрезаны.\nПродолжить?!");
+const QString turnSheetPrompt = QStringLiteral("Переверните страницу!");
+const QString nextSheetPrompt = QStringLiteral("Вставьте следующий лист");
+const QString reinsertSheetsPrompt = QStringLiteral("Переложите напечатанные страницы обратно в лоток.");
+// Share of the screen's available height that a preview takes.
+constexpr double previewHeightShare = 0.9;
+
+bool askYes(const QString& text) {
+    return MessageBox::question(QApplication::activeWindow(), attention, text, QMessageBox::Yes | QMessageBox::No,
+                                QMessageBox::Yes) == QMessageBox::Yes;
+}
+} // namespace
+
+QString PrintSession::attentionTitle() {
+    return attention;
+}
+
+QString PrintSession::backgroundQuestionText() {
+    return backgroundQuestion;
+}
+
+QString PrintSession::cutTablesQuestionText() {
+    return cutTablesQuestion;
+}
+
+QString PrintSession::turnSheetPromptText() {
+    return turnSheetPrompt;
+}
+
+QString PrintSession::nextSheetPromptText() {
+    return nextSheetPrompt;
+}
+
+QString PrintSession::reinsertSheetsPromptText() {
+    return reinsertSheetsPrompt;
+}
+
+PrintSession::PrintSession(QObject* parent) : QObject(parent) {}
+
+PrintSession::~PrintSession() {
+    // An open preview refers to the page's printer.
+    delete _preview.data();
+}
+
+bool PrintSession::confirmBackground() {
+    return askYes(backgroundQuestion);
+}
+
+// The sheet prompts have neither title nor icon; printing waits for OK whatever the answer.
+void PrintSession::prompt(const QString& text) {
+    MessageBox::show(QApplication::activeWindow(), QMessageBox::NoIcon, QString(), text, QMessageBox::Ok,
+                     QMessageBox::Ok);
+}
+
+bool PrintSession::printPage(ReportPage* page, bool fillData, int backgroundMode, bool preview, int pageIndex) {
+    if (!page)
+        return false;
+    if (page->isPrinting()) {
+        MZ_LOG() << "Print request ignored, a print sequence is running";
+        return false;
+    }
+    _page = page;
+    _cancelled = false;
+    _stopped = false;
+    _jobFailed = false;
+    page->setCurrentPage(pageIndex < 0 ? 0 : pageIndex);
+    page->setFillWithData(fillData);
+    QPrinter* printer = page->printer();
+    printer->setFullPage(true);
+    printer->setPageMargins(page->margins(), QPageLayout::Millimeter);
+    if (page->currentPage() >= page->pagesCount()) {
+        MZ_LOG() << "Nothing to print: side" << page->currentPage() << "of" << page->pagesCount();
+        return false;
+    }
+
+    page->beginPrinting(backgroundMode);
+    printNextSide(preview, pageIndex);
+    // May delete the page (a deleteLater() that came during the sequence).
+    page->endPrinting();
+    return !_stopped && !_cancelled && !_jobFailed;
+}
+
+void PrintSession::printNextSide(bool preview, int pageIndex) {
+    ReportPage* page = _page;
+    if (!page || page->currentPage() >= page->pagesCount() || _cancelled)
+        return;
+    if (pageIndex < 0 && page->currentPage() == 0 && page->printsBackground()) {
+        if (!askYes(backgroundQuestion)) {
+            _stopped = true;
+            return;
+        }
+    } else if (pageIndex < 0 && page->currentPage() > 0) {
+        prompt(page->currentPage() % 2 == 1 ? turnSheetPrompt : nextSheetPrompt);
+    }
+
+    if (preview) {
+        showPreview(pageIndex);
+        return;
+    }
+    paintCurrentSide(page->printer());
+    page->setCurrentPage(page->currentPage() + 1);
+    if (!_cancelled && pageIndex < 0)
+        printNextSide(false, -1);
+}
+
+void PrintSession::paintCurrentSide(QPrinter* printer) {
+    ReportPage* page = _page;
+    if (!page || !printer)
+        return;
+    if (!page->paintPage(printer))
+        _jobFailed = true;
+    // Side 0 is printed whatever the answer; the answer decides about the later sides.
+    if (page->currentPage() == 0 && page->tablesOverflow())
+        askAboutCutTables();
+}
+
+void PrintSession::askAboutCutTables() {
+    if (askYes(cutTablesQuestion))
+        return;
+    _cancelled = true;
+    if (QPrintPreviewDialog* dialog = _preview) {
+        // Hiding ends the preview's modal loop without its finished signal: no next side.
+        QTimer::singleShot(0, dialog, [dialog] {
+            dialog->hide();
+            dialog->deleteLater();
+        });
+    }
+}
+
+// The preview runs modally; closing it, with or without printing, moves on to the next side.
+void PrintSession::showPreview(int pageIndex) {
+    auto* dialog = new QPrintPreviewDialog(_page->printer());
+    _preview = dialog;
+    connect(dialog, &QPrintPreviewDialog::paintRequested, this, &PrintSession::paintCurrentSide);
+    connect(dialog, &QDialog::finished, this, [this, dialog, pageIndex] {
+        dialog->hide();
+        dialog->deleteLater();
+        if (!_page)
+            return;
+        _page->setCurrentPage(_page->currentPage() + 1);
+        if (!_cancelled && pageIndex < 0)
+            printNextSide(true, -1);
+    });
+    dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowMaximizeButtonHint);
+    dialog->adjustSize();
+    if (_cancelled) {
+        dialog->deleteLater();
+        return;
+    }
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        const QSize size(dialog->width(), int(area.height() * previewHeightShare));
+        dialog->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, area));
+    }
+    dialog->exec();
+}
+
+bool PrintSession::printDocuments(QList<int> documentIds, int sides, const PageSource& pageFor, bool printBackground,
+                                  bool preview) {
+    bool allPrinted = true;
+    for (int side = 0; side < sides && !documentIds.isEmpty(); ++side) {
+        if (side > 0) {
+            // The printed stack goes back into the tray upside down: the next pass meets it in reverse.
+            std::reverse(documentIds.begin(), documentIds.end());
+            prompt(side % 2 ? reinsertSheetsPrompt : nextSheetPrompt);
+        }
+        for (int id : qAsConst(documentIds)) {
+            ReportPage* page = pageFor(id);
+            if (!page)
+                return false;
+            // A declined cut-table question ends that document's side only, as it ends one page.
+            allPrinted = printPage(page, true, printBackground ? 1 : -1, preview, side) && allPrinted;
+        }
+    }
+    return allPrinted;
+}

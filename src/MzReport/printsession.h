@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QPrintPreviewDialog>
+#include <functional>
+
+class QPrinter;
+class ReportPage;
+
+// Prints filled pages onto blank forms fed by hand: the order of sides and sheets, the questions
+// and prompts between them and the preview of each side. One session serves one request, one page
+// or many documents of one template; whoever prints (the registry, the designer) prints through it,
+// so every prompt looks the same.
+class PrintSession : public QObject {
+    Q_OBJECT
+
+public:
+    explicit PrintSession(QObject* parent = nullptr);
+    ~PrintSession() override;
+
+    static QString attentionTitle();
+    static QString backgroundQuestionText();
+    static QString cutTablesQuestionText();
+    static QString turnSheetPromptText();
+    static QString nextSheetPromptText();
+    static QString reinsertSheetsPromptText();
+
+    // Prints `page` on its printer, one job per side. pageIndex < 0: every side from side 0, asking
+    // about the background first and prompting to turn or change the sheet between sides;
+    // otherwise only that side, without those prompts. backgroundMode > 0 switches the backgrounds
+    // on, < 0 off, 0 keeps the template's choice. With `preview` each side is shown in a modal
+    // preview first. True when every requested side was printed or previewed; false when the user
+    // stopped, the side does not exist or a job failed.
+    bool printPage(ReportPage* page, bool fillData, int backgroundMode, bool preview, int pageIndex = -1);
+
+    // Fills a page for a document; null stops the run (the source has told the user why).
+    using PageSource = std::function<ReportPage*(int documentId)>;
+    // Prints `sides` sides of every document, a side of all documents per pass: the printed stack
+    // goes back into the tray upside down, so each later pass meets the documents in reverse
+    // order, after a prompt. The background question is not asked here (see confirmBackground()).
+    bool printDocuments(QList<int> documentIds, int sides, const PageSource& pageFor, bool printBackground,
+                        bool preview);
+
+    // "Включена печать фона. Продолжить?!": true when the user answers Yes.
+    bool confirmBackground();
+
+    // The user declined to print cut tables; no further side of the page is printed.
+    bool isCancelled() const { return _cancelled; }
+    // The preview of the side being printed, while it is open.
+    QPrintPreviewDialog* previewDialog() const { return _preview; }
+    // The page being printed and its side.
+    ReportPage* page() const { return _page; }
+
+private:
+    void printNextSide(bool preview, int pageIndex);
+    // Paints the page's current side as one job (the preview's paint request too); side 0 then
+    // asks about tables cut by the blank.
+    void paintCurrentSide(QPrinter* printer);
+    void showPreview(int pageIndex);
+    void askAboutCutTables();
+    static void prompt(const QString& text);
+
+    QPointer<ReportPage> _page;
+    QPointer<QPrintPreviewDialog> _preview;
+    bool _cancelled = false;
+    bool _stopped = false;
+    bool _jobFailed = false;
+};
