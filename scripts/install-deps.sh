@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config ccache
     qtbase5-dev libqt5sql5-sqlite qttranslations5-l10n
-    libqrcodegencpp-dev libhunspell-dev hunspell-ru libxlsxwriter-dev
+    libqrcodegencpp-dev libhunspell-dev hunspell-ru libxlsxwriter-dev libsqlite3-dev
     fonts-liberation
     xvfb xauth poppler-utils zbar-tools sqlite3 imagemagick
 )

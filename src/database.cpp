@@ -1,9 +1,10 @@
 #include "database.h"
 
+#include "appsettings.h"
 #include "messagebox.h"
 #include "mzlog.h"
-#include "appsettings.h"
 #include "productinfo.h"
+#include "textmatch.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -169,6 +170,7 @@ Database* Database::openForReading(const QString& path, QString* error) {
     if (!connection.open()) {
         text = QStringLiteral("cannot open %1: %2").arg(path, errorText(connection.lastError()));
     } else {
+        TextMatch::registerFunctions(connection);
         const bool needsCheck = db->structureNeedsCheck(connection, &failure);
         if (failure.type() != QSqlError::NoError)
             text = QStringLiteral("cannot read %1: %2").arg(path, errorText(failure));
@@ -462,6 +464,7 @@ bool Database::openMainConnection() {
     }
     execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE"));
     holdFile();
+    TextMatch::registerFunctions(db);
     return true;
 }
 
