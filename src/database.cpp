@@ -809,6 +809,38 @@ bool Database::backup(const QString& destination) {
     return copied;
 }
 
+// Why `file` cannot replace the registry: not an SQLite database, damaged, or without the main
+// table. Empty when it can.
+QString Database::registryFileError(const QString& file) const {
+    const QString name = file + QStringLiteral("_verify");
+    QString result;
+    {
+        QSqlDatabase db = connectionNamed(name);
+        db.setConnectOptions(readOnlyOption);
+        db.setDatabaseName(file);
+        if (!db.open()) {
+            result = errorText(db.lastError());
+        } else {
+            QSqlQuery check(db);
+            if (!check.exec(QStringLiteral("PRAGMA quick_check")) || !check.next())
+                result = errorText(check.lastError());
+            else if (check.value(0).toString() != QLatin1String("ok"))
+                result = check.value(0).toString();
+            check.finish();
+            QSqlQuery table(db);
+            table.prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"));
+            table.addBindValue(mainTableName());
+            if (result.isEmpty() && (!table.exec() || !table.next()))
+                result = table.lastError().type() != QSqlError::NoError
+                             ? errorText(table.lastError())
+                             : QStringLiteral("нет таблицы %1").arg(mainTableName());
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return result.trimmed();
+}
+
 bool Database::restore(const QString& source, QString* error) {
     const auto failWith = [error](const QString& text) {
         if (error)
@@ -828,6 +860,14 @@ bool Database::restore(const QString& source, QString* error) {
         return failWith(QStringLiteral("Не удалось скопировать '%1' в '%2'").arg(source, path));
     }
     QFile::setPermissions(staged, QFile::permissions(staged) | QFile::WriteOwner);
+    const QString unusable = registryFileError(staged);
+    if (!unusable.isEmpty()) {
+        MZ_LOG() << "Database::restore(" << source << ") not a usable registry:" << unusable;
+        QFile::remove(staged);
+        return failWith(QStringLiteral("Файл '%1' не является базой данных программы или повреждён. Текущая база "
+                                       "данных не изменена.\nОшибка: %2")
+                            .arg(source, unusable));
+    }
 
     commitAndClose();
     retireModels();
@@ -853,6 +893,7 @@ bool Database::restore(const QString& source, QString* error) {
         MZ_LOG() << "cant reopen database" << errorText(db.lastError());
     execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE"));
     holdFile();
+    TextMatch::registerFunctions(db);
     if (!failure.isEmpty())
         return failWith(failure);
     qDebug() << "Database::restore OK!";

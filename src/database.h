@@ -86,6 +86,9 @@ public:
 
     bool backup(const QString& destination);
     bool restore(const QString& source, QString* error = nullptr);
+    // Why `file` cannot replace the registry (not a database, damaged, no main table); empty when
+    // it can.
+    QString registryFileError(const QString& file) const;
     // Where a restore stages its copy before it replaces the database file.
     static QString restoreStagingPath();
 
