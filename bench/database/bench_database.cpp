@@ -1,10 +1,11 @@
 // Measures the data store on a large registry and sets each figure beside the time the sqlite3
 // command-line shell needs for the same work on the same file.
 //   bench_database REGISTRY.db      (make one with: dbgen REGISTRY.db)
-#include "messagebox.h"
+#include "../common/sqliteshell.h"
 #include "appresources.h"
 #include "appsettings.h"
 #include "database.h"
+#include "messagebox.h"
 #include "prof/profschema.h"
 
 #include <QApplication>
@@ -23,21 +24,6 @@ namespace {
 QString dbPath;
 
 void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
-
-// Seconds the sqlite3 shell reports for the statements (its own timer, without process start-up).
-double sqliteSeconds(const QString& file, const QString& sql) {
-    QProcess p;
-    p.start(QStringLiteral("sqlite3"), {file});
-    p.write(QStringLiteral(".timer on\n.output /dev/null\n%1\n").arg(sql).toUtf8());
-    p.closeWriteChannel();
-    p.waitForFinished(-1);
-    double total = 0;
-    const QString out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
-    auto it = QRegularExpression(QStringLiteral("Run Time: real ([0-9.]+)")).globalMatch(out);
-    while (it.hasNext())
-        total += it.next().captured(1).toDouble();
-    return total;
-}
 
 template <typename Work> double median(int runs, Work work) {
     QVector<double> times;

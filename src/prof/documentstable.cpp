@@ -1,0 +1,142 @@
+#include "documentstable.h"
+
+#include "database.h"
+#include "documentsmodel.h"
+#include "myfiltermodel.h"
+
+#include <QSqlQuery>
+#include <iterator>
+
+namespace {
+const QStringList headers = {QStringLiteral("docID"),         QStringLiteral("ФИО"),
+                             QStringLiteral("Квалификация"),  QStringLiteral("Номер свид."),
+                             QStringLiteral("Рег. номер"),    QStringLiteral("Дата выдачи"),
+                             QStringLiteral("Дата изменения")};
+
+bool isDuplicate(const QSqlQuery& source) {
+    return source.value(QStringLiteral("isDuplicate")).toInt() > 0;
+}
+
+// The first column of a statement about the source document (":profId").
+QVariant lookUp(const QSqlQuery& source, const QString& sql) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(sql);
+    query.bindValue(QStringLiteral(":profId"), source.value(QStringLiteral("profId")));
+    if (!Database::instance()->execPrepared(query) || !query.next())
+        return QVariant();
+    return query.value(0);
+}
+
+QString storedFrdo(const QString& column) {
+    return QStringLiteral("SELECT %1 FROM ProfFrdo WHERE profId = :profId;").arg(column);
+}
+
+// A duplicate carries the name it is issued to into the original's name columns.
+AutoFillField originalName(const QString& target, const QString& nameColumn) {
+    return {target, QString(), [target, nameColumn](const QSqlQuery& source) {
+                return isDuplicate(source) ? QVariant(source.value(nameColumn).toString())
+                                           : lookUp(source, storedFrdo(target));
+            }};
+}
+
+// The duplicate's answers stay as entered; an original answers "Нет".
+AutoFillField duplicateAnswer(const QString& target) {
+    return {target, QString(), [target](const QSqlQuery& source) {
+                return isDuplicate(source) ? lookUp(source, storedFrdo(target)) : QVariant(QStringLiteral("Нет"));
+            }};
+}
+
+// A part of the certificate number: empty rather than NULL when the number is too short for it.
+QVariant attNumberPart(const QSqlQuery& source, int from, int length) {
+    const QString number = source.value(QStringLiteral("attNumber")).toString();
+    if (number.isNull())
+        return QString();
+    const QString part = number.mid(from, length);
+    return part.isNull() ? QStringLiteral("") : part;
+}
+} // namespace
+
+DocumentsTable::DocumentsTable(QWidget* parent) : DocumentsTableAbstract(parent) {
+    initTable();
+    initAutoFill();
+}
+
+void DocumentsTable::initTable() {
+    _documents = new DocumentsModel(this);
+    _documents->reload();
+    _filter = new MyFilterModel(this);
+    _filter->setSourceModel(_documents);
+    for (int column = 0; column < headers.size(); ++column)
+        _documents->setHeaderData(column, Qt::Horizontal, headers.at(column), Qt::EditRole);
+    setModels(_documents, _filter);
+    DocumentsTableAbstract::initTable();
+    // Until the user sets (and the window saves) their own: a name and a qualification in full.
+    const int widths[] = {0, 240, 210, 100, 80, 90};
+    for (int column = 1; column < int(std::size(widths)); ++column)
+        setColumnWidth(column, widths[column]);
+}
+
+void DocumentsTable::reloadSource() {
+    _documents->reload();
+}
+
+bool DocumentsTable::checkRecords(int, QList<int>) {
+    return true;
+}
+
+bool DocumentsTable::checkRecord(int, int) {
+    return true;
+}
+
+void DocumentsTable::onFiltersChanged(FilterListType filterList) {
+    if (auto* filter = qobject_cast<MyFilterModel*>(proxyModel()))
+        filter->setFilterList(filterList);
+    fetchAll();
+    clearSelection();
+    emit unselect();
+    emitRowCounts();
+}
+
+void DocumentsTable::initAutoFill() {
+    AutoFillSpec frdo;
+    frdo.table = QStringLiteral("ProfFrdo");
+    frdo.insertSql = QStringLiteral("INSERT OR IGNORE INTO ProfFrdo (profId) SELECT :id WHERE NOT EXISTS(SELECT 1 "
+                                    "FROM ProfFrdo WHERE profId = :id);");
+    frdo.selectSql = QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=:id;");
+    const auto copy = [](const char* target, const char* source) {
+        return AutoFillField{QLatin1String(target), QLatin1String(source), {}};
+    };
+    const auto computed = [](const char* target, std::function<QVariant(const QSqlQuery&)> compute) {
+        return AutoFillField{QLatin1String(target), QString(), std::move(compute)};
+    };
+    frdo.fields = {
+        copy("issueDateFrdo", "issueDate"),
+        copy("RegNumberFrdo", "regNumber"),
+        copy("birthDateFrdo", "birthDate"),
+        computed("SexIsMale",
+                 [](const QSqlQuery& source) {
+                     const QString patronymic = source.value(QStringLiteral("fio3")).toString().trimmed();
+                     return patronymic.endsWith(QStringLiteral("а"), Qt::CaseInsensitive) ? -1 : 1;
+                 }),
+        computed("DocSerial", [](const QSqlQuery& source) { return attNumberPart(source, 0, 6); }),
+        computed("DocNumber", [](const QSqlQuery& source) { return attNumberPart(source, 6, -1); }),
+        copy("StateDuplicate", "isDuplicate"),
+        copy("beginDate", "startDate"),
+        copy("endDate", "finishDate"),
+        copy("frdo15", "profession"),
+        originalName(QStringLiteral("fio1orig"), QStringLiteral("fio1")),
+        originalName(QStringLiteral("fio2orig"), QStringLiteral("fio2")),
+        originalName(QStringLiteral("fio3orig"), QStringLiteral("fio3")),
+        duplicateAnswer(QStringLiteral("frdo18")),
+        duplicateAnswer(QStringLiteral("frdo19")),
+        duplicateAnswer(QStringLiteral("frdo20")),
+        computed("studyCount",
+                 [](const QSqlQuery& source) {
+                     return lookUp(source, QStringLiteral("SELECT SUM(IFNULL(count,0)) AS totalCount FROM ProfDetails "
+                                                          "WHERE ProfDetails.profId = :profId;"));
+                 }),
+        copy("frdo14", "profProgName"),
+        copy("frdo16", "qual"),
+    };
+    _autoFill.insert(QStringLiteral("Frdo"), frdo);
+}

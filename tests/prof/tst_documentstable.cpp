@@ -1,0 +1,585 @@
+#include "guifixture.h"
+#include "prof/documentsmodel.h"
+#include "prof/documentstable.h"
+#include "prof/myfiltermodel.h"
+#include "settingsregistry.h"
+#include "testregistry.h"
+
+#include <QDialog>
+#include <QHeaderView>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStandardItemModel>
+#include <QtTest>
+
+namespace {
+QSqlQuery run(const QString& sql, const QVariantList& values = {}) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(sql);
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!query.exec())
+        qWarning() << query.lastError().text() << sql;
+    return query;
+}
+
+// The rows of a query as "a|b;c|d", NULL as "-".
+QString rows(const QString& sql, const QVariantList& values = {}) {
+    QSqlQuery query = run(sql, values);
+    QStringList result;
+    while (query.next()) {
+        QStringList row;
+        for (int i = 0; i < query.record().count(); ++i)
+            row << (query.isNull(i) ? QStringLiteral("-") : query.value(i).toString());
+        result << row.join('|');
+    }
+    return result.join(';');
+}
+
+int insert(const QString& table, const QVariantMap& columns) {
+    QString marks = QStringLiteral("?,").repeated(columns.size());
+    marks.chop(1);
+    return run(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                   .arg(table, QStringList(columns.keys()).join(','), marks),
+               columns.values())
+        .lastInsertId()
+        .toInt();
+}
+
+// A document with two appendix subjects and an FRDO row.
+int insertFullDocument(const QVariantMap& columns) {
+    const int id = insert("ProfDocuments", columns);
+    insert("ProfDetails", {{"profId", id}, {"name", "Охрана труда"}, {"count", 10}, {"rate", "5"}});
+    insert("ProfDetails", {{"profId", id}, {"name", "Черчение"}});
+    insert("ProfFrdo", {{"profId", id}, {"docName", "Свидетельство"}, {"snils", "123-456-789 00"}});
+    return id;
+}
+
+// Ids 1..6; the template (7) is not listed.
+void insertSampleDocuments() {
+    const char* const docs[][9] = {
+        // fio1, fio2, fio3, qual, attNumber, regNumber, issueDate, editDate, isTemplate
+        {"Иванов", "Иван", "Иванович", "Сварщик\n3 разряд", "000010", "СВ 5", "2016-04-08", "2016-04-08 12:00:00", "0"},
+        {"Петрова", "Анна", "Сергеевна", "Повар", "10", "св 5", "2016-04-10", "2016-04-10T15:30:00", nullptr},
+        {"ИВАНОВА", "Мария", "Петровна", "повар-кондитер", "9", nullptr, "2016-05-01", "2017-01-01", nullptr},
+        {"Сидоров", nullptr, nullptr, nullptr, "\xF0\x9D\x90\x80", nullptr, nullptr, nullptr, nullptr},
+        {"иванов", "Ёж", nullptr, "Повар", "\xEF\xBC\xA1", nullptr, "2016-04-07", "2016-04-09 23:59:59", nullptr},
+        {"Ёжиков", "Ивар", nullptr, "повар", nullptr, "СВ 5", "2016-04-10", nullptr, nullptr},
+        {"Шаблон", nullptr, nullptr, nullptr, nullptr, nullptr, "2016-04-08", nullptr, "1"}};
+    for (const auto& doc : docs) {
+        QVariantList values;
+        for (const char* value : doc)
+            values << (value ? QVariant(QString::fromUtf8(value)) : QVariant(QVariant::String));
+        run("INSERT INTO ProfDocuments (fio1, fio2, fio3, qual, attNumber, regNumber, issueDate, editDate, "
+            "isTemplate) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            values);
+    }
+}
+
+QList<int> proxyIds(const QAbstractItemModel* model) {
+    QList<int> ids;
+    for (int row = 0; row < model->rowCount(); ++row)
+        ids << model->index(row, 0).data().toInt();
+    return ids;
+}
+
+QStringList columnTexts(const QAbstractItemModel* model, int column) {
+    QStringList texts;
+    for (int row = 0; row < model->rowCount(); ++row)
+        texts << model->index(row, column).data().toString();
+    return texts;
+}
+
+QList<int> sorted(QList<int> ids) {
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+QAction* action(DocumentsTable* list, const QString& text) {
+    for (QAction* a : list->findChildren<QAction*>())
+        if (a->text() == text)
+            return a;
+    return nullptr;
+}
+
+void selectIds(DocumentsTable* list, const QList<int>& ids) {
+    list->clearSelection();
+    for (int id : ids) {
+        const QModelIndex index = list->model()->index(proxyIds(list->model()).indexOf(id), 1);
+        list->selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    }
+}
+
+FilterListType fio(const QString& text) {
+    return {{"fio", text}, {"qual", ""}};
+}
+} // namespace
+
+// Stands in for the print dialog: reports a choice the way the real one does.
+class FakePrintDialog : public QDialog {
+    Q_OBJECT
+public:
+    using QDialog::QDialog;
+signals:
+    void reportTypeSelected(ReportList::ReportType type, bool printBackground, bool showPreview);
+};
+
+class PrintableList : public DocumentsTable {
+public:
+    QPointer<FakePrintDialog> dialog;
+
+protected:
+    QDialog* createPrintDialog(QWidget* parent) override { return dialog = new FakePrintDialog(parent); }
+};
+
+class TestDocumentsTable : public QObject {
+    Q_OBJECT
+
+    template <typename List = DocumentsTable> List* buildList(GuiFixture& f) {
+        auto* list = f.build<List>();
+        list->resize(900, 400);
+        list->show();
+        QCoreApplication::processEvents();
+        return list;
+    }
+
+private slots:
+    void headersOrderMenuAndAccessor() {
+        GuiFixture f;
+        insertSampleDocuments();
+        auto* list = buildList(f);
+        QCOMPARE(DocumentsTableAbstract::instance(), list);
+        QStringList headers;
+        for (int c = 0; c < list->model()->columnCount(); ++c)
+            headers << list->model()->headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(headers, QStringList({"docID", "ФИО", "Квалификация", "Номер свид.", "Рег. номер", "Дата выдачи",
+                                       "Дата изменения"}));
+        QVERIFY(list->isColumnHidden(0));
+        QCOMPARE(proxyIds(list->model()), QList<int>({6, 5, 4, 3, 2, 1}));
+        QVERIFY(!list->horizontalHeader()->isSortIndicatorShown());
+        QCOMPARE(columnTexts(list->model(), 2).last(), QStringLiteral("Сварщик 3 разряд"));
+        QStringList menu;
+        for (QAction* a : list->findChild<QMenu*>()->actions())
+            menu << a->text();
+        QCOMPARE(menu, QStringList({"Добавить новый", "Создать копию записи", "", "Редактировать", "Удалить",
+                                    "Печатать", "", "Выделить всё", "Обновить", "Автозаполнение ФРДО"}));
+        {
+            DocumentsTable second;
+            QCOMPARE(DocumentsTableAbstract::instance(), &second);
+        }
+        QVERIFY(!DocumentsTableAbstract::instance());
+    }
+
+    void headerSortClicks_data() {
+        QTest::addColumn<QList<int>>("clicks");
+        QTest::addColumn<bool>("drag");
+        QTest::addColumn<QString>("indicator");
+        QTest::newRow("one click") << QList<int>{1} << false << "1 ascending shown";
+        QTest::newRow("two clicks") << QList<int>{1, 1} << false << "1 descending shown";
+        QTest::newRow("three clicks") << QList<int>{1, 1, 1} << false << "0 ascending hidden";
+        QTest::newRow("other section after three") << QList<int>{1, 1, 1, 3} << false << "0 descending hidden";
+        QTest::newRow("and once more") << QList<int>{1, 1, 1, 3, 3} << false << "3 ascending shown";
+        QTest::newRow("another section") << QList<int>{4, 2} << false << "2 ascending shown";
+        QTest::newRow("drag is no click") << QList<int>{1} << true << "0 descending hidden";
+    }
+
+    void headerSortClicks() {
+        QFETCH(QList<int>, clicks);
+        QFETCH(bool, drag);
+        QFETCH(QString, indicator);
+        GuiFixture f;
+        insertSampleDocuments();
+        auto* list = buildList(f);
+        QHeaderView* header = list->horizontalHeader();
+        QSignalSpy clicked(header, &QHeaderView::sectionClicked);
+        const int width = header->sectionSize(1);
+        const int pull = QApplication::startDragDistance() + 1;
+        for (int c : clicks) {
+            // A drag starts on the section's right edge, where the header resizes it.
+            const QPoint at(header->sectionViewportPosition(c) + (drag ? header->sectionSize(c) - 1 : 10),
+                            header->height() / 2);
+            const QPoint to = at + QPoint(drag ? pull : 0, 0);
+            QTest::mousePress(header->viewport(), Qt::LeftButton, {}, at);
+            QMouseEvent move(QEvent::MouseMove, to, header->viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                             Qt::NoModifier);
+            QApplication::sendEvent(header->viewport(), &move);
+            QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, to);
+        }
+        QCOMPARE(header->sectionSize(1), drag ? width + pull : width);
+        const int section = header->sortIndicatorSection();
+        const Qt::SortOrder order = header->sortIndicatorOrder();
+        QCOMPARE(QString("%1 %2 %3")
+                     .arg(section)
+                     .arg(order == Qt::AscendingOrder ? "ascending" : "descending")
+                     .arg(header->isSortIndicatorShown() ? "shown" : "hidden"),
+                 indicator);
+        QCOMPARE(clicked.size(), drag ? 0 : clicks.size());
+        QSortFilterProxyModel reference;
+        reference.setSourceModel(list->documentsModel());
+        reference.sort(section, order);
+        // Ties may keep the order of an earlier sort, so the sorted values are compared.
+        QCOMPARE(columnTexts(list->model(), section), columnTexts(&reference, section));
+    }
+
+    void contextMenuEnabling_data() {
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<bool>("onRow");
+        QTest::addColumn<QStringList>("disabled");
+        const QStringList single = {"Создать копию записи", "Редактировать"};
+        const QStringList any = {"Удалить", "Печатать", "Заполнить по шаблону"};
+        QTest::newRow("none") << QList<int>{} << true << single + any;
+        QTest::newRow("one") << QList<int>{2} << true << QStringList();
+        QTest::newRow("two") << QList<int>{2, 4} << true << single;
+        QTest::newRow("one, below the rows") << QList<int>{2} << false << single + any;
+    }
+
+    void contextMenuEnabling() {
+        QFETCH(QList<int>, selected);
+        QFETCH(bool, onRow);
+        QFETCH(QStringList, disabled);
+        GuiFixture f;
+        insertSampleDocuments();
+        auto* list = buildList(f);
+        selectIds(list, selected);
+        const QPoint pos =
+            onRow ? list->visualRect(list->model()->index(1, 1)).center() : QPoint(5, list->viewport()->height() - 5);
+        list->provideContexMenu(pos);
+        auto* menu = list->findChild<QMenu*>();
+        QTRY_VERIFY(menu->isVisible());
+        menu->close();
+        for (QAction* a : list->findChildren<QAction*>())
+            QVERIFY2(a->isEnabled() == !disabled.contains(a->text()), qPrintable(a->text()));
+    }
+
+    void copy_data() {
+        QTest::addColumn<QVariant>("surname");
+        QTest::addColumn<QString>("copySurname"); // empty: the document is gone before the copy
+        QTest::newRow("surname") << QVariant("Иванов") << "КОПИЯ Иванов";
+        QTest::newRow("NULL surname") << QVariant(QVariant::String) << "КОПИЯ ";
+        QTest::newRow("empty surname") << QVariant("") << "КОПИЯ ";
+        QTest::newRow("vanished document") << QVariant("Иванов") << QString();
+    }
+
+    void copy() {
+        QFETCH(QVariant, surname);
+        QFETCH(QString, copySurname);
+        GuiFixture f;
+        insertFullDocument({{"fio1", surname}, {"fio2", "Пётр"}, {"qual", "Токарь"}, {"attNumber", "1"}});
+        insertFullDocument({{"fio1", "Другой"}});
+        auto* list = buildList(f);
+        QSignalSpy clicked(list, &DocumentsTable::documentClicked);
+        selectIds(list, {1});
+        if (copySurname.isEmpty())
+            run("DELETE FROM ProfDocuments WHERE profId=1");
+        list->onCopyRecordAction();
+        const QString subjects = "SELECT name, count, rate FROM ProfDetails WHERE profId=? ORDER BY detId";
+        if (copySurname.isEmpty()) {
+            QCOMPARE(clicked.size(), 0);
+            QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
+            QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Не удалось создать копию документа."));
+            QCOMPARE(rows("SELECT COUNT(*) FROM ProfDocuments UNION ALL SELECT COUNT(*) FROM ProfDetails"),
+                     QStringLiteral("1;4"));
+            return;
+        }
+        QCOMPARE(QList<QVariantList>(clicked), QList<QVariantList>({{3}}));
+        QCOMPARE(proxyIds(list->model()).first(), 3);
+        QCOMPARE(rows("SELECT fio1, fio2, qual, attNumber FROM ProfDocuments WHERE profId=3"),
+                 copySurname + "|Пётр|Токарь|-"); // the certificate number is not copied
+        QCOMPARE(rows(subjects, {3}), rows(subjects, {1}));
+        QCOMPARE(rows("SELECT docName, snils FROM ProfFrdo WHERE profId=3"), QStringLiteral("Свидетельство|-"));
+    }
+
+    // Both batch actions ask first and then work on the selected documents only.
+    void confirmedBatchActions_data() {
+        QTest::addColumn<bool>("autoFill");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<int>("shown");
+        const QString deleteMany = "Вы уверены, что хотите удалить выделеннные документы?";
+        const QString fillMany = "Вы уверены, что хотите произвести автоматическое заполнение ФРДО для выделенных "
+                                 "документов?";
+        const int ok = QMessageBox::Ok, cancel = QMessageBox::Cancel;
+        QTest::newRow("delete two") << false << QList<int>{1, 3} << ok << deleteMany << "2|2|2" << 1;
+        QTest::newRow("delete one") << false << QList<int>{2} << ok
+                                    << "Вы уверены, что хотите удалить выделеннный документ?"
+                                    << "1,3|1,3|1,3" << 2;
+        QTest::newRow("delete cancelled")
+            << false << QList<int>{1, 3} << cancel << deleteMany << "1,2,3|1,2,3|1,2,3" << 3;
+        QTest::newRow("auto-fill two") << true << QList<int>{1, 3} << ok << fillMany << "1Первый,2,3Третий" << 3;
+        QTest::newRow("auto-fill one") << true << QList<int>{2} << ok
+                                       << "Вы уверены, что хотите произвести автоматическое заполнение ФРДО для "
+                                          "выделенного документа?"
+                                       << "1,2Второй,3" << 3;
+        QTest::newRow("auto-fill cancelled") << true << QList<int>{1, 3} << cancel << fillMany << "1,2,3" << 3;
+    }
+
+    void confirmedBatchActions() {
+        QFETCH(bool, autoFill);
+        QFETCH(QList<int>, selected);
+        QFETCH(int, answer);
+        QFETCH(QString, question);
+        QFETCH(QString, state);
+        QFETCH(int, shown);
+        GuiFixture f;
+        for (const char* name : {"Первый", "Второй", "Третий"})
+            insertFullDocument({{"fio1", name}, {"regNumber", name}});
+        auto* list = buildList(f);
+        selectIds(list, selected);
+        QSignalSpy unselected(list, &DocumentsTable::unselect);
+        f.answerNextBox(MessageBox::Button(answer));
+        autoFill ? list->onAutoFillFrdoAction() : list->onDeleteAction();
+        QCOMPARE(MessageBox::lastShown().text, question);
+        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Внимание!"));
+        QCOMPARE(MessageBox::lastShown().icon, QMessageBox::NoIcon);
+        QCOMPARE(unselected.size(), answer == QMessageBox::Ok ? 1 : 0);
+        QCOMPARE(list->selectionModel()->selectedRows().size(), answer == QMessageBox::Ok ? 0 : selected.size());
+        if (autoFill)
+            QCOMPARE(rows("SELECT group_concat(profId || IFNULL(RegNumberFrdo, '')) FROM ProfFrdo"), state);
+        else
+            QCOMPARE(rows("SELECT (SELECT group_concat(DISTINCT profId) FROM ProfDetails), (SELECT "
+                          "group_concat(profId) FROM ProfFrdo), (SELECT group_concat(profId) FROM ProfDocuments)"),
+                     state);
+        QCOMPARE(list->model()->rowCount(), shown);
+    }
+
+    void selectAllSeesEveryFilteredRow() {
+        GuiFixture f;
+        run("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 900) "
+            "INSERT INTO ProfDocuments (fio1, fio2) SELECT CASE WHEN i % 3 = 0 THEN 'ПЕТРОВ' ELSE 'Сидоров' END, "
+            "'Пётр' FROM n");
+        auto* list = buildList(f);
+        QCOMPARE(list->model()->rowCount(), 900);
+        list->onFiltersChanged(fio("петров"));
+        list->onSelectAllAction();
+        QList<int> expected;
+        QSqlQuery query = run("SELECT profId FROM ViewProfDocuments WHERE orvane_contains(fio, ?)", {"петров"});
+        while (query.next())
+            expected << query.value(0).toInt();
+        QCOMPARE(expected.size(), 300);
+        QCOMPARE(sorted(list->selectedIds()), sorted(expected));
+        QCOMPARE(sorted(list->shownIds()), sorted(expected));
+    }
+
+    void autoFill_data() {
+        QTest::addColumn<QVariant>("patronymic");
+        QTest::addColumn<QString>("attNumber");
+        QTest::addColumn<QVariant>("isDuplicate");
+        QTest::addColumn<bool>("stored");
+        // sexIsMale, docSerial, docNumber, fio1..3orig, frdo18..20, StateDuplicate
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("original, -на, 12 digits") << QVariant("Ивановна") << "123456789012" << QVariant(0) << true
+                                                  << "-1|123456|789012|Старая|Анна|Ивановна|Нет|Нет|Нет|0";
+        QTest::newRow("original, -ич, short number, no FRDO row")
+            << QVariant("Иванович") << "12345" << QVariant() << false << "1|12345||-|-|-|Нет|Нет|Нет|-";
+        QTest::newRow("duplicate, no patronymic")
+            << QVariant() << "123456789012" << QVariant(1) << true << "1|123456|789012|Петрова|Мария|-|Да|-|Да|1";
+        QTest::newRow("duplicate, capitals and a blank") << QVariant("ПЕТРОВНА ") << "1234567" << QVariant(2) << true
+                                                         << "-1|123456|7|Петрова|Мария|ПЕТРОВНА |Да|-|Да|2";
+    }
+
+    void autoFill() {
+        QFETCH(QVariant, patronymic);
+        QFETCH(QString, attNumber);
+        QFETCH(QVariant, isDuplicate);
+        QFETCH(bool, stored);
+        QFETCH(QString, expected);
+        GuiFixture f;
+        run("INSERT INTO ProfDocuments (fio1, fio2, fio3, attNumber, isDuplicate, issueDate, regNumber, birthDate, "
+            "startDate, finishDate, profession, profProgName, qual) VALUES ('Петрова', 'Мария', ?, ?, ?, '2020-06-30', "
+            "'СВ 7', '2000-01-02', '2020-01-10', '2020-06-20', 'Повар', 'Программа', 'Повар 3 разряда')",
+            {patronymic, attNumber, isDuplicate});
+        run("INSERT INTO ProfDetails (profId, count) VALUES (1, 30), (1, NULL), (1, 12)");
+        if (stored)
+            run("INSERT INTO ProfFrdo (profId, fio1orig, fio2orig, fio3orig, frdo18, frdo20, snils) VALUES (1, "
+                "'Старая', 'Анна', 'Ивановна', 'Да', 'Да', '111')");
+        auto* list = buildList(f);
+        list->autoFillFrdoVirtual(1);
+        list->autoFillFrdoVirtual(99); // no such document: no row for it
+        QCOMPARE(rows("SELECT sexIsMale, docSerial, docNumber, fio1orig, fio2orig, fio3orig, frdo18, frdo19, frdo20, "
+                      "StateDuplicate FROM ProfFrdo"),
+                 expected);
+        QCOMPARE(
+            rows("SELECT issueDateFrdo, RegNumberFrdo, birthDateFrdo, beginDate, endDate, frdo15, studyCount, "
+                 "frdo14, frdo16, snils FROM ProfFrdo"),
+            QStringLiteral("2020-06-30|СВ 7|2000-01-02|2020-01-10|2020-06-20|Повар|42|Программа|Повар 3 разряда|") +
+                (stored ? "111" : "-"));
+    }
+
+    void columnWidths() {
+        GuiFixture f;
+        insertSampleDocuments();
+        auto* list = buildList(f);
+        SettingsRegistry* settings = SettingsRegistry::instance();
+        const auto key = [](int column) { return QStringList{"Prof", QString::number(column)}; };
+        const QList<int> before{list->columnWidth(2), list->columnWidth(3)};
+        for (const auto& stored : QList<QPair<int, int>>{{0, 300}, {1, 150}, {2, 0}, {3, -5}})
+            settings->setValue(Keys::tableColumnWidth, stored.second, key(stored.first));
+        list->restoreColumnWidths("Prof");
+        QVERIFY(list->isColumnHidden(0));
+        QCOMPARE(QList<int>({list->columnWidth(1), list->columnWidth(2), list->columnWidth(3)}),
+                 QList<int>({150, before.at(0), before.at(1)}));
+        list->setColumnWidth(4, 222);
+        list->saveColumnWidths("Prof");
+        QCOMPARE(settings->value(Keys::tableColumnWidth, key(4)).toInt(), 222);
+        QCOMPARE(settings->value(Keys::tableColumnWidth, key(0)).toInt(), 300); // hidden: not written
+    }
+
+    void print_data() {
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("none") << QList<int>{} << QString();
+        QTest::newRow("one") << QList<int>{2} << "one 702 2 1 0";
+        QTest::newRow("two") << QList<int>{4, 2} << "many 702 2,4 1 0";
+    }
+
+    void print() {
+        QFETCH(QList<int>, selected);
+        QFETCH(QString, printed);
+        GuiFixture f;
+        insertSampleDocuments();
+        auto* list = buildList<PrintableList>(f);
+        selectIds(list, selected);
+        QString got;
+        const auto record = [&got](const char* signal, int type, QList<int> ids, bool background, bool preview) {
+            QStringList texts;
+            for (int id : sorted(ids))
+                texts << QString::number(id);
+            got = QString("%1 %2 %3 %4 %5").arg(signal).arg(type).arg(texts.join(',')).arg(background).arg(preview);
+        };
+        connect(list, &DocumentsTable::documentPrint,
+                [&](ReportList::ReportType type, int id, bool b, bool p) { record("one", type, {id}, b, p); });
+        connect(list, &DocumentsTable::documentsPrint,
+                [&](ReportList::ReportType type, QList<int> ids, bool b, bool p) { record("many", type, ids, b, p); });
+        list->onPrintAction();
+        QVERIFY(list->dialog && list->dialog->isVisible());
+        emit list->dialog->reportTypeSelected(ReportList::AppendixAny, true, false);
+        QCOMPARE(got, printed);
+        list->dialog->close();
+    }
+
+    void actionsAndRefreshSignals() {
+        GuiFixture f;
+        insertSampleDocuments();
+        auto* list = buildList(f);
+        QSignalSpy clicked(list, &DocumentsTable::documentClicked);
+        QSignalSpy counts(list, &DocumentsTable::rowCountsChanged);
+        QSignalSpy reselected(list, &DocumentsTable::reselected);
+        QSignalSpy unselected(list, &DocumentsTable::unselect);
+        action(list, "Добавить новый")->trigger();
+        selectIds(list, {5, 3});
+        list->onEditAction();
+        QCOMPARE(list->currentDocId(), 3);
+        // A double click arrives after the click that it completes.
+        const QPoint onSecond = list->visualRect(list->model()->index(proxyIds(list->model()).indexOf(2), 1)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, onSecond);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, onSecond);
+        QCOMPARE(QList<QVariantList>(clicked), QList<QVariantList>({{-1}, {3}, {2}}));
+        insert("ProfDocuments", {{"fio1", "Новиков"}});
+        action(list, "Обновить")->trigger();
+        QCOMPARE(reselected.size(), 1);
+        QCOMPARE(proxyIds(list->model()).first(), 8);
+        QCOMPARE(counts.last(), QVariantList({7, 7}));
+        list->selectAll();
+        list->onFiltersChanged(fio("иванов"));
+        QCOMPARE(unselected.size(), 1);
+        QCOMPARE(counts.last(), QVariantList({3, 7}));
+        QVERIFY(list->selectionModel()->selectedRows().isEmpty());
+    }
+};
+
+class TestMyFilterModel : public QObject {
+    Q_OBJECT
+
+private slots:
+    void filters_data() {
+        QTest::addColumn<FilterListType>("filters");
+        QTest::addColumn<QList<int>>("ids");
+        QTest::addColumn<QString>("previousFio");
+        const QList<int> all = {1, 2, 3, 4, 5, 6};
+        const QDate apr7(2016, 4, 7), apr8(2016, 4, 8), apr9(2016, 4, 9), apr10(2016, 4, 10);
+        const auto row = [](const char* name, const FilterListType& filters, const QList<int>& ids,
+                            const QString& previous = "Сидоров") { QTest::newRow(name) << filters << ids << previous; };
+        row("none", fio(""), all);
+        row("fio trimmed, any case", fio("  иВАНОВ "), {1, 3, 5});
+        row("fio inside the name", fio("петров"), {2, 3});
+        row("qual, line break read as a blank", {{"qual", "сварщик 3"}}, {1});
+        row("qual", {{"qual", "ПОВАР"}}, {2, 3, 5, 6});
+        row("fio and qual", {{"fio", "иван"}, {"qual", "повар"}}, {3, 5});
+        row("issue range, both ends in", {{"dateFrom", apr8}, {"dateTo", apr10}}, {1, 2, 6});
+        row("issue range of one day", {{"dateFrom", apr7}, {"dateTo", apr7}}, {5});
+        row("issue from only", {{"dateFrom", apr9}}, all);
+        row("issue to only", {{"dateTo", apr7}}, all);
+        row("edit range, times of day", {{"editDateFrom", apr9}, {"editDateTo", apr10}}, {2, 5});
+        row("edit to only", {{"editDateTo", apr8}}, all);
+        row("invalid values, other keys", {{"fio", QVariant()}, {"dateFrom", QDate()}, {"dateTo", apr10}, {"x", "y"}},
+            all);
+        row("typed on", fio("ивАНОВ"), {1, 3, 5}, "ив");
+        row("erased back", fio("ив"), {1, 3, 5, 6}, "иванов");
+    }
+
+    // The typed columns and any other source model give the same rows.
+    void filters() {
+        QFETCH(FilterListType, filters);
+        QFETCH(QList<int>, ids);
+        QFETCH(QString, previousFio);
+        TestDatabase data;
+        QVERIFY(data.open());
+        insertSampleDocuments();
+        DocumentsModel documents;
+        QVERIFY(documents.reload());
+        QStandardItemModel plain(documents.rowCount(), documents.columnCount());
+        for (int row = 0; row < documents.rowCount(); ++row)
+            for (int column = 0; column < documents.columnCount(); ++column)
+                plain.setData(plain.index(row, column), documents.index(row, column).data());
+        for (QAbstractItemModel* source :
+             {static_cast<QAbstractItemModel*>(&documents), static_cast<QAbstractItemModel*>(&plain)}) {
+            MyFilterModel filter;
+            filter.setSourceModel(source);
+            filter.setFilterList(fio(previousFio));
+            filter.rowCount();
+            filter.setFilterList(filters);
+            QCOMPARE(sorted(proxyIds(&filter)), ids);
+        }
+    }
+
+    void sortAsTheDefaultComparison_data() {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("order");
+        QTest::addColumn<int>("caseSensitivity");
+        for (int column = 0; column < DocumentsModel::ColumnCount; ++column)
+            for (int order : {Qt::AscendingOrder, Qt::DescendingOrder})
+                for (int cs : {Qt::CaseSensitive, Qt::CaseInsensitive})
+                    QTest::addRow("column %d %s%s", column, order == Qt::AscendingOrder ? "ascending" : "descending",
+                                  cs == Qt::CaseSensitive ? "" : ", any case")
+                        << column << order << cs;
+    }
+
+    void sortAsTheDefaultComparison() {
+        QFETCH(int, column);
+        QFETCH(int, order);
+        QFETCH(int, caseSensitivity);
+        TestDatabase data;
+        QVERIFY(data.open());
+        insertSampleDocuments();
+        DocumentsModel documents;
+        QVERIFY(documents.reload());
+        MyFilterModel fast;
+        QSortFilterProxyModel reference;
+        for (QSortFilterProxyModel* proxy : {static_cast<QSortFilterProxyModel*>(&fast), &reference}) {
+            proxy->setSourceModel(&documents);
+            proxy->setSortCaseSensitivity(Qt::CaseSensitivity(caseSensitivity));
+            proxy->sort(column, Qt::SortOrder(order));
+        }
+        QCOMPARE(proxyIds(&fast), proxyIds(&reference));
+    }
+};
+
+ORVANE_TEST(TestDocumentsTable)
+ORVANE_TEST(TestMyFilterModel)
+
+#include "tst_documentstable.moc"
