@@ -1,6 +1,6 @@
-#include "messagebox.h"
 #include "database.h"
 #include "instanceguard.h"
+#include "messagebox.h"
 #include "prof/mainwindow.h"
 #include "scratchfilesystem.h"
 #include "testdatabase.h"
@@ -433,6 +433,7 @@ private slots:
 
         MessageBox::setAutoAnswer(QMessageBox::Ok);
         MainWindow window;
+        window.show();
         QTRY_COMPARE(MessageBox::shown().size(), 1);
         QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Внимание!"));
         QVERIFY(MessageBox::lastShown().text.startsWith(QStringLiteral("База данных открыта только для чтения:\n") +

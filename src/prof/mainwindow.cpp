@@ -1,49 +1,146 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "appsettings.h"
 #include "database.h"
+#include "documentstable.h"
 #include "engine.h"
-#include "messagebox.h"
+#include "filterdockwidget.h"
 #include "productinfo.h"
+#include "settingsregistry.h"
 
-#include <QDir>
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLocale>
 #include <QTimer>
+#include <QVBoxLayout>
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow), _engine(new Engine(this)) {
+namespace {
+// The window's settings wait until it is laid out, so that the saved geometry wins.
+constexpr int loadSettingsDelayMs = 200;
+const QString tableName = QStringLiteral("Prof");
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : MzMainWindow(parent), ui(new Ui::MainWindow), _table(nullptr), _filters(nullptr), _banner(nullptr),
+      _rowCounts(new QLabel(this)) {
     ui->setupUi(this);
-    connect(_engine, &Engine::error, this,
-            [this](const QString& text, const QString& title) { MessageBox::warning(this, title, text); });
     setWindowTitle(ProductTypeInfo::titledVersion());
-    if (Database::hasInstance())
-        connect(Database::instance(), &Database::writeFailed, this, &MainWindow::onWriteFailed);
-    // Start-up work that may show a box waits until the event loop runs.
-    QTimer::singleShot(100, this, [this] {
-        if (AppSettings::checkVersion())
-            MessageBox::information(this, QStringLiteral("Внимание!"), AppSettings::versionNoticeText());
-        warnIfReadOnly();
-    });
+    _banner = new QWidget(this);
+    _banner->setObjectName(QStringLiteral("banner"));
+    setToolBarAction(ui->actionShowToolbar);
+    setBannerAction(ui->actionShowBanner);
+    setBanner(_banner);
+
+    _table = new DocumentsTable(this);
+    connect(_table, &DocumentsTable::documentPrint, engine(), &Engine::onDocumentPrint);
+    connect(_table, &DocumentsTable::documentsPrint, engine(), &Engine::onDocumentsPrint);
+    connect(_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { onUpdateIcons(_table->selectionModel()->selectedRows().size()); });
+    connect(_table, &DocumentsTable::unselect, this, &MainWindow::hideSelectionActions);
+    connect(_table, &DocumentsTable::rowCountsChanged, this, &MainWindow::showRowCounts);
+
+    _filters = new FilterDockWidget(this);
+    _filters->setFixedWidth(qMax(_filters->width(), _filters->sizeHint().width()));
+    connect(_filters, &FilterDockWidget::filtersChanged, _table, &DocumentsTable::onFiltersChanged);
+    connect(_filters, &QDockWidget::visibilityChanged, ui->actionFilter, &QAction::setChecked);
+    connect(ui->actionFilter, &QAction::toggled, _filters, &QWidget::setVisible);
+    layOut();
+
+    statusBar()->addWidget(_rowCounts);
+    showRowCounts(_table->model()->rowCount(), _table->model()->rowCount());
+    QTimer::singleShot(loadSettingsDelayMs, this, &MainWindow::loadSettings);
+    ui->actionFilter->setChecked(true);
+    hideSelectionActions();
 }
 
-void MainWindow::warnIfReadOnly() {
-    if (!Database::hasInstance() || !Database::instance()->isReadOnly())
-        return;
-    MessageBox::warning(this, QStringLiteral("Внимание!"),
-                        QStringLiteral("База данных открыта только для чтения:\n%1\nНет права на запись в файл или "
-                                       "его папку. Документы можно просматривать и печатать, но изменения не будут "
-                                       "сохранены.")
-                            .arg(QDir::toNativeSeparators(Database::filePath())));
+MainWindow::~MainWindow() {
+    saveSettings();
 }
 
-// One save may fail in several statements; the user hears of it once.
-void MainWindow::onWriteFailed(const QString& message) {
-    if (_writeFailurePending)
-        return;
-    _writeFailurePending = true;
-    QTimer::singleShot(0, this, [this, message] {
-        MessageBox::warning(this, QStringLiteral("Ошибка"), message);
-        _writeFailurePending = false;
-    });
+void MainWindow::layOut() {
+    auto* row = new QHBoxLayout;
+    row->addWidget(_table);
+    row->addWidget(_filters);
+    auto* column = new QVBoxLayout(ui->centralwidget);
+    column->setContentsMargins(4, 4, 4, 4);
+    column->addWidget(_banner);
+    column->addLayout(row);
 }
 
-MainWindow::~MainWindow() = default;
+void MainWindow::onUpdateIcons(int selectedCount) {
+    ui->actionRemove->setVisible(selectedCount > 0);
+    ui->actionEdit->setVisible(selectedCount == 1);
+    ui->actionPrint->setVisible(selectedCount == 1);
+    ui->actionCopy->setVisible(selectedCount == 1);
+}
+
+void MainWindow::hideSelectionActions() {
+    onUpdateIcons(0);
+}
+
+void MainWindow::showRowCounts(int shown, int total) {
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    _rowCounts->setText(QStringLiteral("Показано: %1 из %2").arg(russian.toString(shown), russian.toString(total)));
+}
+
+void MainWindow::loadSettings() {
+    MzMainWindow::loadSettings();
+    SettingsRegistry* settings = SettingsRegistry::instance();
+    _askBeforeExportControl = settings->value(Keys::askBeforeExportControl).toBool();
+    ui->toolBar->setVisible(toolBarShown());
+    _table->restoreColumnWidths(tableName);
+}
+
+void MainWindow::saveSettings() {
+    MzMainWindow::saveSettings();
+    SettingsRegistry::instance()->setValue(Keys::askBeforeExportControl, _askBeforeExportControl);
+    _table->saveColumnWidths(tableName);
+}
+
+void MainWindow::on_actionExit_triggered() {
+    QApplication::quit();
+}
+
+void MainWindow::on_actionEditor_triggered() {
+    openTemplateEditor();
+}
+
+void MainWindow::on_actionSaveDb_triggered() {
+    backupDatabase();
+}
+
+void MainWindow::on_actionLoadDb_triggered() {
+    restoreDatabase();
+    _table->updateData();
+}
+
+void MainWindow::on_actionRemove_triggered() {
+    _table->onDeleteAction();
+}
+
+void MainWindow::on_actionPrint_triggered() {
+    _table->onPrintAction();
+}
+
+void MainWindow::on_actionEdit_triggered() {
+    _table->onEditAction();
+}
+
+void MainWindow::on_actionCopy_triggered() {
+    _table->onCopyRecordAction();
+}
+
+void MainWindow::on_actionForumUrl_triggered() {
+    openForum();
+}
+
+void MainWindow::on_actionShowBanner_triggered(bool checked) {
+    showBanner(checked);
+}
+
+void MainWindow::on_actionShowToolbar_triggered(bool checked) {
+    setShowToolBar(checked);
+    ui->toolBar->setVisible(checked);
+}

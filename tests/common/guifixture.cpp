@@ -35,8 +35,11 @@ GuiFixture::~GuiFixture() {
     resetBoxes();
 }
 
+// Shown, as the user sees it: start-up work that waits for the first show runs.
 void GuiFixture::setWindow(QWidget* window) {
     _window.reset(window);
+    if (window)
+        window->show();
 }
 
 void GuiFixture::fail(const QString& reason) {

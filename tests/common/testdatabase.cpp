@@ -28,14 +28,15 @@ QString TestDatabase::filePath() const {
 
 Database* TestDatabase::open() {
     close();
-    _db = std::make_unique<Database>(true);
-    return _db.get();
+    _db = new Database(true);
+    return _db.data();
 }
 
 void TestDatabase::close() {
-    if (_db)
-        _db->commitAndClose();
-    _db.reset();
+    if (!_db)
+        return;
+    _db->commitAndClose();
+    delete _db.data();
 }
 
 namespace {

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "database.h"
 #include "testenvironment.h"
 
+#include <QPointer>
 #include <QStringList>
 #include <QVariant>
 #include <memory>
-
-class Database;
 
 // A test's own data folder with the training-document schema registered. The database itself is
 // constructed on demand, so a test may first put any file in its place. Fatal start-up exits are
@@ -20,13 +20,14 @@ public:
     QString filePath() const;
     Database* open();
     void close();
-    Database* db() const { return _db.get(); }
+    Database* db() const { return _db.data(); }
     // Exit codes requested by the database since construction.
     QList<int> exitCodes() const { return _exitCodes; }
 
 private:
     TestEnvironment _env;
-    std::unique_ptr<Database> _db;
+    // A window under test may shut the database down itself (the main window does).
+    QPointer<Database> _db;
     QList<int> _exitCodes;
 };
 

@@ -1,0 +1,177 @@
+#include "mzmainwindow.h"
+
+#include "appsettings.h"
+#include "database.h"
+#include "engine.h"
+#include "filedialog.h"
+#include "messagebox.h"
+#include "settingsregistry.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDate>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+const QString errorTitle = QStringLiteral("Ошибка");
+const QString informationTitle = QStringLiteral("Информация");
+const QString databaseFilter = QStringLiteral("Database files (*.db)");
+const QString forumUrl = QStringLiteral("https://mzsoftware.ru/forum/");
+// The start-up work waits this long after the window first shows, so that it paints first.
+constexpr int startUpDelayMs = 100;
+
+const QString editorWarning = QStringLiteral(
+    "<p align='justify'>Внимание!<br><br>Вы переходите в раздел \"Редактор шаблонов\".<br><br>Данный ресурс не "
+    "предназначен для ввода данных учащихся и данных об образовательной организации.<br><br>Редактор шаблонов "
+    "предназначен для небольшой корректировки расположения полей.<br><br>Продолжить?<br></p>");
+} // namespace
+
+MzMainWindow::MzMainWindow(QWidget* parent) : QMainWindow(parent), _engine(new Engine(this)) {
+    qDebug() << "Engine created";
+    connect(_engine, &Engine::error, this, &MzMainWindow::showMessage);
+    setMinimumSize(800, 600);
+    _lastDirectory = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (Database::hasInstance())
+        connect(Database::instance(), &Database::writeFailed, this, &MzMainWindow::onWriteFailed);
+}
+
+MzMainWindow::~MzMainWindow() {
+    Database::shutdown();
+}
+
+void MzMainWindow::showMessage(const QString& text, const QString& title) {
+    MessageBox::warning(this, title, text);
+}
+
+void MzMainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (std::exchange(_startUpScheduled, true))
+        return;
+    QTimer::singleShot(startUpDelayMs, this, &MzMainWindow::startUp);
+}
+
+void MzMainWindow::startUp() {
+    if (AppSettings::checkVersion())
+        MessageBox::information(this, QStringLiteral("Внимание!"), AppSettings::versionNoticeText());
+    warnIfReadOnly();
+    initFrdoExport();
+}
+
+void MzMainWindow::warnIfReadOnly() {
+    if (!Database::hasInstance() || !Database::instance()->isReadOnly())
+        return;
+    MessageBox::warning(this, QStringLiteral("Внимание!"),
+                        QStringLiteral("База данных открыта только для чтения:\n%1\nНет права на запись в файл или "
+                                       "его папку. Документы можно просматривать и печатать, но изменения не будут "
+                                       "сохранены.")
+                            .arg(QDir::toNativeSeparators(Database::filePath())));
+}
+
+// One save may fail in several statements; the user hears of it once.
+void MzMainWindow::onWriteFailed(const QString& message) {
+    if (_writeFailurePending)
+        return;
+    _writeFailurePending = true;
+    QTimer::singleShot(0, this, [this, message] {
+        MessageBox::warning(this, errorTitle, message);
+        _writeFailurePending = false;
+    });
+}
+
+void MzMainWindow::loadSettings() {
+    SettingsRegistry* settings = SettingsRegistry::instance();
+    restoreGeometry(settings->value(Keys::mainWindowGeometry).toByteArray());
+    restoreState(settings->value(Keys::mainWindowState).toByteArray());
+    _askBeforeExport = settings->value(Keys::askBeforeExport).toBool();
+    _askBeforeExportFrdo = settings->value(Keys::askBeforeExportFrdo).toBool();
+    _askBeforeEditor = settings->value(Keys::askBeforeEditor).toBool();
+    _showToolBar = settings->value(Keys::showToolBar).toBool();
+    _showBanner = settings->value(Keys::showBanner).toBool();
+    if (_toolBarAction)
+        _toolBarAction->setChecked(_showToolBar);
+    if (_bannerAction) {
+        const QSignalBlocker blocker(_bannerAction);
+        _bannerAction->setChecked(_showBanner);
+    }
+    showBanner(_showBanner);
+}
+
+void MzMainWindow::saveSettings() {
+    SettingsRegistry* settings = SettingsRegistry::instance();
+    settings->setValue(Keys::mainWindowGeometry, saveGeometry());
+    settings->setValue(Keys::mainWindowState, saveState());
+    settings->setValue(Keys::askBeforeExport, _askBeforeExport);
+    settings->setValue(Keys::askBeforeEditor, _askBeforeEditor);
+    settings->setValue(Keys::askBeforeExportFrdo, _askBeforeExportFrdo);
+    settings->setValue(Keys::showToolBar, _showToolBar);
+    settings->setValue(Keys::showBanner, _showBanner);
+}
+
+void MzMainWindow::showBanner(bool visible) {
+    _showBanner = visible;
+    if (_banner)
+        _banner->setVisible(visible);
+}
+
+QString MzMainWindow::backupFileName(const QDate& date) const {
+    return _lastDirectory + QLatin1Char('/') + QCoreApplication::applicationName() +
+           date.toString(QStringLiteral("-backup-yyyy-MM-dd")) + QStringLiteral(".db");
+}
+
+void MzMainWindow::backupDatabase() {
+    const QString path = FileDialog::getSaveFileName(this, QStringLiteral("Save file"),
+                                                     backupFileName(QDate::currentDate()), databaseFilter);
+    if (path.isEmpty())
+        return;
+    if (Database::instance()->backup(path))
+        showMessage(QStringLiteral("Резервная копия успешно создана."), informationTitle);
+    else
+        showMessage(QStringLiteral("Не удалось сохранить резервную копию."), errorTitle);
+}
+
+bool MzMainWindow::restoreDatabase() {
+    const QString path = FileDialog::getOpenFileName(this, QStringLiteral("Open file"), _lastDirectory, databaseFilter);
+    if (path.isEmpty())
+        return false;
+    if (MessageBox::warning(this, QStringLiteral("Внимание!"),
+                            QStringLiteral("Вновь загруженная база полностью заменит собой существующую. Продолжить?"),
+                            QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return false;
+    QString error;
+    if (!Database::instance()->restore(path, &error)) {
+        showMessage(error, errorTitle);
+        return false;
+    }
+    showMessage(QStringLiteral("Резервная копия успешно загружена."), informationTitle);
+    return true;
+}
+
+void MzMainWindow::openTemplateEditor() {
+    if (_askBeforeEditor) {
+        bool dontWarnAgain = false;
+        const auto answer = MessageBox::show(this, QMessageBox::Information, QString(), editorWarning,
+                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No, &dontWarnAgain);
+        if (dontWarnAgain)
+            _askBeforeEditor = false;
+        if (answer != QMessageBox::Yes)
+            return;
+    }
+    openEditorChooser();
+}
+
+void MzMainWindow::openForum() {
+    QDesktopServices::openUrl(QUrl(forumUrl));
+}
+
+void MzMainWindow::importData() {
+    showMessage(QStringLiteral("В текущей версии возможность импорта ещё не реализована"), errorTitle);
+}
+
+void MzMainWindow::exportData() {
+    showMessage(QStringLiteral("В текущей версии возможность экспорта ещё не реализована"), errorTitle);
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QAction>
+#include <QMainWindow>
+#include <QPointer>
+
+class Engine;
+
+class QShowEvent;
+
+// The frame of the program's main window: it owns the print engine and shows its messages, keeps
+// the window's settings and carries what does not depend on the kind of document (database backup
+// and restore, the template editor's entry, the support forum). The edition's window derives from
+// it, provides the form and fills in the import and export operations.
+class MzMainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit MzMainWindow(QWidget* parent = nullptr);
+    // Shuts the database down; the engine goes with the window.
+    ~MzMainWindow() override;
+
+    Engine* engine() const { return _engine; }
+    QString lastDirectory() const { return _lastDirectory; }
+    void setLastDirectory(const QString& folder) { _lastDirectory = folder; }
+    bool askBeforeEditor() const { return _askBeforeEditor; }
+    bool askBeforeExport() const { return _askBeforeExport; }
+    bool askBeforeExportFrdo() const { return _askBeforeExportFrdo; }
+    bool toolBarShown() const { return _showToolBar; }
+    bool bannerShown() const { return _showBanner; }
+
+    // The proposed name of a backup made on `date`: lastDirectory, "/", "Orvane-backup-yyyy-MM-dd.db".
+    QString backupFileName(const QDate& date) const;
+
+public slots:
+    void showBanner(bool visible);
+
+protected:
+    // The edition's form hands over its switches and the banner.
+    void setToolBarAction(QAction* action) { _toolBarAction = action; }
+    void setBannerAction(QAction* action) { _bannerAction = action; }
+    void setBanner(QWidget* banner) { _banner = banner; }
+    void setShowToolBar(bool on) { _showToolBar = on; }
+
+    // Shows a message of the window as the engine's messages are shown.
+    void showMessage(const QString& text, const QString& title);
+
+    // Operations the edition's actions call. True when the database was replaced.
+    void backupDatabase();
+    bool restoreDatabase();
+    void openTemplateEditor();
+    void openForum();
+
+    // Where the template editor's entry goes once the warning is passed: the choice of a report
+    // type whose template opens in the designer.
+    virtual void openEditorChooser() {}
+
+    virtual void importData();
+    virtual void exportData();
+    virtual void initFrdoExport() {}
+    virtual void saveSettings();
+    virtual void loadSettings();
+
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // Runs once, shortly after the window is first shown.
+    void startUp();
+    void warnIfReadOnly();
+    void onWriteFailed(const QString& message);
+
+    Engine* _engine;
+    QString _lastDirectory;
+    bool _askBeforeExport = true;
+    bool _askBeforeExportFrdo = true;
+    bool _askBeforeEditor = true;
+    bool _showToolBar = true;
+    bool _showBanner = true;
+    bool _startUpScheduled = false;
+    bool _writeFailurePending = false;
+    QPointer<QAction> _toolBarAction;
+    QPointer<QAction> _bannerAction;
+    QPointer<QWidget> _banner;
+};

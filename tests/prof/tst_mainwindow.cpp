@@ -1,0 +1,229 @@
+#include "database.h"
+#include "filedialog.h"
+#include "guifixture.h"
+#include "prof/documentstable.h"
+#include "prof/filterdockwidget.h"
+#include "prof/mainwindow.h"
+#include "settingsregistry.h"
+#include "testregistry.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSqlQuery>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QtTest>
+
+namespace {
+void addDocuments(int count) {
+    for (int i = 0; i < count; ++i) {
+        QSqlQuery query(QSqlDatabase::database());
+        query.prepare(QStringLiteral("INSERT INTO ProfDocuments (fio1, fio2, fio3) VALUES (?, 'Иван', 'Иванович')"));
+        query.addBindValue(QStringLiteral("Фамилия%1").arg(i));
+        QVERIFY(Database::instance()->execPrepared(query));
+    }
+}
+
+// "text|shortcut" for every entry of a menu or tool bar, "-" for a separator.
+QStringList entries(const QList<QAction*>& actions) {
+    QStringList list;
+    for (const QAction* action : actions) {
+        if (action->isSeparator())
+            list << QStringLiteral("-");
+        else
+            list << action->text() + QLatin1Char('|') + action->shortcut().toString();
+    }
+    return list;
+}
+
+const QString editorWarningStart = QStringLiteral("<p align='justify'>Внимание!<br><br>Вы переходите в раздел");
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { FileDialog::clear(); }
+
+    void menusAndToolBar() {
+        GuiFixture f;
+        auto* window = f.build<MainWindow>();
+        QStringList menus;
+        QList<QStringList> contents;
+        for (QAction* action : window->menuBar()->actions()) {
+            menus << action->text();
+            contents << entries(action->menu()->actions());
+        }
+        QCOMPARE(menus, (QStringList{"Файл", "Вид", "Инструменты", "Справка", "Поддержка"}));
+        QCOMPARE(contents.at(0), (QStringList{"Настройки|", "Выход|"}));
+        QCOMPARE(contents.at(1), (QStringList{"Фильтры|", "Панель инструментов|", "Баннер|"}));
+        QCOMPARE(contents.at(2), (QStringList{"Создать резервную копию|", "Восстановить из резервной копии|", "-",
+                                              "Книга регистрации свидетельств|Ctrl+S", "ФРДО|", "-", "Редактор форм|F7",
+                                              "-", "Настройки программы|"}));
+        QCOMPARE(contents.at(3), (QStringList{"О программе|F1", "Проверить обновления|", "-", "Совет дня|"}));
+        QCOMPARE(contents.at(4), (QStringList{"Форум поддержки|"}));
+        auto* toolBar = f.widget<QToolBar>(QStringLiteral("toolBar"));
+        QCOMPARE(entries(toolBar->actions()), (QStringList{"Создать документ|", "Редактировать документ|",
+                                                           "Создать копию документа|", "Печать|", "Удалить|"}));
+        QCOMPARE(toolBar->iconSize(), QSize(56, 48));
+        for (const QAction* action : toolBar->actions())
+            QVERIFY2(!action->icon().isNull(), qPrintable(action->objectName()));
+        QVERIFY(f.widget<QAction>(QStringLiteral("actionShowBanner"))->isChecked());
+    }
+
+    void selectionDependentActions_data() {
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<QList<bool>>("visible"); // Удалить, Редактировать, Печать, Копия
+        QTest::newRow("none") << 0 << QList<bool>{false, false, false, false};
+        QTest::newRow("one") << 1 << QList<bool>{true, true, true, true};
+        QTest::newRow("two") << 2 << QList<bool>{true, false, false, false};
+    }
+
+    void selectionDependentActions() {
+        QFETCH(int, selected);
+        QFETCH(QList<bool>, visible);
+        GuiFixture f;
+        addDocuments(3);
+        auto* window = f.build<MainWindow>();
+        DocumentsTable* table = window->documentsTable();
+        table->updateData();
+        const QStringList names{"actionRemove", "actionEdit", "actionPrint", "actionCopy"};
+        for (int row = 0; row < selected; ++row)
+            table->selectionModel()->select(table->model()->index(row, 1),
+                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        for (int i = 0; i < names.size(); ++i)
+            QCOMPARE(f.widget<QAction>(names.at(i))->isVisible(), visible.at(i));
+        emit table->unselect();
+        for (const QString& name : names)
+            QVERIFY(!f.widget<QAction>(name)->isVisible());
+    }
+
+    void filterActionFollowsThePanel() {
+        GuiFixture f;
+        auto* window = f.build<MainWindow>();
+        auto* action = f.widget<QAction>(QStringLiteral("actionFilter"));
+        QTRY_VERIFY(window->filterDock()->isVisible());
+        QVERIFY(action->isChecked());
+        window->filterDock()->close();
+        QTRY_VERIFY(!action->isChecked());
+        action->trigger();
+        QTRY_VERIFY(window->filterDock()->isVisible());
+    }
+
+    void backup_data() {
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("written") << true << QStringLiteral("Резервная копия успешно создана.")
+                                 << QStringLiteral("Информация");
+        QTest::newRow("not written") << false << QStringLiteral("Не удалось сохранить резервную копию.")
+                                     << QStringLiteral("Ошибка");
+    }
+
+    void backup() {
+        QFETCH(bool, writable);
+        QFETCH(QString, message);
+        QFETCH(QString, title);
+        GuiFixture f;
+        auto* window = f.build<MainWindow>();
+        window->setLastDirectory(f.env().root());
+        QCOMPARE(window->backupFileName(QDate(2023, 2, 3)), f.env().root() + "/Orvane-backup-2023-02-03.db");
+        const QString target = f.env().root() + (writable ? "/copy.db" : "/missing/folder/copy.db");
+        FileDialog::setNextFileName(target);
+        f.answerNextBox(QMessageBox::Ok);
+        QVERIFY(f.trigger(QStringLiteral("actionSaveDb")));
+        QCOMPARE(FileDialog::captions(), QStringList{"Save file"});
+        QCOMPARE(MessageBox::lastShown().title, title);
+        QCOMPARE(MessageBox::lastShown().text, message);
+        QCOMPARE(QFileInfo::exists(target), writable);
+    }
+
+    void restore_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("rowsAfter");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("declined") << "backup" << int(QMessageBox::No) << 2 << QString();
+        QTest::newRow("restored") << "backup" << int(QMessageBox::Yes) << 5
+                                  << QStringLiteral("Резервная копия успешно загружена.");
+        QTest::newRow("not a database") << "junk" << int(QMessageBox::Yes) << 2 << QString();
+    }
+
+    // After a restore the list shows the restored registry at once.
+    void restore() {
+        QFETCH(QString, source);
+        QFETCH(int, answer);
+        QFETCH(int, rowsAfter);
+        QFETCH(QString, message);
+        GuiFixture f;
+        addDocuments(5);
+        const QString backup = f.env().root() + "/backup.db";
+        QVERIFY(f.db()->backup(backup));
+        const QString junk = f.env().root() + "/junk.db";
+        QFile file(junk);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a database") > 0);
+        file.close();
+        QVERIFY(f.db()->execSql("DELETE FROM ProfDocuments WHERE profId > 2").isActive());
+        auto* window = f.build<MainWindow>();
+        FileDialog::setNextFileName(source == "backup" ? backup : junk);
+        f.answerNextBox(MessageBox::Button(answer));
+        f.answerNextBox(QMessageBox::Ok);
+        QVERIFY(f.trigger(QStringLiteral("actionLoadDb")));
+        QCOMPARE(FileDialog::captions(), QStringList{"Open file"});
+        QCOMPARE(MessageBox::shown().first().text,
+                 QStringLiteral("Вновь загруженная база полностью заменит собой существующую. Продолжить?"));
+        QCOMPARE(MessageBox::shown().first().title, QStringLiteral("Внимание!"));
+        if (!message.isEmpty())
+            QCOMPARE(MessageBox::lastShown().text, message);
+        if (source == "junk") {
+            QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
+            QVERIFY(!MessageBox::lastShown().text.isEmpty());
+        }
+        QCOMPARE(window->documentsTable()->model()->rowCount(), rowsAfter);
+    }
+
+    // "Больше не предупреждать" counts whatever the answer, for this run and, once saved, the next.
+    void editorWarning() {
+        GuiFixture f;
+        auto* window = f.build<MainWindow>();
+        QTRY_VERIFY(window->askBeforeEditor() && f.widget<QAction>("actionShowToolbar")->isChecked());
+        f.answerNextBox(QMessageBox::No, true);
+        QVERIFY(f.trigger(QStringLiteral("actionEditor")));
+        QCOMPARE(MessageBox::shown().size(), 1);
+        const MessageBox::Shown box = MessageBox::lastShown();
+        QVERIFY(box.text.startsWith(editorWarningStart));
+        QCOMPARE(box.icon, QMessageBox::Information);
+        QCOMPARE(box.defaultButton, QMessageBox::No);
+        QVERIFY(box.withDontWarn);
+        QVERIFY(!window->askBeforeEditor());
+        QVERIFY(f.trigger(QStringLiteral("actionEditor")));
+        QCOMPARE(MessageBox::shown().size(), 1);
+        f.adopt<QWidget>(nullptr); // the window saves its settings when it goes
+        QCOMPARE(SettingsRegistry::instance()->value(Keys::askBeforeEditor).toBool(), false);
+    }
+
+    void settingsDefaults() {
+        GuiFixture f;
+        auto* window = f.build<MainWindow>();
+        QTRY_VERIFY(f.widget<QAction>("actionShowToolbar")->isChecked());
+        QVERIFY(window->askBeforeEditor() && window->askBeforeExport() && window->askBeforeExportFrdo());
+        QVERIFY(window->toolBarShown() && window->bannerShown() && window->askBeforeExportControl());
+        QVERIFY(f.widget<QAction>("actionShowBanner")->isChecked());
+    }
+
+    void rowCountsInStatusBar() {
+        GuiFixture f;
+        addDocuments(3);
+        auto* window = f.build<MainWindow>();
+        auto* fio = window->filterDock()->findChild<QLineEdit*>(QStringLiteral("lineEditFio1"));
+        QTest::keyClicks(fio, QStringLiteral("2"));
+        QTRY_VERIFY(window->statusBar()->findChild<QLabel*>());
+        QCOMPARE(window->statusBar()->findChild<QLabel*>()->text(), QStringLiteral("Показано: 1 из 3"));
+    }
+};
+
+ORVANE_TEST(TestMainWindow)
+#include "tst_mainwindow.moc"
