@@ -8,7 +8,18 @@ MessageBox::Button MessageBox::_autoAnswer = QMessageBox::NoButton;
 
 MessageBox::Button MessageBox::show(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                                     Buttons buttons, Button defaultButton, bool* dontWarnAgain) {
-    _shown.append(Shown{icon, title, text, buttons, defaultButton, dontWarnAgain != nullptr});
+    return run(parent, Shown{icon, title, text, buttons, defaultButton, dontWarnAgain != nullptr, QString()},
+               dontWarnAgain);
+}
+
+MessageBox::Button MessageBox::ask(QWidget* parent, const QString& text, const QString& informativeText,
+                                   Buttons buttons, Button defaultButton) {
+    return run(parent, Shown{QMessageBox::NoIcon, QString(), text, buttons, defaultButton, false, informativeText},
+               nullptr);
+}
+
+MessageBox::Button MessageBox::run(QWidget* parent, const Shown& what, bool* dontWarnAgain) {
+    _shown.append(what);
     if (!_answers.isEmpty()) {
         const Answer answer = _answers.takeFirst();
         if (dontWarnAgain)
@@ -18,9 +29,10 @@ MessageBox::Button MessageBox::show(QWidget* parent, QMessageBox::Icon icon, con
     if (_autoAnswer != QMessageBox::NoButton)
         return _autoAnswer;
 
-    QMessageBox box(icon, title, text, buttons, parent);
-    if (defaultButton != QMessageBox::NoButton)
-        box.setDefaultButton(defaultButton);
+    QMessageBox box(what.icon, what.title, what.text, what.buttons, parent);
+    if (what.defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(what.defaultButton);
+    box.setInformativeText(what.informativeText);
     QCheckBox* check = nullptr;
     if (dontWarnAgain) {
         check = new QCheckBox(QStringLiteral("Больше не предупреждать"), &box);

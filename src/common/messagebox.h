@@ -21,6 +21,7 @@ public:
         Buttons buttons;
         Button defaultButton = QMessageBox::NoButton;
         bool withDontWarn = false;
+        QString informativeText;
     };
 
     // Shows a modal box and returns the button chosen (Cancel or Escape-button when the box was closed).
@@ -38,6 +39,9 @@ public:
                            Button defaultButton = QMessageBox::Yes);
     static Button critical(QWidget* parent, const QString& title, const QString& text,
                            Buttons buttons = QMessageBox::Ok, Button defaultButton = QMessageBox::NoButton);
+    // A box whose question stands under its text in the smaller informative text.
+    static Button ask(QWidget* parent, const QString& text, const QString& informativeText, Buttons buttons,
+                      Button defaultButton);
 
     // Test hooks: the next box is not shown but answered with `answer` (and the check box state).
     static void setNextAnswer(Button answer, bool dontWarnAgainChecked = false);
@@ -49,6 +53,7 @@ public:
     static void clearShown();
 
 private:
+    static Button run(QWidget* parent, const Shown& what, bool* dontWarnAgain);
     struct Answer {
         Button button;
         bool dontWarn;

@@ -28,7 +28,7 @@ GuiFixture::GuiFixture() {
 }
 
 GuiFixture::~GuiFixture() {
-    _window.reset();
+    delete _window.data();
     // Children the window handed to deleteLater() go too, while the database is still open.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     _data.close();
@@ -36,8 +36,10 @@ GuiFixture::~GuiFixture() {
 }
 
 // Shown, as the user sees it: start-up work that waits for the first show runs.
+// A dialog that deletes itself on close is simply gone by then.
 void GuiFixture::setWindow(QWidget* window) {
-    _window.reset(window);
+    delete _window.data();
+    _window = window;
     if (window)
         window->show();
 }
@@ -51,11 +53,11 @@ void GuiFixture::fail(const QString& reason) {
 bool GuiFixture::trigger(const QString& actionName) {
     auto* action = _window ? _window->findChild<QAction*>(actionName) : nullptr;
     if (!action) {
-        fail(QStringLiteral("No action \"%1\" in %2").arg(actionName, describe(_window.get())));
+        fail(QStringLiteral("No action \"%1\" in %2").arg(actionName, describe(_window.data())));
         return false;
     }
     if (!action->isEnabled()) {
-        fail(QStringLiteral("Action \"%1\" of %2 is disabled").arg(actionName, describe(_window.get())));
+        fail(QStringLiteral("Action \"%1\" of %2 is disabled").arg(actionName, describe(_window.data())));
         return false;
     }
     action->trigger();
@@ -67,8 +69,8 @@ QObject* GuiFixture::find(const QString& objectName, const QMetaObject& type) {
         for (QObject* object : _window->findChildren<QObject*>(objectName))
             if (type.cast(object))
                 return object;
-    fail(
-        QStringLiteral("No %1 \"%2\" in %3").arg(QLatin1String(type.className()), objectName, describe(_window.get())));
+    fail(QStringLiteral("No %1 \"%2\" in %3")
+             .arg(QLatin1String(type.className()), objectName, describe(_window.data())));
     return nullptr;
 }
 

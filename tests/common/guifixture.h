@@ -4,6 +4,7 @@
 #include "testdatabase.h"
 
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -26,7 +27,8 @@ public:
     TestEnvironment& env() { return _data.env(); }
     Database* db() const { return _data.db(); }
 
-    // Builds the window under test; the fixture owns it and deletes it before the database closes.
+    // Builds the window under test; the fixture deletes it, unless it deleted itself, before the
+    // database closes.
     template <typename W, typename... Args> W* build(Args&&... args) {
         return adopt(new W(std::forward<Args>(args)...));
     }
@@ -34,7 +36,7 @@ public:
         setWindow(window);
         return window;
     }
-    QWidget* window() const { return _window.get(); }
+    QWidget* window() const { return _window.data(); }
 
     // Triggers the window's action of that object name. When it is missing or disabled the running
     // test fails with the reason (lastFailure()) and false is returned.
@@ -55,6 +57,6 @@ private:
     void fail(const QString& reason);
 
     TestDatabase _data;
-    std::unique_ptr<QWidget> _window;
+    QPointer<QWidget> _window;
     QString _lastFailure;
 };
