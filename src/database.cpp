@@ -14,11 +14,13 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QSqlTableModel>
 #include <algorithm>
 #include <cstdlib>
+#include <sqlite3.h>
 
 Database* Database::_instance = nullptr;
 QMap<QString, DBTable> Database::_schema;
@@ -766,20 +768,45 @@ QString Database::columns(const QString& table, bool all) const {
     return names.join(QStringLiteral(", "));
 }
 
-QStringList Database::mostFrequentValues(const QString& table, const QStringList& columnNames, int limit,
-                                         bool alphabetical) {
-    QSqlQuery query = execSql(QStringLiteral("SELECT %1 FROM %2").arg(columnNames.join(QStringLiteral(", ")), table));
-    QMap<QString, int> counts;
-    while (query.next()) {
-        for (int i = 0; i < columnNames.size(); ++i) {
-            const QString value = query.value(i).toString().trimmed();
+// Rows changed on the main connection since it opened; -1 when SQLite cannot say.
+qint64 Database::totalChanges() const {
+    const QVariant handle = QSqlDatabase::database().driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return -1;
+    sqlite3* connection = *static_cast<sqlite3* const*>(handle.data());
+    return connection ? sqlite3_total_changes64(connection) : -1;
+}
+
+// Each distinct value is counted by SQLite; the counts are kept until a row of the connection
+// changes, so that a dialog opened again does not read the whole table again.
+const QVector<QPair<QString, int>>& Database::usedValueCounts(const QString& table, const QStringList& columnNames) {
+    const QString key = table + QLatin1Char('|') + columnNames.join(QLatin1Char('|'));
+    const qint64 changes = totalChanges();
+    UsedValues& cached = _usedValues[key];
+    if (changes >= 0 && cached.changes == changes)
+        return cached.counts;
+    QHash<QString, int> counts;
+    for (const QString& column : columnNames) {
+        QSqlQuery query = execSql(QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1").arg(column, table));
+        while (query.next()) {
+            const QString value = query.value(0).toString().trimmed();
             if (!value.isEmpty())
-                ++counts[value];
+                counts[value] += query.value(1).toInt();
         }
     }
-    QList<QPair<QString, int>> entries;
+    cached.counts.clear();
+    cached.counts.reserve(counts.size());
     for (auto it = counts.constBegin(); it != counts.constEnd(); ++it)
-        entries.append(qMakePair(it.key(), it.value()));
+        cached.counts.append(qMakePair(it.key(), it.value()));
+    std::sort(cached.counts.begin(), cached.counts.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    cached.changes = changes;
+    return cached.counts;
+}
+
+QStringList Database::mostFrequentValues(const QString& table, const QStringList& columnNames, int limit,
+                                         bool alphabetical) {
+    QVector<QPair<QString, int>> entries = usedValueCounts(table, columnNames);
     if (alphabetical)
         std::stable_sort(entries.begin(), entries.end(),
                          [](const auto& a, const auto& b) { return a.first.toLower() < b.first.toLower(); });
@@ -787,7 +814,8 @@ QStringList Database::mostFrequentValues(const QString& table, const QStringList
         std::stable_sort(entries.begin(), entries.end(),
                          [](const auto& a, const auto& b) { return a.second > b.second; });
     QStringList result;
-    for (const auto& entry : entries) {
+    result.reserve(limit > 0 ? qMin(limit, entries.size()) : entries.size());
+    for (const auto& entry : qAsConst(entries)) {
         if (limit > 0 && result.size() >= limit)
             break;
         result << entry.first;

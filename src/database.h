@@ -3,6 +3,7 @@
 #include "dbtable.h"
 
 #include <QFile>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -10,6 +11,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <functional>
 
 class QSqlDatabase;
@@ -82,6 +84,8 @@ public:
     QStringList additionalTableNames() const;
     // Column names of a table joined with ", ": all of them, or the copyable ones only.
     QString columns(const QString& table, bool all) const;
+    // Rows changed on the main connection since it opened (-1 when unknown).
+    qint64 totalChanges() const;
     QStringList mostFrequentValues(const QString& table, const QStringList& columnNames, int limit, bool alphabetical);
 
     bool backup(const QString& destination);
@@ -112,6 +116,7 @@ signals:
     void writeFailed(const QString& message);
 
 private:
+    const QVector<QPair<QString, int>>& usedValueCounts(const QString& table, const QStringList& columnNames);
     struct ReadOnlyTag {};
     Database(ReadOnlyTag);
 
@@ -140,6 +145,11 @@ private:
     QMap<QString, DBTable> _tables;
     QString _mainPrimaryKeyName;
     QMap<QString, QSqlTableModel*> _models;
+    struct UsedValues {
+        qint64 changes = -1;
+        QVector<QPair<QString, int>> counts; // by value
+    };
+    QHash<QString, UsedValues> _usedValues;
     QList<QSqlTableModel*> _retiredModels;
     bool _valid = true;
     bool _readOnly = false;

@@ -11,3 +11,7 @@ CREATE VIEW ViewProfDetails AS
         FROM ProfDetails Det INNER JOIN ProfDocuments Doc ON Det.profId=doc.ProfId
         WHERE IFNULL(hideTotalCountInAdd,0)=0 GROUP BY Det.profId ORDER BY order1, order2);
 CREATE INDEX IF NOT EXISTS ProfDetails_profId ON ProfDetails(profId, detId);
+CREATE INDEX IF NOT EXISTS ProfDocuments_attNumber ON ProfDocuments(attNumber);
+CREATE INDEX IF NOT EXISTS ProfDocuments_profession ON ProfDocuments(profession);
+CREATE INDEX IF NOT EXISTS ProfDocuments_prevEducation ON ProfDocuments(prevEducation);
+CREATE INDEX IF NOT EXISTS ProfDocuments_profProgName ON ProfDocuments(profProgName);

@@ -9,6 +9,7 @@
 #include <QCompleter>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QStringListModel>
 #include <QTextEdit>
 
 namespace {
@@ -52,7 +53,15 @@ void InputHelpers::fillComboBoxUsedValues(const QString& column, const QString& 
     const bool alphabetical = SettingsRegistry::instance()->value(Keys::orderComboAlphabetically).toBool();
     if (!combo)
         return;
-    combo->addItems(Database::instance()->mostFrequentValues(table, {column}, limit, alphabetical));
+    const QStringList values = Database::instance()->mostFrequentValues(table, {column}, limit, alphabetical);
+    // A used-values list may hold a value per document; a plain list model takes 100,000 of them
+    // at once where item-by-item insertion takes a noticeable moment.
+    if (combo->count() == 0) {
+        combo->setModel(new QStringListModel(values, combo));
+        combo->setCurrentIndex(-1);
+    } else {
+        combo->addItems(values);
+    }
     if (combo->isEditable())
         combo->clearEditText();
     if (QCompleter* completer = combo->completer())
