@@ -778,28 +778,52 @@ qint64 Database::totalChanges() const {
 }
 
 // Each distinct value is counted by SQLite; the counts are kept until a row of the connection
-// changes, so that a dialog opened again does not read the whole table again.
+// changes, so that a dialog opened again does not read the whole table again. Values come in the
+// index's order and are mostly stored trimmed, so only the others need merging.
 const QVector<QPair<QString, int>>& Database::usedValueCounts(const QString& table, const QStringList& columnNames) {
     const QString key = table + QLatin1Char('|') + columnNames.join(QLatin1Char('|'));
     const qint64 changes = totalChanges();
     UsedValues& cached = _usedValues[key];
     if (changes >= 0 && cached.changes == changes)
         return cached.counts;
-    QHash<QString, int> counts;
+    QVector<QPair<QString, int>> counts;
+    QHash<QString, int> untrimmed;
     for (const QString& column : columnNames) {
-        QSqlQuery query = execSql(QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1").arg(column, table));
+        QSqlQuery query(QSqlDatabase::database());
+        query.setForwardOnly(true);
+        if (!query.exec(QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1").arg(column, table)))
+            reportFailure(query.lastError(), query.lastQuery());
         while (query.next()) {
-            const QString value = query.value(0).toString().trimmed();
-            if (!value.isEmpty())
-                counts[value] += query.value(1).toInt();
+            const QString value = query.value(0).toString();
+            const QString trimmed = value.trimmed();
+            if (trimmed.isEmpty())
+                continue;
+            if (trimmed.size() == value.size() && columnNames.size() == 1)
+                counts.append(qMakePair(value, query.value(1).toInt()));
+            else
+                untrimmed[trimmed] += query.value(1).toInt();
         }
     }
-    cached.counts.clear();
-    cached.counts.reserve(counts.size());
-    for (auto it = counts.constBegin(); it != counts.constEnd(); ++it)
-        cached.counts.append(qMakePair(it.key(), it.value()));
-    std::sort(cached.counts.begin(), cached.counts.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (!untrimmed.isEmpty()) {
+        for (const auto& entry : qAsConst(counts))
+            untrimmed[entry.first] += entry.second;
+        counts.clear();
+        for (auto it = untrimmed.constBegin(); it != untrimmed.constEnd(); ++it)
+            counts.append(qMakePair(it.key(), it.value()));
+    }
+    const auto byValue = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(counts.begin(), counts.end(), byValue))
+        std::sort(counts.begin(), counts.end(), byValue);
+    // A number and its text are separate groups for SQLite but one value here.
+    int kept = 0;
+    for (int i = 0; i < counts.size(); ++i) {
+        if (kept > 0 && counts[kept - 1].first == counts[i].first)
+            counts[kept - 1].second += counts[i].second;
+        else
+            counts[kept++] = counts[i];
+    }
+    counts.resize(kept);
+    cached.counts = std::move(counts);
     cached.changes = changes;
     return cached.counts;
 }
