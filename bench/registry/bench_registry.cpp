@@ -1,6 +1,7 @@
 // Measures the document list on a large registry and sets each figure beside the time the sqlite3
 // command-line shell needs to read every row of ViewProfDocuments from the same file.
 //   bench_registry REGISTRY.db      (make one with: dbgen REGISTRY.db)
+#include "../common/registrycopy.h"
 #include "../common/sqliteshell.h"
 #include "appresources.h"
 #include "database.h"
@@ -68,17 +69,12 @@ int main(int argc, char* argv[]) {
     }
     const QString registry = QString::fromLocal8Bit(argv[1]);
     QTemporaryDir home;
-    qputenv("XDG_DATA_HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path() + QStringLiteral("/config"));
-    Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
-    qInstallMessageHandler(quiet);
-    const QString dbPath = Database::filePath();
-    QFile::remove(dbPath);
-    if (!QFile::copy(registry, dbPath)) {
+    if (!useRegistryCopy(home, registry)) {
         std::fprintf(stderr, "cannot copy %s\n", argv[1]);
         return 1;
     }
+    qInstallMessageHandler(quiet);
+    const QString dbPath = Database::filePath();
     // The program makes the views at its first start; the shell needs them too.
     Database(true).commitAndClose();
     const double sqlite = sqliteSeconds(dbPath, QStringLiteral("SELECT * FROM ViewProfDocuments;"));

@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "database.h"
+#include "documenteditdialog.h"
 #include "documentstable.h"
 #include "engine.h"
 #include "filterdockwidget.h"
@@ -34,6 +35,7 @@ MainWindow::MainWindow(QWidget* parent)
     setBanner(_banner);
 
     _table = new DocumentsTable(this);
+    connect(_table, &DocumentsTable::documentClicked, this, &MainWindow::onDocumentEdit);
     connect(_table, &DocumentsTable::documentPrint, engine(), &Engine::onDocumentPrint);
     connect(_table, &DocumentsTable::documentsPrint, engine(), &Engine::onDocumentsPrint);
     connect(_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -101,6 +103,51 @@ void MainWindow::saveSettings() {
 
 void MainWindow::on_actionExit_triggered() {
     QApplication::quit();
+}
+
+DocumentEditDialog* MainWindow::openEditDialog() {
+    auto* dialog = new DocumentEditDialog(this);
+    connect(dialog, &AbstractEditDialog::documentsUpdated, _table, &DocumentsTable::updateData);
+    connect(dialog, &AbstractEditDialog::documentPrint, engine(), &Engine::onDocumentPrint);
+    _editDialog = dialog;
+    return dialog;
+}
+
+void MainWindow::onNewTemplate() {
+    DocumentEditDialog* dialog = openEditDialog();
+    dialog->setId(-1);
+    dialog->setTemplateMode(true);
+    dialog->show();
+}
+
+void MainWindow::onDocumentEdit(int sqlDocId) {
+    if (sqlDocId < 0) {
+        on_actionCreateDoc_triggered();
+        return;
+    }
+    DocumentEditDialog* dialog = openEditDialog();
+    dialog->setId(sqlDocId);
+    dialog->show();
+}
+
+void MainWindow::onTemplateEdit(int sqlDocId) {
+    DocumentEditDialog* dialog = openEditDialog();
+    dialog->setId(sqlDocId);
+    dialog->setTemplateMode(true);
+    dialog->show();
+}
+
+void MainWindow::onDocumentFromTemplateCreate(int templateId) {
+    DocumentEditDialog* dialog = openEditDialog();
+    dialog->setTemplateId(templateId);
+    dialog->show();
+}
+
+// A new, empty document; the choice among document templates comes in front of it later.
+void MainWindow::on_actionCreateDoc_triggered() {
+    DocumentEditDialog* dialog = openEditDialog();
+    dialog->setId(-1);
+    dialog->show();
 }
 
 void MainWindow::on_actionEditor_triggered() {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "documenteditdialog.h"
 #include "modules/MzMainWindow/mzmainwindow.h"
 
+#include <QPointer>
 #include <QScopedPointer>
 
 class DocumentsTable;
@@ -25,12 +27,21 @@ public:
     FilterDockWidget* filterDock() const { return _filters; }
     bool askBeforeExportControl() const { return _askBeforeExportControl; }
 
+    // The edit dialog opened last, while it is open.
+    DocumentEditDialog* editDialog() const { return _editDialog; }
+
 public slots:
     // Shows the selection-dependent actions for `selectedCount` selected rows.
     void onUpdateIcons(int selectedCount);
+    void onNewTemplate();
+    // Below 0: a new document; otherwise that document.
+    void onDocumentEdit(int sqlDocId);
+    void onTemplateEdit(int sqlDocId);
+    void onDocumentFromTemplateCreate(int templateId);
 
 private slots:
     void on_actionExit_triggered();
+    void on_actionCreateDoc_triggered();
     void on_actionEditor_triggered();
     void on_actionSaveDb_triggered();
     void on_actionLoadDb_triggered();
@@ -48,6 +59,8 @@ protected:
 
 private:
     void layOut();
+    // Opens a document dialog, refreshing the list after its saves and printing through the engine.
+    DocumentEditDialog* openEditDialog();
     void hideSelectionActions();
     void showRowCounts(int shown, int total);
 
@@ -56,5 +69,6 @@ private:
     FilterDockWidget* _filters;
     QWidget* _banner;
     QLabel* _rowCounts;
+    QPointer<DocumentEditDialog> _editDialog;
     bool _askBeforeExportControl = true;
 };

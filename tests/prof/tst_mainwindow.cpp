@@ -1,6 +1,7 @@
 #include "database.h"
 #include "filedialog.h"
 #include "guifixture.h"
+#include "prof/documenteditdialog.h"
 #include "prof/documentstable.h"
 #include "prof/filterdockwidget.h"
 #include "prof/mainwindow.h"
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSqlQuery>
 #include <QStatusBar>
 #include <QToolBar>
@@ -212,6 +214,43 @@ private slots:
         QVERIFY(window->askBeforeEditor() && window->askBeforeExport() && window->askBeforeExportFrdo());
         QVERIFY(window->toolBarShown() && window->bannerShown() && window->askBeforeExportControl());
         QVERIFY(f.widget<QAction>("actionShowBanner")->isChecked());
+    }
+
+    // An activated row opens its document; "Создать документ" a new one; a save refreshes the list.
+    void editDialogs() {
+        GuiFixture f;
+        addDocuments(2);
+        auto* window = f.build<MainWindow>();
+        DocumentsTable* table = window->documentsTable();
+        emit table->documentClicked(2);
+        QVERIFY(window->editDialog());
+        QCOMPARE(window->editDialog()->recordId(), 2);
+        QCOMPARE(window->editDialog()->findChild<QLineEdit*>("lineEditFio_1")->text(), QStringLiteral("Фамилия1"));
+        window->editDialog()->close();
+        QTRY_VERIFY(!window->editDialog());
+        QVERIFY(f.trigger(QStringLiteral("actionCreateDoc")));
+        QPointer<DocumentEditDialog> dialog = window->editDialog();
+        QVERIFY(dialog && dialog->recordId() == -1 && dialog->isVisible());
+        QTest::qWait(150);
+        QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditFio_1"), QStringLiteral("Novikov"));
+        QVERIFY(dialog->save());
+        QCOMPARE(table->model()->rowCount(), 3);
+        QCOMPARE(table->model()->index(0, 1).data().toString().trimmed(), QStringLiteral("Novikov"));
+        dialog->close();
+    }
+
+    // Closing the program with a document and its appendix open rolls their work back, in order.
+    void closingWithDialogsOpen() {
+        GuiFixture f;
+        addDocuments(1);
+        auto* window = f.build<MainWindow>();
+        emit window->documentsTable()->documentClicked(1);
+        QPointer<DocumentEditDialog> dialog = window->editDialog();
+        QVERIFY(dialog);
+        dialog->findChild<QPushButton*>(QStringLiteral("pushButtonAdditonal"))->click();
+        QTRY_VERIFY(dialog->findChild<QDialog*>(QStringLiteral("AdditionalEditDialog")));
+        f.adopt<QWidget>(nullptr);
+        QVERIFY(!dialog);
     }
 
     void rowCountsInStatusBar() {

@@ -12,6 +12,7 @@
 #include <QDate>
 #include <QDebug>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QStandardPaths>
 #include <QTimer>
@@ -41,6 +42,8 @@ MzMainWindow::MzMainWindow(QWidget* parent) : QMainWindow(parent), _engine(new E
 }
 
 MzMainWindow::~MzMainWindow() {
+    // Open dialogs roll back what they did not save while the database is still there.
+    qDeleteAll(findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly));
     Database::shutdown();
 }
 

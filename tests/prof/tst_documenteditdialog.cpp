@@ -1,0 +1,455 @@
+#include "guifixture.h"
+#include "prof/documenteditdialog.h"
+#include "prof/documentsmodel.h"
+#include "prof/documentstable.h"
+#include "testregistry.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QtTest>
+
+namespace {
+QSqlQuery run(const QString& sql, const QVariantList& values = {}) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(sql);
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!query.exec())
+        qWarning() << query.lastError().text() << sql;
+    return query;
+}
+
+QVariant scalar(const QString& sql, const QVariantList& values = {}) {
+    QSqlQuery query = run(sql, values);
+    return query.next() ? query.value(0) : QVariant();
+}
+
+int insert(const QString& table, const QVariantMap& columns) {
+    QString marks = QStringLiteral("?,").repeated(columns.size());
+    marks.chop(1);
+    return run(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                   .arg(table, QStringList(columns.keys()).join(','), marks),
+               columns.values())
+        .lastInsertId()
+        .toInt();
+}
+
+// The stored row as column -> value.
+QVariantMap storedRow(int id) {
+    QSqlQuery query = run(QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=?"), {id});
+    QVariantMap row;
+    if (query.next())
+        for (int i = 0; i < query.record().count(); ++i)
+            row[query.record().fieldName(i)] = query.value(i);
+    return row;
+}
+
+// Records which dependent dialog was asked for, instead of opening it.
+class ProbeDialog : public DocumentEditDialog {
+public:
+    using DocumentEditDialog::DocumentEditDialog;
+    QStringList opened;
+
+protected:
+    void openAppendix(int id) override { opened << QStringLiteral("appendix %1").arg(id); }
+    void openFrdo(int id) override { opened << QStringLiteral("frdo %1").arg(id); }
+};
+
+// The widget of each column; certificateType is the pair of radio buttons.
+const QList<QPair<const char*, const char*>> fields = {{"fio1", "lineEditFio_1"},
+                                                       {"fio2", "lineEditFio_2"},
+                                                       {"fio3", "lineEditFio_3"},
+                                                       {"birthDate", "dateEditBirth"},
+                                                       {"startDate", "dateEditStart"},
+                                                       {"finishDate", "dateEditFinish"},
+                                                       {"profession", "comboBoxProfession"},
+                                                       {"qual", "plainTextEditQual"},
+                                                       {"profProgName", "comboBoxEditProfProgramName"},
+                                                       {"prevEducation", "comboBoxPrevEducation"},
+                                                       {"protocolNumber", "lineEditProtocolNumber"},
+                                                       {"attNumber", "comboBoxAttNumber"},
+                                                       {"regNumber", "lineEditRegNumber"},
+                                                       {"protocolDate", "dateEditProtocol"},
+                                                       {"issueDate", "dateEditIssue"},
+                                                       {"isDuplicate", "checkBoxDuplicate"},
+                                                       {"isExcellent", "checkBoxIsEcsellent"},
+                                                       {"showTotalCount", "checkBoxShowTotalCount"}};
+
+struct Form {
+    DocumentEditDialog* d;
+    template <typename T> T* w(const char* name) { return d->findChild<T*>(QLatin1String(name)); }
+
+    void fill(const QVariantMap& v) {
+        for (const auto& field : fields) {
+            const QVariant value = v[field.first];
+            QWidget* widget = w<QWidget>(field.second);
+            if (auto* e = qobject_cast<QLineEdit*>(widget))
+                e->setText(value.toString());
+            else if (auto* e = qobject_cast<QDateEdit*>(widget))
+                e->setDate(value.toDate());
+            else if (auto* e = qobject_cast<QComboBox*>(widget))
+                e->setEditText(value.toString());
+            else if (auto* e = qobject_cast<QPlainTextEdit*>(widget))
+                e->setPlainText(value.toString());
+            else if (auto* e = qobject_cast<QCheckBox*>(widget))
+                e->setChecked(value.toInt());
+        }
+        w<QRadioButton>(v["certificateType"].toInt() == 2 ? "radioButtonProf2" : "radioButtonProf1")->setChecked(true);
+    }
+
+    QVariantMap read() {
+        QVariantMap v;
+        for (const auto& field : fields) {
+            QWidget* widget = w<QWidget>(field.second);
+            if (auto* e = qobject_cast<QLineEdit*>(widget))
+                v[field.first] = e->text();
+            else if (auto* e = qobject_cast<QDateEdit*>(widget))
+                v[field.first] = e->date();
+            else if (auto* e = qobject_cast<QComboBox*>(widget))
+                v[field.first] = e->currentText();
+            else if (auto* e = qobject_cast<QPlainTextEdit*>(widget))
+                v[field.first] = e->toPlainText();
+            else if (auto* e = qobject_cast<QCheckBox*>(widget))
+                v[field.first] = int(e->isChecked());
+        }
+        v["certificateType"] = w<QRadioButton>("radioButtonProf2")->isChecked() ? 2 : 1;
+        return v;
+    }
+};
+
+QVariantMap sample(int type, int flags) {
+    return {{"fio1", "Петров"},
+            {"fio2", "Пётр"},
+            {"fio3", "Петрович"},
+            {"birthDate", QDate(1990, 5, 17)},
+            {"startDate", QDate(2021, 1, 11)},
+            {"finishDate", QDate(2021, 2, 28)},
+            {"certificateType", type},
+            {"profession", "Электросварщик ручной сварки"},
+            {"qual", "3 разряд\nсо второй строкой"},
+            {"profProgName", "Программа «Сварка»"},
+            {"prevEducation", "Аттестат 123"},
+            {"protocolNumber", "12-п"},
+            {"attNumber", "АБ 000123"},
+            {"regNumber", "77"},
+            {"protocolDate", QDate(2021, 3, 1)},
+            {"issueDate", QDate(2021, 3, 4)},
+            {"isDuplicate", flags},
+            {"isExcellent", flags},
+            {"showTotalCount", 1 - flags}};
+}
+} // namespace
+
+class TestDocumentEditDialog : public QObject {
+    Q_OBJECT
+
+    // A dialog on the record, armed.
+    template <typename D = DocumentEditDialog> static D* openDialog(GuiFixture& f, int id) {
+        auto* dialog = f.build<D>();
+        dialog->setId(id);
+        QTest::qWait(150);
+        return dialog;
+    }
+
+    static void saveEdited(DocumentEditDialog* dialog) {
+        dialog->setEdited();
+        dialog->findChild<QPushButton*>("pushButtonSave")->click();
+    }
+
+private slots:
+    void labels_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        const QList<QPair<const char*, const char*>> labels = {
+            {"groupBoxFio_1", "Фамилия"},
+            {"groupBoxFio_2", "Имя"},
+            {"groupBoxFio_3", "Отчество"},
+            {"groupBoxRegNumber", "Регистрационный номер"},
+            {"radioButtonProf1", "о профессии рабочего"},
+            {"radioButtonProf2", "о должности служащего"},
+            {"checkBoxShowTotalCount", "Указывать объём обучения в свидетельстве"},
+            {"pushButtonAdditonal", "Приложение\nк свидетельству"},
+            {"pushButtonFrdo", "ФРДО"},
+            {"pushButtonCancel", "Закрыть"}};
+        for (const auto& label : labels)
+            QTest::newRow(label.first) << QString::fromLatin1(label.first) << QString::fromUtf8(label.second);
+    }
+
+    void labels() {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        GuiFixture f;
+        QObject* widget = f.build<DocumentEditDialog>()->findChild<QObject*>(name);
+        QVERIFY(widget);
+        QCOMPARE(widget->property(widget->inherits("QGroupBox") ? "title" : "text").toString(), text);
+    }
+
+    void tabOrderAndGeometry() {
+        GuiFixture f;
+        auto* dialog = f.build<DocumentEditDialog>();
+        const QStringList order =
+            QStringLiteral(
+                "lineEditFio_1 lineEditFio_2 lineEditFio_3 dateEditBirth dateEditStart dateEditFinish radioButtonProf1 "
+                "radioButtonProf2 comboBoxProfession plainTextEditQual comboBoxEditProfProgramName "
+                "comboBoxPrevEducation "
+                "lineEditProtocolNumber comboBoxAttNumber lineEditRegNumber dateEditProtocol dateEditIssue "
+                "lineEditDate "
+                "checkBoxDuplicate checkBoxIsEcsellent checkBoxShowTotalCount pushButtonSave pushButtonCancel "
+                "pushButtonAdditonal pushButtonFrdo")
+                .split(' ');
+        QStringList chain;
+        QWidget* w = dialog->findChild<QWidget*>(order.first());
+        for (int i = 0; i < 200 && chain.size() < order.size(); ++i, w = w->nextInFocusChain())
+            if (order.contains(w->objectName()) && !chain.contains(w->objectName()))
+                chain << w->objectName();
+        QCOMPARE(chain, order);
+
+        dialog->resize(1013, 977);
+        f.adopt<QWidget>(nullptr);
+        QCOMPARE(f.build<DocumentEditDialog>()->size(), QSize(1013, 977));
+    }
+
+    void fieldsRoundTrip_data() {
+        QTest::addColumn<QVariantMap>("values");
+        QTest::newRow("type 1, flags off") << sample(1, 0);
+        QTest::newRow("type 2, flags on") << sample(2, 1);
+    }
+
+    // Every field comes back after save and reload; dates are stored in the form the list reads.
+    void fieldsRoundTrip() {
+        QFETCH(QVariantMap, values);
+        GuiFixture f;
+        auto* dialog = openDialog(f, -1);
+        QVERIFY(!dialog->findChild<QPushButton*>("pushButtonAdditonal")->isEnabled());
+        Form{dialog}.fill(values);
+        saveEdited(dialog);
+        const int id = dialog->recordId();
+        QVERIFY(id > 0);
+        QVERIFY(dialog->findChild<QPushButton*>("pushButtonFrdo")->isEnabled());
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Выдача документа"));
+
+        auto* reopened = openDialog(f, id);
+        QCOMPARE(Form{reopened}.read(), values);
+        QVERIFY(reopened->findChild<QComboBox*>("comboBoxProfession")->findText(values["profession"].toString()) >= 0);
+        const QVariantMap row = storedRow(id);
+        QCOMPARE(row["issueDate"].toString(), QStringLiteral("2021-03-04"));
+        QCOMPARE(row["birthDate"].toString(), QStringLiteral("1990-05-17"));
+        QCOMPARE(row["isTemplate"].toInt(), 0);
+        QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$")
+                    .match(row["editDate"].toString())
+                    .hasMatch());
+        QSqlQuery view = run(QStringLiteral("SELECT issueDate, editDate FROM ViewProfDocuments WHERE profId=?"), {id});
+        QVERIFY(view.next());
+        QCOMPARE(DocumentsModel::dayNumber(view.value(0).toString()), int(QDate(2021, 3, 4).toJulianDay()));
+        QCOMPARE(DocumentsModel::dayNumber(view.value(1).toString()), int(QDate::currentDate().toJulianDay()));
+        QCOMPARE(scalar(QStringLiteral("SELECT COUNT(1) FROM ViewProfDocuments WHERE date(substr(editDate,1,10)) = ? "
+                                       "AND date(issueDate) = '2021-03-04'"),
+                        {QDate::currentDate().toString(Qt::ISODate)})
+                     .toInt(),
+                 1);
+    }
+
+    void uniqueness_data() {
+        QTest::addColumn<QString>("existing");
+        QTest::addColumn<QString>("entered");
+        QTest::addColumn<bool>("duplicate");
+        QTest::addColumn<bool>("self");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("empty twice") << ""
+                                     << "  " << false << false << true;
+        QTest::newRow("duplicate repeats") << "АБ 1"
+                                           << "АБ 1" << true << false << true;
+        QTest::newRow("own number") << "АБ 1"
+                                    << "АБ 1" << false << true << true;
+        QTest::newRow("other number") << "АБ 1"
+                                      << "АБ 2" << false << false << true;
+        QTest::newRow("clash") << "АБ 1"
+                               << " АБ 1 " << false << false << false;
+    }
+
+    void uniqueness() {
+        QFETCH(QString, existing);
+        QFETCH(QString, entered);
+        QFETCH(bool, duplicate);
+        QFETCH(bool, self);
+        QFETCH(bool, saved);
+        GuiFixture f;
+        const int other = insert("ProfDocuments", {{"fio1", "Другой"}, {"attNumber", existing}});
+        auto* dialog = openDialog(f, self ? other : -1);
+        Form form{dialog};
+        form.w<QComboBox>("comboBoxAttNumber")->setEditText(entered);
+        form.w<QCheckBox>("checkBoxDuplicate")->setChecked(duplicate);
+        saveEdited(dialog);
+        QCOMPARE(dialog->isEdited(), !saved);
+        QCOMPARE(scalar("SELECT COUNT(1) FROM ProfDocuments").toInt(), saved && !self ? 2 : 1);
+        if (saved) {
+            QVERIFY(MessageBox::shown().isEmpty());
+            return;
+        }
+        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Внимание!"));
+        QCOMPARE(MessageBox::lastShown().text,
+                 QStringLiteral("Невозможно сохранить документ:\nНомер свидетельства не уникален!\n"));
+        QCOMPARE(dialog->recordId(), -1);
+    }
+
+    // Values but the names come from the template; the template's appendix rows come through the list.
+    void newDocumentFromTemplate() {
+        GuiFixture f;
+        const int templateId = insert("ProfDocuments", {{"fio1", "Сварщики"},
+                                                        {"fio2", "x"},
+                                                        {"isTemplate", 1},
+                                                        {"profession", "Сварщик"},
+                                                        {"qual", "3 разряд"},
+                                                        {"certificateType", 2},
+                                                        {"issueDate", "2020-06-01"},
+                                                        {"addInfo", "Дополнительно"},
+                                                        {"hideTotalCountInAdd", 1}});
+        insert("ProfDetails", {{"profId", templateId}, {"name", "Охрана труда"}, {"count", 10}});
+        insert("ProfDetails", {{"profId", templateId}, {"name", "Черчение"}, {"count", 20}});
+        DocumentsTable list;
+        auto* dialog = f.build<DocumentEditDialog>();
+        dialog->setTemplateId(templateId);
+        QTest::qWait(150);
+        Form form{dialog};
+        QCOMPARE(form.w<QLineEdit>("lineEditFio_1")->text(), QString());
+        QCOMPARE(form.w<QLineEdit>("lineEditFio_2")->text(), QString());
+        QCOMPARE(form.w<QComboBox>("comboBoxProfession")->currentText(), QStringLiteral("Сварщик"));
+        QVERIFY(form.w<QRadioButton>("radioButtonProf2")->isChecked());
+        QVERIFY(!form.w<QPushButton>("pushButtonAdditonal")->isEnabled());
+        form.w<QLineEdit>("lineEditFio_1")->setText("Иванов");
+        saveEdited(dialog);
+        const int id = dialog->recordId();
+        QVERIFY(id > templateId);
+        const QVariantMap row = storedRow(id);
+        QCOMPARE(row["fio1"].toString(), QStringLiteral("Иванов"));
+        QCOMPARE(row["profession"].toString(), QStringLiteral("Сварщик"));
+        QCOMPARE(row["issueDate"].toString(), QStringLiteral("2020-06-01"));
+        QCOMPARE(row["addInfo"].toString(), QStringLiteral("Дополнительно"));
+        QCOMPARE(row["hideTotalCountInAdd"].toInt(), 1);
+        QCOMPARE(row["isTemplate"].toInt(), 0);
+        QCOMPARE(scalar("SELECT group_concat(name || count, ';') FROM ProfDetails WHERE profId=?", {id}).toString(),
+                 QStringLiteral("Охрана труда10;Черчение20"));
+        QCOMPARE(storedRow(templateId)["fio1"].toString(), QStringLiteral("Сварщики"));
+        QVERIFY(form.w<QPushButton>("pushButtonAdditonal")->isEnabled());
+    }
+
+    // A missing record leaves the form cleared and its save writes nothing; a missing template
+    // gives a document from scratch.
+    void missingIds() {
+        GuiFixture f;
+        auto* missing = openDialog(f, 999);
+        QCOMPARE(missing->findChild<QLineEdit*>("lineEditFio_1")->text(), QString());
+        missing->findChild<QLineEdit*>("lineEditFio_1")->setText("Потерянный");
+        saveEdited(missing);
+        QCOMPARE(scalar("SELECT COUNT(1) FROM ProfDocuments").toInt(), 0);
+
+        auto* dialog = f.build<DocumentEditDialog>();
+        dialog->setTemplateId(998);
+        dialog->findChild<QLineEdit*>("lineEditFio_1")->setText("Новый");
+        saveEdited(dialog);
+        QCOMPARE(storedRow(dialog->recordId())["fio1"].toString(), QStringLiteral("Новый"));
+        QCOMPARE(storedRow(dialog->recordId())["isTemplate"].toInt(), 0);
+    }
+
+    void templateMode() {
+        GuiFixture f;
+        auto* dialog = openDialog(f, -1);
+        dialog->setTemplateMode(true);
+        Form form{dialog};
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Реактирование шаблона"));
+        QCOMPARE(form.w<QGroupBox>("groupBoxFio_1")->title(), QStringLiteral("Название шаблона"));
+        for (const char* name : {"groupBoxFio_2", "groupBoxFio_3", "pushButtonPrint"})
+            QVERIFY2(!form.w<QWidget>(name)->isVisible(), name);
+        for (const char* name : {"lineEditRegNumber", "groupBoxRegNumber", "comboBoxAttNumber", "checkBoxDuplicate",
+                                 "checkBoxIsEcsellent"})
+            QVERIFY2(!form.w<QWidget>(name)->isEnabled(), name);
+        form.w<QLineEdit>("lineEditFio_1")->setText("Шаблон");
+        saveEdited(dialog);
+        QCOMPARE(storedRow(dialog->recordId())["isTemplate"].toInt(), 1);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Реактирование шаблона"));
+        dialog->setTemplateMode(false);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Выдача документа"));
+        QCOMPARE(form.w<QGroupBox>("groupBoxFio_1")->title(), QStringLiteral("Фамилия"));
+        QVERIFY(form.w<QWidget>("pushButtonPrint")->isVisible() && form.w<QWidget>("comboBoxAttNumber")->isEnabled());
+    }
+
+    void pasteSplitsNames_data() {
+        QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("three words") << " Иванов  Иван Иванович"
+                                     << "Иванов Иван Иванович " << QStringList{"Иванов", "Иван", "Иванович"};
+        QTest::newRow("four words") << "Оглы Мамедов Али Рза"
+                                    << "Оглы Мамедов Али Рза" << QStringList{"Оглы Мамедов", "Али", "Рза"};
+        QTest::newRow("two words") << "Петров Пётр"
+                                   << "Петров Пётр" << QStringList{"Петров", "Пётр", ""};
+        QTest::newRow("one word") << "Петров"
+                                  << "Петров" << QStringList{"Петров", "", ""};
+        QTest::newRow("typed") << "Другое"
+                               << "Иванов Иван Иванович" << QStringList{"Иванов Иван Иванович", "", ""};
+    }
+
+    void pasteSplitsNames() {
+        QFETCH(QString, clipboard);
+        QFETCH(QString, text);
+        QFETCH(QStringList, names);
+        GuiFixture f;
+        Form form{openDialog(f, -1)};
+        QGuiApplication::clipboard()->setText(clipboard);
+        form.w<QLineEdit>("lineEditFio_1")->setText(text);
+        QCOMPARE(QStringList({form.w<QLineEdit>("lineEditFio_1")->text(), form.w<QLineEdit>("lineEditFio_2")->text(),
+                              form.w<QLineEdit>("lineEditFio_3")->text()}),
+                 names);
+    }
+
+    void certificateTypeZeroKeepsChoice() {
+        GuiFixture f;
+        const int id = insert("ProfDocuments", {{"fio1", "Ноль"}, {"certificateType", 0}});
+        auto* dialog = openDialog(f, id);
+        QVERIFY(dialog->findChild<QRadioButton*>("radioButtonProf1")->isChecked());
+        saveEdited(dialog);
+        QCOMPARE(storedRow(id)["certificateType"].toInt(), 1);
+    }
+
+    void editDateShowsSaveTime() {
+        GuiFixture f;
+        const int id = insert("ProfDocuments", {{"fio1", "Время"}, {"editDate", "2001-01-01T10:00:00"}});
+        auto* dialog = openDialog(f, id);
+        const QString format = QStringLiteral("dd.MM.yyyy hh:mm:ss");
+        QCOMPARE(dialog->findChild<QLineEdit*>("lineEditDate")->text(), QStringLiteral("01.01.2001 10:00:00"));
+        const QDateTime before = QDateTime::fromString(QDateTime::currentDateTime().toString(format), format);
+        saveEdited(dialog);
+        const QDateTime after = QDateTime::currentDateTime();
+        const QDateTime shown = QDateTime::fromString(dialog->findChild<QLineEdit*>("lineEditDate")->text(), format);
+        QVERIFY2(shown >= before && shown <= after, qPrintable(shown.toString(format)));
+    }
+
+    // The dependent dialogs get the stored id, after the question saved the new document.
+    void dependentDialogsGetStoredId() {
+        GuiFixture f;
+        auto* dialog = openDialog<ProbeDialog>(f, -1);
+        dialog->findChild<QLineEdit*>("lineEditFio_1")->setText("Зависимый");
+        saveEdited(dialog);
+        QTest::keyClick(dialog->findChild<QLineEdit*>("lineEditFio_2"), Qt::Key_A);
+        f.answerNextBox(QMessageBox::Save);
+        dialog->findChild<QPushButton*>("pushButtonAdditonal")->click();
+        dialog->findChild<QPushButton*>("pushButtonFrdo")->click();
+        const int id = dialog->recordId();
+        QCOMPARE(dialog->opened,
+                 QStringList({QStringLiteral("appendix %1").arg(id), QStringLiteral("frdo %1").arg(id)}));
+        QCOMPARE(storedRow(id)["fio2"].toString(), QStringLiteral("a"));
+    }
+};
+
+ORVANE_TEST(TestDocumentEditDialog)
+#include "tst_documenteditdialog.moc"

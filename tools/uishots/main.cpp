@@ -1,0 +1,67 @@
+// Draws the registry window, the document dialog and the appendix dialog of one document to PNG
+// files, as the program shows them over the given registry (a copy of it is used).
+//   QT_QPA_PLATFORM=offscreen uishots REGISTRY.db DOCUMENT_ID OUTPUT_FOLDER
+#include "appresources.h"
+#include "database.h"
+#include "prof/additionaleditdialog.h"
+#include "prof/documenteditdialog.h"
+#include "prof/mainwindow.h"
+#include "prof/profschema.h"
+#include "prof/reportlist.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <cstdio>
+
+namespace {
+bool save(QWidget* widget, const QString& path) {
+    // Lets the deferred work of the window (settings, arming, used values) run first.
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    const bool saved = widget->grab().save(path);
+    std::printf("%s %s\n", saved ? "wrote" : "cannot write", qPrintable(path));
+    return saved;
+}
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    initAppResources();
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: uishots REGISTRY.db DOCUMENT_ID OUTPUT_FOLDER\n");
+        return 2;
+    }
+    const int id = QString::fromLocal8Bit(argv[2]).toInt();
+    const QString output = QString::fromLocal8Bit(argv[3]);
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path() + QStringLiteral("/config"));
+    Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
+    ReportList::build();
+    QFile::remove(Database::filePath());
+    if (!QFile::copy(QString::fromLocal8Bit(argv[1]), Database::filePath()))
+        return 1;
+    Database::instance();
+    QDir().mkpath(output);
+
+    MainWindow window;
+    window.resize(1100, 700);
+    window.show();
+    bool ok = save(&window, output + QStringLiteral("/registry-window.png"));
+    auto* document = new DocumentEditDialog(&window);
+    document->setId(id);
+    document->show();
+    ok = save(document, output + QStringLiteral("/document-dialog.png")) && ok;
+    auto* appendix = new AdditionalEditDialog(document);
+    appendix->setId(id);
+    appendix->show();
+    ok = save(appendix, output + QStringLiteral("/appendix-dialog.png")) && ok;
+    return ok ? 0 : 1;
+}
