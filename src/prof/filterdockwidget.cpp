@@ -33,15 +33,15 @@ void FilterDockWidget::limitEachOther(QDateEdit* from, QDateEdit* to) {
 FilterListType FilterDockWidget::filterList() const {
     FilterListType list;
     if (ui->checkBox->isChecked()) {
-        list << qMakePair(QStringLiteral("dateFrom"), QVariant(ui->dateEditFrom->date()));
-        list << qMakePair(QStringLiteral("dateTo"), QVariant(ui->dateEditTo->date()));
+        list << qMakePair(FilterKeys::dateFrom, QVariant(ui->dateEditFrom->date()));
+        list << qMakePair(FilterKeys::dateTo, QVariant(ui->dateEditTo->date()));
     }
     if (ui->checkBox_2->isChecked()) {
-        list << qMakePair(QStringLiteral("editDateFrom"), QVariant(ui->dateEditFrom_2->date()));
-        list << qMakePair(QStringLiteral("editDateTo"), QVariant(ui->dateEditTo_2->date()));
+        list << qMakePair(FilterKeys::editDateFrom, QVariant(ui->dateEditFrom_2->date()));
+        list << qMakePair(FilterKeys::editDateTo, QVariant(ui->dateEditTo_2->date()));
     }
-    list << qMakePair(QStringLiteral("fio"), QVariant(ui->lineEditFio1->text().trimmed()));
-    list << qMakePair(QStringLiteral("qual"), QVariant(ui->lineEditQual->text().trimmed()));
+    list << qMakePair(FilterKeys::fio, QVariant(ui->lineEditFio1->text().trimmed()));
+    list << qMakePair(FilterKeys::qual, QVariant(ui->lineEditQual->text().trimmed()));
     return list;
 }
 

@@ -46,17 +46,17 @@ void MyFilterModel::setFilterList(const FilterListType& filterList) {
         if (!value.isValid())
             continue;
         const QString& key = entry.first;
-        if (key == QLatin1String("fio"))
+        if (key == FilterKeys::fio)
             _fio = value.toString().trimmed();
-        else if (key == QLatin1String("qual"))
+        else if (key == FilterKeys::qual)
             _qual = value.toString().trimmed();
-        else if (key == QLatin1String("dateFrom"))
+        else if (key == FilterKeys::dateFrom)
             _dateFrom = value.toDate();
-        else if (key == QLatin1String("dateTo"))
+        else if (key == FilterKeys::dateTo)
             _dateTo = value.toDate();
-        else if (key == QLatin1String("editDateFrom"))
+        else if (key == FilterKeys::editDateFrom)
             _editDateFrom = value.toDate();
-        else if (key == QLatin1String("editDateTo"))
+        else if (key == FilterKeys::editDateTo)
             _editDateTo = value.toDate();
     }
     _issueFrom = _dateFrom.toJulianDay();
