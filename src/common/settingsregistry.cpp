@@ -23,6 +23,10 @@ const SettingKey showToolBar{"Orvane/showToolBar", user, QMetaType::Bool, true};
 const SettingKey showBanner{"Orvane/showBanner", user, QMetaType::Bool, true};
 const SettingKey showTipsOnStartup{"Orvane/showTipsOnStartup", user, QMetaType::Bool, true};
 const SettingKey tableColumnWidth{"Orvane/Table_geometry_%1_column_%2_width", user, QMetaType::Int, -1};
+const SettingKey lastPrintedReport{"Orvane/lastPrintedReport", user, QMetaType::Int, 0};
+const SettingKey printDialogGeometry{"PrintDialog/geometry", user, QMetaType::QByteArray, QByteArray()};
+const SettingKey printDialogPreviewEnabled{"PrintDialog/previewEnabled", user, QMetaType::Bool, false};
+const SettingKey printDialogPreviewBeforePrinting{"PrintDialog/PreviewBeforePrinting", user, QMetaType::Bool, true};
 const SettingKey reportWindowGeometry{"ReportWindow/geometry", user, QMetaType::QByteArray, QByteArray()};
 const SettingKey reportWindowState{"ReportWindow/windowState", user, QMetaType::QByteArray, QByteArray()};
 const SettingKey reportWindowCurrentPath{"ReportWindow/currentPath", user, QMetaType::QString, QStringLiteral(".")};
@@ -49,6 +53,10 @@ QList<const SettingKey*> all() {
             &showBanner,
             &showTipsOnStartup,
             &tableColumnWidth,
+            &lastPrintedReport,
+            &printDialogGeometry,
+            &printDialogPreviewEnabled,
+            &printDialogPreviewBeforePrinting,
             &reportWindowGeometry,
             &reportWindowState,
             &reportWindowCurrentPath,

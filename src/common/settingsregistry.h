@@ -37,10 +37,15 @@ extern const SettingKey showToolBar;
 extern const SettingKey showBanner;
 extern const SettingKey showTipsOnStartup;
 extern const SettingKey tableColumnWidth; // %1: the table, %2: the column
+extern const SettingKey lastPrintedReport;
 // User store, group "ReportWindow".
 extern const SettingKey reportWindowGeometry;
 extern const SettingKey reportWindowState;
 extern const SettingKey reportWindowCurrentPath;
+// User store, group "PrintDialog".
+extern const SettingKey printDialogGeometry;
+extern const SettingKey printDialogPreviewEnabled;
+extern const SettingKey printDialogPreviewBeforePrinting;
 // User store, no group.
 extern const SettingKey spellCheckerEnabled;
 // Data store.

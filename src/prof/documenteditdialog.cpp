@@ -1,4 +1,5 @@
 #include "documenteditdialog.h"
+#include "printdialog.h"
 #include "ui_documenteditdialog.h"
 
 #include "database.h"
@@ -263,4 +264,8 @@ void DocumentEditDialog::openAppendix(int id) {
 void DocumentEditDialog::openFrdo(int id) {
     Q_UNUSED(id)
     MZ_LOG() << "FRDO dialog not available";
+}
+
+QDialog* DocumentEditDialog::createPrintDialog() {
+    return new PrintDialog(this);
 }

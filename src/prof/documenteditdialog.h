@@ -36,6 +36,7 @@ protected:
     bool updateRecord() override;
     bool insertRecord() override;
     bool checkForms() override;
+    QDialog* createPrintDialog() override;
 
     // The dependent dialogs of the stored document.
     virtual void openAppendix(int id);

@@ -3,6 +3,7 @@
 #include "database.h"
 #include "documentsmodel.h"
 #include "myfiltermodel.h"
+#include "printdialog.h"
 
 #include <QSqlQuery>
 #include <iterator>
@@ -74,6 +75,10 @@ void DocumentsTable::initTable() {
     const int widths[] = {0, 240, 210, 100, 80, 90};
     for (int column = 1; column < int(std::size(widths)); ++column)
         setColumnWidth(column, widths[column]);
+}
+
+QDialog* DocumentsTable::createPrintDialog(QWidget* parent) {
+    return new PrintDialog(parent);
 }
 
 void DocumentsTable::reloadSource() {

@@ -25,6 +25,7 @@ public slots:
 protected:
     void initAutoFill() override;
     void initTable() override;
+    QDialog* createPrintDialog(QWidget* parent) override;
     void reloadSource() override;
 
 private:

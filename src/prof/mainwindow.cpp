@@ -6,10 +6,14 @@
 #include "documentstable.h"
 #include "engine.h"
 #include "filterdockwidget.h"
+#include "mzlog.h"
+#include "printdialog.h"
 #include "productinfo.h"
+#include "selecttemplatedialog.h"
 #include "settingsregistry.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -143,11 +147,32 @@ void MainWindow::onDocumentFromTemplateCreate(int templateId) {
     dialog->show();
 }
 
-// A new, empty document; the choice among document templates comes in front of it later.
 void MainWindow::on_actionCreateDoc_triggered() {
-    DocumentEditDialog* dialog = openEditDialog();
-    dialog->setId(-1);
+    auto* dialog =
+        new SelectTemplateDialog(this, QStringLiteral("SELECT profId, fio1 FROM ProfDocuments WHERE isTemplate=1;"));
+    connect(dialog, &SelectTemplateDialog::sqlIdSelected, this, &MainWindow::onDocumentFromTemplateCreate);
+    connect(dialog, &SelectTemplateDialog::newTemplate, this, &MainWindow::onNewTemplate);
+    connect(dialog, &SelectTemplateDialog::editTemplate, this, &MainWindow::onTemplateEdit);
     dialog->show();
+}
+
+// The template editor's entry: a report type whose template the designer opens.
+void MainWindow::openEditorChooser() {
+    if (_editorChooser)
+        return;
+    auto* chooser = new PrintDialog(this);
+    chooser->setTemplateChoiceMode(true);
+    _editorChooser = chooser;
+    connect(chooser, &PrintDialog::reportTypeSelected, this, [this](ReportList::ReportType type) {
+        const QString path = Engine::templatePath(type);
+        if (!QFileInfo(path).isFile()) {
+            MZ_LOG() << "cant find report file" << path;
+            showMessage(QStringLiteral("Шаблон отчёта %1 не найден.").arg(path), QStringLiteral("Ошибка"));
+            return;
+        }
+        MZ_LOG() << "template editor not available for" << path;
+    });
+    chooser->show();
 }
 
 void MainWindow::on_actionEditor_triggered() {

@@ -56,6 +56,7 @@ private slots:
 protected:
     void saveSettings() override;
     void loadSettings() override;
+    void openEditorChooser() override;
 
 private:
     void layOut();
@@ -70,5 +71,6 @@ private:
     QWidget* _banner;
     QLabel* _rowCounts;
     QPointer<DocumentEditDialog> _editDialog;
+    QPointer<QDialog> _editorChooser;
     bool _askBeforeExportControl = true;
 };

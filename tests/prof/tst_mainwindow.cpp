@@ -1,18 +1,25 @@
+#include "MzReport/reportpage.h"
 #include "database.h"
+#include "engine.h"
 #include "filedialog.h"
 #include "guifixture.h"
 #include "prof/documenteditdialog.h"
 #include "prof/documentstable.h"
 #include "prof/filterdockwidget.h"
 #include "prof/mainwindow.h"
+#include "prof/printdialog.h"
+#include "prof/selecttemplatedialog.h"
 #include "settingsregistry.h"
 #include "testregistry.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPrinter>
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QStatusBar>
@@ -48,6 +55,7 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { ReportList::build(); }
     void init() { FileDialog::clear(); }
 
     void menusAndToolBar() {
@@ -229,6 +237,9 @@ private slots:
         window->editDialog()->close();
         QTRY_VERIFY(!window->editDialog());
         QVERIFY(f.trigger(QStringLiteral("actionCreateDoc")));
+        auto* choice = window->findChild<SelectTemplateDialog*>();
+        QVERIFY(choice);
+        choice->onCreateEmpty();
         QPointer<DocumentEditDialog> dialog = window->editDialog();
         QVERIFY(dialog && dialog->recordId() == -1 && dialog->isVisible());
         QTest::qWait(150);
@@ -251,6 +262,49 @@ private slots:
         QTRY_VERIFY(dialog->findChild<QDialog*>(QStringLiteral("AdditionalEditDialog")));
         f.adopt<QWidget>(nullptr);
         QVERIFY(!dialog);
+    }
+
+    void printFromTheList_data() {
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<int>("jobs");
+        QTest::newRow("one document") << 1 << 2;
+        QTest::newRow("three documents") << 3 << 6;
+    }
+
+    // The list's print dialog hands the chosen type to the engine: one document prints both of its
+    // sides, several print side by side in passes.
+    void printFromTheList() {
+        QFETCH(int, selected);
+        QFETCH(int, jobs);
+        GuiFixture f;
+        addDocuments(3);
+        const QString path = Engine::templatePath(ReportList::CertificateAny);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QVERIFY(QFile::copy(QStringLiteral(":/default_reports/id130.mzrpt"), path));
+        auto* window = f.build<MainWindow>();
+        int finished = 0;
+        const QString pdf = f.env().root() + QStringLiteral("/job.pdf");
+        window->engine()->setPageHook([&](ReportPage* page) {
+            page->printer()->setOutputFormat(QPrinter::PdfFormat);
+            page->printer()->setOutputFileName(pdf);
+            QObject::connect(page, &ReportPage::sideJobFinished, [&finished] { ++finished; });
+        });
+        DocumentsTable* table = window->documentsTable();
+        for (int row = 0; row < selected; ++row)
+            table->selectionModel()->select(table->model()->index(row, 1),
+                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        table->onPrintAction();
+        auto* dialog = window->findChild<PrintDialog*>();
+        QVERIFY(dialog);
+        auto* list = dialog->findChild<QListWidget*>(QStringLiteral("listWidget"));
+        for (int row = 0; row < list->count(); ++row) {
+            if (list->item(row)->data(Qt::UserRole).toInt() == ReportList::CertificateAny)
+                list->setCurrentRow(row);
+        }
+        dialog->findChild<QCheckBox*>(QStringLiteral("checkBoxPreviewBeforePrinting"))->setChecked(false);
+        dialog->findChild<QPushButton*>(QStringLiteral("pushButtonPrint"))->click();
+        QTRY_COMPARE(finished, jobs);
+        QVERIFY(QFileInfo(pdf).size() > 0);
     }
 
     void rowCountsInStatusBar() {
