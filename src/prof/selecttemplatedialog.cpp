@@ -9,47 +9,6 @@
 #include <QListWidgetItem>
 #include <QSqlQuery>
 
-namespace {
-// The same statements as the document list's, for a dialog opened while no list exists.
-int copyTemplateRecord(int id) {
-    Database* db = Database::instance();
-    const QString table = db->mainTableName();
-    const QString columns = db->columns(table, false);
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(QStringLiteral("INSERT INTO %1 (fio1, fio2, fio3, %2) SELECT 'КОПИЯ ' || IFNULL(fio1,''), fio2, "
-                                 "fio3, %2 FROM %1 WHERE %3 = :id;")
-                      .arg(table, columns, db->mainPrimaryKeyName()));
-    query.bindValue(QStringLiteral(":id"), id);
-    if (!db->execPrepared(query) || query.numRowsAffected() != 1)
-        return 0;
-    const int newId = query.lastInsertId().toInt();
-    const QString key = db->mainPrimaryKeyName();
-    for (const QString& dependent : db->additionalTableNames()) {
-        const QString cols = db->columns(dependent, false);
-        const QString tail = cols.isEmpty() ? QString() : QStringLiteral(", ") + cols;
-        QSqlQuery copy(QSqlDatabase::database());
-        copy.prepare(
-            QStringLiteral("INSERT INTO %1 (%2%3) SELECT :Id1%3 FROM %1 WHERE %2 = :Id2;").arg(dependent, key, tail));
-        copy.bindValue(QStringLiteral(":Id1"), newId);
-        copy.bindValue(QStringLiteral(":Id2"), id);
-        db->execPrepared(copy);
-    }
-    return newId;
-}
-
-void deleteTemplateRecord(int id) {
-    Database* db = Database::instance();
-    QStringList tables = db->additionalTableNames();
-    tables << db->mainTableName(); // dependent rows first
-    for (const QString& table : tables) {
-        QSqlQuery query(QSqlDatabase::database());
-        query.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = :id;").arg(table, db->mainPrimaryKeyName()));
-        query.bindValue(QStringLiteral(":id"), id);
-        db->execPrepared(query);
-    }
-}
-} // namespace
-
 SelectTemplateDialog::SelectTemplateDialog(QWidget* parent, const QString& queryText)
     : QDialog(parent), ui(new Ui::SelectTemplateDialog), _queryText(queryText) {
     ui->setupUi(this);
@@ -129,7 +88,7 @@ void SelectTemplateDialog::onDeleteTemplate() {
     if (DocumentsTableAbstract* list = DocumentsTableAbstract::instance())
         list->deleteRecords({id});
     else
-        deleteTemplateRecord(id);
+        DocumentsTableAbstract::deleteDocuments({id});
     fillListWidget();
     setTemplateButtonsEnabled(false);
 }
@@ -142,8 +101,8 @@ void SelectTemplateDialog::onCopyTemplate() {
         const int newId = list->copyRecord(id);
         if (newId > 0)
             list->copyAdditionalRecords(id, newId);
-    } else {
-        copyTemplateRecord(id);
+    } else if (const int newId = DocumentsTableAbstract::copyDocument(id); newId > 0) {
+        DocumentsTableAbstract::copyDependentRows(id, newId);
     }
     fillListWidget();
     ui->listWidget->setCurrentRow(ui->listWidget->count() - 1);

@@ -405,6 +405,18 @@ bool DocumentsTableAbstract::checkRecords(int kind, QList<int> ids) {
 }
 
 void DocumentsTableAbstract::deleteRecords(QList<int> ids) {
+    deleteDocuments(ids);
+}
+
+int DocumentsTableAbstract::copyRecord(int id) {
+    return copyDocument(id);
+}
+
+void DocumentsTableAbstract::copyAdditionalRecords(int fromId, int toId) {
+    copyDependentRows(fromId, toId);
+}
+
+void DocumentsTableAbstract::deleteDocuments(const QList<int>& ids) {
     if (ids.isEmpty())
         return;
     Database* db = Database::instance();
@@ -416,7 +428,7 @@ void DocumentsTableAbstract::deleteRecords(QList<int> ids) {
         db->execSql(QStringLiteral("DELETE FROM %1 WHERE %2 IN %3;").arg(table, db->mainPrimaryKeyName(), list));
 }
 
-int DocumentsTableAbstract::copyRecord(int id) {
+int DocumentsTableAbstract::copyDocument(int id) {
     Database* db = Database::instance();
     const QString table = db->mainTableName();
     const QString columns = db->columns(table, false);
@@ -431,7 +443,7 @@ int DocumentsTableAbstract::copyRecord(int id) {
     return query.lastInsertId().toInt();
 }
 
-void DocumentsTableAbstract::copyAdditionalRecords(int fromId, int toId) {
+void DocumentsTableAbstract::copyDependentRows(int fromId, int toId) {
     Database* db = Database::instance();
     const QString key = db->mainPrimaryKeyName();
     for (const QString& table : db->additionalTableNames()) {

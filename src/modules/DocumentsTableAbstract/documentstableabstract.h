@@ -66,6 +66,11 @@ public:
     // The id of the new copy, 0 when none was made.
     virtual int copyRecord(int id);
     virtual void copyAdditionalRecords(int fromId, int toId);
+    // The generic statements behind the three above, against the database's table registry; also
+    // for callers that work while no list exists.
+    static void deleteDocuments(const QList<int>& ids);
+    static int copyDocument(int id);
+    static void copyDependentRows(int fromId, int toId);
     virtual void autoFillFrdoVirtual(int sqlDocId);
 
 signals:
