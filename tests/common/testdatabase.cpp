@@ -4,6 +4,7 @@
 #include "database.h"
 #include "prof/profschema.h"
 
+#include <QDebug>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -81,4 +82,24 @@ QList<QVariantList> queryFile(const QString& path, const QString& sql) {
         }
     });
     return rows;
+}
+
+QSqlQuery runSql(const QString& sql, const QVariantList& values) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(sql);
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!query.exec())
+        qWarning() << query.lastError().text() << sql;
+    return query;
+}
+
+int insertRow(const QString& table, const QVariantMap& columns) {
+    QString marks = QStringLiteral("?,").repeated(columns.size());
+    marks.chop(1);
+    return runSql(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                      .arg(table, QStringList(columns.keys()).join(','), marks),
+                  columns.values())
+        .lastInsertId()
+        .toInt();
 }

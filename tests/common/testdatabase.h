@@ -35,3 +35,9 @@ private:
 QString execOnFile(const QString& path, const QStringList& statements);
 // The rows of a query on a file, each row a list of values.
 QList<QVariantList> queryFile(const QString& path, const QString& sql);
+
+class QSqlQuery;
+// A statement with bound values on the program's own connection; failures are logged.
+QSqlQuery runSql(const QString& sql, const QVariantList& values = {});
+// Inserts one row of column values into `table`; the new row's id.
+int insertRow(const QString& table, const QVariantMap& columns);

@@ -19,34 +19,14 @@
 #include <QtTest>
 
 namespace {
-QSqlQuery run(const QString& sql, const QVariantList& values = {}) {
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(sql);
-    for (const QVariant& value : values)
-        query.addBindValue(value);
-    if (!query.exec())
-        qWarning() << query.lastError().text() << sql;
-    return query;
-}
-
 QVariant scalar(const QString& sql, const QVariantList& values = {}) {
-    QSqlQuery query = run(sql, values);
+    QSqlQuery query = runSql(sql, values);
     return query.next() ? query.value(0) : QVariant();
-}
-
-int insert(const QString& table, const QVariantMap& columns) {
-    QString marks = QStringLiteral("?,").repeated(columns.size());
-    marks.chop(1);
-    return run(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                   .arg(table, QStringList(columns.keys()).join(','), marks),
-               columns.values())
-        .lastInsertId()
-        .toInt();
 }
 
 // The stored row as column -> value.
 QVariantMap storedRow(int id) {
-    QSqlQuery query = run(QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=?"), {id});
+    QSqlQuery query = runSql(QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=?"), {id});
     QVariantMap row;
     if (query.next())
         for (int i = 0; i < query.record().count(); ++i)
@@ -248,7 +228,8 @@ private slots:
         QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$")
                     .match(row["editDate"].toString())
                     .hasMatch());
-        QSqlQuery view = run(QStringLiteral("SELECT issueDate, editDate FROM ViewProfDocuments WHERE profId=?"), {id});
+        QSqlQuery view =
+            runSql(QStringLiteral("SELECT issueDate, editDate FROM ViewProfDocuments WHERE profId=?"), {id});
         QVERIFY(view.next());
         QCOMPARE(DocumentsModel::dayNumber(view.value(0).toString()), int(QDate(2021, 3, 4).toJulianDay()));
         QCOMPARE(DocumentsModel::dayNumber(view.value(1).toString()), int(QDate::currentDate().toJulianDay()));
@@ -284,7 +265,7 @@ private slots:
         QFETCH(bool, self);
         QFETCH(bool, saved);
         GuiFixture f;
-        const int other = insert("ProfDocuments", {{"fio1", "Другой"}, {"attNumber", existing}});
+        const int other = insertRow("ProfDocuments", {{"fio1", "Другой"}, {"attNumber", existing}});
         auto* dialog = openDialog(f, self ? other : -1);
         Form form{dialog};
         form.w<QComboBox>("comboBoxAttNumber")->setEditText(entered);
@@ -305,17 +286,17 @@ private slots:
     // Values but the names come from the template; the template's appendix rows come through the list.
     void newDocumentFromTemplate() {
         GuiFixture f;
-        const int templateId = insert("ProfDocuments", {{"fio1", "Сварщики"},
-                                                        {"fio2", "x"},
-                                                        {"isTemplate", 1},
-                                                        {"profession", "Сварщик"},
-                                                        {"qual", "3 разряд"},
-                                                        {"certificateType", 2},
-                                                        {"issueDate", "2020-06-01"},
-                                                        {"addInfo", "Дополнительно"},
-                                                        {"hideTotalCountInAdd", 1}});
-        insert("ProfDetails", {{"profId", templateId}, {"name", "Охрана труда"}, {"count", 10}});
-        insert("ProfDetails", {{"profId", templateId}, {"name", "Черчение"}, {"count", 20}});
+        const int templateId = insertRow("ProfDocuments", {{"fio1", "Сварщики"},
+                                                           {"fio2", "x"},
+                                                           {"isTemplate", 1},
+                                                           {"profession", "Сварщик"},
+                                                           {"qual", "3 разряд"},
+                                                           {"certificateType", 2},
+                                                           {"issueDate", "2020-06-01"},
+                                                           {"addInfo", "Дополнительно"},
+                                                           {"hideTotalCountInAdd", 1}});
+        insertRow("ProfDetails", {{"profId", templateId}, {"name", "Охрана труда"}, {"count", 10}});
+        insertRow("ProfDetails", {{"profId", templateId}, {"name", "Черчение"}, {"count", 20}});
         DocumentsTable list;
         auto* dialog = f.build<DocumentEditDialog>();
         dialog->setTemplateId(templateId);
@@ -414,7 +395,7 @@ private slots:
 
     void certificateTypeZeroKeepsChoice() {
         GuiFixture f;
-        const int id = insert("ProfDocuments", {{"fio1", "Ноль"}, {"certificateType", 0}});
+        const int id = insertRow("ProfDocuments", {{"fio1", "Ноль"}, {"certificateType", 0}});
         auto* dialog = openDialog(f, id);
         QVERIFY(dialog->findChild<QRadioButton*>("radioButtonProf1")->isChecked());
         saveEdited(dialog);
@@ -423,7 +404,7 @@ private slots:
 
     void editDateShowsSaveTime() {
         GuiFixture f;
-        const int id = insert("ProfDocuments", {{"fio1", "Время"}, {"editDate", "2001-01-01T10:00:00"}});
+        const int id = insertRow("ProfDocuments", {{"fio1", "Время"}, {"editDate", "2001-01-01T10:00:00"}});
         auto* dialog = openDialog(f, id);
         const QString format = QStringLiteral("dd.MM.yyyy hh:mm:ss");
         QCOMPARE(dialog->findChild<QLineEdit*>("lineEditDate")->text(), QStringLiteral("01.01.2001 10:00:00"));

@@ -15,19 +15,9 @@
 #include <QtTest>
 
 namespace {
-QSqlQuery run(const QString& sql, const QVariantList& values = {}) {
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(sql);
-    for (const QVariant& value : values)
-        query.addBindValue(value);
-    if (!query.exec())
-        qWarning() << query.lastError().text() << sql;
-    return query;
-}
-
 // The rows of a query as "a|b;c|d", NULL as "-".
 QString rows(const QString& sql, const QVariantList& values = {}) {
-    QSqlQuery query = run(sql, values);
+    QSqlQuery query = runSql(sql, values);
     QStringList result;
     while (query.next()) {
         QStringList row;
@@ -38,22 +28,12 @@ QString rows(const QString& sql, const QVariantList& values = {}) {
     return result.join(';');
 }
 
-int insert(const QString& table, const QVariantMap& columns) {
-    QString marks = QStringLiteral("?,").repeated(columns.size());
-    marks.chop(1);
-    return run(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                   .arg(table, QStringList(columns.keys()).join(','), marks),
-               columns.values())
-        .lastInsertId()
-        .toInt();
-}
-
 // A document with two appendix subjects and an FRDO row.
 int insertFullDocument(const QVariantMap& columns) {
-    const int id = insert("ProfDocuments", columns);
-    insert("ProfDetails", {{"profId", id}, {"name", "Охрана труда"}, {"count", 10}, {"rate", "5"}});
-    insert("ProfDetails", {{"profId", id}, {"name", "Черчение"}});
-    insert("ProfFrdo", {{"profId", id}, {"docName", "Свидетельство"}, {"snils", "123-456-789 00"}});
+    const int id = insertRow("ProfDocuments", columns);
+    insertRow("ProfDetails", {{"profId", id}, {"name", "Охрана труда"}, {"count", 10}, {"rate", "5"}});
+    insertRow("ProfDetails", {{"profId", id}, {"name", "Черчение"}});
+    insertRow("ProfFrdo", {{"profId", id}, {"docName", "Свидетельство"}, {"snils", "123-456-789 00"}});
     return id;
 }
 
@@ -72,9 +52,9 @@ void insertSampleDocuments() {
         QVariantList values;
         for (const char* value : doc)
             values << (value ? QVariant(QString::fromUtf8(value)) : QVariant(QVariant::String));
-        run("INSERT INTO ProfDocuments (fio1, fio2, fio3, qual, attNumber, regNumber, issueDate, editDate, "
-            "isTemplate) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-            values);
+        runSql("INSERT INTO ProfDocuments (fio1, fio2, fio3, qual, attNumber, regNumber, issueDate, editDate, "
+               "isTemplate) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+               values);
     }
 }
 
@@ -273,7 +253,7 @@ private slots:
         QSignalSpy clicked(list, &DocumentsTable::documentClicked);
         selectIds(list, {1});
         if (copySurname.isEmpty())
-            run("DELETE FROM ProfDocuments WHERE profId=1");
+            runSql("DELETE FROM ProfDocuments WHERE profId=1");
         list->onCopyRecordAction();
         const QString subjects = "SELECT name, count, rate FROM ProfDetails WHERE profId=? ORDER BY detId";
         if (copySurname.isEmpty()) {
@@ -349,15 +329,15 @@ private slots:
 
     void selectAllSeesEveryFilteredRow() {
         GuiFixture f;
-        run("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 900) "
-            "INSERT INTO ProfDocuments (fio1, fio2) SELECT CASE WHEN i % 3 = 0 THEN 'ПЕТРОВ' ELSE 'Сидоров' END, "
-            "'Пётр' FROM n");
+        runSql("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 900) "
+               "INSERT INTO ProfDocuments (fio1, fio2) SELECT CASE WHEN i % 3 = 0 THEN 'ПЕТРОВ' ELSE 'Сидоров' END, "
+               "'Пётр' FROM n");
         auto* list = buildList(f);
         QCOMPARE(list->model()->rowCount(), 900);
         list->onFiltersChanged(fio("петров"));
         list->onSelectAllAction();
         QList<int> expected;
-        QSqlQuery query = run("SELECT profId FROM ViewProfDocuments WHERE orvane_contains(fio, ?)", {"петров"});
+        QSqlQuery query = runSql("SELECT profId FROM ViewProfDocuments WHERE orvane_contains(fio, ?)", {"петров"});
         while (query.next())
             expected << query.value(0).toInt();
         QCOMPARE(expected.size(), 300);
@@ -389,14 +369,15 @@ private slots:
         QFETCH(bool, stored);
         QFETCH(QString, expected);
         GuiFixture f;
-        run("INSERT INTO ProfDocuments (fio1, fio2, fio3, attNumber, isDuplicate, issueDate, regNumber, birthDate, "
+        runSql(
+            "INSERT INTO ProfDocuments (fio1, fio2, fio3, attNumber, isDuplicate, issueDate, regNumber, birthDate, "
             "startDate, finishDate, profession, profProgName, qual) VALUES ('Петрова', 'Мария', ?, ?, ?, '2020-06-30', "
             "'СВ 7', '2000-01-02', '2020-01-10', '2020-06-20', 'Повар', 'Программа', 'Повар 3 разряда')",
             {patronymic, attNumber, isDuplicate});
-        run("INSERT INTO ProfDetails (profId, count) VALUES (1, 30), (1, NULL), (1, 12)");
+        runSql("INSERT INTO ProfDetails (profId, count) VALUES (1, 30), (1, NULL), (1, 12)");
         if (stored)
-            run("INSERT INTO ProfFrdo (profId, fio1orig, fio2orig, fio3orig, frdo18, frdo20, snils) VALUES (1, "
-                "'Старая', 'Анна', 'Ивановна', 'Да', 'Да', '111')");
+            runSql("INSERT INTO ProfFrdo (profId, fio1orig, fio2orig, fio3orig, frdo18, frdo20, snils) VALUES (1, "
+                   "'Старая', 'Анна', 'Ивановна', 'Да', 'Да', '111')");
         auto* list = buildList(f);
         list->autoFillFrdoVirtual(1);
         list->autoFillFrdoVirtual(99); // no such document: no row for it
@@ -479,7 +460,7 @@ private slots:
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, onSecond);
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, onSecond);
         QCOMPARE(QList<QVariantList>(clicked), QList<QVariantList>({{-1}, {3}, {2}}));
-        insert("ProfDocuments", {{"fio1", "Новиков"}});
+        insertRow("ProfDocuments", {{"fio1", "Новиков"}});
         action(list, "Обновить")->trigger();
         QCOMPARE(reselected.size(), 1);
         QCOMPARE(proxyIds(list->model()).first(), 8);
