@@ -2,6 +2,7 @@
 // and the used-values lists it fills at construction.
 //   bench_editdialogs REGISTRY.db [ID] [--indexes]      (make one with: dbgen REGISTRY.db)
 // --indexes adds an index on each looked-up column to the copy first, to show what one would give.
+#include "../common/benchtime.h"
 #include "../common/registrycopy.h"
 #include "appresources.h"
 #include "database.h"
@@ -22,20 +23,6 @@
 
 namespace {
 void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
-
-double median(QVector<double> times) {
-    std::sort(times.begin(), times.end());
-    return times.isEmpty() ? 0 : times[times.size() / 2];
-}
-
-// The work and the event processing it causes (layout, painting).
-template <typename Work> double timed(Work work) {
-    QElapsedTimer t;
-    t.start();
-    work();
-    QCoreApplication::processEvents();
-    return t.nsecsElapsed() / 1e6;
-}
 
 void report(const char* what, const QVector<double>& times) {
     std::printf("%-44s median %8.1f ms   max %8.1f ms   (%d runs)\n", what, median(times),
@@ -75,13 +62,13 @@ int main(int argc, char* argv[]) {
         t.start();
         dialog = new DocumentEditDialog;
         constructions << t.nsecsElapsed() / 1e6;
-        loads << timed([&] { dialog->setId(id); });
-        shows << timed([&] { dialog->show(); });
+        loads << elapsedMs([&] { dialog->setId(id); });
+        shows << elapsedMs([&] { dialog->show(); });
         opens << t.nsecsElapsed() / 1e6;
         auto* regNumber = dialog->findChild<QLineEdit*>(QStringLiteral("lineEditRegNumber"));
         regNumber->setText(regNumber->text() + QLatin1Char('1'));
         dialog->setEdited();
-        saves << timed([&] { dialog->save(); });
+        saves << elapsedMs([&] { dialog->save(); });
         delete dialog;
     }
     std::printf("registry %s, document %d%s\n", argv[1], id, indexes ? ", with indexes" : "");
@@ -99,7 +86,7 @@ int main(int argc, char* argv[]) {
         for (int i = 0; i < runs; ++i) {
             QComboBox combo;
             combo.setEditable(true);
-            times << timed(
+            times << elapsedMs(
                 [&] { InputHelpers::fillComboBoxUsedValues(column, QStringLiteral("ProfDocuments"), &combo, 0); });
         }
         all << median(times);

@@ -1,6 +1,7 @@
 // Measures the document list on a large registry and sets each figure beside the time the sqlite3
 // command-line shell needs to read every row of ViewProfDocuments from the same file.
 //   bench_registry REGISTRY.db      (make one with: dbgen REGISTRY.db)
+#include "../common/benchtime.h"
 #include "../common/registrycopy.h"
 #include "../common/sqliteshell.h"
 #include "appresources.h"
@@ -26,18 +27,9 @@
 namespace {
 void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 
-double median(QVector<double> times) {
-    std::sort(times.begin(), times.end());
-    return times.isEmpty() ? 0 : times[times.size() / 2];
-}
-
-// The work and the event processing it causes (layout, painting of the shown list).
+// Seconds, as the figures beside sqlite3's are reported.
 template <typename Work> double timed(Work work) {
-    QElapsedTimer t;
-    t.start();
-    work();
-    QCoreApplication::processEvents();
-    return t.nsecsElapsed() / 1e9;
+    return elapsedMs(work) / 1e3;
 }
 
 void report(const char* what, double ours, double sqlite) {
