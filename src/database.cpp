@@ -770,11 +770,15 @@ QString Database::columns(const QString& table, bool all) const {
 
 // Rows changed on the main connection since it opened; -1 when SQLite cannot say.
 qint64 Database::totalChanges() const {
-    const QVariant handle = QSqlDatabase::database().driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return -1;
-    sqlite3* connection = *static_cast<sqlite3* const*>(handle.data());
+    sqlite3* connection = sqliteHandle(QSqlDatabase::database());
     return connection ? sqlite3_total_changes64(connection) : -1;
+}
+
+sqlite3* Database::sqliteHandle(const QSqlDatabase& db) {
+    const QVariant handle = db.isOpen() && db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(handle.data());
 }
 
 // Each distinct value is counted by SQLite; the counts are kept until a row of the connection

@@ -16,6 +16,7 @@
 
 class QSqlDatabase;
 class QSqlTableModel;
+struct sqlite3;
 
 // The program's one SQLite database file and its main connection. At construction the file is
 // created when missing, checked and migrated against the table registry, and opened in exclusive
@@ -86,6 +87,8 @@ public:
     QString columns(const QString& table, bool all) const;
     // Rows changed on the main connection since it opened (-1 when unknown).
     qint64 totalChanges() const;
+    // The SQLite handle behind an open connection; null when there is none.
+    static sqlite3* sqliteHandle(const QSqlDatabase& db);
     QStringList mostFrequentValues(const QString& table, const QStringList& columnNames, int limit, bool alphabetical);
 
     bool backup(const QString& destination);

@@ -1,9 +1,9 @@
 #include "textmatch.h"
 
+#include "database.h"
 #include "mzlog.h"
 
 #include <QSqlDatabase>
-#include <QSqlDriver>
 #include <QVariant>
 #include <sqlite3.h>
 
@@ -19,14 +19,11 @@ void sqlContains(sqlite3_context* context, int, sqlite3_value** arguments) {
 } // namespace
 
 bool TextMatch::registerFunctions(QSqlDatabase& db) {
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
+    sqlite3* connection = Database::sqliteHandle(db);
+    if (!connection) {
         MZ_LOG() << "no SQLite handle for the text functions";
         return false;
     }
-    auto* connection = *static_cast<sqlite3* const*>(handle.data());
-    if (!connection)
-        return false;
     const int result = sqlite3_create_function_v2(connection, containsFunction, 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                                                   nullptr, sqlContains, nullptr, nullptr, nullptr);
     if (result == SQLITE_OK)

@@ -1,10 +1,10 @@
 #include "documentsmodel.h"
 
+#include "database.h"
 #include "mzlog.h"
 
 #include <QDate>
 #include <QSqlDatabase>
-#include <QSqlDriver>
 #include <algorithm>
 #include <deque>
 #include <memory>
@@ -63,11 +63,7 @@ private:
 
 // The main connection's SQLite handle, null when there is none.
 sqlite3* connectionHandle() {
-    const QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
-    const QVariant handle = db.isOpen() && db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3* const*>(handle.data());
+    return Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
 }
 
 int digits(const QChar* c, int count) {
