@@ -175,12 +175,17 @@ double ReportPage::mmToPx(int dotsPerInch) {
 
 // ---- fields
 
-void ReportPage::addField(AbstractField* field) {
+void ReportPage::insertField(int index, AbstractField* field) {
     if (!field || _fields.contains(field))
         return;
+    adopt(index, field);
+    emit fieldAdded(field);
+}
+
+void ReportPage::adopt(int index, AbstractField* field) {
     field->setParent(this);
     field->setPage(this);
-    _fields.append(field);
+    _fields.insert(qBound(0, index, _fields.size()), field);
     // A field deleted by someone else must not stay in the painting list.
     connect(field, &QObject::destroyed, this, &ReportPage::forgetField);
     connect(field, &AbstractField::fieldChanged, this, &ReportPage::fieldChanged);
@@ -193,6 +198,7 @@ AbstractField* ReportPage::takeField(AbstractField* field) {
     disconnect(field, &AbstractField::fieldChanged, this, &ReportPage::fieldChanged);
     field->setParent(nullptr);
     field->setPage(nullptr);
+    emit fieldRemoved(field);
     return field;
 }
 
@@ -423,6 +429,8 @@ const QPixmap& ReportPage::background(int index) const {
     Background& target = _backgrounds[index];
     if (target.format) {
         target.pixmap = decodeBackground(target.base64, target.format);
+        if (qstrcmp(target.format, "JPG") == 0 && !target.pixmap.isNull())
+            target.jpeg = target.base64;
         target.base64.clear();
         target.format = nullptr;
     }
@@ -460,7 +468,7 @@ void ReportPage::readFields(const QJsonObject& object) {
             else
                 field = new QrField;
             field->read(element.toObject());
-            addField(field);
+            adopt(_fields.size(), field);
         }
     }
 }
@@ -493,10 +501,13 @@ void ReportPage::toJson(QJsonObject& object) const {
     object.insert(QStringLiteral("textFields"), texts);
     object.insert(QStringLiteral("tableFields"), tables);
     object.insert(QStringLiteral("qrFields"), qrs);
-    if (!background(0).isNull())
-        object.insert(QStringLiteral("backgroundImageJPG"), encodeBackground(background(0)));
-    if (!background(1).isNull())
-        object.insert(QStringLiteral("backgroundImage2JPG"), encodeBackground(background(1)));
+    const QString keys[2] = {QStringLiteral("backgroundImageJPG"), QStringLiteral("backgroundImage2JPG")};
+    for (int i = 0; i < 2; ++i) {
+        if (background(i).isNull())
+            continue;
+        const QByteArray& original = _backgrounds[i].jpeg;
+        object.insert(keys[i], original.isEmpty() ? encodeBackground(background(i)) : QString::fromLatin1(original));
+    }
 }
 
 // ---- painting

@@ -22,6 +22,15 @@ class QPrinter;
 // band that starts n page heights below the top of side 0.
 class ReportPage : public QObject {
     Q_OBJECT
+    // The settings of the template, so that an observer or an undo step reads and writes them by the
+    // name pageChanged() gives.
+    Q_PROPERTY(int orientation READ orientation WRITE setOrientation)
+    Q_PROPERTY(int pageSize READ pageSize WRITE setPageSize)
+    Q_PROPERTY(int pagesCount READ pagesCount WRITE setPagesCount)
+    Q_PROPERTY(QFont defaultFont READ defaultFont WRITE setDefaultFont)
+    Q_PROPERTY(bool printBackgroundImage READ printBackgroundImage WRITE setPrintBackgroundImage)
+    Q_PROPERTY(QPixmap backgroundImage READ backgroundImage WRITE setBackgroundImage)
+    Q_PROPERTY(QPixmap backgroundImage2 READ backgroundImage2 WRITE setBackgroundImage2)
 
 public:
     explicit ReportPage(QObject* parent = nullptr);
@@ -40,9 +49,12 @@ public:
 
     // Fields, in painting order. The page owns them: added fields become its children.
     const QList<AbstractField*>& fields() const { return _fields; }
-    void addField(AbstractField* field);
-    // Hands the field back to the caller (no parent, no page).
+    void addField(AbstractField* field) { insertField(_fields.size(), field); }
+    // Puts the field at `index` of the painting order (clamped); fieldAdded() tells observers.
+    void insertField(int index, AbstractField* field);
+    // Hands the field back to the caller (no parent, no page); fieldRemoved() tells observers.
     AbstractField* takeField(AbstractField* field);
+    int indexOf(const AbstractField* field) const { return _fields.indexOf(const_cast<AbstractField*>(field)); }
     void clearFields();
     // How many fields of a kind share a per-page budget. On a page of more fields than any form
     // has, every field counts, so that fields asking at every paint do not take quadratic time.
@@ -129,6 +141,10 @@ signals:
     // Any field of the page changed: AbstractField::fieldChanged() passed on, so that one
     // connection observes every field.
     void fieldChanged(AbstractField* field, const QByteArray& property);
+    // A field joined or left the page through insertField()/takeField(); reading a template tells
+    // nothing.
+    void fieldAdded(AbstractField* field);
+    void fieldRemoved(AbstractField* field);
     // A side's job is complete (for a PDF printer: the file is written). For observers only.
     void sideJobFinished(int side);
 
@@ -152,6 +168,7 @@ private:
     void readBackgrounds(const QJsonObject& object);
     void readFields(const QJsonObject& object);
     void forgetField(QObject* field);
+    void adopt(int index, AbstractField* field);
 
     QList<AbstractField*> _fields;
     bool _fillData = false;
@@ -162,6 +179,9 @@ private:
         QPixmap pixmap;
         QByteArray base64;
         const char* format = nullptr;
+        // The JPEG bytes the picture was read from, written back as they are while the picture
+        // stays: saving an unchanged template must not wear the scan down by encoding it again.
+        QByteArray jpeg;
     };
     const QPixmap& background(int index) const;
     void setBackground(int index, const QPixmap& pixmap);
