@@ -2,6 +2,7 @@
 
 #include "MzReport/printsession.h"
 #include "MzReport/reportpage.h"
+#include "MzReport/reportwindow.h"
 #include "appsettings.h"
 #include "database.h"
 #include "mzlog.h"
@@ -19,6 +20,10 @@ Engine::Engine(QObject* parent) : QObject(parent) {}
 
 Engine::~Engine() = default;
 
+ReportWindow* Engine::designer() const {
+    return _designer;
+}
+
 QString Engine::templatePath(ReportList::ReportType type) {
     const ReportList::ReportInfo* info = ReportList::info(type);
     return AppSettings::dataPath() + QStringLiteral("/reports/") + (info ? info->fileName : QString()) +
@@ -30,6 +35,20 @@ bool Engine::templateExists(const QString& path) {
         return true;
     MZ_LOG() << "cant find report file" << path;
     return false;
+}
+
+const ReportList::ReportInfo* Engine::findTemplate(ReportList::ReportType type, QString* path) {
+    const ReportList::ReportInfo* info = ReportList::info(type);
+    if (!info) {
+        MZ_LOG() << "unknown report type" << int(type);
+        return nullptr;
+    }
+    *path = templatePath(type);
+    if (!templateExists(*path)) {
+        emit error(QStringLiteral("Шаблон отчёта %1 не найден.").arg(*path), errorTitle);
+        return nullptr;
+    }
+    return info;
 }
 
 QPixmap Engine::templatePicture(ReportList::ReportType type) {
@@ -131,20 +150,14 @@ bool Engine::documentsPresent(QList<int>& sqlDocIds, bool dropMissing) {
     return true;
 }
 void Engine::onDocumentPrint(ReportList::ReportType type, int sqlDocId, bool printBackground, bool showPreview) {
-    const ReportList::ReportInfo* info = ReportList::info(type);
-    if (!info) {
-        MZ_LOG() << "unknown report type" << int(type);
-        return;
-    }
     if (sqlDocId < -1) {
         MZ_LOG() << "Error printing sqlDocId < 0" << sqlDocId;
         return;
     }
-    const QString path = templatePath(type);
-    if (!templateExists(path)) {
-        emit error(QStringLiteral("Шаблон отчёта %1 не найден.").arg(path), errorTitle);
+    QString path;
+    const ReportList::ReportInfo* info = findTemplate(type, &path);
+    if (!info)
         return;
-    }
     // A blank costs money: a document that is gone or unreadable prints nothing instead of an
     // empty or half-filled form.
     QList<int> ids{sqlDocId};
@@ -161,16 +174,10 @@ void Engine::onDocumentPrint(ReportList::ReportType type, int sqlDocId, bool pri
 
 void Engine::onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground,
                               bool showPreview) {
-    const ReportList::ReportInfo* info = ReportList::info(type);
-    if (!info) {
-        MZ_LOG() << "unknown report type" << int(type);
+    QString path;
+    const ReportList::ReportInfo* info = findTemplate(type, &path);
+    if (!info)
         return;
-    }
-    const QString path = templatePath(type);
-    if (!templateExists(path)) {
-        emit error(QStringLiteral("Шаблон отчёта %1 не найден.").arg(path), errorTitle);
-        return;
-    }
     PrintSession session;
     if (printBackground && !session.confirmBackground())
         return;
@@ -201,4 +208,23 @@ void Engine::onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds,
             return page;
         },
         printBackground, showPreview);
+}
+
+void Engine::onGuiEdit(ReportList::ReportType type) {
+    QString path;
+    const ReportList::ReportInfo* info = findTemplate(type, &path);
+    if (!info)
+        return;
+    auto* window = new ReportWindow;
+    if (!window->openFile(path)) {
+        emit error(QStringLiteral("Шаблон отчёта %1 имеет неверный формат.").arg(path), errorTitle);
+        window->deleteLater();
+        return;
+    }
+    setCurrentPage(window->page());
+    const QString failure = info->fill(window->page(), 0, false);
+    if (!failure.isEmpty())
+        MZ_LOG() << "sample values for the designer cannot be read:" << failure;
+    _designer = window;
+    window->show();
 }

@@ -10,6 +10,7 @@
 #include <functional>
 
 class QJsonObject;
+class ReportWindow;
 
 // Turns a print request (a report type and documents) into printed sides: finds the type's
 // template, fills a page from each document and prints it. Problems go out through error().
@@ -40,9 +41,19 @@ signals:
 public slots:
     void onDocumentPrint(ReportList::ReportType type, int sqlDocId, bool printBackground, bool showPreview);
     void onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground, bool showPreview);
+    // Opens the type's template in a designer window filled with sample values. The window owns
+    // its page; the engine only refers to it, so a print request meanwhile leaves it alone.
+    void onGuiEdit(ReportList::ReportType type);
+
+public:
+    // The designer window the last onGuiEdit() opened, while it is open.
+    ReportWindow* designer() const;
 
 private:
     static bool templateExists(const QString& path);
+    // The type's record with its template's path in `path`; null (reported) when the type is
+    // unknown or its template is missing.
+    const ReportList::ReportInfo* findTemplate(ReportList::ReportType type, QString* path);
     // Reports a document the database could not read; true when `failure` is empty.
     bool filled(int sqlDocId, const QString& failure);
     // False (reported) when a document is missing or the database cannot tell.
@@ -53,5 +64,6 @@ private:
     ReportPage* newPage(const QJsonObject& content);
 
     QPointer<ReportPage> _page;
+    QPointer<ReportWindow> _designer;
     std::function<void(ReportPage*)> _pageHook;
 };

@@ -15,12 +15,10 @@ namespace {
 
 // Values as a step compares them: lists of numbers compare by value.
 void registerComparators() {
-    static const bool done = [] {
+    if (!QMetaType::hasRegisteredComparators<QList<double>>())
         QMetaType::registerComparators<QList<double>>();
+    if (!QMetaType::hasRegisteredComparators<QList<quint8>>())
         QMetaType::registerComparators<QList<quint8>>();
-        return true;
-    }();
-    Q_UNUSED(done)
 }
 
 bool unchanged(const EditHistory::Change& change) {

@@ -6,10 +6,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUndoStack>
 #include <QVariant>
 
 class AbstractField;
-class QUndoStack;
+
 class ReportPage;
 
 // The designer's record of a template's edits. It watches the page and its fields: every change
@@ -26,7 +27,7 @@ class EditHistory : public QObject {
 public:
     enum MergeId { NoMerge = -1, NudgeRun = 1 };
 
-    // Becomes a child of `page`; `stack` is the window's and outlives neither.
+    // Becomes a child of `page`; `stack` is the window's (either may go first).
     EditHistory(ReportPage* page, QUndoStack* stack);
     ~EditHistory() override;
     // The history that records `page`, or null (a page outside the designer).
@@ -77,7 +78,7 @@ private:
     void push(QList<Change> changes, const QString& text, int mergeId);
     void onFieldAdded(AbstractField* field);
 
-    QUndoStack* _stack;
+    QPointer<QUndoStack> _stack;
     // The last value of every property of the page and its fields, so that a notification (sent
     // after the change) finds the value before it.
     QHash<QObject*, QHash<QByteArray, QVariant>> _values;

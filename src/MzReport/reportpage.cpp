@@ -175,6 +175,14 @@ double ReportPage::mmToPx(int dotsPerInch) {
 
 // ---- fields
 
+AbstractField* ReportPage::newField(int type) {
+    if (type == AbstractField::TableType)
+        return new TableField;
+    if (type == AbstractField::QrType)
+        return new QrField;
+    return new TextField;
+}
+
 void ReportPage::insertField(int index, AbstractField* field) {
     if (!field || _fields.contains(field))
         return;
@@ -186,6 +194,9 @@ void ReportPage::adopt(int index, AbstractField* field) {
     field->setParent(this);
     field->setPage(this);
     _fields.insert(qBound(0, index, _fields.size()), field);
+    // A table made or pasted elsewhere shows this page's rows under its model name.
+    if (field->type() == AbstractField::TableType)
+        static_cast<TableField*>(field)->bindModel();
     // A field deleted by someone else must not stay in the painting list.
     connect(field, &QObject::destroyed, this, &ReportPage::forgetField);
     connect(field, &AbstractField::fieldChanged, this, &ReportPage::fieldChanged);
@@ -460,13 +471,7 @@ void ReportPage::readFields(const QJsonObject& object) {
                 MZ_LOG() << "Too many fields, the rest of the template is ignored";
                 return;
             }
-            AbstractField* field = nullptr;
-            if (group.second == AbstractField::TextType)
-                field = new TextField;
-            else if (group.second == AbstractField::TableType)
-                field = new TableField;
-            else
-                field = new QrField;
+            AbstractField* field = newField(group.second);
             field->read(element.toObject());
             adopt(_fields.size(), field);
         }

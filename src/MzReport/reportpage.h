@@ -49,6 +49,8 @@ public:
 
     // Fields, in painting order. The page owns them: added fields become its children.
     const QList<AbstractField*>& fields() const { return _fields; }
+    // A field of a kind (AbstractField::Type; a text field for anything else), with its defaults.
+    static AbstractField* newField(int type);
     void addField(AbstractField* field) { insertField(_fields.size(), field); }
     // Puts the field at `index` of the painting order (clamped); fieldAdded() tells observers.
     void insertField(int index, AbstractField* field);

@@ -170,7 +170,7 @@ void MainWindow::openEditorChooser() {
             showMessage(QStringLiteral("Шаблон отчёта %1 не найден.").arg(path), QStringLiteral("Ошибка"));
             return;
         }
-        MZ_LOG() << "template editor not available for" << path;
+        engine()->onGuiEdit(type);
     });
     chooser->show();
 }

@@ -1,8 +1,18 @@
-// Draws the registry window, the document dialog and the appendix dialog of one document to PNG
-// files, as the program shows them over the given registry (a copy of it is used).
+// Draws the registry window, the document dialog and the appendix dialog of one document, and the
+// template designer on the shipped certificate, to PNG files, as the program shows them over the
+// given registry (a copy of it is used).
 //   QT_QPA_PLATFORM=offscreen uishots REGISTRY.db DOCUMENT_ID OUTPUT_FOLDER
+#include "MzReport/abstractfield.h"
+#include "MzReport/graphics/fieldgraphicsitem.h"
+#include "MzReport/graphics/mygraphicsscene.h"
+#include "MzReport/graphics/mygraphicsview.h"
+#include "MzReport/graphics/projectviewwidget.h"
+#include "MzReport/reportpage.h"
+#include "MzReport/reportwindow.h"
 #include "appresources.h"
+#include "appsettings.h"
 #include "database.h"
+#include "engine.h"
 #include "prof/additionaleditdialog.h"
 #include "prof/documenteditdialog.h"
 #include "prof/mainwindow.h"
@@ -49,6 +59,7 @@ int main(int argc, char* argv[]) {
     if (!QFile::copy(QString::fromLocal8Bit(argv[1]), Database::filePath()))
         return 1;
     Database::instance();
+    AppSettings::installDefaultData();
     QDir().mkpath(output);
 
     MainWindow window;
@@ -63,5 +74,25 @@ int main(int argc, char* argv[]) {
     appendix->setId(id);
     appendix->show();
     ok = save(appendix, output + QStringLiteral("/appendix-dialog.png")) && ok;
+    appendix->close();
+    document->close();
+    window.engine()->onGuiEdit(ReportList::CertificateAny);
+    if (ReportWindow* designer = window.engine()->designer()) {
+        designer->resize(1280, 800);
+        designer->findChild<QAction*>(QStringLiteral("actionDataManager"))->setChecked(true);
+        // The inner side, with the graduate's name selected.
+        for (int i = 0; i < 3; ++i)
+            designer->projectView()->on_zoomOut();
+        MyGraphicsScene* scene = designer->projectView()->scene();
+        for (AbstractField* field : designer->page()->fields()) {
+            if (field->property("text").toString() == QStringLiteral("$V{Full_Name}")) {
+                scene->selectFields({field});
+                designer->projectView()->view()->centerOn(scene->itemFor(field));
+            }
+        }
+        ok = save(designer, output + QStringLiteral("/designer.png")) && ok;
+    } else {
+        ok = false;
+    }
     return ok ? 0 : 1;
 }
