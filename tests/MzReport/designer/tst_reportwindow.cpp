@@ -18,6 +18,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPrintPreviewDialog>
+#include <QTimer>
 #include <QUndoStack>
 #include <QtTest>
 #include <functional>
@@ -248,6 +250,37 @@ private slots:
         QCOMPARE(savedBytes(window, root + QStringLiteral("/undone.mzrpt")), before);
         window->undoStack()->redo();
         QCOMPARE(savedBytes(window, root + QStringLiteral("/redone.mzrpt")), edited);
+    }
+
+    // "Печать" previews the raw template with its backgrounds, and leaves the template as it was.
+    void printPreview() {
+        GuiFixture f;
+        ReportWindow* window = openShipped(f, QStringLiteral("id130"));
+        QVERIFY(window);
+        window->page()->setPagesCount(1);
+        QVERIFY(!window->page()->printBackgroundImage());
+        QString shown;
+        bool withBackground = false, filled = true;
+        // The designer is modal itself, so the preview is looked for by its kind.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (widget->isVisible() && qobject_cast<QPrintPreviewDialog*>(widget)) {
+                    shown = QLatin1String(widget->metaObject()->className());
+                    withBackground = window->page()->printsBackground();
+                    filled = window->page()->fillWithData();
+                    widget->close();
+                }
+            }
+        });
+        poll.start(20);
+        f.answerNextBox(QMessageBox::Yes);
+        QVERIFY(f.trigger(QStringLiteral("actionPrint")));
+        QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Включена печать фона.\nПродолжить?!"));
+        QCOMPARE(shown, QStringLiteral("QPrintPreviewDialog"));
+        QVERIFY(withBackground && !filled);
+        QVERIFY(!window->page()->printsBackground());
+        QCOMPARE(window->undoStack()->count(), 1);
     }
 
     void secondBackgroundAction() {
