@@ -93,7 +93,7 @@ void ReportWindow::buildDocks() {
     // Wide enough for a property's name beside its value; a saved window state may change it.
     for (QDockWidget* dock : {static_cast<QDockWidget*>(_structure), static_cast<QDockWidget*>(_dataManager)})
         dock->setMinimumWidth(280);
-    resizeDocks({_structure, _dataManager}, {380, 380}, Qt::Horizontal);
+    resizeDocks({_structure, _dataManager}, {320, 320}, Qt::Horizontal);
     _dataManager->hide();
 }
 

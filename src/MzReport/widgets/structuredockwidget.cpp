@@ -54,8 +54,12 @@ void showValue(QComboBox* combo, int value) {
     combo->setCurrentIndex(combo->findData(value));
 }
 
+// Hundredths of a millimetre, as the template file keeps them; a mouse drag leaves long fractions.
 QString number(double value) {
-    return QString::number(value, 'g', 10);
+    QString text = QString::number(value, 'f', 2);
+    while (text.contains(QLatin1Char('.')) && (text.endsWith(QLatin1Char('0')) || text.endsWith(QLatin1Char('.'))))
+        text.chop(1);
+    return text == QStringLiteral("-0") ? QStringLiteral("0") : text;
 }
 
 // Numbers are typed with a point; anything else reads as 0.

@@ -222,6 +222,9 @@ private slots:
 
     void followsTheModel() {
         AbstractField* field = show(AbstractField::TextType);
+        // A mouse drag leaves long fractions; the panel shows hundredths.
+        field->setY(176.2743113);
+        QCOMPARE(value(Dock::FieldY)->text(), QStringLiteral("176.27"));
         field->setX(42.5);
         QCOMPARE(value(Dock::FieldX)->text(), QStringLiteral("42.5"));
         field->setProperty("alignFlags", QVariant::fromValue(quint16(Qt::AlignHCenter | Qt::AlignVCenter)));
