@@ -1,10 +1,13 @@
 #include "datamanagerdockwidget.h"
+#include "abstractfield.h"
+#include "structuredockwidget.h"
 #include "ui_datamanagerdockwidget.h"
 
 #include "reportpage.h"
 
 #include <QAbstractItemModel>
 #include <QTableWidget>
+#include <QTimer>
 
 DataManagerDockWidget::DataManagerDockWidget(QWidget* parent) : QDockWidget(parent), ui(new Ui::DataManagerDockWidget) {
     ui->setupUi(this);
@@ -58,5 +61,11 @@ void DataManagerDockWidget::updateTable() {
 }
 
 void DataManagerDockWidget::resizeChildren() {
-    ui->tableWidget->resizeColumnToContents(0);
+    StructureDockWidget::fitColumns(ui->tableWidget);
+}
+
+void DataManagerDockWidget::resizeEvent(QResizeEvent* event) {
+    QDockWidget::resizeEvent(event);
+    // The tables take their new size after this event.
+    QTimer::singleShot(0, this, &DataManagerDockWidget::resizeChildren);
 }

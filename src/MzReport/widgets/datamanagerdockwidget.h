@@ -27,6 +27,9 @@ public slots:
     void updateTable();
     void resizeChildren();
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void addRow(const QString& placeholder, const QString& sample);
 

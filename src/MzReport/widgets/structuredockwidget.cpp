@@ -13,6 +13,7 @@
 #include <QFontDialog>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <utility>
 
 namespace {
@@ -198,9 +199,22 @@ void StructureDockWidget::onTypeChanged(StructureType type) {
     ui->tblField->setVisible(type == FieldStructure);
 }
 
+void StructureDockWidget::fitColumns(QTableWidget* table) {
+    table->resizeColumnToContents(0);
+    const int half = table->viewport()->width() / 2;
+    if (half > 0 && table->columnWidth(0) > half)
+        table->setColumnWidth(0, half);
+}
+
 void StructureDockWidget::resizeChildren() {
     for (QTableWidget* table : {ui->tblDoc, ui->tblField})
-        table->resizeColumnToContents(0);
+        fitColumns(table);
+}
+
+void StructureDockWidget::resizeEvent(QResizeEvent* event) {
+    QDockWidget::resizeEvent(event);
+    // The tables take their new size after this event.
+    QTimer::singleShot(0, this, &StructureDockWidget::resizeChildren);
 }
 
 // ---- filling from the model

@@ -25,6 +25,9 @@ class StructureDockWidget : public QDockWidget {
     Q_OBJECT
 
 public:
+    // The name column as wide as its texts but never more than half the table, so that the value
+    // column always shows; the value column takes the rest.
+    static void fitColumns(QTableWidget* table);
     enum StructureType { PageStructure, FieldStructure };
     Q_ENUM(StructureType)
 
@@ -75,6 +78,9 @@ public slots:
     void onTypeChanged(StructureType type);
     void resizeChildren();
     void onTblWidget_cellDoubleClicked(int row, int column);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void setUpValueCells();
