@@ -283,6 +283,20 @@ private slots:
         QCOMPARE(window->undoStack()->count(), 1);
     }
 
+    // The window's size, dock layout and folder come back in the next designer window.
+    void settingsComeBack() {
+        GuiFixture f;
+        QPointer<ReportWindow> window = f.build<ReportWindow>();
+        window->resize(1010, 707);
+        window->findChild<QAction*>(QStringLiteral("actionDataManager"))->setChecked(true);
+        window->close();
+        QTRY_VERIFY(!window);
+        QVERIFY(readFileBytes(f.env().userFolder() + QStringLiteral("/settings.ini")).contains("[ReportWindow]"));
+        auto* next = f.build<ReportWindow>();
+        QCOMPARE(next->size(), QSize(1010, 707));
+        QVERIFY(next->findChild<QAction*>(QStringLiteral("actionDataManager"))->isChecked());
+    }
+
     void secondBackgroundAction() {
         GuiFixture f;
         auto* window = f.build<ReportWindow>();
