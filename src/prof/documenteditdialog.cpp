@@ -1,4 +1,5 @@
 #include "documenteditdialog.h"
+#include "frdodialog.h"
 #include "printdialog.h"
 #include "ui_documenteditdialog.h"
 
@@ -262,8 +263,9 @@ void DocumentEditDialog::openAppendix(int id) {
 }
 
 void DocumentEditDialog::openFrdo(int id) {
-    Q_UNUSED(id)
-    MZ_LOG() << "FRDO dialog not available";
+    auto* dialog = new FrdoDialog(this);
+    dialog->setDocId(id);
+    dialog->show();
 }
 
 QDialog* DocumentEditDialog::createPrintDialog() {
