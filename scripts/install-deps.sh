@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config ccache
     qtbase5-dev libqt5sql5-sqlite qttranslations5-l10n
-    libqrcodegencpp-dev libhunspell-dev hunspell-ru libxlsxwriter-dev libsqlite3-dev
+    libqrcodegencpp-dev libhunspell-dev hunspell-ru libxlsxwriter-dev libsqlite3-dev python3-openpyxl
     fonts-liberation
     xvfb xauth poppler-utils zbar-tools sqlite3 imagemagick
 )

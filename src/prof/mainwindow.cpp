@@ -6,13 +6,16 @@
 #include "documentstable.h"
 #include "engine.h"
 #include "filterdockwidget.h"
+#include "frdoexport.h"
 #include "mzlog.h"
 #include "printdialog.h"
 #include "productinfo.h"
+#include "registrybook.h"
 #include "selecttemplatedialog.h"
 #include "settingsregistry.h"
 
 #include <QApplication>
+#include <QDate>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
@@ -52,6 +55,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(_filters, &FilterDockWidget::filtersChanged, _table, &DocumentsTable::onFiltersChanged);
     connect(_filters, &QDockWidget::visibilityChanged, ui->actionFilter, &QAction::setChecked);
     connect(ui->actionFilter, &QAction::toggled, _filters, &QWidget::setVisible);
+    connect(ui->actionFrdo, &QAction::triggered, this, &MzMainWindow::_on_actionFrdo_triggered);
     layOut();
 
     statusBar()->addWidget(_rowCounts);
@@ -103,6 +107,31 @@ void MainWindow::saveSettings() {
     MzMainWindow::saveSettings();
     SettingsRegistry::instance()->setValue(Keys::askBeforeExportControl, _askBeforeExportControl);
     _table->saveColumnWidths(tableName);
+}
+
+void MainWindow::on_actionExport_triggered() {
+    exportData();
+}
+
+void MainWindow::exportData() {
+    warnAboutFilters(ExportKind::Book);
+    exportTo_(0);
+}
+
+void MainWindow::exportTo_(int exportMode) {
+    Q_UNUSED(exportMode)
+    const QString path =
+        askWorkbookName(XlsxExport::proposedFileName(lastDirectory(), QString(), QDate::currentDate()));
+    if (path.isEmpty())
+        return;
+    const FilterListType filters = _filters->filterList();
+    writeWorkbook(path, [&](QString* error, const ExportProgress& progress) {
+        return RegistryBook::write(filters, path, error, progress);
+    });
+}
+
+void MainWindow::initFrdoExport() {
+    setExportSpec(QStringLiteral("FRDO"), FrdoExport::spec());
 }
 
 void MainWindow::on_actionExit_triggered() {

@@ -41,6 +41,7 @@ public slots:
 
 private slots:
     void on_actionExit_triggered();
+    void on_actionExport_triggered();
     void on_actionCreateDoc_triggered();
     void on_actionEditor_triggered();
     void on_actionSaveDb_triggered();
@@ -57,6 +58,11 @@ protected:
     void saveSettings() override;
     void loadSettings() override;
     void openEditorChooser() override;
+    // The registry book of the documents the filters let through.
+    void exportData() override;
+    void initFrdoExport() override;
+    // `exportMode` does not change the workbook.
+    void exportTo_(int exportMode);
 
 private:
     void layOut();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "documentfilter.h"
 #include "modules/filterlisttype.h"
 
 #include <QDate>
@@ -24,12 +25,12 @@ public:
     // "editDateTo"; entries without a valid value and other keys are ignored) and filters again.
     void setFilterList(const FilterListType& filterList);
 
-    QString fio() const { return _fio; }
-    QString qual() const { return _qual; }
-    QDate dateFrom() const { return _dateFrom; }
-    QDate dateTo() const { return _dateTo; }
-    QDate editDateFrom() const { return _editDateFrom; }
-    QDate editDateTo() const { return _editDateTo; }
+    QString fio() const { return _filter.fio(); }
+    QString qual() const { return _filter.qual(); }
+    QDate dateFrom() const { return _filter.dateFrom(); }
+    QDate dateTo() const { return _filter.dateTo(); }
+    QDate editDateFrom() const { return _filter.editDateFrom(); }
+    QDate editDateTo() const { return _filter.editDateTo(); }
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
@@ -38,25 +39,19 @@ protected:
 private:
     bool acceptsGeneric(int sourceRow, const QModelIndex& sourceParent) const;
     bool acceptsFast(int sourceRow) const;
-    // Which distinct texts of a typed column contain `part`; made again for a new filter list
-    // (serial) or new rows (generation).
+    // Which distinct texts of a typed column the filter's text condition accepts; made again for a
+    // new filter list (serial) or new rows (generation).
     struct ValueMatches {
         QVector<bool> matches;
         QString part;
         quint64 generation = 0;
         quint64 serial = 0;
         bool valid = false;
-        void update(const DocumentsModel& model, int column, const QString& text, quint64 filterSerial);
+        // `column` is DocumentsModel::Fio or DocumentsModel::Qual.
+        void update(const DocumentsModel& model, int column, const DocumentFilter& filter, quint64 filterSerial);
     };
 
-    QString _fio;
-    QString _qual;
-    QDate _dateFrom;
-    QDate _dateTo;
-    QDate _editDateFrom;
-    QDate _editDateTo;
-    // Julian days of the two ranges, only meaningful while both ends of a range are valid.
-    qint64 _issueFrom = 0, _issueTo = 0, _editFrom = 0, _editTo = 0;
+    DocumentFilter _filter;
     QPointer<DocumentsModel> _fast;
     quint64 _serial = 0;
     mutable ValueMatches _fioMatches;

@@ -70,6 +70,9 @@ void InputHelpers::fillComboBoxUsedValues(const QString& column, const QString& 
 
 QDate InputHelpers::dateFromText(const QString& text) {
     const QString trimmed = text.trimmed();
+    // Every format parse reads the time zone; an empty cell of a large export must not pay for it.
+    if (trimmed.isEmpty())
+        return QDate();
     bool isNumber = false;
     const int day = trimmed.toInt(&isNumber);
     if (isNumber)

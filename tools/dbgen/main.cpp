@@ -96,12 +96,45 @@ bool insertDocument(QSqlQuery& doc, QSqlQuery& det, QSqlQuery& frdo, int id, int
         if (!det.exec())
             return false;
     }
-    frdo.bindValue(0, id);
-    frdo.bindValue(1, QStringLiteral("%1-%2-%3 %4")
-                          .arg(rnd->bounded(100, 999))
-                          .arg(rnd->bounded(100, 999))
-                          .arg(rnd->bounded(100, 999))
-                          .arg(rnd->bounded(10, 99)));
+    // A full FRDO row, every fiftieth document a duplicate, so that the upload table is as wide as
+    // an office's.
+    const bool duplicate = id % 50 == 0;
+    const QDate begin = QDate(2015, 9, 1).addDays(rnd->bounded(0, 3000));
+    const QVariantList values = {
+        id,
+        QStringLiteral("%1-%2-%3 %4")
+            .arg(rnd->bounded(100, 999))
+            .arg(rnd->bounded(100, 999))
+            .arg(rnd->bounded(100, 999))
+            .arg(rnd->bounded(10, 99)),
+        QStringLiteral("Свидетельство о профессии рабочего, должности служащего"),
+        duplicate ? 1 : 0,
+        rnd->bounded(2) ? 1 : -1,
+        QStringLiteral("СВ"),
+        QString::number(100000 + id),
+        begin.addDays(200).toString(Qt::ISODate),
+        QStringLiteral("%1-П").arg(id),
+        QStringLiteral("Программа профессиональной подготовки по профессии рабочего, должности служащего"),
+        QStringLiteral("Повар"),
+        QStringLiteral("Повар"),
+        QStringLiteral("3 разряд"),
+        begin.toString(Qt::ISODate),
+        begin.addDays(180).toString(Qt::ISODate),
+        rnd->bounded(72, 480),
+        QDate(1970, 1, 1).addDays(rnd->bounded(0, 12000)).toString(Qt::ISODate),
+        QStringLiteral("643"),
+        QStringLiteral("Очная"),
+        QStringLiteral("Платное обучение"),
+        QStringLiteral("в образовательной организации"),
+        duplicate ? QStringLiteral("Справка из органов внутренних дел") : QString(),
+        duplicate ? QStringLiteral("Нет") : QString(),
+        duplicate ? QStringLiteral("Да") : QString(),
+        duplicate ? QStringLiteral("Свидетельство о профессии рабочего, должности служащего") : QString(),
+        duplicate ? QStringLiteral("СВ") : QString(),
+        duplicate ? QString::number(900000 + id) : QString(),
+    };
+    for (int i = 0; i < values.size(); ++i)
+        frdo.bindValue(i, values.at(i));
     return frdo.exec();
 }
 
@@ -200,7 +233,11 @@ int main(int argc, char* argv[]) {
                        "startDate, finishDate, protocolNumber, protocolDate, showTotalCount, prevEducation) "
                        "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
     det.prepare(QStringLiteral("INSERT INTO ProfDetails (profId, name, count, rate) VALUES (?,?,?,?)"));
-    frdo.prepare(QStringLiteral("INSERT INTO ProfFrdo (profId, snils) VALUES (?,?)"));
+    frdo.prepare(QStringLiteral(
+        "INSERT INTO ProfFrdo (profId, snils, DocType, StateDuplicate, SexIsMale, DocSerial, DocNumber, "
+        "issueDateFrdo, RegNumberFrdo, frdo13, frdo14, frdo15, frdo16, beginDate, endDate, studyCount, "
+        "birthDateFrdo, frdo21, frdo22, frdo23, frdo24, frdo18, frdo19, frdo20, DocNameOrig, DocSerialOrig, "
+        "DocNumberOrig) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
     for (int id = 1; id <= docs + templates; ++id) {
         if (!insertDocument(doc, det, frdo, id, subjectCount, id > docs)) {
             std::fprintf(stderr, "insert failed: %s\n", qPrintable(doc.lastError().text() + det.lastError().text()));

@@ -1,4 +1,4 @@
-// Draws the registry window, the document dialog and the appendix dialog of one document, and the
+// Draws the registry window, the document, appendix and FRDO dialogs of one document, and the
 // template designer on the shipped certificate, to PNG files, as the program shows them over the
 // given registry (a copy of it is used).
 //   QT_QPA_PLATFORM=offscreen uishots REGISTRY.db DOCUMENT_ID OUTPUT_FOLDER
@@ -15,6 +15,7 @@
 #include "engine.h"
 #include "prof/additionaleditdialog.h"
 #include "prof/documenteditdialog.h"
+#include "prof/frdodialog.h"
 #include "prof/mainwindow.h"
 #include "prof/profschema.h"
 #include "prof/reportlist.h"
@@ -75,6 +76,11 @@ int main(int argc, char* argv[]) {
     appendix->show();
     ok = save(appendix, output + QStringLiteral("/appendix-dialog.png")) && ok;
     appendix->close();
+    auto* frdo = new FrdoDialog(document);
+    frdo->setDocId(id);
+    frdo->show();
+    ok = save(frdo, output + QStringLiteral("/frdo-dialog.png")) && ok;
+    frdo->close();
     document->close();
     window.engine()->onGuiEdit(ReportList::CertificateAny);
     if (ReportWindow* designer = window.engine()->designer()) {

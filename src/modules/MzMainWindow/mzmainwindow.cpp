@@ -5,6 +5,7 @@
 #include "engine.h"
 #include "filedialog.h"
 #include "messagebox.h"
+#include "modules/DocumentsTableAbstract/documentstableabstract.h"
 #include "settingsregistry.h"
 
 #include <QAction>
@@ -14,6 +15,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QProgressDialog>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
@@ -22,6 +24,11 @@ namespace {
 const QString errorTitle = QStringLiteral("Ошибка");
 const QString informationTitle = QStringLiteral("Информация");
 const QString databaseFilter = QStringLiteral("Database files (*.db)");
+const QString excelFilter = QStringLiteral("Excel files (*.xlsx)");
+const QString exportCaption = QStringLiteral("Экспорт в Excel");
+const QString filtersNote = QStringLiteral("При экспорте в Excel будут применены текущие настройки фильтрации");
+// A workbook of fewer rows is written before a progress dialog would be worth showing.
+constexpr int progressDelayMs = 400;
 const QString forumUrl = QStringLiteral("https://mzsoftware.ru/forum/");
 // The start-up work waits this long after the window first shows, so that it paints first.
 constexpr int startUpDelayMs = 100;
@@ -177,4 +184,74 @@ void MzMainWindow::importData() {
 
 void MzMainWindow::exportData() {
     showMessage(QStringLiteral("В текущей версии возможность экспорта ещё не реализована"), errorTitle);
+}
+
+void MzMainWindow::warnAboutFilters(ExportKind kind) {
+    bool& ask = kind == ExportKind::Frdo ? _askBeforeExportFrdo : _askBeforeExport;
+    if (!ask)
+        return;
+    bool dontWarnAgain = false;
+    MessageBox::show(this, QMessageBox::Information, QString(), filtersNote, QMessageBox::Ok, QMessageBox::Ok,
+                     &dontWarnAgain);
+    if (dontWarnAgain)
+        ask = false;
+}
+
+QString MzMainWindow::askWorkbookName(const QString& proposed) {
+    return FileDialog::getSaveFileName(this, exportCaption, proposed, excelFilter);
+}
+
+void MzMainWindow::_on_actionFrdo_triggered() {
+    warnAboutFilters(ExportKind::Frdo);
+    exportToXlsx(QStringLiteral("FRDO"));
+}
+
+void MzMainWindow::exportToXlsx(const QString& name, const XlsxFormat* headerFormat, const XlsxFormat* dataFormat) {
+    const auto spec = _exportSpecs.constFind(name);
+    if (spec == _exportSpecs.constEnd()) {
+        qDebug() << "exportToXlsx"
+                 << "Empty!";
+        return;
+    }
+    DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
+    const QList<int> ids = list ? list->shownIds() : QList<int>();
+    if (ids.isEmpty()) {
+        MessageBox::information(this, QString(), QStringLiteral("Не выбрано ни одной записи."));
+        return;
+    }
+    const QString path =
+        askWorkbookName(XlsxExport::proposedFileName(_lastDirectory, spec->title, QDate::currentDate()));
+    if (path.isEmpty())
+        return;
+    const XlsxExportSpec chosen = *spec;
+    writeWorkbook(path, [&](QString* error, const ExportProgress& progress) {
+        return XlsxExport::write(chosen, ids, path, error, progress, headerFormat, dataFormat);
+    });
+}
+
+bool MzMainWindow::writeWorkbook(const QString& path,
+                                 const std::function<bool(QString*, const ExportProgress&)>& write) {
+    QProgressDialog progress(QStringLiteral("Экспорт в Excel..."), QStringLiteral("Отмена"), 0, 0, this);
+    progress.setWindowTitle(exportCaption);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(progressDelayMs);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    QString error;
+    const bool written = write(&error, [&progress](int done, int total) {
+        if (progress.maximum() != total)
+            progress.setMaximum(total);
+        progress.setValue(done);
+        return !progress.wasCanceled();
+    });
+    progress.close();
+    if (!written) {
+        // An empty reason is the user's cancel: nothing was written and nothing needs saying.
+        if (!error.isEmpty())
+            MessageBox::warning(this, QStringLiteral("Не удалось сохранить файл"),
+                                QStringLiteral("%1\n%2").arg(QDir::toNativeSeparators(path), error));
+        return false;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    return true;
 }

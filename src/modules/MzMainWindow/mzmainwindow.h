@@ -1,8 +1,12 @@
 #pragma once
 
+#include "modules/xlsx/xlsxexport.h"
+
 #include <QAction>
 #include <QMainWindow>
+#include <QMap>
 #include <QPointer>
+#include <functional>
 
 class Engine;
 
@@ -32,8 +36,14 @@ public:
     // The proposed name of a backup made on `date`: lastDirectory, "/", "Orvane-backup-yyyy-MM-dd.db".
     QString backupFileName(const QDate& date) const;
 
+    // Column-driven exports by name ("FRDO"), registered by the edition at start-up.
+    void setExportSpec(const QString& name, const XlsxExportSpec& spec) { _exportSpecs.insert(name, spec); }
+    bool hasExportSpec(const QString& name) const { return _exportSpecs.contains(name); }
+
 public slots:
     void showBanner(bool visible);
+    // The FRDO workbook of the documents the list shows.
+    void _on_actionFrdo_triggered();
 
 protected:
     // The edition's form hands over its switches and the banner.
@@ -58,6 +68,18 @@ protected:
     virtual void importData();
     virtual void exportData();
     virtual void initFrdoExport() {}
+    // Writes the workbook of the export `name` for every row the document list shows; null formats
+    // take the export's defaults.
+    virtual void exportToXlsx(const QString& name, const XlsxFormat* headerFormat = nullptr,
+                              const XlsxFormat* dataFormat = nullptr);
+    // The note before an export that the filters apply, unless switched off for that export.
+    enum class ExportKind { Book, Frdo };
+    void warnAboutFilters(ExportKind kind);
+    // Asks where to save a workbook proposed as `proposed`; empty when the user cancels.
+    QString askWorkbookName(const QString& proposed);
+    // Runs `write` with a progress dialog that can cancel it, then opens the written file. A file
+    // that could not be written is reported; a cancelled export leaves nothing behind.
+    bool writeWorkbook(const QString& path, const std::function<bool(QString*, const ExportProgress&)>& write);
     virtual void saveSettings();
     virtual void loadSettings();
 
@@ -71,6 +93,7 @@ private:
 
     Engine* _engine;
     QString _lastDirectory;
+    QMap<QString, XlsxExportSpec> _exportSpecs;
     bool _askBeforeExport = true;
     bool _askBeforeExportFrdo = true;
     bool _askBeforeEditor = true;

@@ -1,0 +1,171 @@
+#include "xlsxexport.h"
+
+#include "mzlog.h"
+#include "productinfo.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVector>
+
+namespace {
+const QString idTable = QStringLiteral("temp.orvane_export_ids");
+
+// The exported ids as a temporary table the query selects from: an IN list of a hundred thousand
+// literals would be a statement of a megabyte, parsed into as many expression nodes.
+class IdTable {
+public:
+    explicit IdTable(const QSqlDatabase& db) : _db(db) {}
+    ~IdTable() {
+        QSqlQuery drop(_db);
+        drop.exec(QStringLiteral("DROP TABLE IF EXISTS ") + idTable);
+    }
+    IdTable(const IdTable&) = delete;
+    IdTable& operator=(const IdTable&) = delete;
+
+    // The reason of a failure, empty on success.
+    QString fill(const QList<int>& ids) {
+        QSqlQuery query(_db);
+        // A savepoint works inside the transaction of an open edit dialog as well as outside one, and
+        // saves a commit per row.
+        for (const QString& sql :
+             {QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS orvane_export_ids (id INTEGER PRIMARY KEY)"),
+              QStringLiteral("DELETE FROM ") + idTable, QStringLiteral("SAVEPOINT orvane_export_ids")})
+            if (!query.exec(sql))
+                return query.lastError().text();
+        QSqlQuery insert(_db);
+        QString reason;
+        if (!insert.prepare(QStringLiteral("INSERT OR IGNORE INTO %1 (id) VALUES (?)").arg(idTable)))
+            reason = insert.lastError().text();
+        for (int i = 0; reason.isEmpty() && i < ids.size(); ++i) {
+            insert.bindValue(0, ids[i]);
+            if (!insert.exec())
+                reason = insert.lastError().text();
+        }
+        if (!reason.isEmpty())
+            query.exec(QStringLiteral("ROLLBACK TO orvane_export_ids"));
+        query.exec(QStringLiteral("RELEASE orvane_export_ids"));
+        return reason;
+    }
+
+private:
+    QSqlDatabase _db;
+};
+
+// Where each column's value comes from, found once per export.
+struct ColumnSource {
+    int index = -1; // query column, -1 for none
+    const std::function<QString(const QSqlQuery&)>* compute = nullptr;
+};
+
+QVector<ColumnSource> columnSources(const XlsxExportSpec& spec, const QSqlRecord& record) {
+    QVector<ColumnSource> sources;
+    sources.reserve(spec.columns.size());
+    for (const XlsxExportColumn& column : spec.columns) {
+        ColumnSource source;
+        if (column.key.isEmpty() && column.compute)
+            source.compute = &column.compute;
+        else if (!column.key.trimmed().isEmpty())
+            source.index = record.indexOf(column.key.trimmed()); // without regard to case
+        sources.append(source);
+    }
+    return sources;
+}
+
+QString databaseError(const QSqlError& error) {
+    return QStringLiteral("Не удалось прочитать записи из базы данных:\n%1").arg(error.text());
+}
+
+bool failed(XlsxWorkbook& book, const QString& reason, QString* error) {
+    MZ_LOG() << "export failed" << reason;
+    book.discard();
+    if (error)
+        *error = reason;
+    return false;
+}
+
+bool cancelled(XlsxWorkbook& book) {
+    book.discard();
+    return false;
+}
+} // namespace
+
+QString XlsxExport::proposedFileName(const QString& directory, const QString& title, const QDate& day) {
+    QString name = ProductTypeInfo::appName();
+    if (!title.isEmpty())
+        name += QLatin1Char('-') + title;
+    return directory + QLatin1Char('/') + name + QStringLiteral("-export-") +
+           day.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".xlsx");
+}
+
+XlsxFormat XlsxExport::defaultHeaderFormat() {
+    XlsxFormat format;
+    format.thinBorder = true;
+    format.wrap = true;
+    format.horizontal = XlsxFormat::Horizontal::Center;
+    format.vertical = XlsxFormat::Vertical::Center;
+    return format;
+}
+
+XlsxFormat XlsxExport::defaultDataFormat() {
+    XlsxFormat format;
+    format.thinBorder = true;
+    format.numberFormat = QStringLiteral("@");
+    return format;
+}
+
+bool XlsxExport::write(const XlsxExportSpec& spec, const QList<int>& ids, const QString& path, QString* error,
+                       const ExportProgress& progress, const XlsxFormat* header, const XlsxFormat* data) {
+    if (error)
+        error->clear();
+    const int total = ids.size();
+    const auto goOn = [&](int done) { return !progress || progress(done, total); };
+    XlsxWorkbook book(path);
+    const int headerFormat = book.addFormat(header ? *header : defaultHeaderFormat());
+    const int dataFormat = book.addFormat(data ? *data : defaultDataFormat());
+    for (int c = 0; c < spec.columns.size(); ++c) {
+        if (spec.columns[c].width > 0)
+            book.setColumnWidth(c, spec.columns[c].width);
+        book.writeString(0, c, spec.columns[c].header, headerFormat);
+    }
+    if (!book.isValid())
+        return book.close(error);
+    if (!goOn(0))
+        return cancelled(book);
+
+    const QSqlDatabase db = QSqlDatabase::database();
+    IdTable idTableRows(db);
+    const QString reason = idTableRows.fill(ids);
+    if (!reason.isEmpty())
+        return failed(book, QStringLiteral("Не удалось подготовить выборку записей:\n%1").arg(reason), error);
+    QSqlQuery query(db);
+    query.setForwardOnly(true); // one row at a time, not the whole result
+    const QString sql = spec.selectSql + QStringLiteral(" AND %1 IN (SELECT id FROM %2)").arg(spec.idColumn, idTable);
+    if (!query.exec(sql))
+        return failed(book, databaseError(query.lastError()), error);
+    const QSqlRecord record = query.record();
+    if (spec.prepare)
+        spec.prepare(record);
+    const QVector<ColumnSource> sources = columnSources(spec, record);
+    int row = 1;
+    while (book.isValid() && query.next()) {
+        if (spec.rowHeight > 0)
+            book.setRowHeight(row, spec.rowHeight);
+        for (int c = 0; c < sources.size(); ++c) {
+            const ColumnSource& source = sources[c];
+            const QString value = source.compute      ? (*source.compute)(query)
+                                  : source.index >= 0 ? query.value(source.index).toString()
+                                                      : QString();
+            book.writeString(row, c, value, dataFormat);
+        }
+        if (row % progressStep == 0 && !goOn(row))
+            return cancelled(book);
+        ++row;
+    }
+    if (query.lastError().isValid())
+        return failed(book, databaseError(query.lastError()), error);
+    if (!goOn(total))
+        return cancelled(book);
+    return book.close(error);
+}

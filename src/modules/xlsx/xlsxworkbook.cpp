@@ -1,0 +1,208 @@
+#include "xlsxworkbook.h"
+
+#include "mzlog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <cerrno>
+#include <cstdio>
+#include <xlsxwriter.h>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace {
+// Excel's limit of characters in one cell.
+constexpr int maxCellText = 32767;
+
+QByteArray libraryFileName(const QString& path) {
+#ifdef Q_OS_WIN
+    // libxlsxwriter opens its files with UTF-8 names converted to wide ones.
+    return QDir::toNativeSeparators(path).toUtf8();
+#else
+    return QFile::encodeName(path);
+#endif
+}
+
+// Puts `from` in place of `to` in one step, so `to` is either the old or the new file.
+bool replaceFile(const QString& from, const QString& to, QString* reason) {
+#ifdef Q_OS_WIN
+    if (MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(from).utf16()),
+                    reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(to).utf16()),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    *reason = qt_error_string(int(GetLastError()));
+    return false;
+#else
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    *reason = qt_error_string(errno);
+    return false;
+#endif
+}
+
+uint8_t horizontal(XlsxFormat::Horizontal h) {
+    switch (h) {
+    case XlsxFormat::Horizontal::Left:
+        return LXW_ALIGN_LEFT;
+    case XlsxFormat::Horizontal::Center:
+        return LXW_ALIGN_CENTER;
+    case XlsxFormat::Horizontal::Right:
+        return LXW_ALIGN_RIGHT;
+    case XlsxFormat::Horizontal::Default:
+        break;
+    }
+    return LXW_ALIGN_NONE;
+}
+
+uint8_t vertical(XlsxFormat::Vertical v) {
+    switch (v) {
+    case XlsxFormat::Vertical::Top:
+        return LXW_ALIGN_VERTICAL_TOP;
+    case XlsxFormat::Vertical::Center:
+        return LXW_ALIGN_VERTICAL_CENTER;
+    case XlsxFormat::Vertical::Bottom:
+        return LXW_ALIGN_VERTICAL_BOTTOM;
+    case XlsxFormat::Vertical::Default:
+        break;
+    }
+    return LXW_ALIGN_NONE;
+}
+} // namespace
+
+XlsxWorkbook::XlsxWorkbook(const QString& path) : _path(QFileInfo(path).absoluteFilePath()) {
+    const QFileInfo target(_path);
+    if (target.isDir()) {
+        fail(QStringLiteral("это папка"));
+        return;
+    }
+    if (target.exists() && !target.isWritable()) {
+        fail(QStringLiteral("файл защищён от записи"));
+        return;
+    }
+    // Beside the target, so that the final rename stays within one file system.
+    _temp = std::make_unique<QTemporaryFile>(_path + QStringLiteral(".XXXXXX"));
+    if (!_temp->open()) {
+        fail(_temp->errorString());
+        _temp.reset();
+        return;
+    }
+    _temp->close();
+    lxw_workbook_options options = {};
+    options.constant_memory = LXW_TRUE;
+    _workbook = workbook_new_opt(libraryFileName(_temp->fileName()).constData(), &options);
+    _sheet = _workbook ? workbook_add_worksheet(_workbook, nullptr) : nullptr;
+    if (!_sheet)
+        fail(QStringLiteral("не удалось создать книгу"));
+}
+
+XlsxWorkbook::~XlsxWorkbook() {
+    discard();
+}
+
+bool XlsxWorkbook::fail(const QString& reason) {
+    if (_error.isEmpty()) {
+        _error = QStringLiteral("Не удалось записать файл %1:\n%2").arg(QDir::toNativeSeparators(_path), reason);
+        MZ_LOG() << "workbook not written" << _path << reason;
+    }
+    return false;
+}
+
+int XlsxWorkbook::addFormat(const XlsxFormat& format) {
+    if (!_workbook)
+        return -1;
+    lxw_format* f = workbook_add_format(_workbook);
+    if (!f) {
+        fail(QStringLiteral("не удалось создать формат ячеек"));
+        return -1;
+    }
+    if (format.thinBorder)
+        format_set_border(f, LXW_BORDER_THIN);
+    if (format.wrap)
+        format_set_text_wrap(f);
+    if (format.horizontal != XlsxFormat::Horizontal::Default)
+        format_set_align(f, horizontal(format.horizontal));
+    if (format.vertical != XlsxFormat::Vertical::Default)
+        format_set_align(f, vertical(format.vertical));
+    if (!format.fontName.isEmpty())
+        format_set_font_name(f, format.fontName.toUtf8().constData());
+    if (format.fontSize > 0)
+        format_set_font_size(f, format.fontSize);
+    if (format.bold)
+        format_set_bold(f);
+    if (!format.numberFormat.isEmpty())
+        format_set_num_format(f, format.numberFormat.toUtf8().constData());
+    _formats.append(f);
+    return _formats.size() - 1;
+}
+
+bool XlsxWorkbook::setColumnWidth(int column, double width) {
+    if (!_sheet || column < 0)
+        return false;
+    const lxw_error e = worksheet_set_column(_sheet, lxw_col_t(column), lxw_col_t(column), width, nullptr);
+    return e == LXW_NO_ERROR || fail(QString::fromUtf8(lxw_strerror(e)));
+}
+
+bool XlsxWorkbook::setRowHeight(int row, double height) {
+    if (!_sheet || row < 0)
+        return false;
+    const lxw_error e = worksheet_set_row(_sheet, lxw_row_t(row), height, nullptr);
+    return e == LXW_NO_ERROR || fail(QString::fromUtf8(lxw_strerror(e)));
+}
+
+bool XlsxWorkbook::writeString(int row, int column, const QString& text, int format) {
+    if (!_sheet || row < 0 || column < 0)
+        return false;
+    lxw_format* f = format >= 0 && format < _formats.size() ? _formats[format] : nullptr;
+    QString cut;
+    if (text.size() > maxCellText) {
+        // Never split a surrogate pair: half a character is not valid UTF-8.
+        const int size = text.at(maxCellText - 1).isHighSurrogate() ? maxCellText - 1 : maxCellText;
+        cut = text.left(size);
+    }
+    const QByteArray utf8 = (cut.isNull() ? text : cut).toUtf8();
+    const lxw_error e = worksheet_write_string(_sheet, lxw_row_t(row), lxw_col_t(column), utf8.constData(), f);
+    return e == LXW_NO_ERROR || fail(QString::fromUtf8(lxw_strerror(e)));
+}
+
+bool XlsxWorkbook::close(QString* error) {
+    if (_workbook && isValid()) {
+        const lxw_error e = workbook_close(_workbook);
+        _workbook = nullptr;
+        _sheet = nullptr;
+        _formats.clear();
+        if (e != LXW_NO_ERROR)
+            fail(QString::fromUtf8(lxw_strerror(e)));
+    }
+    if (isValid() && !_temp)
+        fail(QStringLiteral("книга уже записана"));
+    if (isValid()) {
+        const QFileInfo old(_path);
+        const QFileDevice::Permissions permissions = old.exists() ? old.permissions()
+                                                                  : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                                        QFileDevice::ReadUser | QFileDevice::WriteUser |
+                                                                        QFileDevice::ReadGroup | QFileDevice::ReadOther;
+        QFile::setPermissions(_temp->fileName(), permissions);
+        QString reason;
+        if (replaceFile(_temp->fileName(), _path, &reason))
+            _temp->setAutoRemove(false);
+        else
+            fail(reason);
+    }
+    discard();
+    if (error)
+        *error = _error;
+    return isValid();
+}
+
+void XlsxWorkbook::discard() {
+    if (_workbook)
+        lxw_workbook_free(_workbook);
+    _workbook = nullptr;
+    _sheet = nullptr;
+    _formats.clear();
+    _temp.reset();
+}

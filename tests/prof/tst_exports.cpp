@@ -1,0 +1,871 @@
+#include "filedialog.h"
+#include "guifixture.h"
+#include "modules/xlsx/xlsxexport.h"
+#include "modules/xlsx/xlsxworkbook.h"
+#include "prof/documentsmodel.h"
+#include "prof/documentstable.h"
+#include "prof/frdoexport.h"
+#include "prof/mainwindow.h"
+#include "prof/myfiltermodel.h"
+#include "prof/registrybook.h"
+#include "testdatabase.h"
+#include "testenvironment.h"
+#include "testregistry.h"
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtTest>
+#include <memory>
+
+namespace {
+const QVariant null;
+
+// profId, isTemplate, fio1, fio2, fio3, qual, issueDate, editDate, attNumber, regNumber, profession,
+// protocolDate, protocolNumber
+const QList<QVariantList> documents = {
+    {1, null, "Иванов", "Иван", "Иванович", "Сварщик", "2016-04-01", "2016-04-01 09:00:00", "000001", "1", "Сварщик",
+     "2016-03-30", "12"},
+    {2, 0, "ИВАНОВА", "Мария", "Петровна", "Повар\nтретьего разряда", "2016-04-10", "2016-04-10T15:30:00", "АБ 2", "2",
+     "Повар", null, "7"},
+    {3, null, "Ёлкина", null, null, null, "2016-03-31", null, null, null, null, null, null},
+    {4, 0, "Абрамов", "Пётр", null, "повар", "2016-04-11", "2016-04-11 00:00:00", "4", "4", "Повар", "11.04.2016",
+     null},
+    {5, 1, "Шаблон", "Иван", null, "Сварщик", "2016-04-05", "2016-04-05 10:00:00", null, null, null, null, null},
+    {6, null, "Иванов", "Алексей", null, "Электромонтёр", "2016-04-05", "2016-04-12", "6", "6", "Электромонтёр", "",
+     "3"},
+};
+
+// The book without filters, in name order (SQLite compares the UTF-8 bytes: "Ё" < "А" < "ИВ" < "Ив").
+const QList<QStringList> fullBook = {
+    {"1", "Ёлкина  ", "", "", "31.03.2016", "", "", " №", "", ""},
+    {"2", "Абрамов Пётр ", "4", "4", "11.04.2016", "Повар", "повар", "11.04.2016 №", "", ""},
+    {"3", "ИВАНОВА Мария Петровна", "АБ 2", "2", "10.04.2016", "Повар", "Повар\nтретьего разряда", " №7", "", ""},
+    {"4", "Иванов Алексей ", "6", "6", "05.04.2016", "Электромонтёр", "Электромонтёр", " №3", "", ""},
+    {"5", "Иванов Иван Иванович", "000001", "1", "01.04.2016", "Сварщик", "Сварщик", "30.03.2016 №12", "", ""},
+};
+
+const QStringList frdoKeys = {"profId",        "StateDuplicate", "frdo18",        "frdo19",        "frdo20",
+                              "DocType",       "DocSerial",      "DocNumber",     "issueDateFrdo", "RegNumberFrdo",
+                              "frdo13",        "frdo14",         "frdo15",        "frdo16",        "beginDate",
+                              "endDate",       "studyCount",     "birthDateFrdo", "SexIsMale",     "snils",
+                              "frdo21",        "frdo22",         "frdo23",        "frdo24",        "DocNameOrig",
+                              "DocSerialOrig", "DocNumberOrig",  "RegNumberOrig", "issueDateOrig", "fio1orig",
+                              "fio2orig",      "fio3orig"};
+// Rows of ProfFrdo in the order of frdoKeys; documents 3 and 6 have none.
+const QList<QVariantList> frdoRows = {
+    {2,
+     1,
+     "Объявление в газете",
+     "",
+     null,
+     "Свидетельство о профессии рабочего",
+     "АБ",
+     "000002",
+     "2016-04-10",
+     "2-р",
+     "Профессиональная подготовка",
+     "Повар",
+     "Повар",
+     "3 разряд",
+     "2022-09-01",
+     "2023-06-30",
+     144,
+     "1990-05-17",
+     -1,
+     "123-456-789 01",
+     "643",
+     "Очная",
+     "Бюджет",
+     "Очная",
+     "Свидетельство",
+     "ВГ",
+     "456789",
+     "15",
+     "2019-06-30",
+     "Сидорова",
+     "Мария",
+     "Петровна"},
+    {1,
+     0,
+     "Справка",
+     "",
+     null,
+     "Свидетельство о профессии рабочего",
+     "",
+     "000001",
+     "01.04.2016",
+     "1",
+     "Переподготовка",
+     "Сварка",
+     "Сварщик",
+     "2 разряд",
+     "01.09.2021",
+     "43831",
+     null,
+     null,
+     1,
+     " 111 222 333 44 ",
+     "643",
+     "Заочная",
+     "Платное",
+     "Заочная",
+     "Не должно выйти",
+     "ВГ",
+     "1",
+     "2",
+     "2019-06-30",
+     "Старое",
+     "Имя",
+     "Отчество"},
+    {4,    null, null, null, null, "Свидетельство",
+     null, null, null, null, null, null,
+     null, null, null, null, null, null,
+     0,    null, null, null, null, null,
+     null, null, null, null, null, null,
+     null, null},
+};
+
+const QStringList frdoHeaders = {"Вид документа",
+                                 "Статус документа",
+                                 "Подтверждение утраты",
+                                 "Подтверждение обмена",
+                                 "Подтверждение уничтожения",
+                                 "Серия документа",
+                                 "Номер документа",
+                                 "Дата выдачи документа",
+                                 "Регистрационный номер",
+                                 "Программа профессионального обучения, направление подготовки",
+                                 "Наименование программы профессионального обучения",
+                                 "Наименование профессий рабочих, должностей служащих",
+                                 "Присвоенный квалификационный разряд, класс, категория (при наличии)",
+                                 "Год начала обучения",
+                                 "Год окончания обучения",
+                                 "Срок обучения, часов",
+                                 "Фамилия получателя",
+                                 "Имя получателя",
+                                 "Отчество получателя",
+                                 "Дата рождения получателя",
+                                 "Пол получателя",
+                                 "СНИЛС",
+                                 "Гражданство получателя (код страны по ОКСМ)",
+                                 "Форма обучения",
+                                 "Источник финансирования обучения",
+                                 "Форма получения образования на момент прекращения образовательных отношений",
+                                 "Наименование документа об образовании (оригинала)",
+                                 "Серия (оригинала)",
+                                 "Номер (оригинала)",
+                                 "Регистрационный N (оригинала)",
+                                 "Дата выдачи (оригинала)",
+                                 "Фамилия получателя (оригинала)",
+                                 "Имя получателя (оригинала)",
+                                 "Отчество получателя (оригинала)",
+                                 "Номер документа для изменения"};
+const QList<double> frdoWidths = {50, 10, 7,  7,  7,  8,  8,  10, 9,  9,  9,  9,  9,  10, 10, 9,  12, 12,
+                                  12, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10};
+// The FRDO rows of documents 1, 2 and 4, in database order.
+const QList<QStringList> frdoBook = {
+    {"Свидетельство о профессии рабочего",
+     "Оригинал",
+     "Нет",
+     "",
+     "",
+     "",
+     "000001",
+     "01.04.2016",
+     "1",
+     "Переподготовка",
+     "Сварка",
+     "Сварщик",
+     "2 разряд",
+     "2021",
+     "2020",
+     "0",
+     "Иванов",
+     "Иван",
+     "Иванович",
+     "",
+     "Муж",
+     "11122233344",
+     "643",
+     "Заочная",
+     "Платное",
+     "Заочная",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     ""},
+    {"Свидетельство о профессии рабочего",
+     "Дубликат",
+     "Объявление в газете",
+     "",
+     "",
+     "АБ",
+     "000002",
+     "10.04.2016",
+     "2-р",
+     "Профессиональная подготовка",
+     "Повар",
+     "Повар",
+     "3 разряд",
+     "2022",
+     "2023",
+     "144",
+     "ИВАНОВА",
+     "Мария",
+     "Петровна",
+     "17.05.1990",
+     "Жен",
+     "12345678901",
+     "643",
+     "Очная",
+     "Бюджет",
+     "Очная",
+     "Свидетельство",
+     "ВГ",
+     "456789",
+     "15",
+     "30.06.2019",
+     "Сидорова",
+     "Мария",
+     "Петровна",
+     ""},
+    {"Свидетельство",
+     "Оригинал",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "0",
+     "Абрамов",
+     "Пётр",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     "",
+     ""},
+};
+
+// A workbook as openpyxl reads it: every cell with its value and format, the column widths and the
+// row heights (1-based in the file, 0-based here).
+class Sheet {
+public:
+    explicit Sheet(const QString& path) {
+        static const char script[] = R"(
+import json, sys, openpyxl
+ws = openpyxl.load_workbook(sys.argv[1]).active
+def cell(c):
+    b, a, f = c.border, c.alignment, c.font
+    sides = {s.style for s in (b.left, b.right, b.top, b.bottom)}
+    return {"value": c.value, "type": c.data_type, "border": sides.pop() if len(sides) == 1 else "mixed",
+            "wrap": bool(a.wrap_text), "h": a.horizontal, "v": a.vertical, "font": f.name, "size": f.sz,
+            "bold": bool(f.b), "format": c.number_format}
+widths = {}
+for d in ws.column_dimensions.values():
+    if d.customWidth:
+        for i in range(d.min, d.max + 1):
+            widths[str(i - 1)] = d.width
+print(json.dumps({"rows": [[cell(c) for c in row] for row in ws.iter_rows()], "widths": widths,
+                  "heights": {str(i - 1): d.ht for i, d in ws.row_dimensions.items() if d.ht is not None}}))
+)";
+        QProcess python;
+        python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(script), path});
+        if (!python.waitForFinished(60000) || python.exitCode() != 0)
+            qWarning() << "openpyxl:" << python.readAllStandardError();
+        const QJsonObject root = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+        _rows = root.value("rows").toArray();
+        _widths = root.value("widths").toObject();
+        _heights = root.value("heights").toObject();
+    }
+
+    int rowCount() const { return _rows.size(); }
+    QJsonObject cell(int row, int column) const { return _rows.at(row).toArray().at(column).toObject(); }
+    // A blank cell reads as an empty text.
+    QString value(int row, int column) const { return cell(row, column).value("value").toString(); }
+    QStringList row(int row) const {
+        QStringList values;
+        for (int c = 0; c < _rows.at(row).toArray().size(); ++c)
+            values << value(row, c);
+        return values;
+    }
+    QList<QStringList> dataRows() const {
+        QList<QStringList> rows;
+        for (int r = 1; r < rowCount(); ++r)
+            rows << row(r);
+        return rows;
+    }
+    QStringList column(int column) const {
+        QStringList values;
+        for (int r = 1; r < rowCount(); ++r)
+            values << value(r, column);
+        return values;
+    }
+    // The width as Excel shows it is a whole number of pixels at 7 pixels a character plus 5.
+    int widthPixels(int column) const {
+        const QJsonValue width = _widths.value(QString::number(column));
+        return width.isUndefined() ? -1 : qRound(width.toDouble() * 7) - 5;
+    }
+    QJsonValue height(int row) const { return _heights.value(QString::number(row)); }
+
+private:
+    QJsonArray _rows;
+    QJsonObject _widths;
+    QJsonObject _heights;
+};
+
+int pixels(double width) {
+    return int(width * 7 + 0.5);
+}
+
+// The format of a cell as "border wrap h/v font size bold format".
+QString formatOf(const QJsonObject& cell) {
+    return QStringLiteral("%1 %2 %3/%4 %5 %6 %7 %8")
+        .arg(cell.value("border").toString("none"), cell.value("wrap").toBool() ? "wrap" : "nowrap",
+             cell.value("h").toString("-"), cell.value("v").toString("-"), cell.value("font").toString())
+        .arg(cell.value("size").toDouble())
+        .arg(cell.value("bold").toBool() ? "bold" : "plain", cell.value("format").toString());
+}
+
+void insertRows(const QString& table, const QStringList& columns, const QList<QVariantList>& rows) {
+    for (const QVariantList& values : rows) {
+        QString marks = QStringLiteral("?,").repeated(columns.size());
+        marks.chop(1);
+        QSqlQuery query =
+            runSql(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(table, columns.join(','), marks), values);
+        QVERIFY2(query.numRowsAffected() == 1, qPrintable(table));
+    }
+}
+
+FilterListType filters(const QString& fio, const QString& qual, const QDate& from = {}, const QDate& to = {},
+                       const QDate& editFrom = {}, const QDate& editTo = {}) {
+    FilterListType list;
+    if (from.isValid() || to.isValid())
+        list << qMakePair(QStringLiteral("dateFrom"), QVariant(from))
+             << qMakePair(QStringLiteral("dateTo"), QVariant(to));
+    if (editFrom.isValid() || editTo.isValid())
+        list << qMakePair(QStringLiteral("editDateFrom"), QVariant(editFrom))
+             << qMakePair(QStringLiteral("editDateTo"), QVariant(editTo));
+    return list << qMakePair(QStringLiteral("fio"), QVariant(fio)) << qMakePair(QStringLiteral("qual"), QVariant(qual));
+}
+
+// The ids the document list shows under these filters, ascending.
+QList<int> listedIds(const FilterListType& list) {
+    DocumentsModel model;
+    model.reload();
+    MyFilterModel filter;
+    filter.setSourceModel(&model);
+    filter.setFilterList(list);
+    QList<int> ids;
+    for (int row = 0; row < filter.rowCount(); ++row)
+        ids << filter.index(row, 0).data().toInt();
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+using Writer = std::function<bool(const QString& path, QString* error, const ExportProgress& progress)>;
+
+Writer bookWriter() {
+    return [](const QString& path, QString* error, const ExportProgress& progress) {
+        return RegistryBook::write(filters("", ""), path, error, progress);
+    };
+}
+
+Writer frdoWriter() {
+    return [](const QString& path, QString* error, const ExportProgress& progress) {
+        return XlsxExport::write(FrdoExport::spec(), {1, 2, 3, 4, 6}, path, error, progress);
+    };
+}
+
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+} // namespace
+
+Q_DECLARE_METATYPE(Writer)
+
+class TestExports : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestDatabase> data;
+    std::unique_ptr<QTemporaryDir> out;
+
+    QString outPath(const QString& name) const { return out->filePath(name); }
+
+private slots:
+    void initTestCase() {
+        data = std::make_unique<TestDatabase>();
+        QVERIFY(data->open() && data->db()->isValid());
+        insertRows("ProfDocuments",
+                   {"profId", "isTemplate", "fio1", "fio2", "fio3", "qual", "issueDate", "editDate", "attNumber",
+                    "regNumber", "profession", "protocolDate", "protocolNumber"},
+                   documents);
+        insertRows("ProfFrdo", frdoKeys, frdoRows);
+    }
+    void init() {
+        out = std::make_unique<QTemporaryDir>();
+        QVERIFY(out->isValid());
+    }
+    void cleanupTestCase() { data.reset(); }
+
+    void proposedFileName_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("registry book") << QString() << "/home/u/Документы/Orvane-export-2024-03-07.xlsx";
+        QTest::newRow("FRDO") << "FRDO"
+                              << "/home/u/Документы/Orvane-FRDO-export-2024-03-07.xlsx";
+    }
+    void proposedFileName() {
+        QFETCH(QString, title);
+        QFETCH(QString, expected);
+        QCOMPARE(XlsxExport::proposedFileName("/home/u/Документы", title, QDate(2024, 3, 7)), expected);
+    }
+
+    void registryBookLayout() {
+        const QString path = outPath("book.xlsx");
+        QString error;
+        QVERIFY2(RegistryBook::write(filters("", ""), path, &error), qPrintable(error));
+        const Sheet sheet(path);
+        QCOMPARE(sheet.row(0),
+                 QStringList({"№ п/п", "ФИО лица, получившего документ", "Номер бланка документа", "Рег. номер",
+                              "Дата выдачи документа", "Наименование профессии", "Наименование квалификации",
+                              "Дата и номер протокола аттестационной комиссии", "Подпись лица, выдающего документ",
+                              "Подпись лица, получившего документ"}));
+        const QList<double> widths = {4.29, 21.45, 14.82, 11.7, 14.3, 16.9, 16.9, 20.8, 16.9, 16.9};
+        for (int c = 0; c < widths.size(); ++c)
+            QCOMPARE(sheet.widthPixels(c), pixels(widths[c]));
+        QCOMPARE(sheet.widthPixels(10), -1);
+        QCOMPARE(sheet.height(0).toDouble(), 70.0);
+        QVERIFY(sheet.height(1).isUndefined());
+        QCOMPARE(sheet.rowCount(), fullBook.size() + 1);
+        for (int r = 0; r < sheet.rowCount(); ++r)
+            for (int c = 0; c < widths.size(); ++c) {
+                const QString expected =
+                    r == 0 ? "thin wrap center/center Calibri 10 plain @" : "thin nowrap center/- Calibri 10 plain @";
+                QCOMPARE(formatOf(sheet.cell(r, c)), expected);
+                if (!sheet.value(r, c).isEmpty())
+                    QCOMPARE(sheet.cell(r, c).value("type").toString(), QStringLiteral("s"));
+            }
+    }
+
+    // Templates are left out, documents whose isTemplate is NULL are kept; every value as text.
+    void registryBookValues() {
+        const QString path = outPath("book.xlsx");
+        QString error;
+        QVERIFY2(RegistryBook::write({}, path, &error), qPrintable(error));
+        QCOMPARE(Sheet(path).dataRows(), fullBook);
+    }
+
+    void registryBookFilters_data() {
+        QTest::addColumn<FilterListType>("filters");
+        QTest::addColumn<QStringList>("names");
+        const QStringList all = {"Ёлкина  ", "Абрамов Пётр ", "ИВАНОВА Мария Петровна", "Иванов Алексей ",
+                                 "Иванов Иван Иванович"};
+        const QDate apr1(2016, 4, 1), apr5(2016, 4, 5), apr10(2016, 4, 10), apr11(2016, 4, 11), apr30(2016, 4, 30);
+        QTest::newRow("none") << filters("", "") << all;
+        QTest::newRow("name in any case") << filters("иВАНОВ", "") << QStringList(all.mid(2));
+        QTest::newRow("Ё in any case") << filters("ёЛК", "") << QStringList(all.mid(0, 1));
+        QTest::newRow("qual over a line break") << filters("", "ПОВАР ТРЕТЬЕГО") << QStringList(all.mid(2, 1));
+        QTest::newRow("qual in any case") << filters("", "Повар") << QStringList(all.mid(1, 2));
+        QTest::newRow("issue dates, ends included") << filters("", "", apr1, apr10) << QStringList(all.mid(2));
+        QTest::newRow("edit dates, date and time texts")
+            << filters("", "", {}, {}, apr10, apr11) << QStringList(all.mid(1, 2));
+        QTest::newRow("one end only") << filters("", "", apr1, {}) << all;
+        QTest::newRow("name and issue dates") << filters("иванов", "", apr5, apr30) << QStringList(all.mid(2, 2));
+        QTest::newRow("nothing matches") << filters("Сидоров", "") << QStringList();
+    }
+    // The book holds what the list shows, numbered without gaps.
+    void registryBookFilters() {
+        QFETCH(FilterListType, filters);
+        QFETCH(QStringList, names);
+        const QString path = outPath("book.xlsx");
+        QString error;
+        QVERIFY2(RegistryBook::write(filters, path, &error), qPrintable(error));
+        const Sheet sheet(path);
+        QCOMPARE(sheet.column(1), names);
+        QStringList numbers;
+        for (int n = 1; n <= names.size(); ++n)
+            numbers << QString::number(n);
+        QCOMPARE(sheet.column(0), numbers);
+        const QList<int> shown = RegistryBook::shownIds(filters);
+        QCOMPARE(shown.size(), names.size());
+        QCOMPARE(shown, listedIds(filters));
+    }
+
+    void frdoLayout() {
+        const QString path = outPath("frdo.xlsx");
+        QString error;
+        QVERIFY2(frdoWriter()(path, &error, {}), qPrintable(error));
+        const Sheet sheet(path);
+        QCOMPARE(sheet.row(0), frdoHeaders);
+        for (int c = 0; c < frdoWidths.size(); ++c)
+            QCOMPARE(sheet.widthPixels(c), pixels(frdoWidths[c]));
+        QVERIFY(sheet.height(0).isUndefined());
+        QCOMPARE(sheet.rowCount(), frdoBook.size() + 1);
+        for (int r = 0; r < sheet.rowCount(); ++r) {
+            if (r > 0)
+                QCOMPARE(sheet.height(r).toDouble(), 20.0);
+            for (int c = 0; c < frdoHeaders.size(); ++c)
+                QCOMPARE(formatOf(sheet.cell(r, c)),
+                         r == 0 ? QStringLiteral("thin wrap center/center Calibri 11 plain General")
+                                : QStringLiteral("thin nowrap -/- Calibri 11 plain @"));
+        }
+    }
+
+    // Documents without an FRDO row are left out; duplicates carry their original's data.
+    void frdoValues() {
+        const QString path = outPath("frdo.xlsx");
+        QString error;
+        QVERIFY2(frdoWriter()(path, &error, {}), qPrintable(error));
+        QCOMPARE(Sheet(path).dataRows(), frdoBook);
+    }
+
+    // The id table gives the rows and the order of the one query with the ids written out.
+    void frdoOrderOfTheQuery() {
+        const QList<int> ids = {6, 4, 1, 2, 3};
+        QStringList expected;
+        QSqlQuery query = runSql(FrdoExport::spec().selectSql + " AND ProfDocuments.profId IN (6,4,1,2,3)");
+        while (query.next())
+            expected << query.value("fio1").toString();
+        QCOMPARE(expected.size(), 3);
+        const QString path = outPath("frdo.xlsx");
+        QString error;
+        QVERIFY2(XlsxExport::write(FrdoExport::spec(), ids, path, &error), qPrintable(error));
+        QCOMPARE(Sheet(path).column(16), expected);
+    }
+
+    // An open edit dialog keeps a transaction on the connection; the export leaves it open.
+    void insideATransaction() {
+        QVERIFY(QSqlDatabase::database().transaction());
+        const QString path = outPath("frdo.xlsx");
+        QString error;
+        const bool written = frdoWriter()(path, &error, {});
+        QVERIFY(QSqlDatabase::database().rollback());
+        QVERIFY2(written, qPrintable(error));
+        QCOMPARE(Sheet(path).dataRows(), frdoBook);
+    }
+
+    void unwritableTarget_data() {
+        QTest::addColumn<Writer>("writer");
+        QTest::addColumn<QString>("kind");
+        for (const auto& w :
+             {qMakePair(QStringLiteral("book"), bookWriter()), qMakePair(QStringLiteral("FRDO"), frdoWriter())})
+            for (const char* kind : {"missing folder", "file as folder", "read-only folder", "folder as file"})
+                QTest::addRow("%s, %s", qPrintable(w.first), kind) << w.second << QString::fromLatin1(kind);
+    }
+    void unwritableTarget() {
+        QFETCH(Writer, writer);
+        QFETCH(QString, kind);
+        QString folder = outPath("folder");
+        QVERIFY(QDir().mkpath(folder));
+        QString path = folder + "/export.xlsx";
+        if (kind == "missing folder") {
+            path = outPath("missing/export.xlsx");
+        } else if (kind == "file as folder") {
+            QFile file(outPath("plain"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            path = outPath("plain/export.xlsx");
+        } else if (kind == "read-only folder") {
+            QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+            QFile probe(folder + "/probe");
+            if (probe.open(QIODevice::WriteOnly)) {
+                probe.remove();
+                QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+                QSKIP("this user may write into read-only folders");
+            }
+        } else {
+            QVERIFY(QDir().mkpath(path));
+        }
+        const QStringList before = entries(out->path());
+        QString error;
+        QVERIFY(!writer(path, &error, {}));
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QVERIFY2(error.startsWith("Не удалось записать файл " +
+                                  QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())),
+                 qPrintable(error));
+        QCOMPARE(entries(out->path()), before);
+        QCOMPARE(entries(folder), kind == "folder as file" ? QStringList{"export.xlsx"} : QStringList());
+        QCOMPARE(QFileInfo(path).isFile(), false);
+    }
+
+    void cancelAndReplace_data() {
+        QTest::addColumn<Writer>("writer");
+        QTest::addColumn<int>("total");
+        QTest::addColumn<int>("cancelAt"); // the number of the progress call that cancels, 0 for none
+        for (const auto& w :
+             {qMakePair(QStringLiteral("book"), bookWriter()), qMakePair(QStringLiteral("FRDO"), frdoWriter())}) {
+            const int total = 5; // the book's listed documents, the FRDO ids
+            QTest::addRow("%s, cancelled at once", qPrintable(w.first)) << w.second << total << 1;
+            QTest::addRow("%s, cancelled at the end", qPrintable(w.first)) << w.second << total << 2;
+            QTest::addRow("%s, completed", qPrintable(w.first)) << w.second << total << 0;
+        }
+    }
+    // A cancelled export keeps the file it would have replaced; a completed one replaces it.
+    void cancelAndReplace() {
+        QFETCH(Writer, writer);
+        QFETCH(int, total);
+        QFETCH(int, cancelAt);
+        const QString path = outPath("export.xlsx");
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("previous") == 8);
+        old.close();
+        QList<QPair<int, int>> calls;
+        QString error = "stale";
+        const bool written = writer(path, &error, [&](int done, int all) {
+            calls << qMakePair(done, all);
+            return calls.size() != cancelAt;
+        });
+        QCOMPARE(written, cancelAt == 0);
+        QCOMPARE(error, QString());
+        QCOMPARE(entries(out->path()), QStringList{"export.xlsx"});
+        QCOMPARE(calls.first(), qMakePair(0, total));
+        if (cancelAt) {
+            QCOMPARE(calls.size(), cancelAt);
+            QCOMPARE(readFileBytes(path), QByteArray("previous"));
+        } else {
+            QCOMPARE(calls.last(), qMakePair(total, total));
+            QVERIFY(Sheet(path).rowCount() > 1);
+        }
+    }
+
+    // Excel holds at most 32767 characters in a cell; a longer text is cut, never split inside a
+    // character, and the workbook is still written.
+    void longTextIsCut_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("length");
+        QTest::newRow("fits") << QString(32767, QChar(0x044F)) << 32767;
+        QTest::newRow("too long") << QString(40000, QChar(0x044F)) << 32767;
+        QTest::newRow("pair at the limit")
+            << QString(32766, QChar('a')) + QString::fromUtf8("\xF0\x9D\x90\x80") << 32766;
+    }
+    void longTextIsCut() {
+        QFETCH(QString, text);
+        QFETCH(int, length);
+        const QString path = outPath("long.xlsx");
+        XlsxWorkbook book(path);
+        QVERIFY(book.writeString(0, 0, text));
+        QString error;
+        QVERIFY2(book.close(&error), qPrintable(error));
+        const QString value = Sheet(path).value(0, 0);
+        QCOMPARE(value.size(), length);
+        QCOMPARE(value, text.left(length));
+    }
+};
+
+// Opened workbooks, as the desktop would be asked to open them.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+// The two menu entries of the registry window and the command-line tool write the same workbooks.
+class TestExportEntries : public QObject {
+    Q_OBJECT
+
+    UrlRecorder urls;
+
+    // As typed into the filter panel's name field.
+    static void typeName(GuiFixture& f, const QString& text) {
+        auto* edit = f.widget<QLineEdit>("lineEditFio1");
+        edit->setText(text);
+        emit edit->textEdited(text);
+    }
+
+    static void fillRegistry() {
+        insertRows("ProfDocuments",
+                   {"profId", "isTemplate", "fio1", "fio2", "fio3", "qual", "issueDate", "editDate", "attNumber",
+                    "regNumber", "profession", "protocolDate", "protocolNumber"},
+                   documents);
+        insertRows("ProfFrdo", frdoKeys, frdoRows);
+    }
+
+private slots:
+    void initTestCase() { QDesktopServices::setUrlHandler(QStringLiteral("file"), &urls, "open"); }
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    void init() { urls.opened.clear(); }
+
+    // Under the name filter "иванов" both workbooks hold Иванов, Иванова and Иванов again, the FRDO
+    // one only those with FRDO data; the note about the filters comes once when switched off.
+    void menuEntries_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("firstColumn");
+        QTest::newRow("registry book") << "actionExport" << QStringList{"1", "2", "3"};
+        QTest::newRow("FRDO") << "actionFrdo"
+                              << QStringList{"Свидетельство о профессии рабочего",
+                                             "Свидетельство о профессии рабочего"};
+    }
+    void menuEntries() {
+        QFETCH(QString, action);
+        QFETCH(QStringList, firstColumn);
+        GuiFixture f;
+        fillRegistry();
+        auto* window = f.build<MainWindow>();
+        QTRY_VERIFY(f.widget<QAction>("actionShowToolbar")->isChecked() && window->hasExportSpec("FRDO"));
+        typeName(f, QStringLiteral("иванов"));
+        QTRY_COMPARE(window->documentsTable()->model()->rowCount(), 3);
+        const QString path = f.env().root() + QStringLiteral("/out.xlsx");
+        f.answerNextBox(QMessageBox::Ok, true);
+        FileDialog::setNextFileName(path);
+        QVERIFY(f.trigger(action));
+        QCOMPARE(MessageBox::lastShown().text,
+                 QStringLiteral("При экспорте в Excel будут применены текущие настройки фильтрации"));
+        QCOMPARE(FileDialog::captions().last(), QStringLiteral("Экспорт в Excel"));
+        QCOMPARE(urls.opened, QList<QUrl>{QUrl::fromLocalFile(path)});
+        QCOMPARE(Sheet(path).column(0), firstColumn);
+
+        // Switched off, the note is not shown again.
+        const int boxes = MessageBox::shown().size();
+        FileDialog::setNextFileName(QString());
+        QVERIFY(f.trigger(action));
+        QCOMPARE(MessageBox::shown().size(), boxes);
+    }
+
+    void refusals_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("FRDO of an empty list") << "actionFrdo"
+                                               << "нет такого"
+                                               << ""
+                                               << ""
+                                               << "Не выбрано ни одной записи.";
+        QTest::newRow("book into a missing folder") << "actionExport"
+                                                    << ""
+                                                    << "/missing/out.xlsx"
+                                                    << "Не удалось сохранить файл"
+                                                    << "/missing/out.xlsx";
+        QTest::newRow("FRDO into a missing folder") << "actionFrdo"
+                                                    << ""
+                                                    << "/missing/out.xlsx"
+                                                    << "Не удалось сохранить файл"
+                                                    << "/missing/out.xlsx";
+    }
+    void refusals() {
+        QFETCH(QString, action);
+        QFETCH(QString, filter);
+        QFETCH(QString, target);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        GuiFixture f;
+        fillRegistry();
+        auto* window = f.build<MainWindow>();
+        QTRY_VERIFY(f.widget<QAction>("actionShowToolbar")->isChecked() && window->hasExportSpec("FRDO"));
+        typeName(f, filter);
+        QTRY_COMPARE(window->documentsTable()->model()->rowCount(), filter.isEmpty() ? 5 : 0);
+        f.answerNextBox(QMessageBox::Ok);
+        if (!target.isEmpty())
+            FileDialog::setNextFileName(f.env().root() + target);
+        const int dialogs = FileDialog::captions().size();
+        QVERIFY(f.trigger(action));
+        const MessageBox::Shown box = MessageBox::lastShown();
+        QCOMPARE(box.title, title);
+        QVERIFY2(box.text.contains(text), qPrintable(box.text));
+        QCOMPARE(FileDialog::captions().size(), dialogs + (target.isEmpty() ? 0 : 1));
+        QVERIFY(urls.opened.isEmpty());
+        QVERIFY(!QFileInfo::exists(f.env().root() + QStringLiteral("/missing")));
+    }
+
+    // orvane-export: its exit codes, and the workbooks the program's writers make from the same
+    // database under the same filters.
+    void commandLineTool_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("fio");
+        QTest::newRow("no arguments") << QStringList{} << 2 << "" << QStringList{};
+        QTest::newRow("both workbooks") << QStringList{"--db", "DB", "--book", "OUT", "--frdo", "OUT"} << 2 << ""
+                                        << QStringList{};
+        QTest::newRow("a bad date") << QStringList{"--db",     "DB",         "--book",    "OUT",
+                                                   "--issued", "2016-04-01", "01.05.2016"}
+                                    << 2 << "" << QStringList{};
+        QTest::newRow("no database") << QStringList{"--db", "ROOT/none.db", "--book", "OUT"} << 6 << ""
+                                     << QStringList{};
+        QTest::newRow("no database file")
+            << QStringList{"--db", "ROOT/note.txt", "--book", "OUT"} << 6 << "" << QStringList{};
+        QTest::newRow("output not written")
+            << QStringList{"--db", "DB", "--frdo", "ROOT/missing/out.xlsx"} << 4 << "" << QStringList{};
+        QTest::newRow("book, filtered") << QStringList{"--db",   "DB",       "--book",     "OUT",       "--fio",
+                                                       "ИВАНОВ", "--issued", "2016-04-02", "2016-04-30"}
+                                        << 0 << "book" << QStringList{"ИВАНОВА Мария Петровна", "Иванов Алексей "};
+        QTest::newRow("FRDO, filtered") << QStringList{"--db", "DB", "--frdo", "OUT", "--qual", "повар третьего"} << 0
+                                        << "frdo" << QStringList{"ИВАНОВА"};
+    }
+    void commandLineTool() {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, kind);
+        QFETCH(QStringList, fio);
+        QTemporaryDir root;
+        const QString db = root.filePath(QStringLiteral("Orvane.db"));
+        {
+            TestDatabase data;
+            QVERIFY(data.open());
+            fillRegistry();
+            QVERIFY(data.db()->backup(db));
+        }
+        QFile note(root.filePath(QStringLiteral("note.txt")));
+        QVERIFY(note.open(QIODevice::WriteOnly) && note.write("not a database") > 0);
+        note.close();
+        const QString out = root.filePath(QStringLiteral("out.xlsx"));
+        for (QString& arg : args)
+            arg = arg == QLatin1String("DB")    ? db
+                  : arg == QLatin1String("OUT") ? out
+                                                : arg.replace("ROOT", root.path());
+        QProcess tool;
+        tool.start(binaryPath(QStringLiteral("orvane-export")), args);
+        QVERIFY(tool.waitForFinished(60000));
+        QCOMPARE(tool.exitCode(), exitCode);
+        if (exitCode != 0) {
+            QVERIFY(!tool.readAllStandardError().isEmpty());
+            QVERIFY(!QFileInfo::exists(out));
+            return;
+        }
+        const Sheet sheet(out);
+        QCOMPARE(sheet.column(kind == QLatin1String("book") ? 1 : 16), fio);
+    }
+};
+
+ORVANE_TEST(TestExports)
+ORVANE_TEST(TestExportEntries)
+
+#include "tst_exports.moc"

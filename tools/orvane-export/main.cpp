@@ -1,0 +1,150 @@
+// orvane-export: writes the registry book or the FRDO workbook of a database file, with the same
+// writer and cells as the program's "Инструменты" menu, for offices that automate their uploads.
+// Exit codes: 0 written, 2 bad arguments, 4 output not written, 6 database not usable.
+
+#include "database.h"
+#include "modules/filterlisttype.h"
+#include "modules/xlsx/xlsxexport.h"
+#include "prof/frdoexport.h"
+#include "prof/profschema.h"
+#include "prof/registrybook.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QFileInfo>
+#include <QStringList>
+#include <cstdio>
+
+namespace {
+
+const char usageText[] =
+    "usage: orvane-export --db FILE (--book OUT.xlsx | --frdo OUT.xlsx) [--fio TEXT] [--qual TEXT]\n"
+    "                     [--issued FROM TO] [--edited FROM TO]\n"
+    "  --db FILE          the program's database, opened read-only (never written)\n"
+    "  --book OUT.xlsx    write the registry book of the documents the filters let through\n"
+    "  --frdo OUT.xlsx    write the FRDO upload table of the documents the filters let through\n"
+    "  --fio TEXT         part of the full name (any letter case)\n"
+    "  --qual TEXT        part of the qualification (any letter case)\n"
+    "  --issued FROM TO   issue date range, both ends included, dates as yyyy-MM-dd\n"
+    "  --edited FROM TO   edit date range, the same way\n"
+    "Exit codes: 0 written, 2 bad arguments, 4 output not written, 6 database not usable.\n";
+
+enum ExitCode { Done = 0, BadArguments = 2, OutputFailed = 4, BadDatabase = 6 };
+
+struct Options {
+    QString db;
+    QString book;
+    QString frdo;
+    QString fio;
+    QString qual;
+    QDate issuedFrom, issuedTo, editedFrom, editedTo;
+};
+
+void printError(const QString& text) {
+    std::fprintf(stderr, "orvane-export: %s\n", text.toLocal8Bit().constData());
+}
+
+bool readDate(const QString& text, QDate* date) {
+    *date = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+    return date->isValid();
+}
+
+// Empty when the arguments make sense; otherwise what is wrong with them.
+QString parseArguments(const QStringList& args, Options* options, bool* help) {
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        const auto value = [&](int ahead) { return i + ahead < args.size() ? args.at(i + ahead) : QString(); };
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            *help = true;
+            return QString();
+        }
+        QString* text = arg == QLatin1String("--db")     ? &options->db
+                        : arg == QLatin1String("--book") ? &options->book
+                        : arg == QLatin1String("--frdo") ? &options->frdo
+                        : arg == QLatin1String("--fio")  ? &options->fio
+                        : arg == QLatin1String("--qual") ? &options->qual
+                                                         : nullptr;
+        if (text) {
+            if (i + 1 >= args.size())
+                return QStringLiteral("%1 needs a value").arg(arg);
+            *text = value(1);
+            ++i;
+        } else if (arg == QLatin1String("--issued") || arg == QLatin1String("--edited")) {
+            const bool issued = arg == QLatin1String("--issued");
+            QDate* from = issued ? &options->issuedFrom : &options->editedFrom;
+            QDate* to = issued ? &options->issuedTo : &options->editedTo;
+            if (!readDate(value(1), from) || !readDate(value(2), to))
+                return QStringLiteral("%1 needs two dates as yyyy-MM-dd").arg(arg);
+            i += 2;
+        } else {
+            return QStringLiteral("unknown argument %1").arg(arg);
+        }
+    }
+    if (options->db.isEmpty())
+        return QStringLiteral("--db is missing");
+    if (options->book.isEmpty() == options->frdo.isEmpty())
+        return QStringLiteral("give one of --book and --frdo");
+    return QString();
+}
+
+// The conditions as the filter panel hands them to the list.
+FilterListType filtersOf(const Options& options) {
+    FilterListType filters;
+    if (options.issuedFrom.isValid()) {
+        filters.append({FilterKeys::dateFrom, options.issuedFrom});
+        filters.append({FilterKeys::dateTo, options.issuedTo});
+    }
+    if (options.editedFrom.isValid()) {
+        filters.append({FilterKeys::editDateFrom, options.editedFrom});
+        filters.append({FilterKeys::editDateTo, options.editedTo});
+    }
+    filters.append({FilterKeys::fio, options.fio.trimmed()});
+    filters.append({FilterKeys::qual, options.qual.trimmed()});
+    return filters;
+}
+
+int run(const Options& options) {
+    QString error;
+    Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
+    if (!QFileInfo(options.db).isFile() ||
+        !Database::openForReading(QFileInfo(options.db).absoluteFilePath(), &error)) {
+        printError(QStringLiteral("database not usable: %1").arg(error.isEmpty() ? options.db : error));
+        return BadDatabase;
+    }
+    const FilterListType filters = filtersOf(options);
+    bool written = false;
+    if (!options.book.isEmpty()) {
+        written = RegistryBook::write(filters, options.book, &error);
+    } else {
+        const QList<int> ids = RegistryBook::shownIds(filters);
+        written = XlsxExport::write(FrdoExport::spec(), ids, options.frdo, &error);
+    }
+    if (!written) {
+        printError(
+            QStringLiteral("%1 not written: %2").arg(options.book.isEmpty() ? options.frdo : options.book, error));
+        return OutputFailed;
+    }
+    return Done;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
+    Options options;
+    bool help = false;
+    const QString error = parseArguments(QCoreApplication::arguments(), &options, &help);
+    if (help) {
+        std::fputs(usageText, stdout);
+        return Done;
+    }
+    if (!error.isEmpty()) {
+        printError(error);
+        std::fputs(usageText, stderr);
+        return BadArguments;
+    }
+    const int result = run(options);
+    Database::shutdown();
+    return result;
+}
