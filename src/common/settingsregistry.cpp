@@ -38,6 +38,10 @@ const SettingKey proxyHostName{"Proxy/hostName", data, QMetaType::QString, QStri
 const SettingKey proxyPort{"Proxy/port", data, QMetaType::Int, 0};
 const SettingKey proxyUser{"Proxy/user", data, QMetaType::QString, QString()};
 const SettingKey proxyPassword{"Proxy/password", data, QMetaType::QString, QString()};
+const SettingKey updatesUrl{"Updates/url", data, QMetaType::QString,
+                            QStringLiteral("https://mzsoftware.ru/po/last_version.xml")};
+const SettingKey bannerUrl{"Banner/url", data, QMetaType::QString,
+                           QStringLiteral("https://mzsoftware.ru/docs/banners/banner.xml")};
 
 QList<const SettingKey*> all() {
     return {&dataPath,
@@ -67,7 +71,9 @@ QList<const SettingKey*> all() {
             &proxyHostName,
             &proxyPort,
             &proxyUser,
-            &proxyPassword};
+            &proxyPassword,
+            &updatesUrl,
+            &bannerUrl};
 }
 } // namespace Keys
 

@@ -56,6 +56,9 @@ extern const SettingKey proxyHostName;
 extern const SettingKey proxyPort;
 extern const SettingKey proxyUser;
 extern const SettingKey proxyPassword;
+// The full addresses of the version document and of the banner document.
+extern const SettingKey updatesUrl;
+extern const SettingKey bannerUrl;
 
 QList<const SettingKey*> all();
 } // namespace Keys
