@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDialog>
+#include <QScopedPointer>
+#include <QString>
+#include <functional>
+
+namespace Ui {
+class PreferencesDialog;
+}
+
+// The program-wide options that are not organisation data: date style, list order, proxy, spell
+// checking, and the place of the data folder with moving or copying the data there.
+class PreferencesDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit PreferencesDialog(QWidget* parent = nullptr);
+    ~PreferencesDialog() override;
+
+    // Applies the stored proxy settings to the whole application (before any network access).
+    static void setupProxy();
+    // What ends the program after the data folder changed (QCoreApplication::exit by default).
+    // Tests observe the request instead; an empty function restores the default.
+    static void setExitHandler(std::function<void(int)> handler);
+
+signals:
+    void updateOptions();
+
+public slots:
+    void saveOptions();
+    void loadOptions();
+    void on_pushButtonSave_clicked();
+    void on_pushButtonCancel_clicked();
+    void on_pushButtonAddWord_clicked();
+    void on_pushButtonBrowse_clicked();
+    void on_pushButtonCopyData_clicked();
+    void on_pushButtonMoveData_clicked();
+    void on_pushButtonSetDataPath_clicked();
+    void on_pushButtonRestoreReports_clicked();
+
+private:
+    QString targetFolder() const;
+    bool checkFolder(const QString& target);
+    void setDataFolder(const QString& target, bool ask);
+    void relocate(bool move);
+    void endProgram();
+
+    QScopedPointer<Ui::PreferencesDialog> ui;
+    QString _currentDataPath;
+    static std::function<void(int)> _exit;
+};
