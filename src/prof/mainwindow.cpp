@@ -7,7 +7,9 @@
 #include "engine.h"
 #include "filterdockwidget.h"
 #include "frdoexport.h"
+#include "modules/banner/banner.h"
 #include "mzlog.h"
+#include "optionsdialog.h"
 #include "printdialog.h"
 #include "productinfo.h"
 #include "registrybook.h"
@@ -35,8 +37,7 @@ MainWindow::MainWindow(QWidget* parent)
       _rowCounts(new QLabel(this)) {
     ui->setupUi(this);
     setWindowTitle(ProductTypeInfo::titledVersion());
-    _banner = new QWidget(this);
-    _banner->setObjectName(QStringLiteral("banner"));
+    _banner = new Banner(this);
     setToolBarAction(ui->actionShowToolbar);
     setBannerAction(ui->actionShowBanner);
     setBanner(_banner);
@@ -107,6 +108,27 @@ void MainWindow::saveSettings() {
     MzMainWindow::saveSettings();
     SettingsRegistry::instance()->setValue(Keys::askBeforeExportControl, _askBeforeExportControl);
     _table->saveColumnWidths(tableName);
+}
+
+void MainWindow::on_actionSettings_triggered() {
+    auto* dialog = new OptionsDialog(this);
+    dialog->show();
+}
+
+void MainWindow::on_actionPreferences_triggered() {
+    showPreferences();
+}
+
+void MainWindow::on_actionAbout_triggered() {
+    showAbout();
+}
+
+void MainWindow::on_actionTips_triggered() {
+    showTips();
+}
+
+void MainWindow::on_actionCheckUpdates_triggered() {
+    checkUpdates(false);
 }
 
 void MainWindow::on_actionExport_triggered() {

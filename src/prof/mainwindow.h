@@ -42,6 +42,11 @@ public slots:
 private slots:
     void on_actionExit_triggered();
     void on_actionExport_triggered();
+    void on_actionSettings_triggered();
+    void on_actionPreferences_triggered();
+    void on_actionAbout_triggered();
+    void on_actionTips_triggered();
+    void on_actionCheckUpdates_triggered();
     void on_actionCreateDoc_triggered();
     void on_actionEditor_triggered();
     void on_actionSaveDb_triggered();

@@ -1,4 +1,5 @@
 #include "guifixture.h"
+#include "settingsregistry.h"
 
 #include "modalhelper.h"
 
@@ -25,6 +26,13 @@ GuiFixture::GuiFixture() {
     MessageBox::setAutoAnswer(QMessageBox::Cancel);
     if (!_data.open())
         fail(QStringLiteral("The test database did not open"));
+    // The tip of the day is modal and would stand in front of the window under test; a test of
+    // the tips switches it on itself.
+    SettingsRegistry::instance()->setValue(Keys::showTipsOnStartup, false);
+    // Windows under test never reach the maker's servers: a closed local port refuses at once.
+    SettingsRegistry::instance()->setValue(Keys::updatesUrl, QStringLiteral("http://127.0.0.1:1/po/last_version.xml"));
+    SettingsRegistry::instance()->setValue(Keys::bannerUrl,
+                                           QStringLiteral("http://127.0.0.1:1/docs/banners/banner.xml"));
 }
 
 GuiFixture::~GuiFixture() {

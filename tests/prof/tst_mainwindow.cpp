@@ -215,6 +215,40 @@ private slots:
         QCOMPARE(SettingsRegistry::instance()->value(Keys::askBeforeEditor).toBool(), false);
     }
 
+    // "Настройки" opens the organisation data, "Настройки программы" the preferences.
+    void dialogsOfTheMenus_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("organisation data") << "actionSettings"
+                                           << "OptionsDialog";
+        QTest::newRow("preferences") << "actionPreferences"
+                                     << "PreferencesDialog";
+    }
+    void dialogsOfTheMenus() {
+        QFETCH(QString, action);
+        QFETCH(QString, dialog);
+        GuiFixture f;
+        auto* window = f.build<MainWindow>();
+        QVERIFY(f.trigger(action));
+        QWidget* shown = nullptr;
+        for (QWidget* child : window->findChildren<QWidget*>())
+            shown = child->metaObject()->className() == dialog && child->isVisible() ? child : shown;
+        QVERIFY(shown);
+        shown->close();
+    }
+
+    // "Проверить обновления" reports every result; the server of the test refuses at once.
+    void checkUpdatesReportsFailure() {
+        GuiFixture f;
+        f.build<MainWindow>();
+        QTRY_VERIFY(f.widget<QAction>("actionShowToolbar")->isChecked());
+        const int before = MessageBox::shown().size();
+        QVERIFY(f.trigger(QStringLiteral("actionCheckUpdates")));
+        QTRY_COMPARE(MessageBox::shown().size(), before + 1);
+        QVERIFY(
+            MessageBox::lastShown().text.startsWith(QStringLiteral("Не удалось подключиться к серверу обновлений")));
+    }
+
     void settingsDefaults() {
         GuiFixture f;
         auto* window = f.build<MainWindow>();

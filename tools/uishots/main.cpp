@@ -1,6 +1,6 @@
-// Draws the registry window, the document, appendix and FRDO dialogs of one document, and the
-// template designer on the shipped certificate, to PNG files, as the program shows them over the
-// given registry (a copy of it is used).
+// Draws the registry window, the document, appendix and FRDO dialogs of one document, the
+// organisation data, signatories, preferences, about and tips dialogs, and the template designer on the shipped
+// certificate, to PNG files, as the program shows them over the given registry (a copy of it is used).
 //   QT_QPA_PLATFORM=offscreen uishots REGISTRY.db DOCUMENT_ID OUTPUT_FOLDER
 #include "MzReport/abstractfield.h"
 #include "MzReport/graphics/fieldgraphicsitem.h"
@@ -14,17 +14,23 @@
 #include "database.h"
 #include "engine.h"
 #include "prof/additionaleditdialog.h"
+#include "prof/bossguidedialog.h"
 #include "prof/documenteditdialog.h"
 #include "prof/frdodialog.h"
 #include "prof/mainwindow.h"
+#include "prof/optionsdialog.h"
 #include "prof/profschema.h"
 #include "prof/reportlist.h"
+#include "services/aboutdialog.h"
+#include "services/preferencesdialog.h"
+#include "services/tipsdialog.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSettings>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -82,6 +88,26 @@ int main(int argc, char* argv[]) {
     ok = save(frdo, output + QStringLiteral("/frdo-dialog.png")) && ok;
     frdo->close();
     document->close();
+    auto* options = new OptionsDialog(&window);
+    options->show();
+    ok = save(options, output + QStringLiteral("/options-dialog.png")) && ok;
+    auto* bosses = new BossGuideDialog(BossGuideDialog::Chairman, options);
+    bosses->show();
+    ok = save(bosses, output + QStringLiteral("/boss-guide-dialog.png")) && ok;
+    options->close(); // deletes itself, and the directory with it
+    auto* preferences = new PreferencesDialog(&window);
+    preferences->findChild<QTabWidget*>(QStringLiteral("tabWidget"))->setCurrentIndex(3); // "Расположение файлов"
+    preferences->show();
+    ok = save(preferences, output + QStringLiteral("/preferences-dialog.png")) && ok;
+    preferences->close();
+    auto* about = new AboutDialog(&window);
+    about->show();
+    ok = save(about, output + QStringLiteral("/about-dialog.png")) && ok;
+    about->close();
+    auto* tips = new TipsDialog(&window);
+    tips->show();
+    ok = save(tips, output + QStringLiteral("/tips-dialog.png")) && ok;
+    tips->close();
     window.engine()->onGuiEdit(ReportList::CertificateAny);
     if (ReportWindow* designer = window.engine()->designer()) {
         designer->resize(1280, 800);

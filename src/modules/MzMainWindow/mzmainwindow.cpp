@@ -6,6 +6,10 @@
 #include "filedialog.h"
 #include "messagebox.h"
 #include "modules/DocumentsTableAbstract/documentstableabstract.h"
+#include "modules/updater/updater.h"
+#include "services/aboutdialog.h"
+#include "services/preferencesdialog.h"
+#include "services/tipsdialog.h"
 #include "settingsregistry.h"
 
 #include <QAction>
@@ -66,6 +70,8 @@ void MzMainWindow::showEvent(QShowEvent* event) {
 }
 
 void MzMainWindow::startUp() {
+    checkUpdates(true);
+    qDebug() << "Updates checked";
     if (AppSettings::checkVersion())
         MessageBox::information(this, QStringLiteral("Внимание!"), AppSettings::versionNoticeText());
     warnIfReadOnly();
@@ -109,6 +115,8 @@ void MzMainWindow::loadSettings() {
         _bannerAction->setChecked(_showBanner);
     }
     showBanner(_showBanner);
+    if (settings->value(Keys::showTipsOnStartup).toBool())
+        showTips();
 }
 
 void MzMainWindow::saveSettings() {
@@ -172,6 +180,26 @@ void MzMainWindow::openTemplateEditor() {
             return;
     }
     openEditorChooser();
+}
+
+void MzMainWindow::checkUpdates(bool isSilent) {
+    // The proxy may have changed in the preferences since the start.
+    PreferencesDialog::setupProxy();
+    Updater::checkUpdates(this, isSilent,
+                          [this](const QString& text, const QString& title) { showMessage(text, title); });
+}
+
+void MzMainWindow::showPreferences() {
+    auto* dialog = new PreferencesDialog(this);
+    dialog->show();
+}
+
+void MzMainWindow::showAbout() {
+    (new AboutDialog(this))->show();
+}
+
+void MzMainWindow::showTips() {
+    (new TipsDialog(this))->show();
 }
 
 void MzMainWindow::openForum() {

@@ -44,6 +44,8 @@ public slots:
     void showBanner(bool visible);
     // The FRDO workbook of the documents the list shows.
     void _on_actionFrdo_triggered();
+    // Asks the maker's server for a newer version; a silent check shows only an offer.
+    void checkUpdates(bool isSilent);
 
 protected:
     // The edition's form hands over its switches and the banner.
@@ -60,6 +62,9 @@ protected:
     bool restoreDatabase();
     void openTemplateEditor();
     void openForum();
+    void showPreferences();
+    void showAbout();
+    void showTips();
 
     // Where the template editor's entry goes once the warning is passed: the choice of a report
     // type whose template opens in the designer.
