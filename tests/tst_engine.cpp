@@ -6,6 +6,7 @@
 #include "testdatabase.h"
 #include "testregistry.h"
 
+#include <QApplication>
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,8 +14,10 @@
 #include <QPointer>
 #include <QPrinter>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -223,6 +226,41 @@ private slots:
         // The sheet prompts look as the single page's do: no title, no icon.
         for (const MessageBox::Shown& box : MessageBox::shown())
             QVERIFY(box.title.isEmpty() && box.icon == QMessageBox::NoIcon);
+    }
+
+    // More than five documents print with "Печать: i из N" and "Отмена"; stopping ends the run after
+    // the document being printed, and the user learns which documents got which side.
+    void longRunShowsProgressAndStops() {
+        PrintFixture f(2);
+        auto& [t, engine, recorder, errors] = f;
+        const QStringList names = {"А", "Б", "В", "Г", "Д", "Е", "Ж"};
+        QList<int> ids;
+        for (const QString& name : names)
+            ids << addDocument(name);
+        QStringList labels;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* progress = qobject_cast<QProgressDialog*>(widget);
+                if (!progress || !progress->isVisible())
+                    continue;
+                if (labels.isEmpty() || labels.last() != progress->labelText())
+                    labels << progress->labelText();
+                if (progress->value() == 3)
+                    progress->cancel();
+            }
+        });
+        watch.start(0);
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, false);
+        watch.stop();
+        QCOMPARE(recorder.jobs, (QStringList{"SIDE0 А.", "SIDE0 Б.", "SIDE0 В."}));
+        QCOMPARE(labels.last(), QStringLiteral("Печать: 4 из 7"));
+        QCOMPARE(MessageBox::lastShown().text,
+                 QStringLiteral("Печать остановлена.\nСторона 1 напечатана для документов с кодами: %1, %2, %3.")
+                     .arg(ids[0])
+                     .arg(ids[1])
+                     .arg(ids[2]));
     }
 
     void severalDocumentsSkipMissingAndAskForBackground() {

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QProgressDialog>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
@@ -20,6 +22,8 @@ const QString cutTablesQuestion =
 const QString turnSheetPrompt = QStringLiteral("Переверните страницу!");
 const QString nextSheetPrompt = QStringLiteral("Вставьте следующий лист");
 const QString reinsertSheetsPrompt = QStringLiteral("Переложите напечатанные страницы обратно в лоток.");
+// A run of more documents than this shows its progress and can be stopped between documents.
+constexpr int progressThreshold = 5;
 // Share of the screen's available height that a preview takes.
 constexpr double previewHeightShare = 0.9;
 
@@ -176,19 +180,71 @@ void PrintSession::showPreview(int pageIndex) {
 bool PrintSession::printDocuments(QList<int> documentIds, int sides, const PageSource& pageFor, bool printBackground,
                                   bool preview) {
     bool allPrinted = true;
+    // A child of the window that asked; it goes when the run ends.
+    QPointer<QProgressDialog> progress =
+        documentIds.size() > progressThreshold ? newProgress(documentIds.size()) : nullptr;
+    const auto closeProgress = qScopeGuard([&progress] { delete progress.data(); });
+    // Per side, the documents whose side was printed, so that a stopped run can tell which sheets
+    // are done.
+    QList<QList<int>> printed;
     for (int side = 0; side < sides && !documentIds.isEmpty(); ++side) {
         if (side > 0) {
             // The printed stack goes back into the tray upside down: the next pass meets it in reverse.
             std::reverse(documentIds.begin(), documentIds.end());
             prompt(side % 2 ? reinsertSheetsPrompt : nextSheetPrompt);
         }
-        for (int id : qAsConst(documentIds)) {
+        printed.append(QList<int>());
+        for (int i = 0; i < documentIds.size(); ++i) {
+            if (progress && !advance(*progress, side, i, documentIds.size())) {
+                reportStopped(printed);
+                return false;
+            }
+            const int id = documentIds.at(i);
             ReportPage* page = pageFor(id);
             if (!page)
                 return false;
             // A declined cut-table question ends that document's side only, as it ends one page.
-            allPrinted = printPage(page, true, printBackground ? 1 : -1, preview, side) && allPrinted;
+            const bool done = printPage(page, true, printBackground ? 1 : -1, preview, side);
+            if (done)
+                printed.last().append(id);
+            allPrinted = done && allPrinted;
         }
     }
     return allPrinted;
+}
+
+QProgressDialog* PrintSession::newProgress(int documents) {
+    auto* progress =
+        new QProgressDialog(QString(), QStringLiteral("Отмена"), 0, documents, QApplication::activeWindow());
+    progress->setObjectName(QStringLiteral("printProgress"));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(0);
+    progress->setAutoReset(false);
+    progress->setAutoClose(false);
+    // Printing a document takes seconds: the dialog shows at once rather than after an estimate.
+    progress->show();
+    return progress;
+}
+
+bool PrintSession::advance(QProgressDialog& progress, int side, int index, int documents) {
+    progress.setWindowTitle(QStringLiteral("Сторона %1").arg(side + 1));
+    progress.setLabelText(QStringLiteral("Печать: %1 из %2").arg(index + 1).arg(documents));
+    // A modal progress dialog takes the user's clicks while its value is set.
+    progress.setValue(index);
+    return !progress.wasCanceled();
+}
+
+void PrintSession::reportStopped(const QList<QList<int>>& printed) {
+    QStringList lines{QStringLiteral("Печать остановлена.")};
+    for (int side = 0; side < printed.size(); ++side) {
+        QStringList ids;
+        for (int id : printed.at(side))
+            ids << QString::number(id);
+        lines << (ids.isEmpty() ? QStringLiteral("Сторона %1 не напечатана ни для одного документа.").arg(side + 1)
+                                : QStringLiteral("Сторона %1 напечатана для документов с кодами: %2.")
+                                      .arg(side + 1)
+                                      .arg(ids.join(QStringLiteral(", "))));
+    }
+    MZ_LOG() << "print run stopped:" << lines;
+    MessageBox::information(QApplication::activeWindow(), QStringLiteral("Информация"), lines.join(QLatin1Char('\n')));
 }

@@ -7,6 +7,7 @@
 #include <functional>
 
 class QPrinter;
+class QProgressDialog;
 class ReportPage;
 
 // Prints filled pages onto blank forms fed by hand: the order of sides and sheets, the questions
@@ -61,6 +62,12 @@ private:
     void showPreview(int pageIndex);
     void askAboutCutTables();
     static void prompt(const QString& text);
+    // The progress of a long run of documents: "Печать: 12 из 140", with "Отмена".
+    static QProgressDialog* newProgress(int documents);
+    // Shows document `index` of a pass as the one being printed; false when the user stopped.
+    static bool advance(QProgressDialog& progress, int side, int index, int documents);
+    // Tells the user which documents got which side before the run was stopped.
+    static void reportStopped(const QList<QList<int>>& printed);
 
     QPointer<ReportPage> _page;
     QPointer<QPrintPreviewDialog> _preview;
