@@ -66,7 +66,7 @@ XlsxExportColumn computedColumn(const char* header, int width, Compute compute) 
 }
 } // namespace
 
-XlsxExportSpec FrdoExport::spec() {
+XlsxExportSpec FrdoExport::layout() {
     const auto p = std::make_shared<Positions>();
     const QString day = QStringLiteral("dd.MM.yyyy");
     const QString year = QStringLiteral("yyyy");
@@ -84,13 +84,13 @@ XlsxExportSpec FrdoExport::spec() {
         return [p, s, format](const QSqlQuery& q) { return p->date(q, s, format); };
     };
 
-    XlsxExportSpec spec;
-    spec.title = QStringLiteral("FRDO");
-    spec.selectSql = QStringLiteral("SELECT * FROM ProfDocuments INNER JOIN ProfFrdo ON ProfDocuments.profId = "
-                                    "ProfFrdo.profId WHERE 1=1 ");
-    spec.idColumn = QStringLiteral("ProfDocuments.profId");
-    spec.prepare = [p](const QSqlRecord& record) { p->find(record); };
-    spec.columns = {
+    XlsxExportSpec layout;
+    layout.title = QStringLiteral("FRDO");
+    layout.selectSql = QStringLiteral("SELECT * FROM ProfDocuments INNER JOIN ProfFrdo ON ProfDocuments.profId = "
+                                      "ProfFrdo.profId WHERE 1=1 ");
+    layout.idColumn = QStringLiteral("ProfDocuments.profId");
+    layout.prepare = [p](const QSqlRecord& record) { p->find(record); };
+    layout.columns = {
         keyColumn("Вид документа", 50, "docType"),
         computedColumn("Статус документа", 10,
                        [p](const QSqlQuery& q) {
@@ -137,5 +137,5 @@ XlsxExportSpec FrdoExport::spec() {
         computedColumn("Отчество получателя (оригинала)", 10, ofDuplicate(Fio3Orig)),
         computedColumn("Номер документа для изменения", 10, [](const QSqlQuery&) { return QString(); }),
     };
-    return spec;
+    return layout;
 }

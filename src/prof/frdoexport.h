@@ -5,5 +5,5 @@
 // The FRDO upload table: every document with its ProfFrdo row, in the 35 columns the federal
 // registry of education documents expects.
 namespace FrdoExport {
-XlsxExportSpec spec();
+XlsxExportSpec layout();
 } // namespace FrdoExport

@@ -153,7 +153,7 @@ void MainWindow::exportTo_(int exportMode) {
 }
 
 void MainWindow::initFrdoExport() {
-    setExportSpec(QStringLiteral("FRDO"), FrdoExport::spec());
+    setExportLayout(QStringLiteral("FRDO"), FrdoExport::layout());
 }
 
 void MainWindow::on_actionExit_triggered() {

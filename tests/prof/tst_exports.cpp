@@ -407,7 +407,7 @@ Writer bookWriter() {
 
 Writer frdoWriter() {
     return [](const QString& path, QString* error, const ExportProgress& progress) {
-        return XlsxExport::write(FrdoExport::spec(), {1, 2, 3, 4, 6}, path, error, progress);
+        return XlsxExport::write(FrdoExport::layout(), {1, 2, 3, 4, 6}, path, error, progress);
     };
 }
 
@@ -558,13 +558,13 @@ private slots:
     void frdoOrderOfTheQuery() {
         const QList<int> ids = {6, 4, 1, 2, 3};
         QStringList expected;
-        QSqlQuery query = runSql(FrdoExport::spec().selectSql + " AND ProfDocuments.profId IN (6,4,1,2,3)");
+        QSqlQuery query = runSql(FrdoExport::layout().selectSql + " AND ProfDocuments.profId IN (6,4,1,2,3)");
         while (query.next())
             expected << query.value("fio1").toString();
         QCOMPARE(expected.size(), 3);
         const QString path = outPath("frdo.xlsx");
         QString error;
-        QVERIFY2(XlsxExport::write(FrdoExport::spec(), ids, path, &error), qPrintable(error));
+        QVERIFY2(XlsxExport::write(FrdoExport::layout(), ids, path, &error), qPrintable(error));
         QCOMPARE(Sheet(path).column(16), expected);
     }
 
@@ -738,7 +738,7 @@ private slots:
         GuiFixture f;
         fillRegistry();
         auto* window = f.build<MainWindow>();
-        QTRY_VERIFY(f.widget<QAction>("actionShowToolbar")->isChecked() && window->hasExportSpec("FRDO"));
+        QTRY_VERIFY(f.widget<QAction>("actionShowToolbar")->isChecked() && window->hasExportLayout("FRDO"));
         typeName(f, QStringLiteral("иванов"));
         QTRY_COMPARE(window->documentsTable()->model()->rowCount(), 3);
         const QString path = f.env().root() + QStringLiteral("/out.xlsx");
@@ -789,7 +789,7 @@ private slots:
         GuiFixture f;
         fillRegistry();
         auto* window = f.build<MainWindow>();
-        QTRY_VERIFY(f.widget<QAction>("actionShowToolbar")->isChecked() && window->hasExportSpec("FRDO"));
+        QTRY_VERIFY(f.widget<QAction>("actionShowToolbar")->isChecked() && window->hasExportLayout("FRDO"));
         typeName(f, filter);
         QTRY_COMPARE(window->documentsTable()->model()->rowCount(), filter.isEmpty() ? 5 : 0);
         f.answerNextBox(QMessageBox::Ok);

@@ -117,7 +117,7 @@ int run(const Options& options) {
         written = RegistryBook::write(filters, options.book, &error);
     } else {
         const QList<int> ids = RegistryBook::shownIds(filters);
-        written = XlsxExport::write(FrdoExport::spec(), ids, options.frdo, &error);
+        written = XlsxExport::write(FrdoExport::layout(), ids, options.frdo, &error);
     }
     if (!written) {
         printError(

@@ -235,8 +235,8 @@ void MzMainWindow::_on_actionFrdo_triggered() {
 }
 
 void MzMainWindow::exportToXlsx(const QString& name, const XlsxFormat* headerFormat, const XlsxFormat* dataFormat) {
-    const auto spec = _exportSpecs.constFind(name);
-    if (spec == _exportSpecs.constEnd()) {
+    const auto layout = _exportLayouts.constFind(name);
+    if (layout == _exportLayouts.constEnd()) {
         qDebug() << "exportToXlsx"
                  << "Empty!";
         return;
@@ -248,10 +248,10 @@ void MzMainWindow::exportToXlsx(const QString& name, const XlsxFormat* headerFor
         return;
     }
     const QString path =
-        askWorkbookName(XlsxExport::proposedFileName(_lastDirectory, spec->title, QDate::currentDate()));
+        askWorkbookName(XlsxExport::proposedFileName(_lastDirectory, layout->title, QDate::currentDate()));
     if (path.isEmpty())
         return;
-    const XlsxExportSpec chosen = *spec;
+    const XlsxExportSpec chosen = *layout;
     writeWorkbook(path, [&](QString* error, const ExportProgress& progress) {
         return XlsxExport::write(chosen, ids, path, error, progress, headerFormat, dataFormat);
     });

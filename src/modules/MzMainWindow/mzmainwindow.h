@@ -37,8 +37,8 @@ public:
     QString backupFileName(const QDate& date) const;
 
     // Column-driven exports by name ("FRDO"), registered by the edition at start-up.
-    void setExportSpec(const QString& name, const XlsxExportSpec& spec) { _exportSpecs.insert(name, spec); }
-    bool hasExportSpec(const QString& name) const { return _exportSpecs.contains(name); }
+    void setExportLayout(const QString& name, const XlsxExportSpec& layout) { _exportLayouts.insert(name, layout); }
+    bool hasExportLayout(const QString& name) const { return _exportLayouts.contains(name); }
 
 public slots:
     void showBanner(bool visible);
@@ -98,7 +98,7 @@ private:
 
     Engine* _engine;
     QString _lastDirectory;
-    QMap<QString, XlsxExportSpec> _exportSpecs;
+    QMap<QString, XlsxExportSpec> _exportLayouts;
     bool _askBeforeExport = true;
     bool _askBeforeExportFrdo = true;
     bool _askBeforeEditor = true;

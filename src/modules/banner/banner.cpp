@@ -22,7 +22,7 @@ const char linkProperty[] = "bannerLink";
 // Larger pictures are refused before they are decoded: a few such frames would fill the memory.
 const int maxPictureSide = 4096;
 
-struct EntrySpec {
+struct ParsedEntry {
     QUrl imgUrl;
     QUrl linkUrl;
     int showTime = 0;
@@ -30,7 +30,7 @@ struct EntrySpec {
 
 // What a banner document says; the limits stay unset when it does not say them usably.
 struct BannerDocument {
-    QList<EntrySpec> banners;
+    QList<ParsedEntry> banners;
     int maxHeight = 0;
     int visibleCount = -1;
 };
@@ -53,17 +53,17 @@ void readBanner(QXmlStreamReader& xml, BannerDocument* document) {
     }
     bool isNumber = false;
     const qlonglong seconds = showTime.toLongLong(&isNumber);
-    const EntrySpec spec{QUrl(img, QUrl::StrictMode), QUrl(link, QUrl::StrictMode),
-                         int(std::clamp<qlonglong>(seconds, 0, 65535))};
-    if (!spec.imgUrl.isValid() || !spec.linkUrl.isValid() || !isNumber)
+    const ParsedEntry parsed{QUrl(img, QUrl::StrictMode), QUrl(link, QUrl::StrictMode),
+                             int(std::clamp<qlonglong>(seconds, 0, 65535))};
+    if (!parsed.imgUrl.isValid() || !parsed.linkUrl.isValid() || !isNumber)
         return;
     // Pictures come from the web only, never from a local file a document names.
-    if (!FileDownloader::isHttpUrl(spec.imgUrl)) {
+    if (!FileDownloader::isHttpUrl(parsed.imgUrl)) {
         MZ_LOG() << "picture address skipped:" << img;
         return;
     }
     if (document->banners.size() < Banner::maxEntries)
-        document->banners << spec;
+        document->banners << parsed;
 }
 
 void readTopLevel(QXmlStreamReader& xml, BannerDocument* document) {
@@ -177,11 +177,11 @@ void Banner::onDocumentDownloaded(const QString& path) {
         showBuiltIn();
         return;
     }
-    for (const EntrySpec& spec : document.banners) {
+    for (const ParsedEntry& parsed : document.banners) {
         auto entry = std::make_unique<Entry>();
-        entry->imgUrl = spec.imgUrl;
-        entry->linkUrl = spec.linkUrl;
-        entry->showTime = quint16(spec.showTime);
+        entry->imgUrl = parsed.imgUrl;
+        entry->linkUrl = parsed.linkUrl;
+        entry->showTime = quint16(parsed.showTime);
         _unplaced << entry.get();
         _entries.push_back(std::move(entry));
     }

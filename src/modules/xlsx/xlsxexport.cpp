@@ -59,10 +59,10 @@ struct ColumnSource {
     const std::function<QString(const QSqlQuery&)>* compute = nullptr;
 };
 
-QVector<ColumnSource> columnSources(const XlsxExportSpec& spec, const QSqlRecord& record) {
+QVector<ColumnSource> columnSources(const XlsxExportSpec& layout, const QSqlRecord& record) {
     QVector<ColumnSource> sources;
-    sources.reserve(spec.columns.size());
-    for (const XlsxExportColumn& column : spec.columns) {
+    sources.reserve(layout.columns.size());
+    for (const XlsxExportColumn& column : layout.columns) {
         ColumnSource source;
         if (column.key.isEmpty() && column.compute)
             source.compute = &column.compute;
@@ -115,7 +115,7 @@ XlsxFormat XlsxExport::defaultDataFormat() {
     return format;
 }
 
-bool XlsxExport::write(const XlsxExportSpec& spec, const QList<int>& ids, const QString& path, QString* error,
+bool XlsxExport::write(const XlsxExportSpec& layout, const QList<int>& ids, const QString& path, QString* error,
                        const ExportProgress& progress, const XlsxFormat* header, const XlsxFormat* data) {
     if (error)
         error->clear();
@@ -124,10 +124,10 @@ bool XlsxExport::write(const XlsxExportSpec& spec, const QList<int>& ids, const 
     XlsxWorkbook book(path);
     const int headerFormat = book.addFormat(header ? *header : defaultHeaderFormat());
     const int dataFormat = book.addFormat(data ? *data : defaultDataFormat());
-    for (int c = 0; c < spec.columns.size(); ++c) {
-        if (spec.columns[c].width > 0)
-            book.setColumnWidth(c, spec.columns[c].width);
-        book.writeString(0, c, spec.columns[c].header, headerFormat);
+    for (int c = 0; c < layout.columns.size(); ++c) {
+        if (layout.columns[c].width > 0)
+            book.setColumnWidth(c, layout.columns[c].width);
+        book.writeString(0, c, layout.columns[c].header, headerFormat);
     }
     if (!book.isValid())
         return book.close(error);
@@ -141,17 +141,18 @@ bool XlsxExport::write(const XlsxExportSpec& spec, const QList<int>& ids, const 
         return failed(book, QStringLiteral("Не удалось подготовить выборку записей:\n%1").arg(reason), error);
     QSqlQuery query(db);
     query.setForwardOnly(true); // one row at a time, not the whole result
-    const QString sql = spec.selectSql + QStringLiteral(" AND %1 IN (SELECT id FROM %2)").arg(spec.idColumn, idTable);
+    const QString sql =
+        layout.selectSql + QStringLiteral(" AND %1 IN (SELECT id FROM %2)").arg(layout.idColumn, idTable);
     if (!query.exec(sql))
         return failed(book, databaseError(query.lastError()), error);
     const QSqlRecord record = query.record();
-    if (spec.prepare)
-        spec.prepare(record);
-    const QVector<ColumnSource> sources = columnSources(spec, record);
+    if (layout.prepare)
+        layout.prepare(record);
+    const QVector<ColumnSource> sources = columnSources(layout, record);
     int row = 1;
     while (book.isValid() && query.next()) {
-        if (spec.rowHeight > 0)
-            book.setRowHeight(row, spec.rowHeight);
+        if (layout.rowHeight > 0)
+            book.setRowHeight(row, layout.rowHeight);
         for (int c = 0; c < sources.size(); ++c) {
             const ColumnSource& source = sources[c];
             const QString value = source.compute      ? (*source.compute)(query)

@@ -47,12 +47,12 @@ public:
     // "<directory>/Orvane[-<title>]-export-yyyy-MM-dd.xlsx"
     static QString proposedFileName(const QString& directory, const QString& title, const QDate& day);
 
-    // Writes the records of `spec` whose id is in `ids` to `path`, in the order SQLite gives the
+    // Writes the records of `layout` whose id is in `ids` to `path`, in the order SQLite gives the
     // query (without ORDER BY: for the joins in use, ascending id). Null formats get the defaults
     // below. False with the reason in `error` when the workbook cannot be written or read from the
     // database; false with an empty `error` when `progress` cancels. `path` is replaced only by a
     // complete workbook.
-    static bool write(const XlsxExportSpec& spec, const QList<int>& ids, const QString& path, QString* error,
+    static bool write(const XlsxExportSpec& layout, const QList<int>& ids, const QString& path, QString* error,
                       const ExportProgress& progress = {}, const XlsxFormat* header = nullptr,
                       const XlsxFormat* data = nullptr);
 
