@@ -172,6 +172,26 @@ void Engine::onDocumentPrint(ReportList::ReportType type, int sqlDocId, bool pri
     session.printPage(page, true, printBackground ? 1 : -1, showPreview, -1);
 }
 
+bool Engine::documentsReadable(const ReportList::ReportInfo* info, const QList<int>& sqlDocIds) {
+    ReportPage probe;
+    for (int id : sqlDocIds) {
+        if (!filled(id, info->fill(&probe, id, true)))
+            return false;
+    }
+    return true;
+}
+
+PrintSession::PageSource Engine::pageSource(const ReportList::ReportInfo* info, const QJsonObject& content) {
+    return [this, info, content](int id) -> ReportPage* {
+        ReportPage* page = newPage(content);
+        if (!filled(id, info->fill(page, id, true)))
+            return nullptr;
+        if (_pageHook)
+            _pageHook(page);
+        return page;
+    };
+}
+
 void Engine::onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground,
                               bool showPreview) {
     QString path;
@@ -181,33 +201,28 @@ void Engine::onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds,
     PrintSession session;
     if (printBackground && !session.confirmBackground())
         return;
-    if (!documentsPresent(sqlDocIds, true))
-        return;
     // Every document is read once before the first sheet goes in, so that an unreadable one
     // stops the run before any blank is used.
-    {
-        ReportPage probe;
-        for (int id : qAsConst(sqlDocIds)) {
-            if (!filled(id, info->fill(&probe, id, true)))
-                return;
-        }
-    }
+    if (!documentsPresent(sqlDocIds, true) || !documentsReadable(info, sqlDocIds))
+        return;
     // The template is read once; each document gets a fresh page from it.
     const QJsonObject content = readTemplate(path);
     const int sides = newPage(content)->pagesCount();
     if (sides <= 0 || sqlDocIds.isEmpty())
         return;
-    session.printDocuments(
-        sqlDocIds, sides,
-        [this, info, &content](int id) -> ReportPage* {
-            ReportPage* page = newPage(content);
-            if (!filled(id, info->fill(page, id, true)))
-                return nullptr;
-            if (_pageHook)
-                _pageHook(page);
-            return page;
-        },
-        printBackground, showPreview);
+    session.printDocuments(sqlDocIds, sides, pageSource(info, content), printBackground, showPreview);
+}
+
+bool Engine::saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground,
+                              const QString& pdfPath, QString* failure) {
+    if (failure)
+        failure->clear();
+    QString path;
+    const ReportList::ReportInfo* info = findTemplate(type, &path);
+    if (!info || !documentsPresent(sqlDocIds, true) || sqlDocIds.isEmpty() || !documentsReadable(info, sqlDocIds))
+        return false;
+    PrintSession session;
+    return session.saveDocuments(sqlDocIds, pageSource(info, readTemplate(path)), printBackground, pdfPath, failure);
 }
 
 void Engine::onGuiEdit(ReportList::ReportType type) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MzReport/printsession.h"
 #include "MzReport/reportpage.h"
 #include "prof/reportlist.h"
 
@@ -41,6 +42,16 @@ signals:
 public slots:
     void onDocumentPrint(ReportList::ReportType type, int sqlDocId, bool printBackground, bool showPreview);
     void onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground, bool showPreview);
+
+public:
+    // Writes every side of the documents, filled as for printing, into one PDF file at `pdfPath`
+    // (backgrounds as asked), without the questions and prompts of printing. False when nothing
+    // was written: reported through error(), stopped by the user, or the file could not be written
+    // (the reason in `failure`, for the window that asked to show).
+    bool saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground,
+                          const QString& pdfPath, QString* failure = nullptr);
+
+public slots:
     // Opens the type's template in a designer window filled with sample values. The window owns
     // its page; the engine only refers to it, so a print request meanwhile leaves it alone.
     void onGuiEdit(ReportList::ReportType type);
@@ -58,6 +69,11 @@ private:
     bool filled(int sqlDocId, const QString& failure);
     // False (reported) when a document is missing or the database cannot tell.
     bool documentsPresent(QList<int>& sqlDocIds, bool dropMissing);
+    // Reads every document once (the pages are thrown away); false (reported) at the first that
+    // cannot be read, so that a run stops before any blank is used.
+    bool documentsReadable(const ReportList::ReportInfo* info, const QList<int>& sqlDocIds);
+    // Fresh pages of the template's content, filled from a document each.
+    PrintSession::PageSource pageSource(const ReportList::ReportInfo* info, const QJsonObject& content);
     // The template's content; an unreadable file is reported and reads as an empty object.
     QJsonObject readTemplate(const QString& path);
     // A page of the engine's own, made current.

@@ -1,3 +1,5 @@
+#include "MzReport/pdfsideswriter.h"
+#include "MzReport/rendertool.h"
 #include "MzReport/reportpage.h"
 #include "appsettings.h"
 #include "database.h"
@@ -128,6 +130,28 @@ struct PrintFixture {
     QSignalSpy errors{&engine, &Engine::error};
 };
 
+// Records what the progress dialog of a long run shows ("title: label") and, with `stop`, presses
+// its "Отмена" while the fourth document is under way.
+struct ProgressWatch {
+    explicit ProgressWatch(bool stop) {
+        QObject::connect(&timer, &QTimer::timeout, [this, stop] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* progress = qobject_cast<QProgressDialog*>(widget);
+                if (!progress || !progress->isVisible())
+                    continue;
+                const QString shown = progress->windowTitle() + QStringLiteral(": ") + progress->labelText();
+                if (labels.isEmpty() || labels.last() != shown)
+                    labels << shown;
+                if (stop && progress->value() == 3)
+                    progress->cancel();
+            }
+        });
+        timer.start(0);
+    }
+    QTimer timer;
+    QStringList labels;
+};
+
 QStringList shownTexts() {
     QStringList texts;
     for (const MessageBox::Shown& box : MessageBox::shown())
@@ -237,25 +261,11 @@ private slots:
         QList<int> ids;
         for (const QString& name : names)
             ids << addDocument(name);
-        QStringList labels;
-        QTimer watch;
-        QObject::connect(&watch, &QTimer::timeout, [&] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                auto* progress = qobject_cast<QProgressDialog*>(widget);
-                if (!progress || !progress->isVisible())
-                    continue;
-                if (labels.isEmpty() || labels.last() != progress->labelText())
-                    labels << progress->labelText();
-                if (progress->value() == 3)
-                    progress->cancel();
-            }
-        });
-        watch.start(0);
+        ProgressWatch watch(true);
         MessageBox::setNextAnswer(QMessageBox::Ok);
         engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, false);
-        watch.stop();
         QCOMPARE(recorder.jobs, (QStringList{"SIDE0 А.", "SIDE0 Б.", "SIDE0 В."}));
-        QCOMPARE(labels.last(), QStringLiteral("Печать: 4 из 7"));
+        QCOMPARE(watch.labels.last(), QStringLiteral("Сторона 1: Печать: 4 из 7"));
         QCOMPARE(MessageBox::lastShown().text,
                  QStringLiteral("Печать остановлена.\nСторона 1 напечатана для документов с кодами: %1, %2, %3.")
                      .arg(ids[0])
@@ -357,6 +367,79 @@ private slots:
         QCOMPARE(run.exitCode, 6);
         QVERIFY2(run.errors.contains(QStringLiteral("malformed")), qPrintable(run.errors));
         QVERIFY(!QFileInfo::exists(pdf));
+    }
+
+    // A PDF copy holds every side of every document in the order chosen, word for word where the
+    // render tool puts it, and asks nothing on the way.
+    void pdfCopyEqualsRenderTool() {
+        PrintFixture f(2);
+        auto& [t, engine, recorder, errors] = f;
+        const QList<int> ids = {addDocument(QStringLiteral("Петров")), addDocument(QStringLiteral("Андреева")),
+                                addDocument(QStringLiteral("Ёлкин \"Ъ\" & <b>"))};
+        QTemporaryDir out;
+        const QString copy = out.filePath(QStringLiteral("копия.pdf"));
+        QString failure;
+        QVERIFY(engine.saveDocumentsPdf(ReportList::CertificateAny, ids, false, copy, &failure));
+        QVERIFY(failure.isEmpty());
+        QVERIFY(MessageBox::shown().isEmpty());
+        QVERIFY(recorder.jobs.isEmpty());
+        t.close();
+
+        const QString rendered = out.filePath(QStringLiteral("tool.pdf"));
+        QStringList arguments{QStringLiteral("--db"), t.filePath(), QStringLiteral("--type"), QStringLiteral("701")};
+        for (int id : ids)
+            arguments << QStringLiteral("--doc") << QString::number(id);
+        RenderTool tool;
+        QCOMPARE(tool.run(arguments << rendered), 0);
+        const QList<PdfWord> expected = pdfWords(rendered);
+        const QList<PdfWord> actual = pdfWords(copy);
+        QCOMPARE(rasterize(copy, 20).size(), 6);
+        QCOMPARE(actual.size(), expected.size());
+        for (int i = 0; i < actual.size(); ++i) {
+            const PdfWord& a = actual.at(i);
+            const PdfWord& e = expected.at(i);
+            QVERIFY2(a.page == e.page && a.text == e.text && qAbs(a.left - e.left) < 0.01 && qAbs(a.top - e.top) < 0.01,
+                     qPrintable(describeWords({a, e})));
+        }
+        QStringList sides;
+        for (const PdfWord& word : actual)
+            if (word.text.startsWith(QLatin1String("SIDE")))
+                sides << QStringLiteral("%1:%2").arg(word.page).arg(word.text);
+        QCOMPARE(sides, (QStringList{"0:SIDE0", "1:SIDE1", "2:SIDE0", "3:SIDE1", "4:SIDE0", "5:SIDE1"}));
+    }
+
+    // A copy that is stopped or cannot be written leaves the file that was there as it was, and
+    // nothing half-written beside it; only a failure has a reason to show.
+    void pdfCopyStoppedOrFailed_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("stop");
+        QTest::newRow("stopped at the fourth of seven") << QStringLiteral("old.pdf") << true;
+        QTest::newRow("folder missing") << QStringLiteral("нет/old.pdf") << false;
+        QTest::newRow("a folder in the way") << QStringLiteral("folder") << false;
+    }
+
+    void pdfCopyStoppedOrFailed() {
+        QFETCH(QString, target);
+        QFETCH(bool, stop);
+        PrintFixture f(1);
+        auto& [t, engine, recorder, errors] = f;
+        QList<int> ids;
+        for (int i = 0; i < 7; ++i)
+            ids << addDocument(QStringLiteral("Док%1").arg(i));
+        QTemporaryDir out;
+        QVERIFY(QDir(out.path()).mkdir(QStringLiteral("folder")));
+        const QString path = out.filePath(target);
+        QFile old(out.filePath(QStringLiteral("old.pdf")));
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier copy") > 0);
+        old.close();
+        ProgressWatch watch(stop);
+        QString failure;
+        QVERIFY(!engine.saveDocumentsPdf(ReportList::CertificateAny, ids, false, path, &failure));
+        QCOMPARE(failure.isEmpty(), stop);
+        QCOMPARE(readFileBytes(old.fileName()), QByteArray("earlier copy"));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"old.pdf"});
+        if (stop)
+            QCOMPARE(watch.labels.last(), QStringLiteral("Сохранить в PDF: Сохранение: 4 из 7"));
     }
 
     // The render tool reads a registry and never writes it: no views, no migration, no backups,

@@ -2,15 +2,18 @@
 
 #include "messagebox.h"
 #include "mzlog.h"
+#include "pdfsideswriter.h"
 #include "reportpage.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QStyle>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <algorithm>
 
@@ -22,6 +25,10 @@ const QString cutTablesQuestion =
 const QString turnSheetPrompt = QStringLiteral("Переверните страницу!");
 const QString nextSheetPrompt = QStringLiteral("Вставьте следующий лист");
 const QString reinsertSheetsPrompt = QStringLiteral("Переложите напечатанные страницы обратно в лоток.");
+const QString sideTitle = QStringLiteral("Сторона %1");
+const QString printingLabel = QStringLiteral("Печать: %1 из %2");
+const QString savingTitle = QStringLiteral("Сохранить в PDF");
+const QString savingLabel = QStringLiteral("Сохранение: %1 из %2");
 // A run of more documents than this shows its progress and can be stopped between documents.
 constexpr int progressThreshold = 5;
 // Share of the screen's available height that a preview takes.
@@ -129,7 +136,9 @@ void PrintSession::paintCurrentSide(QPrinter* printer) {
     ReportPage* page = _page;
     if (!page || !printer)
         return;
-    if (!page->paintPage(printer))
+    // A printer of the office may place everything a little off; its stored correction applies to
+    // what goes to it, the preview of its sheet included, and never to the template.
+    if (!page->paintPage(printer, PrinterCalibration::forPrinter(printer)))
         _jobFailed = true;
     // Side 0 is printed whatever the answer; the answer decides about the later sides.
     if (page->currentPage() == 0 && page->tablesOverflow())
@@ -182,7 +191,7 @@ bool PrintSession::printDocuments(QList<int> documentIds, int sides, const PageS
     bool allPrinted = true;
     // A child of the window that asked; it goes when the run ends.
     QPointer<QProgressDialog> progress =
-        documentIds.size() > progressThreshold ? newProgress(documentIds.size()) : nullptr;
+        documentIds.size() > progressThreshold ? newProgress(documentIds.size(), sideTitle.arg(1)) : nullptr;
     const auto closeProgress = qScopeGuard([&progress] { delete progress.data(); });
     // Per side, the documents whose side was printed, so that a stopped run can tell which sheets
     // are done.
@@ -195,7 +204,7 @@ bool PrintSession::printDocuments(QList<int> documentIds, int sides, const PageS
         }
         printed.append(QList<int>());
         for (int i = 0; i < documentIds.size(); ++i) {
-            if (progress && !advance(*progress, side, i, documentIds.size())) {
+            if (progress && !advance(*progress, sideTitle.arg(side + 1), printingLabel, i, documentIds.size())) {
                 reportStopped(printed);
                 return false;
             }
@@ -213,9 +222,62 @@ bool PrintSession::printDocuments(QList<int> documentIds, int sides, const PageS
     return allPrinted;
 }
 
-QProgressDialog* PrintSession::newProgress(int documents) {
+bool PrintSession::saveDocuments(const QList<int>& documentIds, const PageSource& pageFor, bool printBackground,
+                                 const QString& path, QString* error) {
+    const auto fail = [error](const QString& text) {
+        MZ_LOG() << "PDF copy not written:" << text;
+        if (error)
+            *error = text;
+        return false;
+    };
+    if (error)
+        error->clear();
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile())
+        return fail(QStringLiteral("%1 is not a regular file").arg(path));
+    // Written beside the target and put in its place only when complete.
+    QTemporaryFile partial(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                           QStringLiteral(".XXXXXX.part"));
+    if (!partial.open())
+        return fail(partial.errorString());
+    partial.close();
+    QPointer<QProgressDialog> progress =
+        documentIds.size() > progressThreshold ? newProgress(documentIds.size(), savingTitle) : nullptr;
+    const auto closeProgress = qScopeGuard([&progress] { delete progress.data(); });
+    PdfSidesWriter writer(partial.fileName());
+    writer.setCreator(QCoreApplication::applicationName());
+    writer.setDocName(target.completeBaseName());
+    for (int i = 0; i < documentIds.size(); ++i) {
+        if (progress && !advance(*progress, savingTitle, savingLabel, i, documentIds.size()))
+            return false;
+        ReportPage* page = pageFor(documentIds.at(i));
+        if (!page)
+            return false;
+        page->setFillWithData(true);
+        page->beginPrinting(printBackground ? 1 : -1);
+        QList<int> sides;
+        for (int side = 0; side < page->pagesCount(); ++side)
+            sides.append(side);
+        const bool written = writer.addSides(*page, sides);
+        if (written && page->tablesOverflow())
+            MZ_LOG() << "PDF copy: table data of document" << documentIds.at(i) << "is cut by the form";
+        page->endPrinting();
+        if (!written)
+            return fail(writer.error());
+    }
+    if (!writer.finish())
+        return fail(writer.error());
+    partial.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    if (!PdfSidesWriter::replaceFile(partial.fileName(), path))
+        return fail(QStringLiteral("the finished file could not be moved to %1").arg(path));
+    partial.setAutoRemove(false);
+    return true;
+}
+
+QProgressDialog* PrintSession::newProgress(int documents, const QString& title) {
     auto* progress =
         new QProgressDialog(QString(), QStringLiteral("Отмена"), 0, documents, QApplication::activeWindow());
+    progress->setWindowTitle(title);
     progress->setObjectName(QStringLiteral("printProgress"));
     progress->setWindowModality(Qt::WindowModal);
     progress->setMinimumDuration(0);
@@ -226,9 +288,10 @@ QProgressDialog* PrintSession::newProgress(int documents) {
     return progress;
 }
 
-bool PrintSession::advance(QProgressDialog& progress, int side, int index, int documents) {
-    progress.setWindowTitle(QStringLiteral("Сторона %1").arg(side + 1));
-    progress.setLabelText(QStringLiteral("Печать: %1 из %2").arg(index + 1).arg(documents));
+bool PrintSession::advance(QProgressDialog& progress, const QString& title, const QString& label, int index,
+                           int documents) {
+    progress.setWindowTitle(title);
+    progress.setLabelText(label.arg(index + 1).arg(documents));
     // A modal progress dialog takes the user's clicks while its value is set.
     progress.setValue(index);
     return !progress.wasCanceled();

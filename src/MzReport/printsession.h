@@ -44,6 +44,13 @@ public:
     bool printDocuments(QList<int> documentIds, int sides, const PageSource& pageFor, bool printBackground,
                         bool preview);
 
+    // Writes every side of every document into the PDF file `path`, backgrounds as asked, through
+    // the painting a printed sheet gets but without any question or prompt; a long run shows its
+    // progress and can be stopped. The file is replaced only when the copy is complete. False when
+    // it was not written: stopped by the user or the source (`error` empty) or failed (`error`).
+    bool saveDocuments(const QList<int>& documentIds, const PageSource& pageFor, bool printBackground,
+                       const QString& path, QString* error);
+
     // "Включена печать фона. Продолжить?!": true when the user answers Yes.
     bool confirmBackground();
 
@@ -63,9 +70,11 @@ private:
     void askAboutCutTables();
     static void prompt(const QString& text);
     // The progress of a long run of documents: "Печать: 12 из 140", with "Отмена".
-    static QProgressDialog* newProgress(int documents);
-    // Shows document `index` of a pass as the one being printed; false when the user stopped.
-    static bool advance(QProgressDialog& progress, int side, int index, int documents);
+    static QProgressDialog* newProgress(int documents, const QString& title);
+    // Shows document `index` of a pass as the one being printed (`label` with "%1 из %2"); false
+    // when the user stopped.
+    static bool advance(QProgressDialog& progress, const QString& title, const QString& label, int index,
+                        int documents);
     // Tells the user which documents got which side before the run was stopped.
     static void reportStopped(const QList<QList<int>>& printed);
 

@@ -571,9 +571,10 @@ void ReportPage::paintSide(QPainter& painter, int side, const QRect& target, dou
         field->paint(&painter, scale, bandTop);
 }
 
-bool ReportPage::paintPage(QPrinter* printer) {
+bool ReportPage::paintPage(QPrinter* printer, const PrinterCalibration& calibration) {
     const int side = _currentPage;
-    const bool painted = side >= 0 && side < _pagesCount ? paintSides(printer, {side}) : paintSides(printer, {});
+    const bool painted =
+        paintSides(printer, side >= 0 && side < _pagesCount ? QList<int>{side} : QList<int>(), calibration);
     emit sideJobFinished(side);
     return painted;
 }
@@ -594,12 +595,13 @@ bool ReportPage::print(bool fillData, int backgroundMode, bool preview, int page
     return session.printPage(this, fillData, backgroundMode, preview, pageIndex);
 }
 
-bool ReportPage::paintSides(QPrinter* printer, const QList<int>& sides) {
+bool ReportPage::paintSides(QPrinter* printer, const QList<int>& sides, const PrinterCalibration& calibration) {
     if (!printer)
         return false;
     QPainter painter;
     if (!beginJob(printer, painter))
         return false;
+    calibration.apply(painter, mmToPx(printer->logicalDpiX()));
     const QRect target(0, 0, printer->width(), printer->height());
     const double bandHeight = printer->pageRect(QPrinter::DevicePixel).height();
     bool ok = true;

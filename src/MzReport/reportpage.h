@@ -1,5 +1,7 @@
 #pragma once
 
+#include "printercalibration.h"
+
 #include <QAbstractItemModel>
 #include <QFont>
 #include <QList>
@@ -117,11 +119,13 @@ public:
     // Paints side `side` into `target` (the side's device rectangle) at `scale` pixels per mm;
     // `bandTop` is the device-pixel top of that side within the strip of all sides.
     void paintSide(QPainter& painter, int side, const QRect& target, double bandTop, double scale);
-    // Prints the given sides as one job on `printer`, one printer page each, without any question.
-    // False when the job failed, a PDF file included that was not written completely.
-    bool paintSides(QPrinter* printer, const QList<int>& sides);
+    // Prints the given sides as one job on `printer`, one printer page each, without any question,
+    // corrected by `calibration`. False when the job failed, a PDF file included that was not
+    // written completely.
+    bool paintSides(QPrinter* printer, const QList<int>& sides,
+                    const PrinterCalibration& calibration = PrinterCalibration());
     // Paints the current side onto `printer` as one job, then tells sideJobFinished().
-    bool paintPage(QPrinter* printer);
+    bool paintPage(QPrinter* printer, const PrinterCalibration& calibration = PrinterCalibration());
     // Why the finished job's output is not usable: a PDF file that is missing, not a regular file
     // or cut short. Empty when it is fine or not a file.
     static QString outputError(const QPrinter* printer);

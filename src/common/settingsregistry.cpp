@@ -31,6 +31,7 @@ const SettingKey reportWindowGeometry{"ReportWindow/geometry", user, QMetaType::
 const SettingKey reportWindowState{"ReportWindow/windowState", user, QMetaType::QByteArray, QByteArray()};
 const SettingKey reportWindowCurrentPath{"ReportWindow/currentPath", user, QMetaType::QString, QStringLiteral(".")};
 const SettingKey spellCheckerEnabled{"SpellChecker/enabled", user, QMetaType::Bool, true};
+const SettingKey printerCalibration{"PrinterCalibration/%1", user, QMetaType::QString, QString()};
 const SettingKey hideZeroInDate{"HideZeroInDate", data, QMetaType::Bool, false};
 const SettingKey orderComboAlphabetically{"orderComboAlphabetically", data, QMetaType::Bool, false};
 const SettingKey proxyEnabled{"Proxy/enabled", data, QMetaType::Bool, false};
@@ -65,6 +66,7 @@ QList<const SettingKey*> all() {
             &reportWindowState,
             &reportWindowCurrentPath,
             &spellCheckerEnabled,
+            &printerCalibration,
             &hideZeroInDate,
             &orderComboAlphabetically,
             &proxyEnabled,

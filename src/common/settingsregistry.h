@@ -48,6 +48,9 @@ extern const SettingKey printDialogPreviewEnabled;
 extern const SettingKey printDialogPreviewBeforePrinting;
 // User store, no group.
 extern const SettingKey spellCheckerEnabled;
+// User store, group "PrinterCalibration": "X,Y,SX,SY" per printer (%1: the printer's name,
+// percent-encoded, so that a name with slashes stays one key).
+extern const SettingKey printerCalibration;
 // Data store.
 extern const SettingKey hideZeroInDate;
 extern const SettingKey orderComboAlphabetically;

@@ -46,6 +46,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(_table, &DocumentsTable::documentClicked, this, &MainWindow::onDocumentEdit);
     connect(_table, &DocumentsTable::documentPrint, engine(), &Engine::onDocumentPrint);
     connect(_table, &DocumentsTable::documentsPrint, engine(), &Engine::onDocumentsPrint);
+    connect(_table, &DocumentsTable::documentsSavePdf, this, &MainWindow::saveDocumentsPdf);
     connect(_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { onUpdateIcons(_table->selectionModel()->selectedRows().size()); });
     connect(_table, &DocumentsTable::unselect, this, &MainWindow::hideSelectionActions);
@@ -164,6 +165,7 @@ DocumentEditDialog* MainWindow::openEditDialog() {
     auto* dialog = new DocumentEditDialog(this);
     connect(dialog, &AbstractEditDialog::documentsUpdated, _table, &DocumentsTable::updateData);
     connect(dialog, &AbstractEditDialog::documentPrint, engine(), &Engine::onDocumentPrint);
+    connect(dialog, &AbstractEditDialog::documentsSavePdf, this, &MainWindow::saveDocumentsPdf);
     _editDialog = dialog;
     return dialog;
 }

@@ -62,6 +62,7 @@ void PrintDialog::setTemplateChoiceMode(bool on) {
     ui->pushButtonPrint->setText(on ? QStringLiteral("Редактировать") : printTitle());
     ui->groupBox_3->setTitle(on ? QStringLiteral("Выберите шаблон, который нужно отредактировать:") : printListTitle());
     ui->checkBoxBackground->setVisible(!on);
+    ui->pushButtonSavePdf->setVisible(!on);
 }
 
 void PrintDialog::fillList() {
@@ -118,12 +119,20 @@ void PrintDialog::on_pushButtonScaleMinus_clicked() {
 }
 
 void PrintDialog::on_pushButtonPrint_clicked() {
+    chooseCurrent(false);
+}
+
+void PrintDialog::on_pushButtonSavePdf_clicked() {
+    chooseCurrent(true);
+}
+
+void PrintDialog::chooseCurrent(bool toPdf) {
     QListWidgetItem* item = ui->listWidget->currentItem();
     if (!item)
         return;
     _lastPrintedReport = ui->listWidget->currentRow();
     SettingsRegistry::instance()->setValue(Keys::lastPrintedReport, _lastPrintedReport);
-    choose(item);
+    choose(item, toPdf);
 }
 
 void PrintDialog::on_listWidget_itemDoubleClicked(QListWidgetItem* item) {
@@ -131,7 +140,7 @@ void PrintDialog::on_listWidget_itemDoubleClicked(QListWidgetItem* item) {
         choose(item);
 }
 
-void PrintDialog::choose(QListWidgetItem* item) {
+void PrintDialog::choose(QListWidgetItem* item, bool toPdf) {
     const ReportList::ReportType type = typeOf(item);
     // A second click while the receiver works must not start a second job.
     setEnabled(false);
@@ -139,7 +148,11 @@ void PrintDialog::choose(QListWidgetItem* item) {
     QCoreApplication::processEvents();
     if (!self)
         return;
-    emit reportTypeSelected(type, ui->checkBoxBackground->isChecked(), ui->checkBoxPreviewBeforePrinting->isChecked());
+    if (toPdf)
+        emit pdfRequested(type, ui->checkBoxBackground->isChecked());
+    else
+        emit reportTypeSelected(type, ui->checkBoxBackground->isChecked(),
+                                ui->checkBoxPreviewBeforePrinting->isChecked());
     if (!self)
         return;
     if (!_templateChoice)

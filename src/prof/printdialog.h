@@ -29,10 +29,13 @@ public:
 
 signals:
     void reportTypeSelected(ReportList::ReportType type, bool printBackground, bool showPreview);
+    // "Сохранить в PDF": the chosen documents of the type go into a PDF file instead of the printer.
+    void pdfRequested(ReportList::ReportType type, bool printBackground);
 
 private slots:
     void on_pushButtonCancel_clicked();
     void on_pushButtonPrint_clicked();
+    void on_pushButtonSavePdf_clicked();
     void on_listWidget_itemDoubleClicked(QListWidgetItem* item);
     void on_listWidget_currentItemChanged(QListWidgetItem* current, QListWidgetItem* previous);
     void on_pushButtonScalePlus_clicked();
@@ -42,7 +45,9 @@ private slots:
 private:
     void fillList();
     void showReport(QListWidgetItem* item);
-    void choose(QListWidgetItem* item);
+    // The current row's type, remembered as the last one printed.
+    void chooseCurrent(bool toPdf);
+    void choose(QListWidgetItem* item, bool toPdf = false);
     void updateZoomButtons();
     void saveSettings();
 

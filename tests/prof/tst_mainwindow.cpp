@@ -14,12 +14,14 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QStatusBar>
@@ -27,6 +29,17 @@
 #include <QtTest>
 
 namespace {
+// Stands in for the desktop's program that opens a written file.
+class FileOpener : public QObject {
+    Q_OBJECT
+public:
+    FileOpener() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
+    ~FileOpener() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
 void addDocuments(int count) {
     for (int i = 0; i < count; ++i) {
         QSqlQuery query(QSqlDatabase::database());
@@ -301,15 +314,19 @@ private slots:
     void printFromTheList_data() {
         QTest::addColumn<int>("selected");
         QTest::addColumn<int>("jobs");
-        QTest::newRow("one document") << 1 << 2;
-        QTest::newRow("three documents") << 3 << 6;
+        QTest::addColumn<bool>("toPdf");
+        QTest::newRow("one document") << 1 << 2 << false;
+        QTest::newRow("three documents") << 3 << 6 << false;
+        QTest::newRow("three documents into a PDF copy") << 3 << 0 << true;
     }
 
     // The list's print dialog hands the chosen type to the engine: one document prints both of its
-    // sides, several print side by side in passes.
+    // sides, several print side by side in passes. "Сохранить в PDF" writes every side of the chosen
+    // documents into the file asked for and opens it, printing nothing.
     void printFromTheList() {
         QFETCH(int, selected);
         QFETCH(int, jobs);
+        QFETCH(bool, toPdf);
         GuiFixture f;
         addDocuments(3);
         const QString path = Engine::templatePath(ReportList::CertificateAny);
@@ -336,7 +353,23 @@ private slots:
                 list->setCurrentRow(row);
         }
         dialog->findChild<QCheckBox*>(QStringLiteral("checkBoxPreviewBeforePrinting"))->setChecked(false);
-        dialog->findChild<QPushButton*>(QStringLiteral("pushButtonPrint"))->click();
+        const QString copy = f.env().root() + QStringLiteral("/Копия свидетельств.pdf");
+        FileOpener opener;
+        FileDialog::clear();
+        FileDialog::setNextFileName(copy);
+        dialog->findChild<QPushButton*>(toPdf ? QStringLiteral("pushButtonSavePdf") : QStringLiteral("pushButtonPrint"))
+            ->click();
+        if (toPdf) {
+            QTRY_COMPARE(opener.opened, QList<QUrl>{QUrl::fromLocalFile(copy)});
+            QCOMPARE(FileDialog::captions(), QStringList{QStringLiteral("Сохранить в PDF")});
+            QProcess info;
+            info.start(QStringLiteral("pdfinfo"), {copy});
+            QVERIFY(info.waitForFinished(10000));
+            QVERIFY(QString::fromUtf8(info.readAllStandardOutput()).contains(QRegularExpression("Pages: +6\\n")));
+            QCOMPARE(finished, 0);
+            QVERIFY(!QFileInfo::exists(pdf));
+            return;
+        }
         QTRY_COMPARE(finished, jobs);
         QVERIFY(QFileInfo(pdf).size() > 0);
     }

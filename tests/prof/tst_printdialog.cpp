@@ -89,6 +89,17 @@ private slots:
         QCOMPARE(d.spy[0][2].toBool(), false);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!d.dialog);
+
+        Dialog pdf(f);
+        QSignalSpy requested(pdf.dialog, &PrintDialog::pdfRequested);
+        pdf.list()->setCurrentRow(4);
+        pdf.get<QCheckBox>("checkBoxBackground")->setChecked(false);
+        QCOMPARE(pdf.get<QPushButton>("pushButtonSavePdf")->text(), QStringLiteral("Сохранить в PDF"));
+        pdf.click("pushButtonSavePdf");
+        QCOMPARE(pdf.spy.size(), 0);
+        QCOMPARE(requested.size(), 1);
+        QCOMPARE(requested[0][0].value<ReportList::ReportType>(), ReportList::CertificatePosition);
+        QCOMPARE(requested[0][1].toBool(), false);
     }
 
     void lastPrintedRowIsCurrentAtNextOpening() {
@@ -170,6 +181,7 @@ private slots:
         QCOMPARE(d.get<QGroupBox>("groupBox_3")->title(),
                  QStringLiteral("Выберите шаблон, который нужно отредактировать:"));
         QVERIFY(!d.get<QCheckBox>("checkBoxBackground")->isVisible());
+        QVERIFY(!d.get<QPushButton>("pushButtonSavePdf")->isVisible());
         d.list()->setCurrentRow(1);
         d.click("pushButtonPrint");
         d.doubleClick(4);

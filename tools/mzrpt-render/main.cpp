@@ -2,6 +2,7 @@
 // dialogs. Exit codes: 0 done, 2 bad arguments, 3 unreadable template, 4 output not written,
 // 5 unreadable model file, 6 database or document not usable.
 
+#include "MzReport/pdfsideswriter.h"
 #include "MzReport/reportpage.h"
 #include "appresources.h"
 #include "csvmodel.h"
@@ -40,6 +41,9 @@ const char usageText[] =
     "                        holds the header texts (repeatable; NAME is stored as the page stores names)\n"
     "  --raw                 do not fill: show the raw template texts, as the designer does\n"
     "  --background          print the background images\n"
+    "  --calibration X,Y,SX,SY\n"
+    "                        correct the output as a calibrated printer is corrected: a point at\n"
+    "                        (x, y) mm is painted at (x * SX + X, y * SY + Y) mm (default 0,0,1,1)\n"
     "  --dpi N               printer resolution in dots per inch (default 300)\n"
     "  --side N              render only side N, counted from 0 (default: every side, one PDF page each)\n"
     "  --png PREFIX          also write each rendered side as PREFIX-N.png at the same resolution\n"
@@ -79,6 +83,7 @@ struct Options {
     QString dbPath;
     QList<int> docs;
     int type = 0;
+    PrinterCalibration calibration;
 };
 
 void printError(const QString& text) {
@@ -104,10 +109,11 @@ QString parseArguments(const QStringList& args, Options* options, bool* help) {
     QStringList positional;
     for (int i = 1; i < args.size(); ++i) {
         const QString& arg = args.at(i);
-        const bool takesValue =
-            arg == QLatin1String("--var") || arg == QLatin1String("--model") || arg == QLatin1String("--dpi") ||
-            arg == QLatin1String("--side") || arg == QLatin1String("--png") || arg == QLatin1String("--save") ||
-            arg == QLatin1String("--db") || arg == QLatin1String("--doc") || arg == QLatin1String("--type");
+        const bool takesValue = arg == QLatin1String("--var") || arg == QLatin1String("--model") ||
+                                arg == QLatin1String("--dpi") || arg == QLatin1String("--side") ||
+                                arg == QLatin1String("--png") || arg == QLatin1String("--save") ||
+                                arg == QLatin1String("--db") || arg == QLatin1String("--doc") ||
+                                arg == QLatin1String("--type") || arg == QLatin1String("--calibration");
         if (takesValue && i + 1 >= args.size())
             return QStringLiteral("%1 needs a value").arg(arg);
         const QString value = takesValue ? args.at(++i) : QString();
@@ -148,6 +154,14 @@ QString parseArguments(const QStringList& args, Options* options, bool* help) {
             if (!id)
                 return QStringLiteral("--doc wants a document id");
             options->docs.append(*id);
+        } else if (arg == QLatin1String("--calibration")) {
+            const auto calibration = PrinterCalibration::fromString(value);
+            if (!calibration)
+                return QStringLiteral("--calibration wants X,Y,SX,SY: offsets within %1 mm, scales from %2 to %3")
+                    .arg(PrinterCalibration::maxOffsetMm)
+                    .arg(PrinterCalibration::minScale)
+                    .arg(PrinterCalibration::maxScale);
+            options->calibration = *calibration;
         } else if (arg == QLatin1String("--type")) {
             const auto type = parseInt(value, 0, 100000);
             if (!type || !ReportList::info(*type))
@@ -188,7 +202,7 @@ void setUpPrinter(QPrinter* printer, const Options& options) {
 
 // The same side painting onto an image of the printer's page at the printer's resolution. The
 // image is kept for the next side of the same size: a fresh one costs its pages again.
-QString writePng(ReportPage& page, int side, const QString& prefix) {
+QString writePng(ReportPage& page, int side, const QString& prefix, const PrinterCalibration& calibration) {
     static QImage image;
     QPrinter* printer = page.printer();
     if (image.width() != printer->width() || image.height() != printer->height())
@@ -202,7 +216,9 @@ QString writePng(ReportPage& page, int side, const QString& prefix) {
     {
         QPainter painter(&image);
         const double bandTop = printer->pageRect(QPrinter::DevicePixel).height() * side;
-        page.paintSide(painter, side, image.rect(), bandTop, ReportPage::mmToPx(printer->logicalDpiX()));
+        const double scale = ReportPage::mmToPx(printer->logicalDpiX());
+        calibration.apply(painter, scale);
+        page.paintSide(painter, side, image.rect(), bandTop, scale);
     }
     const QString path = QStringLiteral("%1-%2.png").arg(prefix).arg(side);
     QSaveFile file(path);
@@ -272,9 +288,10 @@ QList<int> sidesToRender(const ReportPage& page, const Options& options) {
     return sides;
 }
 
-std::optional<int> writePngs(ReportPage& page, const QList<int>& sides, const QString& prefix) {
+std::optional<int> writePngs(ReportPage& page, const QList<int>& sides, const QString& prefix,
+                             const PrinterCalibration& calibration) {
     for (int side : sides) {
-        const QString error = writePng(page, side, prefix);
+        const QString error = writePng(page, side, prefix, calibration);
         if (!error.isEmpty()) {
             printError(error);
             return OutputFailed;
@@ -347,7 +364,7 @@ int renderTemplate(const Options& options) {
     setUpPrinter(page.printer(), options);
     if (const auto failed = checkPngSize(page, options))
         return *failed;
-    if (!page.paintSides(page.printer(), sides)) {
+    if (!page.paintSides(page.printer(), sides, options.calibration)) {
         const QString reason = ReportPage::outputError(page.printer());
         printError(QStringLiteral("cannot write %1: %2")
                        .arg(options.outputPath, reason.isEmpty() ? QStringLiteral("the job failed") : reason));
@@ -357,19 +374,20 @@ int renderTemplate(const Options& options) {
     if (page.tablesOverflow())
         printError(QStringLiteral("table data does not fit on the form and is cut"));
     if (!options.pngPrefix.isEmpty())
-        return writePngs(page, sides, options.pngPrefix).value_or(Done);
+        return writePngs(page, sides, options.pngPrefix, options.calibration).value_or(Done);
     return Done;
 }
 
 // A fresh page per document from the template read once, as the program prints; every side of
-// every document in one PDF.
+// every document in one PDF, written as the program writes its PDF copies.
 int renderDocuments(const Options& options) {
     QJsonObject content;
     if (const auto failed = readTemplate(content, options))
         return *failed;
-    QPrinter printer;
-    QPainter painter;
-    bool first = true;
+    PdfSidesWriter writer(options.pdfPath, options.dpi);
+    writer.setCreator(QStringLiteral("mzrpt-render"));
+    writer.setDocName(QFileInfo(options.templatePath).completeBaseName());
+    writer.setCalibration(options.calibration);
     for (int id : options.docs) {
         ReportPage page;
         if (const auto failed = loadTemplate(page, options, content))
@@ -380,49 +398,23 @@ int renderDocuments(const Options& options) {
         setUpPrinter(page.printer(), options);
         if (const auto failed = checkPngSize(page, options))
             return *failed;
-        if (first) {
-            setUpPrinter(&printer, options);
-            printer.setPageLayout(page.printer()->pageLayout());
-            if (!painter.begin(&printer)) {
-                printError(QStringLiteral("cannot write %1").arg(options.outputPath));
-                return OutputFailed;
-            }
-        }
-        const QRect target(0, 0, printer.width(), printer.height());
-        const double bandHeight = printer.pageRect(QPrinter::DevicePixel).height();
-        for (int side : sides) {
-            if (!first && !printer.newPage()) {
-                printError(QStringLiteral("cannot write %1").arg(options.outputPath));
-                return OutputFailed;
-            }
-            first = false;
-            page.paintSide(painter, side, target, bandHeight * side, ReportPage::mmToPx(printer.logicalDpiX()));
+        if (!writer.addSides(page, sides)) {
+            printError(QStringLiteral("cannot write %1: %2").arg(options.outputPath, writer.error()));
+            return OutputFailed;
         }
         if (page.tablesOverflow())
             printError(QStringLiteral("document %1: table data does not fit on the form and is cut").arg(id));
         if (!options.pngPrefix.isEmpty()) {
-            if (const auto failed = writePngs(page, sides, options.pngPrefix + QStringLiteral("-%1").arg(id)))
+            const QString prefix = options.pngPrefix + QStringLiteral("-%1").arg(id);
+            if (const auto failed = writePngs(page, sides, prefix, options.calibration))
                 return *failed;
         }
     }
-    const bool ended = painter.end();
-    const QString error = ended ? ReportPage::outputError(&printer) : QStringLiteral("the job did not end");
-    if (!error.isEmpty()) {
-        printError(QStringLiteral("cannot write %1: %2").arg(options.outputPath, error));
+    if (!writer.finish()) {
+        printError(QStringLiteral("cannot write %1: %2").arg(options.outputPath, writer.error()));
         return OutputFailed;
     }
     return Done;
-}
-
-// Puts the complete file in place of the old one in one step, so that a failed run never leaves
-// a cut file or loses the one that was there.
-bool replaceFile(const QString& from, const QString& to) {
-#ifdef Q_OS_WIN
-    QFile::remove(to);
-    return QFile::rename(from, to);
-#else
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-#endif
 }
 
 int run(Options options) {
@@ -448,7 +440,7 @@ int run(Options options) {
         return result;
     // Permissions of a new file, not of a private temporary one.
     partial.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    if (!replaceFile(options.pdfPath, options.outputPath)) {
+    if (!PdfSidesWriter::replaceFile(options.pdfPath, options.outputPath)) {
         printError(
             QStringLiteral("cannot write %1: the finished file could not be moved into place").arg(options.outputPath));
         return OutputFailed;

@@ -154,11 +154,17 @@ void AbstractEditDialog::print() {
     // The dialog reports the choice by its designed signal, whichever class it is.
     connect(dialog, SIGNAL(reportTypeSelected(ReportList::ReportType, bool, bool)), this,
             SLOT(requestPrint(ReportList::ReportType, bool, bool)));
+    connect(dialog, SIGNAL(pdfRequested(ReportList::ReportType, bool)), this,
+            SLOT(requestPdf(ReportList::ReportType, bool)));
     dialog->show();
 }
 
 void AbstractEditDialog::requestPrint(ReportList::ReportType type, bool printBackground, bool showPreview) {
     emit documentPrint(type, _recordId, printBackground, showPreview);
+}
+
+void AbstractEditDialog::requestPdf(ReportList::ReportType type, bool printBackground) {
+    emit documentsSavePdf(type, {_recordId}, printBackground);
 }
 
 void AbstractEditDialog::close() {

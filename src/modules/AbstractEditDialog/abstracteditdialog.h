@@ -31,6 +31,8 @@ public:
 signals:
     void documentsUpdated();
     void documentPrint(ReportList::ReportType type, int sqlDocId, bool printBackground, bool showPreview);
+    // The print dialog's "Сохранить в PDF" for this document.
+    void documentsSavePdf(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground);
 
 public slots:
     bool save();
@@ -42,6 +44,7 @@ public slots:
 
 private slots:
     void requestPrint(ReportList::ReportType type, bool printBackground, bool showPreview);
+    void requestPdf(ReportList::ReportType type, bool printBackground);
 
 protected:
     virtual void connectEditSignals();

@@ -33,21 +33,26 @@ bool confirm(QWidget* parent, const QString& text) {
 }
 } // namespace
 
-// Passes a print dialog's choice on; a child of the dialog, so it goes with it.
+// Passes a print dialog's choice on, to the printer or to a PDF file; a child of the dialog, so
+// it goes with it.
 class PrintChoiceRelay : public QObject {
     Q_OBJECT
 
 public:
     using Handler = std::function<void(ReportList::ReportType, bool, bool)>;
-    PrintChoiceRelay(QObject* dialog, Handler handler) : QObject(dialog), _handler(std::move(handler)) {}
+    using PdfHandler = std::function<void(ReportList::ReportType, bool)>;
+    PrintChoiceRelay(QObject* dialog, Handler handler, PdfHandler pdfHandler)
+        : QObject(dialog), _handler(std::move(handler)), _pdfHandler(std::move(pdfHandler)) {}
 
 public slots:
     void choose(ReportList::ReportType type, bool printBackground, bool showPreview) {
         _handler(type, printBackground, showPreview);
     }
+    void saveToPdf(ReportList::ReportType type, bool printBackground) { _pdfHandler(type, printBackground); }
 
 private:
     Handler _handler;
+    PdfHandler _pdfHandler;
 };
 
 QPointer<DocumentsTableAbstract> DocumentsTableAbstract::_instance;
@@ -271,13 +276,20 @@ void DocumentsTableAbstract::onPrintAction() {
     if (!dialog)
         return;
     if (!ids.isEmpty()) {
-        auto* relay =
-            new PrintChoiceRelay(dialog, [this, ids](ReportList::ReportType type, bool background, bool preview) {
+        auto* relay = new PrintChoiceRelay(
+            dialog,
+            [this, ids](ReportList::ReportType type, bool background, bool preview) {
                 emitPrint(type, ids, background, preview);
+            },
+            [this, ids](ReportList::ReportType type, bool background) {
+                emit documentsSavePdf(type, ids, background);
             });
         if (!connect(dialog, SIGNAL(reportTypeSelected(ReportList::ReportType, bool, bool)), relay,
                      SLOT(choose(ReportList::ReportType, bool, bool))))
             MZ_LOG() << "print dialog without reportTypeSelected" << dialog->metaObject()->className();
+        if (!connect(dialog, SIGNAL(pdfRequested(ReportList::ReportType, bool)), relay,
+                     SLOT(saveToPdf(ReportList::ReportType, bool))))
+            MZ_LOG() << "print dialog without pdfRequested" << dialog->metaObject()->className();
     }
     dialog->show();
 }

@@ -78,6 +78,8 @@ signals:
     void documetsForFillSelected();
     void documentPrint(ReportList::ReportType type, int sqlDocId, bool printBackground, bool showPreview);
     void documentsPrint(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground, bool showPreview);
+    // The print dialog's "Сохранить в PDF" for the selected documents.
+    void documentsSavePdf(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground);
     void unselect();
     void reselected();
     // After every filter change and refresh: rows shown and rows loaded.
@@ -105,8 +107,8 @@ protected:
     // Re-reads the source model's rows (a table model selects again).
     virtual void reloadSource();
     // The dialog that asks for the report type, background and preview; it reports the choice
-    // through a signal reportTypeSelected(ReportList::ReportType, bool, bool). Null while the
-    // program has none.
+    // through a signal reportTypeSelected(ReportList::ReportType, bool, bool), and a PDF copy
+    // through pdfRequested(ReportList::ReportType, bool). Null while the program has none.
     virtual QDialog* createPrintDialog(QWidget* parent);
 
     bool eventFilter(QObject* watched, QEvent* event) override;

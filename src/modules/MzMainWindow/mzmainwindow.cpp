@@ -7,6 +7,7 @@
 #include "messagebox.h"
 #include "modules/DocumentsTableAbstract/documentstableabstract.h"
 #include "modules/updater/updater.h"
+#include "productinfo.h"
 #include "services/aboutdialog.h"
 #include "services/preferencesdialog.h"
 #include "services/tipsdialog.h"
@@ -30,6 +31,8 @@ const QString informationTitle = QStringLiteral("Информация");
 const QString databaseFilter = QStringLiteral("Database files (*.db)");
 const QString excelFilter = QStringLiteral("Excel files (*.xlsx)");
 const QString exportCaption = QStringLiteral("Экспорт в Excel");
+const QString pdfCaption = QStringLiteral("Сохранить в PDF");
+const QString pdfFilter = QStringLiteral("PDF (*.pdf)");
 const QString filtersNote = QStringLiteral("При экспорте в Excel будут применены текущие настройки фильтрации");
 // A workbook of fewer rows is written before a progress dialog would be worth showing.
 constexpr int progressDelayMs = 400;
@@ -273,6 +276,10 @@ bool MzMainWindow::writeWorkbook(const QString& path,
         return !progress.wasCanceled();
     });
     progress.close();
+    return opened(written, path, error);
+}
+
+bool MzMainWindow::opened(bool written, const QString& path, const QString& error) {
     if (!written) {
         // An empty reason is the user's cancel: nothing was written and nothing needs saying.
         if (!error.isEmpty())
@@ -282,4 +289,19 @@ bool MzMainWindow::writeWorkbook(const QString& path,
     }
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
     return true;
+}
+
+void MzMainWindow::saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground) {
+    if (sqlDocIds.isEmpty())
+        return;
+    const ReportList::ReportInfo* info = ReportList::info(type);
+    const QString proposed = _lastDirectory + QLatin1Char('/') + ProductTypeInfo::appName() + QLatin1Char('-') +
+                             (info ? info->title : QString::number(int(type))) + QLatin1Char('-') +
+                             QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".pdf");
+    const QString path = FileDialog::getSaveFileName(this, pdfCaption, proposed, pdfFilter);
+    if (path.isEmpty())
+        return;
+    QString error;
+    const bool written = _engine->saveDocumentsPdf(type, sqlDocIds, printBackground, path, &error);
+    opened(written, path, error);
 }

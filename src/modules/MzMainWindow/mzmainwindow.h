@@ -1,6 +1,7 @@
 #pragma once
 
 #include "modules/xlsx/xlsxexport.h"
+#include "prof/reportlist.h"
 
 #include <QAction>
 #include <QMainWindow>
@@ -46,6 +47,9 @@ public slots:
     void _on_actionFrdo_triggered();
     // Asks the maker's server for a newer version; a silent check shows only an offer.
     void checkUpdates(bool isSilent);
+    // The print dialog's "Сохранить в PDF": asks for the file, writes every side of the documents
+    // into it and opens it.
+    void saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground);
 
 protected:
     // The edition's form hands over its switches and the banner.
@@ -85,6 +89,9 @@ protected:
     // Runs `write` with a progress dialog that can cancel it, then opens the written file. A file
     // that could not be written is reported; a cancelled export leaves nothing behind.
     bool writeWorkbook(const QString& path, const std::function<bool(QString*, const ExportProgress&)>& write);
+    // Opens a written file in the desktop's program, or tells why it was not written (nothing
+    // for an empty reason: the user stopped). True when it was written.
+    bool opened(bool written, const QString& path, const QString& error);
     virtual void saveSettings();
     virtual void loadSettings();
 
