@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "MzReport/dialogs/printercalibrationdialog.h"
 #include "database.h"
 #include "documenteditdialog.h"
 #include "documentstable.h"
@@ -126,6 +127,12 @@ void MainWindow::on_actionAbout_triggered() {
 
 void MainWindow::on_actionTips_triggered() {
     showTips();
+}
+
+void MainWindow::on_actionPrinterCalibration_triggered() {
+    auto* dialog = new PrinterCalibrationDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 void MainWindow::on_actionCheckUpdates_triggered() {

@@ -49,6 +49,7 @@ private slots:
     void on_actionCheckUpdates_triggered();
     void on_actionCreateDoc_triggered();
     void on_actionEditor_triggered();
+    void on_actionPrinterCalibration_triggered();
     void on_actionSaveDb_triggered();
     void on_actionLoadDb_triggered();
     void on_actionRemove_triggered();

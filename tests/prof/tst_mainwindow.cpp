@@ -85,7 +85,7 @@ private slots:
         QCOMPARE(contents.at(1), (QStringList{"Фильтры|", "Панель инструментов|", "Баннер|"}));
         QCOMPARE(contents.at(2), (QStringList{"Создать резервную копию|", "Восстановить из резервной копии|", "-",
                                               "Книга регистрации свидетельств|Ctrl+S", "ФРДО|", "-", "Редактор форм|F7",
-                                              "-", "Настройки программы|"}));
+                                              "Калибровка принтера|", "-", "Настройки программы|"}));
         QCOMPARE(contents.at(3), (QStringList{"О программе|F1", "Проверить обновления|", "-", "Совет дня|"}));
         QCOMPARE(contents.at(4), (QStringList{"Форум поддержки|"}));
         auto* toolBar = f.widget<QToolBar>(QStringLiteral("toolBar"));
@@ -228,7 +228,8 @@ private slots:
         QCOMPARE(SettingsRegistry::instance()->value(Keys::askBeforeEditor).toBool(), false);
     }
 
-    // "Настройки" opens the organisation data, "Настройки программы" the preferences.
+    // "Настройки" opens the organisation data, "Настройки программы" the preferences, "Калибровка
+    // принтера" the printer calibration.
     void dialogsOfTheMenus_data() {
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("dialog");
@@ -236,6 +237,8 @@ private slots:
                                            << "OptionsDialog";
         QTest::newRow("preferences") << "actionPreferences"
                                      << "PreferencesDialog";
+        QTest::newRow("printer calibration") << "actionPrinterCalibration"
+                                             << "PrinterCalibrationDialog";
     }
     void dialogsOfTheMenus() {
         QFETCH(QString, action);

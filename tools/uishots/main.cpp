@@ -1,12 +1,18 @@
 // Draws the registry window, the document, appendix and FRDO dialogs of one document, the
-// organisation data, signatories, preferences, about and tips dialogs, and the template designer on the shipped
-// certificate, to PNG files, as the program shows them over the given registry (a copy of it is used).
+// organisation data, signatories, preferences, about, tips and printer calibration dialogs, and the
+// template designer on the shipped certificate, to PNG files, as the program shows them over the
+// given registry (a copy of it is used). It also writes, as PDF files, the calibration sheet, the
+// certificate's inner side printed on an uncalibrated and on a calibrated printer, and the PDF copy
+// of the document and the next one with backgrounds.
 //   QT_QPA_PLATFORM=offscreen uishots REGISTRY.db DOCUMENT_ID OUTPUT_FOLDER
 #include "MzReport/abstractfield.h"
+#include "MzReport/dialogs/printercalibrationdialog.h"
 #include "MzReport/graphics/fieldgraphicsitem.h"
 #include "MzReport/graphics/mygraphicsscene.h"
 #include "MzReport/graphics/mygraphicsview.h"
 #include "MzReport/graphics/projectviewwidget.h"
+#include "MzReport/printercalibration.h"
+#include "MzReport/printsession.h"
 #include "MzReport/reportpage.h"
 #include "MzReport/reportwindow.h"
 #include "appresources.h"
@@ -29,6 +35,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPrintEngine>
+#include <QPrinter>
+#include <QPushButton>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -44,6 +53,48 @@ bool save(QWidget* widget, const QString& path) {
     const bool saved = widget->grab().save(path);
     std::printf("%s %s\n", saved ? "wrote" : "cannot write", qPrintable(path));
     return saved;
+}
+
+bool reportFile(bool written, const QString& path) {
+    std::printf("%s %s\n", written ? "wrote" : "cannot write", qPrintable(path));
+    return written;
+}
+
+// The certificate's inner side as a PDF printer named `printerName` prints it.
+bool printInnerSide(int id, const QString& printerName, const QString& path) {
+    ReportPage page;
+    const auto* info = ReportList::info(ReportList::CertificateAny);
+    if (!page.load(Engine::templatePath(ReportList::CertificateAny)) || !info->fill(&page, id, true).isEmpty())
+        return false;
+    page.printer()->setOutputFormat(QPrinter::PdfFormat);
+    page.printer()->setOutputFileName(path);
+    page.printer()->printEngine()->setProperty(QPrintEngine::PPK_PrinterName, printerName);
+    PrintSession session;
+    return session.printPage(&page, true, -1, false, page.pagesCount() - 1);
+}
+
+bool writePrintedFiles(QWidget* window, int id, const QString& output) {
+    const QString office = QStringLiteral("Кабинет 12");
+    auto* calibration = new PrinterCalibrationDialog(window, {office});
+    calibration->setSheetPrinterHook([&output](QPrinter* printer) {
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(output + QStringLiteral("/calibration-sheet.pdf"));
+    });
+    calibration->show();
+    calibration->findChild<QPushButton*>(QStringLiteral("pushButtonPrintSheet"))->click();
+    bool ok = reportFile(QFileInfo::exists(output + QStringLiteral("/calibration-sheet.pdf")),
+                         output + QStringLiteral("/calibration-sheet.pdf"));
+    ok = save(calibration, output + QStringLiteral("/calibration-dialog.png")) && ok;
+    calibration->close();
+    // The office printer puts everything 1.5 mm too low and 1 mm too far left.
+    PrinterCalibration::store(office, PrinterCalibration{1, -1.5, 1, 1});
+    const QString plain = output + QStringLiteral("/print-uncalibrated.pdf");
+    const QString corrected = output + QStringLiteral("/print-calibrated.pdf");
+    ok = reportFile(printInnerSide(id, QString(), plain), plain) && ok;
+    ok = reportFile(printInnerSide(id, office, corrected), corrected) && ok;
+    const QString copy = output + QStringLiteral("/pdf-copy.pdf");
+    Engine engine;
+    return reportFile(engine.saveDocumentsPdf(ReportList::CertificateAny, {id, id + 1}, true, copy), copy) && ok;
 }
 } // namespace
 
@@ -108,6 +159,7 @@ int main(int argc, char* argv[]) {
     tips->show();
     ok = save(tips, output + QStringLiteral("/tips-dialog.png")) && ok;
     tips->close();
+    ok = writePrintedFiles(&window, id, output) && ok;
     window.engine()->onGuiEdit(ReportList::CertificateAny);
     if (ReportWindow* designer = window.engine()->designer()) {
         designer->resize(1280, 800);
