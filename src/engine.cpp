@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <memory>
 
 namespace {
 const QString errorTitle = QStringLiteral("Ошибка");
@@ -181,9 +182,18 @@ bool Engine::documentsReadable(const ReportList::ReportInfo* info, const QList<i
     return true;
 }
 
-PrintSession::PageSource Engine::pageSource(const ReportList::ReportInfo* info, const QJsonObject& content) {
-    return [this, info, content](int id) -> ReportPage* {
+PrintSession::PageSource Engine::pageSource(const ReportList::ReportInfo* info, const QJsonObject& content,
+                                            bool printBackground) {
+    // Printed backgrounds are decoded once for the whole run; unprinted ones never are.
+    std::shared_ptr<ReportPage> pictures;
+    if (printBackground) {
+        pictures = std::make_shared<ReportPage>();
+        pictures->fromJson(content);
+    }
+    return [this, info, content, pictures](int id) -> ReportPage* {
         ReportPage* page = newPage(content);
+        if (pictures)
+            page->shareBackgrounds(*pictures);
         if (!filled(id, info->fill(page, id, true)))
             return nullptr;
         if (_pageHook)
@@ -210,7 +220,7 @@ void Engine::onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds,
     const int sides = newPage(content)->pagesCount();
     if (sides <= 0 || sqlDocIds.isEmpty())
         return;
-    session.printDocuments(sqlDocIds, sides, pageSource(info, content), printBackground, showPreview);
+    session.printDocuments(sqlDocIds, sides, pageSource(info, content, printBackground), printBackground, showPreview);
 }
 
 bool Engine::saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground,
@@ -222,7 +232,8 @@ bool Engine::saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlDocIds,
     if (!info || !documentsPresent(sqlDocIds, true) || sqlDocIds.isEmpty() || !documentsReadable(info, sqlDocIds))
         return false;
     PrintSession session;
-    return session.saveDocuments(sqlDocIds, pageSource(info, readTemplate(path)), printBackground, pdfPath, failure);
+    return session.saveDocuments(sqlDocIds, pageSource(info, readTemplate(path), printBackground), printBackground,
+                                 pdfPath, failure);
 }
 
 void Engine::onGuiEdit(ReportList::ReportType type) {

@@ -73,7 +73,8 @@ private:
     // cannot be read, so that a run stops before any blank is used.
     bool documentsReadable(const ReportList::ReportInfo* info, const QList<int>& sqlDocIds);
     // Fresh pages of the template's content, filled from a document each.
-    PrintSession::PageSource pageSource(const ReportList::ReportInfo* info, const QJsonObject& content);
+    PrintSession::PageSource pageSource(const ReportList::ReportInfo* info, const QJsonObject& content,
+                                        bool printBackground);
     // The template's content; an unreadable file is reported and reads as an empty object.
     QJsonObject readTemplate(const QString& path);
     // A page of the engine's own, made current.

@@ -408,6 +408,31 @@ private slots:
         QCOMPARE(sides, (QStringList{"0:SIDE0", "1:SIDE1", "2:SIDE0", "3:SIDE1", "4:SIDE0", "5:SIDE1"}));
     }
 
+    // The template's pictures go into a copy once, however many documents it holds; without
+    // backgrounds none goes in.
+    void pdfCopyHoldsBackgroundsOnce() {
+        PrintFixture f(0);
+        auto& [t, engine, recorder, errors] = f;
+        const QString path = Engine::templatePath(ReportList::CertificateAny);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QVERIFY(QFile::copy(QStringLiteral(":/default_reports/id130.mzrpt"), path));
+        QList<int> ids;
+        for (int i = 0; i < 4; ++i)
+            ids << addDocument(QStringLiteral("Док%1").arg(i));
+        QTemporaryDir out;
+        const auto size = [&](const QList<int>& chosen, bool background) {
+            const QString copy = out.filePath(QStringLiteral("copy.pdf"));
+            return engine.saveDocumentsPdf(ReportList::CertificateAny, chosen, background, copy)
+                       ? QFileInfo(copy).size()
+                       : -1;
+        };
+        const qint64 one = size({ids.first()}, true);
+        const qint64 four = size(ids, true);
+        const qint64 plain = size(ids, false);
+        QVERIFY2(one > 100 * 1024 && four < one * 3 / 2 && plain < one / 4,
+                 qPrintable(QStringLiteral("%1 %2 %3").arg(one).arg(four).arg(plain)));
+    }
+
     // A copy that is stopped or cannot be written leaves the file that was there as it was, and
     // nothing half-written beside it; only a failure has a reason to show.
     void pdfCopyStoppedOrFailed_data() {

@@ -448,6 +448,13 @@ const QPixmap& ReportPage::background(int index) const {
     return target.pixmap;
 }
 
+void ReportPage::shareBackgrounds(const ReportPage& other) {
+    for (int i = 0; i < 2; ++i) {
+        other.background(i);
+        _backgrounds[i] = other._backgrounds[i];
+    }
+}
+
 void ReportPage::setBackground(int index, const QPixmap& pixmap) {
     Background& target = _backgrounds[index];
     // The same picture again, or the same file read again, is no change. One still held as file

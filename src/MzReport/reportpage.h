@@ -83,6 +83,10 @@ public:
     bool setBackgroundImageFromFile(const QString& path);
     bool setBackgroundImage2FromFile(const QString& path);
     void clearBackgroundImages();
+    // Takes the pictures of `other`, a page read from the same template, decoded once: the pages
+    // of one template filled for many documents then paint one picture, which a PDF file holds
+    // once instead of once per page. Observers are told nothing, as when a template is read.
+    void shareBackgrounds(const ReportPage& other);
     bool printBackgroundImage() const { return _printBackgroundImage; }
     void setPrintBackgroundImage(bool on);
     // Whether the backgrounds are painted: the template's choice, unless a running print session

@@ -388,10 +388,15 @@ int renderDocuments(const Options& options) {
     writer.setCreator(QStringLiteral("mzrpt-render"));
     writer.setDocName(QFileInfo(options.templatePath).completeBaseName());
     writer.setCalibration(options.calibration);
+    // The template's pictures, decoded once and held once by the PDF, as the program's copies do.
+    ReportPage pictures;
+    pictures.fromJson(content);
     for (int id : options.docs) {
         ReportPage page;
         if (const auto failed = loadTemplate(page, options, content))
             return *failed;
+        if (options.background)
+            page.shareBackgrounds(pictures);
         if (const auto failed = fillPage(page, options, id))
             return *failed;
         const QList<int> sides = sidesToRender(page, options);
