@@ -1,5 +1,5 @@
 // Draws the registry window, the document, appendix and FRDO dialogs of one document, the
-// organisation data, signatories, preferences, about, tips and printer calibration dialogs, and the
+// organisation data, signatories, preferences, about, tips, print and printer calibration dialogs, and the
 // template designer on the shipped certificate, to PNG files, as the program shows them over the
 // given registry (a copy of it is used). It also writes, as PDF files, the calibration sheet, the
 // certificate's inner side printed on an uncalibrated and on a calibrated printer, and the PDF copy
@@ -25,6 +25,7 @@
 #include "prof/frdodialog.h"
 #include "prof/mainwindow.h"
 #include "prof/optionsdialog.h"
+#include "prof/printdialog.h"
 #include "prof/profschema.h"
 #include "prof/reportlist.h"
 #include "services/aboutdialog.h"
@@ -159,6 +160,10 @@ int main(int argc, char* argv[]) {
     tips->show();
     ok = save(tips, output + QStringLiteral("/tips-dialog.png")) && ok;
     tips->close();
+    auto* print = new PrintDialog(&window);
+    print->show();
+    ok = save(print, output + QStringLiteral("/print-dialog.png")) && ok;
+    print->close();
     ok = writePrintedFiles(&window, id, output) && ok;
     window.engine()->onGuiEdit(ReportList::CertificateAny);
     if (ReportWindow* designer = window.engine()->designer()) {
