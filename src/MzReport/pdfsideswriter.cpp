@@ -2,9 +2,6 @@
 
 #include "reportpage.h"
 
-#include <QFile>
-#include <cstdio>
-
 PdfSidesWriter::PdfSidesWriter(const QString& path, int dotsPerInch) {
     _printer.setOutputFormat(QPrinter::PdfFormat);
     _printer.setOutputFileName(path);
@@ -59,13 +56,4 @@ bool PdfSidesWriter::finish() {
     }
     _error = ReportPage::outputError(&_printer);
     return _error.isEmpty();
-}
-
-bool PdfSidesWriter::replaceFile(const QString& from, const QString& to) {
-#ifdef Q_OS_WIN
-    QFile::remove(to);
-    return QFile::rename(from, to);
-#else
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-#endif
 }

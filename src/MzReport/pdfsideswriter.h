@@ -33,10 +33,6 @@ public:
     bool finish();
     QString error() const { return _error; }
 
-    // Puts the complete file `from` in place of `to` in one step, so that a failed run never
-    // leaves a cut file or loses the one that was there.
-    static bool replaceFile(const QString& from, const QString& to);
-
 private:
     QPrinter _printer;
     QPainter _painter;

@@ -3,6 +3,7 @@
 #include "messagebox.h"
 #include "mzlog.h"
 #include "pdfsideswriter.h"
+#include "replacementfile.h"
 #include "reportpage.h"
 
 #include <QApplication>
@@ -13,7 +14,6 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QStyle>
-#include <QTemporaryFile>
 #include <QTimer>
 #include <algorithm>
 
@@ -235,16 +235,14 @@ bool PrintSession::saveDocuments(const QList<int>& documentIds, const PageSource
     const QFileInfo target(path);
     if (target.exists() && !target.isFile())
         return fail(QStringLiteral("%1 is not a regular file").arg(path));
-    // Written beside the target and put in its place only when complete.
-    QTemporaryFile partial(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                           QStringLiteral(".XXXXXX.part"));
-    if (!partial.open())
-        return fail(partial.errorString());
-    partial.close();
+    ReplacementFile copy(path);
+    QString reason;
+    if (!copy.create(&reason))
+        return fail(reason);
     QPointer<QProgressDialog> progress =
         documentIds.size() > progressThreshold ? newProgress(documentIds.size(), savingTitle) : nullptr;
     const auto closeProgress = qScopeGuard([&progress] { delete progress.data(); });
-    PdfSidesWriter writer(partial.fileName());
+    PdfSidesWriter writer(copy.path());
     writer.setCreator(QCoreApplication::applicationName());
     writer.setDocName(target.completeBaseName());
     for (int i = 0; i < documentIds.size(); ++i) {
@@ -267,10 +265,8 @@ bool PrintSession::saveDocuments(const QList<int>& documentIds, const PageSource
     }
     if (!writer.finish())
         return fail(writer.error());
-    partial.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    if (!PdfSidesWriter::replaceFile(partial.fileName(), path))
-        return fail(QStringLiteral("the finished file could not be moved to %1").arg(path));
-    partial.setAutoRemove(false);
+    if (!copy.commit(&reason))
+        return fail(QStringLiteral("the finished file could not be moved to %1: %2").arg(path, reason));
     return true;
 }
 

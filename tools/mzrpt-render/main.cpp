@@ -10,6 +10,7 @@
 #include "engine.h"
 #include "prof/profschema.h"
 #include "prof/reportlist.h"
+#include "replacementfile.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -19,7 +20,6 @@
 #include <QPrinter>
 #include <QSaveFile>
 #include <QStringList>
-#include <QTemporaryFile>
 #include <QTextStream>
 #include <cstdio>
 #include <limits>
@@ -428,14 +428,13 @@ int run(Options options) {
         printError(QStringLiteral("cannot write %1: not a regular file").arg(options.outputPath));
         return OutputFailed;
     }
-    QTemporaryFile partial(output.absolutePath() + QStringLiteral("/.") + output.fileName() +
-                           QStringLiteral(".XXXXXX.part"));
-    if (!partial.open()) {
-        printError(QStringLiteral("cannot write %1: %2").arg(options.outputPath, partial.errorString()));
+    ReplacementFile partial(options.outputPath);
+    QString reason;
+    if (!partial.create(&reason)) {
+        printError(QStringLiteral("cannot write %1: %2").arg(options.outputPath, reason));
         return OutputFailed;
     }
-    partial.close();
-    options.pdfPath = partial.fileName();
+    options.pdfPath = partial.path();
     if (!options.dbPath.isEmpty()) {
         if (const auto failed = openDatabase(options))
             return *failed;
@@ -443,11 +442,9 @@ int run(Options options) {
     const int result = options.docs.isEmpty() ? renderTemplate(options) : renderDocuments(options);
     if (result != Done)
         return result;
-    // Permissions of a new file, not of a private temporary one.
-    partial.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    if (!PdfSidesWriter::replaceFile(options.pdfPath, options.outputPath)) {
-        printError(
-            QStringLiteral("cannot write %1: the finished file could not be moved into place").arg(options.outputPath));
+    if (!partial.commit(&reason)) {
+        printError(QStringLiteral("cannot write %1: the finished file could not be moved into place: %2")
+                       .arg(options.outputPath, reason));
         return OutputFailed;
     }
     return Done;

@@ -1,18 +1,12 @@
 #include "xlsxworkbook.h"
 
 #include "mzlog.h"
+#include "replacementfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
-#include <cerrno>
-#include <cstdio>
 #include <xlsxwriter.h>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
 
 namespace {
 // Excel's limit of characters in one cell.
@@ -24,23 +18,6 @@ QByteArray libraryFileName(const QString& path) {
     return QDir::toNativeSeparators(path).toUtf8();
 #else
     return QFile::encodeName(path);
-#endif
-}
-
-// Puts `from` in place of `to` in one step, so `to` is either the old or the new file.
-bool replaceFile(const QString& from, const QString& to, QString* reason) {
-#ifdef Q_OS_WIN
-    if (MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(from).utf16()),
-                    reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(to).utf16()),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    *reason = qt_error_string(int(GetLastError()));
-    return false;
-#else
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return true;
-    *reason = qt_error_string(errno);
-    return false;
 #endif
 }
 
@@ -83,17 +60,16 @@ XlsxWorkbook::XlsxWorkbook(const QString& path) : _path(QFileInfo(path).absolute
         fail(QStringLiteral("файл защищён от записи"));
         return;
     }
-    // Beside the target, so that the final rename stays within one file system.
-    _temp = std::make_unique<QTemporaryFile>(_path + QStringLiteral(".XXXXXX"));
-    if (!_temp->open()) {
-        fail(_temp->errorString());
+    _temp = std::make_unique<ReplacementFile>(_path);
+    QString reason;
+    if (!_temp->create(&reason)) {
+        fail(reason);
         _temp.reset();
         return;
     }
-    _temp->close();
     lxw_workbook_options options = {};
     options.constant_memory = LXW_TRUE;
-    _workbook = workbook_new_opt(libraryFileName(_temp->fileName()).constData(), &options);
+    _workbook = workbook_new_opt(libraryFileName(_temp->path()).constData(), &options);
     _sheet = _workbook ? workbook_add_worksheet(_workbook, nullptr) : nullptr;
     if (!_sheet)
         fail(QStringLiteral("не удалось создать книгу"));
@@ -179,19 +155,9 @@ bool XlsxWorkbook::close(QString* error) {
     }
     if (isValid() && !_temp)
         fail(QStringLiteral("книга уже записана"));
-    if (isValid()) {
-        const QFileInfo old(_path);
-        const QFileDevice::Permissions permissions = old.exists() ? old.permissions()
-                                                                  : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                                        QFileDevice::ReadUser | QFileDevice::WriteUser |
-                                                                        QFileDevice::ReadGroup | QFileDevice::ReadOther;
-        QFile::setPermissions(_temp->fileName(), permissions);
-        QString reason;
-        if (replaceFile(_temp->fileName(), _path, &reason))
-            _temp->setAutoRemove(false);
-        else
-            fail(reason);
-    }
+    QString reason;
+    if (isValid() && !_temp->commit(&reason))
+        fail(reason);
     discard();
     if (error)
         *error = _error;

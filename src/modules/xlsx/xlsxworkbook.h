@@ -7,7 +7,7 @@
 struct lxw_workbook;
 struct lxw_worksheet;
 struct lxw_format;
-class QTemporaryFile;
+class ReplacementFile;
 
 // A cell format. Members left at their defaults keep the workbook's defaults (Calibri 11,
 // no border, general number format).
@@ -59,7 +59,7 @@ private:
 
     QString _path;
     QString _error;
-    std::unique_ptr<QTemporaryFile> _temp;
+    std::unique_ptr<ReplacementFile> _temp;
     lxw_workbook* _workbook = nullptr;
     lxw_worksheet* _sheet = nullptr;
     QVector<lxw_format*> _formats;
