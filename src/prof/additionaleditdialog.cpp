@@ -3,6 +3,7 @@
 
 #include "comboboxrateitemdelegate.h"
 #include "database.h"
+#include "dialoggeometry.h"
 #include "lineedititemdelegate.h"
 #include "messagebox.h"
 #include "services/inputhelpers.h"
@@ -53,7 +54,7 @@ AdditionalEditDialog::AdditionalEditDialog(QWidget* parent)
     ui->horizontalLayoutTable->setStretch(0, 3);
     ui->horizontalLayoutTable->setStretch(1, 1);
     resize(900, 600);
-    InputHelpers::restoreGeometry(this);
+    DialogGeometry::restore(this);
 }
 
 AdditionalEditDialog::~AdditionalEditDialog() {
@@ -62,7 +63,7 @@ AdditionalEditDialog::~AdditionalEditDialog() {
         _model->revertAll();
     }
     // The open transaction may be the document dialog's; the base rolls back only its own.
-    InputHelpers::saveGeometry(this);
+    DialogGeometry::save(this);
 }
 
 void AdditionalEditDialog::setUpTable() {

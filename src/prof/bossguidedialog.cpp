@@ -2,6 +2,7 @@
 #include "ui_bossguidedialog.h"
 
 #include "database.h"
+#include "dialoggeometry.h"
 #include "messagebox.h"
 #include "mzlog.h"
 #include "services/inputhelpers.h"
@@ -26,14 +27,14 @@ BossGuideDialog::BossGuideDialog(int bossType, QWidget* parent)
     }
     setUpTable();
     onCurrentChanged(QModelIndex(), QModelIndex());
-    InputHelpers::restoreGeometry(this);
+    DialogGeometry::restore(this);
 }
 
 BossGuideDialog::~BossGuideDialog() {
     // A name typed into a cell but not yet stored must not linger in the shared model.
     if (_model)
         _model->revertAll();
-    InputHelpers::saveGeometry(this);
+    DialogGeometry::save(this);
 }
 
 void BossGuideDialog::setUpTable() {

@@ -1,4 +1,5 @@
 #include "documenteditdialog.h"
+#include "dialoggeometry.h"
 #include "frdodialog.h"
 #include "printdialog.h"
 #include "ui_documenteditdialog.h"
@@ -55,11 +56,11 @@ DocumentEditDialog::DocumentEditDialog(QWidget* parent) : AbstractEditDialog(par
     connect(ui->pushButtonCancel, &QPushButton::clicked, this, &AbstractEditDialog::close);
     setDependentButtonsEnabled(false);
     ui->lineEditFio_1->setFocus();
-    InputHelpers::restoreGeometry(this);
+    DialogGeometry::restore(this);
 }
 
 DocumentEditDialog::~DocumentEditDialog() {
-    InputHelpers::saveGeometry(this);
+    DialogGeometry::save(this);
 }
 
 void DocumentEditDialog::fillUsedValues() {

@@ -2,6 +2,7 @@
 #include "ui_frdodialog.h"
 
 #include "database.h"
+#include "dialoggeometry.h"
 #include "documentstable.h"
 #include "services/inputhelpers.h"
 
@@ -106,12 +107,12 @@ FrdoDialog::FrdoDialog(QWidget* parent) : AbstractEditDialog(parent), ui(new Ui:
     InputHelpers::fillComboBoxUsedValues(QStringLiteral("Frdo15"), frdoTable, ui->comboBoxFrdo15, 0);
     InputHelpers::fillComboBoxUsedValues(QStringLiteral("Frdo16"), frdoTable, ui->comboBoxFrdo16, 0);
     // Spell checking comes with the base's arming, on every line edit of the dialog.
-    InputHelpers::restoreGeometry(this);
+    DialogGeometry::restore(this);
     ui->tabWidget->setCurrentWidget(ui->tabFrdo);
 }
 
 FrdoDialog::~FrdoDialog() {
-    InputHelpers::saveGeometry(this);
+    DialogGeometry::save(this);
 }
 
 void FrdoDialog::setDocId(int id) {

@@ -3,6 +3,7 @@
 
 #include "bossguidedialog.h"
 #include "database.h"
+#include "dialoggeometry.h"
 #include "messagebox.h"
 #include "mzlog.h"
 #include "services/inputhelpers.h"
@@ -41,13 +42,13 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Opti
     connect(qApp, &QApplication::focusChanged, this, &OptionsDialog::onFocusChanged);
     // The date is written by the program, not typed.
     InputHelpers::installSpellChecking(this, {ui->lineEditDate});
-    InputHelpers::restoreGeometry(this);
+    DialogGeometry::restore(this);
 }
 
 OptionsDialog::~OptionsDialog() {
     // Focus moves while the children are torn down, after this part of the object is gone.
     disconnect(qApp, &QApplication::focusChanged, this, &OptionsDialog::onFocusChanged);
-    InputHelpers::saveGeometry(this);
+    DialogGeometry::save(this);
 }
 
 void OptionsDialog::loadOptions() {

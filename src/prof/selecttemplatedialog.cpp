@@ -2,6 +2,7 @@
 #include "ui_selecttemplatedialog.h"
 
 #include "database.h"
+#include "dialoggeometry.h"
 #include "messagebox.h"
 #include "modules/DocumentsTableAbstract/documentstableabstract.h"
 #include "services/inputhelpers.h"
@@ -16,7 +17,7 @@ SelectTemplateDialog::SelectTemplateDialog(QWidget* parent, const QString& query
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::ApplicationModal);
     fillListWidget();
-    InputHelpers::restoreGeometry(this);
+    DialogGeometry::restore(this);
 
     connect(ui->pushButtonCreateEmpty, &QPushButton::clicked, this, &SelectTemplateDialog::onCreateEmpty);
     connect(ui->pushButtonCreateWithTemplate, &QPushButton::clicked, this, &SelectTemplateDialog::onCreateWithTemplate);
@@ -29,7 +30,7 @@ SelectTemplateDialog::SelectTemplateDialog(QWidget* parent, const QString& query
 }
 
 SelectTemplateDialog::~SelectTemplateDialog() {
-    InputHelpers::saveGeometry(this);
+    DialogGeometry::save(this);
 }
 
 void SelectTemplateDialog::fillListWidget() {

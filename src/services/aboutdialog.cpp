@@ -1,6 +1,7 @@
 #include "aboutdialog.h"
 #include "ui_aboutdialog.h"
 
+#include "dialoggeometry.h"
 #include "mzlog.h"
 #include "productinfo.h"
 #include "services/inputhelpers.h"
@@ -43,7 +44,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent), ui(new Ui::AboutDia
     QFont font = ui->progNameLabel_3->font();
     font.setPixelSize(10);
     ui->progNameLabel_3->setFont(font);
-    InputHelpers::restoreGeometry(this);
+    DialogGeometry::restore(this);
 
     // Release notes are read from their first line, whatever the restored size.
     ui->plainTextEdit->moveCursor(QTextCursor::Start);
@@ -52,7 +53,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent), ui(new Ui::AboutDia
 }
 
 AboutDialog::~AboutDialog() {
-    InputHelpers::saveGeometry(this);
+    DialogGeometry::save(this);
 }
 
 QString AboutDialog::nameLine() {

@@ -111,21 +111,6 @@ void InputHelpers::exchangeRows(QAbstractItemModel* model, int a, int b, int fir
     }
 }
 
-void InputHelpers::restoreGeometry(QWidget* widget) {
-    if (!widget)
-        return;
-    const QByteArray geometry =
-        SettingsRegistry::instance()->value(Keys::dialogGeometry, {widget->objectName()}).toByteArray();
-    if (!geometry.isEmpty())
-        widget->restoreGeometry(geometry);
-}
-
-void InputHelpers::saveGeometry(QWidget* widget) {
-    if (!widget)
-        return;
-    SettingsRegistry::instance()->setValue(Keys::dialogGeometry, widget->saveGeometry(), {widget->objectName()});
-}
-
 QString InputHelpers::helpText(const QWidget* widget) {
     for (const QWidget* w = widget; w; w = w->parentWidget())
         if (!w->whatsThis().isEmpty())

@@ -10,7 +10,7 @@ class QComboBox;
 class QWidget;
 
 // Helpers the edit dialogs share: used-values combo boxes, tolerant date reading, digits-only
-// texts, row exchange, remembered window geometry, help texts and spell-checking installation.
+// texts, row exchange, help texts and spell-checking installation.
 namespace InputHelpers {
 // Appends the values already used in `column` of `table` (at most `limit`, 0 for all) to `combo`.
 void fillComboBoxUsedValues(const QString& column, const QString& table, QComboBox* combo, int limit);
@@ -24,10 +24,6 @@ QString digitsOnly(const QString& text);
 
 // Exchanges the data of rows `a` and `b` from `firstColumn` to the last column.
 void exchangeRows(QAbstractItemModel* model, int a, int b, int firstColumn);
-
-// Window geometry, remembered per object name.
-void restoreGeometry(QWidget* widget);
-void saveGeometry(QWidget* widget);
 
 // The what's-this text of the widget or of its nearest ancestor that has one.
 QString helpText(const QWidget* widget);

@@ -1,5 +1,6 @@
 #include "appsettings.h"
 #include "database.h"
+#include "dialoggeometry.h"
 #include "services/inputhelpers.h"
 #include "services/spellchecker.h"
 #include "settingsregistry.h"
@@ -213,10 +214,10 @@ private slots:
         first.setObjectName(QStringLiteral("SampleDialog"));
         first.resize(321, 234);
         // Opened for the first time: the size of the form stays.
-        InputHelpers::restoreGeometry(&first);
+        DialogGeometry::restore(&first);
         QCOMPARE(first.size(), QSize(321, 234));
         first.setGeometry(40, 50, 420, 310);
-        InputHelpers::saveGeometry(&first);
+        DialogGeometry::save(&first);
         AppSettings::userSettings()->sync();
         QSettings file(env.userFolder() + QStringLiteral("/settings.ini"), QSettings::IniFormat);
         QVERIFY(!file.value(QStringLiteral("Orvane/SampleDialogGeometry")).toByteArray().isEmpty());
@@ -224,21 +225,21 @@ private slots:
         QDialog again;
         again.setObjectName(QStringLiteral("SampleDialog"));
         again.resize(100, 100);
-        InputHelpers::restoreGeometry(&again);
+        DialogGeometry::restore(&again);
         QCOMPARE(again.size(), QSize(420, 310));
 
         QDialog other;
         other.setObjectName(QStringLiteral("OtherDialog"));
         other.resize(100, 100);
-        InputHelpers::restoreGeometry(&other);
+        DialogGeometry::restore(&other);
         QCOMPARE(other.size(), QSize(100, 100));
 
         // A damaged value leaves the dialog as it is.
         setStored(AppSettings::userSettings(), QStringLiteral("Orvane/OtherDialogGeometry"), QByteArray("garbage"));
-        InputHelpers::restoreGeometry(&other);
+        DialogGeometry::restore(&other);
         QCOMPARE(other.size(), QSize(100, 100));
-        InputHelpers::restoreGeometry(nullptr);
-        InputHelpers::saveGeometry(nullptr);
+        DialogGeometry::restore(nullptr);
+        DialogGeometry::save(nullptr);
     }
 
     void helpText_data() {

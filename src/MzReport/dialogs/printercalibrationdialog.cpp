@@ -1,11 +1,11 @@
 #include "printercalibrationdialog.h"
 #include "ui_printercalibrationdialog.h"
 
+#include "dialoggeometry.h"
 #include "messagebox.h"
 #include "mzlog.h"
 #include "printercalibration.h"
 #include "reportpage.h"
-#include "settingsregistry.h"
 
 #include <QLocale>
 #include <QPageLayout>
@@ -53,9 +53,7 @@ PrinterCalibrationDialog::PrinterCalibrationDialog(QWidget* parent, const QStrin
     }
     on_comboBoxPrinter_currentIndexChanged(ui->comboBoxPrinter->currentIndex());
 
-    const QByteArray geometry = SettingsRegistry::instance()->value(Keys::dialogGeometry, {objectName()}).toByteArray();
-    if (!geometry.isEmpty())
-        restoreGeometry(geometry);
+    DialogGeometry::restore(this);
 }
 
 PrinterCalibrationDialog::~PrinterCalibrationDialog() = default;
@@ -73,7 +71,7 @@ void PrinterCalibrationDialog::setSheetPrinterHook(std::function<void(QPrinter*)
 }
 
 void PrinterCalibrationDialog::done(int result) {
-    SettingsRegistry::instance()->setValue(Keys::dialogGeometry, saveGeometry(), {objectName()});
+    DialogGeometry::save(this);
     QDialog::done(result);
 }
 
