@@ -32,13 +32,7 @@ bool PdfSidesWriter::addSides(ReportPage& page, const QList<int>& sides) {
             _error = QStringLiteral("a new PDF page cannot be started");
             return false;
         }
-        const QRect target(0, 0, _printer.width(), _printer.height());
-        const double bandHeight = _printer.pageRect(QPrinter::DevicePixel).height();
-        const double scale = ReportPage::mmToPx(_printer.logicalDpiX());
-        _painter.save();
-        _calibration.apply(_painter, scale);
-        page.paintSide(_painter, side, target, bandHeight * side, scale);
-        _painter.restore();
+        page.paintSideOn(_painter, _printer, side, _calibration);
     }
     return true;
 }

@@ -608,16 +608,23 @@ bool ReportPage::paintSides(QPrinter* printer, const QList<int>& sides, const Pr
     QPainter painter;
     if (!beginJob(printer, painter))
         return false;
-    calibration.apply(painter, mmToPx(printer->logicalDpiX()));
-    const QRect target(0, 0, printer->width(), printer->height());
-    const double bandHeight = printer->pageRect(QPrinter::DevicePixel).height();
     bool ok = true;
     for (int i = 0; i < sides.size() && ok; ++i) {
         if (i > 0)
             ok = printer->newPage();
         if (ok)
-            paintSide(painter, sides.at(i), target, bandHeight * sides.at(i), mmToPx(printer->logicalDpiX()));
+            paintSideOn(painter, *printer, sides.at(i), calibration);
     }
     painter.restore();
     return endJob(printer, painter) && ok;
+}
+
+void ReportPage::paintSideOn(QPainter& painter, const QPrinter& printer, int side,
+                             const PrinterCalibration& calibration) {
+    const double scale = mmToPx(printer.logicalDpiX());
+    const double bandHeight = printer.pageRect(QPrinter::DevicePixel).height();
+    painter.save();
+    calibration.apply(painter, scale);
+    paintSide(painter, side, QRect(0, 0, printer.width(), printer.height()), bandHeight * side, scale);
+    painter.restore();
 }

@@ -123,6 +123,10 @@ public:
     // Paints side `side` into `target` (the side's device rectangle) at `scale` pixels per mm;
     // `bandTop` is the device-pixel top of that side within the strip of all sides.
     void paintSide(QPainter& painter, int side, const QRect& target, double bandTop, double scale);
+    // Paints side `side` over the whole paper of `printer`'s current page, at its resolution and
+    // corrected by `calibration`.
+    void paintSideOn(QPainter& painter, const QPrinter& printer, int side,
+                     const PrinterCalibration& calibration = PrinterCalibration());
     // Prints the given sides as one job on `printer`, one printer page each, without any question,
     // corrected by `calibration`. False when the job failed, a PDF file included that was not
     // written completely.
