@@ -124,7 +124,7 @@ std::optional<PrinterCalibration> PrinterCalibration::fromMarks(QPointF nominalA
                                                                 QPointF measuredB) {
     const double spanX = nominalB.x() - nominalA.x();
     const double spanY = nominalB.y() - nominalA.y();
-    if (std::abs(spanX) < 1 || std::abs(spanY) < 1)
+    if (std::abs(spanX) < minMarkSpanMm || std::abs(spanY) < minMarkSpanMm)
         return std::nullopt;
     const double sx = (measuredB.x() - measuredA.x()) / spanX;
     const double sy = (measuredB.y() - measuredA.y()) / spanY;

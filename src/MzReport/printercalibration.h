@@ -27,6 +27,8 @@ struct PrinterCalibration {
     static constexpr double maxOffsetMm = 50;
     static constexpr double minScale = 0.5;
     static constexpr double maxScale = 2;
+    // Marks nearer to each other than this on either axis measure nothing usable.
+    static constexpr double minMarkSpanMm = 1;
 
     // Turns the painter so that what follows is painted corrected; `pixelsPerMm` of the device.
     void apply(QPainter& painter, double pixelsPerMm) const;

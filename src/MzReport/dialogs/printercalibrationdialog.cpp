@@ -17,8 +17,6 @@
 
 namespace {
 const QString dialogTitle = QStringLiteral("Калибровка принтера");
-// fromMarks() refuses marks whose nominal positions lie closer than this.
-const double minMarkSpanMm = 1;
 
 QString number(double value) {
     return QLocale(QLocale::Russian).toString(value, 'g', 6);
@@ -27,8 +25,8 @@ QString number(double value) {
 QString badMarksText() {
     return QStringLiteral("Измерения не подходят: метки должны лежать не ближе %1 мм друг к другу, "
                           "поправка — не больше %2 мм и масштаб — от %3 до %4. Проверьте измерения.")
-        .arg(number(minMarkSpanMm), number(PrinterCalibration::maxOffsetMm), number(PrinterCalibration::minScale),
-             number(PrinterCalibration::maxScale));
+        .arg(number(PrinterCalibration::minMarkSpanMm), number(PrinterCalibration::maxOffsetMm),
+             number(PrinterCalibration::minScale), number(PrinterCalibration::maxScale));
 }
 
 QString markText(const QString& label, const QPointF& nominal) {
