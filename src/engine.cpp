@@ -150,6 +150,7 @@ bool Engine::documentsPresent(QList<int>& sqlDocIds, bool dropMissing) {
                errorTitle);
     return true;
 }
+
 void Engine::onDocumentPrint(ReportList::ReportType type, int sqlDocId, bool printBackground, bool showPreview) {
     if (sqlDocId < -1) {
         MZ_LOG() << "Error printing sqlDocId < 0" << sqlDocId;

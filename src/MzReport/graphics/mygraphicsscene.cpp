@@ -149,13 +149,8 @@ void MyGraphicsScene::onFieldAdded(AbstractField* field) {
     addItem(field);
     restack();
     // Fields join the page on a user's action (an addition, a paste, an undone removal): show them.
-    if (FieldGraphicsItem* item = itemFor(field)) {
-        _selecting = true;
-        clearSelection();
-        item->setSelected(true);
-        _selecting = false;
-        onSelectionChanged();
-    }
+    if (itemFor(field))
+        selectFields({field});
 }
 
 void MyGraphicsScene::onFieldRemoved(AbstractField* field) {
