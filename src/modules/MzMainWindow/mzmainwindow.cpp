@@ -2,6 +2,7 @@
 
 #include "appsettings.h"
 #include "database.h"
+#include "dialoggeometry.h"
 #include "engine.h"
 #include "filedialog.h"
 #include "messagebox.h"
@@ -81,6 +82,8 @@ void MzMainWindow::showEvent(QShowEvent* event) {
 }
 
 void MzMainWindow::startUp() {
+    // Now the window system's frame is known: a first start's estimate may have been short.
+    DialogGeometry::fitIntoScreen(this);
     checkUpdates(true);
     qDebug() << "Updates checked";
     if (AppSettings::checkVersion())
@@ -112,8 +115,10 @@ void MzMainWindow::onWriteFailed(const QString& message) {
 
 void MzMainWindow::loadSettings() {
     SettingsRegistry* settings = SettingsRegistry::instance();
-    restoreGeometry(settings->value(Keys::mainWindowGeometry).toByteArray());
+    const bool restored = restoreGeometry(settings->value(Keys::mainWindowGeometry).toByteArray());
     restoreState(settings->value(Keys::mainWindowState).toByteArray());
+    // The form's size may not fit a small screen, nor a saved one a screen that has changed since.
+    DialogGeometry::fitIntoScreen(this, !restored);
     _askBeforeExport = settings->value(Keys::askBeforeExport).toBool();
     _askBeforeExportFrdo = settings->value(Keys::askBeforeExportFrdo).toBool();
     _askBeforeEditor = settings->value(Keys::askBeforeEditor).toBool();
