@@ -57,6 +57,12 @@ private slots:
                                               << QByteArray("[General]\nHideZeroInDate=true\n");
         QTest::newRow("number given as text")
             << "Proxy/port" << QStringList() << QVariant("3128") << "data" << QByteArray("[Proxy]\nport=3128\n");
+        // The web addresses stand where the README tells an administrator to type them.
+        QTest::newRow("update server") << "Updates/url" << QStringList()
+                                       << QVariant("https://school.example/po/last_version.xml") << "data"
+                                       << QByteArray("[Updates]\nurl=https://school.example/po/last_version.xml\n");
+        QTest::newRow("support forum") << "Forum/url" << QStringList() << QVariant("https://school.example/forum/")
+                                       << "data" << QByteArray("[Forum]\nurl=https://school.example/forum/\n");
     }
 
     void storedWhereEarlierVersionsStoredIt() {

@@ -49,6 +49,14 @@ MessageBox::Button MessageBox::information(QWidget* parent, const QString& title
     return show(parent, QMessageBox::Information, title, text, buttons, defaultButton);
 }
 
+QMessageBox::Icon MessageBox::iconForTitle(const QString& title) {
+    return title == QStringLiteral("Информация") ? QMessageBox::Information : QMessageBox::Warning;
+}
+
+MessageBox::Button MessageBox::message(QWidget* parent, const QString& title, const QString& text) {
+    return show(parent, iconForTitle(title), title, text);
+}
+
 MessageBox::Button MessageBox::warning(QWidget* parent, const QString& title, const QString& text, Buttons buttons,
                                        Button defaultButton) {
     return show(parent, QMessageBox::Warning, title, text, buttons, defaultButton);

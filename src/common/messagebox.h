@@ -39,6 +39,11 @@ public:
                            Button defaultButton = QMessageBox::Yes);
     static Button critical(QWidget* parent, const QString& title, const QString& text,
                            Buttons buttons = QMessageBox::Ok, Button defaultButton = QMessageBox::NoButton);
+    // A window's message with an OK button. Information (the title "Информация") carries the
+    // information icon and everything else (errors, warnings) the warning icon, so that a message of
+    // one kind looks the same whoever shows it.
+    static Button message(QWidget* parent, const QString& title, const QString& text);
+    static QMessageBox::Icon iconForTitle(const QString& title);
     // A box whose question stands under its text in the smaller informative text.
     static Button ask(QWidget* parent, const QString& text, const QString& informativeText, Buttons buttons,
                       Button defaultButton);

@@ -39,10 +39,11 @@ const SettingKey proxyHostName{"Proxy/hostName", data, QMetaType::QString, QStri
 const SettingKey proxyPort{"Proxy/port", data, QMetaType::Int, 0};
 const SettingKey proxyUser{"Proxy/user", data, QMetaType::QString, QString()};
 const SettingKey proxyPassword{"Proxy/password", data, QMetaType::QString, QString()};
-const SettingKey updatesUrl{"Updates/url", data, QMetaType::QString,
-                            QStringLiteral("https://mzsoftware.ru/po/last_version.xml")};
-const SettingKey bannerUrl{"Banner/url", data, QMetaType::QString,
-                           QStringLiteral("https://mzsoftware.ru/docs/banners/banner.xml")};
+// No default web address: until an administrator sets one, the program asks no server anything.
+const SettingKey updatesUrl{"Updates/url", data, QMetaType::QString, QString()};
+const SettingKey bannerUrl{"Banner/url", data, QMetaType::QString, QString()};
+const SettingKey siteUrl{"Site/url", data, QMetaType::QString, QString()};
+const SettingKey forumUrl{"Forum/url", data, QMetaType::QString, QString()};
 
 QList<const SettingKey*> all() {
     return {&dataPath,
@@ -75,7 +76,9 @@ QList<const SettingKey*> all() {
             &proxyUser,
             &proxyPassword,
             &updatesUrl,
-            &bannerUrl};
+            &bannerUrl,
+            &siteUrl,
+            &forumUrl};
 }
 } // namespace Keys
 

@@ -59,9 +59,13 @@ extern const SettingKey proxyHostName;
 extern const SettingKey proxyPort;
 extern const SettingKey proxyUser;
 extern const SettingKey proxyPassword;
-// The full addresses of the version document and of the banner document.
+// The full addresses of the version document, the banner document, the maker's site (the link of
+// the built-in banner and the about box) and the support forum. Empty until an administrator sets
+// them; an entry whose address is empty is not offered.
 extern const SettingKey updatesUrl;
 extern const SettingKey bannerUrl;
+extern const SettingKey siteUrl;
+extern const SettingKey forumUrl;
 
 QList<const SettingKey*> all();
 } // namespace Keys

@@ -42,6 +42,7 @@ MainWindow::MainWindow(QWidget* parent)
     setToolBarAction(ui->actionShowToolbar);
     setBannerAction(ui->actionShowBanner);
     setBanner(_banner);
+    setForumAction(ui->actionForumUrl);
 
     _table = new DocumentsTable(this);
     connect(_table, &DocumentsTable::documentClicked, this, &MainWindow::onDocumentEdit);

@@ -2,6 +2,7 @@
 #include "ui_aboutdialog.h"
 
 #include "dialoggeometry.h"
+#include "modules/network/webaddresses.h"
 #include "mzlog.h"
 #include "productinfo.h"
 #include "services/inputhelpers.h"
@@ -18,15 +19,21 @@
 #endif
 
 namespace {
-const QString makerInformation =
-    QStringLiteral("Разработчик: MzSoftware\n"
-                   "Сайт: https://mzsoftware.ru\n"
-                   "Вопросы и предложения принимаются на форуме поддержки (меню «Поддержка»).");
+// The site and the forum are named only when an administrator has set their addresses.
+QString makerInformation() {
+    QString text = QStringLiteral("Разработчик: MzSoftware");
+    const QUrl site = WebAddresses::site();
+    if (!site.isEmpty())
+        text += QStringLiteral("\nСайт: ") + site.toString();
+    if (!WebAddresses::forum().isEmpty())
+        text += QStringLiteral("\nВопросы и предложения принимаются на форуме поддержки (меню «Поддержка»).");
+    return text;
+}
 } // namespace
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent), ui(new Ui::AboutDialog) {
     ui->setupUi(this);
-    ui->progNameLabel_3->setText(makerInformation);
+    ui->progNameLabel_3->setText(makerInformation());
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::ApplicationModal);
     setWindowTitle(QStringLiteral("О программе"));

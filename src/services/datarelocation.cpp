@@ -1,19 +1,22 @@
 #include "datarelocation.h"
 
+#include "appsettings.h"
 #include "database.h"
 #include "mzlog.h"
 #include "productinfo.h"
-#include "prof/reportlist.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTime>
 #include <QUuid>
+#include <algorithm>
 
 DataRelocation::CopyFunction DataRelocation::_copy;
 
@@ -28,6 +31,26 @@ QString absoluteClean(const QString& path) {
 bool copyFile(const QString& from, const QString& to) {
     return QFile::copy(from, to);
 }
+
+#ifdef Q_OS_WIN
+constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseInsensitive;
+#else
+constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseSensitive;
+#endif
+
+const QStringList transferredFolders{QStringLiteral("reports/"), QStringLiteral("dict/")};
+const QString shippedFolder = QStringLiteral("default_reports/");
+
+QString databaseName() {
+    return ProductTypeInfo::appName() + QStringLiteral(".db");
+}
+
+bool startsWithAny(const QString& relative, const QStringList& folders) {
+    for (const QString& folder : folders)
+        if (relative.startsWith(folder, fileNameCase))
+            return true;
+    return false;
+}
 } // namespace
 
 DataRelocation::DataRelocation(const QString& currentFolder, const QString& targetFolder)
@@ -36,11 +59,7 @@ DataRelocation::DataRelocation(const QString& currentFolder, const QString& targ
 DataRelocation::Refusal DataRelocation::refusal() const {
     const QFileInfo current(_current);
     const QFileInfo target(_target);
-#ifdef Q_OS_WIN
-    const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
-#else
-    const Qt::CaseSensitivity cs = Qt::CaseSensitive;
-#endif
+    const Qt::CaseSensitivity cs = fileNameCase;
     // Canonical paths also see through links and "..", when both folders exist.
     const bool same = absoluteClean(_current).compare(absoluteClean(_target), cs) == 0 ||
                       (!current.canonicalFilePath().isEmpty() &&
@@ -88,66 +107,115 @@ bool DataRelocation::targetHasEntries() const {
     return !QDir(_target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System).isEmpty();
 }
 
-QStringList DataRelocation::dataFiles() {
-    ReportList::build();
-    QStringList files;
-    for (const ReportList::ReportInfo& report : ReportList::reports())
-        files << QStringLiteral("reports/") + report.fileName + QStringLiteral(".mzrpt");
-    files << QStringLiteral("dict/ru_RU.aff") << QStringLiteral("dict/ru_RU.dic")
-          << ProductTypeInfo::appName() + QStringLiteral(".db");
-    return files;
+void DataRelocation::listFiles(QStringList* transferred, QStringList* others) const {
+    const QDir current(_current);
+    // A target inside the current folder is not part of what is moved.
+    const QString target = absoluteClean(_target) + QLatin1Char('/');
+    const QString lockFile = databaseName() + QStringLiteral(".lock");
+    QDirIterator it(_current, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (absoluteClean(path).startsWith(target, fileNameCase))
+            continue;
+        const QString relative = current.relativeFilePath(path);
+        if (relative.compare(lockFile, fileNameCase) == 0 || relative.startsWith(shippedFolder, fileNameCase))
+            continue;
+        const bool taken = relative.compare(databaseName(), fileNameCase) == 0 ||
+                           relative.compare(QStringLiteral("settings.ini"), fileNameCase) == 0 ||
+                           startsWithAny(relative, transferredFolders);
+        (taken ? transferred : others)->append(relative);
+    }
+    transferred->sort();
+    others->sort();
+}
+
+QStringList DataRelocation::filesToTransfer() const {
+    QStringList transferred, others;
+    listFiles(&transferred, &others);
+    return transferred;
+}
+
+QStringList DataRelocation::otherFiles() const {
+    QStringList transferred, others;
+    listFiles(&transferred, &others);
+    return others;
 }
 
 void DataRelocation::setCopyFunction(CopyFunction copy) {
     _copy = std::move(copy);
 }
 
-QStringList DataRelocation::transfer(bool move, const OverwriteQuestion& askOverwrite) {
-    // The file must be complete and nobody may write it while it is copied.
+DataRelocation::Outcome DataRelocation::transfer(bool move, const OverwriteQuestion& askOverwrite) {
+    // The copies must be complete: shared settings not yet written would be lost with the old
+    // folder, and nobody may write the database while it is copied.
+    if (QSettings* store = AppSettings::dataSettings())
+        store->sync();
     if (Database::hasInstance())
         Database::instance()->commitAndClose();
 
+    Outcome outcome;
+    QStringList relatives;
+    listFiles(&relatives, &outcome.notTransferred);
     QList<Item> items;
-    for (const QString& relative : dataFiles()) {
+    for (const QString& relative : qAsConst(relatives)) {
         Item item{relative, _current + QLatin1Char('/') + relative, _target + QLatin1Char('/') + relative, {}, {}};
-        if (!QFileInfo(item.source).isFile())
+        if (QFileInfo::exists(item.target) && !askOverwrite(item.target)) {
+            outcome.kept << relative;
             continue;
-        if (QFileInfo::exists(item.target) && !askOverwrite(item.target))
-            continue;
+        }
         item.staged = item.target + stagedSuffix;
         item.previous = item.target + previousSuffix;
         items << item;
     }
 
-    QStringList failed;
     for (const Item& item : qAsConst(items))
         if (!stage(item))
-            failed << item.relative;
-    if (!failed.isEmpty()) {
+            outcome.failed << item.relative;
+    if (!outcome.failed.isEmpty()) {
         for (const Item& item : qAsConst(items))
             QFile::remove(item.staged);
-        return failed;
+        return outcome;
     }
 
     for (int i = 0; i < items.size(); ++i) {
         if (install(items[i]))
             continue;
-        failed << items[i].relative;
+        outcome.failed << items[i].relative;
         for (int j = 0; j < i; ++j)
             rollBack(items[j]);
         for (const Item& item : qAsConst(items))
             QFile::remove(item.staged);
-        return failed;
+        return outcome;
     }
 
     for (const Item& item : qAsConst(items)) {
         if (!item.previous.isEmpty())
             QFile::remove(item.previous);
-        // A source that stays behind is a spare copy, not a loss.
-        if (move && !QFile::remove(item.source))
+        // A source that stays behind is a spare copy, not a loss; still the user hears of it.
+        if (move && !QFile::remove(item.source)) {
             MZ_LOG() << "cant remove moved file" << item.source;
+            outcome.notRemoved << item.relative;
+        }
     }
-    return failed;
+    if (move)
+        removeEmptyFolders();
+    return outcome;
+}
+
+void DataRelocation::removeEmptyFolders() const {
+    for (const QString& folder : transferredFolders) {
+        const QString root = _current + QLatin1Char('/') + folder;
+        QStringList folders;
+        QDirIterator it(root, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            folders << it.next();
+        // Deepest first; a folder that still holds something stays.
+        std::sort(folders.begin(), folders.end(),
+                  [](const QString& a, const QString& b) { return a.size() > b.size(); });
+        for (const QString& path : qAsConst(folders))
+            QDir().rmdir(path);
+        QDir().rmdir(root);
+    }
 }
 
 bool DataRelocation::replaceWithCopy(const QString& source, const QString& target) {

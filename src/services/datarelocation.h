@@ -4,10 +4,12 @@
 #include <QStringList>
 #include <functional>
 
-// Moving or copying the data folder's files (templates, dictionaries, database) into another
+// Moving or copying the data folder's files (the database, the data store "settings.ini", every
+// template of "reports" and every dictionary of "dict", the user's own included) into another
 // folder without ever losing one: every file is first copied under a temporary name beside its
 // target and verified; only when all copies are good are the targets replaced, and only then,
-// on a move, the sources removed. Any failure leaves both folders as they were.
+// on a move, the sources removed. Any failure leaves both folders as they were. What stays behind
+// is named in the outcome, never passed over in silence.
 class DataRelocation {
 public:
     enum class Refusal { None, SameFolder, RelativePath, NotAFolder };
@@ -26,13 +28,24 @@ public:
     // Whether the target holds anything at all.
     bool targetHasEntries() const;
 
-    // Paths relative to the data folder: every report template, the dictionary pair, the database.
-    static QStringList dataFiles();
+    // Relative paths (with "/") of the files of the current folder that a relocation takes, and of
+    // the others (backups, anything else), which stay where they are. Neither lists the running
+    // program's lock file nor the shipped templates of the default folder ("default_reports").
+    QStringList filesToTransfer() const;
+    QStringList otherFiles() const;
 
-    // Commits and closes the database, then transfers the files. Returns the files (relative
-    // paths) that could not be transferred; when there are any, nothing was changed. Sources that
-    // do not exist are passed over.
-    QStringList transfer(bool move, const OverwriteQuestion& askOverwrite);
+    // What a transfer did; every list holds relative paths.
+    struct Outcome {
+        QStringList failed;         // could not be transferred; then nothing was changed at all
+        QStringList kept;           // the target's own file was kept at the user's word
+        QStringList notRemoved;     // moved: copied, but the old file could not be removed
+        QStringList notTransferred; // otherFiles(): not a relocation's to take
+        bool isComplete() const {
+            return failed.isEmpty() && kept.isEmpty() && notRemoved.isEmpty() && notTransferred.isEmpty();
+        }
+    };
+    // Writes the data store out, commits and closes the database, then transfers the files.
+    Outcome transfer(bool move, const OverwriteQuestion& askOverwrite);
 
     // Tests put a failing copy here; an empty function restores the real one.
     static void setCopyFunction(CopyFunction copy);
@@ -54,6 +67,9 @@ private:
     static bool install(Item& item);
     static void rollBack(const Item& item);
     static bool isDatabaseIntact(const QString& path);
+    // Every file of the current folder (relative paths), sorted into the two lists.
+    void listFiles(QStringList* transferred, QStringList* others) const;
+    void removeEmptyFolders() const;
 
     QString _current;
     QString _target;

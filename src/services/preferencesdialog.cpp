@@ -36,6 +36,35 @@ QStringList listed(const QStringList& names) {
         lines << QStringLiteral("  ") + QDir::toNativeSeparators(name);
     return lines;
 }
+
+// A long list (years of backups, say) is cut so that the box still fits the screen.
+QString listedShort(const QStringList& names) {
+    constexpr int shown = 15;
+    QStringList lines = listed(names.mid(0, shown));
+    if (names.size() > shown)
+        lines << QStringLiteral("  … и ещё %1").arg(names.size() - shown);
+    return lines.join(QLatin1Char('\n'));
+}
+
+// What a transfer left where it was; empty when everything went.
+QString shortfall(const DataRelocation::Outcome& outcome, bool move, const QString& oldFolder) {
+    if (outcome.isComplete())
+        return QString();
+    const QString done = move ? QStringLiteral("перенесены") : QStringLiteral("скопированы");
+    QString text = QStringLiteral("Каталог настроек изменён, но %1 не все файлы.").arg(done);
+    if (!outcome.kept.isEmpty())
+        text += QStringLiteral("\n\nНе %1: в новом каталоге по вашему выбору оставлены его собственные файлы:\n")
+                    .arg(done) +
+                listedShort(outcome.kept);
+    if (!outcome.notRemoved.isEmpty())
+        text += QStringLiteral("\n\nСкопированы в новый каталог, но не удалены из прежнего:\n") +
+                listedShort(outcome.notRemoved);
+    if (!outcome.notTransferred.isEmpty())
+        text += QStringLiteral("\n\nНе %1 (такие файлы не переносятся), они остались в прежнем каталоге %2:\n")
+                    .arg(done, QDir::toNativeSeparators(oldFolder)) +
+                listedShort(outcome.notTransferred);
+    return text + QStringLiteral("\n\nДля применения изменений программа будет закрыта.");
+}
 } // namespace
 
 PreferencesDialog::PreferencesDialog(QWidget* parent) : QDialog(parent), ui(new Ui::PreferencesDialog) {
@@ -206,7 +235,7 @@ bool PreferencesDialog::checkFolder(const QString& target) {
     return true;
 }
 
-void PreferencesDialog::setDataFolder(const QString& target, bool ask) {
+void PreferencesDialog::setDataFolder(const QString& target, bool ask, const QString& note) {
     if (ask) {
         if (!confirm(QStringLiteral("Вы уверены, что хотите место расположения данных, настроек и шаблонов бланков на "
                                     "каталог '%1?'")
@@ -223,7 +252,9 @@ void PreferencesDialog::setDataFolder(const QString& target, bool ask) {
         Keys::dataPath, isDefault ? QString() : QDir::cleanPath(QFileInfo(target).absoluteFilePath()));
     AppSettings::userSettings()->sync();
     QCoreApplication::processEvents();
-    tell(QStringLiteral("Каталог настроек успешно изменён!\nДля применения изменений программа будет закрыта."));
+    tell(note.isEmpty()
+             ? QStringLiteral("Каталог настроек успешно изменён!\nДля применения изменений программа будет закрыта.")
+             : note);
     endProgram();
 }
 
@@ -243,11 +274,11 @@ void PreferencesDialog::relocate(bool move) {
         return;
     QDir().mkpath(target + QStringLiteral("/reports"));
 
-    const QStringList failed = relocation.transfer(move, [](const QString& file) {
+    const DataRelocation::Outcome outcome = relocation.transfer(move, [](const QString& file) {
         return confirm(QStringLiteral("Файл %1 уже существует.\nПерезаписать?").arg(QDir::toNativeSeparators(file)));
     });
-    if (failed.isEmpty()) {
-        setDataFolder(target, false);
+    if (outcome.failed.isEmpty()) {
+        setDataFolder(target, false, shortfall(outcome, move, _currentDataPath));
         return;
     }
     // The database was closed for the copy; the program restarts on the folder it had.
@@ -255,7 +286,7 @@ void PreferencesDialog::relocate(bool move) {
                      QStringLiteral("Не удалось %1 файлы:\n%2\nКаталог данных не изменён, все файлы остались на "
                                     "прежних местах.\nПрограмма будет закрыта.")
                          .arg(move ? QStringLiteral("перенести") : QStringLiteral("скопировать"),
-                              listed(failed).join(QLatin1Char('\n'))));
+                              listed(outcome.failed).join(QLatin1Char('\n'))));
     endProgram();
 }
 

@@ -42,7 +42,8 @@ public slots:
 private:
     QString targetFolder() const;
     bool checkFolder(const QString& target);
-    void setDataFolder(const QString& target, bool ask);
+    // Stores the new folder and ends the program, after the success message or, when given, `note`.
+    void setDataFolder(const QString& target, bool ask, const QString& note = QString());
     void relocate(bool move);
     void endProgram();
 

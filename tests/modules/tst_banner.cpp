@@ -1,3 +1,4 @@
+#include "appsettings.h"
 #include "localhttpserver.h"
 #include "modules/banner/banner.h"
 #include "modules/network/filedownloader.h"
@@ -15,7 +16,8 @@
 #include <memory>
 
 namespace {
-const QString builtInLink = QStringLiteral("https://mzsoftware.ru/");
+// The school's own site, which an administrator set as "Site/url".
+const QString builtInLink = QStringLiteral("https://school.example/");
 
 void appendLe16(QByteArray& bytes, int value) {
     bytes.append(char(value & 0xff)).append(char((value >> 8) & 0xff));
@@ -81,7 +83,10 @@ QByteArray document(const QList<Item>& items, const QString& extra = QString()) 
 
 // A web site of banners and the strip that reads it, over a private settings folder.
 struct Site {
-    Site() { started = server.start(); }
+    Site() {
+        started = server.start();
+        SettingsRegistry::instance()->setValue(Keys::siteUrl, builtInLink);
+    }
     ~Site() {
         banner.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -217,7 +222,7 @@ private slots:
               "deep nesting", "oversized document", "no usable banner", "every picture broken"})
             QTest::newRow(situation) << situation;
     }
-    // Whatever goes wrong, the strip shows the built-in picture with the maker's site.
+    // Whatever goes wrong, the strip shows the built-in picture with the school's site.
     void builtInPicture() {
         QFETCH(QString, situation);
         Site site;
@@ -292,6 +297,55 @@ private slots:
         QTRY_COMPARE(site.shownLinks().size(), 1);
         QTest::mouseClick(banner->shownLabels().first(), Qt::LeftButton);
         QCOMPARE(browser.opened, opened ? QList<QUrl>{QUrl(link)} : QList<QUrl>());
+    }
+
+    // Until an administrator sets the banner's address nothing is fetched, not even an earlier
+    // copy is read: the built-in picture shows at once, leading to the site only when that is set.
+    void noAddressNoRequest_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("site");
+        QTest::newRow("nothing set") << QString() << QString();
+        QTest::newRow("only the site set") << QString() << builtInLink;
+        QTest::newRow("not a web address") << QStringLiteral("ftp://127.0.0.1/banner.xml") << QString();
+        QTest::newRow("site not a web address") << QString() << QStringLiteral("javascript:alert(1)");
+    }
+    void noAddressNoRequest() {
+        QFETCH(QString, address);
+        QFETCH(QString, site);
+        Site web;
+        Browser browser({QStringLiteral("https"), QStringLiteral("javascript")});
+        // What an earlier version fetched from somewhere else is still in the settings folder.
+        web.picture(QStringLiteral("/a.gif"), gif(40, 40));
+        const QByteArray earlier = document({{web.address("/a.gif"), "https://elsewhere.example/", "0"}});
+        QFile copy(AppSettings::userSettingsPath() + QStringLiteral("/banner.xml"));
+        QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(earlier) == earlier.size());
+        copy.close();
+        web.publish(earlier);
+        if (site.isEmpty())
+            SettingsRegistry::instance()->remove(Keys::siteUrl);
+        else
+            SettingsRegistry::instance()->setValue(Keys::siteUrl, site);
+        if (address.isEmpty())
+            SettingsRegistry::instance()->remove(Keys::bannerUrl);
+        else
+            SettingsRegistry::instance()->setValue(Keys::bannerUrl, address);
+        web.banner = std::make_unique<Banner>();
+        web.banner->show();
+        QVERIFY(web.banner->isDocumentHandled()); // at once, from the constructor
+        QCOMPARE(web.banner->height(), 100);
+        const bool linked = site == builtInLink;
+        QCOMPARE(web.shownLinks(), QStringList{linked ? builtInLink : QString()});
+        QLabel* label = web.banner->shownLabels().first();
+        QCOMPARE(label->size(), QSize(300, 100));
+        QEvent enter(QEvent::Enter);
+        QCoreApplication::sendEvent(label, &enter);
+        QCOMPARE(label->cursor().shape(), linked ? Qt::PointingHandCursor : Qt::ArrowCursor);
+        QTest::mouseClick(label, Qt::LeftButton);
+        QCOMPARE(browser.opened, linked ? QList<QUrl>{QUrl(builtInLink)} : QList<QUrl>());
+        QTest::qWait(100);
+        QCOMPARE(web.server.requestCount(QStringLiteral("/banner.xml")), 0);
+        QCOMPARE(web.server.requestCount(QStringLiteral("/a.gif")), 0);
+        QCOMPARE(web.banner->findChildren<FileDownloader*>().size(), 0);
     }
 };
 

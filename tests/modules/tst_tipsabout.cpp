@@ -141,6 +141,35 @@ private slots:
         flushDeletes();
         QVERIFY(dialog.isNull());
     }
+
+    // The maker's block names a site or the forum only when an administrator has set its address.
+    void makerInformation_data() {
+        QTest::addColumn<QString>("site");
+        QTest::addColumn<QString>("forum");
+        QTest::addColumn<QString>("shown");
+        const QString forumLine =
+            QStringLiteral("\nВопросы и предложения принимаются на форуме поддержки (меню «Поддержка»).");
+        QTest::newRow("nothing set") << QString() << QString() << QStringLiteral("Разработчик: MzSoftware");
+        QTest::newRow("both set") << "https://school.example/"
+                                  << "https://school.example/forum/"
+                                  << QStringLiteral("Разработчик: MzSoftware\nСайт: https://school.example/") +
+                                         forumLine;
+        QTest::newRow("forum only") << QString() << "https://school.example/forum/"
+                                    << QStringLiteral("Разработчик: MzSoftware") + forumLine;
+        QTest::newRow("site not a web address")
+            << "school.example" << QString() << QStringLiteral("Разработчик: MzSoftware");
+    }
+    void makerInformation() {
+        QFETCH(QString, site);
+        QFETCH(QString, forum);
+        QFETCH(QString, shown);
+        TestEnvironment env;
+        SettingsRegistry::instance()->setValue(Keys::siteUrl, site);
+        SettingsRegistry::instance()->setValue(Keys::forumUrl, forum);
+        QPointer<AboutDialog> dialog = new AboutDialog;
+        QCOMPARE(child<QLabel>(dialog, "progNameLabel_3")->text(), shown);
+        delete dialog;
+    }
 };
 
 ORVANE_TEST(TestTipsAbout)

@@ -6,6 +6,7 @@
 #include "testregistry.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QSignalSpy>
@@ -27,6 +28,24 @@ const QString newVersion =
     QStringLiteral("Доступна новая версия. \nСсылка для скачивания будет открыта в вашем браузере.");
 const QString link = QStringLiteral("https://example.org/setup.exe");
 const QString link64 = QStringLiteral("https://example.org/setup64.exe");
+
+// Collects the program's diagnostic lines while it lives.
+class LogCatcher {
+public:
+    explicit LogCatcher(QStringList* lines) {
+        _lines = lines;
+        _previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { _lines->append(text); });
+    }
+    ~LogCatcher() {
+        qInstallMessageHandler(_previous);
+        _lines = nullptr;
+    }
+
+private:
+    static inline QStringList* _lines = nullptr;
+    QtMessageHandler _previous;
+};
 
 // A version document of the program (the running one is 0.7.3).
 QByteArray versionDoc(const QString& version, const QString& links = QString()) {
@@ -243,17 +262,19 @@ private slots:
         QTest::addColumn<bool>("silent");
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<int>("answer");
-        QTest::addColumn<QStringList>("reported");
+        QTest::addColumn<QStringList>("reported"); // "icon|text": good news informs, a fault warns
         QTest::addColumn<QStringList>("boxes");
         QTest::addColumn<bool>("opened");
         const QStringList offer{title + "|Доступна новая версия. Загрузить?"};
         const int yes = QMessageBox::Yes, no = QMessageBox::No;
+        const QString information = QString::number(QMessageBox::Information) + "|";
+        const QString warning = QString::number(QMessageBox::Warning) + "|";
         QTest::newRow("interactive, newer")
-            << false << versionDoc("0.8.0") << yes << QStringList{newVersion} << QStringList() << true;
+            << false << versionDoc("0.8.0") << yes << QStringList{information + newVersion} << QStringList() << true;
         QTest::newRow("interactive, equal")
-            << false << versionDoc("0.7.3") << yes << QStringList{latest} << QStringList() << false;
+            << false << versionDoc("0.7.3") << yes << QStringList{information + latest} << QStringList() << false;
         QTest::newRow("interactive, broken")
-            << false << QByteArray("<x") << yes << QStringList{parseError} << QStringList() << false;
+            << false << QByteArray("<x") << yes << QStringList{warning + parseError} << QStringList() << false;
         QTest::newRow("silent, newer, yes") << true << versionDoc("0.8.0") << yes << QStringList() << offer << true;
         QTest::newRow("silent, newer, no") << true << versionDoc("0.8.0") << no << QStringList() << offer << false;
         QTest::newRow("silent, equal") << true << versionDoc("0.7.3") << yes << QStringList() << QStringList() << false;
@@ -271,10 +292,11 @@ private slots:
             MessageBox::setNextAnswer(MessageBox::Button(answer));
         QWidget window;
         QStringList reports;
-        QPointer<Updater> updater = Updater::checkUpdates(&window, silent, [&](const QString& text, const QString& t) {
-            reports << text;
-            QCOMPARE(t, title);
-        });
+        QPointer<Updater> updater =
+            Updater::checkUpdates(&window, silent, [&](const QString& text, const QString& t, QMessageBox::Icon icon) {
+                reports << QString::number(icon) + "|" + text;
+                QCOMPARE(t, title);
+            });
         QTRY_VERIFY(updater.isNull());
         QTest::qWait(50); // the window's side runs from the event loop
         QCOMPARE(reports, reported);
@@ -286,6 +308,50 @@ private slots:
             QCOMPARE(MessageBox::lastShown().defaultButton, QMessageBox::Yes);
         QCOMPARE(MessageBox::pendingAnswers(), 0);
         QCOMPARE(_browser->opened, opened ? QList<QUrl>{QUrl(link)} : QList<QUrl>());
+    }
+
+    // Until an administrator sets the update server, no check asks anybody: a silent one only
+    // logs that, an interactive one says where the address is set.
+    void noServerSet_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("silent");
+        for (const bool silent : {true, false}) {
+            const char* kind = silent ? "silent" : "interactive";
+            QTest::addRow("%s, never set", kind) << QString() << silent;
+            QTest::addRow("%s, blank", kind) << QStringLiteral("  ") << silent;
+            QTest::addRow("%s, no scheme", kind) << QStringLiteral("127.0.0.1/po/last_version.xml") << silent;
+            QTest::addRow("%s, local file", kind) << QStringLiteral("file:///etc/hostname") << silent;
+        }
+    }
+    void noServerSet() {
+        QFETCH(QString, address);
+        QFETCH(bool, silent);
+        if (address.isNull())
+            SettingsRegistry::instance()->remove(Keys::updatesUrl);
+        else
+            SettingsRegistry::instance()->setValue(Keys::updatesUrl, address);
+        QStringList log;
+        LogCatcher catcher(&log);
+        QWidget window;
+        QStringList reports;
+        const Updater* updater =
+            Updater::checkUpdates(&window, silent, [&](const QString& text, const QString& t, QMessageBox::Icon icon) {
+                reports << text;
+                QCOMPARE(t, title);
+                QCOMPARE(icon, QMessageBox::Information);
+            });
+        QVERIFY(!updater);
+        QVERIFY(window.findChildren<QObject*>().isEmpty()); // no request object at all
+        QTest::qWait(50);
+        QCOMPARE(reports, silent ? QStringList() : QStringList{Updater::noServerMessage()});
+        QVERIFY(MessageBox::shown().isEmpty());
+        QCOMPARE(log.filter(QStringLiteral("update check skipped: no update server is set")).size(), int(silent));
+        const QString settingsFile = QDir::toNativeSeparators(_env->defaultDataFolder() + "/settings.ini");
+        QVERIFY2(Updater::noServerMessage().startsWith(QStringLiteral("Сервер обновлений не задан.")),
+                 qPrintable(Updater::noServerMessage()));
+        QVERIFY(Updater::noServerMessage().contains("[Updates]") &&
+                Updater::noServerMessage().contains("\n" + settingsFile + "\n"));
+        QCOMPARE(_server->requestCount(docPath), 0);
     }
 };
 

@@ -1,5 +1,6 @@
 #include "appsettings.h"
 #include "guifixture.h"
+#include "prof/reportlist.h"
 #include "scratchfilesystem.h"
 #include "services/datarelocation.h"
 #include "services/preferencesdialog.h"
@@ -53,16 +54,46 @@ QString dataPathSetting() {
     return SettingsRegistry::instance()->value(Keys::dataPath).toString();
 }
 
+// The templates of the report types, by file name.
+QStringList reportFileNames() {
+    ReportList::build();
+    QStringList names;
+    for (const ReportList::ReportInfo& report : ReportList::reports())
+        names << report.fileName + QStringLiteral(".mzrpt");
+    return names;
+}
+
+// The files of a data folder besides the database and the data store: the shipped templates, the
+// user's own (one in a folder of its own) and the dictionaries.
+QStringList dataFiles() {
+    QStringList files;
+    for (const QString& name : reportFileNames())
+        files << QStringLiteral("reports/") + name;
+    return files << QStringLiteral("reports/мой шаблон.mzrpt") << QStringLiteral("reports/2019/бланк.mzrpt")
+                 << QStringLiteral("dict/ru_RU.aff") << QStringLiteral("dict/ru_RU.dic");
+}
+
+// Shared options, as a next start reads them from the data store.
+QVariantList sharedOptions() {
+    const SettingsRegistry* s = SettingsRegistry::instance();
+    return {s->value(Keys::hideZeroInDate), s->value(Keys::proxyHostName), s->value(Keys::orderComboAlphabetically)};
+}
+const QVariantList chosenOptions{true, QStringLiteral("прокси.школа"), true};
+
 // The dialog over a fresh data folder that holds every file a relocation transfers (the database
-// with one document), and an empty target folder beside it. The program's ending is recorded.
+// with one document, shared options in the data store), and an empty target folder beside it.
+// The program's ending is recorded.
 class Preferences {
 public:
     Preferences() {
         PreferencesDialog::setExitHandler([this](int code) { exitCodes << code; });
         runSql(QStringLiteral("INSERT INTO ProfDocuments (profId, fio1) VALUES (5, 'Иванов')"));
-        for (const QString& relative : DataRelocation::dataFiles())
-            if (!relative.endsWith(QLatin1String(".db")))
-                writeFile(source + relative, original(relative));
+        for (const QString& relative : dataFiles())
+            writeFile(source + relative, original(relative));
+        SettingsRegistry* s = SettingsRegistry::instance();
+        s->setValue(Keys::hideZeroInDate, chosenOptions.at(0));
+        s->setValue(Keys::proxyHostName, chosenOptions.at(1));
+        s->setValue(Keys::orderComboAlphabetically, chosenOptions.at(2));
         QDir().mkpath(target);
     }
     ~Preferences() {
@@ -83,9 +114,9 @@ public:
         return result;
     }
     void verifySourcesIntact() {
-        for (const QString& relative : DataRelocation::dataFiles())
-            if (!relative.endsWith(QLatin1String(".db")))
-                QCOMPARE(readFileBytes(source + relative), original(relative));
+        for (const QString& relative : dataFiles())
+            QCOMPARE(readFileBytes(source + relative), original(relative));
+        QCOMPARE(sharedOptions(), chosenOptions);
         // An open database is held exclusively: only its own connection may read it then.
         const QString sql = QStringLiteral("SELECT fio1 FROM ProfDocuments");
         QSqlQuery open = f.db()->execSql(sql);
@@ -333,17 +364,29 @@ private slots:
     void transfer_data() {
         QTest::addColumn<bool>("move");
         QTest::addColumn<bool>("overwrite");
-        QTest::newRow("move, overwrite") << true << true;
-        QTest::newRow("move, keep existing") << true << false;
-        QTest::newRow("copy, overwrite") << false << true;
-        QTest::newRow("copy, keep existing") << false << false;
+        QTest::addColumn<bool>("backup"); // a safety copy of the database lies in the data folder
+        QTest::newRow("move, overwrite") << true << true << false;
+        QTest::newRow("move, keep existing") << true << false << false;
+        QTest::newRow("move, with a backup") << true << true << true;
+        QTest::newRow("copy, overwrite") << false << true << false;
+        QTest::newRow("copy, keep existing, with a backup") << false << false << true;
     }
+    // Everything the question promises arrives: the database, every template (the user's own
+    // too), the dictionaries and the shared options. What stays behind is named, never hidden
+    // behind the success message.
     void transfer() {
         QFETCH(bool, move);
         QFETCH(bool, overwrite);
+        QFETCH(bool, backup);
         Preferences p;
-        const QString existing = QStringLiteral("reports/id130.mzrpt");
+        const QString existing = QStringLiteral("reports/мой шаблон.mzrpt");
         writeFile(p.target + QLatin1Char('/') + existing, "old");
+        const QString backupFile = QStringLiteral("Orvane_10-30_01-02-2024.bak");
+        if (backup)
+            writeFile(p.source + backupFile, "backup");
+        // Installation data of the default folder: neither moved nor worth a word.
+        const QString shipped = QStringLiteral("default_reports/id130.mzrpt");
+        writeFile(p.source + shipped, "shipped");
         p.open();
         p.w<QLineEdit>("lineEditDataPath")->setText(p.target);
         p.answer({QMessageBox::Yes, QMessageBox::Yes, overwrite ? QMessageBox::Yes : QMessageBox::No});
@@ -351,8 +394,9 @@ private slots:
 
         const QString verb = move ? QStringLiteral("перенести") : QStringLiteral("скопировать");
         const QString filesVerb = move ? QStringLiteral("переносить") : QStringLiteral("копировать");
+        const QStringList texts = p.texts();
         QCOMPARE(
-            p.texts(),
+            texts.mid(0, 3),
             (QStringList{
                 QStringLiteral("Вы уверены, что хотите %1 файлы базы данных, настроек и шаблонов "
                                "бланков в каталог '%2?'")
@@ -360,19 +404,67 @@ private slots:
                 QStringLiteral("Указаный каталог уже содержит файлы!\nНастоятельно рекомендуем %1 "
                                "настройки в пустой каталог\nПродолжить всё равно?")
                     .arg(filesVerb),
-                QStringLiteral("Файл %1 уже существует.\nПерезаписать?").arg(p.target + QLatin1Char('/') + existing),
-                successText}));
+                QStringLiteral("Файл %1 уже существует.\nПерезаписать?").arg(p.target + QLatin1Char('/') + existing)}));
+        QCOMPARE(texts.size(), 4);
+        const QString last = texts.last();
+        if (overwrite && !backup) {
+            QCOMPARE(last, successText);
+        } else {
+            const QString done = move ? QStringLiteral("перенесены") : QStringLiteral("скопированы");
+            QVERIFY2(last.startsWith(QStringLiteral("Каталог настроек изменён, но %1 не все файлы.").arg(done)),
+                     qPrintable(last));
+            QCOMPARE(last.contains(QStringLiteral("\n  ") + existing), !overwrite);
+            QCOMPARE(last.contains(QStringLiteral("\n  ") + backupFile), backup);
+            QVERIFY(!last.contains(shipped));
+            QVERIFY(last.endsWith(QStringLiteral("\n\nДля применения изменений программа будет закрыта.")));
+        }
         QCOMPARE(p.exitCodes, QList<int>{0});
         QCOMPARE(dataPathSetting(), p.target);
-        for (const QString& relative : DataRelocation::dataFiles()) {
+        for (const QString& relative : dataFiles()) {
             const bool kept = relative == existing && !overwrite;
-            if (!relative.endsWith(QLatin1String(".db")))
-                QCOMPARE(readFileBytes(p.target + QLatin1Char('/') + relative), kept ? "old" : original(relative));
+            QCOMPARE(readFileBytes(p.target + QLatin1Char('/') + relative), kept ? "old" : original(relative));
             QCOMPARE(QFileInfo::exists(p.source + relative), !move || kept);
         }
+        QVERIFY(QFileInfo::exists(p.source + backupFile) == backup && !QFileInfo::exists(p.target + '/' + backupFile));
+        QVERIFY(QFileInfo::exists(p.source + shipped) && !QFileInfo::exists(p.target + '/' + shipped));
         QCOMPARE(queryFile(p.target + QStringLiteral("/Orvane.db"), QStringLiteral("SELECT fio1 FROM ProfDocuments")),
                  QList<QVariantList>{{QStringLiteral("Иванов")}});
+        QCOMPARE(QFileInfo::exists(p.source + QStringLiteral("Orvane.db")), !move);
         QCOMPARE(leftovers(p.target, QStringLiteral(".orvane-")), QStringList());
+
+        // The next start reads the shared options from the new folder, and nothing writes the old
+        // data store back when this run ends.
+        AppSettings::release();
+        QCOMPARE(AppSettings::dataPath(), p.target);
+        QCOMPARE(sharedOptions(), chosenOptions);
+        QCOMPARE(QFileInfo::exists(p.source + QStringLiteral("settings.ini")), !move);
+    }
+
+    // A move whose old files cannot be removed (a read-only medium) still moves the data, but
+    // says which files stayed behind.
+    void oldFilesThatStayAreNamed() {
+        Preferences p;
+        ScratchFileSystem reports(p.source + QStringLiteral("reports"), 1024 * 1024);
+        if (!reports.isMounted())
+            QSKIP("no file system of its own can be mounted here");
+        for (const QString& relative : dataFiles())
+            if (relative.startsWith(QLatin1String("reports/")))
+                writeFile(p.source + relative, original(relative));
+        QVERIFY(reports.setReadOnly(true));
+        p.open();
+        p.w<QLineEdit>("lineEditDataPath")->setText(p.target);
+        p.answer({QMessageBox::Yes});
+        p.click("pushButtonMoveData");
+        const QString last = p.texts().last();
+        QVERIFY2(last.startsWith(QStringLiteral("Каталог настроек изменён, но перенесены не все файлы.\n\nСкопированы "
+                                                "в новый каталог, но не удалены из прежнего:\n")),
+                 qPrintable(last));
+        QVERIFY(last.contains(QStringLiteral("\n  reports/мой шаблон.mzrpt")));
+        QVERIFY(!last.contains(QStringLiteral("ru_RU.dic")));
+        QCOMPARE(dataPathSetting(), p.target);
+        for (const QString& relative : dataFiles())
+            QCOMPARE(readFileBytes(p.target + QLatin1Char('/') + relative), original(relative));
+        QVERIFY(reports.setReadOnly(false));
     }
 
     void failedTransferChangesNothing_data() {
@@ -385,8 +477,12 @@ private slots:
                                                            << "Orvane.db";
             QTest::addRow("%s, database copy damaged", kind) << move << "damaged"
                                                              << "Orvane.db";
-            QTest::addRow("%s, target is a folder", kind) << move << "folder"
-                                                          << "dict/ru_RU.dic";
+            QTest::addRow("%s, dictionary target is a folder", kind) << move << "folder"
+                                                                     << "dict/ru_RU.dic";
+            QTest::addRow("%s, user template target is a folder", kind) << move << "folder"
+                                                                        << "reports/мой шаблон.mzrpt";
+            QTest::addRow("%s, settings target is a folder", kind) << move << "folder"
+                                                                   << "settings.ini";
         }
     }
     void failedTransferChangesNothing() {
@@ -396,7 +492,7 @@ private slots:
         Preferences p;
         writeFile(p.target + QStringLiteral("/reports/id130.mzrpt"), "old");
         if (failure == QLatin1String("folder"))
-            QDir().mkpath(p.target + QStringLiteral("/dict/ru_RU.dic"));
+            QDir().mkpath(p.target + QLatin1Char('/') + failedFile);
         DataRelocation::setCopyFunction([failure](const QString& from, const QString& to) {
             if (!from.endsWith(QLatin1String(".db")) || failure == QLatin1String("folder"))
                 return QFile::copy(from, to);
@@ -411,14 +507,19 @@ private slots:
         p.answer({QMessageBox::Yes, QMessageBox::Yes, QMessageBox::Yes, QMessageBox::Yes});
         p.click(move ? "pushButtonMoveData" : "pushButtonCopyData");
 
-        QVERIFY2(p.texts().last().contains(failedFile), qPrintable(p.texts().last()));
+        QVERIFY2(p.texts().last().contains(QStringLiteral("\n  ") + failedFile), qPrintable(p.texts().last()));
         QVERIFY(p.texts().last().contains(QStringLiteral("Каталог данных не изменён")));
+        QVERIFY(!p.texts().contains(successText));
         QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
         QCOMPARE(dataPathSetting(), QString());
         p.verifySourcesIntact();
         QCOMPARE(readFileBytes(p.target + QStringLiteral("/reports/id130.mzrpt")), QByteArray("old"));
-        QCOMPARE(QFileInfo(p.target + QStringLiteral("/dict/ru_RU.dic")).isDir(), failure == QLatin1String("folder"));
-        QVERIFY(!QFileInfo::exists(p.target + QStringLiteral("/Orvane.db")));
+        if (failure == QLatin1String("folder"))
+            QVERIFY(QFileInfo(p.target + QLatin1Char('/') + failedFile).isDir());
+        const QStringList everything = dataFiles() + QStringList{"Orvane.db", "settings.ini"};
+        for (const QString& relative : everything)
+            if (relative != QLatin1String("reports/id130.mzrpt") && relative != failedFile)
+                QVERIFY2(!QFileInfo::exists(p.target + QLatin1Char('/') + relative), qPrintable(relative));
         QCOMPARE(leftovers(p.target, QStringLiteral(".orvane-")), QStringList());
         // The database was closed for the copy: the program ends and starts again on the old folder.
         QCOMPARE(p.exitCodes, QList<int>{0});
@@ -479,10 +580,7 @@ private slots:
         QFETCH(QString, message);
         Preferences p;
         const QString shipped = AppSettings::defaultDataPath() + QStringLiteral("/default_reports/");
-        QStringList names;
-        for (const QString& relative : DataRelocation::dataFiles())
-            if (relative.startsWith(QLatin1String("reports/")))
-                names << relative.mid(8);
+        const QStringList names = reportFileNames();
         for (const QString& name : names)
             if (!notShipped.contains(name))
                 writeFile(shipped + name, "shipped " + name.toUtf8());

@@ -2,10 +2,12 @@
 
 #include "appsettings.h"
 #include "database.h"
+#include "dialoggeometry.h"
 #include "engine.h"
 #include "filedialog.h"
 #include "messagebox.h"
 #include "modules/DocumentsTableAbstract/documentstableabstract.h"
+#include "modules/network/webaddresses.h"
 #include "modules/updater/updater.h"
 #include "productinfo.h"
 #include "services/aboutdialog.h"
@@ -20,10 +22,12 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QMenu>
 #include <QProgressDialog>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 
 namespace {
 const QString errorTitle = QStringLiteral("Ошибка");
@@ -36,7 +40,6 @@ const QString pdfFilter = QStringLiteral("PDF (*.pdf)");
 const QString filtersNote = QStringLiteral("При экспорте в Excel будут применены текущие настройки фильтрации");
 // A workbook of fewer rows is written before a progress dialog would be worth showing.
 constexpr int progressDelayMs = 400;
-const QString forumUrl = QStringLiteral("https://mzsoftware.ru/forum/");
 // The start-up work waits this long after the window first shows, so that it paints first.
 constexpr int startUpDelayMs = 100;
 
@@ -48,6 +51,8 @@ const QString editorWarning = QStringLiteral(
 
 MzMainWindow::MzMainWindow(QWidget* parent) : QMainWindow(parent), _engine(new Engine(this)) {
     qDebug() << "Engine created";
+    // The edition's banner may ask its server as soon as it is built: through the proxy, if one is set.
+    PreferencesDialog::setupProxy();
     connect(_engine, &Engine::error, this, &MzMainWindow::showMessage);
     setMinimumSize(800, 600);
     _lastDirectory = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -62,7 +67,11 @@ MzMainWindow::~MzMainWindow() {
 }
 
 void MzMainWindow::showMessage(const QString& text, const QString& title) {
-    MessageBox::warning(this, title, text);
+    MessageBox::message(this, title, text);
+}
+
+void MzMainWindow::showMessageWithIcon(const QString& text, const QString& title, QMessageBox::Icon icon) {
+    MessageBox::show(this, icon, title, text);
 }
 
 void MzMainWindow::showEvent(QShowEvent* event) {
@@ -73,6 +82,8 @@ void MzMainWindow::showEvent(QShowEvent* event) {
 }
 
 void MzMainWindow::startUp() {
+    // Now the window system's frame is known: a first start's estimate may have been short.
+    DialogGeometry::fitIntoScreen(this);
     checkUpdates(true);
     qDebug() << "Updates checked";
     if (AppSettings::checkVersion())
@@ -104,8 +115,10 @@ void MzMainWindow::onWriteFailed(const QString& message) {
 
 void MzMainWindow::loadSettings() {
     SettingsRegistry* settings = SettingsRegistry::instance();
-    restoreGeometry(settings->value(Keys::mainWindowGeometry).toByteArray());
+    const bool restored = restoreGeometry(settings->value(Keys::mainWindowGeometry).toByteArray());
     restoreState(settings->value(Keys::mainWindowState).toByteArray());
+    // The form's size may not fit a small screen, nor a saved one a screen that has changed since.
+    DialogGeometry::fitIntoScreen(this, !restored);
     _askBeforeExport = settings->value(Keys::askBeforeExport).toBool();
     _askBeforeExportFrdo = settings->value(Keys::askBeforeExportFrdo).toBool();
     _askBeforeEditor = settings->value(Keys::askBeforeEditor).toBool();
@@ -188,8 +201,9 @@ void MzMainWindow::openTemplateEditor() {
 void MzMainWindow::checkUpdates(bool isSilent) {
     // The proxy may have changed in the preferences since the start.
     PreferencesDialog::setupProxy();
-    Updater::checkUpdates(this, isSilent,
-                          [this](const QString& text, const QString& title) { showMessage(text, title); });
+    Updater::checkUpdates(this, isSilent, [this](const QString& text, const QString& title, QMessageBox::Icon icon) {
+        showMessageWithIcon(text, title, icon);
+    });
 }
 
 void MzMainWindow::showPreferences() {
@@ -206,7 +220,27 @@ void MzMainWindow::showTips() {
 }
 
 void MzMainWindow::openForum() {
-    QDesktopServices::openUrl(QUrl(forumUrl));
+    const QUrl forum = WebAddresses::forum();
+    if (forum.isEmpty())
+        qDebug() << "no support forum address is set (\"Forum/url\")";
+    else
+        QDesktopServices::openUrl(forum);
+}
+
+void MzMainWindow::setForumAction(QAction* action) {
+    if (!action)
+        return;
+    action->setVisible(!WebAddresses::forum().isEmpty());
+    // A menu left with nothing to choose goes as well.
+    for (QWidget* widget : action->associatedWidgets()) {
+        auto* menu = qobject_cast<QMenu*>(widget);
+        if (!menu)
+            continue;
+        const QList<QAction*> entries = menu->actions();
+        menu->menuAction()->setVisible(std::any_of(entries.cbegin(), entries.cend(), [](const QAction* entry) {
+            return entry->isVisible() && !entry->isSeparator();
+        }));
+    }
 }
 
 void MzMainWindow::importData() {

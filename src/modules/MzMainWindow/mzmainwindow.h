@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QMainWindow>
 #include <QMap>
+#include <QMessageBox>
 #include <QPointer>
 #include <functional>
 
@@ -45,7 +46,8 @@ public slots:
     void showBanner(bool visible);
     // The FRDO workbook of the documents the list shows.
     void _on_actionFrdo_triggered();
-    // Asks the maker's server for a newer version; a silent check shows only an offer.
+    // Asks the update server ("Updates/url") for a newer version; a silent check shows only an
+    // offer. Without a server set, a silent check only logs and an interactive one says so.
     void checkUpdates(bool isSilent);
     // The print dialog's "Сохранить в PDF": asks for the file, writes every side of the documents
     // into it and opens it.
@@ -57,9 +59,15 @@ protected:
     void setBannerAction(QAction* action) { _bannerAction = action; }
     void setBanner(QWidget* banner) { _banner = banner; }
     void setShowToolBar(bool on) { _showToolBar = on; }
+    // The support forum's entry: shown only when an administrator has set the forum's address
+    // ("Forum/url"); its menu goes too when nothing else is left in it.
+    void setForumAction(QAction* action);
 
-    // Shows a message of the window as the engine's messages are shown.
+    // Shows a message of the window as the engine's messages are shown: information (the title
+    // "Информация") with the information icon, anything else with the warning icon.
     void showMessage(const QString& text, const QString& title);
+    // The same with an icon of the caller's choice (good news under a title that is not "Информация").
+    void showMessageWithIcon(const QString& text, const QString& title, QMessageBox::Icon icon);
 
     // Operations the edition's actions call. True when the database was replaced.
     void backupDatabase();

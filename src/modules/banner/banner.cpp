@@ -1,8 +1,8 @@
 #include "banner.h"
 
 #include "modules/network/filedownloader.h"
+#include "modules/network/webaddresses.h"
 #include "mzlog.h"
-#include "settingsregistry.h"
 
 #include <QDesktopServices>
 #include <QEvent>
@@ -17,7 +17,6 @@
 
 namespace {
 const QString builtInPicture = QStringLiteral(":/icons/animated_banner.gif");
-const QString builtInLink = QStringLiteral("https://mzsoftware.ru/");
 const char linkProperty[] = "bannerLink";
 // Larger pictures are refused before they are decoded: a few such frames would fill the memory.
 const int maxPictureSide = 4096;
@@ -134,7 +133,13 @@ Banner::Banner(QWidget* parent)
     : QWidget(parent), _random(quint32(QTime::currentTime().msecsSinceStartOfDay() / 1000)) {
     setObjectName(QStringLiteral("banner"));
     setFixedHeight(0);
-    _documentUrl = QUrl(SettingsRegistry::instance()->value(Keys::bannerUrl).toString().trimmed());
+    _documentUrl = WebAddresses::banner();
+    if (_documentUrl.isEmpty()) {
+        // Not even a copy fetched earlier: it came from an address nobody here has chosen.
+        MZ_LOG() << "no banner address is set (\"Banner/url\"), the built-in picture is shown";
+        onDocumentFailed();
+        return;
+    }
     auto* downloader = new FileDownloader(this);
     downloader->setUrl(_documentUrl.toString());
     connect(downloader, &FileDownloader::done, this, &Banner::onDocumentDownloaded);
@@ -207,7 +212,7 @@ void Banner::showBuiltIn() {
         return;
     _builtInShown = true;
     auto entry = std::make_unique<Entry>();
-    entry->linkUrl = QUrl(builtInLink);
+    entry->linkUrl = WebAddresses::site();
     Entry* builtIn = entry.get();
     _unplaced << builtIn;
     _entries.push_back(std::move(entry));
@@ -246,7 +251,7 @@ void Banner::prepare(Entry* entry, const QString& file) {
     label->setFixedSize(shown);
     label->setMovie(movie);
     movie->start();
-    if (entry->linkUrl.isValid()) {
+    if (!entry->linkUrl.isEmpty() && entry->linkUrl.isValid()) {
         label->setToolTip(entry->linkUrl.toString());
         label->setProperty(linkProperty, entry->linkUrl);
     }
@@ -325,13 +330,16 @@ bool Banner::eventFilter(QObject* watched, QEvent* event) {
     const QUrl link = label->property(linkProperty).toUrl();
     switch (event->type()) {
     case QEvent::Enter:
-        label->setCursor(Qt::PointingHandCursor);
+        // Only a picture that leads somewhere looks clickable.
+        label->setCursor(link.isEmpty() ? Qt::ArrowCursor : Qt::PointingHandCursor);
         break;
     case QEvent::Leave:
         label->setCursor(Qt::ArrowCursor);
         break;
     case QEvent::MouseButtonPress:
         // The address comes from the network: only a web page may be opened from it.
+        if (link.isEmpty())
+            break;
         if (FileDownloader::isHttpUrl(link))
             QDesktopServices::openUrl(link);
         else

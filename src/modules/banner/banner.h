@@ -10,10 +10,10 @@
 
 class QLabel;
 
-// A strip of small animated pictures published by the maker, each opening its web page when
-// clicked. The description document and the pictures are downloaded into the user settings
-// folder, so the last downloaded state serves when the network is away; without any, a built-in
-// picture is shown.
+// A strip of small animated pictures, each opening its web page when clicked. The description
+// document ("Banner/url" of the data store) and the pictures are downloaded into the user settings
+// folder, so the last downloaded state serves when the network is away; without any, and always
+// while no banner address is set, a built-in picture is shown, linking to "Site/url" when that is set.
 class Banner : public QWidget {
     Q_OBJECT
 
@@ -27,7 +27,8 @@ public:
     static constexpr int spacing = 5;
 
     // Starts fetching the description document ("Banner/url" of the data store) at once; the
-    // strip keeps height 0 until the document has been handled.
+    // strip keeps height 0 until the document has been handled. Without an address nothing is
+    // fetched and the built-in picture shows at once.
     explicit Banner(QWidget* parent = nullptr);
     ~Banner() override;
 

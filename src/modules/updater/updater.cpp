@@ -2,6 +2,7 @@
 
 #include "messagebox.h"
 #include "modules/network/filedownloader.h"
+#include "modules/network/webaddresses.h"
 #include "mzlog.h"
 #include "productinfo.h"
 #include "settingsregistry.h"
@@ -29,6 +30,10 @@ const QString notVersionFileText = QStringLiteral("Что-то пошло не �
 const QString badVersionText = QStringLiteral("Что-то пошло не так..");
 const QString latestText = QStringLiteral("Установлена последняя версия программы.");
 const QString rootTag = QStringLiteral("mz-versions");
+const QString noServerText =
+    QStringLiteral("Сервер обновлений не задан.\n\nАдрес сервера задаёт администратор: параметр url в разделе "
+                   "[Updates] файла настроек\n%1\n(полный адрес файла last_version.xml, начиная с https:// или "
+                   "http://).");
 
 // The version document is a few lines; anything nested deeper is not one, and a deep DOM would
 // cost stack to build and free.
@@ -198,7 +203,18 @@ void Updater::offerDownload(QWidget* parent, const QString& link) {
         openLink(link);
 }
 
+QString Updater::noServerMessage() {
+    return noServerText.arg(WebAddresses::settingsFile());
+}
+
 Updater* Updater::checkUpdates(QWidget* window, bool isSilent, const Report& report) {
+    if (WebAddresses::updates().isEmpty()) {
+        if (isSilent)
+            MZ_LOG() << "update check skipped: no update server is set (\"Updates/url\")";
+        else if (report)
+            report(noServerMessage(), checkTitle, QMessageBox::Information);
+        return nullptr;
+    }
     auto* updater = new Updater(window);
     QObject* context = window ? static_cast<QObject*>(window) : updater;
     // Queued: the boxes run their own event loop, which must not run inside the updater's answer.
@@ -213,15 +229,16 @@ Updater* Updater::checkUpdates(QWidget* window, bool isSilent, const Report& rep
         updater, &Updater::updateIsReady, context,
         [report](const QString& link) {
             if (report)
-                report(newVersionText, checkTitle);
+                report(newVersionText, checkTitle, QMessageBox::Information);
             openLink(link);
         },
         Qt::QueuedConnection);
     connect(
         updater, &Updater::updatingError, context,
         [report](const QString& text) {
+            // Being up to date is good news, not a fault.
             if (report)
-                report(text, checkTitle);
+                report(text, checkTitle, text == latestText ? QMessageBox::Information : QMessageBox::Warning);
         },
         Qt::QueuedConnection);
     return updater;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMessageBox>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -24,9 +25,13 @@ public:
 
     // The window's side. Starts a check owned by `window` and shows its answer: a silent check only
     // offers a newer version in a box of its own; an interactive one hands every answer to
-    // `report(text, title)` (the window's message display) and opens the offered link.
-    using Report = std::function<void(const QString& text, const QString& title)>;
+    // `report(text, title, icon)` (the window's message display) and opens the offered link.
+    // Without an update server ("Updates/url") nothing is requested and null is returned: a silent
+    // check only logs that, an interactive one reports noServerMessage().
+    using Report = std::function<void(const QString& text, const QString& title, QMessageBox::Icon icon)>;
     static Updater* checkUpdates(QWidget* window, bool isSilent, const Report& report);
+    // That no update server is set, and where an administrator sets it.
+    static QString noServerMessage();
     // The question of a silent check; Yes opens `link`.
     static void offerDownload(QWidget* parent, const QString& link);
     // Opens an http or https link in the browser; anything else is logged and ignored.
