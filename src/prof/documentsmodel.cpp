@@ -138,7 +138,7 @@ QString DocumentsModel::load() {
     Interner interners[ColumnCount - Fio];
     int result;
     while ((result = sqlite3_step(raw)) == SQLITE_ROW) {
-        _ids.append(sqlite3_column_int(raw, at[Id]));
+        _ids.append(sqlite3_column_int64(raw, at[Id]));
         for (int c = Fio; c < ColumnCount; ++c) {
             TextColumn& column = _texts[c - Fio];
             const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(raw, at[c]));

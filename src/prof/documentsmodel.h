@@ -34,7 +34,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     // Typed access, no bounds check: 0 <= row < rowCount(), Fio <= column < ColumnCount for texts.
-    int id(int row) const { return _ids[row]; }
+    qint64 id(int row) const { return _ids[row]; }
     // A NULL value is a null string.
     const QString& text(int row, int column) const {
         const TextColumn& c = _texts[column - Fio];
@@ -70,7 +70,7 @@ private:
     // Reads the rows; the error text, empty on success.
     QString load();
 
-    QVector<int> _ids;
+    QVector<qint64> _ids;
     TextColumn _texts[ColumnCount - Fio];
     QString _headers[ColumnCount];
     quint64 _generation = 0;

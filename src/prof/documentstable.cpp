@@ -85,11 +85,11 @@ void DocumentsTable::reloadSource() {
     _documents->reload();
 }
 
-bool DocumentsTable::checkRecords(int, QList<int>) {
+bool DocumentsTable::checkRecords(int, QList<qint64>) {
     return true;
 }
 
-bool DocumentsTable::checkRecord(int, int) {
+bool DocumentsTable::checkRecord(int, qint64) {
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include <QSqlRecord>
 #include <QStandardItemModel>
 #include <QtTest>
+#include <limits>
 
 namespace {
 // The rows of a query as "a|b;c|d", NULL as "-".
@@ -58,11 +59,15 @@ void insertSampleDocuments() {
     }
 }
 
-QList<int> proxyIds(const QAbstractItemModel* model) {
-    QList<int> ids;
+QList<qint64> proxyIds(const QAbstractItemModel* model) {
+    QList<qint64> ids;
     for (int row = 0; row < model->rowCount(); ++row)
-        ids << model->index(row, 0).data().toInt();
+        ids << model->index(row, 0).data().toLongLong();
     return ids;
+}
+
+QList<qint64> wide(const QList<int>& ids) {
+    return {ids.begin(), ids.end()};
 }
 
 QStringList columnTexts(const QAbstractItemModel* model, int column) {
@@ -72,7 +77,7 @@ QStringList columnTexts(const QAbstractItemModel* model, int column) {
     return texts;
 }
 
-QList<int> sorted(QList<int> ids) {
+template <typename Id> QList<Id> sorted(QList<Id> ids) {
     std::sort(ids.begin(), ids.end());
     return ids;
 }
@@ -84,9 +89,9 @@ QAction* action(DocumentsTable* list, const QString& text) {
     return nullptr;
 }
 
-void selectIds(DocumentsTable* list, const QList<int>& ids) {
+void selectIds(DocumentsTable* list, const QList<qint64>& ids) {
     list->clearSelection();
-    for (int id : ids) {
+    for (qint64 id : ids) {
         const QModelIndex index = list->model()->index(proxyIds(list->model()).indexOf(id), 1);
         list->selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
         list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
@@ -95,6 +100,19 @@ void selectIds(DocumentsTable* list, const QList<int>& ids) {
 
 FilterListType fio(const QString& text) {
     return {{"fio", text}, {"qual", ""}};
+}
+
+// Every row of the three tables of a document, to compare before and after.
+QString registryState() {
+    return rows("SELECT * FROM ProfDocuments ORDER BY profId") + "/" +
+           rows("SELECT * FROM ProfDetails ORDER BY detId") + "/" + rows("SELECT * FROM ProfFrdo ORDER BY profId");
+}
+
+// A document with that id, an appendix subject and an FRDO row.
+void insertDocumentWithId(qint64 id, const QString& surname) {
+    runSql("INSERT INTO ProfDocuments (profId, fio1, attNumber) VALUES (?, ?, ?)", {id, surname, surname});
+    runSql("INSERT INTO ProfDetails (profId, name, count) VALUES (?, 'Охрана труда', 10)", {id});
+    runSql("INSERT INTO ProfFrdo (profId, snils) VALUES (?, '12345678900')", {id});
 }
 } // namespace
 
@@ -138,7 +156,7 @@ private slots:
         QCOMPARE(headers, QStringList({"docID", "ФИО", "Квалификация", "Номер свид.", "Рег. номер", "Дата выдачи",
                                        "Дата изменения"}));
         QVERIFY(list->isColumnHidden(0));
-        QCOMPARE(proxyIds(list->model()), QList<int>({6, 5, 4, 3, 2, 1}));
+        QCOMPARE(proxyIds(list->model()), QList<qint64>({6, 5, 4, 3, 2, 1}));
         QVERIFY(!list->horizontalHeader()->isSortIndicatorShown());
         QCOMPARE(columnTexts(list->model(), 2).last(), QStringLiteral("Сварщик 3 разряд"));
         QStringList menu;
@@ -223,7 +241,7 @@ private slots:
         GuiFixture f;
         insertSampleDocuments();
         auto* list = buildList(f);
-        selectIds(list, selected);
+        selectIds(list, wide(selected));
         const QPoint pos =
             onRow ? list->visualRect(list->model()->index(1, 1)).center() : QPoint(5, list->viewport()->height() - 5);
         list->provideContexMenu(pos);
@@ -251,7 +269,7 @@ private slots:
         insertFullDocument({{"fio1", "Другой"}});
         auto* list = buildList(f);
         QSignalSpy clicked(list, &DocumentsTable::documentClicked);
-        selectIds(list, {1});
+        selectIds(list, QList<qint64>{1});
         if (copySurname.isEmpty())
             runSql("DELETE FROM ProfDocuments WHERE profId=1");
         list->onCopyRecordAction();
@@ -259,7 +277,8 @@ private slots:
         if (copySurname.isEmpty()) {
             QCOMPARE(clicked.size(), 0);
             QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
-            QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Не удалось создать копию документа."));
+            QCOMPARE(MessageBox::lastShown().text,
+                     QStringLiteral("Не удалось создать копию документа.\nДокумент не найден в базе данных."));
             QCOMPARE(rows("SELECT COUNT(*) FROM ProfDocuments UNION ALL SELECT COUNT(*) FROM ProfDetails"),
                      QStringLiteral("1;4"));
             return;
@@ -309,7 +328,7 @@ private slots:
         for (const char* name : {"Первый", "Второй", "Третий"})
             insertFullDocument({{"fio1", name}, {"regNumber", name}});
         auto* list = buildList(f);
-        selectIds(list, selected);
+        selectIds(list, wide(selected));
         QSignalSpy unselected(list, &DocumentsTable::unselect);
         f.answerNextBox(MessageBox::Button(answer));
         autoFill ? list->onAutoFillFrdoAction() : list->onDeleteAction();
@@ -336,10 +355,10 @@ private slots:
         QCOMPARE(list->model()->rowCount(), 900);
         list->onFiltersChanged(fio("петров"));
         list->onSelectAllAction();
-        QList<int> expected;
+        QList<qint64> expected;
         QSqlQuery query = runSql("SELECT profId FROM ViewProfDocuments WHERE orvane_contains(fio, ?)", {"петров"});
         while (query.next())
-            expected << query.value(0).toInt();
+            expected << query.value(0).toLongLong();
         QCOMPARE(expected.size(), 300);
         QCOMPARE(sorted(list->selectedIds()), sorted(expected));
         QCOMPARE(sorted(list->shownIds()), sorted(expected));
@@ -424,18 +443,19 @@ private slots:
         GuiFixture f;
         insertSampleDocuments();
         auto* list = buildList<PrintableList>(f);
-        selectIds(list, selected);
+        selectIds(list, wide(selected));
         QString got;
-        const auto record = [&got](const char* signal, int type, QList<int> ids, bool background, bool preview) {
+        const auto record = [&got](const char* signal, int type, QList<qint64> ids, bool background, bool preview) {
             QStringList texts;
-            for (int id : sorted(ids))
+            for (qint64 id : sorted(ids))
                 texts << QString::number(id);
             got = QString("%1 %2 %3 %4 %5").arg(signal).arg(type).arg(texts.join(',')).arg(background).arg(preview);
         };
         connect(list, &DocumentsTable::documentPrint,
-                [&](ReportList::ReportType type, int id, bool b, bool p) { record("one", type, {id}, b, p); });
-        connect(list, &DocumentsTable::documentsPrint,
-                [&](ReportList::ReportType type, QList<int> ids, bool b, bool p) { record("many", type, ids, b, p); });
+                [&](ReportList::ReportType type, qint64 id, bool b, bool p) { record("one", type, {id}, b, p); });
+        connect(
+            list, &DocumentsTable::documentsPrint,
+            [&](ReportList::ReportType type, QList<qint64> ids, bool b, bool p) { record("many", type, ids, b, p); });
         list->onPrintAction();
         QVERIFY(list->dialog && list->dialog->isVisible());
         emit list->dialog->reportTypeSelected(ReportList::AppendixAny, true, false);
@@ -452,7 +472,7 @@ private slots:
         QSignalSpy reselected(list, &DocumentsTable::reselected);
         QSignalSpy unselected(list, &DocumentsTable::unselect);
         action(list, "Добавить новый")->trigger();
-        selectIds(list, {5, 3});
+        selectIds(list, QList<qint64>{5, 3});
         list->onEditAction();
         QCOMPARE(list->currentDocId(), 3);
         // A double click arrives after the click that it completes.
@@ -470,6 +490,155 @@ private slots:
         QCOMPARE(unselected.size(), 1);
         QCOMPARE(counts.last(), QVariantList({3, 7}));
         QVERIFY(list->selectionModel()->selectedRows().isEmpty());
+    }
+
+    // Ids beyond 32 bits, up to SQLite's largest, are listed, opened, printed, copied and deleted
+    // as themselves.
+    void wideIds_data() {
+        QTest::addColumn<qint64>("id");
+        QTest::addColumn<bool>("copied"); // there is no id after the largest
+        QTest::newRow("2^31") << (qint64(1) << 31) << true;
+        QTest::newRow("2^62") << (qint64(1) << 62) << true;
+        QTest::newRow("largest") << std::numeric_limits<qint64>::max() << false;
+    }
+
+    void wideIds() {
+        QFETCH(qint64, id);
+        QFETCH(bool, copied);
+        GuiFixture f;
+        insertDocumentWithId(1, "Первый");
+        insertDocumentWithId(id, "Широкий");
+        auto* list = buildList<PrintableList>(f);
+        QCOMPARE(proxyIds(list->model()), QList<qint64>({id, 1}));
+
+        QSignalSpy clicked(list, &DocumentsTable::documentClicked);
+        selectIds(list, QList<qint64>{id});
+        list->onEditAction();
+        QCOMPARE(list->currentDocId(), id);
+        QCOMPARE(clicked.size(), 1);
+        QCOMPARE(clicked.takeFirst().first().toLongLong(), id);
+
+        QList<qint64> printed;
+        connect(list, &DocumentsTable::documentPrint,
+                [&](ReportList::ReportType, qint64 one, bool, bool) { printed = {one}; });
+        connect(list, &DocumentsTable::documentsPrint,
+                [&](ReportList::ReportType, QList<qint64> many, bool, bool) { printed = many; });
+        list->onPrintAction();
+        emit list->dialog->reportTypeSelected(ReportList::CertificateAny, false, false);
+        QCOMPARE(printed, QList<qint64>{id});
+        list->dialog->close();
+        selectIds(list, QList<qint64>{1, id});
+        list->onPrintAction();
+        emit list->dialog->reportTypeSelected(ReportList::CertificateAny, false, false);
+        QCOMPARE(sorted(printed), QList<qint64>({1, id}));
+        list->dialog->close();
+
+        selectIds(list, QList<qint64>{id});
+        const QString before = registryState();
+        list->onCopyRecordAction();
+        if (copied) {
+            QCOMPARE(clicked.size(), 1);
+            QCOMPARE(clicked.takeFirst().first().toLongLong(), id + 1);
+            QCOMPARE(proxyIds(list->model()), QList<qint64>({id + 1, id, 1}));
+            QCOMPARE(rows("SELECT fio1 FROM ProfDocuments WHERE profId = ?", {id + 1}),
+                     QStringLiteral("КОПИЯ Широкий"));
+            QCOMPARE(rows("SELECT COUNT(*) FROM ProfDetails WHERE profId = ?", {id + 1}), QStringLiteral("1"));
+        } else {
+            // SQLite has no id left for the copy: nothing is written, and the user is told.
+            QCOMPARE(clicked.size(), 0);
+            QVERIFY(MessageBox::lastShown().text.startsWith(QStringLiteral("Не удалось создать копию документа.\n")));
+            QCOMPARE(registryState(), before);
+        }
+
+        selectIds(list, copied ? QList<qint64>{id, id + 1} : QList<qint64>{id});
+        f.answerNextBox(QMessageBox::Ok);
+        list->onDeleteAction();
+        QCOMPARE(proxyIds(list->model()), QList<qint64>{1});
+        QCOMPARE(rows("SELECT (SELECT group_concat(profId) FROM ProfDocuments), (SELECT group_concat(profId) FROM "
+                      "ProfDetails), (SELECT group_concat(profId) FROM ProfFrdo)"),
+                 QStringLiteral("1|1|1"));
+    }
+
+    // The generator makes registries with ids from 2^62 on, for trying the program on them.
+    void generatedRegistryWithWideIds() {
+        QTemporaryDir dir;
+        const QString generated = dir.filePath("generated.db");
+        QProcess dbgen;
+        dbgen.start(binaryPath("dbgen"),
+                    {"--docs", "3", "--templates", "1", "--first-id", "4611686018427387904", generated});
+        QVERIFY(dbgen.waitForFinished(60000));
+        QCOMPARE(dbgen.exitCode(), 0);
+        const qint64 first = qint64(1) << 62;
+        QCOMPARE(queryFile(generated, "SELECT group_concat(profId || ':' || IFNULL(isTemplate, 0)) FROM "
+                                      "(SELECT * FROM ProfDocuments ORDER BY profId)"),
+                 (QList<QVariantList>{
+                     {QStringLiteral("%1:0,%2:0,%3:0,%4:1").arg(first).arg(first + 1).arg(first + 2).arg(first + 3)}}));
+        QCOMPARE(queryFile(generated, "SELECT COUNT(*) FROM ProfFrdo WHERE profId >= 4611686018427387904"),
+                 (QList<QVariantList>{{4}}));
+        dbgen.start(binaryPath("dbgen"), {"--first-id", "4611686018427387905", dir.filePath("other.db")});
+        QVERIFY(dbgen.waitForFinished(60000));
+        QCOMPARE(dbgen.exitCode(), 2);
+    }
+
+    // A statement that fails halfway through a copy, a deletion or an auto-fill leaves every row as
+    // it was, and the user is told.
+    void failedWritesChangeNothing_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("message");
+        const QString copy = "Не удалось создать копию документа.";
+        const QString remove = "Не удалось удалить документы; ни один из них не удалён.";
+        const QString fill = "Не удалось заполнить данные ФРДО; ничего не изменено.";
+        const QString refuse = "BEGIN SELECT RAISE(ABORT, 'отказано'); END";
+        QTest::newRow("copy, appendix refused") << "copy"
+                                                << "BEFORE INSERT ON ProfDetails " + refuse << copy;
+        QTest::newRow("copy, FRDO row refused") << "copy"
+                                                << "BEFORE INSERT ON ProfFrdo " + refuse << copy;
+        QTest::newRow("delete, document refused") << "delete"
+                                                  << "BEFORE DELETE ON ProfDocuments " + refuse << remove;
+        QTest::newRow("delete, FRDO row refused") << "delete"
+                                                  << "BEFORE DELETE ON ProfFrdo " + refuse << remove;
+        QTest::newRow("auto-fill, second document refused")
+            << "fill"
+            << "BEFORE UPDATE ON ProfFrdo WHEN OLD.profId = 3 " + refuse << fill;
+        QTest::newRow("auto-fill, new row refused") << "fill"
+                                                    << "BEFORE INSERT ON ProfFrdo " + refuse << fill;
+        QTest::newRow("delete, read only") << "delete"
+                                           << "query_only" << remove;
+        QTest::newRow("auto-fill, read only") << "fill"
+                                              << "query_only" << fill;
+    }
+
+    void failedWritesChangeNothing() {
+        QFETCH(QString, action);
+        QFETCH(QString, failure);
+        QFETCH(QString, message);
+        GuiFixture f;
+        insertDocumentWithId(1, "Первый");
+        insertDocumentWithId(2, "Второй");
+        insertDocumentWithId(3, "Третий");
+        runSql("INSERT INTO ProfDocuments (profId, fio1) VALUES (4, 'Без ФРДО')");
+        auto* list = buildList(f);
+        selectIds(list, action == "copy" ? QList<qint64>{2} : QList<qint64>{1, 3, 4});
+        if (failure == "query_only")
+            runSql("PRAGMA query_only = 1");
+        else
+            runSql("CREATE TRIGGER refuse " + failure);
+        const QString before = registryState();
+        QSignalSpy clicked(list, &DocumentsTable::documentClicked);
+        if (action != "copy")
+            f.answerNextBox(QMessageBox::Ok);
+        action == "copy"     ? list->onCopyRecordAction()
+        : action == "delete" ? list->onDeleteAction()
+                             : list->onAutoFillFrdoAction();
+        runSql("PRAGMA query_only = 0");
+        QCOMPARE(registryState(), before);
+        QCOMPARE(clicked.size(), 0);
+        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
+        QVERIFY2(MessageBox::lastShown().text.startsWith(message + "\n"), qPrintable(MessageBox::lastShown().text));
+        if (failure != "query_only")
+            QVERIFY(MessageBox::lastShown().text.contains(QStringLiteral("отказано")));
+        QCOMPARE(proxyIds(list->model()), QList<qint64>({4, 3, 2, 1}));
     }
 };
 
@@ -524,7 +693,7 @@ private slots:
             filter.setFilterList(fio(previousFio));
             filter.rowCount();
             filter.setFilterList(filters);
-            QCOMPARE(sorted(proxyIds(&filter)), ids);
+            QCOMPARE(sorted(proxyIds(&filter)), wide(ids));
         }
     }
 

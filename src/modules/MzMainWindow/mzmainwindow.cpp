@@ -245,7 +245,7 @@ void MzMainWindow::exportToXlsx(const QString& name, const XlsxFormat* headerFor
         return;
     }
     DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
-    const QList<int> ids = list ? list->shownIds() : QList<int>();
+    const QList<qint64> ids = list ? list->shownIds() : QList<qint64>();
     if (ids.isEmpty()) {
         MessageBox::information(this, QString(), QStringLiteral("Не выбрано ни одной записи."));
         return;
@@ -256,7 +256,7 @@ void MzMainWindow::exportToXlsx(const QString& name, const XlsxFormat* headerFor
         return;
     const XlsxExportSpec chosen = *layout;
     writeWorkbook(path, [&](QString* error, const ExportProgress& progress) {
-        return XlsxExport::write(chosen, ids, path, error, progress, headerFormat, dataFormat);
+        return XlsxExport::write(chosen, {ids.begin(), ids.end()}, path, error, progress, headerFormat, dataFormat);
     });
 }
 
@@ -291,7 +291,7 @@ bool MzMainWindow::opened(bool written, const QString& path, const QString& erro
     return true;
 }
 
-void MzMainWindow::saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground) {
+void MzMainWindow::saveDocumentsPdf(ReportList::ReportType type, QList<qint64> sqlDocIds, bool printBackground) {
     if (sqlDocIds.isEmpty())
         return;
     const ReportList::ReportInfo* info = ReportList::info(type);
@@ -302,6 +302,7 @@ void MzMainWindow::saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlD
     if (path.isEmpty())
         return;
     QString error;
-    const bool written = _engine->saveDocumentsPdf(type, sqlDocIds, printBackground, path, &error);
+    const bool written =
+        _engine->saveDocumentsPdf(type, {sqlDocIds.begin(), sqlDocIds.end()}, printBackground, path, &error);
     opened(written, path, error);
 }
