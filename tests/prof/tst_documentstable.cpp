@@ -580,6 +580,28 @@ private slots:
         QCOMPARE(dbgen.exitCode(), 2);
     }
 
+    // Only mouse presses, moves and releases on the header sort; whatever else passes it is left
+    // to the header.
+    void otherEventsPassTheHeader() {
+        GuiFixture f;
+        insertSampleDocuments();
+        auto* list = buildList(f);
+        QWidget* viewport = list->horizontalHeader()->viewport();
+        QSignalSpy clicked(list->horizontalHeader(), &QHeaderView::sectionClicked);
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+        QWheelEvent wheel(QPointF(10, 5), QPointF(viewport->mapToGlobal(QPoint(10, 5))), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QHoverEvent hover(QEvent::HoverMove, QPointF(10, 5), QPointF(12, 5));
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(10, 5));
+        QEvent leave(QEvent::Leave);
+        QEvent user(QEvent::User);
+        for (QEvent* event : std::initializer_list<QEvent*>{&key, &wheel, &hover, &menu, &leave, &user})
+            QApplication::sendEvent(viewport, event);
+        QCOMPARE(clicked.size(), 0);
+        QCOMPARE(list->horizontalHeader()->sortIndicatorSection(), 0);
+        QCOMPARE(proxyIds(list->model()), QList<qint64>({6, 5, 4, 3, 2, 1}));
+    }
+
     // A statement that fails halfway through a copy, a deletion or an auto-fill leaves every row as
     // it was, and the user is told.
     void failedWritesChangeNothing_data() {

@@ -366,8 +366,12 @@ void DocumentsTableAbstract::onAutoFillFrdoAction() {
 bool DocumentsTableAbstract::eventFilter(QObject* watched, QEvent* event) {
     if (watched != horizontalHeader()->viewport())
         return QTableView::eventFilter(watched, event);
+    // Paint, hover, key and the like pass the header too; only these three are mouse events.
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
+        return QTableView::eventFilter(watched, event);
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    switch (event->type()) {
+    switch (type) {
     case QEvent::MouseButtonPress:
         if (mouse->button() == Qt::LeftButton)
             _pressPos = mouse->pos();
