@@ -102,6 +102,12 @@ FilterListType fio(const QString& text) {
     return {{"fio", text}, {"qual", ""}};
 }
 
+void clickHeader(DocumentsTable* list, int section) {
+    QHeaderView* header = list->horizontalHeader();
+    const QPoint at(header->sectionViewportPosition(section) + 10, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+}
+
 // Every row of the three tables of a document, to compare before and after.
 QString registryState() {
     return rows("SELECT * FROM ProfDocuments ORDER BY profId") + "/" +
@@ -177,9 +183,10 @@ private slots:
         QTest::addColumn<QString>("indicator");
         QTest::newRow("one click") << QList<int>{1} << false << "1 ascending shown";
         QTest::newRow("two clicks") << QList<int>{1, 1} << false << "1 descending shown";
-        QTest::newRow("three clicks") << QList<int>{1, 1, 1} << false << "0 ascending hidden";
-        QTest::newRow("other section after three") << QList<int>{1, 1, 1, 3} << false << "0 descending hidden";
-        QTest::newRow("and once more") << QList<int>{1, 1, 1, 3, 3} << false << "3 ascending shown";
+        // The third click brings back the registry's own order, newest first.
+        QTest::newRow("three clicks") << QList<int>{1, 1, 1} << false << "0 descending hidden";
+        QTest::newRow("other section after three") << QList<int>{1, 1, 1, 3} << false << "3 ascending shown";
+        QTest::newRow("and once more") << QList<int>{1, 1, 1, 3, 3} << false << "3 descending shown";
         QTest::newRow("another section") << QList<int>{4, 2} << false << "2 ascending shown";
         QTest::newRow("drag is no click") << QList<int>{1} << true << "0 descending hidden";
     }
@@ -600,6 +607,21 @@ private slots:
         QCOMPARE(clicked.size(), 0);
         QCOMPARE(list->horizontalHeader()->sortIndicatorSection(), 0);
         QCOMPARE(proxyIds(list->model()), QList<qint64>({6, 5, 4, 3, 2, 1}));
+    }
+
+    // Three clicks on "ФИО" give back the registry's own order, and "Обновить" keeps it: the newest
+    // document, added meanwhile, comes first.
+    void thirdClickAndRefreshShowNewestFirst() {
+        GuiFixture f;
+        insertSampleDocuments();
+        auto* list = buildList(f);
+        for (int click = 0; click < 3; ++click)
+            clickHeader(list, DocumentsModel::Fio);
+        QCOMPARE(proxyIds(list->model()), QList<qint64>({6, 5, 4, 3, 2, 1}));
+        insertRow("ProfDocuments", {{"fio1", "Аардварков"}});
+        action(list, "Обновить")->trigger();
+        QCOMPARE(proxyIds(list->model()), QList<qint64>({8, 6, 5, 4, 3, 2, 1}));
+        QVERIFY(!list->horizontalHeader()->isSortIndicatorShown());
     }
 
     // A statement that fails halfway through a copy, a deletion or an auto-fill leaves every row as

@@ -402,8 +402,8 @@ bool DocumentsTableAbstract::eventFilter(QObject* watched, QEvent* event) {
     return QTableView::eventFilter(watched, event);
 }
 
-// Ascending, descending, then back to the ids without an indicator; from ids ascending a click
-// first restores ids descending.
+// Ascending, descending, then back to the registry's own order, newest first, without an
+// indicator; from ids ascending a click first restores ids descending.
 void DocumentsTableAbstract::onHeaderRelease(int section) {
     QHeaderView* header = horizontalHeader();
     const int current = header->sortIndicatorSection();
@@ -415,6 +415,7 @@ void DocumentsTableAbstract::onHeaderRelease(int section) {
         newOrder = Qt::DescendingOrder;
     } else if (section == current) {
         newSection = 0;
+        newOrder = Qt::DescendingOrder;
         shown = false;
     } else if (current == 0 && order == Qt::AscendingOrder) {
         newSection = 0;
