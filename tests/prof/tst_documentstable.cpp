@@ -224,6 +224,7 @@ private slots:
         QCOMPARE(clicked.size(), drag ? 0 : clicks.size());
         QSortFilterProxyModel reference;
         reference.setSourceModel(list->documentsModel());
+        reference.setSortRole(Qt::EditRole);
         reference.sort(section, order);
         // Ties may keep the order of an earlier sort, so the sorted values are compared.
         QCOMPARE(columnTexts(list->model(), section), columnTexts(&reference, section));
@@ -624,6 +625,61 @@ private slots:
         QVERIFY(!list->horizontalHeader()->isSortIndicatorShown());
     }
 
+    void datesAsShown_data() {
+        QTest::addColumn<QVariant>("issueDate");
+        QTest::addColumn<QVariant>("editDate");
+        QTest::addColumn<QString>("shown"); // issue date|edit date
+        const QVariant null(QVariant::String);
+        QTest::newRow("saved by the dialog")
+            << QVariant("2026-12-07") << QVariant("2026-12-07T23:17:40") << "07.12.2026|07.12.2026 23:17";
+        QTest::newRow("time after a blank")
+            << QVariant("2021-05-04") << QVariant("2021-05-04 12:00:00") << "04.05.2021|04.05.2021 12:00";
+        QTest::newRow("fractions and a zone")
+            << QVariant("2016-04-08") << QVariant("2016-04-08T15:30:00.123+03:00") << "08.04.2016|08.04.2016 15:30";
+        QTest::newRow("issue date with a time, edit date without")
+            << QVariant("2017-01-01 08:30:00") << QVariant("2017-01-01") << "01.01.2017|01.01.2017";
+        QTest::newRow("NULL") << null << null << "|";
+        QTest::newRow("no such day, no date") << QVariant("2016-02-30") << QVariant("abc") << "2016-02-30|abc";
+        QTest::newRow("no such hour") << QVariant("0001-01-01") << QVariant("2016-04-08 25:00:00")
+                                      << "01.01.0001|2016-04-08 25:00:00";
+        QTest::newRow("a number") << QVariant(20160408) << QVariant(1e30) << "20160408|1.0e+30";
+    }
+
+    // Dates show as in the dialogs; the stored value stays behind them.
+    void datesAsShown() {
+        QFETCH(QVariant, issueDate);
+        QFETCH(QVariant, editDate);
+        QFETCH(QString, shown);
+        GuiFixture f;
+        runSql("INSERT INTO ProfDocuments (fio1, issueDate, editDate) VALUES ('Иванов', ?, ?)", {issueDate, editDate});
+        auto* list = buildList(f);
+        const QModelIndex issue = list->model()->index(0, DocumentsModel::IssueDate);
+        const QModelIndex edit = list->model()->index(0, DocumentsModel::EditDate);
+        QCOMPARE(issue.data().toString() + "|" + edit.data().toString(), shown);
+        QCOMPARE(issue.data(Qt::EditRole).toString() + "|" + edit.data(Qt::EditRole).toString(),
+                 rows("SELECT IFNULL(issueDate, ''), IFNULL(editDate, '') FROM ProfDocuments"));
+    }
+
+    // The shown texts would sort 01.02.2020 before 31.01.2019; the list sorts and filters by date.
+    void datesSortAndFilterByTheDay() {
+        GuiFixture f;
+        for (const char* date : {"2020-02-01", "2019-01-31", "2019-12-15"})
+            runSql("INSERT INTO ProfDocuments (fio1, issueDate, editDate) VALUES ('Иванов', ?, ? || ' 10:00:00')",
+                   {date, date});
+        auto* list = buildList(f);
+        for (int column : {DocumentsModel::IssueDate, DocumentsModel::EditDate}) {
+            clickHeader(list, column);
+            QCOMPARE(proxyIds(list->model()), QList<qint64>({2, 3, 1}));
+            clickHeader(list, column);
+            QCOMPARE(proxyIds(list->model()), QList<qint64>({1, 3, 2}));
+            clickHeader(list, column);
+        }
+        list->onFiltersChanged({{"dateFrom", QDate(2019, 6, 1)}, {"dateTo", QDate(2019, 12, 15)}, {"fio", ""}});
+        QCOMPARE(proxyIds(list->model()), QList<qint64>{3});
+        list->onFiltersChanged({{"editDateFrom", QDate(2019, 1, 31)}, {"editDateTo", QDate(2019, 12, 31)}});
+        QCOMPARE(sorted(proxyIds(list->model())), QList<qint64>({2, 3}));
+    }
+
     // A statement that fails halfway through a copy, a deletion or an auto-fill leaves every row as
     // it was, and the user is told.
     void failedWritesChangeNothing_data() {
@@ -729,7 +785,7 @@ private slots:
         QStandardItemModel plain(documents.rowCount(), documents.columnCount());
         for (int row = 0; row < documents.rowCount(); ++row)
             for (int column = 0; column < documents.columnCount(); ++column)
-                plain.setData(plain.index(row, column), documents.index(row, column).data());
+                plain.setData(plain.index(row, column), documents.index(row, column).data(Qt::EditRole));
         for (QAbstractItemModel* source :
              {static_cast<QAbstractItemModel*>(&documents), static_cast<QAbstractItemModel*>(&plain)}) {
             MyFilterModel filter;
@@ -741,22 +797,27 @@ private slots:
         }
     }
 
+    // The list sorts by the stored values (the edit role); the shown texts sort as shown.
     void sortAsTheDefaultComparison_data() {
         QTest::addColumn<int>("column");
         QTest::addColumn<int>("order");
         QTest::addColumn<int>("caseSensitivity");
+        QTest::addColumn<int>("role");
         for (int column = 0; column < DocumentsModel::ColumnCount; ++column)
             for (int order : {Qt::AscendingOrder, Qt::DescendingOrder})
                 for (int cs : {Qt::CaseSensitive, Qt::CaseInsensitive})
-                    QTest::addRow("column %d %s%s", column, order == Qt::AscendingOrder ? "ascending" : "descending",
-                                  cs == Qt::CaseSensitive ? "" : ", any case")
-                        << column << order << cs;
+                    for (int role : {Qt::EditRole, Qt::DisplayRole})
+                        QTest::addRow(
+                            "column %d %s%s%s", column, order == Qt::AscendingOrder ? "ascending" : "descending",
+                            cs == Qt::CaseSensitive ? "" : ", any case", role == Qt::EditRole ? "" : ", as shown")
+                            << column << order << cs << role;
     }
 
     void sortAsTheDefaultComparison() {
         QFETCH(int, column);
         QFETCH(int, order);
         QFETCH(int, caseSensitivity);
+        QFETCH(int, role);
         TestDatabase data;
         QVERIFY(data.open());
         insertSampleDocuments();
@@ -767,6 +828,7 @@ private slots:
         for (QSortFilterProxyModel* proxy : {static_cast<QSortFilterProxyModel*>(&fast), &reference}) {
             proxy->setSourceModel(&documents);
             proxy->setSortCaseSensitivity(Qt::CaseSensitivity(caseSensitivity));
+            proxy->setSortRole(role);
             proxy->sort(column, Qt::SortOrder(order));
         }
         QCOMPARE(proxyIds(&fast), proxyIds(&reference));
