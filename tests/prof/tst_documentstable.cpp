@@ -1,10 +1,12 @@
 #include "guifixture.h"
 #include "prof/documentsmodel.h"
 #include "prof/documentstable.h"
+#include "prof/frdodialog.h"
 #include "prof/myfiltermodel.h"
 #include "settingsregistry.h"
 #include "testregistry.h"
 
+#include <QComboBox>
 #include <QDialog>
 #include <QHeaderView>
 #include <QMenu>
@@ -678,6 +680,45 @@ private slots:
         QCOMPARE(proxyIds(list->model()), QList<qint64>{3});
         list->onFiltersChanged({{"editDateFrom", QDate(2019, 1, 31)}, {"editDateTo", QDate(2019, 12, 31)}});
         QCOMPARE(sorted(proxyIds(list->model())), QList<qint64>({2, 3}));
+    }
+
+    // "Автозаполнение ФРДО" parts "Серия/номер свидетельства" at its first blank, or else after the
+    // sixth character, and gives every certificate the one FRDO kind the FRDO dialog offers for it.
+    void autoFillSeriesAndKind_data() {
+        QTest::addColumn<QVariant>("attNumber");
+        QTest::addColumn<QVariant>("certificateType");
+        QTest::addColumn<QString>("parts"); // DocSerial|DocNumber, NULL as "-"
+        const QVariant null(QVariant::String);
+        QTest::newRow("series, blank, number") << QVariant("2926 000101") << QVariant(1) << "2926|000101";
+        QTest::newRow("twelve digits") << QVariant("123456789012") << QVariant(2) << "123456|789012";
+        QTest::newRow("blanks around and between") << QVariant("  2926   000101 ") << QVariant(0) << "2926|000101";
+        QTest::newRow("a tab") << QVariant("2926\t000101") << null << "2926|000101";
+        QTest::newRow("a blank inside the number") << QVariant("АБ 12 345") << QVariant("abc") << "АБ|12 345";
+        QTest::newRow("a trailing blank only") << QVariant("1234 ") << QVariant(1) << "1234|";
+        QTest::newRow("short") << QVariant("12345") << QVariant(1) << "12345|";
+        QTest::newRow("empty") << QVariant("") << QVariant(1) << "|";
+        QTest::newRow("NULL") << null << QVariant(2) << "-|-";
+    }
+
+    void autoFillSeriesAndKind() {
+        QFETCH(QVariant, attNumber);
+        QFETCH(QVariant, certificateType);
+        QFETCH(QString, parts);
+        GuiFixture f;
+        runSql("INSERT INTO ProfDocuments (fio1, fio3, attNumber, certificateType) VALUES ('Иванов', 'Иванович', ?, ?)",
+               {attNumber, certificateType});
+        auto* list = buildList(f);
+        selectIds(list, QList<qint64>{1});
+        f.answerNextBox(QMessageBox::Ok);
+        list->onAutoFillFrdoAction();
+        QCOMPARE(rows("SELECT DocSerial, DocNumber FROM ProfFrdo WHERE profId = 1"), parts);
+        const QString kind = QStringLiteral("Свидетельство о профессии рабочего, должности служащего");
+        QCOMPARE(rows("SELECT DocType FROM ProfFrdo WHERE profId = 1"), kind);
+        // The FRDO dialog shows the kind as one of its own.
+        auto* dialog = new FrdoDialog(list);
+        dialog->setDocId(1);
+        QCOMPARE(dialog->findChild<QComboBox*>("comboBoxDocType")->currentText(), kind);
+        dialog->close();
     }
 
     // A statement that fails halfway through a copy, a deletion or an auto-fill leaves every row as
