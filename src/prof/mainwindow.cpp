@@ -64,7 +64,8 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui->actionFrdo, &QAction::triggered, this, &MzMainWindow::_on_actionFrdo_triggered);
     layOut();
 
-    statusBar()->addWidget(_rowCounts);
+    // Permanent, so that a note in the status bar does not hide the counts.
+    statusBar()->addPermanentWidget(_rowCounts);
     showRowCounts(_table->model()->rowCount(), _table->model()->rowCount());
     QTimer::singleShot(loadSettingsDelayMs, this, &MainWindow::loadSettings);
     ui->actionFilter->setChecked(true);

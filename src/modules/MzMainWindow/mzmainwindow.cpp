@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QProgressDialog>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
 
@@ -37,6 +38,8 @@ const QString filtersNote = QStringLiteral("При экспорте в Excel б�
 // A workbook of fewer rows is written before a progress dialog would be worth showing.
 constexpr int progressDelayMs = 400;
 const QString forumUrl = QStringLiteral("https://mzsoftware.ru/forum/");
+// How long the status bar names the file just written.
+constexpr int savedNoteMs = 60000;
 // The start-up work waits this long after the window first shows, so that it paints first.
 constexpr int startUpDelayMs = 100;
 
@@ -287,7 +290,12 @@ bool MzMainWindow::opened(bool written, const QString& path, const QString& erro
                                 QStringLiteral("%1\n%2").arg(QDir::toNativeSeparators(path), error));
         return false;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    const QString where = QDir::toNativeSeparators(path);
+    // Where the file went stays in view; without a program to open it, the user would not know.
+    statusBar()->showMessage(QStringLiteral("Файл сохранён: %1").arg(where), savedNoteMs);
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        showMessage(QStringLiteral("Файл сохранён:\n%1\n\nНе найдена программа, которая может его открыть.").arg(where),
+                    informationTitle);
     return true;
 }
 
