@@ -157,7 +157,7 @@ private slots:
         QVERIFY(t.buttonsEnabled(left == 1));
     }
 
-    // A template id beyond 32 bits is chosen, copied and deleted as itself.
+    // A template id beyond 32 bits is copied and chosen as itself.
     void wideTemplateId() {
         Templates t(true);
         const qint64 wide = qint64(1) << 62;
@@ -172,10 +172,6 @@ private slots:
         t.click(QStringLiteral("pushButtonCopyTempl"));
         QCOMPARE(t.list()->currentItem()->data(Qt::UserRole).toLongLong(), wide + 1);
         QCOMPARE(t.list()->currentItem()->text(), QStringLiteral("КОПИЯ Сварщик"));
-        MessageBox::setNextAnswer(QMessageBox::Ok);
-        t.click(QStringLiteral("pushButtonDeleteTempl"));
-        QCOMPARE(t.count(QStringLiteral("SELECT COUNT(*) FROM ProfDocuments WHERE profId=%1;").arg(wide + 1)), 0);
-        QCOMPARE(t.count(QStringLiteral("SELECT COUNT(*) FROM ProfDocuments WHERE profId=%1;").arg(wide)), 1);
         QSignalSpy selected(t.dialog.data(), SIGNAL(sqlIdSelected(qint64)));
         selectId(wide);
         t.click(QStringLiteral("pushButtonCreateWithTemplate"));

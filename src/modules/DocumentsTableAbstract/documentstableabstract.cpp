@@ -282,7 +282,10 @@ void DocumentsTableAbstract::onDeleteAction() {
     const bool deleted = inSavepoint(batchSavepoint, [&] { return deleteRecords(ids, &error); });
     updateData();
     if (!deleted)
-        reportFailure(this, QStringLiteral("Не удалось удалить документы; ни один из них не удалён."), error);
+        reportFailure(this,
+                      ids.size() == 1 ? QStringLiteral("Не удалось удалить документ.")
+                                      : QStringLiteral("Не удалось удалить документы; ни один из них не удалён."),
+                      error);
     clearSelection();
     emit unselect();
 }
