@@ -95,6 +95,22 @@ int DocumentsModel::dayNumber(const QString& text) {
     return year > 0 && date.isValid() ? int(date.toJulianDay()) : noDay;
 }
 
+QString DocumentsModel::dateText(const QString& stored, bool withTime) {
+    const int day = dayNumber(stored);
+    if (day == noDay)
+        return stored;
+    const QString date = QDate::fromJulianDay(day).toString(QStringLiteral("dd.MM.yyyy"));
+    if (!withTime || stored.size() == 10)
+        return date;
+    // "yyyy-MM-dd hh:mm", seconds and fractions after it or not.
+    const QChar* c = stored.constData();
+    const int hour = stored.size() >= 16 && c[13] == QLatin1Char(':') ? digits(c + 11, 2) : -1;
+    const int minute = hour >= 0 ? digits(c + 14, 2) : -1;
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || (stored.size() > 16 && c[16] != QLatin1Char(':')))
+        return stored;
+    return date + QLatin1Char(' ') + stored.mid(11, 5);
+}
+
 void DocumentsModel::clear() {
     _ids.clear();
     for (TextColumn& column : _texts)
@@ -138,7 +154,7 @@ QString DocumentsModel::load() {
     Interner interners[ColumnCount - Fio];
     int result;
     while ((result = sqlite3_step(raw)) == SQLITE_ROW) {
-        _ids.append(sqlite3_column_int(raw, at[Id]));
+        _ids.append(sqlite3_column_int64(raw, at[Id]));
         for (int c = Fio; c < ColumnCount; ++c) {
             TextColumn& column = _texts[c - Fio];
             const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(raw, at[c]));
@@ -198,7 +214,12 @@ QVariant DocumentsModel::data(const QModelIndex& index, int role) const {
     const int row = index.row();
     if (row < 0 || row >= _ids.size())
         return QVariant();
-    return index.column() == Id ? QVariant(_ids[row]) : QVariant(text(row, index.column()));
+    const int column = index.column();
+    if (column == Id)
+        return QVariant(_ids[row]);
+    if (role == Qt::DisplayRole && (column == IssueDate || column == EditDate))
+        return dateText(text(row, column), column == EditDate);
+    return text(row, column);
 }
 
 QVariant DocumentsModel::headerData(int section, Qt::Orientation orientation, int role) const {

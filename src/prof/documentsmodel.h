@@ -8,7 +8,9 @@
 // The rows of ViewProfDocuments, read-only, held in typed columns so that the list's filter and
 // sort can read them without a QVariant per cell. Every row is loaded by reload(). Equal texts of
 // the name, qualification and issue date columns are held once, so that a filter tests each
-// distinct text once; a sort compares the ranks of the texts.
+// distinct text once; a sort compares the ranks of the texts. The edit role gives every value as
+// stored; the display role shows the dates as the dialogs do, "dd.MM.yyyy" (the edit date with
+// "hh:mm" when it holds a time).
 class DocumentsModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -34,7 +36,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     // Typed access, no bounds check: 0 <= row < rowCount(), Fio <= column < ColumnCount for texts.
-    int id(int row) const { return _ids[row]; }
+    qint64 id(int row) const { return _ids[row]; }
     // A NULL value is a null string.
     const QString& text(int row, int column) const {
         const TextColumn& c = _texts[column - Fio];
@@ -55,6 +57,9 @@ public:
     // Julian day of the date a text starts with ("2016-04-08", "2016-04-08 12:00:00",
     // "2016-04-08T15:30:00"); noDay otherwise.
     static int dayNumber(const QString& text);
+    // What a date column shows for a stored text: "dd.MM.yyyy", with " hh:mm" after it when
+    // `withTime` and the text holds a time of day; a text without a readable date as it is.
+    static QString dateText(const QString& stored, bool withTime);
 
 private:
     struct TextColumn {
@@ -70,7 +75,7 @@ private:
     // Reads the rows; the error text, empty on success.
     QString load();
 
-    QVector<int> _ids;
+    QVector<qint64> _ids;
     TextColumn _texts[ColumnCount - Fio];
     QString _headers[ColumnCount];
     quint64 _generation = 0;

@@ -5,7 +5,9 @@
 #include "myfiltermodel.h"
 #include "printdialog.h"
 
+#include <QPair>
 #include <QSqlQuery>
+#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -47,13 +49,27 @@ AutoFillField duplicateAnswer(const QString& target) {
             }};
 }
 
-// A part of the certificate number: empty rather than NULL when the number is too short for it.
-QVariant attNumberPart(const QSqlQuery& source, int from, int length) {
-    const QString number = source.value(QStringLiteral("attNumber")).toString();
-    if (number.isNull())
-        return QString();
-    const QString part = number.mid(from, length);
-    return part.isNull() ? QStringLiteral("") : part;
+// The series and the number of a certificate's "Серия/номер свидетельства": apart at the first
+// blank when there is one ("2926 000101"), otherwise after the sixth character ("123456789012").
+// Blanks around the text count for nothing. A part the text is too short for is empty; a NULL
+// number gives NULL parts.
+QPair<QVariant, QVariant> attNumberParts(const QSqlQuery& source) {
+    const QVariant stored = source.value(QStringLiteral("attNumber"));
+    if (stored.isNull())
+        return {QVariant(QVariant::String), QVariant(QVariant::String)};
+    const QString number = stored.toString().trimmed();
+    const auto blank = std::find_if(number.cbegin(), number.cend(), [](QChar c) { return c.isSpace(); });
+    const int at = blank == number.cend() ? -1 : int(blank - number.cbegin());
+    const QString series = at < 0 ? number.left(6) : number.left(at);
+    const QString rest = at < 0 ? number.mid(6) : number.mid(at + 1).trimmed();
+    // A null text would be bound as NULL.
+    return {series.isNull() ? QStringLiteral("") : series, rest.isNull() ? QStringLiteral("") : rest};
+}
+
+// Both kinds of certificate this registry issues, of a worker's profession (certificateType 1, and
+// anything but 2) and of an employee's position (2), are one kind in FRDO.
+QVariant frdoDocumentKind(const QSqlQuery&) {
+    return QStringLiteral("Свидетельство о профессии рабочего, должности служащего");
 }
 } // namespace
 
@@ -85,11 +101,11 @@ void DocumentsTable::reloadSource() {
     _documents->reload();
 }
 
-bool DocumentsTable::checkRecords(int, QList<int>) {
+bool DocumentsTable::checkRecords(int, QList<qint64>) {
     return true;
 }
 
-bool DocumentsTable::checkRecord(int, int) {
+bool DocumentsTable::checkRecord(int, qint64) {
     return true;
 }
 
@@ -123,8 +139,9 @@ void DocumentsTable::initAutoFill() {
                      const QString patronymic = source.value(QStringLiteral("fio3")).toString().trimmed();
                      return patronymic.endsWith(QStringLiteral("а"), Qt::CaseInsensitive) ? -1 : 1;
                  }),
-        computed("DocSerial", [](const QSqlQuery& source) { return attNumberPart(source, 0, 6); }),
-        computed("DocNumber", [](const QSqlQuery& source) { return attNumberPart(source, 6, -1); }),
+        computed("DocSerial", [](const QSqlQuery& source) { return attNumberParts(source).first; }),
+        computed("DocNumber", [](const QSqlQuery& source) { return attNumberParts(source).second; }),
+        computed("DocType", frdoDocumentKind),
         copy("StateDuplicate", "isDuplicate"),
         copy("beginDate", "startDate"),
         copy("endDate", "finishDate"),

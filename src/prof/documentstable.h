@@ -13,8 +13,8 @@ class DocumentsTable : public DocumentsTableAbstract {
 public:
     explicit DocumentsTable(QWidget* parent = nullptr);
 
-    bool checkRecords(int kind, QList<int> ids) override;
-    bool checkRecord(int kind, int id) override;
+    bool checkRecords(int kind, QList<qint64> ids) override;
+    bool checkRecord(int kind, qint64 id) override;
 
     DocumentsModel* documentsModel() const { return _documents; }
     MyFilterModel* filterModel() const { return _filter; }

@@ -47,7 +47,10 @@ MainWindow::MainWindow(QWidget* parent)
     _table = new DocumentsTable(this);
     connect(_table, &DocumentsTable::documentClicked, this, &MainWindow::onDocumentEdit);
     connect(_table, &DocumentsTable::documentPrint, engine(), &Engine::onDocumentPrint);
-    connect(_table, &DocumentsTable::documentsPrint, engine(), &Engine::onDocumentsPrint);
+    connect(_table, &DocumentsTable::documentsPrint, engine(),
+            [this](ReportList::ReportType type, const QList<qint64>& ids, bool printBackground, bool showPreview) {
+                engine()->onDocumentsPrint(type, {ids.begin(), ids.end()}, printBackground, showPreview);
+            });
     connect(_table, &DocumentsTable::documentsSavePdf, this, &MainWindow::saveDocumentsPdf);
     connect(_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { onUpdateIcons(_table->selectionModel()->selectedRows().size()); });
@@ -62,7 +65,8 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui->actionFrdo, &QAction::triggered, this, &MzMainWindow::_on_actionFrdo_triggered);
     layOut();
 
-    statusBar()->addWidget(_rowCounts);
+    // Permanent, so that a note in the status bar does not hide the counts.
+    statusBar()->addPermanentWidget(_rowCounts);
     showRowCounts(_table->model()->rowCount(), _table->model()->rowCount());
     QTimer::singleShot(loadSettingsDelayMs, this, &MainWindow::loadSettings);
     ui->actionFilter->setChecked(true);
@@ -173,7 +177,10 @@ DocumentEditDialog* MainWindow::openEditDialog() {
     auto* dialog = new DocumentEditDialog(this);
     connect(dialog, &AbstractEditDialog::documentsUpdated, _table, &DocumentsTable::updateData);
     connect(dialog, &AbstractEditDialog::documentPrint, engine(), &Engine::onDocumentPrint);
-    connect(dialog, &AbstractEditDialog::documentsSavePdf, this, &MainWindow::saveDocumentsPdf);
+    connect(dialog, &AbstractEditDialog::documentsSavePdf, this,
+            [this](ReportList::ReportType type, const auto& ids, bool printBackground) {
+                saveDocumentsPdf(type, {ids.begin(), ids.end()}, printBackground);
+            });
     _editDialog = dialog;
     return dialog;
 }
@@ -185,7 +192,7 @@ void MainWindow::onNewTemplate() {
     dialog->show();
 }
 
-void MainWindow::onDocumentEdit(int sqlDocId) {
+void MainWindow::onDocumentEdit(qint64 sqlDocId) {
     if (sqlDocId < 0) {
         on_actionCreateDoc_triggered();
         return;
@@ -195,14 +202,14 @@ void MainWindow::onDocumentEdit(int sqlDocId) {
     dialog->show();
 }
 
-void MainWindow::onTemplateEdit(int sqlDocId) {
+void MainWindow::onTemplateEdit(qint64 sqlDocId) {
     DocumentEditDialog* dialog = openEditDialog();
     dialog->setId(sqlDocId);
     dialog->setTemplateMode(true);
     dialog->show();
 }
 
-void MainWindow::onDocumentFromTemplateCreate(int templateId) {
+void MainWindow::onDocumentFromTemplateCreate(qint64 templateId) {
     DocumentEditDialog* dialog = openEditDialog();
     dialog->setTemplateId(templateId);
     dialog->show();

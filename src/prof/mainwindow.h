@@ -35,9 +35,9 @@ public slots:
     void onUpdateIcons(int selectedCount);
     void onNewTemplate();
     // Below 0: a new document; otherwise that document.
-    void onDocumentEdit(int sqlDocId);
-    void onTemplateEdit(int sqlDocId);
-    void onDocumentFromTemplateCreate(int templateId);
+    void onDocumentEdit(qint64 sqlDocId);
+    void onTemplateEdit(qint64 sqlDocId);
+    void onDocumentFromTemplateCreate(qint64 templateId);
 
 private slots:
     void on_actionExit_triggered();

@@ -12,7 +12,10 @@ constexpr int issueColumn = DocumentsModel::IssueDate;
 constexpr int editColumn = DocumentsModel::EditDate;
 } // namespace
 
-MyFilterModel::MyFilterModel(QObject* parent) : QSortFilterProxyModel(parent) {}
+MyFilterModel::MyFilterModel(QObject* parent) : QSortFilterProxyModel(parent) {
+    // The stored values: dates are shown as "dd.MM.yyyy", which does not sort by time.
+    setSortRole(Qt::EditRole);
+}
 
 void MyFilterModel::setSourceModel(QAbstractItemModel* sourceModel) {
     _fast = qobject_cast<DocumentsModel*>(sourceModel);
@@ -76,20 +79,22 @@ bool MyFilterModel::acceptsFast(int row) const {
 
 bool MyFilterModel::acceptsGeneric(int row, const QModelIndex& parent) const {
     const QAbstractItemModel* m = sourceModel();
-    const auto cell = [&](int column) { return m->data(m->index(row, column, parent)); };
+    const auto cell = [&](int column) { return m->data(m->index(row, column, parent), Qt::EditRole); };
     return _filter.accepts(cell(fioColumn).toString(), cell(qualColumn).toString(), cell(issueColumn),
                            cell(editColumn));
 }
 
-// The default comparison of the values DocumentsModel::data() gives: ids as numbers, texts (dates
-// included) by their rank under QString::compare with the proxy's case sensitivity, or
+// The default comparison of the values DocumentsModel::data() gives: ids as numbers, texts (stored
+// dates included) by their rank under QString::compare with the proxy's case sensitivity, or
 // locale-aware when asked.
 bool MyFilterModel::lessThan(const QModelIndex& left, const QModelIndex& right) const {
     const DocumentsModel* m = _fast;
-    if (!m || left.model() != m || right.model() != m || left.column() != right.column() ||
-        (sortRole() != Qt::DisplayRole && sortRole() != Qt::EditRole))
-        return QSortFilterProxyModel::lessThan(left, right);
     const int column = left.column();
+    const bool storedText =
+        sortRole() == Qt::EditRole ||
+        (sortRole() == Qt::DisplayRole && column != DocumentsModel::IssueDate && column != DocumentsModel::EditDate);
+    if (!m || left.model() != m || right.model() != m || column != right.column() || !storedText)
+        return QSortFilterProxyModel::lessThan(left, right);
     if (column == DocumentsModel::Id)
         return m->id(left.row()) < m->id(right.row());
     if (isSortLocaleAware())

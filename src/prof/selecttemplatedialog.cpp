@@ -38,7 +38,7 @@ void SelectTemplateDialog::fillListWidget() {
     QSqlQuery query = Database::instance()->execSql(_queryText);
     while (query.next()) {
         auto* item = new QListWidgetItem(query.value(1).toString(), ui->listWidget);
-        item->setData(Qt::UserRole, query.value(0).toInt());
+        item->setData(Qt::UserRole, query.value(0).toLongLong());
     }
     // A filled list has no current row yet.
     setTemplateButtonsEnabled(ui->listWidget->currentRow() >= 0);
@@ -47,7 +47,7 @@ void SelectTemplateDialog::fillListWidget() {
 void SelectTemplateDialog::onItemDoubleClicked(QListWidgetItem* item) {
     if (!item)
         return;
-    const int id = item->data(Qt::UserRole).toInt();
+    const qint64 id = item->data(Qt::UserRole).toLongLong();
     emitAndClose([this, id] { emit sqlIdSelected(id); });
 }
 
@@ -60,7 +60,7 @@ void SelectTemplateDialog::onCreateEmpty() {
 }
 
 void SelectTemplateDialog::onCreateWithTemplate() {
-    const int id = currentId();
+    const qint64 id = currentId();
     if (id > 0)
         emitAndClose([this, id] { emit sqlIdSelected(id); });
 }
@@ -70,7 +70,7 @@ void SelectTemplateDialog::onNewTemplate() {
 }
 
 void SelectTemplateDialog::onEditTemplate() {
-    const int id = currentId();
+    const qint64 id = currentId();
     if (id > 0)
         emitAndClose([this, id] { emit editTemplate(id); });
 }
@@ -79,32 +79,32 @@ void SelectTemplateDialog::onDeleteTemplate() {
     const QListWidgetItem* item = ui->listWidget->currentItem();
     if (!item)
         return;
-    const int id = item->data(Qt::UserRole).toInt();
+    const qint64 id = item->data(Qt::UserRole).toLongLong();
     const auto answer =
         MessageBox::show(this, QMessageBox::Warning, QStringLiteral("Внимание!"),
                          QStringLiteral("Вы уверены, что хотите удалить шаблон \"%1\"?").arg(item->text()),
                          QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
     if (answer != QMessageBox::Ok)
         return;
-    if (DocumentsTableAbstract* list = DocumentsTableAbstract::instance())
-        list->deleteRecords({id});
-    else
-        DocumentsTableAbstract::deleteDocuments({id});
+    QString error;
+    DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
+    if (!(list ? list->deleteRecords({id}, &error) : DocumentsTableAbstract::deleteDocuments({id}, &error)))
+        MessageBox::critical(this, QStringLiteral("Ошибка"), QStringLiteral("Не удалось удалить шаблон.\n") + error);
     fillListWidget();
     setTemplateButtonsEnabled(false);
 }
 
 void SelectTemplateDialog::onCopyTemplate() {
-    const int id = currentId();
+    const qint64 id = currentId();
     if (id <= 0)
         return;
-    if (DocumentsTableAbstract* list = DocumentsTableAbstract::instance()) {
-        const int newId = list->copyRecord(id);
-        if (newId > 0)
-            list->copyAdditionalRecords(id, newId);
-    } else if (const int newId = DocumentsTableAbstract::copyDocument(id); newId > 0) {
-        DocumentsTableAbstract::copyDependentRows(id, newId);
-    }
+    QString error;
+    DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
+    const qint64 newId =
+        list ? list->duplicateRecord(id, &error) : DocumentsTableAbstract::duplicateDocument(id, &error);
+    if (newId <= 0)
+        MessageBox::critical(this, QStringLiteral("Ошибка"),
+                             QStringLiteral("Не удалось создать копию шаблона.\n") + error);
     fillListWidget();
     ui->listWidget->setCurrentRow(ui->listWidget->count() - 1);
 }
@@ -115,9 +115,9 @@ template <typename F> void SelectTemplateDialog::emitAndClose(F emitter) {
     close();
 }
 
-int SelectTemplateDialog::currentId() const {
+qint64 SelectTemplateDialog::currentId() const {
     const QListWidgetItem* item = ui->listWidget->currentItem();
-    return item ? item->data(Qt::UserRole).toInt() : 0;
+    return item ? item->data(Qt::UserRole).toLongLong() : 0;
 }
 
 void SelectTemplateDialog::setTemplateButtonsEnabled(bool enabled) {

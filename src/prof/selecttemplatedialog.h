@@ -22,8 +22,8 @@ public:
 
 signals:
     // 0 asks for an empty document, any other id for a document made from that template.
-    void sqlIdSelected(int sqlId);
-    void editTemplate(int sqlId);
+    void sqlIdSelected(qint64 sqlId);
+    void editTemplate(qint64 sqlId);
     void newTemplate();
 
 public slots:
@@ -40,7 +40,7 @@ public slots:
 private:
     // Disables the dialog while `emitter` runs, then closes it.
     template <typename F> void emitAndClose(F emitter);
-    int currentId() const;
+    qint64 currentId() const;
     void setTemplateButtonsEnabled(bool enabled);
 
     QScopedPointer<Ui::SelectTemplateDialog> ui;

@@ -1,10 +1,12 @@
 #include "guifixture.h"
 #include "prof/documentsmodel.h"
 #include "prof/documentstable.h"
+#include "prof/frdodialog.h"
 #include "prof/myfiltermodel.h"
 #include "settingsregistry.h"
 #include "testregistry.h"
 
+#include <QComboBox>
 #include <QDialog>
 #include <QHeaderView>
 #include <QMenu>
@@ -13,6 +15,7 @@
 #include <QSqlRecord>
 #include <QStandardItemModel>
 #include <QtTest>
+#include <limits>
 
 namespace {
 // The rows of a query as "a|b;c|d", NULL as "-".
@@ -58,11 +61,15 @@ void insertSampleDocuments() {
     }
 }
 
-QList<int> proxyIds(const QAbstractItemModel* model) {
-    QList<int> ids;
+QList<qint64> proxyIds(const QAbstractItemModel* model) {
+    QList<qint64> ids;
     for (int row = 0; row < model->rowCount(); ++row)
-        ids << model->index(row, 0).data().toInt();
+        ids << model->index(row, 0).data().toLongLong();
     return ids;
+}
+
+QList<qint64> wide(const QList<int>& ids) {
+    return {ids.begin(), ids.end()};
 }
 
 QStringList columnTexts(const QAbstractItemModel* model, int column) {
@@ -72,7 +79,7 @@ QStringList columnTexts(const QAbstractItemModel* model, int column) {
     return texts;
 }
 
-QList<int> sorted(QList<int> ids) {
+template <typename Id> QList<Id> sorted(QList<Id> ids) {
     std::sort(ids.begin(), ids.end());
     return ids;
 }
@@ -84,9 +91,9 @@ QAction* action(DocumentsTable* list, const QString& text) {
     return nullptr;
 }
 
-void selectIds(DocumentsTable* list, const QList<int>& ids) {
+void selectIds(DocumentsTable* list, const QList<qint64>& ids) {
     list->clearSelection();
-    for (int id : ids) {
+    for (qint64 id : ids) {
         const QModelIndex index = list->model()->index(proxyIds(list->model()).indexOf(id), 1);
         list->selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
         list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
@@ -95,6 +102,25 @@ void selectIds(DocumentsTable* list, const QList<int>& ids) {
 
 FilterListType fio(const QString& text) {
     return {{"fio", text}, {"qual", ""}};
+}
+
+void clickHeader(DocumentsTable* list, int section) {
+    QHeaderView* header = list->horizontalHeader();
+    const QPoint at(header->sectionViewportPosition(section) + 10, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+}
+
+// Every row of the three tables of a document, to compare before and after.
+QString registryState() {
+    return rows("SELECT * FROM ProfDocuments ORDER BY profId") + "/" +
+           rows("SELECT * FROM ProfDetails ORDER BY detId") + "/" + rows("SELECT * FROM ProfFrdo ORDER BY profId");
+}
+
+// A document with that id, an appendix subject and an FRDO row.
+void insertDocumentWithId(qint64 id, const QString& surname) {
+    runSql("INSERT INTO ProfDocuments (profId, fio1, attNumber) VALUES (?, ?, ?)", {id, surname, surname});
+    runSql("INSERT INTO ProfDetails (profId, name, count) VALUES (?, 'Охрана труда', 10)", {id});
+    runSql("INSERT INTO ProfFrdo (profId, snils) VALUES (?, '12345678900')", {id});
 }
 } // namespace
 
@@ -138,7 +164,7 @@ private slots:
         QCOMPARE(headers, QStringList({"docID", "ФИО", "Квалификация", "Номер свид.", "Рег. номер", "Дата выдачи",
                                        "Дата изменения"}));
         QVERIFY(list->isColumnHidden(0));
-        QCOMPARE(proxyIds(list->model()), QList<int>({6, 5, 4, 3, 2, 1}));
+        QCOMPARE(proxyIds(list->model()), QList<qint64>({6, 5, 4, 3, 2, 1}));
         QVERIFY(!list->horizontalHeader()->isSortIndicatorShown());
         QCOMPARE(columnTexts(list->model(), 2).last(), QStringLiteral("Сварщик 3 разряд"));
         QStringList menu;
@@ -159,9 +185,10 @@ private slots:
         QTest::addColumn<QString>("indicator");
         QTest::newRow("one click") << QList<int>{1} << false << "1 ascending shown";
         QTest::newRow("two clicks") << QList<int>{1, 1} << false << "1 descending shown";
-        QTest::newRow("three clicks") << QList<int>{1, 1, 1} << false << "0 ascending hidden";
-        QTest::newRow("other section after three") << QList<int>{1, 1, 1, 3} << false << "0 descending hidden";
-        QTest::newRow("and once more") << QList<int>{1, 1, 1, 3, 3} << false << "3 ascending shown";
+        // The third click brings back the registry's own order, newest first.
+        QTest::newRow("three clicks") << QList<int>{1, 1, 1} << false << "0 descending hidden";
+        QTest::newRow("other section after three") << QList<int>{1, 1, 1, 3} << false << "3 ascending shown";
+        QTest::newRow("and once more") << QList<int>{1, 1, 1, 3, 3} << false << "3 descending shown";
         QTest::newRow("another section") << QList<int>{4, 2} << false << "2 ascending shown";
         QTest::newRow("drag is no click") << QList<int>{1} << true << "0 descending hidden";
     }
@@ -199,6 +226,7 @@ private slots:
         QCOMPARE(clicked.size(), drag ? 0 : clicks.size());
         QSortFilterProxyModel reference;
         reference.setSourceModel(list->documentsModel());
+        reference.setSortRole(Qt::EditRole);
         reference.sort(section, order);
         // Ties may keep the order of an earlier sort, so the sorted values are compared.
         QCOMPARE(columnTexts(list->model(), section), columnTexts(&reference, section));
@@ -223,7 +251,7 @@ private slots:
         GuiFixture f;
         insertSampleDocuments();
         auto* list = buildList(f);
-        selectIds(list, selected);
+        selectIds(list, wide(selected));
         const QPoint pos =
             onRow ? list->visualRect(list->model()->index(1, 1)).center() : QPoint(5, list->viewport()->height() - 5);
         list->provideContexMenu(pos);
@@ -251,7 +279,7 @@ private slots:
         insertFullDocument({{"fio1", "Другой"}});
         auto* list = buildList(f);
         QSignalSpy clicked(list, &DocumentsTable::documentClicked);
-        selectIds(list, {1});
+        selectIds(list, QList<qint64>{1});
         if (copySurname.isEmpty())
             runSql("DELETE FROM ProfDocuments WHERE profId=1");
         list->onCopyRecordAction();
@@ -259,7 +287,8 @@ private slots:
         if (copySurname.isEmpty()) {
             QCOMPARE(clicked.size(), 0);
             QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
-            QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Не удалось создать копию документа."));
+            QCOMPARE(MessageBox::lastShown().text,
+                     QStringLiteral("Не удалось создать копию документа.\nДокумент не найден в базе данных."));
             QCOMPARE(rows("SELECT COUNT(*) FROM ProfDocuments UNION ALL SELECT COUNT(*) FROM ProfDetails"),
                      QStringLiteral("1;4"));
             return;
@@ -309,7 +338,7 @@ private slots:
         for (const char* name : {"Первый", "Второй", "Третий"})
             insertFullDocument({{"fio1", name}, {"regNumber", name}});
         auto* list = buildList(f);
-        selectIds(list, selected);
+        selectIds(list, wide(selected));
         QSignalSpy unselected(list, &DocumentsTable::unselect);
         f.answerNextBox(MessageBox::Button(answer));
         autoFill ? list->onAutoFillFrdoAction() : list->onDeleteAction();
@@ -336,10 +365,10 @@ private slots:
         QCOMPARE(list->model()->rowCount(), 900);
         list->onFiltersChanged(fio("петров"));
         list->onSelectAllAction();
-        QList<int> expected;
+        QList<qint64> expected;
         QSqlQuery query = runSql("SELECT profId FROM ViewProfDocuments WHERE orvane_contains(fio, ?)", {"петров"});
         while (query.next())
-            expected << query.value(0).toInt();
+            expected << query.value(0).toLongLong();
         QCOMPARE(expected.size(), 300);
         QCOMPARE(sorted(list->selectedIds()), sorted(expected));
         QCOMPARE(sorted(list->shownIds()), sorted(expected));
@@ -424,18 +453,19 @@ private slots:
         GuiFixture f;
         insertSampleDocuments();
         auto* list = buildList<PrintableList>(f);
-        selectIds(list, selected);
+        selectIds(list, wide(selected));
         QString got;
-        const auto record = [&got](const char* signal, int type, QList<int> ids, bool background, bool preview) {
+        const auto record = [&got](const char* signal, int type, QList<qint64> ids, bool background, bool preview) {
             QStringList texts;
-            for (int id : sorted(ids))
+            for (qint64 id : sorted(ids))
                 texts << QString::number(id);
             got = QString("%1 %2 %3 %4 %5").arg(signal).arg(type).arg(texts.join(',')).arg(background).arg(preview);
         };
         connect(list, &DocumentsTable::documentPrint,
-                [&](ReportList::ReportType type, int id, bool b, bool p) { record("one", type, {id}, b, p); });
-        connect(list, &DocumentsTable::documentsPrint,
-                [&](ReportList::ReportType type, QList<int> ids, bool b, bool p) { record("many", type, ids, b, p); });
+                [&](ReportList::ReportType type, qint64 id, bool b, bool p) { record("one", type, {id}, b, p); });
+        connect(
+            list, &DocumentsTable::documentsPrint,
+            [&](ReportList::ReportType type, QList<qint64> ids, bool b, bool p) { record("many", type, ids, b, p); });
         list->onPrintAction();
         QVERIFY(list->dialog && list->dialog->isVisible());
         emit list->dialog->reportTypeSelected(ReportList::AppendixAny, true, false);
@@ -452,7 +482,7 @@ private slots:
         QSignalSpy reselected(list, &DocumentsTable::reselected);
         QSignalSpy unselected(list, &DocumentsTable::unselect);
         action(list, "Добавить новый")->trigger();
-        selectIds(list, {5, 3});
+        selectIds(list, QList<qint64>{5, 3});
         list->onEditAction();
         QCOMPARE(list->currentDocId(), 3);
         // A double click arrives after the click that it completes.
@@ -470,6 +500,264 @@ private slots:
         QCOMPARE(unselected.size(), 1);
         QCOMPARE(counts.last(), QVariantList({3, 7}));
         QVERIFY(list->selectionModel()->selectedRows().isEmpty());
+    }
+
+    // Ids beyond 32 bits, up to SQLite's largest, are listed, opened, printed, copied and deleted
+    // as themselves.
+    void wideIds_data() {
+        QTest::addColumn<qint64>("id");
+        QTest::addColumn<bool>("copied"); // there is no id after the largest
+        QTest::newRow("2^31") << (qint64(1) << 31) << true;
+        QTest::newRow("2^62") << (qint64(1) << 62) << true;
+        QTest::newRow("largest") << std::numeric_limits<qint64>::max() << false;
+    }
+
+    void wideIds() {
+        QFETCH(qint64, id);
+        QFETCH(bool, copied);
+        GuiFixture f;
+        insertDocumentWithId(1, "Первый");
+        insertDocumentWithId(id, "Широкий");
+        auto* list = buildList<PrintableList>(f);
+        QCOMPARE(proxyIds(list->model()), QList<qint64>({id, 1}));
+
+        QSignalSpy clicked(list, &DocumentsTable::documentClicked);
+        selectIds(list, QList<qint64>{id});
+        list->onEditAction();
+        QCOMPARE(list->currentDocId(), id);
+        QCOMPARE(clicked.size(), 1);
+        QCOMPARE(clicked.takeFirst().first().toLongLong(), id);
+
+        qint64 printed = 0;
+        connect(list, &DocumentsTable::documentPrint,
+                [&](ReportList::ReportType, qint64 one, bool, bool) { printed = one; });
+        list->onPrintAction();
+        emit list->dialog->reportTypeSelected(ReportList::CertificateAny, false, false);
+        QCOMPARE(printed, id);
+        list->dialog->close();
+
+        const QString before = registryState();
+        list->onCopyRecordAction();
+        if (copied) {
+            QCOMPARE(clicked.size(), 1);
+            QCOMPARE(clicked.takeFirst().first().toLongLong(), id + 1);
+            QCOMPARE(proxyIds(list->model()), QList<qint64>({id + 1, id, 1}));
+            QCOMPARE(rows("SELECT fio1 FROM ProfDocuments WHERE profId = ?", {id + 1}),
+                     QStringLiteral("КОПИЯ Широкий"));
+            QCOMPARE(rows("SELECT COUNT(*) FROM ProfDetails WHERE profId = ?", {id + 1}), QStringLiteral("1"));
+        } else {
+            // SQLite has no id left for the copy: nothing is written, and the user is told.
+            QCOMPARE(clicked.size(), 0);
+            QVERIFY(MessageBox::lastShown().text.startsWith(QStringLiteral("Не удалось создать копию документа.\n")));
+            QCOMPARE(registryState(), before);
+        }
+
+        selectIds(list, copied ? QList<qint64>{id, id + 1} : QList<qint64>{id});
+        f.answerNextBox(QMessageBox::Ok);
+        list->onDeleteAction();
+        QCOMPARE(proxyIds(list->model()), QList<qint64>{1});
+        QCOMPARE(rows("SELECT (SELECT group_concat(profId) FROM ProfDocuments), (SELECT group_concat(profId) FROM "
+                      "ProfDetails), (SELECT group_concat(profId) FROM ProfFrdo)"),
+                 QStringLiteral("1|1|1"));
+    }
+
+    // The generator makes registries with ids from 2^62 on, for trying the program on them.
+    void generatedRegistryWithWideIds() {
+        QTemporaryDir dir;
+        const QString generated = dir.filePath("generated.db");
+        QProcess dbgen;
+        dbgen.start(binaryPath("dbgen"),
+                    {"--docs", "3", "--templates", "1", "--first-id", "4611686018427387904", generated});
+        QVERIFY(dbgen.waitForFinished(60000));
+        QCOMPARE(dbgen.exitCode(), 0);
+        const qint64 first = qint64(1) << 62;
+        QCOMPARE(queryFile(generated, "SELECT MIN(profId), MAX(profId), SUM(isTemplate), (SELECT MIN(profId) FROM "
+                                      "ProfFrdo) FROM ProfDocuments"),
+                 (QList<QVariantList>{{first, first + 3, 1, first}}));
+    }
+
+    // Only mouse presses, moves and releases on the header sort; whatever else passes it is left
+    // to the header.
+    void otherEventsPassTheHeader() {
+        GuiFixture f;
+        insertSampleDocuments();
+        auto* list = buildList(f);
+        QWidget* viewport = list->horizontalHeader()->viewport();
+        QSignalSpy clicked(list->horizontalHeader(), &QHeaderView::sectionClicked);
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+        QHoverEvent hover(QEvent::HoverMove, QPointF(10, 5), QPointF(12, 5));
+        QEvent leave(QEvent::Leave);
+        for (QEvent* event : std::initializer_list<QEvent*>{&key, &hover, &leave})
+            QApplication::sendEvent(viewport, event);
+        QCOMPARE(clicked.size(), 0);
+        QCOMPARE(list->horizontalHeader()->sortIndicatorSection(), 0);
+        QCOMPARE(proxyIds(list->model()), QList<qint64>({6, 5, 4, 3, 2, 1}));
+    }
+
+    // Three clicks on "ФИО" give back the registry's own order, and "Обновить" keeps it: the newest
+    // document, added meanwhile, comes first.
+    void thirdClickAndRefreshShowNewestFirst() {
+        GuiFixture f;
+        insertSampleDocuments();
+        auto* list = buildList(f);
+        for (int click = 0; click < 3; ++click)
+            clickHeader(list, DocumentsModel::Fio);
+        QCOMPARE(proxyIds(list->model()), QList<qint64>({6, 5, 4, 3, 2, 1}));
+        insertRow("ProfDocuments", {{"fio1", "Аардварков"}});
+        action(list, "Обновить")->trigger();
+        QCOMPARE(proxyIds(list->model()), QList<qint64>({8, 6, 5, 4, 3, 2, 1}));
+        QVERIFY(!list->horizontalHeader()->isSortIndicatorShown());
+    }
+
+    void datesAsShown_data() {
+        QTest::addColumn<QVariant>("issueDate");
+        QTest::addColumn<QVariant>("editDate");
+        QTest::addColumn<QString>("shown"); // issue date|edit date
+        const QVariant null(QVariant::String);
+        QTest::newRow("saved by the dialog")
+            << QVariant("2026-12-07") << QVariant("2026-12-07T23:17:40") << "07.12.2026|07.12.2026 23:17";
+        QTest::newRow("time after a blank")
+            << QVariant("2021-05-04") << QVariant("2021-05-04 12:00:00") << "04.05.2021|04.05.2021 12:00";
+        QTest::newRow("fractions and a zone")
+            << QVariant("2016-04-08") << QVariant("2016-04-08T15:30:00.123+03:00") << "08.04.2016|08.04.2016 15:30";
+        QTest::newRow("issue date with a time, edit date without")
+            << QVariant("2017-01-01 08:30:00") << QVariant("2017-01-01") << "01.01.2017|01.01.2017";
+        QTest::newRow("NULL") << null << null << "|";
+        QTest::newRow("no such day, no date") << QVariant("2016-02-30") << QVariant("abc") << "2016-02-30|abc";
+        QTest::newRow("no such hour") << QVariant("0001-01-01") << QVariant("2016-04-08 25:00:00")
+                                      << "01.01.0001|2016-04-08 25:00:00";
+        QTest::newRow("a number") << QVariant(20160408) << QVariant(1e30) << "20160408|1.0e+30";
+    }
+
+    // Dates show as in the dialogs; the stored value stays behind them.
+    void datesAsShown() {
+        QFETCH(QVariant, issueDate);
+        QFETCH(QVariant, editDate);
+        QFETCH(QString, shown);
+        GuiFixture f;
+        runSql("INSERT INTO ProfDocuments (fio1, issueDate, editDate) VALUES ('Иванов', ?, ?)", {issueDate, editDate});
+        auto* list = buildList(f);
+        const QModelIndex issue = list->model()->index(0, DocumentsModel::IssueDate);
+        const QModelIndex edit = list->model()->index(0, DocumentsModel::EditDate);
+        QCOMPARE(issue.data().toString() + "|" + edit.data().toString(), shown);
+        QCOMPARE(issue.data(Qt::EditRole).toString() + "|" + edit.data(Qt::EditRole).toString(),
+                 rows("SELECT IFNULL(issueDate, ''), IFNULL(editDate, '') FROM ProfDocuments"));
+    }
+
+    // The shown texts would sort 01.02.2020 before 31.01.2019; the list sorts and filters by date.
+    void datesSortAndFilterByTheDay() {
+        GuiFixture f;
+        for (const char* date : {"2020-02-01", "2019-01-31", "2019-12-15"})
+            runSql("INSERT INTO ProfDocuments (fio1, issueDate, editDate) VALUES ('Иванов', ?, ? || ' 10:00:00')",
+                   {date, date});
+        auto* list = buildList(f);
+        for (int column : {DocumentsModel::IssueDate, DocumentsModel::EditDate}) {
+            clickHeader(list, column);
+            QCOMPARE(proxyIds(list->model()), QList<qint64>({2, 3, 1}));
+            clickHeader(list, column);
+            QCOMPARE(proxyIds(list->model()), QList<qint64>({1, 3, 2}));
+            clickHeader(list, column);
+        }
+        list->onFiltersChanged({{"dateFrom", QDate(2019, 6, 1)}, {"dateTo", QDate(2019, 12, 15)}, {"fio", ""}});
+        QCOMPARE(proxyIds(list->model()), QList<qint64>{3});
+        list->onFiltersChanged({{"editDateFrom", QDate(2019, 1, 31)}, {"editDateTo", QDate(2019, 12, 31)}});
+        QCOMPARE(sorted(proxyIds(list->model())), QList<qint64>({2, 3}));
+    }
+
+    // "Автозаполнение ФРДО" parts "Серия/номер свидетельства" at its first blank, or else after the
+    // sixth character, and gives every certificate the one FRDO kind the FRDO dialog offers for it.
+    void autoFillSeriesAndKind_data() {
+        QTest::addColumn<QVariant>("attNumber");
+        QTest::addColumn<QVariant>("certificateType");
+        QTest::addColumn<QString>("parts"); // DocSerial|DocNumber, NULL as "-"
+        const QVariant null(QVariant::String);
+        QTest::newRow("series, blank, number") << QVariant("2926 000101") << QVariant(1) << "2926|000101";
+        QTest::newRow("twelve digits") << QVariant("123456789012") << QVariant(2) << "123456|789012";
+        QTest::newRow("blanks around and between") << QVariant("  2926   000101 ") << QVariant(0) << "2926|000101";
+        QTest::newRow("a tab") << QVariant("2926\t000101") << null << "2926|000101";
+        QTest::newRow("a blank inside the number") << QVariant("АБ 12 345") << QVariant("abc") << "АБ|12 345";
+        QTest::newRow("a trailing blank only") << QVariant("1234 ") << QVariant(1) << "1234|";
+        QTest::newRow("short") << QVariant("12345") << QVariant(1) << "12345|";
+        QTest::newRow("empty") << QVariant("") << QVariant(1) << "|";
+        QTest::newRow("NULL") << null << QVariant(2) << "-|-";
+    }
+
+    void autoFillSeriesAndKind() {
+        QFETCH(QVariant, attNumber);
+        QFETCH(QVariant, certificateType);
+        QFETCH(QString, parts);
+        GuiFixture f;
+        runSql("INSERT INTO ProfDocuments (fio1, fio3, attNumber, certificateType) VALUES ('Иванов', 'Иванович', ?, ?)",
+               {attNumber, certificateType});
+        auto* list = buildList(f);
+        selectIds(list, QList<qint64>{1});
+        f.answerNextBox(QMessageBox::Ok);
+        list->onAutoFillFrdoAction();
+        QCOMPARE(rows("SELECT DocSerial, DocNumber FROM ProfFrdo WHERE profId = 1"), parts);
+        const QString kind = QStringLiteral("Свидетельство о профессии рабочего, должности служащего");
+        QCOMPARE(rows("SELECT DocType FROM ProfFrdo WHERE profId = 1"), kind);
+        // The FRDO dialog shows the kind as one of its own.
+        auto* dialog = new FrdoDialog(list);
+        dialog->setDocId(1);
+        QCOMPARE(dialog->findChild<QComboBox*>("comboBoxDocType")->currentText(), kind);
+        dialog->close();
+    }
+
+    // A statement that fails halfway through a copy, a deletion or an auto-fill leaves every row as
+    // it was, and the user is told.
+    void failedWritesChangeNothing_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("message");
+        const QString copy = "Не удалось создать копию документа.";
+        const QString remove = "Не удалось удалить документы; ни один из них не удалён.";
+        const QString fill = "Не удалось заполнить данные ФРДО; ничего не изменено.";
+        const QString refuse = "BEGIN SELECT RAISE(ABORT, 'отказано'); END";
+        QTest::newRow("copy, FRDO row refused") << "copy"
+                                                << "BEFORE INSERT ON ProfFrdo " + refuse << copy;
+        QTest::newRow("delete, document refused") << "delete"
+                                                  << "BEFORE DELETE ON ProfDocuments " + refuse << remove;
+        QTest::newRow("delete, FRDO row refused") << "delete"
+                                                  << "BEFORE DELETE ON ProfFrdo " + refuse << remove;
+        QTest::newRow("auto-fill, second document refused")
+            << "fill"
+            << "BEFORE UPDATE ON ProfFrdo WHEN OLD.profId = 3 " + refuse << fill;
+        QTest::newRow("delete, read only") << "delete"
+                                           << "query_only" << remove;
+        QTest::newRow("auto-fill, read only") << "fill"
+                                              << "query_only" << fill;
+    }
+
+    void failedWritesChangeNothing() {
+        QFETCH(QString, action);
+        QFETCH(QString, failure);
+        QFETCH(QString, message);
+        GuiFixture f;
+        insertDocumentWithId(1, "Первый");
+        insertDocumentWithId(2, "Второй");
+        insertDocumentWithId(3, "Третий");
+        runSql("INSERT INTO ProfDocuments (profId, fio1) VALUES (4, 'Без ФРДО')");
+        auto* list = buildList(f);
+        selectIds(list, action == "copy" ? QList<qint64>{2} : QList<qint64>{1, 3, 4});
+        if (failure == "query_only")
+            runSql("PRAGMA query_only = 1");
+        else
+            runSql("CREATE TRIGGER refuse " + failure);
+        const QString before = registryState();
+        QSignalSpy clicked(list, &DocumentsTable::documentClicked);
+        if (action != "copy")
+            f.answerNextBox(QMessageBox::Ok);
+        action == "copy"     ? list->onCopyRecordAction()
+        : action == "delete" ? list->onDeleteAction()
+                             : list->onAutoFillFrdoAction();
+        runSql("PRAGMA query_only = 0");
+        QCOMPARE(registryState(), before);
+        QCOMPARE(clicked.size(), 0);
+        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
+        QVERIFY2(MessageBox::lastShown().text.startsWith(message + "\n"), qPrintable(MessageBox::lastShown().text));
+        if (failure != "query_only")
+            QVERIFY(MessageBox::lastShown().text.contains(QStringLiteral("отказано")));
+        QCOMPARE(proxyIds(list->model()), QList<qint64>({4, 3, 2, 1}));
     }
 };
 
@@ -516,7 +804,7 @@ private slots:
         QStandardItemModel plain(documents.rowCount(), documents.columnCount());
         for (int row = 0; row < documents.rowCount(); ++row)
             for (int column = 0; column < documents.columnCount(); ++column)
-                plain.setData(plain.index(row, column), documents.index(row, column).data());
+                plain.setData(plain.index(row, column), documents.index(row, column).data(Qt::EditRole));
         for (QAbstractItemModel* source :
              {static_cast<QAbstractItemModel*>(&documents), static_cast<QAbstractItemModel*>(&plain)}) {
             MyFilterModel filter;
@@ -524,26 +812,31 @@ private slots:
             filter.setFilterList(fio(previousFio));
             filter.rowCount();
             filter.setFilterList(filters);
-            QCOMPARE(sorted(proxyIds(&filter)), ids);
+            QCOMPARE(sorted(proxyIds(&filter)), wide(ids));
         }
     }
 
+    // The list sorts by the stored values (the edit role); the shown texts sort as shown.
     void sortAsTheDefaultComparison_data() {
         QTest::addColumn<int>("column");
         QTest::addColumn<int>("order");
         QTest::addColumn<int>("caseSensitivity");
+        QTest::addColumn<int>("role");
         for (int column = 0; column < DocumentsModel::ColumnCount; ++column)
             for (int order : {Qt::AscendingOrder, Qt::DescendingOrder})
                 for (int cs : {Qt::CaseSensitive, Qt::CaseInsensitive})
-                    QTest::addRow("column %d %s%s", column, order == Qt::AscendingOrder ? "ascending" : "descending",
-                                  cs == Qt::CaseSensitive ? "" : ", any case")
-                        << column << order << cs;
+                    for (int role : {Qt::EditRole, Qt::DisplayRole})
+                        QTest::addRow(
+                            "column %d %s%s%s", column, order == Qt::AscendingOrder ? "ascending" : "descending",
+                            cs == Qt::CaseSensitive ? "" : ", any case", role == Qt::EditRole ? "" : ", as shown")
+                            << column << order << cs << role;
     }
 
     void sortAsTheDefaultComparison() {
         QFETCH(int, column);
         QFETCH(int, order);
         QFETCH(int, caseSensitivity);
+        QFETCH(int, role);
         TestDatabase data;
         QVERIFY(data.open());
         insertSampleDocuments();
@@ -554,6 +847,7 @@ private slots:
         for (QSortFilterProxyModel* proxy : {static_cast<QSortFilterProxyModel*>(&fast), &reference}) {
             proxy->setSourceModel(&documents);
             proxy->setSortCaseSensitivity(Qt::CaseSensitivity(caseSensitivity));
+            proxy->setSortRole(role);
             proxy->sort(column, Qt::SortOrder(order));
         }
         QCOMPARE(proxyIds(&fast), proxyIds(&reference));

@@ -27,6 +27,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QtTest>
+#include <memory>
 
 namespace {
 // Stands in for the desktop's program that opens a written file.
@@ -375,6 +376,45 @@ private slots:
         }
         QTRY_COMPARE(finished, jobs);
         QVERIFY(QFileInfo(pdf).size() > 0);
+    }
+
+    // A written workbook opens in the desktop's program; without one the user is told where it is.
+    // The status bar names it either way, beside the row counts.
+    void whereTheWorkbookWent_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("viewer");
+        for (const char* action : {"actionExport", "actionFrdo"})
+            for (bool viewer : {true, false})
+                QTest::addRow("%s, %s", action, viewer ? "opened" : "no program") << action << viewer;
+    }
+
+    void whereTheWorkbookWent() {
+        QFETCH(QString, action);
+        QFETCH(bool, viewer);
+        GuiFixture f;
+        addDocuments(2);
+        QVERIFY(f.db()->execSql(QStringLiteral("INSERT INTO ProfFrdo (profId) VALUES (1), (2)")).isActive());
+        auto* window = f.build<MainWindow>();
+        QTRY_VERIFY(f.widget<QAction>("actionShowToolbar")->isChecked() && window->hasExportLayout("FRDO"));
+        std::unique_ptr<FileOpener> opener(viewer ? new FileOpener : nullptr);
+        const QString path = f.env().root() + QStringLiteral("/Книга регистрации.xlsx");
+        f.answerNextBox(QMessageBox::Ok);
+        FileDialog::setNextFileName(path);
+        MessageBox::clearShown();
+        QVERIFY(f.trigger(action));
+        QVERIFY(QFileInfo(path).size() > 0);
+        const QString where = QDir::toNativeSeparators(path);
+        QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Файл сохранён: ") + where);
+        QVERIFY(window->statusBar()->findChild<QLabel*>()->isVisible());
+        if (viewer) {
+            QCOMPARE(opener->opened, QList<QUrl>{QUrl::fromLocalFile(path)});
+            QCOMPARE(MessageBox::shown().size(), 1); // the note about the filters
+            return;
+        }
+        QCOMPARE(MessageBox::shown().size(), 2);
+        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Информация"));
+        QCOMPARE(MessageBox::lastShown().text,
+                 QStringLiteral("Файл сохранён:\n%1\n\nНе найдена программа, которая может его открыть.").arg(where));
     }
 
     void rowCountsInStatusBar() {

@@ -66,14 +66,14 @@ private slots:
         QTest::addColumn<int>("row");
         QTest::addColumn<QByteArray>("signal");
         QTest::addColumn<QVariantList>("arguments");
-        QTest::newRow("empty document") << "pushButtonCreateEmpty" << -1 << QByteArray(SIGNAL(sqlIdSelected(int)))
+        QTest::newRow("empty document") << "pushButtonCreateEmpty" << -1 << QByteArray(SIGNAL(sqlIdSelected(qint64)))
                                         << QVariantList{0};
-        QTest::newRow("from template") << "pushButtonCreateWithTemplate" << 1 << QByteArray(SIGNAL(sqlIdSelected(int)))
-                                       << QVariantList{5};
-        QTest::newRow("double click") << "" << 0 << QByteArray(SIGNAL(sqlIdSelected(int))) << QVariantList{3};
+        QTest::newRow("from template") << "pushButtonCreateWithTemplate" << 1
+                                       << QByteArray(SIGNAL(sqlIdSelected(qint64))) << QVariantList{5};
+        QTest::newRow("double click") << "" << 0 << QByteArray(SIGNAL(sqlIdSelected(qint64))) << QVariantList{3};
         QTest::newRow("new template") << "pushButtonNewTempl" << -1 << QByteArray(SIGNAL(newTemplate()))
                                       << QVariantList{};
-        QTest::newRow("edit template") << "pushButtonEditTempl" << 0 << QByteArray(SIGNAL(editTemplate(int)))
+        QTest::newRow("edit template") << "pushButtonEditTempl" << 0 << QByteArray(SIGNAL(editTemplate(qint64)))
                                        << QVariantList{3};
     }
     void requests() {
@@ -84,7 +84,7 @@ private slots:
         Templates t;
         QCOMPARE(t.list()->count(), 2);
         QSignalSpy spy(t.dialog.data(), signal.constData());
-        QSignalSpy selected(t.dialog.data(), SIGNAL(sqlIdSelected(int)));
+        QSignalSpy selected(t.dialog.data(), SIGNAL(sqlIdSelected(qint64)));
         t.list()->setCurrentRow(row);
         if (button.isEmpty()) {
             QListWidget* list = t.list();
@@ -96,7 +96,7 @@ private slots:
         }
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.first(), arguments);
-        if (signal != QByteArray(SIGNAL(sqlIdSelected(int))))
+        if (signal != QByteArray(SIGNAL(sqlIdSelected(qint64))))
             QCOMPARE(selected.count(), 0);
         QVERIFY(t.closed());
     }
@@ -115,7 +115,7 @@ private slots:
         QCOMPARE(t.list()->count(), 3);
         QCOMPARE(t.list()->currentRow(), 2);
         QCOMPARE(t.list()->currentItem()->text(), QStringLiteral("КОПИЯ Токарь"));
-        const int copyId = t.list()->currentItem()->data(Qt::UserRole).toInt();
+        const qint64 copyId = t.list()->currentItem()->data(Qt::UserRole).toLongLong();
         QVERIFY(copyId != 5 && copyId > 0);
         QCOMPARE(t.count(QStringLiteral("SELECT COUNT(*) FROM ProfDocuments WHERE fio1='КОПИЯ Токарь' AND "
                                         "isTemplate=1 AND profId=%1;")
@@ -155,6 +155,69 @@ private slots:
         QCOMPARE(t.count(QStringLiteral("SELECT COUNT(*) FROM ProfDocuments WHERE profId IN (3, 9);")), 2);
         QCOMPARE(t.list()->count(), 1 + left);
         QVERIFY(t.buttonsEnabled(left == 1));
+    }
+
+    // A template id beyond 32 bits is copied and chosen as itself.
+    void wideTemplateId() {
+        Templates t(true);
+        const qint64 wide = qint64(1) << 62;
+        t.f.db()->execSql(QStringLiteral("UPDATE ProfDocuments SET profId=%1 WHERE profId=3;").arg(wide));
+        t.dialog->fillListWidget();
+        const auto selectId = [&t](qint64 id) {
+            for (int row = 0; row < t.list()->count(); ++row)
+                if (t.list()->item(row)->data(Qt::UserRole).toLongLong() == id)
+                    t.list()->setCurrentRow(row);
+        };
+        selectId(wide);
+        t.click(QStringLiteral("pushButtonCopyTempl"));
+        QCOMPARE(t.list()->currentItem()->data(Qt::UserRole).toLongLong(), wide + 1);
+        QCOMPARE(t.list()->currentItem()->text(), QStringLiteral("КОПИЯ Сварщик"));
+        QSignalSpy selected(t.dialog.data(), SIGNAL(sqlIdSelected(qint64)));
+        selectId(wide);
+        t.click(QStringLiteral("pushButtonCreateWithTemplate"));
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(selected.first().first().toLongLong(), wide);
+    }
+
+    // A copy or a deletion that the database refuses halfway leaves the templates as they were.
+    void refusedWrites_data() {
+        QTest::addColumn<bool>("withList");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<QString>("message");
+        const QString refuse = QStringLiteral(" BEGIN SELECT RAISE(ABORT, 'отказано'); END");
+        const QString copy = QStringLiteral("Не удалось создать копию шаблона.\n");
+        const QString remove = QStringLiteral("Не удалось удалить шаблон.\n");
+        for (bool withList : {true, false}) {
+            const char* how = withList ? "through the list" : "without a list";
+            QTest::addRow("copy %s", how) << withList << "pushButtonCopyTempl"
+                                          << "BEFORE INSERT ON ProfFrdo" + refuse << copy;
+            QTest::addRow("delete %s", how) << withList << "pushButtonDeleteTempl"
+                                            << "BEFORE DELETE ON ProfDocuments" + refuse << remove;
+        }
+    }
+    void refusedWrites() {
+        QFETCH(bool, withList);
+        QFETCH(QString, button);
+        QFETCH(QString, trigger);
+        QFETCH(QString, message);
+        Templates t(withList);
+        t.f.db()->execSql(QStringLiteral("CREATE TRIGGER refuse ") + trigger);
+        const auto state = [&t] {
+            return t.count(QStringLiteral("SELECT COUNT(*) FROM ProfDocuments")) * 100 +
+                   t.count(QStringLiteral("SELECT COUNT(*) FROM ProfDetails")) * 10 +
+                   t.count(QStringLiteral("SELECT COUNT(*) FROM ProfFrdo"));
+        };
+        QCOMPARE(state(), 321);
+        t.list()->setCurrentRow(1);
+        MessageBox::clearShown();
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        t.click(button);
+        QCOMPARE(state(), 321);
+        QCOMPARE(t.list()->count(), 2);
+        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
+        QVERIFY(MessageBox::lastShown().text.startsWith(message));
+        QVERIFY(MessageBox::lastShown().text.contains(QStringLiteral("отказано")));
     }
 
     void enabling_data() {

@@ -1,5 +1,5 @@
 // Generates a registry database of realistic training documents for benchmarks and manual tests:
-//   dbgen [--docs N] [--subjects M] [--templates K] [--force] OUTPUT.db
+//   dbgen [--docs N] [--subjects M] [--templates K] [--first-id I] [--force] OUTPUT.db
 // Every document gets M appendix subjects and one FRDO row. The file has the program's own schema.
 #include "appresources.h"
 #include "database.h"
@@ -62,7 +62,7 @@ QString pick(const QStringList& list) {
     return list.at(QRandomGenerator::global()->bounded(list.size()));
 }
 
-bool insertDocument(QSqlQuery& doc, QSqlQuery& det, QSqlQuery& frdo, int id, int subjectCount, bool isTemplate) {
+bool insertDocument(QSqlQuery& doc, QSqlQuery& det, QSqlQuery& frdo, qint64 id, int subjectCount, bool isTemplate) {
     auto* rnd = QRandomGenerator::global();
     const QDate issue = QDate(2015, 1, 1).addDays(rnd->bounded(4000));
     const QString profession = pick(professions);
@@ -138,18 +138,23 @@ bool insertDocument(QSqlQuery& doc, QSqlQuery& det, QSqlQuery& frdo, int id, int
     return frdo.exec();
 }
 
-const char usageText[] = "usage: dbgen [--docs N] [--subjects M] [--templates K] [--force] OUTPUT.db\n"
+const char usageText[] = "usage: dbgen [--docs N] [--subjects M] [--templates K] [--first-id I] [--force] "
+                         "OUTPUT.db\n"
                          "  --docs N       documents to generate (default 100000)\n"
                          "  --subjects M   appendix subjects of each document (default 12)\n"
                          "  --templates K  document templates after the documents (default 20)\n"
+                         "  --first-id I   id of the first document, up to 2^62 (default 1)\n"
                          "  --force        replace OUTPUT.db when it exists (never done without it)\n"
                          "exit codes: 0 done, 1 not written, 2 bad arguments or OUTPUT.db exists\n";
+
+constexpr qint64 maxFirstId = qint64(1) << 62;
 
 struct Options {
     QString output;
     int docs = 100000;
     int subjectCount = 12;
     int templates = 20;
+    qint64 firstId = 1;
     bool force = false;
     bool help = false;
 };
@@ -167,6 +172,12 @@ QString parseArguments(const QStringList& args, Options* options) {
             *count = i + 1 < args.size() ? args.at(++i).toInt(&ok) : 0;
             if (!ok || *count < 0 || *count > 10000000)
                 return QStringLiteral("%1 wants a whole number from 0 to 10000000").arg(arg);
+        } else if (arg == QLatin1String("--first-id")) {
+            bool ok = false;
+            options->firstId = i + 1 < args.size() ? args.at(++i).toLongLong(&ok) : 0;
+            // Room above for every id to come, in the file and in the program's later inserts.
+            if (!ok || options->firstId < 1 || options->firstId > maxFirstId)
+                return QStringLiteral("%1 wants a whole number from 1 to %2").arg(arg).arg(maxFirstId);
         } else if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             options->help = true;
         } else if (arg == QLatin1String("--force")) {
@@ -238,8 +249,9 @@ int main(int argc, char* argv[]) {
         "issueDateFrdo, RegNumberFrdo, frdo13, frdo14, frdo15, frdo16, beginDate, endDate, studyCount, "
         "birthDateFrdo, frdo21, frdo22, frdo23, frdo24, frdo18, frdo19, frdo20, DocNameOrig, DocSerialOrig, "
         "DocNumberOrig) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
-    for (int id = 1; id <= docs + templates; ++id) {
-        if (!insertDocument(doc, det, frdo, id, subjectCount, id > docs)) {
+    const qint64 firstId = options.firstId;
+    for (qint64 id = firstId; id < firstId + docs + templates; ++id) {
+        if (!insertDocument(doc, det, frdo, id, subjectCount, id >= firstId + docs)) {
             std::fprintf(stderr, "insert failed: %s\n", qPrintable(doc.lastError().text() + det.lastError().text()));
             return 1;
         }

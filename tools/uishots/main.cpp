@@ -43,6 +43,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <limits>
 
 namespace {
 bool save(QWidget* widget, const QString& path) {
@@ -62,7 +63,7 @@ bool reportFile(bool written, const QString& path) {
 }
 
 // The certificate's inner side as a PDF printer named `printerName` prints it.
-bool printInnerSide(int id, const QString& printerName, const QString& path) {
+bool printInnerSide(qint64 id, const QString& printerName, const QString& path) {
     ReportPage page;
     const auto* info = ReportList::info(ReportList::CertificateAny);
     if (!page.load(Engine::templatePath(ReportList::CertificateAny)) || !info->fill(&page, id, true).isEmpty())
@@ -74,7 +75,7 @@ bool printInnerSide(int id, const QString& printerName, const QString& path) {
     return session.printPage(&page, true, -1, false, page.pagesCount() - 1);
 }
 
-bool writePrintedFiles(QWidget* window, int id, const QString& output) {
+bool writePrintedFiles(QWidget* window, qint64 id, const QString& output) {
     const QString office = QStringLiteral("Кабинет 12");
     auto* calibration = new PrinterCalibrationDialog(window, {office});
     calibration->setSheetPrinterHook([&output](QPrinter* printer) {
@@ -95,7 +96,11 @@ bool writePrintedFiles(QWidget* window, int id, const QString& output) {
     ok = reportFile(printInnerSide(id, office, corrected), corrected) && ok;
     const QString copy = output + QStringLiteral("/pdf-copy.pdf");
     Engine engine;
-    return reportFile(engine.saveDocumentsPdf(ReportList::CertificateAny, {id, id + 1}, true, copy), copy) && ok;
+    // The document and the next one; the largest id has none after it.
+    const QList<qint64> ids = id < std::numeric_limits<qint64>::max() ? QList<qint64>{id, id + 1} : QList<qint64>{id};
+    return reportFile(engine.saveDocumentsPdf(ReportList::CertificateAny, {ids.begin(), ids.end()}, true, copy),
+                      copy) &&
+           ok;
 }
 } // namespace
 
@@ -106,7 +111,12 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "usage: uishots REGISTRY.db DOCUMENT_ID OUTPUT_FOLDER\n");
         return 2;
     }
-    const int id = QString::fromLocal8Bit(argv[2]).toInt();
+    bool isId = false;
+    const qint64 id = QString::fromLocal8Bit(argv[2]).toLongLong(&isId);
+    if (!isId || id < 1) {
+        std::fprintf(stderr, "uishots: %s is not a document id\n", argv[2]);
+        return 2;
+    }
     const QString output = QString::fromLocal8Bit(argv[3]);
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", home.path().toUtf8());

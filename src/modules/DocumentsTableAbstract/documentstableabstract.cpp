@@ -11,17 +11,19 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlTableModel>
 
 namespace {
 const QString attention = QStringLiteral("Внимание!");
-const QString savepoint = QStringLiteral("documentsBatch");
+const QString errorTitle = QStringLiteral("Ошибка");
+const QString batchSavepoint = QStringLiteral("documentsBatch");
 
 // "(12, 15)" for the ids 12 and 15.
-QString idListText(const QList<int>& ids) {
+QString idListText(const QList<qint64>& ids) {
     QString text = QStringLiteral("(");
-    for (int id : ids)
+    for (qint64 id : ids)
         text += QString::number(id) + QStringLiteral(", ");
     text.chop(2);
     return text + QLatin1Char(')');
@@ -30,6 +32,18 @@ QString idListText(const QList<int>& ids) {
 bool confirm(QWidget* parent, const QString& text) {
     return MessageBox::show(parent, QMessageBox::NoIcon, attention, text, QMessageBox::Ok | QMessageBox::Cancel) ==
            QMessageBox::Ok;
+}
+
+// False, with the statement's error in `error`.
+bool failed(const QSqlQuery& query, QString* error) {
+    if (error)
+        *error = query.lastError().text();
+    return false;
+}
+
+// What failed, and below it the database's own words when there are any.
+void reportFailure(QWidget* parent, const QString& what, const QString& reason) {
+    MessageBox::critical(parent, errorTitle, reason.isEmpty() ? what : what + QLatin1Char('\n') + reason);
 }
 } // namespace
 
@@ -116,7 +130,7 @@ void DocumentsTableAbstract::initTable() {
     setModel(_proxy);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
         if (current.isValid())
-            _currentDocId = current.sibling(current.row(), 0).data().toInt();
+            _currentDocId = current.sibling(current.row(), 0).data().toLongLong();
     });
     setColumnHidden(0, true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -159,18 +173,18 @@ void DocumentsTableAbstract::emitRowCounts() {
 
 // --- ids ---------------------------------------------------------------------------------------
 
-QList<int> DocumentsTableAbstract::selectedIds() const {
-    QList<int> ids;
+QList<qint64> DocumentsTableAbstract::selectedIds() const {
+    QList<qint64> ids;
     if (!selectionModel())
         return ids;
     for (const QModelIndex& index : selectionModel()->selectedRows(0))
         if (!isRowHidden(index.row()))
-            ids << index.data().toInt();
+            ids << index.data().toLongLong();
     return ids;
 }
 
-QList<int> DocumentsTableAbstract::shownIds() const {
-    QList<int> ids;
+QList<qint64> DocumentsTableAbstract::shownIds() const {
+    QList<qint64> ids;
     const QAbstractItemModel* m = model();
     if (!m)
         return ids;
@@ -178,7 +192,7 @@ QList<int> DocumentsTableAbstract::shownIds() const {
     ids.reserve(rows);
     for (int row = 0; row < rows; ++row)
         if (!isRowHidden(row))
-            ids << m->index(row, 0).data().toInt();
+            ids << m->index(row, 0).data().toLongLong();
     return ids;
 }
 
@@ -216,7 +230,7 @@ void DocumentsTableAbstract::updateData() {
 void DocumentsTableAbstract::onRowActivated(QModelIndex index) {
     if (!index.isValid())
         return;
-    emit documentClicked(index.sibling(index.row(), 0).data().toInt());
+    emit documentClicked(index.sibling(index.row(), 0).data().toLongLong());
 }
 
 void DocumentsTableAbstract::onEditAction() {
@@ -246,13 +260,13 @@ void DocumentsTableAbstract::onCopyRecordAction() {
     const QModelIndex current = selectionModel() ? selectionModel()->currentIndex() : QModelIndex();
     if (!current.isValid())
         return;
-    const int oldId = current.sibling(current.row(), 0).data().toInt();
-    const int newId = copyRecord(oldId);
+    const qint64 oldId = current.sibling(current.row(), 0).data().toLongLong();
+    QString error;
+    const qint64 newId = duplicateRecord(oldId, &error);
     if (newId <= 0) {
-        MessageBox::critical(this, QStringLiteral("Ошибка"), QStringLiteral("Не удалось создать копию документа."));
+        reportFailure(this, QStringLiteral("Не удалось создать копию документа."), error);
         return;
     }
-    copyAdditionalRecords(oldId, newId);
     updateData();
     emit documentClicked(newId);
 }
@@ -263,15 +277,21 @@ void DocumentsTableAbstract::onDeleteAction() {
                                        : QStringLiteral("Вы уверены, что хотите удалить выделеннные документы?");
     if (!confirm(this, text))
         return;
-    const QList<int> ids = selectedIds();
-    inSavepoint([&] { deleteRecords(ids); });
+    const QList<qint64> ids = selectedIds();
+    QString error;
+    const bool deleted = inSavepoint(batchSavepoint, [&] { return deleteRecords(ids, &error); });
     updateData();
+    if (!deleted)
+        reportFailure(this,
+                      ids.size() == 1 ? QStringLiteral("Не удалось удалить документ.")
+                                      : QStringLiteral("Не удалось удалить документы; ни один из них не удалён."),
+                      error);
     clearSelection();
     emit unselect();
 }
 
 void DocumentsTableAbstract::onPrintAction() {
-    const QList<int> ids = selectedIds();
+    const QList<qint64> ids = selectedIds();
     QDialog* dialog = createPrintDialog(this);
     if (!dialog)
         return;
@@ -294,7 +314,7 @@ void DocumentsTableAbstract::onPrintAction() {
     dialog->show();
 }
 
-void DocumentsTableAbstract::emitPrint(ReportList::ReportType type, const QList<int>& ids, bool printBackground,
+void DocumentsTableAbstract::emitPrint(ReportList::ReportType type, const QList<qint64>& ids, bool printBackground,
                                        bool showPreview) {
     if (ids.size() > 1)
         emit documentsPrint(type, ids, printBackground, showPreview);
@@ -313,12 +333,12 @@ void DocumentsTableAbstract::onFillFromTemplateAction() {
     updateData();
 }
 
-void DocumentsTableAbstract::onTemplateForFillSelected(int templateSqlId) {
+void DocumentsTableAbstract::onTemplateForFillSelected(qint64 templateSqlId) {
     onTemplateForFillSelectedVirtual(templateSqlId);
     updateData();
 }
 
-void DocumentsTableAbstract::onTemplateForFillSelectedVirtual(int templateSqlId) {
+void DocumentsTableAbstract::onTemplateForFillSelectedVirtual(qint64 templateSqlId) {
     qDebug() << "onTemplateForFillSelectedVirtual()" << templateSqlId;
 }
 
@@ -329,12 +349,17 @@ void DocumentsTableAbstract::onAutoFillFrdoAction() {
             .arg(selected == 1 ? QStringLiteral("выделенного документа?") : QStringLiteral("выделенных документов?"));
     if (!confirm(this, text))
         return;
-    const QList<int> ids = selectedIds();
-    inSavepoint([&] {
-        for (int id : ids)
-            autoFillFrdoVirtual(id);
+    const QList<qint64> ids = selectedIds();
+    QString error;
+    const bool filled = inSavepoint(batchSavepoint, [&] {
+        for (qint64 id : ids)
+            if (!autoFillFrdoVirtual(id, &error))
+                return false;
+        return true;
     });
     updateData();
+    if (!filled)
+        reportFailure(this, QStringLiteral("Не удалось заполнить данные ФРДО; ничего не изменено."), error);
     clearSelection();
     emit unselect();
 }
@@ -344,8 +369,12 @@ void DocumentsTableAbstract::onAutoFillFrdoAction() {
 bool DocumentsTableAbstract::eventFilter(QObject* watched, QEvent* event) {
     if (watched != horizontalHeader()->viewport())
         return QTableView::eventFilter(watched, event);
+    // Paint, hover, key and the like pass the header too; only these three are mouse events.
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
+        return QTableView::eventFilter(watched, event);
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    switch (event->type()) {
+    switch (type) {
     case QEvent::MouseButtonPress:
         if (mouse->button() == Qt::LeftButton)
             _pressPos = mouse->pos();
@@ -376,8 +405,8 @@ bool DocumentsTableAbstract::eventFilter(QObject* watched, QEvent* event) {
     return QTableView::eventFilter(watched, event);
 }
 
-// Ascending, descending, then back to the ids without an indicator; from ids ascending a click
-// first restores ids descending.
+// Ascending, descending, then back to the registry's own order, newest first, without an
+// indicator; from ids ascending a click first restores ids descending.
 void DocumentsTableAbstract::onHeaderRelease(int section) {
     QHeaderView* header = horizontalHeader();
     const int current = header->sortIndicatorSection();
@@ -389,6 +418,7 @@ void DocumentsTableAbstract::onHeaderRelease(int section) {
         newOrder = Qt::DescendingOrder;
     } else if (section == current) {
         newSection = 0;
+        newOrder = Qt::DescendingOrder;
         shown = false;
     } else if (current == 0 && order == Qt::AscendingOrder) {
         newSection = 0;
@@ -401,46 +431,80 @@ void DocumentsTableAbstract::onHeaderRelease(int section) {
 
 // --- generic SQL -------------------------------------------------------------------------------
 
-void DocumentsTableAbstract::inSavepoint(const std::function<void()>& work) {
+// All or nothing: `work` runs inside a savepoint that is rolled back when it fails, so that a
+// batch neither leaves half its rows nor costs a commit per row.
+bool DocumentsTableAbstract::inSavepoint(const QString& name, const std::function<bool()>& work) {
     Database* db = Database::instance();
-    const bool opened = db->execSql(QStringLiteral("SAVEPOINT %1;").arg(savepoint)).isActive();
-    work();
-    if (opened)
-        db->execSql(QStringLiteral("RELEASE %1;").arg(savepoint));
+    if (!db->execSql(QStringLiteral("SAVEPOINT %1;").arg(name)).isActive())
+        return work();
+    const bool done = work();
+    if (!done)
+        db->execSql(QStringLiteral("ROLLBACK TO %1;").arg(name));
+    db->execSql(QStringLiteral("RELEASE %1;").arg(name));
+    return done;
 }
 
-bool DocumentsTableAbstract::checkRecords(int kind, QList<int> ids) {
-    for (int id : ids)
+bool DocumentsTableAbstract::checkRecords(int kind, QList<qint64> ids) {
+    for (qint64 id : ids)
         if (!checkRecord(kind, id))
             return false;
     return true;
 }
 
-void DocumentsTableAbstract::deleteRecords(QList<int> ids) {
-    deleteDocuments(ids);
+bool DocumentsTableAbstract::deleteRecords(QList<qint64> ids, QString* error) {
+    return deleteDocuments(ids, error);
 }
 
-int DocumentsTableAbstract::copyRecord(int id) {
-    return copyDocument(id);
+qint64 DocumentsTableAbstract::copyRecord(qint64 id, QString* error) {
+    return copyDocument(id, error);
 }
 
-void DocumentsTableAbstract::copyAdditionalRecords(int fromId, int toId) {
-    copyDependentRows(fromId, toId);
+bool DocumentsTableAbstract::copyAdditionalRecords(qint64 fromId, qint64 toId, QString* error) {
+    return copyDependentRows(fromId, toId, error);
 }
 
-void DocumentsTableAbstract::deleteDocuments(const QList<int>& ids) {
+qint64 DocumentsTableAbstract::duplicateRecord(qint64 id, QString* error) {
+    qint64 newId = 0;
+    inSavepoint(QStringLiteral("copyDocument"), [&] {
+        newId = copyRecord(id, error);
+        if (newId > 0 && !copyAdditionalRecords(id, newId, error))
+            newId = 0;
+        return newId > 0;
+    });
+    return newId;
+}
+
+qint64 DocumentsTableAbstract::duplicateDocument(qint64 id, QString* error) {
+    qint64 newId = 0;
+    inSavepoint(QStringLiteral("copyDocument"), [&] {
+        newId = copyDocument(id, error);
+        if (newId > 0 && !copyDependentRows(id, newId, error))
+            newId = 0;
+        return newId > 0;
+    });
+    return newId;
+}
+
+bool DocumentsTableAbstract::deleteDocuments(const QList<qint64>& ids, QString* error) {
     if (ids.isEmpty())
-        return;
+        return true;
     Database* db = Database::instance();
     const QString list = idListText(ids);
-    // Dependent rows first.
+    // Dependent rows first; a document is never left without them, nor they without it.
     QStringList tables = db->additionalTableNames();
     tables << db->mainTableName();
-    for (const QString& table : tables)
-        db->execSql(QStringLiteral("DELETE FROM %1 WHERE %2 IN %3;").arg(table, db->mainPrimaryKeyName(), list));
+    return inSavepoint(QStringLiteral("deleteDocuments"), [&] {
+        for (const QString& table : tables) {
+            QSqlQuery query = db->execSql(
+                QStringLiteral("DELETE FROM %1 WHERE %2 IN %3;").arg(table, db->mainPrimaryKeyName(), list));
+            if (!query.isActive())
+                return failed(query, error);
+        }
+        return true;
+    });
 }
 
-int DocumentsTableAbstract::copyDocument(int id) {
+qint64 DocumentsTableAbstract::copyDocument(qint64 id, QString* error) {
     Database* db = Database::instance();
     const QString table = db->mainTableName();
     const QString columns = db->columns(table, false);
@@ -449,13 +513,20 @@ int DocumentsTableAbstract::copyDocument(int id) {
                                  "fio3, %2 FROM %1 WHERE %3 = :id;")
                       .arg(table, columns, db->mainPrimaryKeyName()));
     query.bindValue(QStringLiteral(":id"), id);
-    // A statement that inserted nothing still reports the connection's previous insert id.
-    if (!db->execPrepared(query) || query.numRowsAffected() != 1)
+    if (!db->execPrepared(query)) {
+        failed(query, error);
         return 0;
-    return query.lastInsertId().toInt();
+    }
+    // A statement that inserted nothing still reports the connection's previous insert id.
+    if (query.numRowsAffected() != 1) {
+        if (error)
+            *error = QStringLiteral("Документ не найден в базе данных.");
+        return 0;
+    }
+    return query.lastInsertId().toLongLong();
 }
 
-void DocumentsTableAbstract::copyDependentRows(int fromId, int toId) {
+bool DocumentsTableAbstract::copyDependentRows(qint64 fromId, qint64 toId, QString* error) {
     Database* db = Database::instance();
     const QString key = db->mainPrimaryKeyName();
     for (const QString& table : db->additionalTableNames()) {
@@ -466,43 +537,52 @@ void DocumentsTableAbstract::copyDependentRows(int fromId, int toId) {
             QStringLiteral("INSERT INTO %1 (%2%3) SELECT :Id1%3 FROM %1 WHERE %2 = :Id2;").arg(table, key, tail));
         query.bindValue(QStringLiteral(":Id1"), toId);
         query.bindValue(QStringLiteral(":Id2"), fromId);
-        db->execPrepared(query);
+        if (!db->execPrepared(query))
+            return failed(query, error);
     }
+    return true;
 }
 
-void DocumentsTableAbstract::autoFillFrdoVirtual(int sqlDocId) {
+bool DocumentsTableAbstract::autoFillFrdoVirtual(qint64 sqlDocId, QString* error) {
     const auto rules = _autoFill.constFind(QStringLiteral("Frdo"));
     if (rules == _autoFill.constEnd()) {
         MZ_LOG() << "autoFillFrdoVirtual() EMPTY!" << sqlDocId;
-        return;
+        return true;
     }
+    return inSavepoint(QStringLiteral("autoFill"), [&] { return autoFill(*rules, sqlDocId, error); });
+}
+
+bool DocumentsTableAbstract::autoFill(const AutoFillSpec& rules, qint64 sqlDocId, QString* error) {
     Database* db = Database::instance();
     QSqlQuery source(QSqlDatabase::database());
-    source.prepare(rules->selectSql);
+    source.prepare(rules.selectSql);
     source.bindValue(QStringLiteral(":id"), sqlDocId);
+    if (!db->execPrepared(source))
+        return failed(source, error);
     // The source first: a target row for a document that does not exist would be an orphan.
-    if (!db->execPrepared(source) || !source.next())
-        return;
+    if (!source.next())
+        return true;
     QSqlQuery insert(QSqlDatabase::database());
-    insert.prepare(rules->insertSql);
+    insert.prepare(rules.insertSql);
     insert.bindValue(QStringLiteral(":id"), sqlDocId);
-    db->execPrepared(insert);
+    if (!db->execPrepared(insert))
+        return failed(insert, error);
     QMap<QString, QVariant> values;
-    for (const AutoFillField& field : rules->fields)
+    for (const AutoFillField& field : rules.fields)
         values.insert(field.target, field.source.isEmpty() ? (field.compute ? field.compute(source) : QVariant())
                                                            : QVariant(source.value(field.source).toString()));
     if (values.isEmpty())
-        return;
+        return true;
     QStringList assignments;
     for (auto it = values.constBegin(); it != values.constEnd(); ++it)
         assignments << QStringLiteral("%1=:%1").arg(it.key());
     QSqlQuery update(QSqlDatabase::database());
     update.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3=:id;")
-                       .arg(rules->table, assignments.join(QLatin1Char(',')), db->mainPrimaryKeyName()));
+                       .arg(rules.table, assignments.join(QLatin1Char(',')), db->mainPrimaryKeyName()));
     update.bindValue(QStringLiteral(":id"), sqlDocId);
     for (auto it = values.constBegin(); it != values.constEnd(); ++it)
         update.bindValue(QLatin1Char(':') + it.key(), it.value());
-    db->execPrepared(update);
+    return db->execPrepared(update) || failed(update, error);
 }
 
 #include "documentstableabstract.moc"

@@ -48,38 +48,45 @@ public:
     // The most recently constructed list that still exists, or null.
     static DocumentsTableAbstract* instance();
 
-    int currentDocId() const { return _currentDocId; }
+    qint64 currentDocId() const { return _currentDocId; }
     // Ids of the selected rows that the view shows.
-    QList<int> selectedIds() const;
+    QList<qint64> selectedIds() const;
     // Ids of every row the list shows, in its order.
-    QList<int> shownIds() const;
-    QList<int> idsForFill() const { return _idsForFill; }
+    QList<qint64> shownIds() const;
+    QList<qint64> idsForFill() const { return _idsForFill; }
 
     // Column widths under the user store's "Table_geometry_<name>_column_<n>_width"; a hidden
     // column is left out, a stored width of 0 or less is not applied.
     void restoreColumnWidths(const QString& tableName);
     void saveColumnWidths(const QString& tableName);
 
-    virtual bool checkRecords(int kind, QList<int> ids);
-    virtual bool checkRecord(int kind, int id) = 0;
-    virtual void deleteRecords(QList<int> ids);
+    virtual bool checkRecords(int kind, QList<qint64> ids);
+    virtual bool checkRecord(int kind, qint64 id) = 0;
+    // Each of these is false, with the database's reason in `error`, when a statement failed.
+    // Deleting is all or nothing.
+    virtual bool deleteRecords(QList<qint64> ids, QString* error = nullptr);
     // The id of the new copy, 0 when none was made.
-    virtual int copyRecord(int id);
-    virtual void copyAdditionalRecords(int fromId, int toId);
+    virtual qint64 copyRecord(qint64 id, QString* error = nullptr);
+    virtual bool copyAdditionalRecords(qint64 fromId, qint64 toId, QString* error = nullptr);
+    // copyRecord() and copyAdditionalRecords() together, all or nothing; the new id or 0.
+    qint64 duplicateRecord(qint64 id, QString* error = nullptr);
     // The generic statements behind the three above, against the database's table registry; also
     // for callers that work while no list exists.
-    static void deleteDocuments(const QList<int>& ids);
-    static int copyDocument(int id);
-    static void copyDependentRows(int fromId, int toId);
-    virtual void autoFillFrdoVirtual(int sqlDocId);
+    static bool deleteDocuments(const QList<qint64>& ids, QString* error = nullptr);
+    static qint64 copyDocument(qint64 id, QString* error = nullptr);
+    static bool copyDependentRows(qint64 fromId, qint64 toId, QString* error = nullptr);
+    // copyDocument() and copyDependentRows() together, all or nothing; the new id or 0.
+    static qint64 duplicateDocument(qint64 id, QString* error = nullptr);
+    // Fills the document's FRDO row by the "Frdo" rule set, all or nothing.
+    virtual bool autoFillFrdoVirtual(qint64 sqlDocId, QString* error = nullptr);
 
 signals:
-    void documentClicked(int sqlDocId);
+    void documentClicked(qint64 sqlDocId);
     void documetsForFillSelected();
-    void documentPrint(ReportList::ReportType type, int sqlDocId, bool printBackground, bool showPreview);
-    void documentsPrint(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground, bool showPreview);
+    void documentPrint(ReportList::ReportType type, qint64 sqlDocId, bool printBackground, bool showPreview);
+    void documentsPrint(ReportList::ReportType type, QList<qint64> sqlDocIds, bool printBackground, bool showPreview);
     // The print dialog's "Сохранить в PDF" for the selected documents.
-    void documentsSavePdf(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground);
+    void documentsSavePdf(ReportList::ReportType type, QList<qint64> sqlDocIds, bool printBackground);
     void unselect();
     void reselected();
     // After every filter change and refresh: rows shown and rows loaded.
@@ -96,12 +103,12 @@ public slots:
     void onPrintAction();
     void onSelectAllAction();
     void onFillFromTemplateAction();
-    void onTemplateForFillSelected(int templateSqlId);
+    void onTemplateForFillSelected(qint64 templateSqlId);
     void onAutoFillFrdoAction();
 
 protected:
     virtual void initAutoFill();
-    virtual void onTemplateForFillSelectedVirtual(int templateSqlId);
+    virtual void onTemplateForFillSelectedVirtual(qint64 templateSqlId);
     // Common view set-up over the proxy; subclasses create their models first.
     virtual void initTable();
     // Re-reads the source model's rows (a table model selects again).
@@ -128,15 +135,16 @@ protected:
 private:
     void createActions();
     void onHeaderRelease(int section);
-    void emitPrint(ReportList::ReportType type, const QList<int>& ids, bool printBackground, bool showPreview);
-    // Runs `work` inside one savepoint, so that a batch of statements costs one commit.
-    void inSavepoint(const std::function<void()>& work);
+    void emitPrint(ReportList::ReportType type, const QList<qint64>& ids, bool printBackground, bool showPreview);
+    // Runs `work` inside a savepoint of that name, rolled back when `work` is false.
+    static bool inSavepoint(const QString& name, const std::function<bool()>& work);
+    bool autoFill(const AutoFillSpec& rules, qint64 sqlDocId, QString* error);
 
     static QPointer<DocumentsTableAbstract> _instance;
 
     QPointer<QAbstractItemModel> _sourceModel;
     QPointer<QSortFilterProxyModel> _proxy;
-    int _currentDocId = -1;
+    qint64 _currentDocId = -1;
     QMenu* _menu = nullptr;
     QAction* _addAction = nullptr;
     QAction* _copyAction = nullptr;
@@ -147,7 +155,7 @@ private:
     QAction* _fillFromTemplateAction = nullptr;
     QAction* _updateAction = nullptr;
     QAction* _autoFillFrdoAction = nullptr;
-    QList<int> _idsForFill;
+    QList<qint64> _idsForFill;
     QPoint _pressPos;
     bool _headerDrag = false;
 };

@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QProgressDialog>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -40,6 +41,8 @@ const QString pdfFilter = QStringLiteral("PDF (*.pdf)");
 const QString filtersNote = QStringLiteral("При экспорте в Excel будут применены текущие настройки фильтрации");
 // A workbook of fewer rows is written before a progress dialog would be worth showing.
 constexpr int progressDelayMs = 400;
+// How long the status bar names the file just written.
+constexpr int savedNoteMs = 60000;
 // The start-up work waits this long after the window first shows, so that it paints first.
 constexpr int startUpDelayMs = 100;
 
@@ -279,7 +282,7 @@ void MzMainWindow::exportToXlsx(const QString& name, const XlsxFormat* headerFor
         return;
     }
     DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
-    const QList<int> ids = list ? list->shownIds() : QList<int>();
+    const QList<qint64> ids = list ? list->shownIds() : QList<qint64>();
     if (ids.isEmpty()) {
         MessageBox::information(this, QString(), QStringLiteral("Не выбрано ни одной записи."));
         return;
@@ -290,7 +293,7 @@ void MzMainWindow::exportToXlsx(const QString& name, const XlsxFormat* headerFor
         return;
     const XlsxExportSpec chosen = *layout;
     writeWorkbook(path, [&](QString* error, const ExportProgress& progress) {
-        return XlsxExport::write(chosen, ids, path, error, progress, headerFormat, dataFormat);
+        return XlsxExport::write(chosen, {ids.begin(), ids.end()}, path, error, progress, headerFormat, dataFormat);
     });
 }
 
@@ -321,11 +324,16 @@ bool MzMainWindow::opened(bool written, const QString& path, const QString& erro
                                 QStringLiteral("%1\n%2").arg(QDir::toNativeSeparators(path), error));
         return false;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    const QString where = QDir::toNativeSeparators(path);
+    // Where the file went stays in view; without a program to open it, the user would not know.
+    statusBar()->showMessage(QStringLiteral("Файл сохранён: %1").arg(where), savedNoteMs);
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        showMessage(QStringLiteral("Файл сохранён:\n%1\n\nНе найдена программа, которая может его открыть.").arg(where),
+                    informationTitle);
     return true;
 }
 
-void MzMainWindow::saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground) {
+void MzMainWindow::saveDocumentsPdf(ReportList::ReportType type, QList<qint64> sqlDocIds, bool printBackground) {
     if (sqlDocIds.isEmpty())
         return;
     const ReportList::ReportInfo* info = ReportList::info(type);
@@ -336,6 +344,7 @@ void MzMainWindow::saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlD
     if (path.isEmpty())
         return;
     QString error;
-    const bool written = _engine->saveDocumentsPdf(type, sqlDocIds, printBackground, path, &error);
+    const bool written =
+        _engine->saveDocumentsPdf(type, {sqlDocIds.begin(), sqlDocIds.end()}, printBackground, path, &error);
     opened(written, path, error);
 }

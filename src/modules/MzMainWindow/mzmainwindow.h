@@ -51,7 +51,7 @@ public slots:
     void checkUpdates(bool isSilent);
     // The print dialog's "Сохранить в PDF": asks for the file, writes every side of the documents
     // into it and opens it.
-    void saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground);
+    void saveDocumentsPdf(ReportList::ReportType type, QList<qint64> sqlDocIds, bool printBackground);
 
 protected:
     // The edition's form hands over its switches and the banner.
