@@ -331,6 +331,10 @@ QString ReportPage::saveFailedTitle() {
     return QStringLiteral("Не удалось сохранить файл");
 }
 
+QString ReportPage::notATemplateText() {
+    return QStringLiteral("Файл не является шаблоном отчёта: его содержимое не объект JSON.");
+}
+
 bool ReportPage::readFile(const QString& path, QJsonObject* object, QString* error) {
     QFile file(path);
     QString failure;
@@ -341,6 +345,8 @@ bool ReportPage::readFile(const QString& path, QJsonObject* object, QString* err
         const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parse);
         if (parse.error != QJsonParseError::NoError)
             failure = parse.errorString();
+        else if (!document.isObject())
+            failure = notATemplateText();
         else if (object)
             *object = document.object();
     }

@@ -44,6 +44,8 @@ public:
     bool save(const QString& path, QString* error = nullptr);
     static QString loadFailedTitle();
     static QString saveFailedTitle();
+    // Valid JSON whose root is no object (an array, a number) holds no template.
+    static QString notATemplateText();
     // The template's JSON object, so that one file read serves many pages (fromJson()).
     static bool readFile(const QString& path, QJsonObject* object, QString* error = nullptr);
     void fromJson(const QJsonObject& object);

@@ -279,7 +279,6 @@ private slots:
             "aGVsbG8=", "printBackgroundImage": true})")
                                                  << 0;
         QTest::newRow("deeply nested value") << nested << 1;
-        QTest::newRow("top-level array") << QByteArray("[1, 2, 3]") << 0;
         QTest::newRow("out-of-range page") << QByteArray(R"({"orientation": 7, "pageSize": 500, "pagesCount": 1e9,
             "defaultFont": "Times,1e9,-1,5,50,0,0,0,0,0"})")
                                            << 0;
@@ -326,6 +325,8 @@ private slots:
         QTest::newRow("empty file") << "file" << QByteArray("");
         QTest::newRow("cut JSON") << "file" << QByteArray(R"({"textFields": [{"x": 1)");
         QTest::newRow("nested beyond the parser") << "file" << QByteArray(5000, '[');
+        QTest::newRow("top-level array") << "not an object" << QByteArray("[1, 2, 3]");
+        QTest::newRow("empty array") << "not an object" << QByteArray("[]");
     }
 
     // A warning with the system's or the parser's description; the page keeps what it had.
@@ -343,6 +344,9 @@ private slots:
             QJsonParseError error;
             QJsonDocument::fromJson(content, &error);
             expected = error.errorString();
+        } else if (kind == "not an object") {
+            path = writeFile(dir, content);
+            expected = ReportPage::notATemplateText();
         }
         ReportPage page;
         QVERIFY(page.load(testDataPath(fullTemplate)));
