@@ -603,6 +603,22 @@ bool ReportPage::tablesOverflow() {
     return overflow;
 }
 
+QList<ReportPage::CutText> ReportPage::cutTexts(double scale) {
+    if (!(scale > 0.0))
+        scale = mmToPx();
+    QList<CutText> cut;
+    const QList<AbstractField*> fields = _fields;
+    for (AbstractField* field : fields) {
+        if (field->type() != AbstractField::TextType)
+            continue;
+        auto* text = static_cast<TextField*>(field);
+        const QString lost = text->lostText(scale);
+        if (!lost.isEmpty())
+            cut.append(CutText{text, lost});
+    }
+    return cut;
+}
+
 bool ReportPage::print(bool fillData, int backgroundMode, bool preview, int pageIndex) {
     PrintSession session;
     return session.printPage(this, fillData, backgroundMode, preview, pageIndex);

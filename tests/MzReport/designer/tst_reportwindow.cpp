@@ -220,6 +220,9 @@ private slots:
             widths[0] += 12.0;
             table->setColumnsWidth(widths);
         });
+        QTest::newRow("shrink to fit") << Edit([](ReportPage* p) {
+            static_cast<TextField*>(firstOfType(p, AbstractField::TextType))->setShrinkToFit(true);
+        });
         QTest::newRow("sides") << Edit([](ReportPage* p) { p->setPagesCount(3); });
         QTest::newRow("font") << Edit(
             [](ReportPage* p) { p->setDefaultFont(QFont(QStringLiteral("Liberation Sans"), 9)); });
