@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDockWidget>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -284,6 +285,21 @@ private slots:
         QVERIFY(withBackground && !filled);
         QVERIFY(!window->page()->printsBackground());
         QCOMPARE(window->undoStack()->count(), 1);
+    }
+
+    // A window deleted while it shows both panels: the panels are hidden after the window's own
+    // parts are gone, and nothing of the window may answer them then (the sanitizer run checks).
+    void deletedWhileShown() {
+        GuiFixture f;
+        QPointer<ReportWindow> window = f.build<ReportWindow>();
+        window->show();
+        window->findChild<QAction*>(QStringLiteral("actionDataManager"))->setChecked(true);
+        auto* structure = window->findChild<QDockWidget*>(QStringLiteral("structureDockWidget"));
+        auto* data = window->findChild<QDockWidget*>(QStringLiteral("dataManagerDockWidget"));
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(structure->isVisible() && data->isVisible());
+        delete window;
+        QVERIFY(!window);
     }
 
     // The window's size, dock layout and folder come back in the next designer window.
