@@ -46,7 +46,11 @@ MainWindow::MainWindow(QWidget* parent)
     _table = new DocumentsTable(this);
     connect(_table, &DocumentsTable::documentClicked, this, &MainWindow::onDocumentEdit);
     connect(_table, &DocumentsTable::documentPrint, engine(), &Engine::onDocumentPrint);
-    connect(_table, &DocumentsTable::documentsPrint, engine(), &Engine::onDocumentsPrint);
+    // The engine takes 64-bit ids, whatever width the list hands over.
+    connect(_table, &DocumentsTable::documentsPrint, engine(),
+            [engine = engine()](ReportList::ReportType type, const auto& ids, bool background, bool preview) {
+                engine->onDocumentsPrint(type, QList<qint64>(ids.begin(), ids.end()), background, preview);
+            });
     connect(_table, &DocumentsTable::documentsSavePdf, this, &MainWindow::saveDocumentsPdf);
     connect(_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { onUpdateIcons(_table->selectionModel()->selectedRows().size()); });

@@ -302,6 +302,15 @@ void MzMainWindow::saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlD
     if (path.isEmpty())
         return;
     QString error;
-    const bool written = _engine->saveDocumentsPdf(type, sqlDocIds, printBackground, path, &error);
-    opened(written, path, error);
+    const bool written = _engine->saveDocumentsPdf(type, QList<qint64>(sqlDocIds.begin(), sqlDocIds.end()),
+                                                   printBackground, path, &error);
+    if (!written) {
+        opened(false, path, error);
+        return;
+    }
+    // Without a program for PDF files the copy would seem to vanish.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        MessageBox::information(this, informationTitle,
+                                QStringLiteral("PDF-файл сохранён:\n%1\nПрограмма для его просмотра не найдена.")
+                                    .arg(QDir::toNativeSeparators(path)));
 }
