@@ -449,11 +449,15 @@ void TextField::layOut(Layout& layout, double scale, double pointSize) const {
 }
 
 double TextField::paintedPointSize(double scale) {
+    return fittedPointSize(scale, boundedText(textAllowance(), nullptr));
+}
+
+double TextField::fittedPointSize(double scale, const QString& text) {
     const double own = QFontInfo(effectiveFont()).pointSizeF();
     if (!_shrinkToFit || own <= minShrinkPointSize || !(scale > 0.0))
         return own;
     Layout layout;
-    layout.text = boundedText(textAllowance(), &layout.cut);
+    layout.text = text;
     const QString key = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9")
                             .arg(scale)
                             .arg(_width)
@@ -482,7 +486,7 @@ QString TextField::lostText(double scale) {
         return QString();
     Layout layout;
     layout.text = boundedText(textAllowance(), &layout.cut);
-    layOut(layout, scale, paintedPointSize(scale));
+    layOut(layout, scale, fittedPointSize(scale, layout.text));
     QString lost = textOutside(layout.document, layout.box, qMax(1.0, edgeToleranceMm * scale));
     if (layout.cut || layout.shown == Shown::Shortened)
         lost += QStringLiteral(" …");
@@ -507,7 +511,7 @@ void TextField::paint(QPainter* painter, double scale, double yOffset) {
         reportCut(QStringLiteral("cut to %1 characters:").arg(layout.text.size()));
     painter->save();
     painter->setRenderHint(QPainter::TextAntialiasing);
-    layOut(layout, scale, paintedPointSize(scale));
+    layOut(layout, scale, fittedPointSize(scale, layout.text));
     if (layout.shown == Shown::AsPlainText)
         reportCut(QStringLiteral("shown as plain text:"));
     else if (layout.shown == Shown::Shortened)

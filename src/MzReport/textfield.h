@@ -90,6 +90,9 @@ private:
     // The field's text laid out at `scale` in its font at `pointSize` points (its own size when
     // not above 0), as paint() draws it.
     void layOut(Layout& layout, double scale, double pointSize) const;
+    // The size paintedPointSize() gives for `text`, the shown text; the last answer is kept for as
+    // long as the layout it was found for stays the same.
+    double fittedPointSize(double scale, const QString& text);
     // The field's rectangle in device pixels, its top moved for a fixed line height.
     QRectF box(double scale, double yOffset) const;
 
