@@ -89,12 +89,12 @@ QJsonObject Engine::readTemplate(const QString& path) {
     return content;
 }
 
-QList<int> Engine::missingDocuments(const QList<int>& ids, QString* error) {
-    QList<int> missing;
+QList<qint64> Engine::missingDocuments(const QList<qint64>& ids, QString* error) {
+    QList<qint64> missing;
     Database* db = Database::instance();
     QSqlQuery query(QSqlDatabase::database());
     query.prepare(QStringLiteral("SELECT 1 FROM %1 WHERE %2 = ?").arg(db->mainTableName(), db->mainPrimaryKeyName()));
-    for (int id : ids) {
+    for (qint64 id : ids) {
         if (id == -1)
             continue; // never saved: the empty template prints, as a preview of the form
         query.bindValue(0, id);
@@ -111,7 +111,7 @@ QList<int> Engine::missingDocuments(const QList<int>& ids, QString* error) {
     return missing;
 }
 
-bool Engine::filled(int sqlDocId, const QString& failure) {
+bool Engine::filled(qint64 sqlDocId, const QString& failure) {
     if (failure.isEmpty())
         return true;
     MZ_LOG() << "document" << sqlDocId << "cannot be read:" << failure;
@@ -122,9 +122,9 @@ bool Engine::filled(int sqlDocId, const QString& failure) {
     return false;
 }
 
-bool Engine::documentsPresent(QList<int>& sqlDocIds, bool dropMissing) {
+bool Engine::documentsPresent(QList<qint64>& sqlDocIds, bool dropMissing) {
     QString failure;
-    const QList<int> missing = missingDocuments(sqlDocIds, &failure);
+    const QList<qint64> missing = missingDocuments(sqlDocIds, &failure);
     if (!failure.isEmpty()) {
         MZ_LOG() << "documents cannot be looked up:" << failure;
         emit error(
@@ -135,7 +135,7 @@ bool Engine::documentsPresent(QList<int>& sqlDocIds, bool dropMissing) {
     if (missing.isEmpty())
         return true;
     QStringList names;
-    for (int id : missing) {
+    for (qint64 id : missing) {
         names << QString::number(id);
         sqlDocIds.removeAll(id);
     }
@@ -151,7 +151,7 @@ bool Engine::documentsPresent(QList<int>& sqlDocIds, bool dropMissing) {
     return true;
 }
 
-void Engine::onDocumentPrint(ReportList::ReportType type, int sqlDocId, bool printBackground, bool showPreview) {
+void Engine::onDocumentPrint(ReportList::ReportType type, qint64 sqlDocId, bool printBackground, bool showPreview) {
     if (sqlDocId < -1) {
         MZ_LOG() << "Error printing sqlDocId < 0" << sqlDocId;
         return;
@@ -162,7 +162,7 @@ void Engine::onDocumentPrint(ReportList::ReportType type, int sqlDocId, bool pri
         return;
     // A blank costs money: a document that is gone or unreadable prints nothing instead of an
     // empty or half-filled form.
-    QList<int> ids{sqlDocId};
+    QList<qint64> ids{sqlDocId};
     if (!documentsPresent(ids, false))
         return;
     ReportPage* page = newPage(readTemplate(path));
@@ -174,9 +174,9 @@ void Engine::onDocumentPrint(ReportList::ReportType type, int sqlDocId, bool pri
     session.printPage(page, true, printBackground ? 1 : -1, showPreview, -1);
 }
 
-bool Engine::documentsReadable(const ReportList::ReportInfo* info, const QList<int>& sqlDocIds) {
+bool Engine::documentsReadable(const ReportList::ReportInfo* info, const QList<qint64>& sqlDocIds) {
     ReportPage probe;
-    for (int id : sqlDocIds) {
+    for (qint64 id : sqlDocIds) {
         if (!filled(id, info->fill(&probe, id, true)))
             return false;
     }
@@ -191,7 +191,7 @@ PrintSession::PageSource Engine::pageSource(const ReportList::ReportInfo* info, 
         pictures = std::make_shared<ReportPage>();
         pictures->fromJson(content);
     }
-    return [this, info, content, pictures](int id) -> ReportPage* {
+    return [this, info, content, pictures](qint64 id) -> ReportPage* {
         ReportPage* page = newPage(content);
         if (pictures)
             page->shareBackgrounds(*pictures);
@@ -203,7 +203,7 @@ PrintSession::PageSource Engine::pageSource(const ReportList::ReportInfo* info, 
     };
 }
 
-void Engine::onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground,
+void Engine::onDocumentsPrint(ReportList::ReportType type, QList<qint64> sqlDocIds, bool printBackground,
                               bool showPreview) {
     QString path;
     const ReportList::ReportInfo* info = findTemplate(type, &path);
@@ -224,7 +224,7 @@ void Engine::onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds,
     session.printDocuments(sqlDocIds, sides, pageSource(info, content, printBackground), printBackground, showPreview);
 }
 
-bool Engine::saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground,
+bool Engine::saveDocumentsPdf(ReportList::ReportType type, QList<qint64> sqlDocIds, bool printBackground,
                               const QString& pdfPath, QString* failure) {
     if (failure)
         failure->clear();
@@ -232,9 +232,17 @@ bool Engine::saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlDocIds,
     const ReportList::ReportInfo* info = findTemplate(type, &path);
     if (!info || !documentsPresent(sqlDocIds, true) || sqlDocIds.isEmpty() || !documentsReadable(info, sqlDocIds))
         return false;
+    // A copy is no blank form waiting in the printer: from an unreadable template it would only
+    // hold empty pages, so nothing is written.
+    QJsonObject content;
+    QString unreadable;
+    if (!ReportPage::readFile(path, &content, &unreadable)) {
+        emit error(unreadable, ReportPage::loadFailedTitle());
+        return false;
+    }
     PrintSession session;
-    return session.saveDocuments(sqlDocIds, pageSource(info, readTemplate(path), printBackground), printBackground,
-                                 pdfPath, failure);
+    return session.saveDocuments(sqlDocIds, pageSource(info, content, printBackground), printBackground, pdfPath,
+                                 failure);
 }
 
 void Engine::onGuiEdit(ReportList::ReportType type) {

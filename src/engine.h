@@ -28,7 +28,7 @@ public:
     static QPixmap templatePicture(ReportList::ReportType type);
     // The ids that name no stored document; -1 (never saved) always counts as present. When the
     // database cannot answer, `error` gets its text and the result is empty.
-    static QList<int> missingDocuments(const QList<int>& ids, QString* error = nullptr);
+    static QList<qint64> missingDocuments(const QList<qint64>& ids, QString* error = nullptr);
     // The page of the last print request, or a page that a designer window owns and shows.
     ReportPage* currentPage() const { return _page; }
     // Makes `page` current; a page of an earlier request is released, a borrowed one is not.
@@ -40,15 +40,15 @@ signals:
     void error(QString text, QString title);
 
 public slots:
-    void onDocumentPrint(ReportList::ReportType type, int sqlDocId, bool printBackground, bool showPreview);
-    void onDocumentsPrint(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground, bool showPreview);
+    void onDocumentPrint(ReportList::ReportType type, qint64 sqlDocId, bool printBackground, bool showPreview);
+    void onDocumentsPrint(ReportList::ReportType type, QList<qint64> sqlDocIds, bool printBackground, bool showPreview);
 
 public:
     // Writes every side of the documents, filled as for printing, into one PDF file at `pdfPath`
     // (backgrounds as asked), without the questions and prompts of printing. False when nothing
     // was written: reported through error(), stopped by the user, or the file could not be written
     // (the reason in `failure`, for the window that asked to show).
-    bool saveDocumentsPdf(ReportList::ReportType type, QList<int> sqlDocIds, bool printBackground,
+    bool saveDocumentsPdf(ReportList::ReportType type, QList<qint64> sqlDocIds, bool printBackground,
                           const QString& pdfPath, QString* failure = nullptr);
 
 public slots:
@@ -66,12 +66,12 @@ private:
     // unknown or its template is missing.
     const ReportList::ReportInfo* findTemplate(ReportList::ReportType type, QString* path);
     // Reports a document the database could not read; true when `failure` is empty.
-    bool filled(int sqlDocId, const QString& failure);
+    bool filled(qint64 sqlDocId, const QString& failure);
     // False (reported) when a document is missing or the database cannot tell.
-    bool documentsPresent(QList<int>& sqlDocIds, bool dropMissing);
+    bool documentsPresent(QList<qint64>& sqlDocIds, bool dropMissing);
     // Reads every document once (the pages are thrown away); false (reported) at the first that
     // cannot be read, so that a run stops before any blank is used.
-    bool documentsReadable(const ReportList::ReportInfo* info, const QList<int>& sqlDocIds);
+    bool documentsReadable(const ReportList::ReportInfo* info, const QList<qint64>& sqlDocIds);
     // Fresh pages of the template's content, filled from a document each.
     PrintSession::PageSource pageSource(const ReportList::ReportInfo* info, const QJsonObject& content,
                                         bool printBackground);

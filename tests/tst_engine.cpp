@@ -5,6 +5,7 @@
 #include "database.h"
 #include "engine.h"
 #include "messagebox.h"
+#include "scratchfilesystem.h"
 #include "testdatabase.h"
 #include "testregistry.h"
 
@@ -14,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProcess>
 #include <QProgressDialog>
@@ -42,12 +44,12 @@ void writeTemplate(const QString& path, int sides) {
     file.write(QJsonDocument(page).toJson());
 }
 
-int addDocument(const QString& surname) {
+qint64 addDocument(const QString& surname) {
     QSqlQuery query(QSqlDatabase::database());
     query.prepare(QStringLiteral("INSERT INTO ProfDocuments (fio1) VALUES (?)"));
     query.addBindValue(surname);
     Database::instance()->execPrepared(query);
-    return query.lastInsertId().toInt();
+    return query.lastInsertId().toLongLong();
 }
 
 // What each print job put on paper, in order: "SIDE<n> <surname>.".
@@ -95,7 +97,7 @@ struct ToolRun {
     QString errors;
 };
 
-ToolRun renderFromRegistry(const QString& registry, int id, const QString& pdf) {
+ToolRun renderFromRegistry(const QString& registry, qint64 id, const QString& pdf) {
     QProcess tool;
     tool.start(binaryPath(QStringLiteral("mzrpt-render")),
                {QStringLiteral("--db"), registry, QStringLiteral("--type"), QStringLiteral("701"),
@@ -152,6 +154,40 @@ struct ProgressWatch {
     QStringList labels;
 };
 
+// About 270 characters; three ruled lines of 12 pt end after "гидроочистки и".
+const QString longQualification =
+    QStringLiteral("Оператор технологических установок по переработке нефти и газа, машинист насосных и компрессорных "
+                   "установок технологических процессов каталитического риформинга бензиновых фракций, изомеризации, "
+                   "депарафинизации, гидрокрекинга и гидроочистки и 5-го квалификационного разряда");
+
+QStringList words(const QList<PdfWord>& found) {
+    QStringList texts;
+    for (const PdfWord& word : found)
+        texts << word.text;
+    return texts;
+}
+
+// Answers every print preview that comes up, counting them, until destroyed: the first
+// `printed` ones as their print button leaves them, the others closed with the window's ×.
+struct PreviewCloser {
+    explicit PreviewCloser(int printed = 0) {
+        QObject::connect(&timer, &QTimer::timeout, [this, printed] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (widget->isVisible() && qobject_cast<QPrintPreviewDialog*>(widget) && !closed.contains(widget)) {
+                    closed << widget;
+                    if (closed.size() <= printed)
+                        static_cast<QDialog*>(widget)->accept();
+                    else
+                        widget->close();
+                }
+            }
+        });
+        timer.start(20);
+    }
+    QTimer timer;
+    QList<QWidget*> closed;
+};
+
 QStringList shownTexts() {
     QStringList texts;
     for (const MessageBox::Shown& box : MessageBox::shown())
@@ -198,7 +234,7 @@ private slots:
     void oneDocument() {
         PrintFixture f(2);
         auto& [t, engine, recorder, errors] = f;
-        const int id = addDocument(QStringLiteral("Иванов"));
+        const qint64 id = addDocument(QStringLiteral("Иванов"));
         MessageBox::setNextAnswer(QMessageBox::Ok);
         engine.onDocumentPrint(ReportList::CertificateAny, id, false, false);
         QCOMPARE(recorder.jobs, (QStringList{"SIDE0 Иванов.", "SIDE1 Иванов."}));
@@ -240,8 +276,8 @@ private slots:
         QFETCH(QStringList, prompts);
         PrintFixture f(sides);
         auto& [t, engine, recorder, errors] = f;
-        const QList<int> ids = {addDocument(QStringLiteral("А")), addDocument(QStringLiteral("Б")),
-                                addDocument(QStringLiteral("В"))};
+        const QList<qint64> ids = {addDocument(QStringLiteral("А")), addDocument(QStringLiteral("Б")),
+                                   addDocument(QStringLiteral("В"))};
         for (int i = 0; i < prompts.size(); ++i)
             MessageBox::setNextAnswer(QMessageBox::Ok);
         engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, false);
@@ -258,7 +294,7 @@ private slots:
         PrintFixture f(2);
         auto& [t, engine, recorder, errors] = f;
         const QStringList names = {"А", "Б", "В", "Г", "Д", "Е", "Ж"};
-        QList<int> ids;
+        QList<qint64> ids;
         for (const QString& name : names)
             ids << addDocument(name);
         ProgressWatch watch(true);
@@ -276,8 +312,8 @@ private slots:
     void severalDocumentsSkipMissingAndAskForBackground() {
         PrintFixture f(1);
         auto& [t, engine, recorder, errors] = f;
-        const int a = addDocument(QStringLiteral("А"));
-        const int b = addDocument(QStringLiteral("Б"));
+        const qint64 a = addDocument(QStringLiteral("А"));
+        const qint64 b = addDocument(QStringLiteral("Б"));
 
         MessageBox::setNextAnswer(QMessageBox::No);
         engine.onDocumentsPrint(ReportList::CertificateAny, {a, b}, true, false);
@@ -295,7 +331,7 @@ private slots:
     void pageOwnership() {
         PrintFixture f(1);
         auto& [t, engine, recorder, errors] = f;
-        const int id = addDocument(QStringLiteral("А"));
+        const qint64 id = addDocument(QStringLiteral("А"));
         auto borrowed = std::make_unique<ReportPage>();
         engine.setCurrentPage(borrowed.get());
         engine.onDocumentPrint(ReportList::CertificateAny, id, false, false);
@@ -318,8 +354,8 @@ private slots:
         QFile file(reportPath());
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("{\"pagesCount\": ") > 0);
         file.close();
-        const QList<int> ids = {addDocument(QStringLiteral("А")), addDocument(QStringLiteral("Б")),
-                                addDocument(QStringLiteral("В"))};
+        const QList<qint64> ids = {addDocument(QStringLiteral("А")), addDocument(QStringLiteral("Б")),
+                                   addDocument(QStringLiteral("В"))};
         engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, false);
         QCOMPARE(errors.size(), 1);
         QCOMPARE(errors[0][1].toString(), QStringLiteral("Не удалось открыть файл"));
@@ -334,7 +370,7 @@ private slots:
         TestDatabase t;
         t.open();
         writeTemplate(reportPath(), 1);
-        const int id = addDocument(QStringLiteral("Иванов"));
+        const qint64 id = addDocument(QStringLiteral("Иванов"));
         QVERIFY(t.db()
                     ->execSql(QStringLiteral("INSERT INTO ProfDetails (profId, name, count) VALUES (%1, 'Черчение', "
                                              "8)")
@@ -374,8 +410,8 @@ private slots:
     void pdfCopyEqualsRenderTool() {
         PrintFixture f(2);
         auto& [t, engine, recorder, errors] = f;
-        const QList<int> ids = {addDocument(QStringLiteral("Петров")), addDocument(QStringLiteral("Андреева")),
-                                addDocument(QStringLiteral("Ёлкин \"Ъ\" & <b>"))};
+        const QList<qint64> ids = {addDocument(QStringLiteral("Петров")), addDocument(QStringLiteral("Андреева")),
+                                   addDocument(QStringLiteral("Ёлкин \"Ъ\" & <b>"))};
         QTemporaryDir out;
         const QString copy = out.filePath(QStringLiteral("копия.pdf"));
         QString failure;
@@ -387,7 +423,7 @@ private slots:
 
         const QString rendered = out.filePath(QStringLiteral("tool.pdf"));
         QStringList arguments{QStringLiteral("--db"), t.filePath(), QStringLiteral("--type"), QStringLiteral("701")};
-        for (int id : ids)
+        for (qint64 id : ids)
             arguments << QStringLiteral("--doc") << QString::number(id);
         RenderTool tool;
         QCOMPARE(tool.run(arguments << rendered), 0);
@@ -416,11 +452,11 @@ private slots:
         const QString path = Engine::templatePath(ReportList::CertificateAny);
         QDir().mkpath(QFileInfo(path).absolutePath());
         QVERIFY(QFile::copy(QStringLiteral(":/default_reports/id130.mzrpt"), path));
-        QList<int> ids;
+        QList<qint64> ids;
         for (int i = 0; i < 4; ++i)
             ids << addDocument(QStringLiteral("Док%1").arg(i));
         QTemporaryDir out;
-        const auto size = [&](const QList<int>& chosen, bool background) {
+        const auto size = [&](const QList<qint64>& chosen, bool background) {
             const QString copy = out.filePath(QStringLiteral("copy.pdf"));
             return engine.saveDocumentsPdf(ReportList::CertificateAny, chosen, background, copy)
                        ? QFileInfo(copy).size()
@@ -448,7 +484,7 @@ private slots:
         QFETCH(bool, stop);
         PrintFixture f(1);
         auto& [t, engine, recorder, errors] = f;
-        QList<int> ids;
+        QList<qint64> ids;
         for (int i = 0; i < 7; ++i)
             ids << addDocument(QStringLiteral("Док%1").arg(i));
         QTemporaryDir out;
@@ -484,7 +520,7 @@ private slots:
         TestDatabase t;
         t.open();
         writeTemplate(reportPath(), 1);
-        const int id = addDocument(QStringLiteral("Иванов"));
+        const qint64 id = addDocument(QStringLiteral("Иванов"));
         t.close();
         if (kind == QLatin1String("older")) {
             QCOMPARE(execOnFile(t.filePath(), {QStringLiteral("ALTER TABLE ProfDocuments DROP COLUMN finishDate")}),
@@ -516,6 +552,214 @@ private slots:
         QCOMPARE(run.exitCode, 6);
         QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
         QVERIFY(!QFileInfo::exists(pdf));
+    }
+
+    // Ids beyond 32 bits print, one and several, go into a PDF copy and are rendered by the tool.
+    void hugeIds() {
+        PrintFixture f(1);
+        auto& [t, engine, recorder, errors] = f;
+        const qint64 small = addDocument(QStringLiteral("Малов"));
+        const qint64 huge = Q_INT64_C(1) << 62;
+        QSqlQuery query(QSqlDatabase::database());
+        query.prepare(QStringLiteral("INSERT INTO ProfDocuments (profId, fio1) VALUES (?, ?)"));
+        query.addBindValue(huge);
+        query.addBindValue(QStringLiteral("Огромнов"));
+        QVERIFY(Database::instance()->execPrepared(query));
+        engine.onDocumentPrint(ReportList::CertificateAny, huge, false, false);
+        engine.onDocumentsPrint(ReportList::CertificateAny, {small, huge}, false, false);
+        QCOMPARE(recorder.jobs, (QStringList{"SIDE0 Огромнов.", "SIDE0 Малов.", "SIDE0 Огромнов."}));
+        QVERIFY(errors.isEmpty());
+        QTemporaryDir out;
+        const QString copy = out.filePath(QStringLiteral("copy.pdf"));
+        QVERIFY(engine.saveDocumentsPdf(ReportList::CertificateAny, {huge}, false, copy));
+        QCOMPARE(words(pdfWords(copy)), (QStringList{"SIDE0", "Огромнов."}));
+        t.close();
+        const QString rendered = out.filePath(QStringLiteral("tool.pdf"));
+        const ToolRun run = renderFromRegistry(t.filePath(), huge, rendered);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+        QCOMPARE(words(pdfWords(rendered)), (QStringList{"SIDE0", "Огромнов."}));
+    }
+
+    void closedPreviewEndsTheRun_data() {
+        QTest::addColumn<int>("documents");
+        QTest::addColumn<int>("printed");
+        QTest::newRow("one document") << 1 << 0;
+        QTest::newRow("three documents") << 3 << 0;
+        QTest::newRow("three documents, the second closed") << 3 << 1;
+    }
+
+    // Closing the preview without printing ends the request: no sheet prompt, no further preview,
+    // nothing sent to the printer; a run that had printed a sheet says which.
+    void closedPreviewEndsTheRun() {
+        QFETCH(int, documents);
+        QFETCH(int, printed);
+        PrintFixture f(2);
+        auto& [t, engine, recorder, errors] = f;
+        QList<qint64> ids;
+        for (int i = 0; i < documents; ++i)
+            ids << addDocument(QStringLiteral("Док%1").arg(i));
+        PreviewCloser closer(printed);
+        // A prompt that should not come is answered rather than left open.
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
+        if (documents == 1)
+            engine.onDocumentPrint(ReportList::CertificateAny, ids.first(), false, true);
+        else
+            engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, true);
+        MessageBox::setAutoAnswer(QMessageBox::NoButton);
+        QCOMPARE(closer.closed.size(), printed + 1);
+        QCOMPARE(shownTexts(), printed ? QStringList{QStringLiteral("Печать остановлена.\nСторона 1 напечатана для "
+                                                                    "документов с кодами: %1.")
+                                                         .arg(ids.first())}
+                                       : QStringList());
+        // The preview paints no file; a job sent to the printer would have written one.
+        QCOMPARE(recorder.jobs.filter(QStringLiteral("SIDE")), QStringList());
+        QVERIFY(errors.isEmpty());
+    }
+
+    void pdfCopyOfUnreadableTemplate_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("cut JSON") << QByteArray("{\"pagesCount\": ");
+        QTest::newRow("root not an object") << QByteArray("[{\"pagesCount\": 1}]");
+    }
+
+    // The error is shown once and no file is written: a copy of empty pages would pass for one.
+    void pdfCopyOfUnreadableTemplate() {
+        QFETCH(QByteArray, content);
+        PrintFixture f(0);
+        auto& [t, engine, recorder, errors] = f;
+        QDir().mkpath(QFileInfo(reportPath()).absolutePath());
+        QFile file(reportPath());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) > 0);
+        file.close();
+        QTemporaryDir out;
+        QString failure;
+        QVERIFY(!engine.saveDocumentsPdf(ReportList::CertificateAny, {addDocument(QStringLiteral("А"))}, false,
+                                         out.filePath(QStringLiteral("copy.pdf")), &failure));
+        QCOMPARE(failure, QString());
+        QCOMPARE(errors.size(), 1);
+        QCOMPARE(errors[0][1].toString(), QStringLiteral("Не удалось открыть файл"));
+        QVERIFY(!errors[0][0].toString().isEmpty());
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void pdfCopyOnABadDisk_data() {
+        QTest::addColumn<bool>("full");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("full disk") << true << QStringLiteral("На диске недостаточно свободного места.");
+        QTest::newRow("read-only disk") << false << QStringLiteral("доступен только для чтения.");
+    }
+
+    // A copy that the disk refuses says why in the user's words; the file that was there stays.
+    void pdfCopyOnABadDisk() {
+        QFETCH(bool, full);
+        QFETCH(QString, reason);
+        PrintFixture f(1);
+        auto& [t, engine, recorder, errors] = f;
+        QList<qint64> ids;
+        for (int i = 0; i < 3; ++i)
+            ids << addDocument(QStringLiteral("Док%1").arg(i));
+        QTemporaryDir dir;
+        ScratchFileSystem disk(dir.filePath(QStringLiteral("disk")), 512 * 1024);
+        if (!disk.isMounted())
+            QSKIP("a full or read-only disk needs a file system of its own (mounting needs root)");
+        const QString path = disk.path() + QStringLiteral("/копия.pdf");
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier copy") > 0);
+        old.close();
+        QVERIFY(full ? disk.fill(4 * 1024) : disk.setReadOnly(true));
+        QString failure;
+        QVERIFY(!engine.saveDocumentsPdf(ReportList::CertificateAny, ids, false, path, &failure));
+        QVERIFY2(failure.section(QLatin1Char('\n'), 0, 0).endsWith(reason), qPrintable(failure));
+        QCOMPARE(readFileBytes(path), QByteArray("earlier copy"));
+        QStringList expected{QStringLiteral("копия.pdf")};
+        if (full)
+            expected.prepend(QStringLiteral("filler"));
+        QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden), expected);
+        if (!full)
+            QVERIFY(disk.setReadOnly(false));
+    }
+
+    void longQualificationOnTheCertificate_data() {
+        QTest::addColumn<bool>("shrink");
+        QTest::newRow("the shipped template, which shrinks it") << true;
+        QTest::newRow("a template that does not") << false;
+    }
+
+    // A qualification of about 270 characters on the shipped certificate prints whole, every word
+    // inside the qualification field; a template that keeps the size asks before anything is printed
+    // or copied, naming the field and the words it would lose.
+    void longQualificationOnTheCertificate() {
+        QFETCH(bool, shrink);
+        PrintFixture f(0);
+        auto& [t, engine, recorder, errors] = f;
+        QJsonObject content =
+            QJsonDocument::fromJson(readFileBytes(QStringLiteral(":/default_reports/id130.mzrpt"))).object();
+        QJsonArray texts = content.value(QStringLiteral("textFields")).toArray();
+        QRectF field;
+        for (int i = 0; i < texts.size(); ++i) {
+            QJsonObject text = texts.at(i).toObject();
+            QVERIFY(
+                text.value(QStringLiteral("shrinkToFit")).toBool() ==
+                QStringList({"$V{Full_Name}", "$V{qual}", "$V{prof_Prog_Name}"}).contains(text.value("id").toString()));
+            if (text.value(QStringLiteral("id")).toString() == QLatin1String("$V{qual}"))
+                field = QRectF(text.value("x").toDouble(), text.value("y").toDouble(), text.value("width").toDouble(),
+                               text.value("height").toDouble());
+            if (!shrink)
+                text.remove(QStringLiteral("shrinkToFit"));
+            texts[i] = text;
+        }
+        content.insert(QStringLiteral("textFields"), texts);
+        QDir().mkpath(QFileInfo(reportPath()).absolutePath());
+        QFile file(reportPath());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(content).toJson()) > 0);
+        file.close();
+        const qint64 id = addDocument(QStringLiteral("Иванов"));
+        QVERIFY(runSql(QStringLiteral("UPDATE ProfDocuments SET qual = ? WHERE profId = ?"), {longQualification, id})
+                    .isActive());
+        QTemporaryDir out;
+        const QString copy = out.filePath(QStringLiteral("copy.pdf"));
+
+        MessageBox::setNextAnswer(shrink ? QMessageBox::Ok : QMessageBox::No);
+        engine.onDocumentPrint(ReportList::CertificateAny, id, false, false);
+        if (!shrink) {
+            QCOMPARE(MessageBox::shown().size(), 1);
+            const QString question = MessageBox::shown().first().text;
+            QVERIFY2(question.startsWith(QStringLiteral("Не помещается на бланке:\nполе «$V{qual}»: «")) &&
+                         question.contains(QStringLiteral("5-го квалификационного разряда»")),
+                     qPrintable(question));
+            QVERIFY(recorder.jobs.isEmpty());
+            MessageBox::setNextAnswer(QMessageBox::No);
+            QVERIFY(!engine.saveDocumentsPdf(ReportList::CertificateAny, {id}, false, copy));
+            QCOMPARE(shownTexts(), (QStringList{question, question}));
+            QVERIFY(!QFileInfo::exists(copy));
+            // A run of several names the documents, before the first sheet.
+            const qint64 other = addDocument(QStringLiteral("Петров"));
+            MessageBox::clearShown();
+            MessageBox::setNextAnswer(QMessageBox::No);
+            engine.onDocumentsPrint(ReportList::CertificateAny, {other, id}, false, false);
+            QCOMPARE(shownTexts().size(), 1);
+            QVERIFY2(shownTexts().first().startsWith(
+                         QStringLiteral("Не помещается на бланке:\nдокумент с кодом %1, поле «$V{qual}»: «").arg(id)),
+                     qPrintable(shownTexts().first()));
+            QVERIFY(!shownTexts().first().contains(QStringLiteral("кодом %1").arg(other)));
+            QVERIFY(recorder.jobs.isEmpty());
+            return;
+        }
+        QCOMPARE(shownTexts(), QStringList{"Переверните страницу!"});
+        QCOMPARE(recorder.jobs.size(), 2);
+        QVERIFY(engine.saveDocumentsPdf(ReportList::CertificateAny, {id}, false, copy));
+        // The field lies on the second side, one landscape sheet height (210 mm) down the strip.
+        field.translate(0.0, -pxToMm(int(mmToPx(210.0, PdfSidesWriter::defaultDpi)), PdfSidesWriter::defaultDpi));
+        QList<PdfWord> inField;
+        for (const PdfWord& word : pdfWords(copy)) {
+            if (word.page == 1 && field.adjusted(-5, -3, 5, 3).contains(QPointF(word.centerX(), word.centerY())))
+                inField << word;
+        }
+        QCOMPARE(words(inField).join(QLatin1Char(' ')), longQualification);
+        for (const PdfWord& word : inField)
+            QVERIFY2(field.adjusted(-0.3, -0.3, 0.3, 0.3)
+                         .contains(QRectF(word.left, word.top, word.right - word.left, word.bottom - word.top)),
+                     qPrintable(describeWords(inField)));
     }
 };
 

@@ -56,7 +56,7 @@ int main(int argc, char* argv[]) {
     QFile::copy(QStringLiteral(":/default_reports/id130.mzrpt"), data + QStringLiteral("/reports/id130.mzrpt"));
     Database db(true);
 
-    QList<int> ids;
+    QList<qint64> ids;
     for (int i = 1; i <= count; ++i)
         ids << i * (100000 / count);
     const QString pdf = home.path() + QStringLiteral("/job.pdf");

@@ -5,14 +5,19 @@
 #include "pdfsideswriter.h"
 #include "replacementfile.h"
 #include "reportpage.h"
+#include "textfield.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QStorageInfo>
 #include <QStyle>
 #include <QTimer>
 #include <algorithm>
@@ -29,14 +34,50 @@ const QString sideTitle = QStringLiteral("Сторона %1");
 const QString printingLabel = QStringLiteral("Печать: %1 из %2");
 const QString savingTitle = QStringLiteral("Сохранить в PDF");
 const QString savingLabel = QStringLiteral("Сохранение: %1 из %2");
+const QString cutTextsHeading = QStringLiteral("Не помещается на бланке:");
+const QString cutTextsTail = QStringLiteral("Этот текст не будет напечатан.\nПродолжить?!");
+const QString cutTextLine = QStringLiteral("поле «%1»: «%2»");
+const QString cutTextDocumentLine = QStringLiteral("документ с кодом %1, поле «%2»: «%3»");
+// A box lists this many fields at most; the log has them all.
+constexpr int maxCutTextsListed = 10;
+// A field is named by its template text, cut to this length.
+constexpr int fieldNameLength = 40;
+// Free room below this counts as a full disk when a write has failed.
+constexpr qint64 lowDiskSpace = 1024 * 1024;
 // A run of more documents than this shows its progress and can be stopped between documents.
 constexpr int progressThreshold = 5;
 // Share of the screen's available height that a preview takes.
 constexpr double previewHeightShare = 0.9;
 
-bool askYes(const QString& text) {
+bool askYes(const QString& text, QMessageBox::StandardButton defaultButton = QMessageBox::Yes) {
     return MessageBox::question(QApplication::activeWindow(), attention, text, QMessageBox::Yes | QMessageBox::No,
-                                QMessageBox::Yes) == QMessageBox::Yes;
+                                defaultButton) == QMessageBox::Yes;
+}
+
+// A field as the designer shows it: its template text.
+QString fieldName(const TextField* field) {
+    const QString text = field->text().simplified();
+    return text.size() > fieldNameLength ? TextField::cutText(text, fieldNameLength) + QStringLiteral("…") : text;
+}
+
+// Why a file at `path` could not be written, in the user's words; the system's own text, when
+// there is one, follows on a line of its own.
+QString writeFailure(const QString& path, const QString& technical) {
+    const QString folder = QFileInfo(path).absolutePath();
+    const QFileInfo folderInfo(folder);
+    const QStorageInfo storage(folder);
+    QString reason;
+    if (!folderInfo.isDir())
+        reason = QStringLiteral("Папка «%1» не найдена.").arg(QDir::toNativeSeparators(folder));
+    else if (storage.isValid() && storage.isReadOnly())
+        reason = QStringLiteral("Диск с папкой «%1» доступен только для чтения.").arg(QDir::toNativeSeparators(folder));
+    else if (!folderInfo.isWritable())
+        reason = QStringLiteral("Нет права на запись в папку «%1».").arg(QDir::toNativeSeparators(folder));
+    else if (storage.isValid() && storage.bytesAvailable() < lowDiskSpace)
+        reason = QStringLiteral("На диске недостаточно свободного места.");
+    else
+        reason = QStringLiteral("Файл не удалось записать.");
+    return technical.isEmpty() ? reason : reason + QLatin1Char('\n') + technical;
 }
 } // namespace
 
@@ -62,6 +103,44 @@ QString PrintSession::nextSheetPromptText() {
 
 QString PrintSession::reinsertSheetsPromptText() {
     return reinsertSheetsPrompt;
+}
+
+QString PrintSession::cutTextsQuestionText(const QStringList& lines) {
+    QStringList listed = lines.mid(0, maxCutTextsListed);
+    if (lines.size() > maxCutTextsListed)
+        listed << QStringLiteral("и ещё %1").arg(lines.size() - maxCutTextsListed);
+    return cutTextsHeading + QLatin1Char('\n') + listed.join(QLatin1Char('\n')) + QLatin1Char('\n') + cutTextsTail;
+}
+
+QStringList PrintSession::describeCutTexts(ReportPage& page, double scale, qint64 documentId) {
+    QStringList lines;
+    for (const ReportPage::CutText& cut : page.cutTexts(scale)) {
+        lines << (documentId < 0
+                      ? cutTextLine.arg(fieldName(cut.field), cut.lost)
+                      : cutTextDocumentLine.arg(QString::number(documentId), fieldName(cut.field), cut.lost));
+    }
+    return lines;
+}
+
+// A legal document with part of its text missing is worse than none: No is the default.
+bool PrintSession::confirmCutTexts(const QStringList& lines) {
+    if (lines.isEmpty())
+        return true;
+    MZ_LOG() << "Filled text does not fit on the form:" << lines;
+    return askYes(cutTextsQuestionText(lines), QMessageBox::No);
+}
+
+bool PrintSession::confirmDocuments(const QList<qint64>& documentIds, const PageSource& pageFor, double scale) {
+    QStringList lines;
+    for (qint64 id : documentIds) {
+        ReportPage* page = pageFor(id);
+        if (!page)
+            return false;
+        page->setFillWithData(true);
+        // One document needs no name.
+        lines << describeCutTexts(*page, scale > 0.0 ? scale : page->mmToPx(), documentIds.size() > 1 ? id : -1);
+    }
+    return confirmCutTexts(lines);
 }
 
 PrintSession::PrintSession(QObject* parent) : QObject(parent) {}
@@ -99,6 +178,11 @@ bool PrintSession::printPage(ReportPage* page, bool fillData, int backgroundMode
     printer->setPageMargins(page->margins(), QPageLayout::Millimeter);
     if (page->currentPage() >= page->pagesCount()) {
         MZ_LOG() << "Nothing to print: side" << page->currentPage() << "of" << page->pagesCount();
+        return false;
+    }
+    // Asked before anything goes to the printer; a run of documents has asked for all of them.
+    if (fillData && pageIndex < 0 && !confirmCutTexts(describeCutTexts(*page, page->mmToPx()))) {
+        _stopped = true;
         return false;
     }
 
@@ -158,21 +242,32 @@ void PrintSession::askAboutCutTables() {
     }
 }
 
-// The preview runs modally; closing it, with or without printing, moves on to the next side.
+// The preview runs modally. Printing from it accepts it and moves on to the next side; closing it
+// without printing ends the sequence, and nothing more is asked or sent.
 void PrintSession::showPreview(int pageIndex) {
     auto* dialog = new QPrintPreviewDialog(_page->printer());
     _preview = dialog;
     connect(dialog, &QPrintPreviewDialog::paintRequested, this, &PrintSession::paintCurrentSide);
-    connect(dialog, &QDialog::finished, this, [this, dialog, pageIndex] {
+    connect(dialog, &QDialog::finished, this, [this, dialog, pageIndex](int result) {
         dialog->hide();
         dialog->deleteLater();
         if (!_page)
             return;
+        if (result != QDialog::Accepted) {
+            MZ_LOG() << "Print preview closed without printing, side" << _page->currentPage();
+            _stopped = true;
+            return;
+        }
         _page->setCurrentPage(_page->currentPage() + 1);
         if (!_cancelled && pageIndex < 0)
             printNextSide(true, -1);
     });
     dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowMaximizeButtonHint);
+    // The whole side at once, as it will come out of the printer.
+    if (auto* fitPage = dialog->findChild<QAction*>(QStringLiteral("fitPageAction")))
+        fitPage->trigger();
+    else if (auto* view = dialog->findChild<QPrintPreviewWidget*>())
+        view->fitInView();
     dialog->adjustSize();
     if (_cancelled) {
         dialog->deleteLater();
@@ -186,8 +281,11 @@ void PrintSession::showPreview(int pageIndex) {
     dialog->exec();
 }
 
-bool PrintSession::printDocuments(QList<int> documentIds, int sides, const PageSource& pageFor, bool printBackground,
+bool PrintSession::printDocuments(QList<qint64> documentIds, int sides, const PageSource& pageFor, bool printBackground,
                                   bool preview) {
+    _stopped = false;
+    if (!confirmDocuments(documentIds, pageFor, -1.0))
+        return false;
     bool allPrinted = true;
     // A child of the window that asked; it goes when the run ends.
     QPointer<QProgressDialog> progress =
@@ -195,20 +293,20 @@ bool PrintSession::printDocuments(QList<int> documentIds, int sides, const PageS
     const auto closeProgress = qScopeGuard([&progress] { delete progress.data(); });
     // Per side, the documents whose side was printed, so that a stopped run can tell which sheets
     // are done.
-    QList<QList<int>> printed;
+    QList<QList<qint64>> printed;
     for (int side = 0; side < sides && !documentIds.isEmpty(); ++side) {
         if (side > 0) {
             // The printed stack goes back into the tray upside down: the next pass meets it in reverse.
             std::reverse(documentIds.begin(), documentIds.end());
             prompt(side % 2 ? reinsertSheetsPrompt : nextSheetPrompt);
         }
-        printed.append(QList<int>());
+        printed.append(QList<qint64>());
         for (int i = 0; i < documentIds.size(); ++i) {
             if (progress && !advance(*progress, sideTitle.arg(side + 1), printingLabel, i, documentIds.size())) {
                 reportStopped(printed);
                 return false;
             }
-            const int id = documentIds.at(i);
+            const qint64 id = documentIds.at(i);
             ReportPage* page = pageFor(id);
             if (!page)
                 return false;
@@ -217,12 +315,19 @@ bool PrintSession::printDocuments(QList<int> documentIds, int sides, const PageS
             if (done)
                 printed.last().append(id);
             allPrinted = done && allPrinted;
+            // A preview closed without printing ends the run; what was printed before is told.
+            if (_stopped) {
+                if (std::any_of(printed.cbegin(), printed.cend(),
+                                [](const QList<qint64>& ids) { return !ids.isEmpty(); }))
+                    reportStopped(printed);
+                return false;
+            }
         }
     }
     return allPrinted;
 }
 
-bool PrintSession::saveDocuments(const QList<int>& documentIds, const PageSource& pageFor, bool printBackground,
+bool PrintSession::saveDocuments(const QList<qint64>& documentIds, const PageSource& pageFor, bool printBackground,
                                  const QString& path, QString* error) {
     const auto fail = [error](const QString& text) {
         MZ_LOG() << "PDF copy not written:" << text;
@@ -232,13 +337,15 @@ bool PrintSession::saveDocuments(const QList<int>& documentIds, const PageSource
     };
     if (error)
         error->clear();
+    if (!confirmDocuments(documentIds, pageFor, ReportPage::mmToPx(PdfSidesWriter::defaultDpi)))
+        return false;
     const QFileInfo target(path);
     if (target.exists() && !target.isFile())
-        return fail(QStringLiteral("%1 is not a regular file").arg(path));
+        return fail(QStringLiteral("«%1» — папка или устройство, а не файл.").arg(QDir::toNativeSeparators(path)));
     ReplacementFile copy(path);
     QString reason;
     if (!copy.create(&reason))
-        return fail(reason);
+        return fail(writeFailure(path, reason));
     QPointer<QProgressDialog> progress =
         documentIds.size() > progressThreshold ? newProgress(documentIds.size(), savingTitle) : nullptr;
     const auto closeProgress = qScopeGuard([&progress] { delete progress.data(); });
@@ -261,12 +368,13 @@ bool PrintSession::saveDocuments(const QList<int>& documentIds, const PageSource
             MZ_LOG() << "PDF copy: table data of document" << documentIds.at(i) << "is cut by the form";
         page->endPrinting();
         if (!written)
-            return fail(writer.error());
+            return fail(writeFailure(path, writer.error()));
     }
+    // Judged while the unfinished file still takes its room on the disk.
     if (!writer.finish())
-        return fail(writer.error());
+        return fail(writeFailure(path, writer.error()));
     if (!copy.commit(&reason))
-        return fail(QStringLiteral("the finished file could not be moved to %1: %2").arg(path, reason));
+        return fail(writeFailure(path, reason));
     return true;
 }
 
@@ -293,11 +401,11 @@ bool PrintSession::advance(QProgressDialog& progress, const QString& title, cons
     return !progress.wasCanceled();
 }
 
-void PrintSession::reportStopped(const QList<QList<int>>& printed) {
+void PrintSession::reportStopped(const QList<QList<qint64>>& printed) {
     QStringList lines{QStringLiteral("Печать остановлена.")};
     for (int side = 0; side < printed.size(); ++side) {
         QStringList ids;
-        for (int id : printed.at(side))
+        for (qint64 id : printed.at(side))
             ids << QString::number(id);
         lines << (ids.isEmpty() ? QStringLiteral("Сторона %1 не напечатана ни для одного документа.").arg(side + 1)
                                 : QStringLiteral("Сторона %1 напечатана для документов с кодами: %2.")

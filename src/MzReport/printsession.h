@@ -27,32 +27,43 @@ public:
     static QString turnSheetPromptText();
     static QString nextSheetPromptText();
     static QString reinsertSheetsPromptText();
+    // "Не помещается на бланке:", a line per field (and document) with the text that would be
+    // lost, then the question.
+    static QString cutTextsQuestionText(const QStringList& lines);
+    // The lines of that question for `page` painted at `scale`; `documentId` names the document
+    // when it is not below 0.
+    static QStringList describeCutTexts(ReportPage& page, double scale, qint64 documentId = -1);
 
     // Prints `page` on its printer, one job per side. pageIndex < 0: every side from side 0, asking
-    // about the background first and prompting to turn or change the sheet between sides;
-    // otherwise only that side, without those prompts. backgroundMode > 0 switches the backgrounds
-    // on, < 0 off, 0 keeps the template's choice. With `preview` each side is shown in a modal
-    // preview first. True when every requested side was printed or previewed; false when the user
-    // stopped, the side does not exist or a job failed.
+    // first about filled text that does not fit and about the background, and prompting to turn or
+    // change the sheet between sides; otherwise only that side, without those questions. backgroundMode > 0 switches
+    // the backgrounds on, < 0 off, 0 keeps the template's choice. With `preview` each side is shown in a modal preview
+    // first; closing a preview without printing ends the sequence. True when every requested side was printed; false
+    // when the user stopped, the side does not exist or a job failed.
     bool printPage(ReportPage* page, bool fillData, int backgroundMode, bool preview, int pageIndex = -1);
 
     // Fills a page for a document; null stops the run (the source has told the user why).
-    using PageSource = std::function<ReportPage*(int documentId)>;
+    using PageSource = std::function<ReportPage*(qint64 documentId)>;
     // Prints `sides` sides of every document, a side of all documents per pass: the printed stack
     // goes back into the tray upside down, so each later pass meets the documents in reverse
-    // order, after a prompt. The background question is not asked here (see confirmBackground()).
-    bool printDocuments(QList<int> documentIds, int sides, const PageSource& pageFor, bool printBackground,
+    // order, after a prompt. Text that does not fit is asked about for every document before the
+    // first side; the background question is not asked here (see confirmBackground()). A preview
+    // closed without printing ends the run.
+    bool printDocuments(QList<qint64> documentIds, int sides, const PageSource& pageFor, bool printBackground,
                         bool preview);
 
     // Writes every side of every document into the PDF file `path`, backgrounds as asked, through
     // the painting a printed sheet gets but without any question or prompt; a long run shows its
-    // progress and can be stopped. The file is replaced only when the copy is complete. False when
-    // it was not written: stopped by the user or the source (`error` empty) or failed (`error`).
-    bool saveDocuments(const QList<int>& documentIds, const PageSource& pageFor, bool printBackground,
+    // progress and can be stopped. Text that does not fit is asked about first. The file is replaced
+    // only when the copy is complete. False when it was not written: stopped by the user or the
+    // source (`error` empty) or failed (`error`, in the user's words).
+    bool saveDocuments(const QList<qint64>& documentIds, const PageSource& pageFor, bool printBackground,
                        const QString& path, QString* error);
 
     // "Включена печать фона. Продолжить?!": true when the user answers Yes.
     bool confirmBackground();
+    // Asks about the lines of describeCutTexts(); true when there are none or the user answers Yes.
+    static bool confirmCutTexts(const QStringList& lines);
 
     // The user declined to print cut tables; no further side of the page is printed.
     bool isCancelled() const { return _cancelled; }
@@ -69,6 +80,9 @@ private:
     void showPreview(int pageIndex);
     void askAboutCutTables();
     static void prompt(const QString& text);
+    // Fills a page per document and asks about the text that does not fit any of them; false when
+    // the user or the source stopped.
+    static bool confirmDocuments(const QList<qint64>& documentIds, const PageSource& pageFor, double scale);
     // The progress of a long run of documents: "Печать: 12 из 140", with "Отмена".
     static QProgressDialog* newProgress(int documents, const QString& title);
     // Shows document `index` of a pass as the one being printed (`label` with "%1 из %2"); false
@@ -76,7 +90,7 @@ private:
     static bool advance(QProgressDialog& progress, const QString& title, const QString& label, int index,
                         int documents);
     // Tells the user which documents got which side before the run was stopped.
-    static void reportStopped(const QList<QList<int>>& printed);
+    static void reportStopped(const QList<QList<qint64>>& printed);
 
     QPointer<ReportPage> _page;
     QPointer<QPrintPreviewDialog> _preview;

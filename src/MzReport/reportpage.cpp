@@ -331,6 +331,10 @@ QString ReportPage::saveFailedTitle() {
     return QStringLiteral("Не удалось сохранить файл");
 }
 
+QString ReportPage::notATemplateText() {
+    return QStringLiteral("Файл не является шаблоном отчёта: его содержимое не объект JSON.");
+}
+
 bool ReportPage::readFile(const QString& path, QJsonObject* object, QString* error) {
     QFile file(path);
     QString failure;
@@ -341,6 +345,8 @@ bool ReportPage::readFile(const QString& path, QJsonObject* object, QString* err
         const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parse);
         if (parse.error != QJsonParseError::NoError)
             failure = parse.errorString();
+        else if (!document.isObject())
+            failure = notATemplateText();
         else if (object)
             *object = document.object();
     }
@@ -595,6 +601,22 @@ bool ReportPage::tablesOverflow() {
             overflow = true;
     }
     return overflow;
+}
+
+QList<ReportPage::CutText> ReportPage::cutTexts(double scale) {
+    if (!(scale > 0.0))
+        scale = mmToPx();
+    QList<CutText> cut;
+    const QList<AbstractField*> fields = _fields;
+    for (AbstractField* field : fields) {
+        if (field->type() != AbstractField::TextType)
+            continue;
+        auto* text = static_cast<TextField*>(field);
+        const QString lost = text->lostText(scale);
+        if (!lost.isEmpty())
+            cut.append(CutText{text, lost});
+    }
+    return cut;
 }
 
 bool ReportPage::print(bool fillData, int backgroundMode, bool preview, int pageIndex) {

@@ -15,6 +15,7 @@
 #include <memory>
 
 class AbstractField;
+class TextField;
 class QJsonObject;
 class QPainter;
 class QPrinter;
@@ -44,6 +45,8 @@ public:
     bool save(const QString& path, QString* error = nullptr);
     static QString loadFailedTitle();
     static QString saveFailedTitle();
+    // Valid JSON whose root is no object (an array, a number) holds no template.
+    static QString notATemplateText();
     // The template's JSON object, so that one file read serves many pages (fromJson()).
     static bool readFile(const QString& path, QJsonObject* object, QString* error = nullptr);
     void fromJson(const QJsonObject& object);
@@ -139,6 +142,14 @@ public:
     static QString outputError(const QPrinter* printer);
     // Lays every field out and tells whether a table has rows that fit in none of its parts.
     bool tablesOverflow();
+    // A text field whose shown text does not fit into it, and the text that would not be printed.
+    struct CutText {
+        const TextField* field = nullptr;
+        QString lost;
+    };
+    // The text fields that do not hold their text when painted at `scale` device pixels per mm
+    // (the page's printer's when not above 0), in painting order.
+    QList<CutText> cutTexts(double scale = -1.0);
 
     // Prints this page through a print session of its own (see PrintSession::printPage()).
     bool print(bool fillData, int backgroundMode, bool preview, int pageIndex = -1);

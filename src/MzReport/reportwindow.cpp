@@ -74,6 +74,10 @@ ReportWindow::ReportWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::Re
 }
 
 ReportWindow::~ReportWindow() {
+    // The base class hides the docks as it deletes them, after the form has gone: their handlers
+    // must not run then.
+    disconnect(_structure, nullptr, this, nullptr);
+    disconnect(_dataManager, nullptr, this, nullptr);
     // The widgets and the history let go of the page before it goes.
     _view->setReportPage(nullptr);
     _structure->setReportPage(nullptr);

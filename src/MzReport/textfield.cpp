@@ -37,49 +37,97 @@ constexpr int pageTextBudget = 250000;
 // What a pen strokes around a rectangle, in device pixels, when deciding that it is off the device.
 constexpr double strokeMargin = 4.0;
 
-struct Paragraph {
-    QFont font;
-    int fontPixels = 0;
-    int spacing = 0;
-    int indent = 0;
-};
+// Text within this many millimetres of a field's edge still counts as printed: the line boxes
+// of the layout hold some room above and below the letters.
+constexpr double edgeToleranceMm = 0.2;
+// What a message shows of a field's lost text at most.
+constexpr int maxLostShown = 200;
 
-Paragraph paragraphOf(const TextField& field, double scale) {
-    Paragraph result;
-    result.font = field.effectiveFont();
-    result.fontPixels = TextField::fontPixelSize(result.font, scale);
-    result.font.setPixelSize(qMax(1, result.fontPixels));
-    result.font.setHintingPreference(QFont::PreferNoHinting);
-    result.spacing = qMax(0, int(field.lineHeight() * scale));
-    result.indent = int(qBound(0.0, field.indent() * scale, maxDocumentWidth));
-    return result;
+int spacingPixels(double lineHeightMm, double scale) {
+    return qMax(0, int(lineHeightMm * scale));
 }
 
-// Fills `document` with the field's one paragraph.
-TextField::Shown buildDocument(TextField::Document& document, const TextField& field, const QString& text, double scale,
-                               const Paragraph& paragraph) {
-    document.setDefaultFont(paragraph.font);
-    const QString tag = paragraph.spacing > 0
-                            ? QStringLiteral("<p style=\"line-height:%1px; text-indent: %2px;\">")
-                                  .arg(QString::number(paragraph.spacing), QString::number(paragraph.indent))
-                            : QStringLiteral("<p style=\"text-indent: %1px;\">").arg(QString::number(paragraph.indent));
-    QTextOption option = document.defaultTextOption();
-    option.setAlignment(Qt::Alignment(field.alignFlags()));
-    option.setWrapMode(field.wordWrap() ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
-    document.setDefaultTextOption(option);
-    document.setDocumentMargin(0);
-    return TextField::fillDocument(document, tag, text, field.width() * scale);
-}
-
-double contentHeight(const QTextDocument& document, const Paragraph& paragraph) {
+double contentHeight(const QTextDocument& document, int spacing, int fontPixels) {
     QRectF blocks;
     QAbstractTextDocumentLayout* layout = document.documentLayout();
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
         blocks = blocks.united(layout->blockBoundingRect(block));
     // Lines taller than the font are measured by the layout as a whole.
-    if (paragraph.spacing > paragraph.fontPixels)
+    if (spacing > fontPixels)
         return int(layout->documentSize().height());
     return blocks.height();
+}
+
+// How far down the content is drawn in a box `height` pixels tall: aligned to the middle or the
+// bottom only while it is shorter than the box.
+int contentShift(double height, double content, int alignFlags) {
+    int shift = 0;
+    if (alignFlags & Qt::AlignVCenter)
+        shift = int((height - content) * 0.5);
+    else if (alignFlags & Qt::AlignBottom)
+        shift = int(height - content);
+    return qMax(0, shift);
+}
+
+// The characters [from, to) of `line` lie within [left, right] (pixels of its layout); positions
+// grow to the right, as in the scripts of the forms.
+std::pair<int, int> visibleRange(const QTextLine& line, double left, double right) {
+    const int start = line.textStart();
+    const int end = start + line.textLength();
+    int low = start, high = end;
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        if (line.cursorToX(mid) >= left)
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    const int from = low;
+    low = from;
+    high = end;
+    while (low < high) {
+        const int mid = (low + high + 1) / 2;
+        if (line.cursorToX(mid) <= right)
+            low = mid;
+        else
+            high = mid - 1;
+    }
+    return {from, qMax(from, low)};
+}
+
+// The text of `document` that falls outside a box of `size` pixels. Content aligned down within
+// the box takes its clip along, so only the layout's own positions count.
+QString textOutside(const QTextDocument& document, const QSizeF& size, double tolerance) {
+    QStringList lost;
+    QAbstractTextDocumentLayout* documentLayout = document.documentLayout();
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const QTextLayout* layout = block.layout();
+        if (!layout)
+            continue;
+        const QPointF origin = documentLayout->blockBoundingRect(block).topLeft();
+        const QString text = block.text();
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            const double top = origin.y() + line.y();
+            if (top < -tolerance || top + line.height() > size.height() + tolerance) {
+                lost << text.mid(line.textStart(), line.textLength());
+                continue;
+            }
+            // Alignment may move a line that is too wide out on either side.
+            const int end = line.textStart() + line.textLength();
+            if (origin.x() + line.cursorToX(line.textStart()) >= -tolerance &&
+                origin.x() + line.cursorToX(end) <= size.width() + tolerance)
+                continue;
+            const auto shown = visibleRange(line, -tolerance - origin.x(), size.width() + tolerance - origin.x());
+            lost << text.mid(line.textStart(), shown.first - line.textStart())
+                 << text.mid(shown.second, end - shown.second);
+        }
+    }
+    // Break opportunities and line separators of the layout are no text of the form.
+    QString joined = lost.join(QLatin1Char(' '));
+    joined.remove(zeroWidthSpace);
+    joined.replace(QChar(QChar::LineSeparator), QLatin1Char(' '));
+    return joined.simplified();
 }
 
 void drawZStrike(QPainter* painter, double scale, double width, double height, double contentBottom) {
@@ -353,48 +401,130 @@ bool TextField::reachesDevice(const QPainter* painter, const QRectF& rect) {
            box.bottom() >= area.top();
 }
 
+struct TextField::Layout {
+    Document document;
+    QString text;
+    // The text was cut before it was laid out, or shown shortened.
+    bool cut = false;
+    Shown shown = Shown::AsGiven;
+    int fontPixels = 0;
+    int spacing = 0;
+    QSizeF box;
+};
+
+QRectF TextField::box(double scale, double yOffset) const {
+    QRectF rect(_x * scale, _y * scale - yOffset, _width * scale, _height * scale);
+    // Compensates the first line for the paragraph's fixed line height: its baseline comes one
+    // font size below the top. The field's own size decides, so that a shrunk text stays on the
+    // rules of the blank.
+    const int spacing = spacingPixels(_lineHeight, scale);
+    if (spacing > 0)
+        rect.setTop(rect.top() + (fontPixelSize(effectiveFont(), scale) - spacing / 1.25));
+    return rect;
+}
+
+void TextField::layOut(Layout& layout, double scale, double pointSize) const {
+    QFont font = effectiveFont();
+    if (pointSize > 0.0 && pointSize != QFontInfo(font).pointSizeF())
+        font.setPointSizeF(pointSize);
+    layout.fontPixels = fontPixelSize(font, scale);
+    font.setPixelSize(qMax(1, layout.fontPixels));
+    font.setHintingPreference(QFont::PreferNoHinting);
+    layout.spacing = spacingPixels(_lineHeight, scale);
+    layout.box = box(scale, 0.0).size();
+    const int indent = int(qBound(0.0, _indent * scale, maxDocumentWidth));
+
+    Document& document = layout.document;
+    document.setDefaultFont(font);
+    const QString tag = layout.spacing > 0
+                            ? QStringLiteral("<p style=\"line-height:%1px; text-indent: %2px;\">")
+                                  .arg(QString::number(layout.spacing), QString::number(indent))
+                            : QStringLiteral("<p style=\"text-indent: %1px;\">").arg(QString::number(indent));
+    QTextOption option = document.defaultTextOption();
+    option.setAlignment(Qt::Alignment(_alignFlags));
+    option.setWrapMode(_wordWrap ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+    document.setDefaultTextOption(option);
+    document.setDocumentMargin(0);
+    layout.shown = fillDocument(document, tag, layout.text, _width * scale);
+}
+
+double TextField::paintedPointSize(double scale) {
+    return fittedPointSize(scale, boundedText(textAllowance(), nullptr));
+}
+
+double TextField::fittedPointSize(double scale, const QString& text) {
+    const double own = QFontInfo(effectiveFont()).pointSizeF();
+    if (!_shrinkToFit || own <= minShrinkPointSize || !(scale > 0.0))
+        return own;
+    Layout layout;
+    layout.text = text;
+    const QString key = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9")
+                            .arg(scale)
+                            .arg(_width)
+                            .arg(_height)
+                            .arg(_indent)
+                            .arg(_lineHeight)
+                            .arg(_alignFlags)
+                            .arg(_wordWrap)
+                            .arg(effectiveFont().key(), layout.text);
+    if (key == _fitKey)
+        return _fitPointSize;
+    const double tolerance = qMax(1.0, edgeToleranceMm * scale);
+    double size = own;
+    for (;; size = qMax(minShrinkPointSize, size - shrinkStep)) {
+        layOut(layout, scale, size);
+        if (size <= minShrinkPointSize || textOutside(layout.document, layout.box, tolerance).isEmpty())
+            break;
+    }
+    _fitKey = key;
+    _fitPointSize = size;
+    return size;
+}
+
+QString TextField::lostText(double scale) {
+    if (!(scale > 0.0))
+        return QString();
+    Layout layout;
+    layout.text = boundedText(textAllowance(), &layout.cut);
+    layOut(layout, scale, fittedPointSize(scale, layout.text));
+    QString lost = textOutside(layout.document, layout.box, qMax(1.0, edgeToleranceMm * scale));
+    if (layout.cut || layout.shown == Shown::Shortened)
+        lost += QStringLiteral(" …");
+    lost = lost.trimmed();
+    return lost.size() > maxLostShown ? cutText(lost, maxLostShown) + QStringLiteral("…") : lost;
+}
+
 void TextField::paint(QPainter* painter, double scale, double yOffset) {
     scale = resolveScale(scale);
     if (!painter || !(scale > 0.0))
         return;
-    QRectF rect(_x * scale, _y * scale - yOffset, _width * scale, _height * scale);
+    const QRectF rect = box(scale, yOffset);
     if (rect.bottom() <= 0.0)
         return; // on an earlier side
-    const Paragraph paragraph = paragraphOf(*this, scale);
-    // Compensates the first line for the paragraph's fixed line height.
-    if (paragraph.spacing > 0)
-        rect.setTop(rect.top() + (paragraph.fontPixels - paragraph.spacing / 1.25));
     // A field on a later side is not even laid out.
     if (!reachesDevice(painter, rect))
         return;
 
-    bool cut = false;
-    const QString text = boundedText(textAllowance(), &cut);
-    if (cut)
-        reportCut(QStringLiteral("cut to %1 characters:").arg(text.size()));
+    Layout layout;
+    layout.text = boundedText(textAllowance(), &layout.cut);
+    if (layout.cut)
+        reportCut(QStringLiteral("cut to %1 characters:").arg(layout.text.size()));
     painter->save();
     painter->setRenderHint(QPainter::TextAntialiasing);
-    Document document;
-    const Shown shown = buildDocument(document, *this, text, scale, paragraph);
-    if (shown == Shown::AsPlainText)
+    layOut(layout, scale, fittedPointSize(scale, layout.text));
+    if (layout.shown == Shown::AsPlainText)
         reportCut(QStringLiteral("shown as plain text:"));
-    else if (shown == Shown::Shortened)
+    else if (layout.shown == Shown::Shortened)
         reportCut(QStringLiteral("shortened, its lines would be too tall to lay out:"));
+    const QTextDocument& document = layout.document;
     const QPointF origin = rect.topLeft();
     const QRectF box(0.0, 0.0, rect.width(), rect.height());
     painter->translate(origin);
 
-    const double content = contentHeight(document, paragraph);
-    int shift = 0;
-    if (_alignFlags & Qt::AlignVCenter)
-        shift = int((box.height() - content) * 0.5);
-    else if (_alignFlags & Qt::AlignBottom)
-        shift = int(box.height() - content);
-    double contentBottom = content;
-    if (shift > 0) {
-        painter->translate(0.0, shift);
-        contentBottom = content + shift;
-    }
+    const double content = contentHeight(document, layout.spacing, layout.fontPixels);
+    const int shift = contentShift(box.height(), content, _alignFlags);
+    const double contentBottom = content + shift;
+    painter->translate(0.0, shift);
 
     // Printed forms are black on white whatever the desktop palette says.
     QAbstractTextDocumentLayout::PaintContext context;
@@ -428,6 +558,7 @@ void TextField::read(const QJsonObject& object) {
     _text = mzjson::readString(object, QStringLiteral("id"));
     _indent = mzjson::readLength(object, QStringLiteral("indent"), _indent);
     _lineHeight = mzjson::readLength(object, QStringLiteral("lineHeight"), _lineHeight);
+    _shrinkToFit = mzjson::readBool(object, QStringLiteral("shrinkToFit"), _shrinkToFit);
     _cutReported = false;
 }
 
@@ -436,4 +567,7 @@ void TextField::write(QJsonObject& object) const {
     object.insert(QStringLiteral("id"), _text);
     object.insert(QStringLiteral("indent"), mzjson::truncatedLength(_indent));
     object.insert(QStringLiteral("lineHeight"), mzjson::truncatedLength(_lineHeight));
+    // Written only when asked for: templates without it stay as they were.
+    if (_shrinkToFit)
+        object.insert(QStringLiteral("shrinkToFit"), true);
 }

@@ -14,6 +14,7 @@ class TextField : public AbstractField {
     Q_PROPERTY(QString text READ text WRITE setText)
     Q_PROPERTY(double indent READ indent WRITE setIndent)
     Q_PROPERTY(double lineHeight READ lineHeight WRITE setLineHeight)
+    Q_PROPERTY(bool shrinkToFit READ shrinkToFit WRITE setShrinkToFit)
 
 public:
     explicit TextField(QObject* parent = nullptr);
@@ -36,6 +37,19 @@ public:
     void setIndent(double mm) { assign(_indent, mm, "indent"); }
     double lineHeight() const { return _lineHeight; }
     void setLineHeight(double mm) { assign(_lineHeight, mm, "lineHeight"); }
+    // The font is made smaller, step by step down to minShrinkPointSize, until the filled text fits
+    // the field. Off by default: a template prints as it was drawn unless it asks for this.
+    bool shrinkToFit() const { return _shrinkToFit; }
+    void setShrinkToFit(bool on) { assign(_shrinkToFit, on, "shrinkToFit"); }
+    static constexpr double minShrinkPointSize = 6.0;
+    static constexpr double shrinkStep = 0.5;
+
+    // The point size the text is painted in at `scale` device pixels per mm: the font's own, or
+    // smaller when the field shrinks its text to fit.
+    double paintedPointSize(double scale);
+    // What of the shown text would not be printed at `scale` (cut off at the field's edges), as
+    // plain text; empty when everything fits.
+    QString lostText(double scale);
 
     // The text as this field shows it: filled when the page fills with data, raw otherwise; at most
     // maxTextLength characters.
@@ -72,6 +86,16 @@ protected:
     double _lineHeight = 0.0;
 
 private:
+    struct Layout;
+    // The field's text laid out at `scale` in its font at `pointSize` points (its own size when
+    // not above 0), as paint() draws it.
+    void layOut(Layout& layout, double scale, double pointSize) const;
+    // The size paintedPointSize() gives for `text`, the shown text; the last answer is kept for as
+    // long as the layout it was found for stays the same.
+    double fittedPointSize(double scale, const QString& text);
+    // The field's rectangle in device pixels, its top moved for a fixed line height.
+    QRectF box(double scale, double yOffset) const;
+
     // The shown text cut to `length`; `cut` tells whether anything was left out.
     QString boundedText(int length, bool* cut) const;
     // This field's share of what the page's text fields lay out per paint.
@@ -79,4 +103,8 @@ private:
     void reportCut(const QString& what);
 
     bool _cutReported = false;
+    bool _shrinkToFit = false;
+    // The last size found to fit, for the layout it was found for.
+    QString _fitKey;
+    double _fitPointSize = 0.0;
 };

@@ -47,10 +47,7 @@ MainWindow::MainWindow(QWidget* parent)
     _table = new DocumentsTable(this);
     connect(_table, &DocumentsTable::documentClicked, this, &MainWindow::onDocumentEdit);
     connect(_table, &DocumentsTable::documentPrint, engine(), &Engine::onDocumentPrint);
-    connect(_table, &DocumentsTable::documentsPrint, engine(),
-            [this](ReportList::ReportType type, const QList<qint64>& ids, bool printBackground, bool showPreview) {
-                engine()->onDocumentsPrint(type, {ids.begin(), ids.end()}, printBackground, showPreview);
-            });
+    connect(_table, &DocumentsTable::documentsPrint, engine(), &Engine::onDocumentsPrint);
     connect(_table, &DocumentsTable::documentsSavePdf, this, &MainWindow::saveDocumentsPdf);
     connect(_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { onUpdateIcons(_table->selectionModel()->selectedRows().size()); });

@@ -42,7 +42,7 @@ void setDate(ReportPage* page, const QString& base, const QDate& date, bool hide
 }
 } // namespace
 
-QString PrintData::fillDocument(ReportPage* page, int sqlDocId, bool forPrinting) {
+QString PrintData::fillDocument(ReportPage* page, qint64 sqlDocId, bool forPrinting) {
     if (!page)
         return QString();
     QString sql = QStringLiteral("SELECT *, (SELECT SUM(IFNULL(count,0)) AS totalCount FROM ProfDetails WHERE "
@@ -194,7 +194,7 @@ QString PrintData::shortName(const QString& fullName) {
     return parts.join(QLatin1Char(' '));
 }
 
-QString PrintData::appendixQuery(int sqlDocId) {
+QString PrintData::appendixQuery(qint64 sqlDocId) {
     return QStringLiteral(
                "SELECT profId, col1, col2, col3 FROM(SELECT profId, name AS col1, count AS col2, rate AS col3, "
                "1 AS order1, detId AS order2 FROM ProfDetails WHERE profId = %1 UNION SELECT Det.profId, 'ВСЕГО:' "

@@ -11,7 +11,7 @@ namespace PrintData {
 // Fills `page` from document `sqlDocId`. When not printing (the designer), the first document of
 // the table gives sample values. Returns the database's error text when a query failed (the page
 // is then incomplete and must not be printed), empty otherwise.
-QString fillDocument(ReportPage* page, int sqlDocId, bool forPrinting);
+QString fillDocument(ReportPage* page, qint64 sqlDocId, bool forPrinting);
 
 // Day number, with a leading zero below 10 unless the data store says "HideZeroInDate".
 QString dayText(const QDate& date);
@@ -27,5 +27,5 @@ QString hoursWord(qint64 n);
 QString shortName(const QString& fullName);
 // The appendix rows of one document as the appendix view gives them, with the document's
 // condition applied inside the view's union so that the index serves it.
-QString appendixQuery(int sqlDocId);
+QString appendixQuery(qint64 sqlDocId);
 } // namespace PrintData

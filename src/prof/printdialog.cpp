@@ -8,7 +8,9 @@
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QPointer>
+#include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStyle>
 
 namespace {
 const double maxZoom = 2.0;
@@ -71,7 +73,13 @@ void PrintDialog::fillList() {
     for (const ReportList::ReportInfo& info : ReportList::reports()) {
         auto* item = new QListWidgetItem(info.title, ui->listWidget);
         item->setData(Qt::UserRole, static_cast<int>(info.type));
+        item->setToolTip(info.description);
     }
+    // Several titles differ only at their ends: the list is as wide as the longest, never cut.
+    QListWidget* list = ui->listWidget;
+    list->setTextElideMode(Qt::ElideNone);
+    list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth() +
+                          list->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + list->spacing() * 2);
     // A stored row the list no longer has falls back to the first one.
     const int row = _lastPrintedReport >= 0 && _lastPrintedReport < ui->listWidget->count() ? _lastPrintedReport : 0;
     ui->listWidget->setCurrentRow(row);
@@ -92,6 +100,13 @@ void PrintDialog::on_checkBoxPreview_toggled(bool checked) {
     ui->pushButtonScalePlus->setVisible(checked);
     ui->pushButtonScaleMinus->setVisible(checked);
     ui->graphicsView->setVisible(checked);
+    // Without the picture the area keeps only its switch, at the top: the list takes the room.
+    QSizePolicy area = ui->groupBox->sizePolicy();
+    area.setHorizontalPolicy(checked ? QSizePolicy::Expanding : QSizePolicy::Maximum);
+    area.setVerticalPolicy(checked ? QSizePolicy::Preferred : QSizePolicy::Maximum);
+    area.setHorizontalStretch(checked ? 1 : 0);
+    ui->groupBox->setSizePolicy(area);
+    ui->horizontalLayout->setAlignment(ui->groupBox, checked ? Qt::Alignment() : Qt::AlignTop);
     showReport(ui->listWidget->currentItem());
     QCoreApplication::processEvents();
     updateZoomButtons();

@@ -24,7 +24,7 @@ public:
 
     // Returns the database's error text when the document could not be read (empty on success):
     // a form filled from a failing query must not be printed.
-    using FillFunction = std::function<QString(ReportPage* page, int sqlDocId, bool forPrinting)>;
+    using FillFunction = std::function<QString(ReportPage* page, qint64 sqlDocId, bool forPrinting)>;
 
     struct ReportInfo {
         ReportType type;

@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QScreen>
 #include <QSignalSpy>
@@ -25,6 +26,11 @@ const QString cutQuestion =
 const QString turnPrompt = QStringLiteral("Переверните страницу!");
 const QString nextPrompt = QStringLiteral("Вставьте следующий лист");
 constexpr int dpi = 100;
+// About 270 characters: on three ruled lines of a certificate at 12 pt it ends after "гидроочистки и".
+const QString longQualification =
+    QStringLiteral("Оператор технологических установок по переработке нефти и газа, машинист насосных и компрессорных "
+                   "установок технологических процессов каталитического риформинга бензиновых фракций, изомеризации, "
+                   "депарафинизации, гидрокрекинга и гидроочистки и 5-го квалификационного разряда");
 const QColor firstColor(200, 40, 40), secondColor(40, 40, 200);
 
 QString box(const QString& text) {
@@ -71,7 +77,8 @@ class TestPrintSequence : public QObject {
         for (; _boxesLogged < shown.size(); ++_boxesLogged) {
             const MessageBox::Shown& b = shown.at(_boxesLogged);
             // The sheet prompts come without a title and icon, the questions with "Внимание!".
-            const bool titled = b.text == backgroundQuestion || b.text == cutQuestion;
+            const bool titled = b.text == backgroundQuestion || b.text == cutQuestion ||
+                                b.text.startsWith(QStringLiteral("Не помещается на бланке:"));
             QString entry = b.title == (titled ? QStringLiteral("Внимание!") : QString())
                                 ? box(b.text)
                                 : box(b.text) + " titled " + b.title;
@@ -128,6 +135,21 @@ class TestPrintSequence : public QObject {
         return table;
     }
 
+    // The qualification field of the certificate: three ruled lines of 12 pt, 120.5 mm wide.
+    TextField* addQualification(const QString& text, bool shrinkToFit) {
+        auto* field = new TextField;
+        field->setGeometry(30, 60, 120.5, 17);
+        field->setWordWrap(true);
+        field->setAlignFlags(Qt::AlignHCenter | Qt::AlignTop);
+        field->setLineHeight(5.51);
+        field->setFont(QFont(QStringLiteral("Times New Roman"), 12));
+        field->setShrinkToFit(shrinkToFit);
+        field->setText(QStringLiteral("$V{qual}"));
+        _current->addField(field);
+        _current->setVariable(QStringLiteral("qual"), text);
+        return field;
+    }
+
     static QStandardItemModel* subjects(int rows) {
         auto* model = new QStandardItemModel(rows, 1);
         model->setHorizontalHeaderLabels({QStringLiteral("name")});
@@ -148,13 +170,17 @@ class TestPrintSequence : public QObject {
         return words;
     }
 
-    // Closes each preview as it comes up (after `check`), `count` previews in all.
-    void closePreviews(int count, std::function<void(QWidget*)> check) {
-        ModalHelper::whenModal([this, count, check](QWidget* dialog) {
+    // Answers each preview as it comes up (after `check`), `count` previews in all: accepted as its
+    // print button leaves it once the side is printed, or closed with its window's ×.
+    void closePreviews(int count, std::function<void(QWidget*)> check, bool printed = true) {
+        ModalHelper::whenModal([this, count, check, printed](QWidget* dialog) {
             check(dialog);
             if (count > 1)
-                closePreviews(count - 1, check);
-            dialog->close();
+                closePreviews(count - 1, check, printed);
+            if (printed)
+                static_cast<QDialog*>(dialog)->accept();
+            else
+                dialog->close();
         });
     }
 
@@ -307,37 +333,138 @@ private slots:
                  qPrintable(words.join(' ')));
     }
 
+    void cutTexts_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("shrinkToFit");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<bool>("asked");
+        const int yes = QMessageBox::Yes, no = QMessageBox::No, ok = QMessageBox::Ok;
+        QTest::newRow("fits") << QStringLiteral("Слесарь-ремонтник 3-го разряда") << false << QList<int>{ok} << true
+                              << false;
+        QTest::newRow("cut, print anyway") << longQualification << false << QList<int>{yes, ok} << true << true;
+        QTest::newRow("cut, stop") << longQualification << false << QList<int>{no} << false << true;
+        QTest::newRow("box closed") << longQualification << false << QList<int>{int(QMessageBox::Cancel)} << false
+                                    << true;
+        QTest::newRow("shrinks to fit") << longQualification << true << QList<int>{ok} << true << false;
+    }
+
+    // Filled text that the field cannot hold is asked about before anything is printed, naming the
+    // field and the words that would be lost; a field that shrinks its text prints it whole.
+    void cutTexts() {
+        QFETCH(QString, text);
+        QFETCH(bool, shrinkToFit);
+        QFETCH(QList<int>, answers);
+        QFETCH(bool, result);
+        QFETCH(bool, asked);
+        ReportPage* page = makePage(2);
+        addQualification(text, shrinkToFit);
+        answer(answers);
+        QCOMPARE(page->print(true, 0, false, -1), result);
+        logNewBoxes();
+        const QString question = MessageBox::shown().value(0).text;
+        QCOMPARE(question.startsWith(QStringLiteral("Не помещается на бланке:\nполе «$V{qual}»: «")), asked);
+        if (asked) {
+            QVERIFY2(question.contains(QStringLiteral("5-го квалификационного разряда»")), qPrintable(question));
+            QVERIFY2(!question.contains(QStringLiteral("Оператор")), qPrintable(question));
+            QVERIFY(question.endsWith(QStringLiteral("\nПродолжить?!")));
+            QCOMPARE(MessageBox::shown().value(0).defaultButton, QMessageBox::No);
+        }
+        // Nothing goes to the printer before the answer.
+        QCOMPARE(_log.first(), asked ? box(question) : job(0));
+        QCOMPARE(_jobFiles.size(), result ? 2 : 0);
+        if (result) {
+            const QStringList words = wordsOfJob(0);
+            QCOMPARE(words.contains(QStringLiteral("разряда")), !asked);
+            QVERIFY(words.contains(QStringLiteral("Оператор")) || !text.startsWith(QStringLiteral("Оператор")));
+        }
+    }
+
+    // The lost text is what the clip takes: the lines below the field, or the end of a line that
+    // does not wrap (laid out from its start whatever the alignment).
+    void lostText_data() {
+        QTest::addColumn<int>("align");
+        QTest::addColumn<bool>("wordWrap");
+        QTest::addColumn<double>("width");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("lost");
+        const int left = Qt::AlignLeft | Qt::AlignTop, right = Qt::AlignRight | Qt::AlignTop;
+        QTest::newRow("fits") << left << false << 100.0 << QStringLiteral("Иванов Иван") << QString();
+        QTest::newRow("empty") << left << true << 100.0 << QString() << QString();
+        QTest::newRow("line too long, left")
+            << left << false << 50.0 << QStringLiteral("Иванов Иван Иванович Петров-Водкин") << "Водкин";
+        QTest::newRow("line too long, right")
+            << right << false << 50.0 << QStringLiteral("Иванов Иван Иванович Петров-Водкин") << "Водкин";
+        QTest::newRow("lines below the field")
+            << left << true << 120.5 << longQualification << "5-го квалификационного разряда";
+    }
+
+    void lostText() {
+        QFETCH(int, align);
+        QFETCH(bool, wordWrap);
+        QFETCH(double, width);
+        QFETCH(QString, text);
+        QFETCH(QString, lost);
+        makePage(1);
+        TextField* field = addQualification(text, false);
+        field->setAlignFlags(quint16(align));
+        field->setWordWrap(wordWrap);
+        field->setWidth(width);
+        _current->setFillWithData(true);
+        const QString found = field->lostText(ReportPage::mmToPx(300));
+        if (lost.isEmpty())
+            QCOMPARE(found, QString());
+        else
+            QVERIFY2(found.endsWith(lost), qPrintable(found));
+        // The words that do print are not counted as lost.
+        QVERIFY2(!found.contains(QStringLiteral("Иванович")) && !found.contains(QStringLiteral("Оператор")),
+                 qPrintable(found));
+        QCOMPARE(_current->cutTexts(ReportPage::mmToPx(300)).size(), lost.isEmpty() ? 0 : 1);
+    }
+
     void preview_data() {
         QTest::addColumn<int>("sides");
         QTest::addColumn<int>("pageIndex");
+        QTest::addColumn<bool>("printed");
         QTest::addColumn<QStringList>("log");
-        QTest::newRow("one side") << 1 << -1 << QStringList{job(0)};
-        QTest::newRow("two sides") << 2 << -1 << QStringList{job(0), box(turnPrompt), job(1)};
-        QTest::newRow("only side 2") << 3 << 2 << QStringList{job(2)};
+        QTest::newRow("one side") << 1 << -1 << true << QStringList{job(0)};
+        QTest::newRow("two sides") << 2 << -1 << true << QStringList{job(0), box(turnPrompt), job(1)};
+        QTest::newRow("only side 2") << 3 << 2 << true << QStringList{job(2)};
+        // The first preview's own painting is all: no prompt, no second side.
+        QTest::newRow("two sides, closed") << 2 << -1 << false << QStringList{job(0)};
+        QTest::newRow("only side 1, closed") << 2 << 1 << false << QStringList{job(1)};
     }
 
-    // One modal preview per side, as tall as 0.9 of the screen's free height and centred on it; the
-    // next side comes when the preview is closed.
+    // One modal preview per side, showing the whole side, as tall as 0.9 of the screen's free
+    // height and centred on it; the next side comes when the side is printed from the preview, and
+    // none when the preview is closed without printing.
     void preview() {
         QFETCH(int, sides);
         QFETCH(int, pageIndex);
+        QFETCH(bool, printed);
         QFETCH(QStringList, log);
         ReportPage* page = makePage(sides);
-        if (pageIndex < 0)
+        if (pageIndex < 0 && printed)
             answer(QVector<int>(sides - 1, QMessageBox::Ok).toList());
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         QList<QRect> geometries;
         QList<int> sidesShown;
-        const int previews = pageIndex < 0 ? sides : 1;
+        const int previews = pageIndex < 0 && printed ? sides : 1;
         PrintSession session;
-        closePreviews(previews, [&](QWidget* dialog) {
-            QVERIFY(qobject_cast<QPrintPreviewDialog*>(dialog));
-            QCOMPARE(session.previewDialog(), dialog);
-            QVERIFY(dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
-            geometries << dialog->geometry();
-            sidesShown << page->currentPage();
-        });
-        QVERIFY(session.printPage(page, true, 0, true, pageIndex));
+        closePreviews(
+            previews,
+            [&](QWidget* dialog) {
+                QVERIFY(qobject_cast<QPrintPreviewDialog*>(dialog));
+                QCOMPARE(session.previewDialog(), dialog);
+                QVERIFY(dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
+                auto* view = dialog->findChild<QPrintPreviewWidget*>();
+                QVERIFY(view);
+                QCOMPARE(view->zoomMode(), QPrintPreviewWidget::FitInView);
+                geometries << dialog->geometry();
+                sidesShown << page->currentPage();
+            },
+            printed);
+        QCOMPARE(session.printPage(page, true, 0, true, pageIndex), printed);
         logNewBoxes();
         QCOMPARE(_log, log);
         QCOMPARE(geometries.size(), previews);

@@ -55,6 +55,11 @@ private slots:
             << QStringList{"--side", "1", page, pdf} << 2 << QString("the template has sides 0 to 0");
         QTest::newRow("missing template")
             << QStringList{_tool.path("none.mzrpt"), pdf} << 3 << QString("cannot read template");
+        QFile array(_tool.path(QStringLiteral("array.mzrpt")));
+        QVERIFY(array.open(QIODevice::WriteOnly) && array.write("[{\"textFields\": []}]") > 0);
+        array.close();
+        QTest::newRow("root not an object")
+            << QStringList{array.fileName(), pdf} << 3 << ReportPage::notATemplateText();
         QTest::newRow("output folder missing")
             << QStringList{page, _tool.path("no/such/out.pdf")} << 4 << QString("cannot write");
         QJsonObject b0 = pageObject({textFieldObject(10, 10, 50, 10, "x")});

@@ -84,7 +84,8 @@ private slots:
         QCOMPARE(page.defaultFont().family(), QStringLiteral("Liberation Sans"));
         QVERIFY(page.defaultFont().bold() && page.defaultFont().italic());
         const auto* text = qobject_cast<TextField*>(page.fields().at(0));
-        QVERIFY(text && text->zOnEmpty() && text->wordWrap());
+        QVERIFY(text && text->zOnEmpty() && text->wordWrap() && text->shrinkToFit());
+        QVERIFY(!qobject_cast<TextField*>(page.fields().at(1))->shrinkToFit());
         QCOMPARE(text->x(), 12.5);
         QCOMPARE(text->lineHeight(), 6.25);
         QCOMPARE(text->font().family(), QStringLiteral("Liberation Serif"));
@@ -258,7 +259,7 @@ private slots:
         many += "], \"qrFields\": [{}]}";
         const QByteArray nested = "{\"textFields\": [{\"id\": " + QByteArray(500, '[') + QByteArray(500, ']') + "}]}";
         QTest::newRow("strings for numbers") << QByteArray(R"({"orientation": "1", "pagesCount": "3", "textFields":
-            [{"x": "12", "width": "abc", "id": 5, "wordWrap": "yes", "zOnEmpty": 1}]})")
+            [{"x": "12", "width": "abc", "id": 5, "wordWrap": "yes", "zOnEmpty": 1, "shrinkToFit": "yes"}]})")
                                              << 1;
         QTest::newRow("objects for arrays")
             << QByteArray(R"({"textFields": {"x": 1}, "qrFields": "a", "tableFields": 7})") << 0;
@@ -279,7 +280,6 @@ private slots:
             "aGVsbG8=", "printBackgroundImage": true})")
                                                  << 0;
         QTest::newRow("deeply nested value") << nested << 1;
-        QTest::newRow("top-level array") << QByteArray("[1, 2, 3]") << 0;
         QTest::newRow("out-of-range page") << QByteArray(R"({"orientation": 7, "pageSize": 500, "pagesCount": 1e9,
             "defaultFont": "Times,1e9,-1,5,50,0,0,0,0,0"})")
                                            << 0;
@@ -326,6 +326,8 @@ private slots:
         QTest::newRow("empty file") << "file" << QByteArray("");
         QTest::newRow("cut JSON") << "file" << QByteArray(R"({"textFields": [{"x": 1)");
         QTest::newRow("nested beyond the parser") << "file" << QByteArray(5000, '[');
+        QTest::newRow("top-level array") << "not an object" << QByteArray("[1, 2, 3]");
+        QTest::newRow("empty array") << "not an object" << QByteArray("[]");
     }
 
     // A warning with the system's or the parser's description; the page keeps what it had.
@@ -343,6 +345,9 @@ private slots:
             QJsonParseError error;
             QJsonDocument::fromJson(content, &error);
             expected = error.errorString();
+        } else if (kind == "not an object") {
+            path = writeFile(dir, content);
+            expected = ReportPage::notATemplateText();
         }
         ReportPage page;
         QVERIFY(page.load(testDataPath(fullTemplate)));
@@ -392,8 +397,8 @@ private slots:
             QJsonObject a, b;
             source->write(a);
             copy->write(b);
-            for (const char* key : {"zOnEmpty", "indent", "lineHeight", "columnsAlign", "splitsCount", "maxSplitHeight",
-                                    "splitX", "splitY", "mModelName"}) {
+            for (const char* key : {"zOnEmpty", "shrinkToFit", "indent", "lineHeight", "columnsAlign", "splitsCount",
+                                    "maxSplitHeight", "splitX", "splitY", "mModelName"}) {
                 a.remove(key);
                 b.remove(key);
             }

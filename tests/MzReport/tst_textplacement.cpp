@@ -227,6 +227,60 @@ private slots:
         }
     }
 
+    void shrinkToFit_data() {
+        QTest::addColumn<int>("dpi");
+        QTest::addColumn<bool>("shrink");
+        for (int dpi : {300, 600}) {
+            QTest::addRow("%d dpi as drawn", dpi) << dpi << false;
+            QTest::addRow("%d dpi shrinking", dpi) << dpi << true;
+        }
+    }
+
+    // A qualification of about 270 characters on the three ruled lines of a certificate: as drawn
+    // it loses its end; shrinking to fit prints every word inside the field, its first line where
+    // the field's own font puts it.
+    void shrinkToFit() {
+        QFETCH(int, dpi);
+        QFETCH(bool, shrink);
+        const QString qualification = QStringLiteral(
+            "Оператор технологических установок по переработке нефти и газа, машинист насосных и компрессорных "
+            "установок технологических процессов каталитического риформинга бензиновых фракций, изомеризации, "
+            "депарафинизации, гидрокрекинга и гидроочистки и 5-го квалификационного разряда");
+        const QRectF rect(25.0, 40.0, 120.5, 17.0);
+        QJsonObject field = textFieldObject(rect.x(), rect.y(), rect.width(), rect.height(), "$V{qual}", 0x24);
+        field.insert(QStringLiteral("wordWrap"), true);
+        field.insert(QStringLiteral("lineHeight"), 5.51);
+        field.insert(QStringLiteral("font"), QStringLiteral("Times New Roman,12,-1,5,50,0,0,0,0,0"));
+        QJsonObject reference = field;
+        reference.insert(QStringLiteral("y"), 120.0);
+        reference.insert(QStringLiteral("id"), QStringLiteral("Оператор"));
+        if (shrink)
+            field.insert(QStringLiteral("shrinkToFit"), true);
+        const QList<PdfWord> words =
+            renderWords({field, reference}, dpi, 1, {QStringLiteral("--var"), QStringLiteral("qual=") + qualification});
+        QList<PdfWord> inField;
+        for (const PdfWord& word : words) {
+            if (word.top < 100.0)
+                inField << word;
+        }
+        const QString where = describeWords(inField);
+        QStringList printed;
+        for (const PdfWord& word : inField)
+            printed << word.text;
+        QCOMPARE(printed.join(QLatin1Char(' ')) == qualification, shrink);
+        QCOMPARE(printed.contains(QStringLiteral("разряда")), shrink);
+        if (!shrink)
+            return;
+        for (const PdfWord& word : inField)
+            QVERIFY2(rect.adjusted(-tolerance, -tolerance, tolerance, tolerance)
+                         .contains(QRectF(QPointF(word.left, word.top), QPointF(word.right, word.bottom))),
+                     qPrintable(where));
+        // The lines keep to the rules: the first one ends where it does in the field's own size.
+        const PdfWord& own = words.last();
+        QVERIFY2(qAbs(inField.first().bottom - (own.bottom - 80.0)) <= 0.5, qPrintable(describeWords(words)));
+        QVERIFY(inField.first().bottom - inField.first().top < own.bottom - own.top);
+    }
+
     void rawShowsTemplates() {
         const QList<PdfWord> words =
             renderWords({textFieldObject(20, 20, 150, 10, QStringLiteral("ФИО: $V{fio}\\nконец"))}, 300, 1,

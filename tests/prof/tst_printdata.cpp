@@ -12,7 +12,7 @@
 
 namespace {
 // Inserts one document with the given column values and returns its id.
-int insertDocument(Database* db, const QVariantMap& columns) {
+qint64 insertDocument(Database* db, const QVariantMap& columns) {
     QSqlQuery query(QSqlDatabase::database());
     QStringList names, marks;
     for (auto it = columns.constBegin(); it != columns.constEnd(); ++it) {
@@ -25,10 +25,10 @@ int insertDocument(Database* db, const QVariantMap& columns) {
         query.addBindValue(v);
     if (!db->execPrepared(query))
         return -1;
-    return query.lastInsertId().toInt();
+    return query.lastInsertId().toLongLong();
 }
 
-void addSubject(Database* db, int profId, const QString& name, const QVariant& hours, const QString& grade) {
+void addSubject(Database* db, qint64 profId, const QString& name, const QVariant& hours, const QString& grade) {
     QSqlQuery query(QSqlDatabase::database());
     query.prepare(QStringLiteral("INSERT INTO ProfDetails (profId, name, count, rate) VALUES (?, ?, ?, ?)"));
     query.addBindValue(profId);
@@ -134,25 +134,25 @@ private slots:
         db->setVariable(QStringLiteral("Data/Boss_2"), QStringLiteral("Д'Артаньян Шарль"));
         db->setVariable(QStringLiteral("Data/City"), QStringLiteral("г. Тверь"));
         db->setVariable(QStringLiteral("Data/OrgName_1"), QStringLiteral("ГБПОУ «Колледж»"));
-        const int id = insertDocument(db, {{"fio1", "Иванов"},
-                                           {"fio2", "Иван"},
-                                           {"fio3", "Иванович"},
-                                           {"birthDate", "1991-01-05"},
-                                           {"protocolNumber", "12-к"},
-                                           {"protocolDate", "2024-06-28"},
-                                           {"regNumber", "0457"},
-                                           {"issueDate", "2024-07-01"},
-                                           {"attNumber", "69 0001234"},
-                                           {"addInfo", "Практика на заводе"},
-                                           {"qual", "Сварщик\n3 разряд"},
-                                           {"profession", "Сварщик"},
-                                           {"isExcellent", 1},
-                                           {"isDuplicate", 0},
-                                           {"certificateType", 2},
-                                           {"showTotalCount", 1},
-                                           {"profProgName", "Сварщик ручной сварки"},
-                                           {"startDate", "09.01.2024"},
-                                           {"finishDate", "2024-06-28"}});
+        const qint64 id = insertDocument(db, {{"fio1", "Иванов"},
+                                              {"fio2", "Иван"},
+                                              {"fio3", "Иванович"},
+                                              {"birthDate", "1991-01-05"},
+                                              {"protocolNumber", "12-к"},
+                                              {"protocolDate", "2024-06-28"},
+                                              {"regNumber", "0457"},
+                                              {"issueDate", "2024-07-01"},
+                                              {"attNumber", "69 0001234"},
+                                              {"addInfo", "Практика на заводе"},
+                                              {"qual", "Сварщик\n3 разряд"},
+                                              {"profession", "Сварщик"},
+                                              {"isExcellent", 1},
+                                              {"isDuplicate", 0},
+                                              {"certificateType", 2},
+                                              {"showTotalCount", 1},
+                                              {"profProgName", "Сварщик ручной сварки"},
+                                              {"startDate", "09.01.2024"},
+                                              {"finishDate", "2024-06-28"}});
         addSubject(db, id, QStringLiteral("Охрана труда"), 20, QStringLiteral("зачтено"));
         addSubject(db, id, QStringLiteral("Практика"), QVariant(), QStringLiteral("5"));
         addSubject(db, id, QStringLiteral("Черчение"), 2, QStringLiteral("4"));
@@ -218,10 +218,10 @@ private slots:
         QFETCH(QString, total);
         TestDatabase t;
         Database* db = t.open();
-        const int id = insertDocument(db, {{"fio2", "Иван"},
-                                           {"certificateType", certificateType},
-                                           {"showTotalCount", showTotalCount},
-                                           {"isDuplicate", 1}});
+        const qint64 id = insertDocument(db, {{"fio2", "Иван"},
+                                              {"certificateType", certificateType},
+                                              {"showTotalCount", showTotalCount},
+                                              {"isDuplicate", 1}});
         ReportPage page;
         PrintData::fillDocument(&page, id, true);
         QCOMPARE(var(page, "Certificate_type"), kind);
@@ -265,14 +265,22 @@ private slots:
     void appendixQueryMatchesTheView() {
         TestDatabase t;
         Database* db = t.open();
-        const int a = insertDocument(db, {{"fio1", "А"}});
-        const int b = insertDocument(db, {{"fio1", "Б"}, {"hideTotalCountInAdd", 1}});
+        const qint64 a = insertDocument(db, {{"fio1", "А"}});
+        const qint64 b = insertDocument(db, {{"fio1", "Б"}, {"hideTotalCountInAdd", 1}});
+        // Beyond 32 bits: as an int it would read as 0.
+        const qint64 huge = insertDocument(db, {{"profId", Q_INT64_C(1) << 62}, {"fio1", "В"}});
+        QCOMPARE(huge, Q_INT64_C(4611686018427387904));
         for (int i = 0; i < 5; ++i) {
             addSubject(db, a, QStringLiteral("Предмет %1").arg(i), i ? QVariant(i * 3) : QVariant(),
                        QStringLiteral("5"));
             addSubject(db, b, QStringLiteral("Дисциплина %1").arg(i), i, QStringLiteral("4"));
+            addSubject(db, huge, QStringLiteral("Курс %1").arg(i), i + 1, QStringLiteral("3"));
         }
-        for (int id : {a, b, 999}) {
+        ReportPage page;
+        QCOMPARE(PrintData::fillDocument(&page, huge, true), QString());
+        QCOMPARE(var(page, "Last_Name"), QStringLiteral("В"));
+        QCOMPARE(page.model(QStringLiteral("ViewProfDetails"))->rowCount(), 6);
+        for (qint64 id : {a, b, huge, qint64(999)}) {
             QStringList viaView, viaQuery;
             for (auto* rows : {&viaView, &viaQuery}) {
                 QSqlQuery q = db->execSql(

@@ -1,6 +1,10 @@
 #include "appsettings.h"
+#include "database.h"
 #include "engine.h"
+#include "filedialog.h"
 #include "guifixture.h"
+#include "prof/documentstable.h"
+#include "prof/mainwindow.h"
 #include "prof/printdialog.h"
 #include "testregistry.h"
 
@@ -15,6 +19,8 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSqlQuery>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(ReportList::ReportType)
@@ -170,6 +176,68 @@ private slots:
         // A type without a template shows nothing.
         d.list()->setCurrentRow(1);
         QVERIFY(picture->pixmap().isNull());
+    }
+
+    void namesAndPreviewArea_data() {
+        QTest::addColumn<bool>("preview");
+        QTest::newRow("preview off") << false;
+        QTest::newRow("preview on") << true;
+    }
+
+    // Every report name shows whole (three of them differ only at their ends) and tells its full
+    // name on hover; without the picture the preview area shrinks to its switch instead of
+    // leaving an empty frame beside the list.
+    void namesAndPreviewArea() {
+        QFETCH(bool, preview);
+        GuiFixture f;
+        Dialog d(f);
+        d.get<QCheckBox>("checkBoxPreview")->setChecked(preview);
+        d.dialog->resize(300, 300); // as small as it lets itself be
+        QCoreApplication::processEvents();
+        QListWidget* list = d.list();
+        QVERIFY(list->viewport()->width() >= list->sizeHintForColumn(0));
+        QCOMPARE(list->horizontalScrollBar()->maximum(), 0);
+        for (int row = 0; row < list->count(); ++row) {
+            QListWidgetItem* item = list->item(row);
+            QCOMPARE(item->toolTip(), ReportList::reports().at(row).description);
+            QVERIFY(list->visualItemRect(item).width() >= list->fontMetrics().horizontalAdvance(item->text()));
+        }
+        auto* area = d.get<QGroupBox>("groupBox");
+        QVERIFY(d.get<QCheckBox>("checkBoxPreview")->isVisible());
+        if (preview) {
+            QVERIFY(d.get<QGraphicsView>("graphicsView")->isVisible());
+            return;
+        }
+        d.dialog->resize(820, 560);
+        QCoreApplication::processEvents();
+        QVERIFY2(area->height() <= area->sizeHint().height() && area->width() <= area->sizeHint().width(),
+                 qPrintable(QStringLiteral("%1x%2").arg(area->width()).arg(area->height())));
+        QVERIFY(list->width() > d.dialog->width() / 2);
+    }
+
+    // "Сохранить в PDF" where no program opens PDF files says where the copy went.
+    void pdfCopyWithoutViewer() {
+        GuiFixture f;
+        const QString path = Engine::templatePath(ReportList::CertificateAny);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QVERIFY(QFile::copy(QStringLiteral(":/default_reports/id130.mzrpt"), path));
+        QSqlQuery insert(QSqlDatabase::database());
+        QVERIFY(insert.exec(QStringLiteral("INSERT INTO ProfDocuments (fio1, fio2) VALUES ('Иванов', 'Иван')")));
+        auto* window = f.build<MainWindow>();
+        DocumentsTable* table = window->documentsTable();
+        table->selectRow(0);
+        table->onPrintAction();
+        auto* dialog = window->findChild<PrintDialog*>();
+        QVERIFY(dialog);
+        const QString copy = f.env().root() + QStringLiteral("/копия.pdf");
+        FileDialog::clear();
+        FileDialog::setNextFileName(copy);
+        f.answerNextBox(QMessageBox::Ok);
+        dialog->findChild<QPushButton*>(QStringLiteral("pushButtonSavePdf"))->click();
+        QTRY_VERIFY(QFileInfo(copy).size() > 0);
+        QTRY_COMPARE(MessageBox::lastShown().title, QStringLiteral("Информация"));
+        QVERIFY2(MessageBox::lastShown().text.contains(QDir::toNativeSeparators(copy)),
+                 qPrintable(MessageBox::lastShown().text));
     }
 
     void templateChoiceMode() {

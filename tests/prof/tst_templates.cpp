@@ -1,3 +1,4 @@
+#include "MzReport/printsession.h"
 #include "MzReport/reportpage.h"
 #include "database.h"
 #include "prof/printdata.h"
@@ -153,6 +154,31 @@ private slots:
             QVERIFY(!page.backgroundImage().isNull());
             QVERIFY(!page.backgroundImage2().isNull());
         }
+    }
+
+    void realisticDocumentFitsEveryField_data() {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("dpi");
+        for (const ReportList::ReportInfo& info : ReportList::reports()) {
+            for (int dpi : {96, 300, 600})
+                QTest::addRow("%s at %d dpi", qPrintable(info.fileName), dpi) << int(info.type) << dpi;
+        }
+    }
+
+    // The question about text cut by the blank is for text that is really lost: a document as an
+    // office fills it in fits every field of the shipped forms, at the resolution of the screen's
+    // preview and of printers.
+    void realisticDocumentFitsEveryField() {
+        QFETCH(int, type);
+        QFETCH(int, dpi);
+        TestDatabase t;
+        t.open();
+        insertRealisticDocument();
+        ReportPage page;
+        QVERIFY(page.load(QStringLiteral(":/default_reports/%1.mzrpt").arg(ReportList::info(type)->fileName)));
+        QCOMPARE(PrintData::fillDocument(&page, 1, true), QString());
+        page.setFillWithData(true);
+        QCOMPARE(PrintSession::describeCutTexts(page, ReportPage::mmToPx(dpi)), QStringList());
     }
 
     void rendersARealisticDocument_data() {

@@ -22,7 +22,6 @@
 #include <QStringList>
 #include <QTextStream>
 #include <cstdio>
-#include <limits>
 #include <optional>
 
 namespace {
@@ -81,7 +80,7 @@ struct Options {
     QString pngPrefix;
     QString savePath;
     QString dbPath;
-    QList<int> docs;
+    QList<qint64> docs;
     int type = 0;
     PrinterCalibration calibration;
 };
@@ -150,10 +149,11 @@ QString parseArguments(const QStringList& args, Options* options, bool* help) {
         } else if (arg == QLatin1String("--db")) {
             options->dbPath = value;
         } else if (arg == QLatin1String("--doc")) {
-            const auto id = parseInt(value, -1, std::numeric_limits<int>::max());
-            if (!id)
+            bool ok = false;
+            const qint64 id = value.toLongLong(&ok);
+            if (!ok || id < -1)
                 return QStringLiteral("--doc wants a document id");
-            options->docs.append(*id);
+            options->docs.append(id);
         } else if (arg == QLatin1String("--calibration")) {
             const auto calibration = PrinterCalibration::fromString(value);
             if (!calibration)
@@ -253,7 +253,7 @@ std::optional<int> loadTemplate(ReportPage& page, const Options& options, const 
 }
 
 // Document data first (when asked for), then the command line's variables and models over it.
-std::optional<int> fillPage(ReportPage& page, const Options& options, std::optional<int> docId) {
+std::optional<int> fillPage(ReportPage& page, const Options& options, std::optional<qint64> docId) {
     if (docId) {
         const auto* info = ReportList::info(options.type ? options.type : int(ReportList::CertificateAny));
         const QString error = info->fill(&page, *docId, true);
@@ -310,7 +310,7 @@ std::optional<int> openDatabase(Options& options) {
     }
     if (options.type)
         options.templatePath = Engine::templatePath(ReportList::ReportType(options.type));
-    const QList<int> missing = Engine::missingDocuments(options.docs, &error);
+    const QList<qint64> missing = Engine::missingDocuments(options.docs, &error);
     if (!error.isEmpty()) {
         printError(QStringLiteral("database not usable: %1").arg(error));
         return BadDatabase;
@@ -391,7 +391,7 @@ int renderDocuments(const Options& options) {
     // The template's pictures, decoded once and held once by the PDF, as the program's copies do.
     ReportPage pictures;
     pictures.fromJson(content);
-    for (int id : options.docs) {
+    for (qint64 id : options.docs) {
         ReportPage page;
         if (const auto failed = loadTemplate(page, options, content))
             return *failed;

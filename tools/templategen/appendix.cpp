@@ -157,6 +157,7 @@ std::unique_ptr<Form> buildAppendix(const AppendixType& type) {
     drawTablePages(*form);
     addSubjectTable(*form);
     drawClosing(*form);
+    form->shrinkLongValues();
     form->art.finish();
     return form;
 }

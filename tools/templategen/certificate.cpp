@@ -189,6 +189,7 @@ std::unique_ptr<Form> buildCertificate(const CertificateType& type) {
     drawRecordStudy(*form);
     drawRecordDecision(*form, type);
     drawRecordSignatures(*form);
+    form->shrinkLongValues();
     form->art.finish();
     return form;
 }

@@ -83,6 +83,13 @@ void Form::field(Page page, const QRectF& local, TextFieldDef def) {
     texts.append(def);
 }
 
+void Form::shrinkLongValues() {
+    const QStringList longValues = {QStringLiteral("$V{Full_Name}"), QStringLiteral("$V{qual}"),
+                                    QStringLiteral("$V{prof_Prog_Name}")};
+    for (TextFieldDef& def : texts)
+        def.shrinkToFit = def.shrinkToFit || longValues.contains(def.text);
+}
+
 void Form::field(Page page, const QRectF& local, const QString& text, const FontStyle& font, int alignment,
                  bool wordWrap) {
     TextFieldDef def;

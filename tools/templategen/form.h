@@ -30,6 +30,8 @@ struct TextFieldDef {
     bool wordWrap = false;
     bool zOnEmpty = false;
     double lineHeight = 0.0;
+    // The engine makes the font smaller until the filled text fits.
+    bool shrinkToFit = false;
 };
 
 struct QrFieldDef {
@@ -107,6 +109,9 @@ public:
     void signature(Page page, double bottom, const QString& role, const QString& text);
     // Place of the seal.
     void sealPlace(Page page, const QPointF& centre);
+    // Long values (the graduate's name, the programme, the qualification) shrink to fit their
+    // fields rather than lose their ends: every data field that prints one asks for it.
+    void shrinkLongValues();
 
     // Every data field as template rectangles (table parts one by one), with a name for messages.
     QList<QPair<QString, QRectF>> dataRects() const;

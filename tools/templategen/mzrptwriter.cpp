@@ -37,6 +37,8 @@ QJsonObject textJson(const TextFieldDef& t) {
     o.insert(QStringLiteral("id"), t.text);
     o.insert(QStringLiteral("indent"), 0.0);
     o.insert(QStringLiteral("lineHeight"), truncatedLength(t.lineHeight));
+    if (t.shrinkToFit)
+        o.insert(QStringLiteral("shrinkToFit"), true);
     return o;
 }
 

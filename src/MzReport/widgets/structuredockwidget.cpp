@@ -69,7 +69,8 @@ double toNumber(const QString& text) {
 }
 
 bool isCheckRow(int row) {
-    return row == StructureDockWidget::FieldWordWrap || row == StructureDockWidget::FieldZOnEmpty;
+    return row == StructureDockWidget::FieldWordWrap || row == StructureDockWidget::FieldZOnEmpty ||
+           row == StructureDockWidget::FieldShrinkToFit;
 }
 } // namespace
 
@@ -155,9 +156,9 @@ void StructureDockWidget::setReportPage(ReportPage* page) {
 }
 
 bool StructureDockWidget::rowApplies(int row, int fieldType) {
-    static const QList<int> textRows = {FieldFont,     FieldText,   FieldX,          FieldY,
-                                        FieldWidth,    FieldHeight, FieldHAlign,     FieldVAlign,
-                                        FieldWordWrap, FieldIndent, FieldLineHeight, FieldZOnEmpty};
+    static const QList<int> textRows = {FieldFont,       FieldText,     FieldX,          FieldY,        FieldWidth,
+                                        FieldHeight,     FieldHAlign,   FieldVAlign,     FieldWordWrap, FieldIndent,
+                                        FieldLineHeight, FieldZOnEmpty, FieldShrinkToFit};
     static const QList<int> tableRows = {FieldFont,     FieldX,       FieldY,           FieldHAlign,  FieldVAlign,
                                          FieldWordWrap, FieldContent, FieldPreviewRows, FieldZOnEmpty};
     static const QList<int> qrRows = {FieldText, FieldX, FieldY, FieldWidth};
@@ -257,6 +258,7 @@ void StructureDockWidget::fillField() {
     table->item(FieldIndent, 1)->setText(text ? number(text->indent()) : QString());
     table->item(FieldLineHeight, 1)->setText(text ? number(text->lineHeight()) : QString());
     table->item(FieldZOnEmpty, 1)->setCheckState(field->zOnEmpty() ? Qt::Checked : Qt::Unchecked);
+    table->item(FieldShrinkToFit, 1)->setCheckState(text && text->shrinkToFit() ? Qt::Checked : Qt::Unchecked);
     _filling = filling;
 }
 
@@ -358,6 +360,10 @@ void StructureDockWidget::onTblFieldItemChanged(QTableWidgetItem* item) {
         break;
     case FieldZOnEmpty:
         set(field->zOnEmpty(), item->checkState() == Qt::Checked, [field](bool on) { field->setZOnEmpty(on); });
+        break;
+    case FieldShrinkToFit:
+        if (text)
+            set(text->shrinkToFit(), item->checkState() == Qt::Checked, [text](bool on) { text->setShrinkToFit(on); });
         break;
     case FieldPreviewRows:
         if (table) {

@@ -49,6 +49,7 @@ public:
         FieldIndent,
         FieldLineHeight,
         FieldZOnEmpty,
+        FieldShrinkToFit,
         FieldRowCount
     };
 

@@ -344,7 +344,6 @@ void MzMainWindow::saveDocumentsPdf(ReportList::ReportType type, QList<qint64> s
     if (path.isEmpty())
         return;
     QString error;
-    const bool written =
-        _engine->saveDocumentsPdf(type, {sqlDocIds.begin(), sqlDocIds.end()}, printBackground, path, &error);
+    const bool written = _engine->saveDocumentsPdf(type, sqlDocIds, printBackground, path, &error);
     opened(written, path, error);
 }

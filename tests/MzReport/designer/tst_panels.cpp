@@ -93,7 +93,7 @@ private slots:
                               << QStringList({"Шрифт", "Текст", "X, мм", "Y, мм", "Ширина, мм", "Высота, мм",
                                               "Гориз. полож.", "Верт. полож.", "Перенос строк",
                                               "Отступ первой строки, мм", "Межстрочный интервал, мм",
-                                              "Росчерк до конца поля"});
+                                              "Росчерк до конца поля", "Уменьшать шрифт"});
         QTest::addRow("table") << int(AbstractField::TableType)
                                << QStringList({"Шрифт", "X, мм", "Y, мм", "Гориз. полож.", "Верт. полож.",
                                                "Перенос строк", "Содержимое", "Количество строк на превью",
@@ -190,6 +190,18 @@ private slots:
         QCOMPARE(int(field->alignFlags()), int(Qt::AlignHCenter | Qt::AlignBottom));
         QVERIFY(field->zOnEmpty());
         QCOMPARE(updated.count(), 3);
+    }
+
+    // The shrink-to-fit switch edits the field and follows it.
+    void shrinkToFitEditor() {
+        auto* field = static_cast<TextField*>(show(AbstractField::TextType));
+        QSignalSpy updated(_dock, &StructureDockWidget::fieldUpdated);
+        QCOMPARE(value(Dock::FieldShrinkToFit)->checkState(), Qt::Unchecked);
+        value(Dock::FieldShrinkToFit)->setCheckState(Qt::Checked);
+        QVERIFY(field->shrinkToFit());
+        QCOMPARE(updated.count(), 1);
+        field->setShrinkToFit(false);
+        QCOMPARE(value(Dock::FieldShrinkToFit)->checkState(), Qt::Unchecked);
     }
 
     void pageEditors_data() {

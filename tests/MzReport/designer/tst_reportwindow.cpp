@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDockWidget>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -220,6 +221,9 @@ private slots:
             widths[0] += 12.0;
             table->setColumnsWidth(widths);
         });
+        QTest::newRow("shrink to fit") << Edit([](ReportPage* p) {
+            static_cast<TextField*>(firstOfType(p, AbstractField::TextType))->setShrinkToFit(true);
+        });
         QTest::newRow("sides") << Edit([](ReportPage* p) { p->setPagesCount(3); });
         QTest::newRow("font") << Edit(
             [](ReportPage* p) { p->setDefaultFont(QFont(QStringLiteral("Liberation Sans"), 9)); });
@@ -281,6 +285,21 @@ private slots:
         QVERIFY(withBackground && !filled);
         QVERIFY(!window->page()->printsBackground());
         QCOMPARE(window->undoStack()->count(), 1);
+    }
+
+    // A window deleted while it shows both panels: the panels are hidden after the window's own
+    // parts are gone, and nothing of the window may answer them then (the sanitizer run checks).
+    void deletedWhileShown() {
+        GuiFixture f;
+        QPointer<ReportWindow> window = f.build<ReportWindow>();
+        window->show();
+        window->findChild<QAction*>(QStringLiteral("actionDataManager"))->setChecked(true);
+        auto* structure = window->findChild<QDockWidget*>(QStringLiteral("structureDockWidget"));
+        auto* data = window->findChild<QDockWidget*>(QStringLiteral("dataManagerDockWidget"));
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(structure->isVisible() && data->isVisible());
+        delete window;
+        QVERIFY(!window);
     }
 
     // The window's size, dock layout and folder come back in the next designer window.
