@@ -27,7 +27,7 @@ QStringList expectedCreateStatements() {
         "'profId' INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE NOT NULL, 'sexIsMale' INTEGER , 'snils' TEXT , "
         "'studyPeriod' TEXT , 'docSerial' TEXT , 'docNumber' TEXT , 'RegNumberFrdo' TEXT , 'docName' TEXT , "
         "'docType' TEXT , 'educationLevel' TEXT , 'StateDuplicate' INTEGER , 'docNameOrig' TEXT , "
-        "'issueDateOrig' TEXT , 'docSerialOrig' INTEGER , 'docNumberOrig' INTEGER , 'regNumberOrig' INTEGER , "
+        "'issueDateOrig' TEXT , 'docSerialOrig' TEXT , 'docNumberOrig' TEXT , 'regNumberOrig' TEXT , "
         "'fio1orig' TEXT , 'fio2orig' TEXT , 'fio3orig' TEXT , 'studyCount' INTEGER , 'frdo13' TEXT , "
         "'frdo14' TEXT , 'frdo15' TEXT , 'frdo16' TEXT , 'frdo18' TEXT , 'frdo19' TEXT , 'frdo20' TEXT , "
         "'birthDateFrdo' TEXT , 'beginDate' TEXT , 'endDate' TEXT , 'issueDateFrdo' TEXT , 'frdo21' TEXT , "
