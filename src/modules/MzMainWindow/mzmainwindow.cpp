@@ -247,7 +247,10 @@ void MzMainWindow::exportToXlsx(const QString& name, const XlsxFormat* headerFor
         return;
     }
     DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
-    const QList<int> ids = list ? list->shownIds() : QList<int>();
+    QList<qint64> ids;
+    if (list)
+        for (const auto id : list->shownIds())
+            ids.append(id);
     if (ids.isEmpty()) {
         MessageBox::information(this, QString(), QStringLiteral("Не выбрано ни одной записи."));
         return;
