@@ -18,6 +18,7 @@
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QSqlTableModel>
+#include <QStorageInfo>
 #include <algorithm>
 #include <cstdlib>
 #include <sqlite3.h>
@@ -52,6 +53,14 @@ int sqliteCode(const QSqlError& error) {
     bool ok = false;
     const int code = error.nativeErrorCode().toInt(&ok);
     return ok ? code & 0xff : 0;
+}
+
+// A read-only connection meets a journal it would have to roll back (SQLITE_READONLY_ROLLBACK,
+// or the plain read-only code with the journal beside the file).
+bool isHotJournal(const QSqlError& error, const QString& path) {
+    constexpr int readOnlyRollback = ReadOnly | (3 << 8);
+    return error.nativeErrorCode() == QString::number(readOnlyRollback) ||
+           (sqliteCode(error) == ReadOnly && QFileInfo(path + QStringLiteral("-journal")).size() > 0);
 }
 
 // The last failure of the check and creation steps: their texts alone cannot tell a locked file
@@ -93,6 +102,81 @@ bool columnMatches(QSqlDatabase& db, const QString& table, const QString& column
     if (!query.exec(sql))
         lastFailure() = query.lastError();
     return query.isActive() && query.next() && query.value(0).toInt() > 0;
+}
+
+// What is wrong with the first hundred bytes of a database file, in Russian; empty when they are a
+// database's. The header names the page size and, when it is current, the page count: a file of
+// another length is cut or padded.
+QString sqliteHeaderProblem(const QString& path, QString* technical) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *technical = file.errorString();
+        return QStringLiteral("его не удалось открыть для чтения.");
+    }
+    const qint64 size = file.size();
+    if (size == 0)
+        return QStringLiteral("он пуст.");
+    const QByteArray header = file.read(100);
+    if (header.size() < 100 || !header.startsWith(QByteArray("SQLite format 3\0", 16)))
+        return QStringLiteral("это не файл базы данных.");
+    const auto number = [&header](int at, int bytes) {
+        quint32 value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value = value << 8 | quint8(header.at(at + i));
+        return value;
+    };
+    const quint32 pageSize = number(16, 2) == 1 ? 65536 : number(16, 2);
+    if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0)
+        return QStringLiteral("заголовок базы данных в нём повреждён.");
+    const quint32 pages = number(28, 4);
+    // The page count counts only when the file was last written by a version that keeps it.
+    if (pages > 0 && number(24, 4) == number(92, 4) && qint64(pages) * pageSize != size) {
+        *technical =
+            QStringLiteral("%1 bytes, the header says %2 pages of %3 bytes").arg(size).arg(pages).arg(pageSize);
+        return qint64(pages) * pageSize > size ? QStringLiteral("он обрезан (повреждён).")
+                                               : QStringLiteral("его размер больше, чем база данных в нём: файл "
+                                                                "повреждён или не является резервной копией.");
+    }
+    return QString();
+}
+
+// Copies `from` to `to`, which must not exist; false with the system's reason.
+bool copyFile(const QString& from, const QString& to, QString* reason) {
+    QFile source(from);
+    if (!source.copy(to)) {
+        *reason = source.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool isWriteProtected(const QFileInfo& file) {
+    return !(file.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther));
+}
+
+// Why a file of `size` bytes could not be written to `path`, in words a user can act on; the
+// system's own text, when there is one, follows on a line of its own.
+QString writeFailureReason(const QString& path, qint64 size, const QString& technical) {
+    const QFileInfo target(path);
+    const QFileInfo folder(target.absolutePath());
+    const QString name = QDir::toNativeSeparators(target.absoluteFilePath());
+    const QString where = QDir::toNativeSeparators(folder.absoluteFilePath());
+    QString reason;
+    if (target.isDir())
+        reason = QStringLiteral("%1 — это папка, а не файл.").arg(name);
+    else if (!folder.isDir())
+        reason = QStringLiteral("Папка %1 не существует.").arg(where);
+    else if (target.exists() && (!target.isWritable() || isWriteProtected(target)))
+        reason = QStringLiteral("Файл %1 защищён от записи.").arg(name);
+    else if (!folder.isWritable())
+        reason = QStringLiteral("Нет права на запись в папку %1.").arg(where);
+    else if (QStorageInfo(folder.absoluteFilePath()).bytesAvailable() < size)
+        reason = QStringLiteral("На диске нет места: нужно %1 КБ.").arg((size + 1023) / 1024);
+    else
+        reason = QStringLiteral("Ошибка записи в файл %1.").arg(name);
+    if (!technical.trimmed().isEmpty())
+        reason += QStringLiteral("\nТехнические сведения: ") + technical.simplified();
+    return reason;
 }
 
 // Views for one connection only: the script's view definitions as temporary views, which shadow
@@ -138,11 +222,13 @@ Database::Database(bool checkStructure) {
         return;
     if (!openMainConnection())
         return;
-    _readOnly = !probeWritable();
-    if (_readOnly)
-        MZ_LOG() << "database is read-only" << path;
-    runViewsScript(_readOnly);
-    qDebug() << "Views updated";
+    probeWritable();
+    // A file that cannot be written now gets the views for this run only.
+    const QString views = runViewsScript(!_startWarning.isEmpty());
+    if (views.isEmpty())
+        qDebug() << "Views updated";
+    else
+        MZ_LOG() << "views not made:" << views;
 }
 
 Database::Database(ReadOnlyTag) {
@@ -164,30 +250,40 @@ Database* Database::openForReading(const QString& path, QString* error) {
     useFile(path);
     auto* db = new Database(ReadOnlyTag{});
     _instance = db;
-    QSqlDatabase connection = connectionNamed(QLatin1String(QSqlDatabase::defaultConnection));
-    connection.setConnectOptions(readOnlyOption);
-    connection.setDatabaseName(filePath());
-    QSqlError failure;
-    QString text;
-    if (!connection.open()) {
-        text = QStringLiteral("cannot open %1: %2").arg(path, errorText(connection.lastError()));
-    } else {
-        TextMatch::registerFunctions(connection);
-        const bool needsCheck = db->structureNeedsCheck(connection, &failure);
-        if (failure.type() != QSqlError::NoError)
-            text = QStringLiteral("cannot read %1: %2").arg(path, errorText(failure));
-        else if (needsCheck)
-            text = QStringLiteral("%1 has to be brought up to date by the program first (it needs the structure "
-                                  "check); start the program on it once")
-                       .arg(path);
-    }
+    const QString text = db->openReadOnly(path);
     if (!text.isEmpty()) {
         delete db;
         return failWith(text);
     }
-    db->runViewsScript(true);
     return db;
 }
+
+// The main connection, read-only, with the views for this connection only; the reason it cannot
+// be used, empty when it can.
+QString Database::openReadOnly(const QString& path) {
+    QSqlDatabase connection = connectionNamed(QLatin1String(QSqlDatabase::defaultConnection));
+    connection.setConnectOptions(readOnlyOption);
+    connection.setDatabaseName(filePath());
+    if (!connection.open())
+        return QStringLiteral("cannot open %1: %2").arg(path, errorText(connection.lastError()));
+    TextMatch::registerFunctions(connection);
+    QSqlError failure;
+    StructureGaps gaps;
+    structureGaps(connection, &gaps, &failure);
+    const int code = sqliteCode(failure);
+    if (code == Busy || code == Locked)
+        return heldByProgramText() + QStringLiteral(" (%1)").arg(errorText(failure));
+    if (failure.type() != QSqlError::NoError)
+        return QStringLiteral("cannot read %1: %2").arg(path, errorText(failure));
+    // Declared types do not matter for reading; missing tables and columns do.
+    if (!gaps.missingTables.isEmpty() || !gaps.missingColumns.isEmpty())
+        return QStringLiteral("%1 has to be brought up to date by the program first (it needs the structure "
+                              "check: %2 missing); start the program on it once")
+            .arg(path, (gaps.missingTables + gaps.missingColumns).join(QStringLiteral(", ")));
+    const QString views = runViewsScript(true);
+    return views.isEmpty() ? QString() : QStringLiteral("cannot make the views of %1: %2").arg(path, views);
+}
+
 Database::~Database() {
     retireModels();
     qDeleteAll(_retiredModels);
@@ -283,6 +379,11 @@ bool Database::isUnavailable(const QSqlError& error) {
     }
 }
 
+QString Database::heldByProgramText() {
+    return QStringLiteral("реестр открыт программой Orvane; закройте её или создайте в ней резервную копию "
+                          "(\"Создать резервную копию\") и укажите файл копии в --db");
+}
+
 QString Database::restoreStagingPath() {
     return filePath() + QStringLiteral(".restore");
 }
@@ -331,22 +432,59 @@ bool Database::createDbUi() {
     return false;
 }
 
-bool Database::checkWithSafetyCopy() {
+// Reads the tables without writing anything; false when the file could not be read.
+bool Database::inspect(QSqlError* failure, bool* needsCheck) {
     const QString path = filePath();
     const QString inspection = path + QStringLiteral("_inspect");
-    bool needsCheck = true;
-    QSqlError failure;
+    *failure = QSqlError();
     {
         QSqlDatabase db = connectionNamed(inspection);
         db.setConnectOptions(readOnlyOption);
         db.setDatabaseName(path);
         if (db.open())
-            needsCheck = structureNeedsCheck(db, &failure);
+            *needsCheck = structureNeedsCheck(db, failure);
         else
-            failure = db.lastError();
+            *failure = db.lastError();
         db.close();
     }
     QSqlDatabase::removeDatabase(inspection);
+    return failure->type() == QSqlError::NoError;
+}
+
+// A journal left by a program that stopped in the middle of a write: a connection that may write
+// rolls it back on its first read, and the file is as it was before that write.
+bool Database::rollBackHotJournal(QSqlError* failure) {
+    const QString path = filePath();
+    const QString recovery = path + QStringLiteral("_recover");
+    MZ_LOG() << "hot journal beside" << path << errorText(*failure) << failure->nativeErrorCode();
+    bool rolledBack = false;
+    {
+        QSqlDatabase db = connectionNamed(recovery);
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery read(db);
+            rolledBack = read.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master;")) && read.next();
+            if (!rolledBack)
+                *failure = read.lastError();
+        } else {
+            *failure = db.lastError();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(recovery);
+    if (rolledBack)
+        MZ_LOG() << "hot journal rolled back";
+    else
+        MZ_LOG() << "hot journal not rolled back:" << errorText(*failure);
+    return rolledBack;
+}
+
+bool Database::checkWithSafetyCopy() {
+    const QString path = filePath();
+    bool needsCheck = true;
+    QSqlError failure;
+    if (!inspect(&failure, &needsCheck) && isHotJournal(failure, path) && rollBackHotJournal(&failure))
+        inspect(&failure, &needsCheck);
     if (isUnavailable(failure)) {
         refuseUnavailable(failure);
         return false;
@@ -412,6 +550,9 @@ void Database::refuseUnavailable(const QSqlError& failure) {
     if (code == Busy || code == Locked)
         text = QStringLiteral("База данных занята другой программой:\n%1\nЗакройте программу, которая работает с "
                               "этим файлом (например, другую копию Orvane), и запустите Orvane снова.");
+    else if (code == Full)
+        text = QStringLiteral("На диске нет места для базы данных:\n%1\nОсвободите место на диске и запустите "
+                              "Orvane снова.");
     else if (code == ReadOnly || code == Perm || code == CantOpen || code == Auth)
         text = QStringLiteral("Нет права на запись в базу данных:\n%1\nСтруктуру базы данных нужно обновить, "
                               "но файл или его папка доступны только для чтения.");
@@ -425,12 +566,19 @@ void Database::refuseUnavailable(const QSqlError& failure) {
 }
 
 bool Database::structureNeedsCheck(QSqlDatabase& db, QSqlError* failure) const {
+    StructureGaps gaps;
+    if (!structureGaps(db, &gaps, failure))
+        // Unreadable content is for the check to judge; a busy or unreadable file is not.
+        return !isUnavailable(*failure);
+    return gaps.any();
+}
+
+bool Database::structureGaps(QSqlDatabase& db, StructureGaps* gaps, QSqlError* failure) const {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT m.name, p.name, p.type FROM sqlite_master AS m "
                                    "JOIN pragma_table_info(m.name) AS p WHERE m.type = 'table';"))) {
         *failure = query.lastError();
-        // Unreadable content is for the check to judge; a busy or unreadable file is not.
-        return !isUnavailable(*failure);
+        return false;
     }
     // The same comparisons as the check makes: exact names and declared types.
     QMap<QString, QMap<QString, QString>> found;
@@ -438,19 +586,27 @@ bool Database::structureNeedsCheck(QSqlDatabase& db, QSqlError* failure) const {
         found[query.value(0).toString()].insert(query.value(1).toString(), query.value(2).toString());
     if (query.lastError().type() != QSqlError::NoError) {
         *failure = query.lastError();
-        return !isUnavailable(*failure);
+        return false;
     }
     for (const DBTable& table : _tables) {
         const auto columns = found.constFind(table.name);
-        if (columns == found.constEnd())
-            return true;
+        if (columns == found.constEnd()) {
+            gaps->missingTables << table.name;
+            continue;
+        }
         for (const DBColumn& column : table.columns) {
+            const QString name = table.name + QLatin1Char('.') + column.name;
             const auto type = columns->constFind(column.name);
-            if (type == columns->constEnd() || *type != column.type)
-                return true;
+            if (type == columns->constEnd()) {
+                gaps->missingColumns << name;
+                if (column.constraint.contains(QLatin1String("NOT NULL"), Qt::CaseInsensitive))
+                    gaps->unaddableColumns << name;
+            } else if (*type != column.type) {
+                gaps->mistypedColumns << name;
+            }
         }
     }
-    return false;
+    return true;
 }
 
 bool Database::openMainConnection() {
@@ -480,41 +636,69 @@ void Database::holdFile() {
         MZ_LOG() << "cant hold the database file" << filePath() << _heldFile.errorString();
 }
 
-bool Database::copyHeldFile(const QString& destination) {
-    if (!_heldFile.isOpen() || !_heldFile.seek(0))
+bool Database::copyHeldFile(const QString& destination, QString* reason) {
+    if (!_heldFile.isOpen() || !_heldFile.seek(0)) {
+        *reason = _heldFile.errorString();
         return false;
+    }
     // The destination is replaced only by a complete copy.
     QSaveFile copy(destination);
-    if (!copy.open(QIODevice::WriteOnly))
+    if (!copy.open(QIODevice::WriteOnly)) {
+        *reason = copy.errorString();
         return false;
+    }
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (;;) {
         const qint64 read = _heldFile.read(buffer.data(), buffer.size());
-        if (read < 0)
+        if (read < 0) {
+            *reason = _heldFile.errorString();
             return false;
+        }
         if (read == 0)
             break;
-        if (copy.write(buffer.constData(), read) != read)
+        if (copy.write(buffer.constData(), read) != read) {
+            *reason = copy.errorString();
             return false;
+        }
     }
-    return copy.commit();
+    if (copy.commit())
+        return true;
+    *reason = copy.errorString();
+    return false;
 }
 
 // A write that is rolled back at once: SQLite opens a file it may not write read-only, and a
 // folder without write access shows only when the journal is made. In exclusive locking mode
 // this also takes the write lock for the rest of the run.
-bool Database::probeWritable() {
+void Database::probeWritable() {
     QSqlDatabase db = QSqlDatabase::database();
     QSqlQuery query(db);
+    QSqlError failure;
     if (!query.exec(QStringLiteral("BEGIN IMMEDIATE;"))) {
-        MZ_LOG() << "write probe:" << errorText(query.lastError());
-        return false;
+        failure = query.lastError();
+    } else {
+        if (!query.exec(QStringLiteral("CREATE TABLE orvane_write_probe (x);")))
+            failure = query.lastError();
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK;"));
     }
-    const bool written = query.exec(QStringLiteral("CREATE TABLE orvane_write_probe (x);"));
-    if (!written)
-        MZ_LOG() << "write probe:" << errorText(query.lastError());
-    QSqlQuery(db).exec(QStringLiteral("ROLLBACK;"));
-    return written;
+    if (failure.type() == QSqlError::NoError)
+        return;
+    MZ_LOG() << "write probe:" << errorText(failure) << failure.nativeErrorCode();
+    const QString file = QDir::toNativeSeparators(filePath());
+    // A full disk is no missing permission: the file is writable again once there is room.
+    if (sqliteCode(failure) == Full) {
+        _startWarning = QStringLiteral("На диске нет места для базы данных:\n%1\nДокументы можно просматривать "
+                                       "и печатать, но изменения не будут сохранены, пока на диске не освободится "
+                                       "место.")
+                            .arg(file);
+        return;
+    }
+    _readOnly = true;
+    MZ_LOG() << "database is read-only" << filePath();
+    _startWarning = QStringLiteral("База данных открыта только для чтения:\n%1\nНет права на запись в файл или его "
+                                   "папку. Документы можно просматривать и печатать, но изменения не будут "
+                                   "сохранены.")
+                        .arg(file);
 }
 
 QString Database::checkDbStructure(const QString& path) {
@@ -643,24 +827,33 @@ void Database::dropViews(QSqlDatabase& db) {
         run(db, QStringLiteral("DROP VIEW IF EXISTS %1;").arg(view));
 }
 
-void Database::runViewsScript(bool temporary) {
+QString Database::runViewsScript(bool temporary) {
     QSqlDatabase db = QSqlDatabase::database();
-    runScript(db, QStringLiteral(":/views.sql"), "SQL ERROR", temporary);
+    return runScript(db, QStringLiteral(":/views.sql"), "SQL ERROR", temporary, false);
 }
 
-void Database::runViewsScript(QSqlDatabase& db) {
-    runScript(db, QStringLiteral(":/views.sql"), "SQL ERROR", false);
+QString Database::runViewsScript(QSqlDatabase& db) {
+    return runScript(db, QStringLiteral(":/views.sql"), "SQL ERROR", false, false);
 }
 
 void Database::runPatchScript() {
     QSqlDatabase db = QSqlDatabase::database();
-    runScript(db, QStringLiteral(":/patch.sql"), "patch fail", false);
+    runScript(db, QStringLiteral(":/patch.sql"), "patch fail", false, true);
 }
 
-void Database::runScript(QSqlDatabase& db, const QString& resource, const char* failureText, bool temporary) {
+// Every statement runs, also after a failing one; the result names the first failure. A missing
+// script is a failure unless it is `optional` (the program ships no patch script).
+QString Database::runScript(QSqlDatabase& db, const QString& resource, const char* failureText, bool temporary,
+                            bool optional) {
     QFile file(resource);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        if (optional)
+            return QString();
+        // The resources live in a library: an executable that never registered them has none.
+        MZ_LOG() << failureText << "no script" << resource << file.errorString();
+        return QStringLiteral("the script %1 is not built into this program").arg(resource);
+    }
+    QString result;
     const QStringList pieces = QString::fromUtf8(file.readAll()).split(QLatin1Char(';'));
     for (const QString& piece : pieces) {
         QString statement = piece.simplified();
@@ -669,9 +862,13 @@ void Database::runScript(QSqlDatabase& db, const QString& resource, const char* 
         if (statement.isEmpty())
             continue;
         QSqlQuery query(db);
-        if (!query.exec(statement))
+        if (!query.exec(statement)) {
             MZ_LOG() << failureText << errorText(query.lastError()) << statement;
+            if (result.isEmpty())
+                result = errorText(query.lastError()) + QStringLiteral(": ") + statement;
+        }
     }
+    return result;
 }
 
 // --- statements, variables, models ---------------------------------------------------------
@@ -695,9 +892,15 @@ void Database::reportFailure(const QSqlError& error, const QString& statement) {
     if (!_readOnly && !isUnavailable(error))
         return;
     const QString file = QDir::toNativeSeparators(filePath());
-    emit writeFailed(
-        _readOnly ? QStringLiteral("База данных открыта только для чтения, изменения не сохранены:\n%1").arg(file)
-                  : QStringLiteral("Не удалось обратиться к базе данных:\n%1\nОшибка: %2").arg(file, errorText(error)));
+    if (_readOnly)
+        emit writeFailed(
+            QStringLiteral("База данных открыта только для чтения, изменения не сохранены:\n%1").arg(file));
+    else if (sqliteCode(error) == Full)
+        emit writeFailed(
+            QStringLiteral("На диске нет места, изменения не сохранены:\n%1\nОшибка: %2").arg(file, errorText(error)));
+    else
+        emit writeFailed(
+            QStringLiteral("Не удалось обратиться к базе данных:\n%1\nОшибка: %2").arg(file, errorText(error)));
 }
 
 QString Database::variable(const QString& name, QString* error) {
@@ -853,48 +1056,84 @@ QStringList Database::mostFrequentValues(const QString& table, const QStringList
 
 // --- backup and restore --------------------------------------------------------------------
 
-bool Database::backup(const QString& destination) {
-    QSqlDatabase db = QSqlDatabase::database();
-    // The immediate transaction keeps writers out during the copy; it is ours to roll back only
-    // when it began (a failing BEGIN means somebody else's transaction is open).
-    const bool locked = QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE;"));
-    const bool copied = copyHeldFile(destination);
-    if (locked)
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK;"));
-    qDebug() << "Database::backup" << copied;
+bool Database::backup(const QString& destination, QString* error) {
+    // A file marked read-only is not replaced, also where the user (root) could.
+    const QFileInfo target(destination);
+    QString technical;
+    bool copied = false;
+    if (!target.exists() || (target.isWritable() && !isWriteProtected(target))) {
+        QSqlDatabase db = QSqlDatabase::database();
+        // The immediate transaction keeps writers out during the copy; it is ours to roll back only
+        // when it began (a failing BEGIN means somebody else's transaction is open).
+        const bool locked = QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE;"));
+        copied = copyHeldFile(destination, &technical);
+        if (locked)
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK;"));
+    }
+    qDebug() << "Database::backup" << copied << technical;
+    if (!copied && error)
+        *error = writeFailureReason(destination, QFileInfo(filePath()).size(), technical);
     return copied;
 }
 
-// Why `file` cannot replace the registry: not an SQLite database, damaged, or without the main
-// table. Empty when it can.
-QString Database::registryFileError(const QString& file) const {
-    const QString name = file + QStringLiteral("_verify");
-    QString result;
+QString Database::restoreCandidateError(const QString& file) const {
+    const QFileInfo info(file);
+    const QString name = QDir::toNativeSeparators(info.absoluteFilePath());
+    const auto refusal = [&name](const QString& reason, const QString& technical = QString()) {
+        QString text =
+            QStringLiteral("Файл %1 нельзя загрузить: %2\nТекущая база данных не изменена.").arg(name, reason);
+        // SQLite's own words, on one line of their own.
+        if (!technical.trimmed().isEmpty())
+            text += QStringLiteral("\nТехнические сведения: ") + technical.simplified();
+        return text;
+    };
+    if (!info.isFile())
+        return QStringLiteral("Файл '%1' не найден").arg(file);
+    if (info.canonicalFilePath() == QFileInfo(filePath()).canonicalFilePath())
+        return refusal(QStringLiteral("это и есть текущая база данных программы."));
+    QString header;
+    const QString headerProblem = sqliteHeaderProblem(file, &header);
+    if (!headerProblem.isEmpty())
+        return refusal(headerProblem, header);
+
+    const QString connection = file + QStringLiteral("_verify");
+    QString reason;
+    QString technical;
     {
-        QSqlDatabase db = connectionNamed(name);
+        QSqlDatabase db = connectionNamed(connection);
         db.setConnectOptions(readOnlyOption);
         db.setDatabaseName(file);
+        StructureGaps gaps;
+        QSqlError failure;
         if (!db.open()) {
-            result = errorText(db.lastError());
+            failure = db.lastError();
         } else {
             QSqlQuery check(db);
             if (!check.exec(QStringLiteral("PRAGMA quick_check")) || !check.next())
-                result = errorText(check.lastError());
+                failure = check.lastError();
             else if (check.value(0).toString() != QLatin1String("ok"))
-                result = check.value(0).toString();
+                technical = check.value(0).toString();
             check.finish();
-            QSqlQuery table(db);
-            table.prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"));
-            table.addBindValue(mainTableName());
-            if (result.isEmpty() && (!table.exec() || !table.next()))
-                result = table.lastError().type() != QSqlError::NoError
-                             ? errorText(table.lastError())
-                             : QStringLiteral("нет таблицы %1").arg(mainTableName());
+            if (failure.type() == QSqlError::NoError && technical.isEmpty())
+                structureGaps(db, &gaps, &failure);
+        }
+        if (failure.type() != QSqlError::NoError) {
+            technical = errorText(failure);
+            reason = isUnavailable(failure) ? QStringLiteral("его не удалось прочитать.")
+                                            : QStringLiteral("он повреждён или не является базой данных.");
+        } else if (!technical.isEmpty()) {
+            reason = QStringLiteral("он повреждён.");
+        } else if (!gaps.missingTables.isEmpty() || !gaps.unaddableColumns.isEmpty()) {
+            // Every version of the program makes all of its tables; the check adds columns and
+            // corrects their types, but cannot add a column that may not be empty.
+            reason = QStringLiteral("это не реестр документов программы, в нём нет нужных таблиц или столбцов.");
+            technical =
+                QStringLiteral("missing ") + (gaps.missingTables + gaps.unaddableColumns).join(QStringLiteral(", "));
         }
         db.close();
     }
-    QSqlDatabase::removeDatabase(name);
-    return result.trimmed();
+    QSqlDatabase::removeDatabase(connection);
+    return reason.isEmpty() ? QString() : refusal(reason, technical);
 }
 
 bool Database::restore(const QString& source, QString* error) {
@@ -908,21 +1147,30 @@ bool Database::restore(const QString& source, QString* error) {
         MZ_LOG() << "Database::restore(" << source << ") file does not exist!!!";
         return failWith(QStringLiteral("Файл '%1' не найден").arg(source));
     }
-    // The source is staged beside the database first, so a failed copy leaves the database as it is.
-    const QString staged = restoreStagingPath();
-    QFile::remove(staged);
-    if (!QFile::copy(source, staged)) {
-        MZ_LOG() << "Database::restore(" << source << ") cant copy from source to database file" << path;
-        return failWith(QStringLiteral("Не удалось скопировать '%1' в '%2'").arg(source, path));
-    }
-    QFile::setPermissions(staged, QFile::permissions(staged) | QFile::WriteOwner);
-    const QString unusable = registryFileError(staged);
+    const QString unusable = restoreCandidateError(source);
     if (!unusable.isEmpty()) {
         MZ_LOG() << "Database::restore(" << source << ") not a usable registry:" << unusable;
+        return failWith(unusable);
+    }
+    // The source is staged beside the database and brought into shape there, so a failed copy or
+    // check leaves the database as it is.
+    const QString staged = restoreStagingPath();
+    QFile::remove(staged);
+    QString reason;
+    if (!copyFile(source, staged, &reason)) {
+        MZ_LOG() << "Database::restore(" << source << ") cant copy from source to database file" << path << reason;
         QFile::remove(staged);
-        return failWith(QStringLiteral("Файл '%1' не является базой данных программы или повреждён. Текущая база "
-                                       "данных не изменена.\nОшибка: %2")
-                            .arg(source, unusable));
+        return failWith(QStringLiteral("Не удалось скопировать '%1' в '%2'").arg(source, path) + QLatin1Char('\n') +
+                        writeFailureReason(staged, QFileInfo(source).size(), reason));
+    }
+    QFile::setPermissions(staged, QFile::permissions(staged) | QFile::WriteOwner);
+    const QString migration = checkDbStructure(staged);
+    if (!migration.isEmpty()) {
+        MZ_LOG() << "Database::restore(" << source << ") check failed:" << migration;
+        QFile::remove(staged);
+        return failWith(QStringLiteral("Файл %1 нельзя загрузить: его структуру не удалось привести к нужному виду."
+                                       "\nТекущая база данных не изменена.\nТехнические сведения: %2")
+                            .arg(QDir::toNativeSeparators(source), migration));
     }
 
     commitAndClose();
@@ -954,6 +1202,8 @@ bool Database::restore(const QString& source, QString* error) {
         return failWith(failure);
     qDebug() << "Database::restore OK!";
     runPatchScript();
-    runViewsScript();
+    const QString views = runViewsScript();
+    if (!views.isEmpty())
+        MZ_LOG() << "views not made:" << views;
     return true;
 }

@@ -47,18 +47,24 @@ public:
 
     // Opens `path` for reading only, as the process-wide database, for tools that print from a
     // registry: nothing is written, migrated or backed up; the views live only in this connection.
-    // A file the program would still have to bring into shape is refused. Null with `error` set
-    // on failure.
+    // A file that lacks tables or columns is refused (declared types do not matter for reading),
+    // and so is a file the running program holds (heldByProgramText). Null with `error` set on
+    // failure.
     static Database* openForReading(const QString& path, QString* error);
 
     bool isValid() const { return _valid; }
     // The file or its folder cannot be written: documents can be read and printed, nothing saved.
     bool isReadOnly() const { return _readOnly; }
+    // What the window tells the user once it is up: why nothing can be saved (a read-only file or
+    // folder, a full disk); empty when the file could be written at start.
+    QString startWarning() const { return _startWarning; }
     void commitAndClose();
 
     // SQLite's word on a failure: the file cannot be used now (busy, locked, read-only, I/O error,
     // disk full), as opposed to a file whose content or structure is wrong.
     static bool isUnavailable(const QSqlError& error);
+    // The tools' word on a registry the running program holds (its exclusive lock).
+    static QString heldByProgramText();
 
     static QString dataPath();
     static QString filePath();
@@ -91,11 +97,16 @@ public:
     static sqlite3* sqliteHandle(const QSqlDatabase& db);
     QStringList mostFrequentValues(const QString& table, const QStringList& columnNames, int limit, bool alphabetical);
 
-    bool backup(const QString& destination);
+    // Copies the database to `destination`; false with the reason, in Russian, in `error`.
+    bool backup(const QString& destination, QString* error = nullptr);
+    // Checks `source` first (restoreCandidateError), then puts a migrated copy of it in place of
+    // the database. False with the reason in `error`; the database is then as it was.
     bool restore(const QString& source, QString* error = nullptr);
-    // Why `file` cannot replace the registry (not a database, damaged, no main table); empty when
-    // it can.
-    QString registryFileError(const QString& file) const;
+    // Why `file` cannot replace the registry, in Russian, with SQLite's own text on a line of its
+    // own; empty when it can. The file is read in place and never written: its header first (a
+    // file that is no database, or a cut or padded one, is refused without reading it), then its
+    // pages and its tables, which must be the registry's or a structure the check can migrate.
+    QString restoreCandidateError(const QString& file) const;
     // Where a restore stages its copy before it replaces the database file.
     static QString restoreStagingPath();
 
@@ -109,33 +120,49 @@ public:
     QString changeColumnType(QSqlDatabase& db, const DBTable& table);
     static void dropViews(QSqlDatabase& db);
     // `temporary`: the views are made for this connection only (a file that is not written).
-    void runViewsScript(bool temporary = false);
+    // The error text, empty on success; a script missing from the resources is an error.
+    QString runViewsScript(bool temporary = false);
     void runPatchScript();
     // The views script on another connection (tools that make registries).
-    static void runViewsScript(QSqlDatabase& db);
+    static QString runViewsScript(QSqlDatabase& db);
 
 signals:
     // A statement failed because the file cannot be written or used; the text is for the user.
     void writeFailed(const QString& message);
 
 private:
+    // How a file's tables differ from the registry, as the structure check would find it.
+    struct StructureGaps {
+        QStringList missingTables;
+        QStringList missingColumns; // "table.column"
+        // Missing columns the check cannot add (NOT NULL without a default).
+        QStringList unaddableColumns;
+        QStringList mistypedColumns;
+        bool any() const { return !missingTables.isEmpty() || !missingColumns.isEmpty() || !mistypedColumns.isEmpty(); }
+    };
+    // False with `failure` set when the tables cannot be read.
+    bool structureGaps(QSqlDatabase& db, StructureGaps* gaps, QSqlError* failure) const;
     const QVector<QPair<QString, int>>& usedValueCounts(const QString& table, const QStringList& columnNames);
     struct ReadOnlyTag {};
     Database(ReadOnlyTag);
 
+    QString openReadOnly(const QString& path);
     void initTables();
     QString createDb();
     bool createDbUi();
     bool checkWithSafetyCopy();
     bool runCheck(const QString& backup, bool backedUp);
     void refuseUnavailable(const QSqlError& failure);
+    bool inspect(QSqlError* failure, bool* needsCheck);
+    bool rollBackHotJournal(QSqlError* failure);
     bool openMainConnection();
     void holdFile();
-    bool copyHeldFile(const QString& destination);
-    bool probeWritable();
+    bool copyHeldFile(const QString& destination, QString* reason);
+    void probeWritable();
     void reportFailure(const QSqlError& error, const QString& statement);
     QString checkTable(QSqlDatabase& db, const DBTable& table);
-    static void runScript(QSqlDatabase& db, const QString& resource, const char* failureText, bool temporary);
+    static QString runScript(QSqlDatabase& db, const QString& resource, const char* failureText, bool temporary,
+                             bool optional);
     void retireModels();
     void fail(int exitCode);
 
@@ -156,6 +183,7 @@ private:
     QList<QSqlTableModel*> _retiredModels;
     bool _valid = true;
     bool _readOnly = false;
+    QString _startWarning;
     // The database file, open for reading for as long as the main connection is: copies are read
     // through it, because closing any other descriptor of the file would drop SQLite's locks.
     QFile _heldFile;

@@ -1,3 +1,4 @@
+#include "testdatabase.h"
 #include "testenvironment.h"
 #include "testregistry.h"
 
@@ -12,6 +13,15 @@ void stop(QProcess& process) {
         process.kill();
         process.waitForFinished(5000);
     }
+}
+
+// Runs sqlite3 on a file; its standard output, or nothing when it failed.
+QByteArray sqlite(const QString& file, const QString& sql) {
+    QProcess process;
+    process.start(QStringLiteral("sqlite3"), {file, sql});
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return QByteArray();
+    return process.readAllStandardOutput().trimmed();
 }
 
 QStringList folderListing(const QString& folder) {
@@ -83,6 +93,44 @@ private slots:
         QVERIFY(readFileBytes(log).startsWith("\"Orvane build 1160 ")); // a fresh log
         QCOMPARE(third->state(), QProcess::Running);
         stop(*third);
+    }
+
+    // A writer killed in the middle of deleting every document leaves a hot journal. The next start
+    // rolls it back instead of taking it for a missing permission, and every row is there.
+    void startAfterKilledWrite() {
+        constexpr int documents = 100000;
+        TestDatabase data;
+        data.open();
+        data.close();
+        const QString db = data.filePath();
+        QVERIFY(sqlite(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < "
+                                          "%1) INSERT INTO ProfDocuments (isTemplate, fio1, qual) SELECT 0, "
+                                          "'Фамилия ' || i, 'Квалификация' FROM n; SELECT 'filled';")
+                               .arg(documents)) == "filled");
+
+        QProcess writer;
+        // Interactive: each answer comes at once, not when the output buffer is full.
+        writer.start(QStringLiteral("sqlite3"), {QStringLiteral("-interactive"), db});
+        QVERIFY(writer.waitForStarted());
+        // A small cache makes the delete spill into the file itself before it is committed.
+        writer.write("PRAGMA cache_size = 10;\nBEGIN;\nDELETE FROM ProfDocuments;\nSELECT 'dele' || 'ted';\n");
+        QByteArray answers;
+        QTRY_VERIFY_WITH_TIMEOUT((answers += writer.readAllStandardOutput()).contains("deleted"), 120000);
+        ::kill(pid_t(writer.processId()), SIGKILL);
+        QVERIFY(writer.waitForFinished(5000));
+        QVERIFY(QFileInfo(db + QStringLiteral("-journal")).size() > 0);
+
+        const QString log = data.env().userFolder() + QStringLiteral("/debug.txt");
+        auto program = startProgram(data.env());
+        QVERIFY(program->waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(readFileBytes(log).contains("SpellChecker::init():"), 30000);
+        const QByteArray started = readFileBytes(log);
+        stop(*program);
+        QVERIFY2(started.contains("\nDatabase checked\nViews updated\n"), started.constData());
+        QVERIFY(started.contains("hot journal"));
+        QVERIFY(!started.contains("database not available"));
+        QCOMPARE(sqlite(db, QStringLiteral("SELECT COUNT(*) FROM ProfDocuments;")), QByteArray::number(documents));
+        QCOMPARE(sqlite(db, QStringLiteral("PRAGMA integrity_check;")), QByteArray("ok"));
     }
 };
 

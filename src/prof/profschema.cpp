@@ -13,7 +13,8 @@ struct ColumnDef {
     bool copyable;
 };
 
-DBTable table(const char* name, const char* key, bool isMain, bool isAdditional, std::initializer_list<ColumnDef> defs) {
+DBTable table(const char* name, const char* key, bool isMain, bool isAdditional,
+              std::initializer_list<ColumnDef> defs) {
     DBTable t;
     t.name = QString::fromLatin1(name);
     t.sequence_col = QString::fromLatin1(key);
@@ -86,9 +87,10 @@ DBTable profFrdo() {
                   {"StateDuplicate", integer, false, true},
                   {"docNameOrig", text, false, true},
                   {"issueDateOrig", text, false, true},
-                  {"docSerialOrig", integer, false, false},
-                  {"docNumberOrig", integer, false, false},
-                  {"regNumberOrig", integer, false, false},
+                  // Numbers of the original are texts: "000123" keeps its zeros.
+                  {"docSerialOrig", text, false, false},
+                  {"docNumberOrig", text, false, false},
+                  {"regNumberOrig", text, false, false},
                   {"fio1orig", text, false, true},
                   {"fio2orig", text, false, true},
                   {"fio3orig", text, false, true},

@@ -116,16 +116,36 @@ int documentCount() {
     return runQuery(query, countSql) && query.next() ? query.value(0).toInt() : 0;
 }
 
-bool failed(XlsxWorkbook& book, const QSqlError& failure, QString* error) {
+QString readError(const QSqlError& failure) {
+    return QStringLiteral("Не удалось прочитать записи из базы данных:\n%1").arg(failure.text());
+}
+
+bool failed(XlsxWorkbook& book, const QSqlError& failure, QString* error, ExportFailure* kind) {
     book.discard();
     if (error)
-        *error = QStringLiteral("Не удалось прочитать записи из базы данных:\n%1").arg(failure.text());
+        *error = readError(failure);
+    if (kind)
+        *kind = ExportFailure::Database;
     return false;
+}
+
+bool cancelled(XlsxWorkbook& book, ExportFailure* kind) {
+    book.discard();
+    if (kind)
+        *kind = ExportFailure::Cancelled;
+    return false;
+}
+
+bool closed(XlsxWorkbook& book, QString* error, ExportFailure* kind) {
+    const bool written = book.close(error);
+    if (kind)
+        *kind = written ? ExportFailure::None : ExportFailure::Output;
+    return written;
 }
 } // namespace
 
 bool RegistryBook::write(const FilterListType& filters, const QString& path, QString* error,
-                         const ExportProgress& progress) {
+                         const ExportProgress& progress, ExportFailure* failure) {
     if (error)
         error->clear();
     const DocumentFilter filter(filters);
@@ -135,40 +155,40 @@ bool RegistryBook::write(const FilterListType& filters, const QString& path, QSt
     writeHeader(book);
     const int dataFormat = book.addFormat(bookFormat(false));
     if (!book.isValid())
-        return book.close(error);
-    if (!goOn(0)) {
-        book.discard();
-        return false;
-    }
+        return closed(book, error, failure);
+    if (!goOn(0))
+        return cancelled(book, failure);
     QSqlQuery query(QSqlDatabase::database());
     if (!runQuery(query, bookSql))
-        return failed(book, query.lastError(), error);
+        return failed(book, query.lastError(), error, failure);
     int number = 0;
     for (int done = 1; book.isValid() && query.next(); ++done) {
         if (accepted(filter, query))
             writeDocument(book, ++number, query, dataFormat);
-        if (done % XlsxExport::progressStep == 0 && !goOn(done)) {
-            book.discard();
-            return false;
-        }
+        if (done % XlsxExport::progressStep == 0 && !goOn(done))
+            return cancelled(book, failure);
     }
     if (query.lastError().isValid())
-        return failed(book, query.lastError(), error);
-    if (!goOn(total)) {
-        book.discard();
-        return false;
-    }
-    return book.close(error);
+        return failed(book, query.lastError(), error, failure);
+    if (!goOn(total))
+        return cancelled(book, failure);
+    return closed(book, error, failure);
 }
 
-QList<int> RegistryBook::shownIds(const FilterListType& filters) {
+QList<qint64> RegistryBook::shownIds(const FilterListType& filters, QString* error) {
     const DocumentFilter filter(filters);
-    QList<int> ids;
+    QList<qint64> ids;
     QSqlQuery query(QSqlDatabase::database());
-    if (!runQuery(query, listSql + QStringLiteral(" ORDER BY profId")))
-        return ids;
-    while (query.next())
-        if (accepted(filter, query))
-            ids.append(query.value(Id).toInt());
+    if (runQuery(query, listSql + QStringLiteral(" ORDER BY profId"))) {
+        while (query.next())
+            if (accepted(filter, query))
+                ids.append(query.value(Id).toLongLong());
+    }
+    if (query.lastError().isValid()) {
+        MZ_LOG() << "cannot list the documents" << query.lastError().text();
+        if (error)
+            *error = readError(query.lastError());
+        return {};
+    }
     return ids;
 }

@@ -4,6 +4,7 @@
 #include "modules/xlsx/xlsxworkbook.h"
 #include "prof/documentsmodel.h"
 #include "prof/documentstable.h"
+#include "prof/frdodialog.h"
 #include "prof/frdoexport.h"
 #include "prof/mainwindow.h"
 #include "prof/myfiltermodel.h"
@@ -20,6 +21,7 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -384,15 +386,15 @@ FilterListType filters(const QString& fio, const QString& qual, const QDate& fro
 }
 
 // The ids the document list shows under these filters, ascending.
-QList<int> listedIds(const FilterListType& list) {
+QList<qint64> listedIds(const FilterListType& list) {
     DocumentsModel model;
     model.reload();
     MyFilterModel filter;
     filter.setSourceModel(&model);
     filter.setFilterList(list);
-    QList<int> ids;
+    QList<qint64> ids;
     for (int row = 0; row < filter.rowCount(); ++row)
-        ids << filter.index(row, 0).data().toInt();
+        ids << filter.index(row, 0).data().toLongLong();
     std::sort(ids.begin(), ids.end());
     return ids;
 }
@@ -521,7 +523,7 @@ private slots:
         for (int n = 1; n <= names.size(); ++n)
             numbers << QString::number(n);
         QCOMPARE(sheet.column(0), numbers);
-        const QList<int> shown = RegistryBook::shownIds(filters);
+        const QList<qint64> shown = RegistryBook::shownIds(filters);
         QCOMPARE(shown.size(), names.size());
         QCOMPARE(shown, listedIds(filters));
     }
@@ -556,7 +558,7 @@ private slots:
 
     // The id table gives the rows and the order of the one query with the ids written out.
     void frdoOrderOfTheQuery() {
-        const QList<int> ids = {6, 4, 1, 2, 3};
+        const QList<qint64> ids = {6, 4, 1, 2, 3};
         QStringList expected;
         QSqlQuery query = runSql(FrdoExport::layout().selectSql + " AND ProfDocuments.profId IN (6,4,1,2,3)");
         while (query.next())
@@ -584,7 +586,8 @@ private slots:
         QTest::addColumn<QString>("kind");
         for (const auto& w :
              {qMakePair(QStringLiteral("book"), bookWriter()), qMakePair(QStringLiteral("FRDO"), frdoWriter())})
-            for (const char* kind : {"missing folder", "file as folder", "read-only folder", "folder as file"})
+            for (const char* kind :
+                 {"missing folder", "file as folder", "read-only folder", "folder as file", "read-only file"})
                 QTest::addRow("%s, %s", qPrintable(w.first), kind) << w.second << QString::fromLatin1(kind);
     }
     void unwritableTarget() {
@@ -607,6 +610,12 @@ private slots:
                 QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
                 QSKIP("this user may write into read-only folders");
             }
+        } else if (kind == "read-only file") {
+            // Refused also where the system would let the user (root) replace it.
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("previous") == 8);
+            file.close();
+            QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
         } else {
             QVERIFY(QDir().mkpath(path));
         }
@@ -618,8 +627,14 @@ private slots:
                                   QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())),
                  qPrintable(error));
         QCOMPARE(entries(out->path()), before);
-        QCOMPARE(entries(folder), kind == "folder as file" ? QStringList{"export.xlsx"} : QStringList());
-        QCOMPARE(QFileInfo(path).isFile(), false);
+        const bool inTheWay = kind == "folder as file" || kind == "read-only file";
+        QCOMPARE(entries(folder), inTheWay ? QStringList{"export.xlsx"} : QStringList());
+        if (kind != "read-only file") {
+            QCOMPARE(QFileInfo(path).isFile(), false);
+            return;
+        }
+        QCOMPARE(readFileBytes(path), QByteArray("previous"));
+        QCOMPARE(QFileInfo(path).permissions() & 0x7077, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
     }
 
     void cancelAndReplace_data() {
@@ -805,59 +820,142 @@ private slots:
         QVERIFY(!QFileInfo::exists(f.env().root() + QStringLiteral("/missing")));
     }
 
-    // orvane-export: its exit codes, and the workbooks the program's writers make from the same
-    // database under the same filters.
+    // The numbers of the original keep their leading zeros from the FRDO dialog to the workbook.
+    void leadingZeros() {
+        GuiFixture f;
+        const qint64 id = insertRow("ProfDocuments", {{"fio1", "Нулева"}, {"isTemplate", 0}});
+        insertRow("ProfFrdo", {{"profId", id}, {"StateDuplicate", 1}, {"docSerialOrig", "1"}});
+        auto* dialog = f.build<FrdoDialog>();
+        dialog->setDocId(id);
+        QTest::qWait(150); // change tracking is armed
+        const QStringList typed = {"000123", "000456", "0007"};
+        const char* const edits[] = {"lineEditDocSerialOrig", "lineEditDocNumberOrig", "lineEditRegNumberOrig"};
+        for (int i = 0; i < typed.size(); ++i) {
+            auto* edit = f.widget<QLineEdit>(QLatin1String(edits[i]));
+            edit->clear();
+            QTest::keyClicks(edit, typed[i]);
+        }
+        f.widget<QPushButton>("pushButtonSave")->click();
+        QSqlQuery stored = runSql("SELECT docSerialOrig, docNumberOrig, regNumberOrig, typeof(docSerialOrig) FROM "
+                                  "ProfFrdo WHERE profId = ?",
+                                  {id});
+        QVERIFY(stored.next());
+        QCOMPARE((QStringList{stored.value(0).toString(), stored.value(1).toString(), stored.value(2).toString()}),
+                 typed);
+        QCOMPARE(stored.value(3).toString(), QStringLiteral("text"));
+
+        const QString path = f.env().root() + QStringLiteral("/frdo.xlsx");
+        QString error;
+        QVERIFY2(XlsxExport::write(FrdoExport::layout(), {id}, path, &error), qPrintable(error));
+        const Sheet sheet(path);
+        QCOMPARE(sheet.row(1).mid(27, 3), typed);
+    }
+
+    // orvane-export (and, on a registry the program holds, mzrpt-render): exit codes, messages,
+    // and the workbooks the program's writers make from the same database under the same filters.
     void commandLineTool_data() {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QString>("registry"); // a copy; only its tables; damaged; held by the program
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QStringList>("fio");
-        QTest::newRow("no arguments") << QStringList{} << 2 << "" << QStringList{};
-        QTest::newRow("both workbooks") << QStringList{"--db", "DB", "--book", "OUT", "--frdo", "OUT"} << 2 << ""
-                                        << QStringList{};
-        QTest::newRow("a bad date") << QStringList{"--db",     "DB",         "--book",    "OUT",
-                                                   "--issued", "2016-04-01", "01.05.2016"}
-                                    << 2 << "" << QStringList{};
-        QTest::newRow("no database") << QStringList{"--db", "ROOT/none.db", "--book", "OUT"} << 6 << ""
-                                     << QStringList{};
-        QTest::newRow("no database file")
-            << QStringList{"--db", "ROOT/note.txt", "--book", "OUT"} << 6 << "" << QStringList{};
-        QTest::newRow("output not written")
-            << QStringList{"--db", "DB", "--frdo", "ROOT/missing/out.xlsx"} << 4 << "" << QStringList{};
-        QTest::newRow("book, filtered") << QStringList{"--db",   "DB",       "--book",     "OUT",       "--fio",
-                                                       "ИВАНОВ", "--issued", "2016-04-02", "2016-04-30"}
-                                        << 0 << "book" << QStringList{"ИВАНОВА Мария Петровна", "Иванов Алексей "};
-        QTest::newRow("FRDO, filtered") << QStringList{"--db", "DB", "--frdo", "OUT", "--qual", "повар третьего"} << 0
-                                        << "frdo" << QStringList{"ИВАНОВА"};
+        QTest::addColumn<QString>("message"); // part of the standard error
+        const QString tool = QStringLiteral("orvane-export");
+        const auto row = [&](const char* name, const QStringList& args, int exitCode, const QString& kind = {},
+                             const QStringList& fio = {}, const QString& registry = QStringLiteral("copy"),
+                             const QString& message = {}, const QString& program = QStringLiteral("orvane-export")) {
+            QTest::newRow(name) << program << registry << args << exitCode << kind << fio << message;
+        };
+        row("no arguments", {}, 2);
+        row("both workbooks", {"--db", "DB", "--book", "OUT", "--frdo", "OUT"}, 2);
+        row("a bad date", {"--db", "DB", "--book", "OUT", "--issued", "2016-04-01", "01.05.2016"}, 2);
+        row("no database", {"--db", "ROOT/none.db", "--book", "OUT"}, 6);
+        row("no database file", {"--db", "ROOT/note.txt", "--book", "OUT"}, 6);
+        row("output not written", {"--db", "DB", "--frdo", "ROOT/missing/out.xlsx"}, 4);
+        row("read-only output", {"--db", "DB", "--book", "READONLY"}, 4);
+        row("book, filtered",
+            {"--db", "DB", "--book", "OUT", "--fio", "ИВАНОВ", "--issued", "2016-04-02", "2016-04-30"}, 0, "book",
+            {"ИВАНОВА Мария Петровна", "Иванов Алексей "});
+        row("FRDO, filtered", {"--db", "DB", "--frdo", "OUT", "--qual", "повар третьего"}, 0, "frdo", {"ИВАНОВА"});
+        row("FRDO of a 64-bit id", {"--db", "DB", "--frdo", "OUT", "--fio", "дальний"}, 0, "frdo", {"Дальний"});
+        row("book of a registry with only its tables", {"--db", "DB", "--book", "OUT", "--fio", "дальний"}, 0, "book",
+            {"Дальний  "}, "tables");
+        row("FRDO of a registry with only its tables", {"--db", "DB", "--frdo", "OUT", "--fio", "ИВАНОВ"}, 0, "frdo",
+            {"Иванов", "ИВАНОВА"}, "tables");
+        row("book of a damaged registry", {"--db", "DB", "--book", "OUT"}, 6, {}, {}, "damaged", "database not usable");
+        row("FRDO of a damaged registry", {"--db", "DB", "--frdo", "OUT"}, 6, {}, {}, "damaged", "database not usable");
+        const QString held = QStringLiteral("реестр открыт программой Orvane; закройте её или ");
+        row("registry held by the program", {"--db", "DB", "--frdo", "OUT"}, 6, {}, {}, "held", held);
+        row("registry held by the program, render tool", {"--db", "DB", "--type", "701", "--doc", "1", "OUT"}, 6, {},
+            {}, "held", held, "mzrpt-render");
     }
     void commandLineTool() {
+        QFETCH(QString, tool);
+        QFETCH(QString, registry);
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
         QFETCH(QString, kind);
         QFETCH(QStringList, fio);
+        QFETCH(QString, message);
         QTemporaryDir root;
-        const QString db = root.filePath(QStringLiteral("Orvane.db"));
-        {
-            TestDatabase data;
-            QVERIFY(data.open());
-            fillRegistry();
+        TestDatabase data;
+        QVERIFY(data.open());
+        fillRegistry();
+        insertRows("ProfDocuments", {"profId", "isTemplate", "fio1"}, {{Q_INT64_C(4611686018427387904), 0, "Дальний"}});
+        insertRows("ProfFrdo", {"profId", "docType"}, {{Q_INT64_C(4611686018427387904), "Свидетельство"}});
+        QString db = root.filePath(QStringLiteral("Orvane.db"));
+        if (registry == QLatin1String("held")) {
+            db = data.filePath();
+        } else {
+            if (registry == QLatin1String("damaged")) {
+                QVERIFY(QSqlDatabase::database().transaction());
+                for (int i = 0; i < 3000; ++i)
+                    insertRow("ProfDocuments", {{"isTemplate", 0}, {"fio1", QString(200, QChar(0x0416))}});
+                QVERIFY(QSqlDatabase::database().commit());
+            }
             QVERIFY(data.db()->backup(db));
+            data.close();
+        }
+        if (registry == QLatin1String("tables")) {
+            // As another program would leave it: the tables without the views the program adds.
+            QCOMPARE(execOnFile(db, {"DROP VIEW ViewProfDocuments", "DROP VIEW ViewProfDetails"}), QString());
+        } else if (registry == QLatin1String("damaged")) {
+            // The schema at the start of the file stays readable, the documents at its end do not.
+            QFile file(db);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            const qint64 from = file.size() / 2;
+            QVERIFY(file.seek(from));
+            QVERIFY(file.write(QByteArray(int(file.size() - from), char(0xA5))) > 0);
         }
         QFile note(root.filePath(QStringLiteral("note.txt")));
         QVERIFY(note.open(QIODevice::WriteOnly) && note.write("not a database") > 0);
         note.close();
-        const QString out = root.filePath(QStringLiteral("out.xlsx"));
+        const QString out = root.filePath(tool == QLatin1String("mzrpt-render") ? "out.pdf" : "out.xlsx");
+        const QString readOnly = root.filePath(QStringLiteral("read-only.xlsx"));
+        QFile old(readOnly);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("previous") == 8);
+        old.close();
+        const auto readOnlyMode = QFileDevice::ReadOwner | QFileDevice::ReadGroup;
+        QVERIFY(QFile::setPermissions(readOnly, readOnlyMode));
         for (QString& arg : args)
-            arg = arg == QLatin1String("DB")    ? db
-                  : arg == QLatin1String("OUT") ? out
-                                                : arg.replace("ROOT", root.path());
-        QProcess tool;
-        tool.start(binaryPath(QStringLiteral("orvane-export")), args);
-        QVERIFY(tool.waitForFinished(60000));
-        QCOMPARE(tool.exitCode(), exitCode);
+            arg = arg == QLatin1String("DB")         ? db
+                  : arg == QLatin1String("OUT")      ? out
+                  : arg == QLatin1String("READONLY") ? readOnly
+                                                     : arg.replace("ROOT", root.path());
+        QProcess process;
+        process.start(binaryPath(tool), args);
+        QVERIFY(process.waitForFinished(60000));
+        const QString errors = QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(process.exitCode(), exitCode);
+        QCOMPARE(readFileBytes(readOnly), QByteArray("previous"));
+        QCOMPARE(QFileInfo(readOnly).permissions() & 0x7077, readOnlyMode);
         if (exitCode != 0) {
-            QVERIFY(!tool.readAllStandardError().isEmpty());
+            QVERIFY(!errors.isEmpty());
+            QVERIFY2(errors.contains(message), qPrintable(errors));
             QVERIFY(!QFileInfo::exists(out));
+            QCOMPARE(QDir(root.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".part")),
+                     QStringList());
             return;
         }
         const Sheet sheet(out);

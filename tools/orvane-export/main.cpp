@@ -1,7 +1,8 @@
 // orvane-export: writes the registry book or the FRDO workbook of a database file, with the same
 // writer and cells as the program's "Инструменты" menu, for offices that automate their uploads.
-// Exit codes: 0 written, 2 bad arguments, 4 output not written, 6 database not usable.
+// Exit codes: 0 written, 2 bad arguments, 4 output not written, 6 database not usable or not readable.
 
+#include "appresources.h"
 #include "database.h"
 #include "modules/filterlisttype.h"
 #include "modules/xlsx/xlsxexport.h"
@@ -27,7 +28,9 @@ const char usageText[] =
     "  --qual TEXT        part of the qualification (any letter case)\n"
     "  --issued FROM TO   issue date range, both ends included, dates as yyyy-MM-dd\n"
     "  --edited FROM TO   edit date range, the same way\n"
-    "Exit codes: 0 written, 2 bad arguments, 4 output not written, 6 database not usable.\n";
+    "OUT.xlsx is replaced only by a complete workbook; a read-only OUT.xlsx is left as it is.\n"
+    "Exit codes: 0 written, 2 bad arguments, 4 output not written, 6 database not usable or not\n"
+    "readable (then nothing is written).\n";
 
 enum ExitCode { Done = 0, BadArguments = 2, OutputFailed = 4, BadDatabase = 6 };
 
@@ -112,16 +115,25 @@ int run(const Options& options) {
         return BadDatabase;
     }
     const FilterListType filters = filtersOf(options);
+    const QString& output = options.book.isEmpty() ? options.frdo : options.book;
+    ExportFailure failure = ExportFailure::None;
     bool written = false;
     if (!options.book.isEmpty()) {
-        written = RegistryBook::write(filters, options.book, &error);
+        written = RegistryBook::write(filters, output, &error, {}, &failure);
     } else {
-        const QList<int> ids = RegistryBook::shownIds(filters);
-        written = XlsxExport::write(FrdoExport::layout(), ids, options.frdo, &error);
+        const QList<qint64> ids = RegistryBook::shownIds(filters, &error);
+        if (!error.isEmpty())
+            failure = ExportFailure::Database;
+        else
+            written = XlsxExport::write(FrdoExport::layout(), ids, output, &error, {}, nullptr, nullptr, &failure);
+    }
+    // A registry that cannot be read gives no workbook at all, not a short one.
+    if (failure == ExportFailure::Database) {
+        printError(QStringLiteral("database not usable: %1").arg(error));
+        return BadDatabase;
     }
     if (!written) {
-        printError(
-            QStringLiteral("%1 not written: %2").arg(options.book.isEmpty() ? options.frdo : options.book, error));
+        printError(QStringLiteral("%1 not written: %2").arg(output, error));
         return OutputFailed;
     }
     return Done;
@@ -132,6 +144,8 @@ int run(const Options& options) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
+    // The views script is one of the program's resources.
+    initAppResources();
     Options options;
     bool help = false;
     const QString error = parseArguments(QCoreApplication::arguments(), &options, &help);

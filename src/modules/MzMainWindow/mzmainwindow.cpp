@@ -96,13 +96,9 @@ void MzMainWindow::startUp() {
 }
 
 void MzMainWindow::warnIfReadOnly() {
-    if (!Database::hasInstance() || !Database::instance()->isReadOnly())
+    if (!Database::hasInstance() || Database::instance()->startWarning().isEmpty())
         return;
-    MessageBox::warning(this, QStringLiteral("Внимание!"),
-                        QStringLiteral("База данных открыта только для чтения:\n%1\nНет права на запись в файл или "
-                                       "его папку. Документы можно просматривать и печатать, но изменения не будут "
-                                       "сохранены.")
-                            .arg(QDir::toNativeSeparators(Database::filePath())));
+    MessageBox::warning(this, QStringLiteral("Внимание!"), Database::instance()->startWarning());
 }
 
 // One save may fail in several statements; the user hears of it once.
@@ -165,26 +161,32 @@ void MzMainWindow::backupDatabase() {
                                                      backupFileName(QDate::currentDate()), databaseFilter);
     if (path.isEmpty())
         return;
-    if (Database::instance()->backup(path))
-        showMessage(QStringLiteral("Резервная копия успешно создана."), informationTitle);
+    QString error;
+    if (Database::instance()->backup(path, &error))
+        MessageBox::information(this, informationTitle, QStringLiteral("Резервная копия успешно создана."));
     else
-        showMessage(QStringLiteral("Не удалось сохранить резервную копию."), errorTitle);
+        showMessage(QStringLiteral("Не удалось сохранить резервную копию.\n") + error, errorTitle);
 }
 
 bool MzMainWindow::restoreDatabase() {
     const QString path = FileDialog::getOpenFileName(this, QStringLiteral("Open file"), _lastDirectory, databaseFilter);
     if (path.isEmpty())
         return false;
+    // Only a file that can take the registry's place is worth the question.
+    QString error = Database::instance()->restoreCandidateError(path);
+    if (!error.isEmpty()) {
+        showMessage(error, errorTitle);
+        return false;
+    }
     if (MessageBox::warning(this, QStringLiteral("Внимание!"),
                             QStringLiteral("Вновь загруженная база полностью заменит собой существующую. Продолжить?"),
                             QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
         return false;
-    QString error;
     if (!Database::instance()->restore(path, &error)) {
         showMessage(error, errorTitle);
         return false;
     }
-    showMessage(QStringLiteral("Резервная копия успешно загружена."), informationTitle);
+    MessageBox::information(this, informationTitle, QStringLiteral("Резервная копия успешно загружена."));
     return true;
 }
 

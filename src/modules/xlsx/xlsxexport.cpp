@@ -25,7 +25,7 @@ public:
     IdTable& operator=(const IdTable&) = delete;
 
     // The reason of a failure, empty on success.
-    QString fill(const QList<int>& ids) {
+    QString fill(const QList<qint64>& ids) {
         QSqlQuery query(_db);
         // A savepoint works inside the transaction of an open edit dialog as well as outside one, and
         // saves a commit per row.
@@ -77,17 +77,28 @@ QString databaseError(const QSqlError& error) {
     return QStringLiteral("Не удалось прочитать записи из базы данных:\n%1").arg(error.text());
 }
 
-bool failed(XlsxWorkbook& book, const QString& reason, QString* error) {
+bool failed(XlsxWorkbook& book, const QString& reason, QString* error, ExportFailure* failure) {
     MZ_LOG() << "export failed" << reason;
     book.discard();
     if (error)
         *error = reason;
+    if (failure)
+        *failure = ExportFailure::Database;
     return false;
 }
 
-bool cancelled(XlsxWorkbook& book) {
+bool cancelled(XlsxWorkbook& book, ExportFailure* failure) {
     book.discard();
+    if (failure)
+        *failure = ExportFailure::Cancelled;
     return false;
+}
+
+bool closed(XlsxWorkbook& book, QString* error, ExportFailure* failure) {
+    const bool written = book.close(error);
+    if (failure)
+        *failure = written ? ExportFailure::None : ExportFailure::Output;
+    return written;
 }
 } // namespace
 
@@ -115,8 +126,9 @@ XlsxFormat XlsxExport::defaultDataFormat() {
     return format;
 }
 
-bool XlsxExport::write(const XlsxExportSpec& layout, const QList<int>& ids, const QString& path, QString* error,
-                       const ExportProgress& progress, const XlsxFormat* header, const XlsxFormat* data) {
+bool XlsxExport::write(const XlsxExportSpec& layout, const QList<qint64>& ids, const QString& path, QString* error,
+                       const ExportProgress& progress, const XlsxFormat* header, const XlsxFormat* data,
+                       ExportFailure* failure) {
     if (error)
         error->clear();
     const int total = ids.size();
@@ -130,21 +142,21 @@ bool XlsxExport::write(const XlsxExportSpec& layout, const QList<int>& ids, cons
         book.writeString(0, c, layout.columns[c].header, headerFormat);
     }
     if (!book.isValid())
-        return book.close(error);
+        return closed(book, error, failure);
     if (!goOn(0))
-        return cancelled(book);
+        return cancelled(book, failure);
 
     const QSqlDatabase db = QSqlDatabase::database();
     IdTable idTableRows(db);
     const QString reason = idTableRows.fill(ids);
     if (!reason.isEmpty())
-        return failed(book, QStringLiteral("Не удалось подготовить выборку записей:\n%1").arg(reason), error);
+        return failed(book, QStringLiteral("Не удалось подготовить выборку записей:\n%1").arg(reason), error, failure);
     QSqlQuery query(db);
     query.setForwardOnly(true); // one row at a time, not the whole result
     const QString sql =
         layout.selectSql + QStringLiteral(" AND %1 IN (SELECT id FROM %2)").arg(layout.idColumn, idTable);
     if (!query.exec(sql))
-        return failed(book, databaseError(query.lastError()), error);
+        return failed(book, databaseError(query.lastError()), error, failure);
     const QSqlRecord record = query.record();
     if (layout.prepare)
         layout.prepare(record);
@@ -161,12 +173,12 @@ bool XlsxExport::write(const XlsxExportSpec& layout, const QList<int>& ids, cons
             book.writeString(row, c, value, dataFormat);
         }
         if (row % progressStep == 0 && !goOn(row))
-            return cancelled(book);
+            return cancelled(book, failure);
         ++row;
     }
     if (query.lastError().isValid())
-        return failed(book, databaseError(query.lastError()), error);
+        return failed(book, databaseError(query.lastError()), error, failure);
     if (!goOn(total))
-        return cancelled(book);
-    return book.close(error);
+        return cancelled(book, failure);
+    return closed(book, error, failure);
 }

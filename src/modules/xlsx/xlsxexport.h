@@ -38,6 +38,9 @@ struct XlsxExportSpec {
 // Reports rows done out of a total; returning false cancels.
 using ExportProgress = std::function<bool(int done, int total)>;
 
+// Why an export wrote nothing: the records could not be read, or the workbook not written.
+enum class ExportFailure { None, Cancelled, Database, Output };
+
 // The generic column-driven workbook writer: a header row, then one row of texts per record.
 class XlsxExport {
 public:
@@ -50,11 +53,11 @@ public:
     // Writes the records of `layout` whose id is in `ids` to `path`, in the order SQLite gives the
     // query (without ORDER BY: for the joins in use, ascending id). Null formats get the defaults
     // below. False with the reason in `error` when the workbook cannot be written or read from the
-    // database; false with an empty `error` when `progress` cancels. `path` is replaced only by a
-    // complete workbook.
-    static bool write(const XlsxExportSpec& layout, const QList<int>& ids, const QString& path, QString* error,
+    // database; false with an empty `error` when `progress` cancels; `failure` says which. `path`
+    // is replaced only by a complete workbook.
+    static bool write(const XlsxExportSpec& layout, const QList<qint64>& ids, const QString& path, QString* error,
                       const ExportProgress& progress = {}, const XlsxFormat* header = nullptr,
-                      const XlsxFormat* data = nullptr);
+                      const XlsxFormat* data = nullptr, ExportFailure* failure = nullptr);
 
     // Thin border, wrapped, centred both ways.
     static XlsxFormat defaultHeaderFormat();

@@ -56,7 +56,10 @@ XlsxWorkbook::XlsxWorkbook(const QString& path) : _path(QFileInfo(path).absolute
         fail(QStringLiteral("это папка"));
         return;
     }
-    if (target.exists() && !target.isWritable()) {
+    // A file marked read-only stays as it is, also for a user (root) whom the system would let
+    // replace it.
+    const auto writeBits = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    if (target.exists() && (!target.isWritable() || !(target.permissions() & writeBits))) {
         fail(QStringLiteral("файл защищён от записи"));
         return;
     }
