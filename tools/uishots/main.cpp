@@ -98,9 +98,7 @@ bool writePrintedFiles(QWidget* window, qint64 id, const QString& output) {
     Engine engine;
     // The document and the next one; the largest id has none after it.
     const QList<qint64> ids = id < std::numeric_limits<qint64>::max() ? QList<qint64>{id, id + 1} : QList<qint64>{id};
-    return reportFile(engine.saveDocumentsPdf(ReportList::CertificateAny, {ids.begin(), ids.end()}, true, copy),
-                      copy) &&
-           ok;
+    return reportFile(engine.saveDocumentsPdf(ReportList::CertificateAny, ids, true, copy), copy) && ok;
 }
 } // namespace
 

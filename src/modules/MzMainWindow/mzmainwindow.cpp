@@ -295,7 +295,7 @@ void MzMainWindow::exportToXlsx(const QString& name, const XlsxFormat* headerFor
         return;
     const XlsxExportSpec chosen = *layout;
     writeWorkbook(path, [&](QString* error, const ExportProgress& progress) {
-        return XlsxExport::write(chosen, {ids.begin(), ids.end()}, path, error, progress, headerFormat, dataFormat);
+        return XlsxExport::write(chosen, ids, path, error, progress, headerFormat, dataFormat);
     });
 }
 
