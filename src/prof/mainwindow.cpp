@@ -172,7 +172,11 @@ DocumentEditDialog* MainWindow::openEditDialog() {
     auto* dialog = new DocumentEditDialog(this);
     connect(dialog, &AbstractEditDialog::documentsUpdated, _table, &DocumentsTable::updateData);
     connect(dialog, &AbstractEditDialog::documentPrint, engine(), &Engine::onDocumentPrint);
-    connect(dialog, &AbstractEditDialog::documentsSavePdf, this, &MainWindow::saveDocumentsPdf);
+    // The dialog's ids are 64-bit; the list of ids is handed on element by element.
+    connect(dialog, &AbstractEditDialog::documentsSavePdf, this,
+            [this](ReportList::ReportType type, const QList<qint64>& ids, bool printBackground) {
+                saveDocumentsPdf(type, {ids.cbegin(), ids.cend()}, printBackground);
+            });
     _editDialog = dialog;
     return dialog;
 }

@@ -28,22 +28,27 @@ public:
         layout->addWidget(edit);
         edit->setText(QStringLiteral("из конструктора"));
     }
-    void open(int id) {
+    void open(qint64 id) {
         setRecordId(id);
         loadRecord(id);
     }
     QLineEdit* edit;
-    static inline QMap<int, QString> stored;
+    static inline QMap<qint64, QString> stored;
     int updates = 0;
     bool valid = true;
+    QString refusal; // the reason every write is refused with, when set
     QPointer<ChoiceDialog> printDialog;
 
 protected:
-    void loadRecord(int id) override {
+    void loadRecord(qint64 id) override {
         if (stored.contains(id))
             edit->setText(stored.value(id));
     }
     bool updateRecord() override {
+        if (!refusal.isEmpty()) {
+            setWriteError(refusal);
+            return false;
+        }
         ++updates;
         stored[recordId()] = edit->text();
         return true;
@@ -157,21 +162,72 @@ private slots:
         f.adopt<QWidget>(nullptr);
     }
 
-    // Print on a record never saved, answered Discard, asks for record -1.
-    void printNeverSaved() {
+    // A refused write: save() is false, nothing is announced, the form, the mark and the id stay,
+    // the box gives the reason, and closing asks again.
+    void refusedSave_data() {
+        QTest::addColumn<qint64>("id");
+        QTest::newRow("stored record") << qint64(1);
+        QTest::newRow("new record") << qint64(-1);
+    }
+
+    void refusedSave() {
+        QFETCH(qint64, id);
         GuiFixture f;
-        TextDialog::stored.clear();
+        TextDialog::stored = {{1, QStringLiteral("сохранено")}};
         auto* dialog = f.build<TextDialog>();
+        dialog->open(id);
+        QTest::qWait(150);
+        dialog->refusal = QStringLiteral("нет места");
+        QSignalSpy updated(dialog, &AbstractEditDialog::documentsUpdated);
+        QTest::keyClick(dialog->edit, Qt::Key_X);
+        QVERIFY(!dialog->save());
+        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
+        QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Не удалось сохранить изменения.\nнет места"));
+        QCOMPARE(updated.count(), 0);
+        QCOMPARE(dialog->recordId(), id);
+        QVERIFY(dialog->isEdited());
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Запись *"));
+        QVERIFY(dialog->edit->text().endsWith(QLatin1Char('x')));
+        f.answerNextBox(QMessageBox::Save);
+        dialog->close();
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(MessageBox::shown().size(), 3);
+        dialog->refusal.clear();
+        QVERIFY(dialog->save());
+        QCOMPARE(updated.count(), 1);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Запись"));
+        f.adopt<QWidget>(nullptr);
+    }
+
+    // The print request carries the record id as it is: -1 for a record never saved (answered
+    // Discard), and ids beyond 32 bits whole.
+    void printRequestCarriesId_data() {
+        QTest::addColumn<qint64>("id");
+        QTest::newRow("never saved") << qint64(-1);
+        QTest::newRow("beyond 32 bits") << Q_INT64_C(4611686018427387904);
+    }
+
+    void printRequestCarriesId() {
+        QFETCH(qint64, id);
+        GuiFixture f;
+        TextDialog::stored = {{id, QStringLiteral("запись")}};
+        auto* dialog = f.build<TextDialog>();
+        dialog->open(id);
         QTest::qWait(150);
         QTest::keyClick(dialog->edit, Qt::Key_X);
         QSignalSpy requests(dialog, &AbstractEditDialog::documentPrint);
+        QSignalSpy pdfs(dialog, &AbstractEditDialog::documentsSavePdf);
         f.answerNextBox(QMessageBox::Discard);
         dialog->print();
         QVERIFY(dialog->printDialog);
         emit dialog->printDialog->reportTypeSelected(ReportList::CertificateAny, true, false);
+        QMetaObject::invokeMethod(dialog, "requestPdf", Q_ARG(ReportList::ReportType, ReportList::CertificateAny),
+                                  Q_ARG(bool, false));
         QCOMPARE(requests.count(), 1);
-        QCOMPARE(requests.first().at(1).toInt(), -1);
+        QCOMPARE(requests.first().at(1).toLongLong(), id);
         QCOMPARE(requests.first().at(2).toBool(), true);
+        QCOMPARE(pdfs.count(), 1);
+        QCOMPARE(pdfs.first().at(1).value<QList<qint64>>(), QList<qint64>{id});
         f.adopt<QWidget>(nullptr);
     }
 };

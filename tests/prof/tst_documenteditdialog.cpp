@@ -18,14 +18,38 @@
 #include <QSqlRecord>
 #include <QtTest>
 
+#include "services/inputhelpers.h"
+#include "services/optionaldateedit.h"
+
 namespace {
 QVariant scalar(const QString& sql, const QVariantList& values = {}) {
     QSqlQuery query = runSql(sql, values);
     return query.next() ? query.value(0) : QVariant();
 }
 
+// Every column of the stored row as SQLite writes it back (type included), but those left out.
+QStringList quotedRow(qint64 id, const QStringList& leftOut) {
+    QSqlQuery columns = runSql(QStringLiteral("SELECT name FROM pragma_table_info('ProfDocuments');"));
+    QStringList quoted;
+    while (columns.next())
+        if (!leftOut.contains(columns.value(0).toString()))
+            quoted << QStringLiteral("'%1=' || quote(%1)").arg(columns.value(0).toString());
+    QSqlQuery row = runSql(QStringLiteral("SELECT %1 FROM ProfDocuments WHERE profId=?").arg(quoted.join(", ")), {id});
+    QStringList values;
+    if (row.next())
+        for (int i = 0; i < quoted.size(); ++i)
+            values << row.value(i).toString();
+    return values;
+}
+
+const QList<QPair<QString, QString>> dateColumns = {{"birthDate", "dateEditBirth"},
+                                                    {"startDate", "dateEditStart"},
+                                                    {"finishDate", "dateEditFinish"},
+                                                    {"protocolDate", "dateEditProtocol"},
+                                                    {"issueDate", "dateEditIssue"}};
+
 // The stored row as column -> value.
-QVariantMap storedRow(int id) {
+QVariantMap storedRow(qint64 id) {
     QSqlQuery query = runSql(QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=?"), {id});
     QVariantMap row;
     if (query.next())
@@ -41,8 +65,8 @@ public:
     QStringList opened;
 
 protected:
-    void openAppendix(int id) override { opened << QStringLiteral("appendix %1").arg(id); }
-    void openFrdo(int id) override { opened << QStringLiteral("frdo %1").arg(id); }
+    void openAppendix(qint64 id) override { opened << QStringLiteral("appendix %1").arg(id); }
+    void openFrdo(qint64 id) override { opened << QStringLiteral("frdo %1").arg(id); }
 };
 
 // The widget of each column; certificateType is the pair of radio buttons.
@@ -393,13 +417,170 @@ private slots:
                  names);
     }
 
+    // 0 changes neither button, so the form keeps its choice; unless the user picks one, 0 stays.
     void certificateTypeZeroKeepsChoice() {
         GuiFixture f;
         const int id = insertRow("ProfDocuments", {{"fio1", "Ноль"}, {"certificateType", 0}});
         auto* dialog = openDialog(f, id);
         QVERIFY(dialog->findChild<QRadioButton*>("radioButtonProf1")->isChecked());
         saveEdited(dialog);
-        QCOMPARE(storedRow(id)["certificateType"].toInt(), 1);
+        QCOMPARE(storedRow(id)["certificateType"].toInt(), 0);
+        dialog->findChild<QRadioButton*>("radioButtonProf2")->click();
+        saveEdited(dialog);
+        QCOMPARE(storedRow(id)["certificateType"].toInt(), 2);
+    }
+
+    // What the user did not touch goes back as the file held it, whatever the form made of it.
+    void untouchedValuesKept_data() {
+        QTest::addColumn<QVariantMap>("row");
+        const QVariant null;
+        QTest::newRow("nulls") << QVariantMap{
+            {"fio1", "Пустой"},    {"fio2", null},         {"birthDate", null},      {"startDate", null},
+            {"finishDate", null},  {"protocolDate", null}, {"issueDate", null},      {"certificateType", null},
+            {"isDuplicate", null}, {"isExcellent", null},  {"showTotalCount", null}, {"qual", null},
+            {"profession", null},  {"attNumber", null},    {"isTemplate", null}};
+        QTest::newRow("unreadable") << QVariantMap{
+            {"fio1", "Кривой"},       {"birthDate", "2016-02-30"}, {"startDate", "abc"},
+            {"finishDate", 1e30},     {"protocolDate", ""},        {"issueDate", "31.02.2020"},
+            {"certificateType", "x"}, {"isDuplicate", "да"},       {"regNumber", 42}};
+        QTest::newRow("extreme") << QVariantMap{{"fio1", "Крайний"},
+                                                {"birthDate", Q_INT64_C(9223372036854775807)},
+                                                {"startDate", -1},
+                                                {"finishDate", "9999-12-31"},
+                                                {"certificateType", Q_INT64_C(-9223372036854775807)},
+                                                {"isExcellent", -1},
+                                                {"qual", QString(5000, QLatin1Char('q'))}};
+    }
+
+    void untouchedValuesKept() {
+        QFETCH(QVariantMap, row);
+        GuiFixture f;
+        const int id = insertRow("ProfDocuments", row);
+        const QStringList leftOut = {"fio1", "editDate"};
+        const QStringList before = quotedRow(id, leftOut);
+        auto* dialog = openDialog(f, id);
+        // A date the file does not hold readably shows as none, not as a made-up day.
+        for (const auto& date : dateColumns) {
+            auto* edit = dialog->findChild<OptionalDateEdit*>(date.second);
+            const QDate readable = InputHelpers::dateFromValue(row.value(date.first));
+            QCOMPARE(edit->optionalDate(), readable);
+            QCOMPARE(edit->text().trimmed().isEmpty(), !readable.isValid());
+        }
+        QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditFio_1"), QStringLiteral("a"));
+        dialog->findChild<QPushButton*>("pushButtonSave")->click();
+        QVERIFY(!dialog->isEdited());
+        QCOMPARE(storedRow(id)["fio1"].toString(), row["fio1"].toString() + QStringLiteral("a"));
+        QCOMPARE(quotedRow(id, leftOut), before);
+    }
+
+    // Dates the user changes are stored as dates; an emptied one as NULL.
+    void datesEdited_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QVariant>("saved");
+        QTest::newRow("readable date emptied") << QVariant("1990-05-17") << "empty" << QVariant();
+        QTest::newRow("unreadable date replaced") << QVariant("abc") << "type 17051990" << QVariant("1990-05-17");
+        QTest::newRow("unreadable date set and emptied") << QVariant("2016-02-30") << "set, empty" << QVariant();
+        QTest::newRow("null date typed") << QVariant() << "type 01022003" << QVariant("2003-02-01");
+    }
+
+    void datesEdited() {
+        QFETCH(QVariant, stored);
+        QFETCH(QString, action);
+        QFETCH(QVariant, saved);
+        GuiFixture f;
+        const int id = insertRow("ProfDocuments", {{"fio1", "Датов"}, {"birthDate", stored}});
+        auto* dialog = openDialog(f, id);
+        auto* edit = dialog->findChild<OptionalDateEdit*>("dateEditBirth");
+        if (action.startsWith("set"))
+            edit->setOptionalDate(QDate(2001, 1, 1));
+        if (action.startsWith("type "))
+            QTest::keyClicks(edit, action.mid(5));
+        if (action.endsWith("empty")) {
+            QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(edit, Qt::Key_Delete);
+        }
+        QVERIFY(dialog->isEdited());
+        dialog->findChild<QPushButton*>("pushButtonSave")->click();
+        const QVariant birth = storedRow(id)["birthDate"];
+        QCOMPARE(birth.isNull(), saved.isNull());
+        QCOMPARE(birth.toString(), saved.toString());
+        QCOMPARE(edit->optionalDate(), QDate::fromString(saved.toString(), Qt::ISODate));
+    }
+
+    // A new document starts its training and issue dates today and guesses no birthday, also when
+    // made from a template that holds no dates.
+    void newDocumentDates_data() {
+        QTest::addColumn<bool>("fromTemplate");
+        QTest::newRow("new") << false;
+        QTest::newRow("from a template without dates") << true;
+    }
+
+    void newDocumentDates() {
+        QFETCH(bool, fromTemplate);
+        GuiFixture f;
+        auto* dialog = f.build<DocumentEditDialog>();
+        if (fromTemplate)
+            dialog->setTemplateId(insertRow("ProfDocuments", {{"fio1", "Шаблон"}, {"isTemplate", 1}}));
+        else
+            dialog->setId(-1);
+        QTest::qWait(150);
+        QVERIFY(dialog->findChild<OptionalDateEdit*>("dateEditBirth")->isEmpty());
+        QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditFio_1"), QStringLiteral("Novikov"));
+        dialog->findChild<QPushButton*>("pushButtonSave")->click();
+        const QVariantMap row = storedRow(dialog->recordId());
+        const QString today = QDate::currentDate().toString(Qt::ISODate);
+        for (const char* column : {"startDate", "finishDate", "protocolDate", "issueDate"})
+            QCOMPARE(row[column].toString(), today);
+        QVERIFY(row["birthDate"].isNull());
+        QCOMPARE(row["certificateType"].toInt(), 1);
+        QCOMPARE(row["isTemplate"].toInt(), 0);
+    }
+
+    // Every write of a save counts: when one is refused, the rows written before it go too, the
+    // document stays new, and the same dialog saves once the cause is gone.
+    void refusedWrite_data() {
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<bool>("fromTemplate");
+        QTest::newRow("new row refused") << "BEFORE INSERT ON ProfDocuments" << false;
+        QTest::newRow("new row's fields refused") << "BEFORE UPDATE ON ProfDocuments" << false;
+        QTest::newRow("template's appendix text refused") << "BEFORE UPDATE OF addInfo ON ProfDocuments" << true;
+    }
+
+    void refusedWrite() {
+        QFETCH(QString, trigger);
+        QFETCH(bool, fromTemplate);
+        GuiFixture f;
+        DocumentsTable list;
+        const int templateId =
+            insertRow("ProfDocuments", {{"fio1", "Шаблон"}, {"isTemplate", 1}, {"addInfo", "Дополнительно"}});
+        insertRow("ProfDetails", {{"profId", templateId}, {"name", "Охрана труда"}});
+        auto* dialog = f.build<DocumentEditDialog>();
+        if (fromTemplate)
+            dialog->setTemplateId(templateId);
+        else
+            dialog->setId(-1);
+        QTest::qWait(150);
+        runSql(QStringLiteral("CREATE TRIGGER refuse %1 BEGIN SELECT RAISE(ABORT, 'refused'); END;").arg(trigger));
+        QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditFio_1"), QStringLiteral("Otkazov"));
+        dialog->findChild<QPushButton*>("pushButtonSave")->click();
+        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
+        QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Не удалось сохранить документ.\nrefused"));
+        QCOMPARE(dialog->recordId(), -1);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Выдача документа *"));
+        QCOMPARE(dialog->findChild<QLineEdit*>("lineEditFio_1")->text(), QStringLiteral("Otkazov"));
+        QVERIFY(!dialog->findChild<QPushButton*>("pushButtonFrdo")->isEnabled());
+        QCOMPARE(scalar("SELECT COUNT(1) FROM ProfDocuments").toInt(), 1);
+        QCOMPARE(scalar("SELECT COUNT(1) FROM ProfDetails").toInt(), 1);
+
+        runSql(QStringLiteral("DROP TRIGGER refuse;"));
+        dialog->findChild<QPushButton*>("pushButtonSave")->click();
+        const qint64 id = dialog->recordId();
+        QVERIFY(id > templateId);
+        QCOMPARE(storedRow(id)["fio1"].toString(), QStringLiteral("Otkazov"));
+        QCOMPARE(scalar("SELECT COUNT(1) FROM ProfDocuments").toInt(), 2);
+        QCOMPARE(scalar("SELECT COUNT(1) FROM ProfDetails WHERE profId=?", {id}).toInt(), fromTemplate ? 1 : 0);
+        QVERIFY(dialog->findChild<QPushButton*>("pushButtonFrdo")->isEnabled());
     }
 
     void editDateShowsSaveTime() {

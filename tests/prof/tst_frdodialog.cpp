@@ -2,6 +2,7 @@
 #include "prof/documenteditdialog.h"
 #include "prof/documentstable.h"
 #include "prof/frdodialog.h"
+#include "services/optionaldateedit.h"
 #include "testregistry.h"
 
 #include <QComboBox>
@@ -333,6 +334,52 @@ private slots:
         QCOMPARE(d.stored("RegNumberFrdo"), QStringLiteral("12"));
         QCOMPARE(d.stored("StateDuplicate"), QStringLiteral("0"));
         QCOMPARE(d.stored("SexIsMale"), QStringLiteral("1"));
+        // Dates nobody set are stored as none, not as a made-up day.
+        QCOMPARE(d.stored("quote(birthDateFrdo) || quote(beginDate) || quote(endDate) || quote(issueDateFrdo) || "
+                          "quote(issueDateOrig)"),
+                 QStringLiteral("NULLNULLNULLNULLNULL"));
+    }
+
+    // A date the user leaves alone is written back as stored; one the user sets or empties is not.
+    void dates_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("null kept") << QVariant() << ""
+                                   << "NULL";
+        QTest::newRow("unreadable kept") << QVariant("2016-02-30") << ""
+                                         << "'2016-02-30'";
+        // The column's affinity stores the number as text.
+        QTest::newRow("number kept") << QVariant(1e30) << ""
+                                     << "'1.0e+30'";
+        QTest::newRow("readable kept") << QVariant("2021-01-11") << ""
+                                       << "'2021-01-11'";
+        QTest::newRow("null typed") << QVariant() << "type 02032021"
+                                    << "'2021-03-02'";
+        QTest::newRow("unreadable typed") << QVariant("abc") << "set"
+                                          << "'2020-05-06'";
+        QTest::newRow("readable emptied") << QVariant("2021-01-11") << "empty"
+                                          << "NULL";
+    }
+    void dates() {
+        QFETCH(QVariant, stored);
+        QFETCH(QString, action);
+        QFETCH(QString, saved);
+        Frdo d({{"beginDate", stored}, {"RegNumberFrdo", "1"}});
+        d.open();
+        auto* edit = d.w<OptionalDateEdit>("dateEditBegin");
+        QCOMPARE(edit->optionalDate(), QDate::fromString(stored.toString(), Qt::ISODate));
+        if (action.startsWith("type ")) {
+            QTest::keyClicks(edit, action.mid(5));
+        } else if (action == "set") {
+            edit->setOptionalDate(QDate(2020, 5, 6));
+        } else if (action == "empty") {
+            QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(edit, Qt::Key_Delete);
+        }
+        d.save();
+        QCOMPARE(d.stored("quote(beginDate)"), saved);
+        QCOMPARE(d.stored("quote(endDate)"), QStringLiteral("NULL"));
     }
 
     void roundTrip() {
@@ -395,7 +442,7 @@ private slots:
         QCOMPARE(d.stored("profId"), QStringLiteral("<no row>"));
         QCOMPARE(d.w<QLineEdit>("lineEditRegNumber")->text(), QString());
         QVERIFY(d.w<QRadioButton>("radioButtonMale")->isChecked());
-        QCOMPARE(d.w<QDateEdit>("dateEditBegin")->date(), QDate(2000, 1, 1));
+        QVERIFY(d.w<OptionalDateEdit>("dateEditBegin")->isEmpty());
         QVERIFY(!d.dialog->isEdited());
     }
 
