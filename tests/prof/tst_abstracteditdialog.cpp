@@ -180,6 +180,7 @@ private slots:
         dialog->refusal = QStringLiteral("нет места");
         QSignalSpy updated(dialog, &AbstractEditDialog::documentsUpdated);
         QTest::keyClick(dialog->edit, Qt::Key_X);
+        dialog->setEdited(); // whether or not the dialog watches its fields yet
         QVERIFY(!dialog->save());
         QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
         QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Не удалось сохранить изменения.\nнет места"));
@@ -215,6 +216,7 @@ private slots:
         dialog->open(id);
         QTest::qWait(150);
         QTest::keyClick(dialog->edit, Qt::Key_X);
+        dialog->setEdited();
         QSignalSpy requests(dialog, &AbstractEditDialog::documentPrint);
         QSignalSpy pdfs(dialog, &AbstractEditDialog::documentsSavePdf);
         f.answerNextBox(QMessageBox::Discard);

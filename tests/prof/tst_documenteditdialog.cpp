@@ -17,6 +17,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QtTest>
+#include <functional>
 
 #include "services/inputhelpers.h"
 #include "services/optionaldateedit.h"
@@ -27,18 +28,31 @@ QVariant scalar(const QString& sql, const QVariantList& values = {}) {
     return query.next() ? query.value(0) : QVariant();
 }
 
-// Every column of the stored row as SQLite writes it back (type included), but those left out.
-QStringList quotedRow(qint64 id, const QStringList& leftOut) {
-    QSqlQuery columns = runSql(QStringLiteral("SELECT name FROM pragma_table_info('ProfDocuments');"));
+using Rows = std::function<QList<QVariantList>(const QString& sql)>;
+
+// The rows of a statement on the program's own connection.
+QList<QVariantList> ownRows(const QString& sql) {
+    QSqlQuery query = runSql(sql);
+    QList<QVariantList> rows;
+    while (query.next()) {
+        QVariantList row;
+        for (int i = 0; i < query.record().count(); ++i)
+            row << query.value(i);
+        rows << row;
+    }
+    return rows;
+}
+
+// Every column of a document's row as SQLite writes it back (type included), but those left out.
+QStringList quotedRow(const Rows& rows, qint64 id, const QStringList& leftOut) {
     QStringList quoted;
-    while (columns.next())
-        if (!leftOut.contains(columns.value(0).toString()))
-            quoted << QStringLiteral("'%1=' || quote(%1)").arg(columns.value(0).toString());
-    QSqlQuery row = runSql(QStringLiteral("SELECT %1 FROM ProfDocuments WHERE profId=?").arg(quoted.join(", ")), {id});
+    for (const QVariantList& column : rows(QStringLiteral("SELECT name FROM pragma_table_info('ProfDocuments');")))
+        if (!leftOut.contains(column.value(0).toString()))
+            quoted << QStringLiteral("'%1=' || quote(%1)").arg(column.value(0).toString());
     QStringList values;
-    if (row.next())
-        for (int i = 0; i < quoted.size(); ++i)
-            values << row.value(i).toString();
+    const QString sql = QStringLiteral("SELECT %1 FROM ProfDocuments WHERE profId=%2").arg(quoted.join(", ")).arg(id);
+    for (const QVariant& value : rows(sql).value(0))
+        values << value.toString();
     return values;
 }
 
@@ -457,7 +471,8 @@ private slots:
         GuiFixture f;
         const int id = insertRow("ProfDocuments", row);
         const QStringList leftOut = {"fio1", "editDate"};
-        const QStringList before = quotedRow(id, leftOut);
+        const QStringList before = quotedRow(ownRows, id, leftOut);
+        QCOMPARE(before.size(), 23);
         auto* dialog = openDialog(f, id);
         // A date the file does not hold readably shows as none, not as a made-up day.
         for (const auto& date : dateColumns) {
@@ -467,10 +482,15 @@ private slots:
             QCOMPARE(edit->text().trimmed().isEmpty(), !readable.isValid());
         }
         QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditFio_1"), QStringLiteral("a"));
-        dialog->findChild<QPushButton*>("pushButtonSave")->click();
+        saveEdited(dialog);
         QVERIFY(!dialog->isEdited());
-        QCOMPARE(storedRow(id)["fio1"].toString(), row["fio1"].toString() + QStringLiteral("a"));
-        QCOMPARE(quotedRow(id, leftOut), before);
+        f.adopt<QWidget>(nullptr);
+        // What the file holds once the program has let go of it.
+        f.db()->commitAndClose();
+        const Rows inFile = [](const QString& sql) { return queryFile(Database::filePath(), sql); };
+        QCOMPARE(inFile(QStringLiteral("SELECT fio1 FROM ProfDocuments WHERE profId=%1").arg(id)).value(0).value(0),
+                 QVariant(row["fio1"].toString() + QStringLiteral("a")));
+        QCOMPARE(quotedRow(inFile, id, leftOut), before);
     }
 
     // Dates the user changes are stored as dates; an emptied one as NULL.
@@ -500,8 +520,7 @@ private slots:
             QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
             QTest::keyClick(edit, Qt::Key_Delete);
         }
-        QVERIFY(dialog->isEdited());
-        dialog->findChild<QPushButton*>("pushButtonSave")->click();
+        saveEdited(dialog);
         const QVariant birth = storedRow(id)["birthDate"];
         QCOMPARE(birth.isNull(), saved.isNull());
         QCOMPARE(birth.toString(), saved.toString());
@@ -527,7 +546,7 @@ private slots:
         QTest::qWait(150);
         QVERIFY(dialog->findChild<OptionalDateEdit*>("dateEditBirth")->isEmpty());
         QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditFio_1"), QStringLiteral("Novikov"));
-        dialog->findChild<QPushButton*>("pushButtonSave")->click();
+        saveEdited(dialog);
         const QVariantMap row = storedRow(dialog->recordId());
         const QString today = QDate::currentDate().toString(Qt::ISODate);
         for (const char* column : {"startDate", "finishDate", "protocolDate", "issueDate"})
@@ -563,7 +582,7 @@ private slots:
         QTest::qWait(150);
         runSql(QStringLiteral("CREATE TRIGGER refuse %1 BEGIN SELECT RAISE(ABORT, 'refused'); END;").arg(trigger));
         QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditFio_1"), QStringLiteral("Otkazov"));
-        dialog->findChild<QPushButton*>("pushButtonSave")->click();
+        saveEdited(dialog);
         QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
         QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Не удалось сохранить документ.\nrefused"));
         QCOMPARE(dialog->recordId(), -1);

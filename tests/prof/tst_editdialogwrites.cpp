@@ -81,6 +81,8 @@ struct Registry {
         }
         const char* edit = kind == QLatin1String("document") ? "plainTextEditQual" : "plainTextEdit";
         dialog->findChild<QPlainTextEdit*>(QLatin1String(edit))->setPlainText(text);
+        // Marked here too: on a busy machine the dialog may not have begun to watch its fields yet.
+        dialog->setEdited();
         return kind == QLatin1String("document") ? QStringLiteral("ProfDocuments.qual")
                                                  : QStringLiteral("ProfDocuments.addInfo");
     }
