@@ -91,6 +91,12 @@ void AdditionalEditDialog::setUpTable() {
     openRateEditors(0, _model->rowCount() - 1);
     connect(_model, &QSqlTableModel::dataChanged, this, &AdditionalEditDialog::updateTotalCount);
     connect(_model, &QSqlTableModel::dataChanged, this, &AdditionalEditDialog::setEdited);
+    // A cell is written as its editor hands the value over; a refusal is told then, after the view.
+    for (const int column : {ColName, ColCount, ColRate}) {
+        QAbstractItemDelegate* delegate = _view->itemDelegateForColumn(column);
+        connect(delegate ? delegate : _view->itemDelegate(), &QAbstractItemDelegate::commitData, this,
+                &AdditionalEditDialog::checkCellStored, Qt::UniqueConnection);
+    }
     // A reset closes the editors; every select does one.
     connect(_model, &QSqlTableModel::modelReset, this, [this] { openRateEditors(0, _model->rowCount() - 1); });
     resizeColumns();
@@ -272,6 +278,12 @@ void AdditionalEditDialog::on_pushButtonDeleteAll_clicked() {
     onRowActivated(QModelIndex());
     if (_model->rowCount() > 0)
         showWriteFailure(deleteFailure(), reason);
+}
+
+// The refused value stays in the model as typed; the next save tries it again.
+void AdditionalEditDialog::checkCellStored() {
+    if (_model && _model->isDirty())
+        showWriteFailure(QStringLiteral("Не удалось изменить учебный предмет."), modelReason(_model));
 }
 
 QString AdditionalEditDialog::deleteFailure() {

@@ -53,6 +53,7 @@ private:
     void moveCurrent(int step);
     void subjectsRemoved();
     static QString deleteFailure();
+    void checkCellStored();
     void scanUsedNames();
     void fillUsedNames();
 

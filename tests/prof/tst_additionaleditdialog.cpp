@@ -294,6 +294,9 @@ private slots:
         QTest::newRow("delete all") << "BEFORE DELETE ON ProfDetails"
                                     << "pushButtonDeleteAll"
                                     << "Не удалось удалить учебный предмет." << false;
+        QTest::newRow("grade chosen") << "BEFORE UPDATE ON ProfDetails"
+                                      << "grade"
+                                      << "Не удалось изменить учебный предмет." << true;
         QTest::newRow("hours, then save") << "BEFORE UPDATE ON ProfDetails"
                                           << "hours"
                                           << "Не удалось сохранить приложение к свидетельству." << true;
@@ -311,6 +314,11 @@ private slots:
         a.dialog->onRowActivated(view->currentIndex());
         if (action == QLatin1String("add")) {
             a.add(QStringLiteral("Г"), QStringLiteral("4"), 1);
+        } else if (action == QLatin1String("grade")) {
+            auto* grade = qobject_cast<QComboBox*>(view->indexWidget(view->model()->index(0, 4)));
+            QVERIFY(grade);
+            grade->setCurrentIndex(2);
+            emit grade->activated(2);
         } else if (action == QLatin1String("hours")) {
             // As the cell's editor hands the value over.
             QVERIFY(!view->model()->setData(view->model()->index(0, 3), 9));
@@ -329,6 +337,8 @@ private slots:
             QCOMPARE(a.w<QComboBox>("comboBoxDiscipline")->currentText(), QStringLiteral("Г"));
         if (action == QLatin1String("hours"))
             QCOMPARE(view->model()->index(0, 3).data().toInt(), 9);
+        else if (action == QLatin1String("grade"))
+            QCOMPARE(view->model()->index(0, 4).data().toString(), QStringLiteral("хорошо"));
         else
             QCOMPARE(view->model()->rowCount(), 3);
     }
