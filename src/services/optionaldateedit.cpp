@@ -27,8 +27,10 @@ QDate OptionalDateEdit::optionalDate() const {
     return isEmpty() ? QDate() : date();
 }
 
+// A date the edit cannot show as it is (beyond its range) shows as none rather than as the
+// nearest date it can show.
 void OptionalDateEdit::setOptionalDate(const QDate& value) {
-    setDate(value.isValid() && value > emptyMarker ? value : emptyMarker);
+    setDate(value.isValid() && value > emptyMarker && value <= maximumDate() ? value : emptyMarker);
 }
 
 bool OptionalDateEdit::isEmpty() const {

@@ -460,6 +460,7 @@ private slots:
         QTest::newRow("extreme") << QVariantMap{{"fio1", "Крайний"},
                                                 {"birthDate", Q_INT64_C(9223372036854775807)},
                                                 {"startDate", -1},
+                                                {"issueDate", 2147483647}, // a day number far beyond 9999
                                                 {"finishDate", "9999-12-31"},
                                                 {"certificateType", Q_INT64_C(-9223372036854775807)},
                                                 {"isExcellent", -1},
@@ -477,7 +478,9 @@ private slots:
         // A date the file does not hold readably shows as none, not as a made-up day.
         for (const auto& date : dateColumns) {
             auto* edit = dialog->findChild<OptionalDateEdit*>(date.second);
-            const QDate readable = InputHelpers::dateFromValue(row.value(date.first));
+            QDate readable = InputHelpers::dateFromValue(row.value(date.first));
+            if (readable.year() > 9999)
+                readable = QDate();
             QCOMPARE(edit->optionalDate(), readable);
             QCOMPARE(edit->text().trimmed().isEmpty(), !readable.isValid());
         }
