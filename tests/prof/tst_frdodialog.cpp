@@ -480,6 +480,43 @@ private slots:
         QVERIFY(frdo->findChild<QLineEdit*>("lineEditFio")->isReadOnly());
         QCOMPARE(frdo->findChild<QLineEdit*>("lineEditRegNumber")->text(), QStringLiteral("5-р"));
     }
+
+    // Opened from the document dialog, the two share one transaction: a refused FRDO save undoes
+    // only its own writes, and the document dialog goes on saving afterwards.
+    void refusedInsideDocumentDialog() {
+        Frdo d({{"RegNumberFrdo", "5-р"}});
+        auto* owner = d.f.build<DocumentEditDialog>();
+        owner->setId(d.id);
+        QTest::qWait(150);
+        d.w<QLineEdit>("lineEditFio_2")->setText(QStringLiteral("Анна"));
+        owner->setEdited();
+        QVERIFY(owner->save());
+        d.w<QPushButton>("pushButtonFrdo")->click();
+        FrdoDialog* frdo = nullptr;
+        QTRY_VERIFY((frdo = owner->findChild<FrdoDialog*>()));
+        QPointer<FrdoDialog> guard(frdo);
+        runSql(QStringLiteral(
+            "CREATE TRIGGER refuse BEFORE UPDATE ON ProfFrdo BEGIN SELECT RAISE(ABORT, 'refused'); END;"));
+        frdo->findChild<QLineEdit*>("lineEditRegNumber")->setText(QStringLiteral("6-р"));
+        frdo->setEdited();
+        QVERIFY(!frdo->save());
+        QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Не удалось сохранить данные ФРДО.\nrefused"));
+        QCOMPARE(frdo->findChild<QLineEdit*>("lineEditRegNumber")->text(), QStringLiteral("6-р"));
+        d.f.answerNextBox(QMessageBox::Discard);
+        frdo->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!guard);
+        d.w<QLineEdit>("lineEditFio_3")->setText(QStringLiteral("Ивановна"));
+        owner->setEdited();
+        QVERIFY(owner->save());
+        QSqlQuery q = runSql(QStringLiteral("SELECT fio2, fio3 FROM ProfDocuments WHERE profId=?"), {d.id});
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toString() + ' ' + q.value(1).toString(), QStringLiteral("Анна Ивановна"));
+        QCOMPARE(d.stored("RegNumberFrdo"), QStringLiteral("5-р"));
+        // The trigger went with the discarded work: the FRDO row takes a change again.
+        runSql(QStringLiteral("UPDATE ProfFrdo SET RegNumberFrdo='7-р' WHERE profId=?"), {d.id});
+        QCOMPARE(d.stored("RegNumberFrdo"), QStringLiteral("7-р"));
+    }
 };
 
 ORVANE_TEST(TestFrdoDialog)
