@@ -36,7 +36,6 @@ public:
     static inline QMap<qint64, QString> stored;
     int updates = 0;
     bool valid = true;
-    QString refusal; // the reason every write is refused with, when set
     QPointer<ChoiceDialog> printDialog;
 
 protected:
@@ -45,10 +44,6 @@ protected:
             edit->setText(stored.value(id));
     }
     bool updateRecord() override {
-        if (!refusal.isEmpty()) {
-            setWriteError(refusal);
-            return false;
-        }
         ++updates;
         stored[recordId()] = edit->text();
         return true;
@@ -159,44 +154,6 @@ private slots:
                  answer == QMessageBox::Discard ? QStringLiteral("сохранено") : QStringLiteral("сохраненоxy"));
         QCOMPARE(dialog->save(), valid); // a second save writes nothing more
         QCOMPARE(dialog->updates, saved ? 1 : 0);
-        f.adopt<QWidget>(nullptr);
-    }
-
-    // A refused write: save() is false, nothing is announced, the form, the mark and the id stay,
-    // the box gives the reason, and closing asks again.
-    void refusedSave_data() {
-        QTest::addColumn<qint64>("id");
-        QTest::newRow("stored record") << qint64(1);
-        QTest::newRow("new record") << qint64(-1);
-    }
-
-    void refusedSave() {
-        QFETCH(qint64, id);
-        GuiFixture f;
-        TextDialog::stored = {{1, QStringLiteral("сохранено")}};
-        auto* dialog = f.build<TextDialog>();
-        dialog->open(id);
-        QTest::qWait(150);
-        dialog->refusal = QStringLiteral("нет места");
-        QSignalSpy updated(dialog, &AbstractEditDialog::documentsUpdated);
-        QTest::keyClick(dialog->edit, Qt::Key_X);
-        dialog->setEdited(); // whether or not the dialog watches its fields yet
-        QVERIFY(!dialog->save());
-        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
-        QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Не удалось сохранить изменения.\nнет места"));
-        QCOMPARE(updated.count(), 0);
-        QCOMPARE(dialog->recordId(), id);
-        QVERIFY(dialog->isEdited());
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("Запись *"));
-        QVERIFY(dialog->edit->text().endsWith(QLatin1Char('x')));
-        f.answerNextBox(QMessageBox::Save);
-        dialog->close();
-        QVERIFY(dialog->isVisible());
-        QCOMPARE(MessageBox::shown().size(), 3);
-        dialog->refusal.clear();
-        QVERIFY(dialog->save());
-        QCOMPARE(updated.count(), 1);
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("Запись"));
         f.adopt<QWidget>(nullptr);
     }
 
