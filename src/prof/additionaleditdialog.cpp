@@ -12,6 +12,7 @@
 #include <QCompleter>
 #include <QHeaderView>
 #include <QRegularExpressionValidator>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QSqlTableModel>
@@ -25,6 +26,12 @@ const int scanChunk = 20000;
 
 QString attention() {
     return QStringLiteral("Внимание!");
+}
+
+QString modelReason(const QSqlTableModel* model) {
+    const QSqlError error = model->lastError();
+    const QString text = error.databaseText().trimmed();
+    return text.isEmpty() ? error.text().trimmed() : text;
 }
 
 bool confirm(QWidget* parent, const QString& text) {
@@ -84,6 +91,12 @@ void AdditionalEditDialog::setUpTable() {
     openRateEditors(0, _model->rowCount() - 1);
     connect(_model, &QSqlTableModel::dataChanged, this, &AdditionalEditDialog::updateTotalCount);
     connect(_model, &QSqlTableModel::dataChanged, this, &AdditionalEditDialog::setEdited);
+    // A cell is written as its editor hands the value over; a refusal is told then, after the view.
+    for (const int column : {ColName, ColCount, ColRate}) {
+        QAbstractItemDelegate* delegate = _view->itemDelegateForColumn(column);
+        connect(delegate ? delegate : _view->itemDelegate(), &QAbstractItemDelegate::commitData, this,
+                &AdditionalEditDialog::checkCellStored, Qt::UniqueConnection);
+    }
     // A reset closes the editors; every select does one.
     connect(_model, &QSqlTableModel::modelReset, this, [this] { openRateEditors(0, _model->rowCount() - 1); });
     resizeColumns();
@@ -118,12 +131,12 @@ void AdditionalEditDialog::connectEditSignals() {
             Qt::UniqueConnection);
 }
 
-void AdditionalEditDialog::setId(int profId) {
+void AdditionalEditDialog::setId(qint64 profId) {
     setRecordId(profId);
     loadRecord(profId);
 }
 
-void AdditionalEditDialog::loadRecord(int id) {
+void AdditionalEditDialog::loadRecord(qint64 id) {
     if (id <= 0)
         return;
     QSqlQuery query(QSqlDatabase::database());
@@ -140,14 +153,22 @@ void AdditionalEditDialog::loadRecord(int id) {
 }
 
 bool AdditionalEditDialog::updateRecord() {
-    _model->submitAll();
+    // A cell the database refused is still waiting in the model, as typed.
+    if (!_model || !_model->submitAll()) {
+        setWriteError(_model ? modelReason(_model) : QString());
+        return false;
+    }
     QSqlQuery query(QSqlDatabase::database());
     query.prepare(QStringLiteral(
         "UPDATE ProfDocuments SET addInfo=:addInfo, hideTotalCountInAdd=:hideTotal WHERE profId=:profId;"));
     query.bindValue(QStringLiteral(":addInfo"), ui->plainTextEdit->toPlainText());
     query.bindValue(QStringLiteral(":hideTotal"), !ui->checkBoxShowTotal->isChecked());
     query.bindValue(QStringLiteral(":profId"), recordId());
-    return Database::instance()->execPrepared(query);
+    return execWrite(query);
+}
+
+QString AdditionalEditDialog::saveFailureText() const {
+    return QStringLiteral("Не удалось сохранить приложение к свидетельству.");
 }
 
 void AdditionalEditDialog::updateTotalCount() {
@@ -185,6 +206,7 @@ void AdditionalEditDialog::on_pushButtonAddDisp_clicked() {
         ui->comboBoxRate->setCurrentIndex(0);
         return;
     }
+    const bool wasEdited = isEdited();
     const int row = _model->rowCount();
     if (!_model->insertRow(row))
         return;
@@ -195,7 +217,15 @@ void AdditionalEditDialog::on_pushButtonAddDisp_clicked() {
     _model->setData(_model->index(row, ColCount), hours.isEmpty() ? QVariant() : QVariant(hours));
     _model->setData(_model->index(row, ColRate), ui->comboBoxRate->currentText());
     // The strategy writes a new row only when it is submitted, not field by field.
-    _model->submitAll();
+    if (!_model->submitAll()) {
+        // Nothing was stored: the row goes, and the entry keeps what was typed for another try.
+        const QString reason = modelReason(_model);
+        _model->revertAll();
+        if (!wasEdited)
+            setUnedited();
+        showWriteFailure(QStringLiteral("Не удалось добавить учебный предмет."), reason);
+        return;
+    }
     openRateEditors(row, row);
     resetEntry();
     _view->selectRow(row);
@@ -218,7 +248,13 @@ void AdditionalEditDialog::on_pushButtonDelete_clicked() {
         return;
     if (!confirm(this, QStringLiteral("Вы уверены, что хотите удалить выделенный учебный предмет?")))
         return;
-    _model->removeRow(current.row());
+    if (!_model->removeRow(current.row())) {
+        const QString reason = modelReason(_model);
+        selectSubjects();
+        onRowActivated(QModelIndex());
+        showWriteFailure(deleteFailure(), reason);
+        return;
+    }
     selectSubjects();
     subjectsRemoved();
 }
@@ -227,10 +263,12 @@ void AdditionalEditDialog::on_pushButtonDeleteAll_clicked() {
     if (!confirm(this, QStringLiteral("Вы уверены, что точно хотите удалить ВСЕ учебные предметы?")))
         return;
     const int before = _model->rowCount();
+    QString reason;
     // A row the database refuses to delete comes back with the select; stop rather than loop.
     while (_model->rowCount() > 0) {
         const int rows = _model->rowCount();
-        _model->removeRow(0);
+        if (!_model->removeRow(0))
+            reason = modelReason(_model);
         selectSubjects();
         if (_model->rowCount() >= rows)
             break;
@@ -238,6 +276,18 @@ void AdditionalEditDialog::on_pushButtonDeleteAll_clicked() {
     if (_model->rowCount() != before)
         subjectsRemoved();
     onRowActivated(QModelIndex());
+    if (_model->rowCount() > 0)
+        showWriteFailure(deleteFailure(), reason);
+}
+
+// The refused value stays in the model as typed; the next save tries it again.
+void AdditionalEditDialog::checkCellStored() {
+    if (_model && _model->isDirty())
+        showWriteFailure(QStringLiteral("Не удалось изменить учебный предмет."), modelReason(_model));
+}
+
+QString AdditionalEditDialog::deleteFailure() {
+    return QStringLiteral("Не удалось удалить учебный предмет.");
 }
 
 // Removals are changes of the appendix like any other: they count as edits and change the total.
@@ -261,7 +311,24 @@ void AdditionalEditDialog::moveCurrent(int step) {
     const int target = row + step;
     if (row < 0 || target < 0 || target >= _model->rowCount())
         return;
-    InputHelpers::exchangeRows(_model, row, target, ColName);
+    // Both rows change or neither: half an exchange would show one subject twice.
+    const bool wasEdited = isEdited();
+    QString reason;
+    const bool moved = writeAtomically([&] {
+        if (InputHelpers::exchangeRows(_model, row, target, ColName))
+            return true;
+        reason = modelReason(_model);
+        return false;
+    });
+    if (!moved) {
+        _model->revertAll();
+        selectSubjects();
+        onRowActivated(QModelIndex());
+        if (!wasEdited)
+            setUnedited();
+        showWriteFailure(QStringLiteral("Не удалось переместить учебный предмет."), reason);
+        return;
+    }
     _view->selectRow(target);
     ui->pushButtonUp->setEnabled(target > 0);
     ui->pushButtonDown->setEnabled(target + 1 < _model->rowCount());

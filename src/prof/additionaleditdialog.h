@@ -24,8 +24,8 @@ public:
     explicit AdditionalEditDialog(QWidget* parent = nullptr);
     ~AdditionalEditDialog() override;
 
-    void setId(int profId);
-    void setDocId(int profId) { setId(profId); }
+    void setId(qint64 profId);
+    void setDocId(qint64 profId) { setId(profId); }
 
     static QString title() { return QStringLiteral("Приложение к свидетельству"); }
 
@@ -40,8 +40,9 @@ public slots:
 
 protected:
     void connectEditSignals() override;
-    void loadRecord(int id) override;
+    void loadRecord(qint64 id) override;
     bool updateRecord() override;
+    QString saveFailureText() const override;
 
 private:
     void setUpTable();
@@ -51,6 +52,8 @@ private:
     void resetEntry();
     void moveCurrent(int step);
     void subjectsRemoved();
+    static QString deleteFailure();
+    void checkCellStored();
     void scanUsedNames();
     void fillUsedNames();
 

@@ -7,12 +7,20 @@
 #include "mzlog.h"
 #include "services/inputhelpers.h"
 
+#include <QAbstractItemDelegate>
 #include <QHeaderView>
+#include <QSqlError>
 #include <QSqlTableModel>
 #include <QTableView>
 
 namespace {
 enum Column { ColId, ColType, ColName };
+
+QString reasonOf(const QSqlTableModel* model) {
+    const QSqlError error = model->lastError();
+    const QString text = error.databaseText().trimmed();
+    return text.isEmpty() ? error.text().trimmed() : text;
+}
 } // namespace
 
 BossGuideDialog::BossGuideDialog(int bossType, QWidget* parent)
@@ -53,6 +61,8 @@ void BossGuideDialog::setUpTable() {
     // A double click chooses the name; it must not open an editor in a closing dialog.
     _view->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
     connect(_view->selectionModel(), &QItemSelectionModel::currentChanged, this, &BossGuideDialog::onCurrentChanged);
+    // A name corrected in place is written when its editor closes; a refusal is told at once.
+    connect(_view->itemDelegate(), &QAbstractItemDelegate::closeEditor, this, &BossGuideDialog::checkStored);
     // The kind is our own integer, never user text.
     _model->setFilter(QStringLiteral(" bossType = %1 ").arg(_bossType));
     reselect();
@@ -90,12 +100,15 @@ void BossGuideDialog::on_pushButtonDelete_clicked() {
     if (!_model || !_view)
         return;
     const bool removed = _model->removeRow(current.row()) && _model->submitAll();
+    const QString reason = removed ? QString() : reasonOf(_model);
     if (!removed)
         _model->revertAll();
     reselect();
     onCurrentChanged(QModelIndex(), QModelIndex());
     if (removed)
         emit bossesUpdated();
+    else
+        showFailure(QStringLiteral("Не удалось удалить запись из справочника."), reason);
 }
 
 void BossGuideDialog::on_pushButtonAdd_clicked() {
@@ -112,9 +125,11 @@ void BossGuideDialog::on_pushButtonAdd_clicked() {
     // The strategy writes a new row only when it is submitted, not field by field.
     if (!_model->submitAll()) {
         // Nothing was stored: the row goes and the entry keeps the name for another try.
+        const QString reason = reasonOf(_model);
         _model->revertAll();
         reselect();
         onCurrentChanged(QModelIndex(), QModelIndex());
+        showFailure(QStringLiteral("Не удалось добавить запись в справочник."), reason);
         return;
     }
     reselect();
@@ -122,6 +137,20 @@ void BossGuideDialog::on_pushButtonAdd_clicked() {
     _view->setCurrentIndex(_model->index(row, ColName));
     ui->lineEdit->clear();
     emit bossesUpdated();
+}
+
+void BossGuideDialog::checkStored() {
+    if (!_model || !_model->isDirty())
+        return;
+    const QString reason = reasonOf(_model);
+    _model->revertAll();
+    reselect();
+    showFailure(QStringLiteral("Не удалось изменить запись справочника."), reason);
+}
+
+void BossGuideDialog::showFailure(const QString& headline, const QString& reason) {
+    MessageBox::critical(this, QStringLiteral("Ошибка"),
+                         reason.isEmpty() ? headline : headline + QLatin1Char('\n') + reason);
 }
 
 void BossGuideDialog::onCurrentChanged(const QModelIndex& current, const QModelIndex&) {

@@ -42,6 +42,9 @@ private:
     // Re-reads the rows of this kind; false when the model or the view is gone.
     bool reselect();
     void dismiss();
+    // Tells of a name the database refused to store as corrected, and shows the stored one again.
+    void checkStored();
+    void showFailure(const QString& headline, const QString& reason);
 
     QScopedPointer<Ui::BossGuideDialog> ui;
     // The database's shared model; it may go before this dialog at shutdown.

@@ -9,6 +9,7 @@
 #include "modules/DocumentsTableAbstract/documentstableabstract.h"
 #include "mzlog.h"
 #include "services/inputhelpers.h"
+#include "services/optionaldateedit.h"
 
 #include <QClipboard>
 #include <QDateTime>
@@ -27,15 +28,21 @@ const QString templateTitle = QStringLiteral("Реактирование шаб�
 const QString table = QStringLiteral("ProfDocuments");
 const QString selectSql = QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=%1;");
 
-// Dates are stored as ISO text; a date the form does not hold is stored as NULL.
-QVariant dateValue(const QDate& date) {
+// The columns the save writes from the form; each is also the name of its UPDATE parameter.
+const char* const formColumns[] = {"fio1",           "fio2",           "fio3",      "certificateType", "profession",
+                                   "protocolDate",   "protocolNumber", "regNumber", "issueDate",       "isDuplicate",
+                                   "isExcellent",    "attNumber",      "qual",      "prevEducation",   "birthDate",
+                                   "showTotalCount", "profProgName",   "startDate", "finishDate"};
+
+// Dates are stored as ISO text; an empty date edit stores NULL.
+QVariant dateValue(const OptionalDateEdit* edit) {
+    const QDate date = edit->optionalDate();
     return date.isValid() ? QVariant(date.toString(Qt::ISODate)) : QVariant(QVariant::String);
 }
 
-void setDate(QDateEdit* edit, const QVariant& value) {
-    const QDate date = InputHelpers::dateFromValue(value);
-    if (date.isValid())
-        edit->setDate(date);
+// A date the file holds unreadably shows as no date.
+void showDate(OptionalDateEdit* edit, const QVariant& value) {
+    edit->showStoredDate(InputHelpers::dateFromValue(value));
 }
 
 int flag(bool checked) {
@@ -46,9 +53,7 @@ int flag(bool checked) {
 DocumentEditDialog::DocumentEditDialog(QWidget* parent) : AbstractEditDialog(parent), ui(new Ui::DocumentEditDialog) {
     ui->setupUi(this);
     setWindowTitle(documentTitle);
-    const QDate today = QDate::currentDate();
-    for (QDateEdit* edit : {ui->dateEditStart, ui->dateEditFinish, ui->dateEditIssue, ui->dateEditProtocol})
-        edit->setDate(today);
+    setNewDocumentDates(false);
     fillUsedValues();
     connect(ui->lineEditFio_1, &QLineEdit::textChanged, this, &DocumentEditDialog::splitPastedName);
     connect(ui->pushButtonSave, &QPushButton::clicked, this, &AbstractEditDialog::save);
@@ -70,26 +75,46 @@ void DocumentEditDialog::fillUsedValues() {
     InputHelpers::fillComboBoxUsedValues(QStringLiteral("profProgName"), table, ui->comboBoxEditProfProgramName, 0);
 }
 
+// Training and issue dates start from today; nobody's birthday is guessed.
+void DocumentEditDialog::setNewDocumentDates(bool onlyEmpty) {
+    const QDate today = QDate::currentDate();
+    for (OptionalDateEdit* edit : {ui->dateEditStart, ui->dateEditFinish, ui->dateEditIssue, ui->dateEditProtocol})
+        if (!onlyEmpty || edit->isEmpty())
+            edit->setOptionalDate(today);
+}
+
 void DocumentEditDialog::setDependentButtonsEnabled(bool enabled) {
     ui->pushButtonAdditonal->setEnabled(enabled);
     ui->pushButtonFrdo->setEnabled(enabled);
 }
 
-void DocumentEditDialog::setId(int id) {
+void DocumentEditDialog::setId(qint64 id) {
     setRecordId(id);
     setDependentButtonsEnabled(id > 0);
     clearForms();
+    _stored.clear();
+    _loaded.clear();
     if (id > 0)
         loadRecord(id);
+    else
+        setNewDocumentDates(false);
 }
 
-void DocumentEditDialog::setTemplateId(int templateId) {
+void DocumentEditDialog::setTemplateId(qint64 templateId) {
     _templateId = templateId;
     clearForms();
+    _stored.clear();
+    _loaded.clear();
     setDependentButtonsEnabled(false);
+    setNewDocumentDates(false);
     if (templateId <= 0 || !Database::instance()->execSql(selectSql.arg(templateId)).next())
         return;
     loadRecord(templateId);
+    // The new document has nothing stored yet: it takes what the form shows, and a date the
+    // template does not hold is a new document's.
+    _stored.clear();
+    _loaded.clear();
+    setNewDocumentDates(true);
     for (QLineEdit* edit : {ui->lineEditFio_1, ui->lineEditFio_2, ui->lineEditFio_3})
         edit->clear();
 }
@@ -123,7 +148,7 @@ void DocumentEditDialog::splitPastedName(const QString& text) {
     ui->lineEditFio_1->setText(parts.join(QLatin1Char(' ')));
 }
 
-void DocumentEditDialog::loadRecord(int id) {
+void DocumentEditDialog::loadRecord(qint64 id) {
     QSqlQuery query = Database::instance()->execSql(selectSql.arg(id));
     if (!query.next())
         return;
@@ -133,9 +158,9 @@ void DocumentEditDialog::loadRecord(int id) {
     ui->lineEditFio_1->setText(text("fio1"));
     ui->lineEditFio_2->setText(text("fio2"));
     ui->lineEditFio_3->setText(text("fio3"));
-    setDate(ui->dateEditBirth, value("birthDate"));
-    setDate(ui->dateEditStart, value("startDate"));
-    setDate(ui->dateEditFinish, value("finishDate"));
+    showDate(ui->dateEditBirth, value("birthDate"));
+    showDate(ui->dateEditStart, value("startDate"));
+    showDate(ui->dateEditFinish, value("finishDate"));
     // 0 leaves the exclusive pair as it is: one of them stays checked.
     const int type = value("certificateType").toInt();
     if (type == 1)
@@ -149,13 +174,56 @@ void DocumentEditDialog::loadRecord(int id) {
     ui->lineEditProtocolNumber->setText(text("protocolNumber"));
     ui->comboBoxAttNumber->setEditText(text("attNumber"));
     ui->lineEditRegNumber->setText(text("regNumber"));
-    setDate(ui->dateEditProtocol, value("protocolDate"));
-    setDate(ui->dateEditIssue, value("issueDate"));
+    showDate(ui->dateEditProtocol, value("protocolDate"));
+    showDate(ui->dateEditIssue, value("issueDate"));
     ui->lineEditDate->setText(
         QDateTime::fromString(text("editDate"), Qt::ISODate).toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")));
     ui->checkBoxDuplicate->setChecked(value("isDuplicate").toInt() > 0);
     ui->checkBoxIsEcsellent->setChecked(value("isExcellent").toInt() > 0);
     ui->checkBoxShowTotalCount->setChecked(value("showTotalCount").toInt() > 0);
+    _stored.clear();
+    for (const char* column : formColumns)
+        _stored.insert(QLatin1String(column), value(column));
+    _stored.insert(QStringLiteral("isTemplate"), value("isTemplate"));
+    _loaded = formValues();
+}
+
+QVariantMap DocumentEditDialog::formValues() const {
+    return {{QStringLiteral("fio1"), ui->lineEditFio_1->text()},
+            {QStringLiteral("fio2"), ui->lineEditFio_2->text()},
+            {QStringLiteral("fio3"), ui->lineEditFio_3->text()},
+            {QStringLiteral("certificateType"), certificateType()},
+            {QStringLiteral("profession"), ui->comboBoxProfession->currentText()},
+            {QStringLiteral("protocolDate"), dateValue(ui->dateEditProtocol)},
+            {QStringLiteral("protocolNumber"), ui->lineEditProtocolNumber->text()},
+            {QStringLiteral("regNumber"), ui->lineEditRegNumber->text()},
+            {QStringLiteral("issueDate"), dateValue(ui->dateEditIssue)},
+            {QStringLiteral("isDuplicate"), flag(ui->checkBoxDuplicate->isChecked())},
+            {QStringLiteral("isExcellent"), flag(ui->checkBoxIsEcsellent->isChecked())},
+            {QStringLiteral("attNumber"), ui->comboBoxAttNumber->currentText()},
+            {QStringLiteral("qual"), ui->plainTextEditQual->toPlainText()},
+            {QStringLiteral("prevEducation"), ui->comboBoxPrevEducation->currentText()},
+            {QStringLiteral("birthDate"), dateValue(ui->dateEditBirth)},
+            {QStringLiteral("showTotalCount"), flag(ui->checkBoxShowTotalCount->isChecked())},
+            {QStringLiteral("profProgName"), ui->comboBoxEditProfProgramName->currentText()},
+            {QStringLiteral("startDate"), dateValue(ui->dateEditStart)},
+            {QStringLiteral("finishDate"), dateValue(ui->dateEditFinish)}};
+}
+
+// A value the user did not touch goes back as the file held it: NULL stays NULL, and a text the
+// form cannot show (a date like "2016-02-30") is not replaced by what the form made of it.
+QVariant DocumentEditDialog::valueToWrite(const QString& column, const QVariantMap& now) const {
+    if (!_stored.contains(column))
+        return now.value(column);
+    const QHash<QString, const OptionalDateEdit*> dates = {{QStringLiteral("birthDate"), ui->dateEditBirth},
+                                                           {QStringLiteral("startDate"), ui->dateEditStart},
+                                                           {QStringLiteral("finishDate"), ui->dateEditFinish},
+                                                           {QStringLiteral("protocolDate"), ui->dateEditProtocol},
+                                                           {QStringLiteral("issueDate"), ui->dateEditIssue}};
+    // A date changed and changed back counts as touched: that is how a user clears an unreadable one.
+    const OptionalDateEdit* date = dates.value(column);
+    const bool touched = date ? date->isModified() : now.value(column) != _loaded.value(column);
+    return touched ? now.value(column) : _stored.value(column);
 }
 
 int DocumentEditDialog::certificateType() const {
@@ -191,41 +259,37 @@ bool DocumentEditDialog::updateRecord() {
         "isTemplate=:isTemplate, attNumber=:attNumber, qual=:qual, prevEducation=:prevEducation, "
         "birthDate=:birthDate, showTotalCount=:showTotalCount,  profProgName=:profProgName, startDate=:startDate, "
         "finishDate=:finishDate  WHERE profId=:profId;"));
-    const auto bind = [&](const char* name, const QVariant& value) { query.bindValue(QLatin1String(name), value); };
-    bind(":fio1", ui->lineEditFio_1->text());
-    bind(":fio2", ui->lineEditFio_2->text());
-    bind(":fio3", ui->lineEditFio_3->text());
-    bind(":certificateType", certificateType());
-    bind(":profession", ui->comboBoxProfession->currentText());
-    bind(":protocolDate", dateValue(ui->dateEditProtocol->date()));
-    bind(":protocolNumber", ui->lineEditProtocolNumber->text());
-    bind(":regNumber", ui->lineEditRegNumber->text());
-    bind(":issueDate", dateValue(ui->dateEditIssue->date()));
+    const QVariantMap now = formValues();
+    for (const char* column : formColumns) {
+        const QString name = QLatin1String(column);
+        query.bindValue(QLatin1Char(':') + name, valueToWrite(name, now));
+    }
     // Whole seconds: the form shows the stored value back to the second.
-    bind(":editDate", QDateTime::currentDateTime().toString(Qt::ISODate));
-    bind(":isDuplicate", flag(ui->checkBoxDuplicate->isChecked()));
-    bind(":isExcellent", flag(ui->checkBoxIsEcsellent->isChecked()));
-    bind(":isTemplate", flag(_isTemplate));
-    bind(":attNumber", ui->comboBoxAttNumber->currentText());
-    bind(":qual", ui->plainTextEditQual->toPlainText());
-    bind(":prevEducation", ui->comboBoxPrevEducation->currentText());
-    bind(":birthDate", dateValue(ui->dateEditBirth->date()));
-    bind(":showTotalCount", flag(ui->checkBoxShowTotalCount->isChecked()));
-    bind(":profProgName", ui->comboBoxEditProfProgramName->currentText());
-    bind(":startDate", dateValue(ui->dateEditStart->date()));
-    bind(":finishDate", dateValue(ui->dateEditFinish->date()));
-    bind(":profId", recordId());
-    setUnedited();
-    return Database::instance()->execPrepared(query);
+    query.bindValue(QStringLiteral(":editDate"), QDateTime::currentDateTime().toString(Qt::ISODate));
+    // A stored flag that already says what the mode says stays as it is (NULL is "not a template").
+    const QVariant storedTemplate = _stored.value(QStringLiteral("isTemplate"));
+    const bool sameMode =
+        _stored.contains(QStringLiteral("isTemplate")) && (storedTemplate.toInt() != 0) == _isTemplate;
+    query.bindValue(QStringLiteral(":isTemplate"), sameMode ? storedTemplate : QVariant(flag(_isTemplate)));
+    query.bindValue(QStringLiteral(":profId"), recordId());
+    return execWrite(query);
 }
 
 bool DocumentEditDialog::insertRecord() {
-    Database* db = Database::instance();
-    const QSqlQuery insert = db->execSql(QStringLiteral("INSERT OR IGNORE INTO ProfDocuments (comment) VALUES ('');"));
-    const int newId = insert.lastInsertId().toInt();
+    QSqlQuery insert(QSqlDatabase::database());
+    insert.prepare(QStringLiteral("INSERT OR IGNORE INTO ProfDocuments (comment) VALUES ('');"));
+    if (!execWrite(insert))
+        return false;
+    // An insert that stored nothing still reports the connection's previous row id.
+    const qint64 newId = insert.lastInsertId().toLongLong();
+    if (insert.numRowsAffected() != 1 || newId <= 0) {
+        setWriteError(QStringLiteral("новая запись не создана"));
+        return false;
+    }
     setRecordId(newId);
-    const bool ok = updateRecord();
-    if (_templateId > 0 && newId > 0) {
+    if (!updateRecord())
+        return false;
+    if (_templateId > 0) {
         if (DocumentsTableAbstract* list = DocumentsTableAbstract::instance())
             list->copyAdditionalRecords(_templateId, newId);
         QSqlQuery query(QSqlDatabase::database());
@@ -235,10 +299,20 @@ bool DocumentEditDialog::insertRecord() {
             "profId=:profId1;"));
         query.bindValue(QStringLiteral(":profId1"), newId);
         query.bindValue(QStringLiteral(":profId2"), _templateId);
-        db->execPrepared(query);
+        if (!execWrite(query))
+            return false;
     }
-    setDependentButtonsEnabled(newId > 0);
-    return ok && newId > 0;
+    setDependentButtonsEnabled(true);
+    return true;
+}
+
+QString DocumentEditDialog::saveFailureText() const {
+    return QStringLiteral("Не удалось сохранить документ.");
+}
+
+// The new row went with the undone save: the document is new again.
+void DocumentEditDialog::saveFailed() {
+    setDependentButtonsEnabled(recordId() > 0);
 }
 
 void DocumentEditDialog::on_pushButtonAdditonal_clicked() {
@@ -252,7 +326,7 @@ void DocumentEditDialog::on_pushButtonFrdo_clicked() {
         openFrdo(recordId());
 }
 
-void DocumentEditDialog::openAppendix(int id) {
+void DocumentEditDialog::openAppendix(qint64 id) {
 #ifdef ORVANE_HAS_APPENDIX_DIALOG
     auto* dialog = new AdditionalEditDialog(this);
     dialog->setId(id);
@@ -263,7 +337,7 @@ void DocumentEditDialog::openAppendix(int id) {
 #endif
 }
 
-void DocumentEditDialog::openFrdo(int id) {
+void DocumentEditDialog::openFrdo(qint64 id) {
     auto* dialog = new FrdoDialog(this);
     dialog->setDocId(id);
     dialog->show();

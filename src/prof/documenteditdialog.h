@@ -3,6 +3,7 @@
 #include "modules/AbstractEditDialog/abstracteditdialog.h"
 
 #include <QScopedPointer>
+#include <QVariantMap>
 
 namespace Ui {
 class DocumentEditDialog;
@@ -17,13 +18,13 @@ public:
     explicit DocumentEditDialog(QWidget* parent = nullptr);
     ~DocumentEditDialog() override;
 
-    void setId(int id);
+    void setId(qint64 id);
     // A new document seeded from the template; the first save inserts it and copies the
     // template's dependent rows.
-    void setTemplateId(int templateId);
+    void setTemplateId(qint64 templateId);
     void setTemplateMode(bool isTemplate);
 
-    int templateId() const { return _templateId; }
+    qint64 templateId() const { return _templateId; }
     bool isTemplateMode() const { return _isTemplate; }
 
 private slots:
@@ -32,22 +33,33 @@ private slots:
     void splitPastedName(const QString& text);
 
 protected:
-    void loadRecord(int id) override;
+    void loadRecord(qint64 id) override;
     bool updateRecord() override;
     bool insertRecord() override;
     bool checkForms() override;
+    QString saveFailureText() const override;
+    void saveFailed() override;
     QDialog* createPrintDialog() override;
 
     // The dependent dialogs of the stored document.
-    virtual void openAppendix(int id);
-    virtual void openFrdo(int id);
+    virtual void openAppendix(qint64 id);
+    virtual void openFrdo(qint64 id);
 
 private:
     void fillUsedValues();
+    // The dates a new document starts with.
+    void setNewDocumentDates(bool onlyEmpty);
     void setDependentButtonsEnabled(bool enabled);
     int certificateType() const;
+    // The form's value of every column the save writes, as it would be bound.
+    QVariantMap formValues() const;
+    // What the save binds: the stored value of every column the user left as it was loaded.
+    QVariant valueToWrite(const QString& column, const QVariantMap& now) const;
 
     QScopedPointer<Ui::DocumentEditDialog> ui;
-    int _templateId = 0;
+    qint64 _templateId = 0;
     bool _isTemplate = false;
+    // The loaded row's values as they are in the file, and the form's values right after loading.
+    QVariantMap _stored;
+    QVariantMap _loaded;
 };

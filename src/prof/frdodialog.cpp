@@ -5,6 +5,7 @@
 #include "dialoggeometry.h"
 #include "documentstable.h"
 #include "services/inputhelpers.h"
+#include "services/optionaldateedit.h"
 
 #include <QRegularExpression>
 #include <QSqlQuery>
@@ -13,8 +14,6 @@
 namespace {
 const QString dateFormat = QStringLiteral("yyyy-MM-dd");
 const QString frdoTable = QStringLiteral("ProfFrdo");
-// The form's dates before anything is loaded.
-const QDate initialDate(2000, 1, 1);
 
 // Columns shown and stored as they are, with the UPDATE parameter and the widget of each.
 struct Field {
@@ -57,10 +56,9 @@ void showValue(QWidget* widget, const QVariant& value) {
     const QString text = value.toString();
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
         edit->setText(text);
-    } else if (auto* edit = qobject_cast<QDateEdit*>(widget)) {
-        const QDate date = QDate::fromString(text, dateFormat);
-        if (date.isValid())
-            edit->setDate(date);
+    } else if (auto* edit = qobject_cast<OptionalDateEdit*>(widget)) {
+        // A text that is no date shows as none; it is kept unless the user sets a date.
+        edit->showStoredDate(QDate::fromString(text, dateFormat));
     } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
         if (combo->isEditable()) {
             combo->setEditText(text);
@@ -75,8 +73,10 @@ void showValue(QWidget* widget, const QVariant& value) {
 QVariant widgetValue(const QWidget* widget) {
     if (auto* edit = qobject_cast<const QLineEdit*>(widget))
         return edit->text();
-    if (auto* edit = qobject_cast<const QDateEdit*>(widget))
-        return edit->date().toString(dateFormat);
+    if (auto* edit = qobject_cast<const OptionalDateEdit*>(widget)) {
+        const QDate date = edit->optionalDate();
+        return date.isValid() ? QVariant(date.toString(dateFormat)) : QVariant(QVariant::String);
+    }
     if (auto* combo = qobject_cast<const QComboBox*>(widget))
         return combo->currentText();
     return QVariant();
@@ -86,8 +86,8 @@ void clearValue(QWidget* widget) {
     auto* combo = qobject_cast<QComboBox*>(widget);
     if (auto* edit = qobject_cast<QLineEdit*>(widget))
         edit->clear();
-    else if (auto* edit = qobject_cast<QDateEdit*>(widget))
-        edit->setDate(initialDate);
+    else if (auto* edit = qobject_cast<OptionalDateEdit*>(widget))
+        edit->showStoredDate(QDate());
     else if (combo && combo->isEditable())
         combo->clearEditText();
     else if (combo)
@@ -98,8 +98,6 @@ void clearValue(QWidget* widget) {
 FrdoDialog::FrdoDialog(QWidget* parent) : AbstractEditDialog(parent), ui(new Ui::FrdoDialog) {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("ФРДО"));
-    for (QDateEdit* edit : findChildren<QDateEdit*>())
-        edit->setDate(initialDate);
     ui->groupBoxOriginalInfo->hide();
     connect(ui->pushButtonSave, &QPushButton::clicked, this, &AbstractEditDialog::save);
     connect(ui->pushButtonCancel, &QPushButton::clicked, this, &AbstractEditDialog::close);
@@ -115,7 +113,7 @@ FrdoDialog::~FrdoDialog() {
     DialogGeometry::save(this);
 }
 
-void FrdoDialog::setDocId(int id) {
+void FrdoDialog::setDocId(qint64 id) {
     setRecordId(id);
     if (id > 0)
         loadRecord(id);
@@ -155,7 +153,7 @@ void FrdoDialog::on_pushButtonAutoFill_clicked() {
     setEdited();
 }
 
-void FrdoDialog::loadRecord(int id) {
+void FrdoDialog::loadRecord(qint64 id) {
     QSqlQuery names(QSqlDatabase::database());
     names.prepare(QStringLiteral("SELECT fio1, fio2, fio3 FROM ProfDocuments WHERE profId=:profId;"));
     names.bindValue(QStringLiteral(":profId"), id);
@@ -173,8 +171,14 @@ void FrdoDialog::loadRecord(int id) {
 }
 
 void FrdoDialog::loadFrdo(const QSqlRecord& record) {
-    for (const Field& field : fields)
-        showValue(findChild<QWidget*>(QLatin1String(field.widget)), record.value(QLatin1String(field.column)));
+    _storedDates.clear();
+    for (const Field& field : fields) {
+        QWidget* widget = findChild<QWidget*>(QLatin1String(field.widget));
+        const QVariant value = record.value(QLatin1String(field.column));
+        showValue(widget, value);
+        if (qobject_cast<OptionalDateEdit*>(widget))
+            _storedDates.insert(QLatin1String(field.column), value);
+    }
     ui->lineEditSnils->setText(formatSnils(record.value(QStringLiteral("snils")).toString()));
     ui->lineEditCount->setText(QString::number(record.value(QStringLiteral("studyCount")).toInt()));
     // 0 is no answer: the buttons keep their state.
@@ -190,6 +194,7 @@ void FrdoDialog::loadFrdo(const QSqlRecord& record) {
 }
 
 void FrdoDialog::resetFrdo() {
+    _storedDates.clear();
     for (const Field& field : fields)
         clearValue(findChild<QWidget*>(QLatin1String(field.widget)));
     ui->lineEditSnils->clear();
@@ -207,11 +212,12 @@ bool FrdoDialog::insertRecord() {
     QSqlQuery query(QSqlDatabase::database());
     query.prepare(QStringLiteral("INSERT OR IGNORE INTO ProfFrdo (profId) VALUES(:profId);"));
     query.bindValue(QStringLiteral(":profId"), recordId());
-    return Database::instance()->execPrepared(query);
+    return execWrite(query);
 }
 
 bool FrdoDialog::updateRecord() {
-    insertRecord();
+    if (!insertRecord())
+        return false;
     QSqlQuery query(QSqlDatabase::database());
     query.prepare(QStringLiteral(
         "UPDATE ProfFrdo SET DocNumber=:DocNumber, DocSerial=:DocSerial, RegNumberFrdo=:RegNumber, snils=:snils, "
@@ -222,8 +228,15 @@ bool FrdoDialog::updateRecord() {
         "frdo18=:frdo18, frdo19=:frdo19, frdo20=:frdo20, frdo21=:frdo21, frdo22=:frdo22, frdo23=:frdo23, "
         "frdo24=:frdo24, birthDateFrdo=:birthDate, beginDate=:beginDate,  endDate=:endDate, "
         "issueDateFrdo=:issueDate WHERE profId=:profId;"));
-    for (const Field& field : fields)
-        query.bindValue(QLatin1String(field.parameter), widgetValue(findChild<QWidget*>(QLatin1String(field.widget))));
+    for (const Field& field : fields) {
+        const QWidget* widget = findChild<QWidget*>(QLatin1String(field.widget));
+        // A date the user did not touch goes back as stored: never set stays NULL, unreadable stays.
+        const auto* date = qobject_cast<const OptionalDateEdit*>(widget);
+        const QVariant value = date && !date->isModified()
+                                   ? _storedDates.value(QLatin1String(field.column), QVariant(QVariant::String))
+                                   : widgetValue(widget);
+        query.bindValue(QLatin1String(field.parameter), value);
+    }
     query.bindValue(QStringLiteral(":snils"), InputHelpers::digitsOnly(ui->lineEditSnils->text()));
     // Not a number counts as no period at all.
     query.bindValue(QStringLiteral(":studyCount"), ui->lineEditCount->text().toInt());
@@ -231,5 +244,9 @@ bool FrdoDialog::updateRecord() {
     const int sex = ui->radioButtonMale->isChecked() ? 1 : (ui->radioButtonFemale->isChecked() ? -1 : 0);
     query.bindValue(QStringLiteral(":SexIsMale"), sex);
     query.bindValue(QStringLiteral(":profId"), recordId());
-    return Database::instance()->execPrepared(query);
+    return execWrite(query);
+}
+
+QString FrdoDialog::saveFailureText() const {
+    return QStringLiteral("Не удалось сохранить данные ФРДО.");
 }

@@ -3,6 +3,7 @@
 #include "modules/AbstractEditDialog/abstracteditdialog.h"
 
 #include <QScopedPointer>
+#include <QVariantMap>
 
 class QSqlRecord;
 
@@ -19,7 +20,7 @@ public:
     explicit FrdoDialog(QWidget* parent = nullptr);
     ~FrdoDialog() override;
 
-    void setDocId(int id);
+    void setDocId(qint64 id);
 
     // "12345678901" shows as "123-456-789 01"; shorter numbers keep the groups they reach.
     static QString formatSnils(const QString& text);
@@ -29,13 +30,16 @@ private slots:
     void on_radioButtonStateDuplicate_toggled(bool checked);
 
 protected:
-    void loadRecord(int id) override;
+    void loadRecord(qint64 id) override;
     bool updateRecord() override;
     bool insertRecord() override;
+    QString saveFailureText() const override;
 
 private:
     void loadFrdo(const QSqlRecord& record);
     void resetFrdo();
 
     QScopedPointer<Ui::FrdoDialog> ui;
+    // The date columns as the file holds them, written back while their edit is untouched.
+    QVariantMap _storedDates;
 };

@@ -174,10 +174,7 @@ DocumentEditDialog* MainWindow::openEditDialog() {
     auto* dialog = new DocumentEditDialog(this);
     connect(dialog, &AbstractEditDialog::documentsUpdated, _table, &DocumentsTable::updateData);
     connect(dialog, &AbstractEditDialog::documentPrint, engine(), &Engine::onDocumentPrint);
-    connect(dialog, &AbstractEditDialog::documentsSavePdf, this,
-            [this](ReportList::ReportType type, const auto& ids, bool printBackground) {
-                saveDocumentsPdf(type, {ids.begin(), ids.end()}, printBackground);
-            });
+    connect(dialog, &AbstractEditDialog::documentsSavePdf, this, &MainWindow::saveDocumentsPdf);
     _editDialog = dialog;
     return dialog;
 }

@@ -11,9 +11,11 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QPair>
+#include <QSignalBlocker>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVector>
+#include <sqlite3.h>
 
 namespace {
 // The names the print data reads back.
@@ -27,8 +29,19 @@ const char varBoss3[] = "Data/Boss_3";
 
 const char savepoint[] = "organisation";
 
-bool runStatement(const QString& sql) {
-    return Database::instance()->execSql(sql).lastError().type() == QSqlError::NoError;
+bool runStatement(const QString& sql, QString* reason = nullptr) {
+    const QSqlQuery query = Database::instance()->execSql(sql);
+    if (query.lastError().type() == QSqlError::NoError)
+        return true;
+    if (reason)
+        *reason = query.lastError().databaseText().trimmed();
+    return false;
+}
+
+// SQLite's word on the statement that failed last on the main connection.
+QString lastReason() {
+    sqlite3* handle = Database::sqliteHandle(QSqlDatabase::database());
+    return handle ? QString::fromUtf8(sqlite3_errmsg(handle)) : QString();
 }
 } // namespace
 
@@ -64,7 +77,7 @@ void OptionsDialog::loadOptions() {
     ui->lineEditBoss_3->setText(value(varBoss3));
 }
 
-bool OptionsDialog::saveOptions() {
+bool OptionsDialog::saveOptions(QString* reason) {
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     const QVector<QPair<const char*, QString>> values = {
         {varOrgName1, ui->plainTextEditOrgName_1->toPlainText()},
@@ -78,37 +91,46 @@ bool OptionsDialog::saveOptions() {
     // All or nothing: half a set would print old and new signatories side by side. A savepoint
     // works whether or not a transaction is already open on the connection.
     const QString name = QLatin1String(savepoint);
-    if (!runStatement(QStringLiteral("SAVEPOINT %1;").arg(name)))
+    QString why;
+    if (!runStatement(QStringLiteral("SAVEPOINT %1;").arg(name), &why)) {
+        if (reason)
+            *reason = why;
         return false;
+    }
     Database* db = Database::instance();
     bool saved = true;
     for (const auto& value : values) {
         saved = db->setVariable(QLatin1String(value.first), value.second);
-        if (!saved)
+        if (!saved) {
+            why = lastReason(); // before the rollback replaces it
             break;
+        }
     }
-    if (saved && runStatement(QStringLiteral("RELEASE %1;").arg(name))) {
+    if (saved && runStatement(QStringLiteral("RELEASE %1;").arg(name), &why)) {
         ui->lineEditDate->setText(now);
         return true;
     }
     runStatement(QStringLiteral("ROLLBACK TO %1;").arg(name));
     runStatement(QStringLiteral("RELEASE %1;").arg(name));
-    MZ_LOG() << "organisation data not saved";
+    MZ_LOG() << "organisation data not saved" << why;
+    if (reason)
+        *reason = why;
     return false;
 }
 
 void OptionsDialog::on_pushButtonSave_clicked() {
-    // The main window already shows failures of the file itself; others are told here.
-    bool announced = false;
-    const QMetaObject::Connection watch =
-        connect(Database::instance(), &Database::writeFailed, this, [&announced] { announced = true; });
-    const bool saved = saveOptions();
-    disconnect(watch);
+    QString reason;
+    bool saved = false;
+    {
+        // This dialog tells why; the main window's box would only repeat it.
+        const QSignalBlocker quiet(Database::instance());
+        saved = saveOptions(&reason);
+    }
     if (!saved) {
         // The dialog stays open, so that what was typed is not lost.
-        if (!announced)
-            MessageBox::critical(this, QStringLiteral("Ошибка"),
-                                 QStringLiteral("Не удалось сохранить данные организации."));
+        const QString headline = QStringLiteral("Не удалось сохранить данные организации.");
+        MessageBox::critical(this, QStringLiteral("Ошибка"),
+                             reason.isEmpty() ? headline : headline + QLatin1Char('\n') + reason);
         return;
     }
     emit updateOptions();

@@ -24,8 +24,8 @@ signals:
 
 public slots:
     void onFocusChanged(QWidget* old, QWidget* now);
-    // All values or none; false when the database refused them.
-    bool saveOptions();
+    // All values or none; false when the database refused them, with SQLite's reason.
+    bool saveOptions(QString* reason = nullptr);
     void loadOptions();
     void on_pushButtonSave_clicked();
     void on_pushButtonCancel_clicked();

@@ -97,18 +97,19 @@ QString InputHelpers::digitsOnly(const QString& text) {
     return text.split(nonDigits).join(QString()).trimmed();
 }
 
-void InputHelpers::exchangeRows(QAbstractItemModel* model, int a, int b, int firstColumn) {
+bool InputHelpers::exchangeRows(QAbstractItemModel* model, int a, int b, int firstColumn) {
     if (!model || a < 0 || b < 0 || a >= model->rowCount() || b >= model->rowCount() || firstColumn < 0 ||
         firstColumn >= model->columnCount())
-        return;
+        return true;
     for (int column = firstColumn; column < model->columnCount(); ++column) {
         const QModelIndex first = model->index(a, column);
         const QModelIndex second = model->index(b, column);
         const QVariant firstValue = model->data(first, Qt::DisplayRole);
         const QVariant secondValue = model->data(second, Qt::DisplayRole);
-        model->setData(first, secondValue, Qt::EditRole);
-        model->setData(second, firstValue, Qt::EditRole);
+        if (!model->setData(first, secondValue, Qt::EditRole) || !model->setData(second, firstValue, Qt::EditRole))
+            return false;
     }
+    return true;
 }
 
 QString InputHelpers::helpText(const QWidget* widget) {

@@ -22,8 +22,9 @@ QDate dateFromText(const QString& text);
 QDate dateFromValue(const QVariant& value);
 QString digitsOnly(const QString& text);
 
-// Exchanges the data of rows `a` and `b` from `firstColumn` to the last column.
-void exchangeRows(QAbstractItemModel* model, int a, int b, int firstColumn);
+// Exchanges the data of rows `a` and `b` from `firstColumn` to the last column; false when the
+// model refused a value (the exchange may then be half done).
+bool exchangeRows(QAbstractItemModel* model, int a, int b, int firstColumn);
 
 // The what's-this text of the widget or of its nearest ancestor that has one.
 QString helpText(const QWidget* widget);

@@ -28,18 +28,18 @@ public:
         layout->addWidget(edit);
         edit->setText(QStringLiteral("из конструктора"));
     }
-    void open(int id) {
+    void open(qint64 id) {
         setRecordId(id);
         loadRecord(id);
     }
     QLineEdit* edit;
-    static inline QMap<int, QString> stored;
+    static inline QMap<qint64, QString> stored;
     int updates = 0;
     bool valid = true;
     QPointer<ChoiceDialog> printDialog;
 
 protected:
-    void loadRecord(int id) override {
+    void loadRecord(qint64 id) override {
         if (stored.contains(id))
             edit->setText(stored.value(id));
     }
@@ -157,21 +157,36 @@ private slots:
         f.adopt<QWidget>(nullptr);
     }
 
-    // Print on a record never saved, answered Discard, asks for record -1.
-    void printNeverSaved() {
+    // The print request carries the record id as it is: -1 for a record never saved (answered
+    // Discard), and ids beyond 32 bits whole.
+    void printRequestCarriesId_data() {
+        QTest::addColumn<qint64>("id");
+        QTest::newRow("never saved") << qint64(-1);
+        QTest::newRow("beyond 32 bits") << Q_INT64_C(4611686018427387904);
+    }
+
+    void printRequestCarriesId() {
+        QFETCH(qint64, id);
         GuiFixture f;
-        TextDialog::stored.clear();
+        TextDialog::stored = {{id, QStringLiteral("запись")}};
         auto* dialog = f.build<TextDialog>();
+        dialog->open(id);
         QTest::qWait(150);
         QTest::keyClick(dialog->edit, Qt::Key_X);
+        dialog->setEdited();
         QSignalSpy requests(dialog, &AbstractEditDialog::documentPrint);
+        QSignalSpy pdfs(dialog, &AbstractEditDialog::documentsSavePdf);
         f.answerNextBox(QMessageBox::Discard);
         dialog->print();
         QVERIFY(dialog->printDialog);
         emit dialog->printDialog->reportTypeSelected(ReportList::CertificateAny, true, false);
+        QMetaObject::invokeMethod(dialog, "requestPdf", Q_ARG(ReportList::ReportType, ReportList::CertificateAny),
+                                  Q_ARG(bool, false));
         QCOMPARE(requests.count(), 1);
-        QCOMPARE(requests.first().at(1).toInt(), -1);
+        QCOMPARE(requests.first().at(1).toLongLong(), id);
         QCOMPARE(requests.first().at(2).toBool(), true);
+        QCOMPARE(pdfs.count(), 1);
+        QCOMPARE(pdfs.first().at(1).value<QList<qint64>>(), QList<qint64>{id});
         f.adopt<QWidget>(nullptr);
     }
 };

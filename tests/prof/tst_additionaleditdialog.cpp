@@ -273,6 +273,75 @@ private slots:
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toString(), addInfo);
     }
+
+    // A subject write the database refuses is told at once with the reason, and nothing of it stays
+    // in the file: an exchange half done is undone. A refused cell keeps its value for the save,
+    // which then tells.
+    void refusedRowWrite_data() {
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("headline");
+        QTest::addColumn<bool>("edited");
+        QTest::newRow("add") << "BEFORE INSERT ON ProfDetails"
+                             << "add"
+                             << "Не удалось добавить учебный предмет." << false;
+        QTest::newRow("move, half way") << "BEFORE UPDATE ON ProfDetails WHEN NEW.name = 'А'"
+                                        << "pushButtonDown"
+                                        << "Не удалось переместить учебный предмет." << false;
+        QTest::newRow("delete") << "BEFORE DELETE ON ProfDetails"
+                                << "pushButtonDelete"
+                                << "Не удалось удалить учебный предмет." << false;
+        QTest::newRow("delete all") << "BEFORE DELETE ON ProfDetails"
+                                    << "pushButtonDeleteAll"
+                                    << "Не удалось удалить учебный предмет." << false;
+        QTest::newRow("grade chosen") << "BEFORE UPDATE ON ProfDetails"
+                                      << "grade"
+                                      << "Не удалось изменить учебный предмет." << true;
+        QTest::newRow("hours, then save") << "BEFORE UPDATE ON ProfDetails"
+                                          << "hours"
+                                          << "Не удалось сохранить приложение к свидетельству." << true;
+    }
+    void refusedRowWrite() {
+        QFETCH(QString, trigger);
+        QFETCH(QString, action);
+        QFETCH(QString, headline);
+        QFETCH(bool, edited);
+        Appendix a(abc);
+        a.f.db()->execSql(
+            QStringLiteral("CREATE TRIGGER refuse %1 BEGIN SELECT RAISE(ABORT, 'refused'); END;").arg(trigger));
+        auto* view = a.w<QTableView>("tableView");
+        view->selectRow(0);
+        a.dialog->onRowActivated(view->currentIndex());
+        if (action == QLatin1String("add")) {
+            a.add(QStringLiteral("Г"), QStringLiteral("4"), 1);
+        } else if (action == QLatin1String("grade")) {
+            auto* grade = qobject_cast<QComboBox*>(view->indexWidget(view->model()->index(0, 4)));
+            QVERIFY(grade);
+            grade->setCurrentIndex(2);
+            emit grade->activated(2);
+        } else if (action == QLatin1String("hours")) {
+            // As the cell's editor hands the value over.
+            QVERIFY(!view->model()->setData(view->model()->index(0, 3), 9));
+            QVERIFY(MessageBox::shown().isEmpty());
+            a.click("pushButtonSave");
+        } else {
+            MessageBox::setNextAnswer(QMessageBox::Ok);
+            a.click(qPrintable(action));
+        }
+        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
+        QCOMPARE(MessageBox::lastShown().text, headline + QStringLiteral("\nrefused"));
+        QCOMPARE(a.stored("name"), (QStringList{"А", "Б", "В"}));
+        QCOMPARE(a.stored("count"), (QStringList{"1", "2", "3"}));
+        QCOMPARE(a.edited(), edited);
+        if (action == QLatin1String("add"))
+            QCOMPARE(a.w<QComboBox>("comboBoxDiscipline")->currentText(), QStringLiteral("Г"));
+        if (action == QLatin1String("hours"))
+            QCOMPARE(view->model()->index(0, 3).data().toInt(), 9);
+        else if (action == QLatin1String("grade"))
+            QCOMPARE(view->model()->index(0, 4).data().toString(), QStringLiteral("хорошо"));
+        else
+            QCOMPARE(view->model()->rowCount(), 3);
+    }
 };
 
 ORVANE_TEST(TestAppendixDialog)

@@ -173,6 +173,54 @@ private slots:
         QVERIFY(d.closed());
         QCOMPARE(stored(1), chairmen);
     }
+
+    // A name the database refuses is told with the reason; the stored names stay, and a refused
+    // new name stays in the entry for another try.
+    void refusedWrite_data() {
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("headline");
+        QTest::newRow("add") << "BEFORE INSERT ON Bosses"
+                             << "add"
+                             << "Не удалось добавить запись в справочник.";
+        QTest::newRow("delete") << "BEFORE DELETE ON Bosses"
+                                << "delete"
+                                << "Не удалось удалить запись из справочника.";
+        QTest::newRow("rename in place") << "BEFORE UPDATE ON Bosses"
+                                         << "rename"
+                                         << "Не удалось изменить запись справочника.";
+    }
+    void refusedWrite() {
+        QFETCH(QString, trigger);
+        QFETCH(QString, action);
+        QFETCH(QString, headline);
+        Directory d(1, chairmen, secretaries);
+        runSql(QStringLiteral("CREATE TRIGGER refuse %1 BEGIN SELECT RAISE(ABORT, 'refused'); END;").arg(trigger));
+        QSignalSpy updated(d.dialog.data(), &BossGuideDialog::bossesUpdated);
+        if (action == QLatin1String("add")) {
+            d.add(QStringLiteral("Новиков Н. Н."));
+        } else if (action == QLatin1String("delete")) {
+            QTest::mouseClick(d.view->viewport(), Qt::LeftButton, {}, d.cellCentre(0));
+            d.f.answerNextBox(QMessageBox::Ok);
+            d.click("pushButtonDelete");
+        } else {
+            QTest::mouseClick(d.view->viewport(), Qt::LeftButton, {}, d.cellCentre(0));
+            QTest::keyClick(d.view, Qt::Key_F2);
+            auto* editor = d.view->findChild<QLineEdit*>();
+            QVERIFY(editor);
+            editor->setText(QStringLiteral("Другой Д. Д."));
+            QTest::keyClick(editor, Qt::Key_Return);
+            // The editor hands its value over from the event loop.
+            QTRY_COMPARE(MessageBox::shown().size(), 1);
+        }
+        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
+        QCOMPARE(MessageBox::lastShown().text, headline + QStringLiteral("\nrefused"));
+        QCOMPARE(stored(1), chairmen);
+        QCOMPARE(d.shown(), chairmen);
+        QCOMPARE(updated.count(), 0);
+        QCOMPARE(d.w<QLineEdit>("lineEdit")->text(),
+                 action == QLatin1String("add") ? QStringLiteral("Новиков Н. Н.") : QString());
+    }
 };
 
 ORVANE_TEST(TestBossGuideDialog)

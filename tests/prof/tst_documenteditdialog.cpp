@@ -17,6 +17,10 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QtTest>
+#include <functional>
+
+#include "services/inputhelpers.h"
+#include "services/optionaldateedit.h"
 
 namespace {
 QVariant scalar(const QString& sql, const QVariantList& values = {}) {
@@ -24,8 +28,42 @@ QVariant scalar(const QString& sql, const QVariantList& values = {}) {
     return query.next() ? query.value(0) : QVariant();
 }
 
+using Rows = std::function<QList<QVariantList>(const QString& sql)>;
+
+// The rows of a statement on the program's own connection.
+QList<QVariantList> ownRows(const QString& sql) {
+    QSqlQuery query = runSql(sql);
+    QList<QVariantList> rows;
+    while (query.next()) {
+        QVariantList row;
+        for (int i = 0; i < query.record().count(); ++i)
+            row << query.value(i);
+        rows << row;
+    }
+    return rows;
+}
+
+// Every column of a document's row as SQLite writes it back (type included), but those left out.
+QStringList quotedRow(const Rows& rows, qint64 id, const QStringList& leftOut) {
+    QStringList quoted;
+    for (const QVariantList& column : rows(QStringLiteral("SELECT name FROM pragma_table_info('ProfDocuments');")))
+        if (!leftOut.contains(column.value(0).toString()))
+            quoted << QStringLiteral("'%1=' || quote(%1)").arg(column.value(0).toString());
+    QStringList values;
+    const QString sql = QStringLiteral("SELECT %1 FROM ProfDocuments WHERE profId=%2").arg(quoted.join(", ")).arg(id);
+    for (const QVariant& value : rows(sql).value(0))
+        values << value.toString();
+    return values;
+}
+
+const QList<QPair<QString, QString>> dateColumns = {{"birthDate", "dateEditBirth"},
+                                                    {"startDate", "dateEditStart"},
+                                                    {"finishDate", "dateEditFinish"},
+                                                    {"protocolDate", "dateEditProtocol"},
+                                                    {"issueDate", "dateEditIssue"}};
+
 // The stored row as column -> value.
-QVariantMap storedRow(int id) {
+QVariantMap storedRow(qint64 id) {
     QSqlQuery query = runSql(QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=?"), {id});
     QVariantMap row;
     if (query.next())
@@ -41,8 +79,8 @@ public:
     QStringList opened;
 
 protected:
-    void openAppendix(int id) override { opened << QStringLiteral("appendix %1").arg(id); }
-    void openFrdo(int id) override { opened << QStringLiteral("frdo %1").arg(id); }
+    void openAppendix(qint64 id) override { opened << QStringLiteral("appendix %1").arg(id); }
+    void openFrdo(qint64 id) override { opened << QStringLiteral("frdo %1").arg(id); }
 };
 
 // The widget of each column; certificateType is the pair of radio buttons.
@@ -393,13 +431,178 @@ private slots:
                  names);
     }
 
+    // 0 changes neither button, so the form keeps its choice; unless the user picks one, 0 stays.
     void certificateTypeZeroKeepsChoice() {
         GuiFixture f;
         const int id = insertRow("ProfDocuments", {{"fio1", "Ноль"}, {"certificateType", 0}});
         auto* dialog = openDialog(f, id);
         QVERIFY(dialog->findChild<QRadioButton*>("radioButtonProf1")->isChecked());
         saveEdited(dialog);
-        QCOMPARE(storedRow(id)["certificateType"].toInt(), 1);
+        QCOMPARE(storedRow(id)["certificateType"].toInt(), 0);
+        dialog->findChild<QRadioButton*>("radioButtonProf2")->click();
+        saveEdited(dialog);
+        QCOMPARE(storedRow(id)["certificateType"].toInt(), 2);
+    }
+
+    // What the user did not touch goes back as the file held it, whatever the form made of it.
+    void untouchedValuesKept_data() {
+        QTest::addColumn<QVariantMap>("row");
+        const QVariant null;
+        QTest::newRow("nulls") << QVariantMap{
+            {"fio1", "Пустой"},    {"fio2", null},         {"birthDate", null},      {"startDate", null},
+            {"finishDate", null},  {"protocolDate", null}, {"issueDate", null},      {"certificateType", null},
+            {"isDuplicate", null}, {"isExcellent", null},  {"showTotalCount", null}, {"qual", null},
+            {"profession", null},  {"attNumber", null},    {"isTemplate", null}};
+        QTest::newRow("unreadable") << QVariantMap{
+            {"fio1", "Кривой"},       {"birthDate", "2016-02-30"}, {"startDate", "abc"},
+            {"finishDate", 1e30},     {"protocolDate", ""},        {"issueDate", "31.02.2020"},
+            {"certificateType", "x"}, {"isDuplicate", "да"},       {"regNumber", 42}};
+        QTest::newRow("extreme") << QVariantMap{{"fio1", "Крайний"},
+                                                {"birthDate", Q_INT64_C(9223372036854775807)},
+                                                {"startDate", -1},
+                                                {"issueDate", 2147483647}, // a day number far beyond 9999
+                                                {"finishDate", "9999-12-31"},
+                                                {"certificateType", Q_INT64_C(-9223372036854775807)},
+                                                {"isExcellent", -1},
+                                                {"qual", QString(5000, QLatin1Char('q'))}};
+    }
+
+    void untouchedValuesKept() {
+        QFETCH(QVariantMap, row);
+        GuiFixture f;
+        const int id = insertRow("ProfDocuments", row);
+        const QStringList leftOut = {"fio1", "editDate"};
+        const QStringList before = quotedRow(ownRows, id, leftOut);
+        QCOMPARE(before.size(), 23);
+        auto* dialog = openDialog(f, id);
+        // A date the file does not hold readably shows as none, not as a made-up day.
+        for (const auto& date : dateColumns) {
+            auto* edit = dialog->findChild<OptionalDateEdit*>(date.second);
+            QDate readable = InputHelpers::dateFromValue(row.value(date.first));
+            if (readable.year() > 9999)
+                readable = QDate();
+            QCOMPARE(edit->optionalDate(), readable);
+            QCOMPARE(edit->text().trimmed().isEmpty(), !readable.isValid());
+        }
+        QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditFio_1"), QStringLiteral("a"));
+        saveEdited(dialog);
+        QVERIFY(!dialog->isEdited());
+        f.adopt<QWidget>(nullptr);
+        // What the file holds once the program has let go of it.
+        f.db()->commitAndClose();
+        const Rows inFile = [](const QString& sql) { return queryFile(Database::filePath(), sql); };
+        QCOMPARE(inFile(QStringLiteral("SELECT fio1 FROM ProfDocuments WHERE profId=%1").arg(id)).value(0).value(0),
+                 QVariant(row["fio1"].toString() + QStringLiteral("a")));
+        QCOMPARE(quotedRow(inFile, id, leftOut), before);
+    }
+
+    // Dates the user changes are stored as dates; an emptied one as NULL.
+    void datesEdited_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QVariant>("saved");
+        QTest::newRow("readable date emptied") << QVariant("1990-05-17") << "empty" << QVariant();
+        QTest::newRow("unreadable date replaced") << QVariant("abc") << "type 17051990" << QVariant("1990-05-17");
+        QTest::newRow("unreadable date set and emptied") << QVariant("2016-02-30") << "set, empty" << QVariant();
+        QTest::newRow("null date typed") << QVariant() << "type 01022003" << QVariant("2003-02-01");
+    }
+
+    void datesEdited() {
+        QFETCH(QVariant, stored);
+        QFETCH(QString, action);
+        QFETCH(QVariant, saved);
+        GuiFixture f;
+        const int id = insertRow("ProfDocuments", {{"fio1", "Датов"}, {"birthDate", stored}});
+        auto* dialog = openDialog(f, id);
+        auto* edit = dialog->findChild<OptionalDateEdit*>("dateEditBirth");
+        if (action.startsWith("set"))
+            edit->setOptionalDate(QDate(2001, 1, 1));
+        if (action.startsWith("type "))
+            QTest::keyClicks(edit, action.mid(5));
+        if (action.endsWith("empty")) {
+            QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(edit, Qt::Key_Delete);
+        }
+        saveEdited(dialog);
+        const QVariant birth = storedRow(id)["birthDate"];
+        QCOMPARE(birth.isNull(), saved.isNull());
+        QCOMPARE(birth.toString(), saved.toString());
+        QCOMPARE(edit->optionalDate(), QDate::fromString(saved.toString(), Qt::ISODate));
+    }
+
+    // A new document starts its training and issue dates today and guesses no birthday, also when
+    // made from a template that holds no dates.
+    void newDocumentDates_data() {
+        QTest::addColumn<bool>("fromTemplate");
+        QTest::newRow("new") << false;
+        QTest::newRow("from a template without dates") << true;
+    }
+
+    void newDocumentDates() {
+        QFETCH(bool, fromTemplate);
+        GuiFixture f;
+        auto* dialog = f.build<DocumentEditDialog>();
+        if (fromTemplate)
+            dialog->setTemplateId(insertRow("ProfDocuments", {{"fio1", "Шаблон"}, {"isTemplate", 1}}));
+        else
+            dialog->setId(-1);
+        QTest::qWait(150);
+        QVERIFY(dialog->findChild<OptionalDateEdit*>("dateEditBirth")->isEmpty());
+        QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditFio_1"), QStringLiteral("Novikov"));
+        saveEdited(dialog);
+        const QVariantMap row = storedRow(dialog->recordId());
+        const QString today = QDate::currentDate().toString(Qt::ISODate);
+        for (const char* column : {"startDate", "finishDate", "protocolDate", "issueDate"})
+            QCOMPARE(row[column].toString(), today);
+        QVERIFY(row["birthDate"].isNull());
+        QCOMPARE(row["certificateType"].toInt(), 1);
+        QCOMPARE(row["isTemplate"].toInt(), 0);
+    }
+
+    // Every write of a save counts: when one is refused, the rows written before it go too, the
+    // document stays new, and the same dialog saves once the cause is gone.
+    void refusedWrite_data() {
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<bool>("fromTemplate");
+        QTest::newRow("new row refused") << "BEFORE INSERT ON ProfDocuments" << false;
+        QTest::newRow("new row's fields refused") << "BEFORE UPDATE ON ProfDocuments" << false;
+        QTest::newRow("template's appendix text refused") << "BEFORE UPDATE OF addInfo ON ProfDocuments" << true;
+    }
+
+    void refusedWrite() {
+        QFETCH(QString, trigger);
+        QFETCH(bool, fromTemplate);
+        GuiFixture f;
+        DocumentsTable list;
+        const int templateId =
+            insertRow("ProfDocuments", {{"fio1", "Шаблон"}, {"isTemplate", 1}, {"addInfo", "Дополнительно"}});
+        insertRow("ProfDetails", {{"profId", templateId}, {"name", "Охрана труда"}});
+        auto* dialog = f.build<DocumentEditDialog>();
+        if (fromTemplate)
+            dialog->setTemplateId(templateId);
+        else
+            dialog->setId(-1);
+        QTest::qWait(150);
+        runSql(QStringLiteral("CREATE TRIGGER refuse %1 BEGIN SELECT RAISE(ABORT, 'refused'); END;").arg(trigger));
+        QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditFio_1"), QStringLiteral("Otkazov"));
+        saveEdited(dialog);
+        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
+        QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Не удалось сохранить документ.\nrefused"));
+        QCOMPARE(dialog->recordId(), -1);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Выдача документа *"));
+        QCOMPARE(dialog->findChild<QLineEdit*>("lineEditFio_1")->text(), QStringLiteral("Otkazov"));
+        QVERIFY(!dialog->findChild<QPushButton*>("pushButtonFrdo")->isEnabled());
+        QCOMPARE(scalar("SELECT COUNT(1) FROM ProfDocuments").toInt(), 1);
+        QCOMPARE(scalar("SELECT COUNT(1) FROM ProfDetails").toInt(), 1);
+
+        runSql(QStringLiteral("DROP TRIGGER refuse;"));
+        dialog->findChild<QPushButton*>("pushButtonSave")->click();
+        const qint64 id = dialog->recordId();
+        QVERIFY(id > templateId);
+        QCOMPARE(storedRow(id)["fio1"].toString(), QStringLiteral("Otkazov"));
+        QCOMPARE(scalar("SELECT COUNT(1) FROM ProfDocuments").toInt(), 2);
+        QCOMPARE(scalar("SELECT COUNT(1) FROM ProfDetails WHERE profId=?", {id}).toInt(), fromTemplate ? 1 : 0);
+        QVERIFY(dialog->findChild<QPushButton*>("pushButtonFrdo")->isEnabled());
     }
 
     void editDateShowsSaveTime() {

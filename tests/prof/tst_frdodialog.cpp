@@ -2,6 +2,7 @@
 #include "prof/documenteditdialog.h"
 #include "prof/documentstable.h"
 #include "prof/frdodialog.h"
+#include "services/optionaldateedit.h"
 #include "testregistry.h"
 
 #include <QComboBox>
@@ -333,6 +334,52 @@ private slots:
         QCOMPARE(d.stored("RegNumberFrdo"), QStringLiteral("12"));
         QCOMPARE(d.stored("StateDuplicate"), QStringLiteral("0"));
         QCOMPARE(d.stored("SexIsMale"), QStringLiteral("1"));
+        // Dates nobody set are stored as none, not as a made-up day.
+        QCOMPARE(d.stored("quote(birthDateFrdo) || quote(beginDate) || quote(endDate) || quote(issueDateFrdo) || "
+                          "quote(issueDateOrig)"),
+                 QStringLiteral("NULLNULLNULLNULLNULL"));
+    }
+
+    // A date the user leaves alone is written back as stored; one the user sets or empties is not.
+    void dates_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("null kept") << QVariant() << ""
+                                   << "NULL";
+        QTest::newRow("unreadable kept") << QVariant("2016-02-30") << ""
+                                         << "'2016-02-30'";
+        // The column's affinity stores the number as text.
+        QTest::newRow("number kept") << QVariant(1e30) << ""
+                                     << "'1.0e+30'";
+        QTest::newRow("readable kept") << QVariant("2021-01-11") << ""
+                                       << "'2021-01-11'";
+        QTest::newRow("null typed") << QVariant() << "type 02032021"
+                                    << "'2021-03-02'";
+        QTest::newRow("unreadable typed") << QVariant("abc") << "set"
+                                          << "'2020-05-06'";
+        QTest::newRow("readable emptied") << QVariant("2021-01-11") << "empty"
+                                          << "NULL";
+    }
+    void dates() {
+        QFETCH(QVariant, stored);
+        QFETCH(QString, action);
+        QFETCH(QString, saved);
+        Frdo d({{"beginDate", stored}, {"RegNumberFrdo", "1"}});
+        d.open();
+        auto* edit = d.w<OptionalDateEdit>("dateEditBegin");
+        QCOMPARE(edit->optionalDate(), QDate::fromString(stored.toString(), Qt::ISODate));
+        if (action.startsWith("type ")) {
+            QTest::keyClicks(edit, action.mid(5));
+        } else if (action == "set") {
+            edit->setOptionalDate(QDate(2020, 5, 6));
+        } else if (action == "empty") {
+            QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(edit, Qt::Key_Delete);
+        }
+        d.save();
+        QCOMPARE(d.stored("quote(beginDate)"), saved);
+        QCOMPARE(d.stored("quote(endDate)"), QStringLiteral("NULL"));
     }
 
     void roundTrip() {
@@ -395,7 +442,7 @@ private slots:
         QCOMPARE(d.stored("profId"), QStringLiteral("<no row>"));
         QCOMPARE(d.w<QLineEdit>("lineEditRegNumber")->text(), QString());
         QVERIFY(d.w<QRadioButton>("radioButtonMale")->isChecked());
-        QCOMPARE(d.w<QDateEdit>("dateEditBegin")->date(), QDate(2000, 1, 1));
+        QVERIFY(d.w<OptionalDateEdit>("dateEditBegin")->isEmpty());
         QVERIFY(!d.dialog->isEdited());
     }
 
@@ -432,6 +479,43 @@ private slots:
         QCOMPARE(frdo->findChild<QLineEdit*>("lineEditFio")->text(), shown);
         QVERIFY(frdo->findChild<QLineEdit*>("lineEditFio")->isReadOnly());
         QCOMPARE(frdo->findChild<QLineEdit*>("lineEditRegNumber")->text(), QStringLiteral("5-р"));
+    }
+
+    // Opened from the document dialog, the two share one transaction: a refused FRDO save undoes
+    // only its own writes, and the document dialog goes on saving afterwards.
+    void refusedInsideDocumentDialog() {
+        Frdo d({{"RegNumberFrdo", "5-р"}});
+        auto* owner = d.f.build<DocumentEditDialog>();
+        owner->setId(d.id);
+        QTest::qWait(150);
+        d.w<QLineEdit>("lineEditFio_2")->setText(QStringLiteral("Анна"));
+        owner->setEdited();
+        QVERIFY(owner->save());
+        d.w<QPushButton>("pushButtonFrdo")->click();
+        FrdoDialog* frdo = nullptr;
+        QTRY_VERIFY((frdo = owner->findChild<FrdoDialog*>()));
+        QPointer<FrdoDialog> guard(frdo);
+        runSql(QStringLiteral(
+            "CREATE TRIGGER refuse BEFORE UPDATE ON ProfFrdo BEGIN SELECT RAISE(ABORT, 'refused'); END;"));
+        frdo->findChild<QLineEdit*>("lineEditRegNumber")->setText(QStringLiteral("6-р"));
+        frdo->setEdited();
+        QVERIFY(!frdo->save());
+        QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Не удалось сохранить данные ФРДО.\nrefused"));
+        QCOMPARE(frdo->findChild<QLineEdit*>("lineEditRegNumber")->text(), QStringLiteral("6-р"));
+        d.f.answerNextBox(QMessageBox::Discard);
+        frdo->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!guard);
+        d.w<QLineEdit>("lineEditFio_3")->setText(QStringLiteral("Ивановна"));
+        owner->setEdited();
+        QVERIFY(owner->save());
+        QSqlQuery q = runSql(QStringLiteral("SELECT fio2, fio3 FROM ProfDocuments WHERE profId=?"), {d.id});
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toString() + ' ' + q.value(1).toString(), QStringLiteral("Анна Ивановна"));
+        QCOMPARE(d.stored("RegNumberFrdo"), QStringLiteral("5-р"));
+        // The trigger went with the discarded work: the FRDO row takes a change again.
+        runSql(QStringLiteral("UPDATE ProfFrdo SET RegNumberFrdo='7-р' WHERE profId=?"), {d.id});
+        QCOMPARE(d.stored("RegNumberFrdo"), QStringLiteral("7-р"));
     }
 };
 

@@ -239,23 +239,34 @@ private slots:
     // A refused value leaves every stored value as it was and the dialog open with what was typed.
     void saveFailure_data() {
         QTest::addColumn<QString>("refused");
-        QTest::newRow("first value") << "Data/OrgName_1";
-        QTest::newRow("last value") << "Data/Boss_3";
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("first value") << "Data/OrgName_1"
+                                     << "refused";
+        QTest::newRow("last value") << "Data/Boss_3"
+                                    << "refused";
+        QTest::newRow("read-only connection") << ""
+                                              << "attempt to write a readonly database";
     }
     void saveFailure() {
         QFETCH(QString, refused);
+        QFETCH(QString, reason);
         Options o(previous);
-        runSql(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Variables WHEN NEW.Name = '%1' "
-                              "BEGIN SELECT RAISE(ABORT, 'refused'); END;")
-                   .arg(refused));
+        if (refused.isEmpty())
+            runSql(QStringLiteral("PRAGMA query_only = 1;"));
+        else
+            runSql(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Variables WHEN NEW.Name = '%1' "
+                                  "BEGIN SELECT RAISE(ABORT, 'refused'); END;")
+                       .arg(refused));
         QSignalSpy updated(o.dialog.data(), &OptionsDialog::updateOptions);
         o.type(QStringLiteral("lineEditCity"), QStringLiteral("г. Новый"));
         o.click("pushButtonSave");
         QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
-        QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Не удалось сохранить данные организации."));
+        QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Не удалось сохранить данные организации.\n") + reason);
+        QCOMPARE(MessageBox::shown().size(), 1);
         QVERIFY(!o.closed());
         QCOMPARE(updated.count(), 0);
         QCOMPARE(o.text(QStringLiteral("lineEditCity")), QStringLiteral("г. Новый"));
+        runSql(QStringLiteral("PRAGMA query_only = 0;"));
         QCOMPARE(stored(), previous);
     }
 };

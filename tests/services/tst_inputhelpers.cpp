@@ -2,12 +2,14 @@
 #include "database.h"
 #include "dialoggeometry.h"
 #include "services/inputhelpers.h"
+#include "services/optionaldateedit.h"
 #include "services/spellchecker.h"
 #include "settingsregistry.h"
 #include "spellfixture.h"
 #include "testdatabase.h"
 #include "testregistry.h"
 
+#include <QCalendarWidget>
 #include <QComboBox>
 #include <QCompleter>
 #include <QDialog>
@@ -154,6 +156,66 @@ private slots:
         InputHelpers::exchangeRows(&model, a, b, firstColumn);
         QCOMPARE(modelRows(model), rows);
         InputHelpers::exchangeRows(nullptr, 0, 1, 0);
+    }
+
+    // What the user does to a date edit: empty fields show nothing and are filled from today, and a
+    // fully selected date is emptied by Delete or Backspace.
+    void optionalDateEdit_data() {
+        QTest::addColumn<QDate>("start");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QDate>("result");
+        const QDate day(2020, 2, 1);
+        const QDate today = QDate::currentDate();
+        QTest::newRow("empty as built") << QDate() << "" << QDate();
+        QTest::newRow("stored before the marker") << QDate(50, 1, 1) << "" << QDate();
+        QTest::newRow("stored beyond the edit's range") << QDate(12000, 1, 1) << "" << QDate();
+        QTest::newRow("typed into empty") << QDate() << "type 15032021" << QDate(2021, 3, 15);
+        QTest::newRow("arrow up on empty") << QDate() << "up" << today;
+        QTest::newRow("arrow up on a date") << day << "up" << day.addDays(1);
+        QTest::newRow("Delete over the whole text") << day << "select all, Delete" << QDate();
+        QTest::newRow("Backspace over the whole text") << day << "select all, Backspace" << QDate();
+        QTest::newRow("Delete on empty") << QDate() << "Delete" << QDate();
+        QTest::newRow("cleared") << day << "clear" << QDate();
+        QTest::newRow("day picked in the pop-up") << QDate() << "calendar" << QDate(2021, 3, 15);
+    }
+
+    void optionalDateEdit() {
+        QFETCH(QDate, start);
+        QFETCH(QString, action);
+        QFETCH(QDate, result);
+        OptionalDateEdit edit;
+        edit.setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+        edit.setCalendarPopup(true);
+        edit.showStoredDate(start);
+        edit.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&edit));
+        QVERIFY(!edit.isModified());
+        if (action.startsWith(QLatin1String("type ")))
+            QTest::keyClicks(&edit, action.mid(5));
+        else if (action == QLatin1String("up"))
+            QTest::keyClick(&edit, Qt::Key_Up);
+        else if (action.startsWith(QLatin1String("select all")))
+            QTest::keyClick(&edit, Qt::Key_A, Qt::ControlModifier);
+        if (action.endsWith(QLatin1String("Delete")))
+            QTest::keyClick(&edit, Qt::Key_Delete);
+        else if (action.endsWith(QLatin1String("Backspace")))
+            QTest::keyClick(&edit, Qt::Key_Backspace);
+        else if (action == QLatin1String("clear"))
+            edit.clear();
+        if (action == QLatin1String("calendar")) {
+            QTest::mouseClick(&edit, Qt::LeftButton, {}, QPoint(edit.width() - 4, edit.height() / 2));
+            QCalendarWidget* calendar = edit.calendarWidget();
+            QTRY_VERIFY(calendar->isVisible());
+            // The pop-up of an empty field opens on today, and choosing nothing leaves it empty.
+            QCOMPARE(calendar->selectedDate(), QDate::currentDate());
+            QVERIFY(edit.isEmpty());
+            emit calendar->clicked(result);
+        }
+        QCOMPARE(edit.optionalDate(), result);
+        QCOMPARE(edit.isEmpty(), !result.isValid());
+        QCOMPARE(edit.text().trimmed().isEmpty(), !result.isValid());
+        const bool shown = start > QDate(100, 1, 1) && start.year() <= 9999;
+        QCOMPARE(edit.isModified(), result != (shown ? start : QDate()));
     }
 
     void fillComboBoxUsedValues_data() {

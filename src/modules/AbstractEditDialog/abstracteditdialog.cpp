@@ -1,5 +1,6 @@
 #include "abstracteditdialog.h"
 
+#include "database.h"
 #include "messagebox.h"
 #include "mzlog.h"
 #include "services/inputhelpers.h"
@@ -12,15 +13,39 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTimer>
+#include <sqlite3.h>
 
 namespace {
 // Values the subclass sets while it builds and first loads its form must not count as edits.
 constexpr int armDelayMs = 100;
 
+// Each save runs inside its own savepoint, so that a failure undoes that save's writes only and
+// leaves the transaction the dialogs share, with what they wrote before, as it was.
+const QString savepoint = QStringLiteral("edit_dialog_save");
+const QString writeSavepoint = QStringLiteral("edit_dialog_write");
+
 QSqlDatabase connection() {
     return QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+}
+
+QString sqliteReason(const QSqlError& error) {
+    const QString text = error.databaseText().trimmed();
+    return text.isEmpty() ? error.text().trimmed() : text;
+}
+
+bool run(QSqlDatabase& db, const QString& sql, QString* reason = nullptr) {
+    QSqlQuery query(db);
+    if (query.exec(sql))
+        return true;
+    MZ_LOG() << query.lastError().text() << sql;
+    if (reason)
+        *reason = sqliteReason(query.lastError());
+    return false;
 }
 } // namespace
 
@@ -49,15 +74,6 @@ void AbstractEditDialog::beginTransaction() {
     QSqlDatabase db = connection();
     if (db.isOpen() && db.transaction())
         _transactionOwner = this;
-}
-
-// A commit ends the one open transaction whoever began it; this dialog then begins the next.
-void AbstractEditDialog::commitTransaction() {
-    QSqlDatabase db = connection();
-    if (db.isOpen())
-        db.commit();
-    _transactionOwner = nullptr;
-    beginTransaction();
 }
 
 void AbstractEditDialog::rollbackTransaction() {
@@ -99,8 +115,10 @@ void AbstractEditDialog::setUnedited() {
 }
 
 void AbstractEditDialog::clearForms() {
+    // The line edit inside a date edit is the date edit's own business.
     for (QLineEdit* w : findChildren<QLineEdit*>())
-        w->clear();
+        if (!qobject_cast<QDateEdit*>(w->parentWidget()))
+            w->clear();
     for (QPlainTextEdit* w : findChildren<QPlainTextEdit*>())
         w->clear();
     for (QDateEdit* w : findChildren<QDateEdit*>())
@@ -129,15 +147,98 @@ bool AbstractEditDialog::save() {
         return true;
     if (!checkForms())
         return false;
-    if (_recordId > 0)
-        updateRecord();
-    else
-        insertRecord();
-    commitTransaction();
+    const qint64 idBefore = _recordId;
+    QString reason;
+    if (!writeRecord(&reason)) {
+        // The form keeps what was typed, and the mark with it, so that closing asks again.
+        setRecordId(idBefore);
+        saveFailed();
+        showWriteFailure(saveFailureText(), reason);
+        return false;
+    }
     emit documentsUpdated();
     loadRecord(_recordId);
     setUnedited();
     return true;
+}
+
+bool AbstractEditDialog::writeRecord(QString* reason) {
+    // This dialog tells of its own failures; the main window's box would only repeat them.
+    const QSignalBlocker quiet(Database::hasInstance() ? Database::instance() : nullptr);
+    _writeError.clear();
+    QSqlDatabase db = connection();
+    if (!db.isOpen()) {
+        *reason = QStringLiteral("база данных не открыта");
+        return false;
+    }
+    if (!_transactionOwner)
+        beginTransaction();
+    if (!run(db, QStringLiteral("SAVEPOINT %1;").arg(savepoint), reason))
+        return false;
+    const bool written = _recordId > 0 ? updateRecord() : insertRecord();
+    if (written && commitSave(reason))
+        return true;
+    if (!written)
+        *reason = _writeError;
+    undoSave();
+    return false;
+}
+
+// A commit ends the one open transaction whoever began it; this dialog then begins the next.
+bool AbstractEditDialog::commitSave(QString* reason) {
+    QSqlDatabase db = connection();
+    if (!db.commit()) {
+        MZ_LOG() << db.lastError().text();
+        *reason = sqliteReason(db.lastError());
+        return false;
+    }
+    _transactionOwner = nullptr;
+    beginTransaction();
+    return true;
+}
+
+void AbstractEditDialog::undoSave() {
+    QSqlDatabase db = connection();
+    sqlite3* handle = Database::sqliteHandle(db);
+    if (handle && sqlite3_get_autocommit(handle)) {
+        // SQLite gave the whole transaction up (as it may on a full disk): nothing of it is left.
+        _transactionOwner = nullptr;
+        beginTransaction();
+        return;
+    }
+    run(db, QStringLiteral("ROLLBACK TO %1;").arg(savepoint));
+    run(db, QStringLiteral("RELEASE %1;").arg(savepoint));
+}
+
+bool AbstractEditDialog::writeAtomically(const std::function<bool()>& write) {
+    QSqlDatabase db = connection();
+    if (!db.isOpen() || !run(db, QStringLiteral("SAVEPOINT %1;").arg(writeSavepoint)))
+        return false;
+    const bool written = write();
+    if (!written)
+        run(db, QStringLiteral("ROLLBACK TO %1;").arg(writeSavepoint));
+    run(db, QStringLiteral("RELEASE %1;").arg(writeSavepoint));
+    return written;
+}
+
+bool AbstractEditDialog::execWrite(QSqlQuery& query) {
+    if (Database::instance()->execPrepared(query))
+        return true;
+    setWriteError(reasonOf(query));
+    return false;
+}
+
+void AbstractEditDialog::setWriteError(const QString& reason) {
+    if (_writeError.isEmpty())
+        _writeError = reason;
+}
+
+QString AbstractEditDialog::reasonOf(const QSqlQuery& query) {
+    return sqliteReason(query.lastError());
+}
+
+void AbstractEditDialog::showWriteFailure(const QString& headline, const QString& reason) {
+    MessageBox::critical(this, errorTitle(), reason.isEmpty() ? headline : headline + QLatin1Char('\n') + reason);
 }
 
 QDialog* AbstractEditDialog::createPrintDialog() {
