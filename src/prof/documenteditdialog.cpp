@@ -290,8 +290,15 @@ bool DocumentEditDialog::insertRecord() {
     if (!updateRecord())
         return false;
     if (_templateId > 0) {
-        if (DocumentsTableAbstract* list = DocumentsTableAbstract::instance())
-            list->copyAdditionalRecords(_templateId, newId);
+        // The template's subjects and FRDO values come with it, or the save fails as a whole.
+        QString error;
+        DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
+        const bool copied = list ? list->copyAdditionalRecords(_templateId, newId, &error)
+                                 : DocumentsTableAbstract::copyDependentRows(_templateId, newId, &error);
+        if (!copied) {
+            setWriteError(error);
+            return false;
+        }
         QSqlQuery query(QSqlDatabase::database());
         query.prepare(QStringLiteral(
             "UPDATE ProfDocuments SET addInfo=(SELECT addInfo FROM ProfDocuments WHERE profId=:profId2), "

@@ -1,4 +1,6 @@
 #include "frdodialog.h"
+
+#include "messagebox.h"
 #include "ui_frdodialog.h"
 
 #include "database.h"
@@ -140,12 +142,20 @@ void FrdoDialog::on_radioButtonStateDuplicate_toggled(bool checked) {
 void FrdoDialog::on_pushButtonAutoFill_clicked() {
     if (recordId() <= 0)
         return;
+    QString error;
+    bool filled = false;
     if (DocumentsTableAbstract* list = DocumentsTableAbstract::instance()) {
-        list->autoFillFrdoVirtual(recordId());
+        filled = list->autoFillFrdoVirtual(recordId(), &error);
     } else {
         // The fill rules belong to the list; without a window around, a list of our own applies them.
         DocumentsTable rules;
-        rules.autoFillFrdoVirtual(recordId());
+        filled = rules.autoFillFrdoVirtual(recordId(), &error);
+    }
+    if (!filled) {
+        // Nothing of the fill was kept; what the user typed stays in the form.
+        MessageBox::critical(this, QStringLiteral("Ошибка"),
+                             QStringLiteral("Не удалось заполнить данные ФРДО; ничего не изменено.\n%1").arg(error));
+        return;
     }
     loadRecord(recordId());
     // The fill is written but not committed: line edits reloaded from it do not count as edits by
