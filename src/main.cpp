@@ -5,10 +5,10 @@
 #include "database.h"
 #include "instanceguard.h"
 #include "productinfo.h"
-#include "prof/mainwindow.h"
-#include "prof/profschema.h"
-#include "prof/reportlist.h"
-#include "services/spellchecker.h"
+#include "mainwindow.h"
+#include "profschema.h"
+#include "reportlist.h"
+#include "spellchecker.h"
 
 #include <QApplication>
 #include <QFont>

@@ -1,3 +1,4 @@
+#include "appkeys.h"
 #include "appsettings.h"
 #include "messagebox.h"
 #include "productinfo.h"

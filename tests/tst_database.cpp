@@ -2,7 +2,7 @@
 #include "database.h"
 #include "instanceguard.h"
 #include "messagebox.h"
-#include "prof/mainwindow.h"
+#include "mainwindow.h"
 #include "scratchfilesystem.h"
 #include "testdatabase.h"
 #include "testregistry.h"

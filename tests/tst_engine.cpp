@@ -1,6 +1,6 @@
-#include "MzReport/pdfsideswriter.h"
+#include "pdfsideswriter.h"
 #include "MzReport/rendertool.h"
-#include "MzReport/reportpage.h"
+#include "reportpage.h"
 #include "appsettings.h"
 #include "database.h"
 #include "engine.h"

@@ -1,7 +1,8 @@
+#include "appkeys.h"
 #include "guifixture.h"
 #include "modalhelper.h"
 #include "productinfo.h"
-#include "prof/mainwindow.h"
+#include "mainwindow.h"
 #include "settingsregistry.h"
 #include "testregistry.h"
 

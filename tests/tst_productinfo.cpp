@@ -1,5 +1,5 @@
 #include "productinfo.h"
-#include "prof/mainwindow.h"
+#include "mainwindow.h"
 #include "testenvironment.h"
 #include "testregistry.h"
 

@@ -1,4 +1,6 @@
+#include "appkeys.h"
 #include "appsettings.h"
+#include "designerkeys.h"
 #include "settingsregistry.h"
 #include "testenvironment.h"
 #include "testregistry.h"
@@ -9,8 +11,12 @@
 #include <QtTest>
 
 namespace {
+QList<const SettingKey*> everyKey() {
+    return Keys::all() + Keys::designer();
+}
+
 const SettingKey* keyNamed(const QString& name) {
-    for (const SettingKey* key : Keys::all())
+    for (const SettingKey* key : everyKey())
         if (QLatin1String(key->name) == name)
             return key;
     return nullptr;
@@ -172,7 +178,7 @@ private slots:
 
     void keysAreConsistent() {
         QSet<QString> names;
-        for (const SettingKey* key : Keys::all()) {
+        for (const SettingKey* key : everyKey()) {
             const QString name = QString::number(int(key->store)) + QLatin1String(key->name);
             QVERIFY2(!names.contains(name), key->name);
             names.insert(name);

@@ -5,9 +5,9 @@
 //   build/bin/bench_mzreport [iterations [folder]]
 // With a folder, the template and both PDFs are kept there for a look.
 
-#include "MzReport/qrfield.h"
-#include "MzReport/reportpage.h"
-#include "MzReport/textfield.h"
+#include "qrfield.h"
+#include "reportpage.h"
+#include "textfield.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -7,8 +7,8 @@
 //   build/bin/bench_mztable [iterations [folder]]
 // With a folder, the template, the model and the PDFs are kept there for a look.
 
-#include "MzReport/reportpage.h"
-#include "MzReport/tablefield.h"
+#include "reportpage.h"
+#include "tablefield.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

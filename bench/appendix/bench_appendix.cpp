@@ -4,8 +4,8 @@
 #include "../common/registrycopy.h"
 #include "appresources.h"
 #include "database.h"
-#include "prof/additionaleditdialog.h"
-#include "prof/profschema.h"
+#include "additionaleditdialog.h"
+#include "profschema.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "database.h"
-#include "prof/profschema.h"
+#include "profschema.h"
 
 #include <QFile>
 #include <QSettings>

@@ -6,7 +6,7 @@
 #include "appsettings.h"
 #include "database.h"
 #include "messagebox.h"
-#include "prof/profschema.h"
+#include "profschema.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -6,9 +6,9 @@
 #include "../common/registrycopy.h"
 #include "appresources.h"
 #include "database.h"
-#include "prof/documenteditdialog.h"
-#include "prof/profschema.h"
-#include "services/inputhelpers.h"
+#include "documenteditdialog.h"
+#include "profschema.h"
+#include "inputhelpers.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -8,8 +8,8 @@
 #include "database.h"
 #include "engine.h"
 #include "messagebox.h"
-#include "prof/profschema.h"
-#include "prof/reportlist.h"
+#include "profschema.h"
+#include "reportlist.h"
 
 #include <QApplication>
 #include <QDir>

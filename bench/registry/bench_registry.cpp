@@ -6,9 +6,9 @@
 #include "../common/sqliteshell.h"
 #include "appresources.h"
 #include "database.h"
-#include "prof/documentstable.h"
-#include "prof/mainwindow.h"
-#include "prof/profschema.h"
+#include "documentstable.h"
+#include "mainwindow.h"
+#include "profschema.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 // check of a 2,000-character paragraph in a line edit and in a rich-text edit.
 //   QT_QPA_PLATFORM=offscreen bench_services [DICTIONARY_FOLDER]   (default /usr/share/hunspell)
 #include "appsettings.h"
-#include "services/spellchecker.h"
+#include "spellchecker.h"
 
 #include <QApplication>
 #include <QDir>

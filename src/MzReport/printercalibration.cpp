@@ -1,7 +1,6 @@
 #include "printercalibration.h"
 
 #include "mzlog.h"
-#include "settingsregistry.h"
 
 #include <QFont>
 #include <QLocale>
@@ -18,10 +17,6 @@ constexpr double markInsetMm = 20;
 constexpr double markArmMm = 8;
 constexpr double markRingMm = 3;
 constexpr double fuzz = 1e-9;
-
-QString storeName(const QString& printerName) {
-    return QString::fromLatin1(QUrl::toPercentEncoding(printerName));
-}
 
 // Thin lines every millimetre, stronger every five, strong and numbered every ten.
 void paintGrid(QPainter& painter, const QSizeF& paper, double px) {
@@ -136,34 +131,6 @@ std::optional<PrinterCalibration> PrinterCalibration::fromMarks(QPointF nominalA
     if (!calibration.isValid())
         return std::nullopt;
     return calibration;
-}
-
-PrinterCalibration PrinterCalibration::forPrinter(const QString& printerName) {
-    if (printerName.isEmpty())
-        return PrinterCalibration();
-    const QString stored =
-        SettingsRegistry::instance()->value(Keys::printerCalibration, {storeName(printerName)}).toString();
-    if (stored.isEmpty())
-        return PrinterCalibration();
-    const auto calibration = fromString(stored);
-    if (!calibration) {
-        MZ_LOG() << "printer calibration ignored, not usable:" << printerName << stored;
-        return PrinterCalibration();
-    }
-    return *calibration;
-}
-
-PrinterCalibration PrinterCalibration::forPrinter(const QPrinter* printer) {
-    return printer ? forPrinter(printer->printerName()) : PrinterCalibration();
-}
-
-bool PrinterCalibration::store(const QString& printerName, const PrinterCalibration& calibration) {
-    if (printerName.isEmpty() || !calibration.isValid())
-        return false;
-    auto* settings = SettingsRegistry::instance();
-    if (calibration.isIdentity())
-        return settings->remove(Keys::printerCalibration, {storeName(printerName)});
-    return settings->setValue(Keys::printerCalibration, calibration.toString(), {storeName(printerName)});
 }
 
 QPointF PrinterCalibration::markA(const QSizeF&) {

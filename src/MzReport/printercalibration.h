@@ -9,8 +9,8 @@ class QPainter;
 class QPrinter;
 
 // How one printer's output is corrected so that a field lands where the template puts it: a
-// point drawn at (x, y) mm is painted at (x * scaleX + offsetX, y * scaleY + offsetY) mm. Kept
-// per printer name in the user store; the template itself never changes.
+// point drawn at (x, y) mm is painted at (x * scaleX + offsetX, y * scaleY + offsetY) mm. The
+// template itself never changes; where a correction is kept is the application's business.
 struct PrinterCalibration {
     double offsetX = 0;
     double offsetY = 0;
@@ -43,12 +43,6 @@ struct PrinterCalibration {
     // correction is 1 / s and -d / s. Null when the marks coincide or the result is not valid.
     static std::optional<PrinterCalibration> fromMarks(QPointF nominalA, QPointF measuredA, QPointF nominalB,
                                                        QPointF measuredB);
-
-    // The stored correction of a printer; none for an unnamed printer (a PDF file).
-    static PrinterCalibration forPrinter(const QString& printerName);
-    static PrinterCalibration forPrinter(const QPrinter* printer);
-    // Stores it; the identity removes the printer's entry. False when nothing was written.
-    static bool store(const QString& printerName, const PrinterCalibration& calibration);
 
     // The calibration sheet for paper of `paperMm`: a millimetre cross-hatch labelled every
     // centimetre and the two marks, painted uncorrected at `pixelsPerMm`.

@@ -23,7 +23,7 @@
 #include <algorithm>
 
 namespace {
-const QString attention = QStringLiteral("Внимание!");
+const QString attention = MessageBox::attentionTitle();
 const QString backgroundQuestion = QStringLiteral("Включена печать фона.\nПродолжить?!");
 const QString cutTablesQuestion =
     QStringLiteral("Данные таблиц не помещаются на данном бланке и будут обрезаны.\nПродолжить?!");
@@ -216,13 +216,30 @@ void PrintSession::printNextSide(bool preview, int pageIndex) {
         printNextSide(false, -1);
 }
 
+namespace {
+PrintSession::CalibrationSource& calibrationSource() {
+    static PrintSession::CalibrationSource source;
+    return source;
+}
+} // namespace
+
+void PrintSession::setCalibrationSource(CalibrationSource source) {
+    calibrationSource() = std::move(source);
+}
+
+PrinterCalibration PrintSession::calibrationFor(const QPrinter* printer) {
+    if (!printer || !calibrationSource())
+        return PrinterCalibration();
+    return calibrationSource()(printer->printerName());
+}
+
 void PrintSession::paintCurrentSide(QPrinter* printer) {
     ReportPage* page = _page;
     if (!page || !printer)
         return;
     // A printer of the office may place everything a little off; its stored correction applies to
     // what goes to it, the preview of its sheet included, and never to the template.
-    if (!page->paintPage(printer, PrinterCalibration::forPrinter(printer)))
+    if (!page->paintPage(printer, calibrationFor(printer)))
         _jobFailed = true;
     // Side 0 is printed whatever the answer; the answer decides about the later sides.
     if (page->currentPage() == 0 && page->tablesOverflow())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "printercalibration.h"
+
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -44,6 +46,11 @@ public:
 
     // Fills a page for a document; null stops the run (the source has told the user why).
     using PageSource = std::function<ReportPage*(qint64 documentId)>;
+    // The correction of the printer of a given name. The application hands over where it keeps
+    // them; without a source nothing is corrected.
+    using CalibrationSource = std::function<PrinterCalibration(const QString& printerName)>;
+    static void setCalibrationSource(CalibrationSource source);
+    static PrinterCalibration calibrationFor(const QPrinter* printer);
     // Prints `sides` sides of every document, a side of all documents per pass: the printed stack
     // goes back into the tray upside down, so each later pass meets the documents in reverse
     // order, after a prompt. Text that does not fit is asked about for every document before the

@@ -1,6 +1,7 @@
-#include "MzReport/printercalibration.h"
-#include "MzReport/printsession.h"
-#include "MzReport/reportpage.h"
+#include "calibrationstore.h"
+#include "printercalibration.h"
+#include "printsession.h"
+#include "reportpage.h"
 #include "appsettings.h"
 #include "rendertool.h"
 #include "testenvironment.h"
@@ -86,7 +87,7 @@ private slots:
         QFETCH(PrinterCalibration, expected);
         TestEnvironment env;
         QTemporaryDir dir;
-        QVERIFY(PrinterCalibration::store(storedFor, stored));
+        QVERIFY(CalibrationStore::store(storedFor, stored));
 
         ReportPage page;
         page.fromJson(spreadPage());
@@ -146,12 +147,12 @@ private slots:
         TestEnvironment env;
         const QString name = QStringLiteral("\\\\server\\Принтер 2/этаж");
         const PrinterCalibration c{0.25, -1.5, 1.0123, 0.995};
-        QVERIFY(PrinterCalibration::store(name, c));
-        QCOMPARE(PrinterCalibration::forPrinter(name), c);
-        QCOMPARE(PrinterCalibration::forPrinter(QStringLiteral("Принтер 2")), PrinterCalibration());
-        QCOMPARE(PrinterCalibration::forPrinter(QString()), PrinterCalibration());
-        QVERIFY(!PrinterCalibration::store(name, PrinterCalibration{0, 0, 0, 1}));
-        QCOMPARE(PrinterCalibration::forPrinter(name), c);
+        QVERIFY(CalibrationStore::store(name, c));
+        QCOMPARE(CalibrationStore::forPrinter(name), c);
+        QCOMPARE(CalibrationStore::forPrinter(QStringLiteral("Принтер 2")), PrinterCalibration());
+        QCOMPARE(CalibrationStore::forPrinter(QString()), PrinterCalibration());
+        QVERIFY(!CalibrationStore::store(name, PrinterCalibration{0, 0, 0, 1}));
+        QCOMPARE(CalibrationStore::forPrinter(name), c);
 
         QSettings* store = AppSettings::userSettings();
         const auto entries = [store] {
@@ -162,8 +163,8 @@ private slots:
         };
         QCOMPARE(entries().size(), 1);
         store->setValue(QStringLiteral("PrinterCalibration/") + entries().first(), QStringLiteral("1,2,ab,1"));
-        QCOMPARE(PrinterCalibration::forPrinter(name), PrinterCalibration());
-        QVERIFY(PrinterCalibration::store(name, PrinterCalibration()));
+        QCOMPARE(CalibrationStore::forPrinter(name), PrinterCalibration());
+        QVERIFY(CalibrationStore::store(name, PrinterCalibration()));
         QVERIFY(entries().isEmpty());
     }
 

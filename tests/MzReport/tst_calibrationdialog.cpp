@@ -1,5 +1,7 @@
-#include "MzReport/dialogs/printercalibrationdialog.h"
-#include "MzReport/printercalibration.h"
+#include "appkeys.h"
+#include "calibrationstore.h"
+#include "printercalibrationdialog.h"
+#include "printercalibration.h"
 #include "guifixture.h"
 #include "rendertool.h"
 #include "settingsregistry.h"
@@ -125,7 +127,7 @@ private slots:
         QFETCH(QPointF, measuredB);
         QFETCH(PrinterCalibration, expected);
         Calibration c;
-        QVERIFY(PrinterCalibration::store(first, {3, 3, 1.1, 1.1}));
+        QVERIFY(CalibrationStore::store(first, {3, 3, 1.1, 1.1}));
         c.open();
         c.measure(measuredA, measuredB);
         c.click("pushButtonCompute");
@@ -134,21 +136,21 @@ private slots:
 
         c.click("pushButtonSave");
         QCOMPARE(c.dialog->result(), int(QDialog::Accepted));
-        compareCalibration(PrinterCalibration::forPrinter(first), expected, exact);
-        QCOMPARE(PrinterCalibration::forPrinter(second), PrinterCalibration());
+        compareCalibration(CalibrationStore::forPrinter(first), expected, exact);
+        QCOMPARE(CalibrationStore::forPrinter(second), PrinterCalibration());
     }
 
     // The boxes round what they show; a value the user left alone is stored as it was.
     void untouchedValuesKeepTheirPrecision() {
         const PrinterCalibration stored{0.12345, -1.23456, 1.000123, 0.998765};
         Calibration c;
-        QVERIFY(PrinterCalibration::store(first, stored));
+        QVERIFY(CalibrationStore::store(first, stored));
         c.open();
         c.typeValue("doubleSpinBoxScaleX", 1.002);
         c.click("pushButtonSave");
         PrinterCalibration expected = stored;
         expected.scaleX = 1.002;
-        compareCalibration(PrinterCalibration::forPrinter(first), expected, 1e-12);
+        compareCalibration(CalibrationStore::forPrinter(first), expected, 1e-12);
     }
 
     void badMeasurementsAreRefused_data() {
@@ -164,7 +166,7 @@ private slots:
         QFETCH(QPointF, measuredB);
         const PrinterCalibration before{1.5, -0.5, 1.01, 0.99};
         Calibration c;
-        QVERIFY(PrinterCalibration::store(first, before));
+        QVERIFY(CalibrationStore::store(first, before));
         c.open();
         c.measure(measuredA, measuredB);
         c.click("pushButtonCompute");
@@ -177,7 +179,7 @@ private slots:
                                 "не больше 50 мм и масштаб — от 0,5 до 2. Проверьте измерения."));
         compareShown(c.shown(), before);
         c.click("pushButtonSave");
-        QCOMPARE(PrinterCalibration::forPrinter(first), before);
+        QCOMPARE(CalibrationStore::forPrinter(first), before);
     }
 
     void sheetIsPrintedUncorrected_data() {
@@ -215,7 +217,7 @@ private slots:
         QVERIFY2(distance(b, PrinterCalibration::markB(paperMm)) < 12, qPrintable(all));
 
         // A stored correction moves printed fields, never the sheet that measures it.
-        QVERIFY(PrinterCalibration::store(first, {5, -4, 1.02, 0.97}));
+        QVERIFY(CalibrationStore::store(first, {5, -4, 1.02, 0.97}));
         const QString again = dir.filePath(QStringLiteral("again.pdf"));
         c.printSheet(again, paper);
         const QList<PdfWord> corrected = pdfWords(again);
@@ -235,7 +237,7 @@ private slots:
     void printersKeepTheirOwnValues() {
         const PrinterCalibration other{-0.75, 1.25, 0.995, 1.004};
         Calibration c;
-        QVERIFY(PrinterCalibration::store(second, other));
+        QVERIFY(CalibrationStore::store(second, other));
         c.open();
         QCOMPARE(c.w<QComboBox>("comboBoxPrinter")->currentText(), first);
         QCOMPARE(c.w<QLabel>("labelMarkA")->text(), QStringLiteral("Метка A (20; 20 мм): измерено X, Y"));
@@ -248,7 +250,7 @@ private slots:
         c.click("pushButtonReset");
         QCOMPARE(c.shown(), (QList<double>{0, 0, 1, 1}));
         c.click("pushButtonSave");
-        QCOMPARE(PrinterCalibration::forPrinter(second), PrinterCalibration());
+        QCOMPARE(CalibrationStore::forPrinter(second), PrinterCalibration());
         QVERIFY(!SettingsRegistry::instance()->value(Keys::dialogGeometry, {c.dialog->objectName()}).isNull());
     }
 
@@ -261,7 +263,7 @@ private slots:
         QTest::keyClick(c.w<QDoubleSpinBox>("doubleSpinBoxAY"), Qt::Key_Return);
         QVERIFY(c.dialog->isVisible());
         QCOMPARE(c.dialog->result(), 0);
-        QCOMPARE(PrinterCalibration::forPrinter(first), PrinterCalibration());
+        QCOMPARE(CalibrationStore::forPrinter(first), PrinterCalibration());
     }
 
     void withoutPrintersOnlyCancelIsLeft() {

@@ -1,4 +1,4 @@
-#include "MzReport/textfield.h"
+#include "textfield.h"
 #include "rendertool.h"
 #include "testregistry.h"
 

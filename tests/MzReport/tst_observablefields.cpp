@@ -1,7 +1,7 @@
-#include "MzReport/qrfield.h"
-#include "MzReport/reportpage.h"
-#include "MzReport/tablefield.h"
-#include "MzReport/textfield.h"
+#include "qrfield.h"
+#include "reportpage.h"
+#include "tablefield.h"
+#include "textfield.h"
 #include "testenvironment.h"
 #include "testregistry.h"
 

@@ -1,5 +1,5 @@
-#include "MzReport/qrfield.h"
-#include "MzReport/reportpage.h"
+#include "qrfield.h"
+#include "reportpage.h"
 #include "rendertool.h"
 #include "testregistry.h"
 

@@ -1,4 +1,4 @@
-#include "MzReport/reportpage.h"
+#include "reportpage.h"
 #include "rendertool.h"
 #include "scratchfilesystem.h"
 #include "testenvironment.h"

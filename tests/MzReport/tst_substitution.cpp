@@ -1,4 +1,4 @@
-#include "MzReport/reportpage.h"
+#include "reportpage.h"
 #include "testregistry.h"
 
 #include <QDate>

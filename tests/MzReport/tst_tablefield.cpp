@@ -1,5 +1,5 @@
-#include "MzReport/reportpage.h"
-#include "MzReport/tablefield.h"
+#include "reportpage.h"
+#include "tablefield.h"
 #include "rendertool.h"
 #include "testregistry.h"
 

@@ -1,4 +1,5 @@
 #include "guifixture.h"
+#include "appkeys.h"
 #include "settingsregistry.h"
 
 #include "modalhelper.h"

@@ -2,7 +2,7 @@
 
 #include "appsettings.h"
 #include "database.h"
-#include "prof/profschema.h"
+#include "profschema.h"
 
 #include <QDebug>
 #include <QSqlDatabase>

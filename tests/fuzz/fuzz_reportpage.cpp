@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the template reader, then paints and writes back what was read: a
 // template file must never crash the program, whatever it holds.
 
-#include "MzReport/reportpage.h"
+#include "reportpage.h"
 
 #include <QApplication>
 #include <QImage>

@@ -1,5 +1,5 @@
 #include "localhttpserver.h"
-#include "modules/network/filedownloader.h"
+#include "filedownloader.h"
 #include "testenvironment.h"
 #include "testregistry.h"
 

@@ -1,6 +1,7 @@
+#include "appkeys.h"
 #include "dialoggeometry.h"
 #include "guifixture.h"
-#include "prof/mainwindow.h"
+#include "mainwindow.h"
 #include "settingsregistry.h"
 #include "testregistry.h"
 

@@ -1,6 +1,7 @@
+#include "appkeys.h"
 #include "localhttpserver.h"
 #include "messagebox.h"
-#include "modules/updater/updater.h"
+#include "updater.h"
 #include "settingsregistry.h"
 #include "testenvironment.h"
 #include "testregistry.h"

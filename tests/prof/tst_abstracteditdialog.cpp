@@ -1,5 +1,5 @@
 #include "guifixture.h"
-#include "modules/AbstractEditDialog/abstracteditdialog.h"
+#include "abstracteditdialog.h"
 #include "testregistry.h"
 
 #include <QLineEdit>

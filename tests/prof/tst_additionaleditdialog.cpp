@@ -1,6 +1,6 @@
 #include "database.h"
 #include "guifixture.h"
-#include "prof/additionaleditdialog.h"
+#include "additionaleditdialog.h"
 #include "testregistry.h"
 
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 #include "database.h"
 #include "filedialog.h"
 #include "guifixture.h"
-#include "prof/documentstable.h"
-#include "prof/mainwindow.h"
+#include "documentstable.h"
+#include "mainwindow.h"
 #include "scratchfilesystem.h"
 #include "testregistry.h"
 

@@ -1,5 +1,5 @@
 #include "guifixture.h"
-#include "prof/bossguidedialog.h"
+#include "bossguidedialog.h"
 #include "testregistry.h"
 
 #include <QGroupBox>

@@ -1,7 +1,7 @@
 #include "guifixture.h"
-#include "prof/documenteditdialog.h"
-#include "prof/documentsmodel.h"
-#include "prof/documentstable.h"
+#include "documenteditdialog.h"
+#include "documentsmodel.h"
+#include "documentstable.h"
 #include "testregistry.h"
 
 #include <QCheckBox>
@@ -19,8 +19,8 @@
 #include <QtTest>
 #include <functional>
 
-#include "services/inputhelpers.h"
-#include "services/optionaldateedit.h"
+#include "inputhelpers.h"
+#include "optionaldateedit.h"
 
 namespace {
 QVariant scalar(const QString& sql, const QVariantList& values = {}) {

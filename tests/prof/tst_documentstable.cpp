@@ -1,8 +1,9 @@
+#include "appkeys.h"
 #include "guifixture.h"
-#include "prof/documentsmodel.h"
-#include "prof/documentstable.h"
-#include "prof/frdodialog.h"
-#include "prof/myfiltermodel.h"
+#include "documentsmodel.h"
+#include "documentstable.h"
+#include "frdodialog.h"
+#include "myfiltermodel.h"
 #include "settingsregistry.h"
 #include "testregistry.h"
 

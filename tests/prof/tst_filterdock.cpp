@@ -1,5 +1,5 @@
 #include "database.h"
-#include "prof/filterdockwidget.h"
+#include "filterdockwidget.h"
 #include "testdatabase.h"
 #include "testregistry.h"
 #include "textmatch.h"

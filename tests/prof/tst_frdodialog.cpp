@@ -1,8 +1,8 @@
 #include "guifixture.h"
-#include "prof/documenteditdialog.h"
-#include "prof/documentstable.h"
-#include "prof/frdodialog.h"
-#include "services/optionaldateedit.h"
+#include "documenteditdialog.h"
+#include "documentstable.h"
+#include "frdodialog.h"
+#include "optionaldateedit.h"
 #include "testregistry.h"
 
 #include <QComboBox>

@@ -1,8 +1,8 @@
-#include "MzReport/reportpage.h"
+#include "reportpage.h"
 #include "guifixture.h"
-#include "prof/bossguidedialog.h"
-#include "prof/optionsdialog.h"
-#include "prof/printdata.h"
+#include "bossguidedialog.h"
+#include "optionsdialog.h"
+#include "printdata.h"
 #include "testregistry.h"
 
 #include <QDateTime>

@@ -3,9 +3,9 @@
 #include "engine.h"
 #include "filedialog.h"
 #include "guifixture.h"
-#include "prof/documentstable.h"
-#include "prof/mainwindow.h"
-#include "prof/printdialog.h"
+#include "documentstable.h"
+#include "mainwindow.h"
+#include "printdialog.h"
 #include "testregistry.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #include "database.h"
 #include "guifixture.h"
-#include "prof/documentstable.h"
-#include "prof/selecttemplatedialog.h"
+#include "documentstable.h"
+#include "selecttemplatedialog.h"
 #include "testregistry.h"
 
 #include <QListWidget>

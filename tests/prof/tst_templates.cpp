@@ -1,8 +1,8 @@
-#include "MzReport/printsession.h"
-#include "MzReport/reportpage.h"
+#include "printsession.h"
+#include "reportpage.h"
 #include "database.h"
-#include "prof/printdata.h"
-#include "prof/reportlist.h"
+#include "printdata.h"
+#include "reportlist.h"
 #include "testdatabase.h"
 #include "testregistry.h"
 

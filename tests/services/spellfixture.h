@@ -1,7 +1,7 @@
 #pragma once
 
 #include "appsettings.h"
-#include "services/spellchecker.h"
+#include "spellchecker.h"
 #include "testenvironment.h"
 
 #include <QDir>

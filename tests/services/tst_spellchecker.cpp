@@ -1,6 +1,6 @@
 #include "appsettings.h"
-#include "services/inputhelpers.h"
-#include "services/spellchecker.h"
+#include "inputhelpers.h"
+#include "spellchecker.h"
 #include "spellfixture.h"
 #include "testenvironment.h"
 #include "testregistry.h"

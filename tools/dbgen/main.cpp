@@ -3,7 +3,7 @@
 // Every document gets M appendix subjects and one FRDO row. The file has the program's own schema.
 #include "appresources.h"
 #include "database.h"
-#include "prof/profschema.h"
+#include "profschema.h"
 
 #include <QCoreApplication>
 #include <QDate>

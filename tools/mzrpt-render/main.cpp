@@ -2,14 +2,14 @@
 // dialogs. Exit codes: 0 done, 2 bad arguments, 3 unreadable template, 4 output not written,
 // 5 unreadable model file, 6 database or document not usable.
 
-#include "MzReport/pdfsideswriter.h"
-#include "MzReport/reportpage.h"
+#include "pdfsideswriter.h"
+#include "reportpage.h"
 #include "appresources.h"
 #include "csvmodel.h"
 #include "database.h"
 #include "engine.h"
-#include "prof/profschema.h"
-#include "prof/reportlist.h"
+#include "profschema.h"
+#include "reportlist.h"
 #include "replacementfile.h"
 
 #include <QApplication>

@@ -2,13 +2,14 @@
 // writer and cells as the program's "Инструменты" menu, for offices that automate their uploads.
 // Exit codes: 0 written, 2 bad arguments, 4 output not written, 6 database not usable or not readable.
 
+#include "appkeys.h"
 #include "appresources.h"
 #include "database.h"
-#include "modules/filterlisttype.h"
-#include "modules/xlsx/xlsxexport.h"
-#include "prof/frdoexport.h"
-#include "prof/profschema.h"
-#include "prof/registrybook.h"
+#include "filterlisttype.h"
+#include "xlsxexport.h"
+#include "frdoexport.h"
+#include "profschema.h"
+#include "registrybook.h"
 
 #include <QCoreApplication>
 #include <QDate>

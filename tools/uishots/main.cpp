@@ -5,32 +5,33 @@
 // certificate's inner side printed on an uncalibrated and on a calibrated printer, and the PDF copy
 // of the document and the next one with backgrounds.
 //   QT_QPA_PLATFORM=offscreen uishots REGISTRY.db DOCUMENT_ID OUTPUT_FOLDER
-#include "MzReport/abstractfield.h"
-#include "MzReport/dialogs/printercalibrationdialog.h"
-#include "MzReport/graphics/fieldgraphicsitem.h"
-#include "MzReport/graphics/mygraphicsscene.h"
-#include "MzReport/graphics/mygraphicsview.h"
-#include "MzReport/graphics/projectviewwidget.h"
-#include "MzReport/printercalibration.h"
-#include "MzReport/printsession.h"
-#include "MzReport/reportpage.h"
-#include "MzReport/reportwindow.h"
+#include "calibrationstore.h"
+#include "abstractfield.h"
+#include "printercalibrationdialog.h"
+#include "fieldgraphicsitem.h"
+#include "mygraphicsscene.h"
+#include "mygraphicsview.h"
+#include "projectviewwidget.h"
+#include "printercalibration.h"
+#include "printsession.h"
+#include "reportpage.h"
+#include "reportwindow.h"
 #include "appresources.h"
 #include "appsettings.h"
 #include "database.h"
 #include "engine.h"
-#include "prof/additionaleditdialog.h"
-#include "prof/bossguidedialog.h"
-#include "prof/documenteditdialog.h"
-#include "prof/frdodialog.h"
-#include "prof/mainwindow.h"
-#include "prof/optionsdialog.h"
-#include "prof/printdialog.h"
-#include "prof/profschema.h"
-#include "prof/reportlist.h"
-#include "services/aboutdialog.h"
-#include "services/preferencesdialog.h"
-#include "services/tipsdialog.h"
+#include "additionaleditdialog.h"
+#include "bossguidedialog.h"
+#include "documenteditdialog.h"
+#include "frdodialog.h"
+#include "mainwindow.h"
+#include "optionsdialog.h"
+#include "printdialog.h"
+#include "profschema.h"
+#include "reportlist.h"
+#include "aboutdialog.h"
+#include "preferencesdialog.h"
+#include "tipsdialog.h"
 
 #include <QApplication>
 #include <QDir>
@@ -89,7 +90,7 @@ bool writePrintedFiles(QWidget* window, qint64 id, const QString& output) {
     ok = save(calibration, output + QStringLiteral("/calibration-dialog.png")) && ok;
     calibration->close();
     // The office printer puts everything 1.5 mm too low and 1 mm too far left.
-    PrinterCalibration::store(office, PrinterCalibration{1, -1.5, 1, 1});
+    CalibrationStore::store(office, PrinterCalibration{1, -1.5, 1, 1});
     const QString plain = output + QStringLiteral("/print-uncalibrated.pdf");
     const QString corrected = output + QStringLiteral("/print-calibrated.pdf");
     ok = reportFile(printInnerSide(id, QString(), plain), plain) && ok;

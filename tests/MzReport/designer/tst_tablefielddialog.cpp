@@ -1,7 +1,7 @@
-#include "MzReport/dialogs/edittablefielddialog.h"
-#include "MzReport/edithistory.h"
-#include "MzReport/reportpage.h"
-#include "MzReport/tablefield.h"
+#include "edittablefielddialog.h"
+#include "edithistory.h"
+#include "reportpage.h"
+#include "tablefield.h"
 #include "testregistry.h"
 
 #include <QCheckBox>

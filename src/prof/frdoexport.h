@@ -1,9 +1,0 @@
-#pragma once
-
-#include "modules/xlsx/xlsxexport.h"
-
-// The FRDO upload table: every document with its ProfFrdo row, in the 35 columns the federal
-// registry of education documents expects.
-namespace FrdoExport {
-XlsxExportSpec layout();
-} // namespace FrdoExport

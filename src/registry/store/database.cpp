@@ -1,0 +1,1209 @@
+#include "database.h"
+
+#include "appsettings.h"
+#include "messagebox.h"
+#include "mzlog.h"
+#include "productinfo.h"
+#include "textmatch.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QSqlTableModel>
+#include <QStorageInfo>
+#include <algorithm>
+#include <cstdlib>
+#include <sqlite3.h>
+
+Database* Database::_instance = nullptr;
+QMap<QString, DBTable> Database::_schema;
+QString Database::_schemaKey;
+QString Database::_fileOverride;
+std::function<void(int)> Database::_exit = [](int code) { std::exit(code); };
+
+namespace {
+const QString driverName = QStringLiteral("QSQLITE");
+const QString attention = MessageBox::attentionTitle();
+const QString readOnlyOption = QStringLiteral("QSQLITE_OPEN_READONLY");
+
+// SQLite's primary result codes (the driver reports them as native error codes).
+enum SqliteCode {
+    Perm = 3,
+    Busy = 5,
+    Locked = 6,
+    NoMem = 7,
+    ReadOnly = 8,
+    IoErr = 10,
+    Full = 13,
+    CantOpen = 14,
+    Protocol = 15,
+    NoLfs = 22,
+    Auth = 23
+};
+
+int sqliteCode(const QSqlError& error) {
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? code & 0xff : 0;
+}
+
+// A read-only connection meets a journal it would have to roll back (SQLITE_READONLY_ROLLBACK,
+// or the plain read-only code with the journal beside the file).
+bool isHotJournal(const QSqlError& error, const QString& path) {
+    constexpr int readOnlyRollback = ReadOnly | (3 << 8);
+    return error.nativeErrorCode() == QString::number(readOnlyRollback) ||
+           (sqliteCode(error) == ReadOnly && QFileInfo(path + QStringLiteral("-journal")).size() > 0);
+}
+
+// The last failure of the check and creation steps: their texts alone cannot tell a locked file
+// from a damaged one.
+QSqlError& lastFailure() {
+    static QSqlError error;
+    return error;
+}
+
+QString errorText(const QSqlError& error) {
+    return error.text().trimmed();
+}
+
+bool driverReady(const QSqlDatabase& db) {
+    return db.isOpen() && !db.isOpenError();
+}
+
+// Runs one statement; the error text is empty on success.
+QString run(QSqlDatabase& db, const QString& sql) {
+    QSqlQuery query(db);
+    if (query.exec(sql))
+        return QString();
+    lastFailure() = query.lastError();
+    return errorText(query.lastError());
+}
+
+QSqlDatabase connectionNamed(const QString& name) {
+    return QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
+                                        : QSqlDatabase::addDatabase(driverName, name);
+}
+
+// True when a registry column already has its registry type in the file.
+bool columnMatches(QSqlDatabase& db, const QString& table, const QString& column, const QString& type) {
+    QSqlQuery query(db);
+    QString sql =
+        QStringLiteral("SELECT COUNT(*) AS CNTREC FROM pragma_table_info('%1') WHERE name='%2'").arg(table, column);
+    if (!type.isEmpty())
+        sql += QStringLiteral(" AND type='%1';").arg(type);
+    if (!query.exec(sql))
+        lastFailure() = query.lastError();
+    return query.isActive() && query.next() && query.value(0).toInt() > 0;
+}
+
+// What is wrong with the first hundred bytes of a database file, in Russian; empty when they are a
+// database's. The header names the page size and, when it is current, the page count: a file of
+// another length is cut or padded.
+QString sqliteHeaderProblem(const QString& path, QString* technical) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *technical = file.errorString();
+        return QStringLiteral("его не удалось открыть для чтения.");
+    }
+    const qint64 size = file.size();
+    if (size == 0)
+        return QStringLiteral("он пуст.");
+    const QByteArray header = file.read(100);
+    if (header.size() < 100 || !header.startsWith(QByteArray("SQLite format 3\0", 16)))
+        return QStringLiteral("это не файл базы данных.");
+    const auto number = [&header](int at, int bytes) {
+        quint32 value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value = value << 8 | quint8(header.at(at + i));
+        return value;
+    };
+    const quint32 pageSize = number(16, 2) == 1 ? 65536 : number(16, 2);
+    if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0)
+        return QStringLiteral("заголовок базы данных в нём повреждён.");
+    const quint32 pages = number(28, 4);
+    // The page count counts only when the file was last written by a version that keeps it.
+    if (pages > 0 && number(24, 4) == number(92, 4) && qint64(pages) * pageSize != size) {
+        *technical =
+            QStringLiteral("%1 bytes, the header says %2 pages of %3 bytes").arg(size).arg(pages).arg(pageSize);
+        return qint64(pages) * pageSize > size ? QStringLiteral("он обрезан (повреждён).")
+                                               : QStringLiteral("его размер больше, чем база данных в нём: файл "
+                                                                "повреждён или не является резервной копией.");
+    }
+    return QString();
+}
+
+// Copies `from` to `to`, which must not exist; false with the system's reason.
+bool copyFile(const QString& from, const QString& to, QString* reason) {
+    QFile source(from);
+    if (!source.copy(to)) {
+        *reason = source.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool isWriteProtected(const QFileInfo& file) {
+    return !(file.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther));
+}
+
+// Why a file of `size` bytes could not be written to `path`, in words a user can act on; the
+// system's own text, when there is one, follows on a line of its own.
+QString writeFailureReason(const QString& path, qint64 size, const QString& technical) {
+    const QFileInfo target(path);
+    const QFileInfo folder(target.absolutePath());
+    const QString name = QDir::toNativeSeparators(target.absoluteFilePath());
+    const QString where = QDir::toNativeSeparators(folder.absoluteFilePath());
+    QString reason;
+    if (target.isDir())
+        reason = QStringLiteral("%1 — это папка, а не файл.").arg(name);
+    else if (!folder.isDir())
+        reason = QStringLiteral("Папка %1 не существует.").arg(where);
+    else if (target.exists() && (!target.isWritable() || isWriteProtected(target)))
+        reason = QStringLiteral("Файл %1 защищён от записи.").arg(name);
+    else if (!folder.isWritable())
+        reason = QStringLiteral("Нет права на запись в папку %1.").arg(where);
+    else if (QStorageInfo(folder.absoluteFilePath()).bytesAvailable() < size)
+        reason = QStringLiteral("На диске нет места: нужно %1 КБ.").arg((size + 1023) / 1024);
+    else
+        reason = QStringLiteral("Ошибка записи в файл %1.").arg(name);
+    if (!technical.trimmed().isEmpty())
+        reason += QStringLiteral("\nТехнические сведения: ") + technical.simplified();
+    return reason;
+}
+
+// Views for one connection only: the script's view definitions as temporary views, which shadow
+// the file's own; dropping and indexing would write.
+QString temporaryStatement(const QString& statement) {
+    static const QRegularExpression createView(QStringLiteral("^CREATE\\s+VIEW\\s"),
+                                               QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = createView.match(statement);
+    if (!match.hasMatch())
+        return QString();
+    return QStringLiteral("CREATE TEMP VIEW ") + statement.mid(match.capturedLength());
+}
+} // namespace
+
+void Database::setSchema(const QMap<QString, DBTable>& tables, const QString& mainPrimaryKeyName) {
+    _schema = tables;
+    _schemaKey = mainPrimaryKeyName;
+}
+
+void Database::setExitHandler(std::function<void(int)> handler) {
+    _exit = std::move(handler);
+}
+
+Database::Database(bool checkStructure) {
+    AppSettings::setup();
+    if (!_instance)
+        _instance = this;
+
+    if (checkStructure) {
+        initTables();
+        qDebug() << "Tables inited";
+    } else {
+        qDebug() << "Database checking disabled";
+    }
+
+    const QString path = filePath();
+    if (!QFileInfo(path).isFile()) {
+        qDebug() << "Db file not found. Creating new db.";
+        if (!createDbUi())
+            return;
+    }
+    if (checkStructure && !checkWithSafetyCopy())
+        return;
+    if (!openMainConnection())
+        return;
+    probeWritable();
+    // A file that cannot be written now gets the views for this run only.
+    const QString views = runViewsScript(!_startWarning.isEmpty());
+    if (views.isEmpty())
+        qDebug() << "Views updated";
+    else
+        MZ_LOG() << "views not made:" << views;
+}
+
+Database::Database(ReadOnlyTag) {
+    initTables();
+    _readOnly = true;
+}
+
+Database* Database::openForReading(const QString& path, QString* error) {
+    const auto failWith = [error](const QString& text) -> Database* {
+        if (error)
+            *error = text;
+        MZ_LOG() << text;
+        return nullptr;
+    };
+    if (_instance)
+        return failWith(QStringLiteral("a database is open already"));
+    if (!QFileInfo(path).isFile())
+        return failWith(QStringLiteral("no database file %1").arg(path));
+    useFile(path);
+    auto* db = new Database(ReadOnlyTag{});
+    _instance = db;
+    const QString text = db->openReadOnly(path);
+    if (!text.isEmpty()) {
+        delete db;
+        return failWith(text);
+    }
+    return db;
+}
+
+// The main connection, read-only, with the views for this connection only; the reason it cannot
+// be used, empty when it can.
+QString Database::openReadOnly(const QString& path) {
+    QSqlDatabase connection = connectionNamed(QLatin1String(QSqlDatabase::defaultConnection));
+    connection.setConnectOptions(readOnlyOption);
+    connection.setDatabaseName(filePath());
+    if (!connection.open())
+        return QStringLiteral("cannot open %1: %2").arg(path, errorText(connection.lastError()));
+    TextMatch::registerFunctions(connection);
+    QSqlError failure;
+    StructureGaps gaps;
+    structureGaps(connection, &gaps, &failure);
+    const int code = sqliteCode(failure);
+    if (code == Busy || code == Locked)
+        return heldByProgramText() + QStringLiteral(" (%1)").arg(errorText(failure));
+    if (failure.type() != QSqlError::NoError)
+        return QStringLiteral("cannot read %1: %2").arg(path, errorText(failure));
+    // Declared types do not matter for reading; missing tables and columns do.
+    if (!gaps.missingTables.isEmpty() || !gaps.missingColumns.isEmpty())
+        return QStringLiteral("%1 has to be brought up to date by the program first (it needs the structure "
+                              "check: %2 missing); start the program on it once")
+            .arg(path, (gaps.missingTables + gaps.missingColumns).join(QStringLiteral(", ")));
+    const QString views = runViewsScript(true);
+    return views.isEmpty() ? QString() : QStringLiteral("cannot make the views of %1: %2").arg(path, views);
+}
+
+Database::~Database() {
+    retireModels();
+    qDeleteAll(_retiredModels);
+    _retiredModels.clear();
+    {
+        QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+        if (db.isOpen())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    if (_instance == this)
+        _instance = nullptr;
+}
+
+Database* Database::instance() {
+    if (!_instance)
+        new Database(true);
+    return _instance;
+}
+
+bool Database::hasInstance() {
+    return _instance != nullptr;
+}
+
+void Database::shutdown() {
+    if (!_instance)
+        return;
+    _instance->commitAndClose();
+    AppSettings::release();
+    delete _instance;
+}
+
+void Database::commitAndClose() {
+    QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+    if (!db.isOpen())
+        return;
+    db.commit();
+    db.close();
+    _heldFile.close();
+}
+
+void Database::fail(int exitCode) {
+    _valid = false;
+    _exit(exitCode);
+}
+
+QString Database::dataPath() {
+    return AppSettings::dataPath();
+}
+
+void Database::useFile(const QString& path) {
+    _fileOverride = QFileInfo(path).absoluteFilePath();
+    AppSettings::setDataPathOverride(QFileInfo(_fileOverride).absolutePath());
+}
+
+QString Database::filePath() {
+    if (!_fileOverride.isEmpty())
+        return _fileOverride;
+    return QFileInfo(dataPath()).absoluteFilePath() + QLatin1Char('/') + ProductTypeInfo::appName() +
+           QStringLiteral(".db");
+}
+
+QString Database::backupFilePath() {
+    const QString base = QFileInfo(dataPath()).absoluteFilePath() + QLatin1Char('/') + ProductTypeInfo::appName() +
+                         QDateTime::currentDateTime().toString(QStringLiteral("_hh-mm_dd-MM-yyyy"));
+    // Two starts within a minute must not replace the copy that the first one announced.
+    QString path = base + QStringLiteral(".bak");
+    for (int n = 2; QFileInfo::exists(path) || QFileInfo(path).isSymLink(); ++n)
+        path = base + QStringLiteral("_%1.bak").arg(n);
+    return path;
+}
+
+QString Database::lockFilePath() {
+    return filePath() + QStringLiteral(".lock");
+}
+
+bool Database::isUnavailable(const QSqlError& error) {
+    switch (sqliteCode(error)) {
+    case Perm:
+    case Busy:
+    case Locked:
+    case NoMem:
+    case ReadOnly:
+    case IoErr:
+    case Full:
+    case CantOpen:
+    case Protocol:
+    case NoLfs:
+    case Auth:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString Database::heldByProgramText() {
+    return QStringLiteral("реестр открыт программой Orvane; закройте её или создайте в ней резервную копию "
+                          "(\"Создать резервную копию\") и укажите файл копии в --db");
+}
+
+QString Database::restoreStagingPath() {
+    return filePath() + QStringLiteral(".restore");
+}
+
+void Database::initTables() {
+    _tables = _schema;
+    _mainPrimaryKeyName = _schemaKey;
+    if (_tables.isEmpty())
+        MZ_LOG() << "No table registry set";
+}
+
+// --- creation, check and opening -----------------------------------------------------------
+
+QString Database::createDb() {
+    const QString name = filePath() + QStringLiteral("_create_database");
+    QString result;
+    {
+        QSqlDatabase db = connectionNamed(name);
+        db.setDatabaseName(filePath());
+        if (!db.open()) {
+            result = QStringLiteral("Cant opeb db:") + errorText(db.lastError());
+        } else {
+            for (const DBTable& table : _tables) {
+                result = createTable(db, table);
+                if (!result.isEmpty())
+                    break;
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return result;
+}
+
+bool Database::createDbUi() {
+    const QString result = createDb();
+    if (result.isEmpty()) {
+        qDebug() << "Database::createDb_Ui"
+                 << "ok";
+        return true;
+    }
+    MZ_LOG() << result;
+    MessageBox::show(nullptr, QMessageBox::NoIcon, attention,
+                     QStringLiteral("Не удалось создать новую базу данных\n") + result);
+    fail(0);
+    return false;
+}
+
+// Reads the tables without writing anything; false when the file could not be read.
+bool Database::inspect(QSqlError* failure, bool* needsCheck) {
+    const QString path = filePath();
+    const QString inspection = path + QStringLiteral("_inspect");
+    *failure = QSqlError();
+    {
+        QSqlDatabase db = connectionNamed(inspection);
+        db.setConnectOptions(readOnlyOption);
+        db.setDatabaseName(path);
+        if (db.open())
+            *needsCheck = structureNeedsCheck(db, failure);
+        else
+            *failure = db.lastError();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(inspection);
+    return failure->type() == QSqlError::NoError;
+}
+
+// A journal left by a program that stopped in the middle of a write: a connection that may write
+// rolls it back on its first read, and the file is as it was before that write.
+bool Database::rollBackHotJournal(QSqlError* failure) {
+    const QString path = filePath();
+    const QString recovery = path + QStringLiteral("_recover");
+    MZ_LOG() << "hot journal beside" << path << errorText(*failure) << failure->nativeErrorCode();
+    bool rolledBack = false;
+    {
+        QSqlDatabase db = connectionNamed(recovery);
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery read(db);
+            rolledBack = read.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master;")) && read.next();
+            if (!rolledBack)
+                *failure = read.lastError();
+        } else {
+            *failure = db.lastError();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(recovery);
+    if (rolledBack)
+        MZ_LOG() << "hot journal rolled back";
+    else
+        MZ_LOG() << "hot journal not rolled back:" << errorText(*failure);
+    return rolledBack;
+}
+
+bool Database::checkWithSafetyCopy() {
+    const QString path = filePath();
+    bool needsCheck = true;
+    QSqlError failure;
+    if (!inspect(&failure, &needsCheck) && isHotJournal(failure, path) && rollBackHotJournal(&failure))
+        inspect(&failure, &needsCheck);
+    if (isUnavailable(failure)) {
+        refuseUnavailable(failure);
+        return false;
+    }
+    if (!needsCheck) {
+        qDebug() << "Database checked";
+        return true;
+    }
+
+    // Only a check that is going to change the file costs a copy of it.
+    const QString backup = backupFilePath();
+    bool backedUp = false;
+    if (QFileInfo(path).size() > 0) {
+        backedUp = QFile::copy(path, backup);
+        if (!backedUp)
+            MZ_LOG() << "cant make safety copy" << backup;
+    }
+    return runCheck(backup, backedUp);
+}
+
+bool Database::runCheck(const QString& backup, bool backedUp) {
+    const QString path = filePath();
+    lastFailure() = QSqlError();
+    const QString error = checkDbStructure(path);
+    if (error.isEmpty()) {
+        QFile::remove(backup);
+        qDebug() << "Database checked";
+        return true;
+    }
+    MZ_LOG() << error;
+    if (isUnavailable(lastFailure())) {
+        // Nothing is replaced; the check's own steps were rolled back or are harmless.
+        if (backedUp)
+            QFile::remove(backup);
+        refuseUnavailable(lastFailure());
+        return false;
+    }
+
+    const auto answer =
+        MessageBox::show(nullptr, QMessageBox::NoIcon, attention,
+                         QStringLiteral("Неверный формат базы данных. Исправить не удалось.\nОшибка: ") + error +
+                             QStringLiteral(".\nБэкап сохранён:\n") + backup +
+                             QStringLiteral("\nБудет создана пустая база данных верного формата взамен текущей"),
+                         QMessageBox::Ok | QMessageBox::Cancel);
+    if (answer != QMessageBox::Ok) {
+        fail(-1);
+        return false;
+    }
+    // Without a safety copy the old file itself becomes the backup, so nothing is lost.
+    const bool removed = backedUp || !QFileInfo(path).size() ? QFile::remove(path) : QFile::rename(path, backup);
+    qDebug() << "remove" << removed;
+    if (!createDbUi())
+        return false;
+    qDebug() << "Database checked";
+    return true;
+}
+
+// A file that cannot be used now is not a damaged one: it is left as it is and the program ends.
+void Database::refuseUnavailable(const QSqlError& failure) {
+    MZ_LOG() << "database not available" << filePath() << errorText(failure) << failure.nativeErrorCode();
+    const int code = sqliteCode(failure);
+    QString text;
+    if (code == Busy || code == Locked)
+        text = QStringLiteral("База данных занята другой программой:\n%1\nЗакройте программу, которая работает с "
+                              "этим файлом (например, другую копию Orvane), и запустите Orvane снова.");
+    else if (code == Full)
+        text = QStringLiteral("На диске нет места для базы данных:\n%1\nОсвободите место на диске и запустите "
+                              "Orvane снова.");
+    else if (code == ReadOnly || code == Perm || code == CantOpen || code == Auth)
+        text = QStringLiteral("Нет права на запись в базу данных:\n%1\nСтруктуру базы данных нужно обновить, "
+                              "но файл или его папка доступны только для чтения.");
+    else
+        text = QStringLiteral("Не удалось прочитать или записать базу данных:\n%1");
+    text = text.arg(QDir::toNativeSeparators(filePath()));
+    text +=
+        QStringLiteral("\nОшибка: %1\nФайл базы данных не изменён. Программа будет закрыта.").arg(errorText(failure));
+    MessageBox::show(nullptr, QMessageBox::NoIcon, attention, text);
+    fail(1);
+}
+
+bool Database::structureNeedsCheck(QSqlDatabase& db, QSqlError* failure) const {
+    StructureGaps gaps;
+    if (!structureGaps(db, &gaps, failure))
+        // Unreadable content is for the check to judge; a busy or unreadable file is not.
+        return !isUnavailable(*failure);
+    return gaps.any();
+}
+
+bool Database::structureGaps(QSqlDatabase& db, StructureGaps* gaps, QSqlError* failure) const {
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT m.name, p.name, p.type FROM sqlite_master AS m "
+                                   "JOIN pragma_table_info(m.name) AS p WHERE m.type = 'table';"))) {
+        *failure = query.lastError();
+        return false;
+    }
+    // The same comparisons as the check makes: exact names and declared types.
+    QMap<QString, QMap<QString, QString>> found;
+    while (query.next())
+        found[query.value(0).toString()].insert(query.value(1).toString(), query.value(2).toString());
+    if (query.lastError().type() != QSqlError::NoError) {
+        *failure = query.lastError();
+        return false;
+    }
+    for (const DBTable& table : _tables) {
+        const auto columns = found.constFind(table.name);
+        if (columns == found.constEnd()) {
+            gaps->missingTables << table.name;
+            continue;
+        }
+        for (const DBColumn& column : table.columns) {
+            const QString name = table.name + QLatin1Char('.') + column.name;
+            const auto type = columns->constFind(column.name);
+            if (type == columns->constEnd()) {
+                gaps->missingColumns << name;
+                if (column.constraint.contains(QLatin1String("NOT NULL"), Qt::CaseInsensitive))
+                    gaps->unaddableColumns << name;
+            } else if (*type != column.type) {
+                gaps->mistypedColumns << name;
+            }
+        }
+    }
+    return true;
+}
+
+bool Database::openMainConnection() {
+    QSqlDatabase db = connectionNamed(QLatin1String(QSqlDatabase::defaultConnection));
+    db.setDatabaseName(filePath());
+    if (!db.open()) {
+        MZ_LOG() << errorText(db.lastError());
+        MessageBox::show(nullptr, QMessageBox::NoIcon, attention,
+                         QStringLiteral("Не удалось открыть базу данных\nОшибка: ") + errorText(db.lastError()) +
+                             QStringLiteral("\nПрограмма будет закрыта."));
+        fail(0);
+        return false;
+    }
+    execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE"));
+    holdFile();
+    TextMatch::registerFunctions(db);
+    return true;
+}
+
+// POSIX locks belong to the process: when any descriptor of the file is closed, every lock the
+// process holds on it goes, SQLite's exclusive lock included, without SQLite knowing. So the file
+// is opened once more, here, and read only through this descriptor until the connection closes.
+void Database::holdFile() {
+    _heldFile.close();
+    _heldFile.setFileName(filePath());
+    if (!_heldFile.open(QIODevice::ReadOnly))
+        MZ_LOG() << "cant hold the database file" << filePath() << _heldFile.errorString();
+}
+
+bool Database::copyHeldFile(const QString& destination, QString* reason) {
+    if (!_heldFile.isOpen() || !_heldFile.seek(0)) {
+        *reason = _heldFile.errorString();
+        return false;
+    }
+    // The destination is replaced only by a complete copy.
+    QSaveFile copy(destination);
+    if (!copy.open(QIODevice::WriteOnly)) {
+        *reason = copy.errorString();
+        return false;
+    }
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 read = _heldFile.read(buffer.data(), buffer.size());
+        if (read < 0) {
+            *reason = _heldFile.errorString();
+            return false;
+        }
+        if (read == 0)
+            break;
+        if (copy.write(buffer.constData(), read) != read) {
+            *reason = copy.errorString();
+            return false;
+        }
+    }
+    if (copy.commit())
+        return true;
+    *reason = copy.errorString();
+    return false;
+}
+
+// A write that is rolled back at once: SQLite opens a file it may not write read-only, and a
+// folder without write access shows only when the journal is made. In exclusive locking mode
+// this also takes the write lock for the rest of the run.
+void Database::probeWritable() {
+    QSqlDatabase db = QSqlDatabase::database();
+    QSqlQuery query(db);
+    QSqlError failure;
+    if (!query.exec(QStringLiteral("BEGIN IMMEDIATE;"))) {
+        failure = query.lastError();
+    } else {
+        if (!query.exec(QStringLiteral("CREATE TABLE orvane_write_probe (x);")))
+            failure = query.lastError();
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK;"));
+    }
+    if (failure.type() == QSqlError::NoError)
+        return;
+    MZ_LOG() << "write probe:" << errorText(failure) << failure.nativeErrorCode();
+    const QString file = QDir::toNativeSeparators(filePath());
+    // A full disk is no missing permission: the file is writable again once there is room.
+    if (sqliteCode(failure) == Full) {
+        _startWarning = QStringLiteral("На диске нет места для базы данных:\n%1\nДокументы можно просматривать "
+                                       "и печатать, но изменения не будут сохранены, пока на диске не освободится "
+                                       "место.")
+                            .arg(file);
+        return;
+    }
+    _readOnly = true;
+    MZ_LOG() << "database is read-only" << filePath();
+    _startWarning = QStringLiteral("База данных открыта только для чтения:\n%1\nНет права на запись в файл или его "
+                                   "папку. Документы можно просматривать и печатать, но изменения не будут "
+                                   "сохранены.")
+                        .arg(file);
+}
+
+QString Database::checkDbStructure(const QString& path) {
+    const QString name = path + QStringLiteral("checkdbstatus");
+    QString result;
+    {
+        QSqlDatabase db = connectionNamed(name);
+        db.setDatabaseName(path);
+        if (!db.open()) {
+            lastFailure() = db.lastError();
+            result = QStringLiteral("Database::checkDbStructure: ") + errorText(db.lastError());
+        } else {
+            dropViews(db);
+            for (const DBTable& table : _tables) {
+                result = checkTable(db, table);
+                if (!result.isEmpty())
+                    break;
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return result;
+}
+
+QString Database::checkTable(QSqlDatabase& db, const DBTable& table) {
+    QSqlQuery query(db);
+    bool exists = false;
+    if (query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name='%1';").arg(table.name)))
+        while (query.next())
+            exists = exists || query.value(0).toString() == table.name;
+    if (!exists) {
+        qDebug() << QStringLiteral("Table '%1' does not exist").arg(table.name);
+        const QString error = createTable(db, table);
+        if (!error.isEmpty())
+            return error;
+    }
+    for (const DBColumn& column : table.columns) {
+        if (columnMatches(db, table.name, column.name, QString()))
+            continue;
+        qDebug() << QStringLiteral("Column '%1' in table '%2' does not exist").arg(column.name, table.name);
+        const QString error = createColumn(db, table, column.name);
+        if (!error.isEmpty())
+            return error;
+    }
+    bool rebuild = false;
+    for (const DBColumn& column : table.columns) {
+        if (columnMatches(db, table.name, column.name, column.type))
+            continue;
+        qDebug() << QStringLiteral("Column '%1' in table '%2' has wrong type").arg(column.name, table.name);
+        rebuild = true;
+    }
+    return rebuild ? changeColumnType(db, table) : QString();
+}
+
+QString Database::createTable(QSqlDatabase& db, const DBTable& table) {
+    if (!driverReady(db))
+        return QStringLiteral("Database::createTable: driver is not opened") + errorText(db.lastError());
+    QStringList definitions;
+    for (const DBColumn& column : table.columns) {
+        if (column.name == table.sequence_col) {
+            const QString autoIncrement =
+                column.type.toLower().contains(QLatin1String("int")) ? QStringLiteral("AUTOINCREMENT") : QString();
+            definitions << QStringLiteral("'%1' %2 PRIMARY KEY %4 UNIQUE %3")
+                               .arg(column.name, column.type, column.constraint, autoIncrement)
+                               .trimmed();
+        } else {
+            definitions << QStringLiteral("'%1' %2 %3").arg(column.name, column.type, column.constraint);
+        }
+    }
+    definitions << table.extraDefinitions;
+    const QString error = run(db, QStringLiteral("CREATE TABLE IF NOT EXISTS '%1' (%2);")
+                                      .arg(table.name, definitions.join(QStringLiteral(", "))));
+    return error.isEmpty() ? QString() : QStringLiteral("Database::createTable: ") + error;
+}
+
+QString Database::createColumn(QSqlDatabase& db, const DBTable& table, const QString& columnName) {
+    const DBColumn* column = table.column(columnName);
+    if (!column)
+        return QStringLiteral("Unable to update database. The '%1' column that is being created is not registered")
+            .arg(columnName);
+    if (!driverReady(db))
+        return QStringLiteral("Database::createColumn: ") + errorText(db.lastError());
+    const QString error = run(db, QStringLiteral("ALTER TABLE '%1' ADD COLUMN '%2' %3 %4;")
+                                      .arg(table.name, column->name, column->type, column->constraint));
+    return error.isEmpty() ? QString() : QStringLiteral("Database::createColumn: ") + error;
+}
+
+QString Database::changeColumnType(QSqlDatabase& db, const DBTable& table) {
+    if (!driverReady(db))
+        return QStringLiteral("Database::changeColumnType: ") + errorText(db.lastError());
+    db.transaction();
+    const QString t = table.name;
+    QString error;
+    if (!(error = run(db, QStringLiteral("DROP TABLE IF EXISTS tmp_table_%1;").arg(t))).isEmpty()) {
+        error = QStringLiteral("Database::changeColumnType DROP:") + error;
+    } else if (!(error = run(db, QStringLiteral("ALTER TABLE %1 RENAME TO tmp_table_%1;").arg(t))).isEmpty()) {
+        MZ_LOG() << "rename failed" << error;
+        error = QStringLiteral("Database::changeColumnType ALTER:") + error;
+    } else if ((error = createTable(db, table)).isEmpty()) {
+        const QString list = columns(t, true);
+        if (!(error = run(db, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM tmp_table_%1;").arg(t, list)))
+                 .isEmpty())
+            error = QStringLiteral("Database::changeColumnType INSERT:") + error;
+        else if (!(error = run(db, QStringLiteral("DROP TABLE IF EXISTS tmp_table_%1;").arg(t))).isEmpty())
+            error = QStringLiteral("Database::changeColumnType DROP 2:") + error;
+    }
+    if (error.isEmpty())
+        db.commit();
+    else
+        db.rollback();
+    return error;
+}
+
+void Database::dropViews(QSqlDatabase& db) {
+    if (!db.isOpen()) {
+        MZ_LOG() << "Database::dropViews: driver is not opened" << errorText(db.lastError());
+        return;
+    }
+    QSqlQuery query(db);
+    QStringList views;
+    if (query.exec(QStringLiteral("SELECT name FROM main.sqlite_master WHERE type = 'view';")))
+        while (query.next())
+            views << query.value(0).toString();
+    for (const QString& view : views)
+        run(db, QStringLiteral("DROP VIEW IF EXISTS %1;").arg(view));
+}
+
+QString Database::runViewsScript(bool temporary) {
+    QSqlDatabase db = QSqlDatabase::database();
+    return runScript(db, QStringLiteral(":/views.sql"), "SQL ERROR", temporary, false);
+}
+
+QString Database::runViewsScript(QSqlDatabase& db) {
+    return runScript(db, QStringLiteral(":/views.sql"), "SQL ERROR", false, false);
+}
+
+void Database::runPatchScript() {
+    QSqlDatabase db = QSqlDatabase::database();
+    runScript(db, QStringLiteral(":/patch.sql"), "patch fail", false, true);
+}
+
+// Every statement runs, also after a failing one; the result names the first failure. A missing
+// script is a failure unless it is `optional` (the program ships no patch script).
+QString Database::runScript(QSqlDatabase& db, const QString& resource, const char* failureText, bool temporary,
+                            bool optional) {
+    QFile file(resource);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        if (optional)
+            return QString();
+        // The resources live in a library: an executable that never registered them has none.
+        MZ_LOG() << failureText << "no script" << resource << file.errorString();
+        return QStringLiteral("the script %1 is not built into this program").arg(resource);
+    }
+    QString result;
+    const QStringList pieces = QString::fromUtf8(file.readAll()).split(QLatin1Char(';'));
+    for (const QString& piece : pieces) {
+        QString statement = piece.simplified();
+        if (temporary)
+            statement = temporaryStatement(statement);
+        if (statement.isEmpty())
+            continue;
+        QSqlQuery query(db);
+        if (!query.exec(statement)) {
+            MZ_LOG() << failureText << errorText(query.lastError()) << statement;
+            if (result.isEmpty())
+                result = errorText(query.lastError()) + QStringLiteral(": ") + statement;
+        }
+    }
+    return result;
+}
+
+// --- statements, variables, models ---------------------------------------------------------
+
+QSqlQuery Database::execSql(const QString& sql) {
+    QSqlQuery query(QSqlDatabase::database());
+    if (!query.exec(sql))
+        reportFailure(query.lastError(), sql);
+    return query;
+}
+
+bool Database::execPrepared(QSqlQuery& query) {
+    if (query.exec())
+        return true;
+    reportFailure(query.lastError(), query.lastQuery());
+    return false;
+}
+
+void Database::reportFailure(const QSqlError& error, const QString& statement) {
+    MZ_LOG() << errorText(error) << statement;
+    if (!_readOnly && !isUnavailable(error))
+        return;
+    const QString file = QDir::toNativeSeparators(filePath());
+    if (_readOnly)
+        emit writeFailed(
+            QStringLiteral("База данных открыта только для чтения, изменения не сохранены:\n%1").arg(file));
+    else if (sqliteCode(error) == Full)
+        emit writeFailed(
+            QStringLiteral("На диске нет места, изменения не сохранены:\n%1\nОшибка: %2").arg(file, errorText(error)));
+    else
+        emit writeFailed(
+            QStringLiteral("Не удалось обратиться к базе данных:\n%1\nОшибка: %2").arg(file, errorText(error)));
+}
+
+QString Database::variable(const QString& name, QString* error) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(QStringLiteral("SELECT value FROM Variables WHERE name LIKE ?;"));
+    query.addBindValue(name);
+    if (!execPrepared(query)) {
+        if (error)
+            *error = errorText(query.lastError());
+        return QString();
+    }
+    if (!query.next()) {
+        if (error && query.lastError().type() != QSqlError::NoError)
+            *error = errorText(query.lastError());
+        return QString();
+    }
+    return query.value(0).toString();
+}
+
+bool Database::setVariable(const QString& name, const QString& value) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(QStringLiteral("INSERT OR REPLACE INTO Variables VALUES(?, ?);"));
+    query.addBindValue(name);
+    query.addBindValue(value);
+    return execPrepared(query);
+}
+
+QSqlTableModel* Database::tableModel(const QString& table) {
+    QSqlTableModel*& model = _models[table];
+    if (!model) {
+        model = new QSqlTableModel(nullptr, QSqlDatabase::database());
+        model->setTable(table);
+    }
+    return model;
+}
+
+void Database::retireModels() {
+    // Views may still hold the old models; they stay alive, unused, until the end.
+    _retiredModels << _models.values();
+    _models.clear();
+}
+
+QString Database::mainTableName() const {
+    for (const DBTable& table : _tables)
+        if (table.isMainTable)
+            return table.name;
+    return QString();
+}
+
+QStringList Database::additionalTableNames() const {
+    QStringList names;
+    for (const DBTable& table : _tables)
+        if (table.isAdditionalTable)
+            names << table.name;
+    return names;
+}
+
+QString Database::columns(const QString& table, bool all) const {
+    const auto it = _tables.constFind(table);
+    if (it == _tables.constEnd()) {
+        MZ_LOG() << "No such table" << table;
+        return QString();
+    }
+    QStringList names;
+    for (const DBColumn& column : it->columns)
+        if (all || column.copyable)
+            names << column.name;
+    return names.join(QStringLiteral(", "));
+}
+
+// Rows changed on the main connection since it opened; -1 when SQLite cannot say.
+qint64 Database::totalChanges() const {
+    sqlite3* connection = sqliteHandle(QSqlDatabase::database());
+    return connection ? sqlite3_total_changes64(connection) : -1;
+}
+
+sqlite3* Database::sqliteHandle(const QSqlDatabase& db) {
+    const QVariant handle = db.isOpen() && db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(handle.data());
+}
+
+// Each distinct value is counted by SQLite; the counts are kept until a row of the connection
+// changes, so that a dialog opened again does not read the whole table again. Values come in the
+// index's order and are mostly stored trimmed, so only the others need merging.
+const QVector<QPair<QString, int>>& Database::usedValueCounts(const QString& table, const QStringList& columnNames) {
+    const QString key = table + QLatin1Char('|') + columnNames.join(QLatin1Char('|'));
+    const qint64 changes = totalChanges();
+    UsedValues& cached = _usedValues[key];
+    if (changes >= 0 && cached.changes == changes)
+        return cached.counts;
+    QVector<QPair<QString, int>> counts;
+    QHash<QString, int> untrimmed;
+    for (const QString& column : columnNames) {
+        QSqlQuery query(QSqlDatabase::database());
+        query.setForwardOnly(true);
+        if (!query.exec(QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1").arg(column, table)))
+            reportFailure(query.lastError(), query.lastQuery());
+        while (query.next()) {
+            const QString value = query.value(0).toString();
+            const QString trimmed = value.trimmed();
+            if (trimmed.isEmpty())
+                continue;
+            if (trimmed.size() == value.size() && columnNames.size() == 1)
+                counts.append(qMakePair(value, query.value(1).toInt()));
+            else
+                untrimmed[trimmed] += query.value(1).toInt();
+        }
+    }
+    if (!untrimmed.isEmpty()) {
+        for (const auto& entry : qAsConst(counts))
+            untrimmed[entry.first] += entry.second;
+        counts.clear();
+        for (auto it = untrimmed.constBegin(); it != untrimmed.constEnd(); ++it)
+            counts.append(qMakePair(it.key(), it.value()));
+    }
+    const auto byValue = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(counts.begin(), counts.end(), byValue))
+        std::sort(counts.begin(), counts.end(), byValue);
+    // A number and its text are separate groups for SQLite but one value here.
+    int kept = 0;
+    for (int i = 0; i < counts.size(); ++i) {
+        if (kept > 0 && counts[kept - 1].first == counts[i].first)
+            counts[kept - 1].second += counts[i].second;
+        else
+            counts[kept++] = counts[i];
+    }
+    counts.resize(kept);
+    cached.counts = std::move(counts);
+    cached.changes = changes;
+    return cached.counts;
+}
+
+QStringList Database::mostFrequentValues(const QString& table, const QStringList& columnNames, int limit,
+                                         bool alphabetical) {
+    QVector<QPair<QString, int>> entries = usedValueCounts(table, columnNames);
+    if (alphabetical)
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const auto& a, const auto& b) { return a.first.toLower() < b.first.toLower(); });
+    else
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const auto& a, const auto& b) { return a.second > b.second; });
+    QStringList result;
+    result.reserve(limit > 0 ? qMin(limit, entries.size()) : entries.size());
+    for (const auto& entry : qAsConst(entries)) {
+        if (limit > 0 && result.size() >= limit)
+            break;
+        result << entry.first;
+    }
+    return result;
+}
+
+// --- backup and restore --------------------------------------------------------------------
+
+bool Database::backup(const QString& destination, QString* error) {
+    // A file marked read-only is not replaced, also where the user (root) could.
+    const QFileInfo target(destination);
+    QString technical;
+    bool copied = false;
+    if (!target.exists() || (target.isWritable() && !isWriteProtected(target))) {
+        QSqlDatabase db = QSqlDatabase::database();
+        // The immediate transaction keeps writers out during the copy; it is ours to roll back only
+        // when it began (a failing BEGIN means somebody else's transaction is open).
+        const bool locked = QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE;"));
+        copied = copyHeldFile(destination, &technical);
+        if (locked)
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK;"));
+    }
+    qDebug() << "Database::backup" << copied << technical;
+    if (!copied && error)
+        *error = writeFailureReason(destination, QFileInfo(filePath()).size(), technical);
+    return copied;
+}
+
+QString Database::restoreCandidateError(const QString& file) const {
+    const QFileInfo info(file);
+    const QString name = QDir::toNativeSeparators(info.absoluteFilePath());
+    const auto refusal = [&name](const QString& reason, const QString& technical = QString()) {
+        QString text =
+            QStringLiteral("Файл %1 нельзя загрузить: %2\nТекущая база данных не изменена.").arg(name, reason);
+        // SQLite's own words, on one line of their own.
+        if (!technical.trimmed().isEmpty())
+            text += QStringLiteral("\nТехнические сведения: ") + technical.simplified();
+        return text;
+    };
+    if (!info.isFile())
+        return QStringLiteral("Файл '%1' не найден").arg(file);
+    if (info.canonicalFilePath() == QFileInfo(filePath()).canonicalFilePath())
+        return refusal(QStringLiteral("это и есть текущая база данных программы."));
+    QString header;
+    const QString headerProblem = sqliteHeaderProblem(file, &header);
+    if (!headerProblem.isEmpty())
+        return refusal(headerProblem, header);
+
+    const QString connection = file + QStringLiteral("_verify");
+    QString reason;
+    QString technical;
+    {
+        QSqlDatabase db = connectionNamed(connection);
+        db.setConnectOptions(readOnlyOption);
+        db.setDatabaseName(file);
+        StructureGaps gaps;
+        QSqlError failure;
+        if (!db.open()) {
+            failure = db.lastError();
+        } else {
+            QSqlQuery check(db);
+            if (!check.exec(QStringLiteral("PRAGMA quick_check")) || !check.next())
+                failure = check.lastError();
+            else if (check.value(0).toString() != QLatin1String("ok"))
+                technical = check.value(0).toString();
+            check.finish();
+            if (failure.type() == QSqlError::NoError && technical.isEmpty())
+                structureGaps(db, &gaps, &failure);
+        }
+        if (failure.type() != QSqlError::NoError) {
+            technical = errorText(failure);
+            reason = isUnavailable(failure) ? QStringLiteral("его не удалось прочитать.")
+                                            : QStringLiteral("он повреждён или не является базой данных.");
+        } else if (!technical.isEmpty()) {
+            reason = QStringLiteral("он повреждён.");
+        } else if (!gaps.missingTables.isEmpty() || !gaps.unaddableColumns.isEmpty()) {
+            // Every version of the program makes all of its tables; the check adds columns and
+            // corrects their types, but cannot add a column that may not be empty.
+            reason = QStringLiteral("это не реестр документов программы, в нём нет нужных таблиц или столбцов.");
+            technical =
+                QStringLiteral("missing ") + (gaps.missingTables + gaps.unaddableColumns).join(QStringLiteral(", "));
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return reason.isEmpty() ? QString() : refusal(reason, technical);
+}
+
+bool Database::restore(const QString& source, QString* error) {
+    const auto failWith = [error](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    const QString path = filePath();
+    if (!QFileInfo(source).isFile()) {
+        MZ_LOG() << "Database::restore(" << source << ") file does not exist!!!";
+        return failWith(QStringLiteral("Файл '%1' не найден").arg(source));
+    }
+    const QString unusable = restoreCandidateError(source);
+    if (!unusable.isEmpty()) {
+        MZ_LOG() << "Database::restore(" << source << ") not a usable registry:" << unusable;
+        return failWith(unusable);
+    }
+    // The source is staged beside the database and brought into shape there, so a failed copy or
+    // check leaves the database as it is.
+    const QString staged = restoreStagingPath();
+    QFile::remove(staged);
+    QString reason;
+    if (!copyFile(source, staged, &reason)) {
+        MZ_LOG() << "Database::restore(" << source << ") cant copy from source to database file" << path << reason;
+        QFile::remove(staged);
+        return failWith(QStringLiteral("Не удалось скопировать '%1' в '%2'").arg(source, path) + QLatin1Char('\n') +
+                        writeFailureReason(staged, QFileInfo(source).size(), reason));
+    }
+    QFile::setPermissions(staged, QFile::permissions(staged) | QFile::WriteOwner);
+    const QString migration = checkDbStructure(staged);
+    if (!migration.isEmpty()) {
+        MZ_LOG() << "Database::restore(" << source << ") check failed:" << migration;
+        QFile::remove(staged);
+        return failWith(QStringLiteral("Файл %1 нельзя загрузить: его структуру не удалось привести к нужному виду."
+                                       "\nТекущая база данных не изменена.\nТехнические сведения: %2")
+                            .arg(QDir::toNativeSeparators(source), migration));
+    }
+
+    commitAndClose();
+    retireModels();
+    const QString previous = path + QStringLiteral(".previous");
+    QFile::remove(previous);
+    QString failure;
+    if (QFileInfo::exists(path) && !QFile::rename(path, previous)) {
+        MZ_LOG() << "Database::restore(" << source << ") cant delete database file" << path;
+        failure = QStringLiteral("Не удалось удалить файл '%1'").arg(path);
+    } else if (!QFile::rename(staged, path)) {
+        MZ_LOG() << "Database::restore(" << source << ") cant copy from source to database file" << path;
+        failure = QStringLiteral("Не удалось скопировать '%1' в '%2'").arg(source, path);
+        if (QFileInfo::exists(previous) && !QFile::rename(previous, path))
+            MZ_LOG() << "cant put the database back, it stays in" << previous;
+    }
+    QFile::remove(staged);
+    if (failure.isEmpty())
+        QFile::remove(previous);
+
+    QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+    db.setDatabaseName(path);
+    if (!db.open())
+        MZ_LOG() << "cant reopen database" << errorText(db.lastError());
+    execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE"));
+    holdFile();
+    TextMatch::registerFunctions(db);
+    if (!failure.isEmpty())
+        return failWith(failure);
+    qDebug() << "Database::restore OK!";
+    runPatchScript();
+    const QString views = runViewsScript();
+    if (!views.isEmpty())
+        MZ_LOG() << "views not made:" << views;
+    return true;
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "reportlist.h"
+#include "messagebox.h"
+
+#include <QDialog>
+#include <QList>
+#include <QPointer>
+#include <functional>
+
+class QKeyEvent;
+class QCloseEvent;
+class QSqlQuery;
+
+// The base of the record edit dialogs. Each open dialog works inside a transaction on the default
+// connection; changes show as " *" at the end of the title; closing, printing or opening a
+// dependent dialog first asks whether to save; a save validates, writes, commits and reloads the
+// form, then tells the program through documentsUpdated(). A save that fails undoes its own
+// writes, keeps the form as typed and says why. A subclass supplies the record's load, update,
+// insert and validation.
+class AbstractEditDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit AbstractEditDialog(QWidget* parent = nullptr);
+    // Rolls back what was not saved, when this dialog began the open transaction.
+    ~AbstractEditDialog() override;
+
+    qint64 recordId() const { return _recordId; }
+    bool isEdited() const { return _edited; }
+    // True when the caller may go on: nothing to save, saved, or the changes discarded.
+    bool maybeSave();
+
+    static QString editedMark() { return QStringLiteral(" *"); }
+    static QString errorTitle() { return MessageBox::errorTitle(); }
+
+signals:
+    void documentsUpdated();
+    void documentPrint(ReportList::ReportType type, qint64 sqlDocId, bool printBackground, bool showPreview);
+    // The print dialog's "Сохранить в PDF" for this document.
+    void documentsSavePdf(ReportList::ReportType type, QList<qint64> sqlDocIds, bool printBackground);
+
+public slots:
+    bool save();
+    void print();
+    void close();
+    void setEdited();
+    void setUnedited();
+    void clearForms();
+
+private slots:
+    void requestPrint(ReportList::ReportType type, bool printBackground, bool showPreview);
+    void requestPdf(ReportList::ReportType type, bool printBackground);
+
+protected:
+    virtual void connectEditSignals();
+    virtual void loadRecord(qint64 id) = 0;
+    // Both report a failed write with false, after execWrite() or setWriteError() kept the reason.
+    virtual bool updateRecord() = 0;
+    virtual bool insertRecord() { return true; }
+    virtual bool checkForms() { return true; }
+    // The first line of the box that reports a failed save; the database's reason follows it.
+    virtual QString saveFailureText() const { return QStringLiteral("Не удалось сохранить изменения."); }
+    // After a failed save has been undone and the record id put back.
+    virtual void saveFailed() {}
+    // The print dialog that reports the chosen report type; null while none is available.
+    virtual QDialog* createPrintDialog();
+
+    void setRecordId(qint64 id) { _recordId = id; }
+
+    // Runs one write of a save on the database; false when it failed, with the reason kept.
+    bool execWrite(QSqlQuery& query);
+    // The reason of a write that did not go through execWrite().
+    void setWriteError(const QString& reason);
+    // The reason SQLite gave for a failed statement, without the driver's own words.
+    static QString reasonOf(const QSqlQuery& query);
+    // The box of a failed write: the headline, then the reason on its own line.
+    void showWriteFailure(const QString& headline, const QString& reason);
+    // Runs writes that belong together inside a savepoint: when `write` reports failure, what it
+    // wrote is undone and the dialog's transaction goes on as before.
+    bool writeAtomically(const std::function<bool()>& write);
+
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // Begins a transaction on the default connection unless another dialog's is open.
+    void beginTransaction();
+    void rollbackTransaction();
+    // Writes the record inside a savepoint and commits; on failure only this save's writes are undone.
+    bool writeRecord(QString* reason);
+    bool commitSave(QString* reason);
+    void undoSave();
+    void arm();
+
+    qint64 _recordId = -1;
+    bool _edited = false;
+    QString _writeError;
+    // The dialog whose transaction is open; dialogs opened from it share that transaction.
+    static QPointer<AbstractEditDialog> _transactionOwner;
+};

@@ -1,0 +1,355 @@
+#include "documenteditdialog.h"
+#include "dialoggeometry.h"
+#include "frdodialog.h"
+#include "printdialog.h"
+#include "ui_documenteditdialog.h"
+
+#include "database.h"
+#include "messagebox.h"
+#include "documentstableabstract.h"
+#include "mzlog.h"
+#include "inputhelpers.h"
+#include "optionaldateedit.h"
+
+#include <QClipboard>
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#if __has_include("additionaleditdialog.h")
+#include "additionaleditdialog.h"
+#define ORVANE_HAS_APPENDIX_DIALOG 1
+#endif
+
+namespace {
+const QString documentTitle = QStringLiteral("Выдача документа");
+const QString templateTitle = QStringLiteral("Реактирование шаблона");
+const QString table = QStringLiteral("ProfDocuments");
+const QString selectSql = QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=%1;");
+
+// The columns the save writes from the form; each is also the name of its UPDATE parameter.
+const char* const formColumns[] = {"fio1",           "fio2",           "fio3",      "certificateType", "profession",
+                                   "protocolDate",   "protocolNumber", "regNumber", "issueDate",       "isDuplicate",
+                                   "isExcellent",    "attNumber",      "qual",      "prevEducation",   "birthDate",
+                                   "showTotalCount", "profProgName",   "startDate", "finishDate"};
+
+// Dates are stored as ISO text; an empty date edit stores NULL.
+QVariant dateValue(const OptionalDateEdit* edit) {
+    const QDate date = edit->optionalDate();
+    return date.isValid() ? QVariant(date.toString(Qt::ISODate)) : QVariant(QVariant::String);
+}
+
+// A date the file holds unreadably shows as no date.
+void showDate(OptionalDateEdit* edit, const QVariant& value) {
+    edit->showStoredDate(InputHelpers::dateFromValue(value));
+}
+
+int flag(bool checked) {
+    return checked ? 1 : 0;
+}
+} // namespace
+
+DocumentEditDialog::DocumentEditDialog(QWidget* parent) : AbstractEditDialog(parent), ui(new Ui::DocumentEditDialog) {
+    ui->setupUi(this);
+    setWindowTitle(documentTitle);
+    setNewDocumentDates(false);
+    fillUsedValues();
+    connect(ui->lineEditFio_1, &QLineEdit::textChanged, this, &DocumentEditDialog::splitPastedName);
+    connect(ui->pushButtonSave, &QPushButton::clicked, this, &AbstractEditDialog::save);
+    connect(ui->pushButtonPrint, &QPushButton::clicked, this, &AbstractEditDialog::print);
+    connect(ui->pushButtonCancel, &QPushButton::clicked, this, &AbstractEditDialog::close);
+    setDependentButtonsEnabled(false);
+    ui->lineEditFio_1->setFocus();
+    DialogGeometry::restore(this);
+}
+
+DocumentEditDialog::~DocumentEditDialog() {
+    DialogGeometry::save(this);
+}
+
+void DocumentEditDialog::fillUsedValues() {
+    InputHelpers::fillComboBoxUsedValues(QStringLiteral("AttNumber"), table, ui->comboBoxAttNumber, 0);
+    InputHelpers::fillComboBoxUsedValues(QStringLiteral("PrevEducation"), table, ui->comboBoxPrevEducation, 0);
+    InputHelpers::fillComboBoxUsedValues(QStringLiteral("Profession"), table, ui->comboBoxProfession, 0);
+    InputHelpers::fillComboBoxUsedValues(QStringLiteral("profProgName"), table, ui->comboBoxEditProfProgramName, 0);
+}
+
+// Training and issue dates start from today; nobody's birthday is guessed.
+void DocumentEditDialog::setNewDocumentDates(bool onlyEmpty) {
+    const QDate today = QDate::currentDate();
+    for (OptionalDateEdit* edit : {ui->dateEditStart, ui->dateEditFinish, ui->dateEditIssue, ui->dateEditProtocol})
+        if (!onlyEmpty || edit->isEmpty())
+            edit->setOptionalDate(today);
+}
+
+void DocumentEditDialog::setDependentButtonsEnabled(bool enabled) {
+    ui->pushButtonAdditonal->setEnabled(enabled);
+    ui->pushButtonFrdo->setEnabled(enabled);
+}
+
+void DocumentEditDialog::setId(qint64 id) {
+    setRecordId(id);
+    setDependentButtonsEnabled(id > 0);
+    clearForms();
+    _stored.clear();
+    _loaded.clear();
+    if (id > 0)
+        loadRecord(id);
+    else
+        setNewDocumentDates(false);
+}
+
+void DocumentEditDialog::setTemplateId(qint64 templateId) {
+    _templateId = templateId;
+    clearForms();
+    _stored.clear();
+    _loaded.clear();
+    setDependentButtonsEnabled(false);
+    setNewDocumentDates(false);
+    if (templateId <= 0 || !Database::instance()->execSql(selectSql.arg(templateId)).next())
+        return;
+    loadRecord(templateId);
+    // The new document has nothing stored yet: it takes what the form shows, and a date the
+    // template does not hold is a new document's.
+    _stored.clear();
+    _loaded.clear();
+    setNewDocumentDates(true);
+    for (QLineEdit* edit : {ui->lineEditFio_1, ui->lineEditFio_2, ui->lineEditFio_3})
+        edit->clear();
+}
+
+void DocumentEditDialog::setTemplateMode(bool isTemplate) {
+    _isTemplate = isTemplate;
+    ui->groupBoxFio_2->setVisible(!isTemplate);
+    ui->groupBoxFio_3->setVisible(!isTemplate);
+    ui->groupBoxFio_1->setTitle(isTemplate ? QStringLiteral("Название шаблона") : QStringLiteral("Фамилия"));
+    setWindowTitle(isTemplate ? templateTitle : documentTitle);
+    // A template has no number of its own: those fields belong to each document made from it.
+    ui->pushButtonPrint->setVisible(!isTemplate);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ui->lineEditRegNumber, ui->groupBoxRegNumber, ui->comboBoxAttNumber,
+                                         ui->checkBoxDuplicate, ui->checkBoxIsEcsellent})
+        w->setEnabled(!isTemplate);
+}
+
+void DocumentEditDialog::splitPastedName(const QString& text) {
+    const QString simplified = text.simplified();
+    const QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard || simplified != clipboard->text().simplified() || !ui->lineEditFio_2->text().isEmpty() ||
+        !ui->lineEditFio_3->text().isEmpty())
+        return;
+    QStringList parts = simplified.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const int count = parts.size();
+    if (count > 2)
+        ui->lineEditFio_3->setText(parts.takeLast());
+    if (count >= 2)
+        ui->lineEditFio_2->setText(parts.takeLast());
+    ui->lineEditFio_1->setText(parts.join(QLatin1Char(' ')));
+}
+
+void DocumentEditDialog::loadRecord(qint64 id) {
+    QSqlQuery query = Database::instance()->execSql(selectSql.arg(id));
+    if (!query.next())
+        return;
+    const QSqlRecord r = query.record();
+    const auto value = [&](const char* column) { return r.value(QLatin1String(column)); };
+    const auto text = [&](const char* column) { return value(column).toString(); };
+    ui->lineEditFio_1->setText(text("fio1"));
+    ui->lineEditFio_2->setText(text("fio2"));
+    ui->lineEditFio_3->setText(text("fio3"));
+    showDate(ui->dateEditBirth, value("birthDate"));
+    showDate(ui->dateEditStart, value("startDate"));
+    showDate(ui->dateEditFinish, value("finishDate"));
+    // 0 leaves the exclusive pair as it is: one of them stays checked.
+    const int type = value("certificateType").toInt();
+    if (type == 1)
+        ui->radioButtonProf1->setChecked(true);
+    else if (type == 2)
+        ui->radioButtonProf2->setChecked(true);
+    ui->comboBoxProfession->setEditText(text("profession"));
+    ui->plainTextEditQual->setPlainText(text("qual"));
+    ui->comboBoxEditProfProgramName->setEditText(text("profProgName"));
+    ui->comboBoxPrevEducation->setEditText(text("prevEducation"));
+    ui->lineEditProtocolNumber->setText(text("protocolNumber"));
+    ui->comboBoxAttNumber->setEditText(text("attNumber"));
+    ui->lineEditRegNumber->setText(text("regNumber"));
+    showDate(ui->dateEditProtocol, value("protocolDate"));
+    showDate(ui->dateEditIssue, value("issueDate"));
+    ui->lineEditDate->setText(
+        QDateTime::fromString(text("editDate"), Qt::ISODate).toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")));
+    ui->checkBoxDuplicate->setChecked(value("isDuplicate").toInt() > 0);
+    ui->checkBoxIsEcsellent->setChecked(value("isExcellent").toInt() > 0);
+    ui->checkBoxShowTotalCount->setChecked(value("showTotalCount").toInt() > 0);
+    _stored.clear();
+    for (const char* column : formColumns)
+        _stored.insert(QLatin1String(column), value(column));
+    _stored.insert(QStringLiteral("isTemplate"), value("isTemplate"));
+    _loaded = formValues();
+}
+
+QVariantMap DocumentEditDialog::formValues() const {
+    return {{QStringLiteral("fio1"), ui->lineEditFio_1->text()},
+            {QStringLiteral("fio2"), ui->lineEditFio_2->text()},
+            {QStringLiteral("fio3"), ui->lineEditFio_3->text()},
+            {QStringLiteral("certificateType"), certificateType()},
+            {QStringLiteral("profession"), ui->comboBoxProfession->currentText()},
+            {QStringLiteral("protocolDate"), dateValue(ui->dateEditProtocol)},
+            {QStringLiteral("protocolNumber"), ui->lineEditProtocolNumber->text()},
+            {QStringLiteral("regNumber"), ui->lineEditRegNumber->text()},
+            {QStringLiteral("issueDate"), dateValue(ui->dateEditIssue)},
+            {QStringLiteral("isDuplicate"), flag(ui->checkBoxDuplicate->isChecked())},
+            {QStringLiteral("isExcellent"), flag(ui->checkBoxIsEcsellent->isChecked())},
+            {QStringLiteral("attNumber"), ui->comboBoxAttNumber->currentText()},
+            {QStringLiteral("qual"), ui->plainTextEditQual->toPlainText()},
+            {QStringLiteral("prevEducation"), ui->comboBoxPrevEducation->currentText()},
+            {QStringLiteral("birthDate"), dateValue(ui->dateEditBirth)},
+            {QStringLiteral("showTotalCount"), flag(ui->checkBoxShowTotalCount->isChecked())},
+            {QStringLiteral("profProgName"), ui->comboBoxEditProfProgramName->currentText()},
+            {QStringLiteral("startDate"), dateValue(ui->dateEditStart)},
+            {QStringLiteral("finishDate"), dateValue(ui->dateEditFinish)}};
+}
+
+// A value the user did not touch goes back as the file held it: NULL stays NULL, and a text the
+// form cannot show (a date like "2016-02-30") is not replaced by what the form made of it.
+QVariant DocumentEditDialog::valueToWrite(const QString& column, const QVariantMap& now) const {
+    if (!_stored.contains(column))
+        return now.value(column);
+    const QHash<QString, const OptionalDateEdit*> dates = {{QStringLiteral("birthDate"), ui->dateEditBirth},
+                                                           {QStringLiteral("startDate"), ui->dateEditStart},
+                                                           {QStringLiteral("finishDate"), ui->dateEditFinish},
+                                                           {QStringLiteral("protocolDate"), ui->dateEditProtocol},
+                                                           {QStringLiteral("issueDate"), ui->dateEditIssue}};
+    // A date changed and changed back counts as touched: that is how a user clears an unreadable one.
+    const OptionalDateEdit* date = dates.value(column);
+    const bool touched = date ? date->isModified() : now.value(column) != _loaded.value(column);
+    return touched ? now.value(column) : _stored.value(column);
+}
+
+int DocumentEditDialog::certificateType() const {
+    if (ui->radioButtonProf1->isChecked())
+        return 1;
+    return ui->radioButtonProf2->isChecked() ? 2 : 0;
+}
+
+bool DocumentEditDialog::checkForms() {
+    QString error;
+    const QString attNumber = ui->comboBoxAttNumber->currentText().trimmed();
+    if (!ui->checkBoxDuplicate->isChecked() && !attNumber.isEmpty()) {
+        QSqlQuery query(QSqlDatabase::database());
+        query.prepare(
+            QStringLiteral("SELECT COUNT(1) FROM ProfDocuments WHERE attNumber=:attNumber AND profId!=:profId;"));
+        query.bindValue(QStringLiteral(":attNumber"), attNumber);
+        query.bindValue(QStringLiteral(":profId"), recordId());
+        if (Database::instance()->execPrepared(query) && query.next() && query.value(0).toInt() > 0)
+            error += QStringLiteral("Номер свидетельства не уникален!\n");
+    }
+    if (error.isEmpty())
+        return true;
+    MessageBox::warning(this, MessageBox::attentionTitle(), QStringLiteral("Невозможно сохранить документ:\n") + error);
+    return false;
+}
+
+bool DocumentEditDialog::updateRecord() {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(QStringLiteral(
+        "UPDATE ProfDocuments SET fio1=:fio1, fio2=:fio2, fio3=:fio3, certificateType=:certificateType, "
+        "profession=:profession, protocolDate=:protocolDate,  protocolNumber=:protocolNumber, regNumber=:regNumber, "
+        "issueDate=:issueDate, editDate=:editDate, isDuplicate=:isDuplicate, isExcellent=:isExcellent, "
+        "isTemplate=:isTemplate, attNumber=:attNumber, qual=:qual, prevEducation=:prevEducation, "
+        "birthDate=:birthDate, showTotalCount=:showTotalCount,  profProgName=:profProgName, startDate=:startDate, "
+        "finishDate=:finishDate  WHERE profId=:profId;"));
+    const QVariantMap now = formValues();
+    for (const char* column : formColumns) {
+        const QString name = QLatin1String(column);
+        query.bindValue(QLatin1Char(':') + name, valueToWrite(name, now));
+    }
+    // Whole seconds: the form shows the stored value back to the second.
+    query.bindValue(QStringLiteral(":editDate"), QDateTime::currentDateTime().toString(Qt::ISODate));
+    // A stored flag that already says what the mode says stays as it is (NULL is "not a template").
+    const QVariant storedTemplate = _stored.value(QStringLiteral("isTemplate"));
+    const bool sameMode =
+        _stored.contains(QStringLiteral("isTemplate")) && (storedTemplate.toInt() != 0) == _isTemplate;
+    query.bindValue(QStringLiteral(":isTemplate"), sameMode ? storedTemplate : QVariant(flag(_isTemplate)));
+    query.bindValue(QStringLiteral(":profId"), recordId());
+    return execWrite(query);
+}
+
+bool DocumentEditDialog::insertRecord() {
+    QSqlQuery insert(QSqlDatabase::database());
+    insert.prepare(QStringLiteral("INSERT OR IGNORE INTO ProfDocuments (comment) VALUES ('');"));
+    if (!execWrite(insert))
+        return false;
+    // An insert that stored nothing still reports the connection's previous row id.
+    const qint64 newId = insert.lastInsertId().toLongLong();
+    if (insert.numRowsAffected() != 1 || newId <= 0) {
+        setWriteError(QStringLiteral("новая запись не создана"));
+        return false;
+    }
+    setRecordId(newId);
+    if (!updateRecord())
+        return false;
+    if (_templateId > 0) {
+        // The template's subjects and FRDO values come with it, or the save fails as a whole.
+        QString error;
+        DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
+        const bool copied = list ? list->copyAdditionalRecords(_templateId, newId, &error)
+                                 : DocumentsTableAbstract::copyDependentRows(_templateId, newId, &error);
+        if (!copied) {
+            setWriteError(error);
+            return false;
+        }
+        QSqlQuery query(QSqlDatabase::database());
+        query.prepare(QStringLiteral(
+            "UPDATE ProfDocuments SET addInfo=(SELECT addInfo FROM ProfDocuments WHERE profId=:profId2), "
+            "hideTotalCountInAdd=(SELECT hideTotalCountInAdd FROM ProfDocuments WHERE profId=:profId2) WHERE "
+            "profId=:profId1;"));
+        query.bindValue(QStringLiteral(":profId1"), newId);
+        query.bindValue(QStringLiteral(":profId2"), _templateId);
+        if (!execWrite(query))
+            return false;
+    }
+    setDependentButtonsEnabled(true);
+    return true;
+}
+
+QString DocumentEditDialog::saveFailureText() const {
+    return QStringLiteral("Не удалось сохранить документ.");
+}
+
+// The new row went with the undone save: the document is new again.
+void DocumentEditDialog::saveFailed() {
+    setDependentButtonsEnabled(recordId() > 0);
+}
+
+void DocumentEditDialog::on_pushButtonAdditonal_clicked() {
+    // Both dialogs need a stored document; a discarded new one has none.
+    if (maybeSave() && recordId() > 0)
+        openAppendix(recordId());
+}
+
+void DocumentEditDialog::on_pushButtonFrdo_clicked() {
+    if (maybeSave() && recordId() > 0)
+        openFrdo(recordId());
+}
+
+void DocumentEditDialog::openAppendix(qint64 id) {
+#ifdef ORVANE_HAS_APPENDIX_DIALOG
+    auto* dialog = new AdditionalEditDialog(this);
+    dialog->setId(id);
+    dialog->show();
+#else
+    Q_UNUSED(id)
+    MZ_LOG() << "appendix dialog not available";
+#endif
+}
+
+void DocumentEditDialog::openFrdo(qint64 id) {
+    auto* dialog = new FrdoDialog(this);
+    dialog->setDocId(id);
+    dialog->show();
+}
+
+QDialog* DocumentEditDialog::createPrintDialog() {
+    return new PrintDialog(this);
+}

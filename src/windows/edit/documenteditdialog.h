@@ -1,0 +1,65 @@
+#pragma once
+
+#include "abstracteditdialog.h"
+
+#include <QScopedPointer>
+#include <QVariantMap>
+
+namespace Ui {
+class DocumentEditDialog;
+}
+
+// One issued certificate (a row of ProfDocuments), or in template mode a template whose values
+// seed new documents.
+class DocumentEditDialog : public AbstractEditDialog {
+    Q_OBJECT
+
+public:
+    explicit DocumentEditDialog(QWidget* parent = nullptr);
+    ~DocumentEditDialog() override;
+
+    void setId(qint64 id);
+    // A new document seeded from the template; the first save inserts it and copies the
+    // template's dependent rows.
+    void setTemplateId(qint64 templateId);
+    void setTemplateMode(bool isTemplate);
+
+    qint64 templateId() const { return _templateId; }
+    bool isTemplateMode() const { return _isTemplate; }
+
+private slots:
+    void on_pushButtonAdditonal_clicked();
+    void on_pushButtonFrdo_clicked();
+    void splitPastedName(const QString& text);
+
+protected:
+    void loadRecord(qint64 id) override;
+    bool updateRecord() override;
+    bool insertRecord() override;
+    bool checkForms() override;
+    QString saveFailureText() const override;
+    void saveFailed() override;
+    QDialog* createPrintDialog() override;
+
+    // The dependent dialogs of the stored document.
+    virtual void openAppendix(qint64 id);
+    virtual void openFrdo(qint64 id);
+
+private:
+    void fillUsedValues();
+    // The dates a new document starts with.
+    void setNewDocumentDates(bool onlyEmpty);
+    void setDependentButtonsEnabled(bool enabled);
+    int certificateType() const;
+    // The form's value of every column the save writes, as it would be bound.
+    QVariantMap formValues() const;
+    // What the save binds: the stored value of every column the user left as it was loaded.
+    QVariant valueToWrite(const QString& column, const QVariantMap& now) const;
+
+    QScopedPointer<Ui::DocumentEditDialog> ui;
+    qint64 _templateId = 0;
+    bool _isTemplate = false;
+    // The loaded row's values as they are in the file, and the form's values right after loading.
+    QVariantMap _stored;
+    QVariantMap _loaded;
+};

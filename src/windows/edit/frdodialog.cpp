@@ -1,0 +1,262 @@
+#include "frdodialog.h"
+
+#include "messagebox.h"
+#include "ui_frdodialog.h"
+
+#include "database.h"
+#include "dialoggeometry.h"
+#include "documentstable.h"
+#include "inputhelpers.h"
+#include "optionaldateedit.h"
+
+#include <QRegularExpression>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace {
+const QString dateFormat = QStringLiteral("yyyy-MM-dd");
+const QString frdoTable = QStringLiteral("ProfFrdo");
+
+// Columns shown and stored as they are, with the UPDATE parameter and the widget of each.
+struct Field {
+    const char* column;
+    const char* parameter;
+    const char* widget;
+};
+const Field fields[] = {
+    {"DocNumber", ":DocNumber", "lineEditDocNumber"},
+    {"DocSerial", ":DocSerial", "lineEditDocSerial"},
+    {"RegNumberFrdo", ":RegNumber", "lineEditRegNumber"},
+    {"DocNameOrig", ":DocNameOrig", "lineEditDocNameOrig"},
+    {"DocNumberOrig", ":DocNumberOrig", "lineEditDocNumberOrig"},
+    {"DocSerialOrig", ":DocSerialOrig", "lineEditDocSerialOrig"},
+    {"RegNumberOrig", ":RegNumberOrig", "lineEditRegNumberOrig"},
+    {"DocType", ":DocType", "comboBoxDocType"},
+    {"issueDateOrig", ":issueDateOrig", "dateEditIssueOrig"},
+    {"fio1orig", ":fio1orig", "lineEditFio1orig"},
+    {"fio2orig", ":fio2orig", "lineEditFio2orig"},
+    {"fio3orig", ":fio3orig", "lineEditFio3orig"},
+    {"frdo13", ":frdo13", "comboBoxFrdo13"},
+    {"frdo14", ":frdo14", "comboBoxFrdo14"},
+    {"frdo15", ":frdo15", "comboBoxFrdo15"},
+    {"frdo16", ":frdo16", "comboBoxFrdo16"},
+    {"frdo18", ":frdo18", "comboBoxFrdo18"},
+    {"frdo19", ":frdo19", "comboBoxFrdo19"},
+    {"frdo20", ":frdo20", "comboBoxFrdo20"},
+    {"frdo21", ":frdo21", "lineEditFrdo21"},
+    {"frdo22", ":frdo22", "comboBoxFrdo22"},
+    {"frdo23", ":frdo23", "comboBoxFrdo23"},
+    {"frdo24", ":frdo24", "comboBoxFrdo24"},
+    {"birthDateFrdo", ":birthDate", "dateEditBirth"},
+    {"beginDate", ":beginDate", "dateEditBegin"},
+    {"endDate", ":endDate", "dateEditEnd"},
+    {"issueDateFrdo", ":issueDate", "dateEditIssue"},
+};
+
+// A fixed list keeps its current item when the stored text is none of its items.
+void showValue(QWidget* widget, const QVariant& value) {
+    const QString text = value.toString();
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        edit->setText(text);
+    } else if (auto* edit = qobject_cast<OptionalDateEdit*>(widget)) {
+        // A text that is no date shows as none; it is kept unless the user sets a date.
+        edit->showStoredDate(QDate::fromString(text, dateFormat));
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        if (combo->isEditable()) {
+            combo->setEditText(text);
+        } else {
+            const int index = combo->findText(text);
+            if (index >= 0)
+                combo->setCurrentIndex(index);
+        }
+    }
+}
+
+QVariant widgetValue(const QWidget* widget) {
+    if (auto* edit = qobject_cast<const QLineEdit*>(widget))
+        return edit->text();
+    if (auto* edit = qobject_cast<const OptionalDateEdit*>(widget)) {
+        const QDate date = edit->optionalDate();
+        return date.isValid() ? QVariant(date.toString(dateFormat)) : QVariant(QVariant::String);
+    }
+    if (auto* combo = qobject_cast<const QComboBox*>(widget))
+        return combo->currentText();
+    return QVariant();
+}
+
+void clearValue(QWidget* widget) {
+    auto* combo = qobject_cast<QComboBox*>(widget);
+    if (auto* edit = qobject_cast<QLineEdit*>(widget))
+        edit->clear();
+    else if (auto* edit = qobject_cast<OptionalDateEdit*>(widget))
+        edit->showStoredDate(QDate());
+    else if (combo && combo->isEditable())
+        combo->clearEditText();
+    else if (combo)
+        combo->setCurrentIndex(0);
+}
+} // namespace
+
+FrdoDialog::FrdoDialog(QWidget* parent) : AbstractEditDialog(parent), ui(new Ui::FrdoDialog) {
+    ui->setupUi(this);
+    setWindowTitle(QStringLiteral("ФРДО"));
+    ui->groupBoxOriginalInfo->hide();
+    connect(ui->pushButtonSave, &QPushButton::clicked, this, &AbstractEditDialog::save);
+    connect(ui->pushButtonCancel, &QPushButton::clicked, this, &AbstractEditDialog::close);
+    InputHelpers::fillComboBoxUsedValues(QStringLiteral("Frdo14"), frdoTable, ui->comboBoxFrdo14, 0);
+    InputHelpers::fillComboBoxUsedValues(QStringLiteral("Frdo15"), frdoTable, ui->comboBoxFrdo15, 0);
+    InputHelpers::fillComboBoxUsedValues(QStringLiteral("Frdo16"), frdoTable, ui->comboBoxFrdo16, 0);
+    // Spell checking comes with the base's arming, on every line edit of the dialog.
+    DialogGeometry::restore(this);
+    ui->tabWidget->setCurrentWidget(ui->tabFrdo);
+}
+
+FrdoDialog::~FrdoDialog() {
+    DialogGeometry::save(this);
+}
+
+void FrdoDialog::setDocId(qint64 id) {
+    setRecordId(id);
+    if (id > 0)
+        loadRecord(id);
+}
+
+QString FrdoDialog::formatSnils(const QString& text) {
+    static const QRegularExpression nonDigits(QStringLiteral("[^\\d]+"));
+    QString snils = text;
+    snils.remove(nonDigits);
+    // From the end, so that the earlier positions stay where they were.
+    if (snils.size() > 9)
+        snils.insert(9, QLatin1Char(' '));
+    if (snils.size() > 6)
+        snils.insert(6, QLatin1Char('-'));
+    if (snils.size() > 3)
+        snils.insert(3, QLatin1Char('-'));
+    return snils;
+}
+
+void FrdoDialog::on_radioButtonStateDuplicate_toggled(bool checked) {
+    ui->groupBoxOriginalInfo->setVisible(checked);
+}
+
+void FrdoDialog::on_pushButtonAutoFill_clicked() {
+    if (recordId() <= 0)
+        return;
+    QString error;
+    bool filled = false;
+    if (DocumentsTableAbstract* list = DocumentsTableAbstract::instance()) {
+        filled = list->autoFillFrdoVirtual(recordId(), &error);
+    } else {
+        // The fill rules belong to the list; without a window around, a list of our own applies them.
+        DocumentsTable rules;
+        filled = rules.autoFillFrdoVirtual(recordId(), &error);
+    }
+    if (!filled) {
+        // Nothing of the fill was kept; what the user typed stays in the form.
+        MessageBox::critical(this, MessageBox::errorTitle(),
+                             QStringLiteral("Не удалось заполнить данные ФРДО; ничего не изменено.\n%1").arg(error));
+        return;
+    }
+    loadRecord(recordId());
+    // The fill is written but not committed: line edits reloaded from it do not count as edits by
+    // themselves, and Save must not take the dialog for clean and leave the fill to the rollback.
+    setEdited();
+}
+
+void FrdoDialog::loadRecord(qint64 id) {
+    QSqlQuery names(QSqlDatabase::database());
+    names.prepare(QStringLiteral("SELECT fio1, fio2, fio3 FROM ProfDocuments WHERE profId=:profId;"));
+    names.bindValue(QStringLiteral(":profId"), id);
+    if (!Database::instance()->execPrepared(names) || !names.next())
+        return;
+    ui->lineEditFio->setText(QStringLiteral("%1 %2 %3")
+                                 .arg(names.value(0).toString(), names.value(1).toString(), names.value(2).toString()));
+    QSqlQuery frdo(QSqlDatabase::database());
+    frdo.prepare(QStringLiteral("SELECT * FROM ProfFrdo WHERE profId=:profId;"));
+    frdo.bindValue(QStringLiteral(":profId"), id);
+    if (Database::instance()->execPrepared(frdo) && frdo.next())
+        loadFrdo(frdo.record());
+    else
+        resetFrdo(); // what is stored: nothing, also after a discarded fill that created the row
+}
+
+void FrdoDialog::loadFrdo(const QSqlRecord& record) {
+    _storedDates.clear();
+    for (const Field& field : fields) {
+        QWidget* widget = findChild<QWidget*>(QLatin1String(field.widget));
+        const QVariant value = record.value(QLatin1String(field.column));
+        showValue(widget, value);
+        if (qobject_cast<OptionalDateEdit*>(widget))
+            _storedDates.insert(QLatin1String(field.column), value);
+    }
+    ui->lineEditSnils->setText(formatSnils(record.value(QStringLiteral("snils")).toString()));
+    ui->lineEditCount->setText(QString::number(record.value(QStringLiteral("studyCount")).toInt()));
+    // 0 is no answer: the buttons keep their state.
+    const int sex = record.value(QStringLiteral("SexIsMale")).toInt();
+    if (sex > 0)
+        ui->radioButtonMale->setChecked(true);
+    else if (sex < 0)
+        ui->radioButtonFemale->setChecked(true);
+    if (record.value(QStringLiteral("StateDuplicate")).toInt() > 0)
+        ui->radioButtonStateDuplicate->setChecked(true);
+    else
+        ui->radioButtonStateOrig->setChecked(true);
+}
+
+void FrdoDialog::resetFrdo() {
+    _storedDates.clear();
+    for (const Field& field : fields)
+        clearValue(findChild<QWidget*>(QLatin1String(field.widget)));
+    ui->lineEditSnils->clear();
+    ui->lineEditCount->clear();
+    ui->radioButtonMale->setChecked(true);
+    // Neither status is chosen until one is loaded or clicked.
+    for (QRadioButton* button : {ui->radioButtonStateDuplicate, ui->radioButtonStateOrig}) {
+        button->setAutoExclusive(false);
+        button->setChecked(false);
+        button->setAutoExclusive(true);
+    }
+}
+
+bool FrdoDialog::insertRecord() {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(QStringLiteral("INSERT OR IGNORE INTO ProfFrdo (profId) VALUES(:profId);"));
+    query.bindValue(QStringLiteral(":profId"), recordId());
+    return execWrite(query);
+}
+
+bool FrdoDialog::updateRecord() {
+    if (!insertRecord())
+        return false;
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(QStringLiteral(
+        "UPDATE ProfFrdo SET DocNumber=:DocNumber, DocSerial=:DocSerial, RegNumberFrdo=:RegNumber, snils=:snils, "
+        "DocNameOrig=:DocNameOrig,  studyCount=:studyCount, DocNumberOrig=:DocNumberOrig, "
+        "DocSerialOrig=:DocSerialOrig, RegNumberOrig=:RegNumberOrig,  DocType=:DocType, "
+        "issueDateOrig=:issueDateOrig, StateDuplicate=:StateDuplicate, SexIsMale=:SexIsMale,  fio1orig =:fio1orig, "
+        "fio2orig =:fio2orig, fio3orig =:fio3orig, frdo13=:frdo13, frdo14=:frdo14, frdo15=:frdo15,  frdo16=:frdo16, "
+        "frdo18=:frdo18, frdo19=:frdo19, frdo20=:frdo20, frdo21=:frdo21, frdo22=:frdo22, frdo23=:frdo23, "
+        "frdo24=:frdo24, birthDateFrdo=:birthDate, beginDate=:beginDate,  endDate=:endDate, "
+        "issueDateFrdo=:issueDate WHERE profId=:profId;"));
+    for (const Field& field : fields) {
+        const QWidget* widget = findChild<QWidget*>(QLatin1String(field.widget));
+        // A date the user did not touch goes back as stored: never set stays NULL, unreadable stays.
+        const auto* date = qobject_cast<const OptionalDateEdit*>(widget);
+        const QVariant value = date && !date->isModified()
+                                   ? _storedDates.value(QLatin1String(field.column), QVariant(QVariant::String))
+                                   : widgetValue(widget);
+        query.bindValue(QLatin1String(field.parameter), value);
+    }
+    query.bindValue(QStringLiteral(":snils"), InputHelpers::digitsOnly(ui->lineEditSnils->text()));
+    // Not a number counts as no period at all.
+    query.bindValue(QStringLiteral(":studyCount"), ui->lineEditCount->text().toInt());
+    query.bindValue(QStringLiteral(":StateDuplicate"), ui->radioButtonStateDuplicate->isChecked() ? 1 : 0);
+    const int sex = ui->radioButtonMale->isChecked() ? 1 : (ui->radioButtonFemale->isChecked() ? -1 : 0);
+    query.bindValue(QStringLiteral(":SexIsMale"), sex);
+    query.bindValue(QStringLiteral(":profId"), recordId());
+    return execWrite(query);
+}
+
+QString FrdoDialog::saveFailureText() const {
+    return QStringLiteral("Не удалось сохранить данные ФРДО.");
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "valuetext.h"
+
+#include <QDate>
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+class QAbstractItemModel;
+class QComboBox;
+class QWidget;
+
+// Helpers the edit dialogs share: used-values combo boxes, tolerant date reading, digits-only
+// texts, row exchange, help texts and spell-checking installation.
+namespace InputHelpers {
+// Appends the values already used in `column` of `table` (at most `limit`, 0 for all) to `combo`.
+void fillComboBoxUsedValues(const QString& column, const QString& table, QComboBox* combo, int limit);
+
+using ValueText::dateFromText;
+using ValueText::dateFromValue;
+using ValueText::digitsOnly;
+
+// Exchanges the data of rows `a` and `b` from `firstColumn` to the last column; false when the
+// model refused a value (the exchange may then be half done).
+bool exchangeRows(QAbstractItemModel* model, int a, int b, int firstColumn);
+
+// The what's-this text of the widget or of its nearest ancestor that has one.
+QString helpText(const QWidget* widget);
+
+// Underlines misspelt words in the line edits and rich-text edits of a widget tree as they change,
+// unless spell checking is switched off.
+void installSpellChecking(QWidget* widget, const QList<QWidget*>& exclusions = {});
+} // namespace InputHelpers

@@ -1,0 +1,236 @@
+#include "documentsmodel.h"
+#include "valuetext.h"
+
+#include "database.h"
+#include "mzlog.h"
+
+#include <QDate>
+#include <QSqlDatabase>
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <numeric>
+#include <sqlite3.h>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace {
+const char selectAll[] = "SELECT * FROM ViewProfDocuments";
+// The view's column of each model column.
+const char* const viewColumns[DocumentsModel::ColumnCount] = {"profId",    "fio",       "qual",    "attNumber",
+                                                              "regNumber", "issueDate", "editDate"};
+
+// QString::compare(a, b, Qt::CaseSensitive) < 0, inline: UTF-16 code units, then length.
+bool codeUnitLess(const QString& a, const QString& b) {
+    const int n = std::min(a.size(), b.size());
+    const QChar* pa = a.constData();
+    const QChar* pb = b.constData();
+    for (int i = 0; i < n; ++i)
+        if (pa[i] != pb[i])
+            return pa[i].unicode() < pb[i].unicode();
+    return a.size() < b.size();
+}
+
+// Columns whose texts repeat from row to row; the others (numbers, times of change) are mostly
+// unique, and looking them up would cost more than it saves.
+bool interned(int column) {
+    return column == DocumentsModel::Fio || column == DocumentsModel::Qual || column == DocumentsModel::IssueDate;
+}
+
+QString textOf(const char* utf8, int size) {
+    return utf8 ? QString::fromUtf8(utf8, size) : QString();
+}
+
+// The distinct texts of a column, found by their UTF-8 bytes, so that a repeated text costs no
+// conversion.
+class Interner {
+public:
+    int indexOf(const char* utf8, int size, QVector<QString>* values) {
+        const std::string_view key(utf8 ? utf8 : "", size_t(size));
+        const auto found = _index.find(key);
+        if (found != _index.end())
+            return found->second;
+        _keys.emplace_back(key);
+        _index.emplace(_keys.back(), values->size());
+        values->append(textOf(utf8, size));
+        return values->size() - 1;
+    }
+
+private:
+    std::deque<std::string> _keys; // elements never move, so the views into them stay valid
+    std::unordered_map<std::string_view, int> _index;
+};
+
+// The main connection's SQLite handle, null when there is none.
+sqlite3* connectionHandle() {
+    return Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
+}
+
+int digits(const QChar* c, int count) {
+    int value = 0;
+    for (int i = 0; i < count; ++i) {
+        const ushort u = c[i].unicode();
+        if (u < '0' || u > '9')
+            return -1;
+        value = value * 10 + (u - '0');
+    }
+    return value;
+}
+} // namespace
+
+DocumentsModel::DocumentsModel(QObject* parent) : QAbstractTableModel(parent) {
+    for (int c = 0; c < ColumnCount; ++c)
+        _headers[c] = QLatin1String(viewColumns[c]);
+}
+
+int DocumentsModel::dayNumber(const QString& text) {
+    return ValueText::dayNumber(text);
+}
+
+QString DocumentsModel::dateText(const QString& stored, bool withTime) {
+    const int day = dayNumber(stored);
+    if (day == noDay)
+        return stored;
+    const QString date = QDate::fromJulianDay(day).toString(QStringLiteral("dd.MM.yyyy"));
+    if (!withTime || stored.size() == 10)
+        return date;
+    // "yyyy-MM-dd hh:mm", seconds and fractions after it or not.
+    const QChar* c = stored.constData();
+    const int hour = stored.size() >= 16 && c[13] == QLatin1Char(':') ? digits(c + 11, 2) : -1;
+    const int minute = hour >= 0 ? digits(c + 14, 2) : -1;
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || (stored.size() > 16 && c[16] != QLatin1Char(':')))
+        return stored;
+    return date + QLatin1Char(' ') + stored.mid(11, 5);
+}
+
+void DocumentsModel::clear() {
+    _ids.clear();
+    for (TextColumn& column : _texts)
+        column = TextColumn();
+}
+
+bool DocumentsModel::reload() {
+    beginResetModel();
+    clear();
+    ++_generation;
+    const QString error = load();
+    if (!error.isEmpty()) {
+        MZ_LOG() << "cannot read the documents" << error << selectAll;
+        clear();
+    }
+    endResetModel();
+    return error.isEmpty();
+}
+
+// Straight from SQLite: the driver would turn every cell into UTF-16 and a QVariant first, which
+// takes longer than SQLite's own work on a large registry.
+QString DocumentsModel::load() {
+    sqlite3* db = connectionHandle();
+    if (!db)
+        return QStringLiteral("no open database");
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, selectAll, -1, &raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        return QString::fromUtf8(sqlite3_errmsg(db));
+    }
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+    int at[ColumnCount];
+    for (int c = 0; c < ColumnCount; ++c) {
+        at[c] = -1;
+        for (int i = 0; i < sqlite3_column_count(raw); ++i)
+            if (qstrcmp(sqlite3_column_name(raw, i), viewColumns[c]) == 0)
+                at[c] = i;
+        if (at[c] < 0)
+            return QStringLiteral("no column %1").arg(QLatin1String(viewColumns[c]));
+    }
+    Interner interners[ColumnCount - Fio];
+    int result;
+    while ((result = sqlite3_step(raw)) == SQLITE_ROW) {
+        _ids.append(sqlite3_column_int64(raw, at[Id]));
+        for (int c = Fio; c < ColumnCount; ++c) {
+            TextColumn& column = _texts[c - Fio];
+            const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(raw, at[c]));
+            const int size = sqlite3_column_bytes(raw, at[c]);
+            const int known = column.values.size();
+            const int index = interned(c) ? interners[c - Fio].indexOf(bytes, size, &column.values)
+                                          : (column.values.append(textOf(bytes, size)), known);
+            if (column.values.size() > known && (c == IssueDate || c == EditDate))
+                column.days.append(dayNumber(column.values.constLast()));
+            column.rows.append(index);
+        }
+    }
+    return result == SQLITE_DONE ? QString() : QString::fromUtf8(sqlite3_errmsg(db));
+}
+
+const QVector<int>& DocumentsModel::valueRanks(int column, Qt::CaseSensitivity cs) const {
+    const TextColumn& c = _texts[column - Fio];
+    if (c.ranks.size() == c.values.size() && c.ranked == cs)
+        return c.ranks;
+    const QVector<QString>& values = c.values;
+    QVector<int> order(values.size());
+    std::iota(order.begin(), order.end(), 0);
+    if (cs == Qt::CaseSensitive)
+        std::sort(order.begin(), order.end(), [&values](int a, int b) { return codeUnitLess(values[a], values[b]); });
+    else
+        std::sort(order.begin(), order.end(),
+                  [&values](int a, int b) { return QString::compare(values[a], values[b], Qt::CaseInsensitive) < 0; });
+    c.ranks.resize(values.size());
+    int rank = 0;
+    for (int i = 0; i < order.size(); ++i) {
+        if (i > 0 && QString::compare(values[order[i - 1]], values[order[i]], cs) != 0)
+            ++rank;
+        c.ranks[order[i]] = rank;
+    }
+    c.ranked = cs;
+    return c.ranks;
+}
+
+int DocumentsModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : _ids.size();
+}
+
+int DocumentsModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+// Without the base's virtual row and column counts: the proxy asks for an index per comparison.
+QModelIndex DocumentsModel::index(int row, int column, const QModelIndex& parent) const {
+    if (parent.isValid() || row < 0 || row >= _ids.size() || column < 0 || column >= ColumnCount)
+        return QModelIndex();
+    return createIndex(row, column);
+}
+
+QVariant DocumentsModel::data(const QModelIndex& index, int role) const {
+    if ((role != Qt::DisplayRole && role != Qt::EditRole) || index.model() != this)
+        return QVariant();
+    const int row = index.row();
+    if (row < 0 || row >= _ids.size())
+        return QVariant();
+    const int column = index.column();
+    if (column == Id)
+        return QVariant(_ids[row]);
+    if (role == Qt::DisplayRole && (column == IssueDate || column == EditDate))
+        return dateText(text(row, column), column == EditDate);
+    return text(row, column);
+}
+
+QVariant DocumentsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && (role == Qt::DisplayRole || role == Qt::EditRole) && section >= 0 &&
+        section < ColumnCount)
+        return _headers[section];
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+bool DocumentsModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value, int role) {
+    if (orientation != Qt::Horizontal || (role != Qt::DisplayRole && role != Qt::EditRole) || section < 0 ||
+        section >= ColumnCount)
+        return false;
+    _headers[section] = value.toString();
+    emit headerDataChanged(orientation, section, section);
+    return true;
+}
+
+Qt::ItemFlags DocumentsModel::flags(const QModelIndex& index) const {
+    return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+}

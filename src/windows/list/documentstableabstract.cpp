@@ -1,0 +1,589 @@
+#include "documentstableabstract.h"
+
+#include "appkeys.h"
+#include "database.h"
+#include "messagebox.h"
+#include "mzlog.h"
+#include "settingsregistry.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlTableModel>
+
+namespace {
+const QString attention = MessageBox::attentionTitle();
+const QString errorTitle = MessageBox::errorTitle();
+const QString batchSavepoint = QStringLiteral("documentsBatch");
+
+// "(12, 15)" for the ids 12 and 15.
+QString idListText(const QList<qint64>& ids) {
+    QString text = QStringLiteral("(");
+    for (qint64 id : ids)
+        text += QString::number(id) + QStringLiteral(", ");
+    text.chop(2);
+    return text + QLatin1Char(')');
+}
+
+bool confirm(QWidget* parent, const QString& text) {
+    return MessageBox::show(parent, QMessageBox::NoIcon, attention, text, QMessageBox::Ok | QMessageBox::Cancel) ==
+           QMessageBox::Ok;
+}
+
+// False, with the statement's error in `error`.
+bool failed(const QSqlQuery& query, QString* error) {
+    if (error)
+        *error = query.lastError().text();
+    return false;
+}
+
+// What failed, and below it the database's own words when there are any.
+void reportFailure(QWidget* parent, const QString& what, const QString& reason) {
+    MessageBox::critical(parent, errorTitle, reason.isEmpty() ? what : what + QLatin1Char('\n') + reason);
+}
+} // namespace
+
+// Passes a print dialog's choice on, to the printer or to a PDF file; a child of the dialog, so
+// it goes with it.
+class PrintChoiceRelay : public QObject {
+    Q_OBJECT
+
+public:
+    using Handler = std::function<void(ReportList::ReportType, bool, bool)>;
+    using PdfHandler = std::function<void(ReportList::ReportType, bool)>;
+    PrintChoiceRelay(QObject* dialog, Handler handler, PdfHandler pdfHandler)
+        : QObject(dialog), _handler(std::move(handler)), _pdfHandler(std::move(pdfHandler)) {}
+
+public slots:
+    void choose(ReportList::ReportType type, bool printBackground, bool showPreview) {
+        _handler(type, printBackground, showPreview);
+    }
+    void saveToPdf(ReportList::ReportType type, bool printBackground) { _pdfHandler(type, printBackground); }
+
+private:
+    Handler _handler;
+    PdfHandler _pdfHandler;
+};
+
+QPointer<DocumentsTableAbstract> DocumentsTableAbstract::_instance;
+
+DocumentsTableAbstract::DocumentsTableAbstract(QWidget* parent) : QTableView(parent) {
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    horizontalHeader()->viewport()->installEventFilter(this);
+    connect(this, &QAbstractItemView::doubleClicked, this, &DocumentsTableAbstract::onRowActivated);
+    createActions();
+    connect(this, &QWidget::customContextMenuRequested, this, &DocumentsTableAbstract::provideContexMenu);
+    _instance = this;
+}
+
+DocumentsTableAbstract::~DocumentsTableAbstract() = default;
+
+DocumentsTableAbstract* DocumentsTableAbstract::instance() {
+    return _instance;
+}
+
+void DocumentsTableAbstract::createActions() {
+    _menu = new QMenu(this);
+    const auto make = [this](const QString& text) { return new QAction(text, _menu); };
+    _addAction = make(QStringLiteral("Добавить новый"));
+    _copyAction = make(QStringLiteral("Создать копию записи"));
+    _editAction = make(QStringLiteral("Редактировать"));
+    _deleteAction = make(QStringLiteral("Удалить"));
+    _printAction = make(QStringLiteral("Печатать"));
+    _selectAllAction = make(QStringLiteral("Выделить всё"));
+    _fillFromTemplateAction = make(QStringLiteral("Заполнить по шаблону"));
+    _updateAction = make(QStringLiteral("Обновить"));
+    _autoFillFrdoAction = make(QStringLiteral("Автозаполнение ФРДО"));
+
+    connect(_addAction, &QAction::triggered, this, [this] { emit documentClicked(-1); });
+    connect(_copyAction, &QAction::triggered, this, &DocumentsTableAbstract::onCopyRecordAction);
+    connect(_editAction, &QAction::triggered, this, &DocumentsTableAbstract::onEditAction);
+    connect(_deleteAction, &QAction::triggered, this, &DocumentsTableAbstract::onDeleteAction);
+    connect(_printAction, &QAction::triggered, this, &DocumentsTableAbstract::onPrintAction);
+    connect(_selectAllAction, &QAction::triggered, this, &DocumentsTableAbstract::onSelectAllAction);
+    connect(_fillFromTemplateAction, &QAction::triggered, this, &DocumentsTableAbstract::onFillFromTemplateAction);
+    connect(_updateAction, &QAction::triggered, this, &DocumentsTableAbstract::updateData);
+    connect(_autoFillFrdoAction, &QAction::triggered, this, &DocumentsTableAbstract::onAutoFillFrdoAction);
+
+    _menu->addAction(_addAction);
+    _menu->addAction(_copyAction);
+    _menu->addSeparator();
+    _menu->addAction(_editAction);
+    _menu->addAction(_deleteAction);
+    _menu->addAction(_printAction);
+    _menu->addSeparator();
+    _menu->addAction(_selectAllAction);
+    _menu->addAction(_updateAction);
+    _menu->addAction(_autoFillFrdoAction);
+}
+
+void DocumentsTableAbstract::setModels(QAbstractItemModel* source, QSortFilterProxyModel* proxy) {
+    _sourceModel = source;
+    _proxy = proxy;
+}
+
+void DocumentsTableAbstract::initTable() {
+    setModel(_proxy);
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
+        if (current.isValid())
+            _currentDocId = current.sibling(current.row(), 0).data().toLongLong();
+    });
+    setColumnHidden(0, true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    // One line per document, as a register reads; row numbers would only repeat the order.
+    setWordWrap(false);
+    setAlternatingRowColors(true);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
+    horizontalHeader()->setStretchLastSection(true);
+    // Newest first, without an indicator: section 0 is the hidden id.
+    horizontalHeader()->setSortIndicator(0, Qt::DescendingOrder);
+    setSortingEnabled(true);
+    horizontalHeader()->setSortIndicatorShown(false);
+}
+
+void DocumentsTableAbstract::initAutoFill() {}
+
+void DocumentsTableAbstract::reloadSource() {
+    if (auto* table = qobject_cast<QSqlTableModel*>(_sourceModel.data()))
+        table->select();
+}
+
+QDialog* DocumentsTableAbstract::createPrintDialog(QWidget*) {
+    MZ_LOG() << "print dialog not available";
+    return nullptr;
+}
+
+void DocumentsTableAbstract::fetchAll() {
+    QAbstractItemModel* m = model();
+    while (m && m->canFetchMore(QModelIndex()))
+        m->fetchMore(QModelIndex());
+}
+
+void DocumentsTableAbstract::emitRowCounts() {
+    emit rowCountsChanged(model() ? model()->rowCount() : 0, _sourceModel ? _sourceModel->rowCount() : 0);
+}
+
+// --- ids ---------------------------------------------------------------------------------------
+
+QList<qint64> DocumentsTableAbstract::selectedIds() const {
+    QList<qint64> ids;
+    if (!selectionModel())
+        return ids;
+    for (const QModelIndex& index : selectionModel()->selectedRows(0))
+        if (!isRowHidden(index.row()))
+            ids << index.data().toLongLong();
+    return ids;
+}
+
+QList<qint64> DocumentsTableAbstract::shownIds() const {
+    QList<qint64> ids;
+    const QAbstractItemModel* m = model();
+    if (!m)
+        return ids;
+    const int rows = m->rowCount();
+    ids.reserve(rows);
+    for (int row = 0; row < rows; ++row)
+        if (!isRowHidden(row))
+            ids << m->index(row, 0).data().toLongLong();
+    return ids;
+}
+
+// --- column widths -----------------------------------------------------------------------------
+
+void DocumentsTableAbstract::restoreColumnWidths(const QString& tableName) {
+    const int columns = model() ? model()->columnCount() : 0;
+    for (int column = 0; column < columns; ++column) {
+        if (isColumnHidden(column))
+            continue;
+        const int width =
+            SettingsRegistry::instance()->value(Keys::tableColumnWidth, {tableName, QString::number(column)}).toInt();
+        if (width > 0)
+            setColumnWidth(column, width);
+    }
+}
+
+void DocumentsTableAbstract::saveColumnWidths(const QString& tableName) {
+    const int columns = model() ? model()->columnCount() : 0;
+    for (int column = 0; column < columns; ++column)
+        if (!isColumnHidden(column))
+            SettingsRegistry::instance()->setValue(Keys::tableColumnWidth, columnWidth(column),
+                                                   {tableName, QString::number(column)});
+}
+
+// --- slots -------------------------------------------------------------------------------------
+
+void DocumentsTableAbstract::updateData() {
+    reloadSource();
+    fetchAll();
+    emit reselected();
+    emitRowCounts();
+}
+
+void DocumentsTableAbstract::onRowActivated(QModelIndex index) {
+    if (!index.isValid())
+        return;
+    emit documentClicked(index.sibling(index.row(), 0).data().toLongLong());
+}
+
+void DocumentsTableAbstract::onEditAction() {
+    if (selectionModel())
+        onRowActivated(selectionModel()->currentIndex());
+}
+
+void DocumentsTableAbstract::updateActions(const QPoint& pos) {
+    const int selected = selectionModel() ? selectionModel()->selectedRows().size() : 0;
+    const QModelIndex under = indexAt(pos);
+    const bool onRow = under.row() >= 0 && under.column() >= 0;
+    _editAction->setEnabled(onRow && selected == 1);
+    _copyAction->setEnabled(onRow && selected == 1);
+    _deleteAction->setEnabled(onRow && selected >= 1);
+    _printAction->setEnabled(onRow && selected >= 1);
+    _fillFromTemplateAction->setEnabled(onRow && selected >= 1);
+    for (QAction* always : {_addAction, _selectAllAction, _updateAction, _autoFillFrdoAction})
+        always->setEnabled(true);
+}
+
+void DocumentsTableAbstract::provideContexMenu(QPoint pos) {
+    updateActions(pos);
+    _menu->popup(viewport()->mapToGlobal(pos));
+}
+
+void DocumentsTableAbstract::onCopyRecordAction() {
+    const QModelIndex current = selectionModel() ? selectionModel()->currentIndex() : QModelIndex();
+    if (!current.isValid())
+        return;
+    const qint64 oldId = current.sibling(current.row(), 0).data().toLongLong();
+    QString error;
+    const qint64 newId = duplicateRecord(oldId, &error);
+    if (newId <= 0) {
+        reportFailure(this, QStringLiteral("Не удалось создать копию документа."), error);
+        return;
+    }
+    updateData();
+    emit documentClicked(newId);
+}
+
+void DocumentsTableAbstract::onDeleteAction() {
+    const int selected = selectionModel() ? selectionModel()->selectedRows().size() : 0;
+    const QString text = selected == 1 ? QStringLiteral("Вы уверены, что хотите удалить выделеннный документ?")
+                                       : QStringLiteral("Вы уверены, что хотите удалить выделеннные документы?");
+    if (!confirm(this, text))
+        return;
+    const QList<qint64> ids = selectedIds();
+    QString error;
+    const bool deleted = inSavepoint(batchSavepoint, [&] { return deleteRecords(ids, &error); });
+    updateData();
+    if (!deleted)
+        reportFailure(this,
+                      ids.size() == 1 ? QStringLiteral("Не удалось удалить документ.")
+                                      : QStringLiteral("Не удалось удалить документы; ни один из них не удалён."),
+                      error);
+    clearSelection();
+    emit unselect();
+}
+
+void DocumentsTableAbstract::onPrintAction() {
+    const QList<qint64> ids = selectedIds();
+    QDialog* dialog = createPrintDialog(this);
+    if (!dialog)
+        return;
+    if (!ids.isEmpty()) {
+        auto* relay = new PrintChoiceRelay(
+            dialog,
+            [this, ids](ReportList::ReportType type, bool background, bool preview) {
+                emitPrint(type, ids, background, preview);
+            },
+            [this, ids](ReportList::ReportType type, bool background) {
+                emit documentsSavePdf(type, ids, background);
+            });
+        if (!connect(dialog, SIGNAL(reportTypeSelected(ReportList::ReportType, bool, bool)), relay,
+                     SLOT(choose(ReportList::ReportType, bool, bool))))
+            MZ_LOG() << "print dialog without reportTypeSelected" << dialog->metaObject()->className();
+        if (!connect(dialog, SIGNAL(pdfRequested(ReportList::ReportType, bool)), relay,
+                     SLOT(saveToPdf(ReportList::ReportType, bool))))
+            MZ_LOG() << "print dialog without pdfRequested" << dialog->metaObject()->className();
+    }
+    dialog->show();
+}
+
+void DocumentsTableAbstract::emitPrint(ReportList::ReportType type, const QList<qint64>& ids, bool printBackground,
+                                       bool showPreview) {
+    if (ids.size() > 1)
+        emit documentsPrint(type, ids, printBackground, showPreview);
+    else if (ids.size() == 1)
+        emit documentPrint(type, ids.first(), printBackground, showPreview);
+}
+
+void DocumentsTableAbstract::onSelectAllAction() {
+    fetchAll();
+    selectAll();
+}
+
+void DocumentsTableAbstract::onFillFromTemplateAction() {
+    _idsForFill = selectedIds();
+    emit documetsForFillSelected();
+    updateData();
+}
+
+void DocumentsTableAbstract::onTemplateForFillSelected(qint64 templateSqlId) {
+    onTemplateForFillSelectedVirtual(templateSqlId);
+    updateData();
+}
+
+void DocumentsTableAbstract::onTemplateForFillSelectedVirtual(qint64 templateSqlId) {
+    qDebug() << "onTemplateForFillSelectedVirtual()" << templateSqlId;
+}
+
+void DocumentsTableAbstract::onAutoFillFrdoAction() {
+    const int selected = selectionModel() ? selectionModel()->selectedRows().size() : 0;
+    const QString text =
+        QStringLiteral("Вы уверены, что хотите произвести автоматическое заполнение ФРДО для %1")
+            .arg(selected == 1 ? QStringLiteral("выделенного документа?") : QStringLiteral("выделенных документов?"));
+    if (!confirm(this, text))
+        return;
+    const QList<qint64> ids = selectedIds();
+    QString error;
+    const bool filled = inSavepoint(batchSavepoint, [&] {
+        for (qint64 id : ids)
+            if (!autoFillFrdoVirtual(id, &error))
+                return false;
+        return true;
+    });
+    updateData();
+    if (!filled)
+        reportFailure(this, QStringLiteral("Не удалось заполнить данные ФРДО; ничего не изменено."), error);
+    clearSelection();
+    emit unselect();
+}
+
+// --- header sorting ----------------------------------------------------------------------------
+
+bool DocumentsTableAbstract::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != horizontalHeader()->viewport())
+        return QTableView::eventFilter(watched, event);
+    // Paint, hover, key and the like pass the header too; only these three are mouse events.
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
+        return QTableView::eventFilter(watched, event);
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    switch (type) {
+    case QEvent::MouseButtonPress:
+        if (mouse->button() == Qt::LeftButton)
+            _pressPos = mouse->pos();
+        break;
+    case QEvent::MouseMove:
+        if ((mouse->buttons() & Qt::LeftButton) &&
+            (mouse->pos() - _pressPos).manhattanLength() > QApplication::startDragDistance())
+            _headerDrag = true;
+        break;
+    case QEvent::MouseButtonRelease: {
+        if (mouse->button() != Qt::LeftButton)
+            break;
+        if (_headerDrag) {
+            // Resizing and moving columns stay with the header.
+            _headerDrag = false;
+            break;
+        }
+        const int section = horizontalHeader()->logicalIndexAt(mouse->pos());
+        if (section < 0)
+            break;
+        onHeaderRelease(section);
+        emit horizontalHeader()->sectionClicked(section);
+        return true;
+    }
+    default:
+        break;
+    }
+    return QTableView::eventFilter(watched, event);
+}
+
+// Ascending, descending, then back to the registry's own order, newest first, without an
+// indicator; from ids ascending a click first restores ids descending.
+void DocumentsTableAbstract::onHeaderRelease(int section) {
+    QHeaderView* header = horizontalHeader();
+    const int current = header->sortIndicatorSection();
+    const Qt::SortOrder order = header->sortIndicatorOrder();
+    int newSection = section;
+    Qt::SortOrder newOrder = Qt::AscendingOrder;
+    bool shown = true;
+    if (section == current && order == Qt::AscendingOrder) {
+        newOrder = Qt::DescendingOrder;
+    } else if (section == current) {
+        newSection = 0;
+        newOrder = Qt::DescendingOrder;
+        shown = false;
+    } else if (current == 0 && order == Qt::AscendingOrder) {
+        newSection = 0;
+        newOrder = Qt::DescendingOrder;
+        shown = false;
+    }
+    header->setSortIndicatorShown(shown);
+    header->setSortIndicator(newSection, newOrder);
+}
+
+// --- generic SQL -------------------------------------------------------------------------------
+
+// All or nothing: `work` runs inside a savepoint that is rolled back when it fails, so that a
+// batch neither leaves half its rows nor costs a commit per row.
+bool DocumentsTableAbstract::inSavepoint(const QString& name, const std::function<bool()>& work) {
+    Database* db = Database::instance();
+    if (!db->execSql(QStringLiteral("SAVEPOINT %1;").arg(name)).isActive())
+        return work();
+    const bool done = work();
+    if (!done)
+        db->execSql(QStringLiteral("ROLLBACK TO %1;").arg(name));
+    db->execSql(QStringLiteral("RELEASE %1;").arg(name));
+    return done;
+}
+
+bool DocumentsTableAbstract::checkRecords(int kind, QList<qint64> ids) {
+    for (qint64 id : ids)
+        if (!checkRecord(kind, id))
+            return false;
+    return true;
+}
+
+bool DocumentsTableAbstract::deleteRecords(QList<qint64> ids, QString* error) {
+    return deleteDocuments(ids, error);
+}
+
+qint64 DocumentsTableAbstract::copyRecord(qint64 id, QString* error) {
+    return copyDocument(id, error);
+}
+
+bool DocumentsTableAbstract::copyAdditionalRecords(qint64 fromId, qint64 toId, QString* error) {
+    return copyDependentRows(fromId, toId, error);
+}
+
+qint64 DocumentsTableAbstract::duplicateRecord(qint64 id, QString* error) {
+    qint64 newId = 0;
+    inSavepoint(QStringLiteral("copyDocument"), [&] {
+        newId = copyRecord(id, error);
+        if (newId > 0 && !copyAdditionalRecords(id, newId, error))
+            newId = 0;
+        return newId > 0;
+    });
+    return newId;
+}
+
+qint64 DocumentsTableAbstract::duplicateDocument(qint64 id, QString* error) {
+    qint64 newId = 0;
+    inSavepoint(QStringLiteral("copyDocument"), [&] {
+        newId = copyDocument(id, error);
+        if (newId > 0 && !copyDependentRows(id, newId, error))
+            newId = 0;
+        return newId > 0;
+    });
+    return newId;
+}
+
+bool DocumentsTableAbstract::deleteDocuments(const QList<qint64>& ids, QString* error) {
+    if (ids.isEmpty())
+        return true;
+    Database* db = Database::instance();
+    const QString list = idListText(ids);
+    // Dependent rows first; a document is never left without them, nor they without it.
+    QStringList tables = db->additionalTableNames();
+    tables << db->mainTableName();
+    return inSavepoint(QStringLiteral("deleteDocuments"), [&] {
+        for (const QString& table : tables) {
+            QSqlQuery query = db->execSql(
+                QStringLiteral("DELETE FROM %1 WHERE %2 IN %3;").arg(table, db->mainPrimaryKeyName(), list));
+            if (!query.isActive())
+                return failed(query, error);
+        }
+        return true;
+    });
+}
+
+qint64 DocumentsTableAbstract::copyDocument(qint64 id, QString* error) {
+    Database* db = Database::instance();
+    const QString table = db->mainTableName();
+    const QString columns = db->columns(table, false);
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(QStringLiteral("INSERT INTO %1 (fio1, fio2, fio3, %2) SELECT 'КОПИЯ ' || IFNULL(fio1,''), fio2, "
+                                 "fio3, %2 FROM %1 WHERE %3 = :id;")
+                      .arg(table, columns, db->mainPrimaryKeyName()));
+    query.bindValue(QStringLiteral(":id"), id);
+    if (!db->execPrepared(query)) {
+        failed(query, error);
+        return 0;
+    }
+    // A statement that inserted nothing still reports the connection's previous insert id.
+    if (query.numRowsAffected() != 1) {
+        if (error)
+            *error = QStringLiteral("Документ не найден в базе данных.");
+        return 0;
+    }
+    return query.lastInsertId().toLongLong();
+}
+
+bool DocumentsTableAbstract::copyDependentRows(qint64 fromId, qint64 toId, QString* error) {
+    Database* db = Database::instance();
+    const QString key = db->mainPrimaryKeyName();
+    for (const QString& table : db->additionalTableNames()) {
+        const QString columns = db->columns(table, false);
+        const QString tail = columns.isEmpty() ? QString() : QStringLiteral(", ") + columns;
+        QSqlQuery query(QSqlDatabase::database());
+        query.prepare(
+            QStringLiteral("INSERT INTO %1 (%2%3) SELECT :Id1%3 FROM %1 WHERE %2 = :Id2;").arg(table, key, tail));
+        query.bindValue(QStringLiteral(":Id1"), toId);
+        query.bindValue(QStringLiteral(":Id2"), fromId);
+        if (!db->execPrepared(query))
+            return failed(query, error);
+    }
+    return true;
+}
+
+bool DocumentsTableAbstract::autoFillFrdoVirtual(qint64 sqlDocId, QString* error) {
+    const auto rules = _autoFill.constFind(QStringLiteral("Frdo"));
+    if (rules == _autoFill.constEnd()) {
+        MZ_LOG() << "autoFillFrdoVirtual() EMPTY!" << sqlDocId;
+        return true;
+    }
+    return inSavepoint(QStringLiteral("autoFill"), [&] { return autoFill(*rules, sqlDocId, error); });
+}
+
+bool DocumentsTableAbstract::autoFill(const AutoFillSpec& rules, qint64 sqlDocId, QString* error) {
+    Database* db = Database::instance();
+    QSqlQuery source(QSqlDatabase::database());
+    source.prepare(rules.selectSql);
+    source.bindValue(QStringLiteral(":id"), sqlDocId);
+    if (!db->execPrepared(source))
+        return failed(source, error);
+    // The source first: a target row for a document that does not exist would be an orphan.
+    if (!source.next())
+        return true;
+    QSqlQuery insert(QSqlDatabase::database());
+    insert.prepare(rules.insertSql);
+    insert.bindValue(QStringLiteral(":id"), sqlDocId);
+    if (!db->execPrepared(insert))
+        return failed(insert, error);
+    QMap<QString, QVariant> values;
+    for (const AutoFillField& field : rules.fields)
+        values.insert(field.target, field.source.isEmpty() ? (field.compute ? field.compute(source) : QVariant())
+                                                           : QVariant(source.value(field.source).toString()));
+    if (values.isEmpty())
+        return true;
+    QStringList assignments;
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+        assignments << QStringLiteral("%1=:%1").arg(it.key());
+    QSqlQuery update(QSqlDatabase::database());
+    update.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3=:id;")
+                       .arg(rules.table, assignments.join(QLatin1Char(',')), db->mainPrimaryKeyName()));
+    update.bindValue(QStringLiteral(":id"), sqlDocId);
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+        update.bindValue(QLatin1Char(':') + it.key(), it.value());
+    return db->execPrepared(update) || failed(update, error);
+}
+
+#include "documentstableabstract.moc"

@@ -1,0 +1,352 @@
+#include "mzmainwindow.h"
+
+#include "appkeys.h"
+#include "appsettings.h"
+#include "database.h"
+#include "dialoggeometry.h"
+#include "engine.h"
+#include "filedialog.h"
+#include "messagebox.h"
+#include "documentstableabstract.h"
+#include "webaddresses.h"
+#include "updater.h"
+#include "productinfo.h"
+#include "aboutdialog.h"
+#include "preferencesdialog.h"
+#include "tipsdialog.h"
+#include "settingsregistry.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDate>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
+#include <QMenu>
+#include <QProgressDialog>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+
+namespace {
+const QString errorTitle = MessageBox::errorTitle();
+const QString informationTitle = QStringLiteral("Информация");
+const QString databaseFilter = QStringLiteral("Database files (*.db)");
+const QString excelFilter = QStringLiteral("Excel files (*.xlsx)");
+const QString exportCaption = QStringLiteral("Экспорт в Excel");
+const QString pdfCaption = QStringLiteral("Сохранить в PDF");
+const QString pdfFilter = QStringLiteral("PDF (*.pdf)");
+const QString filtersNote = QStringLiteral("При экспорте в Excel будут применены текущие настройки фильтрации");
+// A workbook of fewer rows is written before a progress dialog would be worth showing.
+constexpr int progressDelayMs = 400;
+// How long the status bar names the file just written.
+constexpr int savedNoteMs = 60000;
+// The start-up work waits this long after the window first shows, so that it paints first.
+constexpr int startUpDelayMs = 100;
+
+const QString editorWarning = QStringLiteral(
+    "<p align='justify'>Внимание!<br><br>Вы переходите в раздел \"Редактор шаблонов\".<br><br>Данный ресурс не "
+    "предназначен для ввода данных учащихся и данных об образовательной организации.<br><br>Редактор шаблонов "
+    "предназначен для небольшой корректировки расположения полей.<br><br>Продолжить?<br></p>");
+} // namespace
+
+MzMainWindow::MzMainWindow(QWidget* parent) : QMainWindow(parent), _engine(new Engine(this)) {
+    qDebug() << "Engine created";
+    // The edition's banner may ask its server as soon as it is built: through the proxy, if one is set.
+    PreferencesDialog::setupProxy();
+    connect(_engine, &Engine::error, this, &MzMainWindow::showMessage);
+    setMinimumSize(800, 600);
+    _lastDirectory = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (Database::hasInstance())
+        connect(Database::instance(), &Database::writeFailed, this, &MzMainWindow::onWriteFailed);
+}
+
+MzMainWindow::~MzMainWindow() {
+    // Open dialogs roll back what they did not save while the database is still there.
+    qDeleteAll(findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly));
+    Database::shutdown();
+}
+
+void MzMainWindow::showMessage(const QString& text, const QString& title) {
+    MessageBox::message(this, title, text);
+}
+
+void MzMainWindow::showMessageWithIcon(const QString& text, const QString& title, QMessageBox::Icon icon) {
+    MessageBox::show(this, icon, title, text);
+}
+
+void MzMainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (std::exchange(_startUpScheduled, true))
+        return;
+    QTimer::singleShot(startUpDelayMs, this, &MzMainWindow::startUp);
+}
+
+void MzMainWindow::startUp() {
+    // Now the window system's frame is known: a first start's estimate may have been short.
+    DialogGeometry::fitIntoScreen(this);
+    checkUpdates(true);
+    qDebug() << "Updates checked";
+    if (AppSettings::checkVersion())
+        MessageBox::information(this, MessageBox::attentionTitle(), AppSettings::versionNoticeText());
+    warnIfReadOnly();
+    initFrdoExport();
+}
+
+void MzMainWindow::warnIfReadOnly() {
+    if (!Database::hasInstance() || Database::instance()->startWarning().isEmpty())
+        return;
+    MessageBox::warning(this, MessageBox::attentionTitle(), Database::instance()->startWarning());
+}
+
+// One save may fail in several statements; the user hears of it once.
+void MzMainWindow::onWriteFailed(const QString& message) {
+    if (_writeFailurePending)
+        return;
+    _writeFailurePending = true;
+    QTimer::singleShot(0, this, [this, message] {
+        MessageBox::warning(this, errorTitle, message);
+        _writeFailurePending = false;
+    });
+}
+
+void MzMainWindow::loadSettings() {
+    SettingsRegistry* settings = SettingsRegistry::instance();
+    const bool restored = restoreGeometry(settings->value(Keys::mainWindowGeometry).toByteArray());
+    restoreState(settings->value(Keys::mainWindowState).toByteArray());
+    // The form's size may not fit a small screen, nor a saved one a screen that has changed since.
+    DialogGeometry::fitIntoScreen(this, !restored);
+    _askBeforeExport = settings->value(Keys::askBeforeExport).toBool();
+    _askBeforeExportFrdo = settings->value(Keys::askBeforeExportFrdo).toBool();
+    _askBeforeEditor = settings->value(Keys::askBeforeEditor).toBool();
+    _showToolBar = settings->value(Keys::showToolBar).toBool();
+    _showBanner = settings->value(Keys::showBanner).toBool();
+    if (_toolBarAction)
+        _toolBarAction->setChecked(_showToolBar);
+    if (_bannerAction) {
+        const QSignalBlocker blocker(_bannerAction);
+        _bannerAction->setChecked(_showBanner);
+    }
+    showBanner(_showBanner);
+    if (settings->value(Keys::showTipsOnStartup).toBool())
+        showTips();
+}
+
+void MzMainWindow::saveSettings() {
+    SettingsRegistry* settings = SettingsRegistry::instance();
+    settings->setValue(Keys::mainWindowGeometry, saveGeometry());
+    settings->setValue(Keys::mainWindowState, saveState());
+    settings->setValue(Keys::askBeforeExport, _askBeforeExport);
+    settings->setValue(Keys::askBeforeEditor, _askBeforeEditor);
+    settings->setValue(Keys::askBeforeExportFrdo, _askBeforeExportFrdo);
+    settings->setValue(Keys::showToolBar, _showToolBar);
+    settings->setValue(Keys::showBanner, _showBanner);
+}
+
+void MzMainWindow::showBanner(bool visible) {
+    _showBanner = visible;
+    if (_banner)
+        _banner->setVisible(visible);
+}
+
+QString MzMainWindow::backupFileName(const QDate& date) const {
+    return _lastDirectory + QLatin1Char('/') + QCoreApplication::applicationName() +
+           date.toString(QStringLiteral("-backup-yyyy-MM-dd")) + QStringLiteral(".db");
+}
+
+void MzMainWindow::backupDatabase() {
+    const QString path = FileDialog::getSaveFileName(this, QStringLiteral("Save file"),
+                                                     backupFileName(QDate::currentDate()), databaseFilter);
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (Database::instance()->backup(path, &error))
+        MessageBox::information(this, informationTitle, QStringLiteral("Резервная копия успешно создана."));
+    else
+        showMessage(QStringLiteral("Не удалось сохранить резервную копию.\n") + error, errorTitle);
+}
+
+bool MzMainWindow::restoreDatabase() {
+    const QString path = FileDialog::getOpenFileName(this, QStringLiteral("Open file"), _lastDirectory, databaseFilter);
+    if (path.isEmpty())
+        return false;
+    // Only a file that can take the registry's place is worth the question.
+    QString error = Database::instance()->restoreCandidateError(path);
+    if (!error.isEmpty()) {
+        showMessage(error, errorTitle);
+        return false;
+    }
+    if (MessageBox::warning(this, MessageBox::attentionTitle(),
+                            QStringLiteral("Вновь загруженная база полностью заменит собой существующую. Продолжить?"),
+                            QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return false;
+    if (!Database::instance()->restore(path, &error)) {
+        showMessage(error, errorTitle);
+        return false;
+    }
+    MessageBox::information(this, informationTitle, QStringLiteral("Резервная копия успешно загружена."));
+    return true;
+}
+
+void MzMainWindow::openTemplateEditor() {
+    if (_askBeforeEditor) {
+        bool dontWarnAgain = false;
+        const auto answer = MessageBox::show(this, QMessageBox::Information, QString(), editorWarning,
+                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No, &dontWarnAgain);
+        if (dontWarnAgain)
+            _askBeforeEditor = false;
+        if (answer != QMessageBox::Yes)
+            return;
+    }
+    openEditorChooser();
+}
+
+void MzMainWindow::checkUpdates(bool isSilent) {
+    // The proxy may have changed in the preferences since the start.
+    PreferencesDialog::setupProxy();
+    Updater::checkUpdates(this, isSilent, [this](const QString& text, const QString& title, QMessageBox::Icon icon) {
+        showMessageWithIcon(text, title, icon);
+    });
+}
+
+void MzMainWindow::showPreferences() {
+    auto* dialog = new PreferencesDialog(this);
+    dialog->show();
+}
+
+void MzMainWindow::showAbout() {
+    (new AboutDialog(this))->show();
+}
+
+void MzMainWindow::showTips() {
+    (new TipsDialog(this))->show();
+}
+
+void MzMainWindow::openForum() {
+    const QUrl forum = WebAddresses::forum();
+    if (forum.isEmpty())
+        qDebug() << "no support forum address is set (\"Forum/url\")";
+    else
+        QDesktopServices::openUrl(forum);
+}
+
+void MzMainWindow::setForumAction(QAction* action) {
+    if (!action)
+        return;
+    action->setVisible(!WebAddresses::forum().isEmpty());
+    // A menu left with nothing to choose goes as well.
+    for (QWidget* widget : action->associatedWidgets()) {
+        auto* menu = qobject_cast<QMenu*>(widget);
+        if (!menu)
+            continue;
+        const QList<QAction*> entries = menu->actions();
+        menu->menuAction()->setVisible(std::any_of(entries.cbegin(), entries.cend(), [](const QAction* entry) {
+            return entry->isVisible() && !entry->isSeparator();
+        }));
+    }
+}
+
+void MzMainWindow::importData() {
+    showMessage(QStringLiteral("В текущей версии возможность импорта ещё не реализована"), errorTitle);
+}
+
+void MzMainWindow::exportData() {
+    showMessage(QStringLiteral("В текущей версии возможность экспорта ещё не реализована"), errorTitle);
+}
+
+void MzMainWindow::warnAboutFilters(ExportKind kind) {
+    bool& ask = kind == ExportKind::Frdo ? _askBeforeExportFrdo : _askBeforeExport;
+    if (!ask)
+        return;
+    bool dontWarnAgain = false;
+    MessageBox::show(this, QMessageBox::Information, QString(), filtersNote, QMessageBox::Ok, QMessageBox::Ok,
+                     &dontWarnAgain);
+    if (dontWarnAgain)
+        ask = false;
+}
+
+QString MzMainWindow::askWorkbookName(const QString& proposed) {
+    return FileDialog::getSaveFileName(this, exportCaption, proposed, excelFilter);
+}
+
+void MzMainWindow::_on_actionFrdo_triggered() {
+    warnAboutFilters(ExportKind::Frdo);
+    exportToXlsx(QStringLiteral("FRDO"));
+}
+
+void MzMainWindow::exportToXlsx(const QString& name, const XlsxFormat* headerFormat, const XlsxFormat* dataFormat) {
+    const auto layout = _exportLayouts.constFind(name);
+    if (layout == _exportLayouts.constEnd()) {
+        qDebug() << "exportToXlsx"
+                 << "Empty!";
+        return;
+    }
+    DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
+    const QList<qint64> ids = list ? list->shownIds() : QList<qint64>();
+    if (ids.isEmpty()) {
+        MessageBox::information(this, QString(), QStringLiteral("Не выбрано ни одной записи."));
+        return;
+    }
+    const QString path =
+        askWorkbookName(XlsxExport::proposedFileName(_lastDirectory, layout->title, QDate::currentDate()));
+    if (path.isEmpty())
+        return;
+    const XlsxExportSpec chosen = *layout;
+    writeWorkbook(path, [&](QString* error, const ExportProgress& progress) {
+        return XlsxExport::write(chosen, ids, path, error, progress, headerFormat, dataFormat);
+    });
+}
+
+bool MzMainWindow::writeWorkbook(const QString& path,
+                                 const std::function<bool(QString*, const ExportProgress&)>& write) {
+    QProgressDialog progress(QStringLiteral("Экспорт в Excel..."), QStringLiteral("Отмена"), 0, 0, this);
+    progress.setWindowTitle(exportCaption);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(progressDelayMs);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    QString error;
+    const bool written = write(&error, [&progress](int done, int total) {
+        if (progress.maximum() != total)
+            progress.setMaximum(total);
+        progress.setValue(done);
+        return !progress.wasCanceled();
+    });
+    progress.close();
+    return opened(written, path, error);
+}
+
+bool MzMainWindow::opened(bool written, const QString& path, const QString& error) {
+    if (!written) {
+        // An empty reason is the user's cancel: nothing was written and nothing needs saying.
+        if (!error.isEmpty())
+            MessageBox::warning(this, QStringLiteral("Не удалось сохранить файл"),
+                                QStringLiteral("%1\n%2").arg(QDir::toNativeSeparators(path), error));
+        return false;
+    }
+    const QString where = QDir::toNativeSeparators(path);
+    // Where the file went stays in view; without a program to open it, the user would not know.
+    statusBar()->showMessage(QStringLiteral("Файл сохранён: %1").arg(where), savedNoteMs);
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        showMessage(QStringLiteral("Файл сохранён:\n%1\n\nНе найдена программа, которая может его открыть.").arg(where),
+                    informationTitle);
+    return true;
+}
+
+void MzMainWindow::saveDocumentsPdf(ReportList::ReportType type, QList<qint64> sqlDocIds, bool printBackground) {
+    if (sqlDocIds.isEmpty())
+        return;
+    const ReportList::ReportInfo* info = ReportList::info(type);
+    const QString proposed = _lastDirectory + QLatin1Char('/') + ProductTypeInfo::appName() + QLatin1Char('-') +
+                             (info ? info->title : QString::number(int(type))) + QLatin1Char('-') +
+                             QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".pdf");
+    const QString path = FileDialog::getSaveFileName(this, pdfCaption, proposed, pdfFilter);
+    if (path.isEmpty())
+        return;
+    QString error;
+    const bool written = _engine->saveDocumentsPdf(type, sqlDocIds, printBackground, path, &error);
+    opened(written, path, error);
+}
