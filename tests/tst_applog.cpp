@@ -1,10 +1,11 @@
-#include "messagebox.h"
-#include "mzlog.h"
 #include "applog.h"
 #include "instanceguard.h"
+#include "messagebox.h"
+#include "mzlog.h"
 #include "testenvironment.h"
 #include "testregistry.h"
 
+#include <QProcess>
 #include <QTextCodec>
 #include <QUuid>
 #include <QtTest>
@@ -85,6 +86,25 @@ private slots:
         // Released with its holder.
         InstanceGuard again(key);
         QVERIFY(again.acquire());
+    }
+
+    // A copy killed on this computer leaves its token behind; the next start takes it over.
+    void guardTakesOverKilledHolder() {
+#ifndef Q_OS_WIN
+        QProcess finished;
+        finished.start(QStringLiteral("true"), QStringList());
+        QVERIFY(finished.waitForFinished(10000));
+        const qint64 deadPid = finished.processId() > 0 ? finished.processId() : 999999;
+        const QString key = QStringLiteral("orvane-test-") + QUuid::createUuid().toString();
+        QFile left(InstanceGuard::tokenLockPath(key));
+        QVERIFY(left.open(QIODevice::WriteOnly));
+        left.write(QByteArray::number(deadPid) + "\norvane\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+        left.close();
+        InstanceGuard next(key);
+        QVERIFY(next.acquire());
+        InstanceGuard second(key);
+        QVERIFY(!second.acquire());
+#endif
     }
 };
 

@@ -4,9 +4,11 @@
 #include "mzlog.h"
 #include "productinfo.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 
-InstanceGuard::InstanceGuard(const QString& key) : _memory(key) {}
+InstanceGuard::InstanceGuard(const QString& key) : _key(key), _memory(key) {}
 
 InstanceGuard::~InstanceGuard() = default;
 
@@ -14,14 +16,28 @@ QString InstanceGuard::defaultKey() {
     return QStringLiteral("61BB200D-3579-453e-9044-") + ProductTypeInfo::appName();
 }
 
+QString InstanceGuard::tokenLockPath(const QString& key) {
+    return QDir(QDir::tempPath()).filePath(QString::fromLatin1(QUrl::toPercentEncoding(key)) + QStringLiteral(".lock"));
+}
+
 bool InstanceGuard::acquire() {
-#ifndef Q_OS_WIN
-    // A segment left by a crashed copy survives it here. Attaching and detaching again removes a
-    // segment that no live process holds; one held by a running copy stays.
-    if (_memory.attach())
-        _memory.detach();
-#endif
+#ifdef Q_OS_WIN
     return _memory.create(512, QSharedMemory::ReadWrite);
+#else
+    // System V segments and semaphores outlive a killed copy, and a later key file that happens to
+    // get the same inode would meet them and be refused. A lock file names its process, so one left
+    // by a dead copy is simply taken over.
+    _token = std::make_unique<QLockFile>(tokenLockPath(_key));
+    _token->setStaleLockTime(0);
+    if (_token->tryLock(0))
+        return true;
+    if (_token->error() == QLockFile::LockFailedError)
+        return false;
+    // A temporary folder that takes no file cannot tell about other copies; the data folder's lock
+    // still keeps a second copy off the database.
+    MZ_LOG() << "no instance lock in" << QDir::tempPath() << int(_token->error());
+    return true;
+#endif
 }
 
 bool InstanceGuard::lockDataFolder(const QString& path) {
