@@ -5,6 +5,7 @@
 #include "appkeys.h"
 #include "appresources.h"
 #include "database.h"
+#include "documentfilter.h"
 #include "filterlisttype.h"
 #include "xlsxexport.h"
 #include "frdoexport.h"
@@ -115,19 +116,17 @@ int run(const Options& options) {
         printError(QStringLiteral("database not usable: %1").arg(error.isEmpty() ? options.db : error));
         return BadDatabase;
     }
-    const FilterListType filters = filtersOf(options);
     const QString& output = options.book.isEmpty() ? options.frdo : options.book;
     ExportFailure failure = ExportFailure::None;
     bool written = false;
-    if (!options.book.isEmpty()) {
-        written = RegistryBook::write(filters, output, &error, {}, &failure);
-    } else {
-        const QList<qint64> ids = RegistryBook::shownIds(filters, &error);
-        if (!error.isEmpty())
-            failure = ExportFailure::Database;
-        else
-            written = XlsxExport::write(FrdoExport::layout(), ids, output, &error, {}, nullptr, nullptr, &failure);
-    }
+    // The documents the list would show under these filters, in its own order.
+    const QList<qint64> ids = DocumentFilter::fromList(filtersOf(options)).shownIds({}, &error);
+    if (!error.isEmpty())
+        failure = ExportFailure::Database;
+    else if (!options.book.isEmpty())
+        written = RegistryBook::write(ids, output, &error, {}, &failure);
+    else
+        written = XlsxExport::write(FrdoExport::layout(), ids, output, &error, {}, nullptr, nullptr, &failure);
     // A registry that cannot be read gives no workbook at all, not a short one.
     if (failure == ExportFailure::Database) {
         printError(QStringLiteral("database not usable: %1").arg(error));

@@ -1,37 +1,24 @@
 #include "registrybook.h"
 
-#include "documentfilter.h"
 #include "mzlog.h"
 #include "valuetext.h"
 
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <iterator>
 
 namespace {
-// The rows and texts of the list come from its view, so that the book holds exactly what the list
-// shows; the other columns come from the document itself.
+// The names come from the list's view, so that the book shows them as the list does; the other
+// columns come from the document itself.
 const QString bookSql = QStringLiteral(
-    "SELECT v.profId, v.fio, v.qual, v.issueDate, v.editDate, d.attNumber, d.regNumber, d.profession, d.qual, "
+    "SELECT v.profId, v.fio, v.issueDate, d.attNumber, d.regNumber, d.profession, d.qual, "
     "d.protocolDate, d.protocolNumber FROM ViewProfDocuments v INNER JOIN ProfDocuments d ON d.profId = v.profId "
     "ORDER BY d.fio1, d.fio2, d.fio3, d.profId");
-const QString listSql = QStringLiteral("SELECT profId, fio, qual, issueDate, editDate FROM ViewProfDocuments");
 const QString countSql = QStringLiteral("SELECT COUNT(*) FROM ViewProfDocuments");
-// Columns of both queries.
-enum {
-    Id,
-    ListFio,
-    ListQual,
-    IssueDate,
-    EditDate,
-    AttNumber,
-    RegNumber,
-    Profession,
-    Qual,
-    ProtocolDate,
-    ProtocolNumber
-};
+// Columns of the query.
+enum { Id, ListFio, IssueDate, AttNumber, RegNumber, Profession, Qual, ProtocolDate, ProtocolNumber };
 
 struct BookColumn {
     const char* header;
@@ -50,11 +37,6 @@ const BookColumn bookColumns[] = {
     {"Подпись лица, получившего документ", 16.9},
 };
 constexpr int headerHeight = 70;
-
-bool accepted(const DocumentFilter& filter, const QSqlQuery& query) {
-    return filter.accepts(query.value(ListFio).toString(), query.value(ListQual).toString(), query.value(IssueDate),
-                          query.value(EditDate));
-}
 
 bool runQuery(QSqlQuery& query, const QString& sql) {
     query.setForwardOnly(true); // one row at a time, not the whole registry
@@ -144,11 +126,11 @@ bool closed(XlsxWorkbook& book, QString* error, ExportFailure* kind) {
 }
 } // namespace
 
-bool RegistryBook::write(const FilterListType& filters, const QString& path, QString* error,
-                         const ExportProgress& progress, ExportFailure* failure) {
+bool RegistryBook::write(const QList<qint64>& ids, const QString& path, QString* error, const ExportProgress& progress,
+                         ExportFailure* failure) {
     if (error)
         error->clear();
-    const DocumentFilter filter(filters);
+    const QSet<qint64> shown(ids.cbegin(), ids.cend());
     const int total = documentCount();
     const auto goOn = [&](int done) { return !progress || progress(done, total); };
     XlsxWorkbook book(path);
@@ -163,7 +145,7 @@ bool RegistryBook::write(const FilterListType& filters, const QString& path, QSt
         return failed(book, query.lastError(), error, failure);
     int number = 0;
     for (int done = 1; book.isValid() && query.next(); ++done) {
-        if (accepted(filter, query))
+        if (shown.contains(query.value(Id).toLongLong()))
             writeDocument(book, ++number, query, dataFormat);
         if (done % XlsxExport::progressStep == 0 && !goOn(done))
             return cancelled(book, failure);
@@ -173,22 +155,4 @@ bool RegistryBook::write(const FilterListType& filters, const QString& path, QSt
     if (!goOn(total))
         return cancelled(book, failure);
     return closed(book, error, failure);
-}
-
-QList<qint64> RegistryBook::shownIds(const FilterListType& filters, QString* error) {
-    const DocumentFilter filter(filters);
-    QList<qint64> ids;
-    QSqlQuery query(QSqlDatabase::database());
-    if (runQuery(query, listSql + QStringLiteral(" ORDER BY profId"))) {
-        while (query.next())
-            if (accepted(filter, query))
-                ids.append(query.value(Id).toLongLong());
-    }
-    if (query.lastError().isValid()) {
-        MZ_LOG() << "cannot list the documents" << query.lastError().text();
-        if (error)
-            *error = readError(query.lastError());
-        return {};
-    }
-    return ids;
 }

@@ -110,8 +110,7 @@ bool DocumentsTable::checkRecord(int, qint64) {
 }
 
 void DocumentsTable::onFiltersChanged(FilterListType filterList) {
-    if (auto* filter = qobject_cast<MyFilterModel*>(proxyModel()))
-        filter->setFilterList(filterList);
+    _filter->setFilter(DocumentFilter::fromList(filterList));
     fetchAll();
     clearSelection();
     emit unselect();

@@ -1,10 +1,9 @@
 #include "filterdockwidget.h"
 
-#include "appkeys.h"
+#include "documentfilter.h"
 #include "ui_filterdockwidget.h"
 
 #include <QSignalBlocker>
-#include <QStringList>
 
 FilterDockWidget::FilterDockWidget(QWidget* parent)
     : FilterDockWidgetAbstract(parent), ui(std::make_unique<Ui::FilterDockWidget>()) {
@@ -47,21 +46,7 @@ FilterListType FilterDockWidget::filterList() const {
 }
 
 QString FilterDockWidget::sqlCondition() const {
-    QStringList conditions;
-    if (ui->checkBox->isChecked())
-        conditions << dayRangeCondition(QStringLiteral("issueDate"), ui->dateEditFrom->date(), ui->dateEditTo->date());
-    if (ui->checkBox_2->isChecked())
-        conditions << dayRangeCondition(QStringLiteral("editDate"), ui->dateEditFrom_2->date(),
-                                        ui->dateEditTo_2->date());
-    // The expressions are those of the list's view ViewProfDocuments, so both match the same text.
-    const QString fio = ui->lineEditFio1->text().trimmed();
-    if (!fio.isEmpty())
-        conditions << containsCondition(QStringLiteral("ifnull(fio1,'')||' '||ifnull(fio2,'')||' '||ifnull(fio3,'')"),
-                                        fio);
-    const QString qual = ui->lineEditQual->text().trimmed();
-    if (!qual.isEmpty())
-        conditions << containsCondition(QStringLiteral("REPLACE(qual, CHAR(10), ' ')"), qual);
-    return joinConditions(conditions);
+    return DocumentFilter::fromList(filterList()).sqlCondition();
 }
 
 void FilterDockWidget::clearForms() {

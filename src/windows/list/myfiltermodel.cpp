@@ -4,6 +4,10 @@
 
 #include <algorithm>
 
+static_assert(int(DocumentOrder::ColumnCount) == int(DocumentsModel::ColumnCount) &&
+                  int(DocumentOrder::EditDate) == int(DocumentsModel::EditDate),
+              "the core orders by the list's columns");
+
 namespace {
 // Column of the list: 1 fio, 2 qual, 5 issue date, 6 edit date.
 constexpr int fioColumn = DocumentsModel::Fio;
@@ -22,12 +26,21 @@ void MyFilterModel::setSourceModel(QAbstractItemModel* sourceModel) {
     QSortFilterProxyModel::setSourceModel(sourceModel);
 }
 
-void MyFilterModel::setFilterList(const FilterListType& filterList) {
-    _filter = DocumentFilter(filterList);
+void MyFilterModel::setFilter(const DocumentFilter& filter) {
+    _filter = filter;
     ++_serial;
     // One rebuild of the mapping: removing and inserting the changed rows range by range costs a
     // pass over the whole list per range.
     invalidate();
+}
+
+DocumentOrder MyFilterModel::order() const {
+    DocumentOrder order;
+    order.column = sortColumn() < 0 ? int(DocumentOrder::Unsorted) : sortColumn();
+    order.order = sortOrder();
+    order.caseSensitivity = sortCaseSensitivity();
+    order.localeAware = isSortLocaleAware();
+    return order;
 }
 
 bool MyFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {

@@ -3,7 +3,6 @@
 #include "documentfilter.h"
 #include "filterlisttype.h"
 
-#include <QDate>
 #include <QPointer>
 #include <QSortFilterProxyModel>
 #include <QString>
@@ -21,16 +20,13 @@ public:
 
     void setSourceModel(QAbstractItemModel* sourceModel) override;
 
-    // Takes the conditions of the list ("fio", "qual", "dateFrom", "dateTo", "editDateFrom",
-    // "editDateTo"; entries without a valid value and other keys are ignored) and filters again.
-    void setFilterList(const FilterListType& filterList);
-
-    QString fio() const { return _filter.fio(); }
-    QString qual() const { return _filter.qual(); }
-    QDate dateFrom() const { return _filter.dateFrom(); }
-    QDate dateTo() const { return _filter.dateTo(); }
-    QDate editDateFrom() const { return _filter.editDateFrom(); }
-    QDate editDateTo() const { return _filter.editDateTo(); }
+    // Takes the list's conditions and filters again.
+    void setFilter(const DocumentFilter& filter);
+    // The panel's list, read by DocumentFilter::fromList().
+    void setFilterList(const FilterListType& filterList) { setFilter(DocumentFilter::fromList(filterList)); }
+    const DocumentFilter& filter() const { return _filter; }
+    // The list's order as the core states it (DocumentFilter::shownIds()).
+    DocumentOrder order() const;
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;

@@ -158,10 +158,14 @@ void MainWindow::exportTo_(int exportMode) {
         askWorkbookName(XlsxExport::proposedFileName(lastDirectory(), QString(), QDate::currentDate()));
     if (path.isEmpty())
         return;
-    const FilterListType filters = _filters->filterList();
+    const QList<qint64> ids = shownDocumentIds();
     writeWorkbook(path, [&](QString* error, const ExportProgress& progress) {
-        return RegistryBook::write(filters, path, error, progress);
+        return RegistryBook::write(ids, path, error, progress);
     });
+}
+
+QList<qint64> MainWindow::shownDocumentIds() const {
+    return _table ? _table->shownIds() : QList<qint64>();
 }
 
 void MainWindow::initFrdoExport() {

@@ -67,6 +67,7 @@ protected:
     // The registry book of the documents the filters let through.
     void exportData() override;
     void initFrdoExport() override;
+    QList<qint64> shownDocumentIds() const override;
     // `exportMode` does not change the workbook.
     void exportTo_(int exportMode);
 

@@ -7,7 +7,6 @@
 #include "engine.h"
 #include "filedialog.h"
 #include "messagebox.h"
-#include "documentstableabstract.h"
 #include "webaddresses.h"
 #include "updater.h"
 #include "productinfo.h"
@@ -284,8 +283,7 @@ void MzMainWindow::exportToXlsx(const QString& name, const XlsxFormat* headerFor
                  << "Empty!";
         return;
     }
-    DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
-    const QList<qint64> ids = list ? list->shownIds() : QList<qint64>();
+    const QList<qint64> ids = shownDocumentIds();
     if (ids.isEmpty()) {
         MessageBox::information(this, QString(), QStringLiteral("Не выбрано ни одной записи."));
         return;

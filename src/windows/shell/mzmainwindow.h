@@ -85,6 +85,8 @@ protected:
     virtual void importData();
     virtual void exportData();
     virtual void initFrdoExport() {}
+    // The ids of the documents the document list shows, in its order; none without a list.
+    virtual QList<qint64> shownDocumentIds() const { return {}; }
     // Writes the workbook of the export `name` for every row the document list shows; null formats
     // take the export's defaults.
     virtual void exportToXlsx(const QString& name, const XlsxFormat* headerFormat = nullptr,
