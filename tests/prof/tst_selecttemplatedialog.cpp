@@ -1,6 +1,6 @@
 #include "database.h"
-#include "guifixture.h"
 #include "documentstable.h"
+#include "guifixture.h"
 #include "selecttemplatedialog.h"
 #include "testregistry.h"
 
@@ -13,7 +13,6 @@
 #include <memory>
 
 namespace {
-const QString listQuery = QStringLiteral("SELECT profId, fio1 FROM ProfDocuments WHERE isTemplate=1;");
 const QStringList templateButtons = {QStringLiteral("pushButtonEditTempl"), QStringLiteral("pushButtonCopyTempl"),
                                      QStringLiteral("pushButtonDeleteTempl"),
                                      QStringLiteral("pushButtonCreateWithTemplate")};
@@ -30,7 +29,7 @@ public:
         f.db()->execSql(QStringLiteral("INSERT INTO ProfFrdo (profId, studyPeriod) VALUES (5, '1 год');"));
         if (withList)
             table.reset(new DocumentsTable);
-        dialog = f.build<SelectTemplateDialog>(nullptr, listQuery);
+        dialog = f.build<SelectTemplateDialog>(nullptr);
         dialog->show();
     }
     template <typename T> T* w(const QString& name) { return dialog->findChild<T*>(name); }

@@ -5,7 +5,7 @@
 
 #include "database.h"
 #include "dialoggeometry.h"
-#include "documentstable.h"
+#include "documentstore.h"
 #include "inputhelpers.h"
 #include "optionaldateedit.h"
 
@@ -143,15 +143,7 @@ void FrdoDialog::on_pushButtonAutoFill_clicked() {
     if (recordId() <= 0)
         return;
     QString error;
-    bool filled = false;
-    if (DocumentsTableAbstract* list = DocumentsTableAbstract::instance()) {
-        filled = list->autoFillFrdoVirtual(recordId(), &error);
-    } else {
-        // The fill rules belong to the list; without a window around, a list of our own applies them.
-        DocumentsTable rules;
-        filled = rules.autoFillFrdoVirtual(recordId(), &error);
-    }
-    if (!filled) {
+    if (!DocumentStore::autoFillFrdo({recordId()}, &error)) {
         // Nothing of the fill was kept; what the user typed stays in the form.
         MessageBox::critical(this, MessageBox::errorTitle(),
                              QStringLiteral("Не удалось заполнить данные ФРДО; ничего не изменено.\n%1").arg(error));

@@ -1,7 +1,7 @@
 #include "inputhelpers.h"
 
 #include "appkeys.h"
-#include "database.h"
+#include "documentstore.h"
 #include "settingsregistry.h"
 #include "spellchecker.h"
 
@@ -15,7 +15,6 @@
 
 namespace {
 const char* const installedProperty = "_orvaneSpellChecking";
-
 
 bool excluded(const QWidget* field, const QWidget* root, const QList<QWidget*>& exclusions) {
     for (const QWidget* w = field; w && w != root; w = w->parentWidget())
@@ -47,7 +46,7 @@ void InputHelpers::fillComboBoxUsedValues(const QString& column, const QString& 
     const bool alphabetical = SettingsRegistry::instance()->value(Keys::orderComboAlphabetically).toBool();
     if (!combo)
         return;
-    const QStringList values = Database::instance()->mostFrequentValues(table, {column}, limit, alphabetical);
+    const QStringList values = DocumentStore::usedValues(table, column, limit, alphabetical);
     // A used-values list may hold a value per document; a plain list model takes 100,000 of them
     // at once where item-by-item insertion takes a noticeable moment.
     if (combo->count() == 0) {

@@ -1,25 +1,19 @@
 #include "documentsmodel.h"
 #include "valuetext.h"
 
-#include "database.h"
+#include "documentstore.h"
 #include "mzlog.h"
 
 #include <QDate>
-#include <QSqlDatabase>
 #include <algorithm>
 #include <deque>
-#include <memory>
 #include <numeric>
-#include <sqlite3.h>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 namespace {
-const char selectAll[] = "SELECT * FROM ViewProfDocuments";
-// The view's column of each model column.
-const char* const viewColumns[DocumentsModel::ColumnCount] = {"profId",    "fio",       "qual",    "attNumber",
-                                                              "regNumber", "issueDate", "editDate"};
+static_assert(DocumentsModel::ColumnCount == DocumentStore::listColumnCount, "a model column per list column");
 
 // QString::compare(a, b, Qt::CaseSensitive) < 0, inline: UTF-16 code units, then length.
 bool codeUnitLess(const QString& a, const QString& b) {
@@ -62,11 +56,6 @@ private:
     std::unordered_map<std::string_view, int> _index;
 };
 
-// The main connection's SQLite handle, null when there is none.
-sqlite3* connectionHandle() {
-    return Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
-}
-
 int digits(const QChar* c, int count) {
     int value = 0;
     for (int i = 0; i < count; ++i) {
@@ -81,7 +70,7 @@ int digits(const QChar* c, int count) {
 
 DocumentsModel::DocumentsModel(QObject* parent) : QAbstractTableModel(parent) {
     for (int c = 0; c < ColumnCount; ++c)
-        _headers[c] = QLatin1String(viewColumns[c]);
+        _headers[c] = QLatin1String(DocumentStore::listColumns[c]);
 }
 
 int DocumentsModel::dayNumber(const QString& text) {
@@ -116,51 +105,33 @@ bool DocumentsModel::reload() {
     ++_generation;
     const QString error = load();
     if (!error.isEmpty()) {
-        MZ_LOG() << "cannot read the documents" << error << selectAll;
+        MZ_LOG() << "cannot read the documents" << error;
         clear();
     }
     endResetModel();
     return error.isEmpty();
 }
 
-// Straight from SQLite: the driver would turn every cell into UTF-16 and a QVariant first, which
-// takes longer than SQLite's own work on a large registry.
+// The texts come as SQLite's UTF-8, so that a repeated text costs no conversion.
 QString DocumentsModel::load() {
-    sqlite3* db = connectionHandle();
-    if (!db)
-        return QStringLiteral("no open database");
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, selectAll, -1, &raw, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(raw);
-        return QString::fromUtf8(sqlite3_errmsg(db));
-    }
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
-    int at[ColumnCount];
-    for (int c = 0; c < ColumnCount; ++c) {
-        at[c] = -1;
-        for (int i = 0; i < sqlite3_column_count(raw); ++i)
-            if (qstrcmp(sqlite3_column_name(raw, i), viewColumns[c]) == 0)
-                at[c] = i;
-        if (at[c] < 0)
-            return QStringLiteral("no column %1").arg(QLatin1String(viewColumns[c]));
-    }
     Interner interners[ColumnCount - Fio];
-    int result;
-    while ((result = sqlite3_step(raw)) == SQLITE_ROW) {
-        _ids.append(sqlite3_column_int64(raw, at[Id]));
-        for (int c = Fio; c < ColumnCount; ++c) {
-            TextColumn& column = _texts[c - Fio];
-            const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(raw, at[c]));
-            const int size = sqlite3_column_bytes(raw, at[c]);
-            const int known = column.values.size();
-            const int index = interned(c) ? interners[c - Fio].indexOf(bytes, size, &column.values)
-                                          : (column.values.append(textOf(bytes, size)), known);
-            if (column.values.size() > known && (c == IssueDate || c == EditDate))
-                column.days.append(dayNumber(column.values.constLast()));
-            column.rows.append(index);
-        }
-    }
-    return result == SQLITE_DONE ? QString() : QString::fromUtf8(sqlite3_errmsg(db));
+    QString error;
+    DocumentStore::readListRows(
+        [this, &interners](qint64 id, const DocumentStore::ListText* texts) {
+            _ids.append(id);
+            for (int c = Fio; c < ColumnCount; ++c) {
+                TextColumn& column = _texts[c - Fio];
+                const DocumentStore::ListText& text = texts[c - Fio];
+                const int known = column.values.size();
+                const int index = interned(c) ? interners[c - Fio].indexOf(text.utf8, text.size, &column.values)
+                                              : (column.values.append(textOf(text.utf8, text.size)), known);
+                if (column.values.size() > known && (c == IssueDate || c == EditDate))
+                    column.days.append(dayNumber(column.values.constLast()));
+                column.rows.append(index);
+            }
+        },
+        &error);
+    return error;
 }
 
 const QVector<int>& DocumentsModel::valueRanks(int column, Qt::CaseSensitivity cs) const {

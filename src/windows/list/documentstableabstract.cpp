@@ -1,7 +1,7 @@
 #include "documentstableabstract.h"
 
 #include "appkeys.h"
-#include "database.h"
+#include "documentstore.h"
 #include "messagebox.h"
 #include "mzlog.h"
 #include "settingsregistry.h"
@@ -12,8 +12,6 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QSqlTableModel>
 
 namespace {
@@ -21,25 +19,9 @@ const QString attention = MessageBox::attentionTitle();
 const QString errorTitle = MessageBox::errorTitle();
 const QString batchSavepoint = QStringLiteral("documentsBatch");
 
-// "(12, 15)" for the ids 12 and 15.
-QString idListText(const QList<qint64>& ids) {
-    QString text = QStringLiteral("(");
-    for (qint64 id : ids)
-        text += QString::number(id) + QStringLiteral(", ");
-    text.chop(2);
-    return text + QLatin1Char(')');
-}
-
 bool confirm(QWidget* parent, const QString& text) {
     return MessageBox::show(parent, QMessageBox::NoIcon, attention, text, QMessageBox::Ok | QMessageBox::Cancel) ==
            QMessageBox::Ok;
-}
-
-// False, with the statement's error in `error`.
-bool failed(const QSqlQuery& query, QString* error) {
-    if (error)
-        *error = query.lastError().text();
-    return false;
 }
 
 // What failed, and below it the database's own words when there are any.
@@ -280,7 +262,8 @@ void DocumentsTableAbstract::onDeleteAction() {
         return;
     const QList<qint64> ids = selectedIds();
     QString error;
-    const bool deleted = inSavepoint(batchSavepoint, [&] { return deleteRecords(ids, &error); });
+    const bool deleted = DocumentStore::inSavepoint(
+        batchSavepoint, [&] { return deleteRecords(ids, &error); }, &error);
     updateData();
     if (!deleted)
         reportFailure(this,
@@ -352,12 +335,15 @@ void DocumentsTableAbstract::onAutoFillFrdoAction() {
         return;
     const QList<qint64> ids = selectedIds();
     QString error;
-    const bool filled = inSavepoint(batchSavepoint, [&] {
-        for (qint64 id : ids)
-            if (!autoFillFrdoVirtual(id, &error))
-                return false;
-        return true;
-    });
+    const bool filled = DocumentStore::inSavepoint(
+        batchSavepoint,
+        [&] {
+            for (qint64 id : ids)
+                if (!autoFillFrdoVirtual(id, &error))
+                    return false;
+            return true;
+        },
+        &error);
     updateData();
     if (!filled)
         reportFailure(this, QStringLiteral("Не удалось заполнить данные ФРДО; ничего не изменено."), error);
@@ -430,20 +416,7 @@ void DocumentsTableAbstract::onHeaderRelease(int section) {
     header->setSortIndicator(newSection, newOrder);
 }
 
-// --- generic SQL -------------------------------------------------------------------------------
-
-// All or nothing: `work` runs inside a savepoint that is rolled back when it fails, so that a
-// batch neither leaves half its rows nor costs a commit per row.
-bool DocumentsTableAbstract::inSavepoint(const QString& name, const std::function<bool()>& work) {
-    Database* db = Database::instance();
-    if (!db->execSql(QStringLiteral("SAVEPOINT %1;").arg(name)).isActive())
-        return work();
-    const bool done = work();
-    if (!done)
-        db->execSql(QStringLiteral("ROLLBACK TO %1;").arg(name));
-    db->execSql(QStringLiteral("RELEASE %1;").arg(name));
-    return done;
-}
+// --- records, through the store -----------------------------------------------------------------
 
 bool DocumentsTableAbstract::checkRecords(int kind, QList<qint64> ids) {
     for (qint64 id : ids)
@@ -453,95 +426,45 @@ bool DocumentsTableAbstract::checkRecords(int kind, QList<qint64> ids) {
 }
 
 bool DocumentsTableAbstract::deleteRecords(QList<qint64> ids, QString* error) {
-    return deleteDocuments(ids, error);
+    return DocumentStore::deleteDocuments(ids, error);
 }
 
 qint64 DocumentsTableAbstract::copyRecord(qint64 id, QString* error) {
-    return copyDocument(id, error);
+    return DocumentStore::copyDocument(id, error);
 }
 
 bool DocumentsTableAbstract::copyAdditionalRecords(qint64 fromId, qint64 toId, QString* error) {
-    return copyDependentRows(fromId, toId, error);
+    return DocumentStore::copyDependentRows(fromId, toId, error);
 }
 
 qint64 DocumentsTableAbstract::duplicateRecord(qint64 id, QString* error) {
     qint64 newId = 0;
-    inSavepoint(QStringLiteral("copyDocument"), [&] {
-        newId = copyRecord(id, error);
-        if (newId > 0 && !copyAdditionalRecords(id, newId, error))
-            newId = 0;
-        return newId > 0;
-    });
-    return newId;
-}
-
-qint64 DocumentsTableAbstract::duplicateDocument(qint64 id, QString* error) {
-    qint64 newId = 0;
-    inSavepoint(QStringLiteral("copyDocument"), [&] {
-        newId = copyDocument(id, error);
-        if (newId > 0 && !copyDependentRows(id, newId, error))
-            newId = 0;
-        return newId > 0;
-    });
-    return newId;
+    const bool done = DocumentStore::inSavepoint(
+        QStringLiteral("copyDocument"),
+        [&] {
+            newId = copyRecord(id, error);
+            if (newId > 0 && !copyAdditionalRecords(id, newId, error))
+                newId = 0;
+            return newId > 0;
+        },
+        error);
+    return done ? newId : 0;
 }
 
 bool DocumentsTableAbstract::deleteDocuments(const QList<qint64>& ids, QString* error) {
-    if (ids.isEmpty())
-        return true;
-    Database* db = Database::instance();
-    const QString list = idListText(ids);
-    // Dependent rows first; a document is never left without them, nor they without it.
-    QStringList tables = db->additionalTableNames();
-    tables << db->mainTableName();
-    return inSavepoint(QStringLiteral("deleteDocuments"), [&] {
-        for (const QString& table : tables) {
-            QSqlQuery query = db->execSql(
-                QStringLiteral("DELETE FROM %1 WHERE %2 IN %3;").arg(table, db->mainPrimaryKeyName(), list));
-            if (!query.isActive())
-                return failed(query, error);
-        }
-        return true;
-    });
+    return DocumentStore::deleteDocuments(ids, error);
 }
 
 qint64 DocumentsTableAbstract::copyDocument(qint64 id, QString* error) {
-    Database* db = Database::instance();
-    const QString table = db->mainTableName();
-    const QString columns = db->columns(table, false);
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(QStringLiteral("INSERT INTO %1 (fio1, fio2, fio3, %2) SELECT 'КОПИЯ ' || IFNULL(fio1,''), fio2, "
-                                 "fio3, %2 FROM %1 WHERE %3 = :id;")
-                      .arg(table, columns, db->mainPrimaryKeyName()));
-    query.bindValue(QStringLiteral(":id"), id);
-    if (!db->execPrepared(query)) {
-        failed(query, error);
-        return 0;
-    }
-    // A statement that inserted nothing still reports the connection's previous insert id.
-    if (query.numRowsAffected() != 1) {
-        if (error)
-            *error = QStringLiteral("Документ не найден в базе данных.");
-        return 0;
-    }
-    return query.lastInsertId().toLongLong();
+    return DocumentStore::copyDocument(id, error);
 }
 
 bool DocumentsTableAbstract::copyDependentRows(qint64 fromId, qint64 toId, QString* error) {
-    Database* db = Database::instance();
-    const QString key = db->mainPrimaryKeyName();
-    for (const QString& table : db->additionalTableNames()) {
-        const QString columns = db->columns(table, false);
-        const QString tail = columns.isEmpty() ? QString() : QStringLiteral(", ") + columns;
-        QSqlQuery query(QSqlDatabase::database());
-        query.prepare(
-            QStringLiteral("INSERT INTO %1 (%2%3) SELECT :Id1%3 FROM %1 WHERE %2 = :Id2;").arg(table, key, tail));
-        query.bindValue(QStringLiteral(":Id1"), toId);
-        query.bindValue(QStringLiteral(":Id2"), fromId);
-        if (!db->execPrepared(query))
-            return failed(query, error);
-    }
-    return true;
+    return DocumentStore::copyDependentRows(fromId, toId, error);
+}
+
+qint64 DocumentsTableAbstract::duplicateDocument(qint64 id, QString* error) {
+    return DocumentStore::duplicateDocument(id, error);
 }
 
 bool DocumentsTableAbstract::autoFillFrdoVirtual(qint64 sqlDocId, QString* error) {
@@ -550,40 +473,8 @@ bool DocumentsTableAbstract::autoFillFrdoVirtual(qint64 sqlDocId, QString* error
         MZ_LOG() << "autoFillFrdoVirtual() EMPTY!" << sqlDocId;
         return true;
     }
-    return inSavepoint(QStringLiteral("autoFill"), [&] { return autoFill(*rules, sqlDocId, error); });
-}
-
-bool DocumentsTableAbstract::autoFill(const AutoFillSpec& rules, qint64 sqlDocId, QString* error) {
-    Database* db = Database::instance();
-    QSqlQuery source(QSqlDatabase::database());
-    source.prepare(rules.selectSql);
-    source.bindValue(QStringLiteral(":id"), sqlDocId);
-    if (!db->execPrepared(source))
-        return failed(source, error);
-    // The source first: a target row for a document that does not exist would be an orphan.
-    if (!source.next())
-        return true;
-    QSqlQuery insert(QSqlDatabase::database());
-    insert.prepare(rules.insertSql);
-    insert.bindValue(QStringLiteral(":id"), sqlDocId);
-    if (!db->execPrepared(insert))
-        return failed(insert, error);
-    QMap<QString, QVariant> values;
-    for (const AutoFillField& field : rules.fields)
-        values.insert(field.target, field.source.isEmpty() ? (field.compute ? field.compute(source) : QVariant())
-                                                           : QVariant(source.value(field.source).toString()));
-    if (values.isEmpty())
-        return true;
-    QStringList assignments;
-    for (auto it = values.constBegin(); it != values.constEnd(); ++it)
-        assignments << QStringLiteral("%1=:%1").arg(it.key());
-    QSqlQuery update(QSqlDatabase::database());
-    update.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3=:id;")
-                       .arg(rules.table, assignments.join(QLatin1Char(',')), db->mainPrimaryKeyName()));
-    update.bindValue(QStringLiteral(":id"), sqlDocId);
-    for (auto it = values.constBegin(); it != values.constEnd(); ++it)
-        update.bindValue(QLatin1Char(':') + it.key(), it.value());
-    return db->execPrepared(update) || failed(update, error);
+    return DocumentStore::inSavepoint(
+        QStringLiteral("autoFill"), [&] { return DocumentStore::autoFill(*rules, sqlDocId, error); }, error);
 }
 
 #include "documentstableabstract.moc"

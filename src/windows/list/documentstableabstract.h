@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filterlisttype.h"
+#include "frdoautofill.h"
 #include "reportlist.h"
 
 #include <QAbstractItemModel>
@@ -17,27 +18,10 @@
 class QAction;
 class QDialog;
 class QMenu;
-class QSqlQuery;
-
-// One column of an automatic fill: taken from a column of the source record, or computed from it.
-struct AutoFillField {
-    QString target;
-    QString source;
-    std::function<QVariant(const QSqlQuery& source)> compute;
-};
-
-// One rule set of the automatic fill: make sure the target row exists, read the source record,
-// write the fields into the target table.
-struct AutoFillSpec {
-    QString table;
-    QString insertSql;
-    QString selectSql;
-    QList<AutoFillField> fields;
-};
 
 // The registry list, whatever the kind of document: the context menu and its actions, header
-// sorting, selection handling, and the generic SQL that copies, deletes and auto-fills records of
-// the database's table registry. Column 0 of every row is the record's id.
+// sorting, selection handling; copying, deleting and auto-filling records go through the registry
+// store. Column 0 of every row is the record's id.
 class DocumentsTableAbstract : public QTableView {
     Q_OBJECT
 
@@ -70,8 +54,7 @@ public:
     virtual bool copyAdditionalRecords(qint64 fromId, qint64 toId, QString* error = nullptr);
     // copyRecord() and copyAdditionalRecords() together, all or nothing; the new id or 0.
     qint64 duplicateRecord(qint64 id, QString* error = nullptr);
-    // The generic statements behind the three above, against the database's table registry; also
-    // for callers that work while no list exists.
+    // The store's statements behind the three above (DocumentStore), for callers that have no list.
     static bool deleteDocuments(const QList<qint64>& ids, QString* error = nullptr);
     static qint64 copyDocument(qint64 id, QString* error = nullptr);
     static bool copyDependentRows(qint64 fromId, qint64 toId, QString* error = nullptr);
@@ -136,9 +119,6 @@ private:
     void createActions();
     void onHeaderRelease(int section);
     void emitPrint(ReportList::ReportType type, const QList<qint64>& ids, bool printBackground, bool showPreview);
-    // Runs `work` inside a savepoint of that name, rolled back when `work` is false.
-    static bool inSavepoint(const QString& name, const std::function<bool()>& work);
-    bool autoFill(const AutoFillSpec& rules, qint64 sqlDocId, QString* error);
 
     static QPointer<DocumentsTableAbstract> _instance;
 

@@ -1,17 +1,15 @@
 #include "selecttemplatedialog.h"
 #include "ui_selecttemplatedialog.h"
 
-#include "database.h"
 #include "dialoggeometry.h"
-#include "messagebox.h"
 #include "documentstableabstract.h"
+#include "documentstore.h"
 #include "inputhelpers.h"
+#include "messagebox.h"
 
 #include <QListWidgetItem>
-#include <QSqlQuery>
 
-SelectTemplateDialog::SelectTemplateDialog(QWidget* parent, const QString& queryText)
-    : QDialog(parent), ui(new Ui::SelectTemplateDialog), _queryText(queryText) {
+SelectTemplateDialog::SelectTemplateDialog(QWidget* parent) : QDialog(parent), ui(new Ui::SelectTemplateDialog) {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Создать документ"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -35,10 +33,14 @@ SelectTemplateDialog::~SelectTemplateDialog() {
 
 void SelectTemplateDialog::fillListWidget() {
     ui->listWidget->clear();
-    QSqlQuery query = Database::instance()->execSql(_queryText);
-    while (query.next()) {
-        auto* item = new QListWidgetItem(query.value(1).toString(), ui->listWidget);
-        item->setData(Qt::UserRole, query.value(0).toLongLong());
+    QVector<DocumentStore::TemplateEntry> entries;
+    QString error;
+    if (!DocumentStore::templates(&entries, &error))
+        MessageBox::critical(this, MessageBox::errorTitle(),
+                             QStringLiteral("Не удалось прочитать список шаблонов.\n") + error);
+    for (const DocumentStore::TemplateEntry& entry : qAsConst(entries)) {
+        auto* item = new QListWidgetItem(entry.name, ui->listWidget);
+        item->setData(Qt::UserRole, entry.id);
     }
     // A filled list has no current row yet.
     setTemplateButtonsEnabled(ui->listWidget->currentRow() >= 0);
@@ -88,7 +90,7 @@ void SelectTemplateDialog::onDeleteTemplate() {
         return;
     QString error;
     DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
-    if (!(list ? list->deleteRecords({id}, &error) : DocumentsTableAbstract::deleteDocuments({id}, &error)))
+    if (!(list ? list->deleteRecords({id}, &error) : DocumentStore::deleteDocuments({id}, &error)))
         MessageBox::critical(this, MessageBox::errorTitle(), QStringLiteral("Не удалось удалить шаблон.\n") + error);
     fillListWidget();
     setTemplateButtonsEnabled(false);
@@ -100,8 +102,7 @@ void SelectTemplateDialog::onCopyTemplate() {
         return;
     QString error;
     DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
-    const qint64 newId =
-        list ? list->duplicateRecord(id, &error) : DocumentsTableAbstract::duplicateDocument(id, &error);
+    const qint64 newId = list ? list->duplicateRecord(id, &error) : DocumentStore::duplicateDocument(id, &error);
     if (newId <= 0)
         MessageBox::critical(this, MessageBox::errorTitle(),
                              QStringLiteral("Не удалось создать копию шаблона.\n") + error);

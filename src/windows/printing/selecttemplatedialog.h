@@ -16,8 +16,8 @@ class SelectTemplateDialog : public QDialog {
     Q_OBJECT
 
 public:
-    // `queryText` lists the templates: column 0 the id, column 1 the name.
-    SelectTemplateDialog(QWidget* parent, const QString& queryText);
+    // Lists the registry's templates.
+    explicit SelectTemplateDialog(QWidget* parent = nullptr);
     ~SelectTemplateDialog() override;
 
 signals:
@@ -44,5 +44,4 @@ private:
     void setTemplateButtonsEnabled(bool enabled);
 
     QScopedPointer<Ui::SelectTemplateDialog> ui;
-    QString _queryText;
 };

@@ -1,19 +1,19 @@
+#include "mainwindow.h"
 #include "appkeys.h"
 #include "messagebox.h"
-#include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "printercalibrationdialog.h"
+#include "banner.h"
 #include "database.h"
 #include "documenteditdialog.h"
 #include "documentstable.h"
 #include "engine.h"
 #include "filterdockwidget.h"
 #include "frdoexport.h"
-#include "banner.h"
 #include "mzlog.h"
 #include "optionsdialog.h"
 #include "printdialog.h"
+#include "printercalibrationdialog.h"
 #include "productinfo.h"
 #include "registrybook.h"
 #include "selecttemplatedialog.h"
@@ -216,8 +216,7 @@ void MainWindow::onDocumentFromTemplateCreate(qint64 templateId) {
 }
 
 void MainWindow::on_actionCreateDoc_triggered() {
-    auto* dialog =
-        new SelectTemplateDialog(this, QStringLiteral("SELECT profId, fio1 FROM ProfDocuments WHERE isTemplate=1;"));
+    auto* dialog = new SelectTemplateDialog(this);
     connect(dialog, &SelectTemplateDialog::sqlIdSelected, this, &MainWindow::onDocumentFromTemplateCreate);
     connect(dialog, &SelectTemplateDialog::newTemplate, this, &MainWindow::onNewTemplate);
     connect(dialog, &SelectTemplateDialog::editTemplate, this, &MainWindow::onTemplateEdit);

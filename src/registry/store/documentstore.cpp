@@ -1,0 +1,278 @@
+#include "documentstore.h"
+
+#include "database.h"
+#include "frdoautofill.h"
+#include "mzlog.h"
+
+#include <QMap>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <memory>
+#include <sqlite3.h>
+
+namespace {
+const QString batchSavepoint = QStringLiteral("documentsBatch");
+const char selectList[] = "SELECT * FROM ViewProfDocuments";
+
+// "(12, 15)" for the ids 12 and 15.
+QString idListText(const QList<qint64>& ids) {
+    QString text = QStringLiteral("(");
+    for (qint64 id : ids)
+        text += QString::number(id) + QStringLiteral(", ");
+    text.chop(2);
+    return text + QLatin1Char(')');
+}
+
+// False, with the statement's error in `error`.
+bool failed(const QSqlQuery& query, QString* error) {
+    if (error)
+        *error = query.lastError().text();
+    return false;
+}
+
+// A statement SQLite refuses to prepare keeps its reason only until it is run.
+bool prepare(QSqlQuery& query, const QString& sql, QString* error) {
+    if (query.prepare(sql))
+        return true;
+    MZ_LOG() << query.lastError().text() << sql;
+    return failed(query, error);
+}
+
+bool failed(const QString& reason, QString* error) {
+    MZ_LOG() << reason;
+    if (error)
+        *error = reason;
+    return false;
+}
+
+// The main connection's SQLite handle, null when there is none.
+sqlite3* connectionHandle() {
+    return Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
+}
+} // namespace
+
+const char* const DocumentStore::listColumns[listColumnCount] = {"profId",    "fio",       "qual",    "attNumber",
+                                                                 "regNumber", "issueDate", "editDate"};
+
+// All or nothing: `work` runs inside a savepoint that is rolled back when it fails, so that a
+// batch neither leaves half its rows nor costs a commit per row.
+bool DocumentStore::inSavepoint(const QString& name, const std::function<bool()>& work, QString* error) {
+    Database* db = Database::instance();
+    if (!db->execSql(QStringLiteral("SAVEPOINT %1;").arg(name)).isActive())
+        return work();
+    bool done = work();
+    if (!done)
+        db->execSql(QStringLiteral("ROLLBACK TO %1;").arg(name));
+    QSqlQuery release = db->execSql(QStringLiteral("RELEASE %1;").arg(name));
+    if (done && !release.isActive()) {
+        // An outermost savepoint that cannot be released is a failed commit: the work is undone
+        // rather than left to whatever commits next.
+        failed(release, error);
+        db->execSql(QStringLiteral("ROLLBACK TO %1;").arg(name));
+        db->execSql(QStringLiteral("RELEASE %1;").arg(name));
+        done = false;
+    }
+    return done;
+}
+
+bool DocumentStore::deleteDocuments(const QList<qint64>& ids, QString* error) {
+    if (ids.isEmpty())
+        return true;
+    Database* db = Database::instance();
+    const QString list = idListText(ids);
+    // Dependent rows first; a document is never left without them, nor they without it.
+    QStringList tables = db->additionalTableNames();
+    tables << db->mainTableName();
+    return inSavepoint(
+        QStringLiteral("deleteDocuments"),
+        [&] {
+            for (const QString& table : tables) {
+                QSqlQuery query = db->execSql(
+                    QStringLiteral("DELETE FROM %1 WHERE %2 IN %3;").arg(table, db->mainPrimaryKeyName(), list));
+                if (!query.isActive())
+                    return failed(query, error);
+            }
+            return true;
+        },
+        error);
+}
+
+qint64 DocumentStore::copyDocument(qint64 id, QString* error) {
+    Database* db = Database::instance();
+    const QString table = db->mainTableName();
+    const QString columns = db->columns(table, false);
+    QSqlQuery query(QSqlDatabase::database());
+    if (!prepare(query,
+                 QStringLiteral("INSERT INTO %1 (fio1, fio2, fio3, %2) SELECT 'КОПИЯ ' || IFNULL(fio1,''), fio2, "
+                                "fio3, %2 FROM %1 WHERE %3 = :id;")
+                     .arg(table, columns, db->mainPrimaryKeyName()),
+                 error))
+        return 0;
+    query.bindValue(QStringLiteral(":id"), id);
+    if (!db->execPrepared(query)) {
+        failed(query, error);
+        return 0;
+    }
+    // A statement that inserted nothing still reports the connection's previous insert id.
+    if (query.numRowsAffected() != 1) {
+        if (error)
+            *error = QStringLiteral("Документ не найден в базе данных.");
+        return 0;
+    }
+    return query.lastInsertId().toLongLong();
+}
+
+bool DocumentStore::copyDependentRows(qint64 fromId, qint64 toId, QString* error) {
+    Database* db = Database::instance();
+    const QString key = db->mainPrimaryKeyName();
+    for (const QString& table : db->additionalTableNames()) {
+        const QString columns = db->columns(table, false);
+        const QString tail = columns.isEmpty() ? QString() : QStringLiteral(", ") + columns;
+        QSqlQuery query(QSqlDatabase::database());
+        if (!prepare(
+                query,
+                QStringLiteral("INSERT INTO %1 (%2%3) SELECT :Id1%3 FROM %1 WHERE %2 = :Id2;").arg(table, key, tail),
+                error))
+            return false;
+        query.bindValue(QStringLiteral(":Id1"), toId);
+        query.bindValue(QStringLiteral(":Id2"), fromId);
+        if (!db->execPrepared(query))
+            return failed(query, error);
+    }
+    return true;
+}
+
+qint64 DocumentStore::duplicateDocument(qint64 id, QString* error) {
+    qint64 newId = 0;
+    const bool done = inSavepoint(
+        QStringLiteral("copyDocument"),
+        [&] {
+            newId = copyDocument(id, error);
+            if (newId > 0 && !copyDependentRows(id, newId, error))
+                newId = 0;
+            return newId > 0;
+        },
+        error);
+    return done ? newId : 0;
+}
+
+bool DocumentStore::autoFill(const AutoFillSpec& rules, qint64 id, QString* error) {
+    Database* db = Database::instance();
+    QSqlQuery source(QSqlDatabase::database());
+    if (!prepare(source, rules.selectSql, error))
+        return false;
+    source.bindValue(QStringLiteral(":id"), id);
+    if (!db->execPrepared(source))
+        return failed(source, error);
+    // The source first: a target row for a document that does not exist would be an orphan.
+    if (!source.next())
+        return true;
+    const QSqlRecord record = source.record();
+    QSqlQuery insert(QSqlDatabase::database());
+    if (!prepare(insert, rules.insertSql, error))
+        return false;
+    insert.bindValue(QStringLiteral(":id"), id);
+    if (!db->execPrepared(insert))
+        return failed(insert, error);
+    QMap<QString, QVariant> values;
+    for (const AutoFillField& field : rules.fields)
+        values.insert(field.target, field.source.isEmpty() ? (field.compute ? field.compute(record) : QVariant())
+                                                           : QVariant(record.value(field.source).toString()));
+    if (values.isEmpty())
+        return true;
+    QStringList assignments;
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+        assignments << QStringLiteral("%1=:%1").arg(it.key());
+    QSqlQuery update(QSqlDatabase::database());
+    if (!prepare(update,
+                 QStringLiteral("UPDATE %1 SET %2 WHERE %3=:id;")
+                     .arg(rules.table, assignments.join(QLatin1Char(',')), db->mainPrimaryKeyName()),
+                 error))
+        return false;
+    update.bindValue(QStringLiteral(":id"), id);
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+        update.bindValue(QLatin1Char(':') + it.key(), it.value());
+    return db->execPrepared(update) || failed(update, error);
+}
+
+bool DocumentStore::autoFillFrdo(const QList<qint64>& ids, QString* error) {
+    return inSavepoint(
+        batchSavepoint,
+        [&] {
+            for (qint64 id : ids)
+                if (!autoFill(FrdoAutoFill::rules(), id, error))
+                    return false;
+            return true;
+        },
+        error);
+}
+
+bool DocumentStore::templates(QVector<TemplateEntry>* entries, QString* error) {
+    entries->clear();
+    QSqlQuery query(QSqlDatabase::database());
+    query.setForwardOnly(true);
+    if (!prepare(query, QStringLiteral("SELECT profId, fio1 FROM ProfDocuments WHERE isTemplate=1;"), error) ||
+        !Database::instance()->execPrepared(query))
+        return failed(query, error);
+    while (query.next())
+        entries->append({query.value(0).toLongLong(), query.value(1).toString()});
+    if (query.lastError().type() != QSqlError::NoError) {
+        MZ_LOG() << "cannot read the templates" << query.lastError().text();
+        return failed(query, error);
+    }
+    return true;
+}
+
+QStringList DocumentStore::usedValues(const QString& table, const QString& column, int limit, bool alphabetical,
+                                      QString* error) {
+    Database* db = Database::instance();
+    // Names are formatted into the statement, so only the registry's own are taken.
+    const auto known = db->tables().constFind(table);
+    bool found = false;
+    if (known != db->tables().constEnd())
+        for (const DBColumn& c : known->columns)
+            found = found || c.name.compare(column, Qt::CaseInsensitive) == 0;
+    if (!found) {
+        failed(QStringLiteral("no column %1.%2").arg(table, column), error);
+        return {};
+    }
+    return db->mostFrequentValues(table, {column}, limit, alphabetical);
+}
+
+// Straight from SQLite: the driver would turn every cell into UTF-16 and a QVariant first, which
+// takes longer than SQLite's own work on a large registry.
+bool DocumentStore::readListRows(const ListRowSink& sink, QString* error) {
+    sqlite3* db = connectionHandle();
+    if (!db)
+        return failed(QStringLiteral("no open database"), error);
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, selectList, -1, &raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        return failed(QString::fromUtf8(sqlite3_errmsg(db)) + QLatin1Char(' ') + QLatin1String(selectList), error);
+    }
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+    int at[listColumnCount];
+    for (int c = 0; c < listColumnCount; ++c) {
+        at[c] = -1;
+        for (int i = 0; i < sqlite3_column_count(raw); ++i)
+            if (qstrcmp(sqlite3_column_name(raw, i), listColumns[c]) == 0)
+                at[c] = i;
+        if (at[c] < 0)
+            return failed(QStringLiteral("no column %1").arg(QLatin1String(listColumns[c])), error);
+    }
+    ListText texts[listColumnCount - 1];
+    int result;
+    while ((result = sqlite3_step(raw)) == SQLITE_ROW) {
+        for (int c = 1; c < listColumnCount; ++c) {
+            // The text first: it may change the size SQLite reports.
+            texts[c - 1].utf8 = reinterpret_cast<const char*>(sqlite3_column_text(raw, at[c]));
+            texts[c - 1].size = sqlite3_column_bytes(raw, at[c]);
+        }
+        sink(sqlite3_column_int64(raw, at[0]), texts);
+    }
+    if (result != SQLITE_DONE)
+        return failed(QString::fromUtf8(sqlite3_errmsg(db)) + QLatin1Char(' ') + QLatin1String(selectList), error);
+    return true;
+}

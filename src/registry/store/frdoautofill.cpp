@@ -1,0 +1,119 @@
+#include "frdoautofill.h"
+
+#include "database.h"
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <algorithm>
+
+namespace {
+bool isDuplicate(const QSqlRecord& source) {
+    return source.value(QStringLiteral("isDuplicate")).toInt() > 0;
+}
+
+// The first column of a statement about the source document (":profId"); NULL when it fails.
+QVariant lookUp(const QSqlRecord& source, const QString& sql) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(sql);
+    query.bindValue(QStringLiteral(":profId"), source.value(QStringLiteral("profId")));
+    if (!Database::instance()->execPrepared(query) || !query.next())
+        return QVariant();
+    return query.value(0);
+}
+
+QString storedFrdo(const QString& column) {
+    return QStringLiteral("SELECT %1 FROM ProfFrdo WHERE profId = :profId;").arg(column);
+}
+
+AutoFillField copied(const char* target, const char* source) {
+    return {QLatin1String(target), QLatin1String(source), {}};
+}
+
+AutoFillField computed(const char* target, std::function<QVariant(const QSqlRecord&)> compute) {
+    return {QLatin1String(target), QString(), std::move(compute)};
+}
+
+// A duplicate carries the name it is issued to into the original's name columns.
+AutoFillField originalName(const char* target, const char* nameColumn) {
+    const QString column = QLatin1String(target);
+    const QString name = QLatin1String(nameColumn);
+    return computed(target, [column, name](const QSqlRecord& source) {
+        return isDuplicate(source) ? QVariant(source.value(name).toString()) : lookUp(source, storedFrdo(column));
+    });
+}
+
+// The duplicate's answers stay as entered; an original answers "Нет".
+AutoFillField duplicateAnswer(const char* target) {
+    const QString column = QLatin1String(target);
+    return computed(target, [column](const QSqlRecord& source) {
+        return isDuplicate(source) ? lookUp(source, storedFrdo(column)) : QVariant(QStringLiteral("Нет"));
+    });
+}
+
+QVariant sexIsMale(const QSqlRecord& source) {
+    const QString patronymic = source.value(QStringLiteral("fio3")).toString().trimmed();
+    return patronymic.endsWith(QStringLiteral("а"), Qt::CaseInsensitive) ? -1 : 1;
+}
+
+// Both kinds of certificate this registry issues, of a worker's profession (certificateType 1, and
+// anything but 2) and of an employee's position (2), are one kind in FRDO.
+QVariant frdoDocumentKind(const QSqlRecord&) {
+    return QStringLiteral("Свидетельство о профессии рабочего, должности служащего");
+}
+
+QVariant studyCount(const QSqlRecord& source) {
+    return lookUp(source, QStringLiteral("SELECT SUM(IFNULL(count,0)) AS totalCount FROM ProfDetails "
+                                         "WHERE ProfDetails.profId = :profId;"));
+}
+
+AutoFillSpec makeRules() {
+    AutoFillSpec frdo;
+    frdo.table = QStringLiteral("ProfFrdo");
+    frdo.insertSql = QStringLiteral("INSERT OR IGNORE INTO ProfFrdo (profId) SELECT :id WHERE NOT EXISTS(SELECT 1 "
+                                    "FROM ProfFrdo WHERE profId = :id);");
+    frdo.selectSql = QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=:id;");
+    const auto attNumber = [](const QSqlRecord& source) {
+        return FrdoAutoFill::attNumberParts(source.value(QStringLiteral("attNumber")));
+    };
+    frdo.fields = {
+        copied("issueDateFrdo", "issueDate"),
+        copied("RegNumberFrdo", "regNumber"),
+        copied("birthDateFrdo", "birthDate"),
+        computed("SexIsMale", sexIsMale),
+        computed("DocSerial", [attNumber](const QSqlRecord& source) { return attNumber(source).first; }),
+        computed("DocNumber", [attNumber](const QSqlRecord& source) { return attNumber(source).second; }),
+        computed("DocType", frdoDocumentKind),
+        copied("StateDuplicate", "isDuplicate"),
+        copied("beginDate", "startDate"),
+        copied("endDate", "finishDate"),
+        copied("frdo15", "profession"),
+        originalName("fio1orig", "fio1"),
+        originalName("fio2orig", "fio2"),
+        originalName("fio3orig", "fio3"),
+        duplicateAnswer("frdo18"),
+        duplicateAnswer("frdo19"),
+        duplicateAnswer("frdo20"),
+        computed("studyCount", studyCount),
+        copied("frdo14", "profProgName"),
+        copied("frdo16", "qual"),
+    };
+    return frdo;
+}
+} // namespace
+
+const AutoFillSpec& FrdoAutoFill::rules() {
+    static const AutoFillSpec frdo = makeRules();
+    return frdo;
+}
+
+QPair<QVariant, QVariant> FrdoAutoFill::attNumberParts(const QVariant& stored) {
+    if (stored.isNull())
+        return {QVariant(QVariant::String), QVariant(QVariant::String)};
+    const QString number = stored.toString().trimmed();
+    const auto blank = std::find_if(number.cbegin(), number.cend(), [](QChar c) { return c.isSpace(); });
+    const int at = blank == number.cend() ? -1 : int(blank - number.cbegin());
+    const QString series = at < 0 ? number.left(6) : number.left(at);
+    const QString rest = at < 0 ? number.mid(6) : number.mid(at + 1).trimmed();
+    // A null text would be bound as NULL.
+    return {series.isNull() ? QStringLiteral("") : series, rest.isNull() ? QStringLiteral("") : rest};
+}
