@@ -3,9 +3,8 @@
 #include "abstracteditdialog.h"
 
 #include <QScopedPointer>
+#include <QSqlRecord>
 #include <QVariantMap>
-
-class QSqlRecord;
 
 namespace Ui {
 class FrdoDialog;
