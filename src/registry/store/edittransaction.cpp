@@ -61,7 +61,7 @@ bool EditTransaction::save(QObject* owner, const std::function<bool(QString*)>& 
     QString reason;
     QSqlDatabase db = connection();
     if (!db.isOpen()) {
-        StoreQuery::keep(error, QStringLiteral("база данных не открыта"));
+        StoreQuery::keep(error, StoreQuery::notOpenText());
         return false;
     }
     if (!_owner)

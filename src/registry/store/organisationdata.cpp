@@ -30,7 +30,7 @@ QString lastReason() {
 
 QString OrganisationData::value(const QString& name, QString* error) {
     if (!Database::hasInstance()) {
-        StoreQuery::keep(error, QStringLiteral("база данных не открыта"));
+        StoreQuery::keep(error, StoreQuery::notOpenText());
         return QString();
     }
     return Database::instance()->variable(name, error);
@@ -38,7 +38,7 @@ QString OrganisationData::value(const QString& name, QString* error) {
 
 bool OrganisationData::write(const QVector<QPair<QString, QString>>& values, QString* error) {
     if (!Database::hasInstance()) {
-        StoreQuery::keep(error, QStringLiteral("база данных не открыта"));
+        StoreQuery::keep(error, StoreQuery::notOpenText());
         return false;
     }
     // A savepoint works whether or not a transaction is already open on the connection.

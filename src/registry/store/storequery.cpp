@@ -42,6 +42,10 @@ QString StoreQuery::reasonOf(const QSqlTableModel* model) {
     return model ? reasonOf(model->lastError()) : QString();
 }
 
+QString StoreQuery::notOpenText() {
+    return QStringLiteral("база данных не открыта");
+}
+
 void StoreQuery::keep(QString* error, const QString& reason) {
     if (error && error->isEmpty())
         *error = reason;

@@ -21,4 +21,6 @@ QString reasonOf(const QSqlQuery& query);
 QString reasonOf(const QSqlTableModel* model);
 // Sets `*error` (when given) to `reason` unless an earlier reason is there: the first one counts.
 void keep(QString* error, const QString& reason);
+// The reason of a write tried while no registry is open.
+QString notOpenText();
 } // namespace StoreQuery

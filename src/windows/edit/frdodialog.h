@@ -3,8 +3,9 @@
 #include "abstracteditdialog.h"
 
 #include <QScopedPointer>
-#include <QSqlRecord>
 #include <QVariantMap>
+
+class QSqlRecord;
 
 namespace Ui {
 class FrdoDialog;
