@@ -1,9 +1,9 @@
 #include "abstracteditdialog.h"
 
-#include "database.h"
+#include "edittransaction.h"
+#include "inputhelpers.h"
 #include "messagebox.h"
 #include "mzlog.h"
-#include "inputhelpers.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -13,74 +13,28 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
-#include <QSignalBlocker>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTimer>
-#include <sqlite3.h>
 
 namespace {
 // Values the subclass sets while it builds and first loads its form must not count as edits.
 constexpr int armDelayMs = 100;
 
-// Each save runs inside its own savepoint, so that a failure undoes that save's writes only and
-// leaves the transaction the dialogs share, with what they wrote before, as it was.
-const QString savepoint = QStringLiteral("edit_dialog_save");
-const QString writeSavepoint = QStringLiteral("edit_dialog_write");
-
-QSqlDatabase connection() {
-    return QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
-}
-
-QString sqliteReason(const QSqlError& error) {
-    const QString text = error.databaseText().trimmed();
-    return text.isEmpty() ? error.text().trimmed() : text;
-}
-
-bool run(QSqlDatabase& db, const QString& sql, QString* reason = nullptr) {
-    QSqlQuery query(db);
-    if (query.exec(sql))
-        return true;
-    MZ_LOG() << query.lastError().text() << sql;
-    if (reason)
-        *reason = sqliteReason(query.lastError());
-    return false;
-}
 } // namespace
-
-QPointer<AbstractEditDialog> AbstractEditDialog::_transactionOwner;
 
 AbstractEditDialog::AbstractEditDialog(QWidget* parent) : QDialog(parent) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::ApplicationModal);
     QTimer::singleShot(armDelayMs, this, &AbstractEditDialog::arm);
-    beginTransaction();
+    EditTransaction::begin(this);
 }
 
 AbstractEditDialog::~AbstractEditDialog() {
-    if (_transactionOwner == this)
-        rollbackTransaction();
+    EditTransaction::release(this);
 }
 
 void AbstractEditDialog::arm() {
     InputHelpers::installSpellChecking(this);
     connectEditSignals();
-}
-
-void AbstractEditDialog::beginTransaction() {
-    if (_transactionOwner && _transactionOwner != this)
-        return; // shared: the open transaction is the other dialog's
-    QSqlDatabase db = connection();
-    if (db.isOpen() && db.transaction())
-        _transactionOwner = this;
-}
-
-void AbstractEditDialog::rollbackTransaction() {
-    QSqlDatabase db = connection();
-    if (db.isOpen())
-        db.rollback();
-    _transactionOwner = nullptr;
 }
 
 void AbstractEditDialog::connectEditSignals() {
@@ -135,8 +89,8 @@ bool AbstractEditDialog::maybeSave() {
         return save();
     if (answer != QMessageBox::Discard)
         return false;
-    rollbackTransaction();
-    beginTransaction();
+    EditTransaction::rollback();
+    EditTransaction::begin(this);
     loadRecord(_recordId);
     setUnedited();
     return true;
@@ -163,78 +117,25 @@ bool AbstractEditDialog::save() {
 }
 
 bool AbstractEditDialog::writeRecord(QString* reason) {
-    // This dialog tells of its own failures; the main window's box would only repeat them.
-    const QSignalBlocker quiet(Database::hasInstance() ? Database::instance() : nullptr);
-    _writeError.clear();
-    QSqlDatabase db = connection();
-    if (!db.isOpen()) {
-        *reason = QStringLiteral("база данных не открыта");
-        return false;
-    }
-    if (!_transactionOwner)
-        beginTransaction();
-    if (!run(db, QStringLiteral("SAVEPOINT %1;").arg(savepoint), reason))
-        return false;
-    const bool written = _recordId > 0 ? updateRecord() : insertRecord();
-    if (written && commitSave(reason))
-        return true;
-    if (!written)
-        *reason = _writeError;
-    undoSave();
-    return false;
-}
-
-// A commit ends the one open transaction whoever began it; this dialog then begins the next.
-bool AbstractEditDialog::commitSave(QString* reason) {
-    QSqlDatabase db = connection();
-    if (!db.commit()) {
-        MZ_LOG() << db.lastError().text();
-        *reason = sqliteReason(db.lastError());
-        return false;
-    }
-    _transactionOwner = nullptr;
-    beginTransaction();
-    return true;
-}
-
-void AbstractEditDialog::undoSave() {
-    QSqlDatabase db = connection();
-    sqlite3* handle = Database::sqliteHandle(db);
-    if (handle && sqlite3_get_autocommit(handle)) {
-        // SQLite gave the whole transaction up (as it may on a full disk): nothing of it is left.
-        _transactionOwner = nullptr;
-        beginTransaction();
-        return;
-    }
-    run(db, QStringLiteral("ROLLBACK TO %1;").arg(savepoint));
-    run(db, QStringLiteral("RELEASE %1;").arg(savepoint));
+    return EditTransaction::save(
+        this,
+        [this](QString* error) {
+            _writeError.clear();
+            const bool written = _recordId > 0 ? updateRecord() : insertRecord();
+            if (!written)
+                *error = _writeError;
+            return written;
+        },
+        reason);
 }
 
 bool AbstractEditDialog::writeAtomically(const std::function<bool()>& write) {
-    QSqlDatabase db = connection();
-    if (!db.isOpen() || !run(db, QStringLiteral("SAVEPOINT %1;").arg(writeSavepoint)))
-        return false;
-    const bool written = write();
-    if (!written)
-        run(db, QStringLiteral("ROLLBACK TO %1;").arg(writeSavepoint));
-    run(db, QStringLiteral("RELEASE %1;").arg(writeSavepoint));
-    return written;
-}
-
-bool AbstractEditDialog::execWrite(QSqlQuery& query) {
-    if (Database::instance()->execPrepared(query))
-        return true;
-    setWriteError(reasonOf(query));
-    return false;
+    return EditTransaction::atomically(write);
 }
 
 void AbstractEditDialog::setWriteError(const QString& reason) {
     if (_writeError.isEmpty())
         _writeError = reason;
-}
-
-QString AbstractEditDialog::reasonOf(const QSqlQuery& query) {
-    return sqliteReason(query.lastError());
 }
 
 void AbstractEditDialog::showWriteFailure(const QString& headline, const QString& reason) {

@@ -1,16 +1,14 @@
 #pragma once
 
-#include "reportlist.h"
 #include "messagebox.h"
+#include "reportlist.h"
 
 #include <QDialog>
 #include <QList>
-#include <QPointer>
 #include <functional>
 
 class QKeyEvent;
 class QCloseEvent;
-class QSqlQuery;
 
 // The base of the record edit dialogs. Each open dialog works inside a transaction on the default
 // connection; changes show as " *" at the end of the title; closing, printing or opening a
@@ -55,7 +53,7 @@ private slots:
 protected:
     virtual void connectEditSignals();
     virtual void loadRecord(qint64 id) = 0;
-    // Both report a failed write with false, after execWrite() or setWriteError() kept the reason.
+    // Both report a failed write with false, after setWriteError() kept the reason.
     virtual bool updateRecord() = 0;
     virtual bool insertRecord() { return true; }
     virtual bool checkForms() { return true; }
@@ -68,12 +66,8 @@ protected:
 
     void setRecordId(qint64 id) { _recordId = id; }
 
-    // Runs one write of a save on the database; false when it failed, with the reason kept.
-    bool execWrite(QSqlQuery& query);
-    // The reason of a write that did not go through execWrite().
+    // Keeps the reason of a failed write for the box; the first one counts.
     void setWriteError(const QString& reason);
-    // The reason SQLite gave for a failed statement, without the driver's own words.
-    static QString reasonOf(const QSqlQuery& query);
     // The box of a failed write: the headline, then the reason on its own line.
     void showWriteFailure(const QString& headline, const QString& reason);
     // Runs writes that belong together inside a savepoint: when `write` reports failure, what it
@@ -84,18 +78,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Begins a transaction on the default connection unless another dialog's is open.
-    void beginTransaction();
-    void rollbackTransaction();
     // Writes the record inside a savepoint and commits; on failure only this save's writes are undone.
     bool writeRecord(QString* reason);
-    bool commitSave(QString* reason);
-    void undoSave();
     void arm();
 
     qint64 _recordId = -1;
     bool _edited = false;
     QString _writeError;
-    // The dialog whose transaction is open; dialogs opened from it share that transaction.
-    static QPointer<AbstractEditDialog> _transactionOwner;
 };

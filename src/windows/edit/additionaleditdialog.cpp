@@ -3,36 +3,29 @@
 #include "ui_additionaleditdialog.h"
 
 #include "comboboxrateitemdelegate.h"
-#include "database.h"
 #include "dialoggeometry.h"
+#include "documentrecords.h"
+#include "inputhelpers.h"
 #include "lineedititemdelegate.h"
 #include "messagebox.h"
-#include "inputhelpers.h"
 #include "settingsregistry.h"
+#include "storequery.h"
+#include "subjectsstore.h"
 
 #include <QCompleter>
 #include <QHeaderView>
 #include <QRegularExpressionValidator>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QSqlTableModel>
 #include <QTimer>
 #include <algorithm>
 
 namespace {
-enum Column { ColId, ColProfId, ColName, ColCount, ColRate };
+using namespace SubjectsStore;
 const int rateFlags = ComboBoxRateItemDelegate::WithFail | ComboBoxRateItemDelegate::WithAttested;
 const int scanChunk = 20000;
 
 QString attention() {
     return MessageBox::attentionTitle();
-}
-
-QString modelReason(const QSqlTableModel* model) {
-    const QSqlError error = model->lastError();
-    const QString text = error.databaseText().trimmed();
-    return text.isEmpty() ? error.text().trimmed() : text;
 }
 
 bool confirm(QWidget* parent, const QString& text) {
@@ -75,8 +68,7 @@ AdditionalEditDialog::~AdditionalEditDialog() {
 }
 
 void AdditionalEditDialog::setUpTable() {
-    _model = Database::instance()->tableModel(QStringLiteral("ProfDetails"));
-    _model->setEditStrategy(QSqlTableModel::OnFieldChange);
+    _model = SubjectsStore::model();
     selectSubjects();
     const QStringList headers = {QStringLiteral("ID"), QStringLiteral("docID"), QStringLiteral("Учебный предмет"),
                                  QStringLiteral("Кол-во часов"), QStringLiteral("Оценка")};
@@ -103,13 +95,9 @@ void AdditionalEditDialog::setUpTable() {
     resizeColumns();
 }
 
-// The filter is set before every select: the shared model may still show another document, and
-// an unfiltered select would read every subject of the registry.
+// Before every select: the shared model may still show another document.
 void AdditionalEditDialog::selectSubjects() {
-    _model->setFilter(QStringLiteral("profId = %1").arg(recordId()));
-    _model->select();
-    while (_model->canFetchMore())
-        _model->fetchMore();
+    SubjectsStore::select(_model, recordId());
 }
 
 void AdditionalEditDialog::openRateEditors(int first, int last) {
@@ -140,13 +128,12 @@ void AdditionalEditDialog::setId(qint64 profId) {
 void AdditionalEditDialog::loadRecord(qint64 id) {
     if (id <= 0)
         return;
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=:profId;"));
-    query.bindValue(QStringLiteral(":profId"), id);
-    if (!Database::instance()->execPrepared(query) || !query.next())
+    QString addInfo;
+    bool hideTotal = false;
+    if (!DocumentRecords::readAppendixInfo(id, &addInfo, &hideTotal))
         return;
-    ui->plainTextEdit->setPlainText(query.value(QStringLiteral("addInfo")).toString());
-    ui->checkBoxShowTotal->setChecked(!query.value(QStringLiteral("hideTotalCountInAdd")).toBool());
+    ui->plainTextEdit->setPlainText(addInfo);
+    ui->checkBoxShowTotal->setChecked(!hideTotal);
     selectSubjects();
     onRowActivated(QModelIndex());
     resizeColumns();
@@ -155,17 +142,13 @@ void AdditionalEditDialog::loadRecord(qint64 id) {
 
 bool AdditionalEditDialog::updateRecord() {
     // A cell the database refused is still waiting in the model, as typed.
-    if (!_model || !_model->submitAll()) {
-        setWriteError(_model ? modelReason(_model) : QString());
-        return false;
-    }
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(QStringLiteral(
-        "UPDATE ProfDocuments SET addInfo=:addInfo, hideTotalCountInAdd=:hideTotal WHERE profId=:profId;"));
-    query.bindValue(QStringLiteral(":addInfo"), ui->plainTextEdit->toPlainText());
-    query.bindValue(QStringLiteral(":hideTotal"), !ui->checkBoxShowTotal->isChecked());
-    query.bindValue(QStringLiteral(":profId"), recordId());
-    return execWrite(query);
+    QString error;
+    if (SubjectsStore::submit(_model, &error) &&
+        DocumentRecords::updateAppendixInfo(recordId(), ui->plainTextEdit->toPlainText(),
+                                            !ui->checkBoxShowTotal->isChecked(), &error))
+        return true;
+    setWriteError(error);
+    return false;
 }
 
 QString AdditionalEditDialog::saveFailureText() const {
@@ -173,14 +156,7 @@ QString AdditionalEditDialog::saveFailureText() const {
 }
 
 void AdditionalEditDialog::updateTotalCount() {
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(QStringLiteral(
-        "SELECT SUM(IFNULL(count,0)) AS totalCount FROM ProfDetails WHERE ProfDetails.profId = :profId;"));
-    query.bindValue(QStringLiteral(":profId"), recordId());
-    if (Database::instance()->execPrepared(query) && query.next())
-        ui->lineEditTotalCount->setText(query.value(0).toString());
-    else
-        ui->lineEditTotalCount->setText(QStringLiteral("0"));
+    ui->lineEditTotalCount->setText(SubjectsStore::totalHours(recordId()));
 }
 
 void AdditionalEditDialog::onRowActivated(const QModelIndex& index) {
@@ -194,11 +170,7 @@ void AdditionalEditDialog::on_pushButtonAddDisp_clicked() {
     const QString name = ui->comboBoxDiscipline->currentText().simplified();
     if (name.isEmpty() || recordId() <= 0)
         return;
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(QStringLiteral("SELECT COUNT(1) FROM ProfDetails WHERE  name=:name AND profId=:profId;"));
-    query.bindValue(QStringLiteral(":name"), name);
-    query.bindValue(QStringLiteral(":profId"), recordId());
-    if (Database::instance()->execPrepared(query) && query.next() && query.value(0).toInt() > 0 &&
+    if (SubjectsStore::contains(recordId(), name) &&
         MessageBox::show(this, QMessageBox::NoIcon, attention(),
                          QStringLiteral("Данный учебный предмет уже есть в списке предметов.\nПродолжить?"),
                          QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
@@ -218,9 +190,9 @@ void AdditionalEditDialog::on_pushButtonAddDisp_clicked() {
     _model->setData(_model->index(row, ColCount), hours.isEmpty() ? QVariant() : QVariant(hours));
     _model->setData(_model->index(row, ColRate), ui->comboBoxRate->currentText());
     // The strategy writes a new row only when it is submitted, not field by field.
-    if (!_model->submitAll()) {
+    QString reason;
+    if (!SubjectsStore::submit(_model, &reason)) {
         // Nothing was stored: the row goes, and the entry keeps what was typed for another try.
-        const QString reason = modelReason(_model);
         _model->revertAll();
         if (!wasEdited)
             setUnedited();
@@ -249,8 +221,8 @@ void AdditionalEditDialog::on_pushButtonDelete_clicked() {
         return;
     if (!confirm(this, QStringLiteral("Вы уверены, что хотите удалить выделенный учебный предмет?")))
         return;
-    if (!_model->removeRow(current.row())) {
-        const QString reason = modelReason(_model);
+    QString reason;
+    if (!SubjectsStore::remove(_model, current.row(), &reason)) {
         selectSubjects();
         onRowActivated(QModelIndex());
         showWriteFailure(deleteFailure(), reason);
@@ -268,8 +240,7 @@ void AdditionalEditDialog::on_pushButtonDeleteAll_clicked() {
     // A row the database refuses to delete comes back with the select; stop rather than loop.
     while (_model->rowCount() > 0) {
         const int rows = _model->rowCount();
-        if (!_model->removeRow(0))
-            reason = modelReason(_model);
+        SubjectsStore::remove(_model, 0, &reason);
         selectSubjects();
         if (_model->rowCount() >= rows)
             break;
@@ -284,7 +255,7 @@ void AdditionalEditDialog::on_pushButtonDeleteAll_clicked() {
 // The refused value stays in the model as typed; the next save tries it again.
 void AdditionalEditDialog::checkCellStored() {
     if (_model && _model->isDirty())
-        showWriteFailure(QStringLiteral("Не удалось изменить учебный предмет."), modelReason(_model));
+        showWriteFailure(QStringLiteral("Не удалось изменить учебный предмет."), StoreQuery::reasonOf(_model));
 }
 
 QString AdditionalEditDialog::deleteFailure() {
@@ -318,7 +289,7 @@ void AdditionalEditDialog::moveCurrent(int step) {
     const bool moved = writeAtomically([&] {
         if (InputHelpers::exchangeRows(_model, row, target, ColName))
             return true;
-        reason = modelReason(_model);
+        reason = StoreQuery::reasonOf(_model);
         return false;
     });
     if (!moved) {
@@ -336,22 +307,7 @@ void AdditionalEditDialog::moveCurrent(int step) {
 }
 
 void AdditionalEditDialog::scanUsedNames() {
-    QSqlQuery query(QSqlDatabase::database());
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT rowid, name FROM ProfDetails WHERE rowid > :from ORDER BY rowid LIMIT :n;"));
-    query.bindValue(QStringLiteral(":from"), _scannedRowId);
-    query.bindValue(QStringLiteral(":n"), scanChunk);
-    if (!Database::instance()->execPrepared(query))
-        return fillUsedNames();
-    int rows = 0;
-    while (query.next()) {
-        ++rows;
-        _scannedRowId = query.value(0).toLongLong();
-        const QString name = query.value(1).toString().trimmed();
-        if (!name.isEmpty())
-            ++_nameCounts[name];
-    }
-    if (rows == scanChunk)
+    if (SubjectsStore::countNames(&_scannedRowId, scanChunk, &_nameCounts) == scanChunk)
         QTimer::singleShot(0, this, &AdditionalEditDialog::scanUsedNames);
     else
         fillUsedNames();

@@ -1,27 +1,18 @@
 #include "bossguidedialog.h"
 #include "ui_bossguidedialog.h"
 
-#include "database.h"
 #include "dialoggeometry.h"
+#include "inputhelpers.h"
 #include "messagebox.h"
 #include "mzlog.h"
-#include "inputhelpers.h"
+#include "signatorystore.h"
 
 #include <QAbstractItemDelegate>
 #include <QHeaderView>
-#include <QSqlError>
 #include <QSqlTableModel>
 #include <QTableView>
 
-namespace {
-enum Column { ColId, ColType, ColName };
-
-QString reasonOf(const QSqlTableModel* model) {
-    const QSqlError error = model->lastError();
-    const QString text = error.databaseText().trimmed();
-    return text.isEmpty() ? error.text().trimmed() : text;
-}
-} // namespace
+using namespace SignatoryStore;
 
 BossGuideDialog::BossGuideDialog(int bossType, QWidget* parent)
     : QDialog(parent), ui(new Ui::BossGuideDialog), _bossType(bossType) {
@@ -40,18 +31,15 @@ BossGuideDialog::BossGuideDialog(int bossType, QWidget* parent)
 
 BossGuideDialog::~BossGuideDialog() {
     // A name typed into a cell but not yet stored must not linger in the shared model.
-    if (_model)
-        _model->revertAll();
+    SignatoryStore::discard(_model);
     DialogGeometry::save(this);
 }
 
 void BossGuideDialog::setUpTable() {
     _view = ui->tableView;
-    _model = Database::instance()->tableModel(QStringLiteral("Bosses"));
+    _model = SignatoryStore::model(_bossType);
     if (!_model)
         return;
-    // A name corrected in place is stored at once; the directory has no save button.
-    _model->setEditStrategy(QSqlTableModel::OnFieldChange);
     _model->setHeaderData(ColName, Qt::Horizontal, QStringLiteral("   ФИО   "));
     _view->setModel(_model);
     _view->hideColumn(ColId);
@@ -63,17 +51,13 @@ void BossGuideDialog::setUpTable() {
     connect(_view->selectionModel(), &QItemSelectionModel::currentChanged, this, &BossGuideDialog::onCurrentChanged);
     // A name corrected in place is written when its editor closes; a refusal is told at once.
     connect(_view->itemDelegate(), &QAbstractItemDelegate::closeEditor, this, &BossGuideDialog::checkStored);
-    // The kind is our own integer, never user text.
-    _model->setFilter(QStringLiteral(" bossType = %1 ").arg(_bossType));
     reselect();
 }
 
 bool BossGuideDialog::reselect() {
     if (!_model || !_view)
         return false;
-    _model->select();
-    while (_model->canFetchMore())
-        _model->fetchMore();
+    SignatoryStore::select(_model);
     _view->resizeColumnsToContents();
     return true;
 }
@@ -99,10 +83,8 @@ void BossGuideDialog::on_pushButtonDelete_clicked() {
         return;
     if (!_model || !_view)
         return;
-    const bool removed = _model->removeRow(current.row()) && _model->submitAll();
-    const QString reason = removed ? QString() : reasonOf(_model);
-    if (!removed)
-        _model->revertAll();
+    QString reason;
+    const bool removed = SignatoryStore::remove(_model, current.row(), &reason);
     reselect();
     onCurrentChanged(QModelIndex(), QModelIndex());
     if (removed)
@@ -117,16 +99,9 @@ void BossGuideDialog::on_pushButtonAdd_clicked() {
     if (name.isEmpty() || !_model || !_view)
         return;
     const int row = _model->rowCount();
-    if (!_model->insertRow(row))
-        return;
-    _model->setData(_model->index(row, ColType), _bossType);
-    _model->setData(_model->index(row, ColName), name);
-    _view->setCurrentIndex(_model->index(row, ColName));
-    // The strategy writes a new row only when it is submitted, not field by field.
-    if (!_model->submitAll()) {
+    QString reason;
+    if (!SignatoryStore::add(_model, _bossType, name, &reason)) {
         // Nothing was stored: the row goes and the entry keeps the name for another try.
-        const QString reason = reasonOf(_model);
-        _model->revertAll();
         reselect();
         onCurrentChanged(QModelIndex(), QModelIndex());
         showFailure(QStringLiteral("Не удалось добавить запись в справочник."), reason);
@@ -140,10 +115,9 @@ void BossGuideDialog::on_pushButtonAdd_clicked() {
 }
 
 void BossGuideDialog::checkStored() {
-    if (!_model || !_model->isDirty())
+    QString reason;
+    if (SignatoryStore::checkStored(_model, &reason))
         return;
-    const QString reason = reasonOf(_model);
-    _model->revertAll();
     reselect();
     showFailure(QStringLiteral("Не удалось изменить запись справочника."), reason);
 }

@@ -4,18 +4,16 @@
 #include "printdialog.h"
 #include "ui_documenteditdialog.h"
 
-#include "database.h"
-#include "messagebox.h"
+#include "documentrecords.h"
 #include "documentstableabstract.h"
-#include "mzlog.h"
 #include "inputhelpers.h"
+#include "messagebox.h"
+#include "mzlog.h"
 #include "optionaldateedit.h"
 
 #include <QClipboard>
 #include <QDateTime>
 #include <QGuiApplication>
-#include <QSqlQuery>
-#include <QSqlRecord>
 
 #if __has_include("additionaleditdialog.h")
 #include "additionaleditdialog.h"
@@ -26,13 +24,6 @@ namespace {
 const QString documentTitle = QStringLiteral("Выдача документа");
 const QString templateTitle = QStringLiteral("Реактирование шаблона");
 const QString table = QStringLiteral("ProfDocuments");
-const QString selectSql = QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=%1;");
-
-// The columns the save writes from the form; each is also the name of its UPDATE parameter.
-const char* const formColumns[] = {"fio1",           "fio2",           "fio3",      "certificateType", "profession",
-                                   "protocolDate",   "protocolNumber", "regNumber", "issueDate",       "isDuplicate",
-                                   "isExcellent",    "attNumber",      "qual",      "prevEducation",   "birthDate",
-                                   "showTotalCount", "profProgName",   "startDate", "finishDate"};
 
 // Dates are stored as ISO text; an empty date edit stores NULL.
 QVariant dateValue(const OptionalDateEdit* edit) {
@@ -107,7 +98,7 @@ void DocumentEditDialog::setTemplateId(qint64 templateId) {
     _loaded.clear();
     setDependentButtonsEnabled(false);
     setNewDocumentDates(false);
-    if (templateId <= 0 || !Database::instance()->execSql(selectSql.arg(templateId)).next())
+    if (!DocumentRecords::exists(templateId))
         return;
     loadRecord(templateId);
     // The new document has nothing stored yet: it takes what the form shows, and a date the
@@ -149,10 +140,9 @@ void DocumentEditDialog::splitPastedName(const QString& text) {
 }
 
 void DocumentEditDialog::loadRecord(qint64 id) {
-    QSqlQuery query = Database::instance()->execSql(selectSql.arg(id));
-    if (!query.next())
+    QSqlRecord r;
+    if (!DocumentRecords::read(id, &r))
         return;
-    const QSqlRecord r = query.record();
     const auto value = [&](const char* column) { return r.value(QLatin1String(column)); };
     const auto text = [&](const char* column) { return value(column).toString(); };
     ui->lineEditFio_1->setText(text("fio1"));
@@ -182,8 +172,8 @@ void DocumentEditDialog::loadRecord(qint64 id) {
     ui->checkBoxIsEcsellent->setChecked(value("isExcellent").toInt() > 0);
     ui->checkBoxShowTotalCount->setChecked(value("showTotalCount").toInt() > 0);
     _stored.clear();
-    for (const char* column : formColumns)
-        _stored.insert(QLatin1String(column), value(column));
+    for (const QString& column : DocumentRecords::formColumns())
+        _stored.insert(column, r.value(column));
     _stored.insert(QStringLiteral("isTemplate"), value("isTemplate"));
     _loaded = formValues();
 }
@@ -235,15 +225,9 @@ int DocumentEditDialog::certificateType() const {
 bool DocumentEditDialog::checkForms() {
     QString error;
     const QString attNumber = ui->comboBoxAttNumber->currentText().trimmed();
-    if (!ui->checkBoxDuplicate->isChecked() && !attNumber.isEmpty()) {
-        QSqlQuery query(QSqlDatabase::database());
-        query.prepare(
-            QStringLiteral("SELECT COUNT(1) FROM ProfDocuments WHERE attNumber=:attNumber AND profId!=:profId;"));
-        query.bindValue(QStringLiteral(":attNumber"), attNumber);
-        query.bindValue(QStringLiteral(":profId"), recordId());
-        if (Database::instance()->execPrepared(query) && query.next() && query.value(0).toInt() > 0)
-            error += QStringLiteral("Номер свидетельства не уникален!\n");
-    }
+    if (!ui->checkBoxDuplicate->isChecked() && !attNumber.isEmpty() &&
+        DocumentRecords::attNumberTaken(attNumber, recordId()))
+        error += QStringLiteral("Номер свидетельства не уникален!\n");
     if (error.isEmpty())
         return true;
     MessageBox::warning(this, MessageBox::attentionTitle(), QStringLiteral("Невозможно сохранить документ:\n") + error);
@@ -251,39 +235,29 @@ bool DocumentEditDialog::checkForms() {
 }
 
 bool DocumentEditDialog::updateRecord() {
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(QStringLiteral(
-        "UPDATE ProfDocuments SET fio1=:fio1, fio2=:fio2, fio3=:fio3, certificateType=:certificateType, "
-        "profession=:profession, protocolDate=:protocolDate,  protocolNumber=:protocolNumber, regNumber=:regNumber, "
-        "issueDate=:issueDate, editDate=:editDate, isDuplicate=:isDuplicate, isExcellent=:isExcellent, "
-        "isTemplate=:isTemplate, attNumber=:attNumber, qual=:qual, prevEducation=:prevEducation, "
-        "birthDate=:birthDate, showTotalCount=:showTotalCount,  profProgName=:profProgName, startDate=:startDate, "
-        "finishDate=:finishDate  WHERE profId=:profId;"));
     const QVariantMap now = formValues();
-    for (const char* column : formColumns) {
-        const QString name = QLatin1String(column);
-        query.bindValue(QLatin1Char(':') + name, valueToWrite(name, now));
-    }
+    QVariantMap values;
+    for (const QString& column : DocumentRecords::formColumns())
+        values.insert(column, valueToWrite(column, now));
     // Whole seconds: the form shows the stored value back to the second.
-    query.bindValue(QStringLiteral(":editDate"), QDateTime::currentDateTime().toString(Qt::ISODate));
+    values.insert(QStringLiteral("editDate"), QDateTime::currentDateTime().toString(Qt::ISODate));
     // A stored flag that already says what the mode says stays as it is (NULL is "not a template").
     const QVariant storedTemplate = _stored.value(QStringLiteral("isTemplate"));
     const bool sameMode =
         _stored.contains(QStringLiteral("isTemplate")) && (storedTemplate.toInt() != 0) == _isTemplate;
-    query.bindValue(QStringLiteral(":isTemplate"), sameMode ? storedTemplate : QVariant(flag(_isTemplate)));
-    query.bindValue(QStringLiteral(":profId"), recordId());
-    return execWrite(query);
+    values.insert(QStringLiteral("isTemplate"), sameMode ? storedTemplate : QVariant(flag(_isTemplate)));
+    QString error;
+    if (DocumentRecords::update(recordId(), values, &error))
+        return true;
+    setWriteError(error);
+    return false;
 }
 
 bool DocumentEditDialog::insertRecord() {
-    QSqlQuery insert(QSqlDatabase::database());
-    insert.prepare(QStringLiteral("INSERT OR IGNORE INTO ProfDocuments (comment) VALUES ('');"));
-    if (!execWrite(insert))
-        return false;
-    // An insert that stored nothing still reports the connection's previous row id.
-    const qint64 newId = insert.lastInsertId().toLongLong();
-    if (insert.numRowsAffected() != 1 || newId <= 0) {
-        setWriteError(QStringLiteral("новая запись не создана"));
+    QString error;
+    const qint64 newId = DocumentRecords::insert(&error);
+    if (newId <= 0) {
+        setWriteError(error);
         return false;
     }
     setRecordId(newId);
@@ -291,23 +265,13 @@ bool DocumentEditDialog::insertRecord() {
         return false;
     if (_templateId > 0) {
         // The template's subjects and FRDO values come with it, or the save fails as a whole.
-        QString error;
         DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
         const bool copied = list ? list->copyAdditionalRecords(_templateId, newId, &error)
                                  : DocumentsTableAbstract::copyDependentRows(_templateId, newId, &error);
-        if (!copied) {
+        if (!copied || !DocumentRecords::copyAppendixInfo(_templateId, newId, &error)) {
             setWriteError(error);
             return false;
         }
-        QSqlQuery query(QSqlDatabase::database());
-        query.prepare(QStringLiteral(
-            "UPDATE ProfDocuments SET addInfo=(SELECT addInfo FROM ProfDocuments WHERE profId=:profId2), "
-            "hideTotalCountInAdd=(SELECT hideTotalCountInAdd FROM ProfDocuments WHERE profId=:profId2) WHERE "
-            "profId=:profId1;"));
-        query.bindValue(QStringLiteral(":profId1"), newId);
-        query.bindValue(QStringLiteral(":profId2"), _templateId);
-        if (!execWrite(query))
-            return false;
     }
     setDependentButtonsEnabled(true);
     return true;

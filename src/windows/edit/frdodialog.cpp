@@ -3,54 +3,52 @@
 #include "messagebox.h"
 #include "ui_frdodialog.h"
 
-#include "database.h"
 #include "dialoggeometry.h"
+#include "documentrecords.h"
 #include "documentstore.h"
+#include "frdorecords.h"
 #include "inputhelpers.h"
 #include "optionaldateedit.h"
 
 #include <QRegularExpression>
-#include <QSqlQuery>
-#include <QSqlRecord>
 
 namespace {
 const QString dateFormat = QStringLiteral("yyyy-MM-dd");
 const QString frdoTable = QStringLiteral("ProfFrdo");
 
-// Columns shown and stored as they are, with the UPDATE parameter and the widget of each.
+// Columns shown and stored as they are, with the widget of each.
 struct Field {
     const char* column;
-    const char* parameter;
     const char* widget;
 };
 const Field fields[] = {
-    {"DocNumber", ":DocNumber", "lineEditDocNumber"},
-    {"DocSerial", ":DocSerial", "lineEditDocSerial"},
-    {"RegNumberFrdo", ":RegNumber", "lineEditRegNumber"},
-    {"DocNameOrig", ":DocNameOrig", "lineEditDocNameOrig"},
-    {"DocNumberOrig", ":DocNumberOrig", "lineEditDocNumberOrig"},
-    {"DocSerialOrig", ":DocSerialOrig", "lineEditDocSerialOrig"},
-    {"RegNumberOrig", ":RegNumberOrig", "lineEditRegNumberOrig"},
-    {"DocType", ":DocType", "comboBoxDocType"},
-    {"issueDateOrig", ":issueDateOrig", "dateEditIssueOrig"},
-    {"fio1orig", ":fio1orig", "lineEditFio1orig"},
-    {"fio2orig", ":fio2orig", "lineEditFio2orig"},
-    {"fio3orig", ":fio3orig", "lineEditFio3orig"},
-    {"frdo13", ":frdo13", "comboBoxFrdo13"},
-    {"frdo14", ":frdo14", "comboBoxFrdo14"},
-    {"frdo15", ":frdo15", "comboBoxFrdo15"},
-    {"frdo16", ":frdo16", "comboBoxFrdo16"},
-    {"frdo18", ":frdo18", "comboBoxFrdo18"},
-    {"frdo19", ":frdo19", "comboBoxFrdo19"},
-    {"frdo20", ":frdo20", "comboBoxFrdo20"},
-    {"frdo21", ":frdo21", "lineEditFrdo21"},
-    {"frdo22", ":frdo22", "comboBoxFrdo22"},
-    {"frdo23", ":frdo23", "comboBoxFrdo23"},
-    {"frdo24", ":frdo24", "comboBoxFrdo24"},
-    {"birthDateFrdo", ":birthDate", "dateEditBirth"},
-    {"beginDate", ":beginDate", "dateEditBegin"},
-    {"endDate", ":endDate", "dateEditEnd"},
-    {"issueDateFrdo", ":issueDate", "dateEditIssue"},
+    {"DocNumber", "lineEditDocNumber"},
+    {"DocSerial", "lineEditDocSerial"},
+    {"RegNumberFrdo", "lineEditRegNumber"},
+    {"DocNameOrig", "lineEditDocNameOrig"},
+    {"DocNumberOrig", "lineEditDocNumberOrig"},
+    {"DocSerialOrig", "lineEditDocSerialOrig"},
+    {"RegNumberOrig", "lineEditRegNumberOrig"},
+    {"DocType", "comboBoxDocType"},
+    {"issueDateOrig", "dateEditIssueOrig"},
+    {"fio1orig", "lineEditFio1orig"},
+    {"fio2orig", "lineEditFio2orig"},
+    {"fio3orig", "lineEditFio3orig"},
+    {"frdo13", "comboBoxFrdo13"},
+    {"frdo14", "comboBoxFrdo14"},
+    {"frdo15", "comboBoxFrdo15"},
+    {"frdo16", "comboBoxFrdo16"},
+    {"frdo18", "comboBoxFrdo18"},
+    {"frdo19", "comboBoxFrdo19"},
+    {"frdo20", "comboBoxFrdo20"},
+    {"frdo21", "lineEditFrdo21"},
+    {"frdo22", "comboBoxFrdo22"},
+    {"frdo23", "comboBoxFrdo23"},
+    {"frdo24", "comboBoxFrdo24"},
+    {"birthDateFrdo", "dateEditBirth"},
+    {"beginDate", "dateEditBegin"},
+    {"endDate", "dateEditEnd"},
+    {"issueDateFrdo", "dateEditIssue"},
 };
 
 // A fixed list keeps its current item when the stored text is none of its items.
@@ -156,18 +154,13 @@ void FrdoDialog::on_pushButtonAutoFill_clicked() {
 }
 
 void FrdoDialog::loadRecord(qint64 id) {
-    QSqlQuery names(QSqlDatabase::database());
-    names.prepare(QStringLiteral("SELECT fio1, fio2, fio3 FROM ProfDocuments WHERE profId=:profId;"));
-    names.bindValue(QStringLiteral(":profId"), id);
-    if (!Database::instance()->execPrepared(names) || !names.next())
+    QString name;
+    if (!DocumentRecords::readName(id, &name))
         return;
-    ui->lineEditFio->setText(QStringLiteral("%1 %2 %3")
-                                 .arg(names.value(0).toString(), names.value(1).toString(), names.value(2).toString()));
-    QSqlQuery frdo(QSqlDatabase::database());
-    frdo.prepare(QStringLiteral("SELECT * FROM ProfFrdo WHERE profId=:profId;"));
-    frdo.bindValue(QStringLiteral(":profId"), id);
-    if (Database::instance()->execPrepared(frdo) && frdo.next())
-        loadFrdo(frdo.record());
+    ui->lineEditFio->setText(name);
+    QSqlRecord frdo;
+    if (FrdoRecords::read(id, &frdo))
+        loadFrdo(frdo);
     else
         resetFrdo(); // what is stored: nothing, also after a discarded fill that created the row
 }
@@ -211,25 +204,15 @@ void FrdoDialog::resetFrdo() {
 }
 
 bool FrdoDialog::insertRecord() {
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(QStringLiteral("INSERT OR IGNORE INTO ProfFrdo (profId) VALUES(:profId);"));
-    query.bindValue(QStringLiteral(":profId"), recordId());
-    return execWrite(query);
+    QString error;
+    if (FrdoRecords::ensureRow(recordId(), &error))
+        return true;
+    setWriteError(error);
+    return false;
 }
 
 bool FrdoDialog::updateRecord() {
-    if (!insertRecord())
-        return false;
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(QStringLiteral(
-        "UPDATE ProfFrdo SET DocNumber=:DocNumber, DocSerial=:DocSerial, RegNumberFrdo=:RegNumber, snils=:snils, "
-        "DocNameOrig=:DocNameOrig,  studyCount=:studyCount, DocNumberOrig=:DocNumberOrig, "
-        "DocSerialOrig=:DocSerialOrig, RegNumberOrig=:RegNumberOrig,  DocType=:DocType, "
-        "issueDateOrig=:issueDateOrig, StateDuplicate=:StateDuplicate, SexIsMale=:SexIsMale,  fio1orig =:fio1orig, "
-        "fio2orig =:fio2orig, fio3orig =:fio3orig, frdo13=:frdo13, frdo14=:frdo14, frdo15=:frdo15,  frdo16=:frdo16, "
-        "frdo18=:frdo18, frdo19=:frdo19, frdo20=:frdo20, frdo21=:frdo21, frdo22=:frdo22, frdo23=:frdo23, "
-        "frdo24=:frdo24, birthDateFrdo=:birthDate, beginDate=:beginDate,  endDate=:endDate, "
-        "issueDateFrdo=:issueDate WHERE profId=:profId;"));
+    QVariantMap values;
     for (const Field& field : fields) {
         const QWidget* widget = findChild<QWidget*>(QLatin1String(field.widget));
         // A date the user did not touch goes back as stored: never set stays NULL, unreadable stays.
@@ -237,16 +220,19 @@ bool FrdoDialog::updateRecord() {
         const QVariant value = date && !date->isModified()
                                    ? _storedDates.value(QLatin1String(field.column), QVariant(QVariant::String))
                                    : widgetValue(widget);
-        query.bindValue(QLatin1String(field.parameter), value);
+        values.insert(QLatin1String(field.column), value);
     }
-    query.bindValue(QStringLiteral(":snils"), InputHelpers::digitsOnly(ui->lineEditSnils->text()));
+    values.insert(QStringLiteral("snils"), InputHelpers::digitsOnly(ui->lineEditSnils->text()));
     // Not a number counts as no period at all.
-    query.bindValue(QStringLiteral(":studyCount"), ui->lineEditCount->text().toInt());
-    query.bindValue(QStringLiteral(":StateDuplicate"), ui->radioButtonStateDuplicate->isChecked() ? 1 : 0);
+    values.insert(QStringLiteral("studyCount"), ui->lineEditCount->text().toInt());
+    values.insert(QStringLiteral("StateDuplicate"), ui->radioButtonStateDuplicate->isChecked() ? 1 : 0);
     const int sex = ui->radioButtonMale->isChecked() ? 1 : (ui->radioButtonFemale->isChecked() ? -1 : 0);
-    query.bindValue(QStringLiteral(":SexIsMale"), sex);
-    query.bindValue(QStringLiteral(":profId"), recordId());
-    return execWrite(query);
+    values.insert(QStringLiteral("SexIsMale"), sex);
+    QString error;
+    if (FrdoRecords::write(recordId(), values, &error))
+        return true;
+    setWriteError(error);
+    return false;
 }
 
 QString FrdoDialog::saveFailureText() const {

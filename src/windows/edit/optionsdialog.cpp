@@ -4,46 +4,15 @@
 #include "bossguidedialog.h"
 #include "database.h"
 #include "dialoggeometry.h"
-#include "messagebox.h"
-#include "mzlog.h"
 #include "inputhelpers.h"
+#include "messagebox.h"
+#include "organisationdata.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QPair>
 #include <QSignalBlocker>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QVector>
-#include <sqlite3.h>
-
-namespace {
-// The names the print data reads back.
-const char varOrgName1[] = "Data/OrgName_1";
-const char varOrgName2[] = "Data/OrgName_2";
-const char varCity[] = "Data/City";
-const char varDate[] = "Data/Date";
-const char varBoss[] = "Data/Boss";
-const char varBoss2[] = "Data/Boss_2";
-const char varBoss3[] = "Data/Boss_3";
-
-const char savepoint[] = "organisation";
-
-bool runStatement(const QString& sql, QString* reason = nullptr) {
-    const QSqlQuery query = Database::instance()->execSql(sql);
-    if (query.lastError().type() == QSqlError::NoError)
-        return true;
-    if (reason)
-        *reason = query.lastError().databaseText().trimmed();
-    return false;
-}
-
-// SQLite's word on the statement that failed last on the main connection.
-QString lastReason() {
-    sqlite3* handle = Database::sqliteHandle(QSqlDatabase::database());
-    return handle ? QString::fromUtf8(sqlite3_errmsg(handle)) : QString();
-}
-} // namespace
 
 OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent), ui(new Ui::OptionsDialog) {
     ui->setupUi(this);
@@ -65,57 +34,33 @@ OptionsDialog::~OptionsDialog() {
 }
 
 void OptionsDialog::loadOptions() {
-    Database* db = Database::instance();
-    auto value = [db](const char* name) { return db->variable(QLatin1String(name)); };
+    using namespace OrganisationData;
     // Set, not appended, so that loading again does not double the names.
-    ui->plainTextEditOrgName_1->setPlainText(value(varOrgName1));
-    ui->plainTextEditOrgName_2->setPlainText(value(varOrgName2));
-    ui->lineEditCity->setText(value(varCity));
-    ui->lineEditDate->setText(value(varDate));
-    ui->lineEditBoss->setText(value(varBoss));
-    ui->lineEditBoss_2->setText(value(varBoss2));
-    ui->lineEditBoss_3->setText(value(varBoss3));
+    ui->plainTextEditOrgName_1->setPlainText(value(orgName1));
+    ui->plainTextEditOrgName_2->setPlainText(value(orgName2));
+    ui->lineEditCity->setText(value(city));
+    ui->lineEditDate->setText(value(date));
+    ui->lineEditBoss->setText(value(boss));
+    ui->lineEditBoss_2->setText(value(boss2));
+    ui->lineEditBoss_3->setText(value(boss3));
 }
 
 bool OptionsDialog::saveOptions(QString* reason) {
+    using namespace OrganisationData;
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    const QVector<QPair<const char*, QString>> values = {
-        {varOrgName1, ui->plainTextEditOrgName_1->toPlainText()},
-        {varOrgName2, ui->plainTextEditOrgName_2->toPlainText()},
-        {varCity, ui->lineEditCity->text()},
-        {varDate, now},
-        {varBoss, ui->lineEditBoss->text()},
-        {varBoss2, ui->lineEditBoss_2->text()},
-        {varBoss3, ui->lineEditBoss_3->text()},
+    const QVector<QPair<QString, QString>> values = {
+        {orgName1, ui->plainTextEditOrgName_1->toPlainText()},
+        {orgName2, ui->plainTextEditOrgName_2->toPlainText()},
+        {city, ui->lineEditCity->text()},
+        {date, now},
+        {boss, ui->lineEditBoss->text()},
+        {boss2, ui->lineEditBoss_2->text()},
+        {boss3, ui->lineEditBoss_3->text()},
     };
-    // All or nothing: half a set would print old and new signatories side by side. A savepoint
-    // works whether or not a transaction is already open on the connection.
-    const QString name = QLatin1String(savepoint);
-    QString why;
-    if (!runStatement(QStringLiteral("SAVEPOINT %1;").arg(name), &why)) {
-        if (reason)
-            *reason = why;
+    if (!write(values, reason))
         return false;
-    }
-    Database* db = Database::instance();
-    bool saved = true;
-    for (const auto& value : values) {
-        saved = db->setVariable(QLatin1String(value.first), value.second);
-        if (!saved) {
-            why = lastReason(); // before the rollback replaces it
-            break;
-        }
-    }
-    if (saved && runStatement(QStringLiteral("RELEASE %1;").arg(name), &why)) {
-        ui->lineEditDate->setText(now);
-        return true;
-    }
-    runStatement(QStringLiteral("ROLLBACK TO %1;").arg(name));
-    runStatement(QStringLiteral("RELEASE %1;").arg(name));
-    MZ_LOG() << "organisation data not saved" << why;
-    if (reason)
-        *reason = why;
-    return false;
+    ui->lineEditDate->setText(now);
+    return true;
 }
 
 void OptionsDialog::on_pushButtonSave_clicked() {

@@ -1,0 +1,115 @@
+#include "documentrecords.h"
+
+#include "storequery.h"
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace {
+const char* const columns[] = {"fio1",           "fio2",           "fio3",      "certificateType", "profession",
+                               "protocolDate",   "protocolNumber", "regNumber", "issueDate",       "isDuplicate",
+                               "isExcellent",    "attNumber",      "qual",      "prevEducation",   "birthDate",
+                               "showTotalCount", "profProgName",   "startDate", "finishDate"};
+} // namespace
+
+QStringList DocumentRecords::formColumns() {
+    QStringList names;
+    for (const char* column : columns)
+        names << QLatin1String(column);
+    return names;
+}
+
+bool DocumentRecords::read(qint64 id, QSqlRecord* row, QString* error) {
+    QSqlQuery query = StoreQuery::prepared(QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=:profId;"));
+    query.bindValue(QStringLiteral(":profId"), id);
+    if (!StoreQuery::exec(query)) {
+        StoreQuery::keep(error, StoreQuery::reasonOf(query));
+        return false;
+    }
+    if (!query.next())
+        return false;
+    *row = query.record();
+    return true;
+}
+
+bool DocumentRecords::exists(qint64 id) {
+    QSqlRecord row;
+    return id > 0 && read(id, &row);
+}
+
+bool DocumentRecords::update(qint64 id, const QVariantMap& values, QString* error) {
+    QSqlQuery query = StoreQuery::prepared(QStringLiteral(
+        "UPDATE ProfDocuments SET fio1=:fio1, fio2=:fio2, fio3=:fio3, certificateType=:certificateType, "
+        "profession=:profession, protocolDate=:protocolDate,  protocolNumber=:protocolNumber, regNumber=:regNumber, "
+        "issueDate=:issueDate, editDate=:editDate, isDuplicate=:isDuplicate, isExcellent=:isExcellent, "
+        "isTemplate=:isTemplate, attNumber=:attNumber, qual=:qual, prevEducation=:prevEducation, "
+        "birthDate=:birthDate, showTotalCount=:showTotalCount,  profProgName=:profProgName, startDate=:startDate, "
+        "finishDate=:finishDate  WHERE profId=:profId;"));
+    QStringList names = formColumns();
+    names << QStringLiteral("editDate") << QStringLiteral("isTemplate");
+    for (const QString& name : qAsConst(names))
+        query.bindValue(QLatin1Char(':') + name, values.value(name));
+    query.bindValue(QStringLiteral(":profId"), id);
+    return StoreQuery::write(query, error);
+}
+
+qint64 DocumentRecords::insert(QString* error) {
+    QSqlQuery query =
+        StoreQuery::prepared(QStringLiteral("INSERT OR IGNORE INTO ProfDocuments (comment) VALUES ('');"));
+    if (!StoreQuery::write(query, error))
+        return 0;
+    // An insert that stored nothing still reports the connection's previous row id.
+    const qint64 newId = query.lastInsertId().toLongLong();
+    if (query.numRowsAffected() != 1 || newId <= 0) {
+        StoreQuery::keep(error, QStringLiteral("новая запись не создана"));
+        return 0;
+    }
+    return newId;
+}
+
+bool DocumentRecords::copyAppendixInfo(qint64 fromId, qint64 toId, QString* error) {
+    QSqlQuery query = StoreQuery::prepared(
+        QStringLiteral("UPDATE ProfDocuments SET addInfo=(SELECT addInfo FROM ProfDocuments WHERE profId=:profId2), "
+                       "hideTotalCountInAdd=(SELECT hideTotalCountInAdd FROM ProfDocuments WHERE profId=:profId2) "
+                       "WHERE profId=:profId1;"));
+    query.bindValue(QStringLiteral(":profId1"), toId);
+    query.bindValue(QStringLiteral(":profId2"), fromId);
+    return StoreQuery::write(query, error);
+}
+
+bool DocumentRecords::attNumberTaken(const QString& attNumber, qint64 exceptId) {
+    QSqlQuery query = StoreQuery::prepared(
+        QStringLiteral("SELECT COUNT(1) FROM ProfDocuments WHERE attNumber=:attNumber AND profId!=:profId;"));
+    query.bindValue(QStringLiteral(":attNumber"), attNumber);
+    query.bindValue(QStringLiteral(":profId"), exceptId);
+    return StoreQuery::exec(query) && query.next() && query.value(0).toInt() > 0;
+}
+
+bool DocumentRecords::readName(qint64 id, QString* name) {
+    QSqlQuery query =
+        StoreQuery::prepared(QStringLiteral("SELECT fio1, fio2, fio3 FROM ProfDocuments WHERE profId=:profId;"));
+    query.bindValue(QStringLiteral(":profId"), id);
+    if (!StoreQuery::exec(query) || !query.next())
+        return false;
+    *name =
+        QStringLiteral("%1 %2 %3").arg(query.value(0).toString(), query.value(1).toString(), query.value(2).toString());
+    return true;
+}
+
+bool DocumentRecords::readAppendixInfo(qint64 id, QString* addInfo, bool* hideTotal) {
+    QSqlRecord row;
+    if (!read(id, &row))
+        return false;
+    *addInfo = row.value(QStringLiteral("addInfo")).toString();
+    *hideTotal = row.value(QStringLiteral("hideTotalCountInAdd")).toBool();
+    return true;
+}
+
+bool DocumentRecords::updateAppendixInfo(qint64 id, const QString& addInfo, bool hideTotal, QString* error) {
+    QSqlQuery query = StoreQuery::prepared(QStringLiteral(
+        "UPDATE ProfDocuments SET addInfo=:addInfo, hideTotalCountInAdd=:hideTotal WHERE profId=:profId;"));
+    query.bindValue(QStringLiteral(":addInfo"), addInfo);
+    query.bindValue(QStringLiteral(":hideTotal"), hideTotal);
+    query.bindValue(QStringLiteral(":profId"), id);
+    return StoreQuery::write(query, error);
+}

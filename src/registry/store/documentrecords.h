@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QSqlRecord>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+// The statements of the document edit dialog on ProfDocuments: one row read as the file holds
+// it, written back from values keyed by column name. Writes report failure with false and
+// SQLite's reason.
+namespace DocumentRecords {
+// The columns a document's save writes besides editDate and isTemplate, which it writes too.
+QStringList formColumns();
+// Every column of the row, as stored (names found in any case, as SQLite does); false when there is no such row or it
+// cannot be read.
+bool read(qint64 id, QSqlRecord* row, QString* error = nullptr);
+bool exists(qint64 id);
+// Writes the form columns, editDate and isTemplate from `values`; a column missing from it is
+// written as NULL.
+bool update(qint64 id, const QVariantMap& values, QString* error);
+// A new empty row; its id, or 0 with the reason.
+qint64 insert(QString* error);
+// The appendix text and its total flag of a new document come from its template.
+bool copyAppendixInfo(qint64 fromId, qint64 toId, QString* error);
+// Whether another document already holds this certificate number.
+bool attNumberTaken(const QString& attNumber, qint64 exceptId);
+// "fio1 fio2 fio3" of a document; false when there is none.
+bool readName(qint64 id, QString* name);
+// The appendix text and whether the total is hidden.
+bool readAppendixInfo(qint64 id, QString* addInfo, bool* hideTotal);
+bool updateAppendixInfo(qint64 id, const QString& addInfo, bool hideTotal, QString* error);
+} // namespace DocumentRecords

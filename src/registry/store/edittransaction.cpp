@@ -1,0 +1,116 @@
+#include "edittransaction.h"
+
+#include "database.h"
+#include "mzlog.h"
+#include "storequery.h"
+
+#include <QSignalBlocker>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <sqlite3.h>
+
+namespace {
+const QString saveSavepoint = QStringLiteral("edit_dialog_save");
+const QString writeSavepoint = QStringLiteral("edit_dialog_write");
+
+QSqlDatabase connection() {
+    return QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+}
+
+bool run(QSqlDatabase& db, const QString& sql, QString* error = nullptr) {
+    QSqlQuery query(db);
+    if (query.exec(sql))
+        return true;
+    MZ_LOG() << query.lastError().text() << sql;
+    if (error)
+        *error = StoreQuery::reasonOf(query.lastError());
+    return false;
+}
+} // namespace
+
+QPointer<QObject> EditTransaction::_owner;
+
+void EditTransaction::begin(QObject* owner) {
+    if (_owner && _owner != owner)
+        return; // shared: the open transaction is another dialog's
+    QSqlDatabase db = connection();
+    if (db.isOpen() && db.transaction())
+        _owner = owner;
+}
+
+bool EditTransaction::isOwnedBy(const QObject* owner) {
+    return _owner && _owner == owner;
+}
+
+void EditTransaction::rollback() {
+    QSqlDatabase db = connection();
+    if (db.isOpen())
+        db.rollback();
+    _owner = nullptr;
+}
+
+void EditTransaction::release(const QObject* owner) {
+    if (isOwnedBy(owner))
+        rollback();
+}
+
+bool EditTransaction::save(QObject* owner, const std::function<bool(QString*)>& write, QString* error) {
+    // The caller tells of its own failures; the main window's box would only repeat them.
+    const QSignalBlocker quiet(Database::hasInstance() ? Database::instance() : nullptr);
+    QString reason;
+    QSqlDatabase db = connection();
+    if (!db.isOpen()) {
+        StoreQuery::keep(error, StoreQuery::notOpenText());
+        return false;
+    }
+    if (!_owner)
+        begin(owner);
+    if (!run(db, QStringLiteral("SAVEPOINT %1;").arg(saveSavepoint), &reason)) {
+        StoreQuery::keep(error, reason);
+        return false;
+    }
+    const bool written = write(&reason);
+    if (written && commit(owner, &reason))
+        return true;
+    StoreQuery::keep(error, reason);
+    undoSave(owner);
+    return false;
+}
+
+// A commit ends the one open transaction whoever began it; the saving owner begins the next.
+bool EditTransaction::commit(QObject* owner, QString* error) {
+    QSqlDatabase db = connection();
+    if (!db.commit()) {
+        MZ_LOG() << db.lastError().text();
+        *error = StoreQuery::reasonOf(db.lastError());
+        return false;
+    }
+    _owner = nullptr;
+    begin(owner);
+    return true;
+}
+
+void EditTransaction::undoSave(QObject* owner) {
+    QSqlDatabase db = connection();
+    sqlite3* handle = Database::sqliteHandle(db);
+    if (handle && sqlite3_get_autocommit(handle)) {
+        // SQLite gave the whole transaction up (as it may on a full disk): nothing of it is left.
+        _owner = nullptr;
+        begin(owner);
+        return;
+    }
+    run(db, QStringLiteral("ROLLBACK TO %1;").arg(saveSavepoint));
+    run(db, QStringLiteral("RELEASE %1;").arg(saveSavepoint));
+}
+
+bool EditTransaction::atomically(const std::function<bool()>& write) {
+    QSqlDatabase db = connection();
+    if (!db.isOpen() || !run(db, QStringLiteral("SAVEPOINT %1;").arg(writeSavepoint)))
+        return false;
+    const bool written = write();
+    if (!written)
+        run(db, QStringLiteral("ROLLBACK TO %1;").arg(writeSavepoint));
+    run(db, QStringLiteral("RELEASE %1;").arg(writeSavepoint));
+    return written;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <functional>
+
+class QObject;
+
+// The one transaction the edit dialogs share on the main connection. The first dialog that opens
+// begins it; dialogs opened from it work inside it. Each save runs in a savepoint of its own and
+// then commits, so that a failure undoes that save's writes only and leaves what the others
+// wrote as it was.
+class EditTransaction {
+public:
+    // Begins a transaction for `owner` unless another owner's is open.
+    static void begin(QObject* owner);
+    static bool isOwnedBy(const QObject* owner);
+    // Rolls back whatever is open, whoever began it.
+    static void rollback();
+    // Rolls back when `owner` began the open transaction.
+    static void release(const QObject* owner);
+    // Runs `write` inside a savepoint and commits; `owner` then holds the next transaction.
+    // False with the reason when the write or the commit failed: nothing of this save is left.
+    static bool save(QObject* owner, const std::function<bool(QString* error)>& write, QString* error);
+    // Writes that belong together, inside a nested savepoint: all of them or none.
+    static bool atomically(const std::function<bool()>& write);
+
+private:
+    static bool commit(QObject* owner, QString* error);
+    static void undoSave(QObject* owner);
+
+    static QPointer<QObject> _owner;
+};

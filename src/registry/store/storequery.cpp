@@ -1,0 +1,52 @@
+#include "storequery.h"
+
+#include "database.h"
+#include "mzlog.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlTableModel>
+
+QSqlQuery StoreQuery::prepared(const QString& sql) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(sql);
+    return query;
+}
+
+bool StoreQuery::exec(QSqlQuery& query) {
+    if (Database::hasInstance())
+        return Database::instance()->execPrepared(query);
+    if (query.exec())
+        return true;
+    MZ_LOG() << query.lastError().text() << query.lastQuery();
+    return false;
+}
+
+bool StoreQuery::write(QSqlQuery& query, QString* error) {
+    if (exec(query))
+        return true;
+    keep(error, reasonOf(query));
+    return false;
+}
+
+QString StoreQuery::reasonOf(const QSqlError& error) {
+    const QString text = error.databaseText().trimmed();
+    return text.isEmpty() ? error.text().trimmed() : text;
+}
+
+QString StoreQuery::reasonOf(const QSqlQuery& query) {
+    return reasonOf(query.lastError());
+}
+
+QString StoreQuery::reasonOf(const QSqlTableModel* model) {
+    return model ? reasonOf(model->lastError()) : QString();
+}
+
+QString StoreQuery::notOpenText() {
+    return QStringLiteral("база данных не открыта");
+}
+
+void StoreQuery::keep(QString* error, const QString& reason) {
+    if (error && error->isEmpty())
+        *error = reason;
+}
