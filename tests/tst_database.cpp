@@ -733,7 +733,7 @@ private slots:
         QVERIFY(!db->setVariable(QStringLiteral("Data/City"), QStringLiteral("Псков")));
         QVERIFY(!db->execSql(QStringLiteral("DELETE FROM Variables")).isActive());
         QTRY_COMPARE(MessageBox::shown().size(), 2); // one box for the failures of one moment
-        QTest::qWait(50);
+        QTest::qWait(50);                            // no further box may follow: time for it to show if it did
         QCOMPARE(MessageBox::shown().size(), 2);
         QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
         QCOMPARE(MessageBox::lastShown().text,

@@ -63,11 +63,11 @@ private slots:
 
         // A second copy shows its refusal and touches nothing of the first one's. The first copy's
         // window appears 3 s into its start and may log then; the comparison starts after that.
-        QTest::qWait(3500);
+        QTRY_VERIFY_WITH_TIMEOUT(readFileBytes(log).contains("Updates checked"), 30000);
         const QStringList before = folderListing(env.root());
         auto second = startProgram(env);
         QVERIFY(second->waitForStarted());
-        QTest::qWait(2000);
+        QTest::qWait(2000); // it must touch nothing and keep waiting: time for it to do otherwise
         QCOMPARE(second->state(), QProcess::Running); // the refusal box is waiting for an answer
         QCOMPARE(folderListing(env.root()), before);
         stop(*second);
@@ -79,7 +79,7 @@ private slots:
         const QStringList beforeOther = folderListing(env.root());
         auto unseen = startProgram(env, {QStringLiteral("TMPDIR=") + otherTemp.path()});
         QVERIFY(unseen->waitForStarted());
-        QTest::qWait(2000);
+        QTest::qWait(2000); // as above
         QCOMPARE(unseen->state(), QProcess::Running);
         QCOMPARE(folderListing(env.root()), beforeOther);
         stop(*unseen);

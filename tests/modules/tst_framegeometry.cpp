@@ -71,7 +71,7 @@ private slots:
         }
         auto* window = f.build<MainWindow>();
         QTRY_VERIFY(f.widget<QAction>(QStringLiteral("actionShowToolbar"))->isChecked()); // settings loaded
-        QTest::qWait(200);                                                                // the start-up work
+        QTRY_VERIFY(window->hasExportLayout(QStringLiteral("FRDO")));                     // the start-up work has run
         QVERIFY2(available(window).contains(window->frameGeometry()),
                  qPrintable(QStringLiteral("%1,%2 %3x%4")
                                 .arg(window->frameGeometry().x())

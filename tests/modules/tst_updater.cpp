@@ -299,7 +299,7 @@ private slots:
                 QCOMPARE(t, title);
             });
         QTRY_VERIFY(updater.isNull());
-        QTest::qWait(50); // the window's side runs from the event loop
+        QCoreApplication::sendPostedEvents(); // the window's side runs from the event loop: what it was sent
         QCOMPARE(reports, reported);
         QStringList shown;
         for (const MessageBox::Shown& box : MessageBox::shown())
@@ -343,7 +343,7 @@ private slots:
             });
         QVERIFY(!updater);
         QVERIFY(window.findChildren<QObject*>().isEmpty()); // no request object at all
-        QTest::qWait(50);
+        QTest::qWait(50);                                   // nothing more is to come: time for it to show if it did
         QCOMPARE(reports, silent ? QStringList() : QStringList{Updater::noServerMessage()});
         QVERIFY(MessageBox::shown().isEmpty());
         QCOMPARE(log.filter(QStringLiteral("update check skipped: no update server is set")).size(), int(silent));

@@ -1,5 +1,6 @@
-#include "guifixture.h"
 #include "abstracteditdialog.h"
+#include "armedprobe.h"
+#include "guifixture.h"
 #include "testregistry.h"
 
 #include <QLineEdit>
@@ -71,7 +72,7 @@ class TestAbstractEditDialog : public QObject {
         TextDialog::stored = {{1, QStringLiteral("сохранено")}};
         auto* dialog = f.build<TextDialog>();
         dialog->open(1);
-        QTest::qWait(150);
+        waitUntilArmed(dialog); // change tracking is armed
         return dialog;
     }
 
@@ -171,7 +172,7 @@ private slots:
         TextDialog::stored = {{id, QStringLiteral("запись")}};
         auto* dialog = f.build<TextDialog>();
         dialog->open(id);
-        QTest::qWait(150);
+        QTRY_VERIFY(isArmed(dialog)); // change tracking is armed
         QTest::keyClick(dialog->edit, Qt::Key_X);
         dialog->setEdited();
         QSignalSpy requests(dialog, &AbstractEditDialog::documentPrint);

@@ -1,4 +1,5 @@
 #include "database.h"
+#include "armedprobe.h"
 #include "guifixture.h"
 #include "additionaleditdialog.h"
 #include "testregistry.h"
@@ -33,7 +34,7 @@ public:
         dialog = new AdditionalEditDialog;
         dialog->setId(docId);
         dialog->show();
-        QTest::qWait(150); // change tracking is armed
+        QTRY_VERIFY(isArmed(dialog)); // change tracking is armed
     }
     ~Appendix() {
         delete dialog;

@@ -1,7 +1,8 @@
-#include "guifixture.h"
+#include "armedprobe.h"
 #include "documenteditdialog.h"
 #include "documentsmodel.h"
 #include "documentstable.h"
+#include "guifixture.h"
 #include "testregistry.h"
 
 #include <QCheckBox>
@@ -175,7 +176,7 @@ class TestDocumentEditDialog : public QObject {
     template <typename D = DocumentEditDialog> static D* openDialog(GuiFixture& f, int id) {
         auto* dialog = f.build<D>();
         dialog->setId(id);
-        QTest::qWait(150);
+        waitUntilArmed(dialog); // change tracking is armed
         return dialog;
     }
 
@@ -338,7 +339,7 @@ private slots:
         DocumentsTable list;
         auto* dialog = f.build<DocumentEditDialog>();
         dialog->setTemplateId(templateId);
-        QTest::qWait(150);
+        QTRY_VERIFY(isArmed(dialog)); // change tracking is armed
         Form form{dialog};
         QCOMPARE(form.w<QLineEdit>("lineEditFio_1")->text(), QString());
         QCOMPARE(form.w<QLineEdit>("lineEditFio_2")->text(), QString());
@@ -546,7 +547,7 @@ private slots:
             dialog->setTemplateId(insertRow("ProfDocuments", {{"fio1", "Шаблон"}, {"isTemplate", 1}}));
         else
             dialog->setId(-1);
-        QTest::qWait(150);
+        QTRY_VERIFY(isArmed(dialog)); // change tracking is armed
         QVERIFY(dialog->findChild<OptionalDateEdit*>("dateEditBirth")->isEmpty());
         QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditFio_1"), QStringLiteral("Novikov"));
         saveEdited(dialog);
@@ -582,7 +583,7 @@ private slots:
             dialog->setTemplateId(templateId);
         else
             dialog->setId(-1);
-        QTest::qWait(150);
+        QTRY_VERIFY(isArmed(dialog)); // change tracking is armed
         runSql(QStringLiteral("CREATE TRIGGER refuse %1 BEGIN SELECT RAISE(ABORT, 'refused'); END;").arg(trigger));
         QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditFio_1"), QStringLiteral("Otkazov"));
         saveEdited(dialog);

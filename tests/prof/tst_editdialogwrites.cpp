@@ -1,7 +1,8 @@
-#include "messagebox.h"
 #include "additionaleditdialog.h"
+#include "armedprobe.h"
 #include "documenteditdialog.h"
 #include "frdodialog.h"
+#include "messagebox.h"
 #include "scratchfilesystem.h"
 #include "testdatabase.h"
 #include "testregistry.h"
@@ -64,7 +65,7 @@ struct Registry {
             dialog = d;
         }
         dialog->show();
-        QTest::qWait(150);
+        waitUntilArmed(dialog); // change tracking is armed
         return kind == QLatin1String("document") ? QStringLiteral("Не удалось сохранить документ.")
                : kind == QLatin1String("appendix") ? QStringLiteral("Не удалось сохранить приложение к свидетельству.")
                                                    : QStringLiteral("Не удалось сохранить данные ФРДО.");
@@ -240,7 +241,7 @@ private slots:
             QPointer<AbstractEditDialog> guard(created);
             created->setId(-1);
             created->show();
-            QTest::qWait(150);
+            QTRY_VERIFY(isArmed(created)); // change tracking is armed
             created->findChild<QLineEdit*>(QStringLiteral("lineEditFio_1"))->setText(QStringLiteral("Новый"));
             created->setEdited();
             QVERIFY(created->save());

@@ -1,4 +1,5 @@
 #include "filedialog.h"
+#include "armedprobe.h"
 #include "guifixture.h"
 #include "xlsxexport.h"
 #include "xlsxworkbook.h"
@@ -840,7 +841,7 @@ private slots:
         insertRow("ProfFrdo", {{"profId", id}, {"StateDuplicate", 1}, {"docSerialOrig", "1"}});
         auto* dialog = f.build<FrdoDialog>();
         dialog->setDocId(id);
-        QTest::qWait(150); // change tracking is armed
+        QTRY_VERIFY(isArmed(dialog)); // change tracking is armed
         const QStringList typed = {"000123", "000456", "0007"};
         const char* const edits[] = {"lineEditDocSerialOrig", "lineEditDocNumberOrig", "lineEditRegNumberOrig"};
         for (int i = 0; i < typed.size(); ++i) {

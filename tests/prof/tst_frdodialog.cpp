@@ -1,7 +1,8 @@
-#include "guifixture.h"
+#include "armedprobe.h"
 #include "documenteditdialog.h"
 #include "documentstable.h"
 #include "frdodialog.h"
+#include "guifixture.h"
 #include "optionaldateedit.h"
 #include "testregistry.h"
 
@@ -74,7 +75,7 @@ struct Frdo {
     FrdoDialog* open() {
         dialog = f.build<FrdoDialog>();
         dialog->setDocId(id);
-        QTest::qWait(150); // change tracking is armed
+        waitUntilArmed(dialog); // change tracking is armed
         return dialog;
     }
     template <typename T> T* w(const char* name) { return f.widget<T>(QLatin1String(name)); }
@@ -470,7 +471,7 @@ private slots:
         Frdo d({{"RegNumberFrdo", "5-р"}}, doc);
         auto* owner = d.f.build<DocumentEditDialog>();
         owner->setId(d.id);
-        QTest::qWait(150);
+        QTRY_VERIFY(isArmed(owner)); // change tracking is armed
         d.w<QPushButton>("pushButtonFrdo")->click();
         FrdoDialog* frdo = nullptr;
         QTRY_VERIFY((frdo = owner->findChild<FrdoDialog*>()));
@@ -487,7 +488,7 @@ private slots:
         Frdo d({{"RegNumberFrdo", "5-р"}});
         auto* owner = d.f.build<DocumentEditDialog>();
         owner->setId(d.id);
-        QTest::qWait(150);
+        QTRY_VERIFY(isArmed(owner)); // change tracking is armed
         d.w<QLineEdit>("lineEditFio_2")->setText(QStringLiteral("Анна"));
         owner->setEdited();
         QVERIFY(owner->save());

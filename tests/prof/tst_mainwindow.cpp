@@ -1,4 +1,5 @@
 #include "appkeys.h"
+#include "armedprobe.h"
 #include "reportpage.h"
 #include "database.h"
 #include "engine.h"
@@ -297,7 +298,7 @@ private slots:
         choice->onCreateEmpty();
         QPointer<DocumentEditDialog> dialog = window->editDialog();
         QVERIFY(dialog && dialog->recordId() == -1 && dialog->isVisible());
-        QTest::qWait(150);
+        QTRY_VERIFY(isArmed(dialog.data())); // change tracking is armed
         QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditFio_1"), QStringLiteral("Novikov"));
         QVERIFY(dialog->save());
         QCOMPARE(table->model()->rowCount(), 3);

@@ -1,0 +1,237 @@
+#include "documentsmodel.h"
+#include "documentstable.h"
+#include "guifixture.h"
+#include "myfiltermodel.h"
+#include "testdatabase.h"
+#include "testregistry.h"
+
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QSqlQuery>
+#include <QtTest>
+#include <algorithm>
+#include <memory>
+
+namespace {
+constexpr qint64 farId = Q_INT64_C(4611686018427387904); // 2^62
+
+// A few hundred documents as a registry collects them over the years: missing names and
+// qualifications, dates that are no dates, one row with 1 MB of text, ids beyond 32 bits,
+// bytes that are no UTF-8, and templates that the list leaves out.
+bool fillRegistry() {
+    return runSql(
+               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+               "INSERT INTO ProfDocuments (fio1, fio2, qual, attNumber, regNumber, issueDate, editDate, isTemplate) "
+               "SELECT CASE i % 7 WHEN 0 THEN NULL WHEN 1 THEN 'фамилия' || (i % 23) ELSE 'Фамилия' || (i % 23) END, "
+               "CASE i % 5 WHEN 0 THEN NULL ELSE 'Имя' END, "
+               "CASE i % 4 WHEN 0 THEN NULL WHEN 1 THEN 'Повар' WHEN 2 THEN 'повар-кондитер' "
+               "ELSE 'Сварщик' || char(10) || '3 разряд' END, printf('%06d', i), "
+               "CASE i % 3 WHEN 0 THEN NULL ELSE 'СВ ' || i END, "
+               "CASE i % 9 WHEN 0 THEN NULL WHEN 1 THEN '2016-13-45' WHEN 2 THEN 'не дата' WHEN 3 THEN '' "
+               "WHEN 4 THEN 20160408 ELSE date('2016-01-01', '+' || i || ' days') END, "
+               "CASE i % 6 WHEN 0 THEN NULL WHEN 1 THEN 'x' ELSE datetime('2016-01-01 08:00:00', '+' || (i * 7) || "
+               "' hours') END, CASE WHEN i % 50 = 0 THEN 1 ELSE 0 END FROM n")
+               .isActive() &&
+           runSql("INSERT INTO ProfDocuments (profId, fio1, qual, issueDate, editDate) VALUES (?, ?, ?, ?, ?)",
+                  {farId, "Фамилия1 далёкая", QString(QChar(0xD835)) + QChar(0xDC00) + "повар", "2016-04-01",
+                   "2016-04-01T15:30:00"})
+               .isActive() &&
+           runSql("INSERT INTO ProfDocuments (profId, fio1, qual, issueDate) VALUES (?, "
+                  "replace(hex(zeroblob(524288)), '00', 'Я'), CAST(x'd0ffd0' AS TEXT), '2016-04-02')",
+                  {farId + 1})
+               .isActive();
+}
+
+QList<qint64> idsOf(const QAbstractItemModel& model) {
+    QList<qint64> ids;
+    for (int row = 0; row < model.rowCount(); ++row)
+        ids << model.index(row, DocumentsModel::Id).data().toLongLong();
+    return ids;
+}
+
+QList<qint64> sortedIds(const QAbstractItemModel& model) {
+    QList<qint64> ids = idsOf(model);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+// The listed documents that meet an SQL condition on the view, the oracle of the filter.
+QList<qint64> idsWhere(const QString& where) {
+    QSqlQuery query =
+        runSql(QStringLiteral("SELECT profId FROM ViewProfDocuments WHERE %1 ORDER BY profId").arg(where));
+    QList<qint64> ids;
+    while (query.next())
+        ids << query.value(0).toLongLong();
+    return ids;
+}
+
+// The rows stand in the order of the sort column's stored values.
+bool inOrder(const QAbstractItemModel& model, int column, Qt::SortOrder order) {
+    for (int row = 1; row < model.rowCount(); ++row) {
+        const QVariant a = model.index(row - 1, column).data(Qt::EditRole);
+        const QVariant b = model.index(row, column).data(Qt::EditRole);
+        const int c = column == DocumentsModel::Id
+                          ? (a.toLongLong() > b.toLongLong()) - (a.toLongLong() < b.toLongLong())
+                          : QString::compare(a.toString(), b.toString());
+        if (order == Qt::AscendingOrder ? c > 0 : c < 0)
+            return false;
+    }
+    return true;
+}
+
+const QString dated = QStringLiteral("GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]*'");
+
+// A filter and the condition on the view that keeps the same documents.
+struct Step {
+    FilterListType filter;
+    QString where;
+};
+using Steps = QVector<Step>;
+
+Step texts(const QString& fio, const QString& qual, const QString& where) {
+    return {{{"fio", fio}, {"qual", qual}}, where};
+}
+} // namespace
+
+Q_DECLARE_METATYPE(Steps)
+
+// The list's models checked by the toolkit's model tester while they load, reload, filter, sort and
+// lose rows, over a registry of awkward values.
+class TestListModels : public QObject {
+    Q_OBJECT
+
+private slots:
+    void filtersSortsAndReloads_data() {
+        QTest::addColumn<Steps>("steps");
+        const QString all = QStringLiteral("1");
+        QTest::newRow("no filter") << Steps{texts("", "", all)};
+        QTest::newRow("name, any case, typed on and back")
+            << Steps{texts("фамилия1", "", "instr(fio, 'амилия1')"), texts("фамилия12", "", "instr(fio, 'амилия12')"),
+                     texts("  ФАМИЛИЯ2 ", "", "instr(fio, 'амилия2')"), texts("", "", all)};
+        QTest::newRow("qualification over a line break")
+            << Steps{texts("", "Повар", "instr(qual, 'овар')"), texts("", "сварщик 3", "instr(qual, 'варщик 3')")};
+        QTest::newRow("name and qualification")
+            << Steps{texts("имя", "кондитер", "instr(fio, 'Имя') AND instr(qual, 'кондитер')")};
+        QTest::newRow("nothing matches") << Steps{texts("нет такого", "", "0")};
+        QTest::newRow("issue dates, both ends inclusive")
+            << Steps{{{{"dateFrom", QDate(2016, 3, 1)}, {"dateTo", QDate(2016, 6, 30)}, {"fio", ""}, {"qual", ""}},
+                      "issueDate " + dated + " AND substr(issueDate, 1, 10) BETWEEN '2016-03-01' AND '2016-06-30'"}};
+        QTest::newRow("edit dates, one end only filters nothing")
+            << Steps{{{{"editDateFrom", QDate(2016, 2, 1)}, {"editDateTo", QDate(2016, 2, 29)}},
+                      "editDate " + dated + " AND substr(editDate, 1, 10) BETWEEN '2016-02-01' AND '2016-02-29'"},
+                     {{{"editDateFrom", QDate(2016, 2, 1)}, {"fio", ""}}, all}};
+        QTest::newRow("every kind at once")
+            << Steps{{{{"dateFrom", QDate(2016, 1, 1)},
+                       {"dateTo", QDate(2016, 12, 31)},
+                       {"editDateFrom", QDate(2016, 1, 1)},
+                       {"editDateTo", QDate(2016, 12, 31)},
+                       {"fio", "Фамилия"},
+                       {"qual", "повар"}},
+                      "issueDate " + dated +
+                          " AND substr(issueDate, 1, 10) BETWEEN '2016-01-01' AND '2016-12-31' "
+                          "AND editDate " +
+                          dated +
+                          " AND substr(editDate, 1, 10) BETWEEN '2016-01-01' AND "
+                          "'2016-12-31' AND instr(fio, 'амилия') AND instr(qual, 'овар')"}};
+    }
+
+    void filtersSortsAndReloads() {
+        QFETCH(Steps, steps);
+        TestDatabase data;
+        QVERIFY(data.open());
+        QVERIFY(fillRegistry());
+        DocumentsModel documents;
+        MyFilterModel filter;
+        filter.setSourceModel(&documents);
+        const auto mode = QAbstractItemModelTester::FailureReportingMode::QtTest;
+        QAbstractItemModelTester sourceTester(&documents, mode);
+        QAbstractItemModelTester proxyTester(&filter, mode);
+        QVERIFY(documents.reload());
+        QCOMPARE(sortedIds(documents), idsWhere("1"));
+        QVERIFY(documents.rowCount() > 250);
+
+        for (const Step& step : steps) {
+            filter.setFilterList(step.filter);
+            QCOMPARE(sortedIds(filter), idsWhere(step.where));
+        }
+        const QString where = steps.constLast().where;
+        for (int column = 0; column < DocumentsModel::ColumnCount; ++column) {
+            for (const Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+                filter.sort(column, order);
+                QVERIFY2(inOrder(filter, column, order), qPrintable(QString::number(column)));
+                QCOMPARE(sortedIds(filter), idsWhere(where));
+            }
+        }
+
+        // Rows added and removed in the file reach the list with the filter and sort kept.
+        filter.sort(DocumentsModel::Fio, Qt::DescendingOrder);
+        QVERIFY(runSql("DELETE FROM ProfDocuments WHERE profId % 4 = 1 OR profId = ?", {farId + 1}).isActive());
+        QVERIFY(runSql("INSERT INTO ProfDocuments (fio1, qual, issueDate, editDate) SELECT 'Фамилия12 новая', "
+                       "'Повар', '2016-04-15', '2016-02-10 09:00:00' FROM ProfDocuments LIMIT 20")
+                    .isActive());
+        QVERIFY(documents.reload());
+        QCOMPARE(sortedIds(filter), idsWhere(where));
+        QVERIFY(inOrder(filter, DocumentsModel::Fio, Qt::DescendingOrder));
+
+        // A registry that cannot be read empties the list, and the next good read fills it again.
+        QSqlQuery view = runSql("SELECT sql FROM sqlite_master WHERE name = 'ViewProfDocuments'");
+        QVERIFY(view.next());
+        const QString createView = view.value(0).toString();
+        QVERIFY(runSql("DROP VIEW ViewProfDocuments").isActive());
+        QVERIFY(!documents.reload());
+        QCOMPARE(documents.rowCount(), 0);
+        QCOMPARE(filter.rowCount(), 0);
+        QVERIFY(runSql(createView).isActive());
+        QVERIFY(documents.reload());
+        QCOMPARE(sortedIds(filter), idsWhere(where));
+
+        QVERIFY(runSql("DELETE FROM ProfDocuments").isActive());
+        QVERIFY(documents.reload());
+        QCOMPARE(filter.rowCount(), 0);
+    }
+
+    // The list as the window has it: header clicks through the three sort states of every column,
+    // then deleting documents while a filter and a sort hold.
+    void listHeaderSortAndDelete() {
+        GuiFixture f;
+        QVERIFY(fillRegistry());
+        auto* list = f.build<DocumentsTable>();
+        const auto mode = QAbstractItemModelTester::FailureReportingMode::QtTest;
+        QAbstractItemModelTester sourceTester(qobject_cast<QSortFilterProxyModel*>(list->model())->sourceModel(), mode);
+        QAbstractItemModelTester proxyTester(list->model(), mode);
+        QHeaderView* header = list->horizontalHeader();
+        const auto click = [header](int section) {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                              QPoint(header->sectionViewportPosition(section) + 5, header->height() / 2));
+        };
+        list->resize(1600, 400);
+        list->show();
+        QVERIFY(QTest::qWaitForWindowExposed(list));
+        for (int column = DocumentsModel::Fio; column < DocumentsModel::ColumnCount; ++column) {
+            click(column);
+            QVERIFY(inOrder(*list->model(), column, Qt::AscendingOrder));
+            click(column);
+            QVERIFY(inOrder(*list->model(), column, Qt::DescendingOrder));
+            click(column);
+            QVERIFY(inOrder(*list->model(), DocumentsModel::Id, Qt::DescendingOrder));
+            QVERIFY(!header->isSortIndicatorShown());
+        }
+
+        list->onFiltersChanged({{"fio", "фамилия1"}, {"qual", ""}});
+        click(DocumentsModel::Qual);
+        const QList<qint64> shown = sortedIds(*list->model());
+        QVERIFY(shown.size() > 10);
+        const QList<qint64> doomed = shown.mid(2, 5) + QList<qint64>{farId};
+        QVERIFY(list->deleteRecords(doomed));
+        list->updateData();
+        QList<qint64> left = shown;
+        for (qint64 id : doomed)
+            left.removeAll(id);
+        QCOMPARE(sortedIds(*list->model()), left);
+        QVERIFY(inOrder(*list->model(), DocumentsModel::Qual, Qt::AscendingOrder));
+        QVERIFY(idsWhere(QStringLiteral("profId = %1").arg(farId)).isEmpty());
+    }
+};
+
+ORVANE_TEST(TestListModels)
+#include "tst_listmodels.moc"
