@@ -2,7 +2,6 @@
 #include "messagebox.h"
 
 #include "appsettings.h"
-#include "database.h"
 #include "mzlog.h"
 #include "printsession.h"
 #include "reportpage.h"
