@@ -1,7 +1,7 @@
 #!/bin/bash
-# Compares where two builds put every printed word: the eight shipped templates rendered as they
-# are, and the eight report types filled from documents of a registry, each through mzrpt-render,
-# then `pdftotext -bbox` word boxes side by side.
+# Compares where two builds put every printed word: the eight shipped templates rendered raw (as
+# the designer shows them) and the eight report types filled from documents of a registry, each
+# through mzrpt-render, then `pdftotext -bbox` word boxes side by side.
 #   bench/placement/compare.sh BEFORE_BIN AFTER_BIN REGISTRY.db [DOC_ID ...]
 # BEFORE_BIN and AFTER_BIN are folders holding an mzrpt-render each (make a registry with dbgen).
 # Exit status 0 when every word box is identical, 1 when any differs, 2 on bad arguments.
@@ -50,7 +50,7 @@ compare() { # name, arguments for both builds (DB stands for the side's registry
             status=1
             return
         fi
-        pdftotext -bbox "$work/$side-$name.pdf" - | grep '<word' >"$work/$side-$name.words"
+        pdftotext -bbox "$work/$side-$name.pdf" - 2>/dev/null | grep '<word' >"$work/$side-$name.words"
     done
     local words
     words=$(wc -l <"$work/after-$name.words")
@@ -65,7 +65,7 @@ compare() { # name, arguments for both builds (DB stands for the side's registry
 
 for file in "$templates"/*.mzrpt; do
     name=$(basename "$file" .mzrpt)
-    compare "template-$name" "$file"
+    compare "template-$name" --raw "$file"
 done
 doc_args=()
 for id in "${docs[@]}"; do doc_args+=(--doc "$id"); done
