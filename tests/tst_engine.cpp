@@ -1,10 +1,10 @@
-#include "pdfsideswriter.h"
 #include "MzReport/rendertool.h"
-#include "reportpage.h"
 #include "appsettings.h"
 #include "database.h"
 #include "engine.h"
 #include "messagebox.h"
+#include "pdfsideswriter.h"
+#include "reportpage.h"
 #include "scratchfilesystem.h"
 #include "testdatabase.h"
 #include "testregistry.h"
@@ -23,6 +23,7 @@
 #include <QSqlQuery>
 #include <QTimer>
 #include <QtTest>
+#include <sqlite3.h>
 
 namespace {
 // A template with one text field per side naming the side and the document's surname.
@@ -188,6 +189,25 @@ struct PreviewCloser {
     QList<QWidget*> closed;
 };
 
+// Counts, on the program's connection, the statements that read a document's row and those that
+// read its appendix, while it lives.
+struct DocumentReads {
+    DocumentReads() : handle(Database::sqliteHandle(QSqlDatabase::database())) {
+        sqlite3_trace_v2(handle, SQLITE_TRACE_STMT, &DocumentReads::traced, this);
+    }
+    ~DocumentReads() { sqlite3_trace_v2(handle, 0, nullptr, nullptr); }
+    static int traced(unsigned, void* self, void* statement, void*) {
+        const QByteArray sql = sqlite3_sql(static_cast<sqlite3_stmt*>(statement));
+        auto* reads = static_cast<DocumentReads*>(self);
+        reads->rows += sql.contains("FROM ProfDocuments");
+        reads->appendices += sql.contains("UNION");
+        return 0;
+    }
+    sqlite3* handle;
+    int rows = 0;
+    int appendices = 0;
+};
+
 QStringList shownTexts() {
     QStringList texts;
     for (const MessageBox::Shown& box : MessageBox::shown())
@@ -286,6 +306,36 @@ private slots:
         // The sheet prompts look as the single page's do: no title, no icon.
         for (const MessageBox::Shown& box : MessageBox::shown())
             QVERIFY(box.title.isEmpty() && box.icon == QMessageBox::NoIcon);
+    }
+
+    // A two-sided run reads each document once, however many sides and questions its pages serve,
+    // and so does a PDF copy and a single print.
+    void eachDocumentIsReadOnce() {
+        PrintFixture f(2);
+        auto& [t, engine, recorder, errors] = f;
+        const QList<qint64> ids = {addDocument(QStringLiteral("А")), addDocument(QStringLiteral("Б")),
+                                   addDocument(QStringLiteral("В"))};
+        QTemporaryDir out;
+        for (const QString& request : {"batch", "copy", "single"}) {
+            DocumentReads reads;
+            QVERIFY(reads.handle);
+            int documents = ids.size();
+            if (request == QLatin1String("copy")) {
+                QVERIFY(engine.saveDocumentsPdf(ReportList::CertificateAny, ids, false, out.filePath("copy.pdf")));
+            } else if (request == QLatin1String("batch")) {
+                MessageBox::setNextAnswer(QMessageBox::Ok);
+                engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, false);
+            } else {
+                documents = 1;
+                MessageBox::setNextAnswer(QMessageBox::Ok);
+                engine.onDocumentPrint(ReportList::CertificateAny, ids[1], false, false);
+            }
+            QCOMPARE(reads.rows, documents);
+            QCOMPARE(reads.appendices, documents);
+        }
+        QCOMPARE(recorder.jobs, (QStringList{"SIDE0 А.", "SIDE0 Б.", "SIDE0 В.", "SIDE1 В.", "SIDE1 Б.", "SIDE1 А.",
+                                             "SIDE0 Б.", "SIDE1 Б."}));
+        QVERIFY(errors.isEmpty());
     }
 
     // More than five documents print with "Печать: i из N" and "Отмена"; stopping ends the run after

@@ -3,7 +3,6 @@
 #include "abstractfield.h"
 #include "jsonvalues.h"
 #include "mzlog.h"
-#include "printsession.h"
 #include "qrfield.h"
 #include "tablefield.h"
 #include "textfield.h"
@@ -617,11 +616,6 @@ QList<ReportPage::CutText> ReportPage::cutTexts(double scale) {
             cut.append(CutText{text, lost});
     }
     return cut;
-}
-
-bool ReportPage::print(bool fillData, int backgroundMode, bool preview, int pageIndex) {
-    PrintSession session;
-    return session.printPage(this, fillData, backgroundMode, preview, pageIndex);
 }
 
 bool ReportPage::paintSides(QPrinter* printer, const QList<int>& sides, const PrinterCalibration& calibration) {

@@ -151,8 +151,6 @@ public:
     // (the page's printer's when not above 0), in painting order.
     QList<CutText> cutTexts(double scale = -1.0);
 
-    // Prints this page through a print session of its own (see PrintSession::printPage()).
-    bool print(bool fillData, int backgroundMode, bool preview, int pageIndex = -1);
     // A print session runs on this page (its previews and prompts are open); deleteLater() waits
     // for its end.
     bool isPrinting() const { return _printing; }

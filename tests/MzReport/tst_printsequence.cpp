@@ -1,11 +1,11 @@
-#include "printsession.h"
-#include "reportpage.h"
-#include "tablefield.h"
-#include "textfield.h"
 #include "messagebox.h"
 #include "modalhelper.h"
+#include "printsession.h"
 #include "rendertool.h"
+#include "reportpage.h"
+#include "tablefield.h"
 #include "testregistry.h"
+#include "textfield.h"
 
 #include <QPainter>
 #include <QPointer>
@@ -245,7 +245,7 @@ private slots:
         QFETCH(bool, result);
         ReportPage* page = makePage(sides);
         answer(answers);
-        QCOMPARE(page->print(true, backgroundMode, false, pageIndex), result);
+        QCOMPARE(PrintSession().printPage(page, true, backgroundMode, false, pageIndex), result);
         logNewBoxes();
         QCOMPARE(_log, log);
         for (int i = 0; i < _jobFiles.size(); ++i) {
@@ -282,7 +282,7 @@ private slots:
             MessageBox::setNextAnswer(QMessageBox::Yes);
         answer({QMessageBox::Ok, QMessageBox::Ok});
         QSignalSpy edits(page, &ReportPage::pageChanged);
-        QVERIFY(page->print(true, backgroundMode, false, -1));
+        QVERIFY(PrintSession().printPage(page, true, backgroundMode, false, -1));
         QCOMPARE(MessageBox::shown().first().text == backgroundQuestion, asked);
         // The choice made for one print is not an edit of the template.
         QCOMPARE(page->printBackgroundImage(), templateSetting);
@@ -360,7 +360,7 @@ private slots:
         ReportPage* page = makePage(2);
         addQualification(text, shrinkToFit);
         answer(answers);
-        QCOMPARE(page->print(true, 0, false, -1), result);
+        QCOMPARE(PrintSession().printPage(page, true, 0, false, -1), result);
         logNewBoxes();
         const QString question = MessageBox::shown().value(0).text;
         QCOMPARE(question.startsWith(QStringLiteral("Не помещается на бланке:\nполе «$V{qual}»: «")), asked);
@@ -522,7 +522,7 @@ private slots:
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             alive << bool(guard);
         });
-        QVERIFY(page->print(true, 0, true, -1));
+        QVERIFY(PrintSession().printPage(page, true, 0, true, -1));
         QCOMPARE(alive, (QList<bool>{true, true}));
         QCOMPARE(_log, (QStringList{job(0), box(turnPrompt), job(1)}));
         QCOMPARE(table->rowCountInEffect(), 0);

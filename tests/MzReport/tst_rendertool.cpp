@@ -1,4 +1,5 @@
 #include "reportpage.h"
+#include "printsession.h"
 #include "rendertool.h"
 #include "scratchfilesystem.h"
 #include "testenvironment.h"
@@ -186,7 +187,7 @@ private slots:
         page.printer()->setOutputFormat(QPrinter::PdfFormat);
         page.printer()->setResolution(300);
         page.printer()->setOutputFileName(path);
-        QCOMPARE(page.print(true, 1, false, 0), target == QLatin1String("file"));
+        QCOMPARE(PrintSession().printPage(&page, true, 1, false, 0), target == QLatin1String("file"));
         QCOMPARE(page.paintSides(page.printer(), {0}), target == QLatin1String("file"));
     }
 

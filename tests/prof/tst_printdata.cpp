@@ -1,8 +1,9 @@
 #include "appkeys.h"
-#include "reportpage.h"
 #include "database.h"
+#include "engine.h"
 #include "printdata.h"
 #include "reportlist.h"
+#include "reportpage.h"
 #include "settingsregistry.h"
 #include "testdatabase.h"
 #include "testregistry.h"
@@ -59,7 +60,6 @@ private slots:
             QCOMPARE(int(reports[i].type), types[i]);
             QCOMPARE(reports[i].fileName, files[i]);
             QCOMPARE(reports[i].description, reports[i].title + QStringLiteral(" (установленный образец)"));
-            QVERIFY(reports[i].fill);
             QCOMPARE(ReportList::info(types[i]), &reports[i]);
         }
         QCOMPARE(ReportList::info(701)->description,
@@ -159,7 +159,7 @@ private slots:
         addSubject(db, id, QStringLiteral("Черчение"), 2, QStringLiteral("4"));
 
         ReportPage page;
-        PrintData::fillDocument(&page, id, true);
+        Engine::fillPage(&page, id, true, nullptr);
         const QString day = hideZero ? QStringLiteral("5") : QStringLiteral("05");
         QCOMPARE(var(page, "Full_Name"), QStringLiteral("Иванов Иван Иванович"));
         QCOMPARE(var(page, "Full_Name_short"), QStringLiteral("Иванов И.И."));
@@ -224,7 +224,7 @@ private slots:
                                               {"showTotalCount", showTotalCount},
                                               {"isDuplicate", 1}});
         ReportPage page;
-        PrintData::fillDocument(&page, id, true);
+        Engine::fillPage(&page, id, true, nullptr);
         QCOMPARE(var(page, "Certificate_type"), kind);
         QCOMPARE(var(page, "total_count"), total);
         QCOMPARE(var(page, "is_duplicate"), QStringLiteral("ДУБЛИКАТ"));
@@ -239,7 +239,7 @@ private slots:
         Database* db = t.open();
         db->setVariable(QStringLiteral("Data/City"), QStringLiteral("Тверь"));
         ReportPage empty;
-        PrintData::fillDocument(&empty, 4242, true);
+        Engine::fillPage(&empty, 4242, true, nullptr);
         QVERIFY(empty.variables().isEmpty());
         QVERIFY(!empty.model(QStringLiteral("viewprofdetails")));
 
@@ -248,7 +248,7 @@ private slots:
         const int second = insertDocument(db, {{"fio1", "Петров"}});
         addSubject(db, second, QStringLiteral("Черчение"), 4, QStringLiteral("5"));
         ReportPage designer;
-        PrintData::fillDocument(&designer, 0, false);
+        Engine::fillPage(&designer, 0, false, nullptr);
         QCOMPARE(var(designer, "Last_Name"), QStringLiteral("Шаблон сварщиков"));
         QCOMPARE(var(designer, "City"), QStringLiteral("Тверь"));
         QCOMPARE(designer.model(QStringLiteral("viewprofdetails"))->rowCount(), 0);
@@ -258,7 +258,7 @@ private slots:
         TestDatabase other;
         other.open();
         ReportPage blank;
-        PrintData::fillDocument(&blank, 0, false);
+        Engine::fillPage(&blank, 0, false, nullptr);
         QVERIFY(blank.variables().contains(QStringLiteral("full_name")));
         QCOMPARE(var(blank, "Full_Name"), QStringLiteral("  "));
     }
@@ -278,7 +278,7 @@ private slots:
             addSubject(db, huge, QStringLiteral("Курс %1").arg(i), i + 1, QStringLiteral("3"));
         }
         ReportPage page;
-        QCOMPARE(PrintData::fillDocument(&page, huge, true), QString());
+        QVERIFY(Engine::fillPage(&page, huge, true, nullptr));
         QCOMPARE(var(page, "Last_Name"), QStringLiteral("В"));
         QCOMPARE(page.model(QStringLiteral("ViewProfDetails"))->rowCount(), 6);
         for (qint64 id : {a, b, huge, qint64(999)}) {

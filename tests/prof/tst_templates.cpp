@@ -1,8 +1,9 @@
-#include "printsession.h"
-#include "reportpage.h"
 #include "database.h"
+#include "engine.h"
 #include "printdata.h"
+#include "printsession.h"
 #include "reportlist.h"
+#include "reportpage.h"
 #include "testdatabase.h"
 #include "testregistry.h"
 
@@ -134,7 +135,7 @@ private slots:
         TestDatabase t;
         t.open();
         ReportPage sample;
-        PrintData::fillDocument(&sample, 0, false);
+        Engine::fillPage(&sample, 0, false, nullptr);
         const QStringList known = sample.variables().keys();
         for (const ReportList::ReportInfo& info : ReportList::reports()) {
             QFile file(QStringLiteral(":/default_reports/%1.mzrpt").arg(info.fileName));
@@ -176,7 +177,7 @@ private slots:
         insertRealisticDocument();
         ReportPage page;
         QVERIFY(page.load(QStringLiteral(":/default_reports/%1.mzrpt").arg(ReportList::info(type)->fileName)));
-        QCOMPARE(PrintData::fillDocument(&page, 1, true), QString());
+        QVERIFY(Engine::fillPage(&page, 1, true, nullptr));
         page.setFillWithData(true);
         QCOMPARE(PrintSession::describeCutTexts(page, ReportPage::mmToPx(dpi)), QStringList());
     }

@@ -2,18 +2,20 @@
 // dialogs. Exit codes: 0 done, 2 bad arguments, 3 unreadable template, 4 output not written,
 // 5 unreadable model file, 6 database or document not usable.
 
-#include "pdfsideswriter.h"
-#include "reportpage.h"
 #include "appresources.h"
 #include "csvmodel.h"
 #include "database.h"
 #include "engine.h"
+#include "pdfsideswriter.h"
+#include "printdata.h"
 #include "profschema.h"
-#include "reportlist.h"
 #include "replacementfile.h"
+#include "reportlist.h"
+#include "reportpage.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QHash>
 #include <QImage>
 #include <QJsonObject>
 #include <QPainter>
@@ -83,6 +85,9 @@ struct Options {
     QList<qint64> docs;
     int type = 0;
     PrinterCalibration calibration;
+    // Each document of `docs` read once, and why those that failed could not be.
+    QHash<qint64, PrintValues> values;
+    QHash<qint64, QString> unreadable;
 };
 
 void printError(const QString& text) {
@@ -255,12 +260,12 @@ std::optional<int> loadTemplate(ReportPage& page, const Options& options, const 
 // Document data first (when asked for), then the command line's variables and models over it.
 std::optional<int> fillPage(ReportPage& page, const Options& options, std::optional<qint64> docId) {
     if (docId) {
-        const auto* info = ReportList::info(options.type ? options.type : int(ReportList::CertificateAny));
-        const QString error = info->fill(&page, *docId, true);
+        const QString error = options.unreadable.value(*docId);
         if (!error.isEmpty()) {
             printError(QStringLiteral("document %1 cannot be read from %2: %3").arg(*docId).arg(options.dbPath, error));
             return BadDatabase;
         }
+        Engine::fillPage(&page, options.values.value(*docId));
     }
     for (const auto& variable : options.variables)
         page.setVariable(variable.first, variable.second);
@@ -310,10 +315,22 @@ std::optional<int> openDatabase(Options& options) {
     }
     if (options.type)
         options.templatePath = Engine::templatePath(ReportList::ReportType(options.type));
-    const QList<qint64> missing = Engine::missingDocuments(options.docs, &error);
-    if (!error.isEmpty()) {
-        printError(QStringLiteral("database not usable: %1").arg(error));
-        return BadDatabase;
+    QList<qint64> missing;
+    for (qint64 id : qAsConst(options.docs)) {
+        if (id == -1 || options.values.contains(id))
+            continue; // never saved: the empty form
+        PrintValues values;
+        if (!PrintData::read(id, true, &values, &error)) {
+            if (!values.found) {
+                printError(QStringLiteral("database not usable: %1").arg(error));
+                return BadDatabase;
+            }
+            options.unreadable.insert(id, error);
+        }
+        if (values.found)
+            options.values.insert(id, values);
+        else
+            missing << id;
     }
     if (!missing.isEmpty()) {
         printError(QStringLiteral("document %1 not found in %2").arg(missing.first()).arg(options.dbPath));

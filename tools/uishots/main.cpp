@@ -66,8 +66,7 @@ bool reportFile(bool written, const QString& path) {
 // The certificate's inner side as a PDF printer named `printerName` prints it.
 bool printInnerSide(qint64 id, const QString& printerName, const QString& path) {
     ReportPage page;
-    const auto* info = ReportList::info(ReportList::CertificateAny);
-    if (!page.load(Engine::templatePath(ReportList::CertificateAny)) || !info->fill(&page, id, true).isEmpty())
+    if (!page.load(Engine::templatePath(ReportList::CertificateAny)) || !Engine::fillPage(&page, id, true, nullptr))
         return false;
     page.printer()->setOutputFormat(QPrinter::PdfFormat);
     page.printer()->setOutputFileName(path);

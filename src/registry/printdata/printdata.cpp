@@ -1,16 +1,15 @@
 #include "printdata.h"
 
 #include "appkeys.h"
-#include "reportpage.h"
 #include "database.h"
 #include "mzlog.h"
-#include "valuetext.h"
 #include "settingsregistry.h"
+#include "valuetext.h"
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlQueryModel>
 #include <QSqlRecord>
 #include <QStringList>
 
@@ -23,96 +22,120 @@ QString format(const QDate& date, const char* pattern) {
     return date.isValid() ? date.toString(QLatin1String(pattern)) : QString();
 }
 
+bool failed(const QSqlQuery& query) {
+    return query.lastError().type() != QSqlError::NoError;
+}
+
+// Runs `sql` with `value` bound (when valid) and moves to the first row. A statement that cannot
+// be prepared keeps SQLite's reason, which running it would replace by a parameter mismatch.
+bool first(QSqlQuery& query, const QString& sql, const QVariant& value) {
+    query.setForwardOnly(true);
+    if (!query.prepare(sql))
+        return false;
+    if (value.isValid())
+        query.addBindValue(value);
+    return Database::instance()->execPrepared(query) && query.next();
+}
+
 enum DatePart { Words = 1, Digits = 2, Day = 4, Month = 8, Year = 16, YearShort = 32 };
 
-// The variables of one date: `base` in words, then "_digit", "_day", "_month", "_year" and
-// "_year_short" as `parts` asks.
-void setDate(ReportPage* page, const QString& base, const QDate& date, bool hideZero, int parts) {
-    if (parts & Words)
-        page->setVariable(base, PrintData::dateInWords(date, hideZero));
-    if (parts & Digits)
-        page->setVariable(base + QStringLiteral("_digit"), format(date, "dd.MM.yyyy"));
-    if (parts & Day)
-        page->setVariable(base + QStringLiteral("_day"), PrintData::dayText(date, hideZero));
-    if (parts & Month)
-        page->setVariable(base + QStringLiteral("_month"), PrintData::monthName(date));
-    if (parts & Year)
-        page->setVariable(base + QStringLiteral("_year"), format(date, "yyyy"));
-    if (parts & YearShort)
-        page->setVariable(base + QStringLiteral("_year_short"), format(date, "yy"));
-}
-} // namespace
+// Collects the variables of one document in the order a page gets them.
+class Values {
+public:
+    explicit Values(PrintValues* out) : _out(out) {}
+    void set(const QString& name, const QVariant& value, bool markup = false) {
+        _out->variables.append(PrintValues::Variable{name, value, markup});
+    }
+    void set(const char* name, const QVariant& value) { set(QLatin1String(name), value); }
+    // The variables of one date: `base` in words, then "_digit", "_day", "_month", "_year" and
+    // "_year_short" as `parts` asks.
+    void setDate(const QString& base, const QDate& date, bool hideZero, int parts) {
+        if (parts & Words)
+            set(base, PrintData::dateInWords(date, hideZero));
+        if (parts & Digits)
+            set(base + QStringLiteral("_digit"), format(date, "dd.MM.yyyy"));
+        if (parts & Day)
+            set(base + QStringLiteral("_day"), PrintData::dayText(date, hideZero));
+        if (parts & Month)
+            set(base + QStringLiteral("_month"), PrintData::monthName(date));
+        if (parts & Year)
+            set(base + QStringLiteral("_year"), format(date, "yyyy"));
+        if (parts & YearShort)
+            set(base + QStringLiteral("_year_short"), format(date, "yy"));
+    }
 
-QString PrintData::fillDocument(ReportPage* page, qint64 sqlDocId, bool forPrinting) {
-    if (!page)
-        return QString();
-    QString sql = QStringLiteral("SELECT *, (SELECT SUM(IFNULL(count,0)) AS totalCount FROM ProfDetails WHERE "
-                                 "ProfDetails.profId = ProfDocuments.profId) AS totalCount FROM ProfDocuments");
-    sql += forPrinting ? QStringLiteral(" WHERE profId=%1;").arg(sqlDocId) : QStringLiteral(";");
-    Database* db = Database::instance();
-    QSqlQuery query = db->execSql(sql);
-    if (query.lastError().type() != QSqlError::NoError)
-        return query.lastError().text().trimmed();
-    const bool found = query.next();
-    if (query.lastError().type() != QSqlError::NoError)
-        return query.lastError().text().trimmed();
-    if (!found && forPrinting)
-        return QString();
-    const QSqlRecord record = query.record();
-    const auto value = [&](const char* column) {
-        return found ? query.value(record.indexOf(QLatin1String(column))) : QVariant();
-    };
+private:
+    PrintValues* _out;
+};
+
+// The sum of the document's appendix hours, as the forms state it.
+QVariant totalHours(const QVariant& profId, QString* error) {
+    QSqlQuery query(QSqlDatabase::database());
+    const bool read =
+        first(query, QStringLiteral("SELECT SUM(IFNULL(count,0)) FROM ProfDetails WHERE profId = ?;"), profId);
+    if (failed(query)) {
+        *error = query.lastError().text().trimmed();
+        return QVariant();
+    }
+    return read ? query.value(0) : QVariant();
+}
+
+template <typename Value> void setRecordValues(Values& values, const Value& value, const QVariant& total) {
     const auto text = [&](const char* column) { return value(column).toString(); };
     const bool hideZero = hideZeroInDate();
 
     const QString fullName = text("fio1") + QLatin1Char(' ') + text("fio2") + QLatin1Char(' ') + text("fio3");
-    page->setVariable(QStringLiteral("Last_Name"), text("fio1"));
-    page->setVariable(QStringLiteral("First_Name"), text("fio2"));
-    page->setVariable(QStringLiteral("Middle_Name"), text("fio3"));
-    page->setVariable(QStringLiteral("Full_Name"), fullName);
-    page->setVariable(QStringLiteral("Full_Name_short"), shortName(fullName));
+    values.set("Last_Name", text("fio1"));
+    values.set("First_Name", text("fio2"));
+    values.set("Middle_Name", text("fio3"));
+    values.set("Full_Name", fullName);
+    values.set("Full_Name_short", PrintData::shortName(fullName));
 
-    setDate(page, QStringLiteral("birth"), value("birthDate").toDate(), hideZero,
-            Words | Day | Month | Year | YearShort | Digits);
+    values.setDate(QStringLiteral("birth"), value("birthDate").toDate(), hideZero,
+                   Words | Day | Month | Year | YearShort | Digits);
 
-    page->setVariable(QStringLiteral("protocol_Number"), text("protocolNumber"));
-    page->setVariable(QStringLiteral("reg_Number"), text("regNumber"));
-    setDate(page, QStringLiteral("protocol_Date"), value("protocolDate").toDate(), hideZero, Words | Digits);
+    values.set("protocol_Number", text("protocolNumber"));
+    values.set("reg_Number", text("regNumber"));
+    values.setDate(QStringLiteral("protocol_Date"), value("protocolDate").toDate(), hideZero, Words | Digits);
 
-    setDate(page, QStringLiteral("Issue_Out"), value("issueDate").toDate(), hideZero,
-            Words | Digits | Day | Month | Year | YearShort);
+    values.setDate(QStringLiteral("Issue_Out"), value("issueDate").toDate(), hideZero,
+                   Words | Digits | Day | Month | Year | YearShort);
 
-    page->setVariable(QStringLiteral("Reg_Number"), text("regNumber"));
-    page->setVariable(QStringLiteral("att_Number"), text("attNumber"));
-    page->setVariable(QStringLiteral("comment"), text("comment"));
-    page->setVariable(QStringLiteral("add_info"), text("addInfo"));
-    page->setVariable(QStringLiteral("qual"), text("qual"));
-    page->setVariable(QStringLiteral("profession"), text("profession"));
-    page->setVariable(QStringLiteral("prev_education"), text("prevEducation"));
-    page->setVariable(QStringLiteral("is_excellent"),
-                      value("isExcellent").toBool() ? QStringLiteral("с отличием") : QString());
-    page->setVariable(QStringLiteral("is_duplicate"),
-                      value("isDuplicate").toBool() ? QStringLiteral("ДУБЛИКАТ") : QString());
-    page->setVariable(QStringLiteral("Certificate_type"), value("certificateType").toInt() == 2
-                                                              ? QStringLiteral("по должности служащего")
-                                                              : QStringLiteral("по профессии рабочего"));
+    values.set("Reg_Number", text("regNumber"));
+    values.set("att_Number", text("attNumber"));
+    values.set("comment", text("comment"));
+    values.set("add_info", text("addInfo"));
+    values.set("qual", text("qual"));
+    values.set("profession", text("profession"));
+    values.set("prev_education", text("prevEducation"));
+    values.set("is_excellent", value("isExcellent").toBool() ? QStringLiteral("с отличием") : QString());
+    values.set("is_duplicate", value("isDuplicate").toBool() ? QStringLiteral("ДУБЛИКАТ") : QString());
+    values.set("Certificate_type", value("certificateType").toInt() == 2 ? QStringLiteral("по должности служащего")
+                                                                         : QStringLiteral("по профессии рабочего"));
 
     for (const char* column : {"startDate", "finishDate"})
-        setDate(page, QLatin1String(column), ValueText::dateFromValue(value(column)), hideZero,
-                Words | Digits | Day | Month | Year);
+        values.setDate(QLatin1String(column), ValueText::dateFromValue(value(column)), hideZero,
+                       Words | Digits | Day | Month | Year);
 
-    const qint64 total = value("totalCount").toLongLong();
+    const qint64 hours = total.toLongLong();
     // The line break is markup on purpose.
-    page->setVariable(QStringLiteral("total_count"),
-                      value("showTotalCount").toInt() > 0
-                          ? QStringLiteral("в объёме:<br>%1 %2").arg(total).arg(hoursWord(total))
-                          : QString(),
-                      true);
+    values.set(QStringLiteral("total_count"),
+               value("showTotalCount").toInt() > 0
+                   ? QStringLiteral("в объёме:<br>%1 %2").arg(hours).arg(PrintData::hoursWord(hours))
+                   : QString(),
+               true);
+}
 
-    QString error;
+// The organisation's values from the data store; the first failure goes to `error`.
+void setOrganisationValues(Values& values, QString* error) {
+    Database* db = Database::instance();
+    QHash<QString, QString> read;
     const auto organisation = [&](const char* variable, const char* key, bool shortened) {
-        const QString v = db->variable(QLatin1String(key), &error);
-        page->setVariable(QLatin1String(variable), shortened ? shortName(v) : v);
+        const QString name = QLatin1String(key);
+        if (!read.contains(name))
+            read.insert(name, db->variable(name, error->isEmpty() ? error : nullptr));
+        const QString v = read.value(name);
+        values.set(variable, shortened ? PrintData::shortName(v) : v);
     };
     organisation("Boss", "Data/Boss", false);
     organisation("Boss_short", "Data/Boss", true);
@@ -123,21 +146,73 @@ QString PrintData::fillDocument(ReportPage* page, qint64 sqlDocId, bool forPrint
     organisation("City", "Data/City", false);
     organisation("Org_Name", "Data/OrgName_1", false);
     organisation("Org_Name_short", "Data/OrgName_2", false);
-    page->setVariable(QStringLiteral("prof_Prog_Name"), text("profProgName"));
+}
 
-    // The model lives as long as the page that shows it.
-    auto* model = new QSqlQueryModel(page);
-    model->setQuery(appendixQuery(sqlDocId), QSqlDatabase::database());
-    while (model->canFetchMore())
-        model->fetchMore();
-    page->setModel(QStringLiteral("ViewProfDetails"), model, false);
-    for (const QSqlError& failure : {model->lastError(), model->query().lastError()}) {
-        if (error.isEmpty() && failure.type() != QSqlError::NoError)
-            error = failure.text().trimmed();
+bool readAppendix(qint64 sqlDocId, PrintValues* out, QString* error) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.setForwardOnly(true);
+    if (query.exec(PrintData::appendixQuery(sqlDocId))) {
+        const QSqlRecord record = query.record();
+        for (int i = 0; i < record.count(); ++i)
+            out->appendixColumns << record.fieldName(i);
+        while (query.next()) {
+            QVariantList row;
+            row.reserve(record.count());
+            for (int i = 0; i < record.count(); ++i)
+                row << query.value(i);
+            out->appendixRows << row;
+        }
     }
-    if (!error.isEmpty())
-        MZ_LOG() << "document" << sqlDocId << "not filled:" << error;
-    return error;
+    if (!failed(query))
+        return true;
+    *error = query.lastError().text().trimmed();
+    return false;
+}
+} // namespace
+
+QVariant PrintValues::value(const QString& name) const {
+    for (auto it = variables.crbegin(); it != variables.crend(); ++it) {
+        if (it->name.compare(name, Qt::CaseInsensitive) == 0)
+            return it->value;
+    }
+    return QVariant();
+}
+
+QString PrintData::appendixModelName() {
+    return QStringLiteral("ViewProfDetails");
+}
+
+bool PrintData::read(qint64 sqlDocId, bool forPrinting, PrintValues* out, QString* error) {
+    *out = PrintValues();
+    QString failure;
+    const auto fail = [&](const QString& reason) {
+        MZ_LOG() << "document" << sqlDocId << "not read:" << reason;
+        if (error)
+            *error = reason;
+        return false;
+    };
+    QSqlQuery row(QSqlDatabase::database());
+    const bool found = forPrinting
+                           ? first(row, QStringLiteral("SELECT * FROM ProfDocuments WHERE profId = ?;"), sqlDocId)
+                           : first(row, QStringLiteral("SELECT * FROM ProfDocuments LIMIT 1;"), QVariant());
+    if (failed(row))
+        return fail(row.lastError().text().trimmed());
+    if (!found && forPrinting)
+        return true;
+    out->found = found;
+    const QSqlRecord record = row.record();
+    const auto value = [&](const char* column) {
+        return found ? row.value(record.indexOf(QLatin1String(column))) : QVariant();
+    };
+    const QVariant total = found ? totalHours(value("profId"), &failure) : QVariant();
+    Values values(out);
+    setRecordValues(values, value, total);
+    setOrganisationValues(values, &failure);
+    values.set("prof_Prog_Name", value("profProgName").toString());
+    QString appendixFailure;
+    if (!readAppendix(sqlDocId, out, &appendixFailure) && failure.isEmpty())
+        failure = appendixFailure;
+    return failure.isEmpty() || fail(failure);
 }
 
 QString PrintData::dayText(const QDate& date) {

@@ -1,17 +1,42 @@
 #pragma once
 
 #include <QDate>
+#include <QList>
 #include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
 
-class ReportPage;
+// One document as the forms print it, read once: the template variables in the order they are
+// set (names compared without regard to case; a later setting wins) and the appendix rows.
+struct PrintValues {
+    struct Variable {
+        QString name;
+        QVariant value;
+        // Rich text on purpose (a line break built here); every other value is plain text.
+        bool markup = false;
+    };
+    // False when printing and no document has the id: nothing is set, the form prints empty.
+    bool found = false;
+    QVector<Variable> variables;
+    // The appendix as its query gives it; no columns means no appendix table at all.
+    QStringList appendixColumns;
+    QVector<QVariantList> appendixRows;
 
-// Turns a document record into the variables and the appendix model of a template page, and the
-// texts printed on the forms: dates in words, month names, the hours word, short names.
+    // The value a page would show for `name` (the last setting); invalid when never set.
+    QVariant value(const QString& name) const;
+};
+
+// Turns a document record into the values of a template page, and the texts printed on the
+// forms: dates in words, month names, the hours word, short names.
 namespace PrintData {
-// Fills `page` from document `sqlDocId`. When not printing (the designer), the first document of
-// the table gives sample values. Returns the database's error text when a query failed (the page
-// is then incomplete and must not be printed), empty otherwise.
-QString fillDocument(ReportPage* page, qint64 sqlDocId, bool forPrinting);
+// The name under which templates find the appendix rows.
+QString appendixModelName();
+// Reads document `sqlDocId` into `out`. When not printing (the designer), the first document of
+// the table gives sample values. False with the database's text in `error` when a statement
+// failed; `out` then holds what was read before it (found tells whether the document's row was)
+// and must not be printed. A document that does not exist is no failure: found is false.
+bool read(qint64 sqlDocId, bool forPrinting, PrintValues* out, QString* error);
 
 // Day number, with a leading zero below 10 unless the data store says "HideZeroInDate".
 QString dayText(const QDate& date);

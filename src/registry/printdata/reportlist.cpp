@@ -1,7 +1,5 @@
 #include "reportlist.h"
 
-#include "printdata.h"
-
 QList<ReportList::ReportInfo> ReportList::_reports;
 QMap<int, int> ReportList::_index;
 
@@ -25,7 +23,7 @@ void ReportList::build() {
         const QString title = record.second.second;
         _index.insert(record.first, _reports.size());
         _reports.append(ReportInfo{record.first, title, QString::fromLatin1(record.second.first),
-                                   title + QStringLiteral(" (установленный образец)"), &PrintData::fillDocument});
+                                   title + QStringLiteral(" (установленный образец)")});
     }
 }
 

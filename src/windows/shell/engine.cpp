@@ -1,22 +1,47 @@
 #include "engine.h"
 #include "messagebox.h"
 
+#include "appsettings.h"
+#include "mzlog.h"
 #include "printsession.h"
 #include "reportpage.h"
 #include "reportwindow.h"
-#include "appsettings.h"
-#include "database.h"
-#include "mzlog.h"
 
+#include <QAbstractTableModel>
 #include <QFileInfo>
 #include <QJsonObject>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <memory>
 
 namespace {
 const QString errorTitle = MessageBox::errorTitle();
-}
+
+// The appendix rows of one document as the templates' tables read them: cells by column name.
+class RowsModel : public QAbstractTableModel {
+public:
+    RowsModel(const QStringList& columns, const QVector<QVariantList>& rows, QObject* parent)
+        : QAbstractTableModel(parent), _columns(columns), _rows(rows) {}
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : _rows.size();
+    }
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : _columns.size();
+    }
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override {
+        if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
+            return QVariant();
+        return _rows.at(index.row()).value(index.column());
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override {
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < _columns.size())
+            return _columns.at(section);
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+
+private:
+    QStringList _columns;
+    QVector<QVariantList> _rows;
+};
+} // namespace
 
 Engine::Engine(QObject* parent) : QObject(parent) {}
 
@@ -90,53 +115,56 @@ QJsonObject Engine::readTemplate(const QString& path) {
     return content;
 }
 
-QList<qint64> Engine::missingDocuments(const QList<qint64>& ids, QString* error) {
+void Engine::fillPage(ReportPage* page, const PrintValues& values) {
+    for (const PrintValues::Variable& variable : values.variables)
+        page->setVariable(variable.name, variable.value, variable.markup);
+    if (values.appendixColumns.isEmpty())
+        return;
+    // The model lives as long as the page that shows it.
+    auto* model = new RowsModel(values.appendixColumns, values.appendixRows, page);
+    page->setModel(PrintData::appendixModelName(), model, false);
+}
+
+bool Engine::fillPage(ReportPage* page, qint64 sqlDocId, bool forPrinting, QString* error) {
+    PrintValues values;
+    const bool read = PrintData::read(sqlDocId, forPrinting, &values, error);
+    fillPage(page, values);
+    return read;
+}
+
+bool Engine::readDocuments(QList<qint64>& sqlDocIds, bool dropMissing, Documents* documents) {
     QList<qint64> missing;
-    Database* db = Database::instance();
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(QStringLiteral("SELECT 1 FROM %1 WHERE %2 = ?").arg(db->mainTableName(), db->mainPrimaryKeyName()));
-    for (qint64 id : ids) {
-        if (id == -1)
-            continue; // never saved: the empty template prints, as a preview of the form
-        query.bindValue(0, id);
-        const bool found = db->execPrepared(query) && query.next();
-        if (query.lastError().type() != QSqlError::NoError) {
-            if (error)
-                *error = query.lastError().text().trimmed();
-            return {};
-        }
-        query.finish();
-        if (!found)
+    for (qint64 id : qAsConst(sqlDocIds)) {
+        if (id == -1 || documents->values.contains(id))
+            continue; // -1, never saved: the empty template prints, as a preview of the form
+        if (missing.contains(id)) {
             missing << id;
-    }
-    return missing;
-}
-
-bool Engine::filled(qint64 sqlDocId, const QString& failure) {
-    if (failure.isEmpty())
-        return true;
-    MZ_LOG() << "document" << sqlDocId << "cannot be read:" << failure;
-    emit error(QStringLiteral("Не удалось прочитать документ с кодом %1 из базы данных. Печать отменена.\nОшибка: %2")
-                   .arg(sqlDocId)
-                   .arg(failure),
-               errorTitle);
-    return false;
-}
-
-bool Engine::documentsPresent(QList<qint64>& sqlDocIds, bool dropMissing) {
-    QString failure;
-    const QList<qint64> missing = missingDocuments(sqlDocIds, &failure);
-    if (!failure.isEmpty()) {
-        MZ_LOG() << "documents cannot be looked up:" << failure;
-        emit error(
-            QStringLiteral("Не удалось прочитать документы из базы данных. Печать отменена.\nОшибка: %1").arg(failure),
-            errorTitle);
-        return false;
+            continue;
+        }
+        PrintValues values;
+        QString failure;
+        const bool read = PrintData::read(id, true, &values, &failure);
+        if (!read && !values.found) {
+            MZ_LOG() << "documents cannot be looked up:" << failure;
+            emit error(QStringLiteral("Не удалось прочитать документы из базы данных. Печать отменена.\nОшибка: %1")
+                           .arg(failure),
+                       errorTitle);
+            return false;
+        }
+        if (!values.found) {
+            missing << id;
+            continue;
+        }
+        if (!read && documents->failure.isEmpty()) {
+            documents->unreadable = id;
+            documents->failure = failure;
+        }
+        documents->values.insert(id, values);
     }
     if (missing.isEmpty())
         return true;
     QStringList names;
-    for (qint64 id : missing) {
+    for (qint64 id : qAsConst(missing)) {
         names << QString::number(id);
         sqlDocIds.removeAll(id);
     }
@@ -152,39 +180,42 @@ bool Engine::documentsPresent(QList<qint64>& sqlDocIds, bool dropMissing) {
     return true;
 }
 
+bool Engine::readable(const Documents& documents) {
+    if (documents.failure.isEmpty())
+        return true;
+    MZ_LOG() << "document" << documents.unreadable << "cannot be read:" << documents.failure;
+    emit error(QStringLiteral("Не удалось прочитать документ с кодом %1 из базы данных. Печать отменена.\nОшибка: %2")
+                   .arg(documents.unreadable)
+                   .arg(documents.failure),
+               errorTitle);
+    return false;
+}
+
 void Engine::onDocumentPrint(ReportList::ReportType type, qint64 sqlDocId, bool printBackground, bool showPreview) {
     if (sqlDocId < -1) {
         MZ_LOG() << "Error printing sqlDocId < 0" << sqlDocId;
         return;
     }
     QString path;
-    const ReportList::ReportInfo* info = findTemplate(type, &path);
-    if (!info)
+    if (!findTemplate(type, &path))
         return;
     // A blank costs money: a document that is gone or unreadable prints nothing instead of an
     // empty or half-filled form.
     QList<qint64> ids{sqlDocId};
-    if (!documentsPresent(ids, false))
+    Documents documents;
+    if (!readDocuments(ids, false, &documents))
         return;
     ReportPage* page = newPage(readTemplate(path));
-    if (!filled(sqlDocId, info->fill(page, sqlDocId, true)))
+    if (!readable(documents))
         return;
+    fillPage(page, documents.values.value(sqlDocId));
     if (_pageHook)
         _pageHook(page);
     PrintSession session;
     session.printPage(page, true, printBackground ? 1 : -1, showPreview, -1);
 }
 
-bool Engine::documentsReadable(const ReportList::ReportInfo* info, const QList<qint64>& sqlDocIds) {
-    ReportPage probe;
-    for (qint64 id : sqlDocIds) {
-        if (!filled(id, info->fill(&probe, id, true)))
-            return false;
-    }
-    return true;
-}
-
-PrintSession::PageSource Engine::pageSource(const ReportList::ReportInfo* info, const QJsonObject& content,
+PrintSession::PageSource Engine::pageSource(const Documents& documents, const QJsonObject& content,
                                             bool printBackground) {
     // Printed backgrounds are decoded once for the whole run; unprinted ones never are.
     std::shared_ptr<ReportPage> pictures;
@@ -192,12 +223,13 @@ PrintSession::PageSource Engine::pageSource(const ReportList::ReportInfo* info, 
         pictures = std::make_shared<ReportPage>();
         pictures->fromJson(content);
     }
-    return [this, info, content, pictures](qint64 id) -> ReportPage* {
+    // Every page of a document, on every side and for every question, shows the values read once.
+    const QHash<qint64, PrintValues> values = documents.values;
+    return [this, values, content, pictures](qint64 id) -> ReportPage* {
         ReportPage* page = newPage(content);
         if (pictures)
             page->shareBackgrounds(*pictures);
-        if (!filled(id, info->fill(page, id, true)))
-            return nullptr;
+        fillPage(page, values.value(id));
         if (_pageHook)
             _pageHook(page);
         return page;
@@ -207,22 +239,23 @@ PrintSession::PageSource Engine::pageSource(const ReportList::ReportInfo* info, 
 void Engine::onDocumentsPrint(ReportList::ReportType type, QList<qint64> sqlDocIds, bool printBackground,
                               bool showPreview) {
     QString path;
-    const ReportList::ReportInfo* info = findTemplate(type, &path);
-    if (!info)
+    if (!findTemplate(type, &path))
         return;
     PrintSession session;
     if (printBackground && !session.confirmBackground())
         return;
-    // Every document is read once before the first sheet goes in, so that an unreadable one
-    // stops the run before any blank is used.
-    if (!documentsPresent(sqlDocIds, true) || !documentsReadable(info, sqlDocIds))
+    // Every document is read before the first sheet goes in, so that an unreadable one stops the
+    // run before any blank is used.
+    Documents documents;
+    if (!readDocuments(sqlDocIds, true, &documents) || !readable(documents))
         return;
     // The template is read once; each document gets a fresh page from it.
     const QJsonObject content = readTemplate(path);
     const int sides = newPage(content)->pagesCount();
     if (sides <= 0 || sqlDocIds.isEmpty())
         return;
-    session.printDocuments(sqlDocIds, sides, pageSource(info, content, printBackground), printBackground, showPreview);
+    session.printDocuments(sqlDocIds, sides, pageSource(documents, content, printBackground), printBackground,
+                           showPreview);
 }
 
 bool Engine::saveDocumentsPdf(ReportList::ReportType type, QList<qint64> sqlDocIds, bool printBackground,
@@ -230,8 +263,9 @@ bool Engine::saveDocumentsPdf(ReportList::ReportType type, QList<qint64> sqlDocI
     if (failure)
         failure->clear();
     QString path;
-    const ReportList::ReportInfo* info = findTemplate(type, &path);
-    if (!info || !documentsPresent(sqlDocIds, true) || sqlDocIds.isEmpty() || !documentsReadable(info, sqlDocIds))
+    Documents documents;
+    if (!findTemplate(type, &path) || !readDocuments(sqlDocIds, true, &documents) || sqlDocIds.isEmpty() ||
+        !readable(documents))
         return false;
     // A copy is no blank form waiting in the printer: from an unreadable template it would only
     // hold empty pages, so nothing is written.
@@ -242,14 +276,13 @@ bool Engine::saveDocumentsPdf(ReportList::ReportType type, QList<qint64> sqlDocI
         return false;
     }
     PrintSession session;
-    return session.saveDocuments(sqlDocIds, pageSource(info, content, printBackground), printBackground, pdfPath,
+    return session.saveDocuments(sqlDocIds, pageSource(documents, content, printBackground), printBackground, pdfPath,
                                  failure);
 }
 
 void Engine::onGuiEdit(ReportList::ReportType type) {
     QString path;
-    const ReportList::ReportInfo* info = findTemplate(type, &path);
-    if (!info)
+    if (!findTemplate(type, &path))
         return;
     auto* window = new ReportWindow;
     if (!window->openFile(path)) {
@@ -258,8 +291,8 @@ void Engine::onGuiEdit(ReportList::ReportType type) {
         return;
     }
     setCurrentPage(window->page());
-    const QString failure = info->fill(window->page(), 0, false);
-    if (!failure.isEmpty())
+    QString failure;
+    if (!fillPage(window->page(), 0, false, &failure))
         MZ_LOG() << "sample values for the designer cannot be read:" << failure;
     _designer = window;
     window->show();

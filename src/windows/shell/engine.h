@@ -1,9 +1,11 @@
 #pragma once
 
+#include "printdata.h"
 #include "printsession.h"
-#include "reportpage.h"
 #include "reportlist.h"
+#include "reportpage.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPixmap>
@@ -14,7 +16,8 @@ class QJsonObject;
 class ReportWindow;
 
 // Turns a print request (a report type and documents) into printed sides: finds the type's
-// template, fills a page from each document and prints it. Problems go out through error().
+// template, reads each document once and prints a page filled with its values. Problems go out
+// through error().
 class Engine : public QObject {
     Q_OBJECT
 
@@ -26,9 +29,11 @@ public:
     static QString templatePath(ReportList::ReportType type);
     // The first background of the type's template; null when the file is missing.
     static QPixmap templatePicture(ReportList::ReportType type);
-    // The ids that name no stored document; -1 (never saved) always counts as present. When the
-    // database cannot answer, `error` gets its text and the result is empty.
-    static QList<qint64> missingDocuments(const QList<qint64>& ids, QString* error = nullptr);
+    // Puts a document's values on `page`: its variables, and the appendix rows as the table model
+    // the templates name, owned by the page.
+    static void fillPage(ReportPage* page, const PrintValues& values);
+    // Reads document `sqlDocId` and fills `page` with it (see PrintData::read()).
+    static bool fillPage(ReportPage* page, qint64 sqlDocId, bool forPrinting, QString* error);
     // The page of the last print request, or a page that a designer window owns and shows.
     ReportPage* currentPage() const { return _page; }
     // Makes `page` current; a page of an earlier request is released, a borrowed one is not.
@@ -65,16 +70,21 @@ private:
     // The type's record with its template's path in `path`; null (reported) when the type is
     // unknown or its template is missing.
     const ReportList::ReportInfo* findTemplate(ReportList::ReportType type, QString* path);
-    // Reports a document the database could not read; true when `failure` is empty.
-    bool filled(qint64 sqlDocId, const QString& failure);
-    // False (reported) when a document is missing or the database cannot tell.
-    bool documentsPresent(QList<qint64>& sqlDocIds, bool dropMissing);
-    // Reads every document once (the pages are thrown away); false (reported) at the first that
-    // cannot be read, so that a run stops before any blank is used.
-    bool documentsReadable(const ReportList::ReportInfo* info, const QList<qint64>& sqlDocIds);
-    // Fresh pages of the template's content, filled from a document each.
-    PrintSession::PageSource pageSource(const ReportList::ReportInfo* info, const QJsonObject& content,
-                                        bool printBackground);
+    // The documents of one request, each read once.
+    struct Documents {
+        QHash<qint64, PrintValues> values;
+        // The first document that could not be read, and why (empty when all could).
+        qint64 unreadable = 0;
+        QString failure;
+    };
+    // Reads every document once; false (reported) when one is missing or the database cannot
+    // tell. With `dropMissing` the missing ones are reported and left out of `sqlDocIds`.
+    bool readDocuments(QList<qint64>& sqlDocIds, bool dropMissing, Documents* documents);
+    // False (reported) when a document could not be read, so that a run stops before any blank
+    // is used.
+    bool readable(const Documents& documents);
+    // Fresh pages of the template's content, filled with a document's values each.
+    PrintSession::PageSource pageSource(const Documents& documents, const QJsonObject& content, bool printBackground);
     // The template's content; an unreadable file is reported and reads as an empty object.
     QJsonObject readTemplate(const QString& path);
     // A page of the engine's own, made current.
