@@ -1,14 +1,15 @@
-#include "mzlog.h"
 #include "applog.h"
 #include "appresources.h"
 #include "appsettings.h"
 #include "database.h"
 #include "instanceguard.h"
-#include "productinfo.h"
 #include "mainwindow.h"
+#include "mzlog.h"
+#include "productinfo.h"
 #include "profschema.h"
 #include "reportlist.h"
 #include "spellchecker.h"
+#include "startupboxes.h"
 
 #include <QApplication>
 #include <QFont>
@@ -64,7 +65,16 @@ int main(int argc, char* argv[]) {
     QApplication::processEvents();
     splash->showMessage(QStringLiteral("Загрузка..."), Qt::AlignBottom | Qt::AlignHCenter, Qt::black);
 
-    Database::instance();
+    // The data store's start-up questions are the user's; a start it cannot make ends here.
+    StartupBoxes startupBoxes;
+    Database::setStartupQuestions(&startupBoxes);
+    const Database* database = Database::instance();
+    Database::setStartupQuestions(nullptr);
+    if (!database->isValid()) {
+        const int exitCode = database->startupProblem().exitCode;
+        Database::shutdown();
+        return exitCode;
+    }
 
     qDebug() << "SpellChecker::init():" << SpellChecker::init();
 
