@@ -945,12 +945,12 @@ QString Database::variable(const QString& name, QString* error) {
     return query.value(0).toString();
 }
 
-bool Database::setVariable(const QString& name, const QString& value) {
+bool Database::setVariable(const QString& name, const QString& value, QString* error) {
     QSqlQuery query(QSqlDatabase::database());
     query.prepare(QStringLiteral("INSERT OR REPLACE INTO Variables VALUES(?, ?);"));
     query.addBindValue(name);
     query.addBindValue(value);
-    return execPrepared(query);
+    return execPrepared(query) || failWith(error, errorText(query.lastError()));
 }
 
 QSqlTableModel* Database::tableModel(const QString& table) {

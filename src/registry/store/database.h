@@ -83,7 +83,8 @@ public:
     bool execPrepared(QSqlQuery& query);
 
     QString variable(const QString& name, QString* error = nullptr);
-    bool setVariable(const QString& name, const QString& value);
+    // False with SQLite's reason in `error` when the value was not stored.
+    bool setVariable(const QString& name, const QString& value, QString* error = nullptr);
 
     // Editable model of a table on the main connection, cached and owned here.
     QSqlTableModel* tableModel(const QString& table);
