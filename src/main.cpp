@@ -15,6 +15,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QLibraryInfo>
+#include <QPrinterInfo>
 #include <QSplashScreen>
 #include <QTextCodec>
 #include <QTimer>
@@ -58,6 +59,8 @@ int main(int argc, char* argv[]) {
     AppLog::truncate();
     AppLog::install();
     AppLog::writeStartupBanner();
+    // The printers belong to the windows' side: the registry core has no print support.
+    qDebug() << "AvailablePrinters:" << QPrinterInfo::availablePrinters();
     AppSettings::installDefaultData();
 
     auto splash = std::make_unique<QSplashScreen>(QPixmap(QStringLiteral(":/icons/banner2.png")));
