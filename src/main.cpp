@@ -1,19 +1,21 @@
-#include "mzlog.h"
 #include "applog.h"
 #include "appresources.h"
 #include "appsettings.h"
 #include "database.h"
 #include "instanceguard.h"
-#include "productinfo.h"
 #include "mainwindow.h"
+#include "mzlog.h"
+#include "productinfo.h"
 #include "profschema.h"
 #include "reportlist.h"
 #include "spellchecker.h"
+#include "startupboxes.h"
 
 #include <QApplication>
 #include <QFont>
 #include <QIcon>
 #include <QLibraryInfo>
+#include <QPrinterInfo>
 #include <QSplashScreen>
 #include <QTextCodec>
 #include <QTimer>
@@ -57,6 +59,8 @@ int main(int argc, char* argv[]) {
     AppLog::truncate();
     AppLog::install();
     AppLog::writeStartupBanner();
+    // The printers belong to the windows' side: the registry core has no print support.
+    qDebug() << "AvailablePrinters:" << QPrinterInfo::availablePrinters();
     AppSettings::installDefaultData();
 
     auto splash = std::make_unique<QSplashScreen>(QPixmap(QStringLiteral(":/icons/banner2.png")));
@@ -64,7 +68,16 @@ int main(int argc, char* argv[]) {
     QApplication::processEvents();
     splash->showMessage(QStringLiteral("Загрузка..."), Qt::AlignBottom | Qt::AlignHCenter, Qt::black);
 
-    Database::instance();
+    // The data store's start-up questions are the user's; a start it cannot make ends here.
+    StartupBoxes startupBoxes;
+    Database::setStartupQuestions(&startupBoxes);
+    const Database* database = Database::instance();
+    Database::setStartupQuestions(nullptr);
+    if (!database->isValid()) {
+        const int exitCode = database->startupProblem().exitCode;
+        Database::shutdown();
+        return exitCode;
+    }
 
     qDebug() << "SpellChecker::init():" << SpellChecker::init();
 

@@ -1,8 +1,8 @@
 #include "appresources.h"
 #include "database.h"
 #include "instanceguard.h"
-#include "messagebox.h"
 #include "mainwindow.h"
+#include "messagebox.h"
 #include "scratchfilesystem.h"
 #include "testdatabase.h"
 #include "testregistry.h"
@@ -615,8 +615,10 @@ private slots:
 
         QElapsedTimer timer;
         timer.start();
-        QString error = db->restoreCandidateError(file);
+        QString error;
+        const bool candidateAccepted = db->isRestoreCandidate(file, &error);
         qDebug() << kind << "judged in" << timer.elapsed() << "ms";
+        QCOMPARE(candidateAccepted, reason.isEmpty());
         if (!reason.isEmpty()) {
             QVERIFY2(error.startsWith(QStringLiteral("Файл %1 нельзя загрузить: ").arg(file)), qPrintable(error));
             QVERIFY2(error.contains(reason), qPrintable(error));
@@ -649,13 +651,14 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("tables.db"));
         QCOMPARE(execOnFile(file, {"CREATE TABLE ProfDocuments (profId INTEGER PRIMARY KEY, fio1 TEXT)"}), QString());
-        const auto runOnFile = [&file] {
+        bool made = true;
+        const auto runOnFile = [&file, &made] {
             QString error;
             {
                 QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("views"));
                 db.setDatabaseName(file);
                 db.open();
-                error = Database::runViewsScript(db);
+                made = Database::runViewsScript(db, &error);
                 db.close();
             }
             QSqlDatabase::removeDatabase(QStringLiteral("views"));
@@ -664,8 +667,10 @@ private slots:
         Q_CLEANUP_RESOURCE(resources);
         const QString missing = runOnFile();
         initAppResources();
+        QVERIFY(!made);
         QVERIFY2(missing.contains(QStringLiteral(":/views.sql")), qPrintable(missing));
         const QString failing = runOnFile();
+        QVERIFY(!made);
         QVERIFY2(failing.contains(QStringLiteral("ProfDetails")), qPrintable(failing));
     }
 

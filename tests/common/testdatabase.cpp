@@ -3,6 +3,7 @@
 #include "appsettings.h"
 #include "database.h"
 #include "profschema.h"
+#include "startupboxes.h"
 
 #include <QDebug>
 #include <QSqlDatabase>
@@ -10,17 +11,21 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QUuid>
-#include <cstdlib>
+
+namespace {
+// The program's own start-up boxes, so that tests pre-answer and read them back.
+StartupBoxes startupBoxes;
+} // namespace
 
 TestDatabase::TestDatabase() {
     Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
-    Database::setExitHandler([this](int code) { _exitCodes << code; });
+    Database::setStartupQuestions(&startupBoxes);
     AppSettings::setup();
 }
 
 TestDatabase::~TestDatabase() {
     close();
-    Database::setExitHandler([](int code) { std::exit(code); });
+    Database::setStartupQuestions(nullptr);
 }
 
 QString TestDatabase::filePath() const {
@@ -30,6 +35,9 @@ QString TestDatabase::filePath() const {
 Database* TestDatabase::open() {
     close();
     _db = new Database(true);
+    // The program ends with this code where the start fails.
+    if (!_db->isValid())
+        _exitCodes << _db->startupProblem().exitCode;
     return _db.data();
 }
 

@@ -9,8 +9,8 @@
 #include <memory>
 
 // A test's own data folder with the training-document schema registered. The database itself is
-// constructed on demand, so a test may first put any file in its place. Fatal start-up exits are
-// recorded instead of ending the test process.
+// constructed on demand, so a test may first put any file in its place. The program's start-up
+// boxes answer the database's questions, and the exit code of a failed start is recorded.
 class TestDatabase {
 public:
     TestDatabase();
@@ -21,7 +21,7 @@ public:
     Database* open();
     void close();
     Database* db() const { return _db.data(); }
-    // Exit codes requested by the database since construction.
+    // Exit codes of the starts that failed since construction.
     QList<int> exitCodes() const { return _exitCodes; }
 
 private:

@@ -230,8 +230,8 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     for (const DBTable& table : ProfSchema::tables()) {
-        const QString error = Database::createTable(db, table);
-        if (!error.isEmpty()) {
+        QString error;
+        if (!Database::createTable(db, table, &error)) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }
@@ -274,7 +274,11 @@ int main(int argc, char* argv[]) {
     db.commit();
     // The views and the index of the appendix, as the program makes them at every start: a
     // registry that a tool opens read-only is used as the program would leave it.
-    Database::runViewsScript(db);
+    QString views;
+    if (!Database::runViewsScript(db, &views)) {
+        std::fprintf(stderr, "dbgen: views not made: %s\n", qPrintable(views));
+        return 1;
+    }
     std::printf("%s: %d documents, %d templates, %d subjects each\n", qPrintable(output), docs, templates,
                 subjectCount);
     return 0;

@@ -125,7 +125,11 @@ int main(int argc, char* argv[]) {
     QFile::remove(Database::filePath());
     if (!QFile::copy(QString::fromLocal8Bit(argv[1]), Database::filePath()))
         return 1;
-    Database::instance();
+    // Nobody answers the store's start-up questions here: a registry it cannot use ends the run.
+    if (!Database::instance()->isValid()) {
+        std::fprintf(stderr, "uishots: %s\n", qPrintable(Database::instance()->startupProblem().text));
+        return 1;
+    }
     AppSettings::installDefaultData();
     QDir().mkpath(output);
 

@@ -5,7 +5,6 @@
 
 #include <QDebug>
 #include <QFile>
-#include <QPrinterInfo>
 #include <QSysInfo>
 #include <QTextCodec>
 #include <cstdio>
@@ -57,5 +56,4 @@ QString AppLog::startupBanner() {
 
 void AppLog::writeStartupBanner() {
     qDebug() << startupBanner();
-    qDebug() << "AvailablePrinters:" << QPrinterInfo::availablePrinters();
 }

@@ -1,7 +1,6 @@
 #include "database.h"
 
 #include "appsettings.h"
-#include "messagebox.h"
 #include "mzlog.h"
 #include "productinfo.h"
 #include "textmatch.h"
@@ -20,18 +19,16 @@
 #include <QSqlTableModel>
 #include <QStorageInfo>
 #include <algorithm>
-#include <cstdlib>
 #include <sqlite3.h>
 
 Database* Database::_instance = nullptr;
 QMap<QString, DBTable> Database::_schema;
 QString Database::_schemaKey;
 QString Database::_fileOverride;
-std::function<void(int)> Database::_exit = [](int code) { std::exit(code); };
+StartupQuestions* Database::_questions = nullptr;
 
 namespace {
 const QString driverName = QStringLiteral("QSQLITE");
-const QString attention = MessageBox::attentionTitle();
 const QString readOnlyOption = QStringLiteral("QSQLITE_OPEN_READONLY");
 
 // SQLite's primary result codes (the driver reports them as native error codes).
@@ -78,13 +75,20 @@ bool driverReady(const QSqlDatabase& db) {
     return db.isOpen() && !db.isOpenError();
 }
 
-// Runs one statement; the error text is empty on success.
-QString run(QSqlDatabase& db, const QString& sql) {
+// Puts `text` in `error` when the caller asked for it; false, for returning at once.
+bool failWith(QString* error, const QString& text) {
+    if (error)
+        *error = text;
+    return false;
+}
+
+// Runs one statement; false with the driver's text in `error`.
+bool run(QSqlDatabase& db, const QString& sql, QString* error = nullptr) {
     QSqlQuery query(db);
     if (query.exec(sql))
-        return QString();
+        return true;
     lastFailure() = query.lastError();
-    return errorText(query.lastError());
+    return failWith(error, errorText(query.lastError()));
 }
 
 QSqlDatabase connectionNamed(const QString& name) {
@@ -196,8 +200,8 @@ void Database::setSchema(const QMap<QString, DBTable>& tables, const QString& ma
     _schemaKey = mainPrimaryKeyName;
 }
 
-void Database::setExitHandler(std::function<void(int)> handler) {
-    _exit = std::move(handler);
+void Database::setStartupQuestions(StartupQuestions* questions) {
+    _questions = questions;
 }
 
 Database::Database(bool checkStructure) {
@@ -215,7 +219,7 @@ Database::Database(bool checkStructure) {
     const QString path = filePath();
     if (!QFileInfo(path).isFile()) {
         qDebug() << "Db file not found. Creating new db.";
-        if (!createDbUi())
+        if (!createNewDb())
             return;
     }
     if (checkStructure && !checkWithSafetyCopy())
@@ -224,8 +228,8 @@ Database::Database(bool checkStructure) {
         return;
     probeWritable();
     // A file that cannot be written now gets the views for this run only.
-    const QString views = runViewsScript(!_startWarning.isEmpty());
-    if (views.isEmpty())
+    QString views;
+    if (runViewsScript(!_startWarning.isEmpty(), &views))
         qDebug() << "Views updated";
     else
         MZ_LOG() << "views not made:" << views;
@@ -237,51 +241,53 @@ Database::Database(ReadOnlyTag) {
 }
 
 Database* Database::openForReading(const QString& path, QString* error) {
-    const auto failWith = [error](const QString& text) -> Database* {
-        if (error)
-            *error = text;
+    const auto refuse = [error](const QString& text) -> Database* {
+        failWith(error, text);
         MZ_LOG() << text;
         return nullptr;
     };
     if (_instance)
-        return failWith(QStringLiteral("a database is open already"));
+        return refuse(QStringLiteral("a database is open already"));
     if (!QFileInfo(path).isFile())
-        return failWith(QStringLiteral("no database file %1").arg(path));
+        return refuse(QStringLiteral("no database file %1").arg(path));
     useFile(path);
     auto* db = new Database(ReadOnlyTag{});
     _instance = db;
-    const QString text = db->openReadOnly(path);
-    if (!text.isEmpty()) {
+    QString text;
+    if (!db->openReadOnly(path, &text)) {
         delete db;
-        return failWith(text);
+        return refuse(text);
     }
     return db;
 }
 
-// The main connection, read-only, with the views for this connection only; the reason it cannot
-// be used, empty when it can.
-QString Database::openReadOnly(const QString& path) {
+// The main connection, read-only, with the views for this connection only; false with the
+// reason it cannot be used.
+bool Database::openReadOnly(const QString& path, QString* error) {
     QSqlDatabase connection = connectionNamed(QLatin1String(QSqlDatabase::defaultConnection));
     connection.setConnectOptions(readOnlyOption);
     connection.setDatabaseName(filePath());
     if (!connection.open())
-        return QStringLiteral("cannot open %1: %2").arg(path, errorText(connection.lastError()));
+        return failWith(error, QStringLiteral("cannot open %1: %2").arg(path, errorText(connection.lastError())));
     TextMatch::registerFunctions(connection);
     QSqlError failure;
     StructureGaps gaps;
     structureGaps(connection, &gaps, &failure);
     const int code = sqliteCode(failure);
     if (code == Busy || code == Locked)
-        return heldByProgramText() + QStringLiteral(" (%1)").arg(errorText(failure));
+        return failWith(error, heldByProgramText() + QStringLiteral(" (%1)").arg(errorText(failure)));
     if (failure.type() != QSqlError::NoError)
-        return QStringLiteral("cannot read %1: %2").arg(path, errorText(failure));
+        return failWith(error, QStringLiteral("cannot read %1: %2").arg(path, errorText(failure)));
     // Declared types do not matter for reading; missing tables and columns do.
     if (!gaps.missingTables.isEmpty() || !gaps.missingColumns.isEmpty())
-        return QStringLiteral("%1 has to be brought up to date by the program first (it needs the structure "
-                              "check: %2 missing); start the program on it once")
-            .arg(path, (gaps.missingTables + gaps.missingColumns).join(QStringLiteral(", ")));
-    const QString views = runViewsScript(true);
-    return views.isEmpty() ? QString() : QStringLiteral("cannot make the views of %1: %2").arg(path, views);
+        return failWith(error,
+                        QStringLiteral("%1 has to be brought up to date by the program first (it needs the structure "
+                                       "check: %2 missing); start the program on it once")
+                            .arg(path, (gaps.missingTables + gaps.missingColumns).join(QStringLiteral(", "))));
+    QString views;
+    if (!runViewsScript(true, &views))
+        return failWith(error, QStringLiteral("cannot make the views of %1: %2").arg(path, views));
+    return true;
 }
 
 Database::~Database() {
@@ -325,9 +331,12 @@ void Database::commitAndClose() {
     _heldFile.close();
 }
 
-void Database::fail(int exitCode) {
+void Database::fail(const StartupProblem& problem) {
     _valid = false;
-    _exit(exitCode);
+    _startupProblem = problem;
+    // The refused replacement was the user's own answer; everything else is news to them.
+    if (_questions && problem.kind != StartupProblem::Kind::Unrepairable)
+        _questions->tellFatal(problem);
 }
 
 QString Database::dataPath() {
@@ -397,38 +406,39 @@ void Database::initTables() {
 
 // --- creation, check and opening -----------------------------------------------------------
 
-QString Database::createDb() {
+bool Database::createDb(QString* error) {
     const QString name = filePath() + QStringLiteral("_create_database");
-    QString result;
+    bool created = true;
     {
         QSqlDatabase db = connectionNamed(name);
         db.setDatabaseName(filePath());
         if (!db.open()) {
-            result = QStringLiteral("Cant opeb db:") + errorText(db.lastError());
+            created = failWith(error, QStringLiteral("Cant opeb db:") + errorText(db.lastError()));
         } else {
-            for (const DBTable& table : _tables) {
-                result = createTable(db, table);
-                if (!result.isEmpty())
+            for (const DBTable& table : _tables)
+                if (!(created = createTable(db, table, error)))
                     break;
-            }
         }
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
-    return result;
+    return created;
 }
 
-bool Database::createDbUi() {
-    const QString result = createDb();
-    if (result.isEmpty()) {
+bool Database::createNewDb() {
+    QString error;
+    if (createDb(&error)) {
         qDebug() << "Database::createDb_Ui"
                  << "ok";
         return true;
     }
-    MZ_LOG() << result;
-    MessageBox::show(nullptr, QMessageBox::NoIcon, attention,
-                     QStringLiteral("Не удалось создать новую базу данных\n") + result);
-    fail(0);
+    MZ_LOG() << error;
+    StartupProblem problem;
+    problem.kind = StartupProblem::Kind::CannotCreate;
+    problem.error = error;
+    problem.text = QStringLiteral("Не удалось создать новую базу данных\n") + error;
+    problem.exitCode = 0;
+    fail(problem);
     return false;
 }
 
@@ -508,8 +518,8 @@ bool Database::checkWithSafetyCopy() {
 bool Database::runCheck(const QString& backup, bool backedUp) {
     const QString path = filePath();
     lastFailure() = QSqlError();
-    const QString error = checkDbStructure(path);
-    if (error.isEmpty()) {
+    QString error;
+    if (checkDbStructure(path, &error)) {
         QFile::remove(backup);
         qDebug() << "Database checked";
         return true;
@@ -523,20 +533,22 @@ bool Database::runCheck(const QString& backup, bool backedUp) {
         return false;
     }
 
-    const auto answer =
-        MessageBox::show(nullptr, QMessageBox::NoIcon, attention,
-                         QStringLiteral("Неверный формат базы данных. Исправить не удалось.\nОшибка: ") + error +
-                             QStringLiteral(".\nБэкап сохранён:\n") + backup +
-                             QStringLiteral("\nБудет создана пустая база данных верного формата взамен текущей"),
-                         QMessageBox::Ok | QMessageBox::Cancel);
-    if (answer != QMessageBox::Ok) {
-        fail(-1);
+    StartupProblem problem;
+    problem.kind = StartupProblem::Kind::Unrepairable;
+    problem.error = error;
+    problem.backupPath = backup;
+    problem.text = QStringLiteral("Неверный формат базы данных. Исправить не удалось.\nОшибка: ") + error +
+                   QStringLiteral(".\nБэкап сохранён:\n") + backup +
+                   QStringLiteral("\nБудет создана пустая база данных верного формата взамен текущей");
+    problem.exitCode = -1;
+    if (!_questions || !_questions->replaceUnrepairable(problem)) {
+        fail(problem);
         return false;
     }
     // Without a safety copy the old file itself becomes the backup, so nothing is lost.
     const bool removed = backedUp || !QFileInfo(path).size() ? QFile::remove(path) : QFile::rename(path, backup);
     qDebug() << "remove" << removed;
-    if (!createDbUi())
+    if (!createNewDb())
         return false;
     qDebug() << "Database checked";
     return true;
@@ -561,8 +573,12 @@ void Database::refuseUnavailable(const QSqlError& failure) {
     text = text.arg(QDir::toNativeSeparators(filePath()));
     text +=
         QStringLiteral("\nОшибка: %1\nФайл базы данных не изменён. Программа будет закрыта.").arg(errorText(failure));
-    MessageBox::show(nullptr, QMessageBox::NoIcon, attention, text);
-    fail(1);
+    StartupProblem problem;
+    problem.kind = StartupProblem::Kind::Unavailable;
+    problem.error = errorText(failure);
+    problem.text = text;
+    problem.exitCode = 1;
+    fail(problem);
 }
 
 bool Database::structureNeedsCheck(QSqlDatabase& db, QSqlError* failure) const {
@@ -614,10 +630,13 @@ bool Database::openMainConnection() {
     db.setDatabaseName(filePath());
     if (!db.open()) {
         MZ_LOG() << errorText(db.lastError());
-        MessageBox::show(nullptr, QMessageBox::NoIcon, attention,
-                         QStringLiteral("Не удалось открыть базу данных\nОшибка: ") + errorText(db.lastError()) +
-                             QStringLiteral("\nПрограмма будет закрыта."));
-        fail(0);
+        StartupProblem problem;
+        problem.kind = StartupProblem::Kind::CannotOpen;
+        problem.error = errorText(db.lastError());
+        problem.text = QStringLiteral("Не удалось открыть базу данных\nОшибка: ") + problem.error +
+                       QStringLiteral("\nПрограмма будет закрыта.");
+        problem.exitCode = 0;
+        fail(problem);
         return false;
     }
     execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE"));
@@ -701,30 +720,28 @@ void Database::probeWritable() {
                         .arg(file);
 }
 
-QString Database::checkDbStructure(const QString& path) {
+bool Database::checkDbStructure(const QString& path, QString* error) {
     const QString name = path + QStringLiteral("checkdbstatus");
-    QString result;
+    bool checked = true;
     {
         QSqlDatabase db = connectionNamed(name);
         db.setDatabaseName(path);
         if (!db.open()) {
             lastFailure() = db.lastError();
-            result = QStringLiteral("Database::checkDbStructure: ") + errorText(db.lastError());
+            checked = failWith(error, QStringLiteral("Database::checkDbStructure: ") + errorText(db.lastError()));
         } else {
             dropViews(db);
-            for (const DBTable& table : _tables) {
-                result = checkTable(db, table);
-                if (!result.isEmpty())
+            for (const DBTable& table : _tables)
+                if (!(checked = checkTable(db, table, error)))
                     break;
-            }
         }
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
-    return result;
+    return checked;
 }
 
-QString Database::checkTable(QSqlDatabase& db, const DBTable& table) {
+bool Database::checkTable(QSqlDatabase& db, const DBTable& table, QString* error) {
     QSqlQuery query(db);
     bool exists = false;
     if (query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name='%1';").arg(table.name)))
@@ -732,17 +749,15 @@ QString Database::checkTable(QSqlDatabase& db, const DBTable& table) {
             exists = exists || query.value(0).toString() == table.name;
     if (!exists) {
         qDebug() << QStringLiteral("Table '%1' does not exist").arg(table.name);
-        const QString error = createTable(db, table);
-        if (!error.isEmpty())
-            return error;
+        if (!createTable(db, table, error))
+            return false;
     }
     for (const DBColumn& column : table.columns) {
         if (columnMatches(db, table.name, column.name, QString()))
             continue;
         qDebug() << QStringLiteral("Column '%1' in table '%2' does not exist").arg(column.name, table.name);
-        const QString error = createColumn(db, table, column.name);
-        if (!error.isEmpty())
-            return error;
+        if (!createColumn(db, table, column.name, error))
+            return false;
     }
     bool rebuild = false;
     for (const DBColumn& column : table.columns) {
@@ -751,12 +766,13 @@ QString Database::checkTable(QSqlDatabase& db, const DBTable& table) {
         qDebug() << QStringLiteral("Column '%1' in table '%2' has wrong type").arg(column.name, table.name);
         rebuild = true;
     }
-    return rebuild ? changeColumnType(db, table) : QString();
+    return !rebuild || changeColumnType(db, table, error);
 }
 
-QString Database::createTable(QSqlDatabase& db, const DBTable& table) {
+bool Database::createTable(QSqlDatabase& db, const DBTable& table, QString* error) {
     if (!driverReady(db))
-        return QStringLiteral("Database::createTable: driver is not opened") + errorText(db.lastError());
+        return failWith(error,
+                        QStringLiteral("Database::createTable: driver is not opened") + errorText(db.lastError()));
     QStringList definitions;
     for (const DBColumn& column : table.columns) {
         if (column.name == table.sequence_col) {
@@ -770,47 +786,56 @@ QString Database::createTable(QSqlDatabase& db, const DBTable& table) {
         }
     }
     definitions << table.extraDefinitions;
-    const QString error = run(db, QStringLiteral("CREATE TABLE IF NOT EXISTS '%1' (%2);")
-                                      .arg(table.name, definitions.join(QStringLiteral(", "))));
-    return error.isEmpty() ? QString() : QStringLiteral("Database::createTable: ") + error;
+    QString failure;
+    if (run(db,
+            QStringLiteral("CREATE TABLE IF NOT EXISTS '%1' (%2);")
+                .arg(table.name, definitions.join(QStringLiteral(", "))),
+            &failure))
+        return true;
+    return failWith(error, QStringLiteral("Database::createTable: ") + failure);
 }
 
-QString Database::createColumn(QSqlDatabase& db, const DBTable& table, const QString& columnName) {
+bool Database::createColumn(QSqlDatabase& db, const DBTable& table, const QString& columnName, QString* error) {
     const DBColumn* column = table.column(columnName);
     if (!column)
-        return QStringLiteral("Unable to update database. The '%1' column that is being created is not registered")
-            .arg(columnName);
+        return failWith(
+            error, QStringLiteral("Unable to update database. The '%1' column that is being created is not registered")
+                       .arg(columnName));
     if (!driverReady(db))
-        return QStringLiteral("Database::createColumn: ") + errorText(db.lastError());
-    const QString error = run(db, QStringLiteral("ALTER TABLE '%1' ADD COLUMN '%2' %3 %4;")
-                                      .arg(table.name, column->name, column->type, column->constraint));
-    return error.isEmpty() ? QString() : QStringLiteral("Database::createColumn: ") + error;
+        return failWith(error, QStringLiteral("Database::createColumn: ") + errorText(db.lastError()));
+    QString failure;
+    if (run(db,
+            QStringLiteral("ALTER TABLE '%1' ADD COLUMN '%2' %3 %4;")
+                .arg(table.name, column->name, column->type, column->constraint),
+            &failure))
+        return true;
+    return failWith(error, QStringLiteral("Database::createColumn: ") + failure);
 }
 
-QString Database::changeColumnType(QSqlDatabase& db, const DBTable& table) {
+bool Database::changeColumnType(QSqlDatabase& db, const DBTable& table, QString* error) {
     if (!driverReady(db))
-        return QStringLiteral("Database::changeColumnType: ") + errorText(db.lastError());
+        return failWith(error, QStringLiteral("Database::changeColumnType: ") + errorText(db.lastError()));
     db.transaction();
     const QString t = table.name;
-    QString error;
-    if (!(error = run(db, QStringLiteral("DROP TABLE IF EXISTS tmp_table_%1;").arg(t))).isEmpty()) {
-        error = QStringLiteral("Database::changeColumnType DROP:") + error;
-    } else if (!(error = run(db, QStringLiteral("ALTER TABLE %1 RENAME TO tmp_table_%1;").arg(t))).isEmpty()) {
-        MZ_LOG() << "rename failed" << error;
-        error = QStringLiteral("Database::changeColumnType ALTER:") + error;
-    } else if ((error = createTable(db, table)).isEmpty()) {
+    QString failure;
+    if (!run(db, QStringLiteral("DROP TABLE IF EXISTS tmp_table_%1;").arg(t), &failure)) {
+        failure = QStringLiteral("Database::changeColumnType DROP:") + failure;
+    } else if (!run(db, QStringLiteral("ALTER TABLE %1 RENAME TO tmp_table_%1;").arg(t), &failure)) {
+        MZ_LOG() << "rename failed" << failure;
+        failure = QStringLiteral("Database::changeColumnType ALTER:") + failure;
+    } else if (createTable(db, table, &failure)) {
         const QString list = columns(t, true);
-        if (!(error = run(db, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM tmp_table_%1;").arg(t, list)))
-                 .isEmpty())
-            error = QStringLiteral("Database::changeColumnType INSERT:") + error;
-        else if (!(error = run(db, QStringLiteral("DROP TABLE IF EXISTS tmp_table_%1;").arg(t))).isEmpty())
-            error = QStringLiteral("Database::changeColumnType DROP 2:") + error;
+        if (!run(db, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM tmp_table_%1;").arg(t, list), &failure))
+            failure = QStringLiteral("Database::changeColumnType INSERT:") + failure;
+        else if (!run(db, QStringLiteral("DROP TABLE IF EXISTS tmp_table_%1;").arg(t), &failure))
+            failure = QStringLiteral("Database::changeColumnType DROP 2:") + failure;
     }
-    if (error.isEmpty())
+    if (failure.isEmpty()) {
         db.commit();
-    else
-        db.rollback();
-    return error;
+        return true;
+    }
+    db.rollback();
+    return failWith(error, failure);
 }
 
 void Database::dropViews(QSqlDatabase& db) {
@@ -827,33 +852,33 @@ void Database::dropViews(QSqlDatabase& db) {
         run(db, QStringLiteral("DROP VIEW IF EXISTS %1;").arg(view));
 }
 
-QString Database::runViewsScript(bool temporary) {
+bool Database::runViewsScript(bool temporary, QString* error) {
     QSqlDatabase db = QSqlDatabase::database();
-    return runScript(db, QStringLiteral(":/views.sql"), "SQL ERROR", temporary, false);
+    return runScript(db, QStringLiteral(":/views.sql"), "SQL ERROR", temporary, false, error);
 }
 
-QString Database::runViewsScript(QSqlDatabase& db) {
-    return runScript(db, QStringLiteral(":/views.sql"), "SQL ERROR", false, false);
+bool Database::runViewsScript(QSqlDatabase& db, QString* error) {
+    return runScript(db, QStringLiteral(":/views.sql"), "SQL ERROR", false, false, error);
 }
 
 void Database::runPatchScript() {
     QSqlDatabase db = QSqlDatabase::database();
-    runScript(db, QStringLiteral(":/patch.sql"), "patch fail", false, true);
+    runScript(db, QStringLiteral(":/patch.sql"), "patch fail", false, true, nullptr);
 }
 
-// Every statement runs, also after a failing one; the result names the first failure. A missing
+// Every statement runs, also after a failing one; `error` names the first failure. A missing
 // script is a failure unless it is `optional` (the program ships no patch script).
-QString Database::runScript(QSqlDatabase& db, const QString& resource, const char* failureText, bool temporary,
-                            bool optional) {
+bool Database::runScript(QSqlDatabase& db, const QString& resource, const char* failureText, bool temporary,
+                         bool optional, QString* error) {
     QFile file(resource);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         if (optional)
-            return QString();
+            return true;
         // The resources live in a library: an executable that never registered them has none.
         MZ_LOG() << failureText << "no script" << resource << file.errorString();
-        return QStringLiteral("the script %1 is not built into this program").arg(resource);
+        return failWith(error, QStringLiteral("the script %1 is not built into this program").arg(resource));
     }
-    QString result;
+    QString first;
     const QStringList pieces = QString::fromUtf8(file.readAll()).split(QLatin1Char(';'));
     for (const QString& piece : pieces) {
         QString statement = piece.simplified();
@@ -864,11 +889,11 @@ QString Database::runScript(QSqlDatabase& db, const QString& resource, const cha
         QSqlQuery query(db);
         if (!query.exec(statement)) {
             MZ_LOG() << failureText << errorText(query.lastError()) << statement;
-            if (result.isEmpty())
-                result = errorText(query.lastError()) + QStringLiteral(": ") + statement;
+            if (first.isEmpty())
+                first = errorText(query.lastError()) + QStringLiteral(": ") + statement;
         }
     }
-    return result;
+    return first.isEmpty() || failWith(error, first);
 }
 
 // --- statements, variables, models ---------------------------------------------------------
@@ -920,12 +945,12 @@ QString Database::variable(const QString& name, QString* error) {
     return query.value(0).toString();
 }
 
-bool Database::setVariable(const QString& name, const QString& value) {
+bool Database::setVariable(const QString& name, const QString& value, QString* error) {
     QSqlQuery query(QSqlDatabase::database());
     query.prepare(QStringLiteral("INSERT OR REPLACE INTO Variables VALUES(?, ?);"));
     query.addBindValue(name);
     query.addBindValue(value);
-    return execPrepared(query);
+    return execPrepared(query) || failWith(error, errorText(query.lastError()));
 }
 
 QSqlTableModel* Database::tableModel(const QString& table) {
@@ -1076,7 +1101,7 @@ bool Database::backup(const QString& destination, QString* error) {
     return copied;
 }
 
-QString Database::restoreCandidateError(const QString& file) const {
+bool Database::isRestoreCandidate(const QString& file, QString* error) const {
     const QFileInfo info(file);
     const QString name = QDir::toNativeSeparators(info.absoluteFilePath());
     const auto refusal = [&name](const QString& reason, const QString& technical = QString()) {
@@ -1088,13 +1113,13 @@ QString Database::restoreCandidateError(const QString& file) const {
         return text;
     };
     if (!info.isFile())
-        return QStringLiteral("Файл '%1' не найден").arg(file);
+        return failWith(error, QStringLiteral("Файл '%1' не найден").arg(file));
     if (info.canonicalFilePath() == QFileInfo(filePath()).canonicalFilePath())
-        return refusal(QStringLiteral("это и есть текущая база данных программы."));
+        return failWith(error, refusal(QStringLiteral("это и есть текущая база данных программы.")));
     QString header;
     const QString headerProblem = sqliteHeaderProblem(file, &header);
     if (!headerProblem.isEmpty())
-        return refusal(headerProblem, header);
+        return failWith(error, refusal(headerProblem, header));
 
     const QString connection = file + QStringLiteral("_verify");
     QString reason;
@@ -1133,24 +1158,19 @@ QString Database::restoreCandidateError(const QString& file) const {
         db.close();
     }
     QSqlDatabase::removeDatabase(connection);
-    return reason.isEmpty() ? QString() : refusal(reason, technical);
+    return reason.isEmpty() || failWith(error, refusal(reason, technical));
 }
 
 bool Database::restore(const QString& source, QString* error) {
-    const auto failWith = [error](const QString& text) {
-        if (error)
-            *error = text;
-        return false;
-    };
     const QString path = filePath();
     if (!QFileInfo(source).isFile()) {
         MZ_LOG() << "Database::restore(" << source << ") file does not exist!!!";
-        return failWith(QStringLiteral("Файл '%1' не найден").arg(source));
+        return failWith(error, QStringLiteral("Файл '%1' не найден").arg(source));
     }
-    const QString unusable = restoreCandidateError(source);
-    if (!unusable.isEmpty()) {
+    QString unusable;
+    if (!isRestoreCandidate(source, &unusable)) {
         MZ_LOG() << "Database::restore(" << source << ") not a usable registry:" << unusable;
-        return failWith(unusable);
+        return failWith(error, unusable);
     }
     // The source is staged beside the database and brought into shape there, so a failed copy or
     // check leaves the database as it is.
@@ -1160,15 +1180,16 @@ bool Database::restore(const QString& source, QString* error) {
     if (!copyFile(source, staged, &reason)) {
         MZ_LOG() << "Database::restore(" << source << ") cant copy from source to database file" << path << reason;
         QFile::remove(staged);
-        return failWith(QStringLiteral("Не удалось скопировать '%1' в '%2'").arg(source, path) + QLatin1Char('\n') +
-                        writeFailureReason(staged, QFileInfo(source).size(), reason));
+        return failWith(error, QStringLiteral("Не удалось скопировать '%1' в '%2'").arg(source, path) +
+                                   QLatin1Char('\n') + writeFailureReason(staged, QFileInfo(source).size(), reason));
     }
     QFile::setPermissions(staged, QFile::permissions(staged) | QFile::WriteOwner);
-    const QString migration = checkDbStructure(staged);
-    if (!migration.isEmpty()) {
+    QString migration;
+    if (!checkDbStructure(staged, &migration)) {
         MZ_LOG() << "Database::restore(" << source << ") check failed:" << migration;
         QFile::remove(staged);
-        return failWith(QStringLiteral("Файл %1 нельзя загрузить: его структуру не удалось привести к нужному виду."
+        return failWith(error,
+                        QStringLiteral("Файл %1 нельзя загрузить: его структуру не удалось привести к нужному виду."
                                        "\nТекущая база данных не изменена.\nТехнические сведения: %2")
                             .arg(QDir::toNativeSeparators(source), migration));
     }
@@ -1199,11 +1220,11 @@ bool Database::restore(const QString& source, QString* error) {
     holdFile();
     TextMatch::registerFunctions(db);
     if (!failure.isEmpty())
-        return failWith(failure);
+        return failWith(error, failure);
     qDebug() << "Database::restore OK!";
     runPatchScript();
-    const QString views = runViewsScript();
-    if (!views.isEmpty())
+    QString views;
+    if (!runViewsScript(false, &views))
         MZ_LOG() << "views not made:" << views;
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dbtable.h"
+#include "startupquestions.h"
 
 #include <QFile>
 #include <QHash>
@@ -12,7 +13,6 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
-#include <functional>
 
 class QSqlDatabase;
 class QSqlTableModel;
@@ -27,9 +27,9 @@ class Database : public QObject {
 public:
     // The table registry of the edition; set once before the first construction.
     static void setSchema(const QMap<QString, DBTable>& tables, const QString& mainPrimaryKeyName);
-    // What ends the process on a fatal start-up failure (std::exit by default). Tests replace it;
-    // when it returns, construction stops and isValid() is false.
-    static void setExitHandler(std::function<void(int)> handler);
+    // Who answers the start-up questions; the store shows nothing itself. Without anybody (null,
+    // the default) a file that cannot be brought into shape is kept and the start fails.
+    static void setStartupQuestions(StartupQuestions* questions);
 
     // Works on this file instead of the data folder's database; its folder becomes the data folder.
     static void useFile(const QString& path);
@@ -52,7 +52,10 @@ public:
     // failure.
     static Database* openForReading(const QString& path, QString* error);
 
+    // False when the start ended on a problem; startupProblem() then says which and with what
+    // exit code the program ends.
     bool isValid() const { return _valid; }
+    const StartupProblem& startupProblem() const { return _startupProblem; }
     // The file or its folder cannot be written: documents can be read and printed, nothing saved.
     bool isReadOnly() const { return _readOnly; }
     // What the window tells the user once it is up: why nothing can be saved (a read-only file or
@@ -80,7 +83,8 @@ public:
     bool execPrepared(QSqlQuery& query);
 
     QString variable(const QString& name, QString* error = nullptr);
-    bool setVariable(const QString& name, const QString& value);
+    // False with SQLite's reason in `error` when the value was not stored.
+    bool setVariable(const QString& name, const QString& value, QString* error = nullptr);
 
     // Editable model of a table on the main connection, cached and owned here.
     QSqlTableModel* tableModel(const QString& table);
@@ -99,35 +103,38 @@ public:
 
     // Copies the database to `destination`; false with the reason, in Russian, in `error`.
     bool backup(const QString& destination, QString* error = nullptr);
-    // Checks `source` first (restoreCandidateError), then puts a migrated copy of it in place of
+    // Checks `source` first (isRestoreCandidate), then puts a migrated copy of it in place of
     // the database. False with the reason in `error`; the database is then as it was.
     bool restore(const QString& source, QString* error = nullptr);
-    // Why `file` cannot replace the registry, in Russian, with SQLite's own text on a line of its
-    // own; empty when it can. The file is read in place and never written: its header first (a
+    // Whether `file` can replace the registry; false with the reason in `error`, in Russian, with
+    // SQLite's own text on a line of its own. The file is read in place and never written: its header first (a
     // file that is no database, or a cut or padded one, is refused without reading it), then its
     // pages and its tables, which must be the registry's or a structure the check can migrate.
-    QString restoreCandidateError(const QString& file) const;
+    bool isRestoreCandidate(const QString& file, QString* error) const;
     // Where a restore stages its copy before it replaces the database file.
     static QString restoreStagingPath();
 
-    // Structure check and migration.
+    // Structure check and migration: false with the first failure's text in `error`.
     // Whether the check would change anything in the file, found without writing. False with
     // `failure` set when the file cannot be read; a file that is no database needs the check.
     bool structureNeedsCheck(QSqlDatabase& db, QSqlError* failure) const;
-    QString checkDbStructure(const QString& path);
-    static QString createTable(QSqlDatabase& db, const DBTable& table);
-    QString createColumn(QSqlDatabase& db, const DBTable& table, const QString& columnName);
-    QString changeColumnType(QSqlDatabase& db, const DBTable& table);
+    bool checkDbStructure(const QString& path, QString* error);
+    static bool createTable(QSqlDatabase& db, const DBTable& table, QString* error);
+    bool createColumn(QSqlDatabase& db, const DBTable& table, const QString& columnName, QString* error);
+    bool changeColumnType(QSqlDatabase& db, const DBTable& table, QString* error);
     static void dropViews(QSqlDatabase& db);
     // `temporary`: the views are made for this connection only (a file that is not written).
-    // The error text, empty on success; a script missing from the resources is an error.
-    QString runViewsScript(bool temporary = false);
+    // A script missing from the resources is an error.
+    bool runViewsScript(bool temporary, QString* error);
     void runPatchScript();
     // The views script on another connection (tools that make registries).
-    static QString runViewsScript(QSqlDatabase& db);
+    static bool runViewsScript(QSqlDatabase& db, QString* error);
 
 signals:
-    // A statement failed because the file cannot be written or used; the text is for the user.
+    // A statement failed because the file cannot be written or used now (read-only, full disk,
+    // locked). Its caller has the failure already (false, an inactive query); this tells the
+    // frame, which says once per moment that the file is unusable. A window that reports the
+    // failure itself blocks the signal.
     void writeFailed(const QString& message);
 
 private:
@@ -146,10 +153,10 @@ private:
     struct ReadOnlyTag {};
     Database(ReadOnlyTag);
 
-    QString openReadOnly(const QString& path);
+    bool openReadOnly(const QString& path, QString* error);
     void initTables();
-    QString createDb();
-    bool createDbUi();
+    bool createDb(QString* error);
+    bool createNewDb();
     bool checkWithSafetyCopy();
     bool runCheck(const QString& backup, bool backedUp);
     void refuseUnavailable(const QSqlError& failure);
@@ -160,16 +167,17 @@ private:
     bool copyHeldFile(const QString& destination, QString* reason);
     void probeWritable();
     void reportFailure(const QSqlError& error, const QString& statement);
-    QString checkTable(QSqlDatabase& db, const DBTable& table);
-    static QString runScript(QSqlDatabase& db, const QString& resource, const char* failureText, bool temporary,
-                             bool optional);
+    bool checkTable(QSqlDatabase& db, const DBTable& table, QString* error);
+    static bool runScript(QSqlDatabase& db, const QString& resource, const char* failureText, bool temporary,
+                          bool optional, QString* error);
     void retireModels();
-    void fail(int exitCode);
+    // Ends the start on `problem`; it is told unless it was the answer to a question.
+    void fail(const StartupProblem& problem);
 
     static Database* _instance;
     static QMap<QString, DBTable> _schema;
     static QString _schemaKey;
-    static std::function<void(int)> _exit;
+    static StartupQuestions* _questions;
     static QString _fileOverride;
 
     QMap<QString, DBTable> _tables;
@@ -182,6 +190,7 @@ private:
     QHash<QString, UsedValues> _usedValues;
     QList<QSqlTableModel*> _retiredModels;
     bool _valid = true;
+    StartupProblem _startupProblem;
     bool _readOnly = false;
     QString _startWarning;
     // The database file, open for reading for as long as the main connection is: copies are read

@@ -173,8 +173,8 @@ bool MzMainWindow::restoreDatabase() {
     if (path.isEmpty())
         return false;
     // Only a file that can take the registry's place is worth the question.
-    QString error = Database::instance()->restoreCandidateError(path);
-    if (!error.isEmpty()) {
+    QString error;
+    if (!Database::instance()->isRestoreCandidate(path, &error)) {
         showMessage(error, errorTitle);
         return false;
     }
