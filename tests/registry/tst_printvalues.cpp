@@ -21,7 +21,6 @@ struct Registry {
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path() + QStringLiteral("/config"));
         AppSettings::release();
         Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
-        Database::setExitHandler([](int) {});
         AppSettings::setup();
         db = std::make_unique<Database>(true);
     }

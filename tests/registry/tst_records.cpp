@@ -137,7 +137,6 @@ private slots:
         qputenv("XDG_DATA_HOME", _home.filePath(QStringLiteral("data")).toUtf8());
         QStandardPaths::setTestModeEnabled(true);
         Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
-        Database::setExitHandler([](int code) { QFAIL(qPrintable(QStringLiteral("exit %1").arg(code))); });
     }
 
     void init() { openRegistry(); }
