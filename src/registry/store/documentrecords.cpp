@@ -20,16 +20,7 @@ QStringList DocumentRecords::formColumns() {
 }
 
 bool DocumentRecords::read(qint64 id, QSqlRecord* row, QString* error) {
-    QSqlQuery query = StoreQuery::prepared(QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=:profId;"));
-    query.bindValue(QStringLiteral(":profId"), id);
-    if (!StoreQuery::exec(query)) {
-        StoreQuery::keep(error, StoreQuery::reasonOf(query));
-        return false;
-    }
-    if (!query.next())
-        return false;
-    *row = query.record();
-    return true;
+    return StoreQuery::readDocumentRow(QStringLiteral("ProfDocuments"), id, row, error);
 }
 
 bool DocumentRecords::exists(qint64 id) {

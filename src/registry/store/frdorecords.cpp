@@ -56,16 +56,7 @@ QStringList FrdoRecords::columns() {
 }
 
 bool FrdoRecords::read(qint64 profId, QSqlRecord* row, QString* error) {
-    QSqlQuery query = StoreQuery::prepared(QStringLiteral("SELECT * FROM ProfFrdo WHERE profId=:profId;"));
-    query.bindValue(QStringLiteral(":profId"), profId);
-    if (!StoreQuery::exec(query)) {
-        StoreQuery::keep(error, StoreQuery::reasonOf(query));
-        return false;
-    }
-    if (!query.next())
-        return false;
-    *row = query.record();
-    return true;
+    return StoreQuery::readDocumentRow(QStringLiteral("ProfFrdo"), profId, row, error);
 }
 
 bool FrdoRecords::ensureRow(qint64 profId, QString* error) {

@@ -5,6 +5,7 @@
 
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlRecord>
 #include <QSqlTableModel>
 
 QSqlQuery StoreQuery::prepared(const QString& sql) {
@@ -49,4 +50,17 @@ QString StoreQuery::notOpenText() {
 void StoreQuery::keep(QString* error, const QString& reason) {
     if (error && error->isEmpty())
         *error = reason;
+}
+
+bool StoreQuery::readDocumentRow(const QString& table, qint64 profId, QSqlRecord* row, QString* error) {
+    QSqlQuery query = prepared(QStringLiteral("SELECT * FROM %1 WHERE profId=:profId;").arg(table));
+    query.bindValue(QStringLiteral(":profId"), profId);
+    if (!exec(query)) {
+        keep(error, reasonOf(query));
+        return false;
+    }
+    if (!query.next())
+        return false;
+    *row = query.record();
+    return true;
 }

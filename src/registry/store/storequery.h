@@ -4,6 +4,7 @@
 #include <QString>
 
 class QSqlError;
+class QSqlRecord;
 class QSqlTableModel;
 
 // What the registry's stores share: statements on the main connection, and the reason SQLite
@@ -21,6 +22,9 @@ QString reasonOf(const QSqlQuery& query);
 QString reasonOf(const QSqlTableModel* model);
 // Sets `*error` (when given) to `reason` unless an earlier reason is there: the first one counts.
 void keep(QString* error, const QString& reason);
+// The row of `table` that belongs to document `profId`; false with no reason when there is none,
+// false with the reason when it cannot be read. `table` is one of the registry's own.
+bool readDocumentRow(const QString& table, qint64 profId, QSqlRecord* row, QString* error);
 // The reason of a write tried while no registry is open.
 QString notOpenText();
 } // namespace StoreQuery

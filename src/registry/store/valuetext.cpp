@@ -10,17 +10,6 @@ QDate spreadsheetDay(int day) {
         return QDate();
     return origin.addDays(day < 60 ? day - 1 : day - 2);
 }
-
-int digits(const QChar* c, int count) {
-    int value = 0;
-    for (int i = 0; i < count; ++i) {
-        const ushort u = c[i].unicode();
-        if (u < '0' || u > '9')
-            return -1;
-        value = value * 10 + (u - '0');
-    }
-    return value;
-}
 } // namespace
 
 QDate ValueText::dateFromText(const QString& text) {
@@ -62,4 +51,15 @@ int ValueText::dayNumber(const QString& text) {
     const int year = digits(c, 4), month = digits(c + 5, 2), day = digits(c + 8, 2);
     const QDate date(year, month, day);
     return year > 0 && date.isValid() ? int(date.toJulianDay()) : noDay;
+}
+
+int ValueText::digits(const QChar* c, int count) {
+    int value = 0;
+    for (int i = 0; i < count; ++i) {
+        const ushort u = c[i].unicode();
+        if (u < '0' || u > '9')
+            return -1;
+        value = value * 10 + (u - '0');
+    }
+    return value;
 }

@@ -18,4 +18,6 @@ constexpr int noDay = std::numeric_limits<int>::min();
 // Julian day of a stored date or date and time ("2016-04-08", "2016-04-08 15:30:00",
 // "2016-04-08T15:30:00"); noDay otherwise.
 int dayNumber(const QString& text);
+// The number that `count` ASCII digits from `c` on spell; -1 when any is not a digit.
+int digits(const QChar* c, int count);
 } // namespace ValueText

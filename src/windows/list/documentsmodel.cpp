@@ -56,16 +56,7 @@ private:
     std::unordered_map<std::string_view, int> _index;
 };
 
-int digits(const QChar* c, int count) {
-    int value = 0;
-    for (int i = 0; i < count; ++i) {
-        const ushort u = c[i].unicode();
-        if (u < '0' || u > '9')
-            return -1;
-        value = value * 10 + (u - '0');
-    }
-    return value;
-}
+using ValueText::digits;
 } // namespace
 
 DocumentsModel::DocumentsModel(QObject* parent) : QAbstractTableModel(parent) {
