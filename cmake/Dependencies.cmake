@@ -27,7 +27,8 @@ if(NOT PKG_CONFIG_FOUND)
 endif()
 # Each entry: variable prefix, pkg-config module, Debian package.
 foreach(entry "QRCODEGEN;qrcodegencpp;libqrcodegencpp-dev" "HUNSPELL;hunspell;libhunspell-dev"
-              "XLSXWRITER;xlsxwriter;libxlsxwriter-dev" "SQLITE3;sqlite3;libsqlite3-dev")
+              "XLSXWRITER;xlsxwriter;libxlsxwriter-dev" "SQLITE3;sqlite3;libsqlite3-dev"
+              "LIBZIP;libzip;libzip-dev")
     list(GET entry 0 prefix)
     list(GET entry 1 module)
     list(GET entry 2 package)

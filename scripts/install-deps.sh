@@ -6,12 +6,12 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config ccache
     qtbase5-dev libqt5sql5-sqlite qttranslations5-l10n
-    libqrcodegencpp-dev libhunspell-dev hunspell-ru libxlsxwriter-dev libsqlite3-dev python3-openpyxl
+    libqrcodegencpp-dev libhunspell-dev hunspell-ru libxlsxwriter-dev libsqlite3-dev libzip-dev python3-openpyxl python3-xlsxwriter
     fonts-liberation
     xvfb xauth poppler-utils zbar-tools sqlite3 imagemagick
 )
 if [ "${1:-}" = "--all" ]; then
-    packages+=(clang libclang-rt-14-dev python3-reportlab python3-xlsxwriter libbenchmark-dev)
+    packages+=(clang libclang-rt-14-dev python3-reportlab libbenchmark-dev)
 fi
 
 missing=()

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "importfield.h"
+#include "importtable.h"
+
+#include <QSet>
+#include <QStringList>
+#include <QVariantMap>
+#include <QVector>
+
+// What the user chose in the import window.
+struct ImportOptions {
+    // The row holding the headers, -1 when the table has none (its data then starts at row 0).
+    int headerRow = -1;
+    // The field of each column of the table; a missing entry is Ignore.
+    QVector<ImportField> columns;
+    // The first certificate series/number and registration number, counted up over the documents
+    // that are imported (NumberSequence); empty: no numbering. A number the row itself gives wins.
+    QString firstAttNumber;
+    QString firstRegNumber;
+    // The base template's own row of ProfDocuments (column name to stored value); empty for
+    // "Без шаблона". Supplies what the rows do not: dates, qualification, duplicate flag...
+    QVariantMap templateRow;
+};
+
+struct ImportProblem {
+    ImportField field;
+    QString text; // Russian, for the list under the preview ("Не указана фамилия", ...)
+};
+
+// One document to be made: the texts the row gives (or the user typed in the preview), per field.
+struct ImportDocument {
+    int sourceRow = -1; // row of the table, 0-based
+    bool included = true;
+    // Indexed by ImportField, documentFieldCount entries; a null text: the row gives no value.
+    // Dates are kept as the user sees them ("dd.MM.yyyy" when the source held a date or a number).
+    QVector<QString> texts;
+    // The numbers the numbering gave this document (empty when none or the row has its own).
+    QString numberedAttNumber;
+    QString numberedRegNumber;
+    QVector<ImportProblem> problems;
+
+    QString text(ImportField field) const;
+    // What the document will hold: the row's text, else the numbering's, else the template's value
+    // shown as text.
+    QString effectiveText(ImportField field, const ImportOptions& options) const;
+    bool hasProblem(ImportField field) const;
+};
+
+namespace ImportPlan {
+// The header row among the first rows of the table (the first row in which at least two cells
+// name a field, so that a title above it is passed over) and the field of each of its columns;
+// -1 and no fields when there is none.
+int findHeaderRow(const ImportTable& table, QVector<ImportField>* columns);
+// The documents of the rows below the header (all rows when there is none); blank rows are
+// skipped; a FullName column is split by NameParts. Numbering and checks are not applied yet.
+QVector<ImportDocument> documents(const ImportTable& table, const ImportOptions& options);
+// Gives the included documents, in order, their numbers by the options' numbering; clears the
+// numbers of left-out ones.
+void number(QVector<ImportDocument>* documents, const ImportOptions& options);
+// Finds every problem of every included document (left-out ones get none): no surname, a date
+// that cannot be read or lies outside 1900..2100, a birth date after the issue date, a SNILS that
+// cannot be, an unknown sex, a series/number twice among the included documents or in `taken`
+// (the numbers of the registry's documents that are not duplicates), unless the document is a
+// duplicate by its template; a registration number twice among them likewise.
+void check(QVector<ImportDocument>* documents, const ImportOptions& options, const QSet<QString>& taken);
+// The ProfDocuments columns the document is written with: the template's row (its copyable
+// columns), overridden by the document's effective values (dates as QDate, NULL when empty), with
+// isTemplate 0. Texts are stored as they stand, trimmed.
+QVariantMap documentColumns(const ImportDocument& document, const ImportOptions& options);
+// The ProfFrdo columns the row gives: "snils" (as written), "sexIsMale" (1 male, 0 female).
+QVariantMap frdoColumns(const ImportDocument& document);
+int includedCount(const QVector<ImportDocument>& documents);
+int problemCount(const QVector<ImportDocument>& documents); // included documents with a problem
+} // namespace ImportPlan

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "importplan.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QVariantMap>
+#include <functional>
+
+// The registry's side of an import: what the plan needs to know, and the one write that makes
+// the documents.
+namespace ImportStore {
+// Every series/number held by a document that is not a duplicate (templates excluded), trimmed.
+bool takenNumbers(QSet<QString>* numbers, QString* error);
+// The template's own row of ProfDocuments (column name to value); false when there is none.
+bool templateRow(qint64 templateId, QVariantMap* row, QString* error);
+
+// Makes one document per included document of the plan, in order, all or none, in one savepoint:
+// the document's row (ImportPlan::documentColumns, editDate now), the template's appendix subjects
+// with its appendix text and total flag, the template's FRDO values completed by the FRDO
+// auto-fill rules and the row's own SNILS and sex. `progress` (may be empty) is told the count made
+// so far and the total now and then and returns false to cancel: everything is then rolled back,
+// `*cancelled` is set and the result is false with no reason. The new ids in order go to `ids`.
+bool write(const QVector<ImportDocument>& documents, const ImportOptions& options, qint64 templateId,
+           QList<qint64>* ids, QString* error, const std::function<bool(int done, int total)>& progress = {},
+           bool* cancelled = nullptr);
+} // namespace ImportStore

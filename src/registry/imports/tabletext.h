@@ -1,0 +1,24 @@
+#pragma once
+
+#include "importtable.h"
+
+#include <QByteArray>
+#include <QChar>
+#include <QString>
+
+// Tables as text: CSV files as spreadsheet programs save them, and rows copied from a spreadsheet
+// to the clipboard (tab-separated).
+namespace TableText {
+// UTF-8 with or without a byte-order mark, otherwise Windows-1251.
+QString decode(const QByteArray& bytes);
+// ';', ',' or '\t', whichever splits the first lines most consistently; ';' when none does.
+QChar guessSeparator(const QString& text);
+// Splits `text` into rows and cells: quoted fields (with doubled quotes and line breaks inside),
+// "\r\n", "\n" or "\r" between rows. Cells are texts. Kept within ImportTable's bounds; false with a
+// reason only when nothing can be read (for example an empty text).
+bool parse(const QString& text, QChar separator, ImportTable* table, QString* error);
+// A CSV file: read (at most ImportTable::maxBytes), decoded, separator guessed, parsed.
+bool readFile(const QString& path, ImportTable* table, QString* error);
+// Text from the clipboard: tab-separated unless it holds no tab, then as a CSV text.
+bool fromClipboard(const QString& text, ImportTable* table, QString* error);
+} // namespace TableText

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "importtable.h"
+
+#include <QScopedPointer>
+#include <QStringList>
+#include <functional>
+
+// Reads the cells of a workbook (.xlsx): the sheet names, shared and inline strings, numbers,
+// booleans, dates by the cell's number format, a formula by its cached value. Bounded against
+// hostile files: every part read unpacks to at most ImportTable::maxBytes, at most
+// ImportTable::maxRows rows and maxColumns columns are kept, entities are never expanded.
+class XlsxReader {
+public:
+    XlsxReader();
+    ~XlsxReader();
+    XlsxReader(const XlsxReader&) = delete;
+    XlsxReader& operator=(const XlsxReader&) = delete;
+
+    // Opens the workbook and reads its sheet list, shared strings and styles. False with a Russian
+    // reason a clerk understands (not a workbook, password-protected, damaged, too large).
+    bool open(const QString& path, QString* error);
+    QStringList sheetNames() const;
+    // Reads sheet `index` (0 is the first). `progress` (may be empty) gets the percent read and
+    // returns false to stop, which fails with the reason "Чтение прервано.".
+    bool readSheet(int index, ImportTable* table, QString* error,
+                   const std::function<bool(int percent)>& progress = {}) const;
+
+private:
+    struct Private;
+    QScopedPointer<Private> d;
+};
