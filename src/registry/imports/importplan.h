@@ -47,6 +47,12 @@ struct ImportDocument {
     bool hasProblem(ImportField field) const;
 };
 
+// What one imported document is written with.
+struct ImportRecord {
+    QVariantMap document; // ProfDocuments columns
+    QVariantMap frdo;     // ProfFrdo columns the row gives
+};
+
 namespace ImportPlan {
 // The header row among the first rows of the table (the first row in which at least two cells
 // name a field, so that a title above it is passed over) and the field of each of its columns;
@@ -70,6 +76,8 @@ void check(QVector<ImportDocument>* documents, const ImportOptions& options, con
 QVariantMap documentColumns(const ImportDocument& document, const ImportOptions& options);
 // The ProfFrdo columns the row gives: "snils" (as written), "sexIsMale" (1 male, 0 female).
 QVariantMap frdoColumns(const ImportDocument& document);
+// The records of the included documents, in order.
+QVector<ImportRecord> records(const QVector<ImportDocument>& documents, const ImportOptions& options);
 int includedCount(const QVector<ImportDocument>& documents);
 int problemCount(const QVector<ImportDocument>& documents); // included documents with a problem
 } // namespace ImportPlan

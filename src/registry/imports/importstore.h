@@ -16,13 +16,12 @@ bool takenNumbers(QSet<QString>* numbers, QString* error);
 // The template's own row of ProfDocuments (column name to value); false when there is none.
 bool templateRow(qint64 templateId, QVariantMap* row, QString* error);
 
-// Makes one document per included document of the plan, in order, all or none, in one savepoint:
-// the document's row (ImportPlan::documentColumns, editDate now), the template's appendix subjects
+// Makes one document per record, in order, all or none, in one savepoint: the document's row
+// (the record's document columns, editDate now), the template's appendix subjects
 // with its appendix text and total flag, the template's FRDO values completed by the FRDO
-// auto-fill rules and the row's own SNILS and sex. `progress` (may be empty) is told the count made
+// auto-fill rules and the record's own FRDO columns (SNILS, sex). `progress` (may be empty) is told the count made
 // so far and the total now and then and returns false to cancel: everything is then rolled back,
 // `*cancelled` is set and the result is false with no reason. The new ids in order go to `ids`.
-bool write(const QVector<ImportDocument>& documents, const ImportOptions& options, qint64 templateId,
-           QList<qint64>* ids, QString* error, const std::function<bool(int done, int total)>& progress = {},
-           bool* cancelled = nullptr);
+bool write(const QVector<ImportRecord>& records, qint64 templateId, QList<qint64>* ids, QString* error,
+           const std::function<bool(int done, int total)>& progress = {}, bool* cancelled = nullptr);
 } // namespace ImportStore
