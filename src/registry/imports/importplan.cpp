@@ -1,0 +1,406 @@
+#include "importplan.h"
+
+#include "nameparts.h"
+#include "numbersequence.h"
+#include "profschema.h"
+#include "snils.h"
+#include "valuetext.h"
+
+#include <QDate>
+#include <QHash>
+#include <cmath>
+
+namespace {
+const QString dateFormat = QStringLiteral("dd.MM.yyyy");
+// How many non-blank rows are searched for a header: a title and a few notes may stand above it.
+constexpr int headerSearchRows = 30;
+// No name, number or title of a document is this long; a longer cell is a pasting mistake.
+constexpr int maxTextLength = 1000;
+constexpr int minYear = 1900;
+constexpr int maxYear = 2100;
+
+// The ProfDocuments column each field is written to; none for the FRDO's SNILS and sex.
+QString columnOf(ImportField field) {
+    switch (field) {
+    case ImportField::Surname:
+        return QStringLiteral("fio1");
+    case ImportField::Name:
+        return QStringLiteral("fio2");
+    case ImportField::Patronymic:
+        return QStringLiteral("fio3");
+    case ImportField::BirthDate:
+        return QStringLiteral("birthDate");
+    case ImportField::AttNumber:
+        return QStringLiteral("attNumber");
+    case ImportField::RegNumber:
+        return QStringLiteral("regNumber");
+    case ImportField::IssueDate:
+        return QStringLiteral("issueDate");
+    case ImportField::StartDate:
+        return QStringLiteral("startDate");
+    case ImportField::FinishDate:
+        return QStringLiteral("finishDate");
+    case ImportField::ProtocolNumber:
+        return QStringLiteral("protocolNumber");
+    case ImportField::ProtocolDate:
+        return QStringLiteral("protocolDate");
+    case ImportField::Profession:
+        return QStringLiteral("profession");
+    case ImportField::Qual:
+        return QStringLiteral("qual");
+    case ImportField::ProgName:
+        return QStringLiteral("profProgName");
+    case ImportField::PrevEducation:
+        return QStringLiteral("prevEducation");
+    default:
+        return QString();
+    }
+}
+
+bool isNameField(ImportField field) {
+    return field == ImportField::Surname || field == ImportField::Name || field == ImportField::Patronymic;
+}
+
+// The layouts the preview writes and the registry stores are read by hand: the checks of a large
+// table read every date several times and a format parse costs microseconds each.
+QDate readDate(const QString& text) {
+    if (text.size() == 10) {
+        const QChar* c = text.constData();
+        if (c[2] == QLatin1Char('.') && c[5] == QLatin1Char('.')) {
+            const int day = ValueText::digits(c, 2), month = ValueText::digits(c + 3, 2),
+                      year = ValueText::digits(c + 6, 4);
+            if (day >= 0 && month >= 0 && year >= 0)
+                return QDate(year, month, day);
+        }
+        if (c[4] == QLatin1Char('-') && c[7] == QLatin1Char('-')) {
+            const int year = ValueText::digits(c, 4), month = ValueText::digits(c + 5, 2),
+                      day = ValueText::digits(c + 8, 2);
+            if (day >= 0 && month >= 0 && year >= 0)
+                return QDate(year, month, day);
+        }
+    }
+    return ValueText::dateFromText(text);
+}
+
+// A cell of a date column as the preview shows it: a date as "dd.MM.yyyy", anything unreadable as
+// it was typed, so that the check can point at it.
+QString dateText(const QVariant& cell, const QString& text) {
+    QDate date;
+    if (cell.type() == QVariant::Date)
+        date = cell.toDate();
+    else if (cell.type() == QVariant::Double && std::isfinite(cell.toDouble()) && std::fabs(cell.toDouble()) < 1e9)
+        // A day number with a time of day: the day is what counts.
+        date = ValueText::dateFromText(QString::number(qint64(std::floor(cell.toDouble()))));
+    else
+        date = readDate(text);
+    return date.isValid() ? date.toString(dateFormat) : text;
+}
+
+// A value for a problem's text: a pasted megabyte must not become a megabyte of message.
+QString shown(const QString& text) {
+    constexpr int maxShown = 40;
+    return text.size() <= maxShown ? text : text.left(maxShown) + QChar(0x2026);
+}
+
+// 1 male, 0 female, -1 not recognised.
+int sexOf(const QString& text) {
+    QString t = text.trimmed().toLower();
+    while (t.endsWith(QLatin1Char('.')))
+        t.chop(1);
+    static const QStringList male = {QStringLiteral("м"),       QStringLiteral("муж"), QStringLiteral("мужской"),
+                                     QStringLiteral("мужчина"), QStringLiteral("m"),   QStringLiteral("male"),
+                                     QStringLiteral("1")};
+    static const QStringList female = {QStringLiteral("ж"),       QStringLiteral("жен"), QStringLiteral("женский"),
+                                       QStringLiteral("женщина"), QStringLiteral("f"),   QStringLiteral("female"),
+                                       QStringLiteral("0")};
+    if (male.contains(t))
+        return 1;
+    if (female.contains(t))
+        return 0;
+    return -1;
+}
+
+bool isDuplicateTemplate(const ImportOptions& options) {
+    return options.templateRow.value(QStringLiteral("isDuplicate")).toInt() > 0;
+}
+
+void addProblem(ImportDocument* document, ImportField field, const QString& text) {
+    document->problems.append(ImportProblem{field, text});
+}
+
+void checkTexts(ImportDocument* document, const ImportOptions& options) {
+    if (document->effectiveText(ImportField::Surname, options).isEmpty())
+        addProblem(document, ImportField::Surname, QStringLiteral("Не указана фамилия"));
+    for (int f = 0; f < ImportFields::documentFieldCount; ++f) {
+        const auto field = ImportField(f);
+        if (document->text(field).size() > maxTextLength)
+            addProblem(document, field, QStringLiteral("Слишком длинный текст: %1").arg(ImportFields::title(field)));
+    }
+    const QString snils = document->text(ImportField::Snils).trimmed();
+    if (!snils.isEmpty() && !Snils::isValid(snils))
+        addProblem(document, ImportField::Snils, QStringLiteral("Неверный СНИЛС: %1").arg(shown(snils)));
+    const QString sex = document->text(ImportField::Sex).trimmed();
+    if (!sex.isEmpty() && sexOf(sex) < 0)
+        addProblem(document, ImportField::Sex, QStringLiteral("Пол не распознан: %1").arg(shown(sex)));
+}
+
+void checkDates(ImportDocument* document, const ImportOptions& options) {
+    QDate birth, issue;
+    for (int f = 0; f < ImportFields::documentFieldCount; ++f) {
+        const auto field = ImportField(f);
+        if (!ImportFields::isDate(field))
+            continue;
+        const QString text = document->effectiveText(field, options);
+        if (text.isEmpty())
+            continue;
+        const QDate date = readDate(text);
+        if (!date.isValid()) {
+            addProblem(document, field, QStringLiteral("Дата не распознана: %1").arg(shown(text)));
+            continue;
+        }
+        if (date.year() < minYear || date.year() > maxYear) {
+            addProblem(document, field, QStringLiteral("Дата вне допустимого диапазона: %1").arg(shown(text)));
+            continue;
+        }
+        if (field == ImportField::BirthDate)
+            birth = date;
+        else if (field == ImportField::IssueDate)
+            issue = date;
+    }
+    if (birth.isValid() && issue.isValid() && birth > issue)
+        addProblem(document, ImportField::BirthDate, QStringLiteral("Дата рождения позже даты выдачи"));
+}
+
+// Marks every included document whose number of `field` another one holds too, and, when `taken`
+// is given, those whose number the registry already has.
+void checkUnique(QVector<ImportDocument>* documents, const ImportOptions& options, ImportField field,
+                 const QString& twiceText, const QSet<QString>* taken, const QString& takenText) {
+    QHash<QString, int> counts;
+    QVector<QString> numbers(documents->size());
+    for (int i = 0; i < documents->size(); ++i) {
+        const ImportDocument& document = documents->at(i);
+        if (!document.included)
+            continue;
+        numbers[i] = document.effectiveText(field, options).trimmed();
+        if (!numbers[i].isEmpty())
+            ++counts[numbers[i]];
+    }
+    for (int i = 0; i < documents->size(); ++i) {
+        const QString& number = numbers.at(i);
+        if (number.isEmpty())
+            continue;
+        ImportDocument* document = &(*documents)[i];
+        if (counts.value(number) > 1)
+            addProblem(document, field, twiceText.arg(shown(number)));
+        if (taken && taken->contains(number))
+            addProblem(document, field, takenText.arg(shown(number)));
+    }
+}
+} // namespace
+
+QString ImportDocument::text(ImportField field) const {
+    const int index = int(field);
+    return index >= 0 && index < texts.size() ? texts.at(index) : QString();
+}
+
+QString ImportDocument::effectiveText(ImportField field, const ImportOptions& options) const {
+    const QString own = text(field).trimmed();
+    if (!own.isEmpty())
+        return own;
+    if (field == ImportField::AttNumber && !numberedAttNumber.isEmpty())
+        return numberedAttNumber;
+    if (field == ImportField::RegNumber && !numberedRegNumber.isEmpty())
+        return numberedRegNumber;
+    // A name and a number belong to a person, never to the template.
+    if (isNameField(field) || field == ImportField::AttNumber || field == ImportField::RegNumber)
+        return QString();
+    const QString column = columnOf(field);
+    if (column.isEmpty())
+        return QString();
+    const QVariant value = options.templateRow.value(column);
+    if (value.isNull())
+        return QString();
+    if (ImportFields::isDate(field)) {
+        const QDate date = value.type() == QVariant::Date ? value.toDate() : readDate(value.toString());
+        return date.isValid() ? date.toString(dateFormat) : value.toString().trimmed();
+    }
+    return value.toString().trimmed();
+}
+
+bool ImportDocument::hasProblem(ImportField field) const {
+    for (const ImportProblem& problem : problems)
+        if (problem.field == field)
+            return true;
+    return false;
+}
+
+int ImportPlan::findHeaderRow(const ImportTable& table, QVector<ImportField>* columns) {
+    const int columnCount = table.columnCount();
+    int searched = 0;
+    for (int row = 0; row < table.rows.size() && searched < headerSearchRows; ++row) {
+        if (table.isBlankRow(row))
+            continue;
+        ++searched;
+        QVector<ImportField> fields(columnCount, ImportField::Ignore);
+        QSet<int> seen;
+        int named = 0;
+        for (int column = 0; column < table.rows.at(row).size(); ++column) {
+            const ImportField field = ImportFields::fromHeader(table.text(row, column));
+            // A field named twice: the first column holds it, the later ones are passed over.
+            if (field == ImportField::Ignore || seen.contains(int(field)))
+                continue;
+            seen.insert(int(field));
+            fields[column] = field;
+            ++named;
+        }
+        const bool singleNameColumn = columnCount == 1 && named == 1 &&
+                                      (fields.at(0) == ImportField::FullName || fields.at(0) == ImportField::Surname);
+        if (named >= 2 || singleNameColumn) {
+            if (columns)
+                *columns = fields;
+            return row;
+        }
+    }
+    if (columns)
+        columns->clear();
+    return -1;
+}
+
+QVector<ImportDocument> ImportPlan::documents(const ImportTable& table, const ImportOptions& options) {
+    QVector<ImportDocument> result;
+    const int first = options.headerRow < 0 ? 0 : options.headerRow + 1;
+    for (int row = first; row < table.rows.size(); ++row) {
+        if (table.isBlankRow(row))
+            continue;
+        ImportDocument document;
+        document.sourceRow = row;
+        document.texts.resize(ImportFields::documentFieldCount);
+        QString fullName;
+        for (int column = 0; column < options.columns.size(); ++column) {
+            const ImportField field = options.columns.at(column);
+            if (field == ImportField::Ignore)
+                continue;
+            QString text = table.text(row, column).trimmed();
+            if (text.isEmpty())
+                continue;
+            if (field == ImportField::FullName) {
+                if (fullName.isEmpty())
+                    fullName = text;
+                continue;
+            }
+            QString& slot = document.texts[int(field)];
+            if (!slot.isNull())
+                continue; // the first column of a field chosen twice holds it
+            if (ImportFields::isDate(field))
+                text = dateText(table.rows.at(row).value(column), text);
+            slot = text;
+        }
+        if (!fullName.isEmpty()) {
+            // A column of its own for a part of the name wins over the split.
+            const NameParts parts = NameParts::split(fullName);
+            const std::pair<ImportField, QString> split[] = {{ImportField::Surname, parts.surname},
+                                                             {ImportField::Name, parts.name},
+                                                             {ImportField::Patronymic, parts.patronymic}};
+            for (const auto& [field, text] : split)
+                if (document.texts.at(int(field)).isNull() && !text.isEmpty())
+                    document.texts[int(field)] = text;
+        }
+        result.append(document);
+    }
+    return result;
+}
+
+void ImportPlan::number(QVector<ImportDocument>* documents, const ImportOptions& options) {
+    const QString firstAtt = options.firstAttNumber.trimmed();
+    const QString firstReg = options.firstRegNumber.trimmed();
+    int attSteps = 0, regSteps = 0;
+    for (ImportDocument& document : *documents) {
+        document.numberedAttNumber.clear();
+        document.numberedRegNumber.clear();
+        if (!document.included)
+            continue;
+        if (!firstAtt.isEmpty() && document.text(ImportField::AttNumber).trimmed().isEmpty())
+            document.numberedAttNumber = NumberSequence::nth(firstAtt, attSteps++);
+        if (!firstReg.isEmpty() && document.text(ImportField::RegNumber).trimmed().isEmpty())
+            document.numberedRegNumber = NumberSequence::nth(firstReg, regSteps++);
+    }
+}
+
+void ImportPlan::check(QVector<ImportDocument>* documents, const ImportOptions& options, const QSet<QString>& taken) {
+    for (ImportDocument& document : *documents) {
+        document.problems.clear();
+        if (!document.included)
+            continue;
+        checkTexts(&document, options);
+        checkDates(&document, options);
+    }
+    // A duplicate repeats the number of the certificate it replaces.
+    if (!isDuplicateTemplate(options))
+        checkUnique(documents, options, ImportField::AttNumber,
+                    QStringLiteral("Номер свидетельства повторяется в файле: %1"), &taken,
+                    QStringLiteral("Номер свидетельства уже есть в реестре: %1"));
+    checkUnique(documents, options, ImportField::RegNumber,
+                QStringLiteral("Регистрационный номер повторяется в файле: %1"), nullptr, QString());
+}
+
+QVariantMap ImportPlan::documentColumns(const ImportDocument& document, const ImportOptions& options) {
+    static const DBTable table = ProfSchema::tables().value(QStringLiteral("ProfDocuments"));
+    QVariantMap columns;
+    for (const DBColumn& column : table.columns) {
+        // The edit date is the import's own, stamped when the row is written.
+        if (!column.copyable || column.name == QLatin1String("editDate"))
+            continue;
+        const auto it = options.templateRow.constFind(column.name);
+        if (it != options.templateRow.constEnd())
+            columns.insert(column.name, it.value());
+    }
+    for (int f = 0; f < ImportFields::documentFieldCount; ++f) {
+        const auto field = ImportField(f);
+        const QString column = columnOf(field);
+        if (column.isEmpty())
+            continue;
+        const QString text = document.effectiveText(field, options);
+        if (ImportFields::isDate(field)) {
+            const QDate date = readDate(text);
+            columns.insert(column, date.isValid() ? QVariant(date) : QVariant(QVariant::Date));
+        } else {
+            columns.insert(column, text.isEmpty() ? QVariant(QVariant::String) : QVariant(text));
+        }
+    }
+    columns.insert(QStringLiteral("isTemplate"), 0);
+    return columns;
+}
+
+QVariantMap ImportPlan::frdoColumns(const ImportDocument& document) {
+    QVariantMap columns;
+    const QString snils = document.text(ImportField::Snils).trimmed();
+    if (!snils.isEmpty())
+        columns.insert(QStringLiteral("snils"), snils);
+    const int sex = sexOf(document.text(ImportField::Sex));
+    if (sex >= 0)
+        columns.insert(QStringLiteral("sexIsMale"), sex);
+    return columns;
+}
+
+QVector<ImportRecord> ImportPlan::records(const QVector<ImportDocument>& documents, const ImportOptions& options) {
+    QVector<ImportRecord> result;
+    result.reserve(includedCount(documents));
+    for (const ImportDocument& document : documents)
+        if (document.included)
+            result.append(ImportRecord{documentColumns(document, options), frdoColumns(document)});
+    return result;
+}
+
+int ImportPlan::includedCount(const QVector<ImportDocument>& documents) {
+    int count = 0;
+    for (const ImportDocument& document : documents)
+        count += document.included ? 1 : 0;
+    return count;
+}
+
+int ImportPlan::problemCount(const QVector<ImportDocument>& documents) {
+    int count = 0;
+    for (const ImportDocument& document : documents)
+        count += document.included && !document.problems.isEmpty() ? 1 : 0;
+    return count;
+}
