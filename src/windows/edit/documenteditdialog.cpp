@@ -9,6 +9,7 @@
 #include "inputhelpers.h"
 #include "messagebox.h"
 #include "mzlog.h"
+#include "nameparts.h"
 #include "optionaldateedit.h"
 
 #include <QClipboard>
@@ -130,13 +131,12 @@ void DocumentEditDialog::splitPastedName(const QString& text) {
     if (!clipboard || simplified != clipboard->text().simplified() || !ui->lineEditFio_2->text().isEmpty() ||
         !ui->lineEditFio_3->text().isEmpty())
         return;
-    QStringList parts = simplified.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    const int count = parts.size();
-    if (count > 2)
-        ui->lineEditFio_3->setText(parts.takeLast());
-    if (count >= 2)
-        ui->lineEditFio_2->setText(parts.takeLast());
-    ui->lineEditFio_1->setText(parts.join(QLatin1Char(' ')));
+    const NameParts parts = NameParts::split(simplified);
+    if (!parts.patronymic.isEmpty())
+        ui->lineEditFio_3->setText(parts.patronymic);
+    if (!parts.name.isEmpty())
+        ui->lineEditFio_2->setText(parts.name);
+    ui->lineEditFio_1->setText(parts.surname);
 }
 
 void DocumentEditDialog::loadRecord(qint64 id) {
