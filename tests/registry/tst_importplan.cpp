@@ -1,0 +1,342 @@
+#include "importfield.h"
+#include "importplan.h"
+#include "nameparts.h"
+#include "numbersequence.h"
+#include "snils.h"
+
+#include <QDate>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(ImportField)
+
+namespace {
+using Rows = QList<QVariantList>;
+
+ImportTable tableOf(const Rows& rows) {
+    ImportTable table;
+    for (const QVariantList& row : rows)
+        table.rows.append(row.toVector());
+    return table;
+}
+
+// A document as the preview holds it: texts by field key.
+ImportDocument documentOf(const QVariantMap& texts, bool included = true) {
+    ImportDocument document;
+    document.included = included;
+    document.texts.resize(ImportFields::documentFieldCount);
+    for (auto it = texts.cbegin(); it != texts.cend(); ++it)
+        document.texts[int(ImportFields::fromKey(it.key()))] = it.value().toString();
+    return document;
+}
+
+QStringList problemTexts(const ImportDocument& document) {
+    QStringList texts;
+    for (const ImportProblem& problem : document.problems)
+        texts << problem.text;
+    return texts;
+}
+} // namespace
+
+class TestImportPlan : public QObject {
+    Q_OBJECT
+
+private slots:
+    void headerText_data();
+    void headerText();
+    void everyFieldByKeyAndTitle();
+    void headerRow_data();
+    void headerRow();
+    void cellsToTexts();
+    void nameSplit_data();
+    void nameSplit();
+    void snils_data();
+    void snils();
+    void counting_data();
+    void counting();
+    void numberingSkipsLeftOutAndOwnNumbers();
+    void problems_data();
+    void problems();
+    void duplicateNumbers_data();
+    void duplicateNumbers();
+    void writtenColumns();
+};
+
+void TestImportPlan::headerText_data() {
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<ImportField>("field");
+    QTest::newRow("initials with dots") << "Ф.И.О." << ImportField::FullName;
+    QTest::newRow("full name spelled out") << "Фамилия, имя, отчество" << ImportField::FullName;
+    QTest::newRow("case and blanks") << "  ДАТА   рождения " << ImportField::BirthDate;
+    QTest::newRow("abbreviation") << "Дата рожд." << ImportField::BirthDate;
+    QTest::newRow("yo as ye") << "Документ о предыдущём образовании" << ImportField::PrevEducation;
+    QTest::newRow("short registration") << "Рег. номер" << ImportField::RegNumber;
+    QTest::newRow("series and number") << "Серия и номер" << ImportField::AttNumber;
+    QTest::newRow("dialog label") << "Профессия (должность)" << ImportField::Profession;
+    QTest::newRow("end of training") << "Окончание" << ImportField::FinishDate;
+    QTest::newRow("insurance number") << "Страховой номер" << ImportField::Snils;
+    QTest::newRow("line number") << "№ п/п" << ImportField::Ignore;
+    QTest::newRow("empty") << "" << ImportField::Ignore;
+    QTest::newRow("a megabyte") << QString(1 << 20, QLatin1Char('x')) << ImportField::Ignore;
+}
+
+void TestImportPlan::headerText() {
+    QFETCH(QString, header);
+    QFETCH(ImportField, field);
+    QCOMPARE(ImportFields::fromHeader(header), field);
+}
+
+void TestImportPlan::everyFieldByKeyAndTitle() {
+    for (int f = 0; f <= int(ImportField::FullName); ++f) {
+        const auto field = ImportField(f);
+        QCOMPARE(ImportFields::fromKey(ImportFields::key(field)), field);
+        QCOMPARE(ImportFields::fromHeader(ImportFields::title(field)), field);
+    }
+    QCOMPARE(ImportFields::fromKey(QStringLiteral("nonsense")), ImportField::Ignore);
+}
+
+void TestImportPlan::headerRow_data() {
+    QTest::addColumn<Rows>("rows");
+    QTest::addColumn<int>("headerRow");
+    QTest::addColumn<QVector<ImportField>>("columns");
+    const QVector<ImportField> nameAndDate = {ImportField::FullName, ImportField::BirthDate};
+    QTest::newRow("first row") << Rows{{"ФИО", "Дата рождения"}, {"Иванов Иван", "01.01.2000"}} << 0 << nameAndDate;
+    QTest::newRow("merged title and blank rows above")
+        << Rows{{"Список группы 12 (ФИО)", QVariant()}, {}, {QVariant(), ""}, {"ФИО", "Дата рождения"}} << 3
+        << nameAndDate;
+    QTest::newRow("field named twice") << Rows{{"Фамилия", "Имя", "фамилия"}} << 0
+                                       << QVector<ImportField>{ImportField::Surname, ImportField::Name,
+                                                               ImportField::Ignore};
+    QTest::newRow("single name column") << Rows{{"ФИО"}, {"Иванов"}} << 0
+                                        << QVector<ImportField>{ImportField::FullName};
+    QTest::newRow("single other column") << Rows{{"Пол"}, {"м"}} << -1 << QVector<ImportField>{};
+    QTest::newRow("no header") << Rows{{"Иванов", "01.01.2000"}} << -1 << QVector<ImportField>{};
+    Rows late;
+    for (int i = 0; i < 30; ++i)
+        late << QVariantList{"Иванов", "м"};
+    late << QVariantList{"Фамилия", "Пол"};
+    QTest::newRow("below the searched rows") << late << -1 << QVector<ImportField>{};
+}
+
+void TestImportPlan::headerRow() {
+    QFETCH(Rows, rows);
+    QFETCH(int, headerRow);
+    QFETCH(QVector<ImportField>, columns);
+    QVector<ImportField> found = {ImportField::Sex};
+    QCOMPARE(ImportPlan::findHeaderRow(tableOf(rows), &found), headerRow);
+    QCOMPARE(found, columns);
+}
+
+// Each kind of cell of a date column, a full name beside its own name column, a blank row, a
+// megabyte of surname.
+void TestImportPlan::cellsToTexts() {
+    const QString huge(1 << 20, QChar(0x0416));
+    const ImportTable table = tableOf({{"ФИО", "Имя", "Дата рождения"},
+                                       {" Петров  Пётр Петрович ", "Павел", QDate(2001, 2, 3)},
+                                       {"", QVariant(), QVariant()},
+                                       {"Сидоров Семён", QVariant(), 36892.75},
+                                       {huge, QVariant(), "2001-12-31"},
+                                       {"Кто-то", QVariant(), "31.02.2001"},
+                                       {"Древний", QVariant(), "01.01.0001"}});
+    ImportOptions options;
+    options.headerRow = ImportPlan::findHeaderRow(table, &options.columns);
+    const QVector<ImportDocument> documents = ImportPlan::documents(table, options);
+    QCOMPARE(documents.size(), 5);
+    const auto texts = [&](int i) {
+        const ImportDocument& d = documents.at(i);
+        return QStringList{d.text(ImportField::Surname), d.text(ImportField::Name), d.text(ImportField::Patronymic),
+                           d.text(ImportField::BirthDate)};
+    };
+    QCOMPARE(texts(0), (QStringList{"Петров", "Павел", "Петрович", "03.02.2001"}));
+    QCOMPARE(documents.at(1).sourceRow, 3);
+    QCOMPARE(texts(1), (QStringList{"Сидоров", "Семён", QString(), "01.01.2001"}));
+    QCOMPARE(texts(2), (QStringList{huge, QString(), QString(), "31.12.2001"}));
+    QCOMPARE(texts(3).last(), QStringLiteral("31.02.2001"));
+    QCOMPARE(texts(4).last(), QStringLiteral("01.01.0001"));
+}
+
+void TestImportPlan::nameSplit_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("parts");
+    QTest::newRow("one word") << "Иванов" << QStringList{"Иванов", "", ""};
+    QTest::newRow("two words") << "Иванов Иван" << QStringList{"Иванов", "Иван", ""};
+    QTest::newRow("three words, extra blanks")
+        << "  Иванов \t Иван   Иванович " << QStringList{"Иванов", "Иван", "Иванович"};
+    QTest::newRow("double surname") << "Петров Водкин Кузьма Сергеевич"
+                                    << QStringList{"Петров Водкин", "Кузьма", "Сергеевич"};
+    QTest::newRow("blank") << "   " << QStringList{"", "", ""};
+}
+
+void TestImportPlan::nameSplit() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, parts);
+    const NameParts split = NameParts::split(text);
+    QCOMPARE((QStringList{split.surname, split.name, split.patronymic}), parts);
+}
+
+void TestImportPlan::snils_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("written with separators") << "112-233-445 95" << true;
+    QTest::newRow("digits only") << "11223344595" << true;
+    QTest::newRow("wrong check number") << "112-233-445 96" << false;
+    QTest::newRow("sum of 100 checks 00") << "050234316 00" << true;
+    QTest::newRow("sum of 100 is not 100") << "050234316 10" << false;
+    QTest::newRow("sum of 101 checks 00") << "016103396 00" << true;
+    QTest::newRow("sum of 150 checks 49") << "136571200 49" << true;
+    QTest::newRow("remainder of 100 checks 00") << "820981233 00" << true;
+    QTest::newRow("before checking began") << "001-001-998 17" << true;
+    QTest::newRow("first checked number") << "001-001-999 17" << false;
+    QTest::newRow("other separator") << "112.233.445 95" << false;
+    QTest::newRow("ten digits") << "1122334459" << false;
+    QTest::newRow("twelve digits") << "112233445950" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void TestImportPlan::snils() {
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QCOMPARE(Snils::isValid(text), valid);
+}
+
+void TestImportPlan::counting_data() {
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("series kept") << "СВ 100051" << 1 << "СВ 100052";
+    QTest::newRow("leading zeros kept") << "0099" << 1 << "0100";
+    QTest::newRow("widened on overflow") << "999" << 1 << "1000";
+    QTest::newRow("last digits only") << "12-0007/а" << 95 << "12-0102/а";
+    QTest::newRow("first itself") << "№ 5" << 0 << "№ 5";
+    QTest::newRow("longer than any integer") << "99999999999999999999999" << 100001 << "100000000000000000100000";
+    QTest::newRow("no digits") << "СВ" << 3 << "";
+}
+
+void TestImportPlan::counting() {
+    QFETCH(QString, first);
+    QFETCH(int, steps);
+    QFETCH(QString, result);
+    QCOMPARE(NumberSequence::nth(first, steps), result);
+}
+
+void TestImportPlan::numberingSkipsLeftOutAndOwnNumbers() {
+    QVector<ImportDocument> documents = {documentOf({}), documentOf({{"attNumber", "СВ 7"}}), documentOf({}, false),
+                                         documentOf({{"regNumber", "Р-1"}})};
+    documents[2].numberedAttNumber = QStringLiteral("stale");
+    ImportOptions options;
+    options.firstAttNumber = QStringLiteral(" СВ 0099 ");
+    options.firstRegNumber = QStringLiteral("15");
+    ImportPlan::number(&documents, options);
+    QStringList att, reg;
+    for (const ImportDocument& d : documents) {
+        att << d.effectiveText(ImportField::AttNumber, options);
+        reg << d.effectiveText(ImportField::RegNumber, options);
+    }
+    QCOMPARE(att, (QStringList{"СВ 0099", "СВ 7", "", "СВ 0100"}));
+    QCOMPARE(reg, (QStringList{"15", "16", "", "Р-1"}));
+}
+
+void TestImportPlan::problems_data() {
+    QTest::addColumn<QVariantMap>("texts");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("sound") << QVariantMap{{"birthDate", "01.01.2000"}, {"snils", "112-233-445 95"}, {"sex", "Жен."}}
+                           << QStringList{};
+    QTest::newRow("no surname") << QVariantMap{{"surname", " "}} << QStringList{"Не указана фамилия"};
+    QTest::newRow("unreadable date") << QVariantMap{{"startDate", "31.02.2021"}}
+                                     << QStringList{"Дата не распознана: 31.02.2021"};
+    QTest::newRow("year 0001") << QVariantMap{{"protocolDate", "01.01.0001"}}
+                               << QStringList{"Дата вне допустимого диапазона: 01.01.0001"};
+    QTest::newRow("year 9999") << QVariantMap{{"issueDate", "31.12.9999"}}
+                               << QStringList{"Дата вне допустимого диапазона: 31.12.9999"};
+    QTest::newRow("born after the row's issue") << QVariantMap{{"birthDate", "02.02.2020"}, {"issueDate", "01.02.2020"}}
+                                                << QStringList{"Дата рождения позже даты выдачи"};
+    QTest::newRow("born after the template's issue")
+        << QVariantMap{{"birthDate", "01.07.2021"}} << QStringList{"Дата рождения позже даты выдачи"};
+    QTest::newRow("impossible snils") << QVariantMap{{"snils", "112-233-445 96"}}
+                                      << QStringList{"Неверный СНИЛС: 112-233-445 96"};
+    QTest::newRow("unknown sex") << QVariantMap{{"sex", "x"}} << QStringList{"Пол не распознан: x"};
+    QTest::newRow("a megabyte of name") << QVariantMap{{"surname", QString(1 << 20, QLatin1Char('a'))}}
+                                        << QStringList{"Слишком длинный текст: Фамилия"};
+}
+
+void TestImportPlan::problems() {
+    QFETCH(QVariantMap, texts);
+    QFETCH(QStringList, expected);
+    ImportOptions options;
+    options.templateRow = {{"issueDate", "2021-06-30"}};
+    if (!texts.contains("surname"))
+        texts.insert("surname", "Иванов");
+    QVector<ImportDocument> documents = {documentOf(texts), documentOf(texts, false)};
+    ImportPlan::check(&documents, options, {});
+    QCOMPARE(problemTexts(documents.at(0)), expected);
+    QVERIFY(documents.at(1).problems.isEmpty());
+    QCOMPARE(ImportPlan::problemCount(documents), expected.isEmpty() ? 0 : 1);
+}
+
+void TestImportPlan::duplicateNumbers_data() {
+    QTest::addColumn<int>("isDuplicate");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("new certificates") << 0
+                                      << QStringList{"Номер свидетельства повторяется в файле: А1",
+                                                     "Номер свидетельства повторяется в файле: А1|"
+                                                     "Регистрационный номер повторяется в файле: 5",
+                                                     "Номер свидетельства уже есть в реестре: В2",
+                                                     "Регистрационный номер повторяется в файле: 5", ""};
+    QTest::newRow("duplicates") << 1
+                                << QStringList{"", "Регистрационный номер повторяется в файле: 5", "",
+                                               "Регистрационный номер повторяется в файле: 5", ""};
+}
+
+// Numbers are compared trimmed; a left-out document neither has nor causes a problem.
+void TestImportPlan::duplicateNumbers() {
+    QFETCH(int, isDuplicate);
+    QFETCH(QStringList, expected);
+    ImportOptions options;
+    options.templateRow = {{"isDuplicate", isDuplicate}};
+    QVector<ImportDocument> documents = {
+        documentOf({{"surname", "А"}, {"attNumber", "А1"}}),
+        documentOf({{"surname", "Б"}, {"attNumber", " А1 "}, {"regNumber", "5"}}),
+        documentOf({{"surname", "В"}, {"attNumber", "В2"}}), documentOf({{"surname", "Г"}, {"regNumber", "5"}}),
+        documentOf({{"surname", "Д"}, {"attNumber", "В1"}, {"regNumber", "5"}}, false)};
+    ImportPlan::check(&documents, options, {QStringLiteral("В2"), QStringLiteral("В1")});
+    QStringList found;
+    for (const ImportDocument& d : documents)
+        found << problemTexts(d).join(QLatin1Char('|'));
+    QCOMPARE(found, expected);
+}
+
+void TestImportPlan::writtenColumns() {
+    ImportOptions options;
+    options.templateRow = {{"profId", 5},
+                           {"isDuplicate", 1},
+                           {"fio1", "Шаблон"},
+                           {"attNumber", "Т 1"},
+                           {"regNumber", "Т-1"},
+                           {"qual", "3 разряд"},
+                           {"profession", "Сварщик"},
+                           {"issueDate", "2021-06-30"},
+                           {"startDate", "garbage"},
+                           {"comment", "к"},
+                           {"editDate", "2020-01-01 10:00:00"}};
+    const QVector<ImportDocument> documents = {
+        documentOf({{"surname", "Иванов"}, {"profession", " Токарь "}, {"sex", "м"}, {"snils", "112-233-445 95"}}),
+        documentOf({{"surname", "Пропущен"}}, false), documentOf({{"surname", "Петрова"}, {"sex", "ж"}})};
+    const QVector<ImportRecord> records = ImportPlan::records(documents, options);
+    QCOMPARE(records.size(), 2);
+    const QVariantMap& written = records.at(0).document;
+    QCOMPARE(written.value("fio1").toString(), QStringLiteral("Иванов"));
+    QCOMPARE(written.value("profession").toString(), QStringLiteral("Токарь"));
+    QCOMPARE(written.value("qual").toString(), QStringLiteral("3 разряд"));
+    QCOMPARE(written.value("issueDate"), QVariant(QDate(2021, 6, 30)));
+    QCOMPARE(written.value("isDuplicate").toInt(), 1);
+    QCOMPARE(written.value("comment").toString(), QStringLiteral("к"));
+    QCOMPARE(written.value("isTemplate").toInt(), 0);
+    for (const char* empty : {"attNumber", "regNumber", "fio2", "birthDate", "startDate"})
+        QVERIFY2(written.contains(empty) && written.value(empty).isNull(), empty);
+    QCOMPARE(written.value("birthDate").type(), QVariant::Date);
+    QVERIFY(!written.contains("profId") && !written.contains("editDate"));
+    QCOMPARE(records.at(0).frdo, (QVariantMap{{"snils", "112-233-445 95"}, {"sexIsMale", 1}}));
+    QCOMPARE(records.at(1).frdo, (QVariantMap{{"sexIsMale", 0}}));
+}
+
+QTEST_GUILESS_MAIN(TestImportPlan)
+#include "tst_importplan.moc"
