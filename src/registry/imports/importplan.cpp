@@ -104,6 +104,8 @@ QString shown(const QString& text) {
 
 // 1 male, 0 female, -1 not recognised.
 int sexOf(const QString& text) {
+    if (text.size() > 20)
+        return -1;
     QString t = text.trimmed().toLower();
     while (t.endsWith(QLatin1Char('.')))
         t.chop(1);
