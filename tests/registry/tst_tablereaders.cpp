@@ -178,6 +178,8 @@ private slots:
         QTest::newRow("1 GB of zeros") << "bomb.xlsx"
                                        << QStringLiteral(
                                               "Файл слишком большой для импорта (часть книги больше 50 МБ).");
+        QTest::newRow("understated size")
+            << "liar.xlsx" << QStringLiteral("Файл слишком большой для импорта (часть книги больше 50 МБ).");
         QTest::newRow("entity declarations") << "laughs.xlsx" << damaged;
         QTest::newRow("broken XML") << "broken.xlsx" << damaged;
         QTest::newRow("missing file") << "absent.xlsx"

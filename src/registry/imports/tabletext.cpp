@@ -30,6 +30,7 @@ public:
             _row.removeLast();
         QVector<QVariant> row;
         row.swap(_row);
+        _row.reserve(row.capacity());
         return row;
     }
     bool cut() const { return _cut; }
@@ -52,9 +53,14 @@ QString TableText::decode(const QByteArray& bytes) {
         const QString text = QTextCodec::codecForUtfText(bytes)->toUnicode(bytes);
         return text.startsWith(QChar(0xFEFF)) ? text.mid(1) : text;
     }
-    QTextCodec::ConverterState state;
-    const QString text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
-    if (state.invalidChars == 0 && state.remainingChars == 0)
+    // Decoded in slices, so that a Windows-1251 file is known by its first invalid slice.
+    constexpr int slice = 1 << 20;
+    QTextDecoder utf8(QTextCodec::codecForName("UTF-8"), QTextCodec::IgnoreHeader);
+    QString text;
+    text.reserve(bytes.size());
+    for (int at = 0; at < bytes.size() && !utf8.hasFailure(); at += slice)
+        text += utf8.toUnicode(bytes.constData() + at, std::min(slice, bytes.size() - at));
+    if (!utf8.hasFailure() && !utf8.needsMoreData())
         return text;
     QTextCodec* windows1251 = QTextCodec::codecForName("windows-1251");
     return windows1251 ? windows1251->toUnicode(bytes) : QString::fromLatin1(bytes);

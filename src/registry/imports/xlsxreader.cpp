@@ -294,7 +294,7 @@ struct XlsxReader::Private {
     bool readStructure(QString* error);
     bool readRows(PartXml& part, ImportTable* table, const std::function<bool(int)>& progress, bool* stopped) const;
     bool readRow(QXmlStreamReader& xml, QVector<QVariant>* row, QString* notice) const;
-    QVariant cellValue(QXmlStreamReader& xml) const;
+    QVariant cellValue(QXmlStreamReader& xml, const QXmlStreamAttributes& attributes) const;
 };
 
 bool XlsxReader::Private::openZip(QString* error) {
@@ -401,8 +401,7 @@ bool XlsxReader::Private::readStructure(QString* error) {
     return parse(stylesPart, true, stylesReader, error);
 }
 
-QVariant XlsxReader::Private::cellValue(QXmlStreamReader& xml) const {
-    const QXmlStreamAttributes a = xml.attributes();
+QVariant XlsxReader::Private::cellValue(QXmlStreamReader& xml, const QXmlStreamAttributes& a) const {
     const QStringRef type = a.value(QLatin1String("t"));
     const int style = a.value(QLatin1String("s")).toInt();
     QString value;
@@ -451,9 +450,10 @@ bool XlsxReader::Private::readRow(QXmlStreamReader& xml, QVector<QVariant>* row,
             xml.skipCurrentElement();
             continue;
         }
-        const int column = columnOfReference(xml.attributes().value(QLatin1String("r")), next);
+        const QXmlStreamAttributes attributes = xml.attributes();
+        const int column = columnOfReference(attributes.value(QLatin1String("r")), next);
         next = std::min(column, farColumn) + 1;
-        const QVariant value = cellValue(xml);
+        const QVariant value = cellValue(xml, attributes);
         if (blank(value))
             continue;
         if (column >= ImportTable::maxColumns) {

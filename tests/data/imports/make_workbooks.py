@@ -4,6 +4,7 @@ Workbooks of the two writer modules are skipped when the module is missing; the 
 the cases that need them."""
 import datetime
 import os
+import struct
 import sys
 import zipfile
 
@@ -59,6 +60,18 @@ def hand_written():
             zeros = bytes(1 << 20)
             for _ in range(1024):
                 entry.write(zeros)
+    # The same zeros under a directory that claims 1 KB: only the bytes actually inflated can tell.
+    package('liar.xlsx', None)
+    with zipfile.ZipFile(path('liar.xlsx'), 'a', zipfile.ZIP_DEFLATED, compresslevel=1) as z:
+        z.writestr('xl/worksheets/sheet1.xml', b'<worksheet><sheetData>' + b' ' * (100 << 20))
+    with open(path('liar.xlsx'), 'r+b') as f:
+        data = bytearray(f.read())
+        local = data.rfind(b'PK\x03\x04')
+        central = data.rfind(b'PK\x01\x02')
+        struct.pack_into('<I', data, local + 22, 1024)
+        struct.pack_into('<I', data, central + 24, 1024)
+        f.seek(0)
+        f.write(data)
     with zipfile.ZipFile(path('noworkbook.xlsx'), 'w') as z:
         z.writestr('docProps/app.xml', '<Properties/>')
     with open(path('ole.xlsx'), 'wb') as f:
