@@ -209,12 +209,12 @@ private slots:
         QVERIFY(reader.readSheet(0, &table, &error, [&](int percent) { return seen << percent, true; }));
         QVERIFY(seen.size() >= 3);
         QVERIFY(std::is_sorted(seen.begin(), seen.end()));
-        QVERIFY(seen.first() > 0 && seen.first() < 100);
+        QVERIFY(std::any_of(seen.begin(), seen.end(), [](int percent) { return percent > 0 && percent < 100; }));
         QCOMPARE(seen.last(), 100);
         QCOMPARE(table.rows.size(), 5000);
         // Stopping fails the read and leaves the table as it was.
         ImportTable stopped;
-        QVERIFY(!reader.readSheet(0, &stopped, &error, [](int) { return false; }));
+        QVERIFY(!reader.readSheet(0, &stopped, &error, [](int percent) { return percent < 50; }));
         QCOMPARE(error, QStringLiteral("Чтение прервано."));
         QVERIFY(stopped.rows.isEmpty());
     }

@@ -36,7 +36,6 @@ QString columnsNotice() {
 const char oleSignature[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
 // Columns past the last one a workbook can hold all count as "beyond the limit".
 constexpr int farColumn = 1 << 20;
-constexpr int progressRows = 2000;
 
 // One part of the package, unpacked as it is read and never beyond ImportTable::maxBytes.
 class ZipPart : public QIODevice {
@@ -147,19 +146,46 @@ public:
         case ZipPart::None:
             break;
         }
-        if (_refused || (xml.hasError() && xml.error() != QXmlStreamReader::CustomError))
+        if (_refused || xml.hasError())
             return damagedText();
         return QString();
     }
     QString detail() const { return _name + QLatin1Char(' ') + xml.errorString(); }
     bool isMissing() const { return _part.failure() == ZipPart::Missing; }
 
+private:
+    ZipPart _part; // declared before the reader, so that it outlives it
+
+public:
     QXmlStreamReader xml;
 
 private:
-    ZipPart _part;
     QString _name;
     bool _refused = false;
+};
+
+// Reports the share of a part read each time it grows by a percent, checked at every row and
+// cell so that one huge row cannot hide the progress either.
+class ReadProgress {
+public:
+    ReadProgress(const PartXml& part, const std::function<bool(int)>& report) : _part(part), _report(report) {}
+    bool go() {
+        if (!_report || _stopped)
+            return !_stopped;
+        const int percent = _part.percent();
+        if (percent != _last) {
+            _last = percent;
+            _stopped = !_report(percent);
+        }
+        return !_stopped;
+    }
+    bool stopped() const { return _stopped; }
+
+private:
+    const PartXml& _part;
+    const std::function<bool(int)>& _report;
+    int _last = -1;
+    bool _stopped = false;
 };
 
 // The text of a shared or inline string: plain <t>, rich-text runs <r><t>, phonetic runs skipped.
@@ -292,8 +318,8 @@ struct XlsxReader::Private {
     }
     bool openZip(QString* error);
     bool readStructure(QString* error);
-    bool readRows(PartXml& part, ImportTable* table, const std::function<bool(int)>& progress, bool* stopped) const;
-    bool readRow(QXmlStreamReader& xml, QVector<QVariant>* row, QString* notice) const;
+    void readRows(PartXml& part, ImportTable* table, ReadProgress& progress) const;
+    bool readRow(QXmlStreamReader& xml, QVector<QVariant>* row, QString* notice, ReadProgress& progress) const;
     QVariant cellValue(QXmlStreamReader& xml, const QXmlStreamAttributes& attributes) const;
 };
 
@@ -443,9 +469,10 @@ QVariant XlsxReader::Private::cellValue(QXmlStreamReader& xml, const QXmlStreamA
 }
 
 // Reads the cells of the <row> the reader stands on; true when any holds a value.
-bool XlsxReader::Private::readRow(QXmlStreamReader& xml, QVector<QVariant>* row, QString* notice) const {
+bool XlsxReader::Private::readRow(QXmlStreamReader& xml, QVector<QVariant>* row, QString* notice,
+                                  ReadProgress& progress) const {
     int next = 0;
-    while (xml.readNextStartElement()) {
+    while (progress.go() && xml.readNextStartElement()) {
         if (xml.name() != QLatin1String("c")) {
             xml.skipCurrentElement();
             continue;
@@ -467,25 +494,19 @@ bool XlsxReader::Private::readRow(QXmlStreamReader& xml, QVector<QVariant>* row,
     return !row->isEmpty();
 }
 
-bool XlsxReader::Private::readRows(PartXml& part, ImportTable* table, const std::function<bool(int)>& progress,
-                                   bool* stopped) const {
+void XlsxReader::Private::readRows(PartXml& part, ImportTable* table, ReadProgress& progress) const {
     QXmlStreamReader& xml = part.xml;
     qint64 lastNumber = 0;
-    int rowsSeen = 0;
     QString columnNotice;
     QString rowNotice;
-    while (part.nextStart()) {
+    while (progress.go() && part.nextStart()) {
         if (xml.name() != QLatin1String("row"))
             continue;
-        if (progress && ++rowsSeen % progressRows == 0 && !progress(part.percent())) {
-            *stopped = true;
-            return false;
-        }
         bool ok = false;
         const qint64 number = xml.attributes().value(QLatin1String("r")).toLongLong(&ok);
         lastNumber = ok && number > 0 ? number : lastNumber + 1;
         QVector<QVariant> row;
-        if (!readRow(xml, &row, &columnNotice))
+        if (!readRow(xml, &row, &columnNotice, progress))
             continue;
         // Rows keep their file order; a gap is filled with empty rows only up to the limit.
         if (lastNumber > ImportTable::maxRows || table->rows.size() >= ImportTable::maxRows) {
@@ -497,7 +518,6 @@ bool XlsxReader::Private::readRows(PartXml& part, ImportTable* table, const std:
         table->rows.append(row);
     }
     table->notice = QStringList({columnNotice, rowNotice}).join(QLatin1Char(' ')).trimmed();
-    return true;
 }
 
 XlsxReader::XlsxReader() : d(new Private) {}
@@ -523,10 +543,10 @@ bool XlsxReader::readSheet(int index, ImportTable* table, QString* error,
         return d->fail(notWorkbookText(), QStringLiteral("no sheet %1").arg(index), error);
     ImportTable read;
     PartXml part;
-    bool stopped = false;
+    ReadProgress reading(part, progress);
     if (part.open(d->zip, d->sheetParts.at(index)))
-        d->readRows(part, &read, progress, &stopped);
-    if (stopped)
+        d->readRows(part, &read, reading);
+    if (reading.stopped())
         return d->fail(QStringLiteral("Чтение прервано."), d->sheetParts.at(index), error);
     const QString reason = part.failure();
     if (!reason.isEmpty())
