@@ -91,6 +91,8 @@ private slots:
         add("boolean", "xlsxwriter.xlsx", 1, 2, 3, false);
         add("day after the missing leap day", "xlsxwriter.xlsx", 1, 3, 2, QDate(1900, 3, 1));
         add("the missing leap day stays a number", "xlsxwriter.xlsx", 1, 4, 2, 60.0);
+        add("last day a workbook knows", "xlsxwriter.xlsx", 1, 5, 2, QDate(9999, 12, 31));
+        add("beyond it a number", "xlsxwriter.xlsx", 1, 6, 2, 2958466.0);
         add("first sheet", "xlsxwriter.xlsx", 0, 0, 0, QStringLiteral("первый лист"));
         add("merged title", "openpyxl.xlsx", 0, 0, 0, QStringLiteral("Список группы № 12"));
         add("merged title's other cells", "openpyxl.xlsx", 0, 0, 1, QVariant());
@@ -101,6 +103,7 @@ private slots:
         add("inline string", "inline.xlsx", 0, 0, 0, QStringLiteral("Фамилия"));
         add("rich runs without the phonetic one", "inline.xlsx", 0, 0, 1, QStringLiteral("Имя"));
         add("skipped row", "inline.xlsx", 0, 1, 0, QVariant());
+        add("shared string beyond the list", "inline.xlsx", 0, 2, 0, QVariant());
         add("error cell", "inline.xlsx", 0, 2, 1, QVariant());
         add("formula without a cached value", "inline.xlsx", 0, 2, 2, QVariant());
         add("boolean true", "inline.xlsx", 0, 2, 3, true);
@@ -133,7 +136,7 @@ private slots:
         QTest::addColumn<int>("rows");
         QTest::addColumn<int>("columns");
         QTest::addColumn<QString>("notice");
-        QTest::newRow("several sheets") << "xlsxwriter.xlsx" << 1 << "Сводка|Группа" << 5 << 4 << QString();
+        QTest::newRow("several sheets") << "xlsxwriter.xlsx" << 1 << "Сводка|Группа" << 7 << 4 << QString();
         QTest::newRow("title, blank rows") << "openpyxl.xlsx" << 0 << "Список|Пустой" << 7 << 5 << QString();
         QTest::newRow("empty sheet") << "openpyxl.xlsx" << 1 << "Список|Пустой" << 0 << 0 << QString();
         QTest::newRow("hand-written") << "inline.xlsx" << 0 << "Лист1" << 3 << 5 << QString();
@@ -194,7 +197,7 @@ private slots:
         QString reason;
         const bool read = reader.open(book(file), &reason) && reader.readSheet(0, &table, &reason);
         QVERIFY(!read);
-        QCOMPARE(reason, error.contains(QLatin1String("%1")) ? error.arg(book(file)) : error);
+        QCOMPARE(reason, QString(error).replace(QLatin1String("%1"), book(file)));
         QCOMPARE(table.rows.size(), 1);
     }
 
@@ -280,95 +283,68 @@ private slots:
         QCOMPARE(QString(TableText::guessSeparator(text)), separator);
     }
 
+    // Text through each way in: "parse" (';'), "clipboard", "file" (the text saved as UTF-8), "sparse"
+    // (a file just over the limit, never written out) and "missing".
     void textBounds_data() {
-        QTest::addColumn<bool>("clipboard");
+        QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("error");
         QTest::addColumn<QStringList>("firstRows");
-        QTest::addColumn<int>("rows");
-        QTest::addColumn<int>("columns");
+        QTest::addColumn<QSize>("size"); // columns x rows
         QTest::addColumn<QString>("notice");
         QStringList wide;
         for (int i = 0; i < 10000; ++i)
             wide << QString::number(i);
         const QString megabyte(1 << 20, QChar(0x0416));
-        QTest::newRow("10000 columns") << false << wide.join(';') << QString() << QStringList() << 1 << 256
-                                       << columnsCut;
-        QTest::newRow("100001 rows") << false << QStringLiteral("1\n").repeated(100001) << QString()
-                                     << QStringList({"1"}) << 100000 << 1 << rowsCut;
-        QTest::newRow("1 MB name") << false << megabyte << QString() << QStringList(megabyte) << 1 << 1 << QString();
-        QTest::newRow("unclosed quote") << false << "a;\"b\nc" << QString() << QStringList("a|b\nc") << 1 << 2
-                                        << QString();
-        QTest::newRow("text after a closing quote")
-            << false << "\"a\"b;c\r\r" << QString() << QStringList({"ab|c", ""}) << 2 << 2 << QString();
-        QTest::newRow("spaces kept") << false << " a ; b " << QString() << QStringList(" a | b ") << 1 << 2
-                                     << QString();
-        QTest::newRow("over the limit") << false << QString(int(ImportTable::maxBytes) + 1, QLatin1Char('a'))
-                                        << QStringLiteral("Текст слишком большой для импорта (больше 50 МБ).")
-                                        << QStringList() << 0 << 0 << QString();
-        QTest::newRow("only blank lines")
-            << false << "\n;\n"
-            << QStringLiteral("Нет данных для импорта.") << QStringList() << 0 << 0 << QString();
-        QTest::newRow("copied cells") << true << "Иванов\t\"две\nстроки\"\r\nПетров,П.\t2\r\n"
-                                      << QString() << QStringList({"Иванов|две\nстроки", "Петров,П.|2"}) << 2 << 2
-                                      << QString();
-        QTest::newRow("copied without a tab") << true << "a;b\n1;2\n"
-                                              << QString() << QStringList({"a|b", "1|2"}) << 2 << 2 << QString();
-        QTest::newRow("empty clipboard") << true << " \r\n"
-                                         << QStringLiteral("Буфер обмена пуст.") << QStringList() << 0 << 0
-                                         << QString();
+        const QString tooLarge = QStringLiteral("Файл слишком большой для импорта (больше 50 МБ).");
+        const auto add = [](const char* name, const char* source, const QString& text, const QString& error,
+                            const QStringList& firstRows, QSize size, const QString& notice = QString()) {
+            QTest::newRow(name) << QString::fromLatin1(source) << text << error << firstRows << size << notice;
+        };
+        add("10000 columns", "parse", wide.join(';'), {}, {}, {256, 1}, columnsCut);
+        add("100001 rows", "parse", QStringLiteral("1\n").repeated(100001), {}, {"1"}, {1, 100000}, rowsCut);
+        add("1 MB name", "parse", megabyte, {}, {megabyte}, {1, 1});
+        add("unclosed quote", "parse", "a;\"b\nc", {}, {"a|b\nc"}, {2, 1});
+        add("text after a closing quote", "parse", "\"a\"b;c\r\r", {}, {"ab|c", ""}, {2, 2});
+        add("spaces kept", "parse", " a ; b ", {}, {" a | b "}, {2, 1});
+        add("text over the limit", "parse", QString(int(ImportTable::maxBytes) + 1, QLatin1Char('a')),
+            QStringLiteral("Текст слишком большой для импорта (больше 50 МБ)."), {}, {0, 0});
+        add("only blank lines", "parse", "\n;\n", QStringLiteral("Нет данных для импорта."), {}, {0, 0});
+        add("copied cells", "clipboard", "Иванов\t\"две\nстроки\"\r\nПетров,П.\t2\r\n", {},
+            {"Иванов|две\nстроки", "Петров,П.|2"}, {2, 2});
+        add("copied without a tab", "clipboard", "a;b\n1;2\n", {}, {"a|b", "1|2"}, {2, 2});
+        add("empty clipboard", "clipboard", " \r\n", QStringLiteral("Буфер обмена пуст."), {}, {0, 0});
+        add("empty file", "file", "", QStringLiteral("Файл пуст."), {}, {0, 0});
+        add("line breaks only", "file", "\r\n\r\n", QStringLiteral("Файл пуст."), {}, {0, 0});
+        add("file over the limit", "sparse", "a;b\n", tooLarge, {}, {0, 0});
+        add("missing file", "missing", "", QStringLiteral("Не удалось открыть файл %1: No such file or directory."), {},
+            {0, 0});
     }
     void textBounds() {
-        QFETCH(bool, clipboard);
+        QFETCH(QString, source);
         QFETCH(QString, text);
         QFETCH(QString, error);
         QFETCH(QStringList, firstRows);
-        QFETCH(int, rows);
-        QFETCH(int, columns);
+        QFETCH(QSize, size);
         QFETCH(QString, notice);
-        ImportTable table;
-        QString reason;
-        const bool read = clipboard ? TableText::fromClipboard(text, &table, &reason)
-                                    : TableText::parse(text, QLatin1Char(';'), &table, &reason);
-        QCOMPARE(read, error.isEmpty());
-        QCOMPARE(reason, error);
-        QCOMPARE(table.rows.size(), rows);
-        QCOMPARE(table.columnCount(), columns);
-        QCOMPARE(table.notice, notice);
-        QCOMPARE(rowTexts(table).mid(0, firstRows.size()), firstRows);
-    }
-
-    void textFileRefused_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<qint64>("size");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("missing") << "absent.csv" << QByteArray() << qint64(-1)
-                                 << QStringLiteral("Не удалось открыть файл %1: No such file or directory.");
-        QTest::newRow("empty") << "empty.csv" << QByteArray() << qint64(0) << QStringLiteral("Файл пуст.");
-        QTest::newRow("line breaks only")
-            << "breaks.csv" << QByteArray("\r\n\r\n") << qint64(0) << QStringLiteral("Файл пуст.");
-        // A sparse file: refused by its size before anything is read.
-        QTest::newRow("over the limit") << "huge.csv" << QByteArray("a;b\n") << ImportTable::maxBytes + 1
-                                        << QStringLiteral("Файл слишком большой для импорта (больше 50 МБ).");
-    }
-    void textFileRefused() {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, content);
-        QFETCH(qint64, size);
-        QFETCH(QString, error);
-        QFile file(_dir.filePath(name));
-        if (size >= 0) {
+        const QString path = _dir.filePath(QStringLiteral("text-%1.csv").arg(QTest::currentDataTag()));
+        QFile file(path);
+        if (source == QLatin1String("file") || source == QLatin1String("sparse")) {
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(content);
-            QVERIFY(file.resize(std::max<qint64>(size, content.size())));
+            QVERIFY(file.write(text.toUtf8()) == text.toUtf8().size());
+            QVERIFY(source == QLatin1String("file") || file.resize(ImportTable::maxBytes + 1));
             file.close();
         }
         ImportTable table;
         QString reason;
-        QVERIFY(!TableText::readFile(file.fileName(), &table, &reason));
-        QCOMPARE(reason, error.contains(QLatin1String("%1")) ? error.arg(file.fileName()) : error);
-        QVERIFY(table.rows.isEmpty());
+        const bool read = source == QLatin1String("parse")       ? TableText::parse(text, ';', &table, &reason)
+                          : source == QLatin1String("clipboard") ? TableText::fromClipboard(text, &table, &reason)
+                                                                 : TableText::readFile(path, &table, &reason);
+        QCOMPARE(read, error.isEmpty());
+        QCOMPARE(reason, QString(error).replace(QLatin1String("%1"), path));
+        QCOMPARE(QSize(table.columnCount(), table.rows.size()), size);
+        QCOMPARE(table.notice, notice);
+        QCOMPARE(rowTexts(table).mid(0, firstRows.size()), firstRows);
     }
 };
 

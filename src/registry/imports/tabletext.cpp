@@ -76,7 +76,8 @@ QChar TableText::guessSeparator(const QString& text) {
             quoted = !quoted;
         else if (quoted)
             continue;
-        else if (isRowEnd(c))
+        else if (c == QLatin1Char('\n') ||
+                 (c == QLatin1Char('\r') && (i + 1 == text.size() || text.at(i + 1) != QLatin1Char('\n'))))
             lines.append({0, 0, 0});
         for (int k = 0; k < 3; ++k)
             if (c == candidates[k])

@@ -42,7 +42,7 @@ def hand_written():
     package('inline.xlsx', sheet(
         '<row><c t="inlineStr"><is><t>Фамилия</t></is></c><c t="inlineStr"><is><r><t>Им</t></r>'
         '<r><rPr><b/></rPr><t>я</t></r><rPh><t>x</t></rPh></is></c></row>'
-        '<row r="3"><c r="B3" t="e"><v>#DIV/0!</v></c><c r="C3"><f>A1</f></c><c r="D3" t="b"><v>1</v></c>'
+        '<row r="3"><c r="A3" t="s"><v>99</v></c><c r="B3" t="e"><v>#DIV/0!</v></c><c r="C3"><f>A1</f></c><c r="D3" t="b"><v>1</v></c>'
         '<c t="str"><f>A1</f><v>текст</v></c></row>'),
         target='/xl/worksheets/sheet1.xml',
         strings='<sst %s><si><t>не тот</t></si></sst>' % NS)
@@ -103,6 +103,8 @@ def with_xlsxwriter():
     s.write_boolean(2, 3, False)
     s.write_number(3, 2, 61, custom)
     s.write_number(4, 2, 60, custom)
+    s.write_number(5, 2, 2958465, custom)
+    s.write_number(6, 2, 2958466, custom)
     book.close()
 
     book = xlsxwriter.Workbook(path('wide.xlsx'))
