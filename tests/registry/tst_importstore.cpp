@@ -141,18 +141,26 @@ private slots:
     void writeAndReadBack_data() {
         QTest::addColumn<int>("count");
         QTest::addColumn<qint64>("templateId");
-        QTest::newRow("1,000 with a 12-subject template") << 1000 << qint64(7);
-        QTest::newRow("template id above 2^31") << 3 << bigId;
-        QTest::newRow("no template") << 3 << qint64(0);
-        QTest::newRow("no records") << 0 << qint64(7);
+        QTest::addColumn<bool>("extreme");
+        QTest::newRow("1,000 with a 12-subject template") << 1000 << qint64(7) << false;
+        QTest::newRow("template id above 2^31") << 3 << bigId << false;
+        QTest::newRow("no template") << 3 << qint64(0) << false;
+        QTest::newRow("no records") << 0 << qint64(7) << false;
+        QTest::newRow("1 MB name, years 1 and 9999") << 2 << qint64(7) << true;
     }
 
     void writeAndReadBack() {
         QFETCH(int, count);
         QFETCH(qint64, templateId);
+        QFETCH(bool, extreme);
         if (templateId > 0)
             makeTemplate(templateId);
-        const QVector<ImportRecord> list = records(count);
+        QVector<ImportRecord> list = records(count);
+        if (extreme) {
+            list[0].document[QStringLiteral("fio1")] = QString(1 << 20, QChar(0x0416));
+            list[0].document[QStringLiteral("birthDate")] = QDate(1, 1, 1);
+            list[0].document[QStringLiteral("issueDate")] = QDate(9999, 12, 31);
+        }
         QList<qint64> ids;
         QString error;
         int lastDone = -1;
@@ -196,7 +204,7 @@ private slots:
             QCOMPARE(stored(frdo, "frdo21").toString(), templateId > 0 ? QStringLiteral("очная") : QString());
             QCOMPARE(stored(frdo, "studyPeriod").toString(), templateId > 0 ? QStringLiteral("3 мес.") : QString());
             // The auto-fill from the document.
-            QCOMPARE(stored(frdo, "issueDateFrdo").toString(), QStringLiteral("2024-06-30"));
+            QCOMPARE(stored(frdo, "issueDateFrdo").toString(), given.value("issueDate").toString());
             QCOMPARE(stored(frdo, "RegNumberFrdo").toString(), given.value("regNumber").toString());
             QCOMPARE(stored(frdo, "docSerial").toString(), QStringLiteral("СВ"));
             QCOMPARE(stored(frdo, "docNumber").toString(), given.value("attNumber").toString().mid(3));
@@ -227,6 +235,8 @@ private slots:
         QTest::newRow("row's SNILS refused")
             << QStringLiteral("BEFORE UPDATE OF snils ON ProfFrdo WHEN NEW.snils IS NOT NULL ") + refuse << 0
             << QStringLiteral("Строка 1: отказано");
+        QTest::newRow("FRDO row refused") << QStringLiteral("BEFORE INSERT ON ProfFrdo WHEN NEW.profId > 7 ") + refuse
+                                          << 0 << QStringLiteral("Строка 2: отказано");
         QTest::newRow("read-only connection")
             << QStringLiteral("query_only") << 0 << QStringLiteral("Строка 1: attempt to write a readonly database");
     }
