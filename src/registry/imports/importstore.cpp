@@ -120,7 +120,7 @@ private:
     }
 
     bool insertDocument(QVariantMap values, qint64* id, QString* error) {
-        // These two are the import's own: a template's edit time and comment are not copied.
+        // The id is new, and the edit time and comment are the import's own, not the template's.
         for (const QString& own : {QStringLiteral("editDate"), QStringLiteral("comment"), QStringLiteral("profId")})
             for (const QString& key : values.keys())
                 if (key.compare(own, Qt::CaseInsensitive) == 0)
