@@ -1,0 +1,299 @@
+#include "importstore.h"
+
+#include "database.h"
+#include "documentrecords.h"
+#include "documentstore.h"
+#include "frdoautofill.h"
+#include "mzlog.h"
+#include "storequery.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QSignalBlocker>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <algorithm>
+#include <sqlite3.h>
+
+namespace {
+const QString documentsTable = QStringLiteral("ProfDocuments");
+const QString frdoTable = QStringLiteral("ProfFrdo");
+const QString importSavepoint = QStringLiteral("importDocuments");
+const QString sexColumn = QStringLiteral("sexIsMale");
+const QString snilsColumn = QStringLiteral("snils");
+const int progressStep = 50;
+
+// A column of one of the registry's tables by any spelling of its name, as SQLite finds it;
+// empty when the table has none of that name.
+QString knownColumn(const QString& table, const QString& name) {
+    for (const DBColumn& column : Database::instance()->tables().value(table).columns)
+        if (column.name.compare(name, Qt::CaseInsensitive) == 0)
+            return column.name;
+    return QString();
+}
+
+// The FRDO dialog stores a SNILS as its digits and the sex as 1 or -1; an imported one is kept the
+// same way, so that the dialog and the FRDO export read it alike.
+QVariant storedFrdoValue(const QString& column, const QVariant& value) {
+    if (column == sexColumn)
+        return value.toInt() > 0 ? 1 : -1;
+    if (column == snilsColumn) {
+        QString digits = value.toString();
+        digits.remove(QLatin1Char(' ')).remove(QLatin1Char('-'));
+        const bool onlyDigits =
+            !digits.isEmpty() && std::all_of(digits.cbegin(), digits.cend(), [](QChar c) { return c.isDigit(); });
+        return onlyDigits ? QVariant(digits) : value;
+    }
+    return value;
+}
+
+// The statements of one import, each prepared once and run for every document. The statements
+// that carry a record's own columns are prepared once per set of columns.
+class ImportWriter {
+public:
+    explicit ImportWriter(qint64 templateId)
+        : _templateId(templateId), _editDate(QDateTime::currentDateTime().toString(Qt::ISODate)) {}
+
+    bool prepare(QString* error) {
+        if (_templateId <= 0)
+            return true;
+        const QString frdoColumns = Database::instance()->columns(frdoTable, false);
+        return prepareQuery(_subjects,
+                            QStringLiteral("INSERT INTO ProfDetails (profId, name, count, rate) SELECT ?, name, count, "
+                                           "rate FROM ProfDetails WHERE profId=? ORDER BY detId;"),
+                            error) &&
+               prepareQuery(
+                   _frdo,
+                   QStringLiteral("INSERT INTO ProfFrdo (profId, %1) SELECT ?, %1 FROM ProfFrdo WHERE profId=?;")
+                       .arg(frdoColumns),
+                   error);
+    }
+
+    // The document and its dependent rows; its id in `id`.
+    bool write(const ImportRecord& record, qint64* id, QString* error) {
+        return insertDocument(record.document, id, error) && copyTemplateRows(*id, error) &&
+               DocumentStore::autoFill(FrdoAutoFill::rules(), *id, error) && writeFrdo(record.frdo, *id, error);
+    }
+
+private:
+    static bool prepareQuery(QSqlQuery& query, const QString& sql, QString* error) {
+        query = QSqlQuery(QSqlDatabase::database());
+        query.setForwardOnly(true);
+        if (query.prepare(sql))
+            return true;
+        MZ_LOG() << StoreQuery::reasonOf(query) << sql;
+        StoreQuery::keep(error, StoreQuery::reasonOf(query));
+        return false;
+    }
+
+    // The record's columns that go into `table`, in the registry's spelling; false when one is
+    // not the table's (they are formatted into the statement).
+    static bool columnsOf(const QVariantMap& values, const QString& table, QStringList* columns, QString* error) {
+        for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+            const QString column = knownColumn(table, it.key());
+            if (column.isEmpty()) {
+                StoreQuery::keep(error, QStringLiteral("нет столбца %1.%2").arg(table, it.key()));
+                return false;
+            }
+            *columns << column;
+        }
+        return true;
+    }
+
+    // The insert for this set of columns, prepared at its first use.
+    QSqlQuery* documentInsert(const QStringList& columns, QString* error) {
+        const QString key = columns.join(QLatin1Char(','));
+        auto it = _documentInserts.find(key);
+        if (it != _documentInserts.end())
+            return &it.value();
+        QStringList names = columns;
+        names << QStringLiteral("editDate") << QStringLiteral("comment");
+        const QString sql =
+            QStringLiteral("INSERT INTO ProfDocuments (%1) VALUES (%2);")
+                .arg(names.join(QStringLiteral(", ")), QStringLiteral("?, ").repeated(names.size()).chopped(2));
+        QSqlQuery query;
+        if (!prepareQuery(query, sql, error))
+            return nullptr;
+        return &_documentInserts.insert(key, query).value();
+    }
+
+    bool insertDocument(QVariantMap values, qint64* id, QString* error) {
+        // The id is new, and the edit time and comment are the import's own, not the template's.
+        for (const QString& own : {QStringLiteral("editDate"), QStringLiteral("comment"), QStringLiteral("profId")})
+            for (const QString& key : values.keys())
+                if (key.compare(own, Qt::CaseInsensitive) == 0)
+                    values.remove(key);
+        QStringList columns;
+        if (!columnsOf(values, documentsTable, &columns, error))
+            return false;
+        QSqlQuery* insert = documentInsert(columns, error);
+        if (!insert)
+            return false;
+        int at = 0;
+        for (const QVariant& value : qAsConst(values))
+            insert->bindValue(at++, value);
+        insert->bindValue(at++, _editDate);
+        insert->bindValue(at, QStringLiteral(""));
+        if (!StoreQuery::write(*insert, error))
+            return false;
+        *id = insert->lastInsertId().toLongLong();
+        // An insert that stored nothing still reports the connection's previous row id.
+        if (insert->numRowsAffected() != 1 || *id <= 0) {
+            StoreQuery::keep(error, QStringLiteral("новая запись не создана"));
+            return false;
+        }
+        return true;
+    }
+
+    // The template's appendix subjects in their order and its FRDO values; the FRDO row is made
+    // by the auto-fill when the template has none.
+    bool copyTemplateRows(qint64 id, QString* error) {
+        if (_templateId <= 0)
+            return true;
+        for (QSqlQuery* query : {&_subjects, &_frdo}) {
+            query->bindValue(0, id);
+            query->bindValue(1, _templateId);
+            if (!StoreQuery::write(*query, error))
+                return false;
+        }
+        return true;
+    }
+
+    bool writeFrdo(const QVariantMap& given, qint64 id, QString* error) {
+        // A value the row does not give leaves the template's or the auto-fill's.
+        QVariantMap values;
+        for (auto it = given.constBegin(); it != given.constEnd(); ++it)
+            if (!it.value().isNull())
+                values.insert(it.key(), it.value());
+        if (values.isEmpty())
+            return true;
+        QStringList columns;
+        if (!columnsOf(values, frdoTable, &columns, error))
+            return false;
+        const QString key = columns.join(QLatin1Char(','));
+        auto it = _frdoUpdates.find(key);
+        if (it == _frdoUpdates.end()) {
+            QStringList assignments;
+            for (const QString& column : qAsConst(columns))
+                assignments << column + QStringLiteral("=?");
+            QSqlQuery query;
+            if (!prepareQuery(query,
+                              QStringLiteral("UPDATE ProfFrdo SET %1 WHERE profId=?;")
+                                  .arg(assignments.join(QStringLiteral(", "))),
+                              error))
+                return false;
+            it = _frdoUpdates.insert(key, query);
+        }
+        QSqlQuery& update = it.value();
+        int at = 0;
+        for (auto value = values.constBegin(); value != values.constEnd(); ++value, ++at)
+            update.bindValue(at, storedFrdoValue(columns.at(at), value.value()));
+        update.bindValue(at, id);
+        return StoreQuery::write(update, error);
+    }
+
+    const qint64 _templateId;
+    const QString _editDate;
+    QSqlQuery _subjects;
+    QSqlQuery _frdo;
+    QHash<QString, QSqlQuery> _documentInserts;
+    QHash<QString, QSqlQuery> _frdoUpdates;
+};
+
+// Whether the connection is inside a transaction: the import's writes are undone together only then.
+bool inTransaction() {
+    sqlite3* handle = Database::sqliteHandle(QSqlDatabase::database());
+    return handle && !sqlite3_get_autocommit(handle);
+}
+} // namespace
+
+bool ImportStore::takenNumbers(QSet<QString>* numbers, QString* error) {
+    numbers->clear();
+    QSqlQuery query(QSqlDatabase::database());
+    query.setForwardOnly(true);
+    // A statement SQLite refuses to prepare keeps its reason only until it is run.
+    if (!query.prepare(QStringLiteral("SELECT attNumber FROM ProfDocuments WHERE IFNULL(isTemplate,0)!=1 AND "
+                                      "IFNULL(isDuplicate,0)=0 AND attNumber IS NOT NULL;")) ||
+        !StoreQuery::exec(query)) {
+        MZ_LOG() << StoreQuery::reasonOf(query);
+        StoreQuery::keep(error, StoreQuery::reasonOf(query));
+        return false;
+    }
+    while (query.next()) {
+        // Trimmed here: SQLite's TRIM takes only blanks away.
+        const QString number = query.value(0).toString().trimmed();
+        if (!number.isEmpty())
+            numbers->insert(number);
+    }
+    if (query.lastError().isValid()) {
+        StoreQuery::keep(error, StoreQuery::reasonOf(query));
+        numbers->clear();
+        return false;
+    }
+    return true;
+}
+
+bool ImportStore::templateRow(qint64 templateId, QVariantMap* row, QString* error) {
+    row->clear();
+    QSqlRecord record;
+    if (templateId <= 0 || !DocumentRecords::read(templateId, &record, error))
+        return false;
+    for (int i = 0; i < record.count(); ++i)
+        row->insert(record.fieldName(i), record.isNull(i) ? QVariant() : record.value(i));
+    return true;
+}
+
+bool ImportStore::write(const QVector<ImportRecord>& records, qint64 templateId, QList<qint64>* ids, QString* error,
+                        const std::function<bool(int, int)>& progress, bool* cancelled) {
+    if (cancelled)
+        *cancelled = false;
+    if (ids)
+        ids->clear();
+    if (!Database::hasInstance() || !QSqlDatabase::database().isOpen()) {
+        StoreQuery::keep(error, StoreQuery::notOpenText());
+        return false;
+    }
+    // The import window tells of its own failure; the frame's box would only repeat it.
+    const QSignalBlocker quiet(Database::instance());
+    ImportWriter writer(templateId);
+    if (!writer.prepare(error))
+        return false;
+    const int total = records.size();
+    QList<qint64> made;
+    made.reserve(total);
+    bool stopped = false;
+    const bool done = DocumentStore::inSavepoint(
+        importSavepoint,
+        [&] {
+            if (!inTransaction()) {
+                StoreQuery::keep(error, QStringLiteral("не удалось начать транзакцию"));
+                return false;
+            }
+            for (int i = 0; i < total; ++i) {
+                qint64 id = 0;
+                QString reason;
+                if (!writer.write(records.at(i), &id, &reason)) {
+                    MZ_LOG() << "import stopped at record" << i + 1 << reason;
+                    StoreQuery::keep(error, QStringLiteral("Строка %1: %2").arg(i + 1).arg(reason));
+                    return false;
+                }
+                made << id;
+                const int count = i + 1;
+                if (progress && (count % progressStep == 0 || count == total) && !progress(count, total)) {
+                    stopped = true;
+                    return false;
+                }
+            }
+            if (total == 0 && progress)
+                progress(0, 0);
+            return true;
+        },
+        error);
+    if (stopped && cancelled)
+        *cancelled = true;
+    if (done && ids)
+        *ids = made;
+    return done;
+}
