@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSpinBox>
@@ -42,6 +43,28 @@ QString writeFile(const QString& path, const QByteArray& bytes) {
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qWarning() << "cannot write" << path;
     return path;
+}
+
+// The group on the second sheet of a workbook, under a merged title, the birth dates as dates.
+bool writeWorkbook(const QString& path) {
+    const char* script = R"(
+import sys, datetime, xlsxwriter
+book = xlsxwriter.Workbook(sys.argv[1])
+book.add_worksheet("Титул").write(0, 0, "Ведомость")
+sheet = book.add_worksheet("Группа")
+dates = book.add_format({"num_format": "dd.mm.yyyy"})
+sheet.merge_range(0, 0, 0, 3, "Список группы С-21")
+sheet.write_row(2, 0, ["Фамилия", "Имя", "Отчество", "Дата рождения"])
+for row, (s, n, p, d) in enumerate([("Иванов", "Иван", "Иванович", datetime.date(2001, 2, 1)),
+                                    ("Петрова", "Анна", "Сергеевна", datetime.date(2002, 3, 4)),
+                                    ("Сидоров", "Олег", "Петрович", datetime.date(2000, 5, 15))]):
+    sheet.write_row(3 + row + (row > 0), 0, [s, n, p])
+    sheet.write_datetime(3 + row + (row > 0), 3, datetime.datetime.combine(d, datetime.time()), dates)
+book.close()
+)";
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromUtf8(script), path});
+    return python.waitForFinished(60000) && python.exitCode() == 0;
 }
 
 QByteArray cp1251(const QString& text) {
@@ -119,6 +142,7 @@ private slots:
         QTest::newRow("Windows-1251 file, ';'") << "cp1251";
         QTest::newRow("UTF-8 file with BOM") << "utf8";
         QTest::newRow("clipboard, tabs") << "clipboard";
+        QTest::newRow("workbook, second sheet") << "xlsx";
     }
 
     void readsTheSources() {
@@ -135,6 +159,15 @@ private slots:
         if (source == "clipboard") {
             QApplication::clipboard()->setText(QString(groupCsv).replace(';', '\t'));
             s.click(QStringLiteral("pushButtonPaste"));
+        } else if (source == "xlsx") {
+            const QString path = s.f.env().root() + QStringLiteral("/group.xlsx");
+            QVERIFY(writeWorkbook(path));
+            FileDialog::setNextFileName(path);
+            s.click(QStringLiteral("pushButtonOpenFile"));
+            auto* sheets = s.f.widget<QComboBox>(QStringLiteral("comboBoxSheet"));
+            QCOMPARE(sheets->count(), 2);
+            sheets->setCurrentIndex(1);
+            emit sheets->activated(1);
         } else {
             const QByteArray bytes = source == "cp1251" ? cp1251(groupCsv) : "\xEF\xBB\xBF" + groupCsv.toUtf8();
             FileDialog::setNextFileName(s.file(QStringLiteral("group.csv"), bytes));
@@ -144,9 +177,35 @@ private slots:
         QCOMPARE(s.f.widget<QSpinBox>(QStringLiteral("spinBoxHeaderRow"))->value(), 3);
         QCOMPARE(previewColumn(s.dialog, ImportField::Surname), groupSurnames);
         QCOMPARE(previewColumn(s.dialog, ImportField::BirthDate).first(), QStringLiteral("01.02.2001"));
-        QVERIFY(s.f.widget<QLabel>(QStringLiteral("labelSource"))
-                    ->text()
-                    .startsWith(source == "clipboard" ? QStringLiteral("Буфер обмена") : QStringLiteral("group.csv")));
+        const QString label = s.f.widget<QLabel>(QStringLiteral("labelSource"))->text();
+        QVERIFY2(label.startsWith(source == "clipboard" ? QStringLiteral("Буфер обмена") : QStringLiteral("group.")),
+                 qPrintable(label));
+    }
+
+    // A source that cannot be read is refused with the reader's reason; the window keeps its table.
+    void unreadableSourceKeepsTheTable_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("not a workbook") << "list.xlsx" << QByteArray("PK\x03\x04 not really a zip");
+        QTest::newRow("missing file") << "missing.csv" << QByteArray();
+        QTest::newRow("empty text") << "empty.csv" << QByteArray("\r\n");
+    }
+
+    void unreadableSourceKeepsTheTable() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        ImportSession s;
+        QVERIFY(s.open());
+        QVERIFY(s.dialog->loadClipboardText(groupCsv));
+        const QString path = s.f.env().root() + '/' + name;
+        if (!bytes.isEmpty())
+            writeFile(path, bytes);
+        QVERIFY(!s.dialog->loadFile(path));
+        QCOMPARE(MessageBox::lastShown().title, MessageBox::errorTitle());
+        QVERIFY2(MessageBox::lastShown().text.startsWith(QStringLiteral("Не удалось прочитать файл %1:\n").arg(name)),
+                 qPrintable(MessageBox::lastShown().text));
+        QCOMPARE(previewColumn(s.dialog, ImportField::Surname), groupSurnames);
+        QVERIFY(s.f.widget<QLabel>(QStringLiteral("labelSource"))->text().startsWith(QStringLiteral("Буфер обмена")));
     }
 
     // The documents carry the template's subjects and the numbering; the list then shows and

@@ -30,7 +30,6 @@ const QString informationTitle = QStringLiteral("Информация");
 constexpr int progressThreshold = 200;
 // Cells of a megabyte stay in the documents; the column table and the problem list show their start.
 constexpr int shownTextLength = 200;
-const QString ignoreKey = QStringLiteral("ignore");
 
 enum ColumnTableColumn { LetterColumn, HeaderColumn, SampleColumn, FieldColumn };
 
@@ -53,14 +52,6 @@ QString normalisedHeader(const QString& header) {
         if (c.isLetterOrNumber())
             key += c == QChar(0x451) ? QChar(0x435) : c;
     return key;
-}
-
-QString fieldKey(ImportField field) {
-    return field == ImportField::Ignore ? ignoreKey : ImportFields::key(field);
-}
-
-ImportField fieldOfKey(const QString& key) {
-    return key == ignoreKey ? ImportField::Ignore : ImportFields::fromKey(key);
 }
 } // namespace
 
@@ -272,7 +263,7 @@ void ImportDialog::chooseColumns() {
         const QStringList byPosition =
             SettingsRegistry::instance()->value(Keys::importColumnsByPosition).toStringList();
         for (int column = 0; column < count && column < byPosition.size(); ++column)
-            _options.columns[column] = fieldOfKey(byPosition.at(column));
+            _options.columns[column] = ImportFields::fromKey(byPosition.at(column));
         return;
     }
     const QHash<QString, QString> remembered = rememberedByHeader();
@@ -280,7 +271,7 @@ void ImportDialog::chooseColumns() {
         const QString header = _table.text(_options.headerRow, column);
         const QString key = normalisedHeader(header);
         ImportField field = key.isEmpty() || !remembered.contains(key) ? ImportFields::fromHeader(header)
-                                                                       : fieldOfKey(remembered.value(key));
+                                                                       : ImportFields::fromKey(remembered.value(key));
         // One column per field: the first one that names it.
         if (field != ImportField::Ignore && _options.columns.mid(0, column).contains(field))
             field = ImportField::Ignore;
@@ -339,7 +330,7 @@ void ImportDialog::rememberChoice(int column, ImportField field) {
         QStringList byPosition = settings->value(Keys::importColumnsByPosition).toStringList();
         while (byPosition.size() <= column)
             byPosition << QString();
-        byPosition[column] = fieldKey(field);
+        byPosition[column] = ImportFields::key(field);
         settings->setValue(Keys::importColumnsByPosition, byPosition);
         return;
     }
@@ -348,7 +339,7 @@ void ImportDialog::rememberChoice(int column, ImportField field) {
     if (field == ImportFields::fromHeader(header))
         remembered.remove(key);
     else
-        remembered.insert(key, fieldKey(field));
+        remembered.insert(key, ImportFields::key(field));
     QStringList entries;
     for (auto it = remembered.cbegin(); it != remembered.cend(); ++it)
         entries << it.key() + QLatin1Char('=') + it.value();
