@@ -66,8 +66,9 @@ ImportDialog::ImportDialog(QWidget* parent)
     ui->tableViewColumns->setItemDelegateForColumn(FieldColumn, new ImportFieldDelegate(ui->tableViewColumns));
     ui->tableViewColumns->setEditTriggers(QAbstractItemView::AllEditTriggers);
     ui->tableViewColumns->verticalHeader()->hide();
+    ui->tableViewColumns->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
     ui->tableViewColumns->horizontalHeader()->setStretchLastSection(true);
-    ui->tableViewColumns->setColumnWidth(LetterColumn, 60);
+    ui->tableViewColumns->setColumnWidth(LetterColumn, 70);
     ui->tableViewColumns->setColumnWidth(HeaderColumn, 160);
     ui->tableViewColumns->setColumnWidth(SampleColumn, 160);
     connect(_columns, &QStandardItemModel::itemChanged, this, [this](QStandardItem* item) {
