@@ -208,6 +208,28 @@ private slots:
         QVERIFY(s.f.widget<QLabel>(QStringLiteral("labelSource"))->text().startsWith(QStringLiteral("Буфер обмена")));
     }
 
+    // Hostile cells: a name of a megabyte, a row of 10,000 columns, dates in the years 1 and 9999.
+    void extremeCellsAreShownAndMarked() {
+        ImportSession s;
+        QVERIFY(s.open());
+        const QString huge(1024 * 1024, QChar(0x416));
+        QString text = QStringLiteral("Фамилия\tИмя\tДата рождения\n%1\tИван\t01.01.0001\n").arg(huge);
+        text += QStringLiteral("Петров\tПётр\t31.12.9999") + QString(10000, '\t') + QStringLiteral("x\n");
+        QVERIFY(s.dialog->loadClipboardText(text));
+        ImportPreviewModel* preview = s.dialog->preview();
+        QCOMPARE(preview->rowCount(), 2);
+        QVERIFY(s.f.widget<QTableView>(QStringLiteral("tableViewColumns"))->model()->rowCount() <= 256);
+        QVERIFY(!s.dialog->table().notice.isEmpty());
+        const QModelIndex name = preview->index(0, preview->columnOf(ImportField::Surname));
+        QVERIFY(name.data().toString().size() <= 501);
+        QCOMPARE(name.data(Qt::EditRole).toString().size(), huge.size());
+        for (int row = 0; row < 2; ++row)
+            QVERIFY(preview->index(row, preview->columnOf(ImportField::BirthDate)).data(Qt::BackgroundRole).isValid());
+        auto* problems = s.f.widget<QListWidget>(QStringLiteral("listWidgetProblems"));
+        for (int i = 0; i < problems->count(); ++i)
+            QVERIFY(problems->item(i)->text().size() < 300);
+    }
+
     // The documents carry the template's subjects and the numbering; the list then shows and
     // selects exactly them, even when its filters would have hidden them.
     void importsTheGroup_data() {

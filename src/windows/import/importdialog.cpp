@@ -17,12 +17,14 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QListWidgetItem>
 #include <QProgressDialog>
 #include <QStandardItemModel>
+#include <thread>
 
 namespace {
 const QString informationTitle = QStringLiteral("Информация");
@@ -128,6 +130,8 @@ void ImportDialog::fillTemplates() {
 }
 
 void ImportDialog::on_pushButtonOpenFile_clicked() {
+    if (_reading)
+        return;
     const QString folder = SettingsRegistry::instance()->value(Keys::importLastFolder).toString();
     const QString path = FileDialog::getOpenFileName(this, QStringLiteral("Открыть таблицу"), folder,
                                                      QStringLiteral("Таблицы (*.xlsx *.csv *.txt);;Все файлы (*)"));
@@ -138,6 +142,8 @@ void ImportDialog::on_pushButtonOpenFile_clicked() {
 }
 
 void ImportDialog::on_pushButtonPaste_clicked() {
+    if (_reading)
+        return;
     loadClipboardText(QGuiApplication::clipboard()->text());
 }
 
@@ -156,6 +162,26 @@ bool ImportDialog::readSheet(int index, ImportTable* table, QString* error) {
     if (stopped)
         error->clear();
     return read;
+}
+
+bool ImportDialog::readInBackground(const std::function<bool(ImportTable*, QString*)>& read, ImportTable* table,
+                                    QString* error) {
+    QProgressDialog busy(QStringLiteral("Чтение таблицы…"), QString(), 0, 0, this);
+    busy.setCancelButton(nullptr);
+    busy.setWindowModality(Qt::WindowModal);
+    busy.setMinimumDuration(400);
+    _reading = true;
+    bool result = false;
+    QEventLoop loop;
+    // The worker touches only its own table and reason until the loop has quit.
+    std::thread worker([&] {
+        result = read(table, error);
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    _reading = false;
+    return result;
 }
 
 bool ImportDialog::loadFile(const QString& path) {
@@ -177,7 +203,8 @@ bool ImportDialog::loadFile(const QString& path) {
             ui->comboBoxSheet->setEnabled(ui->comboBoxSheet->count() > 1);
         }
     } else {
-        read = TableText::readFile(path, &table, &error);
+        read = readInBackground([&path](ImportTable* t, QString* e) { return TableText::readFile(path, t, e); }, &table,
+                                &error);
         if (read) {
             _workbook.reset();
             ui->comboBoxSheet->clear();
@@ -197,7 +224,8 @@ bool ImportDialog::loadFile(const QString& path) {
 bool ImportDialog::loadClipboardText(const QString& text) {
     ImportTable table;
     QString error;
-    if (!TableText::fromClipboard(text, &table, &error)) {
+    if (!readInBackground([&text](ImportTable* t, QString* e) { return TableText::fromClipboard(text, t, e); }, &table,
+                          &error)) {
         showError(QStringLiteral("Не удалось прочитать строки из буфера обмена:\n%1").arg(error));
         return false;
     }

@@ -8,8 +8,10 @@
 #include <QList>
 #include <QScopedPointer>
 #include <QSet>
+#include <functional>
 
 class ImportPreviewModel;
+class QListWidgetItem;
 class QStandardItemModel;
 class XlsxReader;
 
@@ -51,11 +53,14 @@ private slots:
     void on_comboBoxSheet_activated(int index);
     void on_spinBoxHeaderRow_valueChanged(int value);
     void on_comboBoxTemplate_currentIndexChanged(int index);
-    void on_listWidgetProblems_itemDoubleClicked(class QListWidgetItem* item);
+    void on_listWidgetProblems_itemDoubleClicked(QListWidgetItem* item);
 
 private:
     void fillTemplates();
     bool readSheet(int index, ImportTable* table, QString* error);
+    // Runs a text reader on a worker thread while a busy indicator keeps the window alive: a
+    // 50 MB text takes seconds to split.
+    bool readInBackground(const std::function<bool(ImportTable*, QString*)>& read, ImportTable* table, QString* error);
     // A new table: the header found, the columns chosen, the preview rebuilt.
     void setTable(const ImportTable& table, const QString& sourceName);
     void showSource();
@@ -86,4 +91,5 @@ private:
     QSet<QString> _taken;
     bool _takenRead = false;
     bool _filling = false;
+    bool _reading = false;
 };

@@ -66,7 +66,7 @@ QString ImportPreviewModel::problemsOf(const ImportDocument& document, ImportFie
     QStringList texts;
     for (const ImportProblem& problem : document.problems)
         if (problem.field == field)
-            texts << problem.text;
+            texts << (problem.text.size() > 300 ? problem.text.left(300) + QChar(0x2026) : problem.text);
     return texts.join(QLatin1Char('\n'));
 }
 
