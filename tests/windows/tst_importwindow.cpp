@@ -182,6 +182,22 @@ private slots:
                  qPrintable(label));
     }
 
+    // An open document dialog holds the registry's transaction: the import waits until it is closed.
+    void refusedWhileADocumentIsEdited() {
+        ImportSession s;
+        const int id = insertRow(QStringLiteral("ProfDocuments"), {{"fio1", "Кузнецов"}});
+        s.window = s.f.build<MainWindow>();
+        s.window->onDocumentEdit(id);
+        QTRY_VERIFY(s.window->editDialog() && s.window->editDialog()->isVisible());
+        QVERIFY(s.f.trigger(QStringLiteral("actionImport")));
+        QVERIFY(!s.window->importDialog());
+        QCOMPARE(MessageBox::lastShown().text,
+                 QStringLiteral("Закройте окна редактирования документов, затем повторите импорт."));
+        s.window->editDialog()->close();
+        QTRY_VERIFY(!s.window->editDialog());
+        QVERIFY(s.open());
+    }
+
     // A source that cannot be read is refused with the reader's reason; the window keeps its table.
     void unreadableSourceKeepsTheTable_data() {
         QTest::addColumn<QString>("name");

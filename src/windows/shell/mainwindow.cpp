@@ -185,6 +185,14 @@ void MainWindow::importData() {
         _importDialog->activateWindow();
         return;
     }
+    // An open edit dialog holds the registry's transaction: closing it unsaved would roll the
+    // imported documents back with its own changes.
+    const QList<AbstractEditDialog*> editing = findChildren<AbstractEditDialog*>();
+    if (std::any_of(editing.cbegin(), editing.cend(), [](const QWidget* d) { return d->isVisible(); })) {
+        showMessage(QStringLiteral("Закройте окна редактирования документов, затем повторите импорт."),
+                    MessageBox::attentionTitle());
+        return;
+    }
     auto* dialog = new ImportDialog(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &ImportDialog::documentsImported, this, &MainWindow::onDocumentsImported);
