@@ -200,6 +200,7 @@ bool ImportDialog::loadFile(const QString& path) {
             const QSignalBlocker block(ui->comboBoxSheet);
             ui->comboBoxSheet->clear();
             ui->comboBoxSheet->addItems(_workbook->sheetNames());
+            _sheetIndex = 0;
             ui->comboBoxSheet->setEnabled(ui->comboBoxSheet->count() > 1);
         }
     } else {
@@ -245,8 +246,12 @@ void ImportDialog::on_comboBoxSheet_activated(int index) {
         if (!error.isEmpty())
             showError(
                 QStringLiteral("Не удалось прочитать лист %1:\n%2").arg(ui->comboBoxSheet->itemText(index), error));
+        // The choice shows the sheet whose table the window still holds.
+        const QSignalBlocker block(ui->comboBoxSheet);
+        ui->comboBoxSheet->setCurrentIndex(_sheetIndex);
         return;
     }
+    _sheetIndex = index;
     setTable(table, _sourceName);
 }
 

@@ -92,4 +92,5 @@ private:
     bool _takenRead = false;
     bool _filling = false;
     bool _reading = false;
+    int _sheetIndex = 0;
 };
