@@ -84,7 +84,7 @@ private slots:
             contents << entries(action->menu()->actions());
         }
         QCOMPARE(menus, (QStringList{"Файл", "Вид", "Инструменты", "Справка", "Поддержка"}));
-        QCOMPARE(contents.at(0), (QStringList{"Настройки|", "Выход|"}));
+        QCOMPARE(contents.at(0), (QStringList{"Импорт|Ctrl+I", "-", "Настройки|", "Выход|"}));
         QCOMPARE(contents.at(1), (QStringList{"Фильтры|", "Панель инструментов|", "Баннер|"}));
         QCOMPARE(contents.at(2), (QStringList{"Создать резервную копию|", "Восстановить из резервной копии|", "-",
                                               "Книга регистрации свидетельств|Ctrl+S", "ФРДО|", "-", "Редактор форм|F7",

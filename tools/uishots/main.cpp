@@ -1,5 +1,5 @@
 // Draws the registry window, the document, appendix and FRDO dialogs of one document, the
-// organisation data, signatories, preferences, about, tips, print and printer calibration dialogs, and the
+// organisation data, signatories, preferences, about, tips, print, import and printer calibration dialogs, and the
 // template designer on the shipped certificate, to PNG files, as the program shows them over the
 // given registry (a copy of it is used). It also writes, as PDF files, the calibration sheet, the
 // certificate's inner side printed on an uncalibrated and on a calibrated printer, and the PDF copy
@@ -24,6 +24,7 @@
 #include "bossguidedialog.h"
 #include "documenteditdialog.h"
 #include "frdodialog.h"
+#include "importdialog.h"
 #include "mainwindow.h"
 #include "optionsdialog.h"
 #include "printdialog.h"
@@ -34,9 +35,11 @@
 #include "tipsdialog.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QPrintEngine>
 #include <QPrinter>
 #include <QPushButton>
@@ -55,6 +58,30 @@ bool save(QWidget* widget, const QString& path) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     const bool saved = widget->grab().save(path);
     std::printf("%s %s\n", saved ? "wrote" : "cannot write", qPrintable(path));
+    return saved;
+}
+
+// The import window over a group pasted from a spreadsheet, one birth date of which cannot be.
+bool saveImportDialog(QWidget* window, const QString& path) {
+    auto* dialog = new ImportDialog(window);
+    dialog->resize(1100, 720);
+    auto* templates = dialog->findChild<QComboBox*>(QStringLiteral("comboBoxTemplate"));
+    templates->setCurrentIndex(templates->count() > 1 ? 1 : 0);
+    dialog->findChild<QLineEdit*>(QStringLiteral("lineEditFirstAttNumber"))->setText(QStringLiteral("СВ 200001"));
+    dialog->findChild<QLineEdit*>(QStringLiteral("lineEditFirstRegNumber"))->setText(QStringLiteral("0451"));
+    const QStringList rows{QStringLiteral("Список группы С-21, выпуск 2026"),
+                           QString(),
+                           QStringLiteral("№\tФИО\tДата рождения\tСНИЛС\tПол"),
+                           QStringLiteral("1\tАлексеев Дмитрий Игоревич\t12.03.2007\t398-259-791 66\tм"),
+                           QStringLiteral("2\tБелова Ксения Андреевна\t05.11.2006\t907-483-378 35\tж"),
+                           QStringLiteral("3\tВасильев Артём Олегович\t31.02.2007\t876-232-860 39\tм"),
+                           QStringLiteral("4\tГригорьева Полина Сергеевна\t19.07.2006\t129-040-479 42\tж"),
+                           QStringLiteral("5\tДанилов Максим Петрович\t02.01.2007\t666-972-510 56\tм"),
+                           QStringLiteral("6\tЕгорова Алина Викторовна\t27.09.2006\t273-464-686 03\tж")};
+    dialog->loadClipboardText(rows.join(QLatin1Char('\n')));
+    dialog->show();
+    const bool saved = save(dialog, path);
+    dialog->close();
     return saved;
 }
 
@@ -176,6 +203,7 @@ int main(int argc, char* argv[]) {
     print->show();
     ok = save(print, output + QStringLiteral("/print-dialog.png")) && ok;
     print->close();
+    ok = saveImportDialog(&window, output + QStringLiteral("/import-dialog.png")) && ok;
     ok = writePrintedFiles(&window, id, output) && ok;
     window.engine()->onGuiEdit(ReportList::CertificateAny);
     if (ReportWindow* designer = window.engine()->designer()) {

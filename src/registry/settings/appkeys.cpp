@@ -20,6 +20,10 @@ const SettingKey showBanner{"Orvane/showBanner", user, QMetaType::Bool, true};
 const SettingKey showTipsOnStartup{"Orvane/showTipsOnStartup", user, QMetaType::Bool, true};
 const SettingKey tableColumnWidth{"Orvane/Table_geometry_%1_column_%2_width", user, QMetaType::Int, -1};
 const SettingKey lastPrintedReport{"Orvane/lastPrintedReport", user, QMetaType::Int, 0};
+const SettingKey importColumns{"Orvane/importColumns", user, QMetaType::QStringList, QStringList()};
+const SettingKey importColumnsByPosition{"Orvane/importColumnsByPosition", user, QMetaType::QStringList, QStringList()};
+const SettingKey importTemplateId{"Orvane/importTemplateId", user, QMetaType::LongLong, qlonglong(0)};
+const SettingKey importLastFolder{"Orvane/importLastFolder", user, QMetaType::QString, QString()};
 const SettingKey printDialogGeometry{"PrintDialog/geometry", user, QMetaType::QByteArray, QByteArray()};
 const SettingKey printDialogPreviewEnabled{"PrintDialog/previewEnabled", user, QMetaType::Bool, false};
 const SettingKey printDialogPreviewBeforePrinting{"PrintDialog/PreviewBeforePrinting", user, QMetaType::Bool, true};
@@ -53,6 +57,10 @@ QList<const SettingKey*> all() {
             &showTipsOnStartup,
             &tableColumnWidth,
             &lastPrintedReport,
+            &importColumns,
+            &importColumnsByPosition,
+            &importTemplateId,
+            &importLastFolder,
             &printDialogGeometry,
             &printDialogPreviewEnabled,
             &printDialogPreviewBeforePrinting,

@@ -21,6 +21,12 @@ extern const SettingKey showBanner;
 extern const SettingKey showTipsOnStartup;
 extern const SettingKey tableColumnWidth; // %1: the table, %2: the column
 extern const SettingKey lastPrintedReport;
+// The import window's column choices: "header=fieldKey" per header text the user assigned
+// (normalised), and the field key per column position for tables without a header row.
+extern const SettingKey importColumns;
+extern const SettingKey importColumnsByPosition;
+extern const SettingKey importTemplateId;
+extern const SettingKey importLastFolder;
 // User store, group "PrintDialog".
 extern const SettingKey printDialogGeometry;
 extern const SettingKey printDialogPreviewEnabled;

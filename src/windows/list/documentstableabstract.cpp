@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QSet>
 #include <QSqlTableModel>
 
 namespace {
@@ -177,6 +178,39 @@ QList<qint64> DocumentsTableAbstract::shownIds() const {
         if (!isRowHidden(row))
             ids << m->index(row, 0).data().toLongLong();
     return ids;
+}
+
+void DocumentsTableAbstract::selectIds(const QList<qint64>& ids) {
+    QAbstractItemModel* m = model();
+    if (!m || !selectionModel())
+        return;
+    fetchAll();
+    const QSet<qint64> wanted(ids.cbegin(), ids.cend());
+    const qint64 firstId = ids.isEmpty() ? 0 : ids.first();
+    const int rows = m->rowCount();
+    const int lastColumn = m->columnCount() - 1;
+    // Runs of neighbouring rows as one range each: a group imported together sits together.
+    QItemSelection selection;
+    int runStart = -1;
+    int firstRow = -1;
+    for (int row = 0; row <= rows; ++row) {
+        const qint64 id = row < rows ? m->index(row, 0).data().toLongLong() : 0;
+        const bool wantedRow = row < rows && !isRowHidden(row) && wanted.contains(id);
+        if (wantedRow && id == firstId)
+            firstRow = row;
+        if (wantedRow && runStart < 0)
+            runStart = row;
+        if (!wantedRow && runStart >= 0) {
+            selection.select(m->index(runStart, 0), m->index(row - 1, lastColumn));
+            runStart = -1;
+        }
+    }
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (firstRow >= 0) {
+        const QModelIndex first = m->index(firstRow, 1);
+        selectionModel()->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
+        scrollTo(first);
+    }
 }
 
 // --- column widths -----------------------------------------------------------------------------

@@ -38,6 +38,8 @@ public:
     // Ids of every row the list shows, in its order.
     QList<qint64> shownIds() const;
     QList<qint64> idsForFill() const { return _idsForFill; }
+    // Selects exactly the rows of `ids` the list shows and scrolls to the first of `ids`.
+    void selectIds(const QList<qint64>& ids);
 
     // Column widths under the user store's "Table_geometry_<name>_column_<n>_width"; a hidden
     // column is left out, a stored width of 0 or less is not applied.

@@ -10,6 +10,7 @@
 #include "engine.h"
 #include "filterdockwidget.h"
 #include "frdoexport.h"
+#include "importdialog.h"
 #include "mzlog.h"
 #include "optionsdialog.h"
 #include "printdialog.h"
@@ -26,8 +27,10 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLocale>
+#include <QSet>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 // The window's settings wait until it is laid out, so that the saved geometry wins.
@@ -166,6 +169,46 @@ void MainWindow::exportTo_(int exportMode) {
 
 QList<qint64> MainWindow::shownDocumentIds() const {
     return _table ? _table->shownIds() : QList<qint64>();
+}
+
+ImportDialog* MainWindow::importDialog() const {
+    return _importDialog;
+}
+
+void MainWindow::on_actionImport_triggered() {
+    importData();
+}
+
+void MainWindow::importData() {
+    if (_importDialog) {
+        _importDialog->raise();
+        _importDialog->activateWindow();
+        return;
+    }
+    // An open edit dialog holds the registry's transaction: closing it unsaved would roll the
+    // imported documents back with its own changes.
+    const QList<AbstractEditDialog*> editing = findChildren<AbstractEditDialog*>();
+    if (std::any_of(editing.cbegin(), editing.cend(), [](const QWidget* d) { return d->isVisible(); })) {
+        showMessage(QStringLiteral("Закройте окна редактирования документов, затем повторите импорт."),
+                    MessageBox::attentionTitle());
+        return;
+    }
+    auto* dialog = new ImportDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &ImportDialog::documentsImported, this, &MainWindow::onDocumentsImported);
+    _importDialog = dialog;
+    dialog->open();
+}
+
+void MainWindow::onDocumentsImported(const QList<qint64>& ids) {
+    _table->updateData();
+    const QList<qint64> shown = _table->shownIds();
+    const QSet<qint64> shownSet(shown.cbegin(), shown.cend());
+    // The filters would hide some of the new documents: the whole list is shown again.
+    if (std::any_of(ids.cbegin(), ids.cend(), [&shownSet](qint64 id) { return !shownSet.contains(id); }))
+        _filters->clearForms();
+    _table->selectIds(ids);
+    showMessage(QStringLiteral("Импортировано документов: %1.").arg(ids.size()), QStringLiteral("Информация"));
 }
 
 void MainWindow::initFrdoExport() {

@@ -8,6 +8,7 @@
 
 class DocumentsTable;
 class FilterDockWidget;
+class ImportDialog;
 class QLabel;
 
 namespace Ui {
@@ -29,6 +30,8 @@ public:
 
     // The edit dialog opened last, while it is open.
     DocumentEditDialog* editDialog() const { return _editDialog; }
+    // The import window, while it is open.
+    ImportDialog* importDialog() const;
 
 public slots:
     // Shows the selection-dependent actions for `selectedCount` selected rows.
@@ -38,9 +41,12 @@ public slots:
     void onDocumentEdit(qint64 sqlDocId);
     void onTemplateEdit(qint64 sqlDocId);
     void onDocumentFromTemplateCreate(qint64 templateId);
+    // Shows the imported documents in the list, selected, and says how many were made.
+    void onDocumentsImported(const QList<qint64>& ids);
 
 private slots:
     void on_actionExit_triggered();
+    void on_actionImport_triggered();
     void on_actionExport_triggered();
     void on_actionSettings_triggered();
     void on_actionPreferences_triggered();
@@ -64,6 +70,8 @@ protected:
     void saveSettings() override;
     void loadSettings() override;
     void openEditorChooser() override;
+    // The import window, one at a time.
+    void importData() override;
     // The registry book of the documents the filters let through.
     void exportData() override;
     void initFrdoExport() override;
@@ -85,5 +93,6 @@ private:
     QLabel* _rowCounts;
     QPointer<DocumentEditDialog> _editDialog;
     QPointer<QDialog> _editorChooser;
+    QPointer<ImportDialog> _importDialog;
     bool _askBeforeExportControl = true;
 };

@@ -1,0 +1,539 @@
+#include "importdialog.h"
+#include "ui_importdialog.h"
+
+#include "appkeys.h"
+#include "dialoggeometry.h"
+#include "documentstore.h"
+#include "filedialog.h"
+#include "importfielddelegate.h"
+#include "importpreviewmodel.h"
+#include "importstore.h"
+#include "messagebox.h"
+#include "mzlog.h"
+#include "settingsregistry.h"
+#include "tabletext.h"
+#include "xlsxreader.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QListWidgetItem>
+#include <QProgressDialog>
+#include <QStandardItemModel>
+#include <thread>
+
+namespace {
+const QString informationTitle = QStringLiteral("Информация");
+// Above this many documents the write shows its progress and can be cancelled.
+constexpr int progressThreshold = 200;
+// Cells of a megabyte stay in the documents; the column table and the problem list show their start.
+constexpr int shownTextLength = 200;
+
+enum ColumnTableColumn { LetterColumn, HeaderColumn, SampleColumn, FieldColumn };
+
+QString shortened(const QString& text) {
+    return text.size() > shownTextLength ? text.left(shownTextLength) + QChar(0x2026) : text;
+}
+
+// "A".."Z", "AA".., as a spreadsheet names its columns.
+QString columnLetters(int column) {
+    QString letters;
+    for (int n = column + 1; n > 0; n = (n - 1) / 26)
+        letters.prepend(QChar('A' + (n - 1) % 26));
+    return letters;
+}
+
+// A header as it is remembered: lower case, "ё" as "е", letters and digits only.
+QString normalisedHeader(const QString& header) {
+    QString key;
+    for (const QChar c : header.toLower())
+        if (c.isLetterOrNumber())
+            key += c == QChar(0x451) ? QChar(0x435) : c;
+    return key;
+}
+} // namespace
+
+ImportDialog::ImportDialog(QWidget* parent)
+    : QDialog(parent), ui(new Ui::ImportDialog), _preview(new ImportPreviewModel(this)),
+      _columns(new QStandardItemModel(0, 4, this)) {
+    _filling = true;
+    ui->setupUi(this);
+    _columns->setHorizontalHeaderLabels({QStringLiteral("Столбец"), QStringLiteral("Заголовок"),
+                                         QStringLiteral("Пример"), QStringLiteral("Поле документа")});
+    ui->tableViewColumns->setModel(_columns);
+    ui->tableViewColumns->setItemDelegateForColumn(FieldColumn, new ImportFieldDelegate(ui->tableViewColumns));
+    ui->tableViewColumns->setEditTriggers(QAbstractItemView::AllEditTriggers);
+    ui->tableViewColumns->verticalHeader()->hide();
+    ui->tableViewColumns->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
+    ui->tableViewColumns->horizontalHeader()->setStretchLastSection(true);
+    ui->tableViewColumns->setColumnWidth(LetterColumn, 70);
+    ui->tableViewColumns->setColumnWidth(HeaderColumn, 160);
+    ui->tableViewColumns->setColumnWidth(SampleColumn, 160);
+    connect(_columns, &QStandardItemModel::itemChanged, this, [this](QStandardItem* item) {
+        if (!_filling && item->column() == FieldColumn)
+            onColumnChoiceChanged(item->row(), ImportField(item->data(Qt::UserRole).toInt()));
+    });
+
+    // No widget per cell and fixed row heights: the preview stays quick with 100,000 rows.
+    ui->tableViewPreview->setModel(_preview);
+    ui->tableViewPreview->setWordWrap(false);
+    ui->tableViewPreview->verticalHeader()->hide();
+    ui->tableViewPreview->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ui->tableViewPreview->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    ui->tableViewPreview->horizontalHeader()->setResizeContentsPrecision(50);
+    connect(_preview, &ImportPreviewModel::documentsEdited, this, &ImportDialog::recheck);
+
+    connect(ui->lineEditFirstAttNumber, &QLineEdit::textChanged, this, [this](const QString& text) {
+        _options.firstAttNumber = text.trimmed();
+        recheck();
+    });
+    connect(ui->lineEditFirstRegNumber, &QLineEdit::textChanged, this, [this](const QString& text) {
+        _options.firstRegNumber = text.trimmed();
+        recheck();
+    });
+    fillTemplates();
+    _filling = false;
+    on_comboBoxTemplate_currentIndexChanged(ui->comboBoxTemplate->currentIndex());
+    showProblems();
+    DialogGeometry::restore(this);
+}
+
+ImportDialog::~ImportDialog() = default;
+
+void ImportDialog::done(int result) {
+    DialogGeometry::save(this);
+    QDialog::done(result);
+}
+
+void ImportDialog::showError(const QString& text) {
+    MessageBox::critical(this, MessageBox::errorTitle(), text);
+}
+
+// --- sources -------------------------------------------------------------------------------------
+
+void ImportDialog::fillTemplates() {
+    ui->comboBoxTemplate->addItem(QStringLiteral("Без шаблона"), qint64(0));
+    QVector<DocumentStore::TemplateEntry> templates;
+    QString error;
+    if (!DocumentStore::templates(&templates, &error))
+        MZ_LOG() << "templates not read:" << error;
+    const qint64 last = SettingsRegistry::instance()->value(Keys::importTemplateId).toLongLong();
+    for (const DocumentStore::TemplateEntry& entry : templates) {
+        ui->comboBoxTemplate->addItem(entry.name, entry.id);
+        if (entry.id == last)
+            ui->comboBoxTemplate->setCurrentIndex(ui->comboBoxTemplate->count() - 1);
+    }
+}
+
+void ImportDialog::on_pushButtonOpenFile_clicked() {
+    if (_reading)
+        return;
+    const QString folder = SettingsRegistry::instance()->value(Keys::importLastFolder).toString();
+    const QString path = FileDialog::getOpenFileName(this, QStringLiteral("Открыть таблицу"), folder,
+                                                     QStringLiteral("Таблицы (*.xlsx *.csv *.txt);;Все файлы (*)"));
+    if (path.isEmpty())
+        return;
+    SettingsRegistry::instance()->setValue(Keys::importLastFolder, QFileInfo(path).absolutePath());
+    loadFile(path);
+}
+
+void ImportDialog::on_pushButtonPaste_clicked() {
+    if (_reading)
+        return;
+    loadClipboardText(QGuiApplication::clipboard()->text());
+}
+
+bool ImportDialog::readSheet(int index, ImportTable* table, QString* error) {
+    QProgressDialog progress(QStringLiteral("Чтение книги…"), QStringLiteral("Отмена"), 0, 100, this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    bool stopped = false;
+    const bool read = _workbook->readSheet(index, table, error, [&](int percent) {
+        progress.setValue(percent);
+        QCoreApplication::processEvents();
+        stopped = progress.wasCanceled();
+        return !stopped;
+    });
+    // The user stopped: nothing to tell.
+    if (stopped)
+        error->clear();
+    return read;
+}
+
+bool ImportDialog::readInBackground(const std::function<bool(ImportTable*, QString*)>& read, ImportTable* table,
+                                    QString* error) {
+    QProgressDialog busy(QStringLiteral("Чтение таблицы…"), QString(), 0, 0, this);
+    busy.setCancelButton(nullptr);
+    busy.setWindowModality(Qt::WindowModal);
+    busy.setMinimumDuration(400);
+    _reading = true;
+    bool result = false;
+    QEventLoop loop;
+    // The worker touches only its own table and reason until the loop has quit.
+    std::thread worker([&] {
+        result = read(table, error);
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    _reading = false;
+    return result;
+}
+
+bool ImportDialog::loadFile(const QString& path) {
+    const QString fileName = QFileInfo(path).fileName();
+    ImportTable table;
+    QString error;
+    bool read = false;
+    if (QFileInfo(path).suffix().compare(QStringLiteral("xlsx"), Qt::CaseInsensitive) == 0) {
+        // The window keeps its previous workbook until the new one reads.
+        QScopedPointer<XlsxReader> previous(_workbook.take());
+        _workbook.reset(new XlsxReader);
+        read = _workbook->open(path, &error) && readSheet(0, &table, &error);
+        if (!read) {
+            _workbook.reset(previous.take());
+        } else {
+            const QSignalBlocker block(ui->comboBoxSheet);
+            ui->comboBoxSheet->clear();
+            ui->comboBoxSheet->addItems(_workbook->sheetNames());
+            _sheetIndex = 0;
+            ui->comboBoxSheet->setEnabled(ui->comboBoxSheet->count() > 1);
+        }
+    } else {
+        read = readInBackground([&path](ImportTable* t, QString* e) { return TableText::readFile(path, t, e); }, &table,
+                                &error);
+        if (read) {
+            _workbook.reset();
+            ui->comboBoxSheet->clear();
+            ui->comboBoxSheet->setEnabled(false);
+        }
+    }
+    if (!read) {
+        MZ_LOG() << "import source not read:" << path << error;
+        if (!error.isEmpty())
+            showError(QStringLiteral("Не удалось прочитать файл %1:\n%2").arg(fileName, error));
+        return false;
+    }
+    setTable(table, fileName);
+    return true;
+}
+
+bool ImportDialog::loadClipboardText(const QString& text) {
+    ImportTable table;
+    QString error;
+    if (!readInBackground([&text](ImportTable* t, QString* e) { return TableText::fromClipboard(text, t, e); }, &table,
+                          &error)) {
+        showError(QStringLiteral("Не удалось прочитать строки из буфера обмена:\n%1").arg(error));
+        return false;
+    }
+    _workbook.reset();
+    ui->comboBoxSheet->clear();
+    ui->comboBoxSheet->setEnabled(false);
+    setTable(table, QStringLiteral("Буфер обмена"));
+    return true;
+}
+
+void ImportDialog::on_comboBoxSheet_activated(int index) {
+    if (!_workbook)
+        return;
+    ImportTable table;
+    QString error;
+    if (!readSheet(index, &table, &error)) {
+        if (!error.isEmpty())
+            showError(
+                QStringLiteral("Не удалось прочитать лист %1:\n%2").arg(ui->comboBoxSheet->itemText(index), error));
+        // The choice shows the sheet whose table the window still holds.
+        const QSignalBlocker block(ui->comboBoxSheet);
+        ui->comboBoxSheet->setCurrentIndex(_sheetIndex);
+        return;
+    }
+    _sheetIndex = index;
+    setTable(table, _sourceName);
+}
+
+void ImportDialog::setTable(const ImportTable& table, const QString& sourceName) {
+    _table = table;
+    _sourceName = sourceName;
+    _options.headerRow = ImportPlan::findHeaderRow(_table, nullptr);
+    {
+        const QSignalBlocker block(ui->spinBoxHeaderRow);
+        ui->spinBoxHeaderRow->setMaximum(qMax(1, int(_table.rows.size())));
+        ui->spinBoxHeaderRow->setValue(_options.headerRow + 1);
+    }
+    chooseColumns();
+    fillColumnTable();
+    rebuild();
+    showSource();
+}
+
+void ImportDialog::showSource() {
+    QString text = QStringLiteral("%1: прочитано строк: %2").arg(_sourceName).arg(_table.rows.size());
+    if (!_table.notice.isEmpty())
+        text += QLatin1Char('\n') + _table.notice;
+    ui->labelSource->setText(text);
+}
+
+// --- columns -------------------------------------------------------------------------------------
+
+QHash<QString, QString> ImportDialog::rememberedByHeader() const {
+    QHash<QString, QString> remembered;
+    const QStringList entries = SettingsRegistry::instance()->value(Keys::importColumns).toStringList();
+    for (const QString& entry : entries) {
+        const int at = entry.lastIndexOf(QLatin1Char('='));
+        if (at > 0)
+            remembered.insert(entry.left(at), entry.mid(at + 1));
+    }
+    return remembered;
+}
+
+void ImportDialog::chooseColumns() {
+    const int count = _table.columnCount();
+    _options.columns = QVector<ImportField>(count, ImportField::Ignore);
+    if (_options.headerRow < 0) {
+        const QStringList byPosition =
+            SettingsRegistry::instance()->value(Keys::importColumnsByPosition).toStringList();
+        for (int column = 0; column < count && column < byPosition.size(); ++column)
+            _options.columns[column] = ImportFields::fromKey(byPosition.at(column));
+        return;
+    }
+    const QHash<QString, QString> remembered = rememberedByHeader();
+    for (int column = 0; column < count; ++column) {
+        const QString header = _table.text(_options.headerRow, column);
+        const QString key = normalisedHeader(header);
+        ImportField field = key.isEmpty() || !remembered.contains(key) ? ImportFields::fromHeader(header)
+                                                                       : ImportFields::fromKey(remembered.value(key));
+        // One column per field: the first one that names it.
+        if (field != ImportField::Ignore && _options.columns.mid(0, column).contains(field))
+            field = ImportField::Ignore;
+        _options.columns[column] = field;
+    }
+}
+
+void ImportDialog::fillColumnTable() {
+    _filling = true;
+    _columns->setRowCount(0);
+    int sampleRow = _options.headerRow + 1;
+    while (sampleRow < _table.rows.size() && _table.isBlankRow(sampleRow))
+        ++sampleRow;
+    for (int column = 0; column < _options.columns.size(); ++column) {
+        QList<QStandardItem*> cells{
+            new QStandardItem(columnLetters(column)),
+            new QStandardItem(_options.headerRow < 0 ? QString() : shortened(_table.text(_options.headerRow, column))),
+            new QStandardItem(shortened(_table.text(sampleRow, column))), new QStandardItem};
+        for (int i = 0; i < FieldColumn; ++i)
+            cells.at(i)->setEditable(false);
+        const ImportField field = _options.columns.at(column);
+        cells.last()->setData(int(field), Qt::UserRole);
+        cells.last()->setText(ImportFieldDelegate::choiceTitle(int(field)));
+        _columns->appendRow(cells);
+    }
+    _filling = false;
+}
+
+void ImportDialog::onColumnChoiceChanged(int column, ImportField field) {
+    if (column < 0 || column >= _options.columns.size())
+        return;
+    _filling = true;
+    // A field chosen again leaves the column that had it.
+    if (field != ImportField::Ignore) {
+        for (int other = 0; other < _options.columns.size(); ++other) {
+            if (other == column || _options.columns.at(other) != field)
+                continue;
+            _options.columns[other] = ImportField::Ignore;
+            _columns->item(other, FieldColumn)->setData(int(ImportField::Ignore), Qt::UserRole);
+            _columns->item(other, FieldColumn)->setText(ImportFieldDelegate::ignoreTitle());
+            rememberChoice(other, ImportField::Ignore);
+        }
+    }
+    _options.columns[column] = field;
+    _columns->item(column, FieldColumn)->setText(ImportFieldDelegate::choiceTitle(int(field)));
+    _filling = false;
+    rememberChoice(column, field);
+    rebuild();
+}
+
+void ImportDialog::rememberChoice(int column, ImportField field) {
+    SettingsRegistry* settings = SettingsRegistry::instance();
+    const QString header = _options.headerRow < 0 ? QString() : _table.text(_options.headerRow, column);
+    const QString key = normalisedHeader(header);
+    if (key.isEmpty()) {
+        QStringList byPosition = settings->value(Keys::importColumnsByPosition).toStringList();
+        while (byPosition.size() <= column)
+            byPosition << QString();
+        byPosition[column] = ImportFields::key(field);
+        settings->setValue(Keys::importColumnsByPosition, byPosition);
+        return;
+    }
+    QHash<QString, QString> remembered = rememberedByHeader();
+    // What the header names anyway needs no memory.
+    if (field == ImportFields::fromHeader(header))
+        remembered.remove(key);
+    else
+        remembered.insert(key, ImportFields::key(field));
+    QStringList entries;
+    for (auto it = remembered.cbegin(); it != remembered.cend(); ++it)
+        entries << it.key() + QLatin1Char('=') + it.value();
+    entries.sort();
+    settings->setValue(Keys::importColumns, entries);
+}
+
+void ImportDialog::on_spinBoxHeaderRow_valueChanged(int value) {
+    if (_filling)
+        return;
+    _options.headerRow = value - 1;
+    chooseColumns();
+    fillColumnTable();
+    rebuild();
+}
+
+void ImportDialog::on_comboBoxTemplate_currentIndexChanged(int index) {
+    if (_filling)
+        return;
+    const qint64 id = ui->comboBoxTemplate->itemData(index).toLongLong();
+    QVariantMap row;
+    QString error;
+    if (id > 0 && !ImportStore::templateRow(id, &row, &error)) {
+        MZ_LOG() << "template not read:" << id << error;
+        showError(QStringLiteral("Не удалось прочитать шаблон:\n%1").arg(error));
+        const QSignalBlocker block(ui->comboBoxTemplate);
+        ui->comboBoxTemplate->setCurrentIndex(0);
+        row.clear();
+    }
+    _templateId = row.isEmpty() ? 0 : id;
+    _options.templateRow = row;
+    SettingsRegistry::instance()->setValue(Keys::importTemplateId, _templateId);
+    recheck();
+}
+
+// --- preview -------------------------------------------------------------------------------------
+
+const QSet<QString>& ImportDialog::takenNumbers() {
+    if (!_takenRead) {
+        _takenRead = true;
+        QString error;
+        if (!ImportStore::takenNumbers(&_taken, &error)) {
+            MZ_LOG() << "registry numbers not read:" << error;
+            showError(QStringLiteral("Не удалось прочитать номера документов реестра:\n%1").arg(error));
+        }
+    }
+    return _taken;
+}
+
+void ImportDialog::rebuild() {
+    QElapsedTimer timer;
+    timer.start();
+    QVector<ImportDocument> documents = ImportPlan::documents(_table, _options);
+    ImportPlan::number(&documents, _options);
+    ImportPlan::check(&documents, _options, takenNumbers());
+    _preview->setDocuments(documents, &_options);
+    ui->tableViewPreview->resizeColumnsToContents();
+    showProblems();
+    MZ_LOG() << "import preview of" << documents.size() << "documents built in" << timer.elapsed() << "ms";
+}
+
+void ImportDialog::recheck() {
+    if (_preview->rowCount() == 0) {
+        showProblems();
+        return;
+    }
+    ImportPlan::number(_preview->documents(), _options);
+    ImportPlan::check(_preview->documents(), _options, takenNumbers());
+    _preview->refresh();
+    showProblems();
+}
+
+void ImportDialog::showProblems() {
+    QListWidget* list = ui->listWidgetProblems;
+    list->setUpdatesEnabled(false);
+    list->clear();
+    const QVector<ImportDocument>& documents = _preview->documentList();
+    for (int row = 0; row < documents.size(); ++row) {
+        const ImportDocument& document = documents.at(row);
+        if (!document.included)
+            continue;
+        for (const ImportProblem& problem : document.problems) {
+            auto* item = new QListWidgetItem(
+                QStringLiteral("Строка %1: %2").arg(document.sourceRow + 1).arg(shortened(problem.text)), list);
+            item->setData(Qt::UserRole, row);
+            item->setData(Qt::UserRole + 1, int(problem.field));
+        }
+    }
+    list->setUpdatesEnabled(true);
+    ui->labelSummary->setText(QStringLiteral("Документов к импорту: %1, с ошибками: %2")
+                                  .arg(ImportPlan::includedCount(documents))
+                                  .arg(ImportPlan::problemCount(documents)));
+}
+
+void ImportDialog::on_listWidgetProblems_itemDoubleClicked(QListWidgetItem* item) {
+    const int row = item->data(Qt::UserRole).toInt();
+    int column = _preview->columnOf(ImportField(item->data(Qt::UserRole + 1).toInt()));
+    if (column < 0)
+        column = ImportPreviewModel::SourceRowColumn;
+    const QModelIndex index = _preview->index(row, column);
+    ui->tableViewPreview->setCurrentIndex(index);
+    ui->tableViewPreview->scrollTo(index);
+    ui->tableViewPreview->setFocus();
+}
+
+// --- import --------------------------------------------------------------------------------------
+
+void ImportDialog::on_pushButtonImport_clicked() {
+    importDocuments();
+}
+
+void ImportDialog::on_pushButtonClose_clicked() {
+    reject();
+}
+
+void ImportDialog::importDocuments() {
+    const QVector<ImportDocument>& documents = _preview->documentList();
+    if (ImportPlan::includedCount(documents) == 0) {
+        MessageBox::information(this, informationTitle, QStringLiteral("Нет документов для импорта."));
+        return;
+    }
+    const int withProblems = ImportPlan::problemCount(documents);
+    if (withProblems > 0) {
+        MessageBox::warning(this, MessageBox::attentionTitle(),
+                            QStringLiteral("В %1 документах есть ошибки. Исправьте их или снимите отметку "
+                                           "«Импорт» у этих строк.")
+                                .arg(withProblems));
+        return;
+    }
+    const QVector<ImportRecord> records = ImportPlan::records(documents, _options);
+    QScopedPointer<QProgressDialog> progress;
+    std::function<bool(int, int)> report;
+    if (records.size() > progressThreshold) {
+        progress.reset(new QProgressDialog(QStringLiteral("Импорт документов…"), QStringLiteral("Отмена"), 0,
+                                           records.size(), this));
+        progress->setWindowModality(Qt::WindowModal);
+        progress->setMinimumDuration(0);
+        progress->setAutoReset(false);
+        report = [&progress](int done, int total) {
+            progress->setMaximum(total);
+            progress->setValue(done);
+            QCoreApplication::processEvents();
+            return !progress->wasCanceled();
+        };
+    }
+    QList<qint64> ids;
+    QString error;
+    bool cancelled = false;
+    const bool written = ImportStore::write(records, _templateId, &ids, &error, report, &cancelled);
+    progress.reset();
+    if (!written) {
+        if (cancelled) {
+            MessageBox::information(this, informationTitle, QStringLiteral("Импорт отменён. Реестр не изменён."));
+        } else {
+            MZ_LOG() << "import failed:" << error;
+            showError(QStringLiteral("Документы не импортированы: %1\nРеестр не изменён.").arg(error));
+        }
+        return;
+    }
+    MZ_LOG() << "imported" << ids.size() << "documents";
+    emit documentsImported(ids);
+    accept();
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "importplan.h"
+#include "importtable.h"
+
+#include <QDialog>
+#include <QHash>
+#include <QList>
+#include <QScopedPointer>
+#include <QSet>
+#include <functional>
+
+class ImportPreviewModel;
+class QListWidgetItem;
+class QStandardItemModel;
+class XlsxReader;
+
+namespace Ui {
+class ImportDialog;
+}
+
+// Makes many documents at once from a table: a workbook, a CSV file or rows from the clipboard.
+// The user matches the table's columns to document fields, picks a base template and the first
+// numbers, checks and fixes the documents in the preview, then imports them in one write that
+// makes all of them or none. The window itself only reads the registry.
+class ImportDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit ImportDialog(QWidget* parent = nullptr);
+    ~ImportDialog() override;
+
+    // The source as if opened or pasted ("Буфер обмена"); false, with a box, when it cannot be read.
+    bool loadFile(const QString& path);
+    bool loadClipboardText(const QString& text);
+
+    const ImportTable& table() const { return _table; }
+    const ImportOptions& options() const { return _options; }
+    ImportPreviewModel* preview() const { return _preview; }
+
+signals:
+    // The new documents' ids, in the table's order, after a successful import.
+    void documentsImported(const QList<qint64>& ids);
+
+public slots:
+    void done(int result) override;
+
+private slots:
+    void on_pushButtonOpenFile_clicked();
+    void on_pushButtonPaste_clicked();
+    void on_pushButtonImport_clicked();
+    void on_pushButtonClose_clicked();
+    void on_comboBoxSheet_activated(int index);
+    void on_spinBoxHeaderRow_valueChanged(int value);
+    void on_comboBoxTemplate_currentIndexChanged(int index);
+    void on_listWidgetProblems_itemDoubleClicked(QListWidgetItem* item);
+
+private:
+    void fillTemplates();
+    bool readSheet(int index, ImportTable* table, QString* error);
+    // Runs a text reader on a worker thread while a busy indicator keeps the window alive: a
+    // 50 MB text takes seconds to split.
+    bool readInBackground(const std::function<bool(ImportTable*, QString*)>& read, ImportTable* table, QString* error);
+    // A new table: the header found, the columns chosen, the preview rebuilt.
+    void setTable(const ImportTable& table, const QString& sourceName);
+    void showSource();
+    // The field of every column for the current header row: the user's remembered choice for that
+    // header (or, without a header, for that position), else what the header names.
+    void chooseColumns();
+    void fillColumnTable();
+    void onColumnChoiceChanged(int column, ImportField field);
+    void rememberChoice(int column, ImportField field);
+    QHash<QString, QString> rememberedByHeader() const;
+    // From the table down: documents, numbers, checks.
+    void rebuild();
+    // Numbers and checks again, keeping the documents and the user's edits.
+    void recheck();
+    void showProblems();
+    const QSet<QString>& takenNumbers();
+    void importDocuments();
+    void showError(const QString& text);
+
+    QScopedPointer<Ui::ImportDialog> ui;
+    ImportPreviewModel* _preview;
+    QStandardItemModel* _columns;
+    QScopedPointer<XlsxReader> _workbook;
+    ImportTable _table;
+    ImportOptions _options;
+    QString _sourceName;
+    qint64 _templateId = 0;
+    QSet<QString> _taken;
+    bool _takenRead = false;
+    bool _filling = false;
+    bool _reading = false;
+    int _sheetIndex = 0;
+};

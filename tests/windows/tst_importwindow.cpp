@@ -1,0 +1,427 @@
+#include "appkeys.h"
+#include "documentstable.h"
+#include "filedialog.h"
+#include "filterdockwidget.h"
+#include "guifixture.h"
+#include "importdialog.h"
+#include "importpreviewmodel.h"
+#include "mainwindow.h"
+#include "reportlist.h"
+#include "settingsregistry.h"
+#include "testregistry.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTextCodec>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+const QString groupCsv = QStringLiteral("Список группы С-21;;;\n"
+                                        ";;;\n"
+                                        "Фамилия;Имя;Отчество;Дата рождения\n"
+                                        "Иванов;Иван;Иванович;01.02.2001\n"
+                                        ";;;\n"
+                                        "Петрова;Анна;Сергеевна;2002-03-04\n"
+                                        "Сидоров;Олег;Петрович;15.05.2000\n");
+const QStringList groupSurnames{"Иванов", "Петрова", "Сидоров"};
+
+QString writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qWarning() << "cannot write" << path;
+    return path;
+}
+
+// The group on the second sheet of a workbook, under a merged title, the birth dates as dates.
+bool writeWorkbook(const QString& path) {
+    const char* script = R"(
+import sys, datetime, xlsxwriter
+book = xlsxwriter.Workbook(sys.argv[1])
+book.add_worksheet("Титул").write(0, 0, "Ведомость")
+sheet = book.add_worksheet("Группа")
+dates = book.add_format({"num_format": "dd.mm.yyyy"})
+sheet.merge_range(0, 0, 0, 3, "Список группы С-21")
+sheet.write_row(2, 0, ["Фамилия", "Имя", "Отчество", "Дата рождения"])
+for row, (s, n, p, d) in enumerate([("Иванов", "Иван", "Иванович", datetime.date(2001, 2, 1)),
+                                    ("Петрова", "Анна", "Сергеевна", datetime.date(2002, 3, 4)),
+                                    ("Сидоров", "Олег", "Петрович", datetime.date(2000, 5, 15))]):
+    sheet.write_row(3 + row + (row > 0), 0, [s, n, p])
+    sheet.write_datetime(3 + row + (row > 0), 3, datetime.datetime.combine(d, datetime.time()), dates)
+book.close()
+)";
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromUtf8(script), path});
+    return python.waitForFinished(60000) && python.exitCode() == 0;
+}
+
+QByteArray cp1251(const QString& text) {
+    return QTextCodec::codecForName("Windows-1251")->fromUnicode(text);
+}
+
+qint64 scalar(const QString& sql, const QVariantList& values = {}) {
+    QSqlQuery query = runSql(sql, values);
+    return query.next() ? query.value(0).toLongLong() : -1;
+}
+
+qint64 documentCount() {
+    return scalar(QStringLiteral("SELECT COUNT(*) FROM ProfDocuments WHERE IFNULL(isTemplate, 0) = 0"));
+}
+
+// A template of a welders' group with three subjects.
+qint64 addTemplate() {
+    const int id = insertRow(
+        QStringLiteral("ProfDocuments"),
+        {{"isTemplate", 1}, {"fio1", "Сварщики 2026"}, {"qual", "Сварщик 3 разряда"}, {"issueDate", "2026-06-30"}});
+    const QStringList subjects{"Охрана труда", "Материаловедение", "Практика"};
+    for (const QString& subject : subjects)
+        insertRow(QStringLiteral("ProfDetails"), {{"profId", id}, {"name", subject}, {"count", 12}, {"rate", "5"}});
+    return id;
+}
+
+QStringList previewColumn(ImportDialog* dialog, ImportField field) {
+    QStringList texts;
+    const int column = dialog->preview()->columnOf(field);
+    for (int row = 0; row < dialog->preview()->rowCount(); ++row)
+        texts << dialog->preview()->index(row, column).data().toString();
+    return texts;
+}
+
+// The main window with its import window open.
+struct ImportSession {
+    GuiFixture f;
+    MainWindow* window = nullptr;
+    ImportDialog* dialog = nullptr;
+
+    ImportDialog* open() {
+        if (!window)
+            window = f.build<MainWindow>();
+        f.trigger(QStringLiteral("actionImport"));
+        dialog = window->importDialog();
+        return dialog;
+    }
+    QString file(const QString& name, const QByteArray& bytes) { return writeFile(f.env().root() + '/' + name, bytes); }
+    void click(const QString& button) { f.widget<QPushButton>(button)->click(); }
+    void setColumn(int column, ImportField field) {
+        auto* view = f.widget<QTableView>(QStringLiteral("tableViewColumns"));
+        view->model()->setData(view->model()->index(column, 3), int(field), Qt::UserRole);
+    }
+    ImportField column(int column) {
+        auto* view = f.widget<QTableView>(QStringLiteral("tableViewColumns"));
+        return ImportField(view->model()->index(column, 3).data(Qt::UserRole).toInt());
+    }
+};
+} // namespace
+
+class TestImportWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { ReportList::build(); }
+    void init() {
+        FileDialog::clear();
+        MessageBox::clearShown();
+    }
+
+    // Both ways in open the one window; a file and the clipboard fill the preview, the header
+    // found below the title and the blank rows passed over.
+    void readsTheSources_data() {
+        QTest::addColumn<QString>("source");
+        QTest::newRow("Windows-1251 file, ';'") << "cp1251";
+        QTest::newRow("UTF-8 file with BOM") << "utf8";
+        QTest::newRow("clipboard, tabs") << "clipboard";
+        QTest::newRow("workbook, second sheet") << "xlsx";
+    }
+
+    void readsTheSources() {
+        QFETCH(QString, source);
+        ImportSession s;
+        s.window = s.f.build<MainWindow>();
+        s.window->show();
+        QVERIFY(QTest::qWaitForWindowActive(s.window));
+        QTest::keySequence(s.window, QKeySequence(QStringLiteral("Ctrl+I")));
+        QTRY_VERIFY(s.window->importDialog() && s.window->importDialog()->isVisible());
+        s.dialog = s.window->importDialog();
+        QVERIFY(s.f.trigger(QStringLiteral("actionImport")));
+        QCOMPARE(s.window->findChildren<ImportDialog*>().size(), 1);
+        if (source == "clipboard") {
+            QApplication::clipboard()->setText(QString(groupCsv).replace(';', '\t'));
+            s.click(QStringLiteral("pushButtonPaste"));
+        } else if (source == "xlsx") {
+            const QString path = s.f.env().root() + QStringLiteral("/group.xlsx");
+            QVERIFY(writeWorkbook(path));
+            FileDialog::setNextFileName(path);
+            s.click(QStringLiteral("pushButtonOpenFile"));
+            auto* sheets = s.f.widget<QComboBox>(QStringLiteral("comboBoxSheet"));
+            QCOMPARE(sheets->count(), 2);
+            sheets->setCurrentIndex(1);
+            emit sheets->activated(1);
+        } else {
+            const QByteArray bytes = source == "cp1251" ? cp1251(groupCsv) : "\xEF\xBB\xBF" + groupCsv.toUtf8();
+            FileDialog::setNextFileName(s.file(QStringLiteral("group.csv"), bytes));
+            s.click(QStringLiteral("pushButtonOpenFile"));
+        }
+        QCOMPARE(MessageBox::shown().size(), 0);
+        QCOMPARE(s.f.widget<QSpinBox>(QStringLiteral("spinBoxHeaderRow"))->value(), 3);
+        QCOMPARE(previewColumn(s.dialog, ImportField::Surname), groupSurnames);
+        QCOMPARE(previewColumn(s.dialog, ImportField::BirthDate).first(), QStringLiteral("01.02.2001"));
+        const QString label = s.f.widget<QLabel>(QStringLiteral("labelSource"))->text();
+        QVERIFY2(label.startsWith(source == "clipboard" ? QStringLiteral("Буфер обмена") : QStringLiteral("group.")),
+                 qPrintable(label));
+    }
+
+    // An open document dialog holds the registry's transaction: the import waits until it is closed.
+    void refusedWhileADocumentIsEdited() {
+        ImportSession s;
+        const int id = insertRow(QStringLiteral("ProfDocuments"), {{"fio1", "Кузнецов"}});
+        s.window = s.f.build<MainWindow>();
+        s.window->onDocumentEdit(id);
+        QTRY_VERIFY(s.window->editDialog() && s.window->editDialog()->isVisible());
+        QVERIFY(s.f.trigger(QStringLiteral("actionImport")));
+        QVERIFY(!s.window->importDialog());
+        QCOMPARE(MessageBox::lastShown().text,
+                 QStringLiteral("Закройте окна редактирования документов, затем повторите импорт."));
+        s.window->editDialog()->close();
+        QTRY_VERIFY(!s.window->editDialog());
+        QVERIFY(s.open());
+    }
+
+    // A source that cannot be read is refused with the reader's reason; the window keeps its table.
+    void unreadableSourceKeepsTheTable_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("not a workbook") << "list.xlsx" << QByteArray("PK\x03\x04 not really a zip");
+        QTest::newRow("missing file") << "missing.csv" << QByteArray();
+        QTest::newRow("empty text") << "empty.csv" << QByteArray("\r\n");
+    }
+
+    void unreadableSourceKeepsTheTable() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        ImportSession s;
+        QVERIFY(s.open());
+        QVERIFY(s.dialog->loadClipboardText(groupCsv));
+        const QString path = s.f.env().root() + '/' + name;
+        if (!bytes.isEmpty())
+            writeFile(path, bytes);
+        QVERIFY(!s.dialog->loadFile(path));
+        QCOMPARE(MessageBox::lastShown().title, MessageBox::errorTitle());
+        QVERIFY2(MessageBox::lastShown().text.startsWith(QStringLiteral("Не удалось прочитать файл %1:\n").arg(name)),
+                 qPrintable(MessageBox::lastShown().text));
+        QCOMPARE(previewColumn(s.dialog, ImportField::Surname), groupSurnames);
+        QVERIFY(s.f.widget<QLabel>(QStringLiteral("labelSource"))->text().startsWith(QStringLiteral("Буфер обмена")));
+    }
+
+    // Hostile cells: a name of a megabyte, a row of 10,000 columns, dates in the years 1 and 9999.
+    void extremeCellsAreShownAndMarked() {
+        ImportSession s;
+        QVERIFY(s.open());
+        const QString huge(1024 * 1024, QChar(0x416));
+        QString text = QStringLiteral("Фамилия\tИмя\tДата рождения\n%1\tИван\t01.01.0001\n").arg(huge);
+        text += QStringLiteral("Петров\tПётр\t31.12.9999") + QString(10000, '\t') + QStringLiteral("x\n");
+        QVERIFY(s.dialog->loadClipboardText(text));
+        ImportPreviewModel* preview = s.dialog->preview();
+        QCOMPARE(preview->rowCount(), 2);
+        QVERIFY(s.f.widget<QTableView>(QStringLiteral("tableViewColumns"))->model()->rowCount() <= 256);
+        QVERIFY(!s.dialog->table().notice.isEmpty());
+        const QModelIndex name = preview->index(0, preview->columnOf(ImportField::Surname));
+        QVERIFY(name.data().toString().size() <= 501);
+        QCOMPARE(name.data(Qt::EditRole).toString().size(), huge.size());
+        for (int row = 0; row < 2; ++row)
+            QVERIFY(preview->index(row, preview->columnOf(ImportField::BirthDate)).data(Qt::BackgroundRole).isValid());
+        auto* problems = s.f.widget<QListWidget>(QStringLiteral("listWidgetProblems"));
+        for (int i = 0; i < problems->count(); ++i)
+            QVERIFY(problems->item(i)->text().size() < 300);
+    }
+
+    // The documents carry the template's subjects and the numbering; the list then shows and
+    // selects exactly them, even when its filters would have hidden them.
+    void importsTheGroup_data() {
+        QTest::addColumn<QString>("filter");
+        QTest::newRow("no filter") << QString();
+        QTest::newRow("a filter that hides them") << QStringLiteral("Кузнецов");
+    }
+
+    void importsTheGroup() {
+        QFETCH(QString, filter);
+        ImportSession s;
+        insertRow(QStringLiteral("ProfDocuments"), {{"fio1", "Кузнецов"}, {"attNumber", "СВ 000100"}});
+        const qint64 templateId = addTemplate();
+        s.window = s.f.build<MainWindow>();
+        s.window->documentsTable()->updateData();
+        if (!filter.isEmpty()) {
+            auto* name = s.f.widget<QLineEdit>(QStringLiteral("lineEditFio1"));
+            name->setText(filter);
+            emit name->textEdited(filter);
+            QCOMPARE(s.window->documentsTable()->shownIds().size(), 1);
+        }
+        QVERIFY(s.open());
+        auto* templates = s.f.widget<QComboBox>(QStringLiteral("comboBoxTemplate"));
+        templates->setCurrentIndex(templates->findData(templateId));
+        s.f.widget<QLineEdit>(QStringLiteral("lineEditFirstAttNumber"))->setText(QStringLiteral("СВ 000098"));
+        QVERIFY(s.dialog->loadClipboardText(QString(groupCsv).replace(';', '\t')));
+        // The third number is taken by Кузнецов's certificate.
+        QCOMPARE(s.dialog->preview()->documentList().at(2).problems.size(), 1);
+        s.f.widget<QLineEdit>(QStringLiteral("lineEditFirstAttNumber"))->setText(QStringLiteral("СВ 000101"));
+        QCOMPARE(previewColumn(s.dialog, ImportField::AttNumber), (QStringList{"СВ 000101", "СВ 000102", "СВ 000103"}));
+        const qint64 before = documentCount();
+        s.click(QStringLiteral("pushButtonImport"));
+        QTRY_VERIFY(!s.window->importDialog());
+        QCOMPARE(documentCount(), before + 3);
+        QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Импортировано документов: 3."));
+        QList<qint64> selected = s.window->documentsTable()->selectedIds();
+        std::sort(selected.begin(), selected.end());
+        QSqlQuery query =
+            runSql(QStringLiteral("SELECT profId, fio1, attNumber, qual, (SELECT group_concat(name, '|') "
+                                  "FROM (SELECT name FROM ProfDetails d WHERE d.profId = p.profId "
+                                  "ORDER BY detId)) FROM ProfDocuments p WHERE profId > ? ORDER BY profId"),
+                   {templateId});
+        QList<qint64> made;
+        QStringList surnames;
+        while (query.next()) {
+            made << query.value(0).toLongLong();
+            surnames << query.value(1).toString();
+            QCOMPARE(query.value(2).toString(), QStringLiteral("СВ 00010%1").arg(made.size()));
+            QCOMPARE(query.value(3).toString(), QStringLiteral("Сварщик 3 разряда"));
+            QCOMPARE(query.value(4).toString(), QStringLiteral("Охрана труда|Материаловедение|Практика"));
+        }
+        QCOMPARE(surnames, groupSurnames);
+        QCOMPARE(selected, made);
+    }
+
+    // A document with a problem blocks the whole import until it is fixed in place or left out.
+    void problemBlocksTheImport_data() {
+        QTest::addColumn<QString>("remedy");
+        QTest::addColumn<int>("imported");
+        QTest::newRow("fixed in place") << "fix" << 3;
+        QTest::newRow("left out") << "uncheck" << 2;
+        QTest::newRow("every row left out") << "uncheck all" << 0;
+    }
+
+    void problemBlocksTheImport() {
+        QFETCH(QString, remedy);
+        QFETCH(int, imported);
+        ImportSession s;
+        QVERIFY(s.open());
+        QVERIFY(
+            s.dialog->loadClipboardText(QString(groupCsv).replace(QStringLiteral("Петрова;"), QStringLiteral(";"))));
+        auto* problems = s.f.widget<QListWidget>(QStringLiteral("listWidgetProblems"));
+        QCOMPARE(problems->count(), 1);
+        QVERIFY(problems->item(0)->text().startsWith(QStringLiteral("Строка 6: ")));
+        ImportPreviewModel* preview = s.dialog->preview();
+        const QModelIndex surname = preview->index(1, preview->columnOf(ImportField::Surname));
+        QVERIFY(surname.data(Qt::BackgroundRole).isValid());
+        QVERIFY(!surname.data(Qt::ToolTipRole).toString().isEmpty());
+        emit problems->itemDoubleClicked(problems->item(0));
+        QCOMPARE(s.f.widget<QTableView>(QStringLiteral("tableViewPreview"))->currentIndex(), surname);
+        const qint64 before = documentCount();
+        s.click(QStringLiteral("pushButtonImport"));
+        QCOMPARE(MessageBox::lastShown().text, QStringLiteral("В 1 документах есть ошибки. Исправьте их или снимите "
+                                                              "отметку «Импорт» у этих строк."));
+        QCOMPARE(documentCount(), before);
+        if (remedy == "fix") {
+            QVERIFY(preview->setData(surname, QStringLiteral("Петрова")));
+        } else {
+            for (int row = 0; row < preview->rowCount(); ++row)
+                if (row == 1 || remedy == "uncheck all")
+                    QVERIFY(preview->setData(preview->index(row, 0), Qt::Unchecked, Qt::CheckStateRole));
+        }
+        QCOMPARE(problems->count(), 0);
+        s.click(QStringLiteral("pushButtonImport"));
+        QCOMPARE(documentCount(), before + imported);
+        if (imported == 0)
+            QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Нет документов для импорта."));
+        QTRY_COMPARE(s.window->importDialog() == nullptr, imported > 0);
+    }
+
+    // A refused write and a cancelled one leave the registry as it was; after a refusal the window
+    // stays with the user's edits.
+    void failedImportChangesNothing_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("trigger refuses a row") << "trigger"
+                                               << "Документы не импортированы: ";
+        QTest::newRow("read-only registry") << "query_only"
+                                            << "Документы не импортированы: ";
+        QTest::newRow("cancelled") << "cancel"
+                                   << "Импорт отменён. Реестр не изменён.";
+    }
+
+    void failedImportChangesNothing() {
+        QFETCH(QString, how);
+        QFETCH(QString, message);
+        ImportSession s;
+        QVERIFY(s.open());
+        QString text = QStringLiteral("Фамилия;Имя\n");
+        for (int i = 0; i < 250; ++i)
+            text += QStringLiteral("Фамилия%1;Имя\n").arg(i);
+        QVERIFY(s.dialog->loadClipboardText(text));
+        ImportPreviewModel* preview = s.dialog->preview();
+        QVERIFY(preview->setData(preview->index(0, preview->columnOf(ImportField::Name)), QStringLiteral("Правка")));
+        const qint64 before = documentCount();
+        const qint64 lastId = scalar(QStringLiteral("SELECT IFNULL(MAX(profId), 0) FROM ProfDocuments"));
+        QTimer canceller;
+        if (how == "trigger")
+            runSql(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON ProfDocuments WHEN NEW.fio1 = 'Фамилия200' "
+                                  "BEGIN SELECT RAISE(ABORT, 'строка отклонена'); END"));
+        else if (how == "query_only")
+            runSql(QStringLiteral("PRAGMA query_only = 1"));
+        else {
+            connect(&canceller, &QTimer::timeout, [&s] {
+                if (auto* progress = s.dialog->findChild<QProgressDialog*>())
+                    progress->cancel();
+            });
+            canceller.start(0);
+        }
+        s.click(QStringLiteral("pushButtonImport"));
+        runSql(QStringLiteral("PRAGMA query_only = 0"));
+        QVERIFY2(MessageBox::lastShown().text.startsWith(message), qPrintable(MessageBox::lastShown().text));
+        if (how != "cancel")
+            QVERIFY(MessageBox::lastShown().text.endsWith(QStringLiteral("\nРеестр не изменён.")));
+        QCOMPARE(documentCount(), before);
+        QCOMPARE(scalar(QStringLiteral("SELECT IFNULL(MAX(profId), 0) FROM ProfDocuments")), lastId);
+        QVERIFY(s.window->importDialog());
+        QCOMPARE(previewColumn(s.dialog, ImportField::Name).first(), QStringLiteral("Правка"));
+    }
+
+    // A column the user assigned keeps its field the next time, by header text or, without a
+    // header, by position; the window keeps its size.
+    void choicesSurviveReopening_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("by header") << "Ученик;Дата рождения;СНИЛС\nИванов Иван Иванович;01.02.2001;\n";
+        QTest::newRow("by position") << "Иванов Иван Иванович;01.02.2001\n";
+    }
+
+    void choicesSurviveReopening() {
+        QFETCH(QString, text);
+        ImportSession s;
+        QVERIFY(s.open());
+        QVERIFY(s.dialog->loadClipboardText(text));
+        QCOMPARE(s.column(0), ImportField::Ignore);
+        s.setColumn(0, ImportField::FullName);
+        QCOMPARE(previewColumn(s.dialog, ImportField::Patronymic), QStringList{"Иванович"});
+        s.dialog->resize(1100, 700);
+        s.click(QStringLiteral("pushButtonClose"));
+        QTRY_VERIFY(!s.window->importDialog());
+        QVERIFY(s.open());
+        QCOMPARE(s.dialog->size(), QSize(1100, 700));
+        QVERIFY(s.dialog->loadClipboardText(text));
+        QCOMPARE(s.column(0), ImportField::FullName);
+        QCOMPARE(previewColumn(s.dialog, ImportField::Surname), QStringList{"Иванов"});
+    }
+};
+
+ORVANE_TEST(TestImportWindow)
+#include "tst_importwindow.moc"
