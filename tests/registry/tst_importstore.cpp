@@ -3,6 +3,7 @@
 
 #include "database.h"
 #include "documentrecords.h"
+#include "documentstore.h"
 #include "edittransaction.h"
 #include "frdorecords.h"
 #include "importstore.h"
@@ -282,6 +283,16 @@ private slots:
     }
 
     // Within an edit dialog's transaction a failed import takes back its own rows only.
+    // Work that could not be undone is not begun.
+    void noSavepointNoWork() {
+        bool ran = false;
+        QString error;
+        QVERIFY(!DocumentStore::inSavepoint(
+            QStringLiteral("not a name"), [&ran] { return ran = true; }, &error));
+        QVERIFY(!ran);
+        QVERIFY(!error.isEmpty());
+    }
+
     void insideEditTransaction() {
         QObject dialog;
         EditTransaction::begin(&dialog);

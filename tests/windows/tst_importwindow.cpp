@@ -351,8 +351,9 @@ private slots:
     void failedImportChangesNothing_data() {
         QTest::addColumn<QString>("how");
         QTest::addColumn<QString>("message");
+        // Row 202 of the text is the 200th document imported: the message names the row the clerk sees.
         QTest::newRow("trigger refuses a row") << "trigger"
-                                               << "Документы не импортированы: ";
+                                               << "Документы не импортированы: Строка 202: строка отклонена";
         QTest::newRow("read-only registry") << "query_only"
                                             << "Документы не импортированы: ";
         QTest::newRow("cancelled") << "cancel"
@@ -370,6 +371,7 @@ private slots:
         QVERIFY(s.dialog->loadClipboardText(text));
         ImportPreviewModel* preview = s.dialog->preview();
         QVERIFY(preview->setData(preview->index(0, preview->columnOf(ImportField::Name)), QStringLiteral("Правка")));
+        QVERIFY(preview->setData(preview->index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
         const qint64 before = documentCount();
         const qint64 lastId = scalar(QStringLiteral("SELECT IFNULL(MAX(profId), 0) FROM ProfDocuments"));
         QTimer canceller;

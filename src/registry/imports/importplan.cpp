@@ -389,7 +389,8 @@ QVector<ImportRecord> ImportPlan::records(const QVector<ImportDocument>& documen
     result.reserve(includedCount(documents));
     for (const ImportDocument& document : documents)
         if (document.included)
-            result.append(ImportRecord{documentColumns(document, options), frdoColumns(document)});
+            result.append(
+                ImportRecord{documentColumns(document, options), frdoColumns(document), document.sourceRow + 1});
     return result;
 }
 

@@ -51,6 +51,7 @@ struct ImportDocument {
 struct ImportRecord {
     QVariantMap document; // ProfDocuments columns
     QVariantMap frdo;     // ProfFrdo columns the row gives
+    int row = 0;          // the row of the source a failure names, 1-based; 0: its place among the records
 };
 
 namespace ImportPlan {

@@ -276,7 +276,8 @@ bool ImportStore::write(const QVector<ImportRecord>& records, qint64 templateId,
                 QString reason;
                 if (!writer.write(records.at(i), &id, &reason)) {
                     MZ_LOG() << "import stopped at record" << i + 1 << reason;
-                    StoreQuery::keep(error, QStringLiteral("Строка %1: %2").arg(i + 1).arg(reason));
+                    const int row = records.at(i).row > 0 ? records.at(i).row : i + 1;
+                    StoreQuery::keep(error, QStringLiteral("Строка %1: %2").arg(row).arg(reason));
                     return false;
                 }
                 made << id;

@@ -60,8 +60,10 @@ const char* const DocumentStore::listColumns[listColumnCount] = {"profId",    "f
 // batch neither leaves half its rows nor costs a commit per row.
 bool DocumentStore::inSavepoint(const QString& name, const std::function<bool()>& work, QString* error) {
     Database* db = Database::instance();
-    if (!db->execSql(QStringLiteral("SAVEPOINT %1;").arg(name)).isActive())
-        return work();
+    // Without the savepoint the work could not be undone: it is not begun.
+    QSqlQuery begin = db->execSql(QStringLiteral("SAVEPOINT %1;").arg(name));
+    if (!begin.isActive())
+        return failed(begin, error);
     bool done = work();
     if (!done)
         db->execSql(QStringLiteral("ROLLBACK TO %1;").arg(name));
