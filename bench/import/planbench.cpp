@@ -2,12 +2,17 @@
 
 #include <cstdio>
 
-#ifdef BENCH_IMPORT_PLAN
 #include "importplan.h"
 #include "importstore.h"
+#include "tabletext.h"
+#include "xlsxreader.h"
 
 #include <QDate>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 
 namespace {
 // A group list as a workbook gives it: a title row above the header, dates as dates.
@@ -28,10 +33,56 @@ ImportTable groupList(int rows) {
 double ms(const QElapsedTimer& timer) {
     return timer.nsecsElapsed() / 1e6;
 }
+
+// The same list as a CSV file and as a workbook (written by python3-xlsxwriter when it is there),
+// each read back as the import window reads it.
+void benchReading(const ImportTable& table) {
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("group.csv"));
+    QFile file(csv);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    for (int row = 0; row < table.rows.size(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < table.rows.at(row).size(); ++column)
+            cells << table.text(row, column);
+        file.write(cells.join(QLatin1Char(';')).toUtf8() + "\r\n");
+    }
+    file.close();
+    const QString xlsx = dir.filePath(QStringLiteral("group.xlsx"));
+    const QString script = QStringLiteral(
+        "import sys, csv, datetime, xlsxwriter\n"
+        "wb = xlsxwriter.Workbook(sys.argv[2]); ws = wb.add_worksheet(); d = wb.add_format({'num_format': "
+        "'dd.mm.yyyy'})\n"
+        "for r, row in enumerate(csv.reader(open(sys.argv[1], encoding='utf-8'), delimiter=';')):\n"
+        "    for c, v in enumerate(row):\n"
+        "        if c == 3 and r > 1: ws.write_datetime(r, c, datetime.datetime.strptime(v, '%d.%m.%Y'), d)\n"
+        "        else: ws.write_string(r, c, v)\n"
+        "wb.close()\n");
+    const bool haveWorkbook =
+        QProcess::execute(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, csv, xlsx}) == 0;
+    QElapsedTimer timer;
+    timer.start();
+    ImportTable read;
+    QString error;
+    TableText::readFile(csv, &read, &error);
+    const double csvMs = ms(timer);
+    double xlsxMs = -1;
+    if (haveWorkbook) {
+        timer.restart();
+        XlsxReader reader;
+        ImportTable sheet;
+        if (reader.open(xlsx, &error) && reader.readSheet(0, &sheet, &error))
+            xlsxMs = ms(timer);
+    }
+    std::printf("reading %6d rows: CSV %7.1f ms, workbook %7.1f ms%s\n", int(table.rows.size()), csvMs, xlsxMs,
+                haveWorkbook ? "" : " (python3-xlsxwriter missing)");
+}
 } // namespace
 
 void benchPlan(int rows, qint64 templateId) {
     const ImportTable table = groupList(rows);
+    benchReading(table);
     QElapsedTimer timer;
     timer.start();
     ImportOptions options;
@@ -56,8 +107,3 @@ void benchPlan(int rows, qint64 templateId) {
                 rows, int(taken.size()), lookUps, preview, made, int(records.size()),
                 ImportPlan::problemCount(documents));
 }
-#else
-void benchPlan(int rows, qint64) {
-    std::printf("plan of %6d rows: not measured, the plan is not part of this build\n", rows);
-}
-#endif
