@@ -1,6 +1,7 @@
 // The import's write on real registry files: every document with its template's subjects and
 // FRDO values, all of them or none.
 
+#include "coreregistry.h"
 #include "database.h"
 #include "documentrecords.h"
 #include "documentstore.h"
@@ -23,21 +24,6 @@
 namespace {
 const qint64 bigId = Q_INT64_C(1) << 40;
 const int subjectCount = 12;
-
-QSqlQuery sql(const QString& statement, const QVariantList& values = {}) {
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(statement);
-    for (const QVariant& value : values)
-        query.addBindValue(value);
-    if (!query.exec())
-        qWarning() << query.lastError().text() << statement;
-    return query;
-}
-
-QVariant scalar(const QString& statement, const QVariantList& values = {}) {
-    QSqlQuery query = sql(statement, values);
-    return query.next() ? query.value(0) : QVariant();
-}
 
 // Every row of every table, the sequence of ids included, with NULL told apart from "".
 QStringList snapshot() {
@@ -109,35 +95,18 @@ QVariant stored(const QSqlRecord& row, const QString& column) {
 class TestImportStore : public QObject {
     Q_OBJECT
 
-    QTemporaryDir _home;
-    std::unique_ptr<QTemporaryDir> _dir;
-    Database* _db = nullptr;
+    CoreRegistry _registry;
 
 private slots:
-    void initTestCase() {
-        qputenv("XDG_CONFIG_HOME", _home.filePath(QStringLiteral("config")).toUtf8());
-        qputenv("XDG_DATA_HOME", _home.filePath(QStringLiteral("data")).toUtf8());
-        QStandardPaths::setTestModeEnabled(true);
-        Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
-    }
+    void initTestCase() { _registry.setUp(); }
 
     void init() {
-        _dir.reset(new QTemporaryDir);
-        Database::useFile(_dir->filePath(QStringLiteral("registry.sqlite")));
-        _db = new Database(true);
-        QVERIFY(_db->isValid());
+        QVERIFY(_registry.open());
         // A document before the import, so that new ids follow an old one.
         sql(QStringLiteral("INSERT INTO ProfDocuments (profId, fio1, attNumber) VALUES (5, 'Старый', 'СВ 100001');"));
     }
 
-    void cleanup() {
-        EditTransaction::rollback();
-        sql(QStringLiteral("PRAGMA query_only = 0;"));
-        _db->commitAndClose();
-        delete _db;
-        _db = nullptr;
-        _dir.reset();
-    }
+    void cleanup() { _registry.close(); }
 
     void writeAndReadBack_data() {
         QTest::addColumn<int>("count");

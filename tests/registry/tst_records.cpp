@@ -1,6 +1,7 @@
 // The registry's record stores on real registry files, without any window: what the edit dialogs
 // read and write goes through them.
 
+#include "coreregistry.h"
 #include "database.h"
 #include "documentrecords.h"
 #include "edittransaction.h"
@@ -24,21 +25,6 @@ namespace {
 const qint64 bigId = Q_INT64_C(1) << 62;
 const QString megabyte = QString(1 << 20, QChar(0x0416));
 const QString nullText = QString();
-
-QSqlQuery sql(const QString& statement, const QVariantList& values = {}) {
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(statement);
-    for (const QVariant& value : values)
-        query.addBindValue(value);
-    if (!query.exec())
-        qWarning() << query.lastError().text() << statement;
-    return query;
-}
-
-QVariant scalar(const QString& statement, const QVariantList& values = {}) {
-    QSqlQuery query = sql(statement, values);
-    return query.next() ? query.value(0) : QVariant();
-}
 
 // Every row of every table with the type of each value: what "the file as it was" means here.
 QStringList snapshot() {
@@ -109,15 +95,10 @@ QVariant stored(const QSqlRecord& record, const QString& column) {
 class TestRecords : public QObject {
     Q_OBJECT
 
-    QTemporaryDir _home;
-    std::unique_ptr<QTemporaryDir> _dir;
-    Database* _db = nullptr;
+    CoreRegistry _registry;
 
     void openRegistry() {
-        _dir.reset(new QTemporaryDir);
-        Database::useFile(_dir->filePath(QStringLiteral("registry.sqlite")));
-        _db = new Database(true);
-        QVERIFY(_db->isValid());
+        QVERIFY(_registry.open());
         QVERIFY(QSqlDatabase::database().isOpen());
     }
 
@@ -131,24 +112,9 @@ class TestRecords : public QObject {
     }
 
 private slots:
-    void initTestCase() {
-        // The settings layer and the data folder stay inside the test's own folder.
-        qputenv("XDG_CONFIG_HOME", _home.filePath(QStringLiteral("config")).toUtf8());
-        qputenv("XDG_DATA_HOME", _home.filePath(QStringLiteral("data")).toUtf8());
-        QStandardPaths::setTestModeEnabled(true);
-        Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
-    }
-
+    void initTestCase() { _registry.setUp(); }
     void init() { openRegistry(); }
-
-    void cleanup() {
-        EditTransaction::rollback();
-        sql(QStringLiteral("PRAGMA query_only = 0;"));
-        _db->commitAndClose();
-        delete _db;
-        _db = nullptr;
-        _dir.reset();
-    }
+    void cleanup() { _registry.close(); }
 
     void documentRoundTrip_data() {
         QTest::addColumn<qint64>("id");

@@ -1,0 +1,67 @@
+#pragma once
+
+// A registry file in a temporary folder for the tests of the registry core, which have no widgets,
+// and the statements they check it with.
+
+#include "database.h"
+#include "edittransaction.h"
+#include "profschema.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+inline QSqlQuery sql(const QString& statement, const QVariantList& values = {}) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(statement);
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!query.exec())
+        qWarning() << query.lastError().text() << statement;
+    return query;
+}
+
+inline QVariant scalar(const QString& statement, const QVariantList& values = {}) {
+    QSqlQuery query = sql(statement, values);
+    return query.next() ? query.value(0) : QVariant();
+}
+
+class CoreRegistry {
+public:
+    // The settings layer and the data folder stay inside the test's own folder.
+    void setUp() {
+        qputenv("XDG_CONFIG_HOME", _home.filePath(QStringLiteral("config")).toUtf8());
+        qputenv("XDG_DATA_HOME", _home.filePath(QStringLiteral("data")).toUtf8());
+        QStandardPaths::setTestModeEnabled(true);
+        Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
+    }
+
+    // A fresh registry file; false when it cannot be made.
+    bool open() {
+        _dir.reset(new QTemporaryDir);
+        Database::useFile(_dir->filePath(QStringLiteral("registry.sqlite")));
+        _db.reset(new Database(true));
+        return _db->isValid();
+    }
+
+    // Whatever a test left open is undone before the file goes.
+    void close() {
+        EditTransaction::rollback();
+        sql(QStringLiteral("PRAGMA query_only = 0;"));
+        if (_db)
+            _db->commitAndClose();
+        _db.reset();
+        _dir.reset();
+    }
+
+    Database* database() const { return _db.get(); }
+
+private:
+    QTemporaryDir _home;
+    std::unique_ptr<QTemporaryDir> _dir;
+    std::unique_ptr<Database> _db;
+};
