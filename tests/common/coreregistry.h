@@ -10,6 +10,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -28,6 +29,11 @@ inline QSqlQuery sql(const QString& statement, const QVariantList& values = {}) 
 inline QVariant scalar(const QString& statement, const QVariantList& values = {}) {
     QSqlQuery query = sql(statement, values);
     return query.next() ? query.value(0) : QVariant();
+}
+
+// What the file holds for a column; NULL comes back as an invalid value.
+inline QVariant stored(const QSqlRecord& record, const QString& column) {
+    return record.isNull(column) ? QVariant() : record.value(column);
 }
 
 class CoreRegistry {

@@ -87,9 +87,6 @@ QVector<ImportRecord> records(int count) {
     return list;
 }
 
-QVariant stored(const QSqlRecord& row, const QString& column) {
-    return row.isNull(column) ? QVariant() : row.value(column);
-}
 } // namespace
 
 class TestImportStore : public QObject {

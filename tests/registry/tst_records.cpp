@@ -86,10 +86,6 @@ QVariantMap frdoValues(const QString& text, const QVariant& date) {
     return values;
 }
 
-// What the file holds for a column; NULL comes back as an invalid value.
-QVariant stored(const QSqlRecord& record, const QString& column) {
-    return record.isNull(column) ? QVariant() : record.value(column);
-}
 } // namespace
 
 class TestRecords : public QObject {
