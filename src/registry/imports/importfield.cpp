@@ -58,26 +58,13 @@ const FieldInfo* info(ImportField field) {
     return nullptr;
 }
 
-// Lower case, "ё" as "е", letters and digits only: "Ф.И.О." and "фио" are the same header.
-QString normalised(const QString& text) {
-    QString result;
-    result.reserve(text.size());
-    for (const QChar c : text) {
-        if (!c.isLetterOrNumber())
-            continue;
-        const QChar lower = c.toLower();
-        result.append(lower == QChar(0x0451) ? QChar(0x0435) : lower);
-    }
-    return result;
-}
-
 const QHash<QString, ImportField>& headerTable() {
     static const QHash<QString, ImportField> table = [] {
         QHash<QString, ImportField> t;
         for (const FieldInfo& i : fieldTable()) {
-            t.insert(normalised(QString::fromUtf8(i.title)), i.field);
+            t.insert(ImportFields::normalisedHeader(QString::fromUtf8(i.title)), i.field);
             for (const char* synonym : i.synonyms)
-                t.insert(normalised(QString::fromUtf8(synonym)), i.field);
+                t.insert(ImportFields::normalisedHeader(QString::fromUtf8(synonym)), i.field);
         }
         return t;
     }();
@@ -106,7 +93,7 @@ ImportField ImportFields::fromHeader(const QString& header) {
     // No header is this long; a cell of a megabyte is not normalised for nothing.
     if (header.size() > 200)
         return ImportField::Ignore;
-    return headerTable().value(normalised(header), ImportField::Ignore);
+    return headerTable().value(ImportFields::normalisedHeader(header), ImportField::Ignore);
 }
 
 bool ImportFields::isDate(ImportField field) {
@@ -120,4 +107,17 @@ bool ImportFields::isDate(ImportField field) {
     default:
         return false;
     }
+}
+
+// "Ф.И.О." and "фио" are the same header.
+QString ImportFields::normalisedHeader(const QString& text) {
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        if (!c.isLetterOrNumber())
+            continue;
+        const QChar lower = c.toLower();
+        result.append(lower == QChar(0x0451) ? QChar(0x0435) : lower);
+    }
+    return result;
 }

@@ -38,5 +38,7 @@ ImportField fromKey(const QString& key);
 // "Фамилия", "Дата  рождения", "СНИЛС", "Номер свидетельства", "Серия и номер", "Рег. номер"...);
 // Ignore when none.
 ImportField fromHeader(const QString& header);
+// A header text as fromHeader compares it: lower case, "ё" as "е", letters and digits only.
+QString normalisedHeader(const QString& header);
 bool isDate(ImportField field);
 } // namespace ImportFields

@@ -46,15 +46,6 @@ QString columnLetters(int column) {
         letters.prepend(QChar('A' + (n - 1) % 26));
     return letters;
 }
-
-// A header as it is remembered: lower case, "ё" as "е", letters and digits only.
-QString normalisedHeader(const QString& header) {
-    QString key;
-    for (const QChar c : header.toLower())
-        if (c.isLetterOrNumber())
-            key += c == QChar(0x451) ? QChar(0x435) : c;
-    return key;
-}
 } // namespace
 
 ImportDialog::ImportDialog(QWidget* parent)
@@ -303,7 +294,7 @@ void ImportDialog::chooseColumns() {
     const QHash<QString, QString> remembered = rememberedByHeader();
     for (int column = 0; column < count; ++column) {
         const QString header = _table.text(_options.headerRow, column);
-        const QString key = normalisedHeader(header);
+        const QString key = ImportFields::normalisedHeader(header);
         ImportField field = key.isEmpty() || !remembered.contains(key) ? ImportFields::fromHeader(header)
                                                                        : ImportFields::fromKey(remembered.value(key));
         // One column per field: the first one that names it.
@@ -359,7 +350,7 @@ void ImportDialog::onColumnChoiceChanged(int column, ImportField field) {
 void ImportDialog::rememberChoice(int column, ImportField field) {
     SettingsRegistry* settings = SettingsRegistry::instance();
     const QString header = _options.headerRow < 0 ? QString() : _table.text(_options.headerRow, column);
-    const QString key = normalisedHeader(header);
+    const QString key = ImportFields::normalisedHeader(header);
     if (key.isEmpty()) {
         QStringList byPosition = settings->value(Keys::importColumnsByPosition).toStringList();
         while (byPosition.size() <= column)
