@@ -15,7 +15,6 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <algorithm>
-#include <sqlite3.h>
 
 namespace {
 const QString documentsTable = QStringLiteral("ProfDocuments");
@@ -201,12 +200,6 @@ private:
     QHash<QString, QSqlQuery> _documentInserts;
     QHash<QString, QSqlQuery> _frdoUpdates;
 };
-
-// Whether the connection is inside a transaction: the import's writes are undone together only then.
-bool inTransaction() {
-    sqlite3* handle = Database::sqliteHandle(QSqlDatabase::database());
-    return handle && !sqlite3_get_autocommit(handle);
-}
 } // namespace
 
 bool ImportStore::takenNumbers(QSet<QString>* numbers, QString* error) {
@@ -267,10 +260,6 @@ bool ImportStore::write(const QVector<ImportRecord>& records, qint64 templateId,
     const bool done = DocumentStore::inSavepoint(
         importSavepoint,
         [&] {
-            if (!inTransaction()) {
-                StoreQuery::keep(error, QStringLiteral("не удалось начать транзакцию"));
-                return false;
-            }
             for (int i = 0; i < total; ++i) {
                 qint64 id = 0;
                 QString reason;
