@@ -36,6 +36,24 @@ inline QVariant stored(const QSqlRecord& record, const QString& column) {
     return record.isNull(column) ? QVariant() : record.value(column);
 }
 
+// Every row of `tables` (the registry's own when empty), NULL told apart from "": what "the file
+// as it was" means to a test of a failed write.
+inline QStringList registrySnapshot(QStringList tables = {}) {
+    if (tables.isEmpty())
+        tables = ProfSchema::tables().keys();
+    QStringList rows;
+    for (const QString& table : qAsConst(tables)) {
+        QSqlQuery query = sql(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(table));
+        while (query.next()) {
+            QStringList cells;
+            for (int i = 0; i < query.record().count(); ++i)
+                cells << (query.isNull(i) ? QStringLiteral("NULL") : query.value(i).toString());
+            rows << table + QLatin1Char(':') + cells.join(QLatin1Char('|'));
+        }
+    }
+    return rows;
+}
+
 class CoreRegistry {
 public:
     // The settings layer and the data folder stay inside the test's own folder.

@@ -25,21 +25,9 @@ namespace {
 const qint64 bigId = Q_INT64_C(1) << 40;
 const int subjectCount = 12;
 
-// Every row of every table, the sequence of ids included, with NULL told apart from "".
+// Every row of every table, the sequence of ids included.
 QStringList snapshot() {
-    QStringList tables = ProfSchema::tables().keys();
-    tables << QStringLiteral("sqlite_sequence");
-    QStringList rows;
-    for (const QString& table : qAsConst(tables)) {
-        QSqlQuery query = sql(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(table));
-        while (query.next()) {
-            QStringList cells;
-            for (int i = 0; i < query.record().count(); ++i)
-                cells << (query.isNull(i) ? QStringLiteral("NULL") : query.value(i).toString());
-            rows << table + QLatin1Char(':') + cells.join(QLatin1Char('|'));
-        }
-    }
-    return rows;
+    return registrySnapshot(ProfSchema::tables().keys() << QStringLiteral("sqlite_sequence"));
 }
 
 // A template with its appendix, its appendix text and an FRDO row.

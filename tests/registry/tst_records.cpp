@@ -26,21 +26,6 @@ const qint64 bigId = Q_INT64_C(1) << 62;
 const QString megabyte = QString(1 << 20, QChar(0x0416));
 const QString nullText = QString();
 
-// Every row of every table with the type of each value: what "the file as it was" means here.
-QStringList snapshot() {
-    QStringList rows;
-    for (const QString& table : ProfSchema::tables().keys()) {
-        QSqlQuery query = sql(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(table));
-        while (query.next()) {
-            QStringList cells;
-            for (int i = 0; i < query.record().count(); ++i)
-                cells << (query.isNull(i) ? QStringLiteral("NULL") : query.value(i).toString());
-            rows << table + QLatin1Char(':') + cells.join(QLatin1Char('|'));
-        }
-    }
-    return rows;
-}
-
 // The ways a write fails: a trigger that refuses it, or a connection that may only read.
 enum class Failure { Trigger, QueryOnly };
 
@@ -271,7 +256,7 @@ private slots:
         QFETCH(int, write);
         QFETCH(QStringList, events);
         const qint64 id = newDocument(bigId);
-        const QStringList before = snapshot();
+        const QStringList before = registrySnapshot();
         if (events.isEmpty())
             makeWritesFail(Failure(failure), table);
         else
@@ -314,7 +299,7 @@ private slots:
         QVERIFY(!written);
         QVERIFY2(error.contains(expectedReason(Failure(failure))), qPrintable(error));
         sql(QStringLiteral("PRAGMA query_only = 0;"));
-        QCOMPARE(snapshot(), before);
+        QCOMPARE(registrySnapshot(), before);
     }
 
     // The document dialog's save runs while the appendix dialog, opened from it, shares its
@@ -417,10 +402,10 @@ private slots:
         // All or none: a refused last value takes the earlier ones of the set with it.
         sql(QStringLiteral("CREATE TRIGGER refuse_boss BEFORE INSERT ON Variables WHEN NEW.Name = 'Data/Boss_3' "
                            "BEGIN SELECT RAISE(ABORT, 'отказано'); END;"));
-        const QStringList before = snapshot();
+        const QStringList before = registrySnapshot();
         QVERIFY(!write({{city, QStringLiteral("Москва")}, {boss3, QStringLiteral("Сидоров")}}, &error));
         QCOMPARE(error, QStringLiteral("отказано"));
-        QCOMPARE(snapshot(), before);
+        QCOMPARE(registrySnapshot(), before);
     }
 };
 
