@@ -736,6 +736,12 @@ class TestExportEntries : public QObject {
         emit edit->textEdited(text);
     }
 
+    // The FRDO check lists the documents with incomplete FRDO data; all of them are exported.
+    static void exportAllChecked(GuiFixture& f, const QString& action) {
+        if (action == QLatin1String("actionFrdo"))
+            f.whenModal([](QWidget* check) { check->findChild<QPushButton*>("pushButtonExportAll")->click(); });
+    }
+
     static void fillRegistry() {
         insertRows("ProfDocuments",
                    {"profId", "isTemplate", "fio1", "fio2", "fio3", "qual", "issueDate", "editDate", "attNumber",
@@ -773,6 +779,7 @@ private slots:
         const QString path = f.env().root() + QStringLiteral("/out.xlsx");
         f.answerNextBox(QMessageBox::Ok, true);
         FileDialog::setNextFileName(path);
+        exportAllChecked(f, action);
         QVERIFY(f.trigger(action));
         QCOMPARE(MessageBox::lastShown().text,
                  QStringLiteral("При экспорте в Excel будут применены текущие настройки фильтрации"));
@@ -783,6 +790,7 @@ private slots:
         // Switched off, the note is not shown again.
         const int boxes = MessageBox::shown().size();
         FileDialog::setNextFileName(QString());
+        exportAllChecked(f, action);
         QVERIFY(f.trigger(action));
         QCOMPARE(MessageBox::shown().size(), boxes);
     }
@@ -825,6 +833,8 @@ private slots:
         if (!target.isEmpty())
             FileDialog::setNextFileName(f.env().root() + target);
         const int dialogs = FileDialog::captions().size();
+        if (filter.isEmpty())
+            exportAllChecked(f, action);
         QVERIFY(f.trigger(action));
         const MessageBox::Shown box = MessageBox::lastShown();
         QCOMPARE(box.title, title);

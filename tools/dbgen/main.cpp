@@ -4,6 +4,7 @@
 #include "appresources.h"
 #include "database.h"
 #include "profschema.h"
+#include "snils.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -86,6 +87,9 @@ bool insertDocument(QSqlQuery& doc, QSqlQuery& det, QSqlQuery& frdo, qint64 id, 
     doc.bindValue(17, issue.addDays(-3).toString(Qt::ISODate));
     doc.bindValue(18, 1);
     doc.bindValue(19, QStringLiteral("Аттестат о среднем общем образовании"));
+    // Every fiftieth a duplicate (as its FRDO row says), every fourth of the rest about a post.
+    doc.bindValue(20, !isTemplate && id % 50 == 0 ? 1 : 0);
+    doc.bindValue(21, id % 4 == 0 ? 2 : 1);
     if (!doc.exec())
         return false;
     for (int s = 0; s < subjectCount; ++s) {
@@ -100,13 +104,17 @@ bool insertDocument(QSqlQuery& doc, QSqlQuery& det, QSqlQuery& frdo, qint64 id, 
     // an office's.
     const bool duplicate = id % 50 == 0;
     const QDate begin = QDate(2015, 9, 1).addDays(rnd->bounded(0, 3000));
+    // A SNILS with its right check number, as a real office's registry holds them. The fourth
+    // draw is kept so that every later value stays what it was.
+    const QString nine =
+        QStringLiteral("%1%2%3").arg(rnd->bounded(100, 999)).arg(rnd->bounded(100, 999)).arg(rnd->bounded(100, 999));
+    rnd->bounded(10, 99);
+    const QString snils = QStringLiteral("%1-%2-%3 %4")
+                              .arg(nine.mid(0, 3), nine.mid(3, 3), nine.mid(6, 3))
+                              .arg(Snils::checkNumber(nine), 2, 10, QLatin1Char('0'));
     const QVariantList values = {
         id,
-        QStringLiteral("%1-%2-%3 %4")
-            .arg(rnd->bounded(100, 999))
-            .arg(rnd->bounded(100, 999))
-            .arg(rnd->bounded(100, 999))
-            .arg(rnd->bounded(10, 99)),
+        snils,
         QStringLiteral("Свидетельство о профессии рабочего, должности служащего"),
         duplicate ? 1 : 0,
         rnd->bounded(2) ? 1 : -1,
@@ -241,8 +249,8 @@ int main(int argc, char* argv[]) {
     doc.prepare(
         QStringLiteral("INSERT INTO ProfDocuments (profId, isTemplate, fio1, fio2, fio3, birthDate, "
                        "profession, qual, regNumber, issueDate, editDate, attNumber, isExcellent, profProgName, "
-                       "startDate, finishDate, protocolNumber, protocolDate, showTotalCount, prevEducation) "
-                       "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+                       "startDate, finishDate, protocolNumber, protocolDate, showTotalCount, prevEducation, isDuplicate, "
+                       "certificateType) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
     det.prepare(QStringLiteral("INSERT INTO ProfDetails (profId, name, count, rate) VALUES (?,?,?,?)"));
     frdo.prepare(QStringLiteral(
         "INSERT INTO ProfFrdo (profId, snils, DocType, StateDuplicate, SexIsMale, DocSerial, DocNumber, "

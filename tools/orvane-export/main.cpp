@@ -1,16 +1,19 @@
 // orvane-export: writes the registry book or the FRDO workbook of a database file, with the same
 // writer and cells as the program's "Инструменты" menu, for offices that automate their uploads.
-// Exit codes: 0 written, 2 bad arguments, 4 output not written, 6 database not usable or not readable.
+// With --check it lists instead what the federal registry would refuse.
+// Exit codes: 0 written, 2 bad arguments, 4 output not written, 6 database not usable or not readable,
+// 8 the check found documents that fail.
 
 #include "appkeys.h"
 #include "appresources.h"
 #include "database.h"
 #include "documentfilter.h"
 #include "filterlisttype.h"
-#include "xlsxexport.h"
+#include "frdocheck.h"
 #include "frdoexport.h"
 #include "profschema.h"
 #include "registrybook.h"
+#include "xlsxexport.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -21,20 +24,25 @@
 namespace {
 
 const char usageText[] =
-    "usage: orvane-export --db FILE (--book OUT.xlsx | --frdo OUT.xlsx) [--fio TEXT] [--qual TEXT]\n"
-    "                     [--issued FROM TO] [--edited FROM TO]\n"
+    "usage: orvane-export --db FILE (--book OUT.xlsx | --frdo OUT.xlsx | --frdo --check) [--fio TEXT]\n"
+    "                     [--qual TEXT] [--issued FROM TO] [--edited FROM TO]\n"
     "  --db FILE          the program's database, opened read-only (never written)\n"
     "  --book OUT.xlsx    write the registry book of the documents the filters let through\n"
     "  --frdo OUT.xlsx    write the FRDO upload table of the documents the filters let through\n"
+    "  --check            with --frdo: write nothing, check the same documents by the federal\n"
+    "                     registry's rules and print one line per problem to stdout, UTF-8,\n"
+    "                     tab-separated: id, full name, series/number, problem (an OUT.xlsx given\n"
+    "                     as well is not written)\n"
     "  --fio TEXT         part of the full name (any letter case)\n"
     "  --qual TEXT        part of the qualification (any letter case)\n"
     "  --issued FROM TO   issue date range, both ends included, dates as yyyy-MM-dd\n"
     "  --edited FROM TO   edit date range, the same way\n"
     "OUT.xlsx is replaced only by a complete workbook; a read-only OUT.xlsx is left as it is.\n"
-    "Exit codes: 0 written, 2 bad arguments, 4 output not written, 6 database not usable or not\n"
-    "readable (then nothing is written).\n";
+    "Exit codes: 0 written (with --check: no document fails), 2 bad arguments, 4 output not\n"
+    "written, 6 database not usable or not readable (then nothing is written), 8 with --check:\n"
+    "some documents fail.\n";
 
-enum ExitCode { Done = 0, BadArguments = 2, OutputFailed = 4, BadDatabase = 6 };
+enum ExitCode { Done = 0, BadArguments = 2, OutputFailed = 4, BadDatabase = 6, CheckFailed = 8 };
 
 struct Options {
     QString db;
@@ -42,6 +50,8 @@ struct Options {
     QString frdo;
     QString fio;
     QString qual;
+    bool frdoChosen = false; // --frdo, with or without OUT.xlsx
+    bool check = false;
     QDate issuedFrom, issuedTo, editedFrom, editedTo;
 };
 
@@ -63,9 +73,19 @@ QString parseArguments(const QStringList& args, Options* options, bool* help) {
             *help = true;
             return QString();
         }
+        if (arg == QLatin1String("--check")) {
+            options->check = true;
+            continue;
+        }
+        // A check writes no file, so its --frdo may come without one.
+        if (arg == QLatin1String("--frdo")) {
+            options->frdoChosen = true;
+            if (!value(1).startsWith(QLatin1String("--")) && !value(1).isEmpty())
+                options->frdo = args.at(++i);
+            continue;
+        }
         QString* text = arg == QLatin1String("--db")     ? &options->db
                         : arg == QLatin1String("--book") ? &options->book
-                        : arg == QLatin1String("--frdo") ? &options->frdo
                         : arg == QLatin1String("--fio")  ? &options->fio
                         : arg == QLatin1String("--qual") ? &options->qual
                                                          : nullptr;
@@ -87,8 +107,12 @@ QString parseArguments(const QStringList& args, Options* options, bool* help) {
     }
     if (options->db.isEmpty())
         return QStringLiteral("--db is missing");
-    if (options->book.isEmpty() == options->frdo.isEmpty())
+    if (options->book.isEmpty() == !options->frdoChosen)
         return QStringLiteral("give one of --book and --frdo");
+    if (options->check && !options->frdoChosen)
+        return QStringLiteral("--check goes with --frdo");
+    if (options->frdoChosen && options->frdo.isEmpty() && !options->check)
+        return QStringLiteral("--frdo needs a value");
     return QString();
 }
 
@@ -108,6 +132,22 @@ FilterListType filtersOf(const Options& options) {
     return filters;
 }
 
+// The problems go to stdout, one a line; whether any document fails is the exit code.
+int check(const QList<qint64>& ids) {
+    QVector<FrdoCheck::FailingDocument> failing;
+    QString error;
+    if (!FrdoCheck::checkDocuments(ids, &failing, &error)) {
+        printError(QStringLiteral("database not usable: %1").arg(error));
+        return BadDatabase;
+    }
+    for (const QString& line : FrdoCheck::reportLines(failing)) {
+        const QByteArray bytes = line.toUtf8();
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        std::fputc('\n', stdout);
+    }
+    return failing.isEmpty() ? Done : CheckFailed;
+}
+
 int run(const Options& options) {
     QString error;
     Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
@@ -123,6 +163,8 @@ int run(const Options& options) {
     const QList<qint64> ids = DocumentFilter::fromList(filtersOf(options)).shownIds({}, &error);
     if (!error.isEmpty())
         failure = ExportFailure::Database;
+    else if (options.check)
+        return check(ids);
     else if (!options.book.isEmpty())
         written = RegistryBook::write(ids, output, &error, {}, &failure);
     else

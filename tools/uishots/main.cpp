@@ -1,37 +1,40 @@
 // Draws the registry window, the document, appendix and FRDO dialogs of one document, the
-// organisation data, signatories, preferences, about, tips, print, import and printer calibration dialogs, and the
-// template designer on the shipped certificate, to PNG files, as the program shows them over the
-// given registry (a copy of it is used). It also writes, as PDF files, the calibration sheet, the
-// certificate's inner side printed on an uncalibrated and on a calibrated printer, and the PDF copy
-// of the document and the next one with backgrounds.
+// organisation data, signatories, preferences, about, tips, print, import, FRDO check, statistics
+// and printer calibration dialogs, and the template designer on the shipped certificate, to PNG
+// files, as the program shows them over the given registry (a copy of it is used). It also writes,
+// as PDF files, the calibration sheet, the certificate's inner side printed on an uncalibrated and
+// on a calibrated printer, and the PDF copy of the document and the next one with backgrounds.
 //   QT_QPA_PLATFORM=offscreen uishots REGISTRY.db DOCUMENT_ID OUTPUT_FOLDER
-#include "calibrationstore.h"
+#include "aboutdialog.h"
 #include "abstractfield.h"
-#include "printercalibrationdialog.h"
-#include "fieldgraphicsitem.h"
-#include "mygraphicsscene.h"
-#include "mygraphicsview.h"
-#include "projectviewwidget.h"
-#include "printercalibration.h"
-#include "printsession.h"
-#include "reportpage.h"
-#include "reportwindow.h"
+#include "additionaleditdialog.h"
 #include "appresources.h"
 #include "appsettings.h"
-#include "database.h"
-#include "engine.h"
-#include "additionaleditdialog.h"
 #include "bossguidedialog.h"
+#include "calibrationstore.h"
+#include "database.h"
 #include "documenteditdialog.h"
+#include "engine.h"
+#include "fieldgraphicsitem.h"
+#include "frdocheck.h"
+#include "frdocheckdialog.h"
 #include "frdodialog.h"
 #include "importdialog.h"
 #include "mainwindow.h"
+#include "mygraphicsscene.h"
+#include "mygraphicsview.h"
 #include "optionsdialog.h"
-#include "printdialog.h"
-#include "profschema.h"
-#include "reportlist.h"
-#include "aboutdialog.h"
 #include "preferencesdialog.h"
+#include "printdialog.h"
+#include "printercalibration.h"
+#include "printercalibrationdialog.h"
+#include "printsession.h"
+#include "profschema.h"
+#include "projectviewwidget.h"
+#include "reportlist.h"
+#include "reportpage.h"
+#include "reportwindow.h"
+#include "statisticsdialog.h"
 #include "tipsdialog.h"
 
 #include <QApplication>
@@ -44,6 +47,8 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QSettings>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -59,6 +64,50 @@ bool save(QWidget* widget, const QString& path) {
     const bool saved = widget->grab().save(path);
     std::printf("%s %s\n", saved ? "wrote" : "cannot write", qPrintable(path));
     return saved;
+}
+
+// The ids the list shows without a filter.
+QList<qint64> listedIds() {
+    QList<qint64> ids;
+    QSqlQuery query(QStringLiteral("SELECT profId FROM ViewProfDocuments"));
+    while (query.next())
+        ids.append(query.value(0).toLongLong());
+    return ids;
+}
+
+// The FRDO check window over the registry, with a few documents given the faults a clerk makes
+// (in the copy only), and the statistics window of every document.
+bool saveCheckAndStatistics(QWidget* window, const QString& output) {
+    for (const char* fault : {"UPDATE ProfFrdo SET snils = '112-233-445 96' WHERE profId = 3",
+                              "UPDATE ProfFrdo SET endDate = '2015-01-10' WHERE profId = 7",
+                              "UPDATE ProfFrdo SET frdo21 = NULL, frdo22 = NULL WHERE profId = 11",
+                              "UPDATE ProfFrdo SET studyCount = '72,5' WHERE profId = 13"}) {
+        QSqlQuery query;
+        if (!query.exec(QLatin1String(fault)))
+            std::fprintf(stderr, "uishots: %s\n", qPrintable(query.lastError().text()));
+    }
+    const QList<qint64> ids = listedIds();
+    QVector<FrdoCheck::FailingDocument> failing;
+    QString error;
+    if (!FrdoCheck::checkDocuments(ids, &failing, &error)) {
+        std::fprintf(stderr, "uishots: %s\n", qPrintable(error));
+        return false;
+    }
+    auto* check = new FrdoCheckDialog(ids, failing, window);
+    check->resize(1000, 560);
+    check->show();
+    bool ok = save(check, output + QStringLiteral("/frdo-check-dialog.png"));
+    check->close();
+    auto* statistics = new StatisticsDialog(window);
+    if (!statistics->load(ids, &error)) {
+        std::fprintf(stderr, "uishots: %s\n", qPrintable(error));
+        return false;
+    }
+    statistics->resize(1100, 620);
+    statistics->show();
+    ok = save(statistics, output + QStringLiteral("/statistics-dialog.png")) && ok;
+    statistics->close();
+    return ok;
 }
 
 // The import window over a group pasted from a spreadsheet, one birth date of which cannot be.
@@ -204,6 +253,7 @@ int main(int argc, char* argv[]) {
     ok = save(print, output + QStringLiteral("/print-dialog.png")) && ok;
     print->close();
     ok = saveImportDialog(&window, output + QStringLiteral("/import-dialog.png")) && ok;
+    ok = saveCheckAndStatistics(&window, output) && ok;
     ok = writePrintedFiles(&window, id, output) && ok;
     window.engine()->onGuiEdit(ReportList::CertificateAny);
     if (ReportWindow* designer = window.engine()->designer()) {

@@ -11,11 +11,12 @@
 
 namespace {
 // The names come from the list's view, so that the book shows them as the list does; the other
-// columns come from the document itself.
+// columns come from the document itself. A missing name part sorts first on both stores (the
+// server would put it last).
 const QString bookSql = QStringLiteral(
     "SELECT v.profId, v.fio, v.issueDate, d.attNumber, d.regNumber, d.profession, d.qual, "
     "d.protocolDate, d.protocolNumber FROM ViewProfDocuments v INNER JOIN ProfDocuments d ON d.profId = v.profId "
-    "ORDER BY d.fio1, d.fio2, d.fio3, d.profId");
+    "ORDER BY d.fio1 NULLS FIRST, d.fio2 NULLS FIRST, d.fio3 NULLS FIRST, d.profId");
 const QString countSql = QStringLiteral("SELECT COUNT(*) FROM ViewProfDocuments");
 // Columns of the query.
 enum { Id, ListFio, IssueDate, AttNumber, RegNumber, Profession, Qual, ProtocolDate, ProtocolNumber };

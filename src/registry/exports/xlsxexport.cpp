@@ -2,6 +2,7 @@
 
 #include "mzlog.h"
 #include "productinfo.h"
+#include "sqldialect.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -10,7 +11,7 @@
 #include <QVector>
 
 namespace {
-const QString idTable = QStringLiteral("temp.orvane_export_ids");
+const QString idTable = QStringLiteral("orvane_export_ids");
 
 // The exported ids as a temporary table the query selects from: an IN list of a hundred thousand
 // literals would be a statement of a megabyte, parsed into as many expression nodes.
@@ -24,29 +25,22 @@ public:
     IdTable(const IdTable&) = delete;
     IdTable& operator=(const IdTable&) = delete;
 
-    // The reason of a failure, empty on success.
+    // The reason of a failure, empty on success. One statement, so that a failure leaves nothing
+    // half filled, inside an edit dialog's transaction or outside one, on either store.
     QString fill(const QList<qint64>& ids) {
         QSqlQuery query(_db);
-        // A savepoint works inside the transaction of an open edit dialog as well as outside one, and
-        // saves a commit per row.
         for (const QString& sql :
-             {QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS orvane_export_ids (id INTEGER PRIMARY KEY)"),
-              QStringLiteral("DELETE FROM ") + idTable, QStringLiteral("SAVEPOINT orvane_export_ids")})
+             {QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS orvane_export_ids (id %1 PRIMARY KEY)")
+                  .arg(SqlDialect::idType(_db)),
+              QStringLiteral("DELETE FROM ") + idTable})
             if (!query.exec(sql))
                 return query.lastError().text();
         QSqlQuery insert(_db);
-        QString reason;
-        if (!insert.prepare(QStringLiteral("INSERT OR IGNORE INTO %1 (id) VALUES (?)").arg(idTable)))
-            reason = insert.lastError().text();
-        for (int i = 0; reason.isEmpty() && i < ids.size(); ++i) {
-            insert.bindValue(0, ids[i]);
-            if (!insert.exec())
-                reason = insert.lastError().text();
-        }
-        if (!reason.isEmpty())
-            query.exec(QStringLiteral("ROLLBACK TO orvane_export_ids"));
-        query.exec(QStringLiteral("RELEASE orvane_export_ids"));
-        return reason;
+        if (!insert.prepare(QStringLiteral("INSERT INTO %1 (id) SELECT DISTINCT value FROM (%2) AS ids")
+                                .arg(idTable, SqlDialect::idsFromJson(_db, QStringLiteral("?")))))
+            return insert.lastError().text();
+        insert.addBindValue(SqlDialect::jsonIds(ids));
+        return insert.exec() ? QString() : insert.lastError().text();
     }
 
 private:
@@ -154,7 +148,7 @@ bool XlsxExport::write(const XlsxExportSpec& layout, const QList<qint64>& ids, c
     QSqlQuery query(db);
     query.setForwardOnly(true); // one row at a time, not the whole result
     const QString sql =
-        layout.selectSql + QStringLiteral(" AND %1 IN (SELECT id FROM %2)").arg(layout.idColumn, idTable);
+        layout.selectSql + QStringLiteral(" AND %1 IN (SELECT id FROM %2) ORDER BY %1").arg(layout.idColumn, idTable);
     if (!query.exec(sql))
         return failed(book, databaseError(query.lastError()), error, failure);
     const QSqlRecord record = query.record();

@@ -50,8 +50,8 @@ public:
     // "<directory>/Orvane[-<title>]-export-yyyy-MM-dd.xlsx"
     static QString proposedFileName(const QString& directory, const QString& title, const QDate& day);
 
-    // Writes the records of `layout` whose id is in `ids` to `path`, in the order SQLite gives the
-    // query (without ORDER BY: for the joins in use, ascending id). Null formats get the defaults
+    // Writes the records of `layout` whose id is in `ids` to `path`, in ascending id (the order the
+    // file gave without asking; a server needs to be asked). Null formats get the defaults
     // below. False with the reason in `error` when the workbook cannot be written or read from the
     // database; false with an empty `error` when `progress` cancels; `failure` says which. `path`
     // is replaced only by a complete workbook.

@@ -147,6 +147,14 @@ bool XlsxWorkbook::writeString(int row, int column, const QString& text, int for
     return e == LXW_NO_ERROR || fail(QString::fromUtf8(lxw_strerror(e)));
 }
 
+bool XlsxWorkbook::writeNumber(int row, int column, double value, int format) {
+    if (!_sheet || row < 0 || column < 0)
+        return false;
+    lxw_format* f = format >= 0 && format < _formats.size() ? _formats[format] : nullptr;
+    const lxw_error e = worksheet_write_number(_sheet, lxw_row_t(row), lxw_col_t(column), value, f);
+    return e == LXW_NO_ERROR || fail(QString::fromUtf8(lxw_strerror(e)));
+}
+
 bool XlsxWorkbook::close(QString* error) {
     if (_workbook && isValid()) {
         const lxw_error e = workbook_close(_workbook);

@@ -42,12 +42,13 @@ public:
     bool isValid() const { return _error.isEmpty(); }
     QString errorString() const { return _error; }
 
-    // A handle for writeString(); -1 stands for the default format.
+    // A handle for the write calls; -1 stands for the default format.
     int addFormat(const XlsxFormat& format);
     bool setColumnWidth(int column, double width);
     bool setRowHeight(int row, double height);
     // Texts longer than a cell can hold are cut to the cell's limit.
     bool writeString(int row, int column, const QString& text, int format = -1);
+    bool writeNumber(int row, int column, double value, int format = -1);
 
     // Writes the file and puts it in place of `path`; false with the reason otherwise.
     bool close(QString* error);

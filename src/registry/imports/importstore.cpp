@@ -5,6 +5,7 @@
 #include "documentstore.h"
 #include "frdoautofill.h"
 #include "mzlog.h"
+#include "sqldialect.h"
 #include "storequery.h"
 
 #include <QDateTime>
@@ -110,8 +111,9 @@ private:
         QStringList names = columns;
         names << QStringLiteral("editDate") << QStringLiteral("comment");
         const QString sql =
-            QStringLiteral("INSERT INTO ProfDocuments (%1) VALUES (%2);")
-                .arg(names.join(QStringLiteral(", ")), QStringLiteral("?, ").repeated(names.size()).chopped(2));
+            QStringLiteral("INSERT INTO ProfDocuments (%1) VALUES (%2)%3;")
+                .arg(names.join(QStringLiteral(", ")), QStringLiteral("?, ").repeated(names.size()).chopped(2),
+                     SqlDialect::returningId(QSqlDatabase::database(), QStringLiteral("profId")));
         QSqlQuery query;
         if (!prepareQuery(query, sql, error))
             return nullptr;
@@ -137,9 +139,8 @@ private:
         insert->bindValue(at, QStringLiteral(""));
         if (!StoreQuery::write(*insert, error))
             return false;
-        *id = insert->lastInsertId().toLongLong();
-        // An insert that stored nothing still reports the connection's previous row id.
-        if (insert->numRowsAffected() != 1 || *id <= 0) {
+        *id = SqlDialect::insertedId(*insert);
+        if (*id <= 0) {
             StoreQuery::keep(error, QStringLiteral("новая запись не создана"));
             return false;
         }
@@ -207,8 +208,8 @@ bool ImportStore::takenNumbers(QSet<QString>* numbers, QString* error) {
     QSqlQuery query(QSqlDatabase::database());
     query.setForwardOnly(true);
     // A statement SQLite refuses to prepare keeps its reason only until it is run.
-    if (!query.prepare(QStringLiteral("SELECT attNumber FROM ProfDocuments WHERE IFNULL(isTemplate,0)!=1 AND "
-                                      "IFNULL(isDuplicate,0)=0 AND attNumber IS NOT NULL;")) ||
+    if (!query.prepare(QStringLiteral("SELECT attNumber FROM ProfDocuments WHERE COALESCE(isTemplate,0)!=1 AND "
+                                      "COALESCE(isDuplicate,0)=0 AND attNumber IS NOT NULL;")) ||
         !StoreQuery::exec(query)) {
         MZ_LOG() << StoreQuery::reasonOf(query);
         StoreQuery::keep(error, StoreQuery::reasonOf(query));

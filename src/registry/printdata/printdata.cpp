@@ -72,7 +72,7 @@ private:
 QVariant totalHours(const QVariant& profId, QString* error) {
     QSqlQuery query(QSqlDatabase::database());
     const bool read =
-        first(query, QStringLiteral("SELECT SUM(IFNULL(count,0)) FROM ProfDetails WHERE profId = ?;"), profId);
+        first(query, QStringLiteral("SELECT SUM(COALESCE(count,0)) FROM ProfDetails WHERE profId = ?;"), profId);
     if (failed(query)) {
         *error = query.lastError().text().trimmed();
         return QVariant();
@@ -274,8 +274,8 @@ QString PrintData::appendixQuery(qint64 sqlDocId) {
     return QStringLiteral(
                "SELECT profId, col1, col2, col3 FROM(SELECT profId, name AS col1, count AS col2, rate AS col3, "
                "1 AS order1, detId AS order2 FROM ProfDetails WHERE profId = %1 UNION SELECT Det.profId, 'ВСЕГО:' "
-               "AS col1, SUM(IFNULL(count,0))AS col2, '' AS col3, 2 AS order1, 0 AS order2 FROM ProfDetails Det "
+               "AS col1, SUM(COALESCE(count,0))AS col2, '' AS col3, 2 AS order1, 0 AS order2 FROM ProfDetails Det "
                "INNER JOIN ProfDocuments Doc ON Det.profId=doc.ProfId WHERE Det.profId = %1 AND "
-               "IFNULL(hideTotalCountInAdd,0)=0 GROUP BY Det.profId ORDER BY order1, order2);")
+               "COALESCE(hideTotalCountInAdd,0)=0 GROUP BY Det.profId ORDER BY order1, order2);")
         .arg(sqlDocId);
 }

@@ -2,10 +2,13 @@
 
 #include "database.h"
 #include "mzlog.h"
+#include "sqldialect.h"
 #include "textmatch.h"
 #include "valuetext.h"
 
 #include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStringList>
 #include <QVector>
 #include <algorithm>
@@ -30,15 +33,17 @@ QString sqlText(const QString& text) {
 // " expression contains part " with the list's own case-insensitive match.
 QString containsCondition(const QString& expression, const QString& part) {
     // One-pass arg(): a "%1" in the user's text stays as it is.
-    return QStringLiteral(" %1(%2, %3) ").arg(QLatin1String(TextMatch::containsFunction), expression, sqlText(part));
+    // Compared with 1: the server takes no integer as a condition.
+    return QStringLiteral(" %1(%2, %3) = 1 ")
+        .arg(QLatin1String(TextMatch::containsFunction), expression, sqlText(part));
 }
 
 // " column's day lies in [from, to] ". The day is read from the first ten characters, as the list
 // reads it, so a time zone suffix does not shift it.
 QString dayRangeCondition(const QString& column, const QDate& from, const QDate& to) {
     const QString format = QStringLiteral("yyyy-MM-dd");
-    return QStringLiteral(" date(substr(%1, 1, 10)) BETWEEN '%2' AND '%3' ")
-        .arg(column, from.toString(format), to.toString(format));
+    return QStringLiteral(" %1 BETWEEN '%2' AND '%3' ")
+        .arg(SqlDialect::dayOf(QSqlDatabase::database(), column), from.toString(format), to.toString(format));
 }
 
 // As the list reads a cell: SQLite's own text of the value, a NULL as a null string.
@@ -139,16 +144,17 @@ QString DocumentFilter::sqlCondition() const {
         conditions << dayRangeCondition(QStringLiteral("editDate"), _editDateFrom, _editDateTo);
     // The expressions are those of the list's view ViewProfDocuments, so both match the same text.
     if (!_fio.isEmpty())
-        conditions << containsCondition(QStringLiteral("ifnull(fio1,'')||' '||ifnull(fio2,'')||' '||ifnull(fio3,'')"),
-                                        _fio);
+        conditions << containsCondition(
+            QStringLiteral("COALESCE(fio1,'')||' '||COALESCE(fio2,'')||' '||COALESCE(fio3,'')"), _fio);
     if (!_qual.isEmpty())
-        conditions << containsCondition(QStringLiteral("REPLACE(qual, CHAR(10), ' ')"), _qual);
+        conditions << containsCondition(QStringLiteral("REPLACE(qual, '\n', ' ')"), _qual);
     if (conditions.isEmpty())
         return {};
     return QStringLiteral(" AND ") + conditions.join(QStringLiteral(" AND "));
 }
 
-// Straight from SQLite, as the list loads its rows: the same texts, in the same order.
+// Straight from SQLite, as the list loads its rows: the same texts, in the same order (through the
+// driver for a registry on a server).
 QList<qint64> DocumentFilter::shownIds(const DocumentOrder& order, QString* error) const {
     const auto fail = [error](const QString& reason) {
         MZ_LOG() << "cannot list the documents" << reason;
@@ -160,36 +166,53 @@ QList<qint64> DocumentFilter::shownIds(const DocumentOrder& order, QString* erro
         error->clear();
     const bool sorted = order.column >= DocumentOrder::Id && order.column < DocumentOrder::ColumnCount;
     const bool keyed = sorted && order.column != DocumentOrder::Id;
-    sqlite3* db = Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
-    if (!db)
-        return fail(QStringLiteral("no open database"));
     const QByteArray sql = QByteArrayLiteral("SELECT profId, fio, qual, issueDate, editDate, ") +
                            viewColumns[sorted ? order.column : DocumentOrder::Id] +
                            QByteArrayLiteral(" FROM ViewProfDocuments");
+    enum { IdAt, FioAt, QualAt, IssueAt, EditAt, KeyAt };
+    QVector<ShownRow> rows;
+    const auto take = [&](qint64 id, const QString& fio, const QString& qual, const QString& issue, const QString& edit,
+                          const QString& key) {
+        if ((!_fio.isEmpty() && !acceptsFio(fio)) || (!_qual.isEmpty() && !acceptsQual(qual)) ||
+            (_issueRange && !acceptsIssueDay(ValueText::dayNumber(issue))) ||
+            (_editRange && !acceptsEditDay(ValueText::dayNumber(edit))))
+            return;
+        rows.append({id, keyed ? key : QString()});
+    };
+    const auto listed = [&]() {
+        if (sorted)
+            sortRows(rows, order);
+        QList<qint64> ids;
+        ids.reserve(rows.size());
+        for (const ShownRow& row : rows)
+            ids.append(row.id);
+        return ids;
+    };
+    if (SqlDialect::isServer()) {
+        // A registry on a server: the same rows through the driver.
+        QSqlQuery query(QSqlDatabase::database());
+        query.setForwardOnly(true);
+        if (!query.exec(QString::fromLatin1(sql)))
+            return fail(query.lastError().text());
+        while (query.next())
+            take(query.value(IdAt).toLongLong(), query.value(FioAt).toString(), query.value(QualAt).toString(),
+                 query.value(IssueAt).toString(), query.value(EditAt).toString(), query.value(KeyAt).toString());
+        return listed();
+    }
+    sqlite3* db = Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
+    if (!db)
+        return fail(QStringLiteral("no open database"));
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, sql.constData(), -1, &raw, nullptr) != SQLITE_OK) {
         sqlite3_finalize(raw);
         return fail(QString::fromUtf8(sqlite3_errmsg(db)));
     }
     const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
-    enum { IdAt, FioAt, QualAt, IssueAt, EditAt, KeyAt };
-    QVector<ShownRow> rows;
     int result;
-    while ((result = sqlite3_step(raw)) == SQLITE_ROW) {
-        if ((!_fio.isEmpty() && !acceptsFio(cellText(raw, FioAt))) ||
-            (!_qual.isEmpty() && !acceptsQual(cellText(raw, QualAt))) ||
-            (_issueRange && !acceptsIssueDay(ValueText::dayNumber(cellText(raw, IssueAt)))) ||
-            (_editRange && !acceptsEditDay(ValueText::dayNumber(cellText(raw, EditAt)))))
-            continue;
-        rows.append({sqlite3_column_int64(raw, IdAt), keyed ? cellText(raw, KeyAt) : QString()});
-    }
+    while ((result = sqlite3_step(raw)) == SQLITE_ROW)
+        take(sqlite3_column_int64(raw, IdAt), cellText(raw, FioAt), cellText(raw, QualAt), cellText(raw, IssueAt),
+             cellText(raw, EditAt), keyed ? cellText(raw, KeyAt) : QString());
     if (result != SQLITE_DONE)
         return fail(QString::fromUtf8(sqlite3_errmsg(db)));
-    if (sorted)
-        sortRows(rows, order);
-    QList<qint64> ids;
-    ids.reserve(rows.size());
-    for (const ShownRow& row : rows)
-        ids.append(row.id);
-    return ids;
+    return listed();
 }

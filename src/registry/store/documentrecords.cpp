@@ -1,5 +1,6 @@
 #include "documentrecords.h"
 
+#include "sqldialect.h"
 #include "storequery.h"
 
 #include <QSqlQuery>
@@ -45,13 +46,12 @@ bool DocumentRecords::update(qint64 id, const QVariantMap& values, QString* erro
 }
 
 qint64 DocumentRecords::insert(QString* error) {
-    QSqlQuery query =
-        StoreQuery::prepared(QStringLiteral("INSERT OR IGNORE INTO ProfDocuments (comment) VALUES ('');"));
+    QSqlQuery query = StoreQuery::prepared(QStringLiteral("INSERT INTO ProfDocuments (comment) VALUES ('')") +
+                                           SqlDialect::returningId(QSqlDatabase::database(), QStringLiteral("profId")));
     if (!StoreQuery::write(query, error))
         return 0;
-    // An insert that stored nothing still reports the connection's previous row id.
-    const qint64 newId = query.lastInsertId().toLongLong();
-    if (query.numRowsAffected() != 1 || newId <= 0) {
+    const qint64 newId = SqlDialect::insertedId(query);
+    if (newId <= 0) {
         StoreQuery::keep(error, QStringLiteral("новая запись не создана"));
         return 0;
     }

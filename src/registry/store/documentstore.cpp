@@ -3,6 +3,7 @@
 #include "database.h"
 #include "frdoautofill.h"
 #include "mzlog.h"
+#include "sqldialect.h"
 
 #include <QMap>
 #include <QSqlDatabase>
@@ -107,9 +108,10 @@ qint64 DocumentStore::copyDocument(qint64 id, QString* error) {
     const QString columns = db->columns(table, false);
     QSqlQuery query(QSqlDatabase::database());
     if (!prepare(query,
-                 QStringLiteral("INSERT INTO %1 (fio1, fio2, fio3, %2) SELECT 'КОПИЯ ' || IFNULL(fio1,''), fio2, "
-                                "fio3, %2 FROM %1 WHERE %3 = :id;")
-                     .arg(table, columns, db->mainPrimaryKeyName()),
+                 QStringLiteral("INSERT INTO %1 (fio1, fio2, fio3, %2) SELECT 'КОПИЯ ' || COALESCE(fio1,''), fio2, "
+                                "fio3, %2 FROM %1 WHERE %3 = :id%4;")
+                     .arg(table, columns, db->mainPrimaryKeyName(),
+                          SqlDialect::returningId(QSqlDatabase::database(), db->mainPrimaryKeyName())),
                  error))
         return 0;
     query.bindValue(QStringLiteral(":id"), id);
@@ -117,13 +119,10 @@ qint64 DocumentStore::copyDocument(qint64 id, QString* error) {
         failed(query, error);
         return 0;
     }
-    // A statement that inserted nothing still reports the connection's previous insert id.
-    if (query.numRowsAffected() != 1) {
-        if (error)
-            *error = QStringLiteral("Документ не найден в базе данных.");
-        return 0;
-    }
-    return query.lastInsertId().toLongLong();
+    const qint64 newId = SqlDialect::insertedId(query);
+    if (newId <= 0 && error)
+        *error = QStringLiteral("Документ не найден в базе данных.");
+    return newId;
 }
 
 bool DocumentStore::copyDependentRows(qint64 fromId, qint64 toId, QString* error) {

@@ -62,15 +62,15 @@ QVariant frdoDocumentKind(const QSqlRecord&) {
 }
 
 QVariant studyCount(const QSqlRecord& source) {
-    return lookUp(source, QStringLiteral("SELECT SUM(IFNULL(count,0)) AS totalCount FROM ProfDetails "
+    return lookUp(source, QStringLiteral("SELECT SUM(COALESCE(count,0)) AS totalCount FROM ProfDetails "
                                          "WHERE ProfDetails.profId = :profId;"));
 }
 
 AutoFillSpec makeRules() {
     AutoFillSpec frdo;
     frdo.table = QStringLiteral("ProfFrdo");
-    frdo.insertSql = QStringLiteral("INSERT OR IGNORE INTO ProfFrdo (profId) SELECT :id WHERE NOT EXISTS(SELECT 1 "
-                                    "FROM ProfFrdo WHERE profId = :id);");
+    frdo.insertSql = QStringLiteral("INSERT INTO ProfFrdo (profId) SELECT :id WHERE NOT EXISTS(SELECT 1 FROM "
+                                    "ProfFrdo WHERE profId = :id) ON CONFLICT DO NOTHING;");
     frdo.selectSql = QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=:id;");
     const auto attNumber = [](const QSqlRecord& source) {
         return FrdoAutoFill::attNumberParts(source.value(QStringLiteral("attNumber")));

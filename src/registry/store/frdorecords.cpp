@@ -60,7 +60,8 @@ bool FrdoRecords::read(qint64 profId, QSqlRecord* row, QString* error) {
 }
 
 bool FrdoRecords::ensureRow(qint64 profId, QString* error) {
-    QSqlQuery query = StoreQuery::prepared(QStringLiteral("INSERT OR IGNORE INTO ProfFrdo (profId) VALUES(:profId);"));
+    QSqlQuery query =
+        StoreQuery::prepared(QStringLiteral("INSERT INTO ProfFrdo (profId) VALUES(:profId) ON CONFLICT DO NOTHING;"));
     query.bindValue(QStringLiteral(":profId"), profId);
     return StoreQuery::write(query, error);
 }

@@ -42,7 +42,7 @@ bool SubjectsStore::remove(QSqlTableModel* model, int row, QString* error) {
 
 QString SubjectsStore::totalHours(qint64 profId) {
     QSqlQuery query = StoreQuery::prepared(QStringLiteral(
-        "SELECT SUM(IFNULL(count,0)) AS totalCount FROM ProfDetails WHERE ProfDetails.profId = :profId;"));
+        "SELECT SUM(COALESCE(count,0)) AS totalCount FROM ProfDetails WHERE ProfDetails.profId = :profId;"));
     query.bindValue(QStringLiteral(":profId"), profId);
     if (StoreQuery::exec(query) && query.next())
         return query.value(0).toString();
@@ -59,7 +59,7 @@ bool SubjectsStore::contains(qint64 profId, const QString& name) {
 
 int SubjectsStore::countNames(qint64* afterRowId, int limit, QMap<QString, int>* counts) {
     QSqlQuery query = StoreQuery::prepared(
-        QStringLiteral("SELECT rowid, name FROM ProfDetails WHERE rowid > :from ORDER BY rowid LIMIT :n;"));
+        QStringLiteral("SELECT detId, name FROM ProfDetails WHERE detId > :from ORDER BY detId LIMIT :n;"));
     query.setForwardOnly(true);
     query.bindValue(QStringLiteral(":from"), *afterRowId);
     query.bindValue(QStringLiteral(":n"), limit);

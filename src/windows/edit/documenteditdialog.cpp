@@ -11,6 +11,7 @@
 #include "mzlog.h"
 #include "nameparts.h"
 #include "optionaldateedit.h"
+#include "subjectsstore.h"
 
 #include <QClipboard>
 #include <QDateTime>
@@ -40,6 +41,30 @@ void showDate(OptionalDateEdit* edit, const QVariant& value) {
 int flag(bool checked) {
     return checked ? 1 : 0;
 }
+
+// The widget of each column the certificate check may name.
+const QList<QPair<const char*, const char*>> markedFields = {{"fio1", "lineEditFio_1"},
+                                                             {"fio2", "lineEditFio_2"},
+                                                             {"fio3", "lineEditFio_3"},
+                                                             {"birthDate", "dateEditBirth"},
+                                                             {"startDate", "dateEditStart"},
+                                                             {"finishDate", "dateEditFinish"},
+                                                             {"certificateType", "radioButtonProf1"},
+                                                             {"certificateType", "radioButtonProf2"},
+                                                             {"profession", "comboBoxProfession"},
+                                                             {"qual", "plainTextEditQual"},
+                                                             {"profProgName", "comboBoxEditProfProgramName"},
+                                                             {"prevEducation", "comboBoxPrevEducation"},
+                                                             {"protocolNumber", "lineEditProtocolNumber"},
+                                                             {"attNumber", "comboBoxAttNumber"},
+                                                             {"regNumber", "lineEditRegNumber"},
+                                                             {"protocolDate", "dateEditProtocol"},
+                                                             {"issueDate", "dateEditIssue"},
+                                                             {"isDuplicate", "checkBoxDuplicate"},
+                                                             {"showTotalCount", "checkBoxShowTotalCount"},
+                                                             {"totalHours", "checkBoxShowTotalCount"},
+                                                             {"totalHours", "pushButtonAdditonal"},
+                                                             {"hasSubjects", "pushButtonAdditonal"}};
 } // namespace
 
 DocumentEditDialog::DocumentEditDialog(QWidget* parent) : AbstractEditDialog(parent), ui(new Ui::DocumentEditDialog) {
@@ -54,9 +79,15 @@ DocumentEditDialog::DocumentEditDialog(QWidget* parent) : AbstractEditDialog(par
     setDependentButtonsEnabled(false);
     ui->lineEditFio_1->setFocus();
     DialogGeometry::restore(this);
+    markFields();
+    FieldMarks::watch(this, [this] { recheck(); });
+    recheck();
 }
 
 DocumentEditDialog::~DocumentEditDialog() {
+    // The children go after this one's members: none of them may call back into it (the check).
+    for (QObject* child : findChildren<QObject*>())
+        child->disconnect(this);
     DialogGeometry::save(this);
 }
 
@@ -90,6 +121,7 @@ void DocumentEditDialog::setId(qint64 id) {
         loadRecord(id);
     else
         setNewDocumentDates(false);
+    readAppendixTotal();
 }
 
 void DocumentEditDialog::setTemplateId(qint64 templateId) {
@@ -109,6 +141,7 @@ void DocumentEditDialog::setTemplateId(qint64 templateId) {
     setNewDocumentDates(true);
     for (QLineEdit* edit : {ui->lineEditFio_1, ui->lineEditFio_2, ui->lineEditFio_3})
         edit->clear();
+    readAppendixTotal(); // the template's subjects come with the new document
 }
 
 void DocumentEditDialog::setTemplateMode(bool isTemplate) {
@@ -119,6 +152,7 @@ void DocumentEditDialog::setTemplateMode(bool isTemplate) {
     setWindowTitle(isTemplate ? templateTitle : documentTitle);
     // A template has no number of its own: those fields belong to each document made from it.
     ui->pushButtonPrint->setVisible(!isTemplate);
+    recheck();
     for (QWidget* w :
          std::initializer_list<QWidget*>{ui->lineEditRegNumber, ui->groupBoxRegNumber, ui->comboBoxAttNumber,
                                          ui->checkBoxDuplicate, ui->checkBoxIsEcsellent})
@@ -228,10 +262,19 @@ bool DocumentEditDialog::checkForms() {
     if (!ui->checkBoxDuplicate->isChecked() && !attNumber.isEmpty() &&
         DocumentRecords::attNumberTaken(attNumber, recordId()))
         error += QStringLiteral("Номер свидетельства не уникален!\n");
-    if (error.isEmpty())
+    if (!error.isEmpty()) {
+        MessageBox::warning(this, MessageBox::attentionTitle(),
+                            QStringLiteral("Невозможно сохранить документ:\n") + error);
+        return false;
+    }
+    // The clerk may not have every value yet: a wrong certificate is saved when asked for.
+    const QVector<FrdoProblem> problems = certificateProblems();
+    if (problems.isEmpty())
         return true;
-    MessageBox::warning(this, MessageBox::attentionTitle(), QStringLiteral("Невозможно сохранить документ:\n") + error);
-    return false;
+    const QString question =
+        QStringLiteral("В документе есть ошибки:\n%1\n\nСохранить всё равно?").arg(FieldMarks::listText(problems));
+    return MessageBox::question(this, MessageBox::attentionTitle(), question, QMessageBox::Yes | QMessageBox::No,
+                                QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool DocumentEditDialog::updateRecord() {
@@ -286,6 +329,45 @@ void DocumentEditDialog::saveFailed() {
     setDependentButtonsEnabled(recordId() > 0);
 }
 
+void DocumentEditDialog::markFields() {
+    for (const auto& field : markedFields)
+        _marks.add(QLatin1String(field.first), findChild<QWidget*>(QLatin1String(field.second)));
+}
+
+void DocumentEditDialog::readAppendixTotal() {
+    // No rows sum to NULL: a document without subjects.
+    const QString total = SubjectsStore::totalHours(recordId() > 0 ? recordId() : _templateId);
+    _hasSubjects = !total.isEmpty();
+    _totalHours = _hasSubjects ? QVariant(total.toInt()) : QVariant();
+    recheck();
+}
+
+QVariantMap DocumentEditDialog::checkedRow() const {
+    const QVariantMap now = formValues();
+    QVariantMap row;
+    for (auto it = now.cbegin(); it != now.cend(); ++it) {
+        const QVariant value = valueToWrite(it.key(), now);
+        // An empty field is as good as none.
+        row.insert(it.key().toLower(), value.toString().trimmed().isEmpty() ? QVariant() : value);
+    }
+    row.insert(QStringLiteral("totalhours"), _totalHours);
+    row.insert(QStringLiteral("hassubjects"), _hasSubjects);
+    return row;
+}
+
+QVector<FrdoProblem> DocumentEditDialog::certificateProblems() const {
+    // A template is no certificate: it has no name and its dates are only a start.
+    if (_isTemplate)
+        return {};
+    return FrdoCheck::problems(checkedRow(), FrdoCheck::certificateRules());
+}
+
+void DocumentEditDialog::recheck() {
+    const QVector<FrdoProblem> problems = certificateProblems();
+    _marks.apply(problems);
+    ui->labelCheckStatus->setText(FieldMarks::statusText(problems));
+}
+
 void DocumentEditDialog::on_pushButtonAdditonal_clicked() {
     // Both dialogs need a stored document; a discarded new one has none.
     if (maybeSave() && recordId() > 0)
@@ -301,6 +383,8 @@ void DocumentEditDialog::openAppendix(qint64 id) {
 #ifdef ORVANE_HAS_APPENDIX_DIALOG
     auto* dialog = new AdditionalEditDialog(this);
     dialog->setId(id);
+    connect(dialog, &AbstractEditDialog::documentsUpdated, this, &DocumentEditDialog::readAppendixTotal);
+    connect(dialog, &QObject::destroyed, this, &DocumentEditDialog::readAppendixTotal);
     dialog->show();
 #else
     Q_UNUSED(id)
@@ -311,6 +395,8 @@ void DocumentEditDialog::openAppendix(qint64 id) {
 void DocumentEditDialog::openFrdo(qint64 id) {
     auto* dialog = new FrdoDialog(this);
     dialog->setDocId(id);
+    // Whoever follows this document's saves follows its FRDO data too.
+    connect(dialog, &AbstractEditDialog::documentsUpdated, this, &AbstractEditDialog::documentsUpdated);
     dialog->show();
 }
 

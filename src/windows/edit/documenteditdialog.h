@@ -1,6 +1,7 @@
 #pragma once
 
 #include "abstracteditdialog.h"
+#include "fieldmarks.h"
 
 #include <QScopedPointer>
 #include <QVariantMap>
@@ -50,6 +51,14 @@ private:
     // The dates a new document starts with.
     void setNewDocumentDates(bool onlyEmpty);
     void setDependentButtonsEnabled(bool enabled);
+    void markFields();
+    // The appendix total as the check reads it; again after the appendix dialog is gone.
+    void readAppendixTotal();
+    // The document as a save would write it, as the certificate check reads it.
+    QVariantMap checkedRow() const;
+    QVector<FrdoProblem> certificateProblems() const;
+    // Marks the fields that would make the certificate wrong and lists them in the status line.
+    void recheck();
     int certificateType() const;
     // The form's value of every column the save writes, as it would be bound.
     QVariantMap formValues() const;
@@ -62,4 +71,7 @@ private:
     // The loaded row's values as they are in the file, and the form's values right after loading.
     QVariantMap _stored;
     QVariantMap _loaded;
+    QVariant _totalHours;
+    bool _hasSubjects = false;
+    FieldMarks _marks;
 };

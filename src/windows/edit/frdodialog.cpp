@@ -9,6 +9,7 @@
 #include "frdorecords.h"
 #include "inputhelpers.h"
 #include "optionaldateedit.h"
+#include "subjectsstore.h"
 
 #include <QRegularExpression>
 
@@ -82,6 +83,16 @@ QVariant widgetValue(const QWidget* widget) {
     return QVariant();
 }
 
+// What a rule reads: an empty field is as good as none.
+QVariant checkedValue(const QVariant& value) {
+    return value.toString().trimmed().isEmpty() ? QVariant() : value;
+}
+
+void addColumns(const QSqlRecord& record, QVariantMap* row) {
+    for (int i = 0; i < record.count(); ++i)
+        row->insert(record.fieldName(i).toLower(), record.value(i));
+}
+
 void clearValue(QWidget* widget) {
     auto* combo = qobject_cast<QComboBox*>(widget);
     if (auto* edit = qobject_cast<QLineEdit*>(widget))
@@ -107,9 +118,14 @@ FrdoDialog::FrdoDialog(QWidget* parent) : AbstractEditDialog(parent), ui(new Ui:
     // Spell checking comes with the base's arming, on every line edit of the dialog.
     DialogGeometry::restore(this);
     ui->tabWidget->setCurrentWidget(ui->tabFrdo);
+    markFields();
+    FieldMarks::watch(this, [this] { recheck(); });
 }
 
 FrdoDialog::~FrdoDialog() {
+    // The children go after this one's members: none of them may call back into it (the check).
+    for (QObject* child : findChildren<QObject*>())
+        child->disconnect(this);
     DialogGeometry::save(this);
 }
 
@@ -131,6 +147,42 @@ QString FrdoDialog::formatSnils(const QString& text) {
     if (snils.size() > 3)
         snils.insert(3, QLatin1Char('-'));
     return snils;
+}
+
+void FrdoDialog::markFields() {
+    for (const Field& field : fields)
+        _marks.add(QLatin1String(field.column), findChild<QWidget*>(QLatin1String(field.widget)));
+    _marks.add(QStringLiteral("snils"), ui->lineEditSnils);
+    _marks.add(QStringLiteral("studyCount"), ui->lineEditCount);
+    _marks.add(QStringLiteral("SexIsMale"), ui->radioButtonMale);
+    _marks.add(QStringLiteral("SexIsMale"), ui->radioButtonFemale);
+    _marks.add(QStringLiteral("StateDuplicate"), ui->radioButtonStateDuplicate);
+    _marks.add(QStringLiteral("StateDuplicate"), ui->radioButtonStateOrig);
+    for (const char* column : {"fio1", "fio2", "fio3"})
+        _marks.add(QLatin1String(column), ui->lineEditFio);
+}
+
+QVariantMap FrdoDialog::checkedRow() const {
+    QVariantMap row = _stored;
+    for (const Field& field : fields)
+        row.insert(QString::fromLatin1(field.column).toLower(),
+                   checkedValue(widgetValue(findChild<QWidget*>(QLatin1String(field.widget)))));
+    row.insert(QStringLiteral("snils"), checkedValue(InputHelpers::digitsOnly(ui->lineEditSnils->text())));
+    bool isNumber = false;
+    const int count = ui->lineEditCount->text().trimmed().toInt(&isNumber);
+    row.insert(QStringLiteral("studycount"), isNumber ? QVariant(count) : QVariant());
+    const bool stateChosen = ui->radioButtonStateDuplicate->isChecked() || ui->radioButtonStateOrig->isChecked();
+    row.insert(QStringLiteral("stateduplicate"),
+               stateChosen ? QVariant(ui->radioButtonStateDuplicate->isChecked() ? 1 : 0) : QVariant());
+    const int sex = ui->radioButtonMale->isChecked() ? 1 : (ui->radioButtonFemale->isChecked() ? -1 : 0);
+    row.insert(QStringLiteral("sexismale"), sex != 0 ? QVariant(sex) : QVariant());
+    return row;
+}
+
+void FrdoDialog::recheck() {
+    const QVector<FrdoProblem> problems = FrdoCheck::problems(checkedRow(), FrdoCheck::registryRules());
+    _marks.apply(problems);
+    ui->labelCheckStatus->setText(FieldMarks::statusText(problems));
 }
 
 void FrdoDialog::on_radioButtonStateDuplicate_toggled(bool checked) {
@@ -158,11 +210,21 @@ void FrdoDialog::loadRecord(qint64 id) {
     if (!DocumentRecords::readName(id, &name))
         return;
     ui->lineEditFio->setText(name);
+    _stored.clear();
+    QSqlRecord document;
+    if (DocumentRecords::read(id, &document))
+        addColumns(document, &_stored);
+    const QString total = SubjectsStore::totalHours(id);
+    _stored.insert(QStringLiteral("totalhours"), total.toInt());
+    _stored.insert(QStringLiteral("hassubjects"), total.toInt() > 0);
     QSqlRecord frdo;
-    if (FrdoRecords::read(id, &frdo))
+    if (FrdoRecords::read(id, &frdo)) {
+        addColumns(frdo, &_stored);
         loadFrdo(frdo);
-    else
+    } else {
         resetFrdo(); // what is stored: nothing, also after a discarded fill that created the row
+    }
+    recheck();
 }
 
 void FrdoDialog::loadFrdo(const QSqlRecord& record) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "abstracteditdialog.h"
+#include "fieldmarks.h"
 
 #include <QScopedPointer>
 #include <QVariantMap>
@@ -38,8 +39,16 @@ protected:
 private:
     void loadFrdo(const QSqlRecord& record);
     void resetFrdo();
+    void markFields();
+    // The document as the registry would get it: the stored rows with the form's values over them.
+    QVariantMap checkedRow() const;
+    // Marks the fields the registry would refuse and lists the problems in the status line.
+    void recheck();
 
     QScopedPointer<Ui::FrdoDialog> ui;
     // The date columns as the file holds them, written back while their edit is untouched.
     QVariantMap _storedDates;
+    // The document's stored columns (lower case) and its appendix total, read with the record.
+    QVariantMap _stored;
+    FieldMarks _marks;
 };

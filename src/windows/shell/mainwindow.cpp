@@ -9,6 +9,7 @@
 #include "documentstable.h"
 #include "engine.h"
 #include "filterdockwidget.h"
+#include "frdocheckdialog.h"
 #include "frdoexport.h"
 #include "importdialog.h"
 #include "mzlog.h"
@@ -19,6 +20,7 @@
 #include "registrybook.h"
 #include "selecttemplatedialog.h"
 #include "settingsregistry.h"
+#include "statisticsdialog.h"
 
 #include <QApplication>
 #include <QDate>
@@ -142,6 +144,18 @@ void MainWindow::on_actionPrinterCalibration_triggered() {
     dialog->open();
 }
 
+void MainWindow::on_actionStatistics_triggered() {
+    auto* dialog = new StatisticsDialog(this);
+    QString error;
+    if (!dialog->load(shownDocumentIds(), &error)) {
+        delete dialog;
+        MessageBox::critical(this, MessageBox::errorTitle(), error);
+        return;
+    }
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
 void MainWindow::on_actionCheckUpdates_triggered() {
     checkUpdates(false);
 }
@@ -219,8 +233,8 @@ void MainWindow::on_actionExit_triggered() {
     QApplication::quit();
 }
 
-DocumentEditDialog* MainWindow::openEditDialog() {
-    auto* dialog = new DocumentEditDialog(this);
+DocumentEditDialog* MainWindow::openEditDialog(QWidget* parent) {
+    auto* dialog = new DocumentEditDialog(parent ? parent : this);
     connect(dialog, &AbstractEditDialog::documentsUpdated, _table, &DocumentsTable::updateData);
     connect(dialog, &AbstractEditDialog::documentPrint, engine(), &Engine::onDocumentPrint);
     connect(dialog, &AbstractEditDialog::documentsSavePdf, this, &MainWindow::saveDocumentsPdf);
@@ -242,6 +256,14 @@ void MainWindow::onDocumentEdit(qint64 sqlDocId) {
     }
     DocumentEditDialog* dialog = openEditDialog();
     dialog->setId(sqlDocId);
+    dialog->show();
+}
+
+void MainWindow::openDocumentFromCheck(qint64 id, FrdoCheckDialog* check) {
+    // A child of the modal check window, or it could not be used while the window waits.
+    DocumentEditDialog* dialog = openEditDialog(check);
+    connect(dialog, &AbstractEditDialog::documentsUpdated, check, &FrdoCheckDialog::recheck);
+    dialog->setId(id);
     dialog->show();
 }
 

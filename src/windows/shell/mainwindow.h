@@ -56,6 +56,7 @@ private slots:
     void on_actionCreateDoc_triggered();
     void on_actionEditor_triggered();
     void on_actionPrinterCalibration_triggered();
+    void on_actionStatistics_triggered();
     void on_actionSaveDb_triggered();
     void on_actionLoadDb_triggered();
     void on_actionRemove_triggered();
@@ -76,13 +77,15 @@ protected:
     void exportData() override;
     void initFrdoExport() override;
     QList<qint64> shownDocumentIds() const override;
+    // The document's dialog over the check window, so that the window's list follows its saves.
+    void openDocumentFromCheck(qint64 id, FrdoCheckDialog* check) override;
     // `exportMode` does not change the workbook.
     void exportTo_(int exportMode);
 
 private:
     void layOut();
     // Opens a document dialog, refreshing the list after its saves and printing through the engine.
-    DocumentEditDialog* openEditDialog();
+    DocumentEditDialog* openEditDialog(QWidget* parent = nullptr);
     void hideSelectionActions();
     void showRowCounts(int shown, int total);
 

@@ -1,19 +1,21 @@
 #include "mzmainwindow.h"
 
+#include "aboutdialog.h"
 #include "appkeys.h"
 #include "appsettings.h"
 #include "database.h"
 #include "dialoggeometry.h"
 #include "engine.h"
 #include "filedialog.h"
+#include "frdocheck.h"
+#include "frdocheckdialog.h"
 #include "messagebox.h"
-#include "webaddresses.h"
-#include "updater.h"
-#include "productinfo.h"
-#include "aboutdialog.h"
 #include "preferencesdialog.h"
-#include "tipsdialog.h"
+#include "productinfo.h"
 #include "settingsregistry.h"
+#include "tipsdialog.h"
+#include "updater.h"
+#include "webaddresses.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -273,17 +275,46 @@ QString MzMainWindow::askWorkbookName(const QString& proposed) {
 
 void MzMainWindow::_on_actionFrdo_triggered() {
     warnAboutFilters(ExportKind::Frdo);
-    exportToXlsx(QStringLiteral("FRDO"));
+    QList<qint64> ids = shownDocumentIds();
+    if (!ids.isEmpty() && !checkFrdoRows(&ids))
+        return;
+    exportIdsToXlsx(QStringLiteral("FRDO"), ids);
+}
+
+bool MzMainWindow::checkFrdoRows(QList<qint64>* ids) {
+    QVector<FrdoCheck::FailingDocument> failing;
+    QString error;
+    if (!FrdoCheck::checkDocuments(*ids, &failing, &error)) {
+        MessageBox::warning(this, errorTitle, QStringLiteral("Не удалось проверить данные ФРДО.\n%1").arg(error));
+        return false;
+    }
+    if (failing.isEmpty())
+        return true;
+    FrdoCheckDialog check(*ids, failing, this);
+    connect(&check, &FrdoCheckDialog::documentActivated, this,
+            [this, &check](qint64 id) { openDocumentFromCheck(id, &check); });
+    check.exec();
+    *ids = check.idsToExport();
+    return check.choice() != FrdoCheckDialog::Choice::Cancel;
+}
+
+void MzMainWindow::openDocumentFromCheck(qint64 id, FrdoCheckDialog* check) {
+    Q_UNUSED(id)
+    Q_UNUSED(check)
 }
 
 void MzMainWindow::exportToXlsx(const QString& name, const XlsxFormat* headerFormat, const XlsxFormat* dataFormat) {
+    exportIdsToXlsx(name, shownDocumentIds(), headerFormat, dataFormat);
+}
+
+void MzMainWindow::exportIdsToXlsx(const QString& name, const QList<qint64>& ids, const XlsxFormat* headerFormat,
+                                   const XlsxFormat* dataFormat) {
     const auto layout = _exportLayouts.constFind(name);
     if (layout == _exportLayouts.constEnd()) {
         qDebug() << "exportToXlsx"
                  << "Empty!";
         return;
     }
-    const QList<qint64> ids = shownDocumentIds();
     if (ids.isEmpty()) {
         MessageBox::information(this, QString(), QStringLiteral("Не выбрано ни одной записи."));
         return;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "xlsxexport.h"
 #include "reportlist.h"
+#include "xlsxexport.h"
 
 #include <QAction>
 #include <QMainWindow>
@@ -11,6 +11,7 @@
 #include <functional>
 
 class Engine;
+class FrdoCheckDialog;
 
 class QShowEvent;
 
@@ -91,6 +92,14 @@ protected:
     // take the export's defaults.
     virtual void exportToXlsx(const QString& name, const XlsxFormat* headerFormat = nullptr,
                               const XlsxFormat* dataFormat = nullptr);
+    // The same for the documents `ids`, in that order.
+    void exportIdsToXlsx(const QString& name, const QList<qint64>& ids, const XlsxFormat* headerFormat = nullptr,
+                         const XlsxFormat* dataFormat = nullptr);
+    // Checks the documents of the FRDO export; when any would be refused, the check window lets the
+    // user export all, only the correct ones (`ids` keeps those), or nothing (false).
+    bool checkFrdoRows(QList<qint64>* ids);
+    // The document a row of the check window asks for; the window re-checks after its saves.
+    virtual void openDocumentFromCheck(qint64 id, FrdoCheckDialog* check);
     // The note before an export that the filters apply, unless switched off for that export.
     enum class ExportKind { Book, Frdo };
     void warnAboutFilters(ExportKind kind);

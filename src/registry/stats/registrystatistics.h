@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QVector>
+
+// Documents of one period (or one name), counted by kind; duplicates are counted apart from the
+// kinds, whatever their kind.
+struct KindCounts {
+    qint64 workers = 0;   // "о профессии рабочего": every certificateType but 2
+    qint64 employees = 0; // "о должности служащего": certificateType 2
+    qint64 duplicates = 0;
+    qint64 total() const { return workers + employees + duplicates; }
+    bool operator==(const KindCounts& o) const {
+        return workers == o.workers && employees == o.employees && duplicates == o.duplicates;
+    }
+};
+
+struct PeriodCounts {
+    int period = 0; // a year, or a month 1..12; noDate for documents without a readable issue date
+    KindCounts counts;
+};
+
+struct NamedCount {
+    QString name;
+    qint64 count = 0;
+};
+
+// The registry's figures for a set of documents: per year and month of issue, per profession and
+// qualification, and the training hours. Read with a handful of grouped statements, so that the
+// whole registry takes a fraction of a second.
+class RegistryStatistics {
+public:
+    static constexpr int noDate = 0;
+    static constexpr int topCount = 20;
+    static QString workersText() { return QStringLiteral("о профессии рабочего"); }
+    static QString employeesText() { return QStringLiteral("о должности служащего"); }
+    static QString duplicatesText() { return QStringLiteral("дубликаты"); }
+    static QString noDateText() { return QStringLiteral("(без даты)"); }
+    static QString blankText() { return QStringLiteral("(не указано)"); }
+    static QString restText() { return QStringLiteral("Прочие"); }
+
+    // Reads the figures of the documents `ids` on the default connection; false with the reason
+    // (logged) when they cannot be read, the figures then being empty.
+    bool read(const QList<qint64>& ids, QString* error);
+    // The same in two steps, for a window that shows the counts before the hours: the hours sum the
+    // appendix rows, a dozen per document, and take as long as all the counts together.
+    bool readCounts(const QList<qint64>& ids, QString* error);
+    bool readHours(const QList<qint64>& ids, QString* error);
+    bool hoursRead() const { return _hoursRead; }
+
+    qint64 documentCount() const { return _documents; }
+    qint64 totalHours() const { return _hours; }
+    // Ascending, the documents without a date last.
+    QVector<PeriodCounts> years() const;
+    // The years that have dated documents, ascending.
+    QList<int> datedYears() const;
+    // All twelve months of `year`.
+    QVector<PeriodCounts> months(int year) const;
+    // The topCount most frequent names (ties by name), then restText() with the others' total.
+    QVector<NamedCount> professions() const { return _professions; }
+    QVector<NamedCount> qualifications() const { return _qualifications; }
+
+private:
+    bool readDates(QString* error);
+    bool readNames(QString* error);
+    bool sumHours(QString* error);
+    void clear();
+
+    qint64 _documents = 0;
+    qint64 _hours = 0;
+    bool _hoursRead = false;
+    QMap<int, KindCounts> _years;
+    QMap<int, QMap<int, KindCounts>> _months; // year -> month -> counts
+    QVector<NamedCount> _professions, _qualifications;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "registrystatistics.h"
+
+#include <QDialog>
+#include <QScopedPointer>
+#include <QVector>
+
+class QBoxLayout;
+class QTableWidget;
+namespace QtCharts {
+class QChartView;
+}
+
+namespace Ui {
+class StatisticsDialog;
+}
+
+// The registry's figures for the documents the list shows: each tab a table and a chart of it.
+class StatisticsDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit StatisticsDialog(QWidget* parent = nullptr);
+    ~StatisticsDialog() override;
+
+    // Reads the figures of `ids` and fills every tab; false with the reason when they cannot be read.
+    // The training hours follow once the window has painted.
+    bool load(const QList<qint64>& ids, QString* error);
+    const RegistryStatistics& figures() const { return _stats; }
+    // The current tab's table as tab-separated lines, the header first.
+    QString tableText() const;
+    // Writes the current tab's table as a workbook (".xlsx") or its chart as a picture (".png").
+    bool saveTo(const QString& path, QString* error) const;
+
+private slots:
+    void on_pushButtonCopy_clicked();
+    void on_pushButtonSave_clicked();
+    void on_comboBoxYear_currentIndexChanged(int index);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void readHours();
+    void showTotals();
+    void addChartView(QTableWidget* table, QBoxLayout* layout, const QString& name);
+    void showPeriods(int tab, const QVector<PeriodCounts>& rows, bool months);
+    void showNames(int tab, const QVector<NamedCount>& rows, const QString& header);
+    bool saveWorkbook(const QString& path, QString* error) const;
+    bool savePicture(const QString& path, QString* error) const;
+
+    QScopedPointer<Ui::StatisticsDialog> ui;
+    RegistryStatistics _stats;
+    QList<qint64> _ids; // until the hours are read
+    bool _hoursPending = false;
+    QVector<QTableWidget*> _tables;
+    QVector<QtCharts::QChartView*> _charts;
+};
