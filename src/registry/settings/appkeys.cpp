@@ -36,6 +36,13 @@ const SettingKey proxyHostName{"Proxy/hostName", data, QMetaType::QString, QStri
 const SettingKey proxyPort{"Proxy/port", data, QMetaType::Int, 0};
 const SettingKey proxyUser{"Proxy/user", data, QMetaType::QString, QString()};
 const SettingKey proxyPassword{"Proxy/password", data, QMetaType::QString, QString()};
+const SettingKey databaseStore{"Database/store", data, QMetaType::QString, QStringLiteral("file")};
+const SettingKey databaseHost{"Database/host", data, QMetaType::QString, QString()};
+const SettingKey databasePort{"Database/port", data, QMetaType::Int, 5432};
+const SettingKey databaseName{"Database/name", data, QMetaType::QString, QString()};
+const SettingKey databaseUser{"Database/user", data, QMetaType::QString, QString()};
+const SettingKey databasePassword{"Database/password", data, QMetaType::QString, QString()};
+const SettingKey databaseRememberPassword{"Database/rememberPassword", data, QMetaType::Bool, false};
 // No default web address: until an administrator sets one, the program asks no server anything.
 const SettingKey updatesUrl{"Updates/url", data, QMetaType::QString, QString()};
 const SettingKey bannerUrl{"Banner/url", data, QMetaType::QString, QString()};
@@ -73,6 +80,13 @@ QList<const SettingKey*> all() {
             &proxyPort,
             &proxyUser,
             &proxyPassword,
+            &databaseStore,
+            &databaseHost,
+            &databasePort,
+            &databaseName,
+            &databaseUser,
+            &databasePassword,
+            &databaseRememberPassword,
             &updatesUrl,
             &bannerUrl,
             &siteUrl,

@@ -44,6 +44,15 @@ extern const SettingKey proxyHostName;
 extern const SettingKey proxyPort;
 extern const SettingKey proxyUser;
 extern const SettingKey proxyPassword;
+// Data store, group "Database": where the registry is, "file" (the data folder) or "server"; the
+// server's address; the password only when the user chose to remember it, scrambled like the proxy's.
+extern const SettingKey databaseStore;
+extern const SettingKey databaseHost;
+extern const SettingKey databasePort;
+extern const SettingKey databaseName;
+extern const SettingKey databaseUser;
+extern const SettingKey databasePassword;
+extern const SettingKey databaseRememberPassword;
 // The full addresses of the version document, the banner document, the maker's site (the link of
 // the built-in banner and the about box) and the support forum. Empty until an administrator sets
 // them; an entry whose address is empty is not offered.

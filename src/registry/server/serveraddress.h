@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+// Where a registry on a PostgreSQL server is: what the settings keep and what the tools accept as
+// "postgresql://user@host:port/dbname". The password is never part of the address text.
+struct ServerAddress {
+    QString host; // a name, an address, or a folder holding the server's Unix socket
+    int port = 5432;
+    QString database;
+    QString user;
+    QString password;
+
+    bool isComplete() const { return !host.isEmpty() && !database.isEmpty() && !user.isEmpty() && port > 0; }
+    // "postgresql://user@host:port/dbname" (a socket folder is written percent-encoded, as libpq reads it).
+    QString toUrl() const;
+    // Reads such an address ("postgres://" too; port, user optional: 5432 and the login name). The
+    // password comes from PGPASSWORD, else from ~/.pgpass (or PGPASSFILE), as libpq reads them.
+    // False with the reason in words for anything else.
+    static bool fromUrl(const QString& text, ServerAddress* address, QString* error);
+    // Whether the text is meant as a server address rather than a file name.
+    static bool looksLikeUrl(const QString& text);
+    bool operator==(const ServerAddress& o) const {
+        return host == o.host && port == o.port && database == o.database && user == o.user && password == o.password;
+    }
+};
+
+// What went wrong reaching a server, for a message the clerk understands.
+enum class ServerProblem {
+    None,
+    HostNotFound,    // the name does not resolve, or nothing listens there
+    WrongPassword,   // authentication refused (or a password is needed and none was given)
+    DatabaseMissing, // the server has no database of that name
+    ServerTooOld,    // older than the oldest version the registry's statements run on
+    NoRights,        // connected, but the user may not read or create the registry's tables
+    NoDriver,        // this computer lacks Qt's PostgreSQL driver (package libqt5sql5-psql)
+    Other,
+};
+
+namespace ServerConnection {
+// The oldest server version the registry supports (server_version_num).
+constexpr int minimumVersion = 120000;
+// Whether a server reporting `versionNum` (server_version_num) runs the registry's statements.
+bool versionSupported(int versionNum);
+
+// Opens `address` under `connectionName` (added, or reused when it exists): on success the open
+// connection; otherwise *problem and *error say why in words (Russian, for the clerk), and the
+// connection is closed. A server older than minimumVersion counts as a failure.
+bool open(const ServerAddress& address, const QString& connectionName, ServerProblem* problem, QString* error);
+
+// "Проверить подключение": connects on a connection of its own, checks the version and that the
+// user may create tables in the database (or read an existing registry there), and lets go.
+// The text says what is wrong, or what was found ("Подключение установлено. …").
+bool check(const ServerAddress& address, ServerProblem* problem, QString* text);
+
+// The problem a failed open or statement means, from the driver's error (SQLSTATE and text).
+ServerProblem problemOf(const QSqlError& error);
+// The clerk's words for a problem; `detail` is added where it helps: the host and port of a server
+// not found, the database missing or refused, the driver's own text of any other failure.
+QString problemText(ServerProblem problem, const QString& detail = QString());
+} // namespace ServerConnection
