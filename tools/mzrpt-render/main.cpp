@@ -32,7 +32,9 @@ const char usageText[] =
     "usage: mzrpt-render [options] TEMPLATE.mzrpt OUTPUT.pdf\n"
     "       mzrpt-render [options] --db FILE --type N --doc ID [--doc ID ...] OUTPUT.pdf\n"
     "  --db FILE             open FILE as the program's database, read-only (never written); its\n"
-    "                        folder is the data folder\n"
+    "                        folder is the data folder. A registry on a server is given as\n"
+    "                        postgresql://user@host[:port]/dbname (the password from PGPASSWORD or\n"
+    "                        ~/.pgpass); the data folder is then this computer's\n"
     "  --doc ID              fill a fresh page from document ID with the print data, as the program\n"
     "                        does (repeatable: every document's sides go into the one PDF, in order)\n"
     "  --type N              instead of TEMPLATE: report type N (701 to 708), its template taken from\n"
@@ -309,7 +311,7 @@ std::optional<int> writePngs(ReportPage& page, const QList<int>& sides, const QS
 std::optional<int> openDatabase(Options& options) {
     QString error;
     Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
-    if (!Database::openForReading(QFileInfo(options.dbPath).absoluteFilePath(), &error)) {
+    if (!Database::openSourceForReading(options.dbPath, &error)) {
         printError(QStringLiteral("database not usable: %1").arg(error));
         return BadDatabase;
     }

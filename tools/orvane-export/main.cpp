@@ -26,7 +26,9 @@ namespace {
 const char usageText[] =
     "usage: orvane-export --db FILE (--book OUT.xlsx | --frdo OUT.xlsx | --frdo --check) [--fio TEXT]\n"
     "                     [--qual TEXT] [--issued FROM TO] [--edited FROM TO]\n"
-    "  --db FILE          the program's database, opened read-only (never written)\n"
+    "  --db FILE          the program's database, opened read-only (never written); or the\n"
+    "                     registry on a server, postgresql://user@host[:port]/dbname (the\n"
+    "                     password from PGPASSWORD or ~/.pgpass)\n"
     "  --book OUT.xlsx    write the registry book of the documents the filters let through\n"
     "  --frdo OUT.xlsx    write the FRDO upload table of the documents the filters let through\n"
     "  --check            with --frdo: write nothing, check the same documents by the federal\n"
@@ -151,8 +153,7 @@ int check(const QList<qint64>& ids) {
 int run(const Options& options) {
     QString error;
     Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
-    if (!QFileInfo(options.db).isFile() ||
-        !Database::openForReading(QFileInfo(options.db).absoluteFilePath(), &error)) {
+    if (!Database::openSourceForReading(options.db, &error)) {
         printError(QStringLiteral("database not usable: %1").arg(error.isEmpty() ? options.db : error));
         return BadDatabase;
     }

@@ -1,11 +1,15 @@
 #include "serverschema.h"
 
+#include "database.h"
 #include "dbtable.h"
 #include "mzlog.h"
 #include "profschema.h"
 #include "textmatch.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -13,12 +17,15 @@
 #include <QVariant>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 // Held for the length of a structure transaction, so that two programs starting at once do not
 // remake the same views side by side; the notices of "IF EXISTS" steps are no news.
 const char* const structureLock = "SELECT pg_advisory_xact_lock(2029111501)";
 const char* const quietNotices = "SET LOCAL client_min_messages = warning";
+// A structure step that would wait for another program's open transaction gives up instead.
+const char* const structureWait = "SET LOCAL lock_timeout = '10s'";
 // Rows per INSERT of the move, fewer when their texts are long.
 constexpr int rowsPerStatement = 2000;
 constexpr qint64 charsPerStatement = 8 << 20;
@@ -209,8 +216,8 @@ bool addMissing(QSqlDatabase& db, const DBTable& table, QString* error) {
 template <typename Work> bool inStructureTransaction(QSqlDatabase& db, QString* error, Work work) {
     if (!db.transaction())
         return failWith(error, errorText(db.lastError()));
-    if (run(db, QLatin1String(structureLock), error) && run(db, QLatin1String(quietNotices), error) && work() &&
-        db.commit())
+    if (run(db, QLatin1String(structureLock), error) && run(db, QLatin1String(quietNotices), error) &&
+        run(db, QLatin1String(structureWait), error) && work() && db.commit())
         return true;
     if (error && error->isEmpty())
         *error = errorText(db.lastError());
@@ -233,8 +240,54 @@ QStringList ServerSchema::statements() {
     return tableStatements() + indexStatements() + functionStatements() + viewStatements();
 }
 
+namespace {
+// What the check makes again, after the tables.
+QStringList derivedStatements() {
+    return indexStatements() + functionStatements() + viewStatements();
+}
+
+// The fingerprint of the derived structure this program makes, kept as the comment of one of its
+// functions: a start that finds it current makes nothing again, and so never waits for the locks
+// of other programs that have the views open in a transaction.
+QString structureMark() {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(derivedStatements().join(QLatin1Char(';')).toUtf8(), QCryptographicHash::Sha1)
+            .toHex());
+}
+
+bool markStructure(QSqlDatabase& db, QString* error) {
+    return run(db, QStringLiteral("COMMENT ON FUNCTION orvane_day(text) IS '%1'").arg(structureMark()), error);
+}
+
+// Current: the mark is this program's, and every view, index and function it names is there
+// (a table the check has just made lacks its indexes).
+bool structureCurrent(QSqlDatabase& db, bool* current, QString* error) {
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT obj_description(to_regprocedure('orvane_day(text)'), 'pg_proc')")) ||
+        !query.next())
+        return failWith(error, errorText(query.lastError()));
+    *current = query.value(0).toString() == structureMark();
+    static const QRegularExpression made(
+        QStringLiteral("^CREATE (?:OR REPLACE )?(VIEW|INDEX IF NOT EXISTS|FUNCTION) (\\w+)"));
+    for (const QString& statement : derivedStatements()) {
+        const QRegularExpressionMatch match = made.match(statement);
+        if (!*current || !match.hasMatch())
+            continue;
+        const bool function = match.captured(1) == QLatin1String("FUNCTION");
+        query.prepare(function ? QStringLiteral("SELECT count(*) > 0 FROM pg_proc WHERE proname = lower(?)")
+                               : QStringLiteral("SELECT to_regclass(lower(?)) IS NOT NULL"));
+        query.addBindValue(match.captured(2));
+        if (!query.exec() || !query.next())
+            return failWith(error, errorText(query.lastError()));
+        *current = query.value(0).toBool();
+    }
+    return true;
+}
+} // namespace
+
 bool ServerSchema::create(QSqlDatabase& db, QString* error) {
-    return inStructureTransaction(db, error, [&] { return runAll(db, statements(), error); });
+    return inStructureTransaction(db, error,
+                                  [&] { return runAll(db, statements(), error) && markStructure(db, error); });
 }
 
 bool ServerSchema::check(QSqlDatabase& db, QString* error) {
@@ -242,7 +295,10 @@ bool ServerSchema::check(QSqlDatabase& db, QString* error) {
         for (const DBTable& table : ProfSchema::tables())
             if (!addMissing(db, table, error))
                 return false;
-        return runAll(db, indexStatements() + functionStatements() + viewStatements(), error);
+        bool current = false;
+        if (!structureCurrent(db, &current, error))
+            return false;
+        return current || (runAll(db, derivedStatements(), error) && markStructure(db, error));
     });
 }
 
@@ -253,8 +309,10 @@ namespace {
 constexpr int sqliteBusy = 5;
 constexpr int sqliteLocked = 6;
 
-QString movePrefix() {
-    return QStringLiteral("Реестр не перенесён на сервер: ");
+// What a refusal starts with: the move onto an empty database or the restore over a registry.
+QString& movePrefix() {
+    static QString prefix;
+    return prefix;
 }
 
 bool refuse(QString* error, const QString& reason) {
@@ -373,8 +431,9 @@ struct TablePlan {
 
 class Move {
 public:
-    Move(const QString& path, QSqlDatabase& server, const RegistryMove::Progress& progress)
-        : _path(path), _server(server), _progress(progress),
+    // `replace`: the database holds a registry whose rows the file's take the place of.
+    Move(const QString& path, QSqlDatabase& server, const RegistryMove::Progress& progress, bool replace = false)
+        : _path(path), _server(server), _progress(progress), _replace(replace),
           _connection(QStringLiteral("orvane_move_") + QUuid::createUuid().toString(QUuid::Id128)) {}
     ~Move() {
         if (_file.isOpen())
@@ -401,6 +460,7 @@ private:
     QString _path;
     QSqlDatabase& _server;
     RegistryMove::Progress _progress;
+    bool _replace = false;
     QString _connection;
     QSqlDatabase _file;
     QList<TablePlan> _plans;
@@ -572,7 +632,9 @@ bool Move::flush(const TablePlan& plan, QSqlQuery* insert, QVector<QStringList>*
 // up to date row by row), the sequences past the highest id, and the counts compared.
 bool Move::finish(QList<RegistryMove::Counts>* counts, QString* error) {
     QString failure;
-    if (!runAll(_server, indexStatements() + functionStatements() + viewStatements(), &failure))
+    // A registry that is replaced keeps its structure: remaking its views would wait for every
+    // other program that has read them in an open transaction.
+    if (!_replace && !(runAll(_server, derivedStatements(), &failure) && markStructure(_server, &failure)))
         return refuse(error, QStringLiteral("сервер не создал структуру реестра: ") + failure);
     QList<RegistryMove::Counts> compared;
     QStringList differing;
@@ -611,10 +673,16 @@ bool Move::transfer(QList<RegistryMove::Counts>* counts, QString* error) {
     if (!::run(_server, QLatin1String(structureLock), &failure) ||
         !::run(_server, QLatin1String(quietNotices), &failure) || !ServerSchema::hasRegistry(_server, &found, &failure))
         return refuse(error, failure);
-    if (found)
+    if (found && !_replace)
         return refuse(error, RegistryMove::alreadyThereText());
-    if (!runAll(_server, tableStatements(), &failure))
+    if (found) {
+        // Rows, not the tables: other programs keep their prepared statements and views.
+        for (const TablePlan& plan : qAsConst(_plans))
+            if (!::run(_server, QStringLiteral("DELETE FROM %1").arg(plan.table.name), &failure))
+                return refuse(error, QStringLiteral("сервер не очистил таблицу %1: ").arg(plan.table.name) + failure);
+    } else if (!runAll(_server, tableStatements(), &failure)) {
         return refuse(error, QStringLiteral("сервер не создал таблицы реестра: ") + failure);
+    }
     for (const TablePlan& plan : qAsConst(_plans)) {
         if (copyTable(plan, error))
             continue;
@@ -654,6 +722,161 @@ bool RegistryMove::toServer(const QString& filePath, QSqlDatabase& server, QList
         error->clear();
     if (counts)
         counts->clear();
+    movePrefix() = QStringLiteral("Реестр не перенесён на сервер: ");
     Move move(filePath, server, progress);
     return move.run(counts, error);
+}
+
+bool RegistryMove::replaceOnServer(const QString& filePath, QSqlDatabase& server, QList<Counts>* counts,
+                                   QString* error) {
+    if (error)
+        error->clear();
+    if (counts)
+        counts->clear();
+    movePrefix() = QStringLiteral("Реестр на сервере не заменён: ");
+    Move move(filePath, server, Progress(), true);
+    return move.run(counts, error);
+}
+
+// --- the backup of a server registry as a file ----------------------------------------------
+
+namespace {
+// Rows read from the server per statement: a table of a million rows never sits in memory whole.
+constexpr int rowsPerRead = 20000;
+
+QString backupRefusal(const QString& reason) {
+    MZ_LOG() << "server backup:" << reason;
+    return QStringLiteral("Резервная копия реестра с сервера не создана: ") + reason;
+}
+
+class Backup {
+public:
+    Backup(QSqlDatabase& server, const QString& path, const RegistryMove::Progress& progress)
+        : _server(server), _path(path), _progress(progress),
+          _connection(QStringLiteral("orvane_backup_") + QUuid::createUuid().toString(QUuid::Id128)) {}
+    ~Backup() {
+        if (_file.isOpen())
+            _file.close();
+        _file = QSqlDatabase();
+        QSqlDatabase::removeDatabase(_connection);
+    }
+
+    bool run(QString* error) {
+        if (!createFile(error))
+            return false;
+        if (!_file.transaction())
+            return failWith(error, backupRefusal(errorText(_file.lastError())));
+        for (const DBTable& table : ProfSchema::tables())
+            if (!copyTable(table, error)) {
+                _file.rollback();
+                return false;
+            }
+        if (!_file.commit())
+            return failWith(error, backupRefusal(errorText(_file.lastError())));
+        return true;
+    }
+
+private:
+    bool createFile(QString* error) {
+        _file = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), _connection);
+        _file.setDatabaseName(_path);
+        if (!_file.open())
+            return failWith(error, backupRefusal(errorText(_file.lastError())));
+        QString failure;
+        for (const DBTable& table : ProfSchema::tables())
+            if (!Database::createTable(_file, table, &failure))
+                return failWith(error, backupRefusal(failure));
+        if (!Database::runViewsScript(_file, &failure))
+            return failWith(error, backupRefusal(failure));
+        return true;
+    }
+
+    // Rows in the order of their key, a slice at a time, each slice a statement of its own inside
+    // the one snapshot the caller holds.
+    bool copyTable(const DBTable& table, QString* error) {
+        QStringList columns;
+        for (const DBColumn& column : table.columns)
+            columns << column.name;
+        QStringList marks;
+        for (int i = 0; i < columns.size(); ++i)
+            marks << QStringLiteral("?");
+        QSqlQuery insert(_file);
+        if (!insert.prepare(QStringLiteral("INSERT INTO '%1' (%2) VALUES (%3)")
+                                .arg(table.name, columns.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")))))
+            return failWith(error, backupRefusal(errorText(insert.lastError())));
+        const bool sliced = hasIntegerKey(table);
+        const QString select = QStringLiteral("SELECT %1 FROM %2").arg(columns.join(QStringLiteral(", ")), table.name);
+        const int key = columns.indexOf(table.sequence_col);
+        QVariant after;
+        qint64 done = 0;
+        for (;;) {
+            QSqlQuery read(_server);
+            read.setForwardOnly(true);
+            if (sliced) {
+                read.prepare(
+                    select +
+                    QStringLiteral(" WHERE %1 > ? ORDER BY %1 LIMIT %2").arg(table.sequence_col).arg(rowsPerRead));
+                read.addBindValue(after.isValid() ? after.toLongLong() : std::numeric_limits<qint64>::min());
+            } else {
+                read.prepare(select);
+            }
+            if (!read.exec())
+                return failWith(
+                    error,
+                    backupRefusal(
+                        QStringLiteral("сервер не выдал таблицу %1: %2").arg(table.name, errorText(read.lastError()))));
+            int rows = 0;
+            while (read.next()) {
+                for (int i = 0; i < columns.size(); ++i)
+                    insert.bindValue(i, read.value(i));
+                if (!insert.exec())
+                    return failWith(error, backupRefusal(QStringLiteral("файл не принял запись таблицы %1: %2")
+                                                             .arg(table.name, errorText(insert.lastError()))));
+                if (key >= 0)
+                    after = read.value(key);
+                ++rows;
+            }
+            if (read.lastError().type() != QSqlError::NoError)
+                return failWith(error, backupRefusal(errorText(read.lastError())));
+            done += rows;
+            if (_progress && !_progress(table.name, done, -1))
+                return failWith(error, backupRefusal(QStringLiteral("отменено.")));
+            if (!sliced || rows < rowsPerRead)
+                return true;
+        }
+    }
+
+    QSqlDatabase& _server;
+    QString _path;
+    RegistryMove::Progress _progress;
+    QString _connection;
+    QSqlDatabase _file;
+};
+} // namespace
+
+bool RegistryMove::toFile(QSqlDatabase& server, const QString& destination, QString* error, const Progress& progress) {
+    const QString part = destination + QStringLiteral(".part");
+    QFile::remove(part);
+    // One snapshot for every table: what other programs commit meanwhile is not half in the copy.
+    if (!server.transaction())
+        return failWith(error, backupRefusal(errorText(server.lastError())));
+    bool written = false;
+    QString failure;
+    if (run(server, QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY"), &failure)) {
+        Backup backup(server, part, progress);
+        written = backup.run(&failure);
+    } else {
+        failure = backupRefusal(failure);
+    }
+    server.rollback();
+    if (!written) {
+        QFile::remove(part);
+        return failWith(error, failure);
+    }
+    if (QFile::rename(part, destination) || (QFile::remove(destination) && QFile::rename(part, destination)))
+        return true;
+    // The complete copy stays where it was written.
+    return failWith(
+        error, backupRefusal(
+                   QStringLiteral("не удалось записать файл %1; копия осталась в файле %2.").arg(destination, part)));
 }

@@ -43,4 +43,11 @@ bool toServer(const QString& filePath, QSqlDatabase& server, QList<Counts>* coun
               const Progress& progress = Progress());
 // The reason a database that already holds a registry is refused (the window offers to open it).
 QString alreadyThereText();
+// The restore on a server: the rows of the registry in `server` are replaced by the file's, in one
+// transaction (ids kept, counts compared); the tables stay. The structure check must have run.
+bool replaceOnServer(const QString& filePath, QSqlDatabase& server, QList<Counts>* counts, QString* error);
+// The backup of a server registry: a registry file at `destination`, the same as the file store
+// writes (its tables, views, every row and id), read in one snapshot of the server. The file is
+// written beside the destination first and replaces it only when complete; false with the reason.
+bool toFile(QSqlDatabase& server, const QString& destination, QString* error, const Progress& progress = Progress());
 } // namespace RegistryMove

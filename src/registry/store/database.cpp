@@ -3,6 +3,8 @@
 #include "appsettings.h"
 #include "mzlog.h"
 #include "productinfo.h"
+#include "serverschema.h"
+#include "sqldialect.h"
 #include "textmatch.h"
 
 #include <QDateTime>
@@ -25,6 +27,8 @@ Database* Database::_instance = nullptr;
 QMap<QString, DBTable> Database::_schema;
 QString Database::_schemaKey;
 QString Database::_fileOverride;
+bool Database::_onServer = false;
+ServerAddress Database::_server;
 StartupQuestions* Database::_questions = nullptr;
 
 namespace {
@@ -215,6 +219,10 @@ Database::Database(bool checkStructure) {
     } else {
         qDebug() << "Database checking disabled";
     }
+    if (_onServer) {
+        openServer();
+        return;
+    }
 
     const QString path = filePath();
     if (!QFileInfo(path).isFile()) {
@@ -343,7 +351,93 @@ QString Database::dataPath() {
     return AppSettings::dataPath();
 }
 
+void Database::useServer(const ServerAddress& address) {
+    _onServer = true;
+    _server = address;
+}
+
+bool Database::usesServer() {
+    return _onServer;
+}
+
+ServerAddress Database::serverAddress() {
+    return _server;
+}
+
+QString Database::serverText() {
+    return _server.toUrl();
+}
+
+// The registry on the server: connected, made in an empty database or brought up to this
+// version's structure, and the views and functions made again. Nothing is locked: other programs
+// work on it at the same time.
+bool Database::openServer() {
+    const QString name = QLatin1String(QSqlDatabase::defaultConnection);
+    ServerProblem problem = ServerProblem::None;
+    QString error;
+    if (ServerConnection::open(_server, name, &problem, &error)) {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        bool found = false;
+        if (ServerSchema::hasRegistry(db, &found, &error) &&
+            (found ? ServerSchema::check(db, &error) : ServerSchema::create(db, &error))) {
+            // A save that waits for another program's rows gives up instead of hanging the window.
+            run(db, QStringLiteral("SET lock_timeout = '5s'"));
+            MZ_LOG() << "registry on the server" << serverText() << (found ? "opened" : "made");
+            return true;
+        }
+        problem = ServerConnection::problemOf(lastFailure()) == ServerProblem::NoRights ? ServerProblem::NoRights
+                                                                                        : ServerProblem::Other;
+        db.close();
+    }
+    MZ_LOG() << "server registry not opened:" << serverText() << error;
+    _serverProblem = problem;
+    StartupProblem failure;
+    failure.kind = StartupProblem::Kind::CannotOpen;
+    failure.error = error;
+    failure.text = QStringLiteral("Не удалось открыть реестр на сервере %1.\n%2\nПрограмма будет закрыта.")
+                       .arg(serverText(), error);
+    fail(failure);
+    return false;
+}
+
+Database* Database::openServerForReading(const ServerAddress& address, QString* error) {
+    if (_instance)
+        return failWith(error, QStringLiteral("a database is open already")), nullptr;
+    auto* db = new Database(ReadOnlyTag{});
+    _instance = db;
+    _onServer = true;
+    _server = address;
+    ServerProblem problem = ServerProblem::None;
+    QString text;
+    const QString name = QLatin1String(QSqlDatabase::defaultConnection);
+    bool found = false;
+    if (ServerConnection::open(address, name, &problem, &text)) {
+        QSqlDatabase connection = QSqlDatabase::database(name, false);
+        // Nothing the tool does may write: the server refuses it for this connection.
+        if (run(connection, QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"), &text) &&
+            ServerSchema::hasRegistry(connection, &found, &text) && !found)
+            text = QStringLiteral("в базе данных %1 нет реестра").arg(address.toUrl());
+    }
+    if (found)
+        return db;
+    delete db;
+    return failWith(error, text), nullptr;
+}
+
+Database* Database::openSourceForReading(const QString& fileOrAddress, QString* error) {
+    if (!ServerAddress::looksLikeUrl(fileOrAddress)) {
+        if (!QFileInfo(fileOrAddress).isFile())
+            return failWith(error, QStringLiteral("no database file %1").arg(fileOrAddress)), nullptr;
+        return openForReading(QFileInfo(fileOrAddress).absoluteFilePath(), error);
+    }
+    ServerAddress address;
+    if (!ServerAddress::fromUrl(fileOrAddress, &address, error))
+        return nullptr;
+    return openServerForReading(address, error);
+}
+
 void Database::useFile(const QString& path) {
+    _onServer = false;
     _fileOverride = QFileInfo(path).absoluteFilePath();
     AppSettings::setDataPathOverride(QFileInfo(_fileOverride).absolutePath());
 }
@@ -930,7 +1024,8 @@ void Database::reportFailure(const QSqlError& error, const QString& statement) {
 
 QString Database::variable(const QString& name, QString* error) {
     QSqlQuery query(QSqlDatabase::database());
-    query.prepare(QStringLiteral("SELECT value FROM Variables WHERE name LIKE ?;"));
+    query.prepare(_onServer ? QStringLiteral("SELECT value FROM Variables WHERE lower(name) = lower(?);")
+                            : QStringLiteral("SELECT value FROM Variables WHERE name LIKE ?;"));
     query.addBindValue(name);
     if (!execPrepared(query)) {
         if (error)
@@ -947,7 +1042,9 @@ QString Database::variable(const QString& name, QString* error) {
 
 bool Database::setVariable(const QString& name, const QString& value, QString* error) {
     QSqlQuery query(QSqlDatabase::database());
-    query.prepare(QStringLiteral("INSERT OR REPLACE INTO Variables VALUES(?, ?);"));
+    query.prepare(_onServer ? QStringLiteral("INSERT INTO Variables (name, value) VALUES(?, ?) "
+                                             "ON CONFLICT (name) DO UPDATE SET value = excluded.value;")
+                            : QStringLiteral("INSERT OR REPLACE INTO Variables VALUES(?, ?);"));
     query.addBindValue(name);
     query.addBindValue(value);
     return execPrepared(query) || failWith(error, errorText(query.lastError()));
@@ -957,7 +1054,8 @@ QSqlTableModel* Database::tableModel(const QString& table) {
     QSqlTableModel*& model = _models[table];
     if (!model) {
         model = new QSqlTableModel(nullptr, QSqlDatabase::database());
-        model->setTable(table);
+        // The model quotes the name it is given; the server keeps the registry's names in lower case.
+        model->setTable(_onServer ? table.toLower() : table);
     }
     return model;
 }
@@ -1084,6 +1182,11 @@ QStringList Database::mostFrequentValues(const QString& table, const QStringList
 bool Database::backup(const QString& destination, QString* error) {
     // A file marked read-only is not replaced, also where the user (root) could.
     const QFileInfo target(destination);
+    if (_onServer) {
+        if (target.exists() && (!target.isWritable() || isWriteProtected(target)))
+            return failWith(error, writeFailureReason(destination, 0, QStringLiteral("the file is read-only")));
+        return backupServer(destination, error);
+    }
     QString technical;
     bool copied = false;
     if (!target.exists() || (target.isWritable() && !isWriteProtected(target))) {
@@ -1162,6 +1265,8 @@ bool Database::isRestoreCandidate(const QString& file, QString* error) const {
 }
 
 bool Database::restore(const QString& source, QString* error) {
+    if (_onServer)
+        return restoreOnServer(source, error);
     const QString path = filePath();
     if (!QFileInfo(source).isFile()) {
         MZ_LOG() << "Database::restore(" << source << ") file does not exist!!!";
@@ -1227,4 +1332,63 @@ bool Database::restore(const QString& source, QString* error) {
     if (!runViewsScript(false, &views))
         MZ_LOG() << "views not made:" << views;
     return true;
+}
+
+// --- backup and restore of a registry on a server ------------------------------------------
+
+// The copy is read on a connection of its own, in one snapshot, so that an edit transaction open
+// on the main connection neither blocks it nor shows in it.
+bool Database::backupServer(const QString& destination, QString* error) {
+    const QString name = QStringLiteral("orvane_server_backup");
+    bool written = false;
+    {
+        ServerProblem problem = ServerProblem::None;
+        QString failure;
+        if (ServerConnection::open(_server, name, &problem, &failure)) {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            written = RegistryMove::toFile(db, destination, &failure);
+            db.close();
+        } else {
+            failure = QStringLiteral("Резервная копия реестра с сервера не создана: ") + failure;
+        }
+        if (!written)
+            failWith(error, failure);
+    }
+    QSqlDatabase::removeDatabase(name);
+    MZ_LOG() << "server backup to" << destination << written;
+    return written;
+}
+
+// The file is checked and brought to this version's structure in a staged copy, as for the file
+// store; its rows then take the place of the server's in one transaction.
+bool Database::restoreOnServer(const QString& source, QString* error) {
+    if (!QFileInfo(source).isFile())
+        return failWith(error, QStringLiteral("Файл '%1' не найден").arg(source));
+    QString unusable;
+    if (!isRestoreCandidate(source, &unusable))
+        return failWith(error, unusable);
+    const QString staged = restoreStagingPath();
+    QFile::remove(staged);
+    QString reason;
+    if (!copyFile(source, staged, &reason)) {
+        QFile::remove(staged);
+        return failWith(error, writeFailureReason(staged, QFileInfo(source).size(), reason));
+    }
+    QFile::setPermissions(staged, QFile::permissions(staged) | QFile::WriteOwner);
+    QString failure;
+    bool restored = checkDbStructure(staged, &failure);
+    if (!restored) {
+        failure = QStringLiteral("Файл %1 нельзя загрузить: его структуру не удалось привести к нужному виду."
+                                 "\nРеестр на сервере не изменён.\nТехнические сведения: %2")
+                      .arg(QDir::toNativeSeparators(source), failure);
+    } else {
+        QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+        // Whatever the main connection holds open is not part of the restore.
+        db.rollback();
+        retireModels();
+        restored = ServerSchema::check(db, &failure) && RegistryMove::replaceOnServer(staged, db, nullptr, &failure);
+    }
+    QFile::remove(staged);
+    MZ_LOG() << "server restore from" << source << restored << failure;
+    return restored || failWith(error, failure);
 }

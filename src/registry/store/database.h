@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dbtable.h"
+#include "serveraddress.h"
 #include "startupquestions.h"
 
 #include <QFile>
@@ -33,6 +34,14 @@ public:
 
     // Works on this file instead of the data folder's database; its folder becomes the data folder.
     static void useFile(const QString& path);
+    // Works on the registry of this PostgreSQL server database instead of a file (made there when
+    // the database is empty). Several programs may work on it at once: nothing is locked.
+    static void useServer(const ServerAddress& address);
+    // Whether this run's registry is on a server, and where.
+    static bool usesServer();
+    static ServerAddress serverAddress();
+    // What the address, without the password, is shown as ("postgresql://user@host:port/dbname").
+    static QString serverText();
 
     explicit Database(bool checkStructure);
     ~Database() override;
@@ -51,11 +60,17 @@ public:
     // and so is a file the running program holds (heldByProgramText). Null with `error` set on
     // failure.
     static Database* openForReading(const QString& path, QString* error);
+    // The same for a registry on a server ("postgresql://user@host/dbname"): it is only read.
+    static Database* openServerForReading(const ServerAddress& address, QString* error);
+    // The tools' --db: a registry file's name or a server's "postgresql://user@host/dbname".
+    static Database* openSourceForReading(const QString& fileOrAddress, QString* error);
 
     // False when the start ended on a problem; startupProblem() then says which and with what
     // exit code the program ends.
     bool isValid() const { return _valid; }
     const StartupProblem& startupProblem() const { return _startupProblem; }
+    // Why a server registry could not be opened (None for a file or an open one).
+    ServerProblem serverProblem() const { return _serverProblem; }
     // The file or its folder cannot be written: documents can be read and printed, nothing saved.
     bool isReadOnly() const { return _readOnly; }
     // What the window tells the user once it is up: why nothing can be saved (a read-only file or
@@ -154,6 +169,9 @@ private:
     Database(ReadOnlyTag);
 
     bool openReadOnly(const QString& path, QString* error);
+    bool openServer();
+    bool backupServer(const QString& destination, QString* error);
+    bool restoreOnServer(const QString& source, QString* error);
     void initTables();
     bool createDb(QString* error);
     bool createNewDb();
@@ -179,6 +197,8 @@ private:
     static QString _schemaKey;
     static StartupQuestions* _questions;
     static QString _fileOverride;
+    static bool _onServer;
+    static ServerAddress _server;
 
     QMap<QString, DBTable> _tables;
     QString _mainPrimaryKeyName;
@@ -191,6 +211,7 @@ private:
     QList<QSqlTableModel*> _retiredModels;
     bool _valid = true;
     StartupProblem _startupProblem;
+    ServerProblem _serverProblem = ServerProblem::None;
     bool _readOnly = false;
     QString _startWarning;
     // The database file, open for reading for as long as the main connection is: copies are read

@@ -1,0 +1,341 @@
+// The data store on a server registry: opened and made at start, the document statements and the
+// variables on it, its failures in words, and its backup and restore through registry files.
+#include "appresources.h"
+#include "appsettings.h"
+#include "database.h"
+#include "documentrecords.h"
+#include "pgtestserver.h"
+#include "profschema.h"
+#include "serverschema.h"
+#include "testenvironment.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlTableModel>
+#include <QtTest>
+
+namespace {
+const qint64 bigId = Q_INT64_C(1) << 40;
+const QString fileConnection = QStringLiteral("file");
+
+// Values worth a round trip: a NULL, an id past 32 bits, an unreadable date, a long text.
+QList<QVariantList> sampleDocuments() {
+    return {{Q_INT64_C(1), QStringLiteral("Иванов"), QStringLiteral("2016-02-30"), QStringLiteral("Токарь")},
+            {bigId, QStringLiteral("O'Neil \"Ёж\""), QVariant(), QString(1 << 20, QLatin1Char('я'))},
+            {Q_INT64_C(7), QVariant(), QStringLiteral("2024-05-01"), QVariant()}};
+}
+
+QVariantList documentRow(QSqlDatabase db, qint64 id) {
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT profId, fio1, issueDate, qual FROM ProfDocuments WHERE profId = ?"));
+    query.addBindValue(id);
+    if (!query.exec() || !query.next())
+        return {};
+    return {query.value(0).toLongLong(), query.value(1), query.value(2), query.value(3)};
+}
+
+qint64 count(QSqlDatabase db, const QString& table) {
+    QSqlQuery query(db);
+    return query.exec(QStringLiteral("SELECT count(*) FROM ") + table) && query.next() ? query.value(0).toLongLong()
+                                                                                       : -1;
+}
+
+bool sameValues(const QVariantList& a, const QVariantList& b) {
+    if (a.size() != b.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i)
+        if (a[i].isNull() != b[i].isNull() || a[i].toString() != b[i].toString())
+            return false;
+    return true;
+}
+} // namespace
+
+class TestServerStore : public QObject {
+    Q_OBJECT
+
+    PgTestServer* _server = nullptr;
+    std::unique_ptr<TestEnvironment> _env;
+
+    ServerAddress address(const QString& database) const {
+        ServerAddress a;
+        a.host = _server->socketFolder();
+        a.port = _server->port();
+        a.database = database;
+        a.user = _server->superUser();
+        return a;
+    }
+
+    // The process-wide store on a new server database holding the sample documents.
+    QString openSample() {
+        QString error;
+        const QString database = _server->createDatabase(&error);
+        if (database.isEmpty())
+            return error;
+        Database::useServer(address(database));
+        if (!Database::instance()->isValid())
+            return Database::instance()->startupProblem().text;
+        QSqlDatabase db = QSqlDatabase::database();
+        for (const QVariantList& row : sampleDocuments())
+            if (!PgTestServer::run(db, "INSERT INTO ProfDocuments (profId, fio1, issueDate, qual) VALUES (?, ?, ?, ?)",
+                                   row)
+                     .isActive())
+                return QStringLiteral("sample not written");
+        PgTestServer::run(db, "INSERT INTO ProfDetails (profId, name, count) VALUES (?, 'Черчение', 12)", {bigId});
+        // As a move leaves it: new rows are numbered past the ids given.
+        PgTestServer::run(db, "SELECT setval(pg_get_serial_sequence('profdocuments', 'profid'), max(profId)) "
+                              "FROM ProfDocuments");
+        return QString();
+    }
+
+    // A registry file with one document and one subject, made the way the program makes one.
+    static bool makeFile(const QString& path, qint64 id, const QString& name) {
+        bool ok = true;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), fileConnection);
+            db.setDatabaseName(path);
+            ok = db.open();
+            QString error;
+            for (const DBTable& table : ProfSchema::tables())
+                ok = ok && Database::createTable(db, table, &error);
+            ok = ok && Database::runViewsScript(db, &error);
+            ok = ok &&
+                 PgTestServer::run(db, "INSERT INTO ProfDocuments (profId, fio1) VALUES (?, ?)", {id, name}).isActive();
+            ok = ok &&
+                 PgTestServer::run(db, "INSERT INTO ProfDetails (profId, name, count) VALUES (?, 'Сварка', 40)", {id})
+                     .isActive();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(fileConnection);
+        return ok;
+    }
+
+private slots:
+    void initTestCase() {
+        QCoreApplication::setOrganizationName(QStringLiteral("MzSoftware"));
+        QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
+        initAppResources();
+        Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
+        QString error;
+        _server = PgTestServer::shared(&error);
+        if (!_server)
+            QSKIP(qPrintable(QStringLiteral("no test server: ") + error));
+    }
+
+    void init() {
+        _env = std::make_unique<TestEnvironment>();
+        AppSettings::setup();
+    }
+
+    void cleanup() {
+        Database::shutdown();
+        Database::useFile(_env->defaultDataFolder() + QStringLiteral("/unused.db"));
+        _env.reset();
+    }
+
+    // An empty database gets a registry; the dialogs' statements, the variables and the table
+    // models work on it as on a file.
+    void opensAndWorks() {
+        const QString failure = openSample();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        Database* store = Database::instance();
+        QVERIFY(Database::usesServer());
+        QCOMPARE(store->serverProblem(), ServerProblem::None);
+
+        QString error;
+        const qint64 id = DocumentRecords::insert(&error);
+        QVERIFY2(id > bigId, qPrintable(error)); // numbered past the highest id given
+        QVERIFY2(DocumentRecords::update(id, {{QStringLiteral("fio1"), QStringLiteral("Петров")}}, &error),
+                 qPrintable(error));
+        QSqlRecord row;
+        QVERIFY(DocumentRecords::read(id, &row));
+        QCOMPARE(row.value(QStringLiteral("fio1")).toString(), QStringLiteral("Петров"));
+
+        QVERIFY2(store->setVariable(QStringLiteral("orgName"), QStringLiteral("Колледж «Север»"), &error),
+                 qPrintable(error));
+        QVERIFY2(store->setVariable(QStringLiteral("orgName"), QStringLiteral("Колледж 'Юг'"), &error),
+                 qPrintable(error));
+        QCOMPARE(store->variable(QStringLiteral("ORGNAME")), QStringLiteral("Колледж 'Юг'"));
+
+        QSqlTableModel* subjects = store->tableModel(QStringLiteral("ProfDetails"));
+        subjects->setFilter(QStringLiteral("profId = %1").arg(bigId));
+        QVERIFY2(subjects->select(), qPrintable(subjects->lastError().text()));
+        QCOMPARE(subjects->rowCount(), 1);
+        QCOMPARE(subjects->record(0).value(QStringLiteral("name")).toString(), QStringLiteral("Черчение"));
+    }
+
+    // Another program reading the views in an open transaction does not hold a start up: a current
+    // structure is not made again.
+    void startBesideAnOpenTransaction() {
+        QString error;
+        const QString database = _server->createDatabase(&error);
+        QVERIFY(_server->exec(database, {}, &error));
+        Database::useServer(address(database));
+        QVERIFY(Database::instance()->isValid());
+        Database::shutdown();
+        QSqlDatabase other = _server->connect(QStringLiteral("other"), database, &error);
+        QVERIFY(other.transaction());
+        QVERIFY(PgTestServer::run(other, "SELECT count(*) FROM ViewProfDocuments").isActive());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(Database::instance()->isValid());
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        other.rollback();
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    }
+
+    void refusalsInWords_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("problem");
+        QTest::newRow("wrong password") << "password" << int(ServerProblem::WrongPassword);
+        QTest::newRow("no such database") << "database" << int(ServerProblem::DatabaseMissing);
+    }
+
+    void refusalsInWords() {
+        QFETCH(QString, how);
+        QFETCH(int, problem);
+        QString error;
+        ServerAddress a = address(_server->createDatabase(&error));
+        if (how == QLatin1String("password")) {
+            QVERIFY2(_server->addPasswordRole(QStringLiteral("clerk"), QStringLiteral("right"), &error),
+                     qPrintable(error));
+            a.user = QStringLiteral("clerk");
+            a.password = QStringLiteral("wrong");
+        } else {
+            a.database = QStringLiteral("no_such_registry");
+        }
+        Database::useServer(a);
+        Database* store = Database::instance();
+        QVERIFY(!store->isValid());
+        QCOMPARE(int(store->serverProblem()), problem);
+        QCOMPARE(store->startupProblem().kind, StartupProblem::Kind::CannotOpen);
+        QVERIFY2(store->startupProblem().text.contains(a.toUrl()), qPrintable(store->startupProblem().text));
+    }
+
+    // The backup is a registry file: it opens as the file store, with every row and value.
+    void backupIsARegistryFile() {
+        const QString failure = openSample();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        const QString path = _env->root() + QStringLiteral("/копия.db");
+        QString error;
+        QVERIFY2(Database::instance()->backup(path, &error), qPrintable(error));
+        QVERIFY2(Database::instance()->isRestoreCandidate(path, &error), qPrintable(error));
+        {
+            QSqlDatabase file = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), fileConnection);
+            file.setDatabaseName(path);
+            QVERIFY(file.open());
+            QSqlDatabase server = QSqlDatabase::database();
+            for (const DBTable& table : ProfSchema::tables())
+                QCOMPARE(count(file, table.name), count(server, table.name));
+            for (const QVariantList& row : sampleDocuments())
+                QVERIFY(sameValues(documentRow(file, row[0].toLongLong()), row));
+            QCOMPARE(count(file, QStringLiteral("ViewProfDocuments")), qint64(3));
+            file.close();
+        }
+        QSqlDatabase::removeDatabase(fileConnection);
+        QVERIFY(!QFile::exists(path + QStringLiteral(".part")));
+    }
+
+    // A destination that cannot be written keeps what it held.
+    void backupRefusedKeepsTarget() {
+        const QString failure = openSample();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        const QString path = _env->root() + QStringLiteral("/old.db");
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old backup") > 0);
+        old.close();
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
+        QString error;
+        QVERIFY(!Database::instance()->backup(path, &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(readFileBytes(path), QByteArray("old backup"));
+    }
+
+    // The file's rows take the place of the server's, ids kept and the numbering past them; a file
+    // that is no registry, or rows the server refuses, leave the server's registry as it was.
+    void restoreReplacesRows_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<bool>("restored");
+        QTest::newRow("registry file") << "registry" << true;
+        QTest::newRow("not a database") << "garbage" << false;
+        QTest::newRow("server refuses a row") << "refused" << false;
+    }
+
+    void restoreReplacesRows() {
+        QFETCH(QString, source);
+        QFETCH(bool, restored);
+        const QString failure = openSample();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QSqlDatabase server = QSqlDatabase::database();
+        const QString path = _env->root() + QStringLiteral("/restore.db");
+        const qint64 fileId = Q_INT64_C(5000000000);
+        if (source == QLatin1String("garbage")) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'x')) > 0);
+        } else {
+            QVERIFY(makeFile(path, fileId, QStringLiteral("Сидоров")));
+        }
+        if (source == QLatin1String("refused")) {
+            QVERIFY(PgTestServer::run(server, "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                                              "$$ BEGIN RAISE EXCEPTION 'refused'; END $$")
+                        .isActive());
+            QVERIFY(PgTestServer::run(server, "CREATE TRIGGER refuse BEFORE INSERT ON ProfDetails "
+                                              "FOR EACH ROW EXECUTE FUNCTION refuse()")
+                        .isActive());
+        }
+        QString error;
+        QCOMPARE(Database::instance()->restore(path, &error), restored);
+        if (!restored) {
+            QVERIFY(!error.isEmpty());
+            QCOMPARE(count(server, QStringLiteral("ProfDocuments")), qint64(3));
+            QVERIFY(sameValues(documentRow(server, bigId), sampleDocuments()[1]));
+            return;
+        }
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(count(server, QStringLiteral("ProfDocuments")), qint64(1));
+        QCOMPARE(count(server, QStringLiteral("ProfDetails")), qint64(1));
+        QCOMPARE(documentRow(server, fileId).value(1).toString(), QStringLiteral("Сидоров"));
+        const qint64 next = DocumentRecords::insert(&error);
+        QVERIFY2(next > fileId, qPrintable(error));
+    }
+
+    // The export tool takes a server's address where it takes a file; a server without a registry
+    // is a database it cannot use.
+    void exportToolOnServer() {
+        const QString failure = openSample();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        const QString url = Database::serverText();
+        Database::shutdown();
+        const QString out = _env->root() + QStringLiteral("/book.xlsx");
+        QProcess tool;
+        tool.start(binaryPath(QStringLiteral("orvane-export")), {"--db", url, "--book", out});
+        QVERIFY(tool.waitForFinished(60000));
+        QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+        QVERIFY(QFileInfo(out).size() > 0);
+        QString error;
+        ServerAddress empty = address(_server->createDatabase(&error));
+        tool.start(binaryPath(QStringLiteral("orvane-export")), {"--db", empty.toUrl(), "--book", out + "2"});
+        QVERIFY(tool.waitForFinished(60000));
+        QCOMPARE(tool.exitCode(), 6);
+        QVERIFY(!QFile::exists(out + "2"));
+    }
+
+    // The tools' reading connection writes nothing, and an address without a registry is refused.
+    void readingOnly() {
+        QString error;
+        const QString database = _server->createDatabase(&error);
+        QVERIFY(!Database::openServerForReading(address(database), &error));
+        QVERIFY2(error.contains(QStringLiteral("нет реестра")), qPrintable(error));
+        QVERIFY(_server->exec(database, ServerSchema::statements(), &error));
+        QVERIFY2(Database::openServerForReading(address(database), &error), qPrintable(error));
+        QSqlQuery write(QSqlDatabase::database());
+        QVERIFY(!write.exec(QStringLiteral("INSERT INTO ProfDocuments (fio1) VALUES ('x')")));
+        QCOMPARE(count(QSqlDatabase::database(), QStringLiteral("ProfDocuments")), qint64(0));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServerStore)
+#include "tst_serverstore.moc"
