@@ -7,14 +7,17 @@
 #include "filedialog.h"
 #include "messagebox.h"
 #include "mzlog.h"
-#include "reportlist.h"
 #include "proxysettings.h"
+#include "reportlist.h"
+#include "servermovedialog.h"
+#include "serversettings.h"
 #include "settingsregistry.h"
 #include "spellchecker.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QSettings>
 
 std::function<void(int)> PreferencesDialog::_exit;
@@ -36,6 +39,15 @@ QStringList listed(const QStringList& names) {
     for (const QString& name : names)
         lines << QStringLiteral("  ") + QDir::toNativeSeparators(name);
     return lines;
+}
+
+const QString restartNotice = QStringLiteral("Новые параметры базы данных вступят в силу после перезапуска программы.");
+
+// What the settings keep of an address: no password unless it is to be remembered.
+ServerAddress storedForm(ServerAddress address, bool remember) {
+    if (!remember)
+        address.password.clear();
+    return address;
 }
 
 // A long list (years of backups, say) is cut so that the box still fits the screen.
@@ -77,7 +89,9 @@ PreferencesDialog::PreferencesDialog(QWidget* parent) : QDialog(parent), ui(new 
 
     connect(ui->checkBoxUseProxy, &QCheckBox::toggled, ui->groupBoxProxy, &QWidget::setEnabled);
     connect(ui->checkBoxSpellChecking, &QCheckBox::toggled, ui->groupBoxAddWord, &QWidget::setEnabled);
+    connect(ui->radioButtonDbServer, &QRadioButton::toggled, ui->groupBoxDbServer, &QWidget::setEnabled);
     loadOptions();
+    loadDatabaseChoice();
 
     const QString stored = SettingsRegistry::instance()->value(Keys::dataPath).toString();
     ui->lineEditDataPath->setText(stored);
@@ -133,9 +147,14 @@ void PreferencesDialog::loadOptions() {
 }
 
 void PreferencesDialog::on_pushButtonSave_clicked() {
+    if (ui->radioButtonDbServer->isChecked() &&
+        !addressComplete(typedAddress(), QStringLiteral("Настройки не сохранены.")))
+        return;
     saveOptions();
     setupProxy();
     emit updateOptions();
+    if (!saveDatabaseChoice())
+        return;
     hide();
     deleteLater();
 }
@@ -291,10 +310,90 @@ void PreferencesDialog::relocate(bool move) {
     endProgram();
 }
 
-void PreferencesDialog::endProgram() {
-    MZ_LOG() << "data folder relocation done, the program ends";
+void PreferencesDialog::endProgram(const char* why) {
+    MZ_LOG() << why;
     if (_exit)
         _exit(0);
     else
         QCoreApplication::exit(0);
+}
+
+void PreferencesDialog::loadDatabaseChoice() {
+    _loadedServer = ServerSettings::usesServer();
+    _loadedRemember = ServerSettings::remembersPassword();
+    _loadedAddress = ServerSettings::address();
+    ui->radioButtonDbServer->setChecked(_loadedServer);
+    ui->radioButtonDbFile->setChecked(!_loadedServer);
+    ui->groupBoxDbServer->setEnabled(_loadedServer);
+    ui->lineEditDbHost->setText(_loadedAddress.host);
+    ui->spinBoxDbPort->setValue(_loadedAddress.port > 0 ? _loadedAddress.port : 5432);
+    ui->lineEditDbName->setText(_loadedAddress.database);
+    ui->lineEditDbUser->setText(_loadedAddress.user);
+    ui->lineEditDbPassword->setText(_loadedAddress.password);
+    ui->checkBoxDbRememberPassword->setChecked(_loadedRemember);
+}
+
+ServerAddress PreferencesDialog::typedAddress() const {
+    ServerAddress address;
+    address.host = ui->lineEditDbHost->text().trimmed();
+    address.port = ui->spinBoxDbPort->value();
+    address.database = ui->lineEditDbName->text().trimmed();
+    address.user = ui->lineEditDbUser->text().trimmed();
+    address.password = ui->lineEditDbPassword->text();
+    return address;
+}
+
+bool PreferencesDialog::addressComplete(const ServerAddress& address, const QString& consequence) {
+    if (address.isComplete())
+        return true;
+    QString text = QStringLiteral("Адрес сервера указан не полностью: заполните поля «Сервер», «База данных» и "
+                                  "«Пользователь».");
+    if (!consequence.isEmpty())
+        text += QLatin1Char('\n') + consequence;
+    MessageBox::warning(this, errorTitle, text);
+    return false;
+}
+
+bool PreferencesDialog::saveDatabaseChoice() {
+    const bool server = ui->radioButtonDbServer->isChecked();
+    const bool remember = ui->checkBoxDbRememberPassword->isChecked();
+    const ServerAddress address = storedForm(typedAddress(), remember);
+    const bool changed =
+        server != _loadedServer ||
+        (server && (!(address == storedForm(_loadedAddress, _loadedRemember)) || remember != _loadedRemember));
+    if (!changed)
+        return true;
+    if (!(server ? ServerSettings::save(address, remember) : ServerSettings::useFile())) {
+        MessageBox::warning(this, errorTitle,
+                            QStringLiteral("Не удалось записать параметры базы данных в файл настроек. Программа "
+                                           "продолжит работать с прежним реестром."));
+        return false;
+    }
+    MessageBox::information(this, MessageBox::attentionTitle(), restartNotice);
+    return true;
+}
+
+void PreferencesDialog::on_pushButtonDbCheck_clicked() {
+    const ServerAddress address = typedAddress();
+    if (!addressComplete(address))
+        return;
+    ServerProblem problem = ServerProblem::None;
+    QString text;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool ok = ServerConnection::check(address, &problem, &text);
+    QGuiApplication::restoreOverrideCursor();
+    if (ok)
+        MessageBox::information(this, QStringLiteral("Проверка подключения"), text);
+    else
+        MessageBox::warning(this, QStringLiteral("Проверка подключения"), text);
+}
+
+void PreferencesDialog::on_pushButtonDbMove_clicked() {
+    const ServerAddress address = typedAddress();
+    if (!addressComplete(address))
+        return;
+    ServerMoveDialog dialog(address, ui->checkBoxDbRememberPassword->isChecked(), this);
+    // The dialog has stored the server's address: the frame starts the program again on it.
+    if (dialog.exec() == QDialog::Accepted)
+        endProgram("the registry's store changed to a server, the program ends");
 }

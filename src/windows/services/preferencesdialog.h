@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serveraddress.h"
+
 #include <QDialog>
 #include <QScopedPointer>
 #include <QString>
@@ -10,7 +12,8 @@ class PreferencesDialog;
 }
 
 // The program-wide options that are not organisation data: date style, list order, proxy, spell
-// checking, and the place of the data folder with moving or copying the data there.
+// checking, the place of the data folder with moving or copying the data there, and where the
+// registry is kept: the file in the data folder or a PostgreSQL server.
 class PreferencesDialog : public QDialog {
     Q_OBJECT
 
@@ -38,6 +41,8 @@ public slots:
     void on_pushButtonMoveData_clicked();
     void on_pushButtonSetDataPath_clicked();
     void on_pushButtonRestoreReports_clicked();
+    void on_pushButtonDbCheck_clicked();
+    void on_pushButtonDbMove_clicked();
 
 private:
     QString targetFolder() const;
@@ -45,9 +50,20 @@ private:
     // Stores the new folder and ends the program, after the success message or, when given, `note`.
     void setDataFolder(const QString& target, bool ask, const QString& note = QString());
     void relocate(bool move);
-    void endProgram();
+    void endProgram(const char* why = "data folder relocation done, the program ends");
+    void loadDatabaseChoice();
+    // The server's address as typed on the "База данных" tab.
+    ServerAddress typedAddress() const;
+    // Refuses an address without host, database or user with a box.
+    bool addressComplete(const ServerAddress& address, const QString& consequence = QString());
+    // Stores the choice of store; false (after a box) when the settings file did not take it.
+    bool saveDatabaseChoice();
 
     QScopedPointer<Ui::PreferencesDialog> ui;
     QString _currentDataPath;
+    // The choice of store as loaded, to tell whether saving changes what the next start opens.
+    bool _loadedServer = false;
+    bool _loadedRemember = false;
+    ServerAddress _loadedAddress;
     static std::function<void(int)> _exit;
 };

@@ -1,0 +1,406 @@
+#include "appkeys.h"
+#include "appsettings.h"
+#include "guifixture.h"
+#include "modalhelper.h"
+#include "pgtestserver.h"
+#include "preferencesdialog.h"
+#include "servermovedialog.h"
+#include "serverpassworddialog.h"
+#include "serverschema.h"
+#include "serversettings.h"
+#include "settingsregistry.h"
+#include "testregistry.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QtTest>
+
+namespace {
+const QString restartNotice = QStringLiteral("Новые параметры базы данных вступят в силу после перезапуска программы.");
+const QString movedText = QStringLiteral("Реестр перенесён на сервер. Программа будет перезапущена для работы с ним.");
+
+PgTestServer* server() {
+    QString error;
+    PgTestServer* s = PgTestServer::shared(&error);
+    if (!s)
+        qWarning() << error;
+    return s;
+}
+
+// An address on the test server; the database is left to the caller.
+ServerAddress testAddress(const QString& database = QString()) {
+    ServerAddress address;
+    address.host = server()->socketFolder();
+    address.port = server()->port();
+    address.database = database;
+    address.user = server()->superUser();
+    return address;
+}
+
+// One value of a statement run as the superuser on `database`.
+QVariant serverValue(const QString& database, const QString& sql) {
+    QVariant value;
+    {
+        QSqlDatabase db = server()->connect(QStringLiteral("probe"), database);
+        QSqlQuery query = PgTestServer::run(db, sql);
+        if (query.next())
+            value = query.value(0);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("probe"));
+    return value;
+}
+
+int serverTables(const QString& database) {
+    return serverValue(database, QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'")).toInt();
+}
+
+QStringList boxTexts() {
+    QStringList texts;
+    for (const MessageBox::Shown& box : MessageBox::shown())
+        texts << box.text;
+    return texts;
+}
+
+// The preferences dialog over a fresh data folder (open() builds it), its ending recorded.
+class Preferences {
+public:
+    Preferences() {
+        PreferencesDialog::setExitHandler([this](int code) { exitCodes << code; });
+    }
+    void open() { dialog = f.build<PreferencesDialog>(); }
+    ~Preferences() { PreferencesDialog::setExitHandler({}); }
+    template <typename T> T* w(const char* name) { return f.widget<T>(QLatin1String(name)); }
+    void type(const ServerAddress& address, bool remember) {
+        w<QRadioButton>("radioButtonDbServer")->setChecked(true);
+        w<QLineEdit>("lineEditDbHost")->setText(address.host);
+        w<QSpinBox>("spinBoxDbPort")->setValue(address.port);
+        w<QLineEdit>("lineEditDbName")->setText(address.database);
+        w<QLineEdit>("lineEditDbUser")->setText(address.user);
+        w<QLineEdit>("lineEditDbPassword")->setText(address.password);
+        w<QCheckBox>("checkBoxDbRememberPassword")->setChecked(remember);
+    }
+    ServerAddress shown() {
+        return {w<QLineEdit>("lineEditDbHost")->text(), w<QSpinBox>("spinBoxDbPort")->value(),
+                w<QLineEdit>("lineEditDbName")->text(), w<QLineEdit>("lineEditDbUser")->text(),
+                w<QLineEdit>("lineEditDbPassword")->text()};
+    }
+    void click(const char* name) { w<QPushButton>(name)->click(); }
+
+    GuiFixture f;
+    PreferencesDialog* dialog = nullptr;
+    QList<int> exitCodes;
+};
+
+const ServerAddress typed{QStringLiteral("реестр.школа"), 6543, QStringLiteral("registry"), QStringLiteral("иванов"),
+                          QStringLiteral("секрет")};
+} // namespace
+
+class TestDatabaseTab : public QObject {
+    Q_OBJECT
+
+private slots:
+    // What the tab shows of the stored choice, and what "Сохранить" keeps of the typed one.
+    void loadsAndSaves_data() {
+        QTest::addColumn<bool>("storedServer");
+        QTest::addColumn<bool>("chooseServer");
+        QTest::addColumn<bool>("remember");
+        QTest::addColumn<bool>("notice");
+        QTest::newRow("file stays file") << false << false << false << false;
+        QTest::newRow("file to server, password remembered") << false << true << true << true;
+        QTest::newRow("file to server, password not remembered") << false << true << false << true;
+        QTest::newRow("server to file") << true << false << true << true;
+        QTest::newRow("server kept as it was") << true << true << true << false;
+    }
+    void loadsAndSaves() {
+        QFETCH(bool, storedServer);
+        QFETCH(bool, chooseServer);
+        QFETCH(bool, remember);
+        QFETCH(bool, notice);
+        Preferences p;
+        if (storedServer)
+            QVERIFY(ServerSettings::save(typed, remember));
+        p.open();
+        QCOMPARE(p.w<QRadioButton>("radioButtonDbServer")->isChecked(), storedServer);
+        QCOMPARE(p.w<QGroupBox>("groupBoxDbServer")->isEnabled(), storedServer);
+        if (storedServer)
+            QCOMPARE(p.shown(), typed);
+        if (chooseServer)
+            p.type(typed, remember);
+        else
+            p.w<QRadioButton>("radioButtonDbFile")->setChecked(true);
+        QCOMPARE(p.w<QGroupBox>("groupBoxDbServer")->isEnabled(), chooseServer);
+
+        p.click("pushButtonSave");
+        QCOMPARE(boxTexts(), notice ? QStringList{restartNotice} : QStringList());
+        QCOMPARE(ServerSettings::usesServer(), chooseServer);
+        if (!chooseServer && !storedServer)
+            return;
+        ServerAddress expected = typed;
+        if (!remember)
+            expected.password.clear();
+        QCOMPARE(ServerSettings::address(), expected);
+        // Not remembered means not in the settings file at all, not even scrambled.
+        QCOMPARE(SettingsRegistry::instance()->value(Keys::databasePassword).toString().isEmpty(), !remember);
+    }
+
+    void incompleteAddressRefused_data() {
+        QTest::addColumn<QString>("field");
+        QTest::newRow("no host") << "lineEditDbHost";
+        QTest::newRow("no database") << "lineEditDbName";
+        QTest::newRow("no user") << "lineEditDbUser";
+    }
+    void incompleteAddressRefused() {
+        QFETCH(QString, field);
+        Preferences p;
+        p.open();
+        p.type(typed, true);
+        p.f.widget<QLineEdit>(field)->setText(QStringLiteral("  "));
+        p.click("pushButtonSave");
+        QCOMPARE(MessageBox::shown().size(), 1);
+        QVERIFY2(MessageBox::lastShown().text.contains(QStringLiteral("не полностью")),
+                 qPrintable(boxTexts().join("|")));
+        QVERIFY(p.dialog->isVisible());
+        QVERIFY(!ServerSettings::usesServer());
+        QVERIFY(ServerSettings::address().host.isEmpty());
+    }
+
+    // A settings file that cannot be written: said so, no restart notice, the dialog stays.
+    void failedSaveIsSaid() {
+        Preferences p;
+        p.open();
+        const QString file = AppSettings::dataSettings()->fileName();
+        QVERIFY(QFile::remove(file) || !QFile::exists(file));
+        QVERIFY(QDir().mkpath(file));
+        p.type(typed, false);
+        p.click("pushButtonSave");
+        const QStringList texts = boxTexts();
+        QVERIFY(!texts.contains(restartNotice));
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts.first().startsWith(QStringLiteral("Не удалось записать параметры базы данных")),
+                 qPrintable(texts.first()));
+        QVERIFY(p.dialog->isVisible());
+        QVERIFY(QDir(file).removeRecursively());
+    }
+
+    // "Проверить подключение" says in words what it found.
+    void connectionCheck_data() {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("reachable") << QString() << QString() << int(QMessageBox::Information)
+                                   << "Подключение установлено.";
+        QTest::newRow("missing database")
+            << QString() << "нет_такой" << int(QMessageBox::Warning) << "На сервере нет базы данных «нет_такой»";
+        QTest::newRow("wrong host") << "/nonexistent/socket" << QString() << int(QMessageBox::Warning)
+                                    << "Сервер не найден или не отвечает";
+    }
+    void connectionCheck() {
+        QFETCH(QString, host);
+        QFETCH(QString, database);
+        QFETCH(int, icon);
+        QFETCH(QString, text);
+        QVERIFY(server());
+        ServerAddress address = testAddress(database.isEmpty() ? server()->createDatabase() : database);
+        if (!host.isEmpty())
+            address.host = host;
+        Preferences p;
+        p.open();
+        p.type(address, false);
+        p.click("pushButtonDbCheck");
+        QCOMPARE(MessageBox::shown().size(), 1);
+        QVERIFY2(MessageBox::lastShown().text.contains(text), qPrintable(MessageBox::lastShown().text));
+        QCOMPARE(int(MessageBox::lastShown().icon), icon);
+        QVERIFY(!ServerSettings::usesServer());
+    }
+};
+
+class TestServerMove : public QObject {
+    Q_OBJECT
+
+    // Runs the move dialog from the preferences onto `address`; `act` runs on the open dialog
+    // (after "Перенести" was clicked when `start`), which is closed afterwards if still open.
+    void runMove(Preferences& p, const ServerAddress& address, const std::function<void(QWidget*)>& before,
+                 const std::function<void(QWidget*)>& after) {
+        p.open();
+        p.type(address, true);
+        bool done = false;
+        p.f.whenModal([&](QWidget* dialog) {
+            QCOMPARE(dialog->objectName(), QStringLiteral("ServerMoveDialog"));
+            if (before)
+                before(dialog);
+            dialog->findChild<QPushButton*>("pushButtonMoveStart")->click();
+            if (after)
+                after(dialog);
+            if (dialog->isVisible())
+                dialog->findChild<QPushButton*>("pushButtonMoveClose")->click();
+            done = true;
+        });
+        p.click("pushButtonDbMove");
+        QTRY_VERIFY(done);
+        QVERIFY(!QSqlDatabase::contains(ServerMoveDialog::connectionName()));
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(server()); }
+
+    // Every row arrives, the counts agree, the program switches to the server and ends.
+    void movesTheRegistry() {
+        Preferences p;
+        for (const char* name : {"Иванов", "Петров", "Сидоров"})
+            QVERIFY(insertRow(QStringLiteral("ProfDocuments"), {{"fio1", QString::fromUtf8(name)}}) > 0);
+        const ServerAddress address = testAddress(server()->createDatabase());
+        QStringList counts;
+        runMove(p, address, {}, [&](QWidget* dialog) {
+            auto table = dialog->findChild<QTableWidget*>("tableWidgetCounts");
+            for (int row = 0; row < table->rowCount(); ++row) {
+                counts << table->item(row, 0)->text();
+                QCOMPARE(table->item(row, 1)->text(), table->item(row, 2)->text());
+            }
+        });
+        QVERIFY(counts.contains(QStringLiteral("ProfDocuments")));
+        QCOMPARE(serverValue(address.database, "SELECT string_agg(fio1, ',' ORDER BY fio1) FROM profdocuments"),
+                 QVariant(QStringLiteral("Иванов,Петров,Сидоров")));
+        QCOMPARE(boxTexts(), QStringList{movedText});
+        QVERIFY(ServerSettings::usesServer());
+        QCOMPARE(ServerSettings::address(), address);
+        QCOMPARE(p.exitCodes, QList<int>{0});
+    }
+
+    // A database with a registry is not copied into; the user may open it instead.
+    void openExistingRegistry() {
+        Preferences p;
+        QVERIFY(insertRow(QStringLiteral("ProfDocuments"), {{"profId", 5}, {"fio1", QStringLiteral("Иванов")}}) > 0);
+        const ServerAddress address = testAddress(server()->createDatabase());
+        {
+            QString error;
+            QSqlDatabase db = server()->connect(QStringLiteral("maker"), address.database);
+            QVERIFY2(ServerSchema::create(db, &error), qPrintable(error));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("maker"));
+        QString status;
+        bool offered = false;
+        bool settingsKept = false;
+        runMove(p, address, {}, [&](QWidget* dialog) {
+            status = dialog->findChild<QLabel*>("labelMoveStatus")->text();
+            auto open = dialog->findChild<QPushButton*>("pushButtonMoveOpen");
+            offered = open->isVisible();
+            settingsKept = !ServerSettings::usesServer() && p.exitCodes.isEmpty();
+            open->click();
+        });
+        QVERIFY(status.endsWith(RegistryMove::alreadyThereText().mid(1)));
+        QVERIFY(offered);
+        QVERIFY(settingsKept);
+        QCOMPARE(serverValue(address.database, "SELECT count(*) FROM profdocuments").toInt(), 0);
+        QVERIFY(ServerSettings::usesServer());
+        QCOMPARE(p.exitCodes, QList<int>{0});
+    }
+
+    // A move that fails or is cancelled leaves the server database empty and the settings alone.
+    void failedMoveKeepsEverything_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("user may not create tables") << "norights"
+                                                    << "сервер не создал таблицы реестра";
+        QTest::newRow("no such database") << "nodatabase"
+                                          << "На сервере нет базы данных";
+        QTest::newRow("cancelled") << "cancel" << QString();
+    }
+    void failedMoveKeepsEverything() {
+        QFETCH(QString, fault);
+        QFETCH(QString, said);
+        Preferences p;
+        QVERIFY(insertRow(QStringLiteral("ProfDocuments"), {{"profId", 5}, {"fio1", QStringLiteral("Иванов")}}) > 0);
+        ServerAddress address = testAddress(server()->createDatabase());
+        const QString database = address.database;
+        if (fault == "norights") {
+            QVERIFY(server()->exec(QStringLiteral("postgres"),
+                                   {"DO $$BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'clerk_b') THEN "
+                                    "CREATE ROLE clerk_b LOGIN; END IF; END$$"}));
+            QVERIFY(server()->exec(database, {"REVOKE CREATE ON SCHEMA public FROM PUBLIC"}));
+            address.user = QStringLiteral("clerk_b");
+        } else if (fault == "nodatabase") {
+            address.database = QStringLiteral("нет_такой");
+        }
+        QString status;
+        runMove(
+            p, address,
+            [&](QWidget* dialog) {
+                if (fault != "cancel")
+                    return;
+                auto cancel = dialog->findChild<QPushButton*>("pushButtonMoveCancel");
+                connect(dialog->findChild<QProgressBar*>("progressBarMove"), &QProgressBar::valueChanged, cancel,
+                        &QPushButton::click);
+            },
+            [&](QWidget* dialog) { status = dialog->findChild<QLabel*>("labelMoveStatus")->text(); });
+        if (said.isEmpty()) {
+            QVERIFY2(status.startsWith(QStringLiteral("Перенос отменён")), qPrintable(status));
+            QCOMPARE(MessageBox::shown().size(), 0);
+        } else {
+            QCOMPARE(MessageBox::shown().size(), 1);
+            QVERIFY2(MessageBox::lastShown().text.contains(said, Qt::CaseInsensitive),
+                     qPrintable(MessageBox::lastShown().text));
+        }
+        QCOMPARE(serverTables(database), 0);
+        QVERIFY(!ServerSettings::usesServer());
+        QVERIFY(ServerSettings::address().host.isEmpty());
+        QVERIFY(p.exitCodes.isEmpty());
+        QSqlQuery kept = runSql(QStringLiteral("SELECT count(*) FROM ProfDocuments"));
+        QVERIFY(kept.next());
+        QCOMPARE(kept.value(0).toInt(), 1);
+    }
+};
+
+class TestServerPassword : public QObject {
+    Q_OBJECT
+
+private slots:
+    void ask_data() {
+        QTest::addColumn<QString>("problem");
+        QTest::addColumn<bool>("remember");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("typed, remembered") << QString() << true << true;
+        QTest::newRow("typed after a refusal, not remembered")
+            << "Неверное имя пользователя или пароль." << false << true;
+        QTest::newRow("cancelled") << QString() << true << false;
+    }
+    void ask() {
+        QFETCH(QString, problem);
+        QFETCH(bool, remember);
+        QFETCH(bool, ok);
+        ServerAddress address = typed;
+        address.password.clear();
+        bool remembered = !remember;
+        QString prompt;
+        bool problemShown = false;
+        ModalHelper::whenModal([&](QWidget* dialog) {
+            prompt = dialog->findChild<QLabel*>("labelPrompt")->text();
+            problemShown = dialog->findChild<QLabel*>("labelProblem")->isVisible();
+            dialog->findChild<QLineEdit*>("lineEditPassword")->setText(QStringLiteral("пароль 1"));
+            dialog->findChild<QCheckBox*>("checkBoxRemember")->setChecked(remember);
+            auto buttons = dialog->findChild<QDialogButtonBox*>("buttonBox");
+            buttons->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+        });
+        QCOMPARE(ServerPasswordDialog::ask(&address, &remembered, problem), ok);
+        QCOMPARE(prompt,
+                 QStringLiteral("Пароль пользователя иванов для базы данных registry на сервере реестр.школа:"));
+        QCOMPARE(problemShown, !problem.isEmpty());
+        QCOMPARE(address.password, ok ? QStringLiteral("пароль 1") : QString());
+        QCOMPARE(remembered, ok ? remember : !remember);
+    }
+};
+
+ORVANE_TEST(TestDatabaseTab)
+ORVANE_TEST(TestServerMove)
+ORVANE_TEST(TestServerPassword)
+
+#include "tst_serverwindows.moc"
