@@ -203,6 +203,43 @@ private slots:
         QVERIFY(_dialog->isEdited());
     }
 
+    // The write after the question ("Сохранить мою", "Сохранить как новый") refused by the server:
+    // the failure is said, the typing and the document as the other program left it are kept.
+    void refusedAfterQuestion_data() {
+        QTest::addColumn<QString>("byOther");
+        QTest::addColumn<QString>("refused");
+        QTest::addColumn<QString>("question");
+        QTest::newRow("mine") << "UPDATE ProfDocuments SET fio1 = 'Петров' WHERE profId = ?"
+                              << "UPDATE" << changed;
+        QTest::newRow("as new") << "DELETE FROM ProfDocuments WHERE profId = ?"
+                                << "INSERT" << deleted;
+    }
+    void refusedAfterQuestion() {
+        QFETCH(QString, byOther);
+        QFETCH(QString, refused);
+        QFETCH(QString, question);
+        PgTestServer::run(QSqlDatabase::database(clerkB),
+                          "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                          "IF NEW.fio1 = 'Сидоров' OR TG_OP = 'INSERT' THEN RAISE EXCEPTION 'запись запрещена'; "
+                          "END IF; RETURN NEW; END $$");
+        PgTestServer::run(QSqlDatabase::database(clerkB),
+                          QStringLiteral("CREATE TRIGGER refuse BEFORE %1 ON ProfDocuments FOR EACH ROW EXECUTE "
+                                         "FUNCTION refuse()")
+                              .arg(refused));
+        openAndType(QStringLiteral("Сидоров"));
+        PgTestServer::run(QSqlDatabase::database(clerkB), byOther, {_id});
+        const QStringList texts = save({QMessageBox::Save});
+        QCOMPARE(texts.size(), 2);
+        QCOMPARE(texts[0], question);
+        QVERIFY2(texts[1].startsWith(QStringLiteral("Не удалось сохранить документ.\n")), qPrintable(texts[1]));
+        QVERIFY2(texts[1].contains(QStringLiteral("запись запрещена")), qPrintable(texts[1]));
+        QCOMPARE(_dialog->recordId(), _id);
+        QCOMPARE(typed(), QStringLiteral("Сидоров"));
+        QVERIFY(_dialog->isEdited());
+        QCOMPARE(scalar("SELECT coalesce(string_agg(fio1, ','), '') FROM ProfDocuments").toString(),
+                 refused == QLatin1String("UPDATE") ? QStringLiteral("Петров") : QString());
+    }
+
     // A write the server refuses is reported as such; nothing is said saved and nothing asked.
     void refusedWrite() {
         PgTestServer::run(QSqlDatabase::database(clerkB),
