@@ -162,6 +162,46 @@ QStringList viewStatements() {
                            "ORDER BY order1, order2, profId")};
 }
 
+// --- row versions ---------------------------------------------------------------------------
+// ProfDocuments.rowVersion rises by one with every change of the document, of its subjects and of
+// its FRDO row, whoever makes it, so that a dialog can tell its document was saved by another
+// program since it read it. The file does not have it: a file has one program at a time.
+QStringList rowVersionStatements() {
+    QStringList statements = {
+        QStringLiteral("ALTER TABLE ProfDocuments ADD COLUMN IF NOT EXISTS rowVersion BIGINT NOT NULL DEFAULT 1"),
+        QStringLiteral("CREATE OR REPLACE FUNCTION orvane_next_row_version() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                       "BEGIN NEW.rowVersion := OLD.rowVersion + 1; RETURN NEW; END $$"),
+        QStringLiteral("DROP TRIGGER IF EXISTS ProfDocuments_rowVersion ON ProfDocuments"),
+        QStringLiteral("CREATE TRIGGER ProfDocuments_rowVersion BEFORE UPDATE ON ProfDocuments FOR EACH ROW "
+                       "EXECUTE FUNCTION orvane_next_row_version()"),
+        // Once per statement, so that copying a template's many subjects raises the version once.
+        QStringLiteral("CREATE OR REPLACE FUNCTION orvane_touch_documents() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                       "BEGIN "
+                       "IF TG_OP = 'INSERT' THEN UPDATE ProfDocuments SET rowVersion = rowVersion + 1 "
+                       "WHERE profId IN (SELECT profId FROM new_rows); "
+                       "ELSIF TG_OP = 'DELETE' THEN UPDATE ProfDocuments SET rowVersion = rowVersion + 1 "
+                       "WHERE profId IN (SELECT profId FROM old_rows); "
+                       "ELSE UPDATE ProfDocuments SET rowVersion = rowVersion + 1 WHERE profId IN "
+                       "(SELECT profId FROM new_rows UNION SELECT profId FROM old_rows); "
+                       "END IF; RETURN NULL; END $$")};
+    // A trigger with transition tables serves one event only.
+    const QList<QPair<QString, QString>> events = {
+        {QStringLiteral("INSERT"), QStringLiteral("NEW TABLE AS new_rows")},
+        {QStringLiteral("UPDATE"), QStringLiteral("OLD TABLE AS old_rows NEW TABLE AS new_rows")},
+        {QStringLiteral("DELETE"), QStringLiteral("OLD TABLE AS old_rows")}};
+    for (const QString& table : {QStringLiteral("ProfDetails"), QStringLiteral("ProfFrdo")}) {
+        for (const auto& event : events) {
+            const QString trigger = QStringLiteral("%1_touch_%2").arg(table, event.first.toLower());
+            statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2").arg(trigger, table)
+                       << QStringLiteral("CREATE TRIGGER %1 AFTER %2 ON %3 REFERENCING %4 FOR EACH STATEMENT "
+                                         "EXECUTE FUNCTION orvane_touch_documents()")
+                              .arg(trigger, event.first, table, event.second);
+        }
+    }
+    return statements;
+}
+// --- end of row versions ----------------------------------------------------------------------
+
 QString mainTableName() {
     for (const DBTable& table : ProfSchema::tables())
         if (table.isMainTable)
@@ -236,14 +276,10 @@ bool ServerSchema::hasRegistry(QSqlDatabase& db, bool* found, QString* error) {
     return true;
 }
 
-QStringList ServerSchema::statements() {
-    return tableStatements() + indexStatements() + functionStatements() + viewStatements();
-}
-
 namespace {
 // What the check makes again, after the tables.
 QStringList derivedStatements() {
-    return indexStatements() + functionStatements() + viewStatements();
+    return rowVersionStatements() + indexStatements() + functionStatements() + viewStatements();
 }
 
 // The fingerprint of the derived structure this program makes, kept as the comment of one of its
@@ -284,6 +320,10 @@ bool structureCurrent(QSqlDatabase& db, bool* current, QString* error) {
     return true;
 }
 } // namespace
+
+QStringList ServerSchema::statements() {
+    return tableStatements() + derivedStatements();
+}
 
 bool ServerSchema::create(QSqlDatabase& db, QString* error) {
     return inStructureTransaction(db, error,

@@ -1,8 +1,10 @@
 #include "documentrecords.h"
 
+#include "mzlog.h"
 #include "sqldialect.h"
 #include "storequery.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
@@ -11,6 +13,21 @@ const char* const columns[] = {"fio1",           "fio2",           "fio3",      
                                "protocolDate",   "protocolNumber", "regNumber", "issueDate",       "isDuplicate",
                                "isExcellent",    "attNumber",      "qual",      "prevEducation",   "birthDate",
                                "showTotalCount", "profProgName",   "startDate", "finishDate"};
+const char* const versionColumn = "rowVersion";
+// No save waits for another program's longer than this; QPSQL cannot prepare SET.
+const char* const lockTimeout = "SET lock_timeout = '5s'";
+// The advisory locks of certificate numbers, apart from the structure's lock.
+constexpr int attNumberLockClass = 2029111502;
+
+bool failed(const QSqlQuery& query, QString* error) {
+    MZ_LOG() << query.lastError().text() << query.lastQuery();
+    StoreQuery::keep(error, StoreQuery::reasonOf(query));
+    return false;
+}
+
+QString busyNumberText() {
+    return QStringLiteral("Номер свидетельства сохраняет другой пользователь, повторите сохранение позже.");
+}
 } // namespace
 
 QStringList DocumentRecords::formColumns() {
@@ -30,19 +47,82 @@ bool DocumentRecords::exists(qint64 id) {
 }
 
 bool DocumentRecords::update(qint64 id, const QVariantMap& values, QString* error) {
-    QSqlQuery query = StoreQuery::prepared(QStringLiteral(
-        "UPDATE ProfDocuments SET fio1=:fio1, fio2=:fio2, fio3=:fio3, certificateType=:certificateType, "
-        "profession=:profession, protocolDate=:protocolDate,  protocolNumber=:protocolNumber, regNumber=:regNumber, "
-        "issueDate=:issueDate, editDate=:editDate, isDuplicate=:isDuplicate, isExcellent=:isExcellent, "
-        "isTemplate=:isTemplate, attNumber=:attNumber, qual=:qual, prevEducation=:prevEducation, "
-        "birthDate=:birthDate, showTotalCount=:showTotalCount,  profProgName=:profProgName, startDate=:startDate, "
-        "finishDate=:finishDate  WHERE profId=:profId;"));
+    return update(id, values, 0, error) == SaveOutcome::Saved;
+}
+
+// Read with the whole row: a server registry the structure check has not brought up to date yet
+// has no version, and a failing statement would spoil the dialogs' open transaction.
+qint64 DocumentRecords::version(qint64 id) {
+    QSqlRecord row;
+    return SqlDialect::isServer() && read(id, &row) ? versionOf(row) : 0;
+}
+
+qint64 DocumentRecords::versionOf(const QSqlRecord& row) {
+    return row.value(QLatin1String(versionColumn)).toLongLong();
+}
+
+DocumentRecords::SaveOutcome DocumentRecords::update(qint64 id, const QVariantMap& values, qint64 expectedVersion,
+                                                     QString* error) {
+    const bool conditional = expectedVersion > 0 && SqlDialect::isServer();
+    QSqlQuery query = StoreQuery::prepared(
+        QStringLiteral(
+            "UPDATE ProfDocuments SET fio1=:fio1, fio2=:fio2, fio3=:fio3, certificateType=:certificateType, "
+            "profession=:profession, protocolDate=:protocolDate,  protocolNumber=:protocolNumber, "
+            "regNumber=:regNumber, issueDate=:issueDate, editDate=:editDate, isDuplicate=:isDuplicate, "
+            "isExcellent=:isExcellent, isTemplate=:isTemplate, attNumber=:attNumber, qual=:qual, "
+            "prevEducation=:prevEducation, birthDate=:birthDate, showTotalCount=:showTotalCount,  "
+            "profProgName=:profProgName, startDate=:startDate, finishDate=:finishDate  WHERE profId=:profId") +
+        (conditional ? QStringLiteral(" AND rowVersion=:rowVersion") : QString()));
     QStringList names = formColumns();
     names << QStringLiteral("editDate") << QStringLiteral("isTemplate");
     for (const QString& name : qAsConst(names))
         query.bindValue(QLatin1Char(':') + name, values.value(name));
     query.bindValue(QStringLiteral(":profId"), id);
-    return StoreQuery::write(query, error);
+    if (conditional)
+        query.bindValue(QStringLiteral(":rowVersion"), expectedVersion);
+    if (!StoreQuery::write(query, error))
+        return SaveOutcome::Failed;
+    if (query.numRowsAffected() > 0)
+        return SaveOutcome::Saved;
+    QSqlRecord row;
+    QString reason;
+    if (read(id, &row, &reason))
+        return SaveOutcome::Changed;
+    if (!reason.isEmpty()) {
+        StoreQuery::keep(error, reason);
+        return SaveOutcome::Failed;
+    }
+    return SaveOutcome::Deleted;
+}
+
+bool DocumentRecords::claimAttNumber(const QString& attNumber, qint64 exceptId, bool* taken, QString* error) {
+    return claimAttNumber(QSqlDatabase::database(), attNumber, exceptId, taken, error);
+}
+
+bool DocumentRecords::claimAttNumber(QSqlDatabase db, const QString& attNumber, qint64 exceptId, bool* taken,
+                                     QString* error) {
+    QSqlQuery query(db);
+    if (SqlDialect::isServer(db)) {
+        // Two programs saving one number at once: the second waits here for the first's commit
+        // and then sees its row. The lock goes with the transaction.
+        if (!query.exec(QLatin1String(lockTimeout)))
+            return failed(query, error);
+        query.prepare(QStringLiteral("SELECT pg_advisory_xact_lock(%1, hashtext(:attNumber))").arg(attNumberLockClass));
+        query.bindValue(QStringLiteral(":attNumber"), attNumber.trimmed());
+        if (!query.exec()) {
+            QString reason;
+            failed(query, &reason);
+            StoreQuery::keep(error, QStringLiteral("%1 (%2)").arg(busyNumberText(), reason));
+            return false;
+        }
+    }
+    query.prepare(QStringLiteral("SELECT COUNT(1) FROM ProfDocuments WHERE attNumber=:attNumber AND profId!=:profId"));
+    query.bindValue(QStringLiteral(":attNumber"), attNumber);
+    query.bindValue(QStringLiteral(":profId"), exceptId);
+    if (!query.exec() || !query.next())
+        return failed(query, error);
+    *taken = query.value(0).toLongLong() > 0;
+    return true;
 }
 
 qint64 DocumentRecords::insert(QString* error) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QSqlRecord>
 #include <QString>
 #include <QStringList>
@@ -16,8 +17,24 @@ QStringList formColumns();
 bool read(qint64 id, QSqlRecord* row, QString* error = nullptr);
 bool exists(qint64 id);
 // Writes the form columns, editDate and isTemplate from `values`; a column missing from it is
-// written as NULL.
+// written as NULL. False when the row is not there.
 bool update(qint64 id, const QVariantMap& values, QString* error);
+
+// On a registry server several programs save documents: the document's version (its row, its
+// subjects and its FRDO row), 0 on a file or when there is no such row.
+qint64 version(qint64 id);
+// The version of a row read(), 0 when it has none (a file).
+qint64 versionOf(const QSqlRecord& row);
+enum class SaveOutcome { Saved, Changed, Deleted, Failed };
+// As update(), written only while the document is at `expectedVersion`: Changed when another
+// program saved it since, Deleted when it is gone, Failed with the reason. Version 0 writes
+// whatever the document's version is.
+SaveOutcome update(qint64 id, const QVariantMap& values, qint64 expectedVersion, QString* error);
+// Inside a save's transaction, before its write: whether another document holds the number,
+// after waiting for any other program's save of the same number to end (on a server, for at
+// most a few seconds; then false with the reason).
+bool claimAttNumber(const QString& attNumber, qint64 exceptId, bool* taken, QString* error);
+bool claimAttNumber(QSqlDatabase db, const QString& attNumber, qint64 exceptId, bool* taken, QString* error);
 // A new empty row; its id, or 0 with the reason.
 qint64 insert(QString* error);
 // The appendix text and its total flag of a new document come from its template.

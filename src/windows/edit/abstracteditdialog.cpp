@@ -103,12 +103,13 @@ bool AbstractEditDialog::save() {
         return false;
     const qint64 idBefore = _recordId;
     QString reason;
-    if (!writeRecord(&reason)) {
+    while (!writeRecord(&reason)) {
         // The form keeps what was typed, and the mark with it, so that closing asks again.
         setRecordId(idBefore);
         saveFailed();
-        showWriteFailure(saveFailureText(), reason);
-        return false;
+        if (!settleFailedSave(reason))
+            return false;
+        reason.clear();
     }
     emit documentsUpdated();
     loadRecord(_recordId);
@@ -136,6 +137,11 @@ bool AbstractEditDialog::writeAtomically(const std::function<bool()>& write) {
 void AbstractEditDialog::setWriteError(const QString& reason) {
     if (_writeError.isEmpty())
         _writeError = reason;
+}
+
+bool AbstractEditDialog::settleFailedSave(const QString& reason) {
+    showWriteFailure(saveFailureText(), reason);
+    return false;
 }
 
 void AbstractEditDialog::showWriteFailure(const QString& headline, const QString& reason) {

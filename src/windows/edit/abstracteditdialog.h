@@ -61,6 +61,9 @@ protected:
     virtual QString saveFailureText() const { return QStringLiteral("Не удалось сохранить изменения."); }
     // After a failed save has been undone and the record id put back.
     virtual void saveFailed() {}
+    // Then: shows why it failed and returns false, or settles the failure with the user and
+    // returns true to write again.
+    virtual bool settleFailedSave(const QString& reason);
     // The print dialog that reports the chosen report type; null while none is available.
     virtual QDialog* createPrintDialog();
 

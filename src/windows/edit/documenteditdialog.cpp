@@ -13,8 +13,10 @@
 #include "optionaldateedit.h"
 #include "subjectsstore.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDateTime>
+#include <QGroupBox>
 #include <QGuiApplication>
 
 #if __has_include("additionaleditdialog.h")
@@ -36,6 +38,24 @@ QVariant dateValue(const OptionalDateEdit* edit) {
 // A date the file holds unreadably shows as no date.
 void showDate(OptionalDateEdit* edit, const QVariant& value) {
     edit->showStoredDate(InputHelpers::dateFromValue(value));
+}
+
+const QString changedText = QStringLiteral("Документ изменён другим пользователем после того, как вы его открыли.");
+const QString deletedText = QStringLiteral("Документ удалён другим пользователем. Введённые данные сохранены в окне: "
+                                           "их можно сохранить как новый документ.");
+const QString notUniqueText = QStringLiteral("Номер свидетельства не уникален!\n");
+const QString cannotSaveText = QStringLiteral("Невозможно сохранить документ:\n");
+// The message box offers standard buttons only; these stand for the designed choices.
+constexpr QMessageBox::StandardButton showTheirs = QMessageBox::Open;
+constexpr QMessageBox::StandardButton saveMine = QMessageBox::Save;
+constexpr QMessageBox::StandardButton saveAsNew = QMessageBox::Save;
+const QString changeChoices = QStringLiteral("«Открыть» — Показать другую версию, «Сохранить» — Сохранить мою, "
+                                             "«Отмена» — Отмена");
+const QString deletionChoices = QStringLiteral("«Сохранить» — Сохранить как новый, «Отмена» — оставить окно открытым");
+
+QString shownValue(const QVariant& value) {
+    const QString text = value.toString().simplified();
+    return text.isEmpty() ? QStringLiteral("(пусто)") : text;
 }
 
 int flag(bool checked) {
@@ -117,6 +137,7 @@ void DocumentEditDialog::setId(qint64 id) {
     clearForms();
     _stored.clear();
     _loaded.clear();
+    _version = 0;
     if (id > 0)
         loadRecord(id);
     else
@@ -138,6 +159,7 @@ void DocumentEditDialog::setTemplateId(qint64 templateId) {
     // template does not hold is a new document's.
     _stored.clear();
     _loaded.clear();
+    _version = 0;
     setNewDocumentDates(true);
     for (QLineEdit* edit : {ui->lineEditFio_1, ui->lineEditFio_2, ui->lineEditFio_3})
         edit->clear();
@@ -210,6 +232,8 @@ void DocumentEditDialog::loadRecord(qint64 id) {
         _stored.insert(column, r.value(column));
     _stored.insert(QStringLiteral("isTemplate"), value("isTemplate"));
     _loaded = formValues();
+    // From the same read as the values: a save in between would otherwise go unnoticed.
+    _version = DocumentRecords::versionOf(r);
 }
 
 QVariantMap DocumentEditDialog::formValues() const {
@@ -261,10 +285,9 @@ bool DocumentEditDialog::checkForms() {
     const QString attNumber = ui->comboBoxAttNumber->currentText().trimmed();
     if (!ui->checkBoxDuplicate->isChecked() && !attNumber.isEmpty() &&
         DocumentRecords::attNumberTaken(attNumber, recordId()))
-        error += QStringLiteral("Номер свидетельства не уникален!\n");
+        error += notUniqueText;
     if (!error.isEmpty()) {
-        MessageBox::warning(this, MessageBox::attentionTitle(),
-                            QStringLiteral("Невозможно сохранить документ:\n") + error);
+        MessageBox::warning(this, MessageBox::attentionTitle(), cannotSaveText + error);
         return false;
     }
     // The clerk may not have every value yet: a wrong certificate is saved when asked for.
@@ -278,6 +301,23 @@ bool DocumentEditDialog::checkForms() {
 }
 
 bool DocumentEditDialog::updateRecord() {
+    const bool overwrite = _overwrite;
+    _overwrite = false;
+    return writeValues(overwrite ? 0 : _version);
+}
+
+bool DocumentEditDialog::writeValues(qint64 expectedVersion) {
+    _conflict = Conflict::None;
+    // Checked again inside the save: another program may have saved the number since checkForms().
+    const QString attNumber = ui->comboBoxAttNumber->currentText().trimmed();
+    bool taken = false;
+    QString error;
+    if (!ui->checkBoxDuplicate->isChecked() && !attNumber.isEmpty() &&
+        (!DocumentRecords::claimAttNumber(attNumber, recordId(), &taken, &error) || taken)) {
+        _conflict = taken ? Conflict::NumberTaken : Conflict::None;
+        setWriteError(taken ? notUniqueText.trimmed() : error);
+        return false;
+    }
     const QVariantMap now = formValues();
     QVariantMap values;
     for (const QString& column : DocumentRecords::formColumns())
@@ -289,9 +329,20 @@ bool DocumentEditDialog::updateRecord() {
     const bool sameMode =
         _stored.contains(QStringLiteral("isTemplate")) && (storedTemplate.toInt() != 0) == _isTemplate;
     values.insert(QStringLiteral("isTemplate"), sameMode ? storedTemplate : QVariant(flag(_isTemplate)));
-    QString error;
-    if (DocumentRecords::update(recordId(), values, &error))
+    switch (DocumentRecords::update(recordId(), values, expectedVersion, &error)) {
+    case DocumentRecords::SaveOutcome::Saved:
         return true;
+    case DocumentRecords::SaveOutcome::Changed:
+        _conflict = Conflict::Changed;
+        setWriteError(changedText);
+        return false;
+    case DocumentRecords::SaveOutcome::Deleted:
+        _conflict = Conflict::Deleted;
+        setWriteError(deletedText);
+        return false;
+    case DocumentRecords::SaveOutcome::Failed:
+        break;
+    }
     setWriteError(error);
     return false;
 }
@@ -304,7 +355,7 @@ bool DocumentEditDialog::insertRecord() {
         return false;
     }
     setRecordId(newId);
-    if (!updateRecord())
+    if (!writeValues(0))
         return false;
     if (_templateId > 0) {
         // The template's subjects and FRDO values come with it, or the save fails as a whole.
@@ -327,6 +378,87 @@ QString DocumentEditDialog::saveFailureText() const {
 // The new row went with the undone save: the document is new again.
 void DocumentEditDialog::saveFailed() {
     setDependentButtonsEnabled(recordId() > 0);
+}
+
+bool DocumentEditDialog::settleFailedSave(const QString& reason) {
+    const Conflict conflict = _conflict;
+    _conflict = Conflict::None;
+    switch (conflict) {
+    case Conflict::NumberTaken:
+        MessageBox::warning(this, MessageBox::attentionTitle(), cannotSaveText + notUniqueText);
+        return false;
+    case Conflict::Changed:
+        return askAboutChange();
+    case Conflict::Deleted:
+        return askAboutDeletion();
+    case Conflict::None:
+        break;
+    }
+    return AbstractEditDialog::settleFailedSave(reason);
+}
+
+// Nothing of the other save is overwritten unless the user says so.
+bool DocumentEditDialog::askAboutChange() {
+    for (;;) {
+        const auto answer = MessageBox::ask(this, changedText, changeChoices,
+                                            showTheirs | saveMine | QMessageBox::Cancel, QMessageBox::Cancel);
+        if (answer == showTheirs) {
+            MessageBox::information(this, QStringLiteral("Информация"), differencesText());
+            continue;
+        }
+        _overwrite = answer == saveMine;
+        return _overwrite;
+    }
+}
+
+bool DocumentEditDialog::askAboutDeletion() {
+    if (MessageBox::ask(this, deletedText, deletionChoices, saveAsNew | QMessageBox::Cancel, QMessageBox::Cancel) !=
+        saveAsNew)
+        return false;
+    // The next write inserts a new row with what the form holds; a failure puts the old id back.
+    setRecordId(-1);
+    _version = 0;
+    return true;
+}
+
+QString DocumentEditDialog::differencesText() const {
+    QSqlRecord row;
+    if (!DocumentRecords::read(recordId(), &row))
+        return deletedText;
+    const QVariantMap now = formValues();
+    QStringList lines;
+    for (const QString& column : DocumentRecords::formColumns()) {
+        const QString theirs = shownValue(row.value(column));
+        const QString mine = shownValue(valueToWrite(column, now));
+        if (theirs != mine)
+            lines << QStringLiteral("%1: %2 / %3").arg(caption(column), theirs, mine);
+    }
+    if (lines.isEmpty())
+        return QStringLiteral("Поля документа совпадают с введёнными: изменены приложение или данные ФРДО.");
+    return QStringLiteral("Сохранённые значения, отличные от введённых (другая версия / ваша):\n") +
+           lines.join(QLatin1Char('\n'));
+}
+
+// A flag's own text, the title of the group box holding any other field, or the column's name.
+QString DocumentEditDialog::caption(const QString& column) const {
+    QHash<QString, const char*> widgets = {{QStringLiteral("isExcellent"), "checkBoxIsEcsellent"}};
+    for (const auto& field : markedFields)
+        if (!widgets.contains(QLatin1String(field.first)))
+            widgets.insert(QLatin1String(field.first), field.second);
+    const QWidget* widget = findChild<QWidget*>(QLatin1String(widgets.value(column, "")));
+    if (const auto* check = qobject_cast<const QCheckBox*>(widget))
+        return check->text();
+    for (const QWidget* w = widget; w; w = w->parentWidget())
+        if (const auto* group = qobject_cast<const QGroupBox*>(w))
+            if (!group->title().isEmpty())
+                return group->title();
+    return column;
+}
+
+// The document's own appendix and FRDO dialogs raise its version too.
+void DocumentEditDialog::rememberVersion() {
+    if (recordId() > 0)
+        _version = DocumentRecords::version(recordId());
 }
 
 void DocumentEditDialog::markFields() {
@@ -384,6 +516,7 @@ void DocumentEditDialog::openAppendix(qint64 id) {
     auto* dialog = new AdditionalEditDialog(this);
     dialog->setId(id);
     connect(dialog, &AbstractEditDialog::documentsUpdated, this, &DocumentEditDialog::readAppendixTotal);
+    connect(dialog, &AbstractEditDialog::documentsUpdated, this, &DocumentEditDialog::rememberVersion);
     connect(dialog, &QObject::destroyed, this, &DocumentEditDialog::readAppendixTotal);
     dialog->show();
 #else
@@ -397,6 +530,7 @@ void DocumentEditDialog::openFrdo(qint64 id) {
     dialog->setDocId(id);
     // Whoever follows this document's saves follows its FRDO data too.
     connect(dialog, &AbstractEditDialog::documentsUpdated, this, &AbstractEditDialog::documentsUpdated);
+    connect(dialog, &AbstractEditDialog::documentsUpdated, this, &DocumentEditDialog::rememberVersion);
     dialog->show();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "abstracteditdialog.h"
+#include "documentrecords.h"
 #include "fieldmarks.h"
 
 #include <QScopedPointer>
@@ -40,6 +41,7 @@ protected:
     bool checkForms() override;
     QString saveFailureText() const override;
     void saveFailed() override;
+    bool settleFailedSave(const QString& reason) override;
     QDialog* createPrintDialog() override;
 
     // The dependent dialogs of the stored document.
@@ -47,6 +49,9 @@ protected:
     virtual void openFrdo(qint64 id);
 
 private:
+    // Why the last write refused, when another program's save stood in its way.
+    enum class Conflict { None, NumberTaken, Changed, Deleted };
+
     void fillUsedValues();
     // The dates a new document starts with.
     void setNewDocumentDates(bool onlyEmpty);
@@ -64,6 +69,15 @@ private:
     QVariantMap formValues() const;
     // What the save binds: the stored value of every column the user left as it was loaded.
     QVariant valueToWrite(const QString& column, const QVariantMap& now) const;
+    // Writes the form into the stored row while it is at `expectedVersion` (0: whatever it is).
+    bool writeValues(qint64 expectedVersion);
+    // The questions after another program saved or deleted the document; true to write again.
+    bool askAboutChange();
+    bool askAboutDeletion();
+    // The stored values that differ from the form's, "caption: theirs / mine" a line.
+    QString differencesText() const;
+    QString caption(const QString& column) const;
+    void rememberVersion();
 
     QScopedPointer<Ui::DocumentEditDialog> ui;
     qint64 _templateId = 0;
@@ -74,4 +88,8 @@ private:
     QVariant _totalHours;
     bool _hasSubjects = false;
     FieldMarks _marks;
+    // The stored document's version when the form was loaded (0 on a file).
+    qint64 _version = 0;
+    Conflict _conflict = Conflict::None;
+    bool _overwrite = false;
 };
