@@ -8,6 +8,8 @@
 #include "productinfo.h"
 #include "profschema.h"
 #include "reportlist.h"
+#include "serverlogin.h"
+#include "serversettings.h"
 #include "spellchecker.h"
 #include "startupboxes.h"
 
@@ -53,12 +55,30 @@ int main(int argc, char* argv[]) {
     QApplication::setFont(font);
 
     InstanceGuard guard;
-    if (!guard.acquire() || !guard.lockDataFolder(Database::lockFilePath()))
+    if (!guard.acquire())
+        return InstanceGuard::refuse();
+    // A registry on a server is shared by design: only a file is kept to one program.
+    const bool serverChosen = ServerSettings::usesServer();
+    if (!serverChosen && !guard.lockDataFolder(Database::lockFilePath()))
         return InstanceGuard::refuse();
 
     AppLog::truncate();
     AppLog::install();
     AppLog::writeStartupBanner();
+    if (serverChosen) {
+        ServerAddress address;
+        switch (ServerLogin::connect(&address)) {
+        case ServerLogin::Outcome::Server:
+            Database::useServer(address);
+            break;
+        case ServerLogin::Outcome::File:
+            if (!guard.lockDataFolder(Database::lockFilePath()))
+                return InstanceGuard::refuse();
+            break;
+        case ServerLogin::Outcome::Quit:
+            return 0;
+        }
+    }
     // The printers belong to the windows' side: the registry core has no print support.
     qDebug() << "AvailablePrinters:" << QPrinterInfo::availablePrinters();
     AppSettings::installDefaultData();

@@ -295,8 +295,8 @@ bool markStructure(QSqlDatabase& db, QString* error) {
     return run(db, QStringLiteral("COMMENT ON FUNCTION orvane_day(text) IS '%1'").arg(structureMark()), error);
 }
 
-// Current: the mark is this program's, and every view, index and function it names is there
-// (a table the check has just made lacks its indexes).
+// Current: the mark is this program's, and every column, trigger, view, index and function it
+// names is there (a table the check has just made lacks its indexes and triggers).
 bool structureCurrent(QSqlDatabase& db, bool* current, QString* error) {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT obj_description(to_regprocedure('orvane_day(text)'), 'pg_proc')")) ||
@@ -304,15 +304,26 @@ bool structureCurrent(QSqlDatabase& db, bool* current, QString* error) {
         return failWith(error, errorText(query.lastError()));
     *current = query.value(0).toString() == structureMark();
     static const QRegularExpression made(
-        QStringLiteral("^CREATE (?:OR REPLACE )?(VIEW|INDEX IF NOT EXISTS|FUNCTION) (\\w+)"));
+        QStringLiteral("^(?:CREATE (?:OR REPLACE )?(VIEW|INDEX IF NOT EXISTS|FUNCTION|TRIGGER) (\\w+)|"
+                       "ALTER TABLE (\\w+) ADD COLUMN IF NOT EXISTS (\\w+))"));
     for (const QString& statement : derivedStatements()) {
         const QRegularExpressionMatch match = made.match(statement);
         if (!*current || !match.hasMatch())
             continue;
-        const bool function = match.captured(1) == QLatin1String("FUNCTION");
-        query.prepare(function ? QStringLiteral("SELECT count(*) > 0 FROM pg_proc WHERE proname = lower(?)")
-                               : QStringLiteral("SELECT to_regclass(lower(?)) IS NOT NULL"));
-        query.addBindValue(match.captured(2));
+        const QString kind = match.captured(1);
+        if (kind.isEmpty()) {
+            query.prepare(QStringLiteral("SELECT count(*) > 0 FROM pg_attribute WHERE attrelid = "
+                                         "to_regclass(lower(?)) AND attname = lower(?) AND NOT attisdropped"));
+            query.addBindValue(match.captured(3));
+            query.addBindValue(match.captured(4));
+        } else {
+            query.prepare(kind == QLatin1String("FUNCTION")
+                              ? QStringLiteral("SELECT count(*) > 0 FROM pg_proc WHERE proname = lower(?)")
+                          : kind == QLatin1String("TRIGGER")
+                              ? QStringLiteral("SELECT count(*) > 0 FROM pg_trigger WHERE tgname = lower(?)")
+                              : QStringLiteral("SELECT to_regclass(lower(?)) IS NOT NULL"));
+            query.addBindValue(match.captured(2));
+        }
         if (!query.exec() || !query.next())
             return failWith(error, errorText(query.lastError()));
         *current = query.value(0).toBool();

@@ -1,8 +1,11 @@
 #include "preferencesdialog.h"
+
 #include "appkeys.h"
+#include "database.h"
 #include "ui_preferencesdialog.h"
 
 #include "appsettings.h"
+#include "database.h"
 #include "datarelocation.h"
 #include "filedialog.h"
 #include "messagebox.h"
@@ -389,6 +392,13 @@ void PreferencesDialog::on_pushButtonDbCheck_clicked() {
 }
 
 void PreferencesDialog::on_pushButtonDbMove_clicked() {
+    if (Database::usesServer()) {
+        MessageBox::information(this, MessageBox::attentionTitle(),
+                                QStringLiteral("Программа уже работает с реестром на сервере %1. На сервер переносится "
+                                               "реестр из файла на этом компьютере.")
+                                    .arg(Database::serverText()));
+        return;
+    }
     const ServerAddress address = typedAddress();
     if (!addressComplete(address))
         return;
