@@ -3,6 +3,7 @@
 #include "appresources.h"
 #include "database.h"
 #include "documentfilter.h"
+#include "documentstore.h"
 #include "frdocheck.h"
 #include "frdoexport.h"
 #include "pgtestserver.h"
@@ -166,6 +167,27 @@ private slots:
             QVERIFY2(selected[0] == selected[1], qPrintable(c.first));
             QVERIFY2(c.first != QLatin1String("name lower") || listed[0].size() == 3, qPrintable(c.first));
         }
+    }
+
+    // The list's own rows, as the main window reads them: the same texts, NULLs and order.
+    void sameListRows() {
+        QStringList rows[2];
+        for (int server = 0; server < 2; ++server) {
+            QVERIFY(useStore(server));
+            QString error;
+            QVERIFY2(DocumentStore::readListRows(
+                         [&](qint64 id, const DocumentStore::ListText* texts) {
+                             QStringList cells{QString::number(id)};
+                             for (int c = 0; c < DocumentStore::listColumnCount - 1; ++c)
+                                 cells << (texts[c].utf8 ? QString::fromUtf8(texts[c].utf8, texts[c].size)
+                                                         : QStringLiteral("NULL"));
+                             rows[server] << cells.join(QLatin1Char('|'));
+                         },
+                         &error),
+                     qPrintable(error));
+        }
+        QCOMPARE(rows[1], rows[0]);
+        QVERIFY(rows[0].size() >= 8);
     }
 
     // Every sort column, both directions, in the list's order: the same ids on both stores.

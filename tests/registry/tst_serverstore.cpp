@@ -4,6 +4,8 @@
 #include "appsettings.h"
 #include "database.h"
 #include "documentrecords.h"
+#include "documentstore.h"
+#include "edittransaction.h"
 #include "pgtestserver.h"
 #include "profschema.h"
 #include "serverschema.h"
@@ -158,6 +160,14 @@ private slots:
                  qPrintable(error));
         QCOMPARE(store->variable(QStringLiteral("ORGNAME")), QStringLiteral("Колледж 'Юг'"));
 
+        // A batch's savepoint outside the dialogs' transaction: the server gets a transaction for it.
+        QVERIFY2(DocumentStore::deleteDocuments({Q_INT64_C(7)}, &error), qPrintable(error));
+        QSqlDatabase other = _server->connect(QStringLiteral("other"), Database::serverAddress().database, &error);
+        QCOMPARE(count(other, QStringLiteral("ProfDocuments")), qint64(3)); // 3 samples + 1 new - 1 deleted
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+
         QSqlTableModel* subjects = store->tableModel(QStringLiteral("ProfDetails"));
         subjects->setFilter(QStringLiteral("profId = %1").arg(bigId));
         QVERIFY2(subjects->select(), qPrintable(subjects->lastError().text()));
@@ -182,6 +192,74 @@ private slots:
         QVERIFY(Database::instance()->isValid());
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         other.rollback();
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    }
+
+    // Another program's committed change reaches the store within the list's two seconds, a burst of
+    // them as one; the program's own changes are not news to it.
+    void othersChangesAreHeard() {
+        const QString failure = openSample();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QSignalSpy heard(Database::instance(), &Database::changedElsewhere);
+        QString error;
+        QVERIFY2(DocumentRecords::update(bigId, {{QStringLiteral("fio1"), QStringLiteral("Своё")}}, &error),
+                 qPrintable(error));
+        QTest::qWait(600);
+        QCOMPARE(heard.count(), 0);
+        QSqlDatabase other = _server->connect(QStringLiteral("other"), Database::serverAddress().database, &error);
+        QVERIFY(other.transaction());
+        for (int i = 0; i < 20; ++i)
+            PgTestServer::run(other, "UPDATE ProfDocuments SET fio2 = ? WHERE profId = 1", {QString::number(i)});
+        PgTestServer::run(other, "DELETE FROM ProfDocuments WHERE profId = 7");
+        QTest::qWait(300);
+        QCOMPARE(heard.count(), 0); // nothing is news before it is committed
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(other.commit());
+        QTRY_COMPARE_WITH_TIMEOUT(heard.count(), 1, 2000);
+        QVERIFY(clock.elapsed() < 2000);
+        QTest::qWait(500);
+        QCOMPARE(heard.count(), 1);
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    }
+
+    // The server goes away under the program: the failures are said once, and a save after it is
+    // back succeeds, in the edit dialogs' transaction as outside it.
+    void savesAfterTheServerIsBack() {
+        const QString failure = openSample();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QSignalSpy said(Database::instance(), &Database::writeFailed);
+        QObject dialog;
+        EditTransaction::begin(&dialog);
+        QString error;
+        QVERIFY(_server->pause(&error));
+        // Back for the next tests, also when this one fails.
+        const std::unique_ptr<PgTestServer, void (*)(PgTestServer*)> back(_server, [](PgTestServer* s) {
+            if (!s->isRunning())
+                s->resume();
+        });
+        const auto rename = [](const QString& name) {
+            return [name](QString* why) {
+                return DocumentRecords::update(bigId, {{QStringLiteral("fio1"), name}}, why);
+            };
+        };
+        QVERIFY(!EditTransaction::save(&dialog, rename(QStringLiteral("Первый")), &error));
+        QVERIFY(!DocumentRecords::update(bigId, {{QStringLiteral("fio1"), QStringLiteral("Второй")}}, &error));
+        QVERIFY(!DocumentRecords::update(bigId, {{QStringLiteral("fio1"), QStringLiteral("Третий")}}, &error));
+        QCOMPARE(said.count(), 1);
+        QVERIFY2(said.first().first().toString().startsWith(QStringLiteral("Нет связи с сервером реестра")),
+                 qPrintable(said.first().first().toString()));
+        QVERIFY(_server->resume(&error));
+        QTest::qWait(2100); // past the pause between attempts
+        error.clear();
+        QVERIFY2(EditTransaction::save(&dialog, rename(QStringLiteral("Четвёртый")), &error), qPrintable(error));
+        EditTransaction::release(&dialog);
+        QSqlDatabase other = _server->connect(QStringLiteral("other"), Database::serverAddress().database, &error);
+        QCOMPARE(documentRow(other, bigId).value(1).toString(), QStringLiteral("Четвёртый"));
         other.close();
         other = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("other"));

@@ -4,6 +4,7 @@
 #include "dbtable.h"
 #include "mzlog.h"
 #include "profschema.h"
+#include "servernotifications.h"
 #include "textmatch.h"
 
 #include <QCryptographicHash>
@@ -277,9 +278,21 @@ bool ServerSchema::hasRegistry(QSqlDatabase& db, bool* found, QString* error) {
 }
 
 namespace {
+// Every committed change of the documents tells the other programs, once per transaction (the
+// server folds equal notifications of one transaction into one), with the sender's process id so
+// that a program can tell its own changes from the others'.
+QStringList notifyStatements() {
+    return {QStringLiteral("CREATE OR REPLACE FUNCTION orvane_notify() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                           "BEGIN PERFORM pg_notify('%1', pg_backend_pid()::text); RETURN NULL; END $$")
+                .arg(QLatin1String(ServerNotifications::channel)),
+            QStringLiteral("DROP TRIGGER IF EXISTS ProfDocuments_notify ON ProfDocuments"),
+            QStringLiteral("CREATE TRIGGER ProfDocuments_notify AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON "
+                           "ProfDocuments FOR EACH STATEMENT EXECUTE FUNCTION orvane_notify()")};
+}
+
 // What the check makes again, after the tables.
 QStringList derivedStatements() {
-    return rowVersionStatements() + indexStatements() + functionStatements() + viewStatements();
+    return rowVersionStatements() + notifyStatements() + indexStatements() + functionStatements() + viewStatements();
 }
 
 // The fingerprint of the derived structure this program makes, kept as the comment of one of its

@@ -3,6 +3,7 @@
 #include "appsettings.h"
 #include "mzlog.h"
 #include "productinfo.h"
+#include "servernotifications.h"
 #include "serverschema.h"
 #include "sqldialect.h"
 #include "textmatch.h"
@@ -383,6 +384,7 @@ bool Database::openServer() {
             // A save that waits for another program's rows gives up instead of hanging the window.
             run(db, QStringLiteral("SET lock_timeout = '5s'"));
             MZ_LOG() << "registry on the server" << serverText() << (found ? "opened" : "made");
+            listenToOthers(db);
             return true;
         }
         problem = ServerConnection::problemOf(lastFailure()) == ServerProblem::NoRights ? ServerProblem::NoRights
@@ -398,6 +400,25 @@ bool Database::openServer() {
                        .arg(serverText(), error);
     fail(failure);
     return false;
+}
+
+// The list follows the other programs; without the notifications it still works, refreshed by hand.
+void Database::listenToOthers(QSqlDatabase& db) {
+    QSqlQuery query(db);
+    const qint64 process =
+        query.exec(QStringLiteral("SELECT pg_backend_pid()")) && query.next() ? query.value(0).toLongLong() : 0;
+    _notifications = new ServerNotifications(this);
+    connect(_notifications, &ServerNotifications::changedElsewhere, this, &Database::changedElsewhere);
+    // The listening connection comes back with the server: the main one is brought back then too,
+    // before the user's next save finds it dead.
+    connect(_notifications, &ServerNotifications::reconnected, this, [this] {
+        QSqlQuery probe(QSqlDatabase::database());
+        if (!probe.exec(QStringLiteral("SELECT 1")))
+            recover(probe.lastError());
+    });
+    QString error;
+    if (!_notifications->start(_server, process, &error))
+        MZ_LOG() << "the server's notifications are not heard:" << error;
 }
 
 Database* Database::openServerForReading(const ServerAddress& address, QString* error) {
@@ -994,9 +1015,35 @@ bool Database::runScript(QSqlDatabase& db, const QString& resource, const char* 
 
 QSqlQuery Database::execSql(const QString& sql) {
     QSqlQuery query(QSqlDatabase::database());
-    if (!query.exec(sql))
-        reportFailure(query.lastError(), sql);
+    if (query.exec(sql)) {
+        if (_onServer)
+            endImplicitTransaction(sql);
+        return query;
+    }
+    // A savepoint works with or without an open transaction in the file; the server wants one, so
+    // a transaction is begun for it and committed when the savepoint is released.
+    static const QRegularExpression savepoint(QStringLiteral("^SAVEPOINT (\\w+);?$"));
+    const QRegularExpressionMatch match = savepoint.match(sql.trimmed());
+    if (_onServer && match.hasMatch() && query.lastError().nativeErrorCode() == QLatin1String("25P01") &&
+        QSqlDatabase::database().transaction()) {
+        if (query.exec(sql)) {
+            _implicitTransactions << match.captured(1);
+            return query;
+        }
+        QSqlDatabase::database().rollback();
+    }
+    reportFailure(query.lastError(), sql);
     return query;
+}
+
+void Database::endImplicitTransaction(const QString& sql) {
+    static const QRegularExpression release(QStringLiteral("^RELEASE (?:SAVEPOINT )?(\\w+);?$"));
+    const QRegularExpressionMatch match = release.match(sql.trimmed());
+    if (!match.hasMatch() || !_implicitTransactions.remove(match.captured(1)))
+        return;
+    QSqlDatabase db = QSqlDatabase::database();
+    if (!db.commit())
+        MZ_LOG() << "the savepoint's transaction did not commit:" << errorText(db.lastError());
 }
 
 bool Database::execPrepared(QSqlQuery& query) {
@@ -1008,6 +1055,10 @@ bool Database::execPrepared(QSqlQuery& query) {
 
 void Database::reportFailure(const QSqlError& error, const QString& statement) {
     MZ_LOG() << errorText(error) << statement;
+    if (_onServer) {
+        recover(error);
+        return;
+    }
     if (!_readOnly && !isUnavailable(error))
         return;
     const QString file = QDir::toNativeSeparators(filePath());
@@ -1096,6 +1147,9 @@ QString Database::columns(const QString& table, bool all) const {
 
 // Rows changed on the main connection since it opened; -1 when SQLite cannot say.
 qint64 Database::totalChanges() const {
+    // On a server the changes are counted by what the notifications tell, the program's own included.
+    if (_onServer)
+        return _notifications ? _notifications->generation() : -1;
     sqlite3* connection = sqliteHandle(QSqlDatabase::database());
     return connection ? sqlite3_total_changes64(connection) : -1;
 }
@@ -1391,4 +1445,67 @@ bool Database::restoreOnServer(const QString& source, QString* error) {
     QFile::remove(staged);
     MZ_LOG() << "server restore from" << source << restored << failure;
     return restored || failWith(error, failure);
+}
+
+// --- a lost server ------------------------------------------------------------------------
+
+bool Database::isConnectionLoss(const QSqlError& error) {
+    if (error.type() == QSqlError::ConnectionError)
+        return true;
+    if (ServerConnection::problemOf(error) == ServerProblem::HostNotFound)
+        return true;
+    // libpq's words for a connection that went away under a statement, which carry no SQLSTATE.
+    const QString text = error.text();
+    for (const char* words : {"server closed the connection", "no connection to the server", "terminating connection",
+                              "could not receive data from server", "could not send data to server"})
+        if (text.contains(QLatin1String(words), Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
+bool Database::recover(const QSqlError& failure) {
+    if (!_onServer || _readOnly)
+        return false;
+    // A reconnection that failed leaves the connection closed: the driver's texts then differ.
+    const bool closed = !QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).isOpen();
+    if (!closed && !isConnectionLoss(failure))
+        return false;
+    if (!_connectionLost)
+        MZ_LOG() << "the connection to the server is lost:" << errorText(failure);
+    _connectionLost = true;
+    // Said once, by the window; a dialog that blocks the signal tells of its own failure.
+    if (!_lossSaid && !signalsBlocked()) {
+        _lossSaid = true;
+        emit writeFailed(QStringLiteral("Нет связи с сервером реестра %1.\nЧто не сохранено, остаётся в открытых "
+                                        "окнах: сохраните это ещё раз, когда связь восстановится.\nОшибка: %2")
+                             .arg(serverText(), errorText(failure)));
+    }
+    return reconnect();
+}
+
+// The main connection opened again; an edit transaction that was open is gone with the old one
+// (EditTransaction begins another at the next save).
+bool Database::reconnect() {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now - _lastReconnect < 2000)
+        return false;
+    _lastReconnect = now;
+    const QString name = QLatin1String(QSqlDatabase::defaultConnection);
+    ServerProblem problem = ServerProblem::None;
+    QString error;
+    if (!ServerConnection::open(_server, name, &problem, &error)) {
+        MZ_LOG() << "the server is not back yet:" << error;
+        return false;
+    }
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    run(db, QStringLiteral("SET lock_timeout = '5s'"));
+    QSqlQuery query(db);
+    if (_notifications && query.exec(QStringLiteral("SELECT pg_backend_pid()")) && query.next())
+        _notifications->setOwnProcess(query.value(0).toLongLong());
+    _connectionLost = false;
+    _lossSaid = false;
+    MZ_LOG() << "the connection to the server is back";
+    // What the others saved meanwhile went unheard.
+    emit changedElsewhere();
+    return true;
 }

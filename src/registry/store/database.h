@@ -9,6 +9,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
@@ -16,6 +17,7 @@
 #include <QVector>
 
 class QSqlDatabase;
+class ServerNotifications;
 class QSqlTableModel;
 struct sqlite3;
 
@@ -69,6 +71,11 @@ public:
     // exit code the program ends.
     bool isValid() const { return _valid; }
     const StartupProblem& startupProblem() const { return _startupProblem; }
+    // After a statement failed on a server registry: when the connection was lost, it is opened
+    // again (at most every two seconds) and true is returned, so that the caller may try once more.
+    bool recover(const QSqlError& failure);
+    // Whether a failure means the server cannot be reached now (restarted, network down).
+    static bool isConnectionLoss(const QSqlError& error);
     // Why a server registry could not be opened (None for a file or an open one).
     ServerProblem serverProblem() const { return _serverProblem; }
     // The file or its folder cannot be written: documents can be read and printed, nothing saved.
@@ -151,6 +158,8 @@ signals:
     // frame, which says once per moment that the file is unusable. A window that reports the
     // failure itself blocks the signal.
     void writeFailed(const QString& message);
+    // Another program changed the documents of the server registry (a file has no others).
+    void changedElsewhere();
 
 private:
     // How a file's tables differ from the registry, as the structure check would find it.
@@ -170,6 +179,9 @@ private:
 
     bool openReadOnly(const QString& path, QString* error);
     bool openServer();
+    void listenToOthers(QSqlDatabase& db);
+    bool reconnect();
+    void endImplicitTransaction(const QString& sql);
     bool backupServer(const QString& destination, QString* error);
     bool restoreOnServer(const QString& source, QString* error);
     void initTables();
@@ -212,6 +224,11 @@ private:
     bool _valid = true;
     StartupProblem _startupProblem;
     ServerProblem _serverProblem = ServerProblem::None;
+    ServerNotifications* _notifications = nullptr; // a child: the server's notifications
+    bool _connectionLost = false;
+    bool _lossSaid = false;
+    QSet<QString> _implicitTransactions; // savepoints a transaction was begun for (on a server)
+    qint64 _lastReconnect = 0;           // ms since the epoch
     bool _readOnly = false;
     QString _startWarning;
     // The database file, open for reading for as long as the main connection is: copies are read

@@ -60,13 +60,14 @@ bool EditTransaction::save(QObject* owner, const std::function<bool(QString*)>& 
     const QSignalBlocker quiet(Database::hasInstance() ? Database::instance() : nullptr);
     QString reason;
     QSqlDatabase db = connection();
-    if (!db.isOpen()) {
+    // A server connection that was lost is tried again before the save gives up.
+    if (!db.isOpen() && !(Database::hasInstance() && Database::instance()->recover(QSqlError()))) {
         StoreQuery::keep(error, StoreQuery::notOpenText());
         return false;
     }
     if (!_owner)
         begin(owner);
-    if (!run(db, QStringLiteral("SAVEPOINT %1;").arg(saveSavepoint), &reason)) {
+    if (!savepoint(db, owner, &reason)) {
         StoreQuery::keep(error, reason);
         return false;
     }
@@ -76,6 +77,24 @@ bool EditTransaction::save(QObject* owner, const std::function<bool(QString*)>& 
     StoreQuery::keep(error, reason);
     undoSave(owner);
     return false;
+}
+
+// On a server whose connection was lost and opened again, the transaction the dialogs shared went
+// with the old connection: the save begins another and tries once more.
+bool EditTransaction::savepoint(QSqlDatabase& db, QObject* owner, QString* reason) {
+    const QString statement = QStringLiteral("SAVEPOINT %1;").arg(saveSavepoint);
+    QSqlQuery query(db);
+    if (query.exec(statement))
+        return true;
+    const QSqlError failure = query.lastError();
+    MZ_LOG() << failure.text() << statement;
+    *reason = StoreQuery::reasonOf(failure);
+    const bool outside = failure.nativeErrorCode() == QLatin1String("25P01");
+    if (!outside && !(Database::hasInstance() && Database::instance()->recover(failure)))
+        return false;
+    _owner = nullptr;
+    begin(owner);
+    return run(db, statement, reason);
 }
 
 // A commit ends the one open transaction whoever began it; the saving owner begins the next.

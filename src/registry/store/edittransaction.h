@@ -5,6 +5,7 @@
 #include <functional>
 
 class QObject;
+class QSqlDatabase;
 
 // The one transaction the edit dialogs share on the main connection. The first dialog that opens
 // begins it; dialogs opened from it work inside it. Each save runs in a savepoint of its own and
@@ -27,6 +28,7 @@ public:
 
 private:
     static bool commit(QObject* owner, QString* error);
+    static bool savepoint(QSqlDatabase& db, QObject* owner, QString* reason);
     static void undoSave(QObject* owner);
 
     static QPointer<QObject> _owner;
