@@ -5,18 +5,21 @@
 //   bench_serverlist REGISTRY.db [RUNS]      (make one with: dbgen REGISTRY.db; the file is only read)
 #include "../common/benchtime.h"
 #include "../common/registrycopy.h"
+#include "../common/sqliteshell.h"
 #include "appresources.h"
 #include "database.h"
 #include "documenteditdialog.h"
 #include "documentstable.h"
 #include "documentstore.h"
 #include "filterdockwidget.h"
+#include "inputhelpers.h"
 #include "mainwindow.h"
 #include "messagebox.h"
 #include "pgtestserver.h"
 #include "serverschema.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
@@ -24,8 +27,10 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -42,9 +47,11 @@ const qint64 documentId = 50000;
 
 // What one store gave, run by run.
 struct Figures {
-    QVector<double> open, list, keystroke, dialog, construction, setId, save, driverRead, reference;
+    QVector<double> open, list, keystroke, dialog, dialogAgain, construction, setId, usedValues, save, driverRead,
+        bufferedRead, reference, engine;
     QString counts;
     int shownAfterTyping = -1;
+    int viewRows = -1;
     QString documentName;
 };
 
@@ -100,22 +107,33 @@ QVariant storedRegNumber() {
     return query.exec() && query.next() ? query.value(0) : QVariant();
 }
 
-bool measureDialog(Figures* f, QString* error) {
+// The document's dialog until it shows the document; null with the reason otherwise.
+std::unique_ptr<DocumentEditDialog> openDialog(Figures* f, QVector<double>* opens, QString* error) {
     QElapsedTimer clock;
     clock.start();
-    std::unique_ptr<DocumentEditDialog> dialog = std::make_unique<DocumentEditDialog>();
+    auto dialog = std::make_unique<DocumentEditDialog>();
     f->construction << clock.nsecsElapsed() / 1e6;
     f->setId << elapsedMs([&] { dialog->setId(documentId); });
     dialog->show();
     QCoreApplication::processEvents();
-    f->dialog << clock.nsecsElapsed() / 1e6;
-    auto* regNumber = dialog->findChild<QLineEdit*>(QStringLiteral("lineEditRegNumber"));
+    *opens << clock.nsecsElapsed() / 1e6;
     if (boxShown("opening the dialog", error))
-        return false;
+        return nullptr;
     auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("lineEditFio_1"));
-    if (!dialog->isVisible() || !regNumber || !name || name->text().isEmpty())
-        return *error = QStringLiteral("the dialog did not show the document"), false;
+    if (!dialog->isVisible() || !name || name->text().isEmpty())
+        return *error = QStringLiteral("the dialog did not show the document"), nullptr;
     f->documentName = name->text();
+    return dialog;
+}
+
+// Opened twice, the second time with nothing changed in between, and saved with one field changed.
+bool measureDialog(Figures* f, QString* error) {
+    if (!openDialog(f, &f->dialog, error))
+        return false;
+    std::unique_ptr<DocumentEditDialog> dialog = openDialog(f, &f->dialogAgain, error);
+    auto* regNumber = dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("lineEditRegNumber")) : nullptr;
+    if (!regNumber)
+        return error->isEmpty() ? (*error = QStringLiteral("no registration number"), false) : false;
     regNumber->setText(regNumber->text() + QLatin1Char('1'));
     dialog->setEdited();
     bool saved = false;
@@ -128,24 +146,40 @@ bool measureDialog(Figures* f, QString* error) {
     return saved;
 }
 
+// The lists of used values the dialog fills at construction, as it fills them.
+void measureUsedValues(Figures* f) {
+    f->usedValues << elapsedMs([] {
+        for (const char* column : {"AttNumber", "PrevEducation", "Profession", "profProgName"}) {
+            QComboBox combo;
+            combo.setEditable(true);
+            InputHelpers::fillComboBoxUsedValues(QLatin1String(column), QStringLiteral("ProfDocuments"), &combo, 0);
+        }
+    });
+}
+
 // The list's statement with every row turned into texts by the Qt driver: what a list reading
-// through QSqlQuery would pay on this store.
-bool measureDriverRead(Figures* f, QString* error) {
+// through QSqlQuery would pay on this store. Forward-only, the server's driver takes the rows one
+// result at a time; otherwise the whole result at once.
+bool measureDriverRead(bool forwardOnly, Figures* f, QVector<double>* times, QString* error) {
     int rows = 0;
     bool ok = false;
-    f->driverRead << elapsedMs([&] {
+    *times << elapsedMs([&] {
         QSqlQuery query(QSqlDatabase::database());
-        query.setForwardOnly(true);
+        query.setForwardOnly(forwardOnly);
         ok = query.exec(listView);
+        int at[DocumentStore::listColumnCount];
+        for (int c = 0; c < DocumentStore::listColumnCount; ++c)
+            at[c] = query.record().indexOf(QLatin1String(DocumentStore::listColumns[c]));
         QString texts;
         while (ok && query.next()) {
-            for (int c = 0; c < DocumentStore::listColumnCount; ++c)
-                texts = query.value(QLatin1String(DocumentStore::listColumns[c])).toString();
+            for (int c : at)
+                texts = query.value(c).toString();
             ++rows;
         }
         if (!ok)
             *error = query.lastError().text();
     });
+    f->viewRows = rows;
     return ok;
 }
 
@@ -169,7 +203,8 @@ bool measureRun(Figures* f, QString* error) {
     f->counts = rowCountsText(*window);
     if (f->counts.isEmpty())
         return *error = QStringLiteral("no row counts in the status bar"), false;
-    return measureTyping(*window, f, error) && measureDialog(f, error) && measureDriverRead(f, error) &&
+    return measureTyping(*window, f, error) && measureDialog(f, error) && (measureUsedValues(f), true) &&
+           measureDriverRead(true, f, &f->driverRead, error) && measureDriverRead(false, f, &f->bufferedRead, error) &&
            !boxShown("the run", error);
 }
 
@@ -199,16 +234,30 @@ double clientMs(const QString& program, const QStringList& arguments, QString* e
     return ms;
 }
 
+// The server's own time for the statement, without the transfer and the client's formatting.
+double serverExecutionMs(const QStringList& psql, QString* error) {
+    QProcess process;
+    process.start(QStringLiteral("psql"), psql + QStringList{"-c", QStringLiteral("EXPLAIN ANALYZE ") + listView});
+    process.waitForFinished(600000);
+    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("Execution Time: ([0-9.]+) ms"))
+                                              .match(QString::fromUtf8(process.readAllStandardOutput()));
+    if (!match.hasMatch())
+        *error = QStringLiteral("EXPLAIN ANALYZE: %1").arg(QString::fromLocal8Bit(process.readAllStandardError()));
+    return match.captured(1).toDouble();
+}
+
 bool measureClients(const QString& file, const PgTestServer& server, const QString& dbName, int runs, Figures* onFile,
                     Figures* onServer) {
     QString error;
     for (int run = 0; run < runs && error.isEmpty(); ++run) {
         onFile->reference << clientMs(QStringLiteral("sqlite3"), {QStringLiteral("-readonly"), file, listView + ';'},
                                       &error);
-        onServer->reference << clientMs(QStringLiteral("psql"),
-                                        {"-h", server.socketFolder(), "-p", QString::number(server.port()), "-U",
-                                         server.superUser(), "-d", dbName, "-c", listView, "-o", "/dev/null"},
+        const QStringList psql = {"-h", server.socketFolder(), "-p", QString::number(server.port()),
+                                  "-U", server.superUser(),    "-d", dbName};
+        onServer->reference << clientMs(QStringLiteral("psql"), psql + QStringList{"-c", listView, "-o", "/dev/null"},
                                         &error);
+        onFile->engine << sqliteSeconds(file, listView + ';') * 1e3;
+        onServer->engine << serverExecutionMs(psql, &error);
     }
     if (!error.isEmpty())
         std::fprintf(stderr, "reference client failed: %s\n", qPrintable(error));
@@ -246,15 +295,19 @@ void printTable(const Figures& file, const Figures& server, int runs) {
     printRow("main window, list ready", file.list, server.list, "<= 1000");
     printRow("one filter keystroke (name)", file.keystroke, server.keystroke, "<= 30");
     printRow("edit dialog opened, values shown", file.dialog, server.dialog, "<= 150");
-    printRow("  of which construction", file.construction, server.construction, "");
-    printRow("  of which setId", file.setId, server.setId, "");
+    printRow("edit dialog opened again (no change)", file.dialogAgain, server.dialogAgain, "<= 150");
+    printRow("  of which construction (both opens)", file.construction, server.construction, "");
+    printRow("  of which setId (both opens)", file.setId, server.setId, "");
+    printRow("four used-values lists, on their own", file.usedValues, server.usedValues, "");
     printRow("save of one changed field", file.save, server.save, "<= 50");
-    printRow("ViewProfDocuments read by the Qt driver", file.driverRead, server.driverRead, "");
+    printRow("ViewProfDocuments by the Qt driver", file.driverRead, server.driverRead, "(forward-only)");
+    printRow("  the same, not forward-only", file.bufferedRead, server.bufferedRead, "");
     printRow("ViewProfDocuments: sqlite3 | psql", file.reference, server.reference, "(client, start-up included)");
+    printRow("  its engine's own time (.timer | EXPLAIN)", file.engine, server.engine, "");
     for (const Figures* f : {&file, &server})
-        std::printf("%s %s; \"%s\" typed: %d shown; document %lld: %s\n",
+        std::printf("%s %s; \"%s\" typed: %d shown; the view's rows by the driver: %d; document %lld: %s\n",
                     f == &file ? "\nfile:  " : "server:", qPrintable(f->counts), qPrintable(typed), f->shownAfterTyping,
-                    documentId, qPrintable(f->documentName));
+                    f->viewRows, documentId, qPrintable(f->documentName));
     if (server.counts != file.counts)
         std::printf("THE SERVER'S LIST IS NOT THE FILE'S: its \"list ready\" and keystroke figures do not count\n");
 }
