@@ -136,6 +136,11 @@ private slots:
         PgTestServer::run(QSqlDatabase::database(clerkB), byOther, {_id});
         const QString theirs = stored(_id);
         QCOMPARE(save({QMessageBox::Cancel}), QStringList{changed});
+        // The choices are named for what they do.
+        QStringList labels;
+        for (const auto& label : MessageBox::lastShown().labels)
+            labels << label.second;
+        QCOMPARE(labels, (QStringList{"Показать другую версию", "Сохранить мою", "Отмена"}));
         QCOMPARE(stored(_id), theirs);
         QCOMPARE(typed(), mine);
         QVERIFY(_dialog->isEdited());

@@ -1,5 +1,6 @@
 #include "messagebox.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 
 QList<MessageBox::Answer> MessageBox::_answers;
@@ -13,8 +14,9 @@ MessageBox::Button MessageBox::show(QWidget* parent, QMessageBox::Icon icon, con
 }
 
 MessageBox::Button MessageBox::ask(QWidget* parent, const QString& text, const QString& informativeText,
-                                   Buttons buttons, Button defaultButton) {
-    return run(parent, Shown{QMessageBox::NoIcon, QString(), text, buttons, defaultButton, false, informativeText},
+                                   Buttons buttons, Button defaultButton, const QList<QPair<Button, QString>>& labels) {
+    return run(parent,
+               Shown{QMessageBox::NoIcon, QString(), text, buttons, defaultButton, false, informativeText, labels},
                nullptr);
 }
 
@@ -33,6 +35,9 @@ MessageBox::Button MessageBox::run(QWidget* parent, const Shown& what, bool* don
     if (what.defaultButton != QMessageBox::NoButton)
         box.setDefaultButton(what.defaultButton);
     box.setInformativeText(what.informativeText);
+    for (const auto& label : what.labels)
+        if (QAbstractButton* button = box.button(label.first))
+            button->setText(label.second);
     QCheckBox* check = nullptr;
     if (dontWarnAgain) {
         check = new QCheckBox(QStringLiteral("Больше не предупреждать"), &box);

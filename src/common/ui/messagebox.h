@@ -22,6 +22,8 @@ public:
         Button defaultButton = QMessageBox::NoButton;
         bool withDontWarn = false;
         QString informativeText;
+        // Buttons that say what they do instead of their standard text.
+        QList<QPair<Button, QString>> labels;
     };
 
     // Shows a modal box and returns the button chosen (Cancel or Escape-button when the box was closed).
@@ -50,7 +52,7 @@ public:
     static QMessageBox::Icon iconForTitle(const QString& title);
     // A box whose question stands under its text in the smaller informative text.
     static Button ask(QWidget* parent, const QString& text, const QString& informativeText, Buttons buttons,
-                      Button defaultButton);
+                      Button defaultButton, const QList<QPair<Button, QString>>& labels = {});
 
     // Test hooks: the next box is not shown but answered with `answer` (and the check box state).
     static void setNextAnswer(Button answer, bool dontWarnAgainChecked = false);

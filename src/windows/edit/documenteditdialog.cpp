@@ -45,13 +45,17 @@ const QString deletedText = QStringLiteral("Документ удалён дру
                                            "их можно сохранить как новый документ.");
 const QString notUniqueText = QStringLiteral("Номер свидетельства не уникален!\n");
 const QString cannotSaveText = QStringLiteral("Невозможно сохранить документ:\n");
-// The message box offers standard buttons only; these stand for the designed choices.
+// The buttons of the two questions, named for what they do.
 constexpr QMessageBox::StandardButton showTheirs = QMessageBox::Open;
 constexpr QMessageBox::StandardButton saveMine = QMessageBox::Save;
 constexpr QMessageBox::StandardButton saveAsNew = QMessageBox::Save;
-const QString changeChoices = QStringLiteral("«Открыть» — Показать другую версию, «Сохранить» — Сохранить мою, "
-                                             "«Отмена» — Отмена");
-const QString deletionChoices = QStringLiteral("«Сохранить» — Сохранить как новый, «Отмена» — оставить окно открытым");
+const QList<QPair<QMessageBox::StandardButton, QString>> changeChoices = {
+    {showTheirs, QStringLiteral("Показать другую версию")},
+    {saveMine, QStringLiteral("Сохранить мою")},
+    {QMessageBox::Cancel, QStringLiteral("Отмена")}};
+const QList<QPair<QMessageBox::StandardButton, QString>> deletionChoices = {
+    {saveAsNew, QStringLiteral("Сохранить как новый")},
+    {QMessageBox::Cancel, QStringLiteral("Оставить окно открытым")}};
 
 QString shownValue(const QVariant& value) {
     const QString text = value.toString().simplified();
@@ -400,8 +404,8 @@ bool DocumentEditDialog::settleFailedSave(const QString& reason) {
 // Nothing of the other save is overwritten unless the user says so.
 bool DocumentEditDialog::askAboutChange() {
     for (;;) {
-        const auto answer = MessageBox::ask(this, changedText, changeChoices,
-                                            showTheirs | saveMine | QMessageBox::Cancel, QMessageBox::Cancel);
+        const auto answer = MessageBox::ask(this, changedText, QString(), showTheirs | saveMine | QMessageBox::Cancel,
+                                            QMessageBox::Cancel, changeChoices);
         if (answer == showTheirs) {
             MessageBox::information(this, QStringLiteral("Информация"), differencesText());
             continue;
@@ -412,8 +416,8 @@ bool DocumentEditDialog::askAboutChange() {
 }
 
 bool DocumentEditDialog::askAboutDeletion() {
-    if (MessageBox::ask(this, deletedText, deletionChoices, saveAsNew | QMessageBox::Cancel, QMessageBox::Cancel) !=
-        saveAsNew)
+    if (MessageBox::ask(this, deletedText, QString(), saveAsNew | QMessageBox::Cancel, QMessageBox::Cancel,
+                        deletionChoices) != saveAsNew)
         return false;
     // The next write inserts a new row with what the form holds; a failure puts the old id back.
     setRecordId(-1);
