@@ -500,16 +500,25 @@ ServerProblem problemOf(const QSqlError& error) {
     return ServerProblem::Other;
 }
 
+Scoped::Scoped(const ServerAddress& address, const QString& connectionName) : _name(connectionName) {
+    _open = open(address, _name, &_problem, &_error);
+}
+
+Scoped::~Scoped() {
+    if (!QSqlDatabase::contains(_name))
+        return;
+    QSqlDatabase::database(_name, false).close();
+    QSqlDatabase::removeDatabase(_name);
+}
+
 bool check(const ServerAddress& address, ServerProblem* problem, QString* text) {
-    const QString name = QStringLiteral("orvane-server-check");
-    bool ok = open(address, name, problem, text);
-    if (ok) {
-        QSqlDatabase db = QSqlDatabase::database(name, false);
-        ok = checkRegistry(db, address, problem, text);
-        db.close();
+    Scoped connection(address, QStringLiteral("orvane-server-check"));
+    if (!connection.isOpen()) {
+        report(connection.problem(), connection.error(), problem, text);
+        return false;
     }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
+    QSqlDatabase db = connection.database();
+    return checkRegistry(db, address, problem, text);
 }
 
 QString problemText(ServerProblem problem, const QString& detail) {

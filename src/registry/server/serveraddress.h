@@ -49,6 +49,29 @@ bool versionSupported(int versionNum);
 // connection is closed. A server older than minimumVersion counts as a failure.
 bool open(const ServerAddress& address, const QString& connectionName, ServerProblem* problem, QString* error);
 
+// A connection of its own for one piece of work: opened under `connectionName` at construction,
+// closed and removed when it goes. Whatever uses it (queries, copies of database()) must be gone
+// by then: declare them after it. Used from the thread that made it only.
+class Scoped {
+public:
+    Scoped(const ServerAddress& address, const QString& connectionName);
+    ~Scoped();
+    Scoped(const Scoped&) = delete;
+    Scoped& operator=(const Scoped&) = delete;
+
+    bool isOpen() const { return _open; }
+    QSqlDatabase database() const { return QSqlDatabase::database(_name, false); }
+    ServerProblem problem() const { return _problem; }
+    // Why it did not open, in the clerk's words.
+    const QString& error() const { return _error; }
+
+private:
+    QString _name;
+    bool _open = false;
+    ServerProblem _problem = ServerProblem::None;
+    QString _error;
+};
+
 // "Проверить подключение": connects on a connection of its own, checks the version and that the
 // user may create tables in the database (or read an existing registry there), and lets go.
 // The text says what is wrong, or what was found ("Подключение установлено. …").

@@ -1,11 +1,13 @@
 #include "database.h"
 
 #include "appsettings.h"
+#include "edittransaction.h"
 #include "mzlog.h"
 #include "productinfo.h"
 #include "servernotifications.h"
 #include "serverschema.h"
 #include "sqldialect.h"
+#include "storequery.h"
 #include "textmatch.h"
 
 #include <QDateTime>
@@ -335,7 +337,9 @@ void Database::commitAndClose() {
     QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
     if (!db.isOpen())
         return;
-    db.commit();
+    // The server says so when nothing is open to commit; the file does not mind.
+    if (!_onServer || EditTransaction::isOpen())
+        db.commit();
     db.close();
     _heldFile.close();
 }
@@ -409,6 +413,8 @@ void Database::listenToOthers(QSqlDatabase& db) {
         query.exec(QStringLiteral("SELECT pg_backend_pid()")) && query.next() ? query.value(0).toLongLong() : 0;
     _notifications = new ServerNotifications(this);
     connect(_notifications, &ServerNotifications::changedElsewhere, this, &Database::changedElsewhere);
+    connect(_notifications, &ServerNotifications::generationChanged, this,
+            [this] { _usedValues.readAhead(_server, totalChanges()); });
     // The listening connection comes back with the server: the main one is brought back then too,
     // before the user's next save finds it dead.
     connect(_notifications, &ServerNotifications::reconnected, this, [this] {
@@ -741,6 +747,8 @@ bool Database::structureGaps(QSqlDatabase& db, StructureGaps* gaps, QSqlError* f
 }
 
 bool Database::openMainConnection() {
+    // A new connection counts its changes from nought again.
+    _usedValues.clear();
     QSqlDatabase db = connectionNamed(QLatin1String(QSqlDatabase::defaultConnection));
     db.setDatabaseName(filePath());
     if (!db.open()) {
@@ -1015,35 +1023,9 @@ bool Database::runScript(QSqlDatabase& db, const QString& resource, const char* 
 
 QSqlQuery Database::execSql(const QString& sql) {
     QSqlQuery query(QSqlDatabase::database());
-    if (query.exec(sql)) {
-        if (_onServer)
-            endImplicitTransaction(sql);
-        return query;
-    }
-    // A savepoint works with or without an open transaction in the file; the server wants one, so
-    // a transaction is begun for it and committed when the savepoint is released.
-    static const QRegularExpression savepoint(QStringLiteral("^SAVEPOINT (\\w+);?$"));
-    const QRegularExpressionMatch match = savepoint.match(sql.trimmed());
-    if (_onServer && match.hasMatch() && query.lastError().nativeErrorCode() == QLatin1String("25P01") &&
-        QSqlDatabase::database().transaction()) {
-        if (query.exec(sql)) {
-            _implicitTransactions << match.captured(1);
-            return query;
-        }
-        QSqlDatabase::database().rollback();
-    }
-    reportFailure(query.lastError(), sql);
+    if (!query.exec(sql))
+        reportFailure(query.lastError(), sql);
     return query;
-}
-
-void Database::endImplicitTransaction(const QString& sql) {
-    static const QRegularExpression release(QStringLiteral("^RELEASE (?:SAVEPOINT )?(\\w+);?$"));
-    const QRegularExpressionMatch match = release.match(sql.trimmed());
-    if (!match.hasMatch() || !_implicitTransactions.remove(match.captured(1)))
-        return;
-    QSqlDatabase db = QSqlDatabase::database();
-    if (!db.commit())
-        MZ_LOG() << "the savepoint's transaction did not commit:" << errorText(db.lastError());
 }
 
 bool Database::execPrepared(QSqlQuery& query) {
@@ -1098,7 +1080,7 @@ bool Database::setVariable(const QString& name, const QString& value, QString* e
                             : QStringLiteral("INSERT OR REPLACE INTO Variables VALUES(?, ?);"));
     query.addBindValue(name);
     query.addBindValue(value);
-    return execPrepared(query) || failWith(error, errorText(query.lastError()));
+    return execPrepared(query) || failWith(error, StoreQuery::reasonOf(query.lastError()));
 }
 
 QSqlTableModel* Database::tableModel(const QString& table) {
@@ -1161,55 +1143,24 @@ sqlite3* Database::sqliteHandle(const QSqlDatabase& db) {
     return *static_cast<sqlite3* const*>(handle.data());
 }
 
-// Each distinct value is counted by SQLite; the counts are kept until a row of the connection
-// changes, so that a dialog opened again does not read the whole table again. Values come in the
-// index's order and are mostly stored trimmed, so only the others need merging.
+// The counts are kept until the registry changes, so that a dialog opened again does not read the
+// whole table again.
 const QVector<QPair<QString, int>>& Database::usedValueCounts(const QString& table, const QStringList& columnNames) {
-    const QString key = table + QLatin1Char('|') + columnNames.join(QLatin1Char('|'));
-    const qint64 changes = totalChanges();
-    UsedValues& cached = _usedValues[key];
-    if (changes >= 0 && cached.changes == changes)
-        return cached.counts;
-    QVector<QPair<QString, int>> counts;
-    QHash<QString, int> untrimmed;
-    for (const QString& column : columnNames) {
-        QSqlQuery query(QSqlDatabase::database());
-        query.setForwardOnly(true);
-        if (!query.exec(QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1").arg(column, table)))
-            reportFailure(query.lastError(), query.lastQuery());
-        while (query.next()) {
-            const QString value = query.value(0).toString();
-            const QString trimmed = value.trimmed();
-            if (trimmed.isEmpty())
-                continue;
-            if (trimmed.size() == value.size() && columnNames.size() == 1)
-                counts.append(qMakePair(value, query.value(1).toInt()));
-            else
-                untrimmed[trimmed] += query.value(1).toInt();
-        }
-    }
-    if (!untrimmed.isEmpty()) {
-        for (const auto& entry : qAsConst(counts))
-            untrimmed[entry.first] += entry.second;
-        counts.clear();
-        for (auto it = untrimmed.constBegin(); it != untrimmed.constEnd(); ++it)
-            counts.append(qMakePair(it.key(), it.value()));
-    }
-    const auto byValue = [](const auto& a, const auto& b) { return a.first < b.first; };
-    if (!std::is_sorted(counts.begin(), counts.end(), byValue))
-        std::sort(counts.begin(), counts.end(), byValue);
-    // A number and its text are separate groups for SQLite but one value here.
-    int kept = 0;
-    for (int i = 0; i < counts.size(); ++i) {
-        if (kept > 0 && counts[kept - 1].first == counts[i].first)
-            counts[kept - 1].second += counts[i].second;
-        else
-            counts[kept++] = counts[i];
-    }
-    counts.resize(kept);
-    cached.counts = std::move(counts);
-    cached.changes = changes;
-    return cached.counts;
+    QSqlDatabase db = QSqlDatabase::database();
+    QSqlError failure;
+    const UsedValues::Counts& counts = _usedValues.counts(db, table, columnNames, totalChanges(), &failure);
+    if (failure.type() != QSqlError::NoError)
+        reportFailure(failure, QStringLiteral("used values of %1 %2").arg(table, columnNames.join(QLatin1Char(','))));
+    return counts;
+}
+
+// On a server the counts are read on a connection of their own now and after every change heard;
+// the file's main connection holds the file alone, and its counts take a moment only.
+void Database::readUsedValuesAhead(const QString& table, const QStringList& columnNames) {
+    if (!_onServer)
+        return;
+    _usedValues.want(table, columnNames);
+    _usedValues.readAhead(_server, totalChanges());
 }
 
 QStringList Database::mostFrequentValues(const QString& table, const QStringList& columnNames, int limit,
@@ -1393,22 +1344,17 @@ bool Database::restore(const QString& source, QString* error) {
 // The copy is read on a connection of its own, in one snapshot, so that an edit transaction open
 // on the main connection neither blocks it nor shows in it.
 bool Database::backupServer(const QString& destination, QString* error) {
-    const QString name = QStringLiteral("orvane_server_backup");
     bool written = false;
     {
-        ServerProblem problem = ServerProblem::None;
-        QString failure;
-        if (ServerConnection::open(_server, name, &problem, &failure)) {
-            QSqlDatabase db = QSqlDatabase::database(name, false);
+        const ServerConnection::Scoped connection(_server, QStringLiteral("orvane_server_backup"));
+        QString failure = QStringLiteral("Резервная копия реестра с сервера не создана: ") + connection.error();
+        if (connection.isOpen()) {
+            QSqlDatabase db = connection.database();
             written = RegistryMove::toFile(db, destination, &failure);
-            db.close();
-        } else {
-            failure = QStringLiteral("Резервная копия реестра с сервера не создана: ") + failure;
         }
         if (!written)
             failWith(error, failure);
     }
-    QSqlDatabase::removeDatabase(name);
     MZ_LOG() << "server backup to" << destination << written;
     return written;
 }

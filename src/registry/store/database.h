@@ -3,6 +3,7 @@
 #include "dbtable.h"
 #include "serveraddress.h"
 #include "startupquestions.h"
+#include "usedvalues.h"
 
 #include <QFile>
 #include <QHash>
@@ -122,6 +123,9 @@ public:
     // The SQLite handle behind an open connection; null when there is none.
     static sqlite3* sqliteHandle(const QSqlDatabase& db);
     QStringList mostFrequentValues(const QString& table, const QStringList& columnNames, int limit, bool alphabetical);
+    // These columns' used values are wanted soon: on a server they are read ahead in the background,
+    // now and again after every change; elsewhere nothing happens.
+    void readUsedValuesAhead(const QString& table, const QStringList& columnNames);
 
     // Copies the database to `destination`; false with the reason, in Russian, in `error`.
     bool backup(const QString& destination, QString* error = nullptr);
@@ -181,7 +185,6 @@ private:
     bool openServer();
     void listenToOthers(QSqlDatabase& db);
     bool reconnect();
-    void endImplicitTransaction(const QString& sql);
     bool backupServer(const QString& destination, QString* error);
     bool restoreOnServer(const QString& source, QString* error);
     void initTables();
@@ -215,11 +218,7 @@ private:
     QMap<QString, DBTable> _tables;
     QString _mainPrimaryKeyName;
     QMap<QString, QSqlTableModel*> _models;
-    struct UsedValues {
-        qint64 changes = -1;
-        QVector<QPair<QString, int>> counts; // by value
-    };
-    QHash<QString, UsedValues> _usedValues;
+    UsedValues _usedValues;
     QList<QSqlTableModel*> _retiredModels;
     bool _valid = true;
     StartupProblem _startupProblem;
@@ -227,8 +226,7 @@ private:
     ServerNotifications* _notifications = nullptr; // a child: the server's notifications
     bool _connectionLost = false;
     bool _lossSaid = false;
-    QSet<QString> _implicitTransactions; // savepoints a transaction was begun for (on a server)
-    qint64 _lastReconnect = 0;           // ms since the epoch
+    qint64 _lastReconnect = 0; // ms since the epoch
     bool _readOnly = false;
     QString _startWarning;
     // The database file, open for reading for as long as the main connection is: copies are read

@@ -58,13 +58,25 @@ const char* const DocumentStore::listColumns[listColumnCount] = {"profId",    "f
                                                                  "regNumber", "issueDate", "editDate"};
 
 // All or nothing: `work` runs inside a savepoint that is rolled back when it fails, so that a
-// batch neither leaves half its rows nor costs a commit per row.
+// batch neither leaves half its rows nor costs a commit per row. The file takes a savepoint with
+// or without an open transaction; a server wants one, so outside one the work gets a transaction
+// of its own, committed with the savepoint's release.
 bool DocumentStore::inSavepoint(const QString& name, const std::function<bool()>& work, QString* error) {
     Database* db = Database::instance();
-    // Without the savepoint the work could not be undone: it is not begun.
-    QSqlQuery begin = db->execSql(QStringLiteral("SAVEPOINT %1;").arg(name));
-    if (!begin.isActive())
-        return failed(begin, error);
+    QSqlDatabase connection = QSqlDatabase::database();
+    const QString savepoint = QStringLiteral("SAVEPOINT %1;").arg(name);
+    bool ownTransaction = false;
+    QSqlQuery begin(connection);
+    if (!begin.exec(savepoint)) {
+        ownTransaction = begin.lastError().nativeErrorCode() == QLatin1String("25P01") && connection.transaction();
+        // Without the savepoint the work could not be undone: it is not begun.
+        begin = db->execSql(savepoint);
+        if (!begin.isActive()) {
+            if (ownTransaction)
+                connection.rollback();
+            return failed(begin, error);
+        }
+    }
     bool done = work();
     if (!done)
         db->execSql(QStringLiteral("ROLLBACK TO %1;").arg(name));
@@ -75,6 +87,15 @@ bool DocumentStore::inSavepoint(const QString& name, const std::function<bool()>
         failed(release, error);
         db->execSql(QStringLiteral("ROLLBACK TO %1;").arg(name));
         db->execSql(QStringLiteral("RELEASE %1;").arg(name));
+        done = false;
+    }
+    if (!ownTransaction)
+        return done;
+    if (!done) {
+        connection.rollback();
+    } else if (!connection.commit()) {
+        // A refused commit has ended the transaction already.
+        failed(connection.lastError().text(), error);
         done = false;
     }
     return done;
@@ -226,20 +247,30 @@ bool DocumentStore::templates(QVector<TemplateEntry>* entries, QString* error) {
     return true;
 }
 
+namespace {
+// Names are formatted into the statements, so only the registry's own are taken.
+bool knownColumn(const QString& table, const QString& column, QString* error) {
+    const auto& tables = Database::instance()->tables();
+    const auto known = tables.constFind(table);
+    if (known != tables.constEnd())
+        for (const DBColumn& c : known->columns)
+            if (c.name.compare(column, Qt::CaseInsensitive) == 0)
+                return true;
+    return failed(QStringLiteral("no column %1.%2").arg(table, column), error);
+}
+} // namespace
+
 QStringList DocumentStore::usedValues(const QString& table, const QString& column, int limit, bool alphabetical,
                                       QString* error) {
-    Database* db = Database::instance();
-    // Names are formatted into the statement, so only the registry's own are taken.
-    const auto known = db->tables().constFind(table);
-    bool found = false;
-    if (known != db->tables().constEnd())
-        for (const DBColumn& c : known->columns)
-            found = found || c.name.compare(column, Qt::CaseInsensitive) == 0;
-    if (!found) {
-        failed(QStringLiteral("no column %1.%2").arg(table, column), error);
+    if (!knownColumn(table, column, error))
         return {};
-    }
-    return db->mostFrequentValues(table, {column}, limit, alphabetical);
+    return Database::instance()->mostFrequentValues(table, {column}, limit, alphabetical);
+}
+
+void DocumentStore::readUsedValuesAhead(const QString& table, const QStringList& columns) {
+    for (const QString& column : columns)
+        if (knownColumn(table, column, nullptr))
+            Database::instance()->readUsedValuesAhead(table, {column});
 }
 
 // Straight from SQLite: the driver would turn every cell into UTF-16 and a QVariant first, which

@@ -45,6 +45,8 @@ public:
     // or column the registry does not know gives none, with the reason in `error`.
     static QStringList usedValues(const QString& table, const QString& column, int limit, bool alphabetical,
                                   QString* error = nullptr);
+    // The dialogs will want these columns' used values: on a server they are read in the background.
+    static void readUsedValuesAhead(const QString& table, const QStringList& columns);
 
     // The list's columns of ViewProfDocuments, the id first.
     static constexpr int listColumnCount = 7;

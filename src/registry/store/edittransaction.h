@@ -16,6 +16,8 @@ public:
     // Begins a transaction for `owner` unless another owner's is open.
     static void begin(QObject* owner);
     static bool isOwnedBy(const QObject* owner);
+    // Whether a dialog's transaction is open on the main connection.
+    static bool isOpen() { return !_owner.isNull(); }
     // Rolls back whatever is open, whoever began it.
     static void rollback();
     // Rolls back when `owner` began the open transaction.

@@ -6,6 +6,7 @@
 
 #include "documentrecords.h"
 #include "documentstableabstract.h"
+#include "documentstore.h"
 #include "inputhelpers.h"
 #include "messagebox.h"
 #include "mzlog.h"
@@ -115,11 +116,20 @@ DocumentEditDialog::~DocumentEditDialog() {
     DialogGeometry::save(this);
 }
 
+namespace {
+const QStringList usedValueColumns{QStringLiteral("AttNumber"), QStringLiteral("PrevEducation"),
+                                   QStringLiteral("Profession"), QStringLiteral("profProgName")};
+}
+
 void DocumentEditDialog::fillUsedValues() {
-    InputHelpers::fillComboBoxUsedValues(QStringLiteral("AttNumber"), table, ui->comboBoxAttNumber, 0);
-    InputHelpers::fillComboBoxUsedValues(QStringLiteral("PrevEducation"), table, ui->comboBoxPrevEducation, 0);
-    InputHelpers::fillComboBoxUsedValues(QStringLiteral("Profession"), table, ui->comboBoxProfession, 0);
-    InputHelpers::fillComboBoxUsedValues(QStringLiteral("profProgName"), table, ui->comboBoxEditProfProgramName, 0);
+    QComboBox* const combos[] = {ui->comboBoxAttNumber, ui->comboBoxPrevEducation, ui->comboBoxProfession,
+                                 ui->comboBoxEditProfProgramName};
+    for (int i = 0; i < usedValueColumns.size(); ++i)
+        InputHelpers::fillComboBoxUsedValues(usedValueColumns.at(i), table, combos[i], 0);
+}
+
+void DocumentEditDialog::readUsedValuesAhead() {
+    DocumentStore::readUsedValuesAhead(table, usedValueColumns);
 }
 
 // Training and issue dates start from today; nobody's birthday is guessed.

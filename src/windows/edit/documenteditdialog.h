@@ -25,6 +25,8 @@ public:
     // template's dependent rows.
     void setTemplateId(qint64 templateId);
     void setTemplateMode(bool isTemplate);
+    // The used values this dialog lists are read ahead where that takes a while (a server).
+    static void readUsedValuesAhead();
 
     qint64 templateId() const { return _templateId; }
     bool isTemplateMode() const { return _isTemplate; }

@@ -49,7 +49,6 @@ void ServerMoveDialog::on_pushButtonMoveStart_clicked() {
     QList<RegistryMove::Counts> counts;
     QString error;
     const Outcome outcome = run(&counts, &error);
-    QSqlDatabase::removeDatabase(connectionName());
     setRunning(false);
     switch (outcome) {
     case Outcome::Moved:
@@ -82,10 +81,10 @@ void ServerMoveDialog::on_pushButtonMoveStart_clicked() {
 
 ServerMoveDialog::Outcome ServerMoveDialog::run(QList<RegistryMove::Counts>* counts, QString* error) {
     setStatus(QStringLiteral("Подключение к серверу…"));
-    ServerProblem problem = ServerProblem::None;
-    if (!ServerConnection::open(_address, connectionName(), &problem, error))
-        return Outcome::Failed;
-    QSqlDatabase db = QSqlDatabase::database(connectionName(), false);
+    const ServerConnection::Scoped connection(_address, connectionName());
+    if (!connection.isOpen())
+        return *error = connection.error(), Outcome::Failed;
+    QSqlDatabase db = connection.database();
     bool found = false;
     if (!ServerSchema::hasRegistry(db, &found, error))
         return Outcome::Failed;
@@ -105,7 +104,6 @@ ServerMoveDialog::Outcome ServerMoveDialog::run(QList<RegistryMove::Counts>* cou
         RegistryMove::toServer(copy, db, counts, error, [this](const QString& table, qint64 done, qint64 total) {
             return progress(table, done, total);
         });
-    db.close();
     return moved ? Outcome::Moved : Outcome::Failed;
 }
 

@@ -57,8 +57,10 @@ MainWindow::MainWindow(QWidget* parent)
     connect(_table, &DocumentsTable::documentsPrint, engine(), &Engine::onDocumentsPrint);
     connect(_table, &DocumentsTable::documentsSavePdf, this, &MainWindow::saveDocumentsPdf);
     // On a server registry the list follows what the other programs save, add and delete.
-    if (Database::hasInstance())
+    if (Database::hasInstance()) {
         connect(Database::instance(), &Database::changedElsewhere, _table, &DocumentsTable::updateData);
+        DocumentEditDialog::readUsedValuesAhead();
+    }
     connect(_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { onUpdateIcons(_table->selectionModel()->selectedRows().size()); });
     connect(_table, &DocumentsTable::unselect, this, &MainWindow::hideSelectionActions);

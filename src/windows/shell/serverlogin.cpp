@@ -7,23 +7,18 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QSqlDatabase>
 
 namespace {
 const char* const probeConnection = "orvane_login";
 
 // Opens and lets go at once: the data store opens its own connection with what works here.
 bool reachable(const ServerAddress& address, ServerProblem* problem, QString* error) {
-    bool opened = false;
-    {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        opened = ServerConnection::open(address, QLatin1String(probeConnection), problem, error);
-        QApplication::restoreOverrideCursor();
-        QSqlDatabase db = QSqlDatabase::database(QLatin1String(probeConnection), false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QLatin1String(probeConnection));
-    return opened;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const ServerConnection::Scoped probe(address, QLatin1String(probeConnection));
+    QApplication::restoreOverrideCursor();
+    *problem = probe.problem();
+    *error = probe.error();
+    return probe.isOpen();
 }
 } // namespace
 

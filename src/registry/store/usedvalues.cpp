@@ -1,0 +1,153 @@
+#include "usedvalues.h"
+
+#include "mzlog.h"
+
+#include <QSqlQuery>
+#include <QUuid>
+#include <algorithm>
+
+UsedValues::~UsedValues() {
+    // A std::async future waits for its thread when it goes; said here so that it is plain.
+    for (Ahead& ahead : _ahead)
+        if (ahead.batch.valid())
+            ahead.batch.wait();
+}
+
+QString UsedValues::key(const QString& table, const QStringList& columns) {
+    return table + QLatin1Char('|') + columns.join(QLatin1Char('|'));
+}
+
+// Values come in the index's order and are mostly stored trimmed, so only the others need merging.
+bool UsedValues::count(QSqlDatabase& db, const QString& table, const QStringList& columns, Counts* counts,
+                       QSqlError* error) {
+    counts->clear();
+    QHash<QString, int> untrimmed;
+    for (const QString& column : columns) {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!query.exec(QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1").arg(column, table))) {
+            if (error)
+                *error = query.lastError();
+            return false;
+        }
+        while (query.next()) {
+            const QString value = query.value(0).toString();
+            const QString trimmed = value.trimmed();
+            if (trimmed.isEmpty())
+                continue;
+            if (trimmed.size() == value.size() && columns.size() == 1)
+                counts->append(qMakePair(value, query.value(1).toInt()));
+            else
+                untrimmed[trimmed] += query.value(1).toInt();
+        }
+        if (query.lastError().type() != QSqlError::NoError) {
+            if (error)
+                *error = query.lastError();
+            return false;
+        }
+    }
+    if (!untrimmed.isEmpty()) {
+        for (const auto& entry : qAsConst(*counts))
+            untrimmed[entry.first] += entry.second;
+        counts->clear();
+        for (auto it = untrimmed.constBegin(); it != untrimmed.constEnd(); ++it)
+            counts->append(qMakePair(it.key(), it.value()));
+    }
+    const auto byValue = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(counts->begin(), counts->end(), byValue))
+        std::sort(counts->begin(), counts->end(), byValue);
+    // A number and its text are separate groups for the database but one value here.
+    int kept = 0;
+    for (int i = 0; i < counts->size(); ++i) {
+        if (kept > 0 && (*counts)[kept - 1].first == (*counts)[i].first)
+            (*counts)[kept - 1].second += (*counts)[i].second;
+        else
+            (*counts)[kept++] = (*counts)[i];
+    }
+    counts->resize(kept);
+    return true;
+}
+
+const UsedValues::Counts& UsedValues::counts(QSqlDatabase& db, const QString& table, const QStringList& columns,
+                                             qint64 changes, QSqlError* error) {
+    const QString k = key(table, columns);
+    if (changes >= 0 && _kept.value(k).changes != changes)
+        takeAhead(changes, true);
+    Kept& kept = _kept[k];
+    if (changes >= 0 && kept.changes == changes)
+        return kept.counts;
+    Counts fresh;
+    if (!count(db, table, columns, &fresh, error)) {
+        kept = Kept();
+        return kept.counts;
+    }
+    kept.counts = std::move(fresh);
+    kept.changes = changes;
+    return kept.counts;
+}
+
+void UsedValues::want(const QString& table, const QStringList& columns) {
+    for (const Wanted& w : qAsConst(_wanted))
+        if (w.table == table && w.columns == columns)
+            return;
+    _wanted.append({table, columns});
+}
+
+void UsedValues::readAhead(const ServerAddress& address, qint64 changes) {
+    if (changes < 0)
+        return;
+    takeAhead(changes, false);
+    QList<Wanted> missing;
+    for (const Wanted& w : qAsConst(_wanted))
+        if (_kept.value(key(w.table, w.columns)).changes != changes)
+            missing.append(w);
+    for (const Ahead& ahead : _ahead)
+        if (ahead.changes == changes)
+            return; // already coming
+    if (missing.isEmpty())
+        return;
+    Ahead ahead;
+    ahead.changes = changes;
+    ahead.batch = std::async(std::launch::async, [address, missing] {
+        Batch batch;
+        // The connection is made, used and removed in this thread.
+        const ServerConnection::Scoped connection(address, QStringLiteral("orvane_used_values_") +
+                                                               QUuid::createUuid().toString(QUuid::Id128));
+        if (!connection.isOpen()) {
+            MZ_LOG() << "used values not read ahead:" << connection.error();
+            return batch;
+        }
+        QSqlDatabase db = connection.database();
+        // A dialog may wait for this read: another program's lock does not hold it for long.
+        QSqlQuery(db).exec(QStringLiteral("SET lock_timeout = '5s'"));
+        for (const Wanted& w : missing) {
+            Counts counts;
+            QSqlError failure;
+            if (count(db, w.table, w.columns, &counts, &failure))
+                batch.insert(key(w.table, w.columns), std::move(counts));
+            else
+                MZ_LOG() << "used values not read ahead:" << w.table << w.columns << failure.text();
+        }
+        return batch;
+    });
+    _ahead.push_back(std::move(ahead));
+}
+
+void UsedValues::takeAhead(qint64 changes, bool wait) {
+    for (auto it = _ahead.begin(); it != _ahead.end();) {
+        const bool current = it->changes == changes;
+        if (!(current && wait) && it->batch.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            ++it;
+            continue;
+        }
+        const Batch batch = it->batch.get();
+        if (current)
+            for (auto entry = batch.constBegin(); entry != batch.constEnd(); ++entry)
+                _kept[entry.key()] = {changes, entry.value()};
+        it = _ahead.erase(it);
+    }
+}
+
+void UsedValues::clear() {
+    _kept.clear();
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "serveraddress.h"
+
+#include <QHash>
+#include <QPair>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QStringList>
+#include <QVector>
+#include <future>
+#include <list>
+
+// Counts of the distinct values of registry columns, for the dialogs' lists of used values. They
+// are kept for as long as the registry stays as it was, told by a change count the store keeps.
+// On a server the counts are read ahead on a connection of their own, so that the first dialog
+// after a change does not wait for a table's worth of values.
+class UsedValues {
+public:
+    using Counts = QVector<QPair<QString, int>>; // by value (QString's order)
+
+    UsedValues() = default;
+    ~UsedValues(); // waits for a read still under way
+    UsedValues(const UsedValues&) = delete;
+    UsedValues& operator=(const UsedValues&) = delete;
+
+    // Counts every distinct value of `columns` of `table` on `db`, trimmed and summed over the
+    // columns; blank values are left out. The names must be the registry's own.
+    static bool count(QSqlDatabase& db, const QString& table, const QStringList& columns, Counts* counts,
+                      QSqlError* error);
+
+    // The counts as of `changes` (the store's change count; -1 when unknown, never kept): kept ones,
+    // those read ahead for the same count (waited for while still coming), else read on `db`.
+    const Counts& counts(QSqlDatabase& db, const QString& table, const QStringList& columns, qint64 changes,
+                         QSqlError* error);
+
+    // These columns are read ahead from now on, at every readAhead.
+    void want(const QString& table, const QStringList& columns);
+    // Starts reading every wanted set of columns that is not kept for `changes`, on a connection
+    // to `address` of its own, in a thread of its own.
+    void readAhead(const ServerAddress& address, qint64 changes);
+    void clear();
+
+private:
+    struct Kept {
+        qint64 changes = -1;
+        Counts counts;
+    };
+    struct Wanted {
+        QString table;
+        QStringList columns;
+    };
+    using Batch = QHash<QString, Counts>; // by key; a set of columns that failed is left out
+    struct Ahead {
+        qint64 changes = -1;
+        std::future<Batch> batch;
+    };
+    static QString key(const QString& table, const QStringList& columns);
+    // Takes what was read ahead for `changes` into the kept counts, with `wait` also when it is
+    // still coming; lets go of reads made for other counts once they are done.
+    void takeAhead(qint64 changes, bool wait);
+
+    QHash<QString, Kept> _kept;
+    QList<Wanted> _wanted;
+    std::list<Ahead> _ahead;
+};
