@@ -276,6 +276,6 @@ QString PrintData::appendixQuery(qint64 sqlDocId) {
                "1 AS order1, detId AS order2 FROM ProfDetails WHERE profId = %1 UNION SELECT Det.profId, 'ВСЕГО:' "
                "AS col1, SUM(COALESCE(count,0))AS col2, '' AS col3, 2 AS order1, 0 AS order2 FROM ProfDetails Det "
                "INNER JOIN ProfDocuments Doc ON Det.profId=doc.ProfId WHERE Det.profId = %1 AND "
-               "COALESCE(hideTotalCountInAdd,0)=0 GROUP BY Det.profId ORDER BY order1, order2);")
+               "COALESCE(hideTotalCountInAdd,0)=0 GROUP BY Det.profId ORDER BY order1, order2) AS rows;")
         .arg(sqlDocId);
 }

@@ -180,7 +180,7 @@ bool DocumentRecords::updateAppendixInfo(qint64 id, const QString& addInfo, bool
     QSqlQuery query = StoreQuery::prepared(QStringLiteral(
         "UPDATE ProfDocuments SET addInfo=:addInfo, hideTotalCountInAdd=:hideTotal WHERE profId=:profId;"));
     query.bindValue(QStringLiteral(":addInfo"), addInfo);
-    query.bindValue(QStringLiteral(":hideTotal"), hideTotal);
+    query.bindValue(QStringLiteral(":hideTotal"), hideTotal ? 1 : 0);
     query.bindValue(QStringLiteral(":profId"), id);
     return StoreQuery::write(query, error);
 }
