@@ -270,12 +270,14 @@ QString PrintData::shortName(const QString& fullName) {
     return parts.join(QLatin1Char(' '));
 }
 
+// The id's name is quoted: the server would give it in lower case, and a form's table looks
+// columns up as written. The order is the outer query's, where both stores keep it.
 QString PrintData::appendixQuery(qint64 sqlDocId) {
     return QStringLiteral(
-               "SELECT profId, col1, col2, col3 FROM(SELECT profId, name AS col1, count AS col2, rate AS col3, "
-               "1 AS order1, detId AS order2 FROM ProfDetails WHERE profId = %1 UNION SELECT Det.profId, 'ВСЕГО:' "
-               "AS col1, SUM(COALESCE(count,0))AS col2, '' AS col3, 2 AS order1, 0 AS order2 FROM ProfDetails Det "
-               "INNER JOIN ProfDocuments Doc ON Det.profId=doc.ProfId WHERE Det.profId = %1 AND "
-               "COALESCE(hideTotalCountInAdd,0)=0 GROUP BY Det.profId ORDER BY order1, order2) AS rows;")
+               "SELECT profId AS \"profId\", col1, col2, col3 FROM(SELECT profId, name AS col1, count AS col2, "
+               "rate AS col3, 1 AS order1, detId AS order2 FROM ProfDetails WHERE profId = %1 UNION SELECT "
+               "Det.profId, 'ВСЕГО:' AS col1, SUM(COALESCE(count,0))AS col2, '' AS col3, 2 AS order1, 0 AS order2 "
+               "FROM ProfDetails Det INNER JOIN ProfDocuments Doc ON Det.profId=doc.ProfId WHERE Det.profId = %1 AND "
+               "COALESCE(hideTotalCountInAdd,0)=0 GROUP BY Det.profId) AS rows ORDER BY order1, order2;")
         .arg(sqlDocId);
 }

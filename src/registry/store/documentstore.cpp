@@ -199,9 +199,14 @@ bool DocumentStore::autoFill(const AutoFillSpec& rules, qint64 id, QString* erro
     if (!db->execPrepared(insert))
         return failed(insert, error);
     QMap<QString, QVariant> values;
-    for (const AutoFillField& field : rules.fields)
-        values.insert(field.target, field.source.isEmpty() ? (field.compute ? field.compute(record) : QVariant())
-                                                           : QVariant(record.value(field.source).toString()));
+    for (const AutoFillField& field : rules.fields) {
+        QVariant value;
+        if (field.source.isEmpty())
+            value = field.compute ? field.compute(record) : QVariant();
+        else if (!record.isNull(field.source)) // a NULL number stays NULL, not "0"
+            value = record.value(field.source).toString();
+        values.insert(field.target, value);
+    }
     if (values.isEmpty())
         return true;
     QStringList assignments;
@@ -235,7 +240,8 @@ bool DocumentStore::templates(QVector<TemplateEntry>* entries, QString* error) {
     entries->clear();
     QSqlQuery query(QSqlDatabase::database());
     query.setForwardOnly(true);
-    if (!prepare(query, QStringLiteral("SELECT profId, fio1 FROM ProfDocuments WHERE isTemplate=1;"), error) ||
+    if (!prepare(query, QStringLiteral("SELECT profId, fio1 FROM ProfDocuments WHERE isTemplate=1 ORDER BY profId;"),
+                 error) ||
         !Database::instance()->execPrepared(query))
         return failed(query, error);
     while (query.next())

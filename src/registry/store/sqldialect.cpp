@@ -55,9 +55,10 @@ QString SqlDialect::returningId(const QSqlDatabase& db, const QString& idColumn)
 }
 
 qint64 SqlDialect::insertedId(QSqlQuery& query) {
-    if (query.numRowsAffected() != 1)
-        return 0;
+    // The server tells the row by its RETURNING id; a forward-only query there counts no rows affected.
     if (query.driver() && query.driver()->dbmsType() == QSqlDriver::PostgreSQL)
         return query.next() ? query.value(0).toLongLong() : 0;
+    if (query.numRowsAffected() != 1)
+        return 0;
     return query.lastInsertId().toLongLong();
 }

@@ -21,6 +21,8 @@ void SubjectsStore::select(QSqlTableModel* model, qint64 profId) {
     if (!model)
         return;
     model->setFilter(QStringLiteral("profId = %1").arg(profId));
+    // In the order of entry: a server keeps no order of its own, a row written again moves.
+    model->setSort(ColId, Qt::AscendingOrder);
     model->select();
     while (model->canFetchMore())
         model->fetchMore();
