@@ -1,8 +1,8 @@
 #include "appkeys.h"
-#include "guifixture.h"
 #include "documentsmodel.h"
 #include "documentstable.h"
 #include "frdodialog.h"
+#include "guifixture.h"
 #include "myfiltermodel.h"
 #include "settingsregistry.h"
 #include "testregistry.h"
@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <QHeaderView>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -472,6 +473,41 @@ private slots:
         emit list->dialog->reportTypeSelected(ReportList::AppendixAny, true, false);
         QCOMPARE(got, printed);
         list->dialog->close();
+    }
+
+    // Another program's save refreshes the list under the user: the selected documents, the current
+    // one and the document at the top of the view stay as they were, also where rows came and went
+    // above them; a selected document that is gone is simply no longer selected.
+    void refreshKeepsTheView() {
+        GuiFixture f;
+        for (int i = 1; i <= 300; ++i)
+            insertRow("ProfDocuments", {{"fio1", QStringLiteral("Документ %1").arg(i)}});
+        auto* list = buildList(f);
+        list->selectIds({150, 148, 120});
+        const QModelIndex current = list->selectionModel()->currentIndex();
+        QCOMPARE(current.sibling(current.row(), 0).data().toLongLong(), qint64(150));
+        const int topRow = proxyIds(list->model()).indexOf(200);
+        list->scrollTo(list->model()->index(topRow, 1), QAbstractItemView::PositionAtTop);
+        const auto topId = [list] {
+            const QModelIndex top = list->indexAt(QPoint(0, 0));
+            return top.sibling(top.row(), 0).data().toLongLong();
+        };
+        QCOMPARE(topId(), qint64(200));
+        for (int i = 0; i < 5; ++i) // newest first: five rows come above
+            insertRow("ProfDocuments", {{"fio1", QStringLiteral("Новый %1").arg(i)}});
+        runSql("DELETE FROM ProfDocuments WHERE profId IN (120, 250)");
+        list->updateData();
+        QCOMPARE(sorted(list->selectedIds()), (QList<qint64>{148, 150}));
+        const QModelIndex after = list->selectionModel()->currentIndex();
+        QCOMPARE(after.sibling(after.row(), 0).data().toLongLong(), qint64(150));
+        QCOMPARE(after.column(), current.column());
+        QCOMPARE(topId(), qint64(200));
+        // The document at the top is gone: the view stays where it was.
+        const int scrolled = list->verticalScrollBar()->value();
+        runSql("DELETE FROM ProfDocuments WHERE profId = 200");
+        list->updateData();
+        QCOMPARE(list->verticalScrollBar()->value(), scrolled);
+        QCOMPARE(sorted(list->selectedIds()), (QList<qint64>{148, 150}));
     }
 
     void actionsAndRefreshSignals() {

@@ -12,8 +12,10 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QSet>
 #include <QSqlTableModel>
+#include <algorithm>
 
 namespace {
 const QString attention = MessageBox::attentionTitle();
@@ -180,24 +182,31 @@ QList<qint64> DocumentsTableAbstract::shownIds() const {
     return ids;
 }
 
-void DocumentsTableAbstract::selectIds(const QList<qint64>& ids) {
-    QAbstractItemModel* m = model();
-    if (!m || !selectionModel())
-        return;
-    fetchAll();
-    const QSet<qint64> wanted(ids.cbegin(), ids.cend());
-    const qint64 firstId = ids.isEmpty() ? 0 : ids.first();
-    const int rows = m->rowCount();
-    const int lastColumn = m->columnCount() - 1;
-    // Runs of neighbouring rows as one range each: a group imported together sits together.
+QItemSelection DocumentsTableAbstract::selectionOf(const QSet<qint64>& wanted, const QList<qint64>& marks,
+                                                   QVector<int>* rows) {
     QItemSelection selection;
+    rows->fill(-1, marks.size());
+    QAbstractItemModel* m = model();
+    if (!m)
+        return selection;
+    const int count = m->rowCount();
+    const int lastColumn = m->columnCount() - 1;
     int runStart = -1;
-    int firstRow = -1;
-    for (int row = 0; row <= rows; ++row) {
-        const qint64 id = row < rows ? m->index(row, 0).data().toLongLong() : 0;
-        const bool wantedRow = row < rows && !isRowHidden(row) && wanted.contains(id);
-        if (wantedRow && id == firstId)
-            firstRow = row;
+    int found = 0;
+    int marked = int(std::count(marks.cbegin(), marks.cend(), qint64(0))); // no id is 0
+    for (int row = 0; row <= count; ++row) {
+        // Nothing more to find: the rest of a long list is not read.
+        if (runStart < 0 && found == wanted.size() && marked == marks.size())
+            break;
+        const bool shown = row < count && !isRowHidden(row);
+        const qint64 id = shown ? m->index(row, 0).data().toLongLong() : 0;
+        for (int i = 0; shown && i < marks.size(); ++i)
+            if (id == marks.at(i) && rows->at(i) < 0) {
+                (*rows)[i] = row;
+                ++marked;
+            }
+        const bool wantedRow = shown && wanted.contains(id);
+        found += wantedRow;
         if (wantedRow && runStart < 0)
             runStart = row;
         if (!wantedRow && runStart >= 0) {
@@ -205,11 +214,23 @@ void DocumentsTableAbstract::selectIds(const QList<qint64>& ids) {
             runStart = -1;
         }
     }
+    return selection;
+}
+
+void DocumentsTableAbstract::selectIds(const QList<qint64>& ids) {
+    QAbstractItemModel* m = model();
+    if (!m || !selectionModel())
+        return;
+    fetchAll();
+    // Runs of neighbouring rows as one range each: a group imported together sits together.
+    QVector<int> first;
+    const QItemSelection selection =
+        selectionOf(QSet<qint64>(ids.cbegin(), ids.cend()), {ids.isEmpty() ? 0 : ids.first()}, &first);
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    if (firstRow >= 0) {
-        const QModelIndex first = m->index(firstRow, 1);
-        selectionModel()->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
-        scrollTo(first);
+    if (first.at(0) >= 0) {
+        const QModelIndex index = m->index(first.at(0), 1);
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+        scrollTo(index);
     }
 }
 
@@ -237,9 +258,34 @@ void DocumentsTableAbstract::saveColumnWidths(const QString& tableName) {
 
 // --- slots -------------------------------------------------------------------------------------
 
+// The rows read again, and what the user looked at kept: the selected documents, the current one
+// and the document at the top of the view (where it is gone, the scroll bar stays where it was).
 void DocumentsTableAbstract::updateData() {
+    QAbstractItemModel* m = model();
+    const QList<qint64> selected = selectedIds();
+    const QModelIndex current = selectionModel() ? selectionModel()->currentIndex() : QModelIndex();
+    const qint64 currentId = current.isValid() ? current.sibling(current.row(), 0).data().toLongLong() : 0;
+    const QModelIndex top = indexAt(QPoint(0, 0));
+    const qint64 topId = top.isValid() ? top.sibling(top.row(), 0).data().toLongLong() : 0;
+    const int scrolled = verticalScrollBar()->value();
+    const int horizontal = horizontalScrollBar()->value();
     reloadSource();
     fetchAll();
+    if (m && selectionModel() && (!selected.isEmpty() || currentId || topId)) {
+        QVector<int> rows;
+        const QItemSelection selection =
+            selectionOf(QSet<qint64>(selected.cbegin(), selected.cend()), {currentId, topId}, &rows);
+        if (!selection.isEmpty())
+            selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        if (rows.at(0) >= 0)
+            selectionModel()->setCurrentIndex(m->index(rows.at(0), qMax(current.column(), 0)),
+                                              QItemSelectionModel::NoUpdate);
+        if (rows.at(1) >= 0)
+            scrollTo(m->index(rows.at(1), qMax(top.column(), 0)), QAbstractItemView::PositionAtTop);
+        else
+            verticalScrollBar()->setValue(scrolled);
+    }
+    horizontalScrollBar()->setValue(horizontal);
     emit reselected();
     emitRowCounts();
 }

@@ -5,14 +5,17 @@
 #include "reportlist.h"
 
 #include <QAbstractItemModel>
+#include <QItemSelection>
 #include <QList>
 #include <QMap>
 #include <QPoint>
 #include <QPointer>
+#include <QSet>
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <QTableView>
 #include <QVariant>
+#include <QVector>
 #include <functional>
 
 class QAction;
@@ -118,6 +121,9 @@ protected:
     QMap<QString, AutoFillSpec> _autoFill;
 
 private:
+    // The rows the list shows of `wanted`, neighbours as one range each; `rows` gets the row of
+    // each of `marks` (-1 where it is not shown).
+    QItemSelection selectionOf(const QSet<qint64>& wanted, const QList<qint64>& marks, QVector<int>* rows);
     void createActions();
     void onHeaderRelease(int section);
     void emitPrint(ReportList::ReportType type, const QList<qint64>& ids, bool printBackground, bool showPreview);
