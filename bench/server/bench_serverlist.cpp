@@ -16,6 +16,7 @@
 #include "mainwindow.h"
 #include "messagebox.h"
 #include "pgtestserver.h"
+#include "serveraddress.h"
 #include "serverschema.h"
 
 #include <QApplication>
@@ -48,7 +49,7 @@ const qint64 documentId = 50000;
 // What one store gave, run by run.
 struct Figures {
     QVector<double> open, list, keystroke, dialog, dialogAgain, construction, setId, usedValues, save, driverRead,
-        bufferedRead, reference, engine;
+        bufferedRead, reference, engine, othersChange, listsArrived;
     QString counts;
     int shownAfterTyping = -1;
     int viewRows = -1;
@@ -123,6 +124,11 @@ std::unique_ptr<DocumentEditDialog> openDialog(Figures* f, QVector<double>* open
     if (!dialog->isVisible() || !name || name->text().isEmpty())
         return *error = QStringLiteral("the dialog did not show the document"), nullptr;
     f->documentName = name->text();
+    // A server's lists of used values may come a moment after the dialog shows.
+    auto* numbers = dialog->findChild<QComboBox*>(QStringLiteral("comboBoxAttNumber"));
+    while (numbers && numbers->count() == 0 && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    f->listsArrived << clock.nsecsElapsed() / 1e6;
     return dialog;
 }
 
@@ -183,6 +189,49 @@ bool measureDriverRead(bool forwardOnly, Figures* f, QVector<double>* times, QSt
     return ok;
 }
 
+// Another program renames the document and names it back: the time from each commit until the
+// window's list shows it. Only a server has other programs.
+bool measureOthersChange(MainWindow& window, Figures* f, QString* error) {
+    if (!Database::usesServer())
+        return true;
+    DocumentsTable* list = window.documentsTable();
+    const ServerConnection::Scoped other(Database::serverAddress(), QStringLiteral("bench_other_program"));
+    if (!other.isOpen())
+        return *error = other.error(), false;
+    QSqlDatabase db = other.database();
+    QSqlQuery read(db);
+    read.prepare(QStringLiteral("SELECT fio1 FROM ProfDocuments WHERE profId = ?"));
+    read.addBindValue(documentId);
+    if (!read.exec() || !read.next())
+        return *error = QStringLiteral("the other program cannot read the document"), false;
+    const QString original = read.value(0).toString();
+    for (const QString& name : {original + QStringLiteral(" (изменено)"), original}) {
+        bool refreshed = false;
+        const QMetaObject::Connection heard =
+            QObject::connect(list, &DocumentsTable::reselected, [&] { refreshed = true; });
+        QSqlQuery write(db);
+        write.prepare(QStringLiteral("UPDATE ProfDocuments SET fio1 = ? WHERE profId = ?"));
+        write.addBindValue(name);
+        write.addBindValue(documentId);
+        QElapsedTimer clock;
+        clock.start();
+        if (!write.exec())
+            return *error = write.lastError().text(), false;
+        while (!refreshed && clock.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        QObject::disconnect(heard);
+        QCoreApplication::processEvents(); // painted
+        f->othersChange << clock.nsecsElapsed() / 1e6;
+        if (!refreshed)
+            return *error = QStringLiteral("another program's change was not seen in 10 s"), false;
+        const int row = list->shownIds().indexOf(documentId);
+        const QString shown = row >= 0 ? list->model()->index(row, 1).data().toString() : QString();
+        if (!shown.startsWith(name))
+            return *error = QStringLiteral("the list shows \"%1\" for \"%2\"").arg(shown, name), false;
+    }
+    return true;
+}
+
 // One run on the store Database is set to: opened, its window, the typing, the dialog; closed again.
 bool measureRun(Figures* f, QString* error) {
     MessageBox::clearShown();
@@ -204,8 +253,8 @@ bool measureRun(Figures* f, QString* error) {
     if (f->counts.isEmpty())
         return *error = QStringLiteral("no row counts in the status bar"), false;
     return measureTyping(*window, f, error) && measureDialog(f, error) && (measureUsedValues(f), true) &&
-           measureDriverRead(true, f, &f->driverRead, error) && measureDriverRead(false, f, &f->bufferedRead, error) &&
-           !boxShown("the run", error);
+           measureOthersChange(*window, f, error) && measureDriverRead(true, f, &f->driverRead, error) &&
+           measureDriverRead(false, f, &f->bufferedRead, error) && !boxShown("the run", error);
 }
 
 bool measureStore(const char* name, int runs, Figures* f) {
@@ -295,11 +344,13 @@ void printTable(const Figures& file, const Figures& server, int runs) {
     printRow("main window, list ready", file.list, server.list, "<= 1000");
     printRow("one filter keystroke (name)", file.keystroke, server.keystroke, "<= 30");
     printRow("edit dialog opened, values shown", file.dialog, server.dialog, "<= 150");
+    printRow("  its used-value lists filled (both opens)", file.listsArrived, server.listsArrived, "");
     printRow("edit dialog opened again (no change)", file.dialogAgain, server.dialogAgain, "<= 150");
     printRow("  of which construction (both opens)", file.construction, server.construction, "");
     printRow("  of which setId (both opens)", file.setId, server.setId, "");
-    printRow("four used-values lists, on their own", file.usedValues, server.usedValues, "");
+    printRow("four used-values lists, kept or read ahead", file.usedValues, server.usedValues, "");
     printRow("save of one changed field", file.save, server.save, "<= 50");
+    printRow("another program's change in the list", file.othersChange, server.othersChange, "<= 2000");
     printRow("ViewProfDocuments by the Qt driver", file.driverRead, server.driverRead, "(forward-only)");
     printRow("  the same, not forward-only", file.bufferedRead, server.bufferedRead, "");
     printRow("ViewProfDocuments: sqlite3 | psql", file.reference, server.reference, "(client, start-up included)");

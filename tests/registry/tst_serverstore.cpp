@@ -227,8 +227,8 @@ private slots:
         QSqlDatabase::removeDatabase(QStringLiteral("other"));
     }
 
-    // The dialogs' used values are read on a connection of their own, again after every change, so
-    // that a dialog takes them as they are without reading the table itself.
+    // The dialogs' used values are read on a connection of their own, again when they are wanted
+    // after a change, so that a dialog takes them as they are without reading the table itself.
     void usedValuesReadAhead() {
         const QString failure = openSample();
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
@@ -243,7 +243,7 @@ private slots:
         QSqlDatabase other = _server->connect(QStringLiteral("other"), Database::serverAddress().database, &error);
         PgTestServer::run(other, "UPDATE ProfDocuments SET qual = '  Сварщик ' WHERE profId = 7");
         QTRY_COMPARE_WITH_TIMEOUT(heard.count(), 1, 2000);
-        QTest::qWait(1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!DocumentStore::usedValuesComing(table, {column}), 5000);
         // Now the table cannot be read at all; the store's own connection would wait and fail.
         QVERIFY(other.transaction());
         QVERIFY(PgTestServer::run(other, "LOCK TABLE ProfDocuments IN ACCESS EXCLUSIVE MODE").isActive());

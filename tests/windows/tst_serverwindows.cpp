@@ -1,17 +1,23 @@
 #include "appkeys.h"
 #include "appsettings.h"
+#include "database.h"
+#include "documenteditdialog.h"
+#include "documentstore.h"
 #include "guifixture.h"
 #include "modalhelper.h"
 #include "pgtestserver.h"
 #include "preferencesdialog.h"
+#include "profschema.h"
 #include "servermovedialog.h"
 #include "serverpassworddialog.h"
 #include "serverschema.h"
 #include "serversettings.h"
 #include "settingsregistry.h"
+#include "testenvironment.h"
 #include "testregistry.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -399,7 +405,63 @@ private slots:
     }
 };
 
+// The document dialog on a server registry whose used values are still being read: it shows at
+// once, and the lists arrive later without touching what the clerk typed meanwhile.
+class TestUsedValuesLater : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QVERIFY(server());
+        Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
+    }
+
+    void typingKeptWhenListsArrive() {
+        TestEnvironment env;
+        AppSettings::setup();
+        const QString database = server()->createDatabase();
+        Database::shutdown();
+        Database::useServer(testAddress(database));
+        QVERIFY(Database::instance()->isValid());
+        QVERIFY(PgTestServer::run(QSqlDatabase::database(), "INSERT INTO ProfDocuments (fio1, attNumber, profession) "
+                                                            "VALUES ('Иванов', 'СВ 1', 'Сварщик')")
+                    .isActive());
+        const QString table = QStringLiteral("ProfDocuments");
+        const QStringList columns{QStringLiteral("AttNumber"), QStringLiteral("Profession")};
+        QString error;
+        QSqlDatabase other = server()->connect(QStringLiteral("locker"), database, &error);
+        // Another program holds the table: the read in the background waits for it.
+        QVERIFY(other.transaction());
+        QVERIFY(PgTestServer::run(other, "LOCK TABLE ProfDocuments IN ACCESS EXCLUSIVE MODE").isActive());
+        DocumentStore::readUsedValuesAhead(table, columns);
+        QVERIFY(DocumentStore::usedValuesComing(table, columns));
+        {
+            DocumentEditDialog dialog; // a new document reads nothing of the locked table
+            dialog.show();
+            auto* number = dialog.findChild<QComboBox*>(QStringLiteral("comboBoxAttNumber"));
+            auto* profession = dialog.findChild<QComboBox*>(QStringLiteral("comboBoxProfession"));
+            QCOMPARE(number->count(), 0);
+            number->setEditText(QStringLiteral("СВ 2"));
+            number->lineEdit()->setCursorPosition(2);
+            QVERIFY(other.rollback());
+            QTRY_VERIFY_WITH_TIMEOUT(!DocumentStore::usedValuesComing(table, columns), 5000);
+            QTRY_COMPARE(number->count(), 1);
+            QCOMPARE(number->itemText(0), QStringLiteral("СВ 1"));
+            QCOMPARE(number->currentText(), QStringLiteral("СВ 2"));
+            QCOMPARE(number->lineEdit()->cursorPosition(), 2);
+            QCOMPARE(profession->itemText(0), QStringLiteral("Сварщик"));
+            QVERIFY(profession->currentText().isEmpty());
+        }
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+        Database::shutdown();
+        Database::useFile(env.defaultDataFolder() + QStringLiteral("/unused.db"));
+    }
+};
+
 ORVANE_TEST(TestDatabaseTab)
+ORVANE_TEST(TestUsedValuesLater)
 ORVANE_TEST(TestServerMove)
 ORVANE_TEST(TestServerPassword)
 

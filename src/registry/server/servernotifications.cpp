@@ -20,9 +20,6 @@ ServerNotifications::ServerNotifications(QObject* parent)
     _gather.setSingleShot(true);
     _gather.setInterval(gatherMs);
     connect(&_gather, &QTimer::timeout, this, &ServerNotifications::changedElsewhere);
-    _settle.setSingleShot(true);
-    _settle.setInterval(gatherMs);
-    connect(&_settle, &QTimer::timeout, this, &ServerNotifications::generationChanged);
     _alive.setInterval(aliveMs);
     connect(&_alive, &QTimer::timeout, this, &ServerNotifications::keepAlive);
 }
@@ -43,7 +40,6 @@ bool ServerNotifications::start(const ServerAddress& address, qint64 ownProcess,
 void ServerNotifications::stop() {
     _alive.stop();
     _gather.stop();
-    _settle.stop();
     if (!QSqlDatabase::contains(_connection))
         return;
     {
@@ -77,8 +73,6 @@ void ServerNotifications::received(const QString& name, QSqlDriver::Notification
     if (name != QLatin1String(channel))
         return;
     ++_generation;
-    if (!_settle.isActive())
-        _settle.start();
     // The source the driver gives is always another connection's: ours writes on the main one.
     bool ok = false;
     const qint64 sender = payload.toString().toLongLong(&ok);
@@ -101,8 +95,6 @@ void ServerNotifications::keepAlive() {
         return;
     }
     ++_generation;
-    if (!_settle.isActive())
-        _settle.start();
     MZ_LOG() << "listening to the server's notifications again";
     emit reconnected();
     if (!_gather.isActive())

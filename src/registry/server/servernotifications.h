@@ -36,8 +36,6 @@ public:
 
 signals:
     void changedElsewhere();
-    // The generation moved on, by any program's change this program's too; a burst is told once.
-    void generationChanged();
     // The listening connection was lost and is open again: the server is back.
     void reconnected();
 
@@ -51,6 +49,5 @@ private:
     qint64 _generation = 0;
     QString _connection;
     QTimer _gather;
-    QTimer _settle;
     QTimer _alive;
 };

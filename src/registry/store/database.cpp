@@ -413,8 +413,6 @@ void Database::listenToOthers(QSqlDatabase& db) {
         query.exec(QStringLiteral("SELECT pg_backend_pid()")) && query.next() ? query.value(0).toLongLong() : 0;
     _notifications = new ServerNotifications(this);
     connect(_notifications, &ServerNotifications::changedElsewhere, this, &Database::changedElsewhere);
-    connect(_notifications, &ServerNotifications::generationChanged, this,
-            [this] { _usedValues.readAhead(_server, totalChanges()); });
     // The listening connection comes back with the server: the main one is brought back then too,
     // before the user's next save finds it dead.
     connect(_notifications, &ServerNotifications::reconnected, this, [this] {
@@ -1154,8 +1152,17 @@ const QVector<QPair<QString, int>>& Database::usedValueCounts(const QString& tab
     return counts;
 }
 
-// On a server the counts are read on a connection of their own now and after every change heard;
-// the file's main connection holds the file alone, and its counts take a moment only.
+// On a server the counts are read on a connection of their own, now and whenever they are wanted
+// again after a change; the file's main connection holds the file alone, and its counts take a
+// moment only.
+// Counts no longer current are read again in the background, as they are wanted.
+bool Database::usedValuesComing(const QString& table, const QStringList& columnNames) {
+    if (!_onServer)
+        return false;
+    _usedValues.readAhead(_server, totalChanges());
+    return _usedValues.coming(table, columnNames, totalChanges());
+}
+
 void Database::readUsedValuesAhead(const QString& table, const QStringList& columnNames) {
     if (!_onServer)
         return;

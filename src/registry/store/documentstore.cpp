@@ -273,6 +273,13 @@ QStringList DocumentStore::usedValues(const QString& table, const QString& colum
     return Database::instance()->mostFrequentValues(table, {column}, limit, alphabetical);
 }
 
+bool DocumentStore::usedValuesComing(const QString& table, const QStringList& columns) {
+    for (const QString& column : columns)
+        if (Database::instance()->usedValuesComing(table, {column}))
+            return true;
+    return false;
+}
+
 void DocumentStore::readUsedValuesAhead(const QString& table, const QStringList& columns) {
     for (const QString& column : columns)
         if (knownColumn(table, column, nullptr))

@@ -47,6 +47,8 @@ public:
                                   QString* error = nullptr);
     // The dialogs will want these columns' used values: on a server they are read in the background.
     static void readUsedValuesAhead(const QString& table, const QStringList& columns);
+    // Whether any of these columns' used values are still being read in the background.
+    static bool usedValuesComing(const QString& table, const QStringList& columns);
 
     // The list's columns of ViewProfDocuments, the id first.
     static constexpr int listColumnCount = 7;

@@ -86,6 +86,19 @@ const UsedValues::Counts& UsedValues::counts(QSqlDatabase& db, const QString& ta
     return kept.counts;
 }
 
+bool UsedValues::coming(const QString& table, const QStringList& columns, qint64 changes) {
+    const QString k = key(table, columns);
+    if (changes < 0 || _kept.value(k).changes == changes)
+        return false;
+    takeAhead(changes, false);
+    if (_kept.value(k).changes == changes)
+        return false;
+    for (const Ahead& ahead : _ahead)
+        if (ahead.changes == changes && ahead.keys.contains(k))
+            return true;
+    return false;
+}
+
 void UsedValues::want(const QString& table, const QStringList& columns) {
     for (const Wanted& w : qAsConst(_wanted))
         if (w.table == table && w.columns == columns)
@@ -108,6 +121,8 @@ void UsedValues::readAhead(const ServerAddress& address, qint64 changes) {
         return;
     Ahead ahead;
     ahead.changes = changes;
+    for (const Wanted& w : qAsConst(missing))
+        ahead.keys << key(w.table, w.columns);
     ahead.batch = std::async(std::launch::async, [address, missing] {
         Batch batch;
         // The connection is made, used and removed in this thread.

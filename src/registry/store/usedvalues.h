@@ -34,6 +34,9 @@ public:
     const Counts& counts(QSqlDatabase& db, const QString& table, const QStringList& columns, qint64 changes,
                          QSqlError* error);
 
+    // Whether these columns' counts as of `changes` are being read ahead and not there yet.
+    bool coming(const QString& table, const QStringList& columns, qint64 changes);
+
     // These columns are read ahead from now on, at every readAhead.
     void want(const QString& table, const QStringList& columns);
     // Starts reading every wanted set of columns that is not kept for `changes`, on a connection
@@ -53,6 +56,7 @@ private:
     using Batch = QHash<QString, Counts>; // by key; a set of columns that failed is left out
     struct Ahead {
         qint64 changes = -1;
+        QStringList keys;
         std::future<Batch> batch;
     };
     static QString key(const QString& table, const QStringList& columns);
