@@ -348,7 +348,7 @@ void printTable(const Figures& file, const Figures& server, int runs) {
     printRow("edit dialog opened again (no change)", file.dialogAgain, server.dialogAgain, "<= 150");
     printRow("  of which construction (both opens)", file.construction, server.construction, "");
     printRow("  of which setId (both opens)", file.setId, server.setId, "");
-    printRow("four used-values lists, kept or read ahead", file.usedValues, server.usedValues, "");
+    printRow("four used-value lists read on the spot", file.usedValues, server.usedValues, "");
     printRow("save of one changed field", file.save, server.save, "<= 50");
     printRow("another program's change in the list", file.othersChange, server.othersChange, "<= 2000");
     printRow("ViewProfDocuments by the Qt driver", file.driverRead, server.driverRead, "(forward-only)");

@@ -239,6 +239,8 @@ int main(int argc, char* argv[]) {
     preferences->findChild<QTabWidget*>(QStringLiteral("tabWidget"))->setCurrentIndex(3); // "Расположение файлов"
     preferences->show();
     ok = save(preferences, output + QStringLiteral("/preferences-dialog.png")) && ok;
+    preferences->findChild<QTabWidget*>(QStringLiteral("tabWidget"))->setCurrentIndex(4); // "База данных"
+    ok = save(preferences, output + QStringLiteral("/preferences-database.png")) && ok;
     preferences->close();
     auto* about = new AboutDialog(&window);
     about->show();
