@@ -1391,7 +1391,8 @@ bool Database::restoreOnServer(const QString& source, QString* error) {
     } else {
         QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
         // Whatever the main connection holds open is not part of the restore.
-        db.rollback();
+        if (EditTransaction::isOpen())
+            EditTransaction::rollback();
         retireModels();
         restored = ServerSchema::check(db, &failure) && RegistryMove::replaceOnServer(staged, db, nullptr, &failure);
     }

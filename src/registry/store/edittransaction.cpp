@@ -30,24 +30,29 @@ bool run(QSqlDatabase& db, const QString& sql, QString* error = nullptr) {
 } // namespace
 
 QPointer<QObject> EditTransaction::_owner;
+bool EditTransaction::_open = false;
 
 void EditTransaction::begin(QObject* owner) {
     if (_owner && _owner != owner)
         return; // shared: the open transaction is another dialog's
     QSqlDatabase db = connection();
-    if (db.isOpen() && db.transaction())
+    if (db.isOpen() && db.transaction()) {
         _owner = owner;
+        _open = true;
+    }
 }
 
 bool EditTransaction::isOwnedBy(const QObject* owner) {
     return _owner && _owner == owner;
 }
 
+// Only what was begun here: a server says so when nothing is open to roll back.
 void EditTransaction::rollback() {
     QSqlDatabase db = connection();
-    if (db.isOpen())
+    if (db.isOpen() && _open)
         db.rollback();
     _owner = nullptr;
+    _open = false;
 }
 
 void EditTransaction::release(const QObject* owner) {
@@ -93,6 +98,7 @@ bool EditTransaction::savepoint(QSqlDatabase& db, QObject* owner, QString* reaso
     if (!outside && !(Database::hasInstance() && Database::instance()->recover(failure)))
         return false;
     _owner = nullptr;
+    _open = false;
     begin(owner);
     return run(db, statement, reason);
 }
@@ -106,6 +112,7 @@ bool EditTransaction::commit(QObject* owner, QString* error) {
         return false;
     }
     _owner = nullptr;
+    _open = false;
     begin(owner);
     return true;
 }
@@ -116,6 +123,7 @@ void EditTransaction::undoSave(QObject* owner) {
     if (handle && sqlite3_get_autocommit(handle)) {
         // SQLite gave the whole transaction up (as it may on a full disk): nothing of it is left.
         _owner = nullptr;
+        _open = false;
         begin(owner);
         return;
     }

@@ -16,8 +16,8 @@ public:
     // Begins a transaction for `owner` unless another owner's is open.
     static void begin(QObject* owner);
     static bool isOwnedBy(const QObject* owner);
-    // Whether a dialog's transaction is open on the main connection.
-    static bool isOpen() { return !_owner.isNull(); }
+    // Whether a dialogs' transaction was begun and not yet ended (its owner may be gone).
+    static bool isOpen() { return _open; }
     // Rolls back whatever is open, whoever began it.
     static void rollback();
     // Rolls back when `owner` began the open transaction.
@@ -34,4 +34,5 @@ private:
     static void undoSave(QObject* owner);
 
     static QPointer<QObject> _owner;
+    static bool _open;
 };
