@@ -5,8 +5,10 @@
 #include "pgtestserver.h"
 #include "profschema.h"
 #include "serverschema.h"
+#include "testenvironment.h"
 
 #include <QCryptographicHash>
+#include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -265,6 +267,29 @@ private slots:
         QSqlDatabase db = _functions;
         const int expected = text.toString().contains(part.toString(), Qt::CaseInsensitive) ? 1 : 0;
         QCOMPARE(scalar(db, "SELECT orvane_contains(?, ?)", {text, part}).toInt(), expected);
+    }
+
+    // A registry of a hundred thousand documents, made as the benchmarks make theirs, arrives whole:
+    // every table's count on the server is the file's.
+    void moveAHundredThousandDocuments() {
+        const QString file = _dir.filePath(QStringLiteral("hundred-thousand.db"));
+        QProcess generator;
+        generator.start(binaryPath(QStringLiteral("dbgen")), {"--docs", "100000", "--force", file});
+        QVERIFY(generator.waitForFinished(300000));
+        QVERIFY2(generator.exitCode() == 0, generator.readAllStandardError().constData());
+        QSqlDatabase db = freshDatabase();
+        QList<RegistryMove::Counts> counts;
+        QString error;
+        QVERIFY2(RegistryMove::toServer(file, db, &counts, &error), qPrintable(error));
+        QCOMPARE(counts.size(), ProfSchema::tables().size());
+        for (const RegistryMove::Counts& c : counts) {
+            QCOMPARE(c.server, c.file);
+            QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM %1").arg(c.table)).toLongLong(), c.file);
+            if (c.table == QLatin1String("ProfDocuments"))
+                QCOMPARE(c.file, qint64(100000 + 20)); // and the templates
+        }
+        QCOMPARE(scalar(db, "SELECT count(*) FROM ViewProfDocuments").toLongLong(), qint64(100000));
+        QFile::remove(file);
     }
 
     // Every row and id of a made-up registry arrives; the views give the file's rows; new ids
