@@ -3,6 +3,7 @@
 #include "database.h"
 #include "documenteditdialog.h"
 #include "documentstore.h"
+#include "frdodialog.h"
 #include "guifixture.h"
 #include "modalhelper.h"
 #include "pgtestserver.h"
@@ -416,41 +417,58 @@ private slots:
         Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
     }
 
+    void typingKeptWhenListsArrive_data() {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("comboName");
+        QTest::newRow("document dialog") << "ProfDocuments"
+                                         << "AttNumber"
+                                         << "comboBoxAttNumber";
+        QTest::newRow("FRDO dialog") << "ProfFrdo"
+                                     << "Frdo14"
+                                     << "comboBoxFrdo14";
+    }
     void typingKeptWhenListsArrive() {
+        QFETCH(QString, table);
+        QFETCH(QString, column);
+        QFETCH(QString, comboName);
         TestEnvironment env;
         AppSettings::setup();
         const QString database = server()->createDatabase();
         Database::shutdown();
         Database::useServer(testAddress(database));
         QVERIFY(Database::instance()->isValid());
-        QVERIFY(PgTestServer::run(QSqlDatabase::database(), "INSERT INTO ProfDocuments (fio1, attNumber, profession) "
-                                                            "VALUES ('Иванов', 'СВ 1', 'Сварщик')")
+        QVERIFY(PgTestServer::run(QSqlDatabase::database(), "INSERT INTO ProfDocuments (profId, attNumber) "
+                                                            "VALUES (1, 'СВ 1')")
                     .isActive());
-        const QString table = QStringLiteral("ProfDocuments");
-        const QStringList columns{QStringLiteral("AttNumber"), QStringLiteral("Profession")};
+        QVERIFY(PgTestServer::run(QSqlDatabase::database(), "INSERT INTO ProfFrdo (profId, frdo14) VALUES (1, 'СВ 1')")
+                    .isActive());
         QString error;
         QSqlDatabase other = server()->connect(QStringLiteral("locker"), database, &error);
         // Another program holds the table: the read in the background waits for it.
         QVERIFY(other.transaction());
-        QVERIFY(PgTestServer::run(other, "LOCK TABLE ProfDocuments IN ACCESS EXCLUSIVE MODE").isActive());
-        DocumentStore::readUsedValuesAhead(table, columns);
-        QVERIFY(DocumentStore::usedValuesComing(table, columns));
+        QVERIFY(
+            PgTestServer::run(other, QStringLiteral("LOCK TABLE %1 IN ACCESS EXCLUSIVE MODE").arg(table)).isActive());
+        DocumentStore::readUsedValuesAhead(table, {column});
+        QVERIFY(DocumentStore::usedValuesComing(table, {column}));
         {
-            DocumentEditDialog dialog; // a new document reads nothing of the locked table
-            dialog.show();
-            auto* number = dialog.findChild<QComboBox*>(QStringLiteral("comboBoxAttNumber"));
-            auto* profession = dialog.findChild<QComboBox*>(QStringLiteral("comboBoxProfession"));
-            QCOMPARE(number->count(), 0);
-            number->setEditText(QStringLiteral("СВ 2"));
-            number->lineEdit()->setCursorPosition(2);
+            // A new document's dialogs read nothing of the locked table.
+            std::unique_ptr<QWidget> dialog;
+            if (table == QLatin1String("ProfFrdo"))
+                dialog = std::make_unique<FrdoDialog>();
+            else
+                dialog = std::make_unique<DocumentEditDialog>();
+            dialog->show();
+            auto* combo = dialog->findChild<QComboBox*>(comboName);
+            QCOMPARE(combo->count(), 0);
+            combo->setEditText(QStringLiteral("СВ 2"));
+            combo->lineEdit()->setCursorPosition(2);
             QVERIFY(other.rollback());
-            QTRY_VERIFY_WITH_TIMEOUT(!DocumentStore::usedValuesComing(table, columns), 5000);
-            QTRY_COMPARE(number->count(), 1);
-            QCOMPARE(number->itemText(0), QStringLiteral("СВ 1"));
-            QCOMPARE(number->currentText(), QStringLiteral("СВ 2"));
-            QCOMPARE(number->lineEdit()->cursorPosition(), 2);
-            QCOMPARE(profession->itemText(0), QStringLiteral("Сварщик"));
-            QVERIFY(profession->currentText().isEmpty());
+            QTRY_VERIFY_WITH_TIMEOUT(!DocumentStore::usedValuesComing(table, {column}), 5000);
+            QTRY_COMPARE(combo->count(), 1);
+            QCOMPARE(combo->itemText(0), QStringLiteral("СВ 1"));
+            QCOMPARE(combo->currentText(), QStringLiteral("СВ 2"));
+            QCOMPARE(combo->lineEdit()->cursorPosition(), 2);
         }
         other.close();
         other = QSqlDatabase();

@@ -20,8 +20,6 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLineEdit>
-#include <QSignalBlocker>
-#include <QTimer>
 
 #if __has_include("additionaleditdialog.h")
 #include "additionaleditdialog.h"
@@ -124,28 +122,14 @@ const QStringList usedValueColumns{QStringLiteral("AttNumber"), QStringLiteral("
                                    QStringLiteral("Profession"), QStringLiteral("profProgName")};
 }
 
-// On a server the lists may still be on their way: the dialog shows the document first and takes
-// them when they come, leaving whatever was typed meanwhile as it was.
+// On a server the lists may still be on their way: the dialog shows the document first.
 void DocumentEditDialog::fillUsedValues() {
-    if (DocumentStore::usedValuesComing(table, usedValueColumns)) {
-        QTimer::singleShot(20, this, &DocumentEditDialog::fillUsedValues);
-        return;
-    }
     QComboBox* const combos[] = {ui->comboBoxAttNumber, ui->comboBoxPrevEducation, ui->comboBoxProfession,
                                  ui->comboBoxEditProfProgramName};
-    for (int i = 0; i < usedValueColumns.size(); ++i) {
-        QComboBox* combo = combos[i];
-        QLineEdit* edit = combo->lineEdit();
-        const QString text = combo->currentText();
-        const int cursor = edit ? edit->cursorPosition() : 0;
-        const QSignalBlocker quietCombo(combo);
-        const QSignalBlocker quietEdit(edit);
-        InputHelpers::fillComboBoxUsedValues(usedValueColumns.at(i), table, combo, 0);
-        if (edit) {
-            combo->setEditText(text);
-            edit->setCursorPosition(cursor);
-        }
-    }
+    QList<QPair<QString, QComboBox*>> entries;
+    for (int i = 0; i < usedValueColumns.size(); ++i)
+        entries.append({usedValueColumns.at(i), combos[i]});
+    InputHelpers::fillUsedValuesWhenRead(this, table, entries);
 }
 
 void DocumentEditDialog::readUsedValuesAhead() {

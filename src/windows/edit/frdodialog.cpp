@@ -16,6 +16,7 @@
 namespace {
 const QString dateFormat = QStringLiteral("yyyy-MM-dd");
 const QString frdoTable = QStringLiteral("ProfFrdo");
+const QStringList usedValueColumns{QStringLiteral("Frdo14"), QStringLiteral("Frdo15"), QStringLiteral("Frdo16")};
 
 // Columns shown and stored as they are, with the widget of each.
 struct Field {
@@ -112,14 +113,19 @@ FrdoDialog::FrdoDialog(QWidget* parent) : AbstractEditDialog(parent), ui(new Ui:
     ui->groupBoxOriginalInfo->hide();
     connect(ui->pushButtonSave, &QPushButton::clicked, this, &AbstractEditDialog::save);
     connect(ui->pushButtonCancel, &QPushButton::clicked, this, &AbstractEditDialog::close);
-    InputHelpers::fillComboBoxUsedValues(QStringLiteral("Frdo14"), frdoTable, ui->comboBoxFrdo14, 0);
-    InputHelpers::fillComboBoxUsedValues(QStringLiteral("Frdo15"), frdoTable, ui->comboBoxFrdo15, 0);
-    InputHelpers::fillComboBoxUsedValues(QStringLiteral("Frdo16"), frdoTable, ui->comboBoxFrdo16, 0);
+    InputHelpers::fillUsedValuesWhenRead(this, frdoTable,
+                                         {{usedValueColumns.at(0), ui->comboBoxFrdo14},
+                                          {usedValueColumns.at(1), ui->comboBoxFrdo15},
+                                          {usedValueColumns.at(2), ui->comboBoxFrdo16}});
     // Spell checking comes with the base's arming, on every line edit of the dialog.
     DialogGeometry::restore(this);
     ui->tabWidget->setCurrentWidget(ui->tabFrdo);
     markFields();
     FieldMarks::watch(this, [this] { recheck(); });
+}
+
+void FrdoDialog::readUsedValuesAhead() {
+    DocumentStore::readUsedValuesAhead(frdoTable, usedValueColumns);
 }
 
 FrdoDialog::~FrdoDialog() {

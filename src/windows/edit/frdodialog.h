@@ -25,6 +25,8 @@ public:
 
     // "12345678901" shows as "123-456-789 01"; shorter numbers keep the groups they reach.
     static QString formatSnils(const QString& text);
+    // The used values this dialog lists are read ahead where that takes a while (a server).
+    static void readUsedValuesAhead();
 
 private slots:
     void on_pushButtonAutoFill_clicked();

@@ -10,8 +10,10 @@
 #include <QCompleter>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QSignalBlocker>
 #include <QStringListModel>
 #include <QTextEdit>
+#include <QTimer>
 
 namespace {
 const char* const installedProperty = "_orvaneSpellChecking";
@@ -59,6 +61,30 @@ void InputHelpers::fillComboBoxUsedValues(const QString& column, const QString& 
         combo->clearEditText();
     if (QCompleter* completer = combo->completer())
         completer->setCaseSensitivity(Qt::CaseSensitive);
+}
+
+void InputHelpers::fillUsedValuesWhenRead(QObject* owner, const QString& table,
+                                          const QList<QPair<QString, QComboBox*>>& combos) {
+    QStringList columns;
+    for (const auto& entry : combos)
+        columns << entry.first;
+    if (DocumentStore::usedValuesComing(table, columns)) {
+        QTimer::singleShot(20, owner, [owner, table, combos] { fillUsedValuesWhenRead(owner, table, combos); });
+        return;
+    }
+    for (const auto& entry : combos) {
+        QComboBox* combo = entry.second;
+        QLineEdit* edit = combo->lineEdit();
+        const QString text = combo->currentText();
+        const int cursor = edit ? edit->cursorPosition() : 0;
+        const QSignalBlocker quietCombo(combo);
+        const QSignalBlocker quietEdit(edit);
+        fillComboBoxUsedValues(entry.first, table, combo, 0);
+        if (edit) {
+            combo->setEditText(text);
+            edit->setCursorPosition(cursor);
+        }
+    }
 }
 
 bool InputHelpers::exchangeRows(QAbstractItemModel* model, int a, int b, int firstColumn) {

@@ -10,6 +10,7 @@
 #include "engine.h"
 #include "filterdockwidget.h"
 #include "frdocheckdialog.h"
+#include "frdodialog.h"
 #include "frdoexport.h"
 #include "importdialog.h"
 #include "mzlog.h"
@@ -60,6 +61,7 @@ MainWindow::MainWindow(QWidget* parent)
     if (Database::hasInstance()) {
         connect(Database::instance(), &Database::changedElsewhere, _table, &DocumentsTable::updateData);
         DocumentEditDialog::readUsedValuesAhead();
+        FrdoDialog::readUsedValuesAhead();
     }
     connect(_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { onUpdateIcons(_table->selectionModel()->selectedRows().size()); });
