@@ -1,7 +1,11 @@
 #include "testenvironment.h"
 
+#include "appresources.h"
 #include "appsettings.h"
+#include "database.h"
+#include "profschema.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -27,6 +31,13 @@ TestEnvironment::~TestEnvironment() {
 QString testDataPath(const QString& relative) {
     const QString base = QStringLiteral(ORVANE_TEST_DATA_DIR);
     return relative.isEmpty() ? base : base + QLatin1Char('/') + relative;
+}
+
+void setUpAsTheProgram() {
+    QCoreApplication::setOrganizationName(QStringLiteral("MzSoftware"));
+    QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
+    initAppResources();
+    Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
 }
 
 QString binaryPath(const QString& name) {

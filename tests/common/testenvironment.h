@@ -34,5 +34,8 @@ std::unique_ptr<QProcess> startProgram(const TestEnvironment& env, const QString
 QString testDataPath(const QString& relative = QString());
 // An executable of the build (build/bin).
 QString binaryPath(const QString& name);
+// The process set up as the program sets itself up before its store opens: its names, its
+// resources and the registry's tables.
+void setUpAsTheProgram();
 // The whole content of a file, empty when unreadable.
 QByteArray readFileBytes(const QString& path);

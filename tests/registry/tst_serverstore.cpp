@@ -115,10 +115,7 @@ class TestServerStore : public QObject {
 
 private slots:
     void initTestCase() {
-        QCoreApplication::setOrganizationName(QStringLiteral("MzSoftware"));
-        QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
-        initAppResources();
-        Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
+        setUpAsTheProgram();
         QString error;
         _server = PgTestServer::shared(&error);
         if (!_server)

@@ -175,10 +175,7 @@ class TestServerWrites : public QObject {
 
 private slots:
     void initTestCase() {
-        QCoreApplication::setOrganizationName(QStringLiteral("MzSoftware"));
-        QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
-        initAppResources();
-        Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
+        setUpAsTheProgram();
         QString error;
         _server = PgTestServer::shared(&error);
         if (!_server)

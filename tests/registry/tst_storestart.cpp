@@ -81,12 +81,7 @@ class TestStoreStart : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        QCoreApplication::setOrganizationName(QStringLiteral("MzSoftware"));
-        QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
-        initAppResources();
-        Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
-    }
+    void initTestCase() { setUpAsTheProgram(); }
 
     void cleanup() { Database::setStartupQuestions(nullptr); }
 
