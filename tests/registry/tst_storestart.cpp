@@ -1,7 +1,5 @@
-#include "appresources.h"
 #include "appsettings.h"
 #include "database.h"
-#include "profschema.h"
 #include "scratchfilesystem.h"
 #include "startupquestions.h"
 #include "testenvironment.h"
