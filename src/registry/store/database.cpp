@@ -1159,7 +1159,7 @@ const QVector<QPair<QString, int>>& Database::usedValueCounts(const QString& tab
 bool Database::usedValuesComing(const QString& table, const QStringList& columnNames) {
     if (!_onServer)
         return false;
-    _usedValues.readAhead(_server, totalChanges());
+    _usedValues.readAhead(_server, totalChanges(), table);
     return _usedValues.coming(table, columnNames, totalChanges());
 }
 

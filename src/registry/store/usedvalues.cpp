@@ -106,17 +106,21 @@ void UsedValues::want(const QString& table, const QStringList& columns) {
     _wanted.append({table, columns});
 }
 
-void UsedValues::readAhead(const ServerAddress& address, qint64 changes) {
+void UsedValues::readAhead(const ServerAddress& address, qint64 changes, const QString& table) {
     if (changes < 0)
         return;
     takeAhead(changes, false);
     QList<Wanted> missing;
-    for (const Wanted& w : qAsConst(_wanted))
-        if (_kept.value(key(w.table, w.columns)).changes != changes)
+    for (const Wanted& w : qAsConst(_wanted)) {
+        const QString k = key(w.table, w.columns);
+        if ((!table.isEmpty() && w.table != table) || _kept.value(k).changes == changes)
+            continue;
+        const bool coming = std::any_of(_ahead.cbegin(), _ahead.cend(), [&](const Ahead& ahead) {
+            return ahead.changes == changes && ahead.keys.contains(k);
+        });
+        if (!coming)
             missing.append(w);
-    for (const Ahead& ahead : _ahead)
-        if (ahead.changes == changes)
-            return; // already coming
+    }
     if (missing.isEmpty())
         return;
     Ahead ahead;

@@ -39,9 +39,9 @@ public:
 
     // These columns are read ahead from now on, at every readAhead.
     void want(const QString& table, const QStringList& columns);
-    // Starts reading every wanted set of columns that is not kept for `changes`, on a connection
-    // to `address` of its own, in a thread of its own.
-    void readAhead(const ServerAddress& address, qint64 changes);
+    // Starts reading every wanted set of columns (of `table` only, unless empty) that is neither
+    // kept nor coming for `changes`, on a connection to `address` of its own, in a thread of its own.
+    void readAhead(const ServerAddress& address, qint64 changes, const QString& table = QString());
     void clear();
 
 private:
