@@ -1152,9 +1152,6 @@ const QVector<QPair<QString, int>>& Database::usedValueCounts(const QString& tab
     return counts;
 }
 
-// On a server the counts are read on a connection of their own, now and whenever they are wanted
-// again after a change; the file's main connection holds the file alone, and its counts take a
-// moment only.
 // Counts no longer current are read again in the background, as they are wanted.
 bool Database::usedValuesComing(const QString& table, const QStringList& columnNames) {
     if (!_onServer)
@@ -1163,11 +1160,15 @@ bool Database::usedValuesComing(const QString& table, const QStringList& columnN
     return _usedValues.coming(table, columnNames, totalChanges());
 }
 
-void Database::readUsedValuesAhead(const QString& table, const QStringList& columnNames) {
+// On a server the counts are read on a connection of their own, now and whenever they are wanted
+// again after a change; the file's main connection holds the file alone, and its counts take a
+// moment only. The sets are read together, in one thread.
+void Database::readUsedValuesAhead(const QString& table, const QList<QStringList>& columnSets) {
     if (!_onServer)
         return;
-    _usedValues.want(table, columnNames);
-    _usedValues.readAhead(_server, totalChanges());
+    for (const QStringList& columnNames : columnSets)
+        _usedValues.want(table, columnNames);
+    _usedValues.readAhead(_server, totalChanges(), table);
 }
 
 QStringList Database::mostFrequentValues(const QString& table, const QStringList& columnNames, int limit,

@@ -123,9 +123,9 @@ public:
     // The SQLite handle behind an open connection; null when there is none.
     static sqlite3* sqliteHandle(const QSqlDatabase& db);
     QStringList mostFrequentValues(const QString& table, const QStringList& columnNames, int limit, bool alphabetical);
-    // These columns' used values are wanted soon: on a server they are read in the background, now
+    // These sets of columns' used values are wanted soon: on a server they are read in the background, now
     // and whenever usedValuesComing finds them no longer current; elsewhere nothing happens.
-    void readUsedValuesAhead(const QString& table, const QStringList& columnNames);
+    void readUsedValuesAhead(const QString& table, const QList<QStringList>& columnSets);
     // Whether these columns' used values are on their way: asked for now, they would be waited for.
     bool usedValuesComing(const QString& table, const QStringList& columnNames);
 

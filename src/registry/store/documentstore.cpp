@@ -281,9 +281,11 @@ bool DocumentStore::usedValuesComing(const QString& table, const QStringList& co
 }
 
 void DocumentStore::readUsedValuesAhead(const QString& table, const QStringList& columns) {
+    QList<QStringList> known;
     for (const QString& column : columns)
         if (knownColumn(table, column, nullptr))
-            Database::instance()->readUsedValuesAhead(table, {column});
+            known.append({column});
+    Database::instance()->readUsedValuesAhead(table, known);
 }
 
 // Straight from SQLite: the driver would turn every cell into UTF-16 and a QVariant first, which
