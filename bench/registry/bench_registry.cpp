@@ -1,11 +1,15 @@
-// Measures the document list on a large registry and sets each figure beside the time the sqlite3
-// command-line shell needs to read every row of ViewProfDocuments from the same file.
-//   bench_registry REGISTRY.db      (make one with: dbgen REGISTRY.db)
+// Measures the document list of the main window on a large registry and sets each figure beside
+// the time the sqlite3 command-line shell needs to read every row of ViewProfDocuments from the
+// same file.
+//   bench_registry REGISTRY.db [RUNS]       (make one with: dbgen REGISTRY.db)
+//   bench_registry --docs N [RUNS]          (generates N documents with dbgen first, in a
+//                                            temporary folder that goes at the end)
 #include "../common/benchtime.h"
 #include "../common/registrycopy.h"
 #include "../common/sqliteshell.h"
 #include "appresources.h"
 #include "database.h"
+#include "documentsmodel.h"
 #include "documentstable.h"
 #include "mainwindow.h"
 #include "profschema.h"
@@ -14,10 +18,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QProcess>
-#include <QRegularExpression>
-#include <QSettings>
+#include <QScrollBar>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -27,14 +32,15 @@
 namespace {
 void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 
-// Seconds, as the figures beside sqlite3's are reported.
-template <typename Work> double timed(Work work) {
-    return elapsedMs(work) / 1e3;
+void report(const char* what, double ms, double sqliteMs) {
+    std::printf("%-44s %9.1f ms   sqlite3 all rows %7.1f ms   ratio %5.2f\n", what, ms, sqliteMs,
+                sqliteMs > 0 ? ms / sqliteMs : 0.0);
 }
 
-void report(const char* what, double ours, double sqlite) {
-    std::printf("%-40s %9.1f ms   sqlite3 all rows %7.1f ms   ratio %5.2f\n", what, ours * 1e3, sqlite * 1e3,
-                sqlite > 0 ? ours / sqlite : 0.0);
+double peakMb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
 }
 
 FilterListType fioFilter(const QString& fio) {
@@ -50,91 +56,155 @@ void clickHeader(QHeaderView* header, int section) {
     QApplication::sendEvent(header->viewport(), &press);
     QApplication::sendEvent(header->viewport(), &release);
 }
+
+const QStringList typing = {QStringLiteral("и"),       QStringLiteral("ив"),      QStringLiteral("ива"),
+                            QStringLiteral("иван"),    QStringLiteral("ивано"),   QStringLiteral("иванов"),
+                            QStringLiteral("иванов "), QStringLiteral("иванов а")};
+
+// Every keystroke of `typing`, then the field cleared; the times of the keystrokes.
+QVector<double> typeName(DocumentsTable* list, int runs, QVector<double>* clears = nullptr) {
+    QVector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        for (const QString& text : typing)
+            times << elapsedMs([&] { list->onFiltersChanged(fioFilter(text)); });
+        const double clear = elapsedMs([&] { list->onFiltersChanged(fioFilter(QString())); });
+        if (clears)
+            *clears << clear;
+    }
+    return times;
+}
+
+// The scroll bar dragged from top to bottom in a hundred steps, each step painted; the frames.
+QVector<double> scrollThrough(DocumentsTable* list) {
+    QVector<double> frames;
+    QScrollBar* bar = list->verticalScrollBar();
+    const int steps = 100;
+    for (int step = 0; step <= steps; ++step)
+        frames << elapsedMs([&] {
+            bar->setValue(int(qint64(bar->maximum()) * step / steps));
+            list->viewport()->repaint();
+        });
+    return frames;
+}
+
+QString generated(const QTemporaryDir& dir, const QString& docs) {
+    const QString path = dir.path() + QStringLiteral("/generated.db");
+    QProcess dbgen;
+    dbgen.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    dbgen.start(QCoreApplication::applicationDirPath() + QStringLiteral("/dbgen"),
+                {QStringLiteral("--docs"), docs, path});
+    if (!dbgen.waitForFinished(-1) || dbgen.exitStatus() != QProcess::NormalExit || dbgen.exitCode() != 0)
+        return QString();
+    return path;
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     initAppResources();
-    if (argc < 2 || !QFile::exists(QString::fromLocal8Bit(argv[1]))) {
-        std::fprintf(stderr, "usage: bench_registry REGISTRY.db\n");
+    QStringList args = app.arguments().mid(1);
+    QTemporaryDir generatedDir;
+    QString registry;
+    if (args.size() >= 2 && args.first() == QLatin1String("--docs")) {
+        std::printf("generating %s documents with dbgen...\n", qPrintable(args.at(1)));
+        std::fflush(stdout);
+        registry = generated(generatedDir, args.at(1));
+        args = args.mid(2);
+    } else if (!args.isEmpty()) {
+        registry = args.takeFirst();
+    }
+    if (registry.isEmpty() || !QFile::exists(registry)) {
+        std::fprintf(stderr, "usage: bench_registry (REGISTRY.db | --docs N) [RUNS]\n");
         return 2;
     }
-    const QString registry = QString::fromLocal8Bit(argv[1]);
+    const int runs = args.isEmpty() ? 5 : std::max(1, args.first().toInt());
     QTemporaryDir home;
     if (!useRegistryCopy(home, registry)) {
-        std::fprintf(stderr, "cannot copy %s\n", argv[1]);
+        std::fprintf(stderr, "cannot copy %s\n", qPrintable(registry));
         return 1;
     }
+    if (generatedDir.isValid())
+        QFile::remove(generatedDir.path() + QStringLiteral("/generated.db")); // the copy is used
     qInstallMessageHandler(quiet);
     const QString dbPath = Database::filePath();
     // The program makes the views at its first start; the shell needs them too.
     Database(true).commitAndClose();
-    const double sqlite = sqliteSeconds(dbPath, QStringLiteral("SELECT * FROM ViewProfDocuments;"));
-    auto db = std::make_unique<Database>(true);
-    const int runs = 5;
+    const double sqlite = sqliteSeconds(dbPath, QStringLiteral("SELECT * FROM ViewProfDocuments;")) * 1e3;
+    const double before = peakMb();
 
-    QVector<double> construction;
-    for (int i = 0; i < runs; ++i) {
-        std::unique_ptr<DocumentsTable> probe;
-        construction << timed([&] { probe = std::make_unique<DocumentsTable>(); });
-    }
-    report("construction, every row loaded", median(construction), sqlite);
-    // The whole window as the program builds it: form, list with every row, filter panel. It
-    // shuts the database down when it goes, so it stays until the end.
+    // The whole window as the program builds it: form, list, filter panel, until the list has
+    // painted its first screen and the status bar shows the count. It shuts the database down
+    // when it goes.
+    auto* db = new Database(true);
     std::unique_ptr<MainWindow> window;
-    report("main window, every row loaded", timed([&] { window = std::make_unique<MainWindow>(); }), sqlite);
-
-    DocumentsTable list;
-    list.resize(1200, 800);
-    list.show();
-    QCoreApplication::processEvents();
-    const int total = list.model()->rowCount();
-
-    const QStringList typing = {QStringLiteral("и"),       QStringLiteral("ив"),      QStringLiteral("ива"),
-                                QStringLiteral("иван"),    QStringLiteral("ивано"),   QStringLiteral("иванов"),
-                                QStringLiteral("иванов "), QStringLiteral("иванов а")};
-    QVector<double> keystrokes, clears;
-    int shownAfterTyping = 0;
-    for (int i = 0; i < runs; ++i) {
-        for (const QString& text : typing)
-            keystrokes << timed([&] { list.onFiltersChanged(fioFilter(text)); });
-        shownAfterTyping = list.model()->rowCount();
-        clears << timed([&] { list.onFiltersChanged(fioFilter(QString())); });
+    const double built = elapsedMs([&] {
+        window = std::make_unique<MainWindow>();
+        window->resize(1400, 900);
+        window->show();
+    });
+    auto* list = window->findChild<DocumentsTable*>();
+    QLabel* counts = nullptr;
+    for (QLabel* label : window->statusBar()->findChildren<QLabel*>())
+        if (label->text().startsWith(QStringLiteral("Показано")))
+            counts = label;
+    if (!list) {
+        std::fprintf(stderr, "no list in the main window\n");
+        return 1;
     }
-    report("one filter keystroke (fio)", median(keystrokes), sqlite);
+    report("main window until first screen and count", built, sqlite);
+    const int total = list->model()->rowCount();
+
+    QVector<double> clears;
+    const QVector<double> keystrokes = typeName(list, runs, &clears);
+    const int shownAfterTyping = [&] {
+        list->onFiltersChanged(fioFilter(typing.last()));
+        const int shown = list->model()->rowCount();
+        list->onFiltersChanged(fioFilter(QString()));
+        return shown;
+    }();
+    report("one filter keystroke (fio), median", median(keystrokes), sqlite);
+    report("one filter keystroke (fio), worst", *std::max_element(keystrokes.cbegin(), keystrokes.cend()), sqlite);
     report("clearing the filters", median(clears), sqlite);
 
     // The first click on a column ranks its texts; later ones reuse the ranks.
     QVector<double> firstSorts, sorts;
-    QHeaderView* header = list.horizontalHeader();
-    for (int i = 0; i < runs; ++i)
-        for (int section = 1; section < list.model()->columnCount(); ++section)
-            (i == 0 ? firstSorts : sorts) << timed([&] { clickHeader(header, section); });
+    QHeaderView* header = list->horizontalHeader();
+    for (int i = 0; i < std::max(runs, 2); ++i)
+        for (int section = 1; section < list->model()->columnCount(); ++section)
+            (i == 0 ? firstSorts : sorts) << elapsedMs([&] { clickHeader(header, section); });
     report("header click sort, first on a column", median(firstSorts), sqlite);
+    report("header click sort, first, worst column", *std::max_element(firstSorts.cbegin(), firstSorts.cend()), sqlite);
     report("header click sort", median(sorts), sqlite);
+    // Back to the registry's own order, newest first.
+    while (header->isSortIndicatorShown())
+        clickHeader(header, header->sortIndicatorSection());
+
+    const QVector<double> frames = scrollThrough(list);
+    report("scrolling top to bottom, median frame", median(frames), sqlite);
+    report("scrolling top to bottom, worst frame", *std::max_element(frames.cbegin(), frames.cend()), sqlite);
 
     QVector<double> refresh;
     for (int i = 0; i < runs; ++i)
-        refresh << timed([&] { list.updateData(); });
+        refresh << elapsedMs([&] { list->updateData(); });
     report("refresh (updateData)", median(refresh), sqlite);
+    const double peak = peakMb();
 
     // The generated names repeat; a registry whose every name differs is the worst case of the filter.
     db->execSql(QStringLiteral("UPDATE ProfDocuments SET fio2 = fio2 || ' ' || profId;"));
-    list.onFiltersChanged(fioFilter(QString()));
-    list.updateData();
-    QVector<double> distinct;
-    for (int i = 0; i < runs; ++i) {
-        for (const QString& text : typing)
-            distinct << timed([&] { list.onFiltersChanged(fioFilter(text)); });
-        list.onFiltersChanged(fioFilter(QString()));
-    }
-    report("one filter keystroke, every name distinct", median(distinct), sqlite);
+    list->onFiltersChanged(fioFilter(QString()));
+    list->updateData();
+    const QVector<double> distinct = typeName(list, runs);
+    report("one filter keystroke, every name distinct, median", median(distinct), sqlite);
+    report("one filter keystroke, every name distinct, worst", *std::max_element(distinct.cbegin(), distinct.cend()),
+           sqlite);
 
-    (void)db.release(); // the window's shutdown deletes it
-    window.reset();
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    std::printf("rows: %d, shown after typing \"%s\": %d; peak memory (max RSS): %.1f MB\n", total,
-                qPrintable(typing.last()), shownAfterTyping, usage.ru_maxrss / 1024.0);
+    const size_t modelBytes = list->documentsModel()->bytes();
+    const QString countText = counts ? counts->text() : QString();
+    window.reset(); // its shutdown deletes the database
+    std::printf("rows: %d, shown after typing \"%s\": %d; status bar: %s\n", total, qPrintable(typing.last()),
+                shownAfterTyping, qPrintable(countText));
+    std::printf("peak memory (max RSS): %.1f MB before the window, %.1f MB with the list shown and used, "
+                "%.1f MB at the end; the list's rows hold %.1f MB\n",
+                before, peak, peakMb(), modelBytes / 1048576.0);
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <limits>
 #include <memory>
 #include <sqlite3.h>
 
@@ -296,26 +297,37 @@ bool readListRowsByDriver(const DocumentStore::ListRowSink& sink, QString* error
     QStringList columns;
     for (const char* column : DocumentStore::listColumns)
         columns << QLatin1String(column);
+    // In pages by id: the driver holds a whole result in memory, which for a million rows would be
+    // the list again, and more.
+    constexpr int page = 50000;
+    const QString sql = QStringLiteral("SELECT %1 FROM ViewProfDocuments WHERE profId > ? ORDER BY profId LIMIT %2")
+                            .arg(columns.join(QStringLiteral(", ")))
+                            .arg(page);
     QSqlQuery query(QSqlDatabase::database());
     query.setForwardOnly(true);
-    const QString sql =
-        QStringLiteral("SELECT %1 FROM ViewProfDocuments ORDER BY profId").arg(columns.join(QStringLiteral(", ")));
-    if (!query.exec(sql))
+    if (!query.prepare(sql))
         return failed(query.lastError().text() + QLatin1Char(' ') + sql, error);
     constexpr int texts = DocumentStore::listColumnCount - 1;
     DocumentStore::ListText cells[texts];
     QByteArray bytes[texts];
-    while (query.next()) {
-        for (int c = 0; c < texts; ++c) {
-            const QVariant value = query.value(c + 1);
-            bytes[c] = value.isNull() ? QByteArray() : value.toString().toUtf8();
-            cells[c].utf8 = value.isNull() ? nullptr : bytes[c].constData();
-            cells[c].size = bytes[c].size();
+    qint64 last = std::numeric_limits<qint64>::min();
+    for (int rows = page; rows == page;) {
+        query.addBindValue(last);
+        if (!query.exec())
+            return failed(query.lastError().text() + QLatin1Char(' ') + sql, error);
+        for (rows = 0; query.next(); ++rows) {
+            for (int c = 0; c < texts; ++c) {
+                const QVariant value = query.value(c + 1);
+                bytes[c] = value.isNull() ? QByteArray() : value.toString().toUtf8();
+                cells[c].utf8 = value.isNull() ? nullptr : bytes[c].constData();
+                cells[c].size = bytes[c].size();
+            }
+            last = query.value(0).toLongLong();
+            sink(last, cells);
         }
-        sink(query.value(0).toLongLong(), cells);
+        if (query.lastError().type() != QSqlError::NoError)
+            return failed(query.lastError().text() + QLatin1Char(' ') + sql, error);
     }
-    if (query.lastError().type() != QSqlError::NoError)
-        return failed(query.lastError().text() + QLatin1Char(' ') + sql, error);
     return true;
 }
 } // namespace

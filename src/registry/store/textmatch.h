@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 
 class QSqlDatabase;
 
@@ -8,8 +9,11 @@ class QSqlDatabase;
 // SQL that must select the same rows (the registry book) calls it as the SQL function
 // containsFunction, which SQLite's own LOWER and LIKE could not replace: they fold only ASCII.
 namespace TextMatch {
-inline bool contains(const QString& text, const QString& part) {
+inline bool contains(QStringView text, QStringView part) {
     return text.contains(part, Qt::CaseInsensitive);
+}
+inline bool contains(const QString& text, const QString& part) {
+    return contains(QStringView(text), QStringView(part));
 }
 
 // "orvane_contains(text, part)": 1 when `text` contains `part` as contains() says, else 0; NULL

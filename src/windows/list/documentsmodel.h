@@ -1,18 +1,22 @@
 #pragma once
 
+#include "textpool.h"
 #include "valuetext.h"
 
 #include <QAbstractTableModel>
 #include <QString>
-#include <QVector>
-#include <limits>
+#include <array>
+#include <vector>
 
-// The rows of ViewProfDocuments, read-only, held in typed columns so that the list's filter and
-// sort can read them without a QVariant per cell. Every row is loaded by reload(). Equal texts of
-// the name, qualification and issue date columns are held once, so that a filter tests each
-// distinct text once; a sort compares the ranks of the texts. The edit role gives every value as
-// stored; the display role shows the dates as the dialogs do, "dd.MM.yyyy" (the edit date with
-// "hh:mm" when it holds a time).
+// The rows of ViewProfDocuments, read-only, held column by column: the ids in one array, each text
+// column in one TextPool, the texts that repeat from row to row (names, qualifications, dates) once
+// each. Nothing is held twice: the display texts are made when the view asks for them.
+//
+// The model sorts its rows itself (sortRows()): row r of the model shows record(r), one of the
+// records in the order the registry gave them. A sort compares ranks made once per column, so that
+// a million rows sort in a counting pass. The edit role gives every value as stored; the display
+// role shows the dates as the dialogs do, "dd.MM.yyyy" (the edit date with "hh:mm" when it holds a
+// time).
 class DocumentsModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -20,10 +24,13 @@ public:
     enum Column { Id, Fio, Qual, AttNumber, RegNumber, IssueDate, EditDate, ColumnCount };
     // The day of a text without a leading "yyyy-MM-dd" date.
     static constexpr int noDay = ValueText::noDay;
+    // The order of the records as read.
+    static constexpr int unsorted = -1;
 
     explicit DocumentsModel(QObject* parent = nullptr);
 
-    // Re-reads every row with one query; false (logged) on failure, the model is empty then.
+    // Re-reads every row with one query and sorts them as before; false (logged) on failure, the
+    // model is empty then.
     bool reload();
     // Changes with every reload, so that what was derived from the rows can tell it is stale.
     quint64 generation() const { return _generation; }
@@ -37,24 +44,27 @@ public:
                        int role = Qt::EditRole) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+    // Orders the rows as the toolkit's proxy would by the stored values of `column` (unsorted: as
+    // read): ids as numbers, texts by QString::compare with `cs` or locale-aware; equal values keep
+    // the order in which they were read. Kept across reloads.
+    void sortRows(int column, Qt::SortOrder order, Qt::CaseSensitivity cs = Qt::CaseSensitive,
+                  bool localeAware = false);
+
     // Typed access, no bounds check: 0 <= row < rowCount(), Fio <= column < ColumnCount for texts.
-    qint64 id(int row) const { return _ids[row]; }
+    int record(int row) const { return _order[size_t(row)]; }
+    qint64 id(int row) const { return _ids[size_t(record(row))]; }
     // A NULL value is a null string.
-    const QString& text(int row, int column) const {
-        const TextColumn& c = _texts[column - Fio];
-        return c.values[c.rows[row]];
+    QString text(int row, int column) const { return pool(column).text(valueIndex(row, column)); }
+    // The distinct texts of a column (Fio, Qual, IssueDate, EditDate), or every row's text (the
+    // numbers), and the one of a row.
+    const TextPool& pool(int column) const { return _texts[size_t(column - Fio)].pool; }
+    int valueIndex(int row, int column) const {
+        const TextColumn& c = _texts[size_t(column - Fio)];
+        const int r = record(row);
+        return c.rows.empty() ? r : c.rows[size_t(r)];
     }
-    // The distinct texts of a column and the one of each row.
-    const QVector<QString>& values(int column) const { return _texts[column - Fio].values; }
-    int valueIndex(int row, int column) const { return _texts[column - Fio].rows[row]; }
-    // Rank of each distinct text of a column in the order of QString::compare(a, b, cs): equal
-    // texts share a rank. Made at the first call after a reload.
-    const QVector<int>& valueRanks(int column, Qt::CaseSensitivity cs) const;
     // Julian day of IssueDate or EditDate, noDay when the text holds no date.
-    int day(int row, int column) const {
-        const TextColumn& c = _texts[column - Fio];
-        return c.days[c.rows[row]];
-    }
+    int day(int row, int column) const { return _texts[size_t(column - Fio)].days[size_t(valueIndex(row, column))]; }
 
     // Julian day of the date a text starts with ("2016-04-08", "2016-04-08 12:00:00",
     // "2016-04-08T15:30:00"); noDay otherwise.
@@ -63,22 +73,38 @@ public:
     // `withTime` and the text holds a time of day; a text without a readable date as it is.
     static QString dateText(const QString& stored, bool withTime);
 
+    // Bytes the rows take, for the benchmarks.
+    size_t bytes() const;
+
 private:
     struct TextColumn {
-        QVector<QString> values;
-        QVector<int> rows;
+        TextPool pool;
+        // The pool's value of each record; empty where every record has its own.
+        std::vector<int> rows;
         // Julian day of each value of a date column.
-        QVector<int> days;
-        mutable QVector<int> ranks;
-        mutable Qt::CaseSensitivity ranked = Qt::CaseSensitive;
+        std::vector<int> days;
+        // Rank of each value in the order of QString::compare: equal texts share a rank.
+        std::vector<int> ranks;
+        int rankCount = 0;
+        int rankedAs = -1; // the comparison the ranks were made for, -1 for none
+    };
+    struct Sort {
+        int column = unsorted;
+        Qt::SortOrder order = Qt::AscendingOrder;
+        Qt::CaseSensitivity cs = Qt::CaseSensitive;
+        bool localeAware = false;
     };
 
     void clear();
     // Reads the rows; the error text, empty on success.
     QString load();
+    static void rank(TextColumn& column, Qt::CaseSensitivity cs, bool localeAware);
+    std::vector<int> sortedRecords(const Sort& sort);
 
-    QVector<qint64> _ids;
-    TextColumn _texts[ColumnCount - Fio];
+    std::vector<qint64> _ids;
+    std::array<TextColumn, ColumnCount - Fio> _texts;
+    std::vector<int> _order;
+    Sort _sort;
     QString _headers[ColumnCount];
     quint64 _generation = 0;
 };

@@ -1,8 +1,10 @@
 #include "myfiltermodel.h"
 
 #include "documentsmodel.h"
+#include "textmatch.h"
 
 #include <algorithm>
+#include <future>
 
 static_assert(int(DocumentOrder::ColumnCount) == int(DocumentsModel::ColumnCount) &&
                   int(DocumentOrder::EditDate) == int(DocumentsModel::EditDate),
@@ -14,16 +16,45 @@ constexpr int fioColumn = DocumentsModel::Fio;
 constexpr int qualColumn = DocumentsModel::Qual;
 constexpr int issueColumn = DocumentsModel::IssueDate;
 constexpr int editColumn = DocumentsModel::EditDate;
+
+// Tests the values [from, to) of `pool` that `matches` still holds.
+void matchValues(const TextPool& pool, const QString& text, std::vector<char>* matches, int from, int to) {
+    TextPool::Scratch scratch;
+    for (int i = from; i < to; ++i)
+        if ((*matches)[size_t(i)])
+            (*matches)[size_t(i)] = TextMatch::contains(pool.view(i, &scratch), text);
+}
 } // namespace
 
 MyFilterModel::MyFilterModel(QObject* parent) : QSortFilterProxyModel(parent) {
     // The stored values: dates are shown as "dd.MM.yyyy", which does not sort by time.
     setSortRole(Qt::EditRole);
+    connect(this, &QSortFilterProxyModel::sortCaseSensitivityChanged, this, &MyFilterModel::sortSource);
+    connect(this, &QSortFilterProxyModel::sortLocaleAwareChanged, this, &MyFilterModel::sortSource);
 }
 
 void MyFilterModel::setSourceModel(QAbstractItemModel* sourceModel) {
     _fast = qobject_cast<DocumentsModel*>(sourceModel);
     QSortFilterProxyModel::setSourceModel(sourceModel);
+}
+
+// The model orders its rows by the stored values; by another role (the dates as shown) the
+// toolkit's proxy sorts, over the rows as read.
+void MyFilterModel::sort(int column, Qt::SortOrder order) {
+    const bool shownDate = column == issueColumn || column == editColumn;
+    const bool byModel = _fast && (sortRole() == Qt::EditRole || (sortRole() == Qt::DisplayRole && !shownDate));
+    _sortColumn = byModel && column >= 0 ? column : -1;
+    _sortOrder = order;
+    if (byModel && QSortFilterProxyModel::sortColumn() >= 0)
+        QSortFilterProxyModel::sort(-1, order);
+    sortSource();
+    if (!byModel)
+        QSortFilterProxyModel::sort(column, order);
+}
+
+void MyFilterModel::sortSource() {
+    if (_fast)
+        _fast->sortRows(_sortColumn, _sortOrder, sortCaseSensitivity(), isSortLocaleAware());
 }
 
 void MyFilterModel::setFilter(const DocumentFilter& filter) {
@@ -36,8 +67,10 @@ void MyFilterModel::setFilter(const DocumentFilter& filter) {
 
 DocumentOrder MyFilterModel::order() const {
     DocumentOrder order;
-    order.column = sortColumn() < 0 ? int(DocumentOrder::Unsorted) : sortColumn();
-    order.order = sortOrder();
+    const bool byModel = _sortColumn >= 0;
+    const int column = byModel ? _sortColumn : sortColumn();
+    order.column = column < 0 ? int(DocumentOrder::Unsorted) : column;
+    order.order = byModel ? _sortOrder : sortOrder();
     order.caseSensitivity = sortCaseSensitivity();
     order.localeAware = isSortLocaleAware();
     return order;
@@ -49,24 +82,27 @@ bool MyFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourcePar
     return acceptsGeneric(sourceRow, sourceParent);
 }
 
-void MyFilterModel::ValueMatches::update(const DocumentsModel& model, int column, const DocumentFilter& filter,
+void MyFilterModel::ValueMatches::update(const TextPool& pool, quint64 poolGeneration, const QString& text,
                                          quint64 filterSerial) {
-    if (valid && generation == model.generation() && serial == filterSerial)
+    if (valid && generation == poolGeneration && serial == filterSerial)
         return;
-    const bool isFio = column == fioColumn;
-    const QString text = isFio ? filter.fio() : filter.qual();
-    const QVector<QString>& values = model.values(column);
     // Typing on: a text holding the previous one can only match where that did. Without surrogates
     // a match is one of single UTF-16 units, so this holds for the toolkit's matching too.
-    const bool narrows = valid && generation == model.generation() && !part.isEmpty() && text.contains(part) &&
+    const bool narrows = valid && generation == poolGeneration && !part.isEmpty() && text.contains(part) &&
                          std::none_of(text.begin(), text.end(), [](QChar c) { return c.isSurrogate(); });
+    const int n = pool.size();
     if (!narrows)
-        matches.fill(true, values.size());
-    for (int i = 0; i < values.size(); ++i)
-        if (matches[i])
-            matches[i] = isFio ? filter.acceptsFio(values[i]) : filter.acceptsQual(values[i]);
+        matches.assign(size_t(n), 1);
+    // A registry whose every name differs has a million of them: both cores test them.
+    if (n >= 20000) {
+        auto firstHalf = std::async(std::launch::async, [&] { matchValues(pool, text, &matches, 0, n / 2); });
+        matchValues(pool, text, &matches, n / 2, n);
+        firstHalf.get();
+    } else {
+        matchValues(pool, text, &matches, 0, n);
+    }
     part = text;
-    generation = model.generation();
+    generation = poolGeneration;
     serial = filterSerial;
     valid = true;
 }
@@ -78,13 +114,13 @@ bool MyFilterModel::acceptsFast(int row) const {
     if (row < 0 || row >= m.rowCount())
         return false;
     if (!_filter.fio().isEmpty()) {
-        _fioMatches.update(m, fioColumn, _filter, _serial);
-        if (!_fioMatches.matches[m.valueIndex(row, fioColumn)])
+        _fioMatches.update(m.pool(fioColumn), m.generation(), _filter.fio(), _serial);
+        if (!_fioMatches.matches[size_t(m.valueIndex(row, fioColumn))])
             return false;
     }
     if (!_filter.qual().isEmpty()) {
-        _qualMatches.update(m, qualColumn, _filter, _serial);
-        if (!_qualMatches.matches[m.valueIndex(row, qualColumn)])
+        _qualMatches.update(m.pool(qualColumn), m.generation(), _filter.qual(), _serial);
+        if (!_qualMatches.matches[size_t(m.valueIndex(row, qualColumn))])
             return false;
     }
     return _filter.acceptsIssueDay(m.day(row, issueColumn)) && _filter.acceptsEditDay(m.day(row, editColumn));
@@ -95,23 +131,4 @@ bool MyFilterModel::acceptsGeneric(int row, const QModelIndex& parent) const {
     const auto cell = [&](int column) { return m->data(m->index(row, column, parent), Qt::EditRole); };
     return _filter.accepts(cell(fioColumn).toString(), cell(qualColumn).toString(), cell(issueColumn),
                            cell(editColumn));
-}
-
-// The default comparison of the values DocumentsModel::data() gives: ids as numbers, texts (stored
-// dates included) by their rank under QString::compare with the proxy's case sensitivity, or
-// locale-aware when asked.
-bool MyFilterModel::lessThan(const QModelIndex& left, const QModelIndex& right) const {
-    const DocumentsModel* m = _fast;
-    const int column = left.column();
-    const bool storedText =
-        sortRole() == Qt::EditRole ||
-        (sortRole() == Qt::DisplayRole && column != DocumentsModel::IssueDate && column != DocumentsModel::EditDate);
-    if (!m || left.model() != m || right.model() != m || column != right.column() || !storedText)
-        return QSortFilterProxyModel::lessThan(left, right);
-    if (column == DocumentsModel::Id)
-        return m->id(left.row()) < m->id(right.row());
-    if (isSortLocaleAware())
-        return m->text(left.row(), column).localeAwareCompare(m->text(right.row(), column)) < 0;
-    const QVector<int>& ranks = m->valueRanks(column, sortCaseSensitivity());
-    return ranks[m->valueIndex(left.row(), column)] < ranks[m->valueIndex(right.row(), column)];
 }

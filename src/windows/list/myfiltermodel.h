@@ -6,12 +6,15 @@
 #include <QPointer>
 #include <QSortFilterProxyModel>
 #include <QString>
-#include <QVector>
+#include <vector>
 
 class DocumentsModel;
+class TextPool;
 
-// The document list's proxy: keeps the rows that meet the filter panel's conditions and sorts as
-// the default proxy comparison does. Over a DocumentsModel it reads the typed columns directly.
+// The document list's proxy: keeps the rows that meet the filter panel's conditions, in the order
+// the default proxy comparison gives. Over a DocumentsModel it reads the typed columns directly and
+// has the model order its rows, which a million rows need; over another model it is the toolkit's
+// proxy.
 class MyFilterModel : public QSortFilterProxyModel {
     Q_OBJECT
 
@@ -19,6 +22,7 @@ public:
     explicit MyFilterModel(QObject* parent = nullptr);
 
     void setSourceModel(QAbstractItemModel* sourceModel) override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     // Takes the list's conditions and filters again.
     void setFilter(const DocumentFilter& filter);
@@ -30,26 +34,27 @@ public:
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
-    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
 
 private:
     bool acceptsGeneric(int sourceRow, const QModelIndex& sourceParent) const;
     bool acceptsFast(int sourceRow) const;
+    void sortSource();
     // Which distinct texts of a typed column the filter's text condition accepts; made again for a
     // new filter list (serial) or new rows (generation).
     struct ValueMatches {
-        QVector<bool> matches;
+        std::vector<char> matches;
         QString part;
         quint64 generation = 0;
         quint64 serial = 0;
         bool valid = false;
-        // `column` is DocumentsModel::Fio or DocumentsModel::Qual.
-        void update(const DocumentsModel& model, int column, const DocumentFilter& filter, quint64 filterSerial);
+        void update(const TextPool& pool, quint64 poolGeneration, const QString& text, quint64 filterSerial);
     };
 
     DocumentFilter _filter;
     QPointer<DocumentsModel> _fast;
     quint64 _serial = 0;
+    int _sortColumn = -1;
+    Qt::SortOrder _sortOrder = Qt::AscendingOrder;
     mutable ValueMatches _fioMatches;
     mutable ValueMatches _qualMatches;
 };
