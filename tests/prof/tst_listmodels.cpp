@@ -49,10 +49,13 @@ QList<qint64> idsOf(const QAbstractItemModel& model) {
     return ids;
 }
 
-QList<qint64> sortedIds(const QAbstractItemModel& model) {
-    QList<qint64> ids = idsOf(model);
+QList<qint64> sorted(QList<qint64> ids) {
     std::sort(ids.begin(), ids.end());
     return ids;
+}
+
+QList<qint64> sortedIds(const QAbstractItemModel& model) {
+    return sorted(idsOf(model));
 }
 
 // The listed documents that meet an SQL condition on the view, the oracle of the filter.
@@ -216,6 +219,16 @@ private slots:
             QVERIFY(inOrder(*list->model(), DocumentsModel::Id, Qt::DescendingOrder));
             QVERIFY(!header->isSortIndicatorShown());
         }
+
+        // The selected documents and the current one stay marked while the rows move under them.
+        const QList<qint64> marked = idsOf(*list->model()).mid(3, 4);
+        list->selectIds(marked);
+        const qint64 current = list->currentDocId();
+        click(DocumentsModel::RegNumber);
+        QCOMPARE(sorted(list->selectedIds()), sorted(marked));
+        QCOMPARE(list->model()->index(list->currentIndex().row(), 0).data().toLongLong(), current);
+        click(DocumentsModel::RegNumber);
+        click(DocumentsModel::RegNumber);
 
         list->onFiltersChanged({{"fio", "фамилия1"}, {"qual", ""}});
         click(DocumentsModel::Qual);

@@ -221,5 +221,92 @@ private slots:
     }
 };
 
+// The list's proxy and model against the core's plain reading of the rule, on a registry of ten
+// thousand documents with many distinct and many repeated texts: every filter of the panel typed
+// on one after another, each under every order the list offers.
+class TestFilterAtScale : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestDatabase> data;
+    std::unique_ptr<DocumentsModel> model;
+    std::unique_ptr<MyFilterModel> proxy;
+
+private slots:
+    void initTestCase() {
+        data = std::make_unique<TestDatabase>();
+        QVERIFY(data->open() && data->db()->isValid());
+        QVERIFY(runSql("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+                       "INSERT INTO ProfDocuments (profId, isTemplate, fio1, fio2, fio3, qual, attNumber, regNumber, "
+                       "issueDate, editDate) SELECT i + CASE WHEN i % 1000 = 0 THEN 5000000000 ELSE 0 END, "
+                       "CASE WHEN i % 97 = 0 THEN 1 ELSE 0 END, "
+                       "CASE i % 9 WHEN 0 THEN NULL WHEN 1 THEN 'ИВАНОВ' WHEN 2 THEN 'иванова' || (i % 50) "
+                       "WHEN 3 THEN 'Ёлкин' WHEN 4 THEN 'O''Brien' WHEN 5 THEN 'Петров_Водкин' WHEN 6 THEN '' "
+                       "ELSE 'Фамилия' || i END, CASE i % 4 WHEN 0 THEN NULL ELSE 'Иван' END, "
+                       "CASE i % 3 WHEN 0 THEN 'Иванович' WHEN 1 THEN 'ивановна' ELSE NULL END, "
+                       "CASE i % 5 WHEN 0 THEN NULL WHEN 1 THEN 'Повар' || char(10) || 'третьего разряда' "
+                       "WHEN 2 THEN '100% сварщик' WHEN 3 THEN 'сварщик' ELSE 'Электромонтёр ' || (i % 7) END, "
+                       "CASE i % 11 WHEN 0 THEN NULL ELSE printf('%06d', 10000 - i) END, "
+                       "CASE i % 6 WHEN 0 THEN NULL WHEN 1 THEN 'a' WHEN 2 THEN 'B' ELSE 'Рег ' || (i % 300) END, "
+                       "CASE i % 13 WHEN 0 THEN NULL WHEN 1 THEN '2016-02-30' WHEN 2 THEN '' "
+                       "ELSE date('2016-01-01', '+' || (i % 400) || ' days') END, "
+                       "CASE i % 8 WHEN 0 THEN NULL WHEN 1 THEN 'x' WHEN 2 THEN date('2016-03-01', '+' || (i % 90) "
+                       "|| ' days') || 'T10:00:00' ELSE datetime('2016-03-01 08:00:00', '+' || (i * 37) || "
+                       "' minutes') END FROM n")
+                    .isActive());
+        model = std::make_unique<DocumentsModel>();
+        QVERIFY(model->reload());
+        QCOMPARE(model->rowCount(), 10000 - 10000 / 97);
+        proxy = std::make_unique<MyFilterModel>();
+        proxy->setSourceModel(model.get());
+    }
+    void cleanupTestCase() {
+        proxy.reset();
+        model.reset();
+        data.reset();
+    }
+
+    void everyFilterUnderEveryOrder_data() {
+        QTest::addColumn<FilterListType>("filters");
+        const QDate from(2016, 3, 1), to(2016, 5, 31), day(2016, 4, 12);
+        QTest::newRow("no filter") << panel("");
+        QTest::newRow("typing: и") << panel("и");
+        QTest::newRow("typing: ив") << panel("ив");
+        QTest::newRow("typing: иван") << panel("иван");
+        QTest::newRow("typing: иванова1") << panel("иванова1");
+        QTest::newRow("upper case") << panel("ИВАНОВА");
+        QTest::newRow("ё against Ё") << panel("ёлкин");
+        QTest::newRow("across the name's parts") << panel("иван иванович");
+        QTest::newRow("apostrophe") << panel("o'b");
+        QTest::newRow("underscore") << panel("_");
+        QTest::newRow("quote ending a literal") << panel("') OR 1=1 --");
+        QTest::newRow("percent in the qualification") << panel("", "%");
+        QTest::newRow("qualification over a line break") << panel("", "повар ТРЕТЬЕГО");
+        QTest::newRow("name and qualification") << panel("фамилия1", "электромонтёр 3");
+        QTest::newRow("issue range") << panel("", "", from, to);
+        QTest::newRow("issue on one day") << panel("", "", day, day);
+        QTest::newRow("issue, one end only") << panel("", "", from, {});
+        QTest::newRow("edit range") << panel("", "", {}, {}, from, to);
+        QTest::newRow("everything") << panel("иван", "сварщик", from, to, from, to);
+        QTest::newRow("nothing matches") << panel("нет такого");
+    }
+    void everyFilterUnderEveryOrder() {
+        QFETCH(FilterListType, filters);
+        const DocumentFilter filter = DocumentFilter::fromList(filters);
+        proxy->setFilter(filter);
+        for (int column = -1; column < DocumentsModel::ColumnCount; ++column)
+            for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder})
+                for (Qt::CaseSensitivity cs : {Qt::CaseSensitive, Qt::CaseInsensitive}) {
+                    proxy->setSortCaseSensitivity(cs);
+                    proxy->sort(column, order);
+                    QString error;
+                    const QList<qint64> plain = filter.shownIds(proxy->order(), &error);
+                    QCOMPARE(error, QString());
+                    QVERIFY2(plain == proxyIds(*proxy),
+                             qPrintable(QStringLiteral("column %1, order %2, case %3").arg(column).arg(order).arg(cs)));
+                }
+    }
+};
+
 ORVANE_TEST(TestDocumentFilter)
+ORVANE_TEST(TestFilterAtScale)
 #include "tst_filter.moc"

@@ -213,6 +213,13 @@ std::vector<int> DocumentsModel::sortedRecords(const Sort& sort) {
     std::iota(records.begin(), records.end(), 0);
     if (sort.column == Id) {
         const bool up = sort.order == Qt::AscendingOrder;
+        // The file gives its rows by id: the newest first is then the rows read backwards.
+        if (std::is_sorted(_ids.cbegin(), _ids.cend()) &&
+            std::adjacent_find(_ids.cbegin(), _ids.cend()) == _ids.cend()) {
+            if (!up)
+                std::reverse(records.begin(), records.end());
+            return records;
+        }
         std::stable_sort(records.begin(), records.end(), [this, up](int a, int b) {
             return up ? _ids[size_t(a)] < _ids[size_t(b)] : _ids[size_t(b)] < _ids[size_t(a)];
         });
