@@ -137,7 +137,7 @@ bool TextPool::equalsUtf8(int i, const char* utf8, int size) const {
     const char* at = _data.data() + start(i);
     const int n = length(i);
     if (_kinds[size_t(i)] == Narrow && isAscii(utf8, size))
-        return n == size && std::memcmp(at, utf8, size_t(size)) == 0;
+        return n == size && (size == 0 || std::memcmp(at, utf8, size_t(size)) == 0);
     const auto* p = reinterpret_cast<const quint8*>(utf8);
     const auto* end = p + size;
     const bool wide = _kinds[size_t(i)] == Wide;
@@ -169,7 +169,7 @@ bool TextPool::less(int a, int b) const {
     const char* pb = _data.data() + start(b);
     const int n = std::min(na, nb);
     if (ka != Wide && kb != Wide) {
-        const int c = std::memcmp(pa, pb, size_t(n));
+        const int c = n > 0 ? std::memcmp(pa, pb, size_t(n)) : 0;
         return c != 0 ? c < 0 : na < nb;
     }
     for (int k = 0; k < n; ++k) {
