@@ -49,6 +49,18 @@ QList<qint64> idsOf(const QAbstractItemModel& model) {
     return ids;
 }
 
+// Every cell as the edit role gives it, row by row.
+QList<QVariantList> cellsOf(const QAbstractItemModel& model) {
+    QList<QVariantList> rows;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        QVariantList cells;
+        for (int column = 0; column < model.columnCount(); ++column)
+            cells << model.index(row, column).data(Qt::EditRole);
+        rows << cells;
+    }
+    return rows;
+}
+
 QList<qint64> sorted(QList<qint64> ids) {
     std::sort(ids.begin(), ids.end());
     return ids;
@@ -191,6 +203,68 @@ private slots:
         QVERIFY(runSql("DELETE FROM ProfDocuments").isActive());
         QVERIFY(documents.reload());
         QCOMPARE(filter.rowCount(), 0);
+    }
+
+    // A refresh reads again what the program wrote since the last read, and the rows are then
+    // exactly those a fresh read gives, in the same order, whatever the write and the sort: edits,
+    // new and deleted documents, templates coming and going, a rolled-back transaction the list
+    // had already shown, ids beyond 32 bits and a new id below the last one.
+    void refreshReadsTheChanges_data() {
+        QTest::addColumn<QStringList>("writes"); // "refresh" refreshes in between
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("order");
+        const int up = Qt::AscendingOrder, down = Qt::DescendingOrder;
+        QTest::newRow("a name changed, by name")
+            << QStringList{"UPDATE ProfDocuments SET fio1 = 'Яковлев' WHERE profId IN (10, 11)"}
+            << int(DocumentsModel::Fio) << up;
+        QTest::newRow("a number changed twice, by number")
+            << QStringList{"UPDATE ProfDocuments SET attNumber = '000007' WHERE profId = 3", "refresh",
+                           "UPDATE ProfDocuments SET attNumber = NULL WHERE profId = 3"}
+            << int(DocumentsModel::AttNumber) << down;
+        QTest::newRow("new documents, newest first")
+            << QStringList{"INSERT INTO ProfDocuments (fio1, attNumber, issueDate) VALUES ('Новиков', '999999', "
+                           "'2016-02-30'), (NULL, NULL, NULL)"}
+            << int(DocumentsModel::Id) << down;
+        QTest::newRow("deleted documents, by issue date")
+            << QStringList{"DELETE FROM ProfDocuments WHERE profId IN (5, 6, 7, 299)"} << int(DocumentsModel::IssueDate)
+            << up;
+        QTest::newRow("templates come and go, by qualification")
+            << QStringList{"UPDATE ProfDocuments SET isTemplate = 1 WHERE profId = 12",
+                           "UPDATE ProfDocuments SET isTemplate = 0 WHERE profId = 50"}
+            << int(DocumentsModel::Qual) << down;
+        QTest::newRow("a rolled-back transaction the list had shown")
+            << QStringList{"BEGIN", "UPDATE ProfDocuments SET regNumber = 'ОТКАТ' WHERE profId = 20",
+                           "INSERT INTO ProfDocuments (fio1) VALUES ('Откат')", "refresh", "ROLLBACK"}
+            << int(DocumentsModel::RegNumber) << up;
+        QTest::newRow("an id beyond 32 bits, unsorted")
+            << QStringList{QStringLiteral("INSERT INTO ProfDocuments (profId, fio1) VALUES (%1, 'Дальний')")
+                               .arg(farId + 5)}
+            << int(DocumentsModel::unsorted) << up;
+        QTest::newRow("a new id below the last, by edit date")
+            << QStringList{"INSERT INTO ProfDocuments (profId, fio1, editDate) VALUES (1000, 'Вставной', "
+                           "'2016-01-01 10:00:00')",
+                           "UPDATE ProfDocuments SET editDate = '2017-05-05' WHERE profId = 30"}
+            << int(DocumentsModel::EditDate) << up;
+    }
+    void refreshReadsTheChanges() {
+        QFETCH(QStringList, writes);
+        QFETCH(int, column);
+        QFETCH(int, order);
+        TestDatabase data;
+        QVERIFY(data.open());
+        QVERIFY(fillRegistry());
+        DocumentsModel documents;
+        QAbstractItemModelTester tester(&documents, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QVERIFY(documents.reload());
+        documents.sortRows(column, Qt::SortOrder(order));
+        for (const QString& sql : writes)
+            QVERIFY(sql == "refresh" ? documents.refresh() : runSql(sql).isActive());
+        QVERIFY(documents.refresh());
+        DocumentsModel fresh;
+        QVERIFY(fresh.reload());
+        fresh.sortRows(column, Qt::SortOrder(order));
+        QCOMPARE(cellsOf(documents), cellsOf(fresh));
+        QCOMPARE(sortedIds(documents), idsWhere("1"));
     }
 
     // The list as the window has it: header clicks through the three sort states of every column,

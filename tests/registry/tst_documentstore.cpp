@@ -1,6 +1,7 @@
 #include "database.h"
 #include "documentstore.h"
 #include "frdoautofill.h"
+#include "listchanges.h"
 #include "testdatabase.h"
 #include "testregistry.h"
 
@@ -298,6 +299,41 @@ private slots:
     }
 
     // The list reads every document but the templates, NULL apart from an empty text.
+    // The list learns which documents the program wrote: at first, and after the registry was
+    // opened again, everything; then each document written (once, in id order), a rolled-back
+    // transaction's documents again, and nothing for the other tables.
+    void listChanges() {
+        Registry registry;
+        insertFullDocument(1, "Первый");
+        insertFullDocument(2, "Второй");
+        ListChanges changes;
+        QVERIFY(changes.take().all);
+        const auto taken = [&changes] {
+            const ListChanges::Changes c = changes.take();
+            return c.all ? QVector<qint64>{-1} : c.ids;
+        };
+        QCOMPARE(taken(), QVector<qint64>{});
+        const qint64 far = Q_INT64_C(5000000000);
+        runSql("UPDATE ProfDocuments SET fio1 = 'Иной' WHERE profId = 2");
+        runSql("INSERT INTO ProfDocuments (profId, fio1) VALUES (?, 'Дальний')", {far});
+        runSql("UPDATE ProfDocuments SET qual = 'Слесарь' WHERE profId = 2");
+        runSql("UPDATE ProfDetails SET count = 12");
+        QCOMPARE(taken(), (QVector<qint64>{2, far}));
+        QVERIFY(runSql("BEGIN").isActive());
+        runSql("DELETE FROM ProfDocuments WHERE profId = 1");
+        QCOMPARE(taken(), QVector<qint64>{1});
+        QVERIFY(runSql("ROLLBACK").isActive());
+        QCOMPARE(taken(), QVector<qint64>{1});
+        // A write the file refuses changes nothing to read again.
+        runSql("CREATE TRIGGER refuse BEFORE UPDATE ON ProfDocuments " + refuse);
+        runSql("UPDATE ProfDocuments SET fio1 = 'Нет' WHERE profId = 1");
+        QCOMPARE(taken(), QVector<qint64>{});
+        registry.data.close();
+        QVERIFY(registry.data.open());
+        QVERIFY(changes.take().all);
+        QCOMPARE(taken(), QVector<qint64>{});
+    }
+
     void listRows() {
         Registry r;
         const qint64 wide = std::numeric_limits<qint64>::max();

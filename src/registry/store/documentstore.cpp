@@ -293,17 +293,24 @@ void DocumentStore::readUsedValuesAhead(const QString& table, const QStringList&
 // takes longer than SQLite's own work on a large registry.
 namespace {
 // A server's rows come through the driver, in the file's order (the view's rows by id).
-bool readListRowsByDriver(const DocumentStore::ListRowSink& sink, QString* error) {
+QString jsonOf(const QVector<qint64>& ids) {
+    return SqlDialect::jsonIds(QList<qint64>(ids.cbegin(), ids.cend()));
+}
+
+bool readListRowsByDriver(const DocumentStore::ListRowSink& sink, QString* error, const QVector<qint64>* only) {
     QStringList columns;
     for (const char* column : DocumentStore::listColumns)
         columns << QLatin1String(column);
     // In pages by id: the driver holds a whole result in memory, which for a million rows would be
     // the list again, and more.
     constexpr int page = 50000;
-    const QString sql = QStringLiteral("SELECT %1 FROM ViewProfDocuments WHERE profId > ? ORDER BY profId LIMIT %2")
-                            .arg(columns.join(QStringLiteral(", ")))
+    const QSqlDatabase db = QSqlDatabase::database();
+    const QString some =
+        only ? QStringLiteral(" AND profId IN (%1)").arg(SqlDialect::idsFromJson(db, QStringLiteral("?"))) : QString();
+    const QString sql = QStringLiteral("SELECT %1 FROM ViewProfDocuments WHERE profId > ?%2 ORDER BY profId LIMIT %3")
+                            .arg(columns.join(QStringLiteral(", ")), some)
                             .arg(page);
-    QSqlQuery query(QSqlDatabase::database());
+    QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.prepare(sql))
         return failed(query.lastError().text() + QLatin1Char(' ') + sql, error);
@@ -313,6 +320,8 @@ bool readListRowsByDriver(const DocumentStore::ListRowSink& sink, QString* error
     qint64 last = std::numeric_limits<qint64>::min();
     for (int rows = page; rows == page;) {
         query.addBindValue(last);
+        if (only)
+            query.addBindValue(jsonOf(*only));
         if (!query.exec())
             return failed(query.lastError().text() + QLatin1Char(' ') + sql, error);
         for (rows = 0; query.next(); ++rows) {
@@ -332,18 +341,25 @@ bool readListRowsByDriver(const DocumentStore::ListRowSink& sink, QString* error
 }
 } // namespace
 
-bool DocumentStore::readListRows(const ListRowSink& sink, QString* error) {
+bool DocumentStore::readListRows(const ListRowSink& sink, QString* error, const QVector<qint64>* only) {
     sqlite3* db = connectionHandle();
     if (!db && SqlDialect::isServer())
-        return readListRowsByDriver(sink, error);
+        return readListRowsByDriver(sink, error, only);
     if (!db)
         return failed(QStringLiteral("no open database"), error);
+    // By id, as the file keeps its rows: no sort step.
+    const QByteArray sql =
+        QByteArray(selectList) +
+        (only ? " WHERE profId IN (SELECT value FROM json_each(?1)) ORDER BY profId" : " ORDER BY profId");
     sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, selectList, -1, &raw, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, sql.constData(), -1, &raw, nullptr) != SQLITE_OK) {
         sqlite3_finalize(raw);
-        return failed(QString::fromUtf8(sqlite3_errmsg(db)) + QLatin1Char(' ') + QLatin1String(selectList), error);
+        return failed(QString::fromUtf8(sqlite3_errmsg(db)) + QLatin1Char(' ') + QString::fromUtf8(sql), error);
     }
     const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+    const QByteArray ids = only ? jsonOf(*only).toUtf8() : QByteArray();
+    if (only)
+        sqlite3_bind_text(raw, 1, ids.constData(), ids.size(), SQLITE_STATIC);
     int at[listColumnCount];
     for (int c = 0; c < listColumnCount; ++c) {
         at[c] = -1;
@@ -364,6 +380,6 @@ bool DocumentStore::readListRows(const ListRowSink& sink, QString* error) {
         sink(sqlite3_column_int64(raw, at[0]), texts);
     }
     if (result != SQLITE_DONE)
-        return failed(QString::fromUtf8(sqlite3_errmsg(db)) + QLatin1Char(' ') + QLatin1String(selectList), error);
+        return failed(QString::fromUtf8(sqlite3_errmsg(db)) + QLatin1Char(' ') + QString::fromUtf8(sql), error);
     return true;
 }

@@ -60,7 +60,8 @@ public:
     };
     // Called once per row with the id and the texts of the other listColumnCount - 1 columns.
     using ListRowSink = std::function<void(qint64 id, const ListText* texts)>;
-    // Reads every row of the list in the view's order. The rows read before a failure have been
-    // handed over.
-    static bool readListRows(const ListRowSink& sink, QString* error = nullptr);
+    // Reads every row of the list in the view's order, or those of the documents `only` names (in
+    // ascending id; an id that is no listed document gives no row). The rows read before a failure
+    // have been handed over.
+    static bool readListRows(const ListRowSink& sink, QString* error = nullptr, const QVector<qint64>* only = nullptr);
 };

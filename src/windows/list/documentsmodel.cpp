@@ -120,6 +120,8 @@ QString DocumentsModel::dateText(const QString& stored, bool withTime) {
 void DocumentsModel::clear() {
     std::vector<qint64>().swap(_ids);
     std::vector<int>().swap(_order);
+    std::vector<char>().swap(_gone);
+    _reread = 0;
     for (TextColumn& column : _texts)
         column = TextColumn();
 }
@@ -128,6 +130,8 @@ bool DocumentsModel::reload() {
     beginResetModel();
     clear();
     ++_generation;
+    // From here on the program's writes are followed; what came before is read now.
+    _changes.take();
     QString error = load();
     if (error.isEmpty())
         _order = sortedRecords(_sort);
@@ -137,6 +141,93 @@ bool DocumentsModel::reload() {
     }
     endResetModel();
     return error.isEmpty();
+}
+
+bool DocumentsModel::refresh() {
+    const ListChanges::Changes changes = _changes.take();
+    // Many changes, or many old texts kept: one read of everything costs less.
+    const size_t limit = _ids.size() / 8 + 1000;
+    if (changes.all || size_t(changes.ids.size()) > limit || _reread > _ids.size() / 4 + 1000)
+        return reload();
+    if (changes.ids.isEmpty())
+        return true;
+    beginResetModel();
+    ++_generation;
+    bool placed = true;
+    QString error = apply(changes.ids, &placed);
+    endResetModel();
+    if (!error.isEmpty())
+        MZ_LOG() << "cannot read the changed documents" << error;
+    return error.isEmpty() && placed ? true : reload();
+}
+
+QString DocumentsModel::apply(const QVector<qint64>& ids, bool* placed) {
+    std::vector<char> moved(_ids.size(), 0);
+    std::vector<qint64> read;
+    read.reserve(size_t(ids.size()));
+    QString error;
+    const bool ok = DocumentStore::readListRows(
+        [&](qint64 id, const DocumentStore::ListText* texts) {
+            if (!*placed)
+                return;
+            const auto at = std::lower_bound(_ids.cbegin(), _ids.cend(), id);
+            int record = int(at - _ids.cbegin());
+            if (at == _ids.cend()) {
+                _ids.push_back(id);
+                moved.push_back(1);
+                if (!_gone.empty())
+                    _gone.push_back(0);
+            } else if (*at != id) {
+                *placed = false;
+                return;
+            }
+            for (int c = Fio; c < ColumnCount; ++c)
+                setValue(c, record, texts[c - Fio]);
+            moved[size_t(record)] = 1;
+            if (!_gone.empty())
+                _gone[size_t(record)] = 0;
+            read.push_back(id);
+            ++_reread;
+        },
+        &error, &ids);
+    if (!ok || !*placed)
+        return error;
+    // Asked for and not read: deleted, or no longer listed.
+    for (qint64 id : ids) {
+        if (std::binary_search(read.cbegin(), read.cend(), id))
+            continue;
+        const auto at = std::lower_bound(_ids.cbegin(), _ids.cend(), id);
+        if (at == _ids.cend() || *at != id)
+            continue;
+        if (_gone.empty())
+            _gone.assign(_ids.size(), 0);
+        _gone[size_t(at - _ids.cbegin())] = 1;
+        moved[size_t(at - _ids.cbegin())] = 1;
+    }
+    for (TextColumn& column : _texts)
+        column.rankedAs = -1;
+    _order = mergedOrder(moved);
+    return QString();
+}
+
+// A record read again gets new values at the pools' ends; a column that held one value per
+// record in record order (the numbers) then needs its index per record.
+void DocumentsModel::setValue(int c, int record, const DocumentStore::ListText& text) {
+    TextColumn& column = _texts[size_t(c - Fio)];
+    const bool added = size_t(record) == (column.rows.empty() ? size_t(column.pool.size()) : column.rows.size());
+    if (column.rows.empty() && !added) {
+        column.rows.resize(size_t(column.pool.size()));
+        std::iota(column.rows.begin(), column.rows.end(), 0);
+    }
+    const int index = column.pool.appendUtf8(text.utf8, text.size);
+    if (!column.rows.empty()) {
+        if (added)
+            column.rows.push_back(index);
+        else
+            column.rows[size_t(record)] = index;
+    }
+    if (isDate(c))
+        column.days.push_back(dayNumber(column.pool.text(index)));
 }
 
 QString DocumentsModel::load() {
@@ -165,6 +256,8 @@ QString DocumentsModel::load() {
         return QStringLiteral("the list's texts exceed 4 GB");
     if (!read)
         return error.isEmpty() ? QStringLiteral("unknown error") : error;
+    if (!std::is_sorted(_ids.cbegin(), _ids.cend()))
+        return QStringLiteral("the rows did not come in the order of their ids");
     for (TextColumn& column : _texts) {
         column.pool.squeeze();
         column.rows.shrink_to_fit();
@@ -205,24 +298,40 @@ void DocumentsModel::rank(TextColumn& column, Qt::CaseSensitivity cs, bool local
     column.rankedAs = as;
 }
 
+int DocumentsModel::compareValues(int c, int a, int b, const Sort& sort) const {
+    if (c == Id)
+        return (_ids[size_t(a)] > _ids[size_t(b)]) - (_ids[size_t(a)] < _ids[size_t(b)]);
+    const TextColumn& column = _texts[size_t(c - Fio)];
+    const TextPool& pool = column.pool;
+    const int va = column.rows.empty() ? a : column.rows[size_t(a)];
+    const int vb = column.rows.empty() ? b : column.rows[size_t(b)];
+    if (!sort.localeAware && sort.cs == Qt::CaseSensitive)
+        return pool.less(va, vb) ? -1 : pool.less(vb, va) ? 1 : 0;
+    TextPool::Scratch sa, sb;
+    const QStringView ta = pool.view(va, &sa);
+    const QStringView tb = pool.view(vb, &sb);
+    if (sort.localeAware)
+        return QString::localeAwareCompare(ta.toString(), tb.toString());
+    return ta.compare(tb, sort.cs);
+}
+
+std::vector<int> DocumentsModel::liveRecords() const {
+    std::vector<int> records;
+    records.reserve(_ids.size());
+    for (int r = 0; r < int(_ids.size()); ++r)
+        if (_gone.empty() || !_gone[size_t(r)])
+            records.push_back(r);
+    return records;
+}
+
 // The records in the order of `sort`, as the toolkit's proxy orders its source rows: a stable
 // sort, ascending or descending, of the records as read.
 std::vector<int> DocumentsModel::sortedRecords(const Sort& sort) {
-    const int n = int(_ids.size());
-    std::vector<int> records(static_cast<size_t>(n));
-    std::iota(records.begin(), records.end(), 0);
+    std::vector<int> records = liveRecords();
     if (sort.column == Id) {
-        const bool up = sort.order == Qt::AscendingOrder;
-        // The file gives its rows by id: the newest first is then the rows read backwards.
-        if (std::is_sorted(_ids.cbegin(), _ids.cend()) &&
-            std::adjacent_find(_ids.cbegin(), _ids.cend()) == _ids.cend()) {
-            if (!up)
-                std::reverse(records.begin(), records.end());
-            return records;
-        }
-        std::stable_sort(records.begin(), records.end(), [this, up](int a, int b) {
-            return up ? _ids[size_t(a)] < _ids[size_t(b)] : _ids[size_t(b)] < _ids[size_t(a)];
-        });
+        // The records stand in the order of their ids: the newest first is the records backwards.
+        if (sort.order == Qt::DescendingOrder)
+            std::reverse(records.begin(), records.end());
         return records;
     }
     if (sort.column < Fio || sort.column >= ColumnCount)
@@ -230,20 +339,44 @@ std::vector<int> DocumentsModel::sortedRecords(const Sort& sort) {
     // Counting sort by rank: a pass over the records, equal ranks in the order read.
     TextColumn& column = _texts[size_t(sort.column - Fio)];
     rank(column, sort.cs, sort.localeAware);
-    const auto rankOf = [&column](int r) {
-        return column.ranks[size_t(column.rows.empty() ? r : column.rows[size_t(r)])];
+    const auto slotOf = [&column, &sort](int r) {
+        const int k = column.ranks[size_t(column.rows.empty() ? r : column.rows[size_t(r)])];
+        return size_t(sort.order == Qt::AscendingOrder ? k : column.rankCount - 1 - k);
     };
     std::vector<int> starts(size_t(column.rankCount) + 1, 0);
-    for (int r = 0; r < n; ++r) {
-        const int k = rankOf(r);
-        ++starts[size_t(sort.order == Qt::AscendingOrder ? k : column.rankCount - 1 - k) + 1];
-    }
+    for (int r : records)
+        ++starts[slotOf(r) + 1];
     std::partial_sum(starts.begin(), starts.end(), starts.begin());
-    for (int r = 0; r < n; ++r) {
-        const int k = rankOf(r);
-        records[size_t(starts[size_t(sort.order == Qt::AscendingOrder ? k : column.rankCount - 1 - k)]++)] = r;
-    }
-    return records;
+    std::vector<int> sorted(records.size());
+    for (int r : records)
+        sorted[size_t(starts[slotOf(r)]++)] = r;
+    return sorted;
+}
+
+std::vector<int> DocumentsModel::mergedOrder(const std::vector<char>& moved) {
+    std::vector<int> kept;
+    kept.reserve(_order.size());
+    for (int r : _order)
+        if (!moved[size_t(r)])
+            kept.push_back(r);
+    std::vector<int> fresh;
+    for (int r = 0; r < int(moved.size()); ++r)
+        if (moved[size_t(r)] && (_gone.empty() || !_gone[size_t(r)]))
+            fresh.push_back(r);
+    const Sort sort = _sort;
+    const auto before = [this, &sort](int a, int b) {
+        if (sort.column == unsorted)
+            return a < b;
+        const int c = compareValues(sort.column, a, b, sort);
+        if (c != 0)
+            return sort.order == Qt::AscendingOrder ? c < 0 : c > 0;
+        // Equal values in the order read; ids are never equal.
+        return sort.column == Id ? false : a < b;
+    };
+    std::sort(fresh.begin(), fresh.end(), before);
+    std::vector<int> order(kept.size() + fresh.size());
+    std::merge(kept.cbegin(), kept.cend(), fresh.cbegin(), fresh.cend(), order.begin(), before);
+    return order;
 }
 
 void DocumentsModel::sortRows(int column, Qt::SortOrder order, Qt::CaseSensitivity cs, bool localeAware) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "documentstore.h"
+#include "listchanges.h"
 #include "textpool.h"
 #include "valuetext.h"
 
@@ -32,6 +34,9 @@ public:
     // Re-reads every row with one query and sorts them as before; false (logged) on failure, the
     // model is empty then.
     bool reload();
+    // Re-reads the rows the program has written since they were read, and only those, when that
+    // can be told (ListChanges); otherwise every row, as reload().
+    bool refresh();
     // Changes with every reload, so that what was derived from the rows can tell it is stale.
     quint64 generation() const { return _generation; }
 
@@ -98,12 +103,28 @@ private:
     void clear();
     // Reads the rows; the error text, empty on success.
     QString load();
+    // Reads the rows of `ids` again into their records, adds the new documents and drops those
+    // gone; the error text. "" with `placed` false when a new id would not come last: the records
+    // are kept in the order of their ids.
+    QString apply(const QVector<qint64>& ids, bool* placed);
+    void setValue(int column, int record, const DocumentStore::ListText& text);
     static void rank(TextColumn& column, Qt::CaseSensitivity cs, bool localeAware);
+    // -1, 0 or 1 as the values compare by `sort`'s rule.
+    int compareValues(int column, int a, int b, const Sort& sort) const;
+    std::vector<int> liveRecords() const;
     std::vector<int> sortedRecords(const Sort& sort);
+    // The order after `moved` records changed: the others keep their places, the moved ones are
+    // merged in by `sort`'s rule.
+    std::vector<int> mergedOrder(const std::vector<char>& moved);
 
-    std::vector<qint64> _ids;
+    std::vector<qint64> _ids; // ascending
     std::array<TextColumn, ColumnCount - Fio> _texts;
     std::vector<int> _order;
+    // Records of documents gone since the last full read; empty while there are none.
+    std::vector<char> _gone;
+    // Records read again since the last full read: their old texts stay in the pools till then.
+    size_t _reread = 0;
+    ListChanges _changes;
     Sort _sort;
     QString _headers[ColumnCount];
     quint64 _generation = 0;

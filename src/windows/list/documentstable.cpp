@@ -39,7 +39,7 @@ QDialog* DocumentsTable::createPrintDialog(QWidget* parent) {
 }
 
 void DocumentsTable::reloadSource() {
-    _documents->reload();
+    _documents->refresh();
 }
 
 bool DocumentsTable::checkRecords(int, QList<qint64>) {
