@@ -167,6 +167,10 @@ bool XlsxWorkbook::writeNumber(int row, int column, double value, int format) {
 }
 
 bool XlsxWorkbook::close(QString* error) {
+    // The library does not look at the writes of its temporary file: a full disk would give a
+    // workbook with its sheet cut short.
+    if (_sheet && _sheet->file && (fflush(_sheet->file) != 0 || ferror(_sheet->file)))
+        fail(QStringLiteral("не удалось записать временный файл листа"));
     if (_workbook && isValid()) {
         const lxw_error e = workbook_close(_workbook);
         _workbook = nullptr;
