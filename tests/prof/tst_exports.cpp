@@ -1,19 +1,19 @@
-#include "filedialog.h"
 #include "armedprobe.h"
-#include "guifixture.h"
-#include "xlsxexport.h"
-#include "xlsxworkbook.h"
 #include "documentfilter.h"
 #include "documentsmodel.h"
 #include "documentstable.h"
+#include "filedialog.h"
 #include "frdodialog.h"
 #include "frdoexport.h"
+#include "guifixture.h"
 #include "mainwindow.h"
 #include "myfiltermodel.h"
 #include "registrybook.h"
 #include "testdatabase.h"
 #include "testenvironment.h"
 #include "testregistry.h"
+#include "xlsxexport.h"
+#include "xlsxworkbook.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -29,7 +29,9 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
+#include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 const QVariant null;
@@ -418,6 +420,75 @@ Writer frdoWriter() {
 QStringList entries(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
+
+// More rows than the export keeps in flight between its two threads, with blanks, quotes and
+// markup in Cyrillic texts.
+constexpr int manyRows = 2600;
+const QString allRows = QStringLiteral("SELECT id, name, note, n FROM ExportRows WHERE 1=1");
+
+void createExportRows() {
+    runSql("CREATE TABLE IF NOT EXISTS ExportRows (id INTEGER PRIMARY KEY, name TEXT, note TEXT, n INTEGER)");
+    runSql(QStringLiteral("WITH RECURSIVE s(v) AS (SELECT 1 UNION ALL SELECT v + 1 FROM s WHERE v < ?) "
+                          "INSERT OR IGNORE INTO ExportRows SELECT v, CASE WHEN v % 3 = 0 THEN NULL ELSE "
+                          "'Кавычки «ёлка» \"№' || v || '\" & <b>''x''</b>' END, CASE WHEN v % 2 = 0 THEN NULL "
+                          "ELSE printf('%08d', v * 7919) END, CASE WHEN v % 5 = 0 THEN NULL ELSE v END FROM s"),
+           {manyRows});
+}
+
+QList<qint64> exportRowIds() {
+    QList<qint64> ids;
+    for (int id = manyRows; id >= 1; --id)
+        ids << id;
+    return ids;
+}
+
+XlsxExportSpec exportRowsLayout(const QString& selectSql) {
+    XlsxExportSpec layout;
+    layout.selectSql = selectSql;
+    layout.idColumn = QStringLiteral("id");
+    const auto joined = [](const QSqlQuery& q) { return q.value(0).toString() + '-' + q.value(1).toString(); };
+    layout.columns = {
+        {"Имя", 20, "name", {}}, {"Заметка", 0, "note", {}}, {"Число", 0, "N", {}}, {"Вместе", 0, QString(), joined}};
+    return layout;
+}
+
+// The cells as one plain query on this thread reads them.
+QList<QStringList> readBack(const QString& selectSql) {
+    QList<QStringList> rows;
+    QSqlQuery query = runSql(selectSql + " ORDER BY id");
+    while (query.next()) {
+        QStringList row;
+        for (int c = 1; c < 4; ++c)
+            row << query.value(c).toString().left(32767);
+        row << (query.value(0).toString() + '-' + query.value(1).toString()).left(32767);
+        rows << row;
+    }
+    return rows;
+}
+
+// Files may grow only to `bytes` while it lives: a disk that fills up, also for root.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        if (!bytes)
+            return;
+        std::signal(SIGXFSZ, SIG_IGN);
+        _set = getrlimit(RLIMIT_FSIZE, &_old) == 0;
+        rlimit limit = _old;
+        limit.rlim_cur = bytes;
+        _set = _set && setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() {
+        if (_set)
+            setrlimit(RLIMIT_FSIZE, &_old);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit _old = {};
+    bool _set = false;
+};
 } // namespace
 
 Q_DECLARE_METATYPE(Writer)
@@ -710,6 +781,85 @@ private slots:
         const QString value = Sheet(path).value(0, 0);
         QCOMPARE(value.size(), length);
         QCOMPARE(value, text.left(length));
+    }
+
+    // Rows read on this thread and written on another give the cells one plain query reads.
+    void overlappedCells_data() {
+        QTest::addColumn<QString>("selectSql");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("blanks and quotes") << allRows + " AND id <= 30" << 30;
+        QTest::newRow("more rows than in flight") << allRows << manyRows;
+        QTest::newRow("megabyte texts")
+            << "SELECT id, name, id || replace(hex(zeroblob(500000)), '00', 'яё') AS note, n FROM ExportRows "
+               "WHERE id <= 300"
+            << 300;
+    }
+    void overlappedCells() {
+        QFETCH(QString, selectSql);
+        QFETCH(int, rows);
+        createExportRows();
+        const QString path = outPath("rows.xlsx");
+        QString error;
+        ExportFailure failure = ExportFailure::Cancelled;
+        QVERIFY2(XlsxExport::write(exportRowsLayout(selectSql), exportRowIds(), path, &error, {}, nullptr, nullptr,
+                                   &failure),
+                 qPrintable(error));
+        QCOMPARE(int(failure), int(ExportFailure::None));
+        const QList<QStringList> expected = readBack(selectSql);
+        QCOMPARE(expected.size(), rows);
+        const Sheet sheet(path);
+        QCOMPARE(sheet.row(0), QStringList({"Имя", "Заметка", "Число", "Вместе"}));
+        QCOMPARE(sheet.dataRows(), expected);
+        QCOMPARE(entries(out->path()), QStringList{"rows.xlsx"});
+    }
+
+    // However an export stops, the file it would have replaced stays and nothing is left beside it.
+    void stoppedExports_data() {
+        QTest::addColumn<QString>("selectSql");
+        QTest::addColumn<int>("cancelAt"); // the number of the progress call that cancels, 0 for none
+        QTest::addColumn<int>("fileSizeLimit");
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QString>("error"); // how the reason starts
+        QTest::addColumn<int>("lastDone");  // rows done at the last progress report
+        QTest::newRow("cancelled midway") << allRows << 3 << 0 << int(ExportFailure::Cancelled) << QString() << 1000;
+        QTest::newRow("database fails midway")
+            << "SELECT id, name, note, json(CASE WHEN id > 2100 THEN 'x' ELSE '1' END) AS n FROM ExportRows WHERE 1=1"
+            << 0 << 0 << int(ExportFailure::Database) << "Не удалось прочитать записи из базы данных:" << 2000;
+        QTest::newRow("disk fills up") << allRows << 0 << 128 * 1024 << int(ExportFailure::Output)
+                                       << "Не удалось записать файл " << manyRows;
+    }
+    void stoppedExports() {
+        QFETCH(QString, selectSql);
+        QFETCH(int, cancelAt);
+        QFETCH(int, fileSizeLimit);
+        QFETCH(int, failure);
+        QFETCH(QString, error);
+        QFETCH(int, lastDone);
+        createExportRows();
+        const QString path = outPath("export.xlsx");
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("previous") == 8);
+        old.close();
+        QList<int> done;
+        QString reason = "stale";
+        ExportFailure kind = ExportFailure::None;
+        bool written = true;
+        {
+            const FileSizeLimit limit{rlim_t(fileSizeLimit)};
+            written = XlsxExport::write(
+                exportRowsLayout(selectSql), exportRowIds(), path, &reason,
+                [&](int rows, int total) {
+                    done << rows;
+                    return total == manyRows && done.size() != cancelAt;
+                },
+                nullptr, nullptr, &kind);
+        }
+        QVERIFY(!written);
+        QCOMPARE(int(kind), failure);
+        QVERIFY2(error.isEmpty() ? reason.isEmpty() : reason.startsWith(error), qPrintable(reason));
+        QCOMPARE(done.last(), lastDone);
+        QCOMPARE(entries(out->path()), QStringList{"export.xlsx"});
+        QCOMPARE(readFileBytes(path), QByteArray("previous"));
     }
 };
 

@@ -86,7 +86,9 @@ XlsxExportSpec FrdoExport::layout() {
 
     XlsxExportSpec layout;
     layout.title = QStringLiteral("FRDO");
-    layout.selectSql = QStringLiteral("SELECT * FROM ProfDocuments INNER JOIN ProfFrdo ON ProfDocuments.profId = "
+    // Only the names come from the document: every column read is converted on every row.
+    layout.selectSql = QStringLiteral("SELECT ProfFrdo.*, ProfDocuments.fio1, ProfDocuments.fio2, ProfDocuments.fio3 "
+                                      "FROM ProfDocuments INNER JOIN ProfFrdo ON ProfDocuments.profId = "
                                       "ProfFrdo.profId WHERE 1=1 ");
     layout.idColumn = QStringLiteral("ProfDocuments.profId");
     layout.prepare = [p](const QSqlRecord& record) { p->find(record); };

@@ -2,13 +2,17 @@
 
 #include "mzlog.h"
 #include "productinfo.h"
+#include "rowqueue.h"
 #include "sqldialect.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QThread>
 #include <QVector>
+#include <future>
+#include <memory>
 
 namespace {
 const QString idTable = QStringLiteral("orvane_export_ids");
@@ -71,28 +75,137 @@ QString databaseError(const QSqlError& error) {
     return QStringLiteral("Не удалось прочитать записи из базы данных:\n%1").arg(error.text());
 }
 
-bool failed(XlsxWorkbook& book, const QString& reason, QString* error, ExportFailure* failure) {
-    MZ_LOG() << "export failed" << reason;
-    book.discard();
+// Rows pass from the reading thread to the writing one in batches of at most these many rows or
+// bytes, with at most this many rows or bytes in flight.
+constexpr int batchRows = 250;
+constexpr int batchBytes = 1 << 20;
+constexpr int queueRows = 2000;
+constexpr qint64 queueBytes = 16 << 20;
+
+// The workbook's side of an export, run on a thread of its own: libxlsxwriter is used from that one
+// thread only, from creating the workbook to closing it.
+class SheetWriter {
+public:
+    SheetWriter(const XlsxExportSpec& layout, const XlsxFormat& header, const XlsxFormat& data, const QString& path,
+                RowQueue& queue)
+        : _layout(layout), _header(header), _data(data), _path(path), _queue(queue) {}
+
+    // Whether the workbook could be started; waits until it is known.
+    bool started() { return _started.get_future().get(); }
+    void run();
+
+    // Read once the thread has ended.
+    bool written = false;
+    QString error;
+
+private:
+    void writeBatch(XlsxWorkbook& book, const RowBatch& batch, int format);
+
+    const XlsxExportSpec& _layout;
+    const XlsxFormat _header;
+    const XlsxFormat _data;
+    const QString _path;
+    RowQueue& _queue;
+    std::promise<bool> _started;
+};
+
+void SheetWriter::run() {
+    XlsxWorkbook book(_path);
+    const int headerFormat = book.addFormat(_header);
+    const int dataFormat = book.addFormat(_data);
+    for (int c = 0; c < _layout.columns.size(); ++c) {
+        if (_layout.columns[c].width > 0)
+            book.setColumnWidth(c, _layout.columns[c].width);
+        book.writeString(0, c, _layout.columns[c].header, headerFormat);
+    }
+    _started.set_value(book.isValid());
+    RowBatch batch;
+    while (book.isValid() && _queue.pop(&batch))
+        writeBatch(book, batch, dataFormat);
+    if (!book.isValid()) {
+        error = book.errorString();
+        _queue.abandon();
+        return;
+    }
+    // Abandoned by the reader: the workbook is dropped with `book`.
+    if (!_queue.abandoned())
+        written = book.close(&error);
+}
+
+void SheetWriter::writeBatch(XlsxWorkbook& book, const RowBatch& batch, int format) {
+    for (int r = 0; r < batch.rowCount(); ++r) {
+        const int row = batch.firstRow + r;
+        if (_layout.rowHeight > 0)
+            book.setRowHeight(row, _layout.rowHeight);
+        for (int c = 0; c < batch.columns; ++c)
+            book.writeUtf8(row, c, batch.cell(r, c), format);
+    }
+}
+
+enum class ReadEnd { Done, Cancelled, Database, WriterStopped };
+
+RowBatch newBatch(int firstRow, int columns) {
+    RowBatch batch;
+    batch.firstRow = firstRow;
+    batch.columns = columns;
+    batch.starts.reserve(batchRows * columns);
+    return batch;
+}
+
+// Reads and formats the rows on the calling thread, the one that owns the database connection.
+ReadEnd readRows(const XlsxExportSpec& layout, const QList<qint64>& ids, RowQueue& queue,
+                 const std::function<bool(int)>& goOn, QString* reason) {
+    const QSqlDatabase db = QSqlDatabase::database();
+    IdTable idTableRows(db);
+    *reason = idTableRows.fill(ids);
+    if (!reason->isEmpty()) {
+        *reason = QStringLiteral("Не удалось подготовить выборку записей:\n%1").arg(*reason);
+        return ReadEnd::Database;
+    }
+    QSqlQuery query(db);
+    query.setForwardOnly(true); // one row at a time, not the whole result
+    const QString sql =
+        layout.selectSql + QStringLiteral(" AND %1 IN (SELECT id FROM %2) ORDER BY %1").arg(layout.idColumn, idTable);
+    if (!query.exec(sql)) {
+        *reason = databaseError(query.lastError());
+        return ReadEnd::Database;
+    }
+    const QSqlRecord record = query.record();
+    if (layout.prepare)
+        layout.prepare(record);
+    const QVector<ColumnSource> sources = columnSources(layout, record);
+    RowBatch batch = newBatch(1, sources.size());
+    int row = 1;
+    for (; query.next(); ++row) {
+        for (const ColumnSource& source : sources)
+            batch.append(XlsxWorkbook::cellText(source.compute      ? (*source.compute)(query)
+                                                : source.index >= 0 ? query.value(source.index).toString()
+                                                                    : QString()));
+        if (batch.rowCount() >= batchRows || batch.text.size() >= batchBytes) {
+            if (!queue.push(std::move(batch)))
+                return ReadEnd::WriterStopped;
+            batch = newBatch(row + 1, sources.size());
+        }
+        if (row % XlsxExport::progressStep == 0 && !goOn(row))
+            return ReadEnd::Cancelled;
+    }
+    if (query.lastError().isValid()) {
+        *reason = databaseError(query.lastError());
+        return ReadEnd::Database;
+    }
+    if (batch.rowCount() > 0 && !queue.push(std::move(batch)))
+        return ReadEnd::WriterStopped;
+    return goOn(ids.size()) ? ReadEnd::Done : ReadEnd::Cancelled;
+}
+
+bool ended(ExportFailure kind, const QString& reason, QString* error, ExportFailure* failure) {
+    if (kind == ExportFailure::Database)
+        MZ_LOG() << "export failed" << reason;
     if (error)
         *error = reason;
     if (failure)
-        *failure = ExportFailure::Database;
-    return false;
-}
-
-bool cancelled(XlsxWorkbook& book, ExportFailure* failure) {
-    book.discard();
-    if (failure)
-        *failure = ExportFailure::Cancelled;
-    return false;
-}
-
-bool closed(XlsxWorkbook& book, QString* error, ExportFailure* failure) {
-    const bool written = book.close(error);
-    if (failure)
-        *failure = written ? ExportFailure::None : ExportFailure::Output;
-    return written;
+        *failure = kind;
+    return kind == ExportFailure::None;
 }
 } // namespace
 
@@ -125,54 +238,25 @@ bool XlsxExport::write(const XlsxExportSpec& layout, const QList<qint64>& ids, c
                        ExportFailure* failure) {
     if (error)
         error->clear();
-    const int total = ids.size();
-    const auto goOn = [&](int done) { return !progress || progress(done, total); };
-    XlsxWorkbook book(path);
-    const int headerFormat = book.addFormat(header ? *header : defaultHeaderFormat());
-    const int dataFormat = book.addFormat(data ? *data : defaultDataFormat());
-    for (int c = 0; c < layout.columns.size(); ++c) {
-        if (layout.columns[c].width > 0)
-            book.setColumnWidth(c, layout.columns[c].width);
-        book.writeString(0, c, layout.columns[c].header, headerFormat);
+    const auto goOn = [&](int done) { return !progress || progress(done, ids.size()); };
+    RowQueue queue(queueRows, queueBytes);
+    SheetWriter writer(layout, header ? *header : defaultHeaderFormat(), data ? *data : defaultDataFormat(), path,
+                       queue);
+    const std::unique_ptr<QThread> thread(QThread::create([&writer] { writer.run(); }));
+    thread->start();
+    ReadEnd read = ReadEnd::WriterStopped;
+    QString reason;
+    if (writer.started()) {
+        read = goOn(0) ? readRows(layout, ids, queue, goOn, &reason) : ReadEnd::Cancelled;
+        if (read == ReadEnd::Done)
+            queue.finish();
+        else
+            queue.abandon();
     }
-    if (!book.isValid())
-        return closed(book, error, failure);
-    if (!goOn(0))
-        return cancelled(book, failure);
-
-    const QSqlDatabase db = QSqlDatabase::database();
-    IdTable idTableRows(db);
-    const QString reason = idTableRows.fill(ids);
-    if (!reason.isEmpty())
-        return failed(book, QStringLiteral("Не удалось подготовить выборку записей:\n%1").arg(reason), error, failure);
-    QSqlQuery query(db);
-    query.setForwardOnly(true); // one row at a time, not the whole result
-    const QString sql =
-        layout.selectSql + QStringLiteral(" AND %1 IN (SELECT id FROM %2) ORDER BY %1").arg(layout.idColumn, idTable);
-    if (!query.exec(sql))
-        return failed(book, databaseError(query.lastError()), error, failure);
-    const QSqlRecord record = query.record();
-    if (layout.prepare)
-        layout.prepare(record);
-    const QVector<ColumnSource> sources = columnSources(layout, record);
-    int row = 1;
-    while (book.isValid() && query.next()) {
-        if (layout.rowHeight > 0)
-            book.setRowHeight(row, layout.rowHeight);
-        for (int c = 0; c < sources.size(); ++c) {
-            const ColumnSource& source = sources[c];
-            const QString value = source.compute      ? (*source.compute)(query)
-                                  : source.index >= 0 ? query.value(source.index).toString()
-                                                      : QString();
-            book.writeString(row, c, value, dataFormat);
-        }
-        if (row % progressStep == 0 && !goOn(row))
-            return cancelled(book, failure);
-        ++row;
-    }
-    if (query.lastError().isValid())
-        return failed(book, databaseError(query.lastError()), error, failure);
-    if (!goOn(total))
-        return cancelled(book, failure);
-    return closed(book, error, failure);
+    thread->wait();
+    if (read == ReadEnd::Cancelled)
+        return ended(ExportFailure::Cancelled, QString(), error, failure);
+    if (read == ReadEnd::Database)
+        return ended(ExportFailure::Database, reason, error, failure);
+    return ended(writer.written ? ExportFailure::None : ExportFailure::Output, writer.error, error, failure);
 }

@@ -11,6 +11,7 @@
 namespace {
 // Excel's limit of characters in one cell.
 constexpr int maxCellText = 32767;
+constexpr size_t sheetBuffer = 1 << 20;
 
 QByteArray libraryFileName(const QString& path) {
 #ifdef Q_OS_WIN
@@ -74,8 +75,13 @@ XlsxWorkbook::XlsxWorkbook(const QString& path) : _path(QFileInfo(path).absolute
     options.constant_memory = LXW_TRUE;
     _workbook = workbook_new_opt(libraryFileName(_temp->path()).constData(), &options);
     _sheet = _workbook ? workbook_add_worksheet(_workbook, nullptr) : nullptr;
-    if (!_sheet)
+    if (!_sheet) {
         fail(QStringLiteral("не удалось создать книгу"));
+        return;
+    }
+    // Rows go to a temporary file until close(); the library leaves it at the small default buffer.
+    if (_sheet->file)
+        setvbuf(_sheet->file, nullptr, _IOFBF, sheetBuffer);
 }
 
 XlsxWorkbook::~XlsxWorkbook() {
@@ -132,18 +138,23 @@ bool XlsxWorkbook::setRowHeight(int row, double height) {
     return e == LXW_NO_ERROR || fail(QString::fromUtf8(lxw_strerror(e)));
 }
 
+QByteArray XlsxWorkbook::cellText(const QString& text) {
+    if (text.size() <= maxCellText)
+        return text.toUtf8();
+    // Never split a surrogate pair: half a character is not valid UTF-8.
+    const int size = text.at(maxCellText - 1).isHighSurrogate() ? maxCellText - 1 : maxCellText;
+    return text.left(size).toUtf8();
+}
+
 bool XlsxWorkbook::writeString(int row, int column, const QString& text, int format) {
+    return writeUtf8(row, column, cellText(text).constData(), format);
+}
+
+bool XlsxWorkbook::writeUtf8(int row, int column, const char* utf8, int format) {
     if (!_sheet || row < 0 || column < 0)
         return false;
     lxw_format* f = format >= 0 && format < _formats.size() ? _formats[format] : nullptr;
-    QString cut;
-    if (text.size() > maxCellText) {
-        // Never split a surrogate pair: half a character is not valid UTF-8.
-        const int size = text.at(maxCellText - 1).isHighSurrogate() ? maxCellText - 1 : maxCellText;
-        cut = text.left(size);
-    }
-    const QByteArray utf8 = (cut.isNull() ? text : cut).toUtf8();
-    const lxw_error e = worksheet_write_string(_sheet, lxw_row_t(row), lxw_col_t(column), utf8.constData(), f);
+    const lxw_error e = worksheet_write_string(_sheet, lxw_row_t(row), lxw_col_t(column), utf8, f);
     return e == LXW_NO_ERROR || fail(QString::fromUtf8(lxw_strerror(e)));
 }
 
@@ -156,6 +167,10 @@ bool XlsxWorkbook::writeNumber(int row, int column, double value, int format) {
 }
 
 bool XlsxWorkbook::close(QString* error) {
+    // The library does not look at the writes of its temporary file: a full disk would give a
+    // workbook with its sheet cut short.
+    if (_sheet && _sheet->file && (fflush(_sheet->file) != 0 || ferror(_sheet->file)))
+        fail(QStringLiteral("не удалось записать временный файл листа"));
     if (_workbook && isValid()) {
         const lxw_error e = workbook_close(_workbook);
         _workbook = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QVector>
 #include <memory>
@@ -48,8 +49,12 @@ public:
     bool setRowHeight(int row, double height);
     // Texts longer than a cell can hold are cut to the cell's limit.
     bool writeString(int row, int column, const QString& text, int format = -1);
+    // `utf8` as cellText() gives it, ended by a NUL.
+    bool writeUtf8(int row, int column, const char* utf8, int format = -1);
     bool writeNumber(int row, int column, double value, int format = -1);
 
+    // The UTF-8 of `text` cut to what a cell holds; may be made on any thread.
+    static QByteArray cellText(const QString& text);
     // Writes the file and puts it in place of `path`; false with the reason otherwise.
     bool close(QString* error);
     // Drops everything written so far.
