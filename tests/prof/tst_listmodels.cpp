@@ -7,6 +7,8 @@
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QSqlQuery>
 #include <QtTest>
 #include <algorithm>
@@ -265,6 +267,61 @@ private slots:
         fresh.sortRows(column, Qt::SortOrder(order));
         QCOMPARE(cellsOf(documents), cellsOf(fresh));
         QCOMPARE(sortedIds(documents), idsWhere("1"));
+    }
+
+    // A registry larger than a page comes newest first, page after page: the count and the first
+    // page at once, the other rows empty till their page comes. Whatever the clerk does meanwhile
+    // (nothing, a deletion, a new document, a filter, a sort, select all) ends with exactly the
+    // rows a full read gives.
+    void pages_data() {
+        QTest::addColumn<QString>("meanwhile");
+        for (const char* what : {"nothing", "delete", "insert", "filter", "sort", "select all"})
+            QTest::newRow(what) << QString::fromLatin1(what);
+    }
+    void pages() {
+        QFETCH(QString, meanwhile);
+        GuiFixture f;
+        QVERIFY(fillRegistry());
+        DocumentsModel::setPageRows(40);
+        auto restore = qScopeGuard([] { DocumentsModel::setPageRows(10000); });
+        auto* list = f.build<DocumentsTable>();
+        QSignalSpy counts(list, &DocumentsTable::rowCountsChanged);
+        DocumentsModel* documents = list->documentsModel();
+        // (The toolkit's model tester would fetch every page at once.)
+        const QList<qint64> all = idsWhere("1");
+        QVERIFY(documents->isLoading());
+        QCOMPARE(list->model()->rowCount(), all.size());
+        QCOMPARE(list->model()->index(0, 0).data().toLongLong(), all.last());
+        QVERIFY(!list->model()->index(all.size() - 1, 0).data().isValid());
+
+        if (meanwhile == "delete") {
+            // The oldest two are in the last page: it finds them gone.
+            QVERIFY(list->deleteRecords({all.at(0), all.at(1)}));
+        } else if (meanwhile == "insert") {
+            QVERIFY(runSql("INSERT INTO ProfDocuments (fio1) VALUES ('Новый')").isActive());
+            list->updateData();
+        } else if (meanwhile == "filter") {
+            list->onFiltersChanged({{"fio", "фамилия1"}, {"qual", ""}});
+            QCOMPARE(sortedIds(*list->model()), idsWhere("instr(fio, 'амилия1')"));
+            list->onFiltersChanged({{"fio", ""}, {"qual", ""}});
+        } else if (meanwhile == "sort") {
+            list->sortByColumn(DocumentsModel::Qual, Qt::AscendingOrder);
+            QVERIFY(!documents->isLoading());
+            QVERIFY(inOrder(*list->model(), DocumentsModel::Qual, Qt::AscendingOrder));
+            list->sortByColumn(DocumentsModel::Id, Qt::DescendingOrder);
+        } else if (meanwhile == "select all") {
+            list->onSelectAllAction();
+            QCOMPARE(sorted(list->selectedIds()), all);
+        }
+        QTRY_VERIFY(!documents->isLoading());
+        DocumentsModel::setPageRows(10000);
+        DocumentsModel fresh;
+        fresh.sortRows(DocumentsModel::Id, Qt::DescendingOrder);
+        QVERIFY(fresh.reload());
+        QCOMPARE(cellsOf(*documents), cellsOf(fresh));
+        QCOMPARE(sortedIds(*list->model()), idsWhere("1"));
+        QVERIFY(!counts.isEmpty());
+        QCOMPARE(counts.last().at(1).toInt(), fresh.rowCount());
     }
 
     // The list as the window has it: header clicks through the three sort states of every column,

@@ -10,6 +10,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <sqlite3.h>
@@ -297,19 +298,28 @@ QString jsonOf(const QVector<qint64>& ids) {
     return SqlDialect::jsonIds(QList<qint64>(ids.cbegin(), ids.cend()));
 }
 
-bool readListRowsByDriver(const DocumentStore::ListRowSink& sink, QString* error, const QVector<qint64>* only) {
+// Which rows of the list a read wants: all, those of some ids, or a page below an id, newest first.
+struct ListQuery {
+    const QVector<qint64>* only = nullptr;
+    qint64 below = 0;
+    int limit = 0; // a page when above 0
+};
+
+bool readListRowsByDriver(const DocumentStore::ListRowSink& sink, QString* error, const ListQuery& want) {
     QStringList columns;
     for (const char* column : DocumentStore::listColumns)
         columns << QLatin1String(column);
     // In pages by id: the driver holds a whole result in memory, which for a million rows would be
     // the list again, and more.
-    constexpr int page = 50000;
+    const bool page = want.limit > 0;
+    const int limit = page ? want.limit : 50000;
     const QSqlDatabase db = QSqlDatabase::database();
     const QString some =
-        only ? QStringLiteral(" AND profId IN (%1)").arg(SqlDialect::idsFromJson(db, QStringLiteral("?"))) : QString();
-    const QString sql = QStringLiteral("SELECT %1 FROM ViewProfDocuments WHERE profId > ?%2 ORDER BY profId LIMIT %3")
-                            .arg(columns.join(QStringLiteral(", ")), some)
-                            .arg(page);
+        want.only ? QStringLiteral(" AND profId IN (%1)").arg(SqlDialect::idsFromJson(db, "?")) : QString();
+    const QString sql =
+        QStringLiteral("SELECT %1 FROM ViewProfDocuments WHERE profId %2 ?%3 ORDER BY profId%4 LIMIT %5")
+            .arg(columns.join(QStringLiteral(", ")), page ? "<" : ">", some, page ? " DESC" : "")
+            .arg(limit);
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.prepare(sql))
@@ -317,11 +327,11 @@ bool readListRowsByDriver(const DocumentStore::ListRowSink& sink, QString* error
     constexpr int texts = DocumentStore::listColumnCount - 1;
     DocumentStore::ListText cells[texts];
     QByteArray bytes[texts];
-    qint64 last = std::numeric_limits<qint64>::min();
-    for (int rows = page; rows == page;) {
+    qint64 last = page ? want.below : std::numeric_limits<qint64>::min();
+    for (int rows = limit; rows == limit;) {
         query.addBindValue(last);
-        if (only)
-            query.addBindValue(jsonOf(*only));
+        if (want.only)
+            query.addBindValue(jsonOf(*want.only));
         if (!query.exec())
             return failed(query.lastError().text() + QLatin1Char(' ') + sql, error);
         for (rows = 0; query.next(); ++rows) {
@@ -336,30 +346,38 @@ bool readListRowsByDriver(const DocumentStore::ListRowSink& sink, QString* error
         }
         if (query.lastError().type() != QSqlError::NoError)
             return failed(query.lastError().text() + QLatin1Char(' ') + sql, error);
+        if (page)
+            break;
     }
     return true;
 }
-} // namespace
 
-bool DocumentStore::readListRows(const ListRowSink& sink, QString* error, const QVector<qint64>* only) {
+bool readListRowsOf(const DocumentStore::ListRowSink& sink, QString* error, const ListQuery& want) {
     sqlite3* db = connectionHandle();
     if (!db && SqlDialect::isServer())
-        return readListRowsByDriver(sink, error, only);
+        return readListRowsByDriver(sink, error, want);
     if (!db)
         return failed(QStringLiteral("no open database"), error);
     // By id, as the file keeps its rows: no sort step.
     const QByteArray sql =
-        QByteArray(selectList) +
-        (only ? " WHERE profId IN (SELECT value FROM json_each(?1)) ORDER BY profId" : " ORDER BY profId");
+        QByteArray(selectList) + (want.limit > 0 ? " WHERE profId < ?1 ORDER BY profId DESC LIMIT ?2"
+                                  : want.only    ? " WHERE profId IN (SELECT value FROM json_each(?1)) ORDER BY profId"
+                                                 : " ORDER BY profId");
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, sql.constData(), -1, &raw, nullptr) != SQLITE_OK) {
         sqlite3_finalize(raw);
         return failed(QString::fromUtf8(sqlite3_errmsg(db)) + QLatin1Char(' ') + QString::fromUtf8(sql), error);
     }
     const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
-    const QByteArray ids = only ? jsonOf(*only).toUtf8() : QByteArray();
-    if (only)
+    const QByteArray ids = want.only ? jsonOf(*want.only).toUtf8() : QByteArray();
+    if (want.limit > 0) {
+        sqlite3_bind_int64(raw, 1, want.below);
+        sqlite3_bind_int(raw, 2, want.limit);
+    } else if (want.only) {
         sqlite3_bind_text(raw, 1, ids.constData(), ids.size(), SQLITE_STATIC);
+    }
+    constexpr int listColumnCount = DocumentStore::listColumnCount;
+    const char* const* listColumns = DocumentStore::listColumns;
     int at[listColumnCount];
     for (int c = 0; c < listColumnCount; ++c) {
         at[c] = -1;
@@ -369,7 +387,7 @@ bool DocumentStore::readListRows(const ListRowSink& sink, QString* error, const 
         if (at[c] < 0)
             return failed(QStringLiteral("no column %1").arg(QLatin1String(listColumns[c])), error);
     }
-    ListText texts[listColumnCount - 1];
+    DocumentStore::ListText texts[listColumnCount - 1];
     int result;
     while ((result = sqlite3_step(raw)) == SQLITE_ROW) {
         for (int c = 1; c < listColumnCount; ++c) {
@@ -382,4 +400,27 @@ bool DocumentStore::readListRows(const ListRowSink& sink, QString* error, const 
     if (result != SQLITE_DONE)
         return failed(QString::fromUtf8(sqlite3_errmsg(db)) + QLatin1Char(' ') + QString::fromUtf8(sql), error);
     return true;
+}
+} // namespace
+
+bool DocumentStore::readListRows(const ListRowSink& sink, QString* error, const QVector<qint64>* only) {
+    ListQuery want;
+    want.only = only;
+    return readListRowsOf(sink, error, want);
+}
+
+bool DocumentStore::readListPage(qint64 below, int rows, const ListRowSink& sink, QString* error) {
+    ListQuery want;
+    want.below = below;
+    want.limit = std::max(1, rows);
+    return readListRowsOf(sink, error, want);
+}
+
+qint64 DocumentStore::countListRows(QString* error) {
+    QSqlQuery query(QSqlDatabase::database());
+    if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM ViewProfDocuments")) || !query.next()) {
+        failed(query.lastError().text(), error);
+        return 0;
+    }
+    return query.value(0).toLongLong();
 }

@@ -64,4 +64,8 @@ public:
     // ascending id; an id that is no listed document gives no row). The rows read before a failure
     // have been handed over.
     static bool readListRows(const ListRowSink& sink, QString* error = nullptr, const QVector<qint64>* only = nullptr);
+    // Reads up to `rows` rows of the list whose ids are below `below`, the highest id first.
+    static bool readListPage(qint64 below, int rows, const ListRowSink& sink, QString* error = nullptr);
+    // How many rows the list has; 0 with the reason in `error` when it cannot be read.
+    static qint64 countListRows(QString* error = nullptr);
 };

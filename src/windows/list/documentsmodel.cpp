@@ -8,6 +8,7 @@
 #include <QHash>
 #include <algorithm>
 #include <future>
+#include <limits>
 #include <numeric>
 
 namespace {
@@ -92,9 +93,33 @@ template <typename Less> void sortOnTwoThreads(std::vector<int>& values, Less le
 using ValueText::digits;
 } // namespace
 
+// What reading in pages needs between two pages: each column's repeated texts, and where the
+// next page starts.
+struct DocumentsModel::Pages {
+    Interner interners[ColumnCount - Fio];
+    qint64 below = std::numeric_limits<qint64>::max();
+    int unfilled = 0; // records [0, unfilled) wait for their page
+};
+
+namespace {
+int rowsPerPage = 10000;
+} // namespace
+
 DocumentsModel::DocumentsModel(QObject* parent) : QAbstractTableModel(parent) {
     for (int c = 0; c < ColumnCount; ++c)
         _headers[c] = QLatin1String(DocumentStore::listColumns[c]);
+    _pageTimer.setSingleShot(true);
+    connect(&_pageTimer, &QTimer::timeout, this, &DocumentsModel::loadPage);
+}
+
+DocumentsModel::~DocumentsModel() = default;
+
+int DocumentsModel::pageRows() {
+    return rowsPerPage;
+}
+
+void DocumentsModel::setPageRows(int rows) {
+    rowsPerPage = std::max(1, rows);
 }
 
 int DocumentsModel::dayNumber(const QString& text) {
@@ -118,6 +143,8 @@ QString DocumentsModel::dateText(const QString& stored, bool withTime) {
 }
 
 void DocumentsModel::clear() {
+    _pageTimer.stop();
+    _pages.reset();
     std::vector<qint64>().swap(_ids);
     std::vector<int>().swap(_order);
     std::vector<char>().swap(_gone);
@@ -132,7 +159,11 @@ bool DocumentsModel::reload() {
     ++_generation;
     // From here on the program's writes are followed; what came before is read now.
     _changes.take();
-    QString error = load();
+    QString error;
+    const bool newestFirst = _sort.column == Id && _sort.order == Qt::DescendingOrder;
+    const qint64 count = newestFirst ? DocumentStore::countListRows(&error) : 0;
+    if (error.isEmpty())
+        error = count > rowsPerPage && count < std::numeric_limits<int>::max() ? startPages(int(count)) : load();
     if (error.isEmpty())
         _order = sortedRecords(_sort);
     else {
@@ -140,10 +171,130 @@ bool DocumentsModel::reload() {
         clear();
     }
     endResetModel();
+    if (_pages)
+        _pageTimer.start(0);
     return error.isEmpty();
 }
 
+QString DocumentsModel::startPages(int count) {
+    _pages = std::make_unique<Pages>();
+    _pages->unfilled = count;
+    _ids.assign(size_t(count), 0);
+    for (TextColumn& column : _texts)
+        column.rows.assign(size_t(count), -1);
+    bool last = false;
+    const QString error = readPage(&last);
+    if (error.isEmpty() && last)
+        endPages();
+    return error;
+}
+
+QString DocumentsModel::readPage(bool* last) {
+    Pages& pages = *_pages;
+    int read = 0;
+    bool room = true;
+    QString error;
+    const bool ok = DocumentStore::readListPage(
+        pages.below, rowsPerPage,
+        [&](qint64 id, const DocumentStore::ListText* texts) {
+            // More documents than counted (written meanwhile below the newest): read them all again.
+            if (!room || pages.unfilled == 0) {
+                room = false;
+                return;
+            }
+            const int record = --pages.unfilled;
+            _ids[size_t(record)] = id;
+            room = keep(record, texts, &pages);
+            pages.below = id;
+            ++read;
+        },
+        &error);
+    *last = read < rowsPerPage;
+    if (!ok)
+        return error.isEmpty() ? QStringLiteral("unknown error") : error;
+    return room ? QString() : QStringLiteral("the list changed while it was read");
+}
+
+bool DocumentsModel::keep(int record, const DocumentStore::ListText* texts, Pages* interning) {
+    bool full = false;
+    for (int c = Fio; c < ColumnCount; ++c) {
+        TextColumn& column = _texts[size_t(c - Fio)];
+        const DocumentStore::ListText& text = texts[c - Fio];
+        const int known = column.pool.size();
+        const int index = interned(c) ? interning->interners[c - Fio].indexOf(&column.pool, text.utf8, text.size, &full)
+                                      : column.pool.appendUtf8(text.utf8, text.size, &full);
+        if (full)
+            return false;
+        if (size_t(record) == column.rows.size())
+            column.rows.push_back(index);
+        else
+            column.rows[size_t(record)] = index;
+        if (isDate(c) && column.pool.size() > known)
+            column.days.push_back(dayNumber(column.pool.text(index)));
+    }
+    return true;
+}
+
+void DocumentsModel::loadPage() {
+    if (!_pages)
+        return;
+    const int rows = int(_ids.size());
+    const int before = _pages->unfilled;
+    bool last = false;
+    const QString error = readPage(&last);
+    if (!error.isEmpty()) {
+        MZ_LOG() << "cannot read a page of the documents" << error << "- reading them all";
+        _pages.reset();
+        reload();
+        return;
+    }
+    // Newest first: the records just read are the rows below those shown.
+    if (before > _pages->unfilled)
+        emit dataChanged(index(rows - before, 0), index(rows - 1 - _pages->unfilled, ColumnCount - 1));
+    if (last)
+        endPages();
+    else
+        _pageTimer.start(0);
+}
+
+void DocumentsModel::endPages() {
+    const int unfilled = _pages->unfilled;
+    const int rows = int(_order.size());
+    const bool shown = rows > 0;
+    if (unfilled > 0 && shown)
+        beginRemoveRows(QModelIndex(), rows - unfilled, rows - 1);
+    if (unfilled > 0) {
+        _ids.erase(_ids.begin(), _ids.begin() + unfilled);
+        for (TextColumn& column : _texts)
+            column.rows.erase(column.rows.begin(), column.rows.begin() + unfilled);
+        if (shown) {
+            _order.resize(_ids.size());
+            std::iota(_order.rbegin(), _order.rend(), 0);
+        }
+    }
+    _pages.reset();
+    for (TextColumn& column : _texts)
+        column.pool.squeeze();
+    if (unfilled > 0 && shown)
+        endRemoveRows();
+    if (shown)
+        emit loadingFinished();
+}
+
+void DocumentsModel::finishLoading() {
+    _pageTimer.stop();
+    while (_pages)
+        loadPage();
+    _pageTimer.stop();
+}
+
+void DocumentsModel::fetchMore(const QModelIndex& parent) {
+    if (!parent.isValid())
+        finishLoading();
+}
+
 bool DocumentsModel::refresh() {
+    finishLoading();
     const ListChanges::Changes changes = _changes.take();
     // Many changes, or many old texts kept: one read of everything costs less.
     const size_t limit = _ids.size() / 8 + 1000;
@@ -210,49 +361,31 @@ QString DocumentsModel::apply(const QVector<qint64>& ids, bool* placed) {
     return QString();
 }
 
-// A record read again gets new values at the pools' ends; a column that held one value per
-// record in record order (the numbers) then needs its index per record.
+// A record read again gets new values at the pools' ends.
 void DocumentsModel::setValue(int c, int record, const DocumentStore::ListText& text) {
     TextColumn& column = _texts[size_t(c - Fio)];
-    const bool added = size_t(record) == (column.rows.empty() ? size_t(column.pool.size()) : column.rows.size());
-    if (column.rows.empty() && !added) {
-        column.rows.resize(size_t(column.pool.size()));
-        std::iota(column.rows.begin(), column.rows.end(), 0);
-    }
     const int index = column.pool.appendUtf8(text.utf8, text.size);
-    if (!column.rows.empty()) {
-        if (added)
-            column.rows.push_back(index);
-        else
-            column.rows[size_t(record)] = index;
-    }
+    if (size_t(record) == column.rows.size())
+        column.rows.push_back(index);
+    else
+        column.rows[size_t(record)] = index;
     if (isDate(c))
         column.days.push_back(dayNumber(column.pool.text(index)));
 }
 
 QString DocumentsModel::load() {
-    Interner interners[ColumnCount - Fio];
-    bool full = false;
+    Pages interning;
+    bool room = true;
     QString error;
     const bool read = DocumentStore::readListRows(
-        [this, &interners, &full](qint64 id, const DocumentStore::ListText* texts) {
-            if (full)
+        [this, &interning, &room](qint64 id, const DocumentStore::ListText* texts) {
+            if (!room)
                 return;
             _ids.push_back(id);
-            for (int c = Fio; c < ColumnCount; ++c) {
-                TextColumn& column = _texts[size_t(c - Fio)];
-                const DocumentStore::ListText& text = texts[c - Fio];
-                const int known = column.pool.size();
-                const int index = interned(c) ? interners[c - Fio].indexOf(&column.pool, text.utf8, text.size, &full)
-                                              : column.pool.appendUtf8(text.utf8, text.size, &full);
-                if (interned(c))
-                    column.rows.push_back(index);
-                if (isDate(c) && column.pool.size() > known)
-                    column.days.push_back(dayNumber(column.pool.text(index)));
-            }
+            room = keep(int(_ids.size()) - 1, texts, &interning);
         },
         &error);
-    if (full)
+    if (!room)
         return QStringLiteral("the list's texts exceed 4 GB");
     if (!read)
         return error.isEmpty() ? QStringLiteral("unknown error") : error;
@@ -303,8 +436,8 @@ int DocumentsModel::compareValues(int c, int a, int b, const Sort& sort) const {
         return (_ids[size_t(a)] > _ids[size_t(b)]) - (_ids[size_t(a)] < _ids[size_t(b)]);
     const TextColumn& column = _texts[size_t(c - Fio)];
     const TextPool& pool = column.pool;
-    const int va = column.rows.empty() ? a : column.rows[size_t(a)];
-    const int vb = column.rows.empty() ? b : column.rows[size_t(b)];
+    const int va = column.rows[size_t(a)];
+    const int vb = column.rows[size_t(b)];
     if (!sort.localeAware && sort.cs == Qt::CaseSensitive)
         return pool.less(va, vb) ? -1 : pool.less(vb, va) ? 1 : 0;
     TextPool::Scratch sa, sb;
@@ -340,7 +473,7 @@ std::vector<int> DocumentsModel::sortedRecords(const Sort& sort) {
     TextColumn& column = _texts[size_t(sort.column - Fio)];
     rank(column, sort.cs, sort.localeAware);
     const auto slotOf = [&column, &sort](int r) {
-        const int k = column.ranks[size_t(column.rows.empty() ? r : column.rows[size_t(r)])];
+        const int k = column.ranks[size_t(column.rows[size_t(r)])];
         return size_t(sort.order == Qt::AscendingOrder ? k : column.rankCount - 1 - k);
     };
     std::vector<int> starts(size_t(column.rankCount) + 1, 0);
@@ -380,6 +513,9 @@ std::vector<int> DocumentsModel::mergedOrder(const std::vector<char>& moved) {
 }
 
 void DocumentsModel::sortRows(int column, Qt::SortOrder order, Qt::CaseSensitivity cs, bool localeAware) {
+    // The pages come newest first; any other order needs them all.
+    if (column != Id || order != Qt::DescendingOrder)
+        finishLoading();
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     _sort = {column < Id || column >= ColumnCount ? unsorted : column, order, cs, localeAware};
     std::vector<int> sorted = sortedRecords(_sort);
@@ -421,6 +557,8 @@ QVariant DocumentsModel::data(const QModelIndex& index, int role) const {
     if (row < 0 || size_t(row) >= _order.size())
         return QVariant();
     const int column = index.column();
+    if (valueIndex(row, Fio) < 0)
+        return QVariant(); // its page has not come yet
     if (column == Id)
         return QVariant(id(row));
     if (role == Qt::DisplayRole && isDate(column))

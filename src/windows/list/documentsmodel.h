@@ -7,7 +7,9 @@
 
 #include <QAbstractTableModel>
 #include <QString>
+#include <QTimer>
 #include <array>
+#include <memory>
 #include <vector>
 
 // The rows of ViewProfDocuments, read-only, held column by column: the ids in one array, each text
@@ -30,10 +32,21 @@ public:
     static constexpr int unsorted = -1;
 
     explicit DocumentsModel(QObject* parent = nullptr);
+    ~DocumentsModel() override;
 
-    // Re-reads every row with one query and sorts them as before; false (logged) on failure, the
-    // model is empty then.
+    // Re-reads every row and sorts them as before; false (logged) on failure, the model is empty
+    // then. A registry of more than pageRows() documents shown newest first comes in pages: the
+    // count and the newest page before this returns, the others as the event loop turns (their
+    // rows stand empty till then); anything that needs every row reads the rest at once.
     bool reload();
+    static int pageRows();
+    // For the tests: smaller pages.
+    static void setPageRows(int rows);
+    bool isLoading() const { return _pages != nullptr; }
+    // Reads the pages still to come now.
+    void finishLoading();
+    bool canFetchMore(const QModelIndex& parent) const override { return !parent.isValid() && isLoading(); }
+    void fetchMore(const QModelIndex& parent) override;
     // Re-reads the rows the program has written since they were read, and only those, when that
     // can be told (ListChanges); otherwise every row, as reload().
     bool refresh();
@@ -56,20 +69,23 @@ public:
                   bool localeAware = false);
 
     // Typed access, no bounds check: 0 <= row < rowCount(), Fio <= column < ColumnCount for texts.
+    // A row whose page has not come yet has the id 0 and no values.
     int record(int row) const { return _order[size_t(row)]; }
     qint64 id(int row) const { return _ids[size_t(record(row))]; }
     // A NULL value is a null string.
-    QString text(int row, int column) const { return pool(column).text(valueIndex(row, column)); }
-    // The distinct texts of a column (Fio, Qual, IssueDate, EditDate), or every row's text (the
-    // numbers), and the one of a row.
-    const TextPool& pool(int column) const { return _texts[size_t(column - Fio)].pool; }
-    int valueIndex(int row, int column) const {
-        const TextColumn& c = _texts[size_t(column - Fio)];
-        const int r = record(row);
-        return c.rows.empty() ? r : c.rows[size_t(r)];
+    QString text(int row, int column) const {
+        const int value = valueIndex(row, column);
+        return value < 0 ? QString() : pool(column).text(value);
     }
+    // The texts of a column, those that repeat (names, qualifications, dates) once, and the one of
+    // a row (-1 while its page has not come).
+    const TextPool& pool(int column) const { return _texts[size_t(column - Fio)].pool; }
+    int valueIndex(int row, int column) const { return _texts[size_t(column - Fio)].rows[size_t(record(row))]; }
     // Julian day of IssueDate or EditDate, noDay when the text holds no date.
-    int day(int row, int column) const { return _texts[size_t(column - Fio)].days[size_t(valueIndex(row, column))]; }
+    int day(int row, int column) const {
+        const int value = valueIndex(row, column);
+        return value < 0 ? noDay : _texts[size_t(column - Fio)].days[size_t(value)];
+    }
 
     // Julian day of the date a text starts with ("2016-04-08", "2016-04-08 12:00:00",
     // "2016-04-08T15:30:00"); noDay otherwise.
@@ -81,10 +97,14 @@ public:
     // Bytes the rows take, for the benchmarks.
     size_t bytes() const;
 
+signals:
+    // The last page has come.
+    void loadingFinished();
+
 private:
     struct TextColumn {
         TextPool pool;
-        // The pool's value of each record; empty where every record has its own.
+        // The pool's value of each record.
         std::vector<int> rows;
         // Julian day of each value of a date column.
         std::vector<int> days;
@@ -100,9 +120,19 @@ private:
         bool localeAware = false;
     };
 
+    struct Pages;
     void clear();
     // Reads the rows; the error text, empty on success.
     QString load();
+    // Makes room for `count` records and reads the newest page; the error text.
+    QString startPages(int count);
+    // Reads the next page into the records below those read; `last` when it was the last.
+    QString readPage(bool* last);
+    void loadPage();
+    // Drops the records no page filled (documents deleted meanwhile).
+    void endPages();
+    // Keeps the texts of a row in `record`, each repeated text once; false when a pool is full.
+    bool keep(int record, const DocumentStore::ListText* texts, Pages* interning);
     // Reads the rows of `ids` again into their records, adds the new documents and drops those
     // gone; the error text. "" with `placed` false when a new id would not come last: the records
     // are kept in the order of their ids.
@@ -125,6 +155,8 @@ private:
     // Records read again since the last full read: their old texts stay in the pools till then.
     size_t _reread = 0;
     ListChanges _changes;
+    std::unique_ptr<Pages> _pages;
+    QTimer _pageTimer;
     Sort _sort;
     QString _headers[ColumnCount];
     quint64 _generation = 0;

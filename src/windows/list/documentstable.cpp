@@ -21,7 +21,10 @@ DocumentsTable::DocumentsTable(QWidget* parent) : DocumentsTableAbstract(parent)
 
 void DocumentsTable::initTable() {
     _documents = new DocumentsModel(this);
+    // The list's own order before the first read, so that a large registry comes in pages.
+    _documents->sortRows(DocumentsModel::Id, Qt::DescendingOrder);
     _documents->reload();
+    connect(_documents, &DocumentsModel::loadingFinished, this, [this] { emitRowCounts(); });
     _filter = new MyFilterModel(this);
     _filter->setSourceModel(_documents);
     for (int column = 0; column < headers.size(); ++column)
@@ -51,8 +54,11 @@ bool DocumentsTable::checkRecord(int, qint64) {
 }
 
 void DocumentsTable::onFiltersChanged(FilterListType filterList) {
-    _filter->setFilter(DocumentFilter::fromList(filterList));
-    fetchAll();
+    const DocumentFilter filter = DocumentFilter::fromList(filterList);
+    _filter->setFilter(filter);
+    // Without a condition every row is shown as its page comes; with one, the proxy has read them.
+    if (!filter.isEmpty())
+        fetchAll();
     clearSelection();
     emit unselect();
     emitRowCounts();

@@ -115,8 +115,9 @@ void DocumentsTableAbstract::setModels(QAbstractItemModel* source, QSortFilterPr
 void DocumentsTableAbstract::initTable() {
     setModel(_proxy);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
-        if (current.isValid())
-            _currentDocId = current.sibling(current.row(), 0).data().toLongLong();
+        const QVariant id = current.sibling(current.row(), 0).data();
+        if (id.isValid())
+            _currentDocId = id.toLongLong();
     });
     setColumnHidden(0, true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -159,10 +160,13 @@ void DocumentsTableAbstract::emitRowCounts() {
 
 // --- ids ---------------------------------------------------------------------------------------
 
+// The rows of a page that has not come yet have no id: the ids of the selection and of the list
+// are read once every page is there.
 QList<qint64> DocumentsTableAbstract::selectedIds() const {
     QList<qint64> ids;
     if (!selectionModel())
         return ids;
+    const_cast<DocumentsTableAbstract*>(this)->fetchAll();
     for (const QModelIndex& index : selectionModel()->selectedRows(0))
         if (!isRowHidden(index.row()))
             ids << index.data().toLongLong();
@@ -174,6 +178,7 @@ QList<qint64> DocumentsTableAbstract::shownIds() const {
     const QAbstractItemModel* m = model();
     if (!m)
         return ids;
+    const_cast<DocumentsTableAbstract*>(this)->fetchAll();
     const int rows = m->rowCount();
     ids.reserve(rows);
     for (int row = 0; row < rows; ++row)
@@ -293,7 +298,13 @@ void DocumentsTableAbstract::updateData() {
 void DocumentsTableAbstract::onRowActivated(QModelIndex index) {
     if (!index.isValid())
         return;
-    emit documentClicked(index.sibling(index.row(), 0).data().toLongLong());
+    const QVariant id = index.sibling(index.row(), 0).data();
+    // A row whose page has not come: the pages are read, the clerk sees the row and may open it.
+    if (!id.isValid()) {
+        fetchAll();
+        return;
+    }
+    emit documentClicked(id.toLongLong());
 }
 
 void DocumentsTableAbstract::onEditAction() {

@@ -48,6 +48,8 @@ void MyFilterModel::sort(int column, Qt::SortOrder order) {
     if (byModel && QSortFilterProxyModel::sortColumn() >= 0)
         QSortFilterProxyModel::sort(-1, order);
     sortSource();
+    if (!byModel && _fast)
+        _fast->finishLoading();
     if (!byModel)
         QSortFilterProxyModel::sort(column, order);
 }
@@ -58,6 +60,9 @@ void MyFilterModel::sortSource() {
 }
 
 void MyFilterModel::setFilter(const DocumentFilter& filter) {
+    // A condition is tested on every row, so every row is read first.
+    if (_fast && !filter.isEmpty())
+        _fast->finishLoading();
     _filter = filter;
     ++_serial;
     // One rebuild of the mapping: removing and inserting the changed rows range by range costs a
