@@ -275,7 +275,8 @@ private slots:
     // rows a full read gives.
     void pages_data() {
         QTest::addColumn<QString>("meanwhile");
-        for (const char* what : {"nothing", "delete", "insert", "filter", "sort", "select all"})
+        for (const char* what :
+             {"nothing", "delete", "insert", "filter", "filter over a new read", "sort", "select all"})
             QTest::newRow(what) << QString::fromLatin1(what);
     }
     void pages() {
@@ -302,6 +303,13 @@ private slots:
             list->updateData();
         } else if (meanwhile == "filter") {
             list->onFiltersChanged({{"fio", "фамилия1"}, {"qual", ""}});
+            QCOMPARE(sortedIds(*list->model()), idsWhere("instr(fio, 'амилия1')"));
+            list->onFiltersChanged({{"fio", ""}, {"qual", ""}});
+        } else if (meanwhile == "filter over a new read") {
+            list->onFiltersChanged({{"fio", "фамилия1"}, {"qual", ""}});
+            QVERIFY(documents->reload());
+            QVERIFY(documents->isLoading());
+            QTRY_VERIFY(!documents->isLoading());
             QCOMPARE(sortedIds(*list->model()), idsWhere("instr(fio, 'амилия1')"));
             list->onFiltersChanged({{"fio", ""}, {"qual", ""}});
         } else if (meanwhile == "sort") {

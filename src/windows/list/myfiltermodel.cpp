@@ -89,22 +89,31 @@ bool MyFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourcePar
 
 void MyFilterModel::ValueMatches::update(const TextPool& pool, quint64 poolGeneration, const QString& text,
                                          quint64 filterSerial) {
-    if (valid && generation == poolGeneration && serial == filterSerial)
+    const int n = pool.size();
+    const bool same = valid && generation == poolGeneration && serial == filterSerial;
+    if (same && int(matches.size()) == n)
         return;
+    // Texts added since (a page, a refresh): only those are tested.
+    int from = same ? int(matches.size()) : 0;
     // Typing on: a text holding the previous one can only match where that did. Without surrogates
     // a match is one of single UTF-16 units, so this holds for the toolkit's matching too.
-    const bool narrows = valid && generation == poolGeneration && !part.isEmpty() && text.contains(part) &&
+    const bool narrows = !same && valid && generation == poolGeneration && int(matches.size()) == n &&
+                         !part.isEmpty() && text.contains(part) &&
                          std::none_of(text.begin(), text.end(), [](QChar c) { return c.isSurrogate(); });
-    const int n = pool.size();
-    if (!narrows)
+    if (!same && !narrows)
         matches.assign(size_t(n), 1);
+    else
+        matches.resize(size_t(n), 1);
+    if (narrows)
+        from = 0;
     // A registry whose every name differs has a million of them: both cores test them.
-    if (n >= 20000) {
-        auto firstHalf = std::async(std::launch::async, [&] { matchValues(pool, text, &matches, 0, n / 2); });
-        matchValues(pool, text, &matches, n / 2, n);
+    if (n - from >= 20000) {
+        const int middle = from + (n - from) / 2;
+        auto firstHalf = std::async(std::launch::async, [&] { matchValues(pool, text, &matches, from, middle); });
+        matchValues(pool, text, &matches, middle, n);
         firstHalf.get();
     } else {
-        matchValues(pool, text, &matches, 0, n);
+        matchValues(pool, text, &matches, from, n);
     }
     part = text;
     generation = poolGeneration;
@@ -117,6 +126,11 @@ void MyFilterModel::ValueMatches::update(const TextPool& pool, quint64 poolGener
 bool MyFilterModel::acceptsFast(int row) const {
     const DocumentsModel& m = *_fast;
     if (row < 0 || row >= m.rowCount())
+        return false;
+    if (_filter.isEmpty())
+        return true;
+    // A row whose page has not come is shown when it comes, if it passes.
+    if (m.valueIndex(row, fioColumn) < 0)
         return false;
     if (!_filter.fio().isEmpty()) {
         _fioMatches.update(m.pool(fioColumn), m.generation(), _filter.fio(), _serial);
