@@ -327,11 +327,12 @@ bool readListRowsByDriver(const DocumentStore::ListRowSink& sink, QString* error
     constexpr int texts = DocumentStore::listColumnCount - 1;
     DocumentStore::ListText cells[texts];
     QByteArray bytes[texts];
+    const QString ids = want.only ? jsonOf(*want.only) : QString();
     qint64 last = page ? want.below : std::numeric_limits<qint64>::min();
     for (int rows = limit; rows == limit;) {
         query.addBindValue(last);
         if (want.only)
-            query.addBindValue(jsonOf(*want.only));
+            query.addBindValue(ids);
         if (!query.exec())
             return failed(query.lastError().text() + QLatin1Char(' ') + sql, error);
         for (rows = 0; query.next(); ++rows) {

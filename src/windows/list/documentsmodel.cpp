@@ -77,6 +77,19 @@ private:
     int _null = -1;
 };
 
+// -1, 0 or 1 as QString::compare (or localeAwareCompare) orders two texts of `pool`; the
+// code-unit order without copies.
+int compareTexts(const TextPool& pool, int a, int b, Qt::CaseSensitivity cs, bool localeAware) {
+    if (!localeAware && cs == Qt::CaseSensitive)
+        return pool.less(a, b) ? -1 : pool.less(b, a) ? 1 : 0;
+    TextPool::Scratch sa, sb;
+    const QStringView ta = pool.view(a, &sa);
+    const QStringView tb = pool.view(b, &sb);
+    if (localeAware)
+        return QString::localeAwareCompare(ta.toString(), tb.toString());
+    return ta.compare(tb, cs);
+}
+
 // Sorts `values` by `less` on both cores when there are many.
 template <typename Less> void sortOnTwoThreads(std::vector<int>& values, Less less) {
     if (values.size() < 50000) {
@@ -221,8 +234,9 @@ bool DocumentsModel::keep(int record, const DocumentStore::ListText* texts, Page
         TextColumn& column = _texts[size_t(c - Fio)];
         const DocumentStore::ListText& text = texts[c - Fio];
         const int known = column.pool.size();
-        const int index = interned(c) ? interning->interners[c - Fio].indexOf(&column.pool, text.utf8, text.size, &full)
-                                      : column.pool.appendUtf8(text.utf8, text.size, &full);
+        const int index = interning && interned(c)
+                              ? interning->interners[c - Fio].indexOf(&column.pool, text.utf8, text.size, &full)
+                              : column.pool.appendUtf8(text.utf8, text.size, &full);
         if (full)
             return false;
         if (size_t(record) == column.rows.size())
@@ -332,8 +346,11 @@ QString DocumentsModel::apply(const QVector<qint64>& ids, bool* placed) {
                 *placed = false;
                 return;
             }
-            for (int c = Fio; c < ColumnCount; ++c)
-                setValue(c, record, texts[c - Fio]);
+            // A pool that is full: everything is read again, and says so.
+            if (!keep(record, texts, nullptr)) {
+                *placed = false;
+                return;
+            }
             moved[size_t(record)] = 1;
             if (!_gone.empty())
                 _gone[size_t(record)] = 0;
@@ -359,18 +376,6 @@ QString DocumentsModel::apply(const QVector<qint64>& ids, bool* placed) {
         column.rankedAs = -1;
     _order = mergedOrder(moved);
     return QString();
-}
-
-// A record read again gets new values at the pools' ends.
-void DocumentsModel::setValue(int c, int record, const DocumentStore::ListText& text) {
-    TextColumn& column = _texts[size_t(c - Fio)];
-    const int index = column.pool.appendUtf8(text.utf8, text.size);
-    if (size_t(record) == column.rows.size())
-        column.rows.push_back(index);
-    else
-        column.rows[size_t(record)] = index;
-    if (isDate(c))
-        column.days.push_back(dayNumber(column.pool.text(index)));
 }
 
 QString DocumentsModel::load() {
@@ -407,15 +412,8 @@ void DocumentsModel::rank(TextColumn& column, Qt::CaseSensitivity cs, bool local
     const TextPool& pool = column.pool;
     std::vector<int> order(size_t(pool.size()));
     std::iota(order.begin(), order.end(), 0);
-    // The fast comparison is the code-unit one; the others read the texts as the toolkit does.
-    const auto compare = [&pool, cs, localeAware](int a, int b) {
-        TextPool::Scratch sa, sb;
-        const QStringView va = pool.view(a, &sa);
-        const QStringView vb = pool.view(b, &sb);
-        if (localeAware)
-            return QString::localeAwareCompare(va.toString(), vb.toString());
-        return va.compare(vb, cs);
-    };
+    const auto compare = [&pool, cs, localeAware](int a, int b) { return compareTexts(pool, a, b, cs, localeAware); };
+    // The code-unit comparison needs no copies: it is given straight to the sort.
     if (!localeAware && cs == Qt::CaseSensitive)
         sortOnTwoThreads(order, [&pool](int a, int b) { return pool.less(a, b); });
     else
@@ -435,17 +433,7 @@ int DocumentsModel::compareValues(int c, int a, int b, const Sort& sort) const {
     if (c == Id)
         return (_ids[size_t(a)] > _ids[size_t(b)]) - (_ids[size_t(a)] < _ids[size_t(b)]);
     const TextColumn& column = _texts[size_t(c - Fio)];
-    const TextPool& pool = column.pool;
-    const int va = column.rows[size_t(a)];
-    const int vb = column.rows[size_t(b)];
-    if (!sort.localeAware && sort.cs == Qt::CaseSensitive)
-        return pool.less(va, vb) ? -1 : pool.less(vb, va) ? 1 : 0;
-    TextPool::Scratch sa, sb;
-    const QStringView ta = pool.view(va, &sa);
-    const QStringView tb = pool.view(vb, &sb);
-    if (sort.localeAware)
-        return QString::localeAwareCompare(ta.toString(), tb.toString());
-    return ta.compare(tb, sort.cs);
+    return compareTexts(column.pool, column.rows[size_t(a)], column.rows[size_t(b)], sort.cs, sort.localeAware);
 }
 
 std::vector<int> DocumentsModel::liveRecords() const {

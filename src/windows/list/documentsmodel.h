@@ -131,13 +131,13 @@ private:
     void loadPage();
     // Drops the records no page filled (documents deleted meanwhile).
     void endPages();
-    // Keeps the texts of a row in `record`, each repeated text once; false when a pool is full.
+    // Keeps the texts of a row in `record`: each repeated text once through `interning`, or, without
+    // it, at the pools' ends (a record read again). False when a pool is full.
     bool keep(int record, const DocumentStore::ListText* texts, Pages* interning);
     // Reads the rows of `ids` again into their records, adds the new documents and drops those
     // gone; the error text. "" with `placed` false when a new id would not come last: the records
     // are kept in the order of their ids.
     QString apply(const QVector<qint64>& ids, bool* placed);
-    void setValue(int column, int record, const DocumentStore::ListText& text);
     static void rank(TextColumn& column, Qt::CaseSensitivity cs, bool localeAware);
     // -1, 0 or 1 as the values compare by `sort`'s rule.
     int compareValues(int column, int a, int b, const Sort& sort) const;

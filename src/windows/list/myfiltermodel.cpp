@@ -47,9 +47,8 @@ void MyFilterModel::sort(int column, Qt::SortOrder order) {
     _sortOrder = order;
     if (byModel && QSortFilterProxyModel::sortColumn() >= 0)
         QSortFilterProxyModel::sort(-1, order);
+    // Unsorted, the model has read all its rows for the toolkit's proxy.
     sortSource();
-    if (!byModel && _fast)
-        _fast->finishLoading();
     if (!byModel)
         QSortFilterProxyModel::sort(column, order);
 }

@@ -14,6 +14,11 @@ bool isAscii(const char* bytes, int size) {
     return true;
 }
 
+// The k-th UTF-16 unit of a text stored as UTF-16 (`wide`) or Latin-1.
+char16_t unitAt(const char* text, bool wide, int k) {
+    return wide ? reinterpret_cast<const char16_t*>(text)[k] : char16_t(quint8(text[k]));
+}
+
 // Reads one character of well-formed UTF-8 below U+10000 at `p`; 0 when it is none, so that the
 // caller falls back to the toolkit's reading (which also replaces bad bytes).
 int utf8Unit(const quint8* p, const quint8* end, char16_t* unit) {
@@ -151,7 +156,7 @@ bool TextPool::equalsUtf8(int i, const char* utf8, int size) const {
         }
         if (k >= n)
             return false;
-        const char16_t stored = wide ? reinterpret_cast<const char16_t*>(at)[k] : char16_t(quint8(at[k]));
+        const char16_t stored = unitAt(at, wide, k);
         if (stored != unit)
             return false;
         p += used;
@@ -173,8 +178,8 @@ bool TextPool::less(int a, int b) const {
         return c != 0 ? c < 0 : na < nb;
     }
     for (int k = 0; k < n; ++k) {
-        const char16_t ua = ka == Wide ? reinterpret_cast<const char16_t*>(pa)[k] : char16_t(quint8(pa[k]));
-        const char16_t ub = kb == Wide ? reinterpret_cast<const char16_t*>(pb)[k] : char16_t(quint8(pb[k]));
+        const char16_t ua = unitAt(pa, ka == Wide, k);
+        const char16_t ub = unitAt(pb, kb == Wide, k);
         if (ua != ub)
             return ua < ub;
     }
