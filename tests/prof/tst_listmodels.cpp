@@ -1,7 +1,10 @@
+#include "database.h"
 #include "documentsmodel.h"
 #include "documentstable.h"
 #include "guifixture.h"
 #include "myfiltermodel.h"
+#include "pgtestserver.h"
+#include "serverschema.h"
 #include "testdatabase.h"
 #include "testregistry.h"
 
@@ -247,6 +250,12 @@ private slots:
                            "'2016-01-01 10:00:00')",
                            "UPDATE ProfDocuments SET editDate = '2017-05-05' WHERE profId = 30"}
             << int(DocumentsModel::EditDate) << up;
+        QTest::newRow("new ids below the last, one gone before the refresh, unsorted")
+            << QStringList{"INSERT INTO ProfDocuments (profId, fio1) VALUES (1001, 'Первый'), (1002, 'Второй'), "
+                           "(-7, 'Самый первый')",
+                           "DELETE FROM ProfDocuments WHERE profId IN (1002, 40)", "refresh",
+                           "INSERT INTO ProfDocuments (profId, fio1) VALUES (1003, NULL)"}
+            << int(DocumentsModel::unsorted) << up;
     }
     void refreshReadsTheChanges() {
         QFETCH(QStringList, writes);
@@ -386,4 +395,71 @@ private slots:
 };
 
 ORVANE_TEST(TestListModels)
+
+// The list on a server registry follows what other programs commit: a refresh reads again the
+// documents the server's change log names, and the rows are then those a fresh read gives, also
+// when a transaction that took a lower id commits after one that took a higher.
+class TestServerListRefresh : public QObject {
+    Q_OBJECT
+
+    PgTestServer* _server = nullptr;
+
+    static QSqlQuery on(const char* connection, const QString& statement) {
+        return PgTestServer::run(QSqlDatabase::database(QLatin1String(connection)), statement);
+    }
+
+private slots:
+    void initTestCase() {
+        QString error;
+        _server = PgTestServer::shared(&error);
+        QVERIFY2(_server, qPrintable(error));
+        QVERIFY(Database::instance()->isValid());
+    }
+    void cleanupTestCase() { Database::shutdown(); }
+
+    void refreshReadsWhatOthersCommitted() {
+        QString error;
+        const QString database = _server->createDatabase(&error);
+        QVERIFY2(!database.isEmpty(), qPrintable(error));
+        QSqlDatabase::database().close();
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+        auto removeAll = qScopeGuard([] {
+            for (const char* name : {"clerkB", "clerkC", QSqlDatabase::defaultConnection})
+                QSqlDatabase::removeDatabase(QLatin1String(name));
+        });
+        {
+            QSqlDatabase db = _server->connect(QLatin1String(QSqlDatabase::defaultConnection), database, &error);
+            QVERIFY2(db.isOpen() && ServerSchema::create(db, &error), qPrintable(error));
+            QVERIFY2(_server->connect(QStringLiteral("clerkB"), database, &error).isOpen(), qPrintable(error));
+            QVERIFY2(_server->connect(QStringLiteral("clerkC"), database, &error).isOpen(), qPrintable(error));
+        }
+        QVERIFY(on("clerkB", "INSERT INTO ProfDocuments (fio1, qual, issueDate) SELECT 'Фамилия' || (i % 7), "
+                             "CASE WHEN i % 3 = 0 THEN NULL ELSE 'Повар' END, '2016-02-' || (10 + i % 25) "
+                             "FROM generate_series(1, 60) AS i")
+                    .isActive());
+        for (const int column : {int(DocumentsModel::Fio), int(DocumentsModel::IssueDate)}) {
+            DocumentsModel documents;
+            QVERIFY(documents.reload());
+            documents.sortRows(column, Qt::DescendingOrder);
+            QVERIFY(QSqlDatabase::database(QStringLiteral("clerkB")).transaction());
+            QVERIFY(on("clerkB", "INSERT INTO ProfDocuments (fio1) VALUES ('Раньше начал')").isActive());
+            QVERIFY(on("clerkC", "INSERT INTO ProfDocuments (fio1, issueDate) VALUES ('Раньше сохранил', "
+                                 "'2016-02-30')")
+                        .isActive());
+            QVERIFY(on("clerkC", "UPDATE ProfDocuments SET fio1 = 'Другая' WHERE profId IN (3, 4)").isActive());
+            QVERIFY(on("clerkC", "DELETE FROM ProfDocuments WHERE profId = 5 OR fio1 = 'Фамилия0'").isActive());
+            for (int step = 0; step < 2; ++step) {
+                QVERIFY(documents.refresh());
+                DocumentsModel fresh;
+                QVERIFY(fresh.reload());
+                fresh.sortRows(column, Qt::DescendingOrder);
+                QCOMPARE(cellsOf(documents), cellsOf(fresh));
+                if (step == 0)
+                    QVERIFY(QSqlDatabase::database(QStringLiteral("clerkB")).commit());
+            }
+        }
+    }
+};
+
+ORVANE_TEST(TestServerListRefresh)
 #include "tst_listmodels.moc"

@@ -183,7 +183,7 @@ private slots:
         }
         QVERIFY(serverRelations(db).contains("viewprofdocuments"));
         QVERIFY(serverRelations(db).contains("viewprofdetails"));
-        // The same named indexes as a file the program made.
+        // The same named indexes as a file the program made, besides the one of the server's change log.
         const QString file = makeFile();
         QSqlDatabase sqlite = QSqlDatabase::addDatabase("QSQLITE", "indexes");
         sqlite.setDatabaseName(file);
@@ -195,7 +195,7 @@ private slots:
         QSqlDatabase::removeDatabase("indexes");
         QVERIFY(!fileIndexes.isEmpty());
         QCOMPARE(rows(db, "SELECT indexname FROM pg_indexes WHERE schemaname = current_schema() AND indexname NOT "
-                          "LIKE '%_pkey'"),
+                          "LIKE '%_pkey' AND indexname <> 'orvane_list_log_xact'"),
                  fileIndexes);
         // A second run finds everything there and changes nothing.
         QVERIFY2(ServerSchema::check(db, &error), qPrintable(error));

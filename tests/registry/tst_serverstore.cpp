@@ -6,6 +6,7 @@
 #include "documentrecords.h"
 #include "documentstore.h"
 #include "edittransaction.h"
+#include "listchanges.h"
 #include "pgtestserver.h"
 #include "profschema.h"
 #include "serverschema.h"
@@ -222,6 +223,71 @@ private slots:
         other.close();
         other = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    }
+
+    // The list learns from the server's log which documents were written since it last asked,
+    // whoever wrote them: a transaction still open when it asked is found once it commits, one
+    // rolled back is no news, and a statement of many rows, TRUNCATE or entries pruned before the
+    // list saw them mean reading everything.
+    void listChangesFromTheLog() {
+        const QString failure = openSample();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        ListChanges list;
+        QVERIFY(list.take().all);
+        const auto take = [&list] {
+            const ListChanges::Changes changes = list.take();
+            return changes.all ? QVector<qint64>{-1} : changes.ids;
+        };
+        QCOMPARE(take(), QVector<qint64>());
+
+        QString error;
+        QSqlDatabase other = _server->connect(QStringLiteral("other"), Database::serverAddress().database, &error);
+        const auto cleanup = qScopeGuard([&other] {
+            other.close();
+            other = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        });
+        QVERIFY2(DocumentRecords::update(bigId, {{QStringLiteral("fio1"), QStringLiteral("Своё")}}, &error),
+                 qPrintable(error));
+        QVERIFY(other.transaction());
+        QVERIFY(PgTestServer::run(other, "UPDATE ProfDocuments SET fio2 = 'Другой' WHERE profId = 1").isActive());
+        QVERIFY(PgTestServer::run(other, "INSERT INTO ProfDocuments (profId, fio1) VALUES (5, 'Новый')").isActive());
+        QCOMPARE(take(), QVector<qint64>{bigId});
+        QVERIFY(other.commit());
+        QCOMPARE(take(), (QVector<qint64>{1, 5}));
+
+        QVERIFY(other.transaction());
+        QVERIFY(PgTestServer::run(other, "DELETE FROM ProfDocuments WHERE profId = 7").isActive());
+        QVERIFY(other.rollback());
+        QCOMPARE(take(), QVector<qint64>());
+        QVERIFY(PgTestServer::run(other, "DELETE FROM ProfDocuments WHERE profId = 7").isActive());
+        // The subjects' and the FRDO rows' triggers touch the document (its row version).
+        QVERIFY(PgTestServer::run(other, "INSERT INTO ProfDetails (profId, name) VALUES (1, 'Сварка')").isActive());
+        QCOMPARE(take(), (QVector<qint64>{1, 7}));
+
+        QVERIFY(PgTestServer::run(other, "INSERT INTO ProfDocuments (fio1) SELECT 'Группа' FROM "
+                                         "generate_series(1, 10001)")
+                    .isActive());
+        QCOMPARE(take(), QVector<qint64>{-1});
+        QCOMPARE(take(), QVector<qint64>());
+
+        // Entries the list has already seen are pruned quietly; one it has not, with everything.
+        QVERIFY(PgTestServer::run(other, "UPDATE orvane_list_log SET at = now() - interval '2 days'").isActive());
+        QVERIFY2(ServerListLog::prune(other, &error), qPrintable(error));
+        QCOMPARE(take(), QVector<qint64>());
+        QVERIFY(PgTestServer::run(other, "UPDATE ProfDocuments SET fio3 = 'Старое' WHERE profId = 1").isActive());
+        QVERIFY(PgTestServer::run(other, "UPDATE orvane_list_log SET at = now() - interval '2 days'").isActive());
+        QVERIFY2(ServerListLog::prune(other, &error), qPrintable(error));
+        QCOMPARE(count(other, QStringLiteral("orvane_list_log")), qint64(0));
+        QCOMPARE(take(), QVector<qint64>{-1});
+
+        QVERIFY(PgTestServer::run(other, "TRUNCATE ProfDocuments CASCADE").isActive());
+        QCOMPARE(take(), QVector<qint64>{-1});
+        QCOMPARE(take(), QVector<qint64>());
+
+        // A log the server cannot read: everything.
+        QVERIFY(PgTestServer::run(QSqlDatabase::database(), "DROP TABLE orvane_list_pruned").isActive());
+        QCOMPARE(take(), QVector<qint64>{-1});
     }
 
     // The dialogs' used values are read on a connection of their own, again when they are wanted

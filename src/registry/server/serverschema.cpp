@@ -203,6 +203,52 @@ QStringList rowVersionStatements() {
 }
 // --- end of row versions ----------------------------------------------------------------------
 
+// --- the list's change log ---------------------------------------------------------------------
+// Every statement that writes documents leaves the ids it wrote in orvane_list_log, stamped with
+// the writing transaction's id, so that a list can read again only what changed since it last
+// read (ServerListLog::changes). A statement of many rows, and TRUNCATE, leave one NULL instead:
+// read everything. Entries older than a day are pruned; orvane_list_pruned keeps the highest
+// transaction id pruned, so that a list older than that reads everything.
+constexpr int manyRows = 10000;
+
+QStringList listLogStatements() {
+    QStringList statements = {
+        QStringLiteral("CREATE TABLE IF NOT EXISTS orvane_list_log (xact BIGINT NOT NULL DEFAULT txid_current(), "
+                       "profId BIGINT, at TIMESTAMPTZ NOT NULL DEFAULT now())"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS orvane_list_log_xact ON orvane_list_log(xact)"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS orvane_list_pruned (upto BIGINT NOT NULL)"),
+        QStringLiteral("INSERT INTO orvane_list_pruned SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM orvane_list_pruned)"),
+        QStringLiteral("CREATE OR REPLACE FUNCTION orvane_log_documents() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                       "DECLARE n bigint; "
+                       "BEGIN "
+                       "IF TG_OP = 'TRUNCATE' THEN n := %1 + 1; "
+                       "ELSIF TG_OP = 'DELETE' THEN SELECT count(*) INTO n FROM old_rows; "
+                       "ELSE SELECT count(*) INTO n FROM new_rows; END IF; "
+                       "IF n > %1 THEN INSERT INTO orvane_list_log(profId) VALUES (NULL); "
+                       "ELSIF TG_OP = 'INSERT' THEN INSERT INTO orvane_list_log(profId) SELECT profId FROM new_rows; "
+                       "ELSIF TG_OP = 'DELETE' THEN INSERT INTO orvane_list_log(profId) SELECT profId FROM old_rows; "
+                       "ELSE INSERT INTO orvane_list_log(profId) SELECT profId FROM new_rows "
+                       "UNION SELECT profId FROM old_rows; "
+                       "END IF; RETURN NULL; END $$")
+            .arg(manyRows),
+        QStringLiteral("DROP TRIGGER IF EXISTS ProfDocuments_log_truncate ON ProfDocuments"),
+        QStringLiteral("CREATE TRIGGER ProfDocuments_log_truncate AFTER TRUNCATE ON ProfDocuments FOR EACH STATEMENT "
+                       "EXECUTE FUNCTION orvane_log_documents()")};
+    const QList<QPair<QString, QString>> events = {
+        {QStringLiteral("INSERT"), QStringLiteral("NEW TABLE AS new_rows")},
+        {QStringLiteral("UPDATE"), QStringLiteral("OLD TABLE AS old_rows NEW TABLE AS new_rows")},
+        {QStringLiteral("DELETE"), QStringLiteral("OLD TABLE AS old_rows")}};
+    for (const auto& event : events) {
+        const QString trigger = QStringLiteral("ProfDocuments_log_%1").arg(event.first.toLower());
+        statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON ProfDocuments").arg(trigger)
+                   << QStringLiteral("CREATE TRIGGER %1 AFTER %2 ON ProfDocuments REFERENCING %3 FOR EACH STATEMENT "
+                                     "EXECUTE FUNCTION orvane_log_documents()")
+                          .arg(trigger, event.first, event.second);
+    }
+    return statements;
+}
+// --- end of the list's change log ---------------------------------------------------------------
+
 QString mainTableName() {
     for (const DBTable& table : ProfSchema::tables())
         if (table.isMainTable)
@@ -292,7 +338,8 @@ QStringList notifyStatements() {
 
 // What the check makes again, after the tables.
 QStringList derivedStatements() {
-    return rowVersionStatements() + notifyStatements() + indexStatements() + functionStatements() + viewStatements();
+    return rowVersionStatements() + listLogStatements() + notifyStatements() + indexStatements() +
+           functionStatements() + viewStatements();
 }
 
 // The fingerprint of the derived structure this program makes, kept as the comment of one of its
@@ -943,4 +990,51 @@ bool RegistryMove::toFile(QSqlDatabase& server, const QString& destination, QStr
     return failWith(
         error, backupRefusal(
                    QStringLiteral("не удалось записать файл %1; копия осталась в файле %2.").arg(destination, part)));
+}
+
+bool ServerListLog::changes(QSqlDatabase& db, qint64 since, qint64* horizon, QVector<qint64>* ids, bool* all,
+                            QString* error) {
+    ids->clear();
+    *all = since < 0;
+    // One statement, one snapshot: what committed below the new horizon is in the entries read.
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (since < 0) {
+        query.prepare(QStringLiteral("SELECT 0, txid_snapshot_xmin(txid_current_snapshot())"));
+    } else {
+        query.prepare(QStringLiteral("SELECT 0, txid_snapshot_xmin(txid_current_snapshot()) "
+                                     "UNION ALL SELECT 1, profId FROM (SELECT DISTINCT profId FROM orvane_list_log "
+                                     "WHERE xact >= ?) AS written "
+                                     "UNION ALL SELECT 2, NULL FROM orvane_list_pruned WHERE upto >= ?"));
+        query.addBindValue(since);
+        query.addBindValue(since);
+    }
+    if (!query.exec())
+        return failWith(error, errorText(query.lastError()));
+    bool found = false;
+    while (query.next()) {
+        const int kind = query.value(0).toInt();
+        const QVariant value = query.value(1);
+        if (kind == 0) {
+            *horizon = value.toLongLong(&found);
+        } else if (kind == 2 || value.isNull()) {
+            *all = true;
+        } else {
+            ids->append(value.toLongLong());
+        }
+    }
+    if (!found)
+        return failWith(error, QStringLiteral("no transaction horizon: ") + errorText(query.lastError()));
+    if (*all)
+        ids->clear();
+    std::sort(ids->begin(), ids->end());
+    return true;
+}
+
+bool ServerListLog::prune(QSqlDatabase& db, QString* error) {
+    return run(db,
+               QStringLiteral("WITH gone AS (DELETE FROM orvane_list_log WHERE at < now() - interval '1 day' "
+                              "RETURNING xact) UPDATE orvane_list_pruned SET upto = greatest(upto, "
+                              "(SELECT max(xact) FROM gone)) WHERE EXISTS (SELECT 1 FROM gone)"),
+               error);
 }

@@ -3,6 +3,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <functional>
 
 // The registry's structure on a PostgreSQL server: the tables of the schema (ProfSchema::tables(),
@@ -25,6 +26,17 @@ bool check(QSqlDatabase& db, QString* error);
 // The DDL `create` runs, in order (for the tests and the README).
 QStringList statements();
 } // namespace ServerSchema
+
+// The change log of the documents on a server, for the list's refresh. A horizon is a transaction
+// id below which every transaction had ended when it was taken.
+namespace ServerListLog {
+// The horizon now and, when `since` is not negative, the ids of the documents written by the
+// transactions from `since` on, ascending and each once; `all` when that cannot be told (a
+// statement of many rows, TRUNCATE, or entries pruned since). False with the reason.
+bool changes(QSqlDatabase& db, qint64 since, qint64* horizon, QVector<qint64>* ids, bool* all, QString* error);
+// Drops the entries older than a day; false with the reason.
+bool prune(QSqlDatabase& db, QString* error);
+} // namespace ServerListLog
 
 // Copies the registry file at `filePath` into the empty server database `server`: every table
 // and every row with its id, then the views, indexes and function, then the id sequences set past

@@ -1,6 +1,8 @@
 #include "listchanges.h"
 
 #include "database.h"
+#include "mzlog.h"
+#include "serverschema.h"
 
 #include <QSqlDatabase>
 #include <algorithm>
@@ -76,11 +78,10 @@ ListChanges::~ListChanges() {
 ListChanges::Changes ListChanges::take() {
     sqlite3* db = Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
     Changes changes;
-    if (!db) {
-        // A server, or no registry open: nothing is followed.
-        _all = true;
-        return changes;
-    }
+    if (!db)
+        return takeFromServer();
+    _server.clear();
+    _horizon = -1;
     ListChangeHooks::follow(db);
     changes.all = _all;
     if (!_all) {
@@ -92,5 +93,36 @@ ListChanges::Changes ListChanges::take() {
     _all = false;
     _pending.clear();
     // What the open transaction wrote stays known: its rollback shows the rows as they were.
+    return changes;
+}
+
+ListChanges::Changes ListChanges::takeFromServer() {
+    QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+    Changes changes;
+    _all = true;
+    _pending.clear();
+    _inTransaction.clear();
+    const QString server =
+        db.isOpen() && db.driverName() == QLatin1String("QPSQL")
+            ? QStringLiteral("%1:%2/%3@%4").arg(db.hostName()).arg(db.port()).arg(db.databaseName(), db.userName())
+            : QString();
+    const qint64 since = !server.isEmpty() && server == _server ? _horizon : -1;
+    _server = server;
+    _horizon = -1;
+    if (server.isEmpty())
+        return changes;
+    QString error;
+    // Once per full read: the log keeps a day.
+    if (since < 0 && !ServerListLog::prune(db, &error))
+        MZ_LOG() << "cannot prune the list's change log:" << error;
+    bool all = true;
+    qint64 horizon = -1;
+    if (!ServerListLog::changes(db, since, &horizon, &changes.ids, &all, &error)) {
+        MZ_LOG() << "cannot read the list's change log:" << error;
+        changes.ids.clear();
+        return changes;
+    }
+    _horizon = horizon;
+    changes.all = all;
     return changes;
 }

@@ -326,7 +326,51 @@ bool DocumentsModel::refresh() {
     return error.isEmpty() && placed ? true : reload();
 }
 
+void DocumentsModel::insertRecords(const std::vector<qint64>& ids) {
+    if (ids.empty())
+        return;
+    const size_t count = _ids.size() + ids.size();
+    // shift[r]: the new record of old record r.
+    std::vector<int> shift(_ids.size());
+    std::vector<qint64> merged;
+    merged.reserve(count);
+    std::vector<char> gone;
+    gone.reserve(count);
+    size_t next = 0;
+    for (size_t r = 0; r < _ids.size(); ++r) {
+        for (; next < ids.size() && ids[next] < _ids[r]; ++next) {
+            merged.push_back(ids[next]);
+            gone.push_back(1);
+        }
+        shift[r] = int(merged.size());
+        merged.push_back(_ids[r]);
+        gone.push_back(_gone.empty() ? 0 : _gone[r]);
+    }
+    for (; next < ids.size(); ++next) {
+        merged.push_back(ids[next]);
+        gone.push_back(1);
+    }
+    for (TextColumn& column : _texts) {
+        std::vector<int> rows(count, -1);
+        for (size_t r = 0; r < column.rows.size(); ++r)
+            rows[size_t(shift[r])] = column.rows[r];
+        column.rows.swap(rows);
+    }
+    for (int& r : _order)
+        r = shift[size_t(r)];
+    _ids.swap(merged);
+    _gone.swap(gone);
+}
+
 QString DocumentsModel::apply(const QVector<qint64>& ids, bool* placed) {
+    // A new document below the last id (on a server, a transaction that committed after a later
+    // one): its record is made in the order of the ids first, and counts as gone till it is read.
+    std::vector<qint64> below;
+    for (qint64 id : ids)
+        if (!_ids.empty() && id < _ids.back() && !std::binary_search(_ids.cbegin(), _ids.cend(), id))
+            below.push_back(id);
+    insertRecords(below);
+    _reread += below.size();
     std::vector<char> moved(_ids.size(), 0);
     std::vector<qint64> read;
     read.reserve(size_t(ids.size()));

@@ -134,9 +134,11 @@ private:
     // Keeps the texts of a row in `record`: each repeated text once through `interning`, or, without
     // it, at the pools' ends (a record read again). False when a pool is full.
     bool keep(int record, const DocumentStore::ListText* texts, Pages* interning);
+    // Makes records for the new ids `ids` (ascending) among the others, in the order of the ids,
+    // counted as gone till they are read.
+    void insertRecords(const std::vector<qint64>& ids);
     // Reads the rows of `ids` again into their records, adds the new documents and drops those
-    // gone; the error text. "" with `placed` false when a new id would not come last: the records
-    // are kept in the order of their ids.
+    // gone; the error text. "" with `placed` false when a row cannot be kept (a pool is full).
     QString apply(const QVector<qint64>& ids, bool* placed);
     static void rank(TextColumn& column, Qt::CaseSensitivity cs, bool localeAware);
     // -1, 0 or 1 as the values compare by `sort`'s rule.
