@@ -55,6 +55,9 @@ public:
 
     // The UTF-8 of `text` cut to what a cell holds; may be made on any thread.
     static QByteArray cellText(const QString& text);
+    // How many parts of workbooks this process packed at the faster level (0 where the library's
+    // packing cannot be reached, and the default level is used).
+    static int partsPackedFast();
     // Writes the file and puts it in place of `path`; false with the reason otherwise.
     bool close(QString* error);
     // Drops everything written so far.
