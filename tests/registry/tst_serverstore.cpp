@@ -461,7 +461,14 @@ private slots:
                         .isActive());
         }
         QString error;
+        ListChanges list;
+        list.take();
+        QVERIFY(PgTestServer::run(server, "DELETE FROM orvane_list_log").isActive());
+        QVERIFY(!list.take().all);
         QCOMPARE(Database::instance()->restore(path, &error), restored);
+        // A list reads everything after a restore, told by one entry of the log, not one per row.
+        QCOMPARE(list.take().all, restored);
+        QCOMPARE(count(server, QStringLiteral("orvane_list_log")), qint64(restored ? 1 : 0));
         if (!restored) {
             QVERIFY(!error.isEmpty());
             QCOMPARE(count(server, QStringLiteral("ProfDocuments")), qint64(3));

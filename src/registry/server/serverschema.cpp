@@ -207,9 +207,12 @@ QStringList rowVersionStatements() {
 // Every statement that writes documents leaves the ids it wrote in orvane_list_log, stamped with
 // the writing transaction's id, so that a list can read again only what changed since it last
 // read (ServerListLog::changes). A statement of many rows, and TRUNCATE, leave one NULL instead:
-// read everything. Entries older than a day are pruned; orvane_list_pruned keeps the highest
-// transaction id pruned, so that a list older than that reads everything.
+// read everything. A transaction that sets orvane.list_log to 'off' (the restore) logs nothing
+// and leaves its own NULL. Entries older than a day are pruned; orvane_list_pruned keeps the
+// highest transaction id pruned, so that a list older than that reads everything.
 constexpr int manyRows = 10000;
+const char* const listLogOff = "SET LOCAL orvane.list_log = 'off'";
+const char* const listLogEverything = "INSERT INTO orvane_list_log(profId) VALUES (NULL)";
 
 QStringList listLogStatements() {
     QStringList statements = {
@@ -221,6 +224,7 @@ QStringList listLogStatements() {
         QStringLiteral("CREATE OR REPLACE FUNCTION orvane_log_documents() RETURNS trigger LANGUAGE plpgsql AS $$ "
                        "DECLARE n bigint; "
                        "BEGIN "
+                       "IF current_setting('orvane.list_log', true) = 'off' THEN RETURN NULL; END IF; "
                        "IF TG_OP = 'TRUNCATE' THEN n := %1 + 1; "
                        "ELSIF TG_OP = 'DELETE' THEN SELECT count(*) INTO n FROM old_rows; "
                        "ELSE SELECT count(*) INTO n FROM new_rows; END IF; "
@@ -787,7 +791,11 @@ bool Move::transfer(QList<RegistryMove::Counts>* counts, QString* error) {
     if (found && !_replace)
         return refuse(error, RegistryMove::alreadyThereText());
     if (found) {
-        // Rows, not the tables: other programs keep their prepared statements and views.
+        // Rows, not the tables: other programs keep their prepared statements and views. The lists
+        // are told once to read everything, not row by row.
+        if (!::run(_server, QLatin1String(listLogOff), &failure) ||
+            !::run(_server, QLatin1String(listLogEverything), &failure))
+            return refuse(error, failure);
         for (const TablePlan& plan : qAsConst(_plans))
             if (!::run(_server, QStringLiteral("DELETE FROM %1").arg(plan.table.name), &failure))
                 return refuse(error, QStringLiteral("сервер не очистил таблицу %1: ").arg(plan.table.name) + failure);
