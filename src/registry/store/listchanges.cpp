@@ -112,7 +112,7 @@ ListChanges::Changes ListChanges::takeFromServer() {
     if (server.isEmpty())
         return changes;
     QString error;
-    // Once per full read: the log keeps a day.
+    // At the first question of a run: the log keeps a day.
     if (since < 0 && !ServerListLog::prune(db, &error))
         MZ_LOG() << "cannot prune the list's change log:" << error;
     bool all = true;
