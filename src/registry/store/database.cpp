@@ -24,6 +24,7 @@
 #include <QSqlTableModel>
 #include <QStorageInfo>
 #include <algorithm>
+#include <numeric>
 #include <sqlite3.h>
 
 Database* Database::_instance = nullptr;
@@ -1173,19 +1174,27 @@ void Database::readUsedValuesAhead(const QString& table, const QList<QStringList
 
 QStringList Database::mostFrequentValues(const QString& table, const QStringList& columnNames, int limit,
                                          bool alphabetical) {
-    QVector<QPair<QString, int>> entries = usedValueCounts(table, columnNames);
-    if (alphabetical)
-        std::stable_sort(entries.begin(), entries.end(),
-                         [](const auto& a, const auto& b) { return a.first.toLower() < b.first.toLower(); });
-    else
-        std::stable_sort(entries.begin(), entries.end(),
-                         [](const auto& a, const auto& b) { return a.second > b.second; });
+    const QVector<QPair<QString, int>> entries = usedValueCounts(table, columnNames);
+    std::vector<int> order(size_t(entries.size()));
+    std::iota(order.begin(), order.end(), 0);
+    if (alphabetical) {
+        // Each value lowered once, not once per comparison: a registry's certificate numbers are
+        // a million values.
+        QVector<QString> lowered;
+        lowered.reserve(entries.size());
+        for (const auto& entry : entries)
+            lowered << entry.first.toLower();
+        std::stable_sort(order.begin(), order.end(), [&lowered](int a, int b) { return lowered[a] < lowered[b]; });
+    } else {
+        std::stable_sort(order.begin(), order.end(),
+                         [&entries](int a, int b) { return entries[a].second > entries[b].second; });
+    }
     QStringList result;
     result.reserve(limit > 0 ? qMin(limit, entries.size()) : entries.size());
-    for (const auto& entry : qAsConst(entries)) {
+    for (int at : order) {
         if (limit > 0 && result.size() >= limit)
             break;
-        result << entry.first;
+        result << entries[at].first;
     }
     return result;
 }
