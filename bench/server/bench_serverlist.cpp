@@ -37,6 +37,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <malloc.h>
 #include <memory>
 
 namespace {
@@ -50,7 +51,7 @@ const qint64 documentId = 50000;
 // What one store gave, run by run.
 struct Figures {
     QVector<double> open, list, allRows, refresh, refreshAfterSave, keystroke, dialog, dialogAgain, construction, setId,
-        usedValues, save, driverRead, bufferedRead, reference, engine, othersChange, listsArrived;
+        usedValues, save, driverRead, bufferedRead, reference, engine, othersChange, listsArrived, listPeakMb, peakMb;
     QString counts;
     int shownAfterTyping = -1;
     int viewRows = -1;
@@ -233,9 +234,31 @@ bool measureOthersChange(MainWindow& window, Figures* f, QString* error) {
     return true;
 }
 
+// The process's peak resident memory since the last reset (Linux: VmHWM), in MB; 0 when unknown.
+double peakMemoryMb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
+
+// Starts the peak over from what the process holds now. What the move and an earlier run freed is
+// handed back to the system first; what they left fragmented still counts, so the figure is an
+// upper bound.
+void resetPeakMemory() {
+    malloc_trim(0);
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    if (refs.open(QIODevice::WriteOnly))
+        refs.write("5");
+}
+
 // One run on the store Database is set to: opened, its window, the typing, the dialog; closed again.
 bool measureRun(Figures* f, QString* error) {
     MessageBox::clearShown();
+    resetPeakMemory();
     Database* db = nullptr;
     f->open << elapsedMs([&] { db = Database::instance(); });
     if (!db->isValid()) {
@@ -278,8 +301,9 @@ bool measureRun(Figures* f, QString* error) {
             return *error = write.lastError().text(), false;
         f->refreshAfterSave << elapsedMs([&] { window->documentsTable()->updateData(); });
     }
-    return measureTyping(*window, f, error) && measureDialog(f, error) && (measureUsedValues(f), true) &&
-           measureOthersChange(*window, f, error) && measureDriverRead(true, f, &f->driverRead, error) &&
+    return measureTyping(*window, f, error) && (f->listPeakMb << peakMemoryMb(), true) && measureDialog(f, error) &&
+           (measureUsedValues(f), true) && measureOthersChange(*window, f, error) &&
+           (f->peakMb << peakMemoryMb(), true) && measureDriverRead(true, f, &f->driverRead, error) &&
            measureDriverRead(false, f, &f->bufferedRead, error) && !boxShown("the run", error);
 }
 
@@ -380,6 +404,8 @@ void printTable(const Figures& file, const Figures& server, int runs) {
     printRow("four used-value lists read on the spot", file.usedValues, server.usedValues, "");
     printRow("save of one changed field", file.save, server.save, "<= 50");
     printRow("another program's change in the list", file.othersChange, server.othersChange, "<= 2000");
+    printRow("peak memory (MB), list shown and typed in", file.listPeakMb, server.listPeakMb, "<= 250 (upper bound)");
+    printRow("  ... and the dialog's used values too", file.peakMb, server.peakMb, "(upper bound)");
     printRow("ViewProfDocuments by the Qt driver", file.driverRead, server.driverRead, "(forward-only)");
     printRow("  the same, not forward-only", file.bufferedRead, server.bufferedRead, "");
     printRow("ViewProfDocuments: sqlite3 | psql", file.reference, server.reference, "(client, start-up included)");
