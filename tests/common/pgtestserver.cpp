@@ -1,5 +1,7 @@
 #include "pgtestserver.h"
 
+#include "serverschema.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
@@ -230,6 +232,21 @@ QSqlDatabase PgTestServer::connect(const QString& connectionName, const QString&
     if (!db.open() && error)
         *error = db.lastError().text();
     return db;
+}
+
+QString PgTestServer::createRegistryAsProgram(QString* error) {
+    QString reason;
+    const QString database = createDatabase(&reason);
+    if (!database.isEmpty()) {
+        QSqlDatabase::database().close();
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+        QSqlDatabase db = connect(QLatin1String(QSqlDatabase::defaultConnection), database, &reason);
+        if (db.isOpen() && ServerSchema::create(db, &reason))
+            return database;
+    }
+    if (error)
+        *error = reason;
+    return QString();
 }
 
 QSqlQuery PgTestServer::run(QSqlDatabase db, const QString& statement, const QVariantList& values) {

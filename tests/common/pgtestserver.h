@@ -45,6 +45,9 @@ public:
     // An open QPSQL connection to `database` under `connectionName`; the superuser when `user` is empty.
     QSqlDatabase connect(const QString& connectionName, const QString& database, QString* error = nullptr,
                          const QString& user = QString(), const QString& password = QString()) const;
+    // A new database holding an empty registry, opened as the program's own connection (the default
+    // one, closed and replaced first); its name, or empty with the reason.
+    QString createRegistryAsProgram(QString* error = nullptr);
     // Runs one statement on `db` with its values bound, warning with the reason when it fails. The
     // server prepares no utility statements (SET, DDL), so one without values goes as it is.
     static QSqlQuery run(QSqlDatabase db, const QString& statement, const QVariantList& values = {});

@@ -7,7 +7,6 @@
 #include "documentrecords.h"
 #include "messagebox.h"
 #include "pgtestserver.h"
-#include "serverschema.h"
 #include "testenvironment.h"
 #include "testregistry.h"
 
@@ -89,12 +88,8 @@ private slots:
     // Each case on a registry of its own, the program's connection the default one.
     void init() {
         QString error;
-        _database = _server->createDatabase(&error);
+        _database = _server->createRegistryAsProgram(&error);
         QVERIFY2(!_database.isEmpty(), qPrintable(error));
-        QSqlDatabase::database().close();
-        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
-        QSqlDatabase db = _server->connect(QLatin1String(QSqlDatabase::defaultConnection), _database, &error);
-        QVERIFY2(db.isOpen() && ServerSchema::create(db, &error), qPrintable(error));
         QVERIFY2(_server->connect(clerkB, _database, &error).isOpen(), qPrintable(error));
         _id = scalar("INSERT INTO ProfDocuments (fio1, fio2, attNumber) VALUES ('Иванов', 'Иван', 'СВ 1') "
                      "RETURNING profId")

@@ -4,7 +4,6 @@
 #include "guifixture.h"
 #include "myfiltermodel.h"
 #include "pgtestserver.h"
-#include "serverschema.h"
 #include "testdatabase.h"
 #include "testregistry.h"
 
@@ -419,20 +418,14 @@ private slots:
 
     void refreshReadsWhatOthersCommitted() {
         QString error;
-        const QString database = _server->createDatabase(&error);
-        QVERIFY2(!database.isEmpty(), qPrintable(error));
-        QSqlDatabase::database().close();
-        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
         auto removeAll = qScopeGuard([] {
             for (const char* name : {"clerkB", "clerkC", QSqlDatabase::defaultConnection})
                 QSqlDatabase::removeDatabase(QLatin1String(name));
         });
-        {
-            QSqlDatabase db = _server->connect(QLatin1String(QSqlDatabase::defaultConnection), database, &error);
-            QVERIFY2(db.isOpen() && ServerSchema::create(db, &error), qPrintable(error));
-            QVERIFY2(_server->connect(QStringLiteral("clerkB"), database, &error).isOpen(), qPrintable(error));
-            QVERIFY2(_server->connect(QStringLiteral("clerkC"), database, &error).isOpen(), qPrintable(error));
-        }
+        const QString database = _server->createRegistryAsProgram(&error);
+        QVERIFY2(!database.isEmpty(), qPrintable(error));
+        QVERIFY2(_server->connect(QStringLiteral("clerkB"), database, &error).isOpen(), qPrintable(error));
+        QVERIFY2(_server->connect(QStringLiteral("clerkC"), database, &error).isOpen(), qPrintable(error));
         QVERIFY(on("clerkB", "INSERT INTO ProfDocuments (fio1, qual, issueDate) SELECT 'Фамилия' || (i % 7), "
                              "CASE WHEN i % 3 = 0 THEN NULL ELSE 'Повар' END, '2016-02-' || (10 + i % 25) "
                              "FROM generate_series(1, 60) AS i")

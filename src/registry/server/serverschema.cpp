@@ -163,6 +163,25 @@ QStringList viewStatements() {
                            "ORDER BY order1, order2, profId")};
 }
 
+// The three statement triggers "<table>_<name>_insert|update|delete" of `table` running `function`
+// with the rows written as new_rows and old_rows: a trigger with transition tables serves one
+// event only.
+QStringList transitionTriggers(const QString& table, const QString& name, const QString& function) {
+    const QList<QPair<QString, QString>> events = {
+        {QStringLiteral("INSERT"), QStringLiteral("NEW TABLE AS new_rows")},
+        {QStringLiteral("UPDATE"), QStringLiteral("OLD TABLE AS old_rows NEW TABLE AS new_rows")},
+        {QStringLiteral("DELETE"), QStringLiteral("OLD TABLE AS old_rows")}};
+    QStringList statements;
+    for (const auto& event : events) {
+        const QString trigger = QStringLiteral("%1_%2_%3").arg(table, name, event.first.toLower());
+        statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2").arg(trigger, table)
+                   << QStringLiteral("CREATE TRIGGER %1 AFTER %2 ON %3 REFERENCING %4 FOR EACH STATEMENT "
+                                     "EXECUTE FUNCTION %5()")
+                          .arg(trigger, event.first, table, event.second, function);
+    }
+    return statements;
+}
+
 // --- row versions ---------------------------------------------------------------------------
 // ProfDocuments.rowVersion rises by one with every change of the document, of its subjects and of
 // its FRDO row, whoever makes it, so that a dialog can tell its document was saved by another
@@ -185,20 +204,8 @@ QStringList rowVersionStatements() {
                        "ELSE UPDATE ProfDocuments SET rowVersion = rowVersion + 1 WHERE profId IN "
                        "(SELECT profId FROM new_rows UNION SELECT profId FROM old_rows); "
                        "END IF; RETURN NULL; END $$")};
-    // A trigger with transition tables serves one event only.
-    const QList<QPair<QString, QString>> events = {
-        {QStringLiteral("INSERT"), QStringLiteral("NEW TABLE AS new_rows")},
-        {QStringLiteral("UPDATE"), QStringLiteral("OLD TABLE AS old_rows NEW TABLE AS new_rows")},
-        {QStringLiteral("DELETE"), QStringLiteral("OLD TABLE AS old_rows")}};
-    for (const QString& table : {QStringLiteral("ProfDetails"), QStringLiteral("ProfFrdo")}) {
-        for (const auto& event : events) {
-            const QString trigger = QStringLiteral("%1_touch_%2").arg(table, event.first.toLower());
-            statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2").arg(trigger, table)
-                       << QStringLiteral("CREATE TRIGGER %1 AFTER %2 ON %3 REFERENCING %4 FOR EACH STATEMENT "
-                                         "EXECUTE FUNCTION orvane_touch_documents()")
-                              .arg(trigger, event.first, table, event.second);
-        }
-    }
+    for (const QString& table : {QStringLiteral("ProfDetails"), QStringLiteral("ProfFrdo")})
+        statements << transitionTriggers(table, QStringLiteral("touch"), QStringLiteral("orvane_touch_documents"));
     return statements;
 }
 // --- end of row versions ----------------------------------------------------------------------
@@ -215,7 +222,7 @@ const char* const listLogOff = "SET LOCAL orvane.list_log = 'off'";
 const char* const listLogEverything = "INSERT INTO orvane_list_log(profId) VALUES (NULL)";
 
 QStringList listLogStatements() {
-    QStringList statements = {
+    const QStringList statements = {
         QStringLiteral("CREATE TABLE IF NOT EXISTS orvane_list_log (xact BIGINT NOT NULL DEFAULT txid_current(), "
                        "profId BIGINT, at TIMESTAMPTZ NOT NULL DEFAULT now())"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS orvane_list_log_xact ON orvane_list_log(xact)"),
@@ -238,18 +245,8 @@ QStringList listLogStatements() {
         QStringLiteral("DROP TRIGGER IF EXISTS ProfDocuments_log_truncate ON ProfDocuments"),
         QStringLiteral("CREATE TRIGGER ProfDocuments_log_truncate AFTER TRUNCATE ON ProfDocuments FOR EACH STATEMENT "
                        "EXECUTE FUNCTION orvane_log_documents()")};
-    const QList<QPair<QString, QString>> events = {
-        {QStringLiteral("INSERT"), QStringLiteral("NEW TABLE AS new_rows")},
-        {QStringLiteral("UPDATE"), QStringLiteral("OLD TABLE AS old_rows NEW TABLE AS new_rows")},
-        {QStringLiteral("DELETE"), QStringLiteral("OLD TABLE AS old_rows")}};
-    for (const auto& event : events) {
-        const QString trigger = QStringLiteral("ProfDocuments_log_%1").arg(event.first.toLower());
-        statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON ProfDocuments").arg(trigger)
-                   << QStringLiteral("CREATE TRIGGER %1 AFTER %2 ON ProfDocuments REFERENCING %3 FOR EACH STATEMENT "
-                                     "EXECUTE FUNCTION orvane_log_documents()")
-                          .arg(trigger, event.first, event.second);
-    }
-    return statements;
+    return statements + transitionTriggers(QStringLiteral("ProfDocuments"), QStringLiteral("log"),
+                                           QStringLiteral("orvane_log_documents"));
 }
 // --- end of the list's change log ---------------------------------------------------------------
 

@@ -138,7 +138,8 @@ private:
     // counted as gone till they are read.
     void insertRecords(const std::vector<qint64>& ids);
     // Reads the rows of `ids` again into their records, adds the new documents and drops those
-    // gone; the error text. "" with `placed` false when a row cannot be kept (a pool is full).
+    // gone; the error text. "" with `placed` false when a row cannot be kept in its place (a pool
+    // is full, or the store gave an id it was not asked for).
     QString apply(const QVector<qint64>& ids, bool* placed);
     static void rank(TextColumn& column, Qt::CaseSensitivity cs, bool localeAware);
     // -1, 0 or 1 as the values compare by `sort`'s rule.

@@ -93,7 +93,7 @@ void MyFilterModel::ValueMatches::update(const TextPool& pool, quint64 poolGener
     if (same && int(matches.size()) == n)
         return;
     // Texts added since (a page, a refresh): only those are tested.
-    int from = same ? int(matches.size()) : 0;
+    const int from = same ? int(matches.size()) : 0;
     // Typing on: a text holding the previous one can only match where that did. Without surrogates
     // a match is one of single UTF-16 units, so this holds for the toolkit's matching too.
     const bool narrows = !same && valid && generation == poolGeneration && int(matches.size()) == n &&
@@ -103,8 +103,6 @@ void MyFilterModel::ValueMatches::update(const TextPool& pool, quint64 poolGener
         matches.assign(size_t(n), 1);
     else
         matches.resize(size_t(n), 1);
-    if (narrows)
-        from = 0;
     // A registry whose every name differs has a million of them: both cores test them.
     if (n - from >= 20000) {
         const int middle = from + (n - from) / 2;
