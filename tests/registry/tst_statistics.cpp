@@ -2,6 +2,8 @@
 // against the rows the test wrote.
 
 #include "coreregistry.h"
+#include "documentfilter.h"
+#include "filterlisttype.h"
 #include "registrystatistics.h"
 
 #include <QtTest>
@@ -183,6 +185,53 @@ private slots:
         RegistryStatistics stats;
         QVERIFY(stats.read({bigId}, nullptr));
         QCOMPARE(stats.totalHours(), hours);
+    }
+
+    // Years without documents inside the range are rows of zeros; the undated stay last.
+    void emptyYearsInsideTheRange() {
+        insert(1, {"2017-05-01", 1, 0, "П", "К"});
+        insert(2, {"2021-05-01", 2, 0, "П", "К"});
+        insert(3, {"не дата", 2, 0, "П", "К"});
+        RegistryStatistics stats;
+        QVERIFY(stats.read({1, 2, 3}, nullptr));
+        QList<int> years;
+        qint64 total = 0;
+        for (const PeriodCounts& year : stats.years()) {
+            years << year.period;
+            total += year.counts.total();
+            if (year.period > 2017 && year.period < 2021)
+                QCOMPARE(year.counts, KindCounts());
+        }
+        QCOMPARE(years, (QList<int>{2017, 2018, 2019, 2020, 2021, RegistryStatistics::noDate}));
+        QCOMPARE(total, qint64(3));
+    }
+
+    // The filter line names every condition the list applies, as the clerk typed it.
+    void filterLineNamesTheConditions_data() {
+        QTest::addColumn<QString>("fio");
+        QTest::addColumn<QString>("qual");
+        QTest::addColumn<bool>("dates");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("none") << ""
+                              << "" << false << "Фильтр: нет";
+        QTest::newRow("name") << "  козлов "
+                              << "" << false << "Фильтр: ФИО содержит «козлов»";
+        QTest::newRow("all") << "Козлов"
+                             << "Сварщик \"А\"" << true
+                             << "Фильтр: ФИО содержит «Козлов»; квалификация содержит «Сварщик \"А\"»; "
+                                "дата выдачи с 01.02.2020 по 31.12.2021";
+    }
+    void filterLineNamesTheConditions() {
+        QFETCH(QString, fio);
+        QFETCH(QString, qual);
+        QFETCH(bool, dates);
+        QFETCH(QString, line);
+        FilterListType list;
+        if (dates)
+            list << qMakePair(FilterKeys::dateFrom, QVariant(QDate(2020, 2, 1)))
+                 << qMakePair(FilterKeys::dateTo, QVariant(QDate(2021, 12, 31)));
+        list << qMakePair(FilterKeys::fio, QVariant(fio.trimmed())) << qMakePair(FilterKeys::qual, QVariant(qual));
+        QCOMPARE(RegistryStatistics::filterText(DocumentFilter::fromList(list)), line);
     }
 
     // A registry that cannot be read gives the reason and no half figures.

@@ -103,7 +103,6 @@ bool saveCheckAndStatistics(QWidget* window, const QString& output) {
         std::fprintf(stderr, "uishots: %s\n", qPrintable(error));
         return false;
     }
-    statistics->resize(1100, 620);
     statistics->show();
     ok = save(statistics, output + QStringLiteral("/statistics-dialog.png")) && ok;
     statistics->close();

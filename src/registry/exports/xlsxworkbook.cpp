@@ -105,7 +105,7 @@ uint8_t vertical(XlsxFormat::Vertical v) {
 }
 } // namespace
 
-XlsxWorkbook::XlsxWorkbook(const QString& path) : _path(QFileInfo(path).absoluteFilePath()) {
+XlsxWorkbook::XlsxWorkbook(const QString& path, const QString& sheetName) : _path(QFileInfo(path).absoluteFilePath()) {
     const QFileInfo target(_path);
     if (target.isDir()) {
         fail(QStringLiteral("это папка"));
@@ -128,7 +128,8 @@ XlsxWorkbook::XlsxWorkbook(const QString& path) : _path(QFileInfo(path).absolute
     lxw_workbook_options options = {};
     options.constant_memory = LXW_TRUE;
     _workbook = workbook_new_opt(libraryFileName(_temp->path()).constData(), &options);
-    _sheet = _workbook ? workbook_add_worksheet(_workbook, nullptr) : nullptr;
+    const QByteArray name = sheetName.toUtf8();
+    _sheet = _workbook ? workbook_add_worksheet(_workbook, name.isEmpty() ? nullptr : name.constData()) : nullptr;
     if (!_sheet) {
         fail(QStringLiteral("не удалось создать книгу"));
         return;

@@ -34,7 +34,8 @@ struct XlsxFormat {
 // file behind.
 class XlsxWorkbook {
 public:
-    explicit XlsxWorkbook(const QString& path);
+    // `sheetName` empty: the library's "Sheet1"; else at most 31 characters, none of []:*?/\.
+    explicit XlsxWorkbook(const QString& path, const QString& sheetName = QString());
     ~XlsxWorkbook();
     XlsxWorkbook(const XlsxWorkbook&) = delete;
     XlsxWorkbook& operator=(const XlsxWorkbook&) = delete;

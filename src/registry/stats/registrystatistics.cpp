@@ -1,5 +1,6 @@
 #include "registrystatistics.h"
 
+#include "documentfilter.h"
 #include "mzlog.h"
 #include "sqldialect.h"
 #include "valuetext.h"
@@ -192,9 +193,10 @@ bool RegistryStatistics::sumHours(QString* error) {
 
 QVector<PeriodCounts> RegistryStatistics::years() const {
     QVector<PeriodCounts> rows;
-    for (auto it = _years.cbegin(); it != _years.cend(); ++it)
-        if (it.key() != noDate)
-            rows.append({it.key(), it.value()});
+    // A year without documents inside the range is a gap on the axis, not a missing column.
+    if (!_months.isEmpty())
+        for (int year = _months.firstKey(); year <= _months.lastKey(); ++year)
+            rows.append({year, _years.value(year)});
     if (_years.contains(noDate))
         rows.append({noDate, _years.value(noDate)});
     return rows;
@@ -210,4 +212,23 @@ QVector<PeriodCounts> RegistryStatistics::months(int year) const {
     for (int month = 1; month <= 12; ++month)
         rows.append({month, byMonth.value(month)});
     return rows;
+}
+
+QString RegistryStatistics::filterText(const DocumentFilter& filter) {
+    const auto range = [](const QString& name, const QDate& from, const QDate& to) {
+        const QString format = QStringLiteral("dd.MM.yyyy");
+        return QStringLiteral("%1 с %2 по %3").arg(name, from.toString(format), to.toString(format));
+    };
+    // As the filter applies them: a range only with both ends.
+    QStringList conditions;
+    if (!filter.fio().isEmpty())
+        conditions << QStringLiteral("ФИО содержит «%1»").arg(filter.fio());
+    if (!filter.qual().isEmpty())
+        conditions << QStringLiteral("квалификация содержит «%1»").arg(filter.qual());
+    if (filter.dateFrom().isValid() && filter.dateTo().isValid())
+        conditions << range(QStringLiteral("дата выдачи"), filter.dateFrom(), filter.dateTo());
+    if (filter.editDateFrom().isValid() && filter.editDateTo().isValid())
+        conditions << range(QStringLiteral("дата редактирования"), filter.editDateFrom(), filter.editDateTo());
+    return QStringLiteral("Фильтр: ") +
+           (conditions.isEmpty() ? QStringLiteral("нет") : conditions.join(QStringLiteral("; ")));
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVector>
 
+class DocumentFilter;
+
 // Documents of one period (or one name), counted by kind; duplicates are counted apart from the
 // kinds, whatever their kind.
 struct KindCounts {
@@ -40,6 +42,9 @@ public:
     static QString noDateText() { return QStringLiteral("(без даты)"); }
     static QString blankText() { return QStringLiteral("(не указано)"); }
     static QString restText() { return QStringLiteral("Прочие"); }
+    // The line that says which documents the figures are of: "Фильтр: ФИО содержит «козлов»", the
+    // conditions joined by "; ", or "Фильтр: нет".
+    static QString filterText(const DocumentFilter& filter);
 
     // Reads the figures of the documents `ids` on the default connection; false with the reason
     // (logged) when they cannot be read, the figures then being empty.
@@ -52,7 +57,8 @@ public:
 
     qint64 documentCount() const { return _documents; }
     qint64 totalHours() const { return _hours; }
-    // Ascending, the documents without a date last.
+    // Ascending, every year from the first to the last dated one (those without documents as 0),
+    // the documents without a date last.
     QVector<PeriodCounts> years() const;
     // The years that have dated documents, ascending.
     QList<int> datedYears() const;

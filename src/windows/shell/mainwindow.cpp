@@ -13,6 +13,7 @@
 #include "frdodialog.h"
 #include "frdoexport.h"
 #include "importdialog.h"
+#include "myfiltermodel.h"
 #include "mzlog.h"
 #include "optionsdialog.h"
 #include "printdialog.h"
@@ -159,6 +160,12 @@ void MainWindow::on_actionStatistics_triggered() {
         MessageBox::critical(this, MessageBox::errorTitle(), error);
         return;
     }
+    if (_table)
+        dialog->setFilter(_table->filterModel()->filter());
+    // Proposed and remembered as the exports' folder.
+    dialog->setExportFolder(lastDirectory());
+    connect(dialog, &StatisticsDialog::saved, this,
+            [this](const QString& path) { setLastDirectory(QFileInfo(path).absolutePath()); });
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
