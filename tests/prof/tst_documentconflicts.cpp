@@ -5,6 +5,7 @@
 #include "database.h"
 #include "documenteditdialog.h"
 #include "documentrecords.h"
+#include "frdodialog.h"
 #include "messagebox.h"
 #include "pgtestserver.h"
 #include "testenvironment.h"
@@ -71,6 +72,46 @@ class TestDocumentConflicts : public QObject {
     void retype(const QString& surname) {
         _dialog->findChild<QLineEdit*>(QStringLiteral("lineEditFio_1"))->setText(surname);
         _dialog->setEdited();
+    }
+    // The rest of a document's row, its subjects and its FRDO row, without their keys.
+    QString heldText(qint64 id) {
+        return scalar("SELECT concat_ws(' | ', d.addInfo, d.hideTotalCountInAdd, d.comment, "
+                      "(SELECT jsonb_agg(to_jsonb(s) - 'detid' - 'profid' ORDER BY s.detId) FROM ProfDetails s "
+                      "WHERE s.profId = d.profId), "
+                      "(SELECT to_jsonb(f) - 'profid' FROM ProfFrdo f WHERE f.profId = d.profId)) "
+                      "FROM ProfDocuments d WHERE d.profId = ?",
+                      {id})
+            .toString();
+    }
+    void giveDependents(qint64 id) {
+        scalar("UPDATE ProfDocuments SET addInfo = 'Сверх программы', hideTotalCountInAdd = 1, comment = 'гр. 12' "
+               "WHERE profId = ?",
+               {id});
+        scalar("INSERT INTO ProfDetails (profId, name, count, rate) VALUES (?, 'Черчение', 20, '4'), "
+               "(?, 'Охрана труда', 10, '5')",
+               {id, id});
+        scalar("INSERT INTO ProfFrdo (profId, sexIsMale, snils, docNumber, studyCount, birthDateFrdo, frdo15) "
+               "VALUES (?, 1, '112-233-445 95', '000101', 72, '1990-05-17', 'Сварщик')",
+               {id});
+    }
+    // As the other program's list deletes a document: its dependent rows with it.
+    void deleteAsOtherProgram(qint64 id) {
+        for (const char* table : {"ProfDetails", "ProfFrdo", "ProfDocuments"})
+            scalar(QStringLiteral("DELETE FROM %1 WHERE profId = ?").arg(table), {id});
+    }
+    // The dialog's own FRDO window, opened before anything is typed, saves a SNILS.
+    void saveInFrdoWindow(const QString& snils) {
+        _dialog->findChild<QPushButton*>(QStringLiteral("pushButtonFrdo"))->click();
+        QPointer<FrdoDialog> frdo = _dialog->findChild<FrdoDialog*>();
+        QVERIFY(frdo);
+        waitUntilArmed(frdo);
+        frdo->findChild<QLineEdit*>(QStringLiteral("lineEditSnils"))->setText(snils);
+        frdo->setEdited();
+        frdo->findChild<QPushButton*>(QStringLiteral("pushButtonSave"))->click();
+        QVERIFY(!frdo->isEdited());
+        frdo->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!frdo);
     }
     QString stored(qint64 id) { return scalar("SELECT fio1 FROM ProfDocuments WHERE profId = ?", {id}).toString(); }
 
@@ -152,20 +193,79 @@ private slots:
         QCOMPARE(stored(_id), QStringLiteral("Кузнецов"));
     }
 
-    // Another program deleted the document: the typing stays, and on request it becomes a new one.
+    // Another program deleted the document: the typing stays, and on request it becomes a new one
+    // with everything the dialog held: its other columns, appendix subjects and FRDO row, also
+    // those its own FRDO window saved after it opened.
+    void deletedMeanwhile_data() {
+        QTest::addColumn<bool>("dependents");
+        QTest::addColumn<QString>("ownFrdo");
+        QTest::newRow("fields only") << false << "";
+        QTest::newRow("appendix and FRDO data") << true << "";
+        QTest::newRow("FRDO saved in its own window") << false << "11223344595";
+    }
     void deletedMeanwhile() {
-        openAndType(QStringLiteral("Сидоров"));
-        scalar("DELETE FROM ProfDocuments WHERE profId = ?", {_id});
+        QFETCH(bool, dependents);
+        QFETCH(QString, ownFrdo);
+        if (dependents)
+            giveDependents(_id);
+        const QString before = heldText(_id);
+        _dialog = new DocumentEditDialog;
+        _dialog->setId(_id);
+        _dialog->show();
+        waitUntilArmed(_dialog);
+        if (!ownFrdo.isEmpty())
+            saveInFrdoWindow(ownFrdo);
+        retype(QStringLiteral("Сидоров"));
+        deleteAsOtherProgram(_id);
         QCOMPARE(save({QMessageBox::Cancel}), QStringList{deleted});
         QCOMPARE(typed(), QStringLiteral("Сидоров"));
         QCOMPARE(_dialog->recordId(), _id);
         QCOMPARE(scalar("SELECT count(*) FROM ProfDocuments").toInt(), 0);
 
         QCOMPARE(save({QMessageBox::Save}), QStringList{deleted});
-        QVERIFY(_dialog->recordId() > _id);
-        QCOMPARE(stored(_dialog->recordId()), QStringLiteral("Сидоров"));
+        const qint64 id = _dialog->recordId();
+        QVERIFY(id > _id);
+        QCOMPARE(stored(id), QStringLiteral("Сидоров"));
         QCOMPARE(scalar("SELECT fio2 FROM ProfDocuments").toString(), QStringLiteral("Иван"));
         QVERIFY(!_dialog->isEdited());
+        if (ownFrdo.isEmpty())
+            QCOMPARE(heldText(id), before);
+        else
+            QCOMPARE(scalar("SELECT snils FROM ProfFrdo WHERE profId = ?", {id}).toString(), ownFrdo);
+        // One document, its rows with it.
+        QCOMPARE(scalar("SELECT count(*) FROM ProfDetails WHERE profId <> ?", {id}).toInt(), 0);
+        QCOMPARE(scalar("SELECT count(*) FROM ProfFrdo WHERE profId <> ?", {id}).toInt(), 0);
+    }
+
+    // A dependent row the server refuses on "Сохранить как новый": nothing of the new document
+    // is left, the failure is said and the typing is kept.
+    void dependentRefusedAsNew_data() {
+        QTest::addColumn<QString>("table");
+        QTest::newRow("subject") << "ProfDetails";
+        QTest::newRow("FRDO row") << "ProfFrdo";
+    }
+    void dependentRefusedAsNew() {
+        QFETCH(QString, table);
+        giveDependents(_id);
+        openAndType(QStringLiteral("Сидоров"));
+        deleteAsOtherProgram(_id);
+        PgTestServer::run(QSqlDatabase::database(clerkB),
+                          "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                          "BEGIN RAISE EXCEPTION 'запись запрещена'; END $$");
+        PgTestServer::run(
+            QSqlDatabase::database(clerkB),
+            QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON %1 FOR EACH ROW EXECUTE FUNCTION refuse()")
+                .arg(table));
+        const QStringList texts = save({QMessageBox::Save});
+        QCOMPARE(texts.size(), 2);
+        QCOMPARE(texts[0], deleted);
+        QVERIFY2(texts[1].startsWith(QStringLiteral("Не удалось сохранить документ.\n")), qPrintable(texts[1]));
+        QVERIFY2(texts[1].contains(QStringLiteral("запись запрещена")), qPrintable(texts[1]));
+        QCOMPARE(_dialog->recordId(), _id);
+        QCOMPARE(typed(), QStringLiteral("Сидоров"));
+        QVERIFY(_dialog->isEdited());
+        for (const char* counted : {"ProfDocuments", "ProfDetails", "ProfFrdo"})
+            QCOMPARE(scalar(QStringLiteral("SELECT count(*) FROM %1").arg(counted)).toInt(), 0);
     }
 
     // The other program saves the same number a moment after this dialog's check: the save waits

@@ -183,7 +183,11 @@ class TestDocumentEditDialog : public QObject {
 
     // A document the certificate check finds wrong is saved once the question is answered Yes.
     static void answerCheckQuestion(DocumentEditDialog* dialog) {
-        if (!dialog->findChild<QLabel*>("labelCheckStatus")->text().isEmpty())
+        const QString status = dialog->findChild<QLabel*>("labelCheckStatus")->text();
+        // A new document's appendix is not asked about.
+        const bool onlyAppendix = dialog->recordId() <= 0 &&
+                                  status == QStringLiteral("Проблем: 1 — Печатается итог часов, а в приложении их 0");
+        if (!status.isEmpty() && !onlyAppendix)
             MessageBox::setNextAnswer(QMessageBox::Yes);
     }
 
@@ -413,33 +417,60 @@ private slots:
         QVERIFY(form.w<QWidget>("pushButtonPrint")->isVisible() && form.w<QWidget>("comboBoxAttNumber")->isEnabled());
     }
 
+    // A paste splits a full name; typing, loading a document and a template's name do not.
     void pasteSplitsNames_data() {
         QTest::addColumn<QString>("clipboard");
-        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("action");
         QTest::addColumn<QStringList>("names");
         QTest::newRow("three words") << " Иванов  Иван Иванович"
-                                     << "Иванов Иван Иванович " << QStringList{"Иванов", "Иван", "Иванович"};
+                                     << "paste" << QStringList{"Иванов", "Иван", "Иванович"};
         QTest::newRow("four words") << "Оглы Мамедов Али Рза"
-                                    << "Оглы Мамедов Али Рза" << QStringList{"Оглы Мамедов", "Али", "Рза"};
+                                    << "paste" << QStringList{"Оглы Мамедов", "Али", "Рза"};
         QTest::newRow("two words") << "Петров Пётр"
-                                   << "Петров Пётр" << QStringList{"Петров", "Пётр", ""};
+                                   << "paste" << QStringList{"Петров", "Пётр", ""};
         QTest::newRow("one word") << "Петров"
-                                  << "Петров" << QStringList{"Петров", "", ""};
+                                  << "paste" << QStringList{"Петров", "", ""};
         QTest::newRow("typed") << "Другое"
-                               << "Иванов Иван Иванович" << QStringList{"Иванов Иван Иванович", "", ""};
+                               << "type Иванов Иван Иванович" << QStringList{"Иванов Иван Иванович", "", ""};
+        QTest::newRow("document opened") << "Петров Пётр"
+                                         << "open document" << QStringList{"Петров Пётр", "", ""};
+        QTest::newRow("new template") << "Сварщики, группа 12"
+                                      << "new template" << QStringList{"Сварщики, группа 12", "", ""};
+        QTest::newRow("template opened") << "Сварщики, группа 12"
+                                         << "open template" << QStringList{"Сварщики, группа 12", "", ""};
     }
 
     void pasteSplitsNames() {
         QFETCH(QString, clipboard);
-        QFETCH(QString, text);
+        QFETCH(QString, action);
         QFETCH(QStringList, names);
         GuiFixture f;
-        Form form{openDialog(f, -1)};
         QGuiApplication::clipboard()->setText(clipboard);
-        form.w<QLineEdit>("lineEditFio_1")->setText(text);
-        QCOMPARE(QStringList({form.w<QLineEdit>("lineEditFio_1")->text(), form.w<QLineEdit>("lineEditFio_2")->text(),
-                              form.w<QLineEdit>("lineEditFio_3")->text()}),
-                 names);
+        // As the main window opens the dialog for each use.
+        const bool opened = action.startsWith("open");
+        const int id =
+            opened ? insertRow("ProfDocuments", {{"fio1", clipboard}, {"isTemplate", int(action.endsWith("template"))}})
+                   : -1;
+        auto* dialog = f.build<DocumentEditDialog>();
+        dialog->setId(id);
+        dialog->setTemplateMode(action.endsWith("template"));
+        dialog->show();
+        waitUntilArmed(dialog);
+        Form form{dialog};
+        auto* surname = form.w<QLineEdit>("lineEditFio_1");
+        if (action.startsWith("type "))
+            surname->insert(action.mid(5));
+        else if (!opened)
+            QTest::keyClick(surname, Qt::Key_V, Qt::ControlModifier);
+        const QStringList shown = {surname->text(), form.w<QLineEdit>("lineEditFio_2")->text(),
+                                   form.w<QLineEdit>("lineEditFio_3")->text()};
+        QCOMPARE(shown.mid(1), names.mid(1));
+        QCOMPARE(shown.first().simplified(), names.first());
+        if (!dialog->isTemplateMode())
+            return;
+        saveEdited(dialog);
+        const QVariantMap row = storedRow(dialog->recordId());
+        QCOMPARE(QStringList({row["fio1"].toString(), row["fio2"].toString(), row["fio3"].toString()}), names);
     }
 
     // 0 changes neither button, so the form keeps its choice; unless the user picks one, 0 stays.
@@ -628,6 +659,99 @@ private slots:
         const QDateTime after = QDateTime::currentDateTime();
         const QDateTime shown = QDateTime::fromString(dialog->findChild<QLineEdit*>("lineEditDate")->text(), format);
         QVERIFY2(shown >= before && shown <= after, qPrintable(shown.toString(format)));
+    }
+
+    // Only what the clerk can mend in the dialog is asked about before a save: the appendix of a
+    // document never saved cannot be filled yet, so its total is marked but not asked about.
+    void saveQuestion_data() {
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<QString>("qual");
+        QTest::addColumn<QString>("asked");
+        QTest::newRow("new, name pasted, qualification typed") << false << "3 разряд"
+                                                               << "";
+        QTest::newRow("new, no qualification") << false << ""
+                                               << "• Не указана квалификация";
+        QTest::newRow("stored, appendix without hours") << true << "3 разряд"
+                                                        << "• Печатается итог часов, а в приложении их 0";
+    }
+
+    void saveQuestion() {
+        QFETCH(bool, stored);
+        QFETCH(QString, qual);
+        QFETCH(QString, asked);
+        GuiFixture f;
+        const int id = stored ? insertRow("ProfDocuments", {{"fio1", "Старый"}, {"showTotalCount", 1}}) : -1;
+        auto* dialog = openDialog(f, id);
+        QVERIFY(dialog->findChild<QCheckBox*>("checkBoxShowTotalCount")->isChecked());
+        QGuiApplication::clipboard()->setText(QStringLiteral("Иванов Иван Иванович"));
+        auto* surname = dialog->findChild<QLineEdit*>("lineEditFio_1");
+        QTest::keyClick(surname, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(surname, Qt::Key_V, Qt::ControlModifier);
+        dialog->findChild<QPlainTextEdit*>("plainTextEditQual")->insertPlainText(qual);
+        QVERIFY(dialog->isEdited());
+        const QString hours = QStringLiteral("Печатается итог часов, а в приложении их 0");
+        QVERIFY(dialog->findChild<QLabel*>("labelCheckStatus")->text().contains(hours));
+        f.answerNextBox(QMessageBox::No);
+        dialog->findChild<QPushButton*>("pushButtonSave")->click();
+        if (!asked.isEmpty()) {
+            QCOMPARE(MessageBox::shown().size(), 1);
+            QCOMPARE(MessageBox::lastShown().text,
+                     QStringLiteral("В документе есть ошибки:\n%1\n\nСохранить всё равно?").arg(asked));
+            QCOMPARE(MessageBox::lastShown().defaultButton, QMessageBox::No);
+            QVERIFY(dialog->isEdited());
+            QCOMPARE(scalar("SELECT COUNT(1) FROM ProfDocuments WHERE fio2 = 'Иван'").toInt(), 0);
+            return;
+        }
+        QCOMPARE(MessageBox::shown().size(), 0);
+        QVERIFY(!dialog->isEdited());
+        const QVariantMap row = storedRow(dialog->recordId());
+        QCOMPARE(QStringList(
+                     {row["fio1"].toString(), row["fio2"].toString(), row["fio3"].toString(), row["qual"].toString()}),
+                 QStringList({"Иванов", "Иван", "Иванович", qual}));
+        // Stored now, the document's appendix can be filled: the total is still marked.
+        QCOMPARE(dialog->findChild<QLabel*>("labelCheckStatus")->text(), QStringLiteral("Проблем: 1 — ") + hours);
+        QCOMPARE(dialog->findChild<QCheckBox*>("checkBoxShowTotalCount")->toolTip(), hours);
+    }
+
+    // The marks and the status line show the stored state after a save the clerk let through.
+    void marksStayAfterSave_data() {
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("new") << false;
+        QTest::newRow("stored") << true;
+    }
+
+    void marksStayAfterSave() {
+        QFETCH(bool, stored);
+        GuiFixture f;
+        QVariantMap values = sample(1, 0);
+        values["showTotalCount"] = 0;
+        int id = -1;
+        if (stored) {
+            QVariantMap row = values;
+            for (const auto& date : dateColumns)
+                row[date.first] = row[date.first].toDate().toString(Qt::ISODate);
+            id = insertRow("ProfDocuments", row);
+        }
+        auto* dialog = openDialog(f, id);
+        if (!stored)
+            Form{dialog}.fill(values);
+        QCOMPARE(dialog->findChild<QLabel*>("labelCheckStatus")->text(), QString());
+        auto* start = dialog->findChild<OptionalDateEdit*>("dateEditStart");
+        start->setOptionalDate(QDate(2021, 3, 1));
+        dialog->setEdited();
+        const QString problem = QStringLiteral("Обучение заканчивается раньше, чем начинается");
+        f.answerNextBox(QMessageBox::Yes);
+        dialog->findChild<QPushButton*>("pushButtonSave")->click();
+        QCOMPARE(MessageBox::lastShown().text,
+                 QStringLiteral("В документе есть ошибки:\n• %1\n\nСохранить всё равно?").arg(problem));
+        QVERIFY(!dialog->isEdited());
+        QCOMPARE(storedRow(dialog->recordId())["startDate"].toString(), QStringLiteral("2021-03-01"));
+        QCOMPARE(dialog->findChild<QLabel*>("labelCheckStatus")->text(), QStringLiteral("Проблем: 1 — ") + problem);
+        for (const char* name : {"dateEditStart", "dateEditFinish"}) {
+            const QWidget* edit = dialog->findChild<QWidget*>(name);
+            QCOMPARE(edit->toolTip(), problem);
+            QVERIFY2(edit->styleSheet().contains("background-color"), name);
+        }
     }
 
     // The dependent dialogs get the stored id, after the question saved the new document.

@@ -1,6 +1,7 @@
 #include "documentrecords.h"
 
 #include "mzlog.h"
+#include "profschema.h"
 #include "sqldialect.h"
 #include "storequery.h"
 
@@ -14,6 +15,7 @@ const char* const columns[] = {"fio1",           "fio2",           "fio3",      
                                "isExcellent",    "attNumber",      "qual",      "prevEducation",   "birthDate",
                                "showTotalCount", "profProgName",   "startDate", "finishDate"};
 const char* const versionColumn = "rowVersion";
+const QString mainTable = QStringLiteral("ProfDocuments");
 // No save waits for another program's longer than this; QPSQL cannot prepare SET.
 const char* const lockTimeout = "SET lock_timeout = '5s'";
 // The advisory locks of certificate numbers, apart from the structure's lock.
@@ -23,6 +25,38 @@ bool failed(const QSqlQuery& query, QString* error) {
     MZ_LOG() << query.lastError().text() << query.lastQuery();
     StoreQuery::keep(error, StoreQuery::reasonOf(query));
     return false;
+}
+
+// The values of `columns` that `record` holds, by name.
+QVariantMap valuesOf(const QSqlRecord& record, const QStringList& columns) {
+    QVariantMap values;
+    for (const QString& column : columns)
+        if (record.indexOf(column) >= 0)
+            values.insert(column, record.value(column));
+    return values;
+}
+
+// A table's columns in the registry's description, but those in `leftOut`.
+QStringList columnsOf(const DBTable& table, const QStringList& leftOut) {
+    QStringList names;
+    for (const DBColumn& column : table.columns)
+        if (!leftOut.contains(column.name, Qt::CaseInsensitive))
+            names << column.name;
+    return names;
+}
+
+// The placeholders of the values, in the order of their keys.
+QStringList placeholders(const QVariantMap& values) {
+    QStringList names;
+    for (int i = 0; i < values.size(); ++i)
+        names << QStringLiteral(":v%1").arg(i);
+    return names;
+}
+
+void bindAll(QSqlQuery& query, const QVariantMap& values) {
+    int i = 0;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        query.bindValue(QStringLiteral(":v%1").arg(i++), it.value());
 }
 
 QString busyNumberText() {
@@ -38,7 +72,7 @@ QStringList DocumentRecords::formColumns() {
 }
 
 bool DocumentRecords::read(qint64 id, QSqlRecord* row, QString* error) {
-    return StoreQuery::readDocumentRow(QStringLiteral("ProfDocuments"), id, row, error);
+    return StoreQuery::readDocumentRow(mainTable, id, row, error);
 }
 
 bool DocumentRecords::exists(qint64 id) {
@@ -183,4 +217,58 @@ bool DocumentRecords::updateAppendixInfo(qint64 id, const QString& addInfo, bool
     query.bindValue(QStringLiteral(":hideTotal"), hideTotal ? 1 : 0);
     query.bindValue(QStringLiteral(":profId"), id);
     return StoreQuery::write(query, error);
+}
+
+bool DocumentRecords::readDependents(const QSqlRecord& row, Dependents* held, QString* error) {
+    *held = Dependents();
+    const QString key = ProfSchema::mainPrimaryKeyName();
+    const qint64 id = row.value(key).toLongLong();
+    for (const DBTable& table : ProfSchema::tables()) {
+        if (table.isMainTable)
+            held->otherColumns = valuesOf(row, columnsOf(table, formColumns() << key << QStringLiteral("editDate")
+                                                                              << QStringLiteral("isTemplate")));
+        if (!table.isAdditionalTable)
+            continue;
+        // In the order they were made: the appendix lists its subjects so.
+        QSqlQuery query = StoreQuery::prepared(
+            QStringLiteral("SELECT * FROM %1 WHERE %2=:id ORDER BY %3;").arg(table.name, key, table.sequence_col));
+        query.bindValue(QStringLiteral(":id"), id);
+        if (!StoreQuery::exec(query)) {
+            StoreQuery::keep(error, StoreQuery::reasonOf(query));
+            return false;
+        }
+        const QStringList columns = columnsOf(table, {key, table.sequence_col});
+        while (query.next())
+            held->rows.append({table.name, valuesOf(query.record(), columns)});
+    }
+    return true;
+}
+
+bool DocumentRecords::writeDependents(qint64 id, const Dependents& held, QString* error) {
+    const QString key = ProfSchema::mainPrimaryKeyName();
+    if (!held.otherColumns.isEmpty()) {
+        QStringList assignments;
+        const QStringList columns = held.otherColumns.keys();
+        const QStringList names = placeholders(held.otherColumns);
+        for (int i = 0; i < names.size(); ++i)
+            assignments << columns.at(i) + QLatin1Char('=') + names.at(i);
+        QSqlQuery query = StoreQuery::prepared(QStringLiteral("UPDATE %1 SET %2 WHERE %3=:id;")
+                                                   .arg(mainTable, assignments.join(QStringLiteral(", ")), key));
+        bindAll(query, held.otherColumns);
+        query.bindValue(QStringLiteral(":id"), id);
+        if (!StoreQuery::write(query, error))
+            return false;
+    }
+    for (const Dependents::Row& row : held.rows) {
+        const QStringList columns = QStringList{key} + row.values.keys();
+        const QStringList values = QStringList{QStringLiteral(":id")} + placeholders(row.values);
+        QSqlQuery query = StoreQuery::prepared(
+            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3);")
+                .arg(row.table, columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", "))));
+        bindAll(query, row.values);
+        query.bindValue(QStringLiteral(":id"), id);
+        if (!StoreQuery::write(query, error))
+            return false;
+    }
+    return true;
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
+#include <QVector>
 
 // The statements of the document edit dialog on ProfDocuments: one row read as the file holds
 // it, written back from values keyed by column name. Writes report failure with false and
@@ -46,4 +47,21 @@ bool readName(qint64 id, QString* name);
 // The appendix text and whether the total is hidden.
 bool readAppendixInfo(qint64 id, QString* addInfo, bool* hideTotal);
 bool updateAppendixInfo(qint64 id, const QString& addInfo, bool hideTotal, QString* error);
+
+// What a document holds besides the dialog's form: the other columns of its row (the appendix
+// text and flag, the comment) and its dependent rows (appendix subjects, FRDO data) without their
+// keys, so that they outlive the document's deletion by another program.
+struct Dependents {
+    struct Row {
+        QString table;
+        QVariantMap values;
+    };
+    QVariantMap otherColumns;
+    QVector<Row> rows;
+};
+// Those of the document whose row read() gave; false with the reason when they cannot be read.
+bool readDependents(const QSqlRecord& row, Dependents* held, QString* error = nullptr);
+// Writes them to the document `id` (a new one, without dependent rows of its own); the caller
+// makes it all or nothing.
+bool writeDependents(qint64 id, const Dependents& held, QString* error);
 } // namespace DocumentRecords

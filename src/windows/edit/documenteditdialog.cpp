@@ -20,6 +20,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <algorithm>
 
 #if __has_include("additionaleditdialog.h")
 #include "additionaleditdialog.h"
@@ -98,7 +99,8 @@ DocumentEditDialog::DocumentEditDialog(QWidget* parent) : AbstractEditDialog(par
     setWindowTitle(documentTitle);
     setNewDocumentDates(false);
     fillUsedValues();
-    connect(ui->lineEditFio_1, &QLineEdit::textChanged, this, &DocumentEditDialog::splitPastedName);
+    // Only what the user puts in: a loaded surname that happens to equal the clipboard stays whole.
+    connect(ui->lineEditFio_1, &QLineEdit::textEdited, this, &DocumentEditDialog::splitPastedName);
     connect(ui->pushButtonSave, &QPushButton::clicked, this, &AbstractEditDialog::save);
     connect(ui->pushButtonPrint, &QPushButton::clicked, this, &AbstractEditDialog::print);
     connect(ui->pushButtonCancel, &QPushButton::clicked, this, &AbstractEditDialog::close);
@@ -156,6 +158,7 @@ void DocumentEditDialog::setId(qint64 id) {
     _stored.clear();
     _loaded.clear();
     _version = 0;
+    _dependents = {};
     if (id > 0)
         loadRecord(id);
     else
@@ -178,6 +181,7 @@ void DocumentEditDialog::setTemplateId(qint64 templateId) {
     _stored.clear();
     _loaded.clear();
     _version = 0;
+    _dependents = {}; // the template's own come through the list at the first save
     setNewDocumentDates(true);
     for (QLineEdit* edit : {ui->lineEditFio_1, ui->lineEditFio_2, ui->lineEditFio_3})
         edit->clear();
@@ -200,6 +204,9 @@ void DocumentEditDialog::setTemplateMode(bool isTemplate) {
 }
 
 void DocumentEditDialog::splitPastedName(const QString& text) {
+    // A template's name is one text, and its name fields are hidden.
+    if (_isTemplate)
+        return;
     const QString simplified = text.simplified();
     const QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard || simplified != clipboard->text().simplified() || !ui->lineEditFio_2->text().isEmpty() ||
@@ -252,6 +259,9 @@ void DocumentEditDialog::loadRecord(qint64 id) {
     _loaded = formValues();
     // From the same read as the values: a save in between would otherwise go unnoticed.
     _version = DocumentRecords::versionOf(r);
+    readDependents(r);
+    // The marks followed each value as it was set, while the stored values were still the old ones.
+    recheck();
 }
 
 QVariantMap DocumentEditDialog::formValues() const {
@@ -308,8 +318,12 @@ bool DocumentEditDialog::checkForms() {
         MessageBox::warning(this, MessageBox::attentionTitle(), cannotSaveText + error);
         return false;
     }
-    // The clerk may not have every value yet: a wrong certificate is saved when asked for.
-    const QVector<FrdoProblem> problems = certificateProblems();
+    // The clerk may not have every value yet: a wrong certificate is saved when asked for. What
+    // cannot be mended in this dialog yet stays marked but is not asked about.
+    QVector<FrdoProblem> problems = certificateProblems();
+    problems.erase(std::remove_if(problems.begin(), problems.end(),
+                                  [this](const FrdoProblem& problem) { return !mendableHere(problem); }),
+                   problems.end());
     if (problems.isEmpty())
         return true;
     const QString question =
@@ -375,7 +389,14 @@ bool DocumentEditDialog::insertRecord() {
     setRecordId(newId);
     if (!writeValues(0))
         return false;
-    if (_templateId > 0) {
+    if (_savingAsNew) {
+        // The deleted document's appendix and FRDO data go with what was typed.
+        _savingAsNew = false;
+        if (!DocumentRecords::writeDependents(newId, _dependents, &error)) {
+            setWriteError(error);
+            return false;
+        }
+    } else if (_templateId > 0) {
         // The template's subjects and FRDO values come with it, or the save fails as a whole.
         DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
         const bool copied = list ? list->copyAdditionalRecords(_templateId, newId, &error)
@@ -395,6 +416,7 @@ QString DocumentEditDialog::saveFailureText() const {
 
 // The new row went with the undone save: the document is new again.
 void DocumentEditDialog::saveFailed() {
+    _savingAsNew = false;
     setDependentButtonsEnabled(recordId() > 0);
 }
 
@@ -436,6 +458,7 @@ bool DocumentEditDialog::askAboutDeletion() {
     // The next write inserts a new row with what the form holds; a failure puts the old id back.
     setRecordId(-1);
     _version = 0;
+    _savingAsNew = true;
     return true;
 }
 
@@ -474,9 +497,19 @@ QString DocumentEditDialog::caption(const QString& column) const {
 }
 
 // The document's own appendix and FRDO dialogs raise its version too.
-void DocumentEditDialog::rememberVersion() {
-    if (recordId() > 0)
-        _version = DocumentRecords::version(recordId());
+void DocumentEditDialog::rememberStored() {
+    QSqlRecord row;
+    if (recordId() <= 0 || !DocumentRecords::read(recordId(), &row))
+        return;
+    _version = DocumentRecords::versionOf(row);
+    readDependents(row);
+}
+
+// A failed read keeps what was read before: it is logged, and the form goes on.
+void DocumentEditDialog::readDependents(const QSqlRecord& row) {
+    DocumentRecords::Dependents held;
+    if (DocumentRecords::readDependents(row, &held))
+        _dependents = held;
 }
 
 void DocumentEditDialog::markFields() {
@@ -512,6 +545,16 @@ QVector<FrdoProblem> DocumentEditDialog::certificateProblems() const {
     return FrdoCheck::problems(checkedRow(), FrdoCheck::certificateRules());
 }
 
+// The appendix can be filled only once the document is stored.
+bool DocumentEditDialog::mendableHere(const FrdoProblem& problem) const {
+    if (recordId() > 0)
+        return true;
+    const auto readsAppendix = [&problem](const char* column) {
+        return problem.columns.contains(QLatin1String(column), Qt::CaseInsensitive);
+    };
+    return !readsAppendix("totalhours") && !readsAppendix("hassubjects");
+}
+
 void DocumentEditDialog::recheck() {
     const QVector<FrdoProblem> problems = certificateProblems();
     _marks.apply(problems);
@@ -534,7 +577,7 @@ void DocumentEditDialog::openAppendix(qint64 id) {
     auto* dialog = new AdditionalEditDialog(this);
     dialog->setId(id);
     connect(dialog, &AbstractEditDialog::documentsUpdated, this, &DocumentEditDialog::readAppendixTotal);
-    connect(dialog, &AbstractEditDialog::documentsUpdated, this, &DocumentEditDialog::rememberVersion);
+    connect(dialog, &AbstractEditDialog::documentsUpdated, this, &DocumentEditDialog::rememberStored);
     connect(dialog, &QObject::destroyed, this, &DocumentEditDialog::readAppendixTotal);
     dialog->show();
 #else
@@ -548,7 +591,7 @@ void DocumentEditDialog::openFrdo(qint64 id) {
     dialog->setDocId(id);
     // Whoever follows this document's saves follows its FRDO data too.
     connect(dialog, &AbstractEditDialog::documentsUpdated, this, &AbstractEditDialog::documentsUpdated);
-    connect(dialog, &AbstractEditDialog::documentsUpdated, this, &DocumentEditDialog::rememberVersion);
+    connect(dialog, &AbstractEditDialog::documentsUpdated, this, &DocumentEditDialog::rememberStored);
     dialog->show();
 }
 

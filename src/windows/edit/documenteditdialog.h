@@ -64,6 +64,8 @@ private:
     // The document as a save would write it, as the certificate check reads it.
     QVariantMap checkedRow() const;
     QVector<FrdoProblem> certificateProblems() const;
+    // Whether the clerk can mend the problem in this dialog now; those that cannot be are not asked about.
+    bool mendableHere(const FrdoProblem& problem) const;
     // Marks the fields that would make the certificate wrong and lists them in the status line.
     void recheck();
     int certificateType() const;
@@ -79,7 +81,9 @@ private:
     // The stored values that differ from the form's, "caption: theirs / mine" a line.
     QString differencesText() const;
     QString caption(const QString& column) const;
-    void rememberVersion();
+    // The version and what the document holds besides the form, after its appendix or FRDO dialog saved.
+    void rememberStored();
+    void readDependents(const QSqlRecord& row);
 
     QScopedPointer<Ui::DocumentEditDialog> ui;
     qint64 _templateId = 0;
@@ -94,4 +98,8 @@ private:
     qint64 _version = 0;
     Conflict _conflict = Conflict::None;
     bool _overwrite = false;
+    // What the stored document holds besides the form, as last read; saved with it as a new
+    // document when another program deleted it.
+    DocumentRecords::Dependents _dependents;
+    bool _savingAsNew = false;
 };
