@@ -4,9 +4,11 @@
 #include "importregistry.h"
 #include "nameparts.h"
 #include "numbersequence.h"
+#include "pgtestserver.h"
 #include "snils.h"
 
 #include <QDate>
+#include <QScopeGuard>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(ImportField)
@@ -480,35 +482,53 @@ void TestImportPlan::peopleInTheRegistry() {
 // The lookup finds the documents by surname in any usual spelling or by SNILS, never a template,
 // and the registration numbers the registry holds; a registry that cannot be read says why.
 void TestImportPlan::registryLookup_data() {
+    QTest::addColumn<bool>("server");
     QTest::addColumn<QList<QStringList>>("rows");
     QTest::addColumn<QStringList>("found"); // surname|birth date|snils, sorted
     QTest::addColumn<QStringList>("regNumbers");
     QTest::addColumn<bool>("readable");
-    QTest::newRow("by surname, in capitals and with yo")
-        << QList<QStringList>{{"ИВАНОВ", "Иван"}, {"Семёнов", "Семён"}}
-        << QStringList{"Иванов|2001-02-01|11223344595", "Семенов||"} << QStringList{} << true;
-    QTest::newRow("by snils under another name")
-        << QList<QStringList>{{"Петров", "Пётр", "", "", "112-233-445 95"}}
-        << QStringList{"Иванов|2001-02-01|11223344595"} << QStringList{} << true;
-    QTest::newRow("the written snils of an older row")
-        << QList<QStringList>{{"Петров", "Пётр", "", "", "136-571-200 49"}} << QStringList{"Сидоров||13657120049"}
-        << QStringList{} << true;
-    QTest::newRow("registration numbers") << QList<QStringList>{{"Петров", "Пётр", "", "", "", "15-П"},
-                                                                {"Петров", "Пётр", "", "", "", "Т-1"},
-                                                                {"-Петров", "Пётр", "", "", "", "16-П"}}
-                                          << QStringList{} << QStringList{"15-П"} << true;
-    QTest::newRow("unreadable registry") << QList<QStringList>{{"Иванов", "Иван"}} << QStringList{} << QStringList{}
-                                         << false;
+    for (const bool server : {false, true}) {
+        const auto row = [server](const char* name) {
+            return &(QTest::addRow("%s, %s", server ? "server" : "file", name) << server);
+        };
+        *row("by surname, in capitals and with yo")
+            << QList<QStringList>{{"ИВАНОВ", "Иван"}, {"Семёнов", "Семён"}}
+            << QStringList{"Иванов|2001-02-01|11223344595", "Семенов||"} << QStringList{} << true;
+        *row("by snils under another name") << QList<QStringList>{{"Петров", "Пётр", "", "", "112-233-445 95"}}
+                                            << QStringList{"Иванов|2001-02-01|11223344595"} << QStringList{} << true;
+        *row("the written snils of an older row") << QList<QStringList>{{"Петров", "Пётр", "", "", "136-571-200 49"}}
+                                                  << QStringList{"Сидоров||13657120049"} << QStringList{} << true;
+        *row("registration numbers") << QList<QStringList>{{"Петров", "Пётр", "", "", "", "15-П"},
+                                                           {"Петров", "Пётр", "", "", "", "Т-1"},
+                                                           {"-Петров", "Пётр", "", "", "", "16-П"}}
+                                     << QStringList{} << QStringList{"15-П"} << true;
+    }
+    QTest::newRow("file, unreadable") << false << QList<QStringList>{{"Иванов", "Иван"}} << QStringList{}
+                                      << QStringList{} << false;
 }
 
 void TestImportPlan::registryLookup() {
+    QFETCH(bool, server);
     QFETCH(QList<QStringList>, rows);
     QFETCH(QStringList, found);
     QFETCH(QStringList, regNumbers);
     QFETCH(bool, readable);
-    CoreRegistry registry;
-    registry.setUp();
-    QVERIFY(registry.open());
+    CoreRegistry file;
+    file.setUp();
+    QString error;
+    if (server) {
+        PgTestServer* pg = PgTestServer::shared(&error);
+        QVERIFY2(pg, qPrintable(error));
+        QVERIFY2(!pg->createRegistryAsProgram(&error).isEmpty(), qPrintable(error));
+    } else {
+        QVERIFY(file.open());
+    }
+    const auto done = qScopeGuard([&] {
+        if (!server)
+            return file.close();
+        QSqlDatabase::database().close();
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    });
     sql("INSERT INTO ProfDocuments (profId, fio1, fio2, fio3, birthDate, regNumber, isTemplate) VALUES "
         "(1, 'Иванов', 'Иван', 'Иванович', '2001-02-01', '15-П', 0), (2, 'Семенов', 'Семён', NULL, NULL, '16-П', "
         "NULL), (3, 'Иванов', 'Шаблон', NULL, NULL, 'Т-1', 1), (4, 'Сидоров', 'Олег', NULL, NULL, NULL, 0)");
@@ -518,7 +538,6 @@ void TestImportPlan::registryLookup() {
         sql("DROP TABLE ProfFrdo");
     const QVector<ImportDocument> documents = peopleOf(rows);
     ImportRegistry lookup;
-    QString error;
     QCOMPARE(lookup.update(documents, {}, &error), readable);
     QCOMPARE(error.isEmpty(), readable);
     QStringList people;
@@ -529,7 +548,6 @@ void TestImportPlan::registryLookup() {
     QStringList numbers = lookup.matches().regNumbers.values();
     numbers.sort();
     QCOMPARE(numbers, regNumbers);
-    registry.close();
 }
 
 QTEST_GUILESS_MAIN(TestImportPlan)

@@ -39,8 +39,8 @@ struct RegistryPerson {
 };
 
 // What the registry holds of an import's people and numbers (ImportRegistry reads it): at least
-// every document that shares a surname or a SNILS with the imported ones, and which of their
-// registration numbers it holds already.
+// every document that shares a surname and first name or a SNILS with the imported ones, and
+// which of their registration numbers it holds already.
 struct RegistryMatches {
     QVector<RegistryPerson> people;
     QSet<QString> regNumbers;

@@ -23,10 +23,10 @@ QString textsFromJson(const QString& placeholder) {
     return QStringLiteral("SELECT value FROM json_each(%1)").arg(placeholder);
 }
 
-// The spellings a surname is likely stored in: an indexed lookup compares exactly.
-QStringList surnameSpellings(const QString& surname) {
-    const QString lower = surname.toLower();
-    QStringList spellings{surname, lower, surname.toUpper(), lower.left(1).toUpper() + lower.mid(1)};
+// The spellings a name is likely stored in: an indexed lookup compares exactly.
+QStringList nameSpellings(const QString& name) {
+    const QString lower = name.toLower();
+    QStringList spellings{name, lower, name.toUpper(), lower.left(1).toUpper() + lower.mid(1)};
     for (int i = 0, count = spellings.size(); i < count; ++i)
         if (spellings.at(i).contains(QChar(0x0451)) || spellings.at(i).contains(QChar(0x0401)))
             spellings
@@ -44,15 +44,18 @@ QStringList snilsSpellings(const QString& digits) {
 } // namespace
 
 bool ImportRegistry::update(const QVector<ImportDocument>& documents, const ImportOptions& options, QString* error) {
-    QStringList surnames, snils, regNumbers;
+    QStringList surnames, names, snils, regNumbers;
     for (const ImportDocument& document : documents) {
         if (!document.included)
             continue;
         const RegistryPerson person = ImportPlan::personOf(document, options);
-        const QString surname = person.surname.simplified();
-        if (!surname.isEmpty() && !_askedSurnames.contains(surname)) {
-            _askedSurnames.insert(surname);
-            surnames += surnameSpellings(surname);
+        const QString surname = person.surname.simplified(), name = person.name.simplified();
+        // Without a first name the document cannot be imported, let alone be someone's second.
+        const QString key = surname + QChar(0x1f) + name;
+        if (!surname.isEmpty() && !name.isEmpty() && !_askedNames.contains(key)) {
+            _askedNames.insert(key);
+            surnames += nameSpellings(surname);
+            names += nameSpellings(name);
         }
         if (!person.snils.isEmpty() && !_askedSnils.contains(person.snils)) {
             _askedSnils.insert(person.snils);
@@ -64,12 +67,14 @@ bool ImportRegistry::update(const QVector<ImportDocument>& documents, const Impo
             regNumbers << regNumber;
         }
     }
-    const bool read = (surnames.isEmpty() || findPeople(surnames, false, error)) &&
-                      (snils.isEmpty() || findPeople(snils, true, error)) &&
+    surnames.removeDuplicates();
+    names.removeDuplicates();
+    const bool read = (surnames.isEmpty() || findPeople({surnames, names}, error)) &&
+                      (snils.isEmpty() || findPeople({snils}, error)) &&
                       (regNumbers.isEmpty() || findRegNumbers(regNumbers, error));
     if (!read) {
         // Asked again next time.
-        _askedSurnames.clear();
+        _askedNames.clear();
         _askedSnils.clear();
         _askedRegNumbers.clear();
         _found.clear();
@@ -78,12 +83,15 @@ bool ImportRegistry::update(const QVector<ImportDocument>& documents, const Impo
     return read;
 }
 
-bool ImportRegistry::findPeople(const QStringList& values, bool bySnils, QString* error) {
+// By SNILS when given one list, by surname (indexed) and first name when given two.
+bool ImportRegistry::findPeople(const QList<QStringList>& values, QString* error) {
+    const QString texts = textsFromJson(QStringLiteral("?"));
     const QString sql =
-        bySnils ? people + QStringLiteral("ProfFrdo f INNER JOIN ProfDocuments d ON d.profId = f.profId WHERE") +
-                      notTemplate + QStringLiteral("AND f.snils IN (%1)").arg(textsFromJson(QStringLiteral("?")))
-                : people + QStringLiteral("ProfDocuments d LEFT JOIN ProfFrdo f ON f.profId = d.profId WHERE") +
-                      notTemplate + QStringLiteral("AND d.fio1 IN (%1)").arg(textsFromJson(QStringLiteral("?")));
+        values.size() == 1
+            ? people + QStringLiteral("ProfFrdo f INNER JOIN ProfDocuments d ON d.profId = f.profId WHERE") +
+                  notTemplate + QStringLiteral("AND f.snils IN (%1)").arg(texts)
+            : people + QStringLiteral("ProfDocuments d LEFT JOIN ProfFrdo f ON f.profId = d.profId WHERE") +
+                  notTemplate + QStringLiteral("AND d.fio1 IN (%1) AND d.fio2 IN (%1)").arg(texts);
     return select(
         sql, values,
         [this](QSqlQuery& query) {
@@ -108,11 +116,11 @@ bool ImportRegistry::findRegNumbers(const QStringList& values, QString* error) {
     const QString sql = QStringLiteral("SELECT d.regNumber FROM ProfDocuments d WHERE") + notTemplate +
                         QStringLiteral("AND d.regNumber IN (%1)").arg(textsFromJson(QStringLiteral("?")));
     return select(
-        sql, values, [this](QSqlQuery& query) { _matches.regNumbers.insert(query.value(0).toString()); }, error);
+        sql, {values}, [this](QSqlQuery& query) { _matches.regNumbers.insert(query.value(0).toString()); }, error);
 }
 
-bool ImportRegistry::select(const QString& sql, const QStringList& values, const std::function<void(QSqlQuery&)>& take,
-                            QString* error) {
+bool ImportRegistry::select(const QString& sql, const QList<QStringList>& values,
+                            const std::function<void(QSqlQuery&)>& take, QString* error) {
     QSqlQuery query(QSqlDatabase::database());
     query.setForwardOnly(true);
     if (!query.prepare(sql)) {
@@ -120,8 +128,9 @@ bool ImportRegistry::select(const QString& sql, const QStringList& values, const
         StoreQuery::keep(error, StoreQuery::reasonOf(query));
         return false;
     }
-    query.addBindValue(
-        QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(values)).toJson(QJsonDocument::Compact)));
+    for (const QStringList& list : values)
+        query.addBindValue(
+            QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(list)).toJson(QJsonDocument::Compact)));
     if (!StoreQuery::exec(query)) {
         MZ_LOG() << StoreQuery::reasonOf(query);
         StoreQuery::keep(error, StoreQuery::reasonOf(query));

@@ -9,7 +9,7 @@
 class QSqlQuery;
 
 // The registry's side of an import's checks of people and registration numbers: the documents
-// that share a surname or a SNILS with the imported ones, and which of the imported registration
+// that share a surname and first name or a SNILS with the imported ones, and which of the imported registration
 // numbers the registry holds. Only what the table names is looked up, by index, once: an edit in
 // the preview asks only for what is new, so that a registry of a million documents costs no more
 // than an empty one.
@@ -21,13 +21,14 @@ public:
     const RegistryMatches& matches() const { return _matches; }
 
 private:
-    bool findPeople(const QStringList& values, bool bySnils, QString* error);
+    bool findPeople(const QList<QStringList>& values, QString* error);
     bool findRegNumbers(const QStringList& values, QString* error);
-    // Runs `sql` with the texts bound as one JSON array at its only placeholder, handing each row to `take`.
-    static bool select(const QString& sql, const QStringList& values, const std::function<void(QSqlQuery&)>& take,
-                       QString* error);
+    // Runs `sql` with each list of texts bound as a JSON array at its placeholders in turn, handing
+    // each row to `take`.
+    static bool select(const QString& sql, const QList<QStringList>& values,
+                       const std::function<void(QSqlQuery&)>& take, QString* error);
 
-    QSet<QString> _askedSurnames;
+    QSet<QString> _askedNames; // surname and first name
     QSet<QString> _askedSnils;
     QSet<QString> _askedRegNumbers;
     QSet<qint64> _found;

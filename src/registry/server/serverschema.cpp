@@ -126,7 +126,7 @@ QStringList indexStatements() {
             QStringLiteral("CREATE INDEX IF NOT EXISTS ProfDocuments_prevEducation ON ProfDocuments(prevEducation)"),
             QStringLiteral("CREATE INDEX IF NOT EXISTS ProfDocuments_profProgName ON ProfDocuments(profProgName)"),
             // An import looks up the people and registration numbers it brings.
-            QStringLiteral("CREATE INDEX IF NOT EXISTS ProfDocuments_fio1 ON ProfDocuments(fio1)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS ProfDocuments_name ON ProfDocuments(fio1, fio2)"),
             QStringLiteral("CREATE INDEX IF NOT EXISTS ProfDocuments_regNumber ON ProfDocuments(regNumber)"),
             QStringLiteral("CREATE INDEX IF NOT EXISTS ProfFrdo_snils ON ProfFrdo(snils)")};
 }
