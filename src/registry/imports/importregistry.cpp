@@ -23,16 +23,44 @@ QString textsFromJson(const QString& placeholder) {
     return QStringLiteral("SELECT value FROM json_each(%1)").arg(placeholder);
 }
 
-// The spellings a name is likely stored in: an indexed lookup compares exactly.
-QStringList nameSpellings(const QString& name) {
-    const QString lower = name.toLower();
-    QStringList spellings{name, lower, name.toUpper(), lower.left(1).toUpper() + lower.mid(1)};
-    for (int i = 0, count = spellings.size(); i < count; ++i)
-        if (spellings.at(i).contains(QChar(0x0451)) || spellings.at(i).contains(QChar(0x0401)))
-            spellings
-                << QString(spellings.at(i)).replace(QChar(0x0451), QChar(0x0435)).replace(QChar(0x0401), QChar(0x0415));
-    spellings.removeDuplicates();
-    return spellings;
+// The rows of a JSON array of [surname, name] pairs bound at `placeholder`.
+QString namesFromJson(const QString& placeholder) {
+    if (SqlDialect::isServer())
+        return QStringLiteral("SELECT value->>0 AS surname, value->>1 AS name FROM json_array_elements(CAST(%1 AS "
+                              "json))")
+            .arg(placeholder);
+    return QStringLiteral("SELECT json_extract(value, '$[0]') AS surname, json_extract(value, '$[1]') AS name FROM "
+                          "json_each(%1)")
+        .arg(placeholder);
+}
+
+QString capitalised(const QString& text) {
+    const QString lower = text.toLower();
+    return lower.left(1).toUpper() + lower.mid(1);
+}
+
+QString withoutYo(QString text) {
+    return text.replace(QChar(0x0451), QChar(0x0435)).replace(QChar(0x0401), QChar(0x0415));
+}
+
+// The spellings a surname and first name are likely stored in, as [surname, name] pairs: the
+// indexed lookup compares exactly.
+void addNameSpellings(const QString& surname, const QString& name, QSet<QString>* seen, QJsonArray* pairs) {
+    const QPair<QString, QString> forms[] = {{surname, name},
+                                             {surname.toLower(), name.toLower()},
+                                             {surname.toUpper(), name.toUpper()},
+                                             {capitalised(surname), capitalised(name)}};
+    for (const auto& form : forms) {
+        const QString surnameYe = withoutYo(form.first), nameYe = withoutYo(form.second);
+        for (const auto& pair :
+             {form, qMakePair(surnameYe, form.second), qMakePair(form.first, nameYe), qMakePair(surnameYe, nameYe)}) {
+            const QString key = pair.first + QChar(0x1f) + pair.second;
+            if (seen->contains(key))
+                continue;
+            seen->insert(key);
+            pairs->append(QJsonArray{pair.first, pair.second});
+        }
+    }
 }
 
 // The SNILS as it is stored: the FRDO dialog and the import keep the digits, older rows the
@@ -44,7 +72,9 @@ QStringList snilsSpellings(const QString& digits) {
 } // namespace
 
 bool ImportRegistry::update(const QVector<ImportDocument>& documents, const ImportOptions& options, QString* error) {
-    QStringList surnames, names, snils, regNumbers;
+    QJsonArray names;
+    QSet<QString> spelt;
+    QStringList snils, regNumbers;
     for (const ImportDocument& document : documents) {
         if (!document.included)
             continue;
@@ -54,8 +84,7 @@ bool ImportRegistry::update(const QVector<ImportDocument>& documents, const Impo
         const QString key = surname + QChar(0x1f) + name;
         if (!surname.isEmpty() && !name.isEmpty() && !_askedNames.contains(key)) {
             _askedNames.insert(key);
-            surnames += nameSpellings(surname);
-            names += nameSpellings(name);
+            addNameSpellings(surname, name, &spelt, &names);
         }
         if (!person.snils.isEmpty() && !_askedSnils.contains(person.snils)) {
             _askedSnils.insert(person.snils);
@@ -67,10 +96,16 @@ bool ImportRegistry::update(const QVector<ImportDocument>& documents, const Impo
             regNumbers << regNumber;
         }
     }
-    surnames.removeDuplicates();
-    names.removeDuplicates();
-    const bool read = (surnames.isEmpty() || findPeople({surnames, names}, error)) &&
-                      (snils.isEmpty() || findPeople({snils}, error)) &&
+    const QString byName = people +
+                           QStringLiteral("(%1) w INNER JOIN ProfDocuments d ON d.fio1 = w.surname AND d.fio2 = w.name "
+                                          "LEFT JOIN ProfFrdo f ON f.profId = d.profId WHERE")
+                               .arg(namesFromJson(QStringLiteral("?"))) +
+                           notTemplate;
+    const QString bySnils = people +
+                            QStringLiteral("ProfFrdo f INNER JOIN ProfDocuments d ON d.profId = f.profId WHERE") +
+                            notTemplate + QStringLiteral("AND f.snils IN (%1)").arg(textsFromJson(QStringLiteral("?")));
+    const bool read = (names.isEmpty() || findPeople(byName, names, error)) &&
+                      (snils.isEmpty() || findPeople(bySnils, QJsonArray::fromStringList(snils), error)) &&
                       (regNumbers.isEmpty() || findRegNumbers(regNumbers, error));
     if (!read) {
         // Asked again next time.
@@ -83,15 +118,7 @@ bool ImportRegistry::update(const QVector<ImportDocument>& documents, const Impo
     return read;
 }
 
-// By SNILS when given one list, by surname (indexed) and first name when given two.
-bool ImportRegistry::findPeople(const QList<QStringList>& values, QString* error) {
-    const QString texts = textsFromJson(QStringLiteral("?"));
-    const QString sql =
-        values.size() == 1
-            ? people + QStringLiteral("ProfFrdo f INNER JOIN ProfDocuments d ON d.profId = f.profId WHERE") +
-                  notTemplate + QStringLiteral("AND f.snils IN (%1)").arg(texts)
-            : people + QStringLiteral("ProfDocuments d LEFT JOIN ProfFrdo f ON f.profId = d.profId WHERE") +
-                  notTemplate + QStringLiteral("AND d.fio1 IN (%1) AND d.fio2 IN (%1)").arg(texts);
+bool ImportRegistry::findPeople(const QString& sql, const QJsonArray& values, QString* error) {
     return select(
         sql, values,
         [this](QSqlQuery& query) {
@@ -116,11 +143,12 @@ bool ImportRegistry::findRegNumbers(const QStringList& values, QString* error) {
     const QString sql = QStringLiteral("SELECT d.regNumber FROM ProfDocuments d WHERE") + notTemplate +
                         QStringLiteral("AND d.regNumber IN (%1)").arg(textsFromJson(QStringLiteral("?")));
     return select(
-        sql, {values}, [this](QSqlQuery& query) { _matches.regNumbers.insert(query.value(0).toString()); }, error);
+        sql, QJsonArray::fromStringList(values),
+        [this](QSqlQuery& query) { _matches.regNumbers.insert(query.value(0).toString()); }, error);
 }
 
-bool ImportRegistry::select(const QString& sql, const QList<QStringList>& values,
-                            const std::function<void(QSqlQuery&)>& take, QString* error) {
+bool ImportRegistry::select(const QString& sql, const QJsonArray& values, const std::function<void(QSqlQuery&)>& take,
+                            QString* error) {
     QSqlQuery query(QSqlDatabase::database());
     query.setForwardOnly(true);
     if (!query.prepare(sql)) {
@@ -128,9 +156,7 @@ bool ImportRegistry::select(const QString& sql, const QList<QStringList>& values
         StoreQuery::keep(error, StoreQuery::reasonOf(query));
         return false;
     }
-    for (const QStringList& list : values)
-        query.addBindValue(
-            QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(list)).toJson(QJsonDocument::Compact)));
+    query.addBindValue(QString::fromUtf8(QJsonDocument(values).toJson(QJsonDocument::Compact)));
     if (!StoreQuery::exec(query)) {
         MZ_LOG() << StoreQuery::reasonOf(query);
         StoreQuery::keep(error, StoreQuery::reasonOf(query));

@@ -6,6 +6,7 @@
 #include <QString>
 #include <functional>
 
+class QJsonArray;
 class QSqlQuery;
 
 // The registry's side of an import's checks of people and registration numbers: the documents
@@ -21,12 +22,12 @@ public:
     const RegistryMatches& matches() const { return _matches; }
 
 private:
-    bool findPeople(const QList<QStringList>& values, QString* error);
+    bool findPeople(const QString& sql, const QJsonArray& values, QString* error);
     bool findRegNumbers(const QStringList& values, QString* error);
-    // Runs `sql` with each list of texts bound as a JSON array at its placeholders in turn, handing
-    // each row to `take`.
-    static bool select(const QString& sql, const QList<QStringList>& values,
-                       const std::function<void(QSqlQuery&)>& take, QString* error);
+    // Runs `sql` with the values bound as one JSON array at its only placeholder, handing each row
+    // to `take`.
+    static bool select(const QString& sql, const QJsonArray& values, const std::function<void(QSqlQuery&)>& take,
+                       QString* error);
 
     QSet<QString> _askedNames; // surname and first name
     QSet<QString> _askedSnils;
