@@ -464,6 +464,10 @@ void TestImportPlan::peopleInTheRegistry_data() {
     QTest::newRow("his registration number")
         << QStringList{"Петров", "Пётр", "", "", "", " 15-П "} << "Регистрационный номер уже есть в реестре: 15-П";
     QTest::newRow("left out") << QStringList{"-Иванов", "Иван", "Иванович", "01.02.2001", "", "15-П"} << "";
+    QTest::newRow("his duplicate") << QStringList{"Иванов", "Иван", "Иванович", "01.02.2001", "", "", "1"} << "";
+    QTest::newRow("a duplicate under his snils")
+        << QStringList{"Петров", "Пётр", "Петрович", "01.02.2001", "112-233-445 95", "", "1"}
+        << "СНИЛС уже есть в реестре у другого человека: " + ivanov;
 }
 
 void TestImportPlan::peopleInTheRegistry() {
@@ -473,9 +477,11 @@ void TestImportPlan::peopleInTheRegistry() {
     registry.people = {person("Иванов", "Иван", "Иванович", QDate(2001, 2, 1), "11223344595"),
                        person("Иванова", "Мария", "", QDate(), "")};
     registry.regNumbers = {QStringLiteral("15-П")};
-    QVector<ImportDocument> documents = peopleOf({row});
-    ImportPlan::check(&documents, {}, {});
-    ImportPlan::checkAgainstRegistry(&documents, {}, registry);
+    ImportOptions options;
+    options.templateRow = {{"isDuplicate", row.value(6).toInt()}}; // a duplicate by its template
+    QVector<ImportDocument> documents = peopleOf({row.mid(0, 6)});
+    ImportPlan::check(&documents, options, {});
+    ImportPlan::checkAgainstRegistry(&documents, options, registry);
     QCOMPARE(findings(documents), QStringList{expected});
 }
 

@@ -445,6 +445,7 @@ void ImportPlan::check(QVector<ImportDocument>* documents, const ImportOptions& 
 
 void ImportPlan::checkAgainstRegistry(QVector<ImportDocument>* documents, const ImportOptions& options,
                                       const RegistryMatches& registry) {
+    const bool duplicates = isDuplicateTemplate(options);
     QHash<QString, const RegistryPerson*> byPerson;
     QHash<QString, QVector<const RegistryPerson*>> bySnils;
     for (const RegistryPerson& person : registry.people) {
@@ -457,7 +458,8 @@ void ImportPlan::checkAgainstRegistry(QVector<ImportDocument>* documents, const 
         if (!document.included)
             continue;
         const RegistryPerson person = personOf(document, options);
-        if (!person.surname.isEmpty() && byPerson.contains(personKey(person)))
+        // A duplicate is issued to someone the registry holds.
+        if (!duplicates && !person.surname.isEmpty() && byPerson.contains(personKey(person)))
             document.warnings.append(
                 {ImportField::Surname, QStringLiteral("Уже есть в реестре: %1").arg(personText(person))});
         for (const RegistryPerson* other : bySnils.value(person.snils)) {

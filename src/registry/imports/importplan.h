@@ -95,7 +95,8 @@ void number(QVector<ImportDocument>* documents, const ImportOptions& options);
 // birth date) twice among them is a warning. Problems and warnings found before are cleared.
 void check(QVector<ImportDocument>* documents, const ImportOptions& options, const QSet<QString>& taken);
 // After check(), what the registry adds: a registration number it holds, a SNILS it holds for
-// another person (problems), a person it holds already (a warning).
+// another person (problems), a person it holds already (a warning, unless the documents are
+// duplicates by their template).
 void checkAgainstRegistry(QVector<ImportDocument>* documents, const ImportOptions& options,
                           const RegistryMatches& registry);
 // The ProfDocuments columns the document is written with: the template's row (its copyable

@@ -466,7 +466,7 @@ void ImportDialog::checkAgainstRegistry(QVector<ImportDocument>* documents) {
     QString error;
     if (!_registry.update(*documents, _options, &error)) {
         MZ_LOG() << "registry people not read:" << error;
-        // Told once; the write itself still checks what it must.
+        // Told once; the clerk may still import without these checks.
         if (!_registryFailed)
             showError(QStringLiteral("Не удалось прочитать документы реестра для проверки:\n%1").arg(error));
         _registryFailed = true;

@@ -9,9 +9,8 @@
 // The documents an import would make, one row each: the "Импорт" check, the source row and the
 // document's fields as they will be stored. Values the row does not give itself (the template's,
 // the numbering's) are grey; a cell with a problem is red with the problem as its tooltip, one with
-// only a warning has a colour of its own. Edits
-// go into the document's own texts; the owner reruns the numbering and the checks on
-// documentsEdited().
+// only a warning has a colour of its own. Edits go into the document's own texts; the owner reruns
+// the numbering and the checks on documentsEdited().
 class ImportPreviewModel : public QAbstractTableModel {
     Q_OBJECT
 
