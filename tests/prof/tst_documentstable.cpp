@@ -386,7 +386,7 @@ private slots:
         QTest::newRow("original, -на, 12 digits") << QVariant("Ивановна") << "123456789012" << QVariant(0) << true
                                                   << "-1|123456|789012|Старая|Анна|Ивановна|Нет|Нет|Нет|0";
         QTest::newRow("original, -ич, short number, no FRDO row")
-            << QVariant("Иванович") << "12345" << QVariant() << false << "1|12345||-|-|-|Нет|Нет|Нет|-";
+            << QVariant("Иванович") << "12345" << QVariant() << false << "1||12345|-|-|-|Нет|Нет|Нет|-";
         QTest::newRow("duplicate, no patronymic")
             << QVariant() << "123456789012" << QVariant(1) << true << "1|123456|789012|Петрова|Мария|-|Да|-|Да|1";
         QTest::newRow("duplicate, capitals and a blank") << QVariant("ПЕТРОВНА ") << "1234567" << QVariant(2) << true
