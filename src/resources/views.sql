@@ -15,3 +15,6 @@ CREATE INDEX IF NOT EXISTS ProfDocuments_attNumber ON ProfDocuments(attNumber);
 CREATE INDEX IF NOT EXISTS ProfDocuments_profession ON ProfDocuments(profession);
 CREATE INDEX IF NOT EXISTS ProfDocuments_prevEducation ON ProfDocuments(prevEducation);
 CREATE INDEX IF NOT EXISTS ProfDocuments_profProgName ON ProfDocuments(profProgName);
+CREATE INDEX IF NOT EXISTS ProfDocuments_name ON ProfDocuments(fio1, fio2);
+CREATE INDEX IF NOT EXISTS ProfDocuments_regNumber ON ProfDocuments(regNumber);
+CREATE INDEX IF NOT EXISTS ProfFrdo_snils ON ProfFrdo(snils);

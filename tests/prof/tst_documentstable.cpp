@@ -386,7 +386,7 @@ private slots:
         QTest::newRow("original, -на, 12 digits") << QVariant("Ивановна") << "123456789012" << QVariant(0) << true
                                                   << "-1|123456|789012|Старая|Анна|Ивановна|Нет|Нет|Нет|0";
         QTest::newRow("original, -ич, short number, no FRDO row")
-            << QVariant("Иванович") << "12345" << QVariant() << false << "1|12345||-|-|-|Нет|Нет|Нет|-";
+            << QVariant("Иванович") << "12345" << QVariant() << false << "1||12345|-|-|-|Нет|Нет|Нет|-";
         QTest::newRow("duplicate, no patronymic")
             << QVariant() << "123456789012" << QVariant(1) << true << "1|123456|789012|Петрова|Мария|-|Да|-|Да|1";
         QTest::newRow("duplicate, capitals and a blank") << QVariant("ПЕТРОВНА ") << "1234567" << QVariant(2) << true
@@ -701,8 +701,9 @@ private slots:
         QCOMPARE(sorted(proxyIds(list->model())), QList<qint64>({2, 3}));
     }
 
-    // "Автозаполнение ФРДО" parts "Серия/номер свидетельства" at its first blank, or else after the
-    // sixth character, and gives every certificate the one FRDO kind the FRDO dialog offers for it.
+    // "Автозаполнение ФРДО" parts "Серия/номер свидетельства" at its first blank, or else where its
+    // digits begin, or after the sixth character, and gives every certificate the one FRDO kind the FRDO dialog offers
+    // for it.
     void autoFillSeriesAndKind_data() {
         QTest::addColumn<QVariant>("attNumber");
         QTest::addColumn<QVariant>("certificateType");
@@ -713,8 +714,9 @@ private slots:
         QTest::newRow("blanks around and between") << QVariant("  2926   000101 ") << QVariant(0) << "2926|000101";
         QTest::newRow("a tab") << QVariant("2926\t000101") << null << "2926|000101";
         QTest::newRow("a blank inside the number") << QVariant("АБ 12 345") << QVariant("abc") << "АБ|12 345";
-        QTest::newRow("a trailing blank only") << QVariant("1234 ") << QVariant(1) << "1234|";
-        QTest::newRow("short") << QVariant("12345") << QVariant(1) << "12345|";
+        QTest::newRow("a trailing blank only") << QVariant("1234 ") << QVariant(1) << "|1234";
+        QTest::newRow("short") << QVariant("12345") << QVariant(1) << "|12345";
+        QTest::newRow("letters, then digits") << QVariant("СВ100051") << QVariant(1) << "СВ|100051";
         QTest::newRow("empty") << QVariant("") << QVariant(1) << "|";
         QTest::newRow("NULL") << null << QVariant(2) << "-|-";
     }

@@ -207,8 +207,8 @@ private slots:
                {id, patronymic, isDuplicate});
         runSql("INSERT INTO ProfDetails (profId, count) VALUES (?, 30), (?, NULL), (?, 12)", {id, id, id});
         if (stored)
-            runSql("INSERT INTO ProfFrdo (profId, fio1orig, fio2orig, fio3orig, frdo18, frdo20, snils) VALUES (?, "
-                   "'Старая', 'Анна', 'Ивановна', 'Да', 'Да', '111')",
+            runSql("INSERT INTO ProfFrdo (profId, fio1orig, fio2orig, fio3orig, frdo18, frdo20, snils, DocType) VALUES "
+                   "(?, 'Старая', 'Анна', 'Ивановна', 'Да', 'Да', '111', 'Справка об обучении')",
                    {id});
         QString error;
         // A document that does not exist gets no row and fails nothing.
@@ -218,11 +218,13 @@ private slots:
         QCOMPARE(rows("SELECT sexIsMale, fio1orig, fio2orig, fio3orig, frdo18, frdo19, frdo20, StateDuplicate FROM "
                       "ProfFrdo"),
                  expected);
-        QCOMPARE(rows("SELECT issueDateFrdo, RegNumberFrdo, birthDateFrdo, beginDate, endDate, frdo15, studyCount, "
-                      "frdo14, frdo16, DocSerial, DocNumber, DocType, snils FROM ProfFrdo"),
-                 QStringLiteral("2020-06-30|СВ 7|-|2020-01-10|2020-06-20|Повар|42|Программа|Повар 3 разряда|2926|"
-                                "000101|Свидетельство о профессии рабочего, должности служащего|") +
-                     (stored ? "111" : "-"));
+        QCOMPARE(
+            rows("SELECT issueDateFrdo, RegNumberFrdo, birthDateFrdo, beginDate, endDate, frdo15, studyCount, "
+                 "frdo14, frdo16, DocSerial, DocNumber, DocType, snils FROM ProfFrdo"),
+            QStringLiteral("2020-06-30|СВ 7|-|2020-01-10|2020-06-20|Повар|42|Программа|Повар 3 разряда|2926|"
+                           "000101|") +
+                // A kind the clerk chose stays.
+                (stored ? "Справка об обучении|111" : "Свидетельство о профессии рабочего, должности служащего|-"));
     }
 
     void attNumberParts_data() {
@@ -233,7 +235,13 @@ private slots:
         QTest::newRow("blanks around and between") << QVariant("  2926   000101 ") << "2926|000101";
         QTest::newRow("a blank inside the number") << QVariant("АБ 12 345") << "АБ|12 345";
         QTest::newRow("blanks only") << QVariant("   ") << "|";
-        QTest::newRow("short") << QVariant("12345") << "12345|";
+        QTest::newRow("digits alone, short") << QVariant("12345") << "|12345";
+        QTest::newRow("six digits") << QVariant("000101") << "|000101";
+        QTest::newRow("seven digits") << QVariant("0001012") << "000101|2";
+        QTest::newRow("letters, then digits") << QVariant("СВ100051") << "СВ|100051";
+        QTest::newRow("long letters, then digits") << QVariant("АБВГДЕЖ12") << "АБВГДЕЖ|12";
+        QTest::newRow("letters only") << QVariant("АБВГДЕЖ") << "АБВГДЕ|Ж";
+        QTest::newRow("letters, digits, a letter") << QVariant("СВ100051А") << "СВ1000|51А";
         QTest::newRow("a number, not a text") << QVariant(qint64(123456789012)) << "123456|789012";
         QTest::newRow("NULL") << QVariant(QVariant::String) << "-|-";
         QTest::newRow("long") << QVariant(QString(100000, 'x')) << "xxxxxx|" + QString(99994, 'x');

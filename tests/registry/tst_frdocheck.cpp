@@ -108,15 +108,23 @@ private slots:
             QTest::newRow(name) << change << failing;
         };
         row("good", {}, {});
-        for (const char* column : {"doctype", "docnumber", "issuedatefrdo", "regnumberfrdo", "frdo13", "frdo14",
-                                   "frdo15", "frdo16", "begindate", "enddate", "studycount", "fio1", "fio2",
-                                   "birthdatefrdo", "sexismale", "frdo21", "frdo22", "frdo23"})
+        for (const char* column :
+             {"doctype", "docnumber", "issuedatefrdo", "regnumberfrdo", "frdo13", "frdo14", "frdo15", "begindate",
+              "enddate", "studycount", "fio1", "fio2", "birthdatefrdo", "sexismale", "frdo21", "frdo22", "frdo23"})
             row(column, {{column, QVariant()}}, {QStringLiteral("filled:") + column});
+        row("no grade, it is asked if any", {{"frdo16", QVariant()}}, {});
         row("blank number", {{"docnumber", " \t"}}, {"filled:docnumber"});
         row("no sex", {{"sexismale", 0}}, {"filled:sexismale"});
         row("sex as text", {{"sexismale", "Жен"}}, {"filled:sexismale"});
         row("day after February", {{"issuedatefrdo", "2016-02-30"}}, {"date:issuedatefrdo"});
         row("unreadable birth", {{"birthdatefrdo", "восьмое"}}, {"date:birthdatefrdo"});
+        // The import's own range of years: what it refuses, the check reports.
+        row("issued in 9999", {{"issuedatefrdo", "9999-12-31"}}, {"range:issuedatefrdo"});
+        row("issued in 2100", {{"issuedatefrdo", "2100-12-31"}}, {});
+        row("born in 1899", {{"birthdatefrdo", "1899-12-31"}}, {"range:birthdatefrdo"});
+        row("born in 1900", {{"birthdatefrdo", "1900-01-01"}}, {});
+        row("ended in 2101, dotted", {{"enddate", "01.01.2101"}, {"issuedatefrdo", "2101-01-01"}},
+            {"range:enddate", "range:issuedatefrdo"});
         row("dotted dates", {{"begindate", "11.01.2016"}, {"enddate", "01.04.2016"}}, {});
         row("start is end", {{"begindate", "2016-04-01"}}, {});
         row("start after end", {{"begindate", "2016-04-02"}}, {"startAfterEnd"});
@@ -133,6 +141,8 @@ private slots:
         row("snils sum 201", {{"snils", "820981233 00"}}, {});
         row("snils without check", {{"snils", "001-001-998 77"}}, {});
         row("snils wrong check", {{"snils", "112-233-445 96"}}, {"snilsCheck"});
+        row("snils of zeros", {{"snils", "000-000-000 00"}}, {"snilsPlaceholder"});
+        row("snils of zeros, digits only", {{"snils", "00000000000"}}, {"snilsPlaceholder"});
         row("snils sum 201 as 100", {{"snils", "820981233 100"}}, {"snilsDigits"});
         row("snils short", {{"snils", "112-233-445"}}, {"snilsDigits"});
         row("hours fraction", {{"studycount", 12.5}}, {"hoursWhole"});
@@ -151,6 +161,8 @@ private slots:
                 {QStringLiteral("original:") + column});
         row("duplicate of an unreadable day", changed(original, {{"issuedateorig", "31.02.2015"}}),
             {"date:issuedateorig"});
+        row("duplicate of the year 9999", changed(original, {{"issuedateorig", "9999-01-01"}}),
+            {"range:issuedateorig"});
         row("original without duplicate details", {{"stateduplicate", QVariant()}}, {});
     }
     void registryRules() {

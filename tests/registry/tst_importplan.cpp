@@ -1,10 +1,14 @@
+#include "coreregistry.h"
 #include "importfield.h"
 #include "importplan.h"
+#include "importregistry.h"
 #include "nameparts.h"
 #include "numbersequence.h"
+#include "pgtestserver.h"
 #include "snils.h"
 
 #include <QDate>
+#include <QScopeGuard>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(ImportField)
@@ -35,6 +39,43 @@ QStringList problemTexts(const ImportDocument& document) {
         texts << problem.text;
     return texts;
 }
+
+// Problems, then warnings marked "!", of each document: "a|!b" per document.
+QStringList findings(const QVector<ImportDocument>& documents) {
+    QStringList found;
+    for (const ImportDocument& document : documents) {
+        QStringList texts = problemTexts(document);
+        for (const ImportProblem& warning : document.warnings)
+            texts << QLatin1Char('!') + warning.text;
+        found << texts.join(QLatin1Char('|'));
+    }
+    return found;
+}
+
+// People as rows of a table: surname, name, patronymic, birth date, SNILS, registration number;
+// a row starting with "-" is left out. Source rows are numbered from 0.
+QVector<ImportDocument> peopleOf(const QList<QStringList>& rows) {
+    const char* keys[] = {"surname", "name", "patronymic", "birthDate", "snils", "regNumber"};
+    QVector<ImportDocument> documents;
+    for (QStringList row : rows) {
+        const bool included = !row.first().startsWith('-');
+        if (!included)
+            row.first().remove(0, 1);
+        QVariantMap texts;
+        for (int i = 0; i < row.size(); ++i)
+            if (!row.at(i).isEmpty())
+                texts.insert(QLatin1String(keys[i]), row.at(i));
+        documents << documentOf(texts, included);
+        documents.last().sourceRow = documents.size() - 1;
+    }
+    return documents;
+}
+
+RegistryPerson person(const char* surname, const char* name, const char* patronymic, const QDate& born,
+                      const char* snils) {
+    return {QString::fromUtf8(surname), QString::fromUtf8(name), QString::fromUtf8(patronymic), born,
+            QString::fromUtf8(snils)};
+}
 } // namespace
 
 class TestImportPlan : public QObject {
@@ -59,6 +100,12 @@ private slots:
     void duplicateNumbers_data();
     void duplicateNumbers();
     void writtenColumns();
+    void samePeopleInTheFile_data();
+    void samePeopleInTheFile();
+    void peopleInTheRegistry_data();
+    void peopleInTheRegistry();
+    void registryLookup_data();
+    void registryLookup();
 };
 
 void TestImportPlan::headerText_data() {
@@ -185,6 +232,8 @@ void TestImportPlan::snils_data() {
     QTest::newRow("sum of 150 checks 49") << "136571200 49" << true;
     QTest::newRow("remainder of 100 checks 00") << "820981233 00" << true;
     QTest::newRow("before checking began") << "001-001-998 17" << true;
+    QTest::newRow("zeros, a placeholder") << "000-000-000 00" << false;
+    QTest::newRow("zeros, digits only") << "00000000000" << false;
     QTest::newRow("first checked number") << "001-001-999 17" << false;
     QTest::newRow("other separator") << "112.233.445 95" << false;
     QTest::newRow("ten digits") << "1122334459" << false;
@@ -241,6 +290,10 @@ void TestImportPlan::problems_data() {
     QTest::newRow("sound") << QVariantMap{{"birthDate", "01.01.2000"}, {"snils", "112-233-445 95"}, {"sex", "Жен."}}
                            << QStringList{};
     QTest::newRow("no surname") << QVariantMap{{"surname", " "}} << QStringList{"Не указана фамилия"};
+    QTest::newRow("no first name") << QVariantMap{{"name", " "}} << QStringList{"Не указано имя"};
+    QTest::newRow("no patronymic") << QVariantMap{{"patronymic", ""}} << QStringList{};
+    QTest::newRow("snils of zeros") << QVariantMap{{"snils", "000-000-000 00"}}
+                                    << QStringList{"Неверный СНИЛС: 000-000-000 00"};
     QTest::newRow("unreadable date") << QVariantMap{{"startDate", "31.02.2021"}}
                                      << QStringList{"Дата не распознана: 31.02.2021"};
     QTest::newRow("year 0001") << QVariantMap{{"protocolDate", "01.01.0001"}}
@@ -265,6 +318,8 @@ void TestImportPlan::problems() {
     options.templateRow = {{"issueDate", "2021-06-30"}};
     if (!texts.contains("surname"))
         texts.insert("surname", "Иванов");
+    if (!texts.contains("name"))
+        texts.insert("name", "Иван");
     QVector<ImportDocument> documents = {documentOf(texts), documentOf(texts, false)};
     ImportPlan::check(&documents, options, {});
     QCOMPARE(problemTexts(documents.at(0)), expected);
@@ -293,10 +348,11 @@ void TestImportPlan::duplicateNumbers() {
     ImportOptions options;
     options.templateRow = {{"isDuplicate", isDuplicate}};
     QVector<ImportDocument> documents = {
-        documentOf({{"surname", "А"}, {"attNumber", "А1"}}),
-        documentOf({{"surname", "Б"}, {"attNumber", " А1 "}, {"regNumber", "5"}}),
-        documentOf({{"surname", "В"}, {"attNumber", "В2"}}), documentOf({{"surname", "Г"}, {"regNumber", "5"}}),
-        documentOf({{"surname", "Д"}, {"attNumber", "В1"}, {"regNumber", "5"}}, false)};
+        documentOf({{"surname", "А"}, {"name", "А"}, {"attNumber", "А1"}}),
+        documentOf({{"surname", "Б"}, {"name", "Б"}, {"attNumber", " А1 "}, {"regNumber", "5"}}),
+        documentOf({{"surname", "В"}, {"name", "В"}, {"attNumber", "В2"}}),
+        documentOf({{"surname", "Г"}, {"name", "Г"}, {"regNumber", "5"}}),
+        documentOf({{"surname", "Д"}, {"name", "Д"}, {"attNumber", "В1"}, {"regNumber", "5"}}, false)};
     ImportPlan::check(&documents, options, {QStringLiteral("В2"), QStringLiteral("В1")});
     QStringList found;
     for (const ImportDocument& d : documents)
@@ -336,6 +392,168 @@ void TestImportPlan::writtenColumns() {
     QVERIFY(!written.contains("profId") && !written.contains("editDate"));
     QCOMPARE(records.at(0).frdo, (QVariantMap{{"snils", "112-233-445 95"}, {"sexIsMale", 1}}));
     QCOMPARE(records.at(1).frdo, (QVariantMap{{"sexIsMale", 0}}));
+}
+
+void TestImportPlan::samePeopleInTheFile_data() {
+    QTest::addColumn<QList<QStringList>>("rows");
+    QTest::addColumn<QStringList>("expected");
+    const QString twice = QStringLiteral("!Повторяется в файле: Иванов Иван Иванович, 01.02.2001 (строки 1, 2)");
+    const QString snils = QStringLiteral("СНИЛС повторяется в файле у разных людей: 112-233-445 95");
+    QTest::newRow("the same person twice") << QList<QStringList>{{"Иванов", "Иван", "Иванович", "01.02.2001"},
+                                                                 {"Иванов", "Иван", "Иванович", "2001-02-01"}}
+                                           << QStringList{twice, twice};
+    QTest::newRow("case, blanks and yo aside")
+        << QList<QStringList>{{"Семёнов", "Иван", "Иванович", "01.02.2001"},
+                              {"СЕМЕНОВ", " Иван ", "иванович", "01.02.2001"},
+                              {"Семенов", "Иван", "Иванович", "02.02.2001"}}
+        << QStringList{"!Повторяется в файле: Семёнов Иван Иванович, 01.02.2001 (строки 1, 2)",
+                       "!Повторяется в файле: Семёнов Иван Иванович, 01.02.2001 (строки 1, 2)", ""};
+    QTest::newRow("no patronymic, no birth date") << QList<QStringList>{{"Иванов", "Иван"}, {"Иванов", "Иван"}}
+                                                  << QStringList{"!Повторяется в файле: Иванов Иван (строки 1, 2)",
+                                                                 "!Повторяется в файле: Иванов Иван (строки 1, 2)"};
+    QTest::newRow("left out once") << QList<QStringList>{{"Иванов", "Иван", "Иванович", "01.02.2001"},
+                                                         {"-Иванов", "Иван", "Иванович", "01.02.2001"}}
+                                   << QStringList{"", ""};
+    QTest::newRow("one snils, two names") << QList<QStringList>{{"Иванов", "Иван", "", "01.02.2001", "112-233-445 95"},
+                                                                {"Петров", "Иван", "", "01.02.2001", "11223344595"},
+                                                                {"Сидоров", "Олег", "", "", "1122334459"}}
+                                          << QStringList{snils, snils, "Неверный СНИЛС: 1122334459"};
+    QTest::newRow("one snils, two birth dates")
+        << QList<QStringList>{{"Иванов", "Иван", "", "01.02.2001", "112-233-445 95"},
+                              {"Иванов", "Иван", "", "01.02.2002", "112-233-445 95"}}
+        << QStringList{snils, snils};
+    QTest::newRow("one snils, one person, a birth date unknown")
+        << QList<QStringList>{{"Иванов", "Иван", "", "01.02.2001", "112-233-445 95"},
+                              {"иванов", "Иван", "", "", "112-233-445 95"},
+                              {"-Петров", "Пётр", "", "", "112-233-445 95"}}
+        << QStringList{"", "", ""};
+    QTest::newRow("zeros are no one's snils")
+        << QList<QStringList>{{"Иванов", "Иван", "", "", "000-000-000 00"}, {"Петров", "Пётр", "", "", "00000000000"}}
+        << QStringList{"Неверный СНИЛС: 000-000-000 00", "Неверный СНИЛС: 00000000000"};
+}
+
+void TestImportPlan::samePeopleInTheFile() {
+    QFETCH(QList<QStringList>, rows);
+    QFETCH(QStringList, expected);
+    QVector<ImportDocument> documents = peopleOf(rows);
+    ImportPlan::check(&documents, {}, {});
+    QCOMPARE(findings(documents), expected);
+    QCOMPARE(ImportPlan::warningCount(documents),
+             int(std::count_if(expected.cbegin(), expected.cend(), [](const QString& e) { return e.contains('!'); })));
+    // Checked again, nothing is found twice.
+    ImportPlan::check(&documents, {}, {});
+    QCOMPARE(findings(documents), expected);
+}
+
+void TestImportPlan::peopleInTheRegistry_data() {
+    QTest::addColumn<QStringList>("row");
+    QTest::addColumn<QString>("expected");
+    const QString ivanov = QStringLiteral("Иванов Иван Иванович, 01.02.2001");
+    QTest::newRow("a stranger") << QStringList{"Петров", "Пётр", "Петрович", "01.02.2001", "", "16-П"} << "";
+    QTest::newRow("already there") << QStringList{"иванов", "Иван", "Иванович", "01.02.2001"}
+                                   << "!Уже есть в реестре: иванов Иван Иванович, 01.02.2001";
+    QTest::newRow("another birth date") << QStringList{"Иванов", "Иван", "Иванович", "02.02.2001"} << "";
+    QTest::newRow("his snils, another name")
+        << QStringList{"Петров", "Пётр", "Петрович", "01.02.2001", "112-233-445 95"}
+        << "СНИЛС уже есть в реестре у другого человека: " + ivanov;
+    QTest::newRow("his snils, another birth date")
+        << QStringList{"Иванов", "Иван", "Иванович", "02.02.2001", "11223344595"}
+        << "СНИЛС уже есть в реестре у другого человека: " + ivanov;
+    QTest::newRow("his snils, birth date not given")
+        << QStringList{"Иванов", "Иван", "Иванович", "", "11223344595"} << "";
+    QTest::newRow("his registration number")
+        << QStringList{"Петров", "Пётр", "", "", "", " 15-П "} << "Регистрационный номер уже есть в реестре: 15-П";
+    QTest::newRow("left out") << QStringList{"-Иванов", "Иван", "Иванович", "01.02.2001", "", "15-П"} << "";
+    QTest::newRow("his duplicate") << QStringList{"Иванов", "Иван", "Иванович", "01.02.2001", "", "", "1"} << "";
+    QTest::newRow("a duplicate under his snils")
+        << QStringList{"Петров", "Пётр", "Петрович", "01.02.2001", "112-233-445 95", "", "1"}
+        << "СНИЛС уже есть в реестре у другого человека: " + ivanov;
+}
+
+void TestImportPlan::peopleInTheRegistry() {
+    QFETCH(QStringList, row);
+    QFETCH(QString, expected);
+    RegistryMatches registry;
+    registry.people = {person("Иванов", "Иван", "Иванович", QDate(2001, 2, 1), "11223344595"),
+                       person("Иванова", "Мария", "", QDate(), "")};
+    registry.regNumbers = {QStringLiteral("15-П")};
+    ImportOptions options;
+    options.templateRow = {{"isDuplicate", row.value(6).toInt()}}; // a duplicate by its template
+    QVector<ImportDocument> documents = peopleOf({row.mid(0, 6)});
+    ImportPlan::check(&documents, options, {});
+    ImportPlan::checkAgainstRegistry(&documents, options, registry);
+    QCOMPARE(findings(documents), QStringList{expected});
+}
+
+// The lookup finds the documents by surname in any usual spelling or by SNILS, never a template,
+// and the registration numbers the registry holds; a registry that cannot be read says why.
+void TestImportPlan::registryLookup_data() {
+    QTest::addColumn<bool>("server");
+    QTest::addColumn<QList<QStringList>>("rows");
+    QTest::addColumn<QStringList>("found"); // surname|birth date|snils, sorted
+    QTest::addColumn<QStringList>("regNumbers");
+    QTest::addColumn<bool>("readable");
+    for (const bool server : {false, true}) {
+        const auto row = [server](const char* name) {
+            return &(QTest::addRow("%s, %s", server ? "server" : "file", name) << server);
+        };
+        *row("by surname, in capitals and with yo")
+            << QList<QStringList>{{"ИВАНОВ", "Иван"}, {"Семёнов", "Семён"}}
+            << QStringList{"Иванов|2001-02-01|11223344595", "Семенов||"} << QStringList{} << true;
+        *row("by snils under another name") << QList<QStringList>{{"Петров", "Пётр", "", "", "112-233-445 95"}}
+                                            << QStringList{"Иванов|2001-02-01|11223344595"} << QStringList{} << true;
+        *row("the written snils of an older row") << QList<QStringList>{{"Петров", "Пётр", "", "", "136-571-200 49"}}
+                                                  << QStringList{"Сидоров||13657120049"} << QStringList{} << true;
+        *row("registration numbers") << QList<QStringList>{{"Петров", "Пётр", "", "", "", "15-П"},
+                                                           {"Петров", "Пётр", "", "", "", "Т-1"},
+                                                           {"-Петров", "Пётр", "", "", "", "16-П"}}
+                                     << QStringList{} << QStringList{"15-П"} << true;
+    }
+    QTest::newRow("file, unreadable") << false << QList<QStringList>{{"Иванов", "Иван"}} << QStringList{}
+                                      << QStringList{} << false;
+}
+
+void TestImportPlan::registryLookup() {
+    QFETCH(bool, server);
+    QFETCH(QList<QStringList>, rows);
+    QFETCH(QStringList, found);
+    QFETCH(QStringList, regNumbers);
+    QFETCH(bool, readable);
+    CoreRegistry file;
+    file.setUp();
+    QString error;
+    if (server) {
+        PgTestServer* pg = PgTestServer::shared(&error);
+        QVERIFY2(pg, qPrintable(error));
+        QVERIFY2(!pg->createRegistryAsProgram(&error).isEmpty(), qPrintable(error));
+    } else {
+        QVERIFY(file.open());
+    }
+    const auto done = qScopeGuard([&] {
+        if (!server)
+            return file.close();
+        QSqlDatabase::database().close();
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    });
+    sql("INSERT INTO ProfDocuments (profId, fio1, fio2, fio3, birthDate, regNumber, isTemplate) VALUES "
+        "(1, 'Иванов', 'Иван', 'Иванович', '2001-02-01', '15-П', 0), (2, 'Семенов', 'Семён', NULL, NULL, '16-П', "
+        "NULL), (3, 'Иванов', 'Шаблон', NULL, NULL, 'Т-1', 1), (4, 'Сидоров', 'Олег', NULL, NULL, NULL, 0)");
+    sql("INSERT INTO ProfFrdo (profId, snils) VALUES (1, '11223344595'), (3, '136-571-200 49'), "
+        "(4, '136-571-200 49')");
+    if (!readable)
+        sql("DROP TABLE ProfFrdo");
+    const QVector<ImportDocument> documents = peopleOf(rows);
+    ImportRegistry lookup;
+    QCOMPARE(lookup.update(documents, {}, &error), readable);
+    QCOMPARE(error.isEmpty(), readable);
+    QStringList people;
+    for (const RegistryPerson& p : lookup.matches().people)
+        people << QStringList{p.surname, p.birthDate.toString(Qt::ISODate), p.snils}.join('|');
+    people.sort();
+    QCOMPARE(people, found);
+    QStringList numbers = lookup.matches().regNumbers.values();
+    numbers.sort();
+    QCOMPARE(numbers, regNumbers);
 }
 
 QTEST_GUILESS_MAIN(TestImportPlan)

@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBrush>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
@@ -422,6 +423,87 @@ private slots:
         QVERIFY(s.dialog->loadClipboardText(text));
         QCOMPARE(s.column(0), ImportField::FullName);
         QCOMPARE(previewColumn(s.dialog, ImportField::Surname), QStringList{"Иванов"});
+    }
+
+    // A group imported a second time, with a stranger sharing a SNILS and lacking a first name:
+    // the people already there are warnings, the SNILS, the name and a registration number the
+    // registry holds are problems; the import asks once before it writes people twice.
+    void groupImportedTwice_data() {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("imported");
+        QTest::newRow("write them anyway") << int(QMessageBox::Yes) << 3;
+        QTest::newRow("do not") << int(QMessageBox::No) << 0;
+    }
+
+    void groupImportedTwice() {
+        QFETCH(int, answer);
+        QFETCH(int, imported);
+        const QString header = QStringLiteral("Фамилия\tИмя\tОтчество\tДата рождения\tСНИЛС\tРег. номер\n");
+        const QString ivanov = QStringLiteral("Иванов\tИван\tИванович\t01.02.2001\t112-233-445 95\t");
+        const QString petrova = QStringLiteral("Петрова\tАнна\tСергеевна\t04.03.2002\t\t");
+        const QString sidorov = QStringLiteral("Сидоров\tОлег\tПетрович\t15.05.2000\t\t");
+        ImportSession s;
+        QVERIFY(s.open());
+        QVERIFY(s.dialog->loadClipboardText(header + ivanov + "15-П\n" + petrova + "\n" + sidorov + "\n"));
+        QCOMPARE(s.f.widget<QLabel>(QStringLiteral("labelSummary"))->text(),
+                 QStringLiteral("Документов к импорту: 3, с ошибками: 0, предупреждений: 0"));
+        s.click(QStringLiteral("pushButtonImport"));
+        QTRY_VERIFY(!s.window->importDialog());
+        const qint64 once = documentCount();
+
+        QVERIFY(s.open());
+        MessageBox::clearShown();
+        QVERIFY(s.dialog->loadClipboardText(header + ivanov + "\n" + petrova + "\n" + petrova + "\n" + sidorov +
+                                            "15-П\n" + "Кузьмин\t\tИванович\t03.03.2003\t112-233-445 95\t\n"));
+        auto* summary = s.f.widget<QLabel>(QStringLiteral("labelSummary"));
+        QCOMPARE(summary->text(), QStringLiteral("Документов к импорту: 5, с ошибками: 3, предупреждений: 4"));
+        QStringList listed;
+        auto* list = s.f.widget<QListWidget>(QStringLiteral("listWidgetProblems"));
+        for (int i = 0; i < list->count(); ++i)
+            listed << list->item(i)->text();
+        const QString inFile = QStringLiteral("Повторяется в файле: Петрова Анна Сергеевна, 04.03.2002 (строки 3, 4)");
+        const QString sharedSnils = QStringLiteral("СНИЛС повторяется в файле у разных людей: 112-233-445 95");
+        QCOMPARE(
+            listed,
+            (QStringList{"Строка 2: " + sharedSnils, "Строка 2: Уже есть в реестре: Иванов Иван Иванович, 01.02.2001",
+                         "Строка 3: " + inFile, "Строка 3: Уже есть в реестре: Петрова Анна Сергеевна, 04.03.2002",
+                         "Строка 4: " + inFile, "Строка 4: Уже есть в реестре: Петрова Анна Сергеевна, 04.03.2002",
+                         "Строка 5: Регистрационный номер уже есть в реестре: 15-П",
+                         "Строка 5: Уже есть в реестре: Сидоров Олег Петрович, 15.05.2000", "Строка 6: Не указано имя",
+                         "Строка 6: " + sharedSnils,
+                         "Строка 6: СНИЛС уже есть в реестре у другого человека: Иванов Иван Иванович, "
+                         "01.02.2001"}));
+        // Warnings and problems in colours of their own, each cell with its own.
+        ImportPreviewModel* preview = s.dialog->preview();
+        const auto colour = [preview](int row, ImportField field) {
+            return preview->index(row, preview->columnOf(field)).data(Qt::BackgroundRole).value<QBrush>().color();
+        };
+        QCOMPARE(colour(3, ImportField::Surname), ImportPreviewModel::warningColour());
+        QCOMPARE(colour(3, ImportField::RegNumber), ImportPreviewModel::problemColour());
+        QCOMPARE(colour(4, ImportField::Name), ImportPreviewModel::problemColour());
+        QVERIFY(ImportPreviewModel::warningColour() != ImportPreviewModel::problemColour());
+        QCOMPARE(list->item(1)->background().color(), ImportPreviewModel::warningColour());
+
+        // Problems still block; left out, the rest is asked about once.
+        s.click(QStringLiteral("pushButtonImport"));
+        QCOMPARE(documentCount(), once);
+        for (int row : {3, 4})
+            QVERIFY(preview->setData(preview->index(row, 0), Qt::Unchecked, Qt::CheckStateRole));
+        QCOMPARE(summary->text(), QStringLiteral("Документов к импорту: 3, с ошибками: 0, предупреждений: 3"));
+        MessageBox::clearShown();
+        MessageBox::setNextAnswer(QMessageBox::StandardButton(answer));
+        s.click(QStringLiteral("pushButtonImport"));
+        QTRY_COMPARE(s.window->importDialog() == nullptr, imported > 0);
+        QCOMPARE(documentCount(), once + imported);
+        const QString question = QStringLiteral("У 3 документов есть предупреждения: тот же человек повторяется в "
+                                                "файле или уже есть в реестре.\nИмпортировать их всё равно?");
+        int asked = 0;
+        for (const MessageBox::Shown& box : MessageBox::shown()) {
+            asked += box.text == question ? 1 : 0;
+            if (box.text == question)
+                QCOMPARE(box.defaultButton, QMessageBox::No);
+        }
+        QCOMPARE(asked, 1);
     }
 };
 

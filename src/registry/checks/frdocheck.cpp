@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "mzlog.h"
+#include "plausibleyears.h"
 #include "snils.h"
 #include "sqldialect.h"
 #include "valuetext.h"
@@ -98,7 +99,7 @@ struct FrdoColumn {
 
 // What the FRDO table always needs filled for a certificate of a worker's profession or an
 // employee's position. The document's status is not here: the export derives it from
-// StateDuplicate, so it is always given.
+// StateDuplicate, so it is always given. The qualification grade is asked "if any".
 const FrdoColumn requiredColumns[] = {
     {"doctype", "Вид документа"},
     {"docnumber", "Номер документа"},
@@ -107,7 +108,6 @@ const FrdoColumn requiredColumns[] = {
     {"frdo13", "Программа профессионального обучения, направление подготовки"},
     {"frdo14", "Наименование программы профессионального обучения"},
     {"frdo15", "Наименование профессий рабочих, должностей служащих"},
-    {"frdo16", "Присвоенный квалификационный разряд, класс, категория (при наличии)"},
     {"begindate", "Год начала обучения"},
     {"enddate", "Год окончания обучения"},
     {"studycount", "Срок обучения, часов"},
@@ -120,7 +120,8 @@ const FrdoColumn requiredColumns[] = {
     {"frdo23", "Источник финансирования обучения"},
 };
 
-// The dates the export writes; one that is set but cannot be read would be written empty.
+// The dates the export writes; one that is set but cannot be read would be written empty, one
+// outside the plausible years is a typing slip the import would have refused.
 const FrdoColumn dateColumns[] = {
     {"issuedatefrdo", "Дата выдачи документа"},
     {"begindate", "Год начала обучения"},
@@ -164,6 +165,13 @@ QVector<FrdoRule> makeRegistryRules() {
                           const QVariant& value = cell(row, column);
                           return isBlank(value) || dateOf(value).isValid();
                       }});
+        rules.append({ruleId("range", c.column),
+                      QStringLiteral("Дата вне допустимого диапазона: ") + QString::fromUtf8(c.header),
+                      {column},
+                      [column](const QVariantMap& row) {
+                          const QDate date = dateOf(row, column);
+                          return !date.isValid() || PlausibleYears::contains(date);
+                      }});
     }
     const QString snils = QStringLiteral("snils");
     rules.append(
@@ -174,8 +182,10 @@ QVector<FrdoRule> makeRegistryRules() {
     rules.append(rule("snilsCheck", QStringLiteral("Неверное контрольное число СНИЛС"), {snils},
                       [snils](const QVariantMap& row) {
                           const QString text = textOf(row, snils);
-                          return Snils::digits(text).isEmpty() || Snils::isValid(text);
+                          return Snils::digits(text).isEmpty() || Snils::isPlaceholder(text) || Snils::isValid(text);
                       }));
+    rules.append(rule("snilsPlaceholder", QStringLiteral("СНИЛС из одних нулей"), {snils},
+                      [snils](const QVariantMap& row) { return !Snils::isPlaceholder(textOf(row, snils)); }));
     const QString birth = QStringLiteral("birthdatefrdo"), begin = QStringLiteral("begindate"),
                   end = QStringLiteral("enddate"), issue = QStringLiteral("issuedatefrdo");
     rules.append(rule("birthNotBeforeStart", QStringLiteral("Дата рождения не раньше начала обучения"), {birth, begin},
@@ -203,6 +213,11 @@ QVector<FrdoRule> makeRegistryRules() {
                       {originalIssue, duplicate}, [originalIssue](const QVariantMap& row) {
                           return !isDuplicate(row) || !isFilled(row, originalIssue) ||
                                  dateOf(row, originalIssue).isValid();
+                      }));
+    rules.append(rule("range:issuedateorig", QStringLiteral("Дата вне допустимого диапазона: Дата выдачи (оригинала)"),
+                      {originalIssue, duplicate}, [originalIssue](const QVariantMap& row) {
+                          const QDate date = dateOf(row, originalIssue);
+                          return !isDuplicate(row) || !date.isValid() || PlausibleYears::contains(date);
                       }));
     const QString hours = QStringLiteral("studycount");
     // An empty count is reported as not filled, once.

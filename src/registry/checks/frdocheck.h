@@ -29,8 +29,9 @@ struct FrdoProblem {
 // The rules, each stated once in one table, so that a change of the registry's requirements is one
 // edit there.
 namespace FrdoCheck {
-// What the FRDO table needs: the columns it always needs filled, SNILS, the order of the dates,
-// age at issue, a duplicate's original details, hours.
+// What the FRDO table needs: the columns it always needs filled, SNILS (not eleven zeros), dates
+// that read and fall in the plausible years, the order of the dates, age at issue, a duplicate's
+// original details, hours.
 const QVector<FrdoRule>& registryRules();
 // What makes the certificate itself wrong: training that ends before it starts, an issue date
 // before the end, no name or patronymic, no qualification, an appendix of 0 hours where the

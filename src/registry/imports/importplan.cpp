@@ -2,6 +2,7 @@
 
 #include "nameparts.h"
 #include "numbersequence.h"
+#include "plausibleyears.h"
 #include "profschema.h"
 #include "snils.h"
 #include "valuetext.h"
@@ -16,8 +17,6 @@ const QString dateFormat = QStringLiteral("dd.MM.yyyy");
 constexpr int headerSearchRows = 30;
 // No name, number or title of a document is this long; a longer cell is a pasting mistake.
 constexpr int maxTextLength = 1000;
-constexpr int minYear = 1900;
-constexpr int maxYear = 2100;
 
 // The ProfDocuments column each field is written to; none for the FRDO's SNILS and sex.
 QString columnOf(ImportField field) {
@@ -133,6 +132,10 @@ void addProblem(ImportDocument* document, ImportField field, const QString& text
 void checkTexts(ImportDocument* document, const ImportOptions& options) {
     if (document->effectiveText(ImportField::Surname, options).isEmpty())
         addProblem(document, ImportField::Surname, QStringLiteral("Не указана фамилия"));
+    // As in the document dialog: a certificate names its holder by the first name too; many have
+    // no patronymic.
+    if (document->effectiveText(ImportField::Name, options).isEmpty())
+        addProblem(document, ImportField::Name, QStringLiteral("Не указано имя"));
     for (int f = 0; f < ImportFields::documentFieldCount; ++f) {
         const auto field = ImportField(f);
         if (document->text(field).size() > maxTextLength)
@@ -160,7 +163,7 @@ void checkDates(ImportDocument* document, const ImportOptions& options) {
             addProblem(document, field, QStringLiteral("Дата не распознана: %1").arg(shown(text)));
             continue;
         }
-        if (date.year() < minYear || date.year() > maxYear) {
+        if (!PlausibleYears::contains(date)) {
             addProblem(document, field, QStringLiteral("Дата вне допустимого диапазона: %1").arg(shown(text)));
             continue;
         }
@@ -198,6 +201,92 @@ void checkUnique(QVector<ImportDocument>* documents, const ImportOptions& option
             addProblem(document, field, takenText.arg(shown(number)));
     }
 }
+
+// A part of a name as people compare it: case, runs of blanks and "ё" do not make another person.
+QString namePart(const QString& text) {
+    QString part = text.simplified().toLower();
+    part.replace(QChar(0x0451), QChar(0x0435));
+    return part;
+}
+
+QString nameKey(const RegistryPerson& person) {
+    return namePart(person.surname) + QChar(0x1f) + namePart(person.name) + QChar(0x1f) + namePart(person.patronymic);
+}
+
+// Surname, name, patronymic and birth date: what makes the same person in a warning.
+QString personKey(const RegistryPerson& person) {
+    return nameKey(person) + QChar(0x1f) + (person.birthDate.isValid() ? person.birthDate.toString(Qt::ISODate) : "");
+}
+
+// "Иванов Иван Иванович, 01.02.2001" for a message.
+QString personText(const RegistryPerson& person) {
+    QStringList parts;
+    for (const QString& part : {person.surname, person.name, person.patronymic})
+        if (!part.trimmed().isEmpty())
+            parts << part.simplified();
+    QString text = shown(parts.join(QLatin1Char(' ')));
+    if (person.birthDate.isValid())
+        text += QStringLiteral(", ") + person.birthDate.toString(dateFormat);
+    return text;
+}
+
+QString snilsText(const QString& digits) {
+    return QStringLiteral("%1-%2-%3 %4").arg(digits.mid(0, 3), digits.mid(3, 3), digits.mid(6, 3), digits.mid(9));
+}
+
+// "строки 4, 7" (1-based), a long list cut.
+QString rowsText(const QVector<int>& rows) {
+    constexpr int maxRows = 10;
+    QStringList numbers;
+    for (int i = 0; i < rows.size() && i < maxRows; ++i)
+        numbers << QString::number(rows.at(i) + 1);
+    if (rows.size() > maxRows)
+        numbers << QString(QChar(0x2026));
+    return QStringLiteral("строки ") + numbers.join(QStringLiteral(", "));
+}
+
+// The same person twice in the file is a warning; one SNILS for two people, a problem.
+void checkPeople(QVector<ImportDocument>* documents, const ImportOptions& options) {
+    QVector<RegistryPerson> people(documents->size());
+    QHash<QString, QVector<int>> byPerson;
+    QHash<QString, QVector<int>> bySnils;
+    for (int i = 0; i < documents->size(); ++i) {
+        const ImportDocument& document = documents->at(i);
+        if (!document.included)
+            continue;
+        people[i] = ImportPlan::personOf(document, options);
+        if (!people.at(i).surname.isEmpty())
+            byPerson[personKey(people.at(i))].append(i);
+        if (!people.at(i).snils.isEmpty())
+            bySnils[people.at(i).snils].append(i);
+    }
+    for (const QVector<int>& same : qAsConst(byPerson)) {
+        if (same.size() < 2)
+            continue;
+        QVector<int> rows;
+        for (int i : same)
+            rows << documents->at(i).sourceRow;
+        const QString text =
+            QStringLiteral("Повторяется в файле: %1 (%2)").arg(personText(people.at(same.first())), rowsText(rows));
+        for (int i : same)
+            (*documents)[i].warnings.append({ImportField::Surname, text});
+    }
+    for (auto it = bySnils.cbegin(); it != bySnils.cend(); ++it) {
+        // Some two of them differ when their names do, or two known birth dates.
+        QSet<QString> names;
+        QSet<QDate> dates;
+        for (int i : it.value()) {
+            names.insert(nameKey(people.at(i)));
+            if (people.at(i).birthDate.isValid())
+                dates.insert(people.at(i).birthDate);
+        }
+        if (names.size() < 2 && dates.size() < 2)
+            continue;
+        const QString text = QStringLiteral("СНИЛС повторяется в файле у разных людей: %1").arg(snilsText(it.key()));
+        for (int i : it.value())
+            addProblem(&(*documents)[i], ImportField::Snils, text);
+    }
+}
 } // namespace
 
 QString ImportDocument::text(ImportField field) const {
@@ -232,6 +321,13 @@ QString ImportDocument::effectiveText(ImportField field, const ImportOptions& op
 bool ImportDocument::hasProblem(ImportField field) const {
     for (const ImportProblem& problem : problems)
         if (problem.field == field)
+            return true;
+    return false;
+}
+
+bool ImportDocument::hasWarning(ImportField field) const {
+    for (const ImportProblem& warning : warnings)
+        if (warning.field == field)
             return true;
     return false;
 }
@@ -331,11 +427,13 @@ void ImportPlan::number(QVector<ImportDocument>* documents, const ImportOptions&
 void ImportPlan::check(QVector<ImportDocument>* documents, const ImportOptions& options, const QSet<QString>& taken) {
     for (ImportDocument& document : *documents) {
         document.problems.clear();
+        document.warnings.clear();
         if (!document.included)
             continue;
         checkTexts(&document, options);
         checkDates(&document, options);
     }
+    checkPeople(documents, options);
     // A duplicate repeats the number of the certificate it replaces.
     if (!isDuplicateTemplate(options))
         checkUnique(documents, options, ImportField::AttNumber,
@@ -343,6 +441,57 @@ void ImportPlan::check(QVector<ImportDocument>* documents, const ImportOptions& 
                     QStringLiteral("Номер свидетельства уже есть в реестре: %1"));
     checkUnique(documents, options, ImportField::RegNumber,
                 QStringLiteral("Регистрационный номер повторяется в файле: %1"), nullptr, QString());
+}
+
+void ImportPlan::checkAgainstRegistry(QVector<ImportDocument>* documents, const ImportOptions& options,
+                                      const RegistryMatches& registry) {
+    const bool duplicates = isDuplicateTemplate(options);
+    QHash<QString, const RegistryPerson*> byPerson;
+    QHash<QString, QVector<const RegistryPerson*>> bySnils;
+    for (const RegistryPerson& person : registry.people) {
+        if (!person.surname.trimmed().isEmpty())
+            byPerson.insert(personKey(person), &person);
+        if (!person.snils.isEmpty())
+            bySnils[person.snils].append(&person);
+    }
+    for (ImportDocument& document : *documents) {
+        if (!document.included)
+            continue;
+        const RegistryPerson person = personOf(document, options);
+        // A duplicate is issued to someone the registry holds.
+        if (!duplicates && !person.surname.isEmpty() && byPerson.contains(personKey(person)))
+            document.warnings.append(
+                {ImportField::Surname, QStringLiteral("Уже есть в реестре: %1").arg(personText(person))});
+        for (const RegistryPerson* other : bySnils.value(person.snils)) {
+            if (samePerson(person, *other))
+                continue;
+            addProblem(&document, ImportField::Snils,
+                       QStringLiteral("СНИЛС уже есть в реестре у другого человека: %1").arg(personText(*other)));
+            break;
+        }
+        const QString regNumber = document.effectiveText(ImportField::RegNumber, options);
+        if (!regNumber.isEmpty() && registry.regNumbers.contains(regNumber))
+            addProblem(&document, ImportField::RegNumber,
+                       QStringLiteral("Регистрационный номер уже есть в реестре: %1").arg(shown(regNumber)));
+    }
+}
+
+bool ImportPlan::samePerson(const RegistryPerson& a, const RegistryPerson& b) {
+    if (nameKey(a) != nameKey(b))
+        return false;
+    return !a.birthDate.isValid() || !b.birthDate.isValid() || a.birthDate == b.birthDate;
+}
+
+RegistryPerson ImportPlan::personOf(const ImportDocument& document, const ImportOptions& options) {
+    RegistryPerson person;
+    person.surname = document.effectiveText(ImportField::Surname, options);
+    person.name = document.effectiveText(ImportField::Name, options);
+    person.patronymic = document.effectiveText(ImportField::Patronymic, options);
+    person.birthDate = readDate(document.effectiveText(ImportField::BirthDate, options));
+    const QString snils = document.text(ImportField::Snils).trimmed();
+    if (Snils::isValid(snils))
+        person.snils = Snils::digits(snils);
+    return person;
 }
 
 QVariantMap ImportPlan::documentColumns(const ImportDocument& document, const ImportOptions& options) {
@@ -405,5 +554,12 @@ int ImportPlan::problemCount(const QVector<ImportDocument>& documents) {
     int count = 0;
     for (const ImportDocument& document : documents)
         count += document.included && !document.problems.isEmpty() ? 1 : 0;
+    return count;
+}
+
+int ImportPlan::warningCount(const QVector<ImportDocument>& documents) {
+    int count = 0;
+    for (const ImportDocument& document : documents)
+        count += document.included && !document.warnings.isEmpty() ? 1 : 0;
     return count;
 }

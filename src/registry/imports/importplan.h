@@ -3,6 +3,7 @@
 #include "importfield.h"
 #include "importtable.h"
 
+#include <QDate>
 #include <QSet>
 #include <QStringList>
 #include <QVariantMap>
@@ -28,6 +29,23 @@ struct ImportProblem {
     QString text; // Russian, for the list under the preview ("Не указана фамилия", ...)
 };
 
+// A person the registry already holds: a document's name, birth date and SNILS (its digits).
+struct RegistryPerson {
+    QString surname;
+    QString name;
+    QString patronymic;
+    QDate birthDate;
+    QString snils;
+};
+
+// What the registry holds of an import's people and numbers (ImportRegistry reads it): at least
+// every document that shares a surname and first name or a SNILS with the imported ones, and
+// which of their registration numbers it holds already.
+struct RegistryMatches {
+    QVector<RegistryPerson> people;
+    QSet<QString> regNumbers;
+};
+
 // One document to be made: the texts the row gives (or the user typed in the preview), per field.
 struct ImportDocument {
     int sourceRow = -1; // row of the table, 0-based
@@ -39,12 +57,15 @@ struct ImportDocument {
     QString numberedAttNumber;
     QString numberedRegNumber;
     QVector<ImportProblem> problems;
+    // What the clerk should know but may well mean (the same person twice): asked once, not refused.
+    QVector<ImportProblem> warnings;
 
     QString text(ImportField field) const;
     // What the document will hold: the row's text, else the numbering's, else the template's value
     // shown as text.
     QString effectiveText(ImportField field, const ImportOptions& options) const;
     bool hasProblem(ImportField field) const;
+    bool hasWarning(ImportField field) const;
 };
 
 // What one imported document is written with.
@@ -65,12 +86,19 @@ QVector<ImportDocument> documents(const ImportTable& table, const ImportOptions&
 // Gives the included documents, in order, their numbers by the options' numbering; clears the
 // numbers of left-out ones.
 void number(QVector<ImportDocument>* documents, const ImportOptions& options);
-// Finds every problem of every included document (left-out ones get none): no surname, a date
-// that cannot be read or lies outside 1900..2100, a birth date after the issue date, a SNILS that
-// cannot be, an unknown sex, a series/number twice among the included documents or in `taken`
-// (the numbers of the registry's documents that are not duplicates), unless the document is a
-// duplicate by its template; a registration number twice among them likewise.
+// Finds every problem of every included document (left-out ones get none): no surname or first
+// name, a date that cannot be read or lies outside the plausible years, a birth date after the
+// issue date, a SNILS that cannot be, one SNILS of two different people, an unknown sex, a
+// series/number twice among the included documents or in `taken` (the numbers of the registry's
+// documents that are not duplicates), unless the document is a duplicate by its template; a
+// registration number twice among them likewise. The same person (surname, name, patronymic and
+// birth date) twice among them is a warning. Problems and warnings found before are cleared.
 void check(QVector<ImportDocument>* documents, const ImportOptions& options, const QSet<QString>& taken);
+// After check(), what the registry adds: a registration number it holds, a SNILS it holds for
+// another person (problems), a person it holds already (a warning, unless the documents are
+// duplicates by their template).
+void checkAgainstRegistry(QVector<ImportDocument>* documents, const ImportOptions& options,
+                          const RegistryMatches& registry);
 // The ProfDocuments columns the document is written with: the template's row (its copyable
 // columns), overridden by the document's effective values (dates as QDate, NULL when empty), with
 // isTemplate 0. Texts are stored as they stand, trimmed.
@@ -81,4 +109,10 @@ QVariantMap frdoColumns(const ImportDocument& document);
 QVector<ImportRecord> records(const QVector<ImportDocument>& documents, const ImportOptions& options);
 int includedCount(const QVector<ImportDocument>& documents);
 int problemCount(const QVector<ImportDocument>& documents); // included documents with a problem
+int warningCount(const QVector<ImportDocument>& documents); // included documents with a warning
+// Two people are one when their names agree (case, blanks and "ё" aside) and their birth dates do,
+// or one of the dates is not known.
+bool samePerson(const RegistryPerson& a, const RegistryPerson& b);
+// The person a document names, as it will be written (the SNILS as its digits, empty if invalid).
+RegistryPerson personOf(const ImportDocument& document, const ImportOptions& options);
 } // namespace ImportPlan

@@ -1,5 +1,7 @@
 #include "snils.h"
 
+#include <algorithm>
+
 namespace {
 // The first nine digits of the numbers issued before the check number was introduced end here.
 constexpr int lastUncheckedNumber = 1001998;
@@ -38,9 +40,14 @@ int Snils::checkNumber(const QString& nineDigits) {
     return remainder == 100 ? 0 : remainder;
 }
 
+bool Snils::isPlaceholder(const QString& text) {
+    const QString number = digits(text);
+    return !number.isEmpty() && std::all_of(number.cbegin(), number.cend(), [](QChar c) { return c == '0'; });
+}
+
 bool Snils::isValid(const QString& text) {
     const QString number = digits(text);
-    if (number.isEmpty())
+    if (number.isEmpty() || isPlaceholder(number))
         return false;
     const QString nine = number.left(9);
     if (nine.toInt() <= lastUncheckedNumber)

@@ -124,7 +124,11 @@ QStringList indexStatements() {
             QStringLiteral("CREATE INDEX IF NOT EXISTS ProfDocuments_attNumber ON ProfDocuments(attNumber)"),
             QStringLiteral("CREATE INDEX IF NOT EXISTS ProfDocuments_profession ON ProfDocuments(profession)"),
             QStringLiteral("CREATE INDEX IF NOT EXISTS ProfDocuments_prevEducation ON ProfDocuments(prevEducation)"),
-            QStringLiteral("CREATE INDEX IF NOT EXISTS ProfDocuments_profProgName ON ProfDocuments(profProgName)")};
+            QStringLiteral("CREATE INDEX IF NOT EXISTS ProfDocuments_profProgName ON ProfDocuments(profProgName)"),
+            // An import looks up the people and registration numbers it brings.
+            QStringLiteral("CREATE INDEX IF NOT EXISTS ProfDocuments_name ON ProfDocuments(fio1, fio2)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS ProfDocuments_regNumber ON ProfDocuments(regNumber)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS ProfFrdo_snils ON ProfFrdo(snils)")};
 }
 
 // The filters' case-insensitive "contains": lower() folds Cyrillic as well under a UTF-8 locale,

@@ -56,9 +56,30 @@ QVariant sexIsMale(const QSqlRecord& source) {
 }
 
 // Both kinds of certificate this registry issues, of a worker's profession (certificateType 1, and
-// anything but 2) and of an employee's position (2), are one kind in FRDO.
-QVariant frdoDocumentKind(const QSqlRecord&) {
+// anything but 2) and of an employee's position (2), are one kind in FRDO. A kind the clerk chose
+// ("Справка об обучении") stays.
+QVariant frdoDocumentKind(const QSqlRecord& source) {
+    const QVariant stored = lookUp(source, storedFrdo(QStringLiteral("DocType")));
+    if (!stored.toString().trimmed().isEmpty())
+        return stored;
     return QStringLiteral("Свидетельство о профессии рабочего, должности служащего");
+}
+
+bool isAsciiDigit(QChar c) {
+    return c.unicode() >= '0' && c.unicode() <= '9';
+}
+
+// Where a number written without a blank is split: where the digits begin after letters
+// ("СВ100051"), nowhere in six digits or fewer (all number), else after the sixth character.
+int splitWithoutBlank(const QString& number) {
+    const auto firstDigit = std::find_if(number.cbegin(), number.cend(), isAsciiDigit);
+    const int digitsAt = int(firstDigit - number.cbegin());
+    const bool digitsToTheEnd = std::all_of(firstDigit, number.cend(), isAsciiDigit);
+    if (digitsAt > 0 && digitsAt < number.size() && digitsToTheEnd)
+        return digitsAt;
+    if (digitsAt == 0 && digitsToTheEnd && number.size() <= 6)
+        return 0;
+    return 6;
 }
 
 QVariant studyCount(const QSqlRecord& source) {
@@ -112,8 +133,8 @@ QPair<QVariant, QVariant> FrdoAutoFill::attNumberParts(const QVariant& stored) {
     const QString number = stored.toString().trimmed();
     const auto blank = std::find_if(number.cbegin(), number.cend(), [](QChar c) { return c.isSpace(); });
     const int at = blank == number.cend() ? -1 : int(blank - number.cbegin());
-    const QString series = at < 0 ? number.left(6) : number.left(at);
-    const QString rest = at < 0 ? number.mid(6) : number.mid(at + 1).trimmed();
+    const QString series = at < 0 ? number.left(splitWithoutBlank(number)) : number.left(at);
+    const QString rest = at < 0 ? number.mid(splitWithoutBlank(number)) : number.mid(at + 1).trimmed();
     // A null text would be bound as NULL.
     return {series.isNull() ? QStringLiteral("") : series, rest.isNull() ? QStringLiteral("") : rest};
 }

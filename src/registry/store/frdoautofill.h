@@ -30,8 +30,9 @@ public:
     static const AutoFillSpec& rules();
 
     // The series and the number of a certificate's "Серия/номер свидетельства": apart at the first
-    // blank when there is one ("2926 000101"), otherwise after the sixth character ("123456789012").
-    // Blanks around the text count for nothing. A part the text is too short for is empty; a NULL
-    // number gives NULL parts.
+    // blank when there is one ("2926 000101"). Without a blank: letters followed by digits apart
+    // where the digits begin ("СВ100051"), digits alone of at most six characters are all number
+    // ("000101"), anything else after the sixth character ("123456789012"). Blanks around the text
+    // count for nothing. A part the text is too short for is empty; a NULL number gives NULL parts.
     static QPair<QVariant, QVariant> attNumberParts(const QVariant& stored);
 };

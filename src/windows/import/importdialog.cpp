@@ -420,6 +420,7 @@ void ImportDialog::rebuild() {
     QVector<ImportDocument> documents = ImportPlan::documents(_table, _options);
     ImportPlan::number(&documents, _options);
     ImportPlan::check(&documents, _options, takenNumbers());
+    checkAgainstRegistry(&documents);
     _preview->setDocuments(documents, &_options);
     ui->tableViewPreview->resizeColumnsToContents();
     showProblems();
@@ -433,6 +434,7 @@ void ImportDialog::recheck() {
     }
     ImportPlan::number(_preview->documents(), _options);
     ImportPlan::check(_preview->documents(), _options, takenNumbers());
+    checkAgainstRegistry(_preview->documents());
     _preview->refresh();
     showProblems();
 }
@@ -452,11 +454,55 @@ void ImportDialog::showProblems() {
             item->setData(Qt::UserRole, row);
             item->setData(Qt::UserRole + 1, int(problem.field));
         }
+        listWarnings(document, row);
     }
     list->setUpdatesEnabled(true);
-    ui->labelSummary->setText(QStringLiteral("Документов к импорту: %1, с ошибками: %2")
-                                  .arg(ImportPlan::includedCount(documents))
-                                  .arg(ImportPlan::problemCount(documents)));
+    ui->labelSummary->setText(summaryText());
+}
+
+// --- people and registration numbers the registry holds ------------------------------------------
+
+void ImportDialog::checkAgainstRegistry(QVector<ImportDocument>* documents) {
+    QString error;
+    if (!_registry.update(*documents, _options, &error)) {
+        MZ_LOG() << "registry people not read:" << error;
+        // Told once; the clerk may still import without these checks.
+        if (!_registryFailed)
+            showError(QStringLiteral("Не удалось прочитать документы реестра для проверки:\n%1").arg(error));
+        _registryFailed = true;
+        return;
+    }
+    ImportPlan::checkAgainstRegistry(documents, _options, _registry.matches());
+}
+
+void ImportDialog::listWarnings(const ImportDocument& document, int row) {
+    for (const ImportProblem& warning : document.warnings) {
+        auto* item = new QListWidgetItem(
+            QStringLiteral("Строка %1: %2").arg(document.sourceRow + 1).arg(shortened(warning.text)),
+            ui->listWidgetProblems);
+        item->setData(Qt::UserRole, row);
+        item->setData(Qt::UserRole + 1, int(warning.field));
+        item->setBackground(ImportPreviewModel::warningColour());
+    }
+}
+
+QString ImportDialog::summaryText() const {
+    const QVector<ImportDocument>& documents = _preview->documentList();
+    return QStringLiteral("Документов к импорту: %1, с ошибками: %2, предупреждений: %3")
+        .arg(ImportPlan::includedCount(documents))
+        .arg(ImportPlan::problemCount(documents))
+        .arg(ImportPlan::warningCount(documents));
+}
+
+bool ImportDialog::confirmWarnings() {
+    const int withWarnings = ImportPlan::warningCount(_preview->documentList());
+    if (withWarnings == 0)
+        return true;
+    return MessageBox::question(this, MessageBox::attentionTitle(),
+                                QStringLiteral("У %1 документов есть предупреждения: тот же человек повторяется "
+                                               "в файле или уже есть в реестре.\nИмпортировать их всё равно?")
+                                    .arg(withWarnings),
+                                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 void ImportDialog::on_listWidgetProblems_itemDoubleClicked(QListWidgetItem* item) {
@@ -494,6 +540,8 @@ void ImportDialog::importDocuments() {
                                 .arg(withProblems));
         return;
     }
+    if (!confirmWarnings())
+        return;
     const QVector<ImportRecord> records = ImportPlan::records(documents, _options);
     QScopedPointer<QProgressDialog> progress;
     std::function<bool(int, int)> report;

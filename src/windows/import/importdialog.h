@@ -1,6 +1,7 @@
 #pragma once
 
 #include "importplan.h"
+#include "importregistry.h"
 #include "importtable.h"
 
 #include <QDialog>
@@ -77,6 +78,12 @@ private:
     void recheck();
     void showProblems();
     const QSet<QString>& takenNumbers();
+    // The people and registration numbers the registry holds, looked up for what is new.
+    void checkAgainstRegistry(QVector<ImportDocument>* documents);
+    void listWarnings(const ImportDocument& document, int row);
+    QString summaryText() const;
+    // Asked once before documents with warnings are written; true to write them.
+    bool confirmWarnings();
     void importDocuments();
     void showError(const QString& text);
 
@@ -90,6 +97,8 @@ private:
     qint64 _templateId = 0;
     QSet<QString> _taken;
     bool _takenRead = false;
+    ImportRegistry _registry;
+    bool _registryFailed = false;
     bool _filling = false;
     bool _reading = false;
     int _sheetIndex = 0;

@@ -62,11 +62,21 @@ int ImportPreviewModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : FirstFieldColumn + _fields.size();
 }
 
-QString ImportPreviewModel::problemsOf(const ImportDocument& document, ImportField field) const {
+QColor ImportPreviewModel::problemColour() {
+    return QColor(255, 170, 170);
+}
+
+QColor ImportPreviewModel::warningColour() {
+    return QColor(255, 225, 140);
+}
+
+// The problems of the field, then its warnings.
+QString ImportPreviewModel::problemsOf(const ImportDocument& document, ImportField field) {
     QStringList texts;
-    for (const ImportProblem& problem : document.problems)
-        if (problem.field == field)
-            texts << (problem.text.size() > 300 ? problem.text.left(300) + QChar(0x2026) : problem.text);
+    for (const QVector<ImportProblem>* list : {&document.problems, &document.warnings})
+        for (const ImportProblem& problem : *list)
+            if (problem.field == field)
+                texts << (problem.text.size() > 300 ? problem.text.left(300) + QChar(0x2026) : problem.text);
     return texts.join(QLatin1Char('\n'));
 }
 
@@ -89,7 +99,11 @@ QVariant ImportPreviewModel::data(const QModelIndex& index, int role) const {
     case Qt::ForegroundRole:
         return document.text(field).isNull() ? QVariant(QBrush(Qt::gray)) : QVariant();
     case Qt::BackgroundRole:
-        return document.included && document.hasProblem(field) ? QVariant(QBrush(QColor(255, 170, 170))) : QVariant();
+        if (!document.included)
+            return QVariant();
+        if (document.hasProblem(field))
+            return QBrush(problemColour());
+        return document.hasWarning(field) ? QVariant(QBrush(warningColour())) : QVariant();
     case Qt::ToolTipRole: {
         const QString problems = problemsOf(document, field);
         return problems.isEmpty() ? QVariant() : QVariant(problems);

@@ -3,13 +3,14 @@
 #include "importplan.h"
 
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QVector>
 
 // The documents an import would make, one row each: the "Импорт" check, the source row and the
 // document's fields as they will be stored. Values the row does not give itself (the template's,
-// the numbering's) are grey; a cell with a problem is red with the problem as its tooltip. Edits
-// go into the document's own texts; the owner reruns the numbering and the checks on
-// documentsEdited().
+// the numbering's) are grey; a cell with a problem is red with the problem as its tooltip, one with
+// only a warning has a colour of its own. Edits go into the document's own texts; the owner reruns
+// the numbering and the checks on documentsEdited().
 class ImportPreviewModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -17,6 +18,9 @@ public:
     enum Column { IncludedColumn, SourceRowColumn, FirstFieldColumn };
 
     explicit ImportPreviewModel(QObject* parent = nullptr);
+
+    static QColor problemColour();
+    static QColor warningColour();
 
     // Replaces the documents; `options` must outlive the model's use of them.
     void setDocuments(const QVector<ImportDocument>& documents, const ImportOptions* options);
@@ -40,7 +44,7 @@ signals:
     void documentsEdited();
 
 private:
-    QString problemsOf(const ImportDocument& document, ImportField field) const;
+    static QString problemsOf(const ImportDocument& document, ImportField field);
 
     QVector<ImportDocument> _documents;
     const ImportOptions* _options = nullptr;
