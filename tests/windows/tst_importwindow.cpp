@@ -95,6 +95,41 @@ bool writeLargeWorkbook(const QString& path) {
     return error.isEmpty();
 }
 
+QVariantMap passingTemplate() {
+    return {{"isTemplate", 1},
+            {"fio1", "Швеи 2021"},
+            {"issueDate", "2021-03-04"},
+            {"startDate", "2021-01-11"},
+            {"finishDate", "2021-02-28"},
+            {"profession", "Швея"},
+            {"qual", "2 разряд"},
+            {"profProgName", "Программа «Шитьё»"},
+            {"isDuplicate", 0},
+            {"certificateType", 1},
+            {"showTotalCount", 0}};
+}
+
+QVariantMap passingFrdo() {
+    return {{"SexIsMale", -1},
+            {"studyPeriod", "2 мес."},
+            {"docName", "Свидетельство о профессии рабочего"},
+            {"DocType", "Свидетельство о профессии рабочего, должности служащего"},
+            {"StateDuplicate", 0},
+            {"studyCount", 144},
+            {"frdo13", "Программа профессиональной подготовки по профессии рабочего, должности служащего"},
+            {"frdo14", "Программа «Шитьё»"},
+            {"frdo15", "Швея"},
+            {"frdo16", "2 разряд"},
+            {"frdo20", "Нет"},
+            {"beginDate", "2021-01-11"},
+            {"endDate", "2021-02-28"},
+            {"issueDateFrdo", "2021-03-04"},
+            {"frdo21", "Российская Федерация"},
+            {"frdo22", "Очная"},
+            {"frdo23", "Платное обучение"},
+            {"frdo24", "в образовательной организации"}};
+}
+
 qint64 scalar(const QString& sql, const QVariantList& values = {}) {
     QSqlQuery query = runSql(sql, values);
     return query.next() ? query.value(0).toLongLong() : -1;
@@ -434,6 +469,7 @@ private slots:
         QTest::newRow("Закрыть") << "close button";
         QTest::newRow("the window's close") << "close";
         QTest::newRow("Отмена") << "cancel";
+        QTest::newRow("Escape on the progress") << "escape progress";
     }
 
     void closingStopsAWorkbookRead() {
@@ -454,15 +490,21 @@ private slots:
                 s.click(QStringLiteral("pushButtonClose"));
             else if (how == "close")
                 dialog->close();
-            else if (auto* progress = dialog->findChild<QProgressDialog*>())
-                progress->cancel();
+            else if (auto* progress = dialog->findChild<QProgressDialog*>()) {
+                if (how == "cancel") {
+                    progress->cancel();
+                } else {
+                    progress->show();
+                    QTest::keyClick(progress, Qt::Key_Escape);
+                }
+            }
         });
         // Fires once the window waits for its reader.
         closer.start(0);
         FileDialog::setNextFileName(largeBook());
         s.click(QStringLiteral("pushButtonOpenFile"));
         QCOMPARE(MessageBox::shown().size(), 0);
-        if (how == "cancel") {
+        if (how.endsWith("cancel") || how.endsWith("progress")) {
             QVERIFY(dialog && dialog->isVisible());
             QCOMPARE(previewColumn(dialog, ImportField::Surname), groupSurnames);
             QVERIFY(s.f.widget<QLabel>(QStringLiteral("labelSource"))->text().startsWith(QStringLiteral("Буфер")));
@@ -481,31 +523,61 @@ private slots:
     // After an import the clerk learns how many of the new documents the FRDO check would refuse
     // and may open the check's list of exactly those; the list opens documents and closes.
     void importTellsWhatFailsTheFrdoCheck_data() {
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<bool>("withTemplate");
         QTest::addColumn<bool>("openList");
-        QTest::newRow("list opened") << true;
-        QTest::newRow("list declined") << false;
+        QTest::addColumn<int>("failingCount");
+        const QString header =
+            QStringLiteral("Фамилия;Имя;Отчество;Дата рождения;Пол;СНИЛС;Номер свидетельства;Регистрационный номер\n");
+        const QString passing = QStringLiteral("Альфина;Мария;Петровна;17.05.1990;ж;112-233-445 95;АБ 000123;77\n");
+        const QString tooYoung = QStringLiteral("Борисова;Анна;Ивановна;01.02.2015;ж;;АБ 000124;78\n");
+        QTest::newRow("none passes, list opened") << groupCsv << false << true << 3;
+        QTest::newRow("none passes, list declined") << groupCsv << false << false << 3;
+        QTest::newRow("one of two fails, list opened") << header + passing + tooYoung << true << true << 1;
+        QTest::newRow("every one passes") << header + passing << true << false << 0;
     }
 
     void importTellsWhatFailsTheFrdoCheck() {
+        QFETCH(QString, rows);
+        QFETCH(bool, withTemplate);
         QFETCH(bool, openList);
+        QFETCH(int, failingCount);
         ImportSession s;
-        insertRow(QStringLiteral("ProfDocuments"), {{"fio1", "Кузнецов"}, {"attNumber", "СВ 000100"}});
+        qint64 templateId = 0;
+        if (withTemplate) {
+            // A template that gives everything the FRDO table needs but the person.
+            templateId = insertRow(QStringLiteral("ProfDocuments"), passingTemplate());
+            QVariantMap frdo = passingFrdo();
+            frdo["profId"] = templateId;
+            insertRow(QStringLiteral("ProfFrdo"), frdo);
+            insertRow(QStringLiteral("ProfDetails"),
+                      {{"profId", templateId}, {"name", "Шитьё"}, {"count", 144}, {"rate", "5"}});
+        }
         QVERIFY(s.open());
-        QVERIFY(s.dialog->loadClipboardText(groupCsv));
+        auto* templates = s.f.widget<QComboBox>(QStringLiteral("comboBoxTemplate"));
+        templates->setCurrentIndex(templates->findData(templateId));
+        QVERIFY(s.dialog->loadClipboardText(rows));
+        const int count = s.dialog->preview()->rowCount();
         MessageBox::setNextAnswer(openList ? QMessageBox::Yes : QMessageBox::No);
         s.click(QStringLiteral("pushButtonImport"));
         QTRY_VERIFY(!s.window->importDialog());
         QList<qint64> ids = s.window->documentsTable()->selectedIds();
         std::sort(ids.begin(), ids.end());
-        QCOMPARE(ids.size(), groupSurnames.size());
+        QCOMPARE(ids.size(), count);
         QVector<FrdoCheck::FailingDocument> failing;
         QVERIFY(FrdoCheck::checkDocuments(ids, &failing, nullptr));
-        QVERIFY(!failing.isEmpty());
-        QCOMPARE(MessageBox::lastShown().text,
-                 QStringLiteral("Импортировано документов: 3.\nНе пройдут проверку данных ФРДО: %1 из 3.\n\n"
-                                "Открыть список документов с ошибками?")
-                     .arg(failing.size()));
-        QCOMPARE(MessageBox::lastShown().defaultButton, QMessageBox::Yes);
+        QCOMPARE(failing.size(), failingCount);
+        const QString imported = QStringLiteral("Импортировано документов: %1.\n").arg(count);
+        if (failingCount == 0) {
+            QCOMPARE(MessageBox::lastShown().text, imported + QStringLiteral("Все они проходят проверку данных ФРДО."));
+        } else {
+            QCOMPARE(MessageBox::lastShown().text,
+                     imported + QStringLiteral("Не пройдут проверку данных ФРДО: %1 из %2.\n\n"
+                                               "Открыть список документов с ошибками?")
+                                    .arg(failingCount)
+                                    .arg(count));
+            QCOMPARE(MessageBox::lastShown().defaultButton, QMessageBox::Yes);
+        }
         FrdoCheckDialog* check = s.window->findChild<FrdoCheckDialog*>();
         QCOMPARE(check != nullptr, openList);
         if (!openList)

@@ -158,6 +158,8 @@ bool TableText::parse(const QString& text, QChar separator, ImportTable* table, 
         }
         read.rows.append(row.take());
     }
+    if (progress)
+        progress(100);
     read.notice =
         QStringList(
             {row.cut() ? QStringLiteral("Прочитаны только первые %1 столбцов.").arg(ImportTable::maxColumns)

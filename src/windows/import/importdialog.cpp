@@ -166,7 +166,9 @@ bool ImportDialog::readInBackground(const QString& label, const Reader& read, Im
     std::atomic_bool finished{false};
     bool result = false;
     QEventLoop loop;
+    // "Отмена", or Escape, which only rejects the progress box.
     connect(&progress, &QProgressDialog::canceled, &loop, [this] { _stop = true; });
+    connect(&progress, &QDialog::rejected, &loop, [this] { _stop = true; });
     QTimer poll;
     connect(&poll, &QTimer::timeout, &loop, [&] {
         if (progress.wasCanceled())
@@ -556,6 +558,7 @@ void ImportDialog::importDocuments() {
         progress->setWindowModality(Qt::WindowModal);
         progress->setMinimumDuration(0);
         progress->setAutoReset(false);
+        connect(progress.data(), &QDialog::rejected, this, [this] { _stop = true; });
         report = [this, &progress](int done, int total) {
             progress->setMaximum(total);
             progress->setValue(done);
