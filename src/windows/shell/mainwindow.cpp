@@ -217,7 +217,7 @@ void MainWindow::importData() {
     auto* dialog = new ImportDialog(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &ImportDialog::documentsImported, this, &MainWindow::onDocumentsImported);
-    // Queued: the import window is gone by then.
+    // Queued: the import window has closed by then.
     connect(
         dialog, &ImportDialog::frdoCheckWanted, this,
         [this](const QList<qint64>& ids) {
