@@ -87,8 +87,8 @@ private slots:
 
     void init() {
         QVERIFY(_registry.open());
-        // A document before the import, so that new ids follow an old one.
-        sql(QStringLiteral("INSERT INTO ProfDocuments (profId, fio1, attNumber) VALUES (5, 'Старый', 'СВ 100001');"));
+        // A document before the import, so that new ids follow an old one; its number is none of the records'.
+        sql(QStringLiteral("INSERT INTO ProfDocuments (profId, fio1, attNumber) VALUES (5, 'Старый', 'СВ 000001');"));
     }
 
     void cleanup() { _registry.close(); }
@@ -264,6 +264,40 @@ private slots:
         QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM ProfFrdo")).toInt(), 0);
         EditTransaction::rollback();
         QVERIFY(!DocumentRecords::exists(dialogsRow));
+    }
+
+    // A number the registry's documents hold now, saved since the preview read them, stops the whole
+    // write inside its transaction; a template's or a duplicate's number, or a duplicate record's, does not.
+    void numbersTakenSinceThePreview_data() {
+        QTest::addColumn<QVariantList>("holder"); // attNumber, isTemplate, isDuplicate
+        QTest::addColumn<bool>("duplicateRecord");
+        QTest::addColumn<QStringList>("taken");
+        QTest::newRow("a document") << QVariantList{"СВ 100002", 0, 0} << false << QStringList{"СВ 100002"};
+        QTest::newRow("a template") << QVariantList{"СВ 100002", 1, 0} << false << QStringList();
+        QTest::newRow("a duplicate") << QVariantList{"СВ 100002", 0, 1} << false << QStringList();
+        QTest::newRow("a duplicate record") << QVariantList{"СВ 100002", 0, 0} << true << QStringList();
+    }
+
+    void numbersTakenSinceThePreview() {
+        QFETCH(QVariantList, holder);
+        QFETCH(bool, duplicateRecord);
+        QFETCH(QStringList, taken);
+        sql(QStringLiteral("INSERT INTO ProfDocuments (attNumber, isTemplate, isDuplicate) VALUES (?, ?, ?);"), holder);
+        QVector<ImportRecord> list = records(3);
+        list[1].document[QStringLiteral("attNumber")] = QStringLiteral(" СВ 100002 ");
+        list[1].document[QStringLiteral("isDuplicate")] = duplicateRecord ? 1 : 0;
+        const QStringList before = snapshot();
+        QList<qint64> ids;
+        QString error;
+        QStringList found = {QStringLiteral("stale")};
+        const bool written = ImportStore::write(list, 0, &ids, &error, {}, nullptr, &found);
+        QCOMPARE(found, taken);
+        QCOMPARE(written, taken.isEmpty());
+        QCOMPARE(ids.size(), written ? 3 : 0);
+        if (!written) {
+            QCOMPARE(error, QStringLiteral("номера уже есть в реестре: СВ 100002"));
+            QCOMPARE(snapshot(), before);
+        }
     }
 
     void takenNumbers_data() {

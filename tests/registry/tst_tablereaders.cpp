@@ -220,6 +220,31 @@ private slots:
         QVERIFY(!reader.readSheet(0, &stopped, &error, [](int percent) { return percent < 50; }));
         QCOMPARE(error, QStringLiteral("Чтение прервано."));
         QVERIFY(stopped.rows.isEmpty());
+        // One reader opens another workbook after a failed open, as the import window's does.
+        QVERIFY(!reader.open(book(QStringLiteral("missing.xlsx")), &error));
+        QVERIFY(reader.sheetNames().isEmpty());
+        QVERIFY(reader.open(book(QStringLiteral("rows.xlsx")), &error));
+        QVERIFY(reader.readSheet(0, &table, &error));
+        QCOMPARE(table.rows.size(), 5000);
+    }
+
+    // A text reports its progress as a workbook does and stops when told to.
+    void textProgress() {
+        QString text;
+        for (int row = 0; row < 5000; ++row)
+            text += QStringLiteral("Фамилия%1;Имя;\"в кавычках;\nс переносом\"\r\n").arg(row);
+        QList<int> seen;
+        ImportTable table;
+        QString error;
+        QVERIFY(TableText::parse(text, ';', &table, &error, [&](int percent) { return seen << percent, true; }));
+        QVERIFY(seen.size() >= 50);
+        QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+        QCOMPARE(seen.last(), 100);
+        QCOMPARE(table.rows.size(), 5000);
+        ImportTable stopped;
+        QVERIFY(!TableText::fromClipboard(text, &stopped, &error, [](int percent) { return percent < 50; }));
+        QCOMPARE(error, QStringLiteral("Чтение прервано."));
+        QVERIFY(stopped.rows.isEmpty());
     }
 
     void csvFile_data() {

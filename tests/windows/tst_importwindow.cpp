@@ -2,6 +2,8 @@
 #include "documentstable.h"
 #include "filedialog.h"
 #include "filterdockwidget.h"
+#include "frdocheck.h"
+#include "frdocheckdialog.h"
 #include "guifixture.h"
 #include "importdialog.h"
 #include "importpreviewmodel.h"
@@ -9,6 +11,7 @@
 #include "reportlist.h"
 #include "settingsregistry.h"
 #include "testregistry.h"
+#include "xlsxworkbook.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,8 +28,10 @@
 #include <QSpinBox>
 #include <QSqlQuery>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTextCodec>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
 
 namespace {
@@ -70,6 +75,60 @@ book.close()
 
 QByteArray cp1251(const QString& text) {
     return QTextCodec::codecForName("Windows-1251")->fromUnicode(text);
+}
+
+// A group list of as many rows as a reader takes, written as the program writes its workbooks.
+bool writeLargeWorkbook(const QString& path) {
+    XlsxWorkbook book(path);
+    book.writeString(0, 0, QStringLiteral("Фамилия"));
+    book.writeString(0, 1, QStringLiteral("Имя"));
+    book.writeString(0, 2, QStringLiteral("Отчество"));
+    book.writeString(0, 3, QStringLiteral("Дата рождения"));
+    for (int row = 1; row < ImportTable::maxRows; ++row) {
+        book.writeString(row, 0, QStringLiteral("Фамилия%1").arg(row));
+        book.writeString(row, 1, QStringLiteral("Имя"));
+        book.writeString(row, 2, QStringLiteral("Отчество"));
+        book.writeString(row, 3, QStringLiteral("01.02.2001"));
+    }
+    QString error;
+    if (!book.close(&error))
+        qWarning() << error;
+    return error.isEmpty();
+}
+
+QVariantMap passingTemplate() {
+    return {{"isTemplate", 1},
+            {"fio1", "Швеи 2021"},
+            {"issueDate", "2021-03-04"},
+            {"startDate", "2021-01-11"},
+            {"finishDate", "2021-02-28"},
+            {"profession", "Швея"},
+            {"qual", "2 разряд"},
+            {"profProgName", "Программа «Шитьё»"},
+            {"isDuplicate", 0},
+            {"certificateType", 1},
+            {"showTotalCount", 0}};
+}
+
+QVariantMap passingFrdo() {
+    return {{"SexIsMale", -1},
+            {"studyPeriod", "2 мес."},
+            {"docName", "Свидетельство о профессии рабочего"},
+            {"DocType", "Свидетельство о профессии рабочего, должности служащего"},
+            {"StateDuplicate", 0},
+            {"studyCount", 144},
+            {"frdo13", "Программа профессиональной подготовки по профессии рабочего, должности служащего"},
+            {"frdo14", "Программа «Шитьё»"},
+            {"frdo15", "Швея"},
+            {"frdo16", "2 разряд"},
+            {"frdo20", "Нет"},
+            {"beginDate", "2021-01-11"},
+            {"endDate", "2021-02-28"},
+            {"issueDateFrdo", "2021-03-04"},
+            {"frdo21", "Российская Федерация"},
+            {"frdo22", "Очная"},
+            {"frdo23", "Платное обучение"},
+            {"frdo24", "в образовательной организации"}};
 }
 
 qint64 scalar(const QString& sql, const QVariantList& values = {}) {
@@ -128,6 +187,9 @@ struct ImportSession {
 
 class TestImportWindow : public QObject {
     Q_OBJECT
+
+    QTemporaryDir _books;
+    QString largeBook() const { return _books.filePath(QStringLiteral("large.xlsx")); }
 
 private slots:
     void initTestCase() { ReportList::build(); }
@@ -281,7 +343,7 @@ private slots:
         s.click(QStringLiteral("pushButtonImport"));
         QTRY_VERIFY(!s.window->importDialog());
         QCOMPARE(documentCount(), before + 3);
-        QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Импортировано документов: 3."));
+        QVERIFY(MessageBox::lastShown().text.startsWith(QStringLiteral("Импортировано документов: 3.\n")));
         QList<qint64> selected = s.window->documentsTable()->selectedIds();
         std::sort(selected.begin(), selected.end());
         QSqlQuery query =
@@ -397,6 +459,147 @@ private slots:
         QCOMPARE(scalar(QStringLiteral("SELECT IFNULL(MAX(profId), 0) FROM ProfDocuments")), lastId);
         QVERIFY(s.window->importDialog());
         QCOMPARE(previewColumn(s.dialog, ImportField::Name).first(), QStringLiteral("Правка"));
+    }
+
+    // Closing the window while a large workbook is read stops the read and closes the window once
+    // the reader has let go: no crash, nothing read into the window, nothing written. "Отмена"
+    // stops the read and keeps the window with the table it had.
+    void closingStopsAWorkbookRead_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Escape") << "escape";
+        QTest::newRow("Закрыть") << "close button";
+        QTest::newRow("the window's close") << "close";
+        QTest::newRow("Отмена") << "cancel";
+        QTest::newRow("Escape on the progress") << "escape progress";
+    }
+
+    void closingStopsAWorkbookRead() {
+        QFETCH(QString, how);
+        if (!_books.isValid() || (!QFile::exists(largeBook()) && !writeLargeWorkbook(largeBook())))
+            QFAIL("no workbook");
+        ImportSession s;
+        QVERIFY(s.open());
+        QVERIFY(s.dialog->loadClipboardText(groupCsv));
+        const qint64 before = documentCount();
+        QPointer<ImportDialog> dialog = s.dialog;
+        QTimer closer;
+        closer.setSingleShot(true);
+        connect(&closer, &QTimer::timeout, [&] {
+            if (how == "escape")
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            else if (how == "close button")
+                s.click(QStringLiteral("pushButtonClose"));
+            else if (how == "close")
+                dialog->close();
+            else if (auto* progress = dialog->findChild<QProgressDialog*>()) {
+                if (how == "cancel") {
+                    progress->cancel();
+                } else {
+                    progress->show();
+                    QTest::keyClick(progress, Qt::Key_Escape);
+                }
+            }
+        });
+        // Fires once the window waits for its reader.
+        closer.start(0);
+        FileDialog::setNextFileName(largeBook());
+        s.click(QStringLiteral("pushButtonOpenFile"));
+        QCOMPARE(MessageBox::shown().size(), 0);
+        if (how.endsWith("cancel") || how.endsWith("progress")) {
+            QVERIFY(dialog && dialog->isVisible());
+            QCOMPARE(previewColumn(dialog, ImportField::Surname), groupSurnames);
+            QVERIFY(s.f.widget<QLabel>(QStringLiteral("labelSource"))->text().startsWith(QStringLiteral("Буфер")));
+            // The window reads again afterwards.
+            FileDialog::setNextFileName(s.file(QStringLiteral("group.csv"), groupCsv.toUtf8()));
+            s.click(QStringLiteral("pushButtonOpenFile"));
+            QVERIFY(s.f.widget<QLabel>(QStringLiteral("labelSource"))->text().startsWith(QStringLiteral("group.csv")));
+        } else {
+            QCOMPARE(dialog->preview()->rowCount(), groupSurnames.size());
+            QTRY_VERIFY(!dialog);
+            QVERIFY(!s.window->importDialog());
+        }
+        QCOMPARE(documentCount(), before);
+    }
+
+    // After an import the clerk learns how many of the new documents the FRDO check would refuse
+    // and may open the check's list of exactly those; the list opens documents and closes.
+    void importTellsWhatFailsTheFrdoCheck_data() {
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<bool>("withTemplate");
+        QTest::addColumn<bool>("openList");
+        QTest::addColumn<int>("failingCount");
+        const QString header =
+            QStringLiteral("Фамилия;Имя;Отчество;Дата рождения;Пол;СНИЛС;Номер свидетельства;Регистрационный номер\n");
+        const QString passing = QStringLiteral("Альфина;Мария;Петровна;17.05.1990;ж;112-233-445 95;АБ 000123;77\n");
+        const QString tooYoung = QStringLiteral("Борисова;Анна;Ивановна;01.02.2015;ж;;АБ 000124;78\n");
+        QTest::newRow("none passes, list opened") << groupCsv << false << true << 3;
+        QTest::newRow("none passes, list declined") << groupCsv << false << false << 3;
+        QTest::newRow("one of two fails, list opened") << header + passing + tooYoung << true << true << 1;
+        QTest::newRow("every one passes") << header + passing << true << false << 0;
+    }
+
+    void importTellsWhatFailsTheFrdoCheck() {
+        QFETCH(QString, rows);
+        QFETCH(bool, withTemplate);
+        QFETCH(bool, openList);
+        QFETCH(int, failingCount);
+        ImportSession s;
+        qint64 templateId = 0;
+        if (withTemplate) {
+            // A template that gives everything the FRDO table needs but the person.
+            templateId = insertRow(QStringLiteral("ProfDocuments"), passingTemplate());
+            QVariantMap frdo = passingFrdo();
+            frdo["profId"] = templateId;
+            insertRow(QStringLiteral("ProfFrdo"), frdo);
+            insertRow(QStringLiteral("ProfDetails"),
+                      {{"profId", templateId}, {"name", "Шитьё"}, {"count", 144}, {"rate", "5"}});
+        }
+        QVERIFY(s.open());
+        auto* templates = s.f.widget<QComboBox>(QStringLiteral("comboBoxTemplate"));
+        templates->setCurrentIndex(templates->findData(templateId));
+        QVERIFY(s.dialog->loadClipboardText(rows));
+        const int count = s.dialog->preview()->rowCount();
+        MessageBox::setNextAnswer(openList ? QMessageBox::Yes : QMessageBox::No);
+        s.click(QStringLiteral("pushButtonImport"));
+        QTRY_VERIFY(!s.window->importDialog());
+        QList<qint64> ids = s.window->documentsTable()->selectedIds();
+        std::sort(ids.begin(), ids.end());
+        QCOMPARE(ids.size(), count);
+        QVector<FrdoCheck::FailingDocument> failing;
+        QVERIFY(FrdoCheck::checkDocuments(ids, &failing, nullptr));
+        QCOMPARE(failing.size(), failingCount);
+        const QString imported = QStringLiteral("Импортировано документов: %1.\n").arg(count);
+        if (failingCount == 0) {
+            QCOMPARE(MessageBox::lastShown().text, imported + QStringLiteral("Все они проходят проверку данных ФРДО."));
+        } else {
+            QCOMPARE(MessageBox::lastShown().text,
+                     imported + QStringLiteral("Не пройдут проверку данных ФРДО: %1 из %2.\n\n"
+                                               "Открыть список документов с ошибками?")
+                                    .arg(failingCount)
+                                    .arg(count));
+            QCOMPARE(MessageBox::lastShown().defaultButton, QMessageBox::Yes);
+        }
+        FrdoCheckDialog* check = s.window->findChild<FrdoCheckDialog*>();
+        QCOMPARE(check != nullptr, openList);
+        if (!openList)
+            return;
+        QTRY_VERIFY(check->isVisible());
+        QVERIFY(!check->isModal());
+        auto* tree = check->findChild<QTreeWidget*>(QStringLiteral("treeWidgetDocuments"));
+        QList<qint64> listed;
+        for (int row = 0; row < tree->topLevelItemCount(); ++row)
+            listed << tree->topLevelItem(row)->data(0, Qt::UserRole).toLongLong();
+        QList<qint64> failingIds;
+        for (const FrdoCheck::FailingDocument& document : failing)
+            failingIds << document.id;
+        QCOMPARE(listed, failingIds);
+        QVERIFY(!check->findChild<QPushButton*>(QStringLiteral("pushButtonExportAll"))->isVisible());
+        emit tree->itemDoubleClicked(tree->topLevelItem(0), 0);
+        QTRY_VERIFY(s.window->editDialog() && s.window->editDialog()->isVisible());
+        s.window->editDialog()->close();
+        QPointer<FrdoCheckDialog> closed = check;
+        check->findChild<QPushButton*>(QStringLiteral("pushButtonCancel"))->click();
+        QTRY_VERIFY(!closed);
     }
 
     // A column the user assigned keeps its field the next time, by header text or, without a

@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QSignalBlocker>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -24,6 +25,84 @@ const QString importSavepoint = QStringLiteral("importDocuments");
 const QString sexColumn = QStringLiteral("sexIsMale");
 const QString snilsColumn = QStringLiteral("snils");
 const int progressStep = 50;
+// Up to this many numbers an import takes each number's lock, as a document's save does; a larger
+// one would fill the server's lock table and locks the documents' table instead.
+const int maxNumberLocks = 500;
+
+QVariant valueOf(const QVariantMap& values, const QString& name) {
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+        if (it.key().compare(name, Qt::CaseInsensitive) == 0)
+            return it.value();
+    return QVariant();
+}
+
+// The certificate numbers the records give that must be free: those of documents that are not
+// duplicates, trimmed, each once, sorted (locks are taken in one order by every import).
+QStringList numbersToClaim(const QVector<ImportRecord>& records) {
+    QSet<QString> numbers;
+    for (const ImportRecord& record : records) {
+        const QString number = valueOf(record.document, QStringLiteral("attNumber")).toString().trimmed();
+        if (!number.isEmpty() && valueOf(record.document, QStringLiteral("isDuplicate")).toInt() == 0)
+            numbers.insert(number);
+    }
+    QStringList sorted(numbers.cbegin(), numbers.cend());
+    sorted.sort();
+    return sorted;
+}
+
+bool numberHeld(QSqlQuery& query, const QString& number, bool* held, QString* error) {
+    query.bindValue(0, number);
+    if (!StoreQuery::exec(query) || !query.next()) {
+        MZ_LOG() << StoreQuery::reasonOf(query);
+        StoreQuery::keep(error, StoreQuery::reasonOf(query));
+        return false;
+    }
+    *held = query.value(0).toLongLong() > 0;
+    query.finish();
+    return true;
+}
+
+// Inside the import's transaction: which of `numbers` the registry's documents hold now. On a
+// server the import first waits for any other program's save of one of them, as that program's
+// save would wait for the import.
+bool claimNumbers(const QStringList& numbers, QStringList* taken, QString* error) {
+    const bool server = SqlDialect::isServer();
+    if (server && numbers.size() > maxNumberLocks) {
+        QSqlQuery lock(QSqlDatabase::database());
+        if (!lock.exec(QStringLiteral("SET LOCAL lock_timeout = '5s'")) ||
+            !lock.exec(QStringLiteral("LOCK TABLE ProfDocuments IN SHARE ROW EXCLUSIVE MODE"))) {
+            MZ_LOG() << StoreQuery::reasonOf(lock);
+            StoreQuery::keep(error, StoreQuery::reasonOf(lock));
+            return false;
+        }
+        QSet<QString> held;
+        if (!ImportStore::takenNumbers(&held, error))
+            return false;
+        for (const QString& number : numbers)
+            if (held.contains(number))
+                *taken << number;
+        return true;
+    }
+    QSqlQuery query(QSqlDatabase::database());
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral("SELECT COUNT(1) FROM ProfDocuments WHERE attNumber=? AND "
+                                      "COALESCE(isTemplate,0)!=1 AND COALESCE(isDuplicate,0)=0;"))) {
+        MZ_LOG() << StoreQuery::reasonOf(query);
+        StoreQuery::keep(error, StoreQuery::reasonOf(query));
+        return false;
+    }
+    for (const QString& number : numbers) {
+        bool anyHolder = false;
+        if (server && !DocumentRecords::claimAttNumber(number, 0, &anyHolder, error))
+            return false;
+        bool held = false;
+        if (!numberHeld(query, number, &held, error))
+            return false;
+        if (held)
+            *taken << number;
+    }
+    return true;
+}
 
 // A column of one of the registry's tables by any spelling of its name, as SQLite finds it;
 // empty when the table has none of that name.
@@ -240,11 +319,13 @@ bool ImportStore::templateRow(qint64 templateId, QVariantMap* row, QString* erro
 }
 
 bool ImportStore::write(const QVector<ImportRecord>& records, qint64 templateId, QList<qint64>* ids, QString* error,
-                        const std::function<bool(int, int)>& progress, bool* cancelled) {
+                        const std::function<bool(int, int)>& progress, bool* cancelled, QStringList* taken) {
     if (cancelled)
         *cancelled = false;
     if (ids)
         ids->clear();
+    if (taken)
+        taken->clear();
     if (!Database::hasInstance() || !QSqlDatabase::database().isOpen()) {
         StoreQuery::keep(error, StoreQuery::notOpenText());
         return false;
@@ -255,12 +336,22 @@ bool ImportStore::write(const QVector<ImportRecord>& records, qint64 templateId,
     if (!writer.prepare(error))
         return false;
     const int total = records.size();
+    const QStringList numbers = numbersToClaim(records);
+    QStringList held;
     QList<qint64> made;
     made.reserve(total);
     bool stopped = false;
     const bool done = DocumentStore::inSavepoint(
         importSavepoint,
         [&] {
+            if (!claimNumbers(numbers, &held, error))
+                return false;
+            if (!held.isEmpty()) {
+                MZ_LOG() << "numbers taken since the preview:" << held;
+                StoreQuery::keep(error,
+                                 QStringLiteral("номера уже есть в реестре: %1").arg(held.join(QStringLiteral(", "))));
+                return false;
+            }
             for (int i = 0; i < total; ++i) {
                 qint64 id = 0;
                 QString reason;
@@ -284,6 +375,8 @@ bool ImportStore::write(const QVector<ImportRecord>& records, qint64 templateId,
         error);
     if (stopped && cancelled)
         *cancelled = true;
+    if (taken)
+        *taken = held;
     if (done && ids)
         *ids = made;
     return done;

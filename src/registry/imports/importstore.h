@@ -5,6 +5,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 #include <functional>
 
@@ -22,6 +23,10 @@ bool templateRow(qint64 templateId, QVariantMap* row, QString* error);
 // auto-fill rules and the record's own FRDO columns (SNILS, sex). `progress` (may be empty) is told the count made
 // so far and the total now and then and returns false to cancel: everything is then rolled back,
 // `*cancelled` is set and the result is false with no reason. The new ids in order go to `ids`.
+// Before anything is written the records' certificate numbers are checked again inside the write's
+// transaction, on a server under the lock a document's save takes for its number: numbers another
+// program saved since the preview was read go to `taken` (sorted), and nothing is written.
 bool write(const QVector<ImportRecord>& records, qint64 templateId, QList<qint64>* ids, QString* error,
-           const std::function<bool(int done, int total)>& progress = {}, bool* cancelled = nullptr);
+           const std::function<bool(int done, int total)>& progress = {}, bool* cancelled = nullptr,
+           QStringList* taken = nullptr);
 } // namespace ImportStore

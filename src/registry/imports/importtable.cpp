@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cmath>
 
+QString ImportTable::stoppedText() {
+    return QStringLiteral("Чтение прервано.");
+}
+
 int ImportTable::columnCount() const {
     int count = 0;
     for (const QVector<QVariant>& row : rows)

@@ -18,6 +18,9 @@ struct ImportTable {
     // window's status line; empty otherwise.
     QString notice;
 
+    // The reason a reader gives when its progress callback stopped it.
+    static QString stoppedText();
+
     int columnCount() const;
     // The cell as text: a number without a trailing ".0", a date as "dd.MM.yyyy", empty for none.
     QString text(int row, int column) const;

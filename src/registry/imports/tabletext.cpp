@@ -100,7 +100,8 @@ QChar TableText::guessSeparator(const QString& text) {
     return candidates[best];
 }
 
-bool TableText::parse(const QString& text, QChar separator, ImportTable* table, QString* error) {
+bool TableText::parse(const QString& text, QChar separator, ImportTable* table, QString* error,
+                      const Progress& progress) {
     if (text.size() > ImportTable::maxBytes) {
         MZ_LOG() << "table text refused, characters:" << text.size();
         if (error)
@@ -110,9 +111,19 @@ bool TableText::parse(const QString& text, QChar separator, ImportTable* table, 
     ImportTable read;
     RowBuilder row;
     bool rowsCut = false;
-    const QChar* c = text.constData();
+    const QChar* const begin = text.constData();
+    const QChar* c = begin;
     const QChar* const end = c + text.size();
+    int reported = -1;
     while (c < end) {
+        if (progress) {
+            const int percent = int(qint64(c - begin) * 100 / (end - begin));
+            if (percent != reported && !progress(reported = percent)) {
+                if (error)
+                    *error = ImportTable::stoppedText();
+                return false;
+            }
+        }
         QString cell;
         if (*c == QLatin1Char('"')) {
             // A quoted field: doubled quotes stand for one, separators and line breaks are text.
@@ -147,6 +158,8 @@ bool TableText::parse(const QString& text, QChar separator, ImportTable* table, 
         }
         read.rows.append(row.take());
     }
+    if (progress)
+        progress(100);
     read.notice =
         QStringList(
             {row.cut() ? QStringLiteral("Прочитаны только первые %1 столбцов.").arg(ImportTable::maxColumns)
@@ -166,7 +179,7 @@ bool TableText::parse(const QString& text, QChar separator, ImportTable* table, 
     return true;
 }
 
-bool TableText::readFile(const QString& path, ImportTable* table, QString* error) {
+bool TableText::readFile(const QString& path, ImportTable* table, QString* error, const Progress& progress) {
     QFile file(path);
     QString reason;
     if (!file.open(QIODevice::ReadOnly))
@@ -181,7 +194,7 @@ bool TableText::readFile(const QString& path, ImportTable* table, QString* error
             reason = QStringLiteral("Файл слишком большой для импорта (больше 50 МБ).");
         else {
             const QString text = decode(bytes);
-            if (parse(text, guessSeparator(text), table, &reason))
+            if (parse(text, guessSeparator(text), table, &reason, progress))
                 return true;
             if (text.trimmed().isEmpty())
                 reason = QStringLiteral("Файл пуст.");
@@ -193,12 +206,12 @@ bool TableText::readFile(const QString& path, ImportTable* table, QString* error
     return false;
 }
 
-bool TableText::fromClipboard(const QString& text, ImportTable* table, QString* error) {
+bool TableText::fromClipboard(const QString& text, ImportTable* table, QString* error, const Progress& progress) {
     if (text.trimmed().isEmpty()) {
         if (error)
             *error = QStringLiteral("Буфер обмена пуст.");
         return false;
     }
     const QChar separator = text.contains(QLatin1Char('\t')) ? QChar(QLatin1Char('\t')) : guessSeparator(text);
-    return parse(text, separator, table, error);
+    return parse(text, separator, table, error, progress);
 }

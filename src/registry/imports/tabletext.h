@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QChar>
 #include <QString>
+#include <functional>
 
 // Tables as text: CSV files as spreadsheet programs save them, and rows copied from a spreadsheet
 // to the clipboard (tab-separated).
@@ -15,10 +16,12 @@ QString decode(const QByteArray& bytes);
 QChar guessSeparator(const QString& text);
 // Splits `text` into rows and cells: quoted fields (with doubled quotes and line breaks inside),
 // "\r\n", "\n" or "\r" between rows. Cells are texts. Kept within ImportTable's bounds; false with a
-// reason only when nothing can be read (for example an empty text).
-bool parse(const QString& text, QChar separator, ImportTable* table, QString* error);
+// reason only when nothing can be read (for example an empty text). `progress` (may be empty) gets
+// the percent parsed now and then and returns false to stop, which fails with "Чтение прервано.".
+using Progress = std::function<bool(int percent)>;
+bool parse(const QString& text, QChar separator, ImportTable* table, QString* error, const Progress& progress = {});
 // A CSV file: read (at most ImportTable::maxBytes), decoded, separator guessed, parsed.
-bool readFile(const QString& path, ImportTable* table, QString* error);
+bool readFile(const QString& path, ImportTable* table, QString* error, const Progress& progress = {});
 // Text from the clipboard: tab-separated unless it holds no tab, then as a CSV text.
-bool fromClipboard(const QString& text, ImportTable* table, QString* error);
+bool fromClipboard(const QString& text, ImportTable* table, QString* error, const Progress& progress = {});
 } // namespace TableText

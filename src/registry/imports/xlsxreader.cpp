@@ -293,9 +293,20 @@ struct XlsxReader::Private {
     QVector<bool> dateStyles;
     bool date1904 = false;
 
-    ~Private() {
+    ~Private() { clear(); }
+    // Back to a reader of no workbook. The file stays the same object: it was made on the thread
+    // that made the reader, whichever thread opens a workbook with it.
+    void clear() {
         if (zip)
             zip_discard(zip);
+        zip = nullptr;
+        file.close();
+        workbookPart.clear();
+        sheetNames.clear();
+        sheetParts.clear();
+        sharedStrings.clear();
+        dateStyles.clear();
+        date1904 = false;
     }
     bool fail(const QString& reason, const QString& detail, QString* error) const {
         MZ_LOG() << "workbook not read" << file.fileName() << detail << reason;
@@ -525,11 +536,11 @@ XlsxReader::XlsxReader() : d(new Private) {}
 XlsxReader::~XlsxReader() = default;
 
 bool XlsxReader::open(const QString& path, QString* error) {
-    d.reset(new Private);
+    d->clear();
     d->file.setFileName(path);
     if (d->openZip(error) && d->readStructure(error))
         return true;
-    d.reset(new Private);
+    d->clear();
     return false;
 }
 
@@ -547,7 +558,7 @@ bool XlsxReader::readSheet(int index, ImportTable* table, QString* error,
     if (part.open(d->zip, d->sheetParts.at(index)))
         d->readRows(part, &read, reading);
     if (reading.stopped())
-        return d->fail(QStringLiteral("Чтение прервано."), d->sheetParts.at(index), error);
+        return d->fail(ImportTable::stoppedText(), d->sheetParts.at(index), error);
     const QString reason = part.failure();
     if (!reason.isEmpty())
         return d->fail(reason, part.detail(), error);

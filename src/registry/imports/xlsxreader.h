@@ -10,6 +10,7 @@
 // booleans, dates by the cell's number format, a formula by its cached value. Bounded against
 // hostile files: every part read unpacks to at most ImportTable::maxBytes, at most
 // ImportTable::maxRows rows and maxColumns columns are kept, entities are never expanded.
+// A reader may open and read on a worker thread, one thread at a time.
 class XlsxReader {
 public:
     XlsxReader();

@@ -51,6 +51,23 @@ FrdoCheckDialog::FrdoCheckDialog(const QList<qint64>& ids, const QVector<FrdoChe
 
 FrdoCheckDialog::~FrdoCheckDialog() = default;
 
+FrdoCheckDialog* FrdoCheckDialog::showList(const QList<qint64>& ids, QWidget* parent) {
+    QVector<FrdoCheck::FailingDocument> failing;
+    QString error;
+    const bool checked = FrdoCheck::checkDocuments(ids, &failing, &error);
+    auto* dialog = new FrdoCheckDialog(ids, failing, parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->ui->pushButtonExportAll->hide();
+    dialog->ui->pushButtonExportCorrect->hide();
+    dialog->ui->pushButtonCancel->setText(QStringLiteral("Закрыть"));
+    if (!checked) {
+        MZ_LOG() << "FRDO check failed:" << error;
+        dialog->ui->labelSummary->setText(QStringLiteral("Не удалось проверить документы: %1").arg(error));
+    }
+    dialog->show();
+    return dialog;
+}
+
 QList<qint64> FrdoCheckDialog::idsToExport() const {
     if (_choice == Choice::All)
         return _ids;

@@ -23,6 +23,9 @@ public:
     FrdoCheckDialog(const QList<qint64>& ids, const QVector<FrdoCheck::FailingDocument>& failing,
                     QWidget* parent = nullptr);
     ~FrdoCheckDialog() override;
+    // The documents of `ids` that fail, checked now, as a list to work through rather than an
+    // export's question: no export buttons, "Закрыть". Shown, and deleted when closed.
+    static FrdoCheckDialog* showList(const QList<qint64>& ids, QWidget* parent);
 
     Choice choice() const { return _choice; }
     // What the choice exports, in the export's order; none after a cancel.

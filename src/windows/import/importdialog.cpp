@@ -5,6 +5,7 @@
 #include "dialoggeometry.h"
 #include "documentstore.h"
 #include "filedialog.h"
+#include "frdocheck.h"
 #include "importfielddelegate.h"
 #include "importpreviewmodel.h"
 #include "importstore.h"
@@ -24,6 +25,7 @@
 #include <QListWidgetItem>
 #include <QProgressDialog>
 #include <QStandardItemModel>
+#include <QTimer>
 #include <thread>
 
 namespace {
@@ -96,8 +98,22 @@ ImportDialog::ImportDialog(QWidget* parent)
 ImportDialog::~ImportDialog() = default;
 
 void ImportDialog::done(int result) {
+    // Closing while a read or a write runs stops it; the window goes once that work has returned,
+    // never from inside the method that waits for it.
+    if (_busy) {
+        _closeWhenIdle = true;
+        _stop = true;
+        return;
+    }
     DialogGeometry::save(this);
     QDialog::done(result);
+}
+
+void ImportDialog::endBusy() {
+    _busy = false;
+    if (_closeWhenIdle)
+        QMetaObject::invokeMethod(
+            this, [this] { done(QDialog::Rejected); }, Qt::QueuedConnection);
 }
 
 void ImportDialog::showError(const QString& text) {
@@ -121,7 +137,7 @@ void ImportDialog::fillTemplates() {
 }
 
 void ImportDialog::on_pushButtonOpenFile_clicked() {
-    if (_reading)
+    if (_busy)
         return;
     const QString folder = SettingsRegistry::instance()->value(Keys::importLastFolder).toString();
     const QString path = FileDialog::getOpenFileName(this, QStringLiteral("Открыть таблицу"), folder,
@@ -133,61 +149,79 @@ void ImportDialog::on_pushButtonOpenFile_clicked() {
 }
 
 void ImportDialog::on_pushButtonPaste_clicked() {
-    if (_reading)
+    if (_busy)
         return;
     loadClipboardText(QGuiApplication::clipboard()->text());
 }
 
-bool ImportDialog::readSheet(int index, ImportTable* table, QString* error) {
-    QProgressDialog progress(QStringLiteral("Чтение книги…"), QStringLiteral("Отмена"), 0, 100, this);
+bool ImportDialog::readInBackground(const QString& label, const Reader& read, ImportTable* table, QString* error) {
+    QProgressDialog progress(label, QStringLiteral("Отмена"), 0, 100, this);
     progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(300);
-    bool stopped = false;
-    const bool read = _workbook->readSheet(index, table, error, [&](int percent) {
-        progress.setValue(percent);
-        QCoreApplication::processEvents();
-        stopped = progress.wasCanceled();
-        return !stopped;
-    });
-    // The user stopped: nothing to tell.
-    if (stopped)
-        error->clear();
-    return read;
-}
-
-bool ImportDialog::readInBackground(const std::function<bool(ImportTable*, QString*)>& read, ImportTable* table,
-                                    QString* error) {
-    QProgressDialog busy(QStringLiteral("Чтение таблицы…"), QString(), 0, 0, this);
-    busy.setCancelButton(nullptr);
-    busy.setWindowModality(Qt::WindowModal);
-    busy.setMinimumDuration(400);
-    _reading = true;
+    progress.setMinimumDuration(400);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    _busy = true;
+    _stop = false;
+    std::atomic_int percent{0};
+    std::atomic_bool finished{false};
     bool result = false;
     QEventLoop loop;
-    // The worker touches only its own table and reason until the loop has quit.
+    // "Отмена", or Escape, which only rejects the progress box.
+    connect(&progress, &QProgressDialog::canceled, &loop, [this] { _stop = true; });
+    connect(&progress, &QDialog::rejected, &loop, [this] { _stop = true; });
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (progress.wasCanceled())
+            _stop = true;
+        else
+            progress.setValue(percent);
+    });
+    poll.start(100);
+    // The worker touches only its own table and reason until it has finished.
     std::thread worker([&] {
-        result = read(table, error);
+        result = read(table, error, [&](int value) {
+            percent = value;
+            return !_stop;
+        });
+        finished = true;
         QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    // Input still reaches the window, so that it can be closed; what would start another read or
+    // a write waits for this one.
+    loop.exec();
+    // The loop ends early only when the application quits: the reader is stopped, not waited for.
+    if (!finished)
+        _stop = true;
     worker.join();
-    _reading = false;
-    return result;
+    poll.stop();
+    const bool stopped = _stop;
+    endBusy();
+    if (!stopped)
+        return result;
+    // The user stopped: nothing to tell.
+    error->clear();
+    return false;
 }
 
 bool ImportDialog::loadFile(const QString& path) {
+    if (_busy)
+        return false;
     const QString fileName = QFileInfo(path).fileName();
     ImportTable table;
     QString error;
     bool read = false;
     if (QFileInfo(path).suffix().compare(QStringLiteral("xlsx"), Qt::CaseInsensitive) == 0) {
         // The window keeps its previous workbook until the new one reads.
-        QScopedPointer<XlsxReader> previous(_workbook.take());
-        _workbook.reset(new XlsxReader);
-        read = _workbook->open(path, &error) && readSheet(0, &table, &error);
-        if (!read) {
-            _workbook.reset(previous.take());
-        } else {
+        QScopedPointer<XlsxReader> workbook(new XlsxReader);
+        XlsxReader* reader = workbook.data();
+        read = readInBackground(
+            QStringLiteral("Чтение книги…"),
+            [reader, path](ImportTable* t, QString* e, const std::function<bool(int)>& progress) {
+                return reader->open(path, e) && reader->readSheet(0, t, e, progress);
+            },
+            &table, &error);
+        if (read) {
+            _workbook.reset(workbook.take());
             const QSignalBlocker block(ui->comboBoxSheet);
             ui->comboBoxSheet->clear();
             ui->comboBoxSheet->addItems(_workbook->sheetNames());
@@ -195,8 +229,12 @@ bool ImportDialog::loadFile(const QString& path) {
             ui->comboBoxSheet->setEnabled(ui->comboBoxSheet->count() > 1);
         }
     } else {
-        read = readInBackground([&path](ImportTable* t, QString* e) { return TableText::readFile(path, t, e); }, &table,
-                                &error);
+        read = readInBackground(
+            QStringLiteral("Чтение таблицы…"),
+            [path](ImportTable* t, QString* e, const std::function<bool(int)>& progress) {
+                return TableText::readFile(path, t, e, progress);
+            },
+            &table, &error);
         if (read) {
             _workbook.reset();
             ui->comboBoxSheet->clear();
@@ -214,11 +252,18 @@ bool ImportDialog::loadFile(const QString& path) {
 }
 
 bool ImportDialog::loadClipboardText(const QString& text) {
+    if (_busy)
+        return false;
     ImportTable table;
     QString error;
-    if (!readInBackground([&text](ImportTable* t, QString* e) { return TableText::fromClipboard(text, t, e); }, &table,
-                          &error)) {
-        showError(QStringLiteral("Не удалось прочитать строки из буфера обмена:\n%1").arg(error));
+    if (!readInBackground(
+            QStringLiteral("Чтение таблицы…"),
+            [&text](ImportTable* t, QString* e, const std::function<bool(int)>& progress) {
+                return TableText::fromClipboard(text, t, e, progress);
+            },
+            &table, &error)) {
+        if (!error.isEmpty())
+            showError(QStringLiteral("Не удалось прочитать строки из буфера обмена:\n%1").arg(error));
         return false;
     }
     _workbook.reset();
@@ -229,11 +274,17 @@ bool ImportDialog::loadClipboardText(const QString& text) {
 }
 
 void ImportDialog::on_comboBoxSheet_activated(int index) {
-    if (!_workbook)
-        return;
     ImportTable table;
     QString error;
-    if (!readSheet(index, &table, &error)) {
+    XlsxReader* reader = _workbook.data();
+    const bool read = reader && !_busy &&
+                      readInBackground(
+                          QStringLiteral("Чтение книги…"),
+                          [reader, index](ImportTable* t, QString* e, const std::function<bool(int)>& progress) {
+                              return reader->readSheet(index, t, e, progress);
+                          },
+                          &table, &error);
+    if (!read) {
         if (!error.isEmpty())
             showError(
                 QStringLiteral("Не удалось прочитать лист %1:\n%2").arg(ui->comboBoxSheet->itemText(index), error));
@@ -527,6 +578,8 @@ void ImportDialog::on_pushButtonClose_clicked() {
 }
 
 void ImportDialog::importDocuments() {
+    if (_busy)
+        return;
     const QVector<ImportDocument>& documents = _preview->documentList();
     if (ImportPlan::includedCount(documents) == 0) {
         MessageBox::information(this, informationTitle, QStringLiteral("Нет документов для импорта."));
@@ -545,34 +598,76 @@ void ImportDialog::importDocuments() {
     const QVector<ImportRecord> records = ImportPlan::records(documents, _options);
     QScopedPointer<QProgressDialog> progress;
     std::function<bool(int, int)> report;
+    _busy = true;
+    _stop = false;
     if (records.size() > progressThreshold) {
         progress.reset(new QProgressDialog(QStringLiteral("Импорт документов…"), QStringLiteral("Отмена"), 0,
                                            records.size(), this));
         progress->setWindowModality(Qt::WindowModal);
         progress->setMinimumDuration(0);
         progress->setAutoReset(false);
-        report = [&progress](int done, int total) {
+        connect(progress.data(), &QDialog::rejected, this, [this] { _stop = true; });
+        report = [this, &progress](int done, int total) {
             progress->setMaximum(total);
             progress->setValue(done);
             QCoreApplication::processEvents();
-            return !progress->wasCanceled();
+            return !progress->wasCanceled() && !_stop;
         };
     }
     QList<qint64> ids;
     QString error;
     bool cancelled = false;
-    const bool written = ImportStore::write(records, _templateId, &ids, &error, report, &cancelled);
+    QStringList taken;
+    const bool written = ImportStore::write(records, _templateId, &ids, &error, report, &cancelled, &taken);
     progress.reset();
     if (!written) {
         if (cancelled) {
             MessageBox::information(this, informationTitle, QStringLiteral("Импорт отменён. Реестр не изменён."));
+        } else if (!taken.isEmpty()) {
+            MZ_LOG() << "import refused, numbers taken meanwhile:" << taken;
+            // The preview marks them as it marks any number the registry holds.
+            _taken.unite(QSet<QString>(taken.cbegin(), taken.cend()));
+            recheck();
+            MessageBox::warning(this, MessageBox::attentionTitle(),
+                                QStringLiteral("Документы не импортированы: пока окно было открыто, в реестре "
+                                               "сохранены документы с номерами: %1.\nЭти строки отмечены в списке "
+                                               "ошибок. Реестр не изменён.")
+                                    .arg(shortened(taken.join(QStringLiteral(", ")))));
         } else {
             MZ_LOG() << "import failed:" << error;
             showError(QStringLiteral("Документы не импортированы: %1\nРеестр не изменён.").arg(error));
         }
+        endBusy();
         return;
     }
     MZ_LOG() << "imported" << ids.size() << "documents";
     emit documentsImported(ids);
+    // The window closes after its box, whatever was asked meanwhile.
+    reportImported(ids);
+}
+
+void ImportDialog::reportImported(const QList<qint64>& ids) {
+    QString text = QStringLiteral("Импортировано документов: %1.").arg(ids.size());
+    QVector<FrdoCheck::FailingDocument> failing;
+    QString error;
+    bool open = false;
+    if (!FrdoCheck::checkDocuments(ids, &failing, &error)) {
+        MZ_LOG() << "FRDO check of the imported documents failed:" << error;
+        MessageBox::information(this, informationTitle,
+                                text + QStringLiteral("\nНе удалось проверить их данные ФРДО.\n%1").arg(error));
+    } else if (failing.isEmpty()) {
+        MessageBox::information(this, informationTitle,
+                                text + QStringLiteral("\nВсе они проходят проверку данных ФРДО."));
+    } else {
+        text += QStringLiteral("\nНе пройдут проверку данных ФРДО: %1 из %2.\n\nОткрыть список документов с "
+                               "ошибками?")
+                    .arg(failing.size())
+                    .arg(ids.size());
+        open = MessageBox::question(this, informationTitle, text) == QMessageBox::Yes;
+    }
+    _busy = false;
+    _closeWhenIdle = false;
     accept();
+    if (open)
+        emit frdoCheckWanted(ids);
 }

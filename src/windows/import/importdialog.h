@@ -9,6 +9,7 @@
 #include <QList>
 #include <QScopedPointer>
 #include <QSet>
+#include <atomic>
 #include <functional>
 
 class ImportPreviewModel;
@@ -42,6 +43,9 @@ public:
 signals:
     // The new documents' ids, in the table's order, after a successful import.
     void documentsImported(const QList<qint64>& ids);
+    // After the import the clerk asked to see which of the new documents fail the FRDO check. Sent
+    // as the window closes: a receiver that opens a window connects queued.
+    void frdoCheckWanted(const QList<qint64>& ids);
 
 public slots:
     void done(int result) override;
@@ -58,10 +62,14 @@ private slots:
 
 private:
     void fillTemplates();
-    bool readSheet(int index, ImportTable* table, QString* error);
-    // Runs a text reader on a worker thread while a busy indicator keeps the window alive: a
-    // 50 MB text takes seconds to split.
-    bool readInBackground(const std::function<bool(ImportTable*, QString*)>& read, ImportTable* table, QString* error);
+    // Reads into the table; gets a progress callback that returns false to stop.
+    using Reader = std::function<bool(ImportTable*, QString*, const std::function<bool(int)>&)>;
+    // Runs a reader on a worker thread while the window stays alive and shows its progress: a
+    // 100,000-row workbook or a 50 MB text takes seconds. "Отмена" stops it, and so does closing
+    // the window, which then closes once the reader has let go. False with no reason when stopped.
+    bool readInBackground(const QString& label, const Reader& read, ImportTable* table, QString* error);
+    // The end of a read or a write: a close asked for meanwhile happens now, from the event loop.
+    void endBusy();
     // A new table: the header found, the columns chosen, the preview rebuilt.
     void setTable(const ImportTable& table, const QString& sourceName);
     void showSource();
@@ -85,6 +93,8 @@ private:
     // Asked once before documents with warnings are written; true to write them.
     bool confirmWarnings();
     void importDocuments();
+    // The import's result, with how many of the new documents the FRDO check would refuse.
+    void reportImported(const QList<qint64>& ids);
     void showError(const QString& text);
 
     QScopedPointer<Ui::ImportDialog> ui;
@@ -100,6 +110,9 @@ private:
     ImportRegistry _registry;
     bool _registryFailed = false;
     bool _filling = false;
-    bool _reading = false;
+    // A read or a write runs: the window must not go while its method waits for it.
+    bool _busy = false;
+    bool _closeWhenIdle = false;
+    std::atomic_bool _stop{false};
     int _sheetIndex = 0;
 };

@@ -224,6 +224,15 @@ void MainWindow::importData() {
     auto* dialog = new ImportDialog(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &ImportDialog::documentsImported, this, &MainWindow::onDocumentsImported);
+    // Queued: the import window has closed by then.
+    connect(
+        dialog, &ImportDialog::frdoCheckWanted, this,
+        [this](const QList<qint64>& ids) {
+            FrdoCheckDialog* check = FrdoCheckDialog::showList(ids, this);
+            connect(check, &FrdoCheckDialog::documentActivated, this,
+                    [this, check](qint64 id) { openDocumentFromCheck(id, check); });
+        },
+        Qt::QueuedConnection);
     _importDialog = dialog;
     dialog->open();
 }
@@ -236,7 +245,6 @@ void MainWindow::onDocumentsImported(const QList<qint64>& ids) {
     if (std::any_of(ids.cbegin(), ids.cend(), [&shownSet](qint64 id) { return !shownSet.contains(id); }))
         _filters->clearForms();
     _table->selectIds(ids);
-    showMessage(QStringLiteral("Импортировано документов: %1.").arg(ids.size()), QStringLiteral("Информация"));
 }
 
 void MainWindow::initFrdoExport() {
