@@ -680,6 +680,30 @@ private slots:
         QVERIFY(errors.isEmpty());
     }
 
+    // The preview of a long run shows its preparation with "Отмена"; stopping closes the preview
+    // and prints nothing.
+    void longPreviewShowsProgressAndStops() {
+        PrintFixture f(2);
+        QList<qint64> ids;
+        for (int i = 0; i < 7; ++i)
+            ids << addDocument(QStringLiteral("Док%1").arg(i));
+        ProgressWatch watch(true);
+        // Only if the run fails to close its preview: keeps a failure from hanging the test.
+        bool closedByTest = false;
+        QTimer safety;
+        QObject::connect(&safety, &QTimer::timeout, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (widget->isVisible() && qobject_cast<QPrintPreviewDialog*>(widget))
+                    closedByTest = widget->close();
+        });
+        safety.start(10000);
+        f.engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, true);
+        QVERIFY(!closedByTest);
+        QCOMPARE(watch.labels.last(), QStringLiteral("Предварительный просмотр: Подготовка: 4 из 7"));
+        QVERIFY(f.recorder.jobs.isEmpty());
+        QVERIFY(MessageBox::shown().isEmpty());
+    }
+
     void refusedJob_data() {
         QTest::addColumn<int>("documents");
         QTest::addColumn<int>("refuseFrom");

@@ -21,6 +21,7 @@
 #include <QScreen>
 #include <QStorageInfo>
 #include <QStyle>
+#include <QTimer>
 #include <algorithm>
 
 namespace {
@@ -34,6 +35,8 @@ const QString reinsertSheetsPrompt = QStringLiteral("Переложите нап
 const QString sideTitle = QStringLiteral("Сторона %1");
 const QString printingLabel = QStringLiteral("Печать: %1 из %2");
 const QString savingTitle = QStringLiteral("Сохранить в PDF");
+const QString previewTitle = QStringLiteral("Предварительный просмотр");
+const QString previewLabel = QStringLiteral("Подготовка: %1 из %2");
 const QString savingLabel = QStringLiteral("Сохранение: %1 из %2");
 const QString cutTextsHeading = QStringLiteral("Не помещается на бланке:");
 const QString cutTextsTail = QStringLiteral("Этот текст не будет напечатан.\nПродолжить?!");
@@ -349,6 +352,7 @@ bool PrintSession::previewDocuments(const QList<qint64>& documentIds, int sides,
     printer.setFullPage(true);
     printer.setPageLayout(first->printer()->pageLayout());
     bool sourceFailed = false;
+    bool stopped = false;
     QList<int> allSides;
     for (int side = 0; side < sides; ++side)
         allSides << side;
@@ -356,8 +360,19 @@ bool PrintSession::previewDocuments(const QList<qint64>& documentIds, int sides,
         QPainter painter;
         if (!painter.begin(target))
             return;
+        QPointer<QProgressDialog> progress =
+            documentIds.size() > progressThreshold ? newProgress(documentIds.size(), previewTitle) : nullptr;
+        const auto closeProgress = qScopeGuard([&progress] { delete progress.data(); });
         bool firstSheet = true;
-        for (qint64 id : documentIds) {
+        for (int i = 0; i < documentIds.size(); ++i) {
+            // A stopped preview is closed: a part of the run is no picture of it.
+            if (progress && !advance(*progress, previewTitle, previewLabel, i, documentIds.size())) {
+                stopped = true;
+                if (QPrintPreviewDialog* dialog = _preview)
+                    QTimer::singleShot(0, dialog, &QDialog::reject);
+                break;
+            }
+            const qint64 id = documentIds.at(i);
             ReportPage* page = pageFor(id);
             if (!page) {
                 sourceFailed = true;
@@ -374,7 +389,7 @@ bool PrintSession::previewDocuments(const QList<qint64>& documentIds, int sides,
         }
         painter.end();
     });
-    if (!printed || sourceFailed)
+    if (!printed || sourceFailed || stopped)
         return false;
     // What the platform's print dialog of the preview chose goes to every page of the run.
     _chosen = PrinterChoice::of(printer);
