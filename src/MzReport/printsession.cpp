@@ -188,6 +188,9 @@ bool PrintSession::printPage(ReportPage* page, bool fillData, int backgroundMode
 }
 
 bool PrintSession::runPage(ReportPage* page, bool fillData, int backgroundMode, bool preview, int pageIndex) {
+    _cancelled = false;
+    _stopped = false;
+    _jobFailed = false;
     if (!page)
         return false;
     if (page->isPrinting()) {
@@ -195,9 +198,6 @@ bool PrintSession::runPage(ReportPage* page, bool fillData, int backgroundMode, 
         return false;
     }
     _page = page;
-    _cancelled = false;
-    _stopped = false;
-    _jobFailed = false;
     page->setCurrentPage(pageIndex < 0 ? 0 : pageIndex);
     page->setFillWithData(fillData);
     QPrinter* printer = page->printer();

@@ -124,7 +124,6 @@ private:
     bool _cancelled = false;
     bool _stopped = false;
     bool _jobFailed = false;
-    // The printer that refused the last job as the user knows it, and the file a PDF printer wrote.
     // The printer a preview of a run was printed to, for every page of the run.
     struct PrinterChoice {
         bool isSet = false;
@@ -135,6 +134,7 @@ private:
         void applyTo(QPrinter& printer) const;
     };
     PrinterChoice _chosen;
+    // The printer that refused the last job as the user knows it, and the file a PDF printer wrote.
     QString _refusingPrinter;
     QString _refusedFile;
     int _refusedSide = -1;
