@@ -3,6 +3,7 @@
 #include "database.h"
 #include "engine.h"
 #include "messagebox.h"
+#include "modalhelper.h"
 #include "pdfsideswriter.h"
 #include "reportpage.h"
 #include "scratchfilesystem.h"
@@ -14,7 +15,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QPointer>
+#include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
@@ -23,6 +26,7 @@
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTimer>
+#include <QToolBar>
 #include <QtTest>
 #include <sqlite3.h>
 
@@ -678,6 +682,41 @@ private slots:
                                               : QStringLiteral("Переложите напечатанные страницы обратно в лоток.");
         QCOMPARE(shownTexts(), printed ? QStringList{prompt} : QStringList());
         QVERIFY(errors.isEmpty());
+    }
+
+    // The printer chosen in the system's print dialog of a run's preview prints every side of the
+    // run, a job per side.
+    void previewPrintsToThePrinterChosen() {
+        PrintFixture f(2);
+        const QList<qint64> ids = {addDocument(QStringLiteral("А")), addDocument(QStringLiteral("Б"))};
+        const QString chosen = f.t.env().root() + QStringLiteral("/chosen.pdf");
+        QStringList chosenJobs;
+        f.engine.setPageHook([&](ReportPage* page) {
+            page->printer()->setOutputFormat(QPrinter::PdfFormat);
+            page->printer()->setOutputFileName(f.t.env().root() + QStringLiteral("/job.pdf"));
+            QObject::connect(page, &ReportPage::sideJobFinished, [&](int) {
+                chosenJobs << words(pdfWords(chosen)).join(QLatin1Char(' '));
+                QFile::remove(chosen);
+            });
+        });
+        bool printDialogShown = false;
+        ModalHelper::whenModal([&](QWidget* preview) {
+            ModalHelper::whenModal([&](QWidget* dialog) {
+                auto* file = dialog->findChild<QLineEdit*>(QStringLiteral("filename"));
+                printDialogShown = qobject_cast<QPrintDialog*>(dialog) && file;
+                if (file)
+                    file->setText(chosen);
+                static_cast<QDialog*>(dialog)->accept();
+            });
+            auto* toolBar = preview->findChild<QToolBar*>();
+            QVERIFY(toolBar && !toolBar->actions().isEmpty());
+            toolBar->actions().last()->trigger();
+        });
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        f.engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, true);
+        QVERIFY(printDialogShown);
+        QCOMPARE(chosenJobs, (QStringList{"SIDE0 А.", "SIDE0 Б.", "SIDE1 Б.", "SIDE1 А."}));
+        QCOMPARE(shownTexts(), QStringList{"Переложите напечатанные страницы обратно в лоток."});
     }
 
     // The preview of a long run shows its preparation with "Отмена"; stopping closes the preview
