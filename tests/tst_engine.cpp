@@ -3,6 +3,7 @@
 #include "database.h"
 #include "engine.h"
 #include "messagebox.h"
+#include "modalhelper.h"
 #include "pdfsideswriter.h"
 #include "reportpage.h"
 #include "scratchfilesystem.h"
@@ -14,14 +15,18 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QPointer>
+#include <QPrintDialog>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProcess>
 #include <QProgressDialog>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTimer>
+#include <QToolBar>
 #include <QtTest>
 #include <sqlite3.h>
 
@@ -168,14 +173,18 @@ QStringList words(const QList<PdfWord>& found) {
     return texts;
 }
 
-// Answers every print preview that comes up, counting them, until destroyed: the first
-// `printed` ones as their print button leaves them, the others closed with the window's ×.
+// Answers every print preview that comes up, counting them and the pages each shows, until
+// destroyed: the first `printed` ones as their print button leaves them, the others closed with the
+// window's ×.
 struct PreviewCloser {
-    explicit PreviewCloser(int printed = 0) {
-        QObject::connect(&timer, &QTimer::timeout, [this, printed] {
+    explicit PreviewCloser(int printed = 0, const QStringList* jobs = nullptr) {
+        QObject::connect(&timer, &QTimer::timeout, [this, printed, jobs] {
             for (QWidget* widget : QApplication::topLevelWidgets()) {
                 if (widget->isVisible() && qobject_cast<QPrintPreviewDialog*>(widget) && !closed.contains(widget)) {
                     closed << widget;
+                    auto* view = widget->findChild<QPrintPreviewWidget*>();
+                    pagesShown << (view ? view->pageCount() : -1);
+                    jobsBefore << (jobs ? jobs->size() : -1);
                     if (closed.size() <= printed)
                         static_cast<QDialog*>(widget)->accept();
                     else
@@ -187,6 +196,8 @@ struct PreviewCloser {
     }
     QTimer timer;
     QList<QWidget*> closed;
+    QList<int> pagesShown;
+    QList<int> jobsBefore;
 };
 
 // Counts, on the program's connection, the statements that read a document's row and those that
@@ -630,25 +641,32 @@ private slots:
         QCOMPARE(words(pdfWords(rendered)), (QStringList{"SIDE0", "Огромнов."}));
     }
 
-    void closedPreviewEndsTheRun_data() {
+    void previewComesFirst_data() {
         QTest::addColumn<int>("documents");
-        QTest::addColumn<int>("printed");
-        QTest::newRow("one document") << 1 << 0;
-        QTest::newRow("three documents") << 3 << 0;
-        QTest::newRow("three documents, the second closed") << 3 << 1;
+        QTest::addColumn<bool>("printed");
+        QTest::newRow("one document, closed") << 1 << false;
+        QTest::newRow("three documents, closed") << 3 << false;
+        QTest::newRow("one document, printed") << 1 << true;
+        QTest::newRow("three documents, printed") << 3 << true;
     }
 
-    // Closing the preview without printing ends the request: no sheet prompt, no further preview,
-    // nothing sent to the printer; a run that had printed a sheet says which.
-    void closedPreviewEndsTheRun() {
+    // One preview shows every side of every document before anything goes to the printer. Closing
+    // it prints nothing and asks nothing; printing from it prints as a run without a preview does.
+    void previewComesFirst() {
         QFETCH(int, documents);
-        QFETCH(int, printed);
+        QFETCH(bool, printed);
         PrintFixture f(2);
         auto& [t, engine, recorder, errors] = f;
         QList<qint64> ids;
+        QStringList jobs;
+        const QStringList names = {"А", "Б", "В"};
         for (int i = 0; i < documents; ++i)
-            ids << addDocument(QStringLiteral("Док%1").arg(i));
-        PreviewCloser closer(printed);
+            ids << addDocument(names.at(i));
+        for (int i = 0; i < documents && printed; ++i)
+            jobs << QStringLiteral("SIDE0 %1.").arg(names.at(i));
+        for (int i = documents - 1; i >= 0 && printed; --i)
+            jobs << QStringLiteral("SIDE1 %1.").arg(names.at(i));
+        PreviewCloser closer(printed ? 1 : 0, &recorder.jobs);
         // A prompt that should not come is answered rather than left open.
         MessageBox::setAutoAnswer(QMessageBox::Ok);
         if (documents == 1)
@@ -656,14 +674,143 @@ private slots:
         else
             engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, true);
         MessageBox::setAutoAnswer(QMessageBox::NoButton);
-        QCOMPARE(closer.closed.size(), printed + 1);
-        QCOMPARE(shownTexts(), printed ? QStringList{QStringLiteral("Печать остановлена.\nСторона 1 напечатана для "
-                                                                    "документов с кодами: %1.")
-                                                         .arg(ids.first())}
-                                       : QStringList());
-        // The preview paints no file; a job sent to the printer would have written one.
-        QCOMPARE(recorder.jobs.filter(QStringLiteral("SIDE")), QStringList());
+        QCOMPARE(closer.closed.size(), 1);
+        QCOMPARE(closer.pagesShown, QList<int>{2 * documents});
+        QCOMPARE(closer.jobsBefore, QList<int>{0});
+        QCOMPARE(recorder.jobs, jobs);
+        const QString prompt = documents == 1 ? QStringLiteral("Переверните страницу!")
+                                              : QStringLiteral("Переложите напечатанные страницы обратно в лоток.");
+        QCOMPARE(shownTexts(), printed ? QStringList{prompt} : QStringList());
         QVERIFY(errors.isEmpty());
+    }
+
+    // The printer chosen in the system's print dialog of a run's preview prints every side of the
+    // run, a job per side.
+    void previewPrintsToThePrinterChosen() {
+        PrintFixture f(2);
+        const QList<qint64> ids = {addDocument(QStringLiteral("А")), addDocument(QStringLiteral("Б"))};
+        const QString chosen = f.t.env().root() + QStringLiteral("/chosen.pdf");
+        QStringList chosenJobs;
+        f.engine.setPageHook([&](ReportPage* page) {
+            page->printer()->setOutputFormat(QPrinter::PdfFormat);
+            page->printer()->setOutputFileName(f.t.env().root() + QStringLiteral("/job.pdf"));
+            QObject::connect(page, &ReportPage::sideJobFinished, [&](int) {
+                chosenJobs << words(pdfWords(chosen)).join(QLatin1Char(' '));
+                QFile::remove(chosen);
+            });
+        });
+        bool printDialogShown = false;
+        ModalHelper::whenModal([&](QWidget* preview) {
+            ModalHelper::whenModal([&](QWidget* dialog) {
+                auto* file = dialog->findChild<QLineEdit*>(QStringLiteral("filename"));
+                printDialogShown = qobject_cast<QPrintDialog*>(dialog) && file;
+                if (file)
+                    file->setText(chosen);
+                static_cast<QDialog*>(dialog)->accept();
+            });
+            auto* toolBar = preview->findChild<QToolBar*>();
+            QVERIFY(toolBar && !toolBar->actions().isEmpty());
+            toolBar->actions().last()->trigger();
+        });
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        f.engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, true);
+        QVERIFY(printDialogShown);
+        QCOMPARE(chosenJobs, (QStringList{"SIDE0 А.", "SIDE0 Б.", "SIDE1 Б.", "SIDE1 А."}));
+        QCOMPARE(shownTexts(), QStringList{"Переложите напечатанные страницы обратно в лоток."});
+    }
+
+    // The preview of a long run shows its preparation with "Отмена"; stopping closes the preview
+    // and prints nothing.
+    void longPreviewShowsProgressAndStops() {
+        PrintFixture f(2);
+        QList<qint64> ids;
+        for (int i = 0; i < 7; ++i)
+            ids << addDocument(QStringLiteral("Док%1").arg(i));
+        ProgressWatch watch(true);
+        // Only if the run fails to close its preview: keeps a failure from hanging the test.
+        bool closedByTest = false;
+        QTimer safety;
+        QObject::connect(&safety, &QTimer::timeout, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (widget->isVisible() && qobject_cast<QPrintPreviewDialog*>(widget))
+                    closedByTest = widget->close();
+        });
+        safety.start(10000);
+        f.engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, true);
+        QVERIFY(!closedByTest);
+        QCOMPARE(watch.labels.last(), QStringLiteral("Предварительный просмотр: Подготовка: 4 из 7"));
+        QVERIFY(f.recorder.jobs.isEmpty());
+        QVERIFY(MessageBox::shown().isEmpty());
+    }
+
+    void refusedJob_data() {
+        QTest::addColumn<int>("documents");
+        QTest::addColumn<int>("refuseFrom");
+        QTest::addColumn<QStringList>("jobs");
+        QTest::addColumn<int>("prompts");
+        QTest::addColumn<QString>("message");
+        // #1, #2, #3: the codes of the documents А, Б, В.
+        const QString refused = QStringLiteral("Принтер «ROOT/нет/job.pdf» не принял задание: сторона %1 документа с "
+                                               "кодом %2 не напечатана.\nПапка «ROOT/нет» не найдена.\n"
+                                               "Печать остановлена.\n");
+        QTest::newRow("one document, its back") << 1 << 1 << QStringList{"SIDE0 А."} << 1
+                                                << refused.arg(2).arg("#1") + QStringLiteral("Сторона 1 напечатана.");
+        QTest::newRow("three documents, the first sheet")
+            << 3 << 0 << QStringList() << 0
+            << refused.arg(1).arg("#1") +
+                   QStringLiteral("Сторона 1 не напечатана для документов с кодами: #1, #2, #3.");
+        QTest::newRow("three documents, the second back")
+            << 3 << 4 << QStringList{"SIDE0 А.", "SIDE0 Б.", "SIDE0 В.", "SIDE1 В."} << 1
+            << refused.arg(2).arg("#2") + QStringLiteral("Сторона 1 напечатана для документов с кодами: #1, #2, #3.\n"
+                                                         "Сторона 2 напечатана для документов с кодами: #3.\n"
+                                                         "Сторона 2 не напечатана для документов с кодами: #2, #1.");
+    }
+
+    // A printer that refuses a job ends the run with one box naming the printer, the side and the
+    // documents, and what each side reached; no sheet prompt comes after it.
+    void refusedJob() {
+        QFETCH(int, documents);
+        QFETCH(int, refuseFrom);
+        QFETCH(QStringList, jobs);
+        QFETCH(int, prompts);
+        QFETCH(QString, message);
+        PrintFixture f(2);
+        const QStringList names = {"А", "Б", "В"};
+        QList<qint64> ids;
+        for (int i = 0; i < documents; ++i) {
+            ids << addDocument(names.at(i));
+            message.replace(QStringLiteral("#%1").arg(i + 1), QString::number(ids.last()));
+        }
+        const QString root = f.t.env().root();
+        const QString printed = root + QStringLiteral("/job.pdf");
+        const QString missing = root + QStringLiteral("/нет/job.pdf");
+        // From job `refuseFrom` on, the pages print into a folder that is not there.
+        int jobsSent = 0;
+        QStringList& recorded = f.recorder.jobs;
+        f.engine.setPageHook([&](ReportPage* page) {
+            page->printer()->setOutputFormat(QPrinter::PdfFormat);
+            page->printer()->setOutputFileName(jobsSent >= refuseFrom ? missing : printed);
+            QObject::connect(page, &ReportPage::sideJobFinished, [&, page](int) {
+                if (QFile::exists(printed))
+                    recorded << words(pdfWords(printed)).join(QLatin1Char(' '));
+                QFile::remove(printed);
+                if (++jobsSent >= refuseFrom)
+                    page->printer()->setOutputFileName(missing);
+            });
+        });
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
+        if (documents == 1)
+            f.engine.onDocumentPrint(ReportList::CertificateAny, ids.first(), false, false);
+        else
+            f.engine.onDocumentsPrint(ReportList::CertificateAny, ids, false, false);
+        MessageBox::setAutoAnswer(QMessageBox::NoButton);
+        QCOMPARE(recorded, jobs);
+        const MessageBox::Shown last = MessageBox::lastShown();
+        QCOMPARE(QString(last.text).replace(QDir::toNativeSeparators(root), QStringLiteral("ROOT")), message);
+        QCOMPARE(last.title, QStringLiteral("Ошибка"));
+        // Before the box only the prompts of sheets that were printed.
+        QCOMPARE(shownTexts().size(), prompts + 1);
+        QVERIFY(f.errors.isEmpty());
     }
 
     void pdfCopyOfUnreadableTemplate_data() {

@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QPaintEngine>
+#include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
@@ -33,11 +35,22 @@ const QString reinsertSheetsPrompt = QStringLiteral("Переложите нап
 const QString sideTitle = QStringLiteral("Сторона %1");
 const QString printingLabel = QStringLiteral("Печать: %1 из %2");
 const QString savingTitle = QStringLiteral("Сохранить в PDF");
+const QString previewTitle = QStringLiteral("Предварительный просмотр");
+const QString previewLabel = QStringLiteral("Подготовка: %1 из %2");
 const QString savingLabel = QStringLiteral("Сохранение: %1 из %2");
 const QString cutTextsHeading = QStringLiteral("Не помещается на бланке:");
 const QString cutTextsTail = QStringLiteral("Этот текст не будет напечатан.\nПродолжить?!");
 const QString cutTextLine = QStringLiteral("поле «%1»: «%2»");
 const QString cutTextDocumentLine = QStringLiteral("документ с кодом %1, поле «%2»: «%3»");
+const QString refusedLine = QStringLiteral("Принтер «%1» не принял задание: %2 не напечатана.");
+const QString noPrinterLine = QStringLiteral("Принтер не выбран или не установлен: %1 не напечатана.");
+const QString refusedSide = QStringLiteral("сторона %1");
+const QString refusedDocumentSide = QStringLiteral("сторона %1 документа с кодом %2");
+const QString stoppedText = QStringLiteral("Печать остановлена.");
+const QString sidePrintedLine = QStringLiteral("Сторона %1 напечатана.");
+const QString sideNoneLine = QStringLiteral("Сторона %1 не напечатана ни для одного документа.");
+const QString sideDocumentsLine = QStringLiteral("Сторона %1 напечатана для документов с кодами: %2.");
+const QString sideLeftLine = QStringLiteral("Сторона %1 не напечатана для документов с кодами: %2.");
 // A box lists this many fields at most; the log has them all.
 constexpr int maxCutTextsListed = 10;
 // A field is named by its template text, cut to this length.
@@ -160,7 +173,24 @@ void PrintSession::prompt(const QString& text) {
                      QMessageBox::Ok);
 }
 
-bool PrintSession::printPage(ReportPage* page, bool fillData, int backgroundMode, bool preview, int pageIndex) {
+bool PrintSession::printPage(ReportPage* page, bool fillData, int backgroundMode, bool preview, int pageIndex,
+                             qint64 documentId) {
+    const bool printed = runPage(page, fillData, backgroundMode, preview, pageIndex);
+    if (_jobFailed) {
+        QStringList lines{refusedText(_refusedSide, documentId), stoppedText};
+        const int first = pageIndex < 0 ? 0 : pageIndex;
+        for (int side = first; side < _refusedSide; ++side)
+            lines << sidePrintedLine.arg(side + 1);
+        MZ_LOG() << "print job refused:" << lines;
+        MessageBox::message(QApplication::activeWindow(), MessageBox::errorTitle(), lines.join(QLatin1Char('\n')));
+    }
+    return printed;
+}
+
+bool PrintSession::runPage(ReportPage* page, bool fillData, int backgroundMode, bool preview, int pageIndex) {
+    _cancelled = false;
+    _stopped = false;
+    _jobFailed = false;
     if (!page)
         return false;
     if (page->isPrinting()) {
@@ -168,9 +198,6 @@ bool PrintSession::printPage(ReportPage* page, bool fillData, int backgroundMode
         return false;
     }
     _page = page;
-    _cancelled = false;
-    _stopped = false;
-    _jobFailed = false;
     page->setCurrentPage(pageIndex < 0 ? 0 : pageIndex);
     page->setFillWithData(fillData);
     QPrinter* printer = page->printer();
@@ -187,33 +214,39 @@ bool PrintSession::printPage(ReportPage* page, bool fillData, int backgroundMode
     }
 
     page->beginPrinting(backgroundMode);
-    printNextSide(preview, pageIndex);
+    if (pageIndex < 0 && page->printsBackground() && !askYes(backgroundQuestion)) {
+        _stopped = true;
+    } else if (!preview || showPreview(printer, [this, pageIndex](QPrinter* target) {
+                   if (ReportPage* shown = _page) {
+                       const int first = pageIndex < 0 ? 0 : pageIndex;
+                       const int last = pageIndex < 0 ? shown->pagesCount() - 1 : pageIndex;
+                       QList<int> sides;
+                       for (int side = first; side <= last; ++side)
+                           sides << side;
+                       shown->paintSides(target, sides, calibrationFor(target));
+                   }
+               })) {
+        printSides(pageIndex);
+    }
     // May delete the page (a deleteLater() that came during the sequence).
     page->endPrinting();
     return !_stopped && !_cancelled && !_jobFailed;
 }
 
-void PrintSession::printNextSide(bool preview, int pageIndex) {
-    ReportPage* page = _page;
-    if (!page || page->currentPage() >= page->pagesCount() || _cancelled)
-        return;
-    if (pageIndex < 0 && page->currentPage() == 0 && page->printsBackground()) {
-        if (!askYes(backgroundQuestion)) {
-            _stopped = true;
+void PrintSession::printSides(int pageIndex) {
+    for (;;) {
+        ReportPage* page = _page;
+        if (!page || page->currentPage() >= page->pagesCount() || _cancelled)
             return;
-        }
-    } else if (pageIndex < 0 && page->currentPage() > 0) {
-        prompt(page->currentPage() % 2 == 1 ? turnSheetPrompt : nextSheetPrompt);
+        if (pageIndex < 0 && page->currentPage() > 0)
+            prompt(page->currentPage() % 2 == 1 ? turnSheetPrompt : nextSheetPrompt);
+        // A sheet the printer did not take is no reason to turn it: nothing more is asked.
+        if (!paintCurrentSide(page->printer()))
+            return;
+        page->setCurrentPage(page->currentPage() + 1);
+        if (pageIndex >= 0)
+            return;
     }
-
-    if (preview) {
-        showPreview(pageIndex);
-        return;
-    }
-    paintCurrentSide(page->printer());
-    page->setCurrentPage(page->currentPage() + 1);
-    if (!_cancelled && pageIndex < 0)
-        printNextSide(false, -1);
 }
 
 namespace {
@@ -233,51 +266,44 @@ PrinterCalibration PrintSession::calibrationFor(const QPrinter* printer) {
     return calibrationSource()(printer->printerName());
 }
 
-void PrintSession::paintCurrentSide(QPrinter* printer) {
+bool PrintSession::paintCurrentSide(QPrinter* printer) {
     ReportPage* page = _page;
     if (!page || !printer)
-        return;
+        return false;
+    const int side = page->currentPage();
     // A printer of the office may place everything a little off; its stored correction applies to
     // what goes to it, the preview of its sheet included, and never to the template.
-    if (!page->paintPage(printer, calibrationFor(printer)))
+    const bool painted = printer->isValid() && page->paintPage(printer, calibrationFor(printer)) &&
+                         printer->printerState() != QPrinter::Error;
+    if (!painted) {
         _jobFailed = true;
+        _refusedSide = side;
+        _refusingPrinter = printer->printerName();
+        _refusedFile = printer->outputFormat() == QPrinter::PdfFormat ? printer->outputFileName() : QString();
+        MZ_LOG() << "Printer refused side" << side << _refusingPrinter << _refusedFile;
+        return false;
+    }
     // Side 0 is printed whatever the answer; the answer decides about the later sides.
-    if (page->currentPage() == 0 && page->tablesOverflow())
+    if (side == 0 && page->tablesOverflow())
         askAboutCutTables();
+    return true;
 }
 
 void PrintSession::askAboutCutTables() {
-    if (askYes(cutTablesQuestion))
-        return;
-    _cancelled = true;
-    if (QPrintPreviewDialog* dialog = _preview) {
-        // Hiding ends the preview's modal loop without its finished signal: no next side.
-        QTimer::singleShot(0, dialog, [dialog] {
-            dialog->hide();
-            dialog->deleteLater();
-        });
-    }
+    if (!askYes(cutTablesQuestion))
+        _cancelled = true;
 }
 
-// The preview runs modally. Printing from it accepts it and moves on to the next side; closing it
-// without printing ends the sequence, and nothing more is asked or sent.
-void PrintSession::showPreview(int pageIndex) {
-    auto* dialog = new QPrintPreviewDialog(_page->printer());
+// The preview runs modally and paints into pictures only. Its print button asks the platform for
+// the printer and then prints the preview as one job: that job is left out here (the paint request
+// for a real printer paints nothing), so that the caller prints side by side with its prompts.
+bool PrintSession::showPreview(QPrinter* printer, const std::function<void(QPrinter*)>& paint) {
+    auto* dialog = new QPrintPreviewDialog(printer);
     _preview = dialog;
-    connect(dialog, &QPrintPreviewDialog::paintRequested, this, &PrintSession::paintCurrentSide);
-    connect(dialog, &QDialog::finished, this, [this, dialog, pageIndex](int result) {
-        dialog->hide();
-        dialog->deleteLater();
-        if (!_page)
-            return;
-        if (result != QDialog::Accepted) {
-            MZ_LOG() << "Print preview closed without printing, side" << _page->currentPage();
-            _stopped = true;
-            return;
-        }
-        _page->setCurrentPage(_page->currentPage() + 1);
-        if (!_cancelled && pageIndex < 0)
-            printNextSide(true, -1);
+    connect(dialog, &QPrintPreviewDialog::paintRequested, this, [paint](QPrinter* target) {
+        const QPaintEngine* engine = target->paintEngine();
+        if (engine && engine->type() == QPaintEngine::Picture)
+            paint(target);
     });
     dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowMaximizeButtonHint);
     // The whole side at once, as it will come out of the printer.
@@ -286,22 +312,97 @@ void PrintSession::showPreview(int pageIndex) {
     else if (auto* view = dialog->findChild<QPrintPreviewWidget*>())
         view->fitInView();
     dialog->adjustSize();
-    if (_cancelled) {
-        dialog->deleteLater();
-        return;
-    }
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         const QSize size(dialog->width(), int(area.height() * previewHeightShare));
         dialog->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, area));
     }
-    dialog->exec();
+    const int result = dialog->exec();
+    // Gone before the printer it shows (that of a run's preview lives on the caller's stack).
+    delete _preview.data();
+    if (result == QDialog::Accepted)
+        return true;
+    MZ_LOG() << "Print preview closed without printing";
+    _stopped = true;
+    return false;
+}
+
+PrintSession::PrinterChoice PrintSession::PrinterChoice::of(const QPrinter& printer) {
+    return PrinterChoice{true, printer.outputFormat(), printer.printerName(), printer.outputFileName()};
+}
+
+void PrintSession::PrinterChoice::applyTo(QPrinter& printer) const {
+    if (format == QPrinter::PdfFormat) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(file);
+    } else {
+        printer.setOutputFormat(QPrinter::NativeFormat);
+        printer.setPrinterName(name);
+    }
+}
+
+bool PrintSession::previewDocuments(const QList<qint64>& documentIds, int sides, const PageSource& pageFor,
+                                    bool printBackground) {
+    ReportPage* first = pageFor(documentIds.first());
+    if (!first)
+        return false;
+    // The pages come and go while the preview paints; the preview keeps a printer of its own.
+    QPrinter printer(QPrinter::ScreenResolution);
+    PrinterChoice::of(*first->printer()).applyTo(printer);
+    printer.setFullPage(true);
+    printer.setPageLayout(first->printer()->pageLayout());
+    bool sourceFailed = false;
+    bool stopped = false;
+    QList<int> allSides;
+    for (int side = 0; side < sides; ++side)
+        allSides << side;
+    const bool printed = showPreview(&printer, [&](QPrinter* target) {
+        QPainter painter;
+        if (!painter.begin(target))
+            return;
+        QPointer<QProgressDialog> progress =
+            documentIds.size() > progressThreshold ? newProgress(documentIds.size(), previewTitle) : nullptr;
+        const auto closeProgress = qScopeGuard([&progress] { delete progress.data(); });
+        bool firstSheet = true;
+        for (int i = 0; i < documentIds.size(); ++i) {
+            // A stopped preview is closed: a part of the run is no picture of it.
+            if (progress && !advance(*progress, previewTitle, previewLabel, i, documentIds.size())) {
+                stopped = true;
+                if (QPrintPreviewDialog* dialog = _preview)
+                    QTimer::singleShot(0, dialog, &QDialog::reject);
+                break;
+            }
+            const qint64 id = documentIds.at(i);
+            ReportPage* page = pageFor(id);
+            if (!page) {
+                sourceFailed = true;
+                break;
+            }
+            page->setFillWithData(true);
+            page->beginPrinting(printBackground ? 1 : -1);
+            for (int side : qAsConst(allSides)) {
+                if (!std::exchange(firstSheet, false))
+                    target->newPage();
+                page->paintSideOn(painter, *target, side, calibrationFor(target));
+            }
+            page->endPrinting();
+        }
+        painter.end();
+    });
+    if (!printed || sourceFailed || stopped)
+        return false;
+    // What the platform's print dialog of the preview chose goes to every page of the run.
+    _chosen = PrinterChoice::of(printer);
+    return true;
 }
 
 bool PrintSession::printDocuments(QList<qint64> documentIds, int sides, const PageSource& pageFor, bool printBackground,
                                   bool preview) {
     _stopped = false;
-    if (!confirmDocuments(documentIds, pageFor, -1.0))
+    _chosen = PrinterChoice();
+    if (documentIds.isEmpty() || !confirmDocuments(documentIds, pageFor, -1.0))
+        return false;
+    if (preview && !previewDocuments(documentIds, sides, pageFor, printBackground))
         return false;
     bool allPrinted = true;
     // A child of the window that asked; it goes when the run ends.
@@ -311,7 +412,7 @@ bool PrintSession::printDocuments(QList<qint64> documentIds, int sides, const Pa
     // Per side, the documents whose side was printed, so that a stopped run can tell which sheets
     // are done.
     QList<QList<qint64>> printed;
-    for (int side = 0; side < sides && !documentIds.isEmpty(); ++side) {
+    for (int side = 0; side < sides; ++side) {
         if (side > 0) {
             // The printed stack goes back into the tray upside down: the next pass meets it in reverse.
             std::reverse(documentIds.begin(), documentIds.end());
@@ -327,16 +428,17 @@ bool PrintSession::printDocuments(QList<qint64> documentIds, int sides, const Pa
             ReportPage* page = pageFor(id);
             if (!page)
                 return false;
+            if (_chosen.isSet)
+                _chosen.applyTo(*page->printer());
             // A declined cut-table question ends that document's side only, as it ends one page.
-            const bool done = printPage(page, true, printBackground ? 1 : -1, preview, side);
+            const bool done = runPage(page, true, printBackground ? 1 : -1, false, side);
             if (done)
                 printed.last().append(id);
             allPrinted = done && allPrinted;
-            // A preview closed without printing ends the run; what was printed before is told.
-            if (_stopped) {
-                if (std::any_of(printed.cbegin(), printed.cend(),
-                                [](const QList<qint64>& ids) { return !ids.isEmpty(); }))
-                    reportStopped(printed);
+            // The sheets of a refused job stay in the tray: the rest of the stack would get the
+            // wrong documents, so the run ends here and says what each sheet got.
+            if (_jobFailed) {
+                reportRefused(id, printed, documentIds.mid(i));
                 return false;
             }
         }
@@ -418,17 +520,46 @@ bool PrintSession::advance(QProgressDialog& progress, const QString& title, cons
     return !progress.wasCanceled();
 }
 
-void PrintSession::reportStopped(const QList<QList<qint64>>& printed) {
-    QStringList lines{QStringLiteral("Печать остановлена.")};
+namespace {
+QString idList(const QList<qint64>& ids) {
+    QStringList texts;
+    for (qint64 id : ids)
+        texts << QString::number(id);
+    return texts.join(QStringLiteral(", "));
+}
+
+// What each side of a run reached, a line per side; an empty last side is left out when
+// `skipEmptyLast`.
+QStringList sideLines(const QList<QList<qint64>>& printed, bool skipEmptyLast) {
+    QStringList lines;
     for (int side = 0; side < printed.size(); ++side) {
-        QStringList ids;
-        for (qint64 id : printed.at(side))
-            ids << QString::number(id);
-        lines << (ids.isEmpty() ? QStringLiteral("Сторона %1 не напечатана ни для одного документа.").arg(side + 1)
-                                : QStringLiteral("Сторона %1 напечатана для документов с кодами: %2.")
-                                      .arg(side + 1)
-                                      .arg(ids.join(QStringLiteral(", "))));
+        const QList<qint64>& ids = printed.at(side);
+        if (ids.isEmpty() && skipEmptyLast && side == printed.size() - 1)
+            break;
+        lines << (ids.isEmpty() ? sideNoneLine.arg(side + 1) : sideDocumentsLine.arg(side + 1).arg(idList(ids)));
     }
+    return lines;
+}
+} // namespace
+
+void PrintSession::reportStopped(const QList<QList<qint64>>& printed) {
+    const QStringList lines = QStringList{stoppedText} + sideLines(printed, false);
     MZ_LOG() << "print run stopped:" << lines;
     MessageBox::information(QApplication::activeWindow(), QStringLiteral("Информация"), lines.join(QLatin1Char('\n')));
+}
+
+QString PrintSession::refusedText(int side, qint64 documentId) const {
+    const QString what = documentId < 0 ? refusedSide.arg(side + 1) : refusedDocumentSide.arg(side + 1).arg(documentId);
+    // A PDF printer has no name of its own: its file names it.
+    const QString printer = _refusingPrinter.isEmpty() ? QDir::toNativeSeparators(_refusedFile) : _refusingPrinter;
+    const QString text = printer.isEmpty() ? noPrinterLine.arg(what) : refusedLine.arg(printer, what);
+    return _refusedFile.isEmpty() ? text : text + QLatin1Char('\n') + writeFailure(_refusedFile, QString());
+}
+
+void PrintSession::reportRefused(qint64 documentId, const QList<QList<qint64>>& printed,
+                                 const QList<qint64>& notPrinted) {
+    QStringList lines = QStringList{refusedText(_refusedSide, documentId), stoppedText} + sideLines(printed, true);
+    lines << sideLeftLine.arg(_refusedSide + 1).arg(idList(notPrinted));
+    MZ_LOG() << "print job refused:" << lines;
+    MessageBox::message(QApplication::activeWindow(), MessageBox::errorTitle(), lines.join(QLatin1Char('\n')));
 }

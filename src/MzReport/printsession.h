@@ -6,9 +6,9 @@
 #include <QObject>
 #include <QPointer>
 #include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <functional>
 
-class QPrinter;
 class QProgressDialog;
 class ReportPage;
 
@@ -39,10 +39,13 @@ public:
     // Prints `page` on its printer, one job per side. pageIndex < 0: every side from side 0, asking
     // first about filled text that does not fit and about the background, and prompting to turn or
     // change the sheet between sides; otherwise only that side, without those questions. backgroundMode > 0 switches
-    // the backgrounds on, < 0 off, 0 keeps the template's choice. With `preview` each side is shown in a modal preview
-    // first; closing a preview without printing ends the sequence. True when every requested side was printed; false
-    // when the user stopped, the side does not exist or a job failed.
-    bool printPage(ReportPage* page, bool fillData, int backgroundMode, bool preview, int pageIndex = -1);
+    // the backgrounds on, < 0 off, 0 keeps the template's choice. With `preview` every requested side is shown first
+    // in one modal preview; printing from it prints the sides as without it, closing it prints nothing. A job the
+    // printer refuses ends the sequence with a box naming the printer, the side and `documentId` (when not below 0).
+    // True when every requested side was printed; false when the user stopped, the side does not exist or a job
+    // failed.
+    bool printPage(ReportPage* page, bool fillData, int backgroundMode, bool preview, int pageIndex = -1,
+                   qint64 documentId = -1);
 
     // Fills a page for a document; null stops the run (the source has told the user why).
     using PageSource = std::function<ReportPage*(qint64 documentId)>;
@@ -54,8 +57,10 @@ public:
     // Prints `sides` sides of every document, a side of all documents per pass: the printed stack
     // goes back into the tray upside down, so each later pass meets the documents in reverse
     // order, after a prompt. Text that does not fit is asked about for every document before the
-    // first side; the background question is not asked here (see confirmBackground()). A preview
-    // closed without printing ends the run.
+    // first side; the background question is not asked here (see confirmBackground()). With
+    // `preview` one preview shows every side of every document before anything is printed; closing
+    // it prints nothing. A job the printer refuses ends the run with a box that names the printer,
+    // the side and the documents printed and not.
     bool printDocuments(QList<qint64> documentIds, int sides, const PageSource& pageFor, bool printBackground,
                         bool preview);
 
@@ -74,17 +79,26 @@ public:
 
     // The user declined to print cut tables; no further side of the page is printed.
     bool isCancelled() const { return _cancelled; }
-    // The preview of the side being printed, while it is open.
+    // The preview of the request, while it is open.
     QPrintPreviewDialog* previewDialog() const { return _preview; }
     // The page being printed and its side.
     ReportPage* page() const { return _page; }
 
 private:
-    void printNextSide(bool preview, int pageIndex);
-    // Paints the page's current side as one job (the preview's paint request too); side 0 then
-    // asks about tables cut by the blank.
-    void paintCurrentSide(QPrinter* printer);
-    void showPreview(int pageIndex);
+    // printPage() without the box about a refused job (a run of documents tells of its own).
+    bool runPage(ReportPage* page, bool fillData, int backgroundMode, bool preview, int pageIndex);
+    // Prints the page's sides from its current one, each as a job of its own: all of them with the sheet prompts
+    // between them (pageIndex < 0) or that one only. Stops after a job the printer refused.
+    void printSides(int pageIndex);
+    // Paints the page's current side as one job; side 0 then asks about tables cut by the blank.
+    // False (and the printer remembered for the message) when the printer refused the job.
+    bool paintCurrentSide(QPrinter* printer);
+    // Shows what `paint` puts on `printer` in a modal preview; true when the user printed from it. Its own
+    // printing sends nothing: the caller prints the sides as a run without a preview would.
+    bool showPreview(QPrinter* printer, const std::function<void(QPrinter*)>& paint);
+    // One preview of every side of every document of a run, each document's sides together, on a printer like
+    // that of the documents' pages; the printer chosen from it then prints the run. False when it was closed.
+    bool previewDocuments(const QList<qint64>& documentIds, int sides, const PageSource& pageFor, bool printBackground);
     void askAboutCutTables();
     static void prompt(const QString& text);
     // Fills a page per document and asks about the text that does not fit any of them; false when
@@ -98,10 +112,30 @@ private:
                         int documents);
     // Tells the user which documents got which side before the run was stopped.
     static void reportStopped(const QList<QList<qint64>>& printed);
+    // "Принтер «…» не принял задание: сторона 2 документа с кодом 7 не напечатана." with the reason of
+    // a PDF printer's file; the printer is the one of the refused job.
+    QString refusedText(int side, qint64 documentId) const;
+    // Tells the user that the printer refused a job of a run: the side, the document, what each side
+    // reached before (`printed`) and the documents left without the refused side (`notPrinted`).
+    void reportRefused(qint64 documentId, const QList<QList<qint64>>& printed, const QList<qint64>& notPrinted);
 
     QPointer<ReportPage> _page;
     QPointer<QPrintPreviewDialog> _preview;
     bool _cancelled = false;
     bool _stopped = false;
     bool _jobFailed = false;
+    // The printer a preview of a run was printed to, for every page of the run.
+    struct PrinterChoice {
+        bool isSet = false;
+        QPrinter::OutputFormat format = QPrinter::NativeFormat;
+        QString name;
+        QString file;
+        static PrinterChoice of(const QPrinter& printer);
+        void applyTo(QPrinter& printer) const;
+    };
+    PrinterChoice _chosen;
+    // The printer that refused the last job as the user knows it, and the file a PDF printer wrote.
+    QString _refusingPrinter;
+    QString _refusedFile;
+    int _refusedSide = -1;
 };

@@ -9,12 +9,15 @@
 
 #include <QPainter>
 #include <QPointer>
+#include <QPrintDialog>
+#include <QPrintEngine>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStandardItemModel>
+#include <QToolBar>
 #include <QtTest>
 #include <functional>
 #include <memory>
@@ -39,6 +42,14 @@ QString box(const QString& text) {
 
 QString job(int side) {
     return QStringLiteral("job %1").arg(side);
+}
+
+QString refused(int side) {
+    return QStringLiteral("refused %1").arg(side);
+}
+
+QString error(const QString& text) {
+    return QStringLiteral("error: ") + text;
 }
 
 QPixmap solid(const QColor& color) {
@@ -71,11 +82,17 @@ class TestPrintSequence : public QObject {
     int _previewsShown = 0;
     QStringList _jobFiles;
     int _boxesLogged = 0;
+    int _refuseFrom = -1;
+    QString _refusedTarget;
 
     void logNewBoxes() {
         const QList<MessageBox::Shown> shown = MessageBox::shown();
         for (; _boxesLogged < shown.size(); ++_boxesLogged) {
             const MessageBox::Shown& b = shown.at(_boxesLogged);
+            if (b.title == MessageBox::errorTitle()) {
+                _log << error(QString(b.text).replace(QDir::toNativeSeparators(_dir->path()), QStringLiteral("DIR")));
+                continue;
+            }
             // The sheet prompts come without a title and icon, the questions with "Внимание!".
             const bool titled = b.text == backgroundQuestion || b.text == cutQuestion ||
                                 b.text.startsWith(QStringLiteral("Не помещается на бланке:"));
@@ -106,10 +123,18 @@ class TestPrintSequence : public QObject {
         }
         connect(_page.get(), &ReportPage::sideJobFinished, this, [this](int side) {
             logNewBoxes();
+            QPrinter* printer = _current->printer();
+            if (!QFileInfo(printer->outputFileName()).isFile()) {
+                _log << refused(side);
+                return;
+            }
             _log << job(side);
             const QString copy = _dir->filePath(QStringLiteral("job-%1.pdf").arg(_jobFiles.size()));
-            QFile::copy(_current->printer()->outputFileName(), copy);
+            QFile::copy(printer->outputFileName(), copy);
             _jobFiles << copy;
+            // The printer refuses from this side on.
+            if (side + 1 == _refuseFrom)
+                printer->setOutputFileName(_refusedTarget);
         });
         return _page.get();
     }
@@ -170,17 +195,12 @@ class TestPrintSequence : public QObject {
         return words;
     }
 
-    // Answers each preview as it comes up (after `check`), `count` previews in all: accepted as its
-    // print button leaves it once the side is printed, or closed with its window's ×.
-    void closePreviews(int count, std::function<void(QWidget*)> check, bool printed = true) {
-        ModalHelper::whenModal([this, count, check, printed](QWidget* dialog) {
+    // Prints from the preview when it comes up, after `check`, as its print button does once the
+    // printer is chosen.
+    static void printFromPreview(std::function<void(QWidget*)> check) {
+        ModalHelper::whenModal([check](QWidget* dialog) {
             check(dialog);
-            if (count > 1)
-                closePreviews(count - 1, check, printed);
-            if (printed)
-                static_cast<QDialog*>(dialog)->accept();
-            else
-                dialog->close();
+            static_cast<QDialog*>(dialog)->accept();
         });
     }
 
@@ -202,6 +222,7 @@ private slots:
         _jobFiles.clear();
         _boxesLogged = 0;
         _previewsShown = 0;
+        _refuseFrom = -1;
     }
 
     void cleanup() {
@@ -252,6 +273,61 @@ private slots:
             const int side = _log.filter(QStringLiteral("job ")).at(i).mid(4).toInt();
             QCOMPARE(wordsOfJob(i), QStringList{QStringLiteral("сторона%1").arg(side)});
         }
+    }
+
+    void refusedJob_data() {
+        QTest::addColumn<int>("sides");
+        QTest::addColumn<int>("pageIndex");
+        QTest::addColumn<int>("refuseFrom");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("printerName");
+        QTest::addColumn<QStringList>("log");
+        const QString office = QStringLiteral("Кабинет 12");
+        const QString noFolder = QStringLiteral("\nПапка «DIR/нет» не найдена.");
+        const QString stopped = QStringLiteral("\nПечать остановлена.");
+        QTest::newRow("the first side") << 2 << -1 << 0 << "нет/job.pdf" << office
+                                        << QStringList{refused(0), error("Принтер «Кабинет 12» не принял задание: "
+                                                                         "сторона 1 не напечатана." +
+                                                                         noFolder + stopped)};
+        // No prompt to insert the next sheet after the refused back.
+        QTest::newRow("the back of three") << 3 << -1 << 1 << "нет/job.pdf" << office
+                                           << QStringList{job(0), box(turnPrompt), refused(1),
+                                                          error("Принтер «Кабинет 12» не принял задание: сторона 2 не "
+                                                                "напечатана." +
+                                                                noFolder + stopped + "\nСторона 1 напечатана.")};
+        QTest::newRow("one side, a folder for the file")
+            << 3 << 1 << 1 << "папка" << QString()
+            << QStringList{refused(1), error("Принтер «DIR/папка» не принял задание: сторона 2 не напечатана.\nФайл не "
+                                             "удалось записать." +
+                                             stopped)};
+        QTest::newRow("no printer at all") << 2 << -1 << 0 << QString() << QString()
+                                           << QStringList{refused(0), error("Принтер не выбран или не установлен: "
+                                                                            "сторона 1 не напечатана." +
+                                                                            stopped)};
+    }
+
+    // A job the printer refuses ends the sequence with a box that names the printer and the side:
+    // no sheet prompt after it, nothing more sent.
+    void refusedJob() {
+        QFETCH(int, sides);
+        QFETCH(int, pageIndex);
+        QFETCH(int, refuseFrom);
+        QFETCH(QString, target);
+        QFETCH(QString, printerName);
+        QFETCH(QStringList, log);
+        ReportPage* page = makePage(sides);
+        QVERIFY(QDir(_dir->path()).mkdir(QStringLiteral("папка")));
+        _refuseFrom = refuseFrom;
+        _refusedTarget = target.isEmpty() ? QString() : _dir->filePath(target);
+        QPrinter* printer = page->printer();
+        // A PDF printer has no name of its own; the print engine keeps whatever it is given.
+        printer->printEngine()->setProperty(QPrintEngine::PPK_PrinterName, printerName);
+        if (refuseFrom == 0 || refuseFrom == pageIndex)
+            printer->setOutputFileName(_refusedTarget);
+        answer(QVector<int>(log.filter(QStringLiteral("box: ")).size() + 1, QMessageBox::Ok).toList());
+        QVERIFY(!PrintSession().printPage(page, true, 0, false, pageIndex));
+        logNewBoxes();
+        QCOMPARE(_log, log);
     }
 
     void backgrounds_data() {
@@ -425,79 +501,90 @@ private slots:
     void preview_data() {
         QTest::addColumn<int>("sides");
         QTest::addColumn<int>("pageIndex");
-        QTest::addColumn<bool>("printed");
+        QTest::addColumn<QString>("reply");
         QTest::addColumn<QStringList>("log");
-        QTest::newRow("one side") << 1 << -1 << true << QStringList{job(0)};
-        QTest::newRow("two sides") << 2 << -1 << true << QStringList{job(0), box(turnPrompt), job(1)};
-        QTest::newRow("only side 2") << 3 << 2 << true << QStringList{job(2)};
-        // The first preview's own painting is all: no prompt, no second side.
-        QTest::newRow("two sides, closed") << 2 << -1 << false << QStringList{job(0)};
-        QTest::newRow("only side 1, closed") << 2 << 1 << false << QStringList{job(1)};
+        const QString print = QStringLiteral("print"), close = QStringLiteral("close");
+        QTest::newRow("one side") << 1 << -1 << print << QStringList{job(0)};
+        QTest::newRow("two sides") << 2 << -1 << print << QStringList{job(0), box(turnPrompt), job(1)};
+        QTest::newRow("three sides") << 3 << -1 << print
+                                     << QStringList{job(0), box(turnPrompt), job(1), box(nextPrompt), job(2)};
+        QTest::newRow("only side 2") << 3 << 2 << print << QStringList{job(2)};
+        // Its print button asks the platform's print dialog for the printer first.
+        QTest::newRow("two sides, its print button")
+            << 2 << -1 << QStringLiteral("button") << QStringList{job(0), box(turnPrompt), job(1)};
+        QTest::newRow("two sides, closed") << 2 << -1 << close << QStringList();
+        QTest::newRow("only side 1, closed") << 2 << 1 << close << QStringList();
     }
 
-    // One modal preview per side, showing the whole side, as tall as 0.9 of the screen's free
-    // height and centred on it; the next side comes when the side is printed from the preview, and
-    // none when the preview is closed without printing.
+    // One modal preview shows every side asked for, before anything is printed; it shows the whole
+    // side, as tall as 0.9 of the screen's free height and centred on it. Printing from it prints
+    // the sides as a run without a preview does, a job per side with the prompts between them;
+    // closing it prints nothing.
     void preview() {
         QFETCH(int, sides);
         QFETCH(int, pageIndex);
-        QFETCH(bool, printed);
+        QFETCH(QString, reply);
         QFETCH(QStringList, log);
         ReportPage* page = makePage(sides);
-        if (pageIndex < 0 && printed)
-            answer(QVector<int>(sides - 1, QMessageBox::Ok).toList());
+        answer(QVector<int>(log.filter(QStringLiteral("box: ")).size(), QMessageBox::Ok).toList());
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-        QList<QRect> geometries;
-        QList<int> sidesShown;
-        const int previews = pageIndex < 0 && printed ? sides : 1;
+        QRect geometry;
+        int pagesShown = -1;
+        QStringList logWhenShown{"not shown"};
+        bool printDialogShown = false;
         PrintSession session;
-        closePreviews(
-            previews,
-            [&](QWidget* dialog) {
-                QVERIFY(qobject_cast<QPrintPreviewDialog*>(dialog));
-                QCOMPARE(session.previewDialog(), dialog);
-                QVERIFY(dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
-                auto* view = dialog->findChild<QPrintPreviewWidget*>();
-                QVERIFY(view);
-                QCOMPARE(view->zoomMode(), QPrintPreviewWidget::FitInView);
-                geometries << dialog->geometry();
-                sidesShown << page->currentPage();
-            },
-            printed);
-        QCOMPARE(session.printPage(page, true, 0, true, pageIndex), printed);
+        ModalHelper::whenModal([&](QWidget* dialog) {
+            QVERIFY(qobject_cast<QPrintPreviewDialog*>(dialog));
+            QCOMPARE(session.previewDialog(), dialog);
+            QVERIFY(dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
+            auto* view = dialog->findChild<QPrintPreviewWidget*>();
+            QVERIFY(view);
+            QCOMPARE(view->zoomMode(), QPrintPreviewWidget::FitInView);
+            geometry = dialog->geometry();
+            pagesShown = view->pageCount();
+            logWhenShown = _log;
+            if (reply == QLatin1String("close")) {
+                dialog->close();
+            } else if (reply == QLatin1String("print")) {
+                static_cast<QDialog*>(dialog)->accept();
+            } else {
+                // The platform's print dialog keeps the printer as it is; the preview then leaves.
+                ModalHelper::whenModal([&](QWidget* printDialog) {
+                    printDialogShown = qobject_cast<QPrintDialog*>(printDialog);
+                    static_cast<QDialog*>(printDialog)->accept();
+                });
+                auto* toolBar = dialog->findChild<QToolBar*>();
+                QVERIFY(toolBar && !toolBar->actions().isEmpty());
+                toolBar->actions().last()->trigger();
+            }
+        });
+        QCOMPARE(session.printPage(page, true, 0, true, pageIndex), reply != QLatin1String("close"));
         logNewBoxes();
+        QCOMPARE(logWhenShown, QStringList());
+        QCOMPARE(pagesShown, pageIndex < 0 ? sides : 1);
         QCOMPARE(_log, log);
-        QCOMPARE(geometries.size(), previews);
-        QCOMPARE(_previewsShown, previews);
-        for (const QRect& geometry : geometries) {
-            QCOMPARE(geometry.height(), int(area.height() * 0.9));
-            QVERIFY(qAbs(geometry.center().y() - area.center().y()) <= 1);
-            QVERIFY(qAbs(geometry.center().x() - area.center().x()) <= 1);
-        }
-        QCOMPARE(sidesShown.first(), pageIndex < 0 ? 0 : pageIndex);
-        QTRY_VERIFY(!session.previewDialog());
+        QCOMPARE(_previewsShown, 1);
+        QCOMPARE(printDialogShown, reply == QLatin1String("button"));
+        QCOMPARE(geometry.height(), int(area.height() * 0.9));
+        QVERIFY(qAbs(geometry.center().y() - area.center().y()) <= 1);
+        QVERIFY(qAbs(geometry.center().x() - area.center().x()) <= 1);
+        QVERIFY(!session.previewDialog());
+        for (int i = 0; i < _jobFiles.size(); ++i)
+            QCOMPARE(wordsOfJob(i), QStringList{QStringLiteral("сторона%1").arg(_log.filter("job ").at(i).mid(4))});
     }
 
-    // No to the cut-table question inside the preview closes it and no later side follows.
+    // No to the cut-table question after printing from the preview: side 0 is printed, no later side.
     void cutTableInPreview() {
         ReportPage* page = makePage(2);
         std::unique_ptr<QStandardItemModel> model(subjects(5));
         addCutTable(model.get());
         MessageBox::setNextAnswer(QMessageBox::No);
         PrintSession session;
-        // Only if the session fails to close the preview: keeps a failure from hanging the test.
-        auto closedByTest = std::make_shared<bool>(false);
-        QTimer::singleShot(5000, &session, [&session, closedByTest] {
-            if (QWidget* dialog = session.previewDialog()) {
-                *closedByTest = true;
-                dialog->close();
-            }
-        });
+        printFromPreview([](QWidget*) {});
         QVERIFY(!session.printPage(page, true, 0, true, -1));
         logNewBoxes();
         QCOMPARE(_log, (QStringList{job(0), box(cutQuestion)}));
-        QVERIFY(!*closedByTest);
-        QTRY_VERIFY(!session.previewDialog());
+        QVERIFY(session.isCancelled());
         QCOMPARE(_previewsShown, 1);
         QVERIFY(!QApplication::activeModalWidget());
     }
@@ -514,7 +601,7 @@ private slots:
         QPointer<ReportPage> guard(page);
         QList<bool> alive;
         MessageBox::setNextAnswer(QMessageBox::Ok);
-        closePreviews(2, [&](QWidget*) {
+        printFromPreview([&](QWidget*) {
             if (alive.isEmpty()) {
                 page->deleteLater();
                 delete model;
@@ -523,7 +610,7 @@ private slots:
             alive << bool(guard);
         });
         QVERIFY(PrintSession().printPage(page, true, 0, true, -1));
-        QCOMPARE(alive, (QList<bool>{true, true}));
+        QCOMPARE(alive, QList<bool>{true});
         QCOMPARE(_log, (QStringList{job(0), box(turnPrompt), job(1)}));
         QCOMPARE(table->rowCountInEffect(), 0);
         QVERIFY(!table->model());

@@ -1,6 +1,7 @@
-#include "reportpage.h"
+#include "messagebox.h"
 #include "printsession.h"
 #include "rendertool.h"
+#include "reportpage.h"
 #include "scratchfilesystem.h"
 #include "testenvironment.h"
 #include "testregistry.h"
@@ -187,7 +188,16 @@ private slots:
         page.printer()->setOutputFormat(QPrinter::PdfFormat);
         page.printer()->setResolution(300);
         page.printer()->setOutputFileName(path);
-        QCOMPARE(PrintSession().printPage(&page, true, 1, false, 0), target == QLatin1String("file"));
+        const bool written = target == QLatin1String("file");
+        MessageBox::clearShown();
+        if (!written)
+            MessageBox::setNextAnswer(QMessageBox::Ok);
+        QCOMPARE(PrintSession().printPage(&page, true, 1, false, 0), written);
+        // A job that was not written completely is told, naming the side.
+        QCOMPARE(MessageBox::shown().size(), written ? 0 : 1);
+        if (!written)
+            QVERIFY2(MessageBox::lastShown().text.contains(QStringLiteral("сторона 1 не напечатана")),
+                     qPrintable(MessageBox::lastShown().text));
         QCOMPARE(page.paintSides(page.printer(), {0}), target == QLatin1String("file"));
     }
 

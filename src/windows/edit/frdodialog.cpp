@@ -12,10 +12,13 @@
 #include "subjectsstore.h"
 
 #include <QRegularExpression>
+#include <QStyle>
 
 namespace {
 const QString dateFormat = QStringLiteral("yyyy-MM-dd");
 const QString frdoTable = QStringLiteral("ProfFrdo");
+// The tallest a dialog opens: a 1366×768 screen less a taskbar and the title bar.
+constexpr int defaultHeightLimit = 690;
 const QStringList usedValueColumns{QStringLiteral("Frdo14"), QStringLiteral("Frdo15"), QStringLiteral("Frdo16")};
 
 // Columns shown and stored as they are, with the widget of each.
@@ -117,11 +120,25 @@ FrdoDialog::FrdoDialog(QWidget* parent) : AbstractEditDialog(parent), ui(new Ui:
                                          {{usedValueColumns.at(0), ui->comboBoxFrdo14},
                                           {usedValueColumns.at(1), ui->comboBoxFrdo15},
                                           {usedValueColumns.at(2), ui->comboBoxFrdo16}});
+    fitForm();
     // Spell checking comes with the base's arming, on every line edit of the dialog.
     DialogGeometry::restore(this);
     ui->tabWidget->setCurrentWidget(ui->tabFrdo);
     markFields();
     FieldMarks::watch(this, [this] { recheck(); });
+}
+
+// The form scrolls only on a screen too low for it; across, it always fits. The dialog opens as
+// tall as the whole form needs, within the height a 1366×768 screen with a taskbar leaves.
+void FrdoDialog::fitForm() {
+    // Measured with the fonts and margins the style gives; the grid took its sizes before.
+    ensurePolished();
+    ui->gridLayoutFrdo->invalidate();
+    const QSize form = ui->scrollAreaWidgetContentsFrdo->minimumSizeHint();
+    ui->scrollAreaFrdo->setMinimumWidth(form.width() + style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    // The dialog's least height holds the scroll area at its least; the whole form needs the rest.
+    const int whole = minimumSizeHint().height() + form.height() - ui->tabFrdo->minimumSizeHint().height();
+    resize(minimumSizeHint().width(), qMin(whole, defaultHeightLimit));
 }
 
 void FrdoDialog::readUsedValuesAhead() {

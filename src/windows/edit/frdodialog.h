@@ -39,6 +39,7 @@ protected:
     QString saveFailureText() const override;
 
 private:
+    void fitForm();
     void loadFrdo(const QSqlRecord& record);
     void resetFrdo();
     void markFields();

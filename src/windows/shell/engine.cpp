@@ -212,7 +212,7 @@ void Engine::onDocumentPrint(ReportList::ReportType type, qint64 sqlDocId, bool 
     if (_pageHook)
         _pageHook(page);
     PrintSession session;
-    session.printPage(page, true, printBackground ? 1 : -1, showPreview, -1);
+    session.printPage(page, true, printBackground ? 1 : -1, showPreview, -1, sqlDocId);
 }
 
 PrintSession::PageSource Engine::pageSource(const Documents& documents, const QJsonObject& content,
