@@ -462,7 +462,14 @@ void Database::listenToOthers(QSqlDatabase& db) {
     // The listening connection comes back with the server: the main one is brought back then too,
     // before the user's next save finds it dead.
     connect(_notifications, &ServerNotifications::reconnected, this, [this] {
-        QSqlQuery probe(QSqlDatabase::database());
+        // A connection known lost is opened again at once; the others are tried, not reopened
+        // behind the store's back.
+        if (_connectionLost) {
+            _lastReconnect = 0;
+            reconnect();
+            return;
+        }
+        QSqlQuery probe(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
         if (!probe.exec(QStringLiteral("SELECT 1")))
             recover(probe.lastError());
     });
