@@ -735,16 +735,13 @@ private slots:
         QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Внимание!"));
         QVERIFY(MessageBox::lastShown().text.startsWith(QStringLiteral("База данных открыта только для чтения:\n") +
                                                         t.filePath() + QLatin1Char('\n')));
-        const int troubles = db->troubleCount();
         QString error;
         QVERIFY(!db->setVariable(QStringLiteral("Data/City"), QStringLiteral("Псков"), &error));
+        QVERIFY2(error.contains(QStringLiteral("readonly")), qPrintable(error));
         QVERIFY(!db->execSql(QStringLiteral("DELETE FROM Variables")).isActive());
         QTest::qWait(50); // no box of the frame may follow: time for it to show if it did
+        // The callers have the failures and tell of them; the frame adds nothing.
         QCOMPARE(MessageBox::shown().size(), 1);
-        // The failure travels on the caller's reason, the clerk's words first.
-        QCOMPARE(db->failureInWords(error, troubles),
-                 QStringLiteral("База данных открыта только для чтения, изменения не сохранены:\n") + t.filePath() +
-                     QLatin1Char('\n') + error);
         MessageBox::setAutoAnswer(QMessageBox::NoButton);
         t.close();
         QVERIFY(folder.setReadOnly(false));

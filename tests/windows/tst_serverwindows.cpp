@@ -4,8 +4,8 @@
 #include "database.h"
 #include "documenteditdialog.h"
 #include "documentstable.h"
-#include "edittransaction.h"
 #include "documentstore.h"
+#include "edittransaction.h"
 #include "frdodialog.h"
 #include "guifixture.h"
 #include "mainwindow.h"
@@ -42,8 +42,9 @@
 
 namespace {
 const QString restartNotice = QStringLiteral("Новые параметры базы данных вступят в силу после перезапуска программы.");
-const QString movedText = QStringLiteral("Реестр перенесён на сервер. Программа будет закрыта. Запустите программу снова, "
-                                         "чтобы работать с реестром на сервере.");
+const QString movedText =
+    QStringLiteral("Реестр перенесён на сервер. Программа будет закрыта. Запустите программу снова, "
+                   "чтобы работать с реестром на сервере.");
 
 PgTestServer* server() {
     QString error;
@@ -644,7 +645,8 @@ private slots:
         QVERIFY(!MessageBox::shown().isEmpty());
         const QStringList lines = MessageBox::shown().first().text.split(QLatin1Char('\n'));
         QCOMPARE(lines.value(0), QStringLiteral("Не удалось сохранить приложение к свидетельству."));
-        QVERIFY2(lines.value(1).startsWith(QStringLiteral("Нет связи с сервером реестра")), qPrintable(lines.join('|')));
+        QVERIFY2(lines.value(1).startsWith(QStringLiteral("Нет связи с сервером реестра")),
+                 qPrintable(lines.join('|')));
         QVERIFY2(lines.value(2).startsWith(QStringLiteral("Введённое остаётся в открытых окнах")),
                  qPrintable(lines.join('|')));
         QVERIFY(dialog->isVisible());

@@ -1086,30 +1086,21 @@ bool Database::execPrepared(QSqlQuery& query) {
     return false;
 }
 
-// A failure's caller returns it; here the registry's state is noted, so that the caller's reason
-// gets the clerk's words (failureInWords), and a file that became unusable is told once.
+// A failure's caller returns it, with SQLite's reason; what no caller can return is told here: a
+// lost server (recover) and, once, a file that became unusable.
 void Database::reportFailure(const QSqlError& error, const QString& statement) {
     MZ_LOG() << errorText(error) << statement;
     if (_onServer) {
         recover(error);
         return;
     }
-    if (!_readOnly && !isUnavailable(error))
-        return;
-    const QString file = QDir::toNativeSeparators(filePath());
     const int code = sqliteCode(error);
-    ++_troubles;
-    if (_readOnly || code == ReadOnly)
-        _troubleText = QStringLiteral("База данных открыта только для чтения, изменения не сохранены:\n%1").arg(file);
-    else if (code == Full)
-        _troubleText = QStringLiteral("На диске нет места, изменения не сохранены:\n%1").arg(file);
-    else
-        _troubleText = QStringLiteral("Не удалось обратиться к базе данных, изменения не сохранены:\n%1").arg(file);
     const bool unusable = code == IoErr || code == CantOpen || code == Corrupt || code == NotADb;
-    if (unusable && !_unusableSaid && !signalsBlocked()) {
-        _unusableSaid = true;
-        emit writeFailed(_troubleText + QStringLiteral("\nОшибка: ") + errorText(error));
-    }
+    if (!unusable || _unusableSaid || signalsBlocked())
+        return;
+    _unusableSaid = true;
+    emit writeFailed(QStringLiteral("Не удалось обратиться к базе данных:\n%1\nОшибка: %2")
+                         .arg(QDir::toNativeSeparators(filePath()), errorText(error)));
 }
 
 QString Database::variable(const QString& name, QString* error) {

@@ -90,13 +90,13 @@ public:
     bool recover(const QSqlError& failure);
     // Whether a failure means the server cannot be reached now (restarted, network down).
     static bool isConnectionLoss(const QSqlError& error);
-    // Counts the moments the registry became unusable (the server lost, the file refusing writes);
-    // a write takes the count before it begins and words its failure with failureInWords().
+    // Counts the losses of the server connection; a write takes the count before it begins and
+    // words its failure with failureInWords().
     int troubleCount() const { return _troubles; }
-    // A failed write's reason with the clerk's words first when the registry became unusable since
-    // `troublesBefore` or the server is still lost: what happened, that nothing was saved and that
-    // the typing is kept. The driver's text follows on its own line. Other reasons are returned as
-    // they are.
+    // A failed write's reason with the clerk's words first when the server connection was lost
+    // since `troublesBefore` or is still lost: what happened, that nothing was saved and that the
+    // typing is kept. The server's text follows on its own line. Other reasons (a file's SQLite
+    // text) are returned as they are.
     QString failureInWords(const QString& reason, int troublesBefore) const;
     // The first line of what a lost server connection is said with.
     static QString connectionLostText();
