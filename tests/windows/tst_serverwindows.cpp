@@ -6,6 +6,7 @@
 #include "documentstable.h"
 #include "documentstore.h"
 #include "edittransaction.h"
+#include "filedialog.h"
 #include "frdodialog.h"
 #include "guifixture.h"
 #include "mainwindow.h"
@@ -622,6 +623,34 @@ private slots:
             QVERIFY2(MessageBox::lastShown().text.startsWith(QStringLiteral("Не удалось создать копию документа.\n"
                                                                             "Изменения не записаны")),
                      qPrintable(MessageBox::lastShown().text));
+    }
+
+    // A restore on a server replaces every clerk's registry: the question says so, with how many
+    // other programs are connected (ours left out), and its default keeps the registry.
+    void restoreOnServerSaysWhoElse() {
+        const QString database = server()->createDatabase();
+        OnServer on(database);
+        GuiFixture f;
+        f.build<MainWindow>();
+        QVERIFY(server()->exec(database, {"INSERT INTO ProfDocuments (fio1) VALUES ('Иванов')"}));
+        const QString backup = f.env().root() + QStringLiteral("/copy.db");
+        QString error;
+        QVERIFY2(Database::instance()->backup(backup, &error), qPrintable(error));
+        {
+            QSqlDatabase other = server()->connect(QStringLiteral("another-clerk"), database, &error);
+            QVERIFY2(other.isOpen(), qPrintable(error));
+            FileDialog::setNextFileName(backup);
+            f.answerNextBox(QMessageBox::No);
+            QVERIFY(f.trigger(QStringLiteral("actionLoadDb")));
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("another-clerk"));
+        const MessageBox::Shown question = MessageBox::lastShown();
+        QCOMPARE(question.text,
+                 QStringLiteral("Вновь загруженная база полностью заменит собой существующую. Продолжить?"));
+        QVERIFY2(question.informativeText.endsWith(QStringLiteral("Сейчас к нему подключено других программ: 1.")),
+                 qPrintable(question.informativeText));
+        QCOMPARE(question.defaultButton, QMessageBox::No);
     }
 
     // A save while the server is down says so in Russian first, the server's words after, and the

@@ -89,6 +89,9 @@ void MzMainWindow::markServerFallback() {
                                    .arg(Database::serverAddress().displayText()),
                                this);
     _fallbackNote->setObjectName(QStringLiteral("labelServerFallback"));
+    // A long address must not widen the window past a small screen: the whole note is its tooltip.
+    _fallbackNote->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    _fallbackNote->setToolTip(_fallbackNote->text());
     _fallbackNote->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
     statusBar()->addWidget(_fallbackNote, 1);
     Database::setWriteQuestion([this] { return askToWriteLocally(); });
