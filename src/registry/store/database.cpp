@@ -444,7 +444,7 @@ bool Database::openServer() {
     failure.kind = StartupProblem::Kind::CannotOpen;
     failure.error = error;
     failure.text = QStringLiteral("Не удалось открыть реестр на сервере %1.\n%2\nПрограмма будет закрыта.")
-                       .arg(serverText(), error);
+                       .arg(_server.displayText(), error);
     fail(failure);
     return false;
 }
