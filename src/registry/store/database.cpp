@@ -45,18 +45,18 @@ const QString readOnlyOption = QStringLiteral("QSQLITE_OPEN_READONLY");
 // SQLite's primary result codes (the driver reports them as native error codes).
 enum SqliteCode {
     Perm = 3,
-    Corrupt = 11,
-    NotADb = 26,
     Busy = 5,
     Locked = 6,
     NoMem = 7,
     ReadOnly = 8,
     IoErr = 10,
+    Corrupt = 11,
     Full = 13,
     CantOpen = 14,
     Protocol = 15,
     NoLfs = 22,
-    Auth = 23
+    Auth = 23,
+    NotADb = 26
 };
 
 int sqliteCode(const QSqlError& error) {
@@ -1511,8 +1511,15 @@ void Database::connectionLost(const QString& technical, bool told) {
     if (_lossSaid)
         return;
     _lossSaid = true;
-    if (!told)
-        emit writeFailed(technical.isEmpty() ? _troubleText : _troubleText + QStringLiteral("\nОшибка: ") + technical);
+    if (told)
+        return;
+    // Found while nothing was being saved: what is typed meanwhile is kept until the server is back.
+    QString text = QStringLiteral("%1 %2.\nЧто не сохранено, остаётся в открытых окнах: сохраните это ещё раз, "
+                                  "когда связь восстановится.")
+                       .arg(connectionLostText(), _server.displayText());
+    if (!technical.isEmpty())
+        text += QStringLiteral("\nОшибка: ") + technical;
+    emit writeFailed(text);
 }
 
 QString Database::failureInWords(const QString& reason, int troublesBefore) const {
