@@ -603,6 +603,7 @@ private slots:
         auto* window = f.build<MainWindow>();
         QVERIFY2(window->windowTitle().endsWith(QStringLiteral(" — локальный файл — сервер недоступен")),
                  qPrintable(window->windowTitle()));
+        window->statusBar()->showMessage(QStringLiteral("Файл сохранён")); // a passing note hides nothing
         QVERIFY(f.widget<QLabel>(QStringLiteral("labelServerFallback"))->isVisible());
         MessageBox::clearShown();
         DocumentsTable* table = window->documentsTable();

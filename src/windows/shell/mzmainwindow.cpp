@@ -93,7 +93,8 @@ void MzMainWindow::markServerFallback() {
     _fallbackNote->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     _fallbackNote->setToolTip(_fallbackNote->text());
     _fallbackNote->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
-    statusBar()->addWidget(_fallbackNote, 1);
+    // Permanent: a passing note in the status bar must not hide it.
+    statusBar()->addPermanentWidget(_fallbackNote, 1);
     Database::setWriteQuestion([this] { return askToWriteLocally(); });
 }
 
