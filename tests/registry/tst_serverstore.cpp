@@ -387,7 +387,7 @@ private slots:
         QVERIFY(!store->isValid());
         QCOMPARE(int(store->serverProblem()), problem);
         QCOMPARE(store->startupProblem().kind, StartupProblem::Kind::CannotOpen);
-        QVERIFY2(store->startupProblem().text.contains(a.toUrl()), qPrintable(store->startupProblem().text));
+        QVERIFY2(store->startupProblem().text.contains(a.displayText()), qPrintable(store->startupProblem().text));
     }
 
     // The backup is a registry file: it opens as the file store, with every row and value.
