@@ -708,8 +708,8 @@ private slots:
             QVERIFY2(both.first().endsWith(QStringLiteral("_2.bak")), qPrintable(both.first()));
     }
 
-    // A registry on a read-only disk opens for reading and printing; every save then fails where
-    // the user sees it.
+    // A registry on a read-only disk opens for reading and printing; every save then fails, told by
+    // the one who saves.
     void readOnlyRegistry() {
         TestDatabase t;
         ScratchFileSystem folder(t.env().defaultDataFolder(), 8 << 20);
@@ -735,14 +735,13 @@ private slots:
         QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Внимание!"));
         QVERIFY(MessageBox::lastShown().text.startsWith(QStringLiteral("База данных открыта только для чтения:\n") +
                                                         t.filePath() + QLatin1Char('\n')));
-        QVERIFY(!db->setVariable(QStringLiteral("Data/City"), QStringLiteral("Псков")));
+        QString error;
+        QVERIFY(!db->setVariable(QStringLiteral("Data/City"), QStringLiteral("Псков"), &error));
+        QVERIFY2(error.contains(QStringLiteral("readonly")), qPrintable(error));
         QVERIFY(!db->execSql(QStringLiteral("DELETE FROM Variables")).isActive());
-        QTRY_COMPARE(MessageBox::shown().size(), 2); // one box for the failures of one moment
-        QTest::qWait(50);                            // no further box may follow: time for it to show if it did
-        QCOMPARE(MessageBox::shown().size(), 2);
-        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
-        QCOMPARE(MessageBox::lastShown().text,
-                 QStringLiteral("База данных открыта только для чтения, изменения не сохранены:\n") + t.filePath());
+        QTest::qWait(50); // no box of the frame may follow: time for it to show if it did
+        // The callers have the failures and tell of them; the frame adds nothing.
+        QCOMPARE(MessageBox::shown().size(), 1);
         MessageBox::setAutoAnswer(QMessageBox::NoButton);
         t.close();
         QVERIFY(folder.setReadOnly(false));

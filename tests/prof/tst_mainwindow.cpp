@@ -429,6 +429,120 @@ private slots:
                  QStringLiteral("Файл сохранён:\n%1\n\nНе найдена программа, которая может его открыть.").arg(where));
     }
 
+    // Enter opens the current document; Delete asks, saying how many, and for a group its default
+    // keeps the documents.
+    void listKeys_data() {
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("defaultButton");
+        QTest::addColumn<int>("left");
+        const int ok = QMessageBox::Ok, cancel = QMessageBox::Cancel, enter = Qt::Key_Return;
+        QTest::newRow("Enter opens") << 1 << enter << 0 << 0 << 30;
+        QTest::newRow("Delete, one selected") << 1 << int(Qt::Key_Delete) << ok << ok << 29;
+        QTest::newRow("Delete, 25 selected, cancelled") << 25 << int(Qt::Key_Delete) << cancel << cancel << 30;
+        QTest::newRow("Delete, 25 selected") << 25 << int(Qt::Key_Delete) << ok << cancel << 5;
+    }
+    void listKeys() {
+        QFETCH(int, selected);
+        QFETCH(int, key);
+        QFETCH(int, answer);
+        QFETCH(int, defaultButton);
+        QFETCH(int, left);
+        GuiFixture f;
+        addDocuments(30);
+        auto* window = f.build<MainWindow>();
+        DocumentsTable* table = window->documentsTable();
+        table->updateData();
+        QList<qint64> ids;
+        for (qint64 id = 1; id <= selected; ++id)
+            ids << id;
+        table->selectIds(ids);
+        if (answer)
+            f.answerNextBox(MessageBox::Button(answer));
+        QTest::keyClick(table, Qt::Key(key));
+        QSqlQuery count = Database::instance()->execSql("SELECT count(*) FROM ProfDocuments");
+        QVERIFY(count.next());
+        QCOMPARE(count.value(0).toInt(), left);
+        if (!answer) {
+            QVERIFY(MessageBox::shown().isEmpty());
+            QVERIFY(window->editDialog());
+            QCOMPARE(window->editDialog()->recordId(), qint64(1));
+            return;
+        }
+        QCOMPARE(MessageBox::shown().size(), 1);
+        const MessageBox::Shown question = MessageBox::lastShown();
+        QCOMPARE(question.text, selected == 1
+                                    ? QStringLiteral("Вы уверены, что хотите удалить выделеннный документ?")
+                                    : QStringLiteral("Вы уверены, что хотите удалить выделеннные документы?"));
+        QCOMPARE(question.informativeText, QStringLiteral("Будет удалено документов: %1.").arg(selected));
+        QCOMPARE(int(question.defaultButton), defaultButton);
+    }
+
+    // After an import the whole group is in view, its top row in the list's order first, wherever
+    // the list was scrolled and in whatever order the import gave the ids.
+    void importedGroupInView() {
+        GuiFixture f;
+        addDocuments(300);
+        auto* window = f.build<MainWindow>();
+        window->resize(1000, 700);
+        window->show();
+        DocumentsTable* table = window->documentsTable();
+        table->updateData();
+        table->scrollToBottom();
+        QList<qint64> imported;
+        for (int i = 0; i < 25; ++i)
+            imported << insertRow(QStringLiteral("ProfDocuments"), {{"fio1", QStringLiteral("Новый %1").arg(i)}});
+        window->onDocumentsImported(imported);
+        QCOMPARE(table->selectedIds().size(), 25);
+        const QRect view = table->viewport()->rect();
+        const int rowHeight = table->rowHeight(0);
+        const int fitting = view.height() / rowHeight;
+        int seen = 0;
+        int topRow = table->model()->rowCount();
+        for (const QModelIndex& index : table->selectionModel()->selectedRows(1)) {
+            topRow = qMin(topRow, index.row());
+            seen += view.contains(table->visualRect(index));
+        }
+        QVERIFY(view.contains(table->visualRect(table->model()->index(topRow, 1))));
+        QCOMPARE(seen, qMin(25, fitting));
+        QCOMPARE(table->selectionModel()->currentIndex().row(), topRow);
+    }
+
+    // A write the registry refuses is told once, in the action's own box: the clerk's words first,
+    // SQLite's own on a line of their own, without the driver's.
+    void refusedDeleteOneBox_data() {
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("read-only connection") << "PRAGMA query_only = 1"
+                                              << "attempt to write a readonly database";
+        QTest::newRow("trigger") << "CREATE TRIGGER refuse BEFORE DELETE ON ProfDocuments BEGIN SELECT "
+                                    "RAISE(ABORT, 'удаление запрещено'); END"
+                                 << "удаление запрещено";
+    }
+    void refusedDeleteOneBox() {
+        QFETCH(QString, refusal);
+        QFETCH(QString, reason);
+        GuiFixture f;
+        addDocuments(3);
+        auto* window = f.build<MainWindow>();
+        DocumentsTable* table = window->documentsTable();
+        table->updateData();
+        table->selectIds({1, 2});
+        QVERIFY(Database::instance()->execSql(refusal).isActive());
+        f.answerNextBox(QMessageBox::Ok);
+        f.trigger(QStringLiteral("actionRemove"));
+        QTest::qWait(50); // the frame's box would come from the event loop
+        Database::instance()->execSql(QStringLiteral("PRAGMA query_only = 0"));
+        QCOMPARE(MessageBox::shown().size(), 2); // the question and one failure
+        QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
+        QCOMPARE(MessageBox::lastShown().text,
+                 QStringLiteral("Не удалось удалить документы; ни один из них не удалён.\n") + reason);
+        QSqlQuery count = Database::instance()->execSql("SELECT count(*) FROM ProfDocuments");
+        QVERIFY(count.next());
+        QCOMPARE(count.value(0).toInt(), 3);
+    }
+
     void rowCountsInStatusBar() {
         GuiFixture f;
         addDocuments(3);

@@ -287,14 +287,52 @@ private slots:
                      .match(text)
                      .hasMatch(),
                  qPrintable(text));
+        // Templates are counted apart, as the list leaves them out.
         QVERIFY2(server()->exec(database,
-                                {"CREATE TABLE profdocuments (id BIGINT PRIMARY KEY)",
-                                 "INSERT INTO profdocuments SELECT generate_series(1, 3)"},
+                                {"CREATE TABLE profdocuments (id BIGINT PRIMARY KEY, istemplate INTEGER)",
+                                 "INSERT INTO profdocuments SELECT i, CASE WHEN i > 3 THEN 1 WHEN i = 3 THEN 0 END "
+                                 "FROM generate_series(1, 5) AS i"},
                                 &error),
                  qPrintable(error));
         QVERIFY2(ServerConnection::check(onServer(database), &problem, &text), qPrintable(text));
-        QVERIFY2(text.endsWith("; в базе данных есть реестр (документов: 3)."), qPrintable(text));
+        QVERIFY2(text.endsWith("; в базе данных есть реестр (документов: 3, шаблонов: 2)."), qPrintable(text));
         QCOMPARE(QSqlDatabase::connectionNames(), before);
+    }
+
+    // The other programs on the database: this program's connections are one program, ours and
+    // left out; a client of another kind counts once per connection.
+    void countsOtherPrograms() {
+        QVERIFY(server());
+        QString error;
+        const QString database = server()->createDatabase(&error);
+        ServerProblem problem = ServerProblem::Other;
+        QVERIFY2(ServerConnection::open(onServer(database), "ours-1", &problem, &error), qPrintable(error));
+        QVERIFY2(ServerConnection::open(onServer(database), "ours-2", &problem, &error), qPrintable(error));
+        {
+            QSqlDatabase ours = QSqlDatabase::database("ours-1", false);
+            QCOMPARE(ServerConnection::otherPrograms(ours, &error), 0);
+            QSqlDatabase other = server()->connect("other-client", database, &error);
+            QVERIFY2(other.isOpen(), qPrintable(error));
+            QCOMPARE(ServerConnection::otherPrograms(ours, &error), 1);
+            other.close();
+        }
+        for (const char* name : {"ours-1", "ours-2", "other-client"})
+            QSqlDatabase::removeDatabase(QLatin1String(name));
+    }
+
+    // A socket folder is shown as the path it is; nothing is percent-encoded.
+    void displayText_data() {
+        QTest::addColumn<ServerAddress>("address");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("socket folder") << addressOf("/run/postgresql", 5433, "реестр", "clerk")
+                                       << "реестр (clerk, сокет в папке /run/postgresql, порт 5433)";
+        QTest::newRow("name") << addressOf("db.local", 5432, "реестр 2026", "a@b")
+                              << "postgresql://a@b@db.local:5432/реестр 2026";
+    }
+    void displayText() {
+        QFETCH(ServerAddress, address);
+        QFETCH(QString, text);
+        QCOMPARE(address.displayText(), text);
     }
 
     void saysWhatIsWrong_data() {

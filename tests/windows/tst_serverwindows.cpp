@@ -1,14 +1,21 @@
+#include "additionaleditdialog.h"
 #include "appkeys.h"
 #include "appsettings.h"
 #include "database.h"
 #include "documenteditdialog.h"
+#include "documentstable.h"
 #include "documentstore.h"
+#include "edittransaction.h"
+#include "filedialog.h"
 #include "frdodialog.h"
 #include "guifixture.h"
+#include "mainwindow.h"
 #include "modalhelper.h"
 #include "pgtestserver.h"
 #include "preferencesdialog.h"
 #include "profschema.h"
+#include "reportlist.h"
+#include "serverlogin.h"
 #include "servermovedialog.h"
 #include "serverpassworddialog.h"
 #include "serverschema.h"
@@ -23,17 +30,22 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QtTest>
 
 namespace {
 const QString restartNotice = QStringLiteral("Новые параметры базы данных вступят в силу после перезапуска программы.");
-const QString movedText = QStringLiteral("Реестр перенесён на сервер. Программа будет перезапущена для работы с ним.");
+const QString movedText =
+    QStringLiteral("Реестр перенесён на сервер. Программа будет закрыта. Запустите программу снова, "
+                   "чтобы работать с реестром на сервере.");
 
 PgTestServer* server() {
     QString error;
@@ -478,7 +490,215 @@ private slots:
     }
 };
 
+// For its life the program's registry is the one of `database` on the test server: a fixture built
+// meanwhile opens it (the registry is made there when the database is empty).
+class OnServer {
+public:
+    explicit OnServer(const QString& database) {
+        Database::shutdown();
+        Database::useServer(testAddress(database));
+    }
+    ~OnServer() {
+        Database::shutdown();
+        Database::useDataFolderFile();
+    }
+};
+
+// The server stopped for a scope, and back after it, also when a check fails.
+class ServerDown {
+public:
+    ServerDown() { _stopped = server()->pause(); }
+    ~ServerDown() { back(); }
+    bool stopped() const { return _stopped; }
+    bool back() { return server()->isRunning() || server()->resume(); }
+
+private:
+    bool _stopped = false;
+};
+
+qint64 topId(QTableView* table) {
+    const QModelIndex top = table->indexAt(QPoint(0, 0));
+    return top.sibling(top.row(), 0).data().toLongLong();
+}
+
+int documentCount() {
+    QSqlQuery query = runSql(QStringLiteral("SELECT count(*) FROM ProfDocuments"));
+    return query.next() ? query.value(0).toInt() : -1;
+}
+
+// Several clerks on one server, through the real windows.
+class TestServerClerks : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QVERIFY(server());
+        ReportList::build();
+    }
+
+    // Another program adds a document: a clerk at the very top sees it arrive there; a clerk who
+    // scrolled down keeps the document he looked at.
+    void refreshKeepsTheTopOnlyWhenScrolled_data() {
+        QTest::addColumn<bool>("scrolled");
+        QTest::newRow("at the very top") << false;
+        QTest::newRow("scrolled down") << true;
+    }
+    void refreshKeepsTheTopOnlyWhenScrolled() {
+        QFETCH(bool, scrolled);
+        const QString database = server()->createDatabase();
+        OnServer on(database);
+        GuiFixture f;
+        QVERIFY(server()->exec(database, {"INSERT INTO ProfDocuments (fio1) SELECT 'Документ ' || i FROM "
+                                          "generate_series(1, 200) AS i"}));
+        auto* window = f.build<MainWindow>();
+        window->resize(1000, 700);
+        DocumentsTable* table = window->documentsTable();
+        table->updateData();
+        QCOMPARE(table->model()->rowCount(), 200);
+        if (scrolled)
+            table->scrollTo(table->model()->index(50, 1), QAbstractItemView::PositionAtTop);
+        const qint64 before = topId(table);
+        QVERIFY(server()->exec(database, {"INSERT INTO ProfDocuments (fio1) VALUES ('Новый')"}));
+        QTRY_COMPARE_WITH_TIMEOUT(table->model()->rowCount(), 201, 10000);
+        if (scrolled) {
+            QCOMPARE(topId(table), before);
+        } else {
+            QCOMPARE(topId(table), qint64(201));
+            QCOMPARE(table->verticalScrollBar()->value(), table->verticalScrollBar()->minimum());
+        }
+    }
+
+    // With the server down the start-up box tries again on Enter; "Открыть" works on the local file,
+    // which the window says for the whole run, and the first write asks once (again after "Нет").
+    void staleCopySaidAndAsked_data() {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("asked");
+        QTest::addColumn<int>("documents");
+        QTest::newRow("written") << int(QMessageBox::Yes) << 1 << 3;
+        QTest::newRow("not written") << int(QMessageBox::No) << 2 << 1;
+    }
+    void staleCopySaidAndAsked() {
+        QFETCH(int, answer);
+        QFETCH(int, asked);
+        QFETCH(int, documents);
+        GuiFixture f;
+        QVERIFY(ServerSettings::save(testAddress(server()->createDatabase()), false));
+        ServerAddress address;
+        {
+            ServerDown down;
+            QVERIFY(down.stopped());
+            f.answerNextBox(QMessageBox::Open);
+            QCOMPARE(ServerLogin::connect(&address), ServerLogin::Outcome::File);
+        }
+        const MessageBox::Shown start = MessageBox::lastShown();
+        QCOMPARE(start.defaultButton, QMessageBox::Retry);
+        QVERIFY2(start.text.contains(QStringLiteral("«Повторить» — попробовать ещё раз, «Открыть»")),
+                 qPrintable(start.text));
+        QVERIFY2(start.text.contains(server()->socketFolder()), qPrintable(start.text));
+        QVERIFY(start.labels.contains(qMakePair(QMessageBox::Retry, QStringLiteral("Повторить"))));
+        QVERIFY(Database::isServerFallback());
+        const auto fallbackOff = qScopeGuard([] { Database::setServerFallback(false); });
+
+        insertRow(QStringLiteral("ProfDocuments"), {{"fio1", QStringLiteral("Иванов")}});
+        auto* window = f.build<MainWindow>();
+        QVERIFY2(window->windowTitle().endsWith(QStringLiteral(" — локальный файл — сервер недоступен")),
+                 qPrintable(window->windowTitle()));
+        window->statusBar()->showMessage(QStringLiteral("Файл сохранён")); // a passing note hides nothing
+        QVERIFY(f.widget<QLabel>(QStringLiteral("labelServerFallback"))->isVisible());
+        MessageBox::clearShown();
+        DocumentsTable* table = window->documentsTable();
+        for (int copy = 0; copy < 2; ++copy) {
+            table->updateData();
+            table->selectIds({1});
+            if (answer == QMessageBox::No || copy == 0)
+                f.answerNextBox(MessageBox::Button(answer));
+            table->onCopyRecordAction();
+        }
+        int questions = 0;
+        for (const MessageBox::Shown& box : MessageBox::shown())
+            questions += box.text.endsWith(QStringLiteral("Записать изменения в этот файл?"));
+        QCOMPARE(questions, asked);
+        QCOMPARE(int(MessageBox::shown().first().defaultButton), int(QMessageBox::No));
+        QCOMPARE(documentCount(), documents);
+        if (answer == QMessageBox::No)
+            QVERIFY2(MessageBox::lastShown().text.startsWith(QStringLiteral("Не удалось создать копию документа.\n"
+                                                                            "Изменения не записаны")),
+                     qPrintable(MessageBox::lastShown().text));
+    }
+
+    // A restore on a server replaces every clerk's registry: the question says so, with how many
+    // other programs are connected (ours left out), and its default keeps the registry.
+    void restoreOnServerSaysWhoElse() {
+        const QString database = server()->createDatabase();
+        OnServer on(database);
+        GuiFixture f;
+        f.build<MainWindow>();
+        QVERIFY(server()->exec(database, {"INSERT INTO ProfDocuments (fio1) VALUES ('Иванов')"}));
+        const QString backup = f.env().root() + QStringLiteral("/copy.db");
+        QString error;
+        QVERIFY2(Database::instance()->backup(backup, &error), qPrintable(error));
+        {
+            QSqlDatabase other = server()->connect(QStringLiteral("another-clerk"), database, &error);
+            QVERIFY2(other.isOpen(), qPrintable(error));
+            FileDialog::setNextFileName(backup);
+            f.answerNextBox(QMessageBox::No);
+            QVERIFY(f.trigger(QStringLiteral("actionLoadDb")));
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("another-clerk"));
+        const MessageBox::Shown question = MessageBox::lastShown();
+        QCOMPARE(question.text,
+                 QStringLiteral("Вновь загруженная база полностью заменит собой существующую. Продолжить?"));
+        QVERIFY2(question.informativeText.endsWith(QStringLiteral("Сейчас к нему подключено других программ: 1.")),
+                 qPrintable(question.informativeText));
+        QCOMPARE(question.defaultButton, QMessageBox::No);
+    }
+
+    // A save while the server is down says so in Russian first, the server's words after, and the
+    // typing stays in the window; an idle window is told within seconds, and again when it is back.
+    void stoppedServer() {
+        const QString database = server()->createDatabase();
+        OnServer on(database);
+        GuiFixture f;
+        QVERIFY(server()->exec(database, {"INSERT INTO ProfDocuments (fio1) VALUES ('Иванов')"}));
+        auto* window = f.build<MainWindow>();
+        auto* dialog = new AdditionalEditDialog(window);
+        dialog->setId(1);
+        dialog->show();
+        auto* typing = dialog->findChild<QPlainTextEdit*>(QStringLiteral("plainTextEdit"));
+        typing->setPlainText(QStringLiteral("Сведения, набранные до остановки сервера"));
+        dialog->setEdited();
+        MessageBox::clearShown();
+        ServerDown down;
+        QVERIFY(down.stopped());
+        dialog->findChild<QPushButton*>(QStringLiteral("pushButtonSave"))->click();
+        QVERIFY(!MessageBox::shown().isEmpty());
+        const QStringList lines = MessageBox::shown().first().text.split(QLatin1Char('\n'));
+        QCOMPARE(lines.value(0), QStringLiteral("Не удалось сохранить приложение к свидетельству."));
+        QVERIFY2(lines.value(1).startsWith(QStringLiteral("Нет связи с сервером реестра")),
+                 qPrintable(lines.join('|')));
+        QVERIFY2(lines.value(2).startsWith(QStringLiteral("Введённое остаётся в открытых окнах")),
+                 qPrintable(lines.join('|')));
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(typing->toPlainText(), QStringLiteral("Сведения, набранные до остановки сервера"));
+        delete dialog;
+
+        // The same loss is not told twice; a new one is, by the idle window.
+        QVERIFY(down.back());
+        QTRY_COMPARE_WITH_TIMEOUT(window->statusBar()->currentMessage(),
+                                  QStringLiteral("Связь с сервером реестра восстановлена."), 15000);
+        MessageBox::clearShown();
+        ServerDown again;
+        QVERIFY(again.stopped());
+        QTRY_VERIFY_WITH_TIMEOUT(!MessageBox::shown().isEmpty(), 15000);
+        QVERIFY2(MessageBox::lastShown().text.startsWith(QStringLiteral("Нет связи с сервером реестра")),
+                 qPrintable(MessageBox::lastShown().text));
+        QVERIFY(again.back());
+    }
+};
+
 ORVANE_TEST(TestDatabaseTab)
+ORVANE_TEST(TestServerClerks)
 ORVANE_TEST(TestUsedValuesLater)
 ORVANE_TEST(TestServerMove)
 ORVANE_TEST(TestServerPassword)

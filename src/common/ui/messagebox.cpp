@@ -8,8 +8,9 @@ QList<MessageBox::Shown> MessageBox::_shown;
 MessageBox::Button MessageBox::_autoAnswer = QMessageBox::NoButton;
 
 MessageBox::Button MessageBox::show(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
-                                    Buttons buttons, Button defaultButton, bool* dontWarnAgain) {
-    return run(parent, Shown{icon, title, text, buttons, defaultButton, dontWarnAgain != nullptr, QString()},
+                                    Buttons buttons, Button defaultButton, bool* dontWarnAgain,
+                                    const QString& informativeText) {
+    return run(parent, Shown{icon, title, text, buttons, defaultButton, dontWarnAgain != nullptr, informativeText},
                dontWarnAgain);
 }
 
@@ -18,6 +19,12 @@ MessageBox::Button MessageBox::ask(QWidget* parent, const QString& text, const Q
     return run(parent,
                Shown{QMessageBox::NoIcon, QString(), text, buttons, defaultButton, false, informativeText, labels},
                nullptr);
+}
+
+MessageBox::Button MessageBox::choose(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                      const QString& text, Buttons buttons, Button defaultButton,
+                                      const QList<QPair<Button, QString>>& labels) {
+    return run(parent, Shown{icon, title, text, buttons, defaultButton, false, QString(), labels}, nullptr);
 }
 
 MessageBox::Button MessageBox::run(QWidget* parent, const Shown& what, bool* dontWarnAgain) {

@@ -28,13 +28,13 @@ public:
 
     // Shows a modal box and returns the button chosen (Cancel or Escape-button when the box was closed).
     // With dontWarnAgain set the box carries the check box; its state is written back whatever the answer.
+    // An informative text stands under the text, smaller (how much a question concerns).
+    static Button show(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+                       Buttons buttons = QMessageBox::Ok, Button defaultButton = QMessageBox::NoButton,
+                       bool* dontWarnAgain = nullptr, const QString& informativeText = QString());
     // The titles of the program's boxes, the same whoever asks.
     static QString errorTitle() { return QStringLiteral("Ошибка"); }
     static QString attentionTitle() { return QStringLiteral("Внимание!"); }
-
-    static Button show(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
-                       Buttons buttons = QMessageBox::Ok, Button defaultButton = QMessageBox::NoButton,
-                       bool* dontWarnAgain = nullptr);
 
     static Button information(QWidget* parent, const QString& title, const QString& text,
                               Buttons buttons = QMessageBox::Ok, Button defaultButton = QMessageBox::NoButton);
@@ -50,6 +50,9 @@ public:
     // one kind looks the same whoever shows it.
     static Button message(QWidget* parent, const QString& title, const QString& text);
     static QMessageBox::Icon iconForTitle(const QString& title);
+    // A box whose buttons say what they do instead of their standard text.
+    static Button choose(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+                         Buttons buttons, Button defaultButton, const QList<QPair<Button, QString>>& labels);
     // A box whose question stands under its text in the smaller informative text.
     static Button ask(QWidget* parent, const QString& text, const QString& informativeText, Buttons buttons,
                       Button defaultButton, const QList<QPair<Button, QString>>& labels = {});

@@ -11,6 +11,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
+#include <QUuid>
 
 #ifndef Q_OS_WIN
 #include <pwd.h>
@@ -245,6 +246,18 @@ QString ServerAddress::toUrl() const {
            QLatin1Char('/') + encoded(database);
 }
 
+QString ServerAddress::displayText() const {
+    // A socket folder is a path, and read as one; a name or a number goes into the address as it is.
+    if (host.startsWith(QLatin1Char('/'))) {
+        const QString userPart = user.isEmpty() ? QString() : user + QStringLiteral(", ");
+        return QStringLiteral("%1 (%2сокет в папке %3, порт %4)").arg(database, userPart, host).arg(port);
+    }
+    const QString hostPart = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    const QString userPart = user.isEmpty() ? QString() : user + QLatin1Char('@');
+    return QStringLiteral("postgresql://") + userPart + hostPart + QLatin1Char(':') + QString::number(port) +
+           QLatin1Char('/') + database;
+}
+
 bool ServerAddress::looksLikeUrl(const QString& text) {
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
     return scheme.match(text.trimmed()).hasMatch();
@@ -306,8 +319,11 @@ bool ServerAddress::fromUrl(const QString& text, ServerAddress* address, QString
 
 namespace ServerConnection {
 namespace {
-// Long enough for a slow network, short enough that a wrong name does not freeze the window.
-const QString connectOptions = QStringLiteral("connect_timeout=5;client_encoding=UTF8");
+// Long enough for a slow network, short enough that a wrong name does not freeze the window. The
+// application name tells this program's connections from the other programs'.
+QString connectOptions() {
+    return QStringLiteral("connect_timeout=5;client_encoding=UTF8;application_name=") + applicationName();
+}
 
 QVariant scalar(QSqlDatabase& db, const QString& sql, const QVariantList& values, QSqlError* error) {
     QSqlQuery query(db);
@@ -390,16 +406,44 @@ bool checkRegistry(QSqlDatabase& db, const ServerAddress& address, ServerProblem
     }
     QString found = QStringLiteral("база данных пуста");
     if (hasRegistry) {
-        const QVariant documents = scalar(db, QStringLiteral("SELECT count(*) FROM profdocuments"), {}, &failure);
-        if (!documents.isValid())
+        // Counted as the list counts: a template is no document.
+        const QVariant documents = scalar(
+            db, QStringLiteral("SELECT count(*) FROM profdocuments WHERE coalesce(istemplate, 0) <> 1"), {}, &failure);
+        const QVariant templates = scalar(
+            db, QStringLiteral("SELECT count(*) FROM profdocuments WHERE coalesce(istemplate, 0) = 1"), {}, &failure);
+        if (!documents.isValid() || !templates.isValid())
             return failedStatement(failure, address, problem, text);
-        found = QStringLiteral("в базе данных есть реестр (документов: %1)").arg(documents.toLongLong());
+        found = QStringLiteral("в базе данных есть реестр (документов: %1, шаблонов: %2)")
+                    .arg(documents.toLongLong())
+                    .arg(templates.toLongLong());
     }
     report(ServerProblem::None, QStringLiteral("Подключение установлено. PostgreSQL %1; %2.").arg(version, found),
            problem, text);
     return true;
 }
 } // namespace
+
+QString applicationName() {
+    static const QString name = QStringLiteral("orvane-") + QUuid::createUuid().toString(QUuid::Id128).left(12);
+    return name;
+}
+
+int otherPrograms(QSqlDatabase& db, QString* error) {
+    // Each of our programs has several connections under one name; a client of another kind counts
+    // once per connection.
+    QSqlError failure;
+    const QVariant count = scalar(
+        db,
+        QStringLiteral("SELECT count(DISTINCT CASE WHEN application_name LIKE 'orvane-%' THEN application_name "
+                       "ELSE pid::text END) FROM pg_stat_activity WHERE datname = current_database() "
+                       "AND backend_type = 'client backend' AND application_name <> ? AND pid <> pg_backend_pid()"),
+        {applicationName()}, &failure);
+    if (count.isValid())
+        return count.toInt();
+    if (error)
+        *error = failure.text().trimmed();
+    return -1;
+}
 
 bool versionSupported(int versionNum) {
     return versionNum >= minimumVersion;
@@ -423,7 +467,7 @@ bool open(const ServerAddress& address, const QString& connectionName, ServerPro
     db.setDatabaseName(address.database);
     db.setUserName(address.user);
     db.setPassword(address.password);
-    db.setConnectOptions(connectOptions);
+    db.setConnectOptions(connectOptions());
     if (!db.open()) {
         const QSqlError failure = db.lastError();
         MZ_LOG() << "server connection failed:" << address.toUrl() << failure.text();

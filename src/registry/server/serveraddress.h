@@ -15,6 +15,9 @@ struct ServerAddress {
     bool isComplete() const { return !host.isEmpty() && !database.isEmpty() && !user.isEmpty() && port > 0; }
     // "postgresql://user@host:port/dbname" (a socket folder is written percent-encoded, as libpq reads it).
     QString toUrl() const;
+    // The address as the clerk reads it: nothing percent-encoded, a socket folder as a path
+    // ("registry (postgres, сокет в папке /run/postgresql, порт 5432)").
+    QString displayText() const;
     // Reads such an address ("postgres://" too; port, user optional: 5432 and the login name). The
     // password comes from PGPASSWORD, else from ~/.pgpass (or PGPASSFILE), as libpq reads them.
     // False with the reason in words for anything else.
@@ -76,6 +79,12 @@ private:
 // user may create tables in the database (or read an existing registry there), and lets go.
 // The text says what is wrong, or what was found ("Подключение установлено. …").
 bool check(const ServerAddress& address, ServerProblem* problem, QString* text);
+
+// The name every connection of this program gives the server ("orvane-" and an id of the run).
+QString applicationName();
+// How many other programs are connected to the database of `db` (our own connections left out);
+// -1 with the reason when the server cannot say.
+int otherPrograms(QSqlDatabase& db, QString* error = nullptr);
 
 // The problem a failed open or statement means, from the driver's error (SQLSTATE and text).
 ServerProblem problemOf(const QSqlError& error);

@@ -6,6 +6,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
+#include <utility>
 
 const char* const ServerNotifications::channel = "orvane_registry";
 
@@ -83,17 +84,21 @@ void ServerNotifications::received(const QString& name, QSqlDriver::Notification
 }
 
 void ServerNotifications::keepAlive() {
+    QString error;
     {
         QSqlDatabase db = QSqlDatabase::database(_connection, false);
         QSqlQuery probe(db);
         if (db.isOpen() && probe.exec(QStringLiteral("SELECT 1")))
             return;
+        error = probe.lastError().text().trimmed();
     }
-    QString error;
     if (!listen(&error)) {
         MZ_LOG() << "the server's notifications are not heard:" << error;
+        if (!std::exchange(_lost, true))
+            emit lost(error);
         return;
     }
+    _lost = false;
     ++_generation;
     MZ_LOG() << "listening to the server's notifications again";
     emit reconnected();

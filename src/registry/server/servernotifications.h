@@ -38,6 +38,8 @@ signals:
     void changedElsewhere();
     // The listening connection was lost and is open again: the server is back.
     void reconnected();
+    // The listening connection was found lost (once until it is back), with the driver's text.
+    void lost(const QString& technical);
 
 private:
     bool listen(QString* error);
@@ -50,4 +52,5 @@ private:
     QString _connection;
     QTimer _gather;
     QTimer _alive;
+    bool _lost = false;
 };

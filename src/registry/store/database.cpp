@@ -33,6 +33,9 @@ QString Database::_schemaKey;
 QString Database::_fileOverride;
 bool Database::_onServer = false;
 ServerAddress Database::_server;
+bool Database::_serverFallback = false;
+bool Database::_writesAgreed = false;
+std::function<bool()> Database::_writeQuestion;
 StartupQuestions* Database::_questions = nullptr;
 
 namespace {
@@ -47,11 +50,13 @@ enum SqliteCode {
     NoMem = 7,
     ReadOnly = 8,
     IoErr = 10,
+    Corrupt = 11,
     Full = 13,
     CantOpen = 14,
     Protocol = 15,
     NoLfs = 22,
-    Auth = 23
+    Auth = 23,
+    NotADb = 26
 };
 
 int sqliteCode(const QSqlError& error) {
@@ -362,6 +367,11 @@ void Database::useServer(const ServerAddress& address) {
     _server = address;
 }
 
+void Database::useDataFolderFile() {
+    _onServer = false;
+    _server = ServerAddress();
+}
+
 bool Database::usesServer() {
     return _onServer;
 }
@@ -372,6 +382,38 @@ ServerAddress Database::serverAddress() {
 
 QString Database::serverText() {
     return _server.toUrl();
+}
+
+void Database::setServerFallback(bool on) {
+    _serverFallback = on;
+    _writesAgreed = false;
+}
+
+bool Database::isServerFallback() {
+    return _serverFallback;
+}
+
+void Database::setWriteQuestion(const std::function<bool()>& question) {
+    _writeQuestion = question;
+    _writesAgreed = false;
+}
+
+bool Database::mayWrite(QString* error) {
+    if (!_serverFallback || _writesAgreed || !_writeQuestion)
+        return true;
+    // A write asked for while the question is open waits for its answer by failing.
+    static bool asking = false;
+    if (!asking) {
+        asking = true;
+        _writesAgreed = _writeQuestion();
+        asking = false;
+    }
+    if (_writesAgreed)
+        return true;
+    MZ_LOG() << "a write into the fallback file was declined";
+    return failWith(error, QStringLiteral("Изменения не записаны: программа работает с файлом реестра на этом "
+                                          "компьютере, потому что сервер реестра был недоступен при запуске. "
+                                          "Введённое остаётся в открытых окнах."));
 }
 
 // The registry on the server: connected, made in an empty database or brought up to this
@@ -402,7 +444,7 @@ bool Database::openServer() {
     failure.kind = StartupProblem::Kind::CannotOpen;
     failure.error = error;
     failure.text = QStringLiteral("Не удалось открыть реестр на сервере %1.\n%2\nПрограмма будет закрыта.")
-                       .arg(serverText(), error);
+                       .arg(_server.displayText(), error);
     fail(failure);
     return false;
 }
@@ -414,10 +456,20 @@ void Database::listenToOthers(QSqlDatabase& db) {
         query.exec(QStringLiteral("SELECT pg_backend_pid()")) && query.next() ? query.value(0).toLongLong() : 0;
     _notifications = new ServerNotifications(this);
     connect(_notifications, &ServerNotifications::changedElsewhere, this, &Database::changedElsewhere);
+    // An idle window hears of a lost server from the listening connection, within seconds.
+    connect(_notifications, &ServerNotifications::lost, this,
+            [this](const QString& technical) { connectionLost(technical, false); });
     // The listening connection comes back with the server: the main one is brought back then too,
     // before the user's next save finds it dead.
     connect(_notifications, &ServerNotifications::reconnected, this, [this] {
-        QSqlQuery probe(QSqlDatabase::database());
+        // A connection known lost is opened again at once; the others are tried, not reopened
+        // behind the store's back.
+        if (_connectionLost) {
+            _lastReconnect = 0;
+            reconnect();
+            return;
+        }
+        QSqlQuery probe(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
         if (!probe.exec(QStringLiteral("SELECT 1")))
             recover(probe.lastError());
     });
@@ -1034,24 +1086,21 @@ bool Database::execPrepared(QSqlQuery& query) {
     return false;
 }
 
+// A failure's caller returns it, with SQLite's reason; what no caller can return is told here: a
+// lost server (recover) and, once, a file that became unusable.
 void Database::reportFailure(const QSqlError& error, const QString& statement) {
     MZ_LOG() << errorText(error) << statement;
     if (_onServer) {
         recover(error);
         return;
     }
-    if (!_readOnly && !isUnavailable(error))
+    const int code = sqliteCode(error);
+    const bool unusable = code == IoErr || code == CantOpen || code == Corrupt || code == NotADb;
+    if (!unusable || _unusableSaid || signalsBlocked())
         return;
-    const QString file = QDir::toNativeSeparators(filePath());
-    if (_readOnly)
-        emit writeFailed(
-            QStringLiteral("База данных открыта только для чтения, изменения не сохранены:\n%1").arg(file));
-    else if (sqliteCode(error) == Full)
-        emit writeFailed(
-            QStringLiteral("На диске нет места, изменения не сохранены:\n%1\nОшибка: %2").arg(file, errorText(error)));
-    else
-        emit writeFailed(
-            QStringLiteral("Не удалось обратиться к базе данных:\n%1\nОшибка: %2").arg(file, errorText(error)));
+    _unusableSaid = true;
+    emit writeFailed(QStringLiteral("Не удалось обратиться к базе данных:\n%1\nОшибка: %2")
+                         .arg(QDir::toNativeSeparators(filePath()), errorText(error)));
 }
 
 QString Database::variable(const QString& name, QString* error) {
@@ -1200,6 +1249,13 @@ QStringList Database::mostFrequentValues(const QString& table, const QStringList
 }
 
 // --- backup and restore --------------------------------------------------------------------
+
+int Database::otherProgramsConnected(QString* error) {
+    if (!_onServer)
+        return 0;
+    QSqlDatabase db = QSqlDatabase::database();
+    return ServerConnection::otherPrograms(db, error);
+}
 
 bool Database::backup(const QString& destination, QString* error) {
     // A file marked read-only is not replaced, also where the user (root) could.
@@ -1434,17 +1490,43 @@ bool Database::recover(const QSqlError& failure) {
     const bool closed = !QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).isOpen();
     if (!closed && !isConnectionLoss(failure))
         return false;
-    if (!_connectionLost)
-        MZ_LOG() << "the connection to the server is lost:" << errorText(failure);
-    _connectionLost = true;
-    // Said once, by the window; a dialog that blocks the signal tells of its own failure.
-    if (!_lossSaid && !signalsBlocked()) {
-        _lossSaid = true;
-        emit writeFailed(QStringLiteral("Нет связи с сервером реестра %1.\nЧто не сохранено, остаётся в открытых "
-                                        "окнах: сохраните это ещё раз, когда связь восстановится.\nОшибка: %2")
-                             .arg(serverText(), errorText(failure)));
-    }
+    // A write blocks the signal and tells of the loss itself, in its own box.
+    connectionLost(errorText(failure), signalsBlocked());
     return reconnect();
+}
+
+QString Database::connectionLostText() {
+    return QStringLiteral("Нет связи с сервером реестра");
+}
+
+void Database::connectionLost(const QString& technical, bool told) {
+    if (!_connectionLost) {
+        MZ_LOG() << "the connection to the server is lost:" << technical;
+        _connectionLost = true;
+        ++_troubles;
+        _troubleText = QStringLiteral("%1 %2: изменения не сохранены.\nВведённое остаётся в открытых окнах: "
+                                      "сохраните это ещё раз, когда связь восстановится.")
+                           .arg(connectionLostText(), _server.displayText());
+    }
+    if (_lossSaid)
+        return;
+    _lossSaid = true;
+    if (told)
+        return;
+    // Found while nothing was being saved: what is typed meanwhile is kept until the server is back.
+    QString text = QStringLiteral("%1 %2.\nЧто не сохранено, остаётся в открытых окнах: сохраните это ещё раз, "
+                                  "когда связь восстановится.")
+                       .arg(connectionLostText(), _server.displayText());
+    if (!technical.isEmpty())
+        text += QStringLiteral("\nОшибка: ") + technical;
+    emit writeFailed(text);
+}
+
+QString Database::failureInWords(const QString& reason, int troublesBefore) const {
+    const bool troubled = _troubles != troublesBefore || (_onServer && _connectionLost);
+    if (!troubled || _troubleText.isEmpty() || reason.startsWith(_troubleText))
+        return reason;
+    return reason.isEmpty() ? _troubleText : _troubleText + QLatin1Char('\n') + reason;
 }
 
 // The main connection opened again; an edit transaction that was open is gone with the old one
@@ -1469,6 +1551,7 @@ bool Database::reconnect() {
     _connectionLost = false;
     _lossSaid = false;
     MZ_LOG() << "the connection to the server is back";
+    emit connectionBack();
     // What the others saved meanwhile went unheard.
     emit changedElsewhere();
     return true;

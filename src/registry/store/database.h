@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <functional>
 
 class QSqlDatabase;
 class ServerNotifications;
@@ -40,11 +41,23 @@ public:
     // Works on the registry of this PostgreSQL server database instead of a file (made there when
     // the database is empty). Several programs may work on it at once: nothing is locked.
     static void useServer(const ServerAddress& address);
+    // Back to the registry file of the data folder (or of useFile()) after useServer().
+    static void useDataFolderFile();
     // Whether this run's registry is on a server, and where.
     static bool usesServer();
     static ServerAddress serverAddress();
     // What the address, without the password, is shown as ("postgresql://user@host:port/dbname").
     static QString serverText();
+    // This run works on the registry file although the settings put the registry on a server that
+    // could not be reached: the file may be an old copy, and what is written there stays there.
+    static void setServerFallback(bool on);
+    static bool isServerFallback();
+    // Asked before the first write of a run on a fallback file; true lets this write and every later
+    // one go. Without a question (null, the default) every write goes.
+    static void setWriteQuestion(const std::function<bool()>& question);
+    // Whether a write may begin; false with the reason in `error` when the user declined. Every save
+    // passes here first (EditTransaction::save, DocumentStore::inSavepoint).
+    static bool mayWrite(QString* error);
 
     explicit Database(bool checkStructure);
     ~Database() override;
@@ -77,6 +90,16 @@ public:
     bool recover(const QSqlError& failure);
     // Whether a failure means the server cannot be reached now (restarted, network down).
     static bool isConnectionLoss(const QSqlError& error);
+    // Counts the losses of the server connection; a write takes the count before it begins and
+    // words its failure with failureInWords().
+    int troubleCount() const { return _troubles; }
+    // A failed write's reason with the clerk's words first when the server connection was lost
+    // since `troublesBefore` or is still lost: what happened, that nothing was saved and that the
+    // typing is kept. The server's text follows on its own line. Other reasons (a file's SQLite
+    // text) are returned as they are.
+    QString failureInWords(const QString& reason, int troublesBefore) const;
+    // The first line of what a lost server connection is said with.
+    static QString connectionLostText();
     // Why a server registry could not be opened (None for a file or an open one).
     ServerProblem serverProblem() const { return _serverProblem; }
     // The file or its folder cannot be written: documents can be read and printed, nothing saved.
@@ -129,6 +152,10 @@ public:
     // Whether these columns' used values are on their way: asked for now, they would be waited for.
     bool usedValuesComing(const QString& table, const QStringList& columnNames);
 
+    // How many other programs work on the registry now: on a server, those connected to its
+    // database; a file has none (it is held by one program). -1 with the reason when unknown.
+    int otherProgramsConnected(QString* error = nullptr);
+
     // Copies the database to `destination`; false with the reason, in Russian, in `error`.
     bool backup(const QString& destination, QString* error = nullptr);
     // Checks `source` first (isRestoreCandidate), then puts a migrated copy of it in place of
@@ -159,13 +186,15 @@ public:
     static bool runViewsScript(QSqlDatabase& db, QString* error);
 
 signals:
-    // A statement failed because the file cannot be written or used now (read-only, full disk,
-    // locked). Its caller has the failure already (false, an inactive query); this tells the
-    // frame, which says once per moment that the file is unusable. A window that reports the
-    // failure itself blocks the signal.
+    // What no caller can return: the server connection was lost (found by the listening connection
+    // while the window is idle, or by a read), or the file became unusable (an I/O error, the file
+    // gone or damaged). Said once until it is over. A failed write travels on its caller's returned
+    // reason instead (see failureInWords); the writes block this signal.
     void writeFailed(const QString& message);
     // Another program changed the documents of the server registry (a file has no others).
     void changedElsewhere();
+    // The connection to the server is open again after it was lost.
+    void connectionBack();
 
 private:
     // How a file's tables differ from the registry, as the structure check would find it.
@@ -186,6 +215,8 @@ private:
     bool openReadOnly(const QString& path, QString* error);
     bool openServer();
     void listenToOthers(QSqlDatabase& db);
+    // The connection to the server is gone, whoever found it; `told` when a write's caller says so.
+    void connectionLost(const QString& technical, bool told);
     bool reconnect();
     bool backupServer(const QString& destination, QString* error);
     bool restoreOnServer(const QString& source, QString* error);
@@ -216,6 +247,9 @@ private:
     static QString _fileOverride;
     static bool _onServer;
     static ServerAddress _server;
+    static bool _serverFallback;
+    static bool _writesAgreed;
+    static std::function<bool()> _writeQuestion;
 
     QMap<QString, DBTable> _tables;
     QString _mainPrimaryKeyName;
@@ -228,6 +262,9 @@ private:
     ServerNotifications* _notifications = nullptr; // a child: the server's notifications
     bool _connectionLost = false;
     bool _lossSaid = false;
+    bool _unusableSaid = false;
+    int _troubles = 0;
+    QString _troubleText;      // the clerk's words for the latest trouble
     qint64 _lastReconnect = 0; // ms since the epoch
     bool _readOnly = false;
     QString _startWarning;

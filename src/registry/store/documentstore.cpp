@@ -4,8 +4,10 @@
 #include "frdoautofill.h"
 #include "mzlog.h"
 #include "sqldialect.h"
+#include "storequery.h"
 
 #include <QMap>
+#include <QSignalBlocker>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -28,10 +30,10 @@ QString idListText(const QList<qint64>& ids) {
     return text + QLatin1Char(')');
 }
 
-// False, with the statement's error in `error`.
+// False, with the statement's error in `error` (the database's words, without the driver's).
 bool failed(const QSqlQuery& query, QString* error) {
     if (error)
-        *error = query.lastError().text();
+        *error = StoreQuery::reasonOf(query.lastError());
     return false;
 }
 
@@ -63,7 +65,8 @@ const char* const DocumentStore::listColumns[listColumnCount] = {"profId",    "f
 // batch neither leaves half its rows nor costs a commit per row. The file takes a savepoint with
 // or without an open transaction; a server wants one, so outside one the work gets a transaction
 // of its own, committed with the savepoint's release.
-bool DocumentStore::inSavepoint(const QString& name, const std::function<bool()>& work, QString* error) {
+namespace {
+bool runInSavepoint(const QString& name, const std::function<bool()>& work, QString* error) {
     Database* db = Database::instance();
     QSqlDatabase connection = QSqlDatabase::database();
     const QString savepoint = QStringLiteral("SAVEPOINT %1;").arg(name);
@@ -100,6 +103,20 @@ bool DocumentStore::inSavepoint(const QString& name, const std::function<bool()>
         failed(connection.lastError().text(), error);
         done = false;
     }
+    return done;
+}
+} // namespace
+
+bool DocumentStore::inSavepoint(const QString& name, const std::function<bool()>& work, QString* error) {
+    if (!Database::mayWrite(error))
+        return false;
+    Database* db = Database::instance();
+    // The caller tells of its failure, with the clerk's words first when the registry became unusable.
+    const QSignalBlocker quiet(db);
+    const int troubles = db->troubleCount();
+    const bool done = runInSavepoint(name, work, error);
+    if (!done && error)
+        *error = db->failureInWords(*error, troubles);
     return done;
 }
 

@@ -61,27 +61,30 @@ void EditTransaction::release(const QObject* owner) {
 }
 
 bool EditTransaction::save(QObject* owner, const std::function<bool(QString*)>& write, QString* error) {
+    if (!Database::mayWrite(error))
+        return false;
+    Database* database = Database::hasInstance() ? Database::instance() : nullptr;
     // The caller tells of its own failures; the main window's box would only repeat them.
-    const QSignalBlocker quiet(Database::hasInstance() ? Database::instance() : nullptr);
+    const QSignalBlocker quiet(database);
+    const int troubles = database ? database->troubleCount() : 0;
+    const auto fail = [&](const QString& reason) {
+        StoreQuery::keep(error, database ? database->failureInWords(reason, troubles) : reason);
+        return false;
+    };
     QString reason;
     QSqlDatabase db = connection();
     // A server connection that was lost is tried again before the save gives up.
-    if (!db.isOpen() && !(Database::hasInstance() && Database::instance()->recover(QSqlError()))) {
-        StoreQuery::keep(error, StoreQuery::notOpenText());
-        return false;
-    }
+    if (!db.isOpen() && !(database && database->recover(QSqlError())))
+        return fail(StoreQuery::notOpenText());
     if (!_owner)
         begin(owner);
-    if (!savepoint(db, owner, &reason)) {
-        StoreQuery::keep(error, reason);
-        return false;
-    }
+    if (!savepoint(db, owner, &reason))
+        return fail(reason);
     const bool written = write(&reason);
     if (written && commit(owner, &reason))
         return true;
-    StoreQuery::keep(error, reason);
     undoSave(owner);
-    return false;
+    return fail(reason);
 }
 
 // On a server whose connection was lost and opened again, the transaction the dialogs shared went

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -232,11 +233,20 @@ void DocumentsTableAbstract::selectIds(const QList<qint64>& ids) {
     const QItemSelection selection =
         selectionOf(QSet<qint64>(ids.cbegin(), ids.cend()), {ids.isEmpty() ? 0 : ids.first()}, &first);
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    if (first.at(0) >= 0) {
-        const QModelIndex index = m->index(first.at(0), 1);
-        selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-        scrollTo(index);
+    if (selection.isEmpty())
+        return;
+    // The group's top row in the list's order, whatever order the ids came in: the bottom row is
+    // brought into view first, then the top, so that a group that fits is seen whole.
+    int top = m->rowCount();
+    int bottom = -1;
+    for (const QItemSelectionRange& range : selection) {
+        top = qMin(top, range.top());
+        bottom = qMax(bottom, range.bottom());
     }
+    const QModelIndex topIndex = m->index(top, 1);
+    selectionModel()->setCurrentIndex(topIndex, QItemSelectionModel::NoUpdate);
+    scrollTo(m->index(bottom, 1), QAbstractItemView::EnsureVisible);
+    scrollTo(topIndex, QAbstractItemView::EnsureVisible);
 }
 
 // --- column widths -----------------------------------------------------------------------------
@@ -265,6 +275,7 @@ void DocumentsTableAbstract::saveColumnWidths(const QString& tableName) {
 
 // The rows read again, and what the user looked at kept: the selected documents, the current one
 // and the document at the top of the view (where it is gone, the scroll bar stays where it was).
+// A view at the very top stays there, so that a document added above comes into sight.
 void DocumentsTableAbstract::updateData() {
     QAbstractItemModel* m = model();
     const QList<qint64> selected = selectedIds();
@@ -273,6 +284,7 @@ void DocumentsTableAbstract::updateData() {
     const QModelIndex top = indexAt(QPoint(0, 0));
     const qint64 topId = top.isValid() ? top.sibling(top.row(), 0).data().toLongLong() : 0;
     const int scrolled = verticalScrollBar()->value();
+    const bool atTop = scrolled == verticalScrollBar()->minimum();
     const int horizontal = horizontalScrollBar()->value();
     reloadSource();
     fetchAll();
@@ -285,7 +297,9 @@ void DocumentsTableAbstract::updateData() {
         if (rows.at(0) >= 0)
             selectionModel()->setCurrentIndex(m->index(rows.at(0), qMax(current.column(), 0)),
                                               QItemSelectionModel::NoUpdate);
-        if (rows.at(1) >= 0)
+        if (atTop)
+            verticalScrollBar()->setValue(verticalScrollBar()->minimum());
+        else if (rows.at(1) >= 0)
             scrollTo(m->index(rows.at(1), qMax(top.column(), 0)), QAbstractItemView::PositionAtTop);
         else
             verticalScrollBar()->setValue(scrolled);
@@ -305,6 +319,24 @@ void DocumentsTableAbstract::onRowActivated(QModelIndex index) {
         return;
     }
     emit documentClicked(id.toLongLong());
+}
+
+// Enter opens the current row's document and Delete asks to delete the selection, as the menu's
+// entries do; everything else is the view's.
+void DocumentsTableAbstract::keyPressEvent(QKeyEvent* event) {
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    const bool anySelected = selectionModel() && selectionModel()->hasSelection();
+    if (plain && anySelected && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        onEditAction();
+        event->accept();
+        return;
+    }
+    if (plain && anySelected && event->key() == Qt::Key_Delete) {
+        onDeleteAction();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
 }
 
 void DocumentsTableAbstract::onEditAction() {
@@ -345,13 +377,18 @@ void DocumentsTableAbstract::onCopyRecordAction() {
     emit documentClicked(newId);
 }
 
+// A group deleted by one stray Enter is a lost afternoon: the question says how many, and for
+// more than one its default deletes nothing.
 void DocumentsTableAbstract::onDeleteAction() {
-    const int selected = selectionModel() ? selectionModel()->selectedRows().size() : 0;
-    const QString text = selected == 1 ? QStringLiteral("Вы уверены, что хотите удалить выделеннный документ?")
-                                       : QStringLiteral("Вы уверены, что хотите удалить выделеннные документы?");
-    if (!confirm(this, text))
-        return;
     const QList<qint64> ids = selectedIds();
+    if (ids.isEmpty())
+        return;
+    const QString text = ids.size() == 1 ? QStringLiteral("Вы уверены, что хотите удалить выделеннный документ?")
+                                         : QStringLiteral("Вы уверены, что хотите удалить выделеннные документы?");
+    const QString count = QStringLiteral("Будет удалено документов: %1.").arg(ids.size());
+    if (MessageBox::show(this, QMessageBox::NoIcon, attention, text, QMessageBox::Ok | QMessageBox::Cancel,
+                         ids.size() == 1 ? QMessageBox::Ok : QMessageBox::Cancel, nullptr, count) != QMessageBox::Ok)
+        return;
     QString error;
     const bool deleted = DocumentStore::inSavepoint(
         batchSavepoint, [&] { return deleteRecords(ids, &error); }, &error);

@@ -41,7 +41,8 @@ public:
     // Ids of every row the list shows, in its order.
     QList<qint64> shownIds() const;
     QList<qint64> idsForFill() const { return _idsForFill; }
-    // Selects exactly the rows of `ids` the list shows and scrolls to the first of `ids`.
+    // Selects exactly the rows of `ids` the list shows and brings the group into view, its top row
+    // (in the list's order) first; that row becomes the current one.
     void selectIds(const QList<qint64>& ids);
 
     // Column widths under the user store's "Table_geometry_<name>_column_<n>_width"; a hidden
@@ -107,6 +108,7 @@ protected:
     virtual QDialog* createPrintDialog(QWidget* parent);
 
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
     // Enables the menu's actions for a menu requested at `pos` (viewport coordinates).
     void updateActions(const QPoint& pos);

@@ -55,7 +55,8 @@ void ServerMoveDialog::on_pushButtonMoveStart_clicked() {
         showCounts(counts);
         setStatus(QStringLiteral("Реестр перенесён."));
         MZ_LOG() << "the registry was moved to" << _address.toUrl();
-        switchToServer(QStringLiteral("Реестр перенесён на сервер. Программа будет перезапущена для работы с ним."));
+        switchToServer(QStringLiteral("Реестр перенесён на сервер. Программа будет закрыта. Запустите программу "
+                                      "снова, чтобы работать с реестром на сервере."));
         return;
     case Outcome::AlreadyThere:
         setStatus(sentence(RegistryMove::alreadyThereText()));
@@ -165,7 +166,8 @@ void ServerMoveDialog::on_pushButtonMoveCancel_clicked() {
 }
 
 void ServerMoveDialog::on_pushButtonMoveOpen_clicked() {
-    switchToServer(QStringLiteral("Программа будет перезапущена для работы с реестром на сервере."));
+    switchToServer(QStringLiteral("Программа будет закрыта. Запустите программу снова, чтобы работать с реестром "
+                                  "на сервере."));
 }
 
 void ServerMoveDialog::on_pushButtonMoveClose_clicked() {

@@ -14,7 +14,7 @@ class ServerMoveDialog;
 // Moves the running program's registry file onto an empty database of a PostgreSQL server, table
 // by table with progress, and shows the counts on both sides. On success (or when the user chose
 // to open a registry the server already holds) the address is stored and the dialog is accepted:
-// the caller ends the program, which the frame starts again on the server.
+// the caller ends the program, and the clerk starts it again, on the server.
 class ServerMoveDialog : public QDialog {
     Q_OBJECT
 

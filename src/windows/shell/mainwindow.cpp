@@ -83,6 +83,7 @@ MainWindow::MainWindow(QWidget* parent)
     QTimer::singleShot(loadSettingsDelayMs, this, &MainWindow::loadSettings);
     ui->actionFilter->setChecked(true);
     hideSelectionActions();
+    markServerFallback();
 }
 
 MainWindow::~MainWindow() {

@@ -10,6 +10,7 @@
 #include "frdocheck.h"
 #include "frdocheckdialog.h"
 #include "messagebox.h"
+#include "mzlog.h"
 #include "preferencesdialog.h"
 #include "productinfo.h"
 #include "settingsregistry.h"
@@ -24,6 +25,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QLabel>
 #include <QMenu>
 #include <QProgressDialog>
 #include <QStandardPaths>
@@ -61,11 +63,56 @@ MzMainWindow::MzMainWindow(QWidget* parent) : QMainWindow(parent), _engine(new E
     connect(_engine, &Engine::error, this, &MzMainWindow::showMessage);
     setMinimumSize(800, 600);
     _lastDirectory = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (Database::hasInstance())
+    if (Database::hasInstance()) {
         connect(Database::instance(), &Database::writeFailed, this, &MzMainWindow::onWriteFailed);
+        connect(Database::instance(), &Database::connectionBack, this,
+                [this] { statusBar()->showMessage(QStringLiteral("Связь с сервером реестра восстановлена."), 10000); });
+    }
+}
+
+namespace {
+const QString fallbackTitle = QStringLiteral("локальный файл — сервер недоступен");
+} // namespace
+
+QString MzMainWindow::titleFor(const QString& title) {
+    return Database::isServerFallback() ? title + QStringLiteral(" — ") + fallbackTitle : title;
+}
+
+// The run works on the file while its registry is on a server: the title and the status bar say
+// so as long as it lasts, and the first write asks.
+void MzMainWindow::markServerFallback() {
+    if (!Database::isServerFallback() || _fallbackNote)
+        return;
+    setWindowTitle(titleFor(windowTitle()));
+    _fallbackNote = new QLabel(QStringLiteral("Работа с файлом реестра на этом компьютере: сервер реестра %1 "
+                                              "недоступен, изменения на сервер не попадут.")
+                                   .arg(Database::serverAddress().displayText()),
+                               this);
+    _fallbackNote->setObjectName(QStringLiteral("labelServerFallback"));
+    // A long address must not widen the window past a small screen: the whole note is its tooltip.
+    _fallbackNote->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    _fallbackNote->setToolTip(_fallbackNote->text());
+    _fallbackNote->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
+    // Permanent: a passing note in the status bar must not hide it.
+    statusBar()->addPermanentWidget(_fallbackNote, 1);
+    Database::setWriteQuestion([this] { return askToWriteLocally(); });
+}
+
+bool MzMainWindow::askToWriteLocally() {
+    const QString text =
+        QStringLiteral("Сервер реестра был недоступен при запуске, и программа работает с файлом реестра на этом "
+                       "компьютере:\n%1\n\nВ нём может быть старая копия реестра, а записанное в него не попадёт "
+                       "на сервер и не будет видно другим программам.\n\nЗаписать изменения в этот файл?")
+            .arg(QDir::toNativeSeparators(Database::filePath()));
+    return MessageBox::choose(this, QMessageBox::Warning, MessageBox::attentionTitle(), text,
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No,
+                              {{QMessageBox::Yes, QStringLiteral("Записать в файл")},
+                               {QMessageBox::No, QStringLiteral("Не записывать")}}) == QMessageBox::Yes;
 }
 
 MzMainWindow::~MzMainWindow() {
+    if (_fallbackNote)
+        Database::setWriteQuestion({});
     // Open dialogs roll back what they did not save while the database is still there.
     qDeleteAll(findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly));
     Database::shutdown();
@@ -108,6 +155,7 @@ void MzMainWindow::onWriteFailed(const QString& message) {
     if (_writeFailurePending)
         return;
     _writeFailurePending = true;
+    statusBar()->showMessage(message.section(QLatin1Char('\n'), 0, 0));
     QTimer::singleShot(0, this, [this, message] {
         MessageBox::warning(this, errorTitle, message);
         _writeFailurePending = false;
@@ -170,6 +218,19 @@ void MzMainWindow::backupDatabase() {
         showMessage(QStringLiteral("Не удалось сохранить резервную копию.\n") + error, errorTitle);
 }
 
+// A registry on a server is every clerk's: its restore replaces it for all of them.
+QString MzMainWindow::sharedRegistryNote() {
+    QString error;
+    const int others = Database::instance()->otherProgramsConnected(&error);
+    QString note = QStringLiteral("Реестр на сервере общий: он будет заменён для всех программ, которые с ним "
+                                  "работают.");
+    if (others >= 0)
+        note += QStringLiteral(" Сейчас к нему подключено других программ: %1.").arg(others);
+    else
+        MZ_LOG() << "the other programs on the server are not counted:" << error;
+    return note;
+}
+
 bool MzMainWindow::restoreDatabase() {
     const QString path = FileDialog::getOpenFileName(this, QStringLiteral("Open file"), _lastDirectory, databaseFilter);
     if (path.isEmpty())
@@ -180,9 +241,10 @@ bool MzMainWindow::restoreDatabase() {
         showMessage(error, errorTitle);
         return false;
     }
-    if (MessageBox::warning(this, MessageBox::attentionTitle(),
-                            QStringLiteral("Вновь загруженная база полностью заменит собой существующую. Продолжить?"),
-                            QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+    if (MessageBox::show(this, QMessageBox::Warning, MessageBox::attentionTitle(),
+                         QStringLiteral("Вновь загруженная база полностью заменит собой существующую. Продолжить?"),
+                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No, nullptr,
+                         Database::usesServer() ? sharedRegistryNote() : QString()) != QMessageBox::Yes)
         return false;
     if (!Database::instance()->restore(path, &error)) {
         showMessage(error, errorTitle);

@@ -13,6 +13,7 @@
 class Engine;
 class FrdoCheckDialog;
 
+class QLabel;
 class QShowEvent;
 
 // The frame of the program's main window: it owns the print engine and shows its messages, keeps
@@ -63,6 +64,15 @@ protected:
     // The support forum's entry: shown only when an administrator has set the forum's address
     // ("Forum/url"); its menu goes too when nothing else is left in it.
     void setForumAction(QAction* action);
+
+    // The window's title for `title`: on a run that works on the local file because the server could
+    // not be reached, the title says so.
+    static QString titleFor(const QString& title);
+    // On such a run: the title (the edition's, set before) and the status bar say so for the whole
+    // run, and the first write asks (askToWriteLocally). The edition calls it once its form is up.
+    void markServerFallback();
+    // The question before the first write into that local file; true lets the writes go.
+    bool askToWriteLocally();
 
     // Shows a message of the window as the engine's messages are shown: information (the title
     // "Информация") with the information icon, anything else with the warning icon.
@@ -121,6 +131,7 @@ private:
     void startUp();
     void warnIfReadOnly();
     void onWriteFailed(const QString& message);
+    QString sharedRegistryNote();
 
     Engine* _engine;
     QString _lastDirectory;
@@ -135,4 +146,5 @@ private:
     QPointer<QAction> _toolBarAction;
     QPointer<QAction> _bannerAction;
     QPointer<QWidget> _banner;
+    QLabel* _fallbackNote = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "serverlogin.h"
 
+#include "database.h"
 #include "messagebox.h"
 #include "mzlog.h"
 #include "serverpassworddialog.h"
@@ -10,6 +11,14 @@
 
 namespace {
 const char* const probeConnection = "orvane_login";
+
+QString retryLabel() {
+    return QStringLiteral("Повторить");
+}
+
+QString openLabel() {
+    return QStringLiteral("Открыть");
+}
 
 // Opens and lets go at once: the data store opens its own connection with what works here.
 bool reachable(const ServerAddress& address, ServerProblem* problem, QString* error) {
@@ -36,14 +45,22 @@ ServerLogin::Outcome ServerLogin::connect(ServerAddress* address, QWidget* paren
                 return Outcome::Quit;
             continue;
         }
-        const QString text = QStringLiteral("Не удалось подключиться к реестру на сервере %1:\n%2\n\n"
-                                            "«Повтор» — попробовать ещё раз, «Открыть» — работать с файлом реестра на "
-                                            "этом компьютере (сервер можно указать в настройках программы).")
-                                 .arg(address->toUrl(), error);
-        const auto answer = MessageBox::warning(parent, MessageBox::errorTitle(), text,
-                                                QMessageBox::Retry | QMessageBox::Open | QMessageBox::Cancel);
-        if (answer == QMessageBox::Open)
+        const QString text =
+            QStringLiteral("Не удалось подключиться к реестру на сервере %1:\n%2\n\n«%3» — попробовать ещё раз, "
+                           "«%4» — работать с файлом реестра на этом компьютере: в нём может быть старая копия "
+                           "реестра, и записанное в него на сервер не попадёт (сервер можно указать в настройках "
+                           "программы).")
+                .arg(address->displayText(), error, retryLabel(), openLabel());
+        // A reflexive Enter tries again rather than opening a copy that may be stale.
+        const auto answer =
+            MessageBox::choose(parent, QMessageBox::Warning, MessageBox::errorTitle(), text,
+                               QMessageBox::Retry | QMessageBox::Open | QMessageBox::Cancel, QMessageBox::Retry,
+                               {{QMessageBox::Retry, retryLabel()}, {QMessageBox::Open, openLabel()}});
+        if (answer == QMessageBox::Open) {
+            Database::setServerFallback(true);
+            MZ_LOG() << "the server" << address->toUrl() << "is not reached: working on the local file";
             return Outcome::File;
+        }
         if (answer != QMessageBox::Retry)
             return Outcome::Quit;
     }
