@@ -245,9 +245,9 @@ private slots:
                 chain << w->objectName();
         QCOMPARE(chain, order);
 
-        dialog->resize(1013, 977);
+        dialog->resize(1301, 677);
         f.adopt<QWidget>(nullptr);
-        QCOMPARE(f.build<DocumentEditDialog>()->size(), QSize(1013, 977));
+        QCOMPARE(f.build<DocumentEditDialog>()->size(), QSize(1301, 677));
     }
 
     void fieldsRoundTrip_data() {
