@@ -284,3 +284,12 @@ bool PgTestServer::exec(const QString& database, const QStringList& statements, 
     QSqlDatabase::removeDatabase(name);
     return ok;
 }
+
+ServerAddress PgTestServer::addressOf(const QString& database) const {
+    ServerAddress address;
+    address.host = socketFolder();
+    address.port = port();
+    address.database = database;
+    address.user = superUser();
+    return address;
+}

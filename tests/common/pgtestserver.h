@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serveraddress.h"
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -37,6 +39,8 @@ public:
     QString socketFolder() const;
     int port() const { return _port; }
     QString superUser() const { return QStringLiteral("postgres"); }
+    // The program's address of `database` on this server, as the superuser.
+    ServerAddress addressOf(const QString& database) const;
 
     // A new empty database with a name no other test used; empty with the reason otherwise.
     QString createDatabase(QString* error = nullptr);

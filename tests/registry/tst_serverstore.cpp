@@ -61,14 +61,7 @@ class TestServerStore : public QObject {
     PgTestServer* _server = nullptr;
     std::unique_ptr<TestEnvironment> _env;
 
-    ServerAddress address(const QString& database) const {
-        ServerAddress a;
-        a.host = _server->socketFolder();
-        a.port = _server->port();
-        a.database = database;
-        a.user = _server->superUser();
-        return a;
-    }
+    ServerAddress address(const QString& database) const { return _server->addressOf(database); }
 
     // The process-wide store on a new server database holding the sample documents.
     QString openSample() {

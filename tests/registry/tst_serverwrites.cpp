@@ -123,12 +123,7 @@ class TestServerWrites : public QObject {
         _onServer = store == QLatin1String("server");
         if (_onServer) {
             QString error;
-            ServerAddress address;
-            address.host = _server->socketFolder();
-            address.port = _server->port();
-            address.database = _server->createDatabase(&error);
-            address.user = _server->superUser();
-            Database::useServer(address);
+            Database::useServer(_server->addressOf(_server->createDatabase(&error)));
         } else {
             Database::useFile(_env->root() + QStringLiteral("/registry.db"));
         }

@@ -42,14 +42,7 @@ class TestImportOnServer : public QObject {
     std::unique_ptr<TestEnvironment> _env;
     QString _database;
 
-    ServerAddress address() const {
-        ServerAddress a;
-        a.host = _server->socketFolder();
-        a.port = _server->port();
-        a.database = _database;
-        a.user = _server->superUser();
-        return a;
-    }
+    ServerAddress address() const { return _server->addressOf(_database); }
 
 private slots:
     void initTestCase() {

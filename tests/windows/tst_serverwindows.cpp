@@ -57,12 +57,7 @@ PgTestServer* server() {
 
 // An address on the test server; the database is left to the caller.
 ServerAddress testAddress(const QString& database = QString()) {
-    ServerAddress address;
-    address.host = server()->socketFolder();
-    address.port = server()->port();
-    address.database = database;
-    address.user = server()->superUser();
-    return address;
+    return server()->addressOf(database);
 }
 
 // One value of a statement run as the superuser on `database`.
