@@ -396,7 +396,7 @@ void PreferencesDialog::on_pushButtonDbMove_clicked() {
         MessageBox::information(this, MessageBox::attentionTitle(),
                                 QStringLiteral("Программа уже работает с реестром на сервере %1. На сервер переносится "
                                                "реестр из файла на этом компьютере.")
-                                    .arg(Database::serverText()));
+                                    .arg(Database::serverAddress().displayText()));
         return;
     }
     const ServerAddress address = typedAddress();
