@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSignalBlocker>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -396,6 +397,18 @@ bool Database::isServerFallback() {
 void Database::setWriteQuestion(const std::function<bool()>& question) {
     _writeQuestion = question;
     _writesAgreed = false;
+}
+
+bool Database::guardedWrite(const std::function<bool()>& write, QString* error) {
+    if (!mayWrite(error))
+        return false;
+    Database* db = hasInstance() ? instance() : nullptr;
+    const QSignalBlocker quiet(db);
+    const int troubles = db ? db->_troubles : 0;
+    const bool done = write();
+    if (!done && error && db)
+        *error = db->failureInWords(*error, troubles);
+    return done;
 }
 
 bool Database::mayWrite(QString* error) {

@@ -55,9 +55,11 @@ public:
     // Asked before the first write of a run on a fallback file; true lets this write and every later
     // one go. Without a question (null, the default) every write goes.
     static void setWriteQuestion(const std::function<bool()>& question);
-    // Whether a write may begin; false with the reason in `error` when the user declined. Every save
-    // passes here first (EditTransaction::save, DocumentStore::inSavepoint).
-    static bool mayWrite(QString* error);
+    // Runs one save as every save runs (EditTransaction::save, DocumentStore::inSavepoint): asked
+    // about first on a fallback file (false with the reason when the user declined), writeFailed
+    // blocked meanwhile (the caller tells of its own failure), and a failure's reason in `error`
+    // worded by failureInWords().
+    static bool guardedWrite(const std::function<bool()>& write, QString* error);
 
     explicit Database(bool checkStructure);
     ~Database() override;
@@ -90,9 +92,6 @@ public:
     bool recover(const QSqlError& failure);
     // Whether a failure means the server cannot be reached now (restarted, network down).
     static bool isConnectionLoss(const QSqlError& error);
-    // Counts the losses of the server connection; a write takes the count before it begins and
-    // words its failure with failureInWords().
-    int troubleCount() const { return _troubles; }
     // A failed write's reason with the clerk's words first when the server connection was lost
     // since `troublesBefore` or is still lost: what happened, that nothing was saved and that the
     // typing is kept. The server's text follows on its own line. Other reasons (a file's SQLite
@@ -217,6 +216,8 @@ private:
     void listenToOthers(QSqlDatabase& db);
     // The connection to the server is gone, whoever found it; `told` when a write's caller says so.
     void connectionLost(const QString& technical, bool told);
+    // Whether a write may begin; false with the reason in `error` when the user declined.
+    static bool mayWrite(QString* error);
     bool reconnect();
     bool backupServer(const QString& destination, QString* error);
     bool restoreOnServer(const QString& source, QString* error);
@@ -263,7 +264,7 @@ private:
     bool _connectionLost = false;
     bool _lossSaid = false;
     bool _unusableSaid = false;
-    int _troubles = 0;
+    int _troubles = 0;         // losses of the server connection, counted
     QString _troubleText;      // the clerk's words for the latest trouble
     qint64 _lastReconnect = 0; // ms since the epoch
     bool _readOnly = false;

@@ -7,7 +7,6 @@
 #include "storequery.h"
 
 #include <QMap>
-#include <QSignalBlocker>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -108,16 +107,8 @@ bool runInSavepoint(const QString& name, const std::function<bool()>& work, QStr
 } // namespace
 
 bool DocumentStore::inSavepoint(const QString& name, const std::function<bool()>& work, QString* error) {
-    if (!Database::mayWrite(error))
-        return false;
-    Database* db = Database::instance();
     // The caller tells of its failure, with the clerk's words first when the registry became unusable.
-    const QSignalBlocker quiet(db);
-    const int troubles = db->troubleCount();
-    const bool done = runInSavepoint(name, work, error);
-    if (!done && error)
-        *error = db->failureInWords(*error, troubles);
-    return done;
+    return Database::guardedWrite([&] { return runInSavepoint(name, work, error); }, error);
 }
 
 bool DocumentStore::deleteDocuments(const QList<qint64>& ids, QString* error) {

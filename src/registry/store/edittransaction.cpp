@@ -4,7 +4,6 @@
 #include "mzlog.h"
 #include "storequery.h"
 
-#include <QSignalBlocker>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -61,20 +60,19 @@ void EditTransaction::release(const QObject* owner) {
 }
 
 bool EditTransaction::save(QObject* owner, const std::function<bool(QString*)>& write, QString* error) {
-    if (!Database::mayWrite(error))
-        return false;
-    Database* database = Database::hasInstance() ? Database::instance() : nullptr;
     // The caller tells of its own failures; the main window's box would only repeat them.
-    const QSignalBlocker quiet(database);
-    const int troubles = database ? database->troubleCount() : 0;
-    const auto fail = [&](const QString& reason) {
-        StoreQuery::keep(error, database ? database->failureInWords(reason, troubles) : reason);
+    return Database::guardedWrite([&] { return saveNow(owner, write, error); }, error);
+}
+
+bool EditTransaction::saveNow(QObject* owner, const std::function<bool(QString*)>& write, QString* error) {
+    const auto fail = [error](const QString& reason) {
+        StoreQuery::keep(error, reason);
         return false;
     };
     QString reason;
     QSqlDatabase db = connection();
     // A server connection that was lost is tried again before the save gives up.
-    if (!db.isOpen() && !(database && database->recover(QSqlError())))
+    if (!db.isOpen() && !(Database::hasInstance() && Database::instance()->recover(QSqlError())))
         return fail(StoreQuery::notOpenText());
     if (!_owner)
         begin(owner);

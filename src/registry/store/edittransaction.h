@@ -29,6 +29,8 @@ public:
     static bool atomically(const std::function<bool()>& write);
 
 private:
+    // save() once the write may begin.
+    static bool saveNow(QObject* owner, const std::function<bool(QString* error)>& write, QString* error);
     static bool commit(QObject* owner, QString* error);
     static bool savepoint(QSqlDatabase& db, QObject* owner, QString* reason);
     static void undoSave(QObject* owner);
