@@ -66,8 +66,7 @@ bool numberHeld(QSqlQuery& query, const QString& number, bool* held, QString* er
 // server the import first waits for any other program's save of one of them, as that program's
 // save would wait for the import.
 bool claimNumbers(const QStringList& numbers, QStringList* taken, QString* error) {
-    const bool server = SqlDialect::isServer();
-    if (server && numbers.size() > maxNumberLocks) {
+    if (SqlDialect::isServer() && numbers.size() > maxNumberLocks) {
         QSqlQuery lock(QSqlDatabase::database());
         if (!lock.exec(QStringLiteral("SET LOCAL lock_timeout = '5s'")) ||
             !lock.exec(QStringLiteral("LOCK TABLE ProfDocuments IN SHARE ROW EXCLUSIVE MODE"))) {
@@ -83,7 +82,8 @@ bool claimNumbers(const QStringList& numbers, QStringList* taken, QString* error
                 *taken << number;
         return true;
     }
-    QSqlQuery query(QSqlDatabase::database());
+    QSqlDatabase db = QSqlDatabase::database();
+    QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.prepare(QStringLiteral("SELECT COUNT(1) FROM ProfDocuments WHERE attNumber=? AND "
                                       "COALESCE(isTemplate,0)!=1 AND COALESCE(isDuplicate,0)=0;"))) {
@@ -92,8 +92,7 @@ bool claimNumbers(const QStringList& numbers, QStringList* taken, QString* error
         return false;
     }
     for (const QString& number : numbers) {
-        bool anyHolder = false;
-        if (server && !DocumentRecords::claimAttNumber(number, 0, &anyHolder, error))
+        if (!DocumentRecords::lockAttNumber(db, number, error))
             return false;
         bool held = false;
         if (!numberHeld(query, number, &held, error))

@@ -133,23 +133,29 @@ bool DocumentRecords::claimAttNumber(const QString& attNumber, qint64 exceptId, 
     return claimAttNumber(QSqlDatabase::database(), attNumber, exceptId, taken, error);
 }
 
+bool DocumentRecords::lockAttNumber(QSqlDatabase db, const QString& attNumber, QString* error) {
+    if (!SqlDialect::isServer(db))
+        return true;
+    // Two programs saving one number at once: the second waits here for the first's commit and
+    // then sees its row. The lock goes with the transaction.
+    QSqlQuery query(db);
+    if (!query.exec(QLatin1String(lockTimeout)))
+        return failed(query, error);
+    query.prepare(QStringLiteral("SELECT pg_advisory_xact_lock(%1, hashtext(:attNumber))").arg(attNumberLockClass));
+    query.bindValue(QStringLiteral(":attNumber"), attNumber.trimmed());
+    if (query.exec())
+        return true;
+    QString reason;
+    failed(query, &reason);
+    StoreQuery::keep(error, QStringLiteral("%1 (%2)").arg(busyNumberText(), reason));
+    return false;
+}
+
 bool DocumentRecords::claimAttNumber(QSqlDatabase db, const QString& attNumber, qint64 exceptId, bool* taken,
                                      QString* error) {
+    if (!lockAttNumber(db, attNumber, error))
+        return false;
     QSqlQuery query(db);
-    if (SqlDialect::isServer(db)) {
-        // Two programs saving one number at once: the second waits here for the first's commit
-        // and then sees its row. The lock goes with the transaction.
-        if (!query.exec(QLatin1String(lockTimeout)))
-            return failed(query, error);
-        query.prepare(QStringLiteral("SELECT pg_advisory_xact_lock(%1, hashtext(:attNumber))").arg(attNumberLockClass));
-        query.bindValue(QStringLiteral(":attNumber"), attNumber.trimmed());
-        if (!query.exec()) {
-            QString reason;
-            failed(query, &reason);
-            StoreQuery::keep(error, QStringLiteral("%1 (%2)").arg(busyNumberText(), reason));
-            return false;
-        }
-    }
     query.prepare(QStringLiteral("SELECT COUNT(1) FROM ProfDocuments WHERE attNumber=:attNumber AND profId!=:profId"));
     query.bindValue(QStringLiteral(":attNumber"), attNumber);
     query.bindValue(QStringLiteral(":profId"), exceptId);

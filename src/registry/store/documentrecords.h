@@ -35,6 +35,9 @@ SaveOutcome update(qint64 id, const QVariantMap& values, qint64 expectedVersion,
 // after waiting for any other program's save of the same number to end (on a server, for at
 // most a few seconds; then false with the reason).
 bool claimAttNumber(const QString& attNumber, qint64 exceptId, bool* taken, QString* error);
+// The waiting alone (a file has no other programs to wait for): false with the reason after a few
+// seconds.
+bool lockAttNumber(QSqlDatabase db, const QString& attNumber, QString* error);
 bool claimAttNumber(QSqlDatabase db, const QString& attNumber, qint64 exceptId, bool* taken, QString* error);
 // A new empty row; its id, or 0 with the reason.
 qint64 insert(QString* error);
