@@ -230,10 +230,6 @@ QString personText(const RegistryPerson& person) {
     return text;
 }
 
-QString snilsText(const QString& digits) {
-    return QStringLiteral("%1-%2-%3 %4").arg(digits.mid(0, 3), digits.mid(3, 3), digits.mid(6, 3), digits.mid(9));
-}
-
 // "строки 4, 7" (1-based), a long list cut.
 QString rowsText(const QVector<int>& rows) {
     constexpr int maxRows = 10;
@@ -282,7 +278,8 @@ void checkPeople(QVector<ImportDocument>* documents, const ImportOptions& option
         }
         if (names.size() < 2 && dates.size() < 2)
             continue;
-        const QString text = QStringLiteral("СНИЛС повторяется в файле у разных людей: %1").arg(snilsText(it.key()));
+        const QString text =
+            QStringLiteral("СНИЛС повторяется в файле у разных людей: %1").arg(Snils::written(it.key()));
         for (int i : it.value())
             addProblem(&(*documents)[i], ImportField::Snils, text);
     }

@@ -66,8 +66,7 @@ void addNameSpellings(const QString& surname, const QString& name, QSet<QString>
 // The SNILS as it is stored: the FRDO dialog and the import keep the digits, older rows the
 // written form.
 QStringList snilsSpellings(const QString& digits) {
-    return {digits,
-            QStringLiteral("%1-%2-%3 %4").arg(digits.mid(0, 3), digits.mid(3, 3), digits.mid(6, 3), digits.mid(9))};
+    return {digits, Snils::written(digits)};
 }
 } // namespace
 

@@ -40,6 +40,10 @@ int Snils::checkNumber(const QString& nineDigits) {
     return remainder == 100 ? 0 : remainder;
 }
 
+QString Snils::written(const QString& digits) {
+    return QStringLiteral("%1-%2-%3 %4").arg(digits.mid(0, 3), digits.mid(3, 3), digits.mid(6, 3), digits.mid(9));
+}
+
 bool Snils::isPlaceholder(const QString& text) {
     const QString number = digits(text);
     return !number.isEmpty() && std::all_of(number.cbegin(), number.cend(), [](QChar c) { return c == '0'; });

@@ -133,8 +133,9 @@ QPair<QVariant, QVariant> FrdoAutoFill::attNumberParts(const QVariant& stored) {
     const QString number = stored.toString().trimmed();
     const auto blank = std::find_if(number.cbegin(), number.cend(), [](QChar c) { return c.isSpace(); });
     const int at = blank == number.cend() ? -1 : int(blank - number.cbegin());
-    const QString series = at < 0 ? number.left(splitWithoutBlank(number)) : number.left(at);
-    const QString rest = at < 0 ? number.mid(splitWithoutBlank(number)) : number.mid(at + 1).trimmed();
+    const int cut = at < 0 ? splitWithoutBlank(number) : at;
+    const QString series = number.left(cut);
+    const QString rest = at < 0 ? number.mid(cut) : number.mid(at + 1).trimmed();
     // A null text would be bound as NULL.
     return {series.isNull() ? QStringLiteral("") : series, rest.isNull() ? QStringLiteral("") : rest};
 }
