@@ -177,12 +177,10 @@ bool PrintSession::printPage(ReportPage* page, bool fillData, int backgroundMode
                              qint64 documentId) {
     const bool printed = runPage(page, fillData, backgroundMode, preview, pageIndex);
     if (_jobFailed) {
-        QStringList lines{refusedText(_refusedSide, documentId), stoppedText};
-        const int first = pageIndex < 0 ? 0 : pageIndex;
-        for (int side = first; side < _refusedSide; ++side)
-            lines << sidePrintedLine.arg(side + 1);
-        MZ_LOG() << "print job refused:" << lines;
-        MessageBox::message(QApplication::activeWindow(), MessageBox::errorTitle(), lines.join(QLatin1Char('\n')));
+        QStringList reached;
+        for (int side = pageIndex < 0 ? 0 : pageIndex; side < _refusedSide; ++side)
+            reached << sidePrintedLine.arg(side + 1);
+        tellRefused(documentId, reached);
     }
     return printed;
 }
@@ -548,7 +546,8 @@ void PrintSession::reportStopped(const QList<QList<qint64>>& printed) {
     MessageBox::information(QApplication::activeWindow(), QStringLiteral("Информация"), lines.join(QLatin1Char('\n')));
 }
 
-QString PrintSession::refusedText(int side, qint64 documentId) const {
+QString PrintSession::refusedText(qint64 documentId) const {
+    const int side = _refusedSide;
     const QString what = documentId < 0 ? refusedSide.arg(side + 1) : refusedDocumentSide.arg(side + 1).arg(documentId);
     // A PDF printer has no name of its own: its file names it.
     const QString printer = _refusingPrinter.isEmpty() ? QDir::toNativeSeparators(_refusedFile) : _refusingPrinter;
@@ -556,10 +555,13 @@ QString PrintSession::refusedText(int side, qint64 documentId) const {
     return _refusedFile.isEmpty() ? text : text + QLatin1Char('\n') + writeFailure(_refusedFile, QString());
 }
 
-void PrintSession::reportRefused(qint64 documentId, const QList<QList<qint64>>& printed,
-                                 const QList<qint64>& notPrinted) {
-    QStringList lines = QStringList{refusedText(_refusedSide, documentId), stoppedText} + sideLines(printed, true);
-    lines << sideLeftLine.arg(_refusedSide + 1).arg(idList(notPrinted));
+void PrintSession::tellRefused(qint64 documentId, const QStringList& reached) const {
+    const QStringList lines = QStringList{refusedText(documentId), stoppedText} + reached;
     MZ_LOG() << "print job refused:" << lines;
     MessageBox::message(QApplication::activeWindow(), MessageBox::errorTitle(), lines.join(QLatin1Char('\n')));
+}
+
+void PrintSession::reportRefused(qint64 documentId, const QList<QList<qint64>>& printed,
+                                 const QList<qint64>& notPrinted) {
+    tellRefused(documentId, sideLines(printed, true) << sideLeftLine.arg(_refusedSide + 1).arg(idList(notPrinted)));
 }

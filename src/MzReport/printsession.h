@@ -113,8 +113,11 @@ private:
     // Tells the user which documents got which side before the run was stopped.
     static void reportStopped(const QList<QList<qint64>>& printed);
     // "Принтер «…» не принял задание: сторона 2 документа с кодом 7 не напечатана." with the reason of
-    // a PDF printer's file; the printer is the one of the refused job.
-    QString refusedText(int side, qint64 documentId) const;
+    // a PDF printer's file; the printer and the side are those of the refused job.
+    QString refusedText(qint64 documentId) const;
+    // The box of a refused job: what was refused, that printing stopped, then `reached` (what each
+    // side got before).
+    void tellRefused(qint64 documentId, const QStringList& reached) const;
     // Tells the user that the printer refused a job of a run: the side, the document, what each side
     // reached before (`printed`) and the documents left without the refused side (`notPrinted`).
     void reportRefused(qint64 documentId, const QList<QList<qint64>>& printed, const QList<qint64>& notPrinted);
