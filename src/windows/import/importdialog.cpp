@@ -8,12 +8,12 @@
 #include "frdocheck.h"
 #include "importfielddelegate.h"
 #include "importpreviewmodel.h"
+#include "importsource.h"
 #include "importstore.h"
 #include "messagebox.h"
 #include "mzlog.h"
 #include "settingsregistry.h"
 #include "tabletext.h"
-#include "xlsxreader.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -209,37 +209,22 @@ bool ImportDialog::loadFile(const QString& path) {
     const QString fileName = QFileInfo(path).fileName();
     ImportTable table;
     QString error;
-    bool read = false;
-    if (QFileInfo(path).suffix().compare(QStringLiteral("xlsx"), Qt::CaseInsensitive) == 0) {
-        // The window keeps its previous workbook until the new one reads.
-        QScopedPointer<XlsxReader> workbook(new XlsxReader);
-        XlsxReader* reader = workbook.data();
-        read = readInBackground(
-            QStringLiteral("Чтение книги…"),
-            [reader, path](ImportTable* t, QString* e, const std::function<bool(int)>& progress) {
-                return reader->open(path, e) && reader->readSheet(0, t, e, progress);
-            },
-            &table, &error);
-        if (read) {
-            _workbook.reset(workbook.take());
-            const QSignalBlocker block(ui->comboBoxSheet);
-            ui->comboBoxSheet->clear();
-            ui->comboBoxSheet->addItems(_workbook->sheetNames());
-            _sheetIndex = 0;
-            ui->comboBoxSheet->setEnabled(ui->comboBoxSheet->count() > 1);
-        }
-    } else {
-        read = readInBackground(
-            QStringLiteral("Чтение таблицы…"),
-            [path](ImportTable* t, QString* e, const std::function<bool(int)>& progress) {
-                return TableText::readFile(path, t, e, progress);
-            },
-            &table, &error);
-        if (read) {
-            _workbook.reset();
-            ui->comboBoxSheet->clear();
-            ui->comboBoxSheet->setEnabled(false);
-        }
+    // The window keeps its previous source until the new one reads.
+    QScopedPointer<ImportSource> source(new ImportSource);
+    ImportSource* reader = source.data();
+    const bool read = readInBackground(
+        QStringLiteral("Чтение файла…"),
+        [reader, path](ImportTable* t, QString* e, const std::function<bool(int)>& progress) {
+            return reader->open(path, e) && reader->readSheet(0, t, e, progress);
+        },
+        &table, &error);
+    if (read) {
+        _workbook.reset(source.take());
+        const QSignalBlocker block(ui->comboBoxSheet);
+        ui->comboBoxSheet->clear();
+        ui->comboBoxSheet->addItems(_workbook->sheetNames());
+        _sheetIndex = 0;
+        ui->comboBoxSheet->setEnabled(ui->comboBoxSheet->count() > 1);
     }
     if (!read) {
         MZ_LOG() << "import source not read:" << path << error;
@@ -276,8 +261,8 @@ bool ImportDialog::loadClipboardText(const QString& text) {
 void ImportDialog::on_comboBoxSheet_activated(int index) {
     ImportTable table;
     QString error;
-    XlsxReader* reader = _workbook.data();
-    const bool read = reader && !_busy &&
+    ImportSource* reader = _workbook.data();
+    const bool read = reader && !reader->sheetNames().isEmpty() && !_busy &&
                       readInBackground(
                           QStringLiteral("Чтение книги…"),
                           [reader, index](ImportTable* t, QString* e, const std::function<bool(int)>& progress) {

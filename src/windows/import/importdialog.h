@@ -15,7 +15,7 @@
 class ImportPreviewModel;
 class QListWidgetItem;
 class QStandardItemModel;
-class XlsxReader;
+class ImportSource;
 
 namespace Ui {
 class ImportDialog;
@@ -100,7 +100,7 @@ private:
     QScopedPointer<Ui::ImportDialog> ui;
     ImportPreviewModel* _preview;
     QStandardItemModel* _columns;
-    QScopedPointer<XlsxReader> _workbook;
+    QScopedPointer<ImportSource> _workbook;
     ImportTable _table;
     ImportOptions _options;
     QString _sourceName;
