@@ -12,6 +12,9 @@ struct ImportTable {
     static constexpr int maxRows = 100000;
     static constexpr int maxColumns = 256;
     static constexpr qint64 maxBytes = 50 * 1024 * 1024;
+    // Cells kept over all rows (an empty one counts too): what keeps a sparse sheet or a wide CSV
+    // within a few hundred megabytes.
+    static constexpr qint64 maxCells = 4000000;
 
     QVector<QVector<QVariant>> rows;
     // Set when the source held more than was read (rows or columns cut off), in Russian, for the
