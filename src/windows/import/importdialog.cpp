@@ -8,6 +8,7 @@
 #include "frdocheck.h"
 #include "importfielddelegate.h"
 #include "importpreviewmodel.h"
+#include "importrun.h"
 #include "importsource.h"
 #include "importstore.h"
 #include "messagebox.h"
@@ -318,26 +319,15 @@ QHash<QString, QString> ImportDialog::rememberedByHeader() const {
 }
 
 void ImportDialog::chooseColumns() {
-    const int count = _table.columnCount();
-    _options.columns = QVector<ImportField>(count, ImportField::Ignore);
-    if (_options.headerRow < 0) {
-        const QStringList byPosition =
-            SettingsRegistry::instance()->value(Keys::importColumnsByPosition).toStringList();
-        for (int column = 0; column < count && column < byPosition.size(); ++column)
-            _options.columns[column] = ImportFields::fromKey(byPosition.at(column));
+    if (_options.headerRow >= 0) {
+        _options.columns = ImportRun::columnsOf(_table, _options.headerRow, rememberedByHeader());
         return;
     }
-    const QHash<QString, QString> remembered = rememberedByHeader();
-    for (int column = 0; column < count; ++column) {
-        const QString header = _table.text(_options.headerRow, column);
-        const QString key = ImportFields::normalisedHeader(header);
-        ImportField field = key.isEmpty() || !remembered.contains(key) ? ImportFields::fromHeader(header)
-                                                                       : ImportFields::fromKey(remembered.value(key));
-        // One column per field: the first one that names it.
-        if (field != ImportField::Ignore && _options.columns.mid(0, column).contains(field))
-            field = ImportField::Ignore;
-        _options.columns[column] = field;
-    }
+    const int count = _table.columnCount();
+    _options.columns = QVector<ImportField>(count, ImportField::Ignore);
+    const QStringList byPosition = SettingsRegistry::instance()->value(Keys::importColumnsByPosition).toStringList();
+    for (int column = 0; column < count && column < byPosition.size(); ++column)
+        _options.columns[column] = ImportFields::fromKey(byPosition.at(column));
 }
 
 void ImportDialog::fillColumnTable() {
@@ -438,25 +428,12 @@ void ImportDialog::on_comboBoxTemplate_currentIndexChanged(int index) {
 
 // --- preview -------------------------------------------------------------------------------------
 
-const QSet<QString>& ImportDialog::takenNumbers() {
-    if (!_takenRead) {
-        _takenRead = true;
-        QString error;
-        if (!ImportStore::takenNumbers(&_taken, &error)) {
-            MZ_LOG() << "registry numbers not read:" << error;
-            showError(QStringLiteral("Не удалось прочитать номера документов реестра:\n%1").arg(error));
-        }
-    }
-    return _taken;
-}
-
 void ImportDialog::rebuild() {
     QElapsedTimer timer;
     timer.start();
-    QVector<ImportDocument> documents = ImportPlan::documents(_table, _options);
-    ImportPlan::number(&documents, _options);
-    ImportPlan::check(&documents, _options, takenNumbers());
-    checkAgainstRegistry(&documents);
+    ImportRun::Unread unread;
+    const QVector<ImportDocument> documents = _run.build(_table, _options, &unread);
+    tellUnread(unread);
     _preview->setDocuments(documents, &_options);
     ui->tableViewPreview->resizeColumnsToContents();
     showProblems();
@@ -468,9 +445,9 @@ void ImportDialog::recheck() {
         showProblems();
         return;
     }
-    ImportPlan::number(_preview->documents(), _options);
-    ImportPlan::check(_preview->documents(), _options, takenNumbers());
-    checkAgainstRegistry(_preview->documents());
+    ImportRun::Unread unread;
+    _run.check(_preview->documents(), _options, &unread);
+    tellUnread(unread);
     _preview->refresh();
     showProblems();
 }
@@ -498,17 +475,18 @@ void ImportDialog::showProblems() {
 
 // --- people and registration numbers the registry holds ------------------------------------------
 
-void ImportDialog::checkAgainstRegistry(QVector<ImportDocument>* documents) {
-    QString error;
-    if (!_registry.update(*documents, _options, &error)) {
-        MZ_LOG() << "registry people not read:" << error;
+void ImportDialog::tellUnread(const ImportRun::Unread& unread) {
+    if (!unread.takenNumbers.isEmpty()) {
+        MZ_LOG() << "registry numbers not read:" << unread.takenNumbers;
+        showError(QStringLiteral("Не удалось прочитать номера документов реестра:\n%1").arg(unread.takenNumbers));
+    }
+    if (!unread.registry.isEmpty()) {
+        MZ_LOG() << "registry people not read:" << unread.registry;
         // Told once; the clerk may still import without these checks.
         if (!_registryFailed)
-            showError(QStringLiteral("Не удалось прочитать документы реестра для проверки:\n%1").arg(error));
+            showError(QStringLiteral("Не удалось прочитать документы реестра для проверки:\n%1").arg(unread.registry));
         _registryFailed = true;
-        return;
     }
-    ImportPlan::checkAgainstRegistry(documents, _options, _registry.matches());
 }
 
 void ImportDialog::listWarnings(const ImportDocument& document, int row) {
@@ -580,14 +558,14 @@ void ImportDialog::importDocuments() {
     }
     if (!confirmWarnings())
         return;
-    const QVector<ImportRecord> records = ImportPlan::records(documents, _options);
+    const int recordCount = ImportPlan::includedCount(documents);
     QScopedPointer<QProgressDialog> progress;
     std::function<bool(int, int)> report;
     _busy = true;
     _stop = false;
-    if (records.size() > progressThreshold) {
-        progress.reset(new QProgressDialog(QStringLiteral("Импорт документов…"), QStringLiteral("Отмена"), 0,
-                                           records.size(), this));
+    if (recordCount > progressThreshold) {
+        progress.reset(
+            new QProgressDialog(QStringLiteral("Импорт документов…"), QStringLiteral("Отмена"), 0, recordCount, this));
         progress->setWindowModality(Qt::WindowModal);
         progress->setMinimumDuration(0);
         progress->setAutoReset(false);
@@ -603,7 +581,7 @@ void ImportDialog::importDocuments() {
     QString error;
     bool cancelled = false;
     QStringList taken;
-    const bool written = ImportStore::write(records, _templateId, &ids, &error, report, &cancelled, &taken);
+    const bool written = ImportRun::write(documents, _options, _templateId, &ids, &error, report, &cancelled, &taken);
     progress.reset();
     if (!written) {
         if (cancelled) {
@@ -611,7 +589,7 @@ void ImportDialog::importDocuments() {
         } else if (!taken.isEmpty()) {
             MZ_LOG() << "import refused, numbers taken meanwhile:" << taken;
             // The preview marks them as it marks any number the registry holds.
-            _taken.unite(QSet<QString>(taken.cbegin(), taken.cend()));
+            _run.addTaken(taken);
             recheck();
             MessageBox::warning(this, MessageBox::attentionTitle(),
                                 QStringLiteral("Документы не импортированы: пока окно было открыто, в реестре "

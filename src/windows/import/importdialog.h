@@ -1,7 +1,7 @@
 #pragma once
 
 #include "importplan.h"
-#include "importregistry.h"
+#include "importrun.h"
 #include "importtable.h"
 
 #include <QDialog>
@@ -85,9 +85,8 @@ private:
     // Numbers and checks again, keeping the documents and the user's edits.
     void recheck();
     void showProblems();
-    const QSet<QString>& takenNumbers();
-    // The people and registration numbers the registry holds, looked up for what is new.
-    void checkAgainstRegistry(QVector<ImportDocument>* documents);
+    // What a check could not read of the registry, in a box (the people's failure once).
+    void tellUnread(const ImportRun::Unread& unread);
     void listWarnings(const ImportDocument& document, int row);
     QString summaryText() const;
     // Asked once before documents with warnings are written; true to write them.
@@ -105,9 +104,7 @@ private:
     ImportOptions _options;
     QString _sourceName;
     qint64 _templateId = 0;
-    QSet<QString> _taken;
-    bool _takenRead = false;
-    ImportRegistry _registry;
+    ImportRun _run;
     bool _registryFailed = false;
     bool _filling = false;
     // A read or a write runs: the window must not go while its method waits for it.

@@ -1,5 +1,7 @@
 #include "importpreviewmodel.h"
 
+#include "importrun.h"
+
 #include <QBrush>
 #include <QColor>
 
@@ -8,17 +10,6 @@ namespace {
 const QVector<ImportField> alwaysShown = {ImportField::Surname,   ImportField::Name,      ImportField::Patronymic,
                                           ImportField::BirthDate, ImportField::Sex,       ImportField::Snils,
                                           ImportField::AttNumber, ImportField::RegNumber, ImportField::IssueDate};
-
-QString headerTitle(ImportField field) {
-    switch (field) {
-    case ImportField::AttNumber:
-        return QStringLiteral("Серия/номер");
-    case ImportField::RegNumber:
-        return QStringLiteral("Рег. номер");
-    default:
-        return ImportFields::title(field);
-    }
-}
 } // namespace
 
 ImportPreviewModel::ImportPreviewModel(QObject* parent) : QAbstractTableModel(parent), _fields(alwaysShown) {}
@@ -120,7 +111,7 @@ QVariant ImportPreviewModel::headerData(int section, Qt::Orientation orientation
         return QStringLiteral("Импорт");
     if (section == SourceRowColumn)
         return QStringLiteral("Строка");
-    return headerTitle(fieldAt(section));
+    return ImportRun::columnTitle(fieldAt(section));
 }
 
 Qt::ItemFlags ImportPreviewModel::flags(const QModelIndex& index) const {
