@@ -181,7 +181,8 @@ int readSource(const Options& options, ImportTable* table) {
     }
     const int sheets = qMax(1, int(source.sheetNames().size()));
     if (options.sheet > sheets) {
-        printError(QStringLiteral("--sheet %1: %2 has %3 sheet(s)").arg(options.sheet).arg(options.source).arg(sheets));
+        printError(QStringLiteral("--sheet %1: %2 has %3 sheet(s)")
+                       .arg(QString::number(options.sheet), options.source, QString::number(sheets)));
         return BadArguments;
     }
     if (!source.readSheet(options.sheet - 1, table, &error)) {
