@@ -905,6 +905,47 @@ private slots:
         QCOMPARE(written, names);
     }
 
+    // A row whose texts wrap is as tall as its lines, so that printed rows do not run into each
+    // other; a row of one line keeps the default height.
+    void wrappedRowHeights_data() {
+        QTest::addColumn<QString>("surname");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("qual");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("short") << "Иванов"
+                               << "Ян"
+                               << "Маляр\n3 разряд" << 1;
+        QTest::newRow("long name") << "Константинопольский"
+                                   << "Александр"
+                                   << "Маляр" << 2;
+        QTest::newRow("a word longer than a line") << "Константинопольский-Тарановский-Задунайский"
+                                                   << "Ян"
+                                                   << "Маляр" << 3;
+        QTest::newRow("long qualification") << "Иванов"
+                                            << "Ян"
+                                            << "Слесарь по ремонту автомобилей, монтажник санитарно-технических "
+                                               "систем и оборудования"
+                                            << 7;
+    }
+    void wrappedRowHeights() {
+        QFETCH(QString, surname);
+        QFETCH(QString, name);
+        QFETCH(QString, qual);
+        QFETCH(int, lines);
+        const ScopedRows rows;
+        QVERIFY(rows.isOpen());
+        insertRows("ProfDocuments", {"profId", "isTemplate", "fio1", "fio2", "qual"}, {{140, 0, surname, name, qual}});
+        const QString path = outPath("book.xlsx");
+        QString error;
+        QVERIFY2(RegistryBook::write({140}, path, &error), qPrintable(error));
+        const Sheet sheet(path);
+        QCOMPARE(sheet.rowCount(), 2);
+        if (lines == 1)
+            QVERIFY(sheet.height(1).isUndefined());
+        else
+            QCOMPARE(sheet.height(1).toDouble(), lines * 12.75 + 2.25);
+    }
+
     // A text longer than a cell holds stops the export with the document, its id and the column
     // named; the file it would have replaced stays.
     void tooLongText_data() {

@@ -8,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -97,6 +98,33 @@ void writeHeader(XlsxWorkbook& book, int format) {
     }
 }
 
+// Not every spreadsheet program grows a row to its wrapped text (LibreOffice keeps the default
+// height, and the lines run over the rows around), so a row that needs more lines gets its height
+// here, from a count of the lines that rather errs towards too many: the 10-point font takes about
+// 6.5 of the 7 pixels of a unit of column width per character.
+constexpr double pixelsPerWidthUnit = 7;
+constexpr double pixelsPerCharacter = 6.5;
+constexpr double lineHeight = 12.75; // points
+constexpr double rowPadding = 2.25;
+
+int lineCount(const QString& text, double width) {
+    const int perLine = std::max(1, int(width * pixelsPerWidthUnit / pixelsPerCharacter) - 1);
+    int lines = 1;
+    int used = 0;
+    for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (used > 0 && used + 1 + word.size() <= perLine) {
+            used += 1 + word.size();
+            continue;
+        }
+        if (used > 0)
+            ++lines;
+        // A word longer than the line is broken.
+        lines += (word.size() - 1) / perLine;
+        used = (word.size() - 1) % perLine + 1;
+    }
+    return lines;
+}
+
 // False with the reason when a text does not fit its cell; nothing of the row is written then.
 bool writeDocument(XlsxWorkbook& book, int row, const QSqlQuery& query, int format, QString* tooLong) {
     QString values[] = {
@@ -121,6 +149,11 @@ bool writeDocument(XlsxWorkbook& book, int row, const QSqlQuery& query, int form
             return false;
         }
     }
+    int lines = 1;
+    for (int c = 0; c < int(std::size(values)); ++c)
+        lines = std::max(lines, lineCount(values[c], bookColumns[c].width));
+    if (lines > 1)
+        book.setRowHeight(row, lines * lineHeight + rowPadding);
     for (int c = 0; c < int(std::size(values)); ++c)
         book.writeString(row, c, values[c], format);
     return true;
