@@ -905,6 +905,30 @@ private slots:
         QCOMPARE(written, names);
     }
 
+    // A sheet name the spreadsheet would refuse is made one it takes, never a refused workbook.
+    void sheetNames_data() {
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("none") << QString() << "Sheet1";
+        QTest::newRow("as it is") << "Книга регистрации"
+                                  << "Книга регистрации";
+        QTest::newRow("refused characters") << "Итоги [2024]: 1/2*?\\"
+                                            << "Итоги 2024 1 2";
+        QTest::newRow("too long") << QString(40, QChar(0x0416)) << QString(31, QChar(0x0416));
+        QTest::newRow("quotes at the ends") << "'Квалификации'"
+                                            << "Квалификации";
+    }
+    void sheetNames() {
+        QFETCH(QString, asked);
+        QFETCH(QString, title);
+        const QString path = outPath("named.xlsx");
+        XlsxWorkbook book(path, asked);
+        QVERIFY(book.writeString(0, 0, QStringLiteral("x")));
+        QString error;
+        QVERIFY2(book.close(&error), qPrintable(error));
+        QCOMPARE(Sheet(path).title(), title);
+    }
+
     // A row whose texts wrap is as tall as its lines, so that printed rows do not run into each
     // other; a row of one line keeps the default height.
     void wrappedRowHeights_data() {
