@@ -985,7 +985,7 @@ private slots:
         QVERIFY(rows.isOpen());
         const QString text(XlsxWorkbook::maxCellText + 1, QChar(0x044F));
         insertRows("ProfDocuments", {"profId", "isTemplate", "fio1", "fio2", "fio3", "qual"},
-                   {{120, 0, "Длинный", "Текст", "Сам\nсобой", text}});
+                   {{120, 0, "Длинный", "Текст %1", "Сам\nсобой", text}});
         insertRows("ProfFrdo", {"profId", "frdo16"}, {{120, text}});
         const QString path = outPath("export.xlsx");
         QFile old(path);
@@ -995,7 +995,7 @@ private slots:
         ExportFailure failure = ExportFailure::None;
         QVERIFY(!idsWriters().at(writer).write({1, 120}, path, &error, &failure));
         QCOMPARE(int(failure), int(ExportFailure::Output));
-        for (const QString& part : {QStringLiteral("«Длинный Текст Сам собой» (номер записи 120)"), column,
+        for (const QString& part : {QStringLiteral("«Длинный Текст %1 Сам собой» (номер записи 120)"), column,
                                     QStringLiteral("длиннее 32767 знаков")})
             QVERIFY2(error.contains(part), qPrintable(error));
         QCOMPARE(entries(out->path()), QStringList{"export.xlsx"});

@@ -238,16 +238,16 @@ ExportFailure XlsxExport::readFailure(const QSqlError& error, const QString& pat
 }
 
 QString XlsxExport::documentName(const QString& fullName, qint64 id) {
+    // One pass: a "%1" in a name stays as it is.
     return QStringLiteral("документа «%1» (номер записи %2)")
-        .arg(XlsxWorkbook::cellValue(fullName, XlsxWorkbook::LineBreaks::Blank).simplified().left(200))
-        .arg(id);
+        .arg(XlsxWorkbook::cellValue(fullName, XlsxWorkbook::LineBreaks::Blank).simplified().left(200),
+             QString::number(id));
 }
 
 QString XlsxExport::tooLongText(const QString& row, const QString& column) {
     return QStringLiteral("Книга не записана: в столбце «%1» у %2 текст длиннее %3 знаков, больше ячейка Excel не "
                           "вмещает.\nСократите этот текст и повторите экспорт.")
-        .arg(column, row)
-        .arg(XlsxWorkbook::maxCellText);
+        .arg(column, row, QString::number(XlsxWorkbook::maxCellText));
 }
 
 XlsxFormat XlsxExport::defaultHeaderFormat() {
