@@ -255,6 +255,48 @@ private slots:
         }
     }
 
+    // Both workbooks order names as the Russian alphabet does on both stores: Ё with Е, letter case
+    // ignored (the server's lower() and collation would not), the same surnames by the name, then
+    // by id.
+    void sameNameOrder() {
+        const QList<QPair<const char*, const char*>> named = {
+            {"Ёжиков", "Иван"}, {"Алексеев", "Пётр"}, {"ежов", "Андрей"}, {"ежиков", "Анна"}, {"Яковлев", ""},
+            {"ЮРЬЕВ", ""},      {"Ёлкин", ""},        {"Ежиков", "Анна"}, {"Щукин", ""},      {"Жуков", ""}};
+        const QStringList expected = {"Алексеев", "ежиков", "Ежиков", "Ёжиков", "ежов",
+                                      "Ёлкин",    "Жуков",  "Щукин",  "ЮРЬЕВ",  "Яковлев"};
+        for (const bool book : {true, false}) {
+            for (int server = 0; server < 2; ++server) {
+                QVERIFY(useStore(server));
+                QSqlDatabase db = QSqlDatabase::database();
+                QVERIFY(db.transaction());
+                QList<qint64> ids;
+                for (int i = 0; i < named.size(); ++i) {
+                    ids.prepend(9001 + i);
+                    PgTestServer::run(
+                        db, "INSERT INTO ProfDocuments (profId, fio1, fio2, isTemplate) VALUES (?, ?, ?, 0)",
+                        {9001 + i, QString::fromUtf8(named[i].first), QString::fromUtf8(named[i].second)});
+                    PgTestServer::run(db, "INSERT INTO ProfFrdo (profId, docType) VALUES (?, 'Свидетельство')",
+                                      {9001 + i});
+                }
+                const QString path = _folder.filePath(QStringLiteral("order-%1-%2.xlsx").arg(book).arg(server));
+                QString error;
+                const bool written = book ? RegistryBook::write(ids, path, &error)
+                                          : XlsxExport::write(FrdoExport::layout(), ids, path, &error);
+                QVERIFY(db.rollback());
+                QVERIFY2(written, qPrintable(error));
+                XlsxReader reader;
+                ImportTable table;
+                QVERIFY2(reader.open(path, &error) && reader.readSheet(0, &table, &error), qPrintable(error));
+                QStringList surnames;
+                for (int row = 1; row < table.rows.size(); ++row)
+                    surnames << table.text(row, book ? 1 : 16).section(QLatin1Char(' '), 0, 0);
+                QVERIFY2(surnames == expected, qPrintable(QStringLiteral("%1 on the %2: %3")
+                                                              .arg(book ? "book" : "FRDO", server ? "server" : "file",
+                                                                   surnames.join(QLatin1Char(',')))));
+            }
+        }
+    }
+
     // The FRDO check finds the same documents with the same problems.
     void sameFrdoProblems() {
         QList<qint64> ids;

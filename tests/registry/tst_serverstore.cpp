@@ -477,8 +477,8 @@ private slots:
         QVERIFY2(next > fileId, qPrintable(error));
     }
 
-    // The export tool takes a server's address where it takes a file; a server without a registry
-    // is a database it cannot use.
+    // The export tool takes a server's address where it takes a file; a text longer than a cell
+    // holds is refused there too, never cut; a server without a registry is a database it cannot use.
     void exportToolOnServer() {
         const QString failure = openSample();
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
@@ -487,6 +487,15 @@ private slots:
         const QString out = _env->root() + QStringLiteral("/book.xlsx");
         QProcess tool;
         tool.start(binaryPath(QStringLiteral("orvane-export")), {"--db", url, "--book", out});
+        QVERIFY(tool.waitForFinished(60000));
+        const QString refusal = QString::fromUtf8(tool.readAllStandardError());
+        QCOMPARE(tool.exitCode(), 4);
+        QVERIFY2(refusal.contains(QStringLiteral("«Наименование квалификации» у документа «O'Neil \"Ёж\"» (номер "
+                                                 "записи %1)")
+                                      .arg(bigId)),
+                 qPrintable(refusal));
+        QVERIFY(!QFile::exists(out));
+        tool.start(binaryPath(QStringLiteral("orvane-export")), {"--db", url, "--book", out, "--fio", "иванов"});
         QVERIFY(tool.waitForFinished(60000));
         QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
         QVERIFY(QFileInfo(out).size() > 0);

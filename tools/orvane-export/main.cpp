@@ -19,6 +19,7 @@
 #include <QDate>
 #include <QFileInfo>
 #include <QStringList>
+#include <QUrl>
 #include <cstdio>
 
 namespace {
@@ -28,7 +29,7 @@ const char usageText[] =
     "                     [--qual TEXT] [--issued FROM TO] [--edited FROM TO]\n"
     "  --db FILE          the program's database, opened read-only (never written); or the\n"
     "                     registry on a server, postgresql://user@host[:port]/dbname (the\n"
-    "                     password from PGPASSWORD or ~/.pgpass)\n"
+    "                     password from PGPASSWORD or ~/.pgpass, never in the address)\n"
     "  --book OUT.xlsx    write the registry book of the documents the filters let through\n"
     "  --frdo OUT.xlsx    write the FRDO upload table of the documents the filters let through\n"
     "  --check            with --frdo: write nothing, check the same documents by the federal\n"
@@ -40,6 +41,9 @@ const char usageText[] =
     "  --issued FROM TO   issue date range, both ends included, dates as yyyy-MM-dd\n"
     "  --edited FROM TO   edit date range, the same way\n"
     "OUT.xlsx is replaced only by a complete workbook; a read-only OUT.xlsx is left as it is.\n"
+    "Both workbooks list the documents in the Russian alphabet's order of the names. A text\n"
+    "longer than a cell holds (32767 characters) is never cut: the document and the column are\n"
+    "named and nothing is written (exit 4).\n"
     "Exit codes: 0 written (with --check: no document fails), 2 bad arguments, 4 output not\n"
     "written, 6 database not usable or not readable (then nothing is written), 8 with --check:\n"
     "some documents fail.\n";
@@ -109,6 +113,12 @@ QString parseArguments(const QStringList& args, Options* options, bool* help) {
     }
     if (options->db.isEmpty())
         return QStringLiteral("--db is missing");
+    // Anyone on the machine could read it in the list of processes.
+    const QUrl address(options->db);
+    if (!address.scheme().isEmpty() && address.scheme().startsWith(QLatin1String("postgres")) &&
+        !address.password().isEmpty())
+        return QStringLiteral("--db: the address must not hold the password (others may see it in the process "
+                              "list); give it in PGPASSWORD or ~/.pgpass");
     if (options->book.isEmpty() == !options->frdoChosen)
         return QStringLiteral("give one of --book and --frdo");
     if (options->check && !options->frdoChosen)

@@ -4,6 +4,7 @@
 
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QStringList>
 #include <memory>
 
 namespace {
@@ -28,12 +29,17 @@ enum Source {
     Fio1Orig,
     Fio2Orig,
     Fio3Orig,
+    ProfId,
+    Fio1,
+    Fio2,
+    Fio3,
     SourceCount
 };
 const char* const sourceNames[SourceCount] = {
-    "StateDuplicate", "frdo18",        "frdo19",    "frdo20",   "issueDateFrdo", "beginDate",     "endDate",
-    "studyCount",     "birthDateFrdo", "sexIsMale", "snils",    "DocNameOrig",   "docSerialOrig", "docNumberOrig",
-    "regNumberOrig",  "issueDateOrig", "fio1Orig",  "fio2Orig", "fio3Orig"};
+    "StateDuplicate", "frdo18",        "frdo19",        "frdo20",        "issueDateFrdo", "beginDate",
+    "endDate",        "studyCount",    "birthDateFrdo", "sexIsMale",     "snils",         "DocNameOrig",
+    "docSerialOrig",  "docNumberOrig", "regNumberOrig", "issueDateOrig", "fio1Orig",      "fio2Orig",
+    "fio3Orig",       "profId",        "fio1",          "fio2",          "fio3"};
 
 struct Positions {
     int at[SourceCount];
@@ -86,11 +92,18 @@ XlsxExportSpec FrdoExport::layout() {
 
     XlsxExportSpec layout;
     layout.title = QStringLiteral("FRDO");
+    layout.sheetName = QStringLiteral("ФРДО");
     // Only the names come from the document: every column read is converted on every row.
     layout.selectSql = QStringLiteral("SELECT ProfFrdo.*, ProfDocuments.fio1, ProfDocuments.fio2, ProfDocuments.fio3 "
                                       "FROM ProfDocuments INNER JOIN ProfFrdo ON ProfDocuments.profId = "
                                       "ProfFrdo.profId WHERE 1=1 ");
     layout.idColumn = QStringLiteral("ProfDocuments.profId");
+    layout.nameColumns = QStringList{QStringLiteral("ProfDocuments.fio1"), QStringLiteral("ProfDocuments.fio2"),
+                                     QStringLiteral("ProfDocuments.fio3")};
+    layout.rowName = [p](const QSqlQuery& q) {
+        const QStringList parts = {p->text(q, Fio1), p->text(q, Fio2), p->text(q, Fio3)};
+        return XlsxExport::documentName(parts.join(QLatin1Char(' ')), p->value(q, ProfId).toLongLong());
+    };
     layout.prepare = [p](const QSqlRecord& record) { p->find(record); };
     layout.columns = {
         keyColumn("Вид документа", 50, "docType"),

@@ -1,22 +1,26 @@
 #include "registrybook.h"
 
 #include "mzlog.h"
+#include "nameorder.h"
 #include "valuetext.h"
 
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <algorithm>
 #include <iterator>
 
 namespace {
 // The names come from the list's view, so that the book shows them as the list does; the other
-// columns come from the document itself. A missing name part sorts first on both stores (the
-// server would put it last).
-const QString bookSql = QStringLiteral(
-    "SELECT v.profId, v.fio, v.issueDate, d.attNumber, d.regNumber, d.profession, d.qual, "
-    "d.protocolDate, d.protocolNumber FROM ViewProfDocuments v INNER JOIN ProfDocuments d ON d.profId = v.profId "
-    "ORDER BY d.fio1 NULLS FIRST, d.fio2 NULLS FIRST, d.fio3 NULLS FIRST, d.profId");
+// columns come from the document itself.
+QString bookSql(const QSqlDatabase& db) {
+    return QStringLiteral("SELECT v.profId, v.fio, v.issueDate, d.attNumber, d.regNumber, d.profession, d.qual, "
+                          "d.protocolDate, d.protocolNumber FROM ViewProfDocuments v INNER JOIN ProfDocuments d ON "
+                          "d.profId = v.profId ORDER BY ") +
+           NameOrder::orderBy(db, {QStringLiteral("d.fio1"), QStringLiteral("d.fio2"), QStringLiteral("d.fio3")},
+                              QStringLiteral("d.profId"));
+}
 const QString countSql = QStringLiteral("SELECT COUNT(*) FROM ViewProfDocuments");
 // Columns of the query.
 enum { Id, ListFio, IssueDate, AttNumber, RegNumber, Profession, Qual, ProtocolDate, ProtocolNumber };
@@ -38,6 +42,24 @@ const BookColumn bookColumns[] = {
     {"Подпись лица, получившего документ", 16.9},
 };
 constexpr int headerHeight = 70;
+const QString sheetName = QStringLiteral("Книга регистрации");
+
+// The paper book: landscape A4, every column on one page across, the header atop every page.
+XlsxPageSetup bookPage() {
+    XlsxPageSetup page;
+    page.landscape = true;
+    page.paperA4 = true;
+    page.fitWide = 1;
+    page.fitTall = 0;
+    page.titleFirstRow = 0;
+    page.titleLastRow = 0;
+    page.footer = QStringLiteral("&CСтраница &P из &N");
+    page.marginLeft = 0.4;
+    page.marginRight = 0.4;
+    page.marginTop = 0.6;
+    page.marginBottom = 0.7;
+    return page;
+}
 
 bool runQuery(QSqlQuery& query, const QString& sql) {
     query.setForwardOnly(true); // one row at a time, not the whole registry
@@ -54,22 +76,21 @@ QString dayText(const QVariant& value) {
     return ValueText::dateFromValue(value).toString(QStringLiteral("dd.MM.yyyy"));
 }
 
-XlsxFormat bookFormat(bool header) {
+XlsxFormat bookFormat() {
     XlsxFormat format;
     format.thinBorder = true;
     format.fontName = QStringLiteral("Calibri");
     format.fontSize = 10;
     format.numberFormat = QStringLiteral("@");
     format.horizontal = XlsxFormat::Horizontal::Center;
-    if (header) {
-        format.wrap = true;
-        format.vertical = XlsxFormat::Vertical::Center;
-    }
+    // Wrapped, a long name or qualification takes more lines of its row instead of being cut.
+    format.wrap = true;
+    format.vertical = XlsxFormat::Vertical::Center;
     return format;
 }
 
-void writeHeader(XlsxWorkbook& book) {
-    const int format = book.addFormat(bookFormat(true));
+void writeHeader(XlsxWorkbook& book, int format) {
+    book.setPageSetup(bookPage());
     book.setRowHeight(0, headerHeight);
     for (int c = 0; c < int(std::size(bookColumns)); ++c) {
         book.setColumnWidth(c, bookColumns[c].width);
@@ -77,8 +98,36 @@ void writeHeader(XlsxWorkbook& book) {
     }
 }
 
-void writeDocument(XlsxWorkbook& book, int row, const QSqlQuery& query, int format) {
-    const QString values[] = {
+// Not every spreadsheet program grows a row to its wrapped text (LibreOffice keeps the default
+// height, and the lines run over the rows around), so a row that needs more lines gets its height
+// here, from a count of the lines that rather errs towards too many: the 10-point font takes about
+// 6.5 of the 7 pixels of a unit of column width per character.
+constexpr double pixelsPerWidthUnit = 7;
+constexpr double pixelsPerCharacter = 6.5;
+constexpr double lineHeight = 12.75; // points
+constexpr double rowPadding = 2.25;
+
+int lineCount(const QString& text, double width) {
+    const int perLine = std::max(1, int(width * pixelsPerWidthUnit / pixelsPerCharacter) - 1);
+    int lines = 1;
+    int used = 0;
+    for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (used > 0 && used + 1 + word.size() <= perLine) {
+            used += 1 + word.size();
+            continue;
+        }
+        if (used > 0)
+            ++lines;
+        // A word longer than the line is broken.
+        lines += (word.size() - 1) / perLine;
+        used = (word.size() - 1) % perLine + 1;
+    }
+    return lines;
+}
+
+// False with the reason when a text does not fit its cell; nothing of the row is written then.
+bool writeDocument(XlsxWorkbook& book, int row, const QSqlQuery& query, int format, QString* tooLong) {
+    QString values[] = {
         QString::number(row),
         query.value(ListFio).toString(),
         query.value(AttNumber).toString(),
@@ -90,8 +139,24 @@ void writeDocument(XlsxWorkbook& book, int row, const QSqlQuery& query, int form
         QString(),
         QString(),
     };
+    for (int c = 0; c < int(std::size(values)); ++c) {
+        // The list shows a line break as a blank; so does the book.
+        values[c] = XlsxWorkbook::cellValue(values[c], XlsxWorkbook::LineBreaks::Blank);
+        if (!XlsxWorkbook::fitsCell(values[c])) {
+            *tooLong = XlsxExport::tooLongText(
+                XlsxExport::documentName(query.value(ListFio).toString(), query.value(Id).toLongLong()),
+                QString::fromUtf8(bookColumns[c].header));
+            return false;
+        }
+    }
+    int lines = 1;
+    for (int c = 0; c < int(std::size(values)); ++c)
+        lines = std::max(lines, lineCount(values[c], bookColumns[c].width));
+    if (lines > 1)
+        book.setRowHeight(row, lines * lineHeight + rowPadding);
     for (int c = 0; c < int(std::size(values)); ++c)
         book.writeString(row, c, values[c], format);
+    return true;
 }
 
 int documentCount() {
@@ -99,16 +164,14 @@ int documentCount() {
     return runQuery(query, countSql) && query.next() ? query.value(0).toInt() : 0;
 }
 
-QString readError(const QSqlError& failure) {
-    return QStringLiteral("Не удалось прочитать записи из базы данных:\n%1").arg(failure.text());
-}
-
-bool failed(XlsxWorkbook& book, const QSqlError& failure, QString* error, ExportFailure* kind) {
+bool failed(XlsxWorkbook& book, const QSqlError& failure, const QString& path, QString* error, ExportFailure* kind) {
     book.discard();
+    QString reason;
+    const ExportFailure what = XlsxExport::readFailure(failure, path, &reason);
     if (error)
-        *error = readError(failure);
+        *error = reason;
     if (kind)
-        *kind = ExportFailure::Database;
+        *kind = what;
     return false;
 }
 
@@ -116,6 +179,16 @@ bool cancelled(XlsxWorkbook& book, ExportFailure* kind) {
     book.discard();
     if (kind)
         *kind = ExportFailure::Cancelled;
+    return false;
+}
+
+bool refused(XlsxWorkbook& book, const QString& reason, QString* error, ExportFailure* kind) {
+    book.discard();
+    MZ_LOG() << "registry book not written:" << reason;
+    if (error)
+        *error = reason;
+    if (kind)
+        *kind = ExportFailure::Output;
     return false;
 }
 
@@ -134,25 +207,28 @@ bool RegistryBook::write(const QList<qint64>& ids, const QString& path, QString*
     const QSet<qint64> shown(ids.cbegin(), ids.cend());
     const int total = documentCount();
     const auto goOn = [&](int done) { return !progress || progress(done, total); };
-    XlsxWorkbook book(path);
-    writeHeader(book);
-    const int dataFormat = book.addFormat(bookFormat(false));
+    XlsxWorkbook book(path, sheetName);
+    // The header's format is the rows' one.
+    const int dataFormat = book.addFormat(bookFormat());
+    writeHeader(book, dataFormat);
     if (!book.isValid())
         return closed(book, error, failure);
     if (!goOn(0))
         return cancelled(book, failure);
-    QSqlQuery query(QSqlDatabase::database());
-    if (!runQuery(query, bookSql))
-        return failed(book, query.lastError(), error, failure);
+    const QSqlDatabase db = QSqlDatabase::database();
+    QSqlQuery query(db);
+    if (!runQuery(query, bookSql(db)))
+        return failed(book, query.lastError(), path, error, failure);
     int number = 0;
+    QString tooLong;
     for (int done = 1; book.isValid() && query.next(); ++done) {
-        if (shown.contains(query.value(Id).toLongLong()))
-            writeDocument(book, ++number, query, dataFormat);
+        if (shown.contains(query.value(Id).toLongLong()) && !writeDocument(book, ++number, query, dataFormat, &tooLong))
+            return refused(book, tooLong, error, failure);
         if (done % XlsxExport::progressStep == 0 && !goOn(done))
             return cancelled(book, failure);
     }
     if (query.lastError().isValid())
-        return failed(book, query.lastError(), error, failure);
+        return failed(book, query.lastError(), path, error, failure);
     if (!goOn(total))
         return cancelled(book, failure);
     return closed(book, error, failure);

@@ -1,10 +1,12 @@
 #include "xlsxexport.h"
 
 #include "mzlog.h"
+#include "nameorder.h"
 #include "productinfo.h"
 #include "rowqueue.h"
 #include "sqldialect.h"
 
+#include <QDir>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -71,9 +73,7 @@ QVector<ColumnSource> columnSources(const XlsxExportSpec& layout, const QSqlReco
     return sources;
 }
 
-QString databaseError(const QSqlError& error) {
-    return QStringLiteral("Не удалось прочитать записи из базы данных:\n%1").arg(error.text());
-}
+constexpr int sqliteFull = 13; // SQLITE_FULL
 
 // Rows pass from the reading thread to the writing one in batches of at most these many rows or
 // bytes, with at most this many rows or bytes in flight.
@@ -110,7 +110,7 @@ private:
 };
 
 void SheetWriter::run() {
-    XlsxWorkbook book(_path);
+    XlsxWorkbook book(_path, _layout.sheetName);
     const int headerFormat = book.addFormat(_header);
     const int dataFormat = book.addFormat(_data);
     for (int c = 0; c < _layout.columns.size(); ++c) {
@@ -142,7 +142,7 @@ void SheetWriter::writeBatch(XlsxWorkbook& book, const RowBatch& batch, int form
     }
 }
 
-enum class ReadEnd { Done, Cancelled, Database, WriterStopped };
+enum class ReadEnd { Done, Cancelled, Database, Output, WriterStopped };
 
 RowBatch newBatch(int firstRow, int columns) {
     RowBatch batch;
@@ -153,8 +153,12 @@ RowBatch newBatch(int firstRow, int columns) {
 }
 
 // Reads and formats the rows on the calling thread, the one that owns the database connection.
-ReadEnd readRows(const XlsxExportSpec& layout, const QList<qint64>& ids, RowQueue& queue,
+ReadEnd readRows(const XlsxExportSpec& layout, const QList<qint64>& ids, const QString& path, RowQueue& queue,
                  const std::function<bool(int)>& goOn, QString* reason) {
+    const auto readFailed = [&](const QSqlError& error) {
+        return XlsxExport::readFailure(error, path, reason) == ExportFailure::Output ? ReadEnd::Output
+                                                                                     : ReadEnd::Database;
+    };
     const QSqlDatabase db = QSqlDatabase::database();
     IdTable idTableRows(db);
     *reason = idTableRows.fill(ids);
@@ -164,12 +168,11 @@ ReadEnd readRows(const XlsxExportSpec& layout, const QList<qint64>& ids, RowQueu
     }
     QSqlQuery query(db);
     query.setForwardOnly(true); // one row at a time, not the whole result
-    const QString sql =
-        layout.selectSql + QStringLiteral(" AND %1 IN (SELECT id FROM %2) ORDER BY %1").arg(layout.idColumn, idTable);
-    if (!query.exec(sql)) {
-        *reason = databaseError(query.lastError());
-        return ReadEnd::Database;
-    }
+    const QString sql = layout.selectSql +
+                        QStringLiteral(" AND %1 IN (SELECT id FROM %2) ORDER BY ").arg(layout.idColumn, idTable) +
+                        NameOrder::orderBy(db, layout.nameColumns, layout.idColumn);
+    if (!query.exec(sql))
+        return readFailed(query.lastError());
     const QSqlRecord record = query.record();
     if (layout.prepare)
         layout.prepare(record);
@@ -177,10 +180,19 @@ ReadEnd readRows(const XlsxExportSpec& layout, const QList<qint64>& ids, RowQueu
     RowBatch batch = newBatch(1, sources.size());
     int row = 1;
     for (; query.next(); ++row) {
-        for (const ColumnSource& source : sources)
-            batch.append(XlsxWorkbook::cellText(source.compute      ? (*source.compute)(query)
-                                                : source.index >= 0 ? query.value(source.index).toString()
-                                                                    : QString()));
+        for (int c = 0; c < sources.size(); ++c) {
+            const ColumnSource& source = sources.at(c);
+            const QString value = XlsxWorkbook::cellValue(source.compute      ? (*source.compute)(query)
+                                                          : source.index >= 0 ? query.value(source.index).toString()
+                                                                              : QString());
+            if (!XlsxWorkbook::fitsCell(value)) {
+                *reason = XlsxExport::tooLongText(layout.rowName ? layout.rowName(query)
+                                                                 : QStringLiteral("строки %1").arg(row + 1),
+                                                  layout.columns.at(c).header);
+                return ReadEnd::Output;
+            }
+            batch.append(value.toUtf8());
+        }
         if (batch.rowCount() >= batchRows || batch.text.size() >= batchBytes) {
             if (!queue.push(std::move(batch)))
                 return ReadEnd::WriterStopped;
@@ -189,10 +201,8 @@ ReadEnd readRows(const XlsxExportSpec& layout, const QList<qint64>& ids, RowQueu
         if (row % XlsxExport::progressStep == 0 && !goOn(row))
             return ReadEnd::Cancelled;
     }
-    if (query.lastError().isValid()) {
-        *reason = databaseError(query.lastError());
-        return ReadEnd::Database;
-    }
+    if (query.lastError().isValid())
+        return readFailed(query.lastError());
     if (batch.rowCount() > 0 && !queue.push(std::move(batch)))
         return ReadEnd::WriterStopped;
     return goOn(ids.size()) ? ReadEnd::Done : ReadEnd::Cancelled;
@@ -215,6 +225,29 @@ QString XlsxExport::proposedFileName(const QString& directory, const QString& ti
         name += QLatin1Char('-') + title;
     return directory + QLatin1Char('/') + name + QStringLiteral("-export-") +
            day.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".xlsx");
+}
+
+ExportFailure XlsxExport::readFailure(const QSqlError& error, const QString& path, QString* reason) {
+    // The registry is only read here: what can fill up is the sort's temporary files.
+    if (!SqlDialect::isServer() && (error.nativeErrorCode().toInt() & 0xff) == sqliteFull) {
+        *reason = XlsxWorkbook::noRoomText(path, QDir::tempPath());
+        return ExportFailure::Output;
+    }
+    *reason = QStringLiteral("Не удалось прочитать записи из базы данных:\n%1").arg(error.text());
+    return ExportFailure::Database;
+}
+
+QString XlsxExport::documentName(const QString& fullName, qint64 id) {
+    // One pass: a "%1" in a name stays as it is.
+    return QStringLiteral("документа «%1» (номер записи %2)")
+        .arg(XlsxWorkbook::cellValue(fullName, XlsxWorkbook::LineBreaks::Blank).simplified().left(200),
+             QString::number(id));
+}
+
+QString XlsxExport::tooLongText(const QString& row, const QString& column) {
+    return QStringLiteral("Книга не записана: в столбце «%1» у %2 текст длиннее %3 знаков, больше ячейка Excel не "
+                          "вмещает.\nСократите этот текст и повторите экспорт.")
+        .arg(column, row, QString::number(XlsxWorkbook::maxCellText));
 }
 
 XlsxFormat XlsxExport::defaultHeaderFormat() {
@@ -247,7 +280,7 @@ bool XlsxExport::write(const XlsxExportSpec& layout, const QList<qint64>& ids, c
     ReadEnd read = ReadEnd::WriterStopped;
     QString reason;
     if (writer.started()) {
-        read = goOn(0) ? readRows(layout, ids, queue, goOn, &reason) : ReadEnd::Cancelled;
+        read = goOn(0) ? readRows(layout, ids, path, queue, goOn, &reason) : ReadEnd::Cancelled;
         if (read == ReadEnd::Done)
             queue.finish();
         else
@@ -258,5 +291,7 @@ bool XlsxExport::write(const XlsxExportSpec& layout, const QList<qint64>& ids, c
         return ended(ExportFailure::Cancelled, QString(), error, failure);
     if (read == ReadEnd::Database)
         return ended(ExportFailure::Database, reason, error, failure);
+    if (read == ReadEnd::Output)
+        return ended(ExportFailure::Output, reason, error, failure);
     return ended(writer.written ? ExportFailure::None : ExportFailure::Output, writer.error, error, failure);
 }

@@ -6,6 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <xlsxwriter.h>
 #if defined(__ELF__)
 #include <atomic>
@@ -63,9 +67,38 @@ int XlsxWorkbook::partsPackedFast() {
 // --- end of packing ----------------------------------------------------------------------------
 
 namespace {
-// Excel's limit of characters in one cell.
-constexpr int maxCellText = 32767;
 constexpr size_t sheetBuffer = 1 << 20;
+constexpr int maxSheetName = 31;
+// Below this, a folder counts as the one that filled up.
+constexpr qint64 nearlyFull = 1 << 20;
+constexpr int paperA4 = 9;
+
+QString sheetNameOf(const QString& name) {
+    QString cleaned = name;
+    for (QChar& c : cleaned)
+        if (QStringLiteral("[]:*?/\\").contains(c) || c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    cleaned = cleaned.simplified().left(maxSheetName);
+    // Never split a surrogate pair, and Excel refuses a name that starts or ends with a quote.
+    if (!cleaned.isEmpty() && cleaned.at(cleaned.size() - 1).isHighSurrogate())
+        cleaned.chop(1);
+    while (cleaned.startsWith(QLatin1Char('\'')) || cleaned.endsWith(QLatin1Char('\'')))
+        cleaned = cleaned.startsWith(QLatin1Char('\'')) ? cleaned.mid(1) : cleaned.left(cleaned.size() - 1);
+    return cleaned.trimmed();
+}
+
+bool diskFull(int error) {
+    return error == ENOSPC
+#ifdef EDQUOT
+           || error == EDQUOT
+#endif
+        ;
+}
+
+bool nearlyFullFolder(const QString& folder) {
+    const QStorageInfo storage(folder);
+    return storage.isValid() && storage.bytesAvailable() < nearlyFull;
+}
 
 QByteArray libraryFileName(const QString& path) {
 #ifdef Q_OS_WIN
@@ -127,11 +160,23 @@ XlsxWorkbook::XlsxWorkbook(const QString& path, const QString& sheetName) : _pat
     }
     lxw_workbook_options options = {};
     options.constant_memory = LXW_TRUE;
+    // The library's own default (tmpfile()) would ignore TMPDIR.
+    _tempFolder = QDir::tempPath();
+    _tempFolderName = libraryFileName(_tempFolder);
+    options.tmpdir = _tempFolderName.data();
+    errno = 0;
     _workbook = workbook_new_opt(libraryFileName(_temp->path()).constData(), &options);
-    const QByteArray name = sheetName.toUtf8();
+    const QByteArray name = sheetNameOf(sheetName).toUtf8();
     _sheet = _workbook ? workbook_add_worksheet(_workbook, name.isEmpty() ? nullptr : name.constData()) : nullptr;
     if (!_sheet) {
-        fail(QStringLiteral("не удалось создать книгу"));
+        const int cause = errno;
+        if (_workbook && (diskFull(cause) || nearlyFullFolder(_tempFolder)))
+            failFull(true);
+        else if (_workbook)
+            fail(QStringLiteral("не удалось создать временный файл в папке %1: %2")
+                     .arg(QDir::toNativeSeparators(_tempFolder), QString::fromLocal8Bit(strerror(cause))));
+        else
+            fail(QStringLiteral("не удалось создать книгу"));
         return;
     }
     // Rows go to a temporary file until close(); the library leaves it at the small default buffer.
@@ -141,6 +186,34 @@ XlsxWorkbook::XlsxWorkbook(const QString& path, const QString& sheetName) : _pat
 
 XlsxWorkbook::~XlsxWorkbook() {
     discard();
+}
+
+QString XlsxWorkbook::noRoomText(const QString& path, const QString& tempFolder) {
+    const QString file = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    if (tempFolder.isEmpty())
+        return QStringLiteral("Недостаточно места на диске: файл %1 не записан.\n"
+                              "Освободите место на диске или сохраните файл в другую папку.")
+            .arg(file);
+    return QStringLiteral("Недостаточно места во временной папке %1: файл %2 не записан.\n"
+                          "Освободите место на диске или укажите другую временную папку (TMPDIR).")
+        .arg(QDir::toNativeSeparators(tempFolder), file);
+}
+
+bool XlsxWorkbook::failFull(bool tempFolder) {
+    if (!_error.isEmpty())
+        return false;
+    _error = noRoomText(_path, tempFolder ? _tempFolder : QString());
+    MZ_LOG() << "workbook not written, no room left" << (tempFolder ? _tempFolder : _path);
+    return false;
+}
+
+// errno tells a full disk from the library's other failures; which folder filled up, its room.
+bool XlsxWorkbook::failed(int libraryError, int cause) {
+    const bool targetFull = nearlyFullFolder(QFileInfo(_path).absolutePath());
+    const bool tempFull = nearlyFullFolder(_tempFolder);
+    if (diskFull(cause) || targetFull || tempFull)
+        return failFull(tempFull && !targetFull);
+    return fail(QString::fromUtf8(lxw_strerror(lxw_error(libraryError))));
 }
 
 bool XlsxWorkbook::fail(const QString& reason) {
@@ -193,16 +266,53 @@ bool XlsxWorkbook::setRowHeight(int row, double height) {
     return e == LXW_NO_ERROR || fail(QString::fromUtf8(lxw_strerror(e)));
 }
 
-QByteArray XlsxWorkbook::cellText(const QString& text) {
-    if (text.size() <= maxCellText)
-        return text.toUtf8();
-    // Never split a surrogate pair: half a character is not valid UTF-8.
-    const int size = text.at(maxCellText - 1).isHighSurrogate() ? maxCellText - 1 : maxCellText;
-    return text.left(size).toUtf8();
+bool XlsxWorkbook::setPageSetup(const XlsxPageSetup& page) {
+    if (!_sheet)
+        return false;
+    if (page.landscape)
+        worksheet_set_landscape(_sheet);
+    if (page.paperA4)
+        worksheet_set_paper(_sheet, paperA4);
+    if (page.fitWide > 0 || page.fitTall > 0)
+        worksheet_fit_to_pages(_sheet, uint16_t(page.fitWide), uint16_t(page.fitTall));
+    worksheet_set_margins(_sheet, page.marginLeft, page.marginRight, page.marginTop, page.marginBottom);
+    lxw_error e = LXW_NO_ERROR;
+    if (page.titleFirstRow >= 0)
+        e = worksheet_repeat_rows(_sheet, lxw_row_t(page.titleFirstRow),
+                                  lxw_row_t(std::max(page.titleFirstRow, page.titleLastRow)));
+    if (e == LXW_NO_ERROR && !page.footer.isEmpty())
+        e = worksheet_set_footer(_sheet, page.footer.toUtf8().constData());
+    return e == LXW_NO_ERROR || fail(QString::fromUtf8(lxw_strerror(e)));
+}
+
+QString XlsxWorkbook::cellValue(const QString& text, LineBreaks breaks) {
+    const auto isControl = [](QChar c) { return c.unicode() < 0x20 && c != QLatin1Char('\t'); };
+    if (std::none_of(text.cbegin(), text.cend(), isControl))
+        return text;
+    const QChar lineBreak = breaks == LineBreaks::Blank ? QLatin1Char(' ') : QLatin1Char('\n');
+    QString value;
+    value.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+            value += lineBreak;
+            if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+        } else {
+            value += isControl(c) ? QChar(QChar::ReplacementCharacter) : c;
+        }
+    }
+    return value;
 }
 
 bool XlsxWorkbook::writeString(int row, int column, const QString& text, int format) {
-    return writeUtf8(row, column, cellText(text).constData(), format);
+    const QString value = cellValue(text);
+    if (!fitsCell(value))
+        return fail(QStringLiteral("текст ячейки (строка %1, столбец %2) длиннее %3 знаков, которые вмещает ячейка")
+                        .arg(row + 1)
+                        .arg(column + 1)
+                        .arg(maxCellText));
+    return writeUtf8(row, column, value.toUtf8().constData(), format);
 }
 
 bool XlsxWorkbook::writeUtf8(int row, int column, const char* utf8, int format) {
@@ -224,21 +334,33 @@ bool XlsxWorkbook::writeNumber(int row, int column, double value, int format) {
 bool XlsxWorkbook::close(QString* error) {
     // The library does not look at the writes of its temporary file: a full disk would give a
     // workbook with its sheet cut short.
-    if (_sheet && _sheet->file && (fflush(_sheet->file) != 0 || ferror(_sheet->file)))
-        fail(QStringLiteral("не удалось записать временный файл листа"));
+    errno = 0;
+    if (_sheet && _sheet->file && (fflush(_sheet->file) != 0 || ferror(_sheet->file))) {
+        if (diskFull(errno) || nearlyFullFolder(_tempFolder))
+            failFull(true);
+        else
+            fail(QStringLiteral("не удалось записать временный файл листа"));
+    }
     if (_workbook && isValid()) {
+        errno = 0;
         const lxw_error e = workbook_close(_workbook);
+        const int cause = errno;
         _workbook = nullptr;
         _sheet = nullptr;
         _formats.clear();
         if (e != LXW_NO_ERROR)
-            fail(QString::fromUtf8(lxw_strerror(e)));
+            failed(e, cause);
     }
     if (isValid() && !_temp)
         fail(QStringLiteral("книга уже записана"));
     QString reason;
-    if (isValid() && !_temp->commit(&reason))
-        fail(reason);
+    errno = 0;
+    if (isValid() && !_temp->commit(&reason)) {
+        if (diskFull(errno) || nearlyFullFolder(QFileInfo(_path).absolutePath()))
+            failFull(false);
+        else
+            fail(reason);
+    }
     discard();
     if (error)
         *error = _error;

@@ -20,6 +20,13 @@ inline bool contains(const QString& text, const QString& part) {
 // arguments count as empty texts.
 constexpr const char* containsFunction = "orvane_contains";
 
+// The key names are sorted by in the exports: А-Я, Ё and A-Z to lower case, ё and Ё to е, nothing
+// else, so that the bytes of the keys order names as the Russian alphabet does. The server gets
+// the same key from translate() (see NameOrder).
+QString sortKey(const QString& name);
+// "orvane_sort_key(text)": sortKey() of `text`; NULL stays NULL.
+constexpr const char* sortKeyFunction = "orvane_sort_key";
+
 // Makes the functions above known to an open SQLite connection; false (logged) when the driver
 // does not allow it.
 bool registerFunctions(QSqlDatabase& db);
