@@ -9,6 +9,7 @@ packages=(
     libqrcodegencpp-dev libhunspell-dev hunspell-ru libxlsxwriter-dev libsqlite3-dev libzip-dev python3-openpyxl python3-xlsxwriter
     fonts-liberation
     xvfb xauth poppler-utils zbar-tools sqlite3 imagemagick
+    desktop-file-utils groff-base man-db
 )
 if [ "${1:-}" = "--all" ]; then
     packages+=(clang libclang-rt-14-dev python3-reportlab libbenchmark-dev)
