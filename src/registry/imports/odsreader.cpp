@@ -19,12 +19,6 @@ QString protectedText() {
 QString tooLargeText() {
     return QStringLiteral("Файл слишком большой для импорта (часть таблицы больше 50 МБ).");
 }
-QString rowsNotice() {
-    return QStringLiteral("Прочитаны только первые %1 строк.").arg(ImportTable::maxRows);
-}
-QString columnsNotice() {
-    return QStringLiteral("Прочитаны только первые %1 столбцов.").arg(ImportTable::maxColumns);
-}
 
 const QString officeNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:office:1.0");
 const QString tableNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:table:1.0");
@@ -74,7 +68,7 @@ QString reasonOf(PartFailure failure) {
 // What one read of a sheet has taken so far.
 struct SheetState {
     ImportTable table;
-    CellBudget cells;
+    SheetBounds cells;
     qint64 blanks = 0;
     qint64 emptyRows = 0; // empty rows seen since the last kept one, added only before a kept row
     QString columnNotice;
@@ -172,7 +166,7 @@ QVector<QVariant> readRow(QXmlStreamReader& xml, SheetState& state, ReadProgress
             value = cellValue(xml, attributes, state);
         if (!blank(value)) {
             if (column + repeat > ImportTable::maxColumns)
-                state.columnNotice = columnsNotice();
+                state.columnNotice = SheetBounds::columnsNotice();
             const int end = int(std::min<qint64>(column + repeat, ImportTable::maxColumns));
             if (end > row.size())
                 row.resize(end);
@@ -193,11 +187,11 @@ bool keepRow(const QVector<QVariant>& row, qint64 repeat, SheetState& state) {
     ImportTable& table = state.table;
     for (qint64 copy = 0; copy < repeat; ++copy) {
         if (table.rows.size() + state.emptyRows >= ImportTable::maxRows) {
-            state.rowNotice = rowsNotice();
+            state.rowNotice = SheetBounds::rowsNotice();
             return false;
         }
         if (!state.cells.take(row.size())) {
-            state.rowNotice = CellBudget::noticeText(table.rows.size());
+            state.rowNotice = SheetBounds::cellsNotice(table.rows.size());
             return false;
         }
         for (; state.emptyRows > 0; --state.emptyRows)

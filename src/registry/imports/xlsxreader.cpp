@@ -5,9 +5,7 @@
 
 #include <QDate>
 #include <QDir>
-#include <QFile>
 #include <QHash>
-#include <QIODevice>
 #include <QXmlStreamReader>
 #include <cmath>
 
@@ -24,12 +22,6 @@ QString protectedText() {
 }
 QString tooLargeText() {
     return QStringLiteral("Файл слишком большой для импорта (часть книги больше 50 МБ).");
-}
-QString rowsNotice() {
-    return QStringLiteral("Прочитаны только первые %1 строк.").arg(ImportTable::maxRows);
-}
-QString columnsNotice() {
-    return QStringLiteral("Прочитаны только первые %1 столбцов.").arg(ImportTable::maxColumns);
 }
 
 // Columns past the last one a workbook can hold all count as "beyond the limit".
@@ -351,7 +343,7 @@ bool XlsxReader::Private::readRow(QXmlStreamReader& xml, QVector<QVariant>* row,
         if (blank(value))
             continue;
         if (column >= ImportTable::maxColumns) {
-            *notice = columnsNotice();
+            *notice = SheetBounds::columnsNotice();
             continue;
         }
         if (column >= row->size())
@@ -366,7 +358,7 @@ void XlsxReader::Private::readRows(PartXml& part, ImportTable* table, ReadProgre
     qint64 lastNumber = 0;
     QString columnNotice;
     QString rowNotice;
-    CellBudget cells;
+    SheetBounds cells;
     while (progress.go() && part.nextStart()) {
         if (xml.name() != QLatin1String("row"))
             continue;
@@ -378,11 +370,11 @@ void XlsxReader::Private::readRows(PartXml& part, ImportTable* table, ReadProgre
             continue;
         // Rows keep their file order; a gap is filled with empty rows only up to the limit.
         if (lastNumber > ImportTable::maxRows || table->rows.size() >= ImportTable::maxRows) {
-            rowNotice = rowsNotice();
+            rowNotice = SheetBounds::rowsNotice();
             break;
         }
         if (!cells.take(row.size())) {
-            rowNotice = CellBudget::noticeText(table->rows.size());
+            rowNotice = SheetBounds::cellsNotice(table->rows.size());
             break;
         }
         while (table->rows.size() < lastNumber - 1)

@@ -132,8 +132,9 @@ private:
     bool _stopped = false;
 };
 
-// Keeps the count of cells a reader has taken against ImportTable::maxCells.
-struct CellBudget {
+// Keeps the count of cells a workbook reader has taken against ImportTable::maxCells; the notices
+// of a sheet read only in part.
+struct SheetBounds {
     qint64 used = 0;
     bool take(qint64 cells) {
         if (used + cells > ImportTable::maxCells)
@@ -141,5 +142,7 @@ struct CellBudget {
         used += cells;
         return true;
     }
-    static QString noticeText(int rows);
+    static QString cellsNotice(int rows);
+    static QString rowsNotice();
+    static QString columnsNotice();
 };
