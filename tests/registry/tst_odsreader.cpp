@@ -128,6 +128,12 @@ void makeHostile(const QString& path) {
                                    "<table:table-row><table:table-cell><text:p>&i;</text:p></table:table-cell>"
                                    "</table:table-row>" +
                                    odsTail);
+    } else if (name == "doctype.ods") {
+        ZipBuilder zip(path);
+        zip.add("mimetype", odsMime, false);
+        zip.add("content.xml", "<?xml version=\"1.0\"?><!DOCTYPE d [" +
+                                   QByteArray("<!ATTLIST table:table-cell a CDATA \"b\">").repeated(1000) + "]>" +
+                                   odsHead.mid(odsHead.indexOf("<office:document-content")) + odsTail);
     } else if (name == "truncated.ods") {
         ZipBuilder zip(path);
         zip.add("mimetype", odsMime, false);
@@ -351,6 +357,7 @@ private slots:
         QTest::newRow("workbook column IV on 100000 rows") << "columnIV.xlsx" << QString() << "15625x256: " + cellsCut;
         QTest::newRow("200 MB of blanks, size understated") << "bomb.ods" << tooLarge << QString();
         QTest::newRow("entity declarations") << "entities.ods" << odsDamaged << QString();
+        QTest::newRow("document type without entities") << "doctype.ods" << odsDamaged << QString();
         QTest::newRow("truncated zip") << "truncated.ods" << notOds << QString();
         QTest::newRow("no content") << "nocontent.ods" << notOds << QString();
         QTest::newRow("password")

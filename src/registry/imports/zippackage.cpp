@@ -147,7 +147,8 @@ qint64 ZipPart::readData(char* data, qint64 maxSize) {
 }
 
 // Counts the '=' of each start tag outside its quoted values, one pass over the bytes, its state
-// kept from one read to the next. Comments, declarations and end tags are passed over.
+// kept from one read to the next; refuses a document type. Comments, processing instructions and
+// end tags are passed over.
 bool ZipPart::tagsBounded(const char* data, qint64 size) {
     const char* at = data;
     const char* const end = data + size;
@@ -162,8 +163,19 @@ bool ZipPart::tagsBounded(const char* data, qint64 size) {
             break;
         }
         case TagStart:
-            _scan = (*at == '!' || *at == '?' || *at == '/') ? OtherTag : InTag;
-            _attributes = 0;
+            if (*at == '!') {
+                _scan = Declaration;
+                ++at;
+            } else {
+                _scan = (*at == '?' || *at == '/') ? OtherTag : InTag;
+                _attributes = 0;
+            }
+            break;
+        case Declaration:
+            // No part of a spreadsheet has a document type; its declarations cost time to parse.
+            if (*at == 'D')
+                return false;
+            _scan = OtherTag;
             break;
         case InTag:
             for (; at < end && _scan == InTag; ++at) {

@@ -51,7 +51,7 @@ enum class PartFailure { None, Missing, TooLarge, Protected, Unreadable, Malform
 // One part of a package, unpacked as it is read and never beyond ImportTable::maxBytes. Its raw
 // bytes are looked over before the XML reader gets them: a start tag with more than
 // maxAttributes attributes fails the part (the XML reader's check for repeated attributes takes
-// time growing with the square of their number).
+// time growing with the square of their number), and so does a document type.
 class ZipPart : public QIODevice {
 public:
     static constexpr int maxAttributes = 128;
@@ -77,7 +77,7 @@ private:
     bool _ended = false;
     PartFailure _failure = PartFailure::None;
     // Where the look-over stands between two reads.
-    enum Scan { Text, TagStart, InTag, Quoted, OtherTag } _scan = Text;
+    enum Scan { Text, TagStart, Declaration, InTag, Quoted, OtherTag } _scan = Text;
     char _quote = 0;
     int _attributes = 0;
 };
