@@ -80,6 +80,14 @@ void makeHostile(const QString& path) {
         ods(path, "<table:table-row" + attributes(ZipPart::maxAttributes + 1) + ">" + number + "</table:table-row>");
     } else if (name == "attributes-at-bound.ods") {
         ods(path, "<table:table-row" + attributes(ZipPart::maxAttributes) + ">" + number + "</table:table-row>");
+    } else if (name == "crowded.ods") {
+        const QByteArray row =
+            "<table:table-row" + attributes(ZipPart::crowdedAttributes + 1) + ">" + number + "</table:table-row>";
+        ods(path, row.repeated(ZipPart::maxCrowded / (ZipPart::crowdedAttributes + 1) + 1));
+    } else if (name == "uncrowded.ods") {
+        const QByteArray row =
+            "<table:table-row" + attributes(ZipPart::crowdedAttributes) + ">" + number + "</table:table-row>";
+        ods(path, row.repeated(ZipPart::maxCrowded / ZipPart::crowdedAttributes + 1));
     } else if (name == "attributes.xlsx") {
         xlsx(path, "<row" + attributes(ZipPart::maxAttributes + 1) + "><c><v>1</v></c></row>");
     } else if (name == "workbook-attributes.xlsx") {
@@ -346,6 +354,8 @@ private slots:
         QTest::newRow("70000 entries, zip64") << "entries70k.xlsx" << tooManyEntries << QString();
         QTest::newRow("row over the attribute bound") << "attributes.ods" << odsDamaged << QString();
         QTest::newRow("row at the attribute bound") << "attributes-at-bound.ods" << QString() << "1x1: ";
+        QTest::newRow("too many rows of many attributes") << "crowded.ods" << odsDamaged << QString();
+        QTest::newRow("rows of fewer attributes") << "uncrowded.ods" << QString() << "4097x1: ";
         QTest::newRow("workbook row over the attribute bound") << "attributes.xlsx" << xlsxDamaged << QString();
         QTest::newRow("workbook sheet list of 100000 attributes")
             << "workbook-attributes.xlsx" << xlsxDamaged << QString();

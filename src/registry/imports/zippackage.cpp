@@ -146,6 +146,15 @@ qint64 ZipPart::readData(char* data, qint64 maxSize) {
     return count;
 }
 
+// Elements of many attributes are rare in a spreadsheet (a root's namespaces, a style): a part
+// may hold only so many of them, which bounds what they all cost the XML reader together.
+bool ZipPart::countAttribute() {
+    ++_attributes;
+    if (_attributes > crowdedAttributes)
+        _crowded += _attributes == crowdedAttributes + 1 ? _attributes : 1;
+    return _attributes <= maxAttributes && _crowded <= maxCrowded;
+}
+
 // Counts the '=' of each start tag outside its quoted values, one pass over the bytes, its state
 // kept from one read to the next; refuses a document type. Comments, processing instructions and
 // end tags are passed over.
@@ -184,7 +193,7 @@ bool ZipPart::tagsBounded(const char* data, qint64 size) {
                     _scan = Quoted;
                 } else if (*at == '>') {
                     _scan = Text;
-                } else if (*at == '=' && ++_attributes > maxAttributes) {
+                } else if (*at == '=' && !countAttribute()) {
                     return false;
                 }
             }

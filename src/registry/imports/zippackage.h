@@ -51,10 +51,14 @@ enum class PartFailure { None, Missing, TooLarge, Protected, Unreadable, Malform
 // One part of a package, unpacked as it is read and never beyond ImportTable::maxBytes. Its raw
 // bytes are looked over before the XML reader gets them: a start tag with more than
 // maxAttributes attributes fails the part (the XML reader's check for repeated attributes takes
-// time growing with the square of their number), and so does a document type.
+// time growing with the square of their number), and so do more than maxCrowded attributes in
+// elements of more than crowdedAttributes, and a document type.
 class ZipPart : public QIODevice {
 public:
     static constexpr int maxAttributes = 128;
+    // Attributes of the elements with more than crowdedAttributes of them, over the whole part.
+    static constexpr int crowdedAttributes = 32;
+    static constexpr int maxCrowded = 1 << 17;
 
     ~ZipPart() override;
     bool open(zip_t* zip, const QString& name);
@@ -70,6 +74,7 @@ protected:
 private:
     bool fail(PartFailure failure);
     bool tagsBounded(const char* data, qint64 size);
+    bool countAttribute();
 
     zip_file_t* _file = nullptr;
     qint64 _size = 0;
@@ -80,6 +85,7 @@ private:
     enum Scan { Text, TagStart, Declaration, InTag, Quoted, OtherTag } _scan = Text;
     char _quote = 0;
     int _attributes = 0;
+    qint64 _crowded = 0;
 };
 
 // A part parsed as XML; a document type with entity declarations is refused before any text is
