@@ -171,7 +171,8 @@ int main(int argc, char** argv) {
                          "emptyrepeated.ods",
                          "bomb.ods",
                          "bigcell.ods",
-                         "attributes-at-bound.xlsx"};
+                         "attributes-at-bound.xlsx",
+                         "attributes32.xlsx"};
     if (!chosen.isEmpty())
         cases = chosen;
     for (const QString& name : cases) {

@@ -120,7 +120,8 @@ QString cellText(QXmlStreamReader& xml, SheetState& state) {
         else
             xml.skipCurrentElement();
     }
-    return paragraphs.join(QLatin1Char('\n'));
+    // One paragraph is kept as it is: a cell may hold tens of megabytes.
+    return paragraphs.size() == 1 ? paragraphs.first() : paragraphs.join(QLatin1Char('\n'));
 }
 
 QVariant cellValue(QXmlStreamReader& xml, const QXmlStreamAttributes& a, SheetState& state) {
