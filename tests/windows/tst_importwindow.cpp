@@ -10,6 +10,7 @@
 #include "mainwindow.h"
 #include "reportlist.h"
 #include "settingsregistry.h"
+#include "testenvironment.h"
 #include "testregistry.h"
 #include "xlsxworkbook.h"
 
@@ -243,6 +244,52 @@ private slots:
         const QString label = s.f.widget<QLabel>(QStringLiteral("labelSource"))->text();
         QVERIFY2(label.startsWith(source == "clipboard" ? QStringLiteral("Буфер обмена") : QStringLiteral("group.")),
                  qPrintable(label));
+    }
+
+    // A spreadsheet is told by its content, not its name: an OpenDocument file under its own name
+    // or a workbook's, a workbook under a text's; the sheets are listed and the group is found.
+    void readsSpreadsheetsByContent_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("sheets");
+        QTest::addColumn<int>("sheet");
+        QTest::addColumn<QStringList>("surnames");
+        const QStringList odsSurnames{"Иванов", "Ёлкина", "Сидоров"};
+        QTest::newRow(".ods") << "group.ods"
+                              << "Группа|Сводка|Пустой" << 0 << odsSurnames;
+        QTest::newRow(".ods named .xlsx") << "group.xlsx"
+                                          << "Группа|Сводка|Пустой" << 0 << odsSurnames;
+        QTest::newRow(".xlsx named .csv") << "group.csv"
+                                          << "Титул|Группа" << 1 << groupSurnames;
+    }
+
+    void readsSpreadsheetsByContent() {
+        QFETCH(QString, name);
+        QFETCH(QString, sheets);
+        QFETCH(int, sheet);
+        QFETCH(QStringList, surnames);
+        ImportSession s;
+        QVERIFY(s.open());
+        const QString path = s.f.env().root() + '/' + name;
+        if (name.endsWith(QLatin1String(".csv")))
+            QVERIFY(writeWorkbook(path));
+        else
+            QVERIFY(QFile::copy(testDataPath(QStringLiteral("imports/ods/calc-group.ods")), path));
+        QVERIFY(s.dialog->loadFile(path));
+        QCOMPARE(MessageBox::shown().size(), 0);
+        auto* box = s.f.widget<QComboBox>(QStringLiteral("comboBoxSheet"));
+        QStringList names;
+        for (int i = 0; i < box->count(); ++i)
+            names << box->itemText(i);
+        QCOMPARE(names.join('|'), sheets);
+        QVERIFY(box->isEnabled());
+        if (sheet > 0) {
+            box->setCurrentIndex(sheet);
+            emit box->activated(sheet);
+        }
+        // The two-level header is taken at its upper row; the clerk moves it to the lower one.
+        s.f.widget<QSpinBox>(QStringLiteral("spinBoxHeaderRow"))->setValue(3);
+        QCOMPARE(previewColumn(s.dialog, ImportField::Surname), surnames);
+        QVERIFY(s.f.widget<QLabel>(QStringLiteral("labelSource"))->text().startsWith(name));
     }
 
     // An open document dialog holds the registry's transaction: the import waits until it is closed.

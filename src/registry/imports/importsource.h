@@ -21,12 +21,14 @@ public:
     ImportSource(const ImportSource&) = delete;
     ImportSource& operator=(const ImportSource&) = delete;
 
-    // The kind of the file by its content; Unknown when it cannot be read.
+    // The kind of the file by its content; Unknown when it cannot be read or is a zip of no
+    // spreadsheet (a document, an archive).
     static Kind detect(const QString& path);
 
     // Recognises the file and opens it (a workbook's sheet list; nothing is read of a text yet).
-    // False with a Russian reason a clerk understands.
-    bool open(const QString& path, QString* error);
+    // False with a Russian reason a clerk understands. `progress` (may be empty) gets the percent
+    // of the workbook's parts read while it opens and returns false to stop.
+    bool open(const QString& path, QString* error, const Progress& progress = {});
     Kind kind() const;
     // The workbook's sheet names; empty for a text.
     QStringList sheetNames() const;
@@ -35,6 +37,7 @@ public:
     bool readSheet(int index, ImportTable* table, QString* error, const Progress& progress = {}) const;
 
 private:
+    static QString refusalOf(const QString& path);
     struct Private;
     QScopedPointer<Private> d;
 };

@@ -1,15 +1,13 @@
 #include "xlsxreader.h"
 
 #include "mzlog.h"
+#include "zippackage.h"
 
 #include <QDate>
 #include <QDir>
-#include <QFile>
 #include <QHash>
-#include <QIODevice>
 #include <QXmlStreamReader>
 #include <cmath>
-#include <zip.h>
 
 namespace {
 QString notWorkbookText() {
@@ -25,168 +23,26 @@ QString protectedText() {
 QString tooLargeText() {
     return QStringLiteral("Файл слишком большой для импорта (часть книги больше 50 МБ).");
 }
-QString rowsNotice() {
-    return QStringLiteral("Прочитаны только первые %1 строк.").arg(ImportTable::maxRows);
-}
-QString columnsNotice() {
-    return QStringLiteral("Прочитаны только первые %1 столбцов.").arg(ImportTable::maxColumns);
-}
 
-// Signature of an OLE compound file: an encrypted workbook or the old .xls format.
-const char oleSignature[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
 // Columns past the last one a workbook can hold all count as "beyond the limit".
 constexpr int farColumn = 1 << 20;
 
-// One part of the package, unpacked as it is read and never beyond ImportTable::maxBytes.
-class ZipPart : public QIODevice {
-public:
-    ~ZipPart() override {
-        if (_file)
-            zip_fclose(_file);
+QString reasonOf(PartFailure failure) {
+    switch (failure) {
+    case PartFailure::TooLarge:
+        return tooLargeText();
+    case PartFailure::Protected:
+        return protectedText();
+    case PartFailure::Missing:
+        return notWorkbookText();
+    case PartFailure::Unreadable:
+    case PartFailure::Malformed:
+        return damagedText();
+    case PartFailure::None:
+        break;
     }
-    enum Failure { None, Missing, TooLarge, Protected, Unreadable };
-
-    bool open(zip_t* zip, const QString& name) {
-        const zip_int64_t index = zip_name_locate(zip, name.toUtf8().constData(), ZIP_FL_NOCASE);
-        zip_stat_t stat;
-        if (index < 0 || zip_stat_index(zip, zip_uint64_t(index), 0, &stat) != 0)
-            return fail(Missing);
-        // The size the directory declares is refused before anything is inflated.
-        if ((stat.valid & ZIP_STAT_SIZE) && stat.size > zip_uint64_t(ImportTable::maxBytes))
-            return fail(TooLarge);
-        _size = (stat.valid & ZIP_STAT_SIZE) ? qint64(stat.size) : 0;
-        _file = zip_fopen_index(zip, zip_uint64_t(index), 0);
-        if (!_file) {
-            const int code = zip_error_code_zip(zip_get_error(zip));
-            return fail(code == ZIP_ER_NOPASSWD || code == ZIP_ER_WRONGPASSWD || code == ZIP_ER_ENCRNOTSUPP
-                            ? Protected
-                            : Unreadable);
-        }
-        return QIODevice::open(QIODevice::ReadOnly);
-    }
-    bool isSequential() const override { return true; }
-    bool atEnd() const override { return _ended; }
-    Failure failure() const { return _failure; }
-    int percent() const { return _size > 0 ? int(std::min<qint64>(100, _consumed * 100 / _size)) : 0; }
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override {
-        if (_ended)
-            return -1;
-        if (maxSize <= 0)
-            return 0;
-        const zip_int64_t count = zip_fread(_file, data, zip_uint64_t(maxSize));
-        if (count <= 0) {
-            _ended = true;
-            if (count < 0)
-                _failure = Unreadable;
-            return count < 0 ? -1 : 0;
-        }
-        // A directory that understates the size does not get past the limit either.
-        _consumed += count;
-        if (_consumed > ImportTable::maxBytes) {
-            _ended = true;
-            _failure = TooLarge;
-            return -1;
-        }
-        return count;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    bool fail(Failure failure) {
-        _failure = failure;
-        return false;
-    }
-    zip_file_t* _file = nullptr;
-    qint64 _size = 0;
-    qint64 _consumed = 0;
-    bool _ended = false;
-    Failure _failure = None;
-};
-
-// A part parsed as XML; a document type with entity declarations is refused before any text is
-// read, so nothing is ever expanded.
-class PartXml {
-public:
-    bool open(zip_t* zip, const QString& name) {
-        _name = name;
-        if (!_part.open(zip, name))
-            return false;
-        xml.setDevice(&_part);
-        return true;
-    }
-    // Next element start; false at the end, on an error or on a refused document type.
-    bool nextStart() {
-        while (!xml.atEnd()) {
-            const QXmlStreamReader::TokenType token = xml.readNext();
-            if (token == QXmlStreamReader::StartElement)
-                return true;
-            if (token == QXmlStreamReader::DTD && !xml.entityDeclarations().isEmpty()) {
-                _refused = true;
-                return false;
-            }
-            if (token == QXmlStreamReader::Invalid)
-                return false;
-        }
-        return false;
-    }
-    int percent() const { return _part.percent(); }
-    // The reason the part could not be read; empty when it was read to its end.
-    QString failure() const {
-        switch (_part.failure()) {
-        case ZipPart::TooLarge:
-            return tooLargeText();
-        case ZipPart::Protected:
-            return protectedText();
-        case ZipPart::Missing:
-            return notWorkbookText();
-        case ZipPart::Unreadable:
-            return damagedText();
-        case ZipPart::None:
-            break;
-        }
-        if (_refused || xml.hasError())
-            return damagedText();
-        return QString();
-    }
-    QString detail() const { return _name + QLatin1Char(' ') + xml.errorString(); }
-    bool isMissing() const { return _part.failure() == ZipPart::Missing; }
-
-private:
-    ZipPart _part; // declared before the reader, so that it outlives it
-
-public:
-    QXmlStreamReader xml;
-
-private:
-    QString _name;
-    bool _refused = false;
-};
-
-// Reports the share of a part read each time it grows by a percent, checked at every row and
-// cell so that one huge row cannot hide the progress either.
-class ReadProgress {
-public:
-    ReadProgress(const PartXml& part, const std::function<bool(int)>& report) : _part(part), _report(report) {}
-    bool go() {
-        if (!_report || _stopped)
-            return !_stopped;
-        const int percent = _part.percent();
-        if (percent != _last) {
-            _last = percent;
-            _stopped = !_report(percent);
-        }
-        return !_stopped;
-    }
-    bool stopped() const { return _stopped; }
-
-private:
-    const PartXml& _part;
-    const std::function<bool(int)>& _report;
-    int _last = -1;
-    bool _stopped = false;
-};
+    return QString();
+}
 
 // The text of a shared or inline string: plain <t>, rich-text runs <r><t>, phonetic runs skipped.
 QString richText(QXmlStreamReader& xml, int depth = 0) {
@@ -284,8 +140,7 @@ struct Relation {
 } // namespace
 
 struct XlsxReader::Private {
-    QFile file;
-    zip_t* zip = nullptr;
+    ZipPackage package;
     QString workbookPart;
     QStringList sheetNames;
     QStringList sheetParts;
@@ -297,10 +152,7 @@ struct XlsxReader::Private {
     // Back to a reader of no workbook. The file stays the same object: it was made on the thread
     // that made the reader, whichever thread opens a workbook with it.
     void clear() {
-        if (zip)
-            zip_discard(zip);
-        zip = nullptr;
-        file.close();
+        package.close();
         workbookPart.clear();
         sheetNames.clear();
         sheetParts.clear();
@@ -309,55 +161,51 @@ struct XlsxReader::Private {
         date1904 = false;
     }
     bool fail(const QString& reason, const QString& detail, QString* error) const {
-        MZ_LOG() << "workbook not read" << file.fileName() << detail << reason;
+        MZ_LOG() << "workbook not read" << package.fileName() << detail << reason;
         if (error)
             *error = reason;
         return false;
     }
     // Parses `name` with `read` (which gets each element start); true when the part is missing
     // and `optional`.
-    bool parse(const QString& name, bool optional, const std::function<void(QXmlStreamReader&)>& read,
-               QString* error) const {
+    bool parse(const QString& name, bool optional, const std::function<void(QXmlStreamReader&)>& read, QString* error,
+               const std::function<bool(int)>& progress) const {
         PartXml part;
-        if (part.open(zip, name))
-            while (part.nextStart())
+        ReadProgress reading(part, progress);
+        if (part.open(package.zip(), name))
+            while (reading.go() && part.nextStart())
                 read(part.xml);
+        if (reading.stopped())
+            return fail(ImportTable::stoppedText(), name, error);
         if (optional && part.isMissing())
             return true;
-        const QString reason = part.failure();
+        const QString reason = reasonOf(part.failure());
         return reason.isEmpty() || fail(reason, part.detail(), error);
     }
-    bool openZip(QString* error);
-    bool readStructure(QString* error);
+    bool openZip(const QString& path, QString* error);
+    bool readStructure(QString* error, const std::function<bool(int)>& progress);
     void readRows(PartXml& part, ImportTable* table, ReadProgress& progress) const;
     bool readRow(QXmlStreamReader& xml, QVector<QVariant>* row, QString* notice, ReadProgress& progress) const;
     QVariant cellValue(QXmlStreamReader& xml, const QXmlStreamAttributes& attributes) const;
 };
 
-bool XlsxReader::Private::openZip(QString* error) {
-    if (!file.open(QIODevice::ReadOnly)) {
-        const QString reason =
-            QStringLiteral("Не удалось открыть файл %1: %2.").arg(file.fileName(), file.errorString());
-        return fail(reason, QString(), error);
+bool XlsxReader::Private::openZip(const QString& path, QString* error) {
+    if (package.open(path))
+        return true;
+    switch (package.failure()) {
+    case ZipPackage::Unopened:
+        return fail(QStringLiteral("Не удалось открыть файл %1: %2.").arg(package.fileName(), package.detail()),
+                    QString(), error);
+    case ZipPackage::Compound:
+        return fail(protectedText(), package.detail(), error);
+    case ZipPackage::TooManyEntries:
+        return fail(ZipPackage::tooManyEntriesText(), package.detail(), error);
+    default:
+        return fail(notWorkbookText(), package.detail(), error);
     }
-    if (file.peek(8) == QByteArray(oleSignature, 8))
-        return fail(protectedText(), QStringLiteral("compound file"), error);
-    const qint64 size = file.size();
-    const uchar* data = size > 0 ? file.map(0, size) : nullptr;
-    zip_error_t zipError;
-    zip_error_init(&zipError);
-    zip_source_t* source = data ? zip_source_buffer_create(data, zip_uint64_t(size), 0, &zipError) : nullptr;
-    if (source) {
-        zip = zip_open_from_source(source, ZIP_RDONLY, &zipError);
-        if (!zip)
-            zip_source_free(source);
-    }
-    const QString detail = QString::fromUtf8(zip_error_strerror(&zipError));
-    zip_error_fini(&zipError);
-    return zip || fail(notWorkbookText(), detail, error);
 }
 
-bool XlsxReader::Private::readStructure(QString* error) {
+bool XlsxReader::Private::readStructure(QString* error, const std::function<bool(int)>& progress) {
     workbookPart = QStringLiteral("xl/workbook.xml");
     const auto relationsReader = [](QHash<QString, Relation>* relations, const QString& base) {
         return [relations, base](QXmlStreamReader& xml) {
@@ -371,7 +219,7 @@ bool XlsxReader::Private::readStructure(QString* error) {
         };
     };
     QHash<QString, Relation> packageRelations;
-    if (!parse(QStringLiteral("_rels/.rels"), true, relationsReader(&packageRelations, QString()), error))
+    if (!parse(QStringLiteral("_rels/.rels"), true, relationsReader(&packageRelations, QString()), error, progress))
         return false;
     for (const Relation& relation : qAsConst(packageRelations))
         if (relation.type.endsWith(QLatin1String("/officeDocument")))
@@ -391,13 +239,13 @@ bool XlsxReader::Private::readStructure(QString* error) {
             sheetIds << id;
         }
     };
-    if (!parse(workbookPart, false, workbookReader, error))
+    if (!parse(workbookPart, false, workbookReader, error, progress))
         return false;
     if (sheetNames.isEmpty())
         return fail(notWorkbookText(), QStringLiteral("no sheets"), error);
 
     QHash<QString, Relation> relations;
-    if (!parse(relationsOf(workbookPart), true, relationsReader(&relations, folderOf(workbookPart)), error))
+    if (!parse(relationsOf(workbookPart), true, relationsReader(&relations, folderOf(workbookPart)), error, progress))
         return false;
     QString sharedStringsPart = folderOf(workbookPart) + QLatin1String("/sharedStrings.xml");
     QString stylesPart = folderOf(workbookPart) + QLatin1String("/styles.xml");
@@ -416,7 +264,7 @@ bool XlsxReader::Private::readStructure(QString* error) {
         if (xml.name() == QLatin1String("si"))
             sharedStrings << richText(xml);
     };
-    if (!parse(sharedStringsPart, true, stringsReader, error))
+    if (!parse(sharedStringsPart, true, stringsReader, error, progress))
         return false;
 
     QHash<int, bool> customDates;
@@ -435,7 +283,7 @@ bool XlsxReader::Private::readStructure(QString* error) {
             dateStyles << customDates.value(id, isBuiltinDateFormat(id));
         }
     };
-    return parse(stylesPart, true, stylesReader, error);
+    return parse(stylesPart, true, stylesReader, error, progress);
 }
 
 QVariant XlsxReader::Private::cellValue(QXmlStreamReader& xml, const QXmlStreamAttributes& a) const {
@@ -495,7 +343,7 @@ bool XlsxReader::Private::readRow(QXmlStreamReader& xml, QVector<QVariant>* row,
         if (blank(value))
             continue;
         if (column >= ImportTable::maxColumns) {
-            *notice = columnsNotice();
+            *notice = SheetBounds::columnsNotice();
             continue;
         }
         if (column >= row->size())
@@ -510,6 +358,7 @@ void XlsxReader::Private::readRows(PartXml& part, ImportTable* table, ReadProgre
     qint64 lastNumber = 0;
     QString columnNotice;
     QString rowNotice;
+    SheetBounds cells;
     while (progress.go() && part.nextStart()) {
         if (xml.name() != QLatin1String("row"))
             continue;
@@ -521,7 +370,11 @@ void XlsxReader::Private::readRows(PartXml& part, ImportTable* table, ReadProgre
             continue;
         // Rows keep their file order; a gap is filled with empty rows only up to the limit.
         if (lastNumber > ImportTable::maxRows || table->rows.size() >= ImportTable::maxRows) {
-            rowNotice = rowsNotice();
+            rowNotice = SheetBounds::rowsNotice();
+            break;
+        }
+        if (!cells.take(row.size())) {
+            rowNotice = SheetBounds::cellsNotice(table->rows.size());
             break;
         }
         while (table->rows.size() < lastNumber - 1)
@@ -535,10 +388,9 @@ XlsxReader::XlsxReader() : d(new Private) {}
 
 XlsxReader::~XlsxReader() = default;
 
-bool XlsxReader::open(const QString& path, QString* error) {
+bool XlsxReader::open(const QString& path, QString* error, const std::function<bool(int percent)>& progress) {
     d->clear();
-    d->file.setFileName(path);
-    if (d->openZip(error) && d->readStructure(error))
+    if (d->openZip(path, error) && d->readStructure(error, progress))
         return true;
     d->clear();
     return false;
@@ -550,16 +402,16 @@ QStringList XlsxReader::sheetNames() const {
 
 bool XlsxReader::readSheet(int index, ImportTable* table, QString* error,
                            const std::function<bool(int percent)>& progress) const {
-    if (!d->zip || index < 0 || index >= d->sheetParts.size())
+    if (!d->package.zip() || index < 0 || index >= d->sheetParts.size())
         return d->fail(notWorkbookText(), QStringLiteral("no sheet %1").arg(index), error);
     ImportTable read;
     PartXml part;
     ReadProgress reading(part, progress);
-    if (part.open(d->zip, d->sheetParts.at(index)))
+    if (part.open(d->package.zip(), d->sheetParts.at(index)))
         d->readRows(part, &read, reading);
     if (reading.stopped())
         return d->fail(ImportTable::stoppedText(), d->sheetParts.at(index), error);
-    const QString reason = part.failure();
+    const QString reason = reasonOf(part.failure());
     if (!reason.isEmpty())
         return d->fail(reason, part.detail(), error);
     if (progress)

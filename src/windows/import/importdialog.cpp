@@ -216,7 +216,13 @@ bool ImportDialog::loadFile(const QString& path) {
     const bool read = readInBackground(
         QStringLiteral("Чтение файла…"),
         [reader, path](ImportTable* t, QString* e, const std::function<bool(int)>& progress) {
-            return reader->open(path, e) && reader->readSheet(0, t, e, progress);
+            // A workbook's sheet list and strings take the first half of the bar, its sheet the rest.
+            if (!reader->open(path, e, [&progress](int percent) { return progress(percent / 2); }))
+                return false;
+            const int base = reader->kind() == ImportSource::Kind::Text ? 0 : 50;
+            const int share = 100 - base;
+            return reader->readSheet(
+                0, t, e, [&progress, base, share](int percent) { return progress(base + percent * share / 100); });
         },
         &table, &error);
     if (read) {
