@@ -76,6 +76,17 @@ QByteArray withFilePass() {
     return bytes;
 }
 
+// The group list whose sheets declare 65,536 rows of 256 columns each, though they hold a few
+// cells: what libfreexl would allocate 268 MB a sheet for.
+QByteArray withFullSheets() {
+    QByteArray bytes = readAll(book(QStringLiteral("libreoffice-group.xls")));
+    for (int at = 0; (at = bytes.indexOf(QByteArray("\x00\x02\x0E\x00", 4), at)) >= 0; at += 4) {
+        put32(&bytes, at + 8, 65536);
+        qToLittleEndian<quint16>(256, bytes.data() + at + 14);
+    }
+    return bytes;
+}
+
 QByteArray utf16(const QString& text, bool bigEndian) {
     return QTextCodec::codecForName(bigEndian ? "UTF-16BE" : "UTF-16LE")->fromUnicode(text);
 }
@@ -215,6 +226,9 @@ private slots:
         add("directory in a loop", "loop.xls",
             compoundFile({QStringLiteral("Workbook")}).replace(512 + 4, 4, QByteArray("\x01\0\0\0", 4)), damaged);
         add("FILEPASS", "locked.xls", withFilePass(), locked);
+        add("sheets declaring 65536 x 256 cells", "full.xls", withFullSheets(),
+            QStringLiteral("Книга слишком большая для импорта: её листы больше 8000000 ячеек. Удалите лишние листы "
+                           "или сохраните книгу как «Книга Excel (.xlsx)»."));
         add("encrypted .xlsx", "locked.xlsx",
             compoundFile({QStringLiteral("EncryptionInfo"), QStringLiteral("EncryptedPackage")}), locked);
         add("Word document", "letter.doc", compoundFile({QStringLiteral("WordDocument"), QStringLiteral("1Table")}),

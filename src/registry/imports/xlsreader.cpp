@@ -1,15 +1,20 @@
 #include "xlsreader.h"
 
+#include "compoundfile.h"
 #include "mzlog.h"
 
 #include <QDate>
 #include <QFile>
 #include <QFileInfo>
 #include <QVector>
+#include <QtEndian>
 #include <cmath>
 #include <freexl.h>
 
 namespace {
+// Twice the cells a table keeps: about 130 MB in libfreexl.
+constexpr qint64 maxSheetArea = 2 * ImportTable::maxCells;
+
 QString damagedText() {
     return QStringLiteral("Файл повреждён или не является книгой Excel (.xls).");
 }
@@ -18,6 +23,29 @@ QString noSheetsText() {
 }
 QString tooLargeText() {
     return QStringLiteral("Файл слишком большой для импорта (больше 50 МБ).");
+}
+
+QString tooManyCellsText() {
+    return QStringLiteral("Книга слишком большая для импорта: её листы больше %1 ячеек. Удалите лишние листы "
+                          "или сохраните книгу как «Книга Excel (.xlsx)».")
+        .arg(maxSheetArea);
+}
+
+// The cells the sheets' DIMENSION records declare, as libfreexl allocates them (16 bytes each) on
+// opening, whatever the cells that are there: what a small hostile file could exhaust memory with.
+qint64 declaredCells(const QByteArray& stream) {
+    qint64 cells = 0;
+    for (int at = 0; at + 4 <= stream.size();) {
+        const quint16 type = qFromLittleEndian<quint16>(stream.constData() + at);
+        const quint16 length = qFromLittleEndian<quint16>(stream.constData() + at + 2);
+        const char* data = stream.constData() + at + 4;
+        if (type == 0x0200 && length >= 14 && at + 4 + 14 <= stream.size()) // BIFF8
+            cells += qint64(qFromLittleEndian<quint32>(data + 4)) * qFromLittleEndian<quint16>(data + 10);
+        else if (type == 0x0200 && length >= 10 && at + 4 + 10 <= stream.size()) // BIFF5
+            cells += qint64(qFromLittleEndian<quint16>(data + 2)) * qFromLittleEndian<quint16>(data + 6);
+        at += 4 + length;
+    }
+    return cells;
 }
 
 // A freexl text, date, date-time or time as a cell; a date-time keeps its day only, as a
@@ -151,6 +179,22 @@ bool XlsReader::open(const QString& path, QString* error) {
     // libfreexl holds the whole workbook in memory while it is open.
     if (file.size() > ImportTable::maxBytes)
         return d->fail(tooLargeText(), QString::number(file.size()), error);
+    QStringList names;
+    if (!CompoundFile::entryNames(&file, &names))
+        return d->fail(damagedText(), QStringLiteral("compound file directory"), error);
+    // BIFF8 names its stream "Workbook", BIFF5 "Book".
+    const QString streamName = names.contains(QLatin1String("Workbook"), Qt::CaseInsensitive)
+                                   ? QStringLiteral("Workbook")
+                                   : QStringLiteral("Book");
+    if (!names.contains(streamName, Qt::CaseInsensitive))
+        return d->fail(noSheetsText(), names.join(QLatin1Char(',')), error);
+    QByteArray stream;
+    if (!CompoundFile::readStream(&file, streamName, ImportTable::maxBytes, &stream))
+        return d->fail(damagedText(), QStringLiteral("workbook stream"), error);
+    const qint64 declared = declaredCells(stream);
+    if (declared > maxSheetArea)
+        return d->fail(tooManyCellsText(), QStringLiteral("declared cells %1").arg(declared), error);
+    stream = QByteArray();
     file.close();
     const int code = freexl_open(QFile::encodeName(path).constData(), &d->handle);
     if (code == FREEXL_OK && d->readStructure(error))
