@@ -178,6 +178,58 @@ private slots:
         QCOMPARE(cell, expected);
     }
 
+    // libfreexl leaves a formula's cell empty; the value the program saved with it is read.
+    void xlsFormulas_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("row"); // 2, =A1*3, ="Иванов"&"-2", and =1/0 giving nothing
+        // LibreOffice 7.4 saves the value of a text formula as the number 0 in an .xls.
+        QTest::newRow("LibreOffice, BIFF8") << "libreoffice-formula.xls"
+                                            << "2|6|0";
+        QTest::newRow("Gnumeric, BIFF8") << "gnumeric-formula.xls"
+                                         << "2|6|Иванов-2";
+        QTest::newRow("Gnumeric, BIFF7, Windows-1251") << "gnumeric-formula-biff7.xls"
+                                                       << "2|6|Иванов-2";
+    }
+    void xlsFormulas() {
+        QFETCH(QString, file);
+        QFETCH(QString, row);
+        ImportSource source;
+        ImportTable table;
+        QString error;
+        QVERIFY2(source.open(book(file), &error) && source.readSheet(0, &table, &error), qPrintable(error));
+        QCOMPARE(rowTexts(table), QStringList(row));
+        QCOMPARE(table.rows.at(0).at(1), QVariant(6.0));
+    }
+
+    // A chart sheet is no table: it is left out of the list, and the sheets after it keep their cells.
+    void xlsChartSheet_data() {
+        QTest::addColumn<int>("chart"); // which of the two sheets is made a chart sheet
+        QTest::addColumn<QString>("sheetNames");
+        QTest::addColumn<QString>("firstCell");
+        QTest::newRow("second") << 1 << "Группа 101"
+                                << "Фамилия";
+        QTest::newRow("first") << 0 << "Итоги"
+                               << "Всего";
+    }
+    void xlsChartSheet() {
+        QFETCH(int, chart);
+        QFETCH(QString, sheetNames);
+        QFETCH(QString, firstCell);
+        QByteArray bytes = readAll(book(QStringLiteral("libreoffice-group.xls")));
+        // The BOUNDSHEET records of the two sheets (28 and 18 bytes long); the sixth byte is the type.
+        const int record =
+            bytes.indexOf(chart == 0 ? QByteArray("\x85\x00\x1C\x00", 4) : QByteArray("\x85\x00\x12\x00", 4));
+        QVERIFY(record > 0);
+        bytes[record + 4 + 5] = 2;
+        ImportSource source;
+        ImportTable table;
+        QString error;
+        QVERIFY2(source.open(write(QStringLiteral("chart.xls"), bytes), &error), qPrintable(error));
+        QCOMPARE(source.sheetNames().join(QLatin1Char('|')), sheetNames);
+        QVERIFY2(source.readSheet(0, &table, &error), qPrintable(error));
+        QCOMPARE(table.text(0, 0), firstCell);
+    }
+
     // A thousand distinct names run the shared strings over several records; every row is checked.
     void xlsRows_data() {
         QTest::addColumn<QString>("file");

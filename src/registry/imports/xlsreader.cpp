@@ -1,11 +1,13 @@
 #include "xlsreader.h"
 
+#include "biffstream.h"
 #include "compoundfile.h"
 #include "mzlog.h"
 
 #include <QDate>
 #include <QFile>
 #include <QFileInfo>
+#include <QTextCodec>
 #include <QVector>
 #include <QtEndian>
 #include <cmath>
@@ -29,23 +31,6 @@ QString tooManyCellsText() {
     return QStringLiteral("Книга слишком большая для импорта: её листы больше %1 ячеек. Удалите лишние листы "
                           "или сохраните книгу как «Книга Excel (.xlsx)».")
         .arg(maxSheetArea);
-}
-
-// The cells the sheets' DIMENSION records declare, as libfreexl allocates them (16 bytes each) on
-// opening, whatever the cells that are there: what a small hostile file could exhaust memory with.
-qint64 declaredCells(const QByteArray& stream) {
-    qint64 cells = 0;
-    for (int at = 0; at + 4 <= stream.size();) {
-        const quint16 type = qFromLittleEndian<quint16>(stream.constData() + at);
-        const quint16 length = qFromLittleEndian<quint16>(stream.constData() + at + 2);
-        const char* data = stream.constData() + at + 4;
-        if (type == 0x0200 && length >= 14 && at + 4 + 14 <= stream.size()) // BIFF8
-            cells += qint64(qFromLittleEndian<quint32>(data + 4)) * qFromLittleEndian<quint16>(data + 10);
-        else if (type == 0x0200 && length >= 10 && at + 4 + 10 <= stream.size()) // BIFF5
-            cells += qint64(qFromLittleEndian<quint16>(data + 2)) * qFromLittleEndian<quint16>(data + 6);
-        at += 4 + length;
-    }
-    return cells;
 }
 
 // A freexl text, date, date-time or time as a cell; a date-time keeps its day only, as a
@@ -82,6 +67,10 @@ struct XlsReader::Private {
     const void* handle = nullptr;
     QString path;
     QStringList sheetNames;
+    QScopedPointer<BiffStream> stream;
+    // Of each worksheet listed: its index in libfreexl and the position of its records.
+    QVector<unsigned short> sheetIndexes;
+    QVector<quint32> sheetPositions;
 
     ~Private() { clear(); }
     void clear() {
@@ -89,7 +78,11 @@ struct XlsReader::Private {
             freexl_close(handle);
         handle = nullptr;
         sheetNames.clear();
+        stream.reset();
+        sheetIndexes.clear();
+        sheetPositions.clear();
     }
+    QTextCodec* codec() const;
     bool fail(const QString& reason, const QString& detail, QString* error) const {
         MZ_LOG() << "old workbook not read" << path << detail << reason;
         if (error)
@@ -97,9 +90,17 @@ struct XlsReader::Private {
         return false;
     }
     bool readStructure(QString* error);
-    void readRows(unsigned rowCount, unsigned short columnCount, ImportTable* table,
-                  const std::function<bool(int)>& progress, bool* stopped) const;
+    void readRows(unsigned rowCount, unsigned short columnCount, const QHash<quint32, QVariant>& formulas,
+                  ImportTable* table, const std::function<bool(int)>& progress, bool* stopped) const;
 };
+
+// The code page of a BIFF5 workbook's 8-bit texts.
+QTextCodec* XlsReader::Private::codec() const {
+    unsigned int page = 0;
+    if (freexl_get_info(handle, FREEXL_BIFF_CODEPAGE, &page) != FREEXL_OK || page == FREEXL_BIFF_UTF16LE)
+        return nullptr;
+    return QTextCodec::codecForName((page >= 1250 && page <= 1258 ? "windows-" : "CP") + QByteArray::number(page));
+}
 
 bool XlsReader::Private::readStructure(QString* error) {
     unsigned int password = 0;
@@ -108,16 +109,25 @@ bool XlsReader::Private::readStructure(QString* error) {
     unsigned int count = 0;
     if (freexl_get_info(handle, FREEXL_BIFF_SHEET_COUNT, &count) != FREEXL_OK || count == 0)
         return fail(noSheetsText(), QStringLiteral("no sheets"), error);
+    // libfreexl lists chart and macro sheets too; the workbook's own list tells them apart.
+    const QVector<BiffStream::Sheet> listed = stream->sheets();
     for (unsigned int i = 0; i < count && i <= 0xFFFF; ++i) {
+        if (listed.size() == int(count) && !listed.at(int(i)).isWorksheet)
+            continue;
         const char* name = nullptr;
         if (freexl_get_worksheet_name(handle, (unsigned short)i, &name) != FREEXL_OK)
             return fail(damagedText(), QStringLiteral("sheet name %1").arg(i), error);
         sheetNames << QString::fromUtf8(name ? name : "");
+        sheetIndexes << (unsigned short)i;
+        sheetPositions << (listed.size() == int(count) ? listed.at(int(i)).position : quint32(-1));
     }
+    if (sheetNames.isEmpty())
+        return fail(noSheetsText(), QStringLiteral("no worksheets"), error);
     return true;
 }
 
-void XlsReader::Private::readRows(unsigned rowCount, unsigned short columnCount, ImportTable* table,
+void XlsReader::Private::readRows(unsigned rowCount, unsigned short columnCount,
+                                  const QHash<quint32, QVariant>& formulas, ImportTable* table,
                                   const std::function<bool(int)>& progress, bool* stopped) const {
     const unsigned rows = std::min<unsigned>(rowCount, ImportTable::maxRows);
     const unsigned short columns = std::min<unsigned short>(columnCount, ImportTable::maxColumns);
@@ -138,7 +148,9 @@ void XlsReader::Private::readRows(unsigned rowCount, unsigned short columnCount,
             FreeXL_CellValue value;
             if (freexl_get_cell_value(handle, r, c, &value) != FREEXL_OK)
                 continue;
-            const QVariant cell = cellOf(value);
+            // libfreexl leaves a formula's cell empty; its value is in the formula's record.
+            const QVariant cell =
+                value.type == FREEXL_CELL_NULL && r <= 0xFFFF ? formulas.value(quint32(r) << 16 | c) : cellOf(value);
             if (!cell.isValid())
                 continue;
             if (c >= columns) {
@@ -191,10 +203,12 @@ bool XlsReader::open(const QString& path, QString* error) {
     QByteArray stream;
     if (!CompoundFile::readStream(&file, streamName, ImportTable::maxBytes, &stream))
         return d->fail(damagedText(), QStringLiteral("workbook stream"), error);
-    const qint64 declared = declaredCells(stream);
-    if (declared > maxSheetArea)
+    d->stream.reset(new BiffStream(stream));
+    const qint64 declared = d->stream->declaredCells();
+    if (declared > maxSheetArea) {
+        d->stream.reset();
         return d->fail(tooManyCellsText(), QStringLiteral("declared cells %1").arg(declared), error);
-    stream = QByteArray();
+    }
     file.close();
     const int code = freexl_open(QFile::encodeName(path).constData(), &d->handle);
     if (code == FREEXL_OK && d->readStructure(error))
@@ -225,12 +239,13 @@ bool XlsReader::readSheet(int index, ImportTable* table, QString* error,
         return d->fail(damagedText(), QStringLiteral("no sheet %1").arg(index), error);
     unsigned int rowCount = 0;
     unsigned short columnCount = 0;
-    if (freexl_select_active_worksheet(d->handle, (unsigned short)index) != FREEXL_OK ||
+    if (freexl_select_active_worksheet(d->handle, d->sheetIndexes.at(index)) != FREEXL_OK ||
         freexl_worksheet_dimensions(d->handle, &rowCount, &columnCount) != FREEXL_OK)
         return d->fail(damagedText(), QStringLiteral("sheet %1 not selected").arg(index), error);
     ImportTable read;
     bool stopped = false;
-    d->readRows(rowCount, columnCount, &read, progress, &stopped);
+    d->readRows(rowCount, columnCount, d->stream->formulaValues(d->sheetPositions.at(index), d->codec()), &read,
+                progress, &stopped);
     if (stopped)
         return d->fail(ImportTable::stoppedText(), QStringLiteral("sheet %1").arg(index), error);
     if (progress)
