@@ -299,6 +299,9 @@ private slots:
             notTable.arg(QStringLiteral("это текст в кодировке UTF-32")));
         add("UTF-16 with a zero character", "list.csv", "\xFF\xFE" + utf16(QStringLiteral("a;b\r\n1;\0002"), false),
             binary);
+        add("Excel 4.0 workbook", "old.xls", QByteArray("\x09\x04\x06\x00\x00\x00\x10\x00\x00\x00", 10),
+            QStringLiteral("Книга сохранена в старом формате .xls. Сохраните её как «Книга Excel (.xlsx)» или "
+                           "«Таблица ODF (.ods)»"));
         add("workbook over 50 MB", "large.xls", group,
             QStringLiteral("Файл слишком большой для импорта (больше 50 МБ)."));
     }

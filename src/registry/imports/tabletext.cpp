@@ -158,6 +158,12 @@ QString binaryKind(const QByteArray& bytes) {
 // The reason a file's bytes are no table text; empty for a text. Text never holds a zero byte
 // unless it is UTF-16, which is recognised with or without its byte-order mark.
 QString notTextReason(const QByteArray& bytes) {
+    // Excel 2.x to 4.0 wrote a workbook's records without the compound file around them.
+    static const char* const oldWorkbooks[] = {"\x09\x00\x04\x00", "\x09\x02\x06\x00", "\x09\x04\x06\x00"};
+    for (const char* start : oldWorkbooks)
+        if (bytes.startsWith(QByteArray::fromRawData(start, 4)))
+            return QStringLiteral("Книга сохранена в старом формате .xls. Сохраните её как «Книга Excel (.xlsx)» или "
+                                  "«Таблица ODF (.ods)»");
     if (bytes.startsWith("%PDF-"))
         return notTableText().arg(binaryKind(bytes));
     if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF"))

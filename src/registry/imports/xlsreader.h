@@ -7,10 +7,12 @@
 #include <functional>
 
 // Reads the cells of an old Excel workbook (.xls, BIFF5 or BIFF8 in a compound file) through
-// libfreexl: the worksheets' names, texts, numbers, dates and date-times by the cell's format
-// (as dates). Files over ImportTable::maxBytes are refused before they are parsed; at most
-// maxRows rows, maxColumns columns and maxCells cells are kept. A reader may open and read on a
-// worker thread, one thread at a time.
+// libfreexl: the worksheets' names (chart and macro sheets left out), texts, numbers, dates and
+// date-times by the cell's format (as dates), and the values saved with formulas, which libfreexl
+// passes over. A boolean comes as the number 1 or 0. Before libfreexl opens a workbook, a file over
+// ImportTable::maxBytes, or whose sheets declare more than 2 * maxCells cells (which libfreexl
+// would allocate), is refused; at most maxRows rows, maxColumns columns and maxCells cells are
+// kept. A reader may open and read on a worker thread, one thread at a time.
 class XlsReader {
 public:
     XlsReader();
