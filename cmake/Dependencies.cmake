@@ -28,7 +28,7 @@ endif()
 # Each entry: variable prefix, pkg-config module, Debian package.
 foreach(entry "QRCODEGEN;qrcodegencpp;libqrcodegencpp-dev" "HUNSPELL;hunspell;libhunspell-dev"
               "XLSXWRITER;xlsxwriter;libxlsxwriter-dev" "SQLITE3;sqlite3;libsqlite3-dev"
-              "LIBZIP;libzip;libzip-dev")
+              "LIBZIP;libzip;libzip-dev" "FREEXL;freexl;libfreexl-dev")
     list(GET entry 0 prefix)
     list(GET entry 1 module)
     list(GET entry 2 package)

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config ccache
     qtbase5-dev libqt5sql5-sqlite libqt5sql5-psql postgresql qttranslations5-l10n
-    libqrcodegencpp-dev libhunspell-dev hunspell-ru libxlsxwriter-dev libsqlite3-dev libzip-dev python3-openpyxl python3-xlsxwriter
+    libqrcodegencpp-dev libhunspell-dev hunspell-ru libxlsxwriter-dev libsqlite3-dev libzip-dev libfreexl-dev python3-openpyxl python3-xlsxwriter
     fonts-liberation
     xvfb xauth poppler-utils zbar-tools sqlite3 imagemagick
     desktop-file-utils groff-base man-db

@@ -334,6 +334,50 @@ private slots:
         QVERIFY(s.f.widget<QLabel>(QStringLiteral("labelSource"))->text().startsWith(QStringLiteral("Буфер обмена")));
     }
 
+    // An old workbook opens as a new one does; a file with zero bytes is refused with what it seems
+    // to be, and the window keeps its table.
+    void oldWorkbookOrBinaryFile_data() {
+        QTest::addColumn<QString>("file"); // a file of tests/data, or the name `bytes` are written as
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("message"); // empty when the file is read
+        QTest::newRow("LibreOffice, Excel 97")
+            << testDataPath(QStringLiteral("imports/xls/libreoffice-group.xls")) << QByteArray() << QString();
+        QTest::newRow("Gnumeric, Excel 95")
+            << testDataPath(QStringLiteral("imports/xls/gnumeric-group-biff7.xls")) << QByteArray() << QString();
+        QTest::newRow("zero bytes in a .csv")
+            << "list.csv" << QByteArray("Фамилия;Имя\r\nИванов;Ив") + '\0' + "ан\r\n"
+            << QStringLiteral("Не удалось прочитать файл list.csv:\nФайл не похож на таблицу: это двоичный файл, а не "
+                              "текст.");
+        QTest::newRow("a registry named .csv")
+            << "group.csv" << QByteArray("SQLite format 3\0\x10\0\x01\x01", 20)
+            << QStringLiteral("Не удалось прочитать файл group.csv:\nФайл не похож на таблицу: это файл базы данных "
+                              "SQLite.");
+    }
+
+    void oldWorkbookOrBinaryFile() {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, message);
+        ImportSession s;
+        QVERIFY(s.open());
+        QVERIFY(s.dialog->loadClipboardText(groupCsv));
+        const QString path = bytes.isEmpty() ? file : s.file(file, bytes);
+        QCOMPARE(s.dialog->loadFile(path), message.isEmpty());
+        if (!message.isEmpty()) {
+            QCOMPARE(MessageBox::lastShown().title, MessageBox::errorTitle());
+            QCOMPARE(MessageBox::lastShown().text, message);
+            QCOMPARE(previewColumn(s.dialog, ImportField::Surname), groupSurnames);
+            return;
+        }
+        QCOMPARE(MessageBox::shown().size(), 0);
+        QCOMPARE(s.f.widget<QComboBox>(QStringLiteral("comboBoxSheet"))->count(), 2);
+        QCOMPARE(s.f.widget<QSpinBox>(QStringLiteral("spinBoxHeaderRow"))->value(), 1);
+        QCOMPARE(previewColumn(s.dialog, ImportField::Surname).mid(0, 2),
+                 QStringList({QStringLiteral("Иванов"), QStringLiteral("Ёлкина")}));
+        QCOMPARE(previewColumn(s.dialog, ImportField::BirthDate).mid(0, 2),
+                 QStringList({QStringLiteral("15.03.2001"), QStringLiteral("31.12.1999")}));
+    }
+
     // Hostile cells: a name of a megabyte, a row of 10,000 columns, dates in the years 1 and 9999.
     void extremeCellsAreShownAndMarked() {
         ImportSession s;

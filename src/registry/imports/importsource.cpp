@@ -1,9 +1,13 @@
 #include "importsource.h"
 
+#include "compoundfile.h"
 #include "odsreader.h"
 #include "tabletext.h"
+#include "xlsreader.h"
 #include "xlsxreader.h"
 #include "zippackage.h"
+
+#include "mzlog.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -58,7 +62,33 @@ struct ImportSource::Private {
     QString path;
     XlsxReader workbook;
     OdsReader spreadsheet;
+    XlsReader oldWorkbook;
 };
+
+namespace {
+// What a compound file holds decides between a locked workbook, an old one and other documents.
+bool openCompound(const QString& path, XlsReader* reader, QString* error) {
+    QFile file(path);
+    QStringList names;
+    if (file.open(QIODevice::ReadOnly) && CompoundFile::entryNames(&file, &names)) {
+        QString reason;
+        if (names.contains(QLatin1String("EncryptedPackage"), Qt::CaseInsensitive))
+            reason = XlsReader::protectedText();
+        else if (names.contains(QLatin1String("WordDocument"), Qt::CaseInsensitive))
+            reason = QStringLiteral("Файл не похож на таблицу: это документ Word (.doc).");
+        else if (names.contains(QLatin1String("PowerPoint Document"), Qt::CaseInsensitive))
+            reason = QStringLiteral("Файл не похож на таблицу: это презентация PowerPoint (.ppt).");
+        if (!reason.isEmpty()) {
+            MZ_LOG() << "compound file refused" << path << names.join(QLatin1Char(','));
+            if (error)
+                *error = reason;
+            return false;
+        }
+    }
+    // A damaged directory is left to the workbook reader, which words the refusal.
+    return reader->open(path, error);
+}
+} // namespace
 
 ImportSource::ImportSource() : d(new Private) {}
 
@@ -72,6 +102,8 @@ ImportSource::Kind ImportSource::detect(const QString& path) {
     QString refusal;
     if (isZip(head))
         return zipKind(path, &refusal);
+    if (head == CompoundFile::signature())
+        return Kind::Xls;
     return Kind::Text;
 }
 
@@ -83,6 +115,8 @@ bool ImportSource::open(const QString& path, QString* error, const Progress& pro
         return d->workbook.open(path, error, progress);
     case Kind::Ods:
         return d->spreadsheet.open(path, error, progress);
+    case Kind::Xls:
+        return openCompound(path, &d->oldWorkbook, error);
     case Kind::Text:
         return true;
     default:
@@ -108,6 +142,8 @@ ImportSource::Kind ImportSource::kind() const {
 QStringList ImportSource::sheetNames() const {
     if (d->kind == Kind::Ods)
         return d->spreadsheet.sheetNames();
+    if (d->kind == Kind::Xls)
+        return d->oldWorkbook.sheetNames();
     return d->kind == Kind::Xlsx ? d->workbook.sheetNames() : QStringList();
 }
 
@@ -116,5 +152,7 @@ bool ImportSource::readSheet(int index, ImportTable* table, QString* error, cons
         return d->workbook.readSheet(index, table, error, progress);
     if (d->kind == Kind::Ods)
         return d->spreadsheet.readSheet(index, table, error, progress);
+    if (d->kind == Kind::Xls)
+        return d->oldWorkbook.readSheet(index, table, error, progress);
     return TableText::readFile(d->path, table, error, progress);
 }

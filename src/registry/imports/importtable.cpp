@@ -9,6 +9,26 @@ QString ImportTable::stoppedText() {
     return QStringLiteral("Чтение прервано.");
 }
 
+QString ImportTable::rowsNotice() {
+    return QStringLiteral("Прочитаны только первые %1 строк.").arg(maxRows);
+}
+
+QString ImportTable::columnsNotice() {
+    return QStringLiteral("Прочитаны только первые %1 столбцов.").arg(maxColumns);
+}
+
+QString ImportTable::cellsNotice(int rows) {
+    return QStringLiteral("Прочитаны только первые %1 строк: в таблице больше %2 ячеек.").arg(rows).arg(maxCells);
+}
+
+QString ImportTable::joinNotices(const QStringList& notices) {
+    QStringList given;
+    for (const QString& notice : notices)
+        if (!notice.isEmpty())
+            given << notice;
+    return given.join(QLatin1Char(' '));
+}
+
 int ImportTable::columnCount() const {
     int count = 0;
     for (const QVector<QVariant>& row : rows)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVector>
 
@@ -23,6 +24,12 @@ struct ImportTable {
 
     // The reason a reader gives when its progress callback stopped it.
     static QString stoppedText();
+    // The notices of a table cut at maxRows, at maxColumns, or after `rows` rows at maxCells.
+    static QString rowsNotice();
+    static QString columnsNotice();
+    static QString cellsNotice(int rows);
+    // The notices that are not empty, in one line.
+    static QString joinNotices(const QStringList& notices);
 
     int columnCount() const;
     // The cell as text: a number without a trailing ".0", a date as "dd.MM.yyyy", empty for none.

@@ -167,7 +167,7 @@ QVector<QVariant> readRow(QXmlStreamReader& xml, SheetState& state, ReadProgress
             value = cellValue(xml, attributes, state);
         if (!blank(value)) {
             if (column + repeat > ImportTable::maxColumns)
-                state.columnNotice = SheetBounds::columnsNotice();
+                state.columnNotice = ImportTable::columnsNotice();
             const int end = int(std::min<qint64>(column + repeat, ImportTable::maxColumns));
             if (end > row.size())
                 row.resize(end);
@@ -188,11 +188,11 @@ bool keepRow(const QVector<QVariant>& row, qint64 repeat, SheetState& state) {
     ImportTable& table = state.table;
     for (qint64 copy = 0; copy < repeat; ++copy) {
         if (table.rows.size() + state.emptyRows >= ImportTable::maxRows) {
-            state.rowNotice = SheetBounds::rowsNotice();
+            state.rowNotice = ImportTable::rowsNotice();
             return false;
         }
         if (!state.cells.take(row.size())) {
-            state.rowNotice = SheetBounds::cellsNotice(table.rows.size());
+            state.rowNotice = ImportTable::cellsNotice(table.rows.size());
             return false;
         }
         for (; state.emptyRows > 0; --state.emptyRows)
@@ -360,7 +360,7 @@ bool OdsReader::readSheet(int index, ImportTable* table, QString* error,
         return d->fail(notSpreadsheetText(), QStringLiteral("sheet %1 gone").arg(index), error);
     if (progress)
         progress(100);
-    state.table.notice = QStringList({state.columnNotice, state.rowNotice}).join(QLatin1Char(' ')).trimmed();
+    state.table.notice = ImportTable::joinNotices({state.columnNotice, state.rowNotice});
     *table = std::move(state.table);
     return true;
 }

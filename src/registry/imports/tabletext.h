@@ -10,7 +10,8 @@
 // Tables as text: CSV files as spreadsheet programs save them, and rows copied from a spreadsheet
 // to the clipboard (tab-separated).
 namespace TableText {
-// UTF-8 with or without a byte-order mark, otherwise Windows-1251.
+// UTF-8 with or without a byte-order mark, UTF-16 with a mark or (when it holds zero bytes)
+// without one, otherwise Windows-1251.
 QString decode(const QByteArray& bytes);
 // ';', ',' or '\t', whichever splits the first lines most consistently; ';' when none does.
 QChar guessSeparator(const QString& text);
@@ -20,7 +21,8 @@ QChar guessSeparator(const QString& text);
 // the percent parsed now and then and returns false to stop, which fails with "Чтение прервано.".
 using Progress = std::function<bool(int percent)>;
 bool parse(const QString& text, QChar separator, ImportTable* table, QString* error, const Progress& progress = {});
-// A CSV file: read (at most ImportTable::maxBytes), decoded, separator guessed, parsed.
+// A CSV file: read (at most ImportTable::maxBytes), decoded, separator guessed, parsed. A file with
+// zero bytes that is no UTF-16 text is refused with what it seems to be ("Файл не похож на таблицу: …").
 bool readFile(const QString& path, ImportTable* table, QString* error, const Progress& progress = {});
 // Text from the clipboard: tab-separated unless it holds no tab, then as a CSV text.
 bool fromClipboard(const QString& text, ImportTable* table, QString* error, const Progress& progress = {});

@@ -343,7 +343,7 @@ bool XlsxReader::Private::readRow(QXmlStreamReader& xml, QVector<QVariant>* row,
         if (blank(value))
             continue;
         if (column >= ImportTable::maxColumns) {
-            *notice = SheetBounds::columnsNotice();
+            *notice = ImportTable::columnsNotice();
             continue;
         }
         if (column >= row->size())
@@ -370,18 +370,18 @@ void XlsxReader::Private::readRows(PartXml& part, ImportTable* table, ReadProgre
             continue;
         // Rows keep their file order; a gap is filled with empty rows only up to the limit.
         if (lastNumber > ImportTable::maxRows || table->rows.size() >= ImportTable::maxRows) {
-            rowNotice = SheetBounds::rowsNotice();
+            rowNotice = ImportTable::rowsNotice();
             break;
         }
         if (!cells.take(row.size())) {
-            rowNotice = SheetBounds::cellsNotice(table->rows.size());
+            rowNotice = ImportTable::cellsNotice(table->rows.size());
             break;
         }
         while (table->rows.size() < lastNumber - 1)
             table->rows.append(QVector<QVariant>());
         table->rows.append(row);
     }
-    table->notice = QStringList({columnNotice, rowNotice}).join(QLatin1Char(' ')).trimmed();
+    table->notice = ImportTable::joinNotices({columnNotice, rowNotice});
 }
 
 XlsxReader::XlsxReader() : d(new Private) {}

@@ -253,17 +253,3 @@ PartFailure PartXml::failure() const {
         return _part.failure();
     return _refused || xml.hasError() ? PartFailure::Malformed : PartFailure::None;
 }
-
-QString SheetBounds::rowsNotice() {
-    return QStringLiteral("Прочитаны только первые %1 строк.").arg(ImportTable::maxRows);
-}
-
-QString SheetBounds::columnsNotice() {
-    return QStringLiteral("Прочитаны только первые %1 столбцов.").arg(ImportTable::maxColumns);
-}
-
-QString SheetBounds::cellsNotice(int rows) {
-    return QStringLiteral("Прочитаны только первые %1 строк: в таблице больше %2 ячеек.")
-        .arg(rows)
-        .arg(ImportTable::maxCells);
-}

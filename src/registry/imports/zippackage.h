@@ -138,8 +138,7 @@ private:
     bool _stopped = false;
 };
 
-// Keeps the count of cells a workbook reader has taken against ImportTable::maxCells; the notices
-// of a sheet read only in part.
+// Keeps the count of cells a workbook reader has taken against ImportTable::maxCells.
 struct SheetBounds {
     qint64 used = 0;
     bool take(qint64 cells) {
@@ -148,7 +147,4 @@ struct SheetBounds {
         used += cells;
         return true;
     }
-    static QString cellsNotice(int rows);
-    static QString rowsNotice();
-    static QString columnsNotice();
 };

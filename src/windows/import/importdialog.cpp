@@ -142,7 +142,7 @@ void ImportDialog::on_pushButtonOpenFile_clicked() {
         return;
     const QString folder = SettingsRegistry::instance()->value(Keys::importLastFolder).toString();
     const QString path = FileDialog::getOpenFileName(this, QStringLiteral("Открыть таблицу"), folder,
-                                                     QStringLiteral("Таблицы (*.xlsx *.csv *.txt);;Все файлы (*)"));
+                                                     QStringLiteral("Таблицы (*.xlsx *.xls *.ods *.csv *.txt);;Все файлы (*)"));
     if (path.isEmpty())
         return;
     SettingsRegistry::instance()->setValue(Keys::importLastFolder, QFileInfo(path).absolutePath());
