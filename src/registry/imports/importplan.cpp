@@ -17,6 +17,8 @@ const QString dateFormat = QStringLiteral("dd.MM.yyyy");
 constexpr int headerSearchRows = 30;
 // No name, number or title of a document is this long; a longer cell is a pasting mistake.
 constexpr int maxTextLength = 1000;
+// Longer than any header a list is given.
+constexpr int maxHeaderLength = 200;
 
 // The ProfDocuments column each field is written to; none for the FRDO's SNILS and sex.
 QString columnOf(ImportField field) {
@@ -307,6 +309,7 @@ void checkPeople(QVector<ImportDocument>* documents, const ImportOptions& option
             addProblem(&(*documents)[i], ImportField::Snils, text);
     }
 }
+
 // How many cells of the row name a field.
 int namedCells(const ImportTable& table, int row) {
     int named = 0;
@@ -327,6 +330,9 @@ bool isTitleRow(const ImportTable& table, int row, const QVector<QStringList>& h
         const QString text = table.text(row, column);
         if (text.trimmed().isEmpty())
             continue;
+        // A megabyte of name is no header, and is not normalised for nothing.
+        if (text.size() > maxHeaderLength)
+            return false;
         if (ImportFields::fromHeader(text) != ImportField::Ignore) {
             ++named;
             continue;
@@ -344,13 +350,13 @@ bool spansTwoRows(const ImportTable& table, int headerRow) {
            namedCells(table, headerRow - 1) >= 2;
 }
 
-// The field of each column under the header row; a field named twice is held by its first column.
 // The text naming a column under the header row, the upper row's where the lower one is empty.
 QString headerCell(const ImportTable& table, int headerRow, int column, bool twoRows) {
     const QString own = table.text(headerRow, column);
     return twoRows && own.trimmed().isEmpty() ? table.text(headerRow - 1, column) : own;
 }
 
+// The field of each column under the header row; a field named twice is held by its first column.
 QVector<ImportField> headerFields(const ImportTable& table, int headerRow, int* named) {
     QVector<ImportField> fields(table.columnCount(), ImportField::Ignore);
     QSet<int> seen;
