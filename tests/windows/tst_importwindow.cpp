@@ -754,6 +754,11 @@ private slots:
         for (int i = 0; i < list->count(); ++i)
             shown << list->item(i)->text();
         QCOMPARE(shown, listed);
+        // What the clerk types in the preview is cleaned the same way.
+        ImportPreviewModel* preview = s.dialog->preview();
+        const QModelIndex surname = preview->index(0, preview->columnOf(ImportField::Surname));
+        QVERIFY(preview->setData(surname, QStringLiteral("\u00A0Иванова\u200B"), Qt::EditRole));
+        QCOMPARE(surname.data(Qt::EditRole).toString(), QStringLiteral("Иванова"));
     }
 };
 
