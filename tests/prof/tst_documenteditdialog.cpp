@@ -426,6 +426,8 @@ private slots:
                                      << "paste" << QStringList{"Иванов", "Иван", "Иванович"};
         QTest::newRow("four words") << "Оглы Мамедов Али Рза"
                                     << "paste" << QStringList{"Оглы Мамедов", "Али", "Рза"};
+        QTest::newRow("оглы") << "Мамедов Эльдар Рашид оглы"
+                              << "paste" << QStringList{"Мамедов", "Эльдар", "Рашид оглы"};
         QTest::newRow("two words") << "Петров Пётр"
                                    << "paste" << QStringList{"Петров", "Пётр", ""};
         QTest::newRow("one word") << "Петров"

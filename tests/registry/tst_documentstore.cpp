@@ -1,6 +1,8 @@
 #include "database.h"
+#include "documentrecords.h"
 #include "documentstore.h"
 #include "frdoautofill.h"
+#include "importstore.h"
 #include "listchanges.h"
 #include "testdatabase.h"
 #include "testregistry.h"
@@ -369,6 +371,49 @@ private slots:
         QVERIFY(!DocumentStore::readListRows(sink, &error));
         QVERIFY(seen.isEmpty());
         QVERIFY2(error.contains(QStringLiteral("ViewProfDocuments")), qPrintable(error));
+    }
+
+    // A text holding U+0000 is written and read back whole by the import's write and the dialog's
+    // save, and by the list's reading.
+    void textWithNulKeptWhole_data() {
+        QTest::addColumn<QString>("write");
+        QTest::newRow("import") << "import";
+        QTest::newRow("dialog save") << "dialog";
+    }
+
+    void textWithNulKeptWhole() {
+        QFETCH(QString, write);
+        Registry r;
+        const QString surname = QStringLiteral("Ива") + QChar(0) + QStringLiteral("нов");
+        const QString qual = QStringLiteral("Сварщик") + QChar(0) + QStringLiteral("\n3 разряд");
+        QString error;
+        qint64 id = 0;
+        if (write == "import") {
+            QList<qint64> ids;
+            const ImportRecord record{{{"fio1", surname}, {"qual", qual}, {"isTemplate", 0}}, {}, 1};
+            QVERIFY2(ImportStore::write({record}, 0, &ids, &error), qPrintable(error));
+            QCOMPARE(ids.size(), 1);
+            id = ids.first();
+        } else {
+            id = DocumentRecords::insert(&error);
+            QVERIFY2(id > 0, qPrintable(error));
+            QVERIFY2(DocumentRecords::update(id, {{"fio1", surname}, {"qual", qual}}, &error), qPrintable(error));
+        }
+        QSqlRecord row;
+        QVERIFY2(DocumentRecords::read(id, &row, &error), qPrintable(error));
+        QCOMPARE(row.value("fio1").toString(), surname);
+        QCOMPARE(row.value("qual").toString(), qual);
+        QCOMPARE(
+            rows("SELECT length(CAST(fio1 AS BLOB)), length(CAST(qual AS BLOB)) FROM ProfDocuments WHERE profId = ?",
+                 {id}),
+            QStringLiteral("%1|%2").arg(surname.toUtf8().size()).arg(qual.toUtf8().size()));
+        QStringList listed;
+        QVERIFY(DocumentStore::readListRows(
+            [&listed](qint64, const DocumentStore::ListText* texts) {
+                listed << QString::fromUtf8(texts[0].utf8, texts[0].size);
+            },
+            &error));
+        QCOMPARE(listed, QStringList{surname + "  "});
     }
 };
 

@@ -6,6 +6,7 @@
 #include "numbersequence.h"
 #include "pgtestserver.h"
 #include "snils.h"
+#include "xlsxreader.h"
 
 #include <QDate>
 #include <QScopeGuard>
@@ -71,6 +72,18 @@ QVector<ImportDocument> peopleOf(const QList<QStringList>& rows) {
     return documents;
 }
 
+// The documents a table gives under the header found in it: "row:surname/name/patronymic/birthDate".
+QStringList documentSummary(const ImportTable& table, ImportOptions* options) {
+    options->headerRow = ImportPlan::findHeaderRow(table, &options->columns);
+    QStringList summary;
+    for (const ImportDocument& d : ImportPlan::documents(table, *options))
+        summary << QStringLiteral("%1:%2/%3/%4/%5")
+                       .arg(d.sourceRow)
+                       .arg(d.text(ImportField::Surname), d.text(ImportField::Name), d.text(ImportField::Patronymic),
+                            d.text(ImportField::BirthDate));
+    return summary;
+}
+
 RegistryPerson person(const char* surname, const char* name, const char* patronymic, const QDate& born,
                       const char* snils) {
     return {QString::fromUtf8(surname), QString::fromUtf8(name), QString::fromUtf8(patronymic), born,
@@ -88,8 +101,15 @@ private slots:
     void headerRow_data();
     void headerRow();
     void cellsToTexts();
+    void layouts_data();
+    void layouts();
+    void twoLevelHeaderWorkbook();
     void nameSplit_data();
     void nameSplit();
+    void cleanedTexts_data();
+    void cleanedTexts();
+    void invisibleDifferences_data();
+    void invisibleDifferences();
     void snils_data();
     void snils();
     void counting_data();
@@ -162,6 +182,15 @@ void TestImportPlan::headerRow_data() {
         late << QVariantList{"Иванов", "м"};
     late << QVariantList{"Фамилия", "Пол"};
     QTest::newRow("below the searched rows") << late << -1 << QVector<ImportField>{};
+    QTest::newRow("header over two rows")
+        << Rows{{"Список группы"},
+                {"№ п/п", "Ф.И.О.", "", "", "Дата рождения", "СНИЛС"},
+                {"", "Фамилия", "Имя", "Отчество"},
+                {1, "Иванов", "Иван", "Иванович", "01.01.2000", ""}}
+        << 2 << QVector<ImportField>{ImportField::Ignore,     ImportField::Surname,   ImportField::Name,
+                                     ImportField::Patronymic, ImportField::BirthDate, ImportField::Snils};
+    QTest::newRow("the row below holds one title")
+        << Rows{{"ФИО", "Дата рождения"}, {"Имя", "01.01.2000"}} << 0 << nameAndDate;
 }
 
 void TestImportPlan::headerRow() {
@@ -201,23 +230,283 @@ void TestImportPlan::cellsToTexts() {
     QCOMPARE(texts(4).last(), QStringLiteral("01.01.0001"));
 }
 
+// Each kind of layout: the documents it gives, the header's own rows never among them.
+void TestImportPlan::layouts_data() {
+    QTest::addColumn<Rows>("rows");
+    QTest::addColumn<QStringList>("documents");
+    const QVariantList upper = {"№ п/п", "Ф.И.О.", QVariant(), QVariant(), "Дата рождения"};
+    const QVariantList lower = {QVariant(), "Фамилия", "Имя", "Отчество", QVariant()};
+    QTest::newRow("single header") << Rows{{"Фамилия", "Имя", "Дата рождения"}, {"Иванов", "Иван", "01.02.2001"}}
+                                   << QStringList{"1:Иванов/Иван//01.02.2001"};
+    QTest::newRow("header over two rows")
+        << Rows{upper, lower, {1, "Иванов", "Иван", "Иванович", "01.02.2001"}, {2, "Петрова", "Анна", "", QVariant()}}
+        << QStringList{"2:Иванов/Иван/Иванович/01.02.2001", "3:Петрова/Анна//"};
+    QTest::newRow("title lines above") << Rows{{"Приложение 1"},
+                                               {"Список группы 12", QVariant(), "утверждаю"},
+                                               {},
+                                               {"ФИО", "Дата рождения"},
+                                               {"Сидоров Олег Петрович", "15.05.2000"}}
+                                       << QStringList{"4:Сидоров/Олег/Петрович/15.05.2000"};
+    QTest::newRow("header again on the next page")
+        << Rows{{"№ п/п", "ФИО", "Дата рождения"},
+                {1, "Иванов Иван", "01.02.2001"},
+                {},
+                {"№ п/п", "Ф. И. О.", "Дата  рождения"},
+                {2, "Петров Пётр", "03.04.2002"}}
+        << QStringList{"1:Иванов/Иван//01.02.2001", "4:Петров/Пётр//03.04.2002"};
+    QTest::newRow("header over two rows again")
+        << Rows{upper, lower, {1, "Иванов", "Иван", "", "01.02.2001"}, upper, lower, {2, "Петров", "Пётр"}}
+        << QStringList{"2:Иванов/Иван//01.02.2001", "5:Петров/Пётр//"};
+    // A title word in one cell is a name; so are two beside a value that is no title.
+    QTest::newRow("people called by title words")
+        << Rows{{"Фамилия", "Имя", "Отчество", "Дата рождения"},
+                {"Имя", "Иван", "Иванович", "01.02.2001"},
+                {"Пол", "Имя", "Петрович", QVariant()},
+                {"Пол", "Имя", QVariant(), "03.04.2002"}}
+        << QStringList{"1:Имя/Иван/Иванович/01.02.2001", "2:Пол/Имя/Петрович/", "3:Пол/Имя//03.04.2002"};
+    QTest::newRow("a row of titles with something else")
+        << Rows{{"Фамилия", "Имя"}, {"Фамилия", "Имя", "подпись"}} << QStringList{"1:Фамилия/Имя//"};
+    Rows late;
+    QStringList unnamed;
+    for (int i = 0; i < 31; ++i) {
+        late << QVariantList{QStringLiteral("Иванов%1").arg(i), "м"};
+        unnamed << QStringLiteral("%1:///").arg(i);
+    }
+    late << QVariantList{"Фамилия", "Пол"};
+    QTest::newRow("no header, a row of titles below the searched rows") << late << unnamed;
+}
+
+void TestImportPlan::layouts() {
+    QFETCH(Rows, rows);
+    QFETCH(QStringList, documents);
+    ImportOptions options;
+    QCOMPARE(documentSummary(tableOf(rows), &options), documents);
+}
+
+// A workbook LibreOffice made with its header merged over two rows and printed again below.
+void TestImportPlan::twoLevelHeaderWorkbook() {
+    XlsxReader reader;
+    QString error;
+    QVERIFY2(reader.open(QStringLiteral(ORVANE_TEST_DATA_DIR "/imports/layouts/twolevelheader.xlsx"), &error),
+             qPrintable(error));
+    ImportTable table;
+    QVERIFY2(reader.readSheet(0, &table, &error), qPrintable(error));
+    ImportOptions options;
+    QCOMPARE(documentSummary(table, &options),
+             (QStringList{"3:Иванов/Иван/Иванович/03.02.2001", "4:Мамедов/Эльдар/Рашид оглы/30.11.2000",
+                          "7:Алиева/Лейла/Гасан кызы/06.05.2002"}));
+    QCOMPARE(options.headerRow, 2);
+    QCOMPARE(options.columns,
+             (QVector<ImportField>{ImportField::Ignore, ImportField::Surname, ImportField::Name,
+                                   ImportField::Patronymic, ImportField::BirthDate, ImportField::Snils}));
+    QCOMPARE(ImportPlan::headerText(table, options.headerRow, 4), QStringLiteral("Дата рождения"));
+    QVector<ImportDocument> documents = ImportPlan::documents(table, options);
+    ImportPlan::check(&documents, options, {});
+    QCOMPARE(findings(documents), (QStringList{"", "", ""}));
+    QCOMPARE(documents.at(0).text(ImportField::Snils), QStringLiteral("112-233-445 95"));
+}
+
+// NameParts splits a pasted name as the import splits a full-name column; the import warns of a
+// name that is too long or a single word.
 void TestImportPlan::nameSplit_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("parts");
-    QTest::newRow("one word") << "Иванов" << QStringList{"Иванов", "", ""};
-    QTest::newRow("two words") << "Иванов Иван" << QStringList{"Иванов", "Иван", ""};
+    QTest::addColumn<QString>("warning");
+    const QString oneWord = QStringLiteral("!Проверьте ФИО: одно слово");
+    const QString tooLong = QStringLiteral("!Проверьте ФИО: больше четырёх слов");
+    QTest::newRow("one word") << "Иванов" << QStringList{"Иванов", "", ""} << "Не указано имя|" + oneWord;
+    QTest::newRow("two words") << "Иванов Иван" << QStringList{"Иванов", "Иван", ""} << "";
     QTest::newRow("three words, extra blanks")
-        << "  Иванов \t Иван   Иванович " << QStringList{"Иванов", "Иван", "Иванович"};
+        << "  Иванов \t Иван   Иванович " << QStringList{"Иванов", "Иван", "Иванович"} << "";
     QTest::newRow("double surname") << "Петров Водкин Кузьма Сергеевич"
-                                    << QStringList{"Петров Водкин", "Кузьма", "Сергеевич"};
-    QTest::newRow("blank") << "   " << QStringList{"", "", ""};
+                                    << QStringList{"Петров Водкин", "Кузьма", "Сергеевич"} << "";
+    QTest::newRow("hyphenated surname") << "Петрова-Водкина Анна Сергеевна"
+                                        << QStringList{"Петрова-Водкина", "Анна", "Сергеевна"} << "";
+    QTest::newRow("оглы") << "Алиев Гасан Мамед оглы" << QStringList{"Алиев", "Гасан", "Мамед оглы"} << "";
+    QTest::newRow("кызы") << "Алиева Лейла Гасан кызы" << QStringList{"Алиева", "Лейла", "Гасан кызы"} << "";
+    QTest::newRow("capitals and blanks") << " МАМЕДОВ  Эльдар Рашид   ОГЛЫ "
+                                         << QStringList{"МАМЕДОВ", "Эльдар", "Рашид ОГЛЫ"} << "";
+    QTest::newRow("улы") << "Нурланов Ерлан Нурлан Улы" << QStringList{"Нурланов", "Ерлан", "Нурлан Улы"} << "";
+    QTest::newRow("уулу") << "Асанов Бакыт Асан уулу" << QStringList{"Асанов", "Бакыт", "Асан уулу"} << "";
+    QTest::newRow("угли") << "Каримов Азиз Карим угли" << QStringList{"Каримов", "Азиз", "Карим угли"} << "";
+    QTest::newRow("double surname and оглы")
+        << "Мамедов Алиев Эльдар Рашид оглы" << QStringList{"Мамедов Алиев", "Эльдар", "Рашид оглы"} << "";
+    QTest::newRow("оглы, no first name") << "Мамедов Рашид оглы" << QStringList{"Мамедов", "", "Рашид оглы"}
+                                         << "Не указано имя";
+    QTest::newRow("a word that only ends so")
+        << "Кызылов Иван Иванович" << QStringList{"Кызылов", "Иван", "Иванович"} << "";
+    QTest::newRow("five words") << "Иванов Петров Сидоров Иван Иванович"
+                                << QStringList{"Иванов Петров Сидоров", "Иван", "Иванович"} << tooLong;
+    QTest::newRow("blank") << "   " << QStringList{"", "", ""} << "";
 }
 
 void TestImportPlan::nameSplit() {
     QFETCH(QString, text);
     QFETCH(QStringList, parts);
+    QFETCH(QString, warning);
     const NameParts split = NameParts::split(text);
     QCOMPARE((QStringList{split.surname, split.name, split.patronymic}), parts);
+    if (text.trimmed().isEmpty())
+        return;
+    ImportOptions options;
+    const ImportTable table = tableOf({{"ФИО", "Пол"}, {text, "м"}});
+    options.headerRow = ImportPlan::findHeaderRow(table, &options.columns);
+    QVector<ImportDocument> documents = ImportPlan::documents(table, options);
+    ImportPlan::check(&documents, options, {});
+    QCOMPARE(documents.size(), 1);
+    const ImportDocument& d = documents.first();
+    QCOMPARE((QStringList{d.text(ImportField::Surname), d.text(ImportField::Name), d.text(ImportField::Patronymic)}),
+             parts);
+    QCOMPARE(findings(documents), QStringList{warning});
+}
+
+// What a cell's text becomes and the problem it leaves: noise goes, what cannot be seen and is not
+// noise is named by its code.
+void TestImportPlan::cleanedTexts_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("raw");
+    QTest::addColumn<QString>("cleaned");
+    QTest::addColumn<QString>("problem");
+    const auto bad = [](const char* title, const char* code) {
+        return QStringLiteral("Недопустимый символ в поле «%1»: %2").arg(QString::fromUtf8(title), code);
+    };
+    QTest::newRow("zero-width space") << "attNumber"
+                                      << "N4\u200B"
+                                      << "N4"
+                                      << "";
+    QTest::newRow("no-break space inside") << "attNumber"
+                                           << "N\u00A05"
+                                           << "N 5"
+                                           << "";
+    QTest::newRow("narrow, figure, wide spaces") << "regNumber"
+                                                 << "1\u202F2\u20073\u30004"
+                                                 << "1 2 3 4"
+                                                 << "";
+    QTest::newRow("no-break spaces around") << "surname"
+                                            << "\u00A0Иванов\u00A0\u2003"
+                                            << "Иванов"
+                                            << "";
+    QTest::newRow("byte order mark") << "surname"
+                                     << "\uFEFFИванов"
+                                     << "Иванов"
+                                     << "";
+    QTest::newRow("joiners and soft hyphen") << "name"
+                                             << "Ив\u200Cа\u200Dн\u2060\u00AD"
+                                             << "Иван"
+                                             << "";
+    QTest::newRow("NUL") << "surname" << QStringLiteral("Ива") + QChar(0) + QStringLiteral("нов")
+                         << QStringLiteral("Ива") + QChar(0) + QStringLiteral("нов") << bad("Фамилия", "U+0000");
+    QTest::newRow("bell") << "name"
+                          << "Иван\x07"
+                          << "Иван\x07" << bad("Имя", "U+0007");
+    QTest::newRow("DEL") << "patronymic"
+                         << "И\x7Fв"
+                         << "И\x7Fв" << bad("Отчество", "U+007F");
+    QTest::newRow("C1") << "patronymic"
+                        << "И\xC2\x85в"
+                        << "И\xC2\x85в" << bad("Отчество", "U+0085");
+    QTest::newRow("right-to-left override") << "surname"
+                                            << "\u202EвонавИ"
+                                            << "\u202EвонавИ" << bad("Фамилия", "U+202E");
+    QTest::newRow("isolate") << "attNumber"
+                             << "\u2066СВ 1\u2069"
+                             << "\u2066СВ 1\u2069" << bad("Серия/номер свидетельства", "U+2066");
+    QTest::newRow("tag beyond the first plane") << "name"
+                                                << "Иван\U000E0041"
+                                                << "Иван\U000E0041" << bad("Имя", "U+E0041");
+    QTest::newRow("half a surrogate pair")
+        << "profession" << QStringLiteral("Токарь") + QChar(0xD800) << QStringLiteral("Токарь") + QChar(0xD800)
+        << bad("Профессия (должность)", "U+D800");
+    QTest::newRow("line break in a name") << "surname"
+                                          << "Петрова\n(Иванова)"
+                                          << "Петрова\n(Иванова)" << bad("Фамилия", "U+000A");
+    QTest::newRow("tab in a number") << "regNumber"
+                                     << "15\t16"
+                                     << "15\t16" << bad("Регистрационный номер", "U+0009");
+    QTest::newRow("lines of a qualification") << "qual"
+                                              << "Сварщик\r\n3 разряда\tГОСТ"
+                                              << "Сварщик\r\n3 разряда\tГОСТ"
+                                              << "";
+    QTest::newRow("line separator") << "qual"
+                                    << "Сварщик\u20283 разряда"
+                                    << "Сварщик\n3 разряда"
+                                    << "";
+    QTest::newRow("NUL in a qualification")
+        << "qual" << QStringLiteral("Сварщик") + QChar(0) << QStringLiteral("Сварщик") + QChar(0)
+        << bad("Квалификация (разряд)", "U+0000");
+    QTest::newRow("a picture") << "name"
+                               << "Иван\U0001F600"
+                               << "Иван\U0001F600"
+                               << "";
+}
+
+void TestImportPlan::cleanedTexts() {
+    QFETCH(QString, field);
+    QFETCH(QString, raw);
+    QFETCH(QString, cleaned);
+    QFETCH(QString, problem);
+    const ImportField f = ImportFields::fromKey(field);
+    QVariantList header{"Фамилия", "Имя"}, row{"Иванов", "Иван"};
+    const int column = f == ImportField::Surname ? 0 : f == ImportField::Name ? 1 : 2;
+    if (column == 2) {
+        header << ImportFields::title(f);
+        row << QVariant();
+    }
+    row[column] = raw;
+    const ImportTable table = tableOf({header, row});
+    ImportOptions options;
+    options.headerRow = ImportPlan::findHeaderRow(table, &options.columns);
+    QVector<ImportDocument> documents = ImportPlan::documents(table, options);
+    QCOMPARE(documents.size(), 1);
+    QCOMPARE(documents.first().text(f), cleaned);
+    ImportPlan::check(&documents, options, {});
+    QCOMPARE(problemTexts(documents.first()), problem.isEmpty() ? QStringList{} : QStringList{problem});
+    QCOMPARE(documents.first().hasProblem(f), !problem.isEmpty());
+    if (f == ImportField::Snils || f == ImportField::Sex)
+        return;
+    // What is written is what was checked.
+    const QVariantMap written = ImportPlan::records(documents, options).first().document;
+    QCOMPARE(written
+                 .value(QStringList{"fio1", "fio2", "fio3", "", "", "", "attNumber", "regNumber", "", "", "", "", "",
+                                    "profession", "qual"}
+                            .value(int(f)))
+                 .toString(),
+             cleaned);
+}
+
+// Numbers and people that differ only by what cannot be seen are the same.
+void TestImportPlan::invisibleDifferences_data() {
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QStringList>("expected"); // of the second document
+    QTest::newRow("zero-width space") << "N4"
+                                      << "N4\u200B"
+                                      << QStringList{"Номер свидетельства повторяется в файле: N4",
+                                                     "Номер свидетельства уже есть в реестре: N4",
+                                                     "Регистрационный номер повторяется в файле: N4"};
+    QTest::newRow("no-break space") << "N 5"
+                                    << "N\u00A05"
+                                    << QStringList{"Номер свидетельства повторяется в файле: N 5",
+                                                   "Регистрационный номер повторяется в файле: N 5"};
+    QTest::newRow("different numbers") << "N 5"
+                                       << "N 6" << QStringList{};
+}
+
+void TestImportPlan::invisibleDifferences() {
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(QStringList, expected);
+    const ImportTable table = tableOf({{"Фамилия", "Имя", "Серия и номер", "Рег. номер"},
+                                       {"Иванов", "Иван", first, first},
+                                       {"Петров\u200B", "Пётр", second, second}});
+    ImportOptions options;
+    options.headerRow = ImportPlan::findHeaderRow(table, &options.columns);
+    QVector<ImportDocument> documents = ImportPlan::documents(table, options);
+    ImportPlan::check(&documents, options, {QStringLiteral("N4")});
+    QCOMPARE(problemTexts(documents.at(1)), expected);
+    ImportPlan::checkAgainstRegistry(&documents, options, {{person("Петров", "Пётр", "", QDate(), "")}, {}});
+    QCOMPARE(documents.at(1).warnings.size(), 1);
+    QCOMPARE(documents.at(1).warnings.first().text, QStringLiteral("Уже есть в реестре: Петров Пётр"));
 }
 
 void TestImportPlan::snils_data() {

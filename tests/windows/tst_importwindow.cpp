@@ -799,6 +799,58 @@ private slots:
         }
         QCOMPARE(asked, 1);
     }
+
+    // The window takes the header from both rows of a two-row header, passes over the header
+    // printed again, shows cells without their invisible noise and lists what cannot be taken.
+    void headerRowsAndInvisibleCharacters_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("headerRow"); // 1-based, as the window shows it
+        QTest::addColumn<QList<int>>("fields");
+        QTest::addColumn<QStringList>("surnames");
+        QTest::addColumn<QStringList>("listed");
+        const QString upper = QStringLiteral("№ п/п\tФ.И.О.\t\t\tДата рождения\n");
+        const QString lower = QStringLiteral("\tФамилия\tИмя\tОтчество\t\n");
+        const QList<int> twoRows{int(ImportField::Ignore), int(ImportField::Surname), int(ImportField::Name),
+                                 int(ImportField::Patronymic), int(ImportField::BirthDate)};
+        QTest::newRow("header over two rows, printed again")
+            << QStringLiteral("Список группы\n") + upper + lower + "1\tИванов\tИван\tИванович\t01.02.2001\n" + upper +
+                   lower + "2\tМамедов\tЭльдар\tРашид оглы\t03.04.2002\n"
+            << 3 << twoRows << QStringList{"Иванов", "Мамедов"} << QStringList{};
+        QTest::newRow("invisible characters")
+            << QStringLiteral("ФИО\tДата рождения\n"
+                              "\u00A0Иванов\u200B Иван\u00A0Иванович\t01.02.2001\n"
+                              "\u202EвортеП Пётр\t03.04.2002\n"
+                              "Мамедов Эльдар Рашид оглы\t05.06.2003\n")
+            << 1 << QList<int>{int(ImportField::FullName), int(ImportField::BirthDate)}
+            << QStringList{"Иванов", "\u202EвортеП", "Мамедов"}
+            << QStringList{"Строка 3: Недопустимый символ в поле «Фамилия»: U+202E"};
+    }
+
+    void headerRowsAndInvisibleCharacters() {
+        QFETCH(QString, text);
+        QFETCH(int, headerRow);
+        QFETCH(QList<int>, fields);
+        QFETCH(QStringList, surnames);
+        QFETCH(QStringList, listed);
+        ImportSession s;
+        QVERIFY(s.open());
+        QVERIFY(s.dialog->loadClipboardText(text));
+        QCOMPARE(s.f.widget<QSpinBox>(QStringLiteral("spinBoxHeaderRow"))->value(), headerRow);
+        for (int column = 0; column < fields.size(); ++column)
+            QCOMPARE(int(s.column(column)), fields.at(column));
+        QCOMPARE(previewColumn(s.dialog, ImportField::Surname), surnames);
+        QCOMPARE(previewColumn(s.dialog, ImportField::Name).first(), QStringLiteral("Иван"));
+        QStringList shown;
+        auto* list = s.f.widget<QListWidget>(QStringLiteral("listWidgetProblems"));
+        for (int i = 0; i < list->count(); ++i)
+            shown << list->item(i)->text();
+        QCOMPARE(shown, listed);
+        // What the clerk types in the preview is cleaned the same way.
+        ImportPreviewModel* preview = s.dialog->preview();
+        const QModelIndex surname = preview->index(0, preview->columnOf(ImportField::Surname));
+        QVERIFY(preview->setData(surname, QStringLiteral("\u00A0Иванова\u200B"), Qt::EditRole));
+        QCOMPARE(surname.data(Qt::EditRole).toString(), QStringLiteral("Иванова"));
+    }
 };
 
 ORVANE_TEST(TestImportWindow)

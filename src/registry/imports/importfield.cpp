@@ -109,6 +109,10 @@ bool ImportFields::isDate(ImportField field) {
     }
 }
 
+bool ImportFields::mayHoldLineBreaks(ImportField field) {
+    return field == ImportField::Qual;
+}
+
 // "Ф.И.О." and "фио" are the same header.
 QString ImportFields::normalisedHeader(const QString& text) {
     QString result;

@@ -41,4 +41,7 @@ ImportField fromHeader(const QString& header);
 // A header text as fromHeader compares it: lower case, "ё" as "е", letters and digits only.
 QString normalisedHeader(const QString& header);
 bool isDate(ImportField field);
+// Whether the field's text may run over several lines (and hold a tab), as the qualification does
+// in the document dialog; a name, a number or a date never does.
+bool mayHoldLineBreaks(ImportField field);
 } // namespace ImportFields

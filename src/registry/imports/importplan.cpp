@@ -17,6 +17,8 @@ const QString dateFormat = QStringLiteral("dd.MM.yyyy");
 constexpr int headerSearchRows = 30;
 // No name, number or title of a document is this long; a longer cell is a pasting mistake.
 constexpr int maxTextLength = 1000;
+// Longer than any header a list is given.
+constexpr int maxHeaderLength = 200;
 
 // The ProfDocuments column each field is written to; none for the FRDO's SNILS and sex.
 QString columnOf(ImportField field) {
@@ -129,6 +131,23 @@ void addProblem(ImportDocument* document, ImportField field, const QString& text
     document->problems.append(ImportProblem{field, text});
 }
 
+QString codeText(int code) {
+    return QStringLiteral("U+%1").arg(code, 4, 16, QLatin1Char('0')).toUpper();
+}
+
+// A clerk reads "Мамедов Эльдар Рашид оглы" as four words at most; more is a name run together
+// with another column, one word a name cut short.
+void checkNameWords(ImportDocument* document, const ImportOptions& options) {
+    const QString name = document->effectiveText(ImportField::Surname, options) + QLatin1Char(' ') +
+                         document->effectiveText(ImportField::Name, options) + QLatin1Char(' ') +
+                         document->effectiveText(ImportField::Patronymic, options);
+    const int words = NameParts::words(name).size();
+    if (words > 4)
+        document->warnings.append({ImportField::Surname, QStringLiteral("Проверьте ФИО: больше четырёх слов")});
+    else if (words == 1 && document->nameFromFullName)
+        document->warnings.append({ImportField::Surname, QStringLiteral("Проверьте ФИО: одно слово")});
+}
+
 void checkTexts(ImportDocument* document, const ImportOptions& options) {
     if (document->effectiveText(ImportField::Surname, options).isEmpty())
         addProblem(document, ImportField::Surname, QStringLiteral("Не указана фамилия"));
@@ -138,8 +157,14 @@ void checkTexts(ImportDocument* document, const ImportOptions& options) {
         addProblem(document, ImportField::Name, QStringLiteral("Не указано имя"));
     for (int f = 0; f < ImportFields::documentFieldCount; ++f) {
         const auto field = ImportField(f);
-        if (document->text(field).size() > maxTextLength)
+        const QString text = document->text(field);
+        if (text.size() > maxTextLength)
             addProblem(document, field, QStringLiteral("Слишком длинный текст: %1").arg(ImportFields::title(field)));
+        const int forbidden = ImportPlan::forbiddenCharacter(text, field);
+        if (forbidden >= 0)
+            addProblem(document, field,
+                       QStringLiteral("Недопустимый символ в поле «%1»: %2")
+                           .arg(ImportFields::title(field), codeText(forbidden)));
     }
     const QString snils = document->text(ImportField::Snils).trimmed();
     if (!snils.isEmpty() && !Snils::isValid(snils))
@@ -284,6 +309,84 @@ void checkPeople(QVector<ImportDocument>* documents, const ImportOptions& option
             addProblem(&(*documents)[i], ImportField::Snils, text);
     }
 }
+
+// How many cells of the row name a field.
+int namedCells(const ImportTable& table, int row) {
+    int named = 0;
+    for (int column = 0; column < table.rows.at(row).size(); ++column)
+        if (ImportFields::fromHeader(table.text(row, column)) != ImportField::Ignore)
+            ++named;
+    return named;
+}
+
+// A row of field titles: at least two cells name a field, and every other cell is empty or
+// repeats the header's text of its column ("№ п/п" of a header printed again on each page). Two
+// titles, so that a person called "Имя" stays a person; no data, so that one whose cells happen
+// to be titles besides their own values does too.
+bool isTitleRow(const ImportTable& table, int row, const QVector<QStringList>& headerKeys = {}) {
+    const QVector<QVariant>& cells = table.rows.at(row);
+    int named = 0;
+    for (int column = 0; column < cells.size(); ++column) {
+        const QString text = table.text(row, column);
+        if (text.trimmed().isEmpty())
+            continue;
+        // A megabyte of name is no header, and is not normalised for nothing.
+        if (text.size() > maxHeaderLength)
+            return false;
+        if (ImportFields::fromHeader(text) != ImportField::Ignore) {
+            ++named;
+            continue;
+        }
+        const QString key = ImportFields::normalisedHeader(text);
+        if (key.isEmpty() || column >= headerKeys.size() || !headerKeys.at(column).contains(key))
+            return false;
+    }
+    return named >= 2;
+}
+
+// Whether the header row is the lower of two: a row of titles right below a row that names fields.
+bool spansTwoRows(const ImportTable& table, int headerRow) {
+    return headerRow > 0 && headerRow < table.rows.size() && isTitleRow(table, headerRow) &&
+           namedCells(table, headerRow - 1) >= 2;
+}
+
+// The text naming a column under the header row, the upper row's where the lower one is empty.
+QString headerCell(const ImportTable& table, int headerRow, int column, bool twoRows) {
+    const QString own = table.text(headerRow, column);
+    return twoRows && own.trimmed().isEmpty() ? table.text(headerRow - 1, column) : own;
+}
+
+// The field of each column under the header row; a field named twice is held by its first column.
+QVector<ImportField> headerFields(const ImportTable& table, int headerRow, int* named) {
+    QVector<ImportField> fields(table.columnCount(), ImportField::Ignore);
+    QSet<int> seen;
+    *named = 0;
+    const bool twoRows = spansTwoRows(table, headerRow);
+    for (int column = 0; column < fields.size(); ++column) {
+        const ImportField field = ImportFields::fromHeader(headerCell(table, headerRow, column, twoRows));
+        if (field == ImportField::Ignore || seen.contains(int(field)))
+            continue;
+        seen.insert(int(field));
+        fields[column] = field;
+        ++*named;
+    }
+    return fields;
+}
+
+// The normalised header texts of each column, of both rows when the header spans two.
+QVector<QStringList> headerKeys(const ImportTable& table, int headerRow) {
+    QVector<QStringList> keys(table.columnCount());
+    if (headerRow < 0 || headerRow >= table.rows.size())
+        return keys;
+    const bool twoRows = spansTwoRows(table, headerRow);
+    for (int column = 0; column < keys.size(); ++column) {
+        keys[column] << ImportFields::normalisedHeader(table.text(headerRow, column));
+        if (twoRows)
+            keys[column] << ImportFields::normalisedHeader(table.text(headerRow - 1, column));
+        keys[column].removeAll(QString());
+    }
+    return keys;
+}
 } // namespace
 
 QString ImportDocument::text(ImportField field) const {
@@ -336,21 +439,13 @@ int ImportPlan::findHeaderRow(const ImportTable& table, QVector<ImportField>* co
         if (table.isBlankRow(row))
             continue;
         ++searched;
-        QVector<ImportField> fields(columnCount, ImportField::Ignore);
-        QSet<int> seen;
         int named = 0;
-        for (int column = 0; column < table.rows.at(row).size(); ++column) {
-            const ImportField field = ImportFields::fromHeader(table.text(row, column));
-            // A field named twice: the first column holds it, the later ones are passed over.
-            if (field == ImportField::Ignore || seen.contains(int(field)))
-                continue;
-            seen.insert(int(field));
-            fields[column] = field;
-            ++named;
-        }
+        QVector<ImportField> fields = headerFields(table, row, &named);
         const bool singleNameColumn = columnCount == 1 && named == 1 &&
                                       (fields.at(0) == ImportField::FullName || fields.at(0) == ImportField::Surname);
         if (named >= 2 || singleNameColumn) {
+            if (spansTwoRows(table, row + 1))
+                fields = headerFields(table, ++row, &named);
             if (columns)
                 *columns = fields;
             return row;
@@ -361,11 +456,79 @@ int ImportPlan::findHeaderRow(const ImportTable& table, QVector<ImportField>* co
     return -1;
 }
 
+QString ImportPlan::headerText(const ImportTable& table, int headerRow, int column) {
+    if (headerRow < 0 || headerRow >= table.rows.size())
+        return QString();
+    return headerCell(table, headerRow, column, spansTwoRows(table, headerRow));
+}
+
+QString ImportPlan::cleanedText(const QString& text) {
+    const QChar* begin = text.constData();
+    const QChar* end = begin + text.size();
+    const QChar* c = begin;
+    while (c != end && c->unicode() < 0x80)
+        ++c;
+    if (c == end)
+        return text.trimmed();
+    QString result(begin, int(c - begin));
+    result.reserve(text.size());
+    for (; c != end; ++c) {
+        if (c->unicode() < 0x80) {
+            result.append(*c);
+            continue;
+        }
+        switch (c->unicode()) {
+        case 0x00AD: // soft hyphen
+        case 0x200B: // zero-width space
+        case 0x200C: // zero-width non-joiner
+        case 0x200D: // zero-width joiner
+        case 0x2060: // word joiner
+        case 0xFEFF: // byte order mark
+            continue;
+        default:
+            break;
+        }
+        switch (c->category()) {
+        case QChar::Separator_Space:
+            result.append(QLatin1Char(' '));
+            break;
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            result.append(QLatin1Char('\n'));
+            break;
+        default:
+            result.append(*c);
+        }
+    }
+    return result.trimmed();
+}
+
+int ImportPlan::forbiddenCharacter(const QString& text, ImportField field) {
+    const bool lines = ImportFields::mayHoldLineBreaks(field);
+    for (int i = 0; i < text.size(); ++i) {
+        const ushort u = text.at(i).unicode();
+        if (u >= 0x20 && u < 0x7F)
+            continue;
+        if (lines && (u == '\t' || u == '\n' || u == '\r'))
+            continue;
+        uint code = u;
+        if (QChar::isHighSurrogate(u) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            code = QChar::surrogateToUcs4(u, text.at(++i).unicode());
+        else if (QChar::isSurrogate(u))
+            return int(code);
+        const QChar::Category category = QChar::category(code);
+        if (category == QChar::Other_Control || category == QChar::Other_Format)
+            return int(code);
+    }
+    return -1;
+}
+
 QVector<ImportDocument> ImportPlan::documents(const ImportTable& table, const ImportOptions& options) {
     QVector<ImportDocument> result;
     const int first = options.headerRow < 0 ? 0 : options.headerRow + 1;
+    const QVector<QStringList> keys = headerKeys(table, options.headerRow);
     for (int row = first; row < table.rows.size(); ++row) {
-        if (table.isBlankRow(row))
+        if (table.isBlankRow(row) || isTitleRow(table, row, keys))
             continue;
         ImportDocument document;
         document.sourceRow = row;
@@ -375,7 +538,7 @@ QVector<ImportDocument> ImportPlan::documents(const ImportTable& table, const Im
             const ImportField field = options.columns.at(column);
             if (field == ImportField::Ignore)
                 continue;
-            QString text = table.text(row, column).trimmed();
+            QString text = cleanedText(table.text(row, column));
             if (text.isEmpty())
                 continue;
             if (field == ImportField::FullName) {
@@ -393,6 +556,7 @@ QVector<ImportDocument> ImportPlan::documents(const ImportTable& table, const Im
         if (!fullName.isEmpty()) {
             // A column of its own for a part of the name wins over the split.
             const NameParts parts = NameParts::split(fullName);
+            document.nameFromFullName = document.texts.at(int(ImportField::Surname)).isNull();
             const std::pair<ImportField, QString> split[] = {{ImportField::Surname, parts.surname},
                                                              {ImportField::Name, parts.name},
                                                              {ImportField::Patronymic, parts.patronymic}};
@@ -428,6 +592,7 @@ void ImportPlan::check(QVector<ImportDocument>* documents, const ImportOptions& 
         if (!document.included)
             continue;
         checkTexts(&document, options);
+        checkNameWords(&document, options);
         checkDates(&document, options);
     }
     checkPeople(documents, options);

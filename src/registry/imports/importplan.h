@@ -59,6 +59,8 @@ struct ImportDocument {
     QVector<ImportProblem> problems;
     // What the clerk should know but may well mean (the same person twice): asked once, not refused.
     QVector<ImportProblem> warnings;
+    // The name came from one full-name cell, split by NameParts.
+    bool nameFromFullName = false;
 
     QString text(ImportField field) const;
     // What the document will hold: the row's text, else the numbering's, else the template's value
@@ -78,11 +80,26 @@ struct ImportRecord {
 namespace ImportPlan {
 // The header row among the first rows of the table (the first row in which at least two cells
 // name a field, so that a title above it is passed over) and the field of each of its columns;
-// -1 and no fields when there is none.
+// -1 and no fields when there is none. When the row right below it is a row of field titles too
+// (Фамилия | Имя | Отчество under a merged "Ф.И.О."), the header spans both: the lower row is
+// the header row and its titles name the columns where it has one (headerText).
 int findHeaderRow(const ImportTable& table, QVector<ImportField>* columns);
-// The documents of the rows below the header (all rows when there is none); blank rows are
-// skipped; a FullName column is split by NameParts. Numbering and checks are not applied yet.
+// The text that names a column under a header row: the row's own text, or, under a header that
+// spans two rows, the upper row's text where the lower one is empty (a title merged over both
+// rows). Empty when there is no header.
+QString headerText(const ImportTable& table, int headerRow, int column);
+// The documents of the rows below the header (all rows when there is none); blank rows and rows
+// of field titles (a header printed again on each page) are skipped; cell texts are cleaned
+// (cleanedText); a FullName column is split by NameParts. Numbering and checks are not applied yet.
 QVector<ImportDocument> documents(const ImportTable& table, const ImportOptions& options);
+// A cell's text without what can only be noise: zero-width characters and soft hyphens removed,
+// no-break and other Unicode spaces as ordinary blanks, line and paragraph separators as line
+// breaks, then trimmed. Control and format characters that remain are check()'s problems.
+QString cleanedText(const QString& text);
+// The first character of `text` that the field may not hold (a control character but the line
+// breaks and tab of a field that may hold them, a format character such as a bidi override, half
+// a surrogate pair), as its code point; -1 when there is none.
+int forbiddenCharacter(const QString& text, ImportField field);
 // Gives the included documents, in order, their numbers by the options' numbering; clears the
 // numbers of left-out ones.
 void number(QVector<ImportDocument>* documents, const ImportOptions& options);
@@ -92,7 +109,9 @@ void number(QVector<ImportDocument>* documents, const ImportOptions& options);
 // series/number twice among the included documents or in `taken` (the numbers of the registry's
 // documents that are not duplicates), unless the document is a duplicate by its template; a
 // registration number twice among them likewise. The same person (surname, name, patronymic and
-// birth date) twice among them is a warning. Problems and warnings found before are cleared.
+// birth date) twice among them is a warning, and so is a name of more than four words (NameParts
+// counts them) or a full name of one word. A character a field may not hold (forbiddenCharacter)
+// is a problem. Problems and warnings found before are cleared.
 void check(QVector<ImportDocument>* documents, const ImportOptions& options, const QSet<QString>& taken);
 // After check(), what the registry adds: a registration number it holds, a SNILS it holds for
 // another person (problems), a person it holds already (a warning, unless the documents are

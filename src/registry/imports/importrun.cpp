@@ -10,7 +10,7 @@ QVector<ImportField> ImportRun::columnsOf(const ImportTable& table, int headerRo
         return columns;
     QSet<int> taken;
     for (int column = 0; column < count; ++column) {
-        const QString header = table.text(headerRow, column);
+        const QString header = ImportPlan::headerText(table, headerRow, column);
         const QString key = ImportFields::normalisedHeader(header);
         const ImportField field = key.isEmpty() || !remembered.contains(key)
                                       ? ImportFields::fromHeader(header)

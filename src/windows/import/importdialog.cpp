@@ -345,7 +345,9 @@ void ImportDialog::fillColumnTable() {
     for (int column = 0; column < _options.columns.size(); ++column) {
         QList<QStandardItem*> cells{
             new QStandardItem(columnLetters(column)),
-            new QStandardItem(_options.headerRow < 0 ? QString() : shortened(_table.text(_options.headerRow, column))),
+            new QStandardItem(_options.headerRow < 0
+                                  ? QString()
+                                  : shortened(ImportPlan::headerText(_table, _options.headerRow, column))),
             new QStandardItem(shortened(_table.text(sampleRow, column))), new QStandardItem};
         for (int i = 0; i < FieldColumn; ++i)
             cells.at(i)->setEditable(false);
@@ -381,7 +383,8 @@ void ImportDialog::onColumnChoiceChanged(int column, ImportField field) {
 
 void ImportDialog::rememberChoice(int column, ImportField field) {
     SettingsRegistry* settings = SettingsRegistry::instance();
-    const QString header = _options.headerRow < 0 ? QString() : _table.text(_options.headerRow, column);
+    const QString header =
+        _options.headerRow < 0 ? QString() : ImportPlan::headerText(_table, _options.headerRow, column);
     const QString key = ImportFields::normalisedHeader(header);
     if (key.isEmpty()) {
         QStringList byPosition = settings->value(Keys::importColumnsByPosition).toStringList();

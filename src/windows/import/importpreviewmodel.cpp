@@ -136,7 +136,7 @@ bool ImportPreviewModel::setData(const QModelIndex& index, const QVariant& value
         if (int(field) < 0 || int(field) >= document.texts.size())
             return false;
         // An emptied cell gives the value back to the template or the numbering.
-        const QString text = value.toString().trimmed();
+        const QString text = ImportPlan::cleanedText(value.toString());
         document.texts[int(field)] = text.isEmpty() ? QString() : text;
     } else {
         return false;
