@@ -789,8 +789,9 @@ private slots:
         s.click(QStringLiteral("pushButtonImport"));
         QTRY_COMPARE(s.window->importDialog() == nullptr, imported > 0);
         QCOMPARE(documentCount(), once + imported);
-        const QString question = QStringLiteral("У 3 документов есть предупреждения: тот же человек повторяется в "
-                                                "файле или уже есть в реестре.\nИмпортировать их всё равно?");
+        const QString question = QStringLiteral("У 3 документов есть предупреждения (они в списке под таблицей): тот же "
+                                                "человек в файле или в реестре, ФИО, которое стоит проверить.\n"
+                                                "Импортировать их всё равно?");
         int asked = 0;
         for (const MessageBox::Shown& box : MessageBox::shown()) {
             asked += box.text == question ? 1 : 0;

@@ -522,8 +522,9 @@ bool ImportDialog::confirmWarnings() {
     if (withWarnings == 0)
         return true;
     return MessageBox::question(this, MessageBox::attentionTitle(),
-                                QStringLiteral("У %1 документов есть предупреждения: тот же человек повторяется "
-                                               "в файле или уже есть в реестре.\nИмпортировать их всё равно?")
+                                QStringLiteral("У %1 документов есть предупреждения (они в списке под таблицей): тот же "
+                                               "человек в файле или в реестре, ФИО, которое стоит проверить.\n"
+                                               "Импортировать их всё равно?")
                                     .arg(withWarnings),
                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
