@@ -187,9 +187,9 @@ private slots:
                 {"2\tproblem\tСерия/номер\tНомер свидетельства уже есть в реестре: СВ 000001"}, none);
             row("a title above the header, the template's values", {"Группа 12;;;;", header, "Иванов;Иван;;;СВ 7"},
                 {"--template", QString::number(templateId)}, 0, {"ID"}, {"Иванов|СВ 7|Сварщик 3 разряда"});
+            // The row of titles is no document even when no header is chosen.
             row("no header row", group, {"--header-row", "0"}, 8,
-                {"1\tproblem\tФамилия\tНе указана фамилия", "1\tproblem\tИмя\tНе указано имя",
-                 "2\tproblem\tФамилия\tНе указана фамилия", "2\tproblem\tИмя\tНе указано имя",
+                {"2\tproblem\tФамилия\tНе указана фамилия", "2\tproblem\tИмя\tНе указано имя",
                  "3\tproblem\tФамилия\tНе указана фамилия", "3\tproblem\tИмя\tНе указано имя"},
                 none);
             row("the header row given below a title", {"Фамилия;Имя;;;", header, "Иванов;Иван;;;СВ 8"},
