@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times orvane-import as a whole process on group lists of 1,000 and 10,000 rows: a CSV made here and
-# the workbook LibreOffice (or Gnumeric) saves from it, checked (--check) and imported with a
-# 12-subject template into a fresh registry made by dbgen (no documents, one template). Prints seconds
+# the .xlsx, .ods and .xls LibreOffice (or Gnumeric) saves from it, each checked (--check) and imported
+# with a 12-subject template into a fresh registry made by dbgen (no documents, one template). Prints seconds
 # and peak memory of each run.
 #   bench/import/tool.sh [BUILD_DIR]     (default: build; needs soffice or ssconvert, sqlite3)
 # Environment: ROWS="1000 10000"  the group sizes
@@ -32,12 +32,13 @@ with open(path, "w", encoding="utf-8") as f:
 EOF
 }
 
-to_xlsx() {
+# Saves the CSV as a workbook of kind $2 (xlsx, ods or xls) beside it.
+convert() {
     if command -v soffice >/dev/null; then
         # Semicolon-separated UTF-8 (filter options: separator 59, quote 34, charset 76, first line 1).
-        soffice --headless --infilter="CSV:59,34,76,1" --convert-to xlsx --outdir "$work" "$1" >/dev/null 2>&1
+        soffice --headless --infilter="CSV:59,34,76,1" --convert-to "$2" --outdir "$work" "$1" >/dev/null 2>&1
     else
-        ssconvert "$1" "${1%.csv}.xlsx" >/dev/null 2>&1
+        ssconvert "$1" "${1%.csv}.$2" >/dev/null 2>&1
     fi
 }
 
@@ -59,10 +60,13 @@ measure() {
 for rows in $rows_list; do
     csv="$work/group$rows.csv"
     make_csv "$rows" "$csv"
-    to_xlsx "$csv"
-    xlsx="${csv%.csv}.xlsx"
-    [ -s "$xlsx" ] || { echo "no workbook made from $csv" >&2; exit 1; }
-    for source in "$csv" "$xlsx"; do
+    sources=("$csv")
+    for kind in xlsx ods xls; do
+        convert "$csv" "$kind"
+        [ -s "${csv%.csv}.$kind" ] || { echo "no $kind made from $csv" >&2; exit 1; }
+        sources+=("${csv%.csv}.$kind")
+    done
+    for source in "${sources[@]}"; do
         kind=${source##*.}
         measure "$rows rows, $kind, --check" 0 "$build/bin/orvane-import" --db "$work/empty.db" \
             --template "$template" --first-number "СВ 000001" --check "$source"

@@ -283,6 +283,51 @@ private slots:
         QCOMPARE(fileSnapshot(_db), before);
     }
 
+    // Files saved by LibreOffice and Gnumeric: the tool's check equals the core's, line by line, and
+    // the documents are the people of the list (no row of titles among them).
+    void agreesOnFilesOfOtherPrograms_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("documents");
+        QTest::addColumn<QString>("firstSurname");
+        QTest::newRow("ods, LibreOffice, two-row header") << "ods/calc-group.ods" << 3 << "Иванов";
+        QTest::newRow("ods, Gnumeric") << "ods/gnumeric-group.ods" << 3 << "Иванов";
+        QTest::newRow("ods, Gnumeric from CSV") << "ods/gnumeric-csv.ods" << 3 << "Иванов";
+        QTest::newRow("xls, LibreOffice") << "xls/libreoffice-group.xls" << 3 << "Иванов";
+        QTest::newRow("xls, Gnumeric") << "xls/gnumeric-group.xls" << 3 << "Иванов";
+        QTest::newRow("xls, Gnumeric, Excel 95") << "xls/gnumeric-group-biff7.xls" << 3 << "Иванов";
+        QTest::newRow("xls, LibreOffice, 1,000 rows") << "xls/libreoffice-rows.xls" << 1000 << "Петров-1";
+        QTest::newRow("xlsx, LibreOffice, two-row header") << "layouts/twolevelheader.xlsx" << 3 << "Иванов";
+    }
+
+    void agreesOnFilesOfOtherPrograms() {
+        QFETCH(QString, file);
+        QFETCH(int, documents);
+        QFETCH(QString, firstSurname);
+        const QString source = testDataPath(QStringLiteral("imports/") + file);
+        QStringList expected;
+        QVector<ImportDocument> built;
+        QVERIFY(withRegistry([&] {
+            ImportSource reader;
+            ImportTable read;
+            QString error;
+            QVERIFY2(reader.open(source, &error) && reader.readSheet(0, &read, &error), qPrintable(error));
+            ImportOptions options;
+            options.headerRow = ImportPlan::findHeaderRow(read, nullptr);
+            options.columns = ImportRun::columnsOf(read, options.headerRow);
+            ImportRun run;
+            ImportRun::Unread unread;
+            built = run.build(read, options, &unread);
+            expected = reportLines(built);
+        }));
+        for (QString& line : expected)
+            line = line.section('\t', 0, 2) + '\t' + line.section('\t', 3).replace('\t', ' ').replace('\n', ' ');
+        QCOMPARE(built.size(), documents);
+        QCOMPARE(built.first().text(ImportField::Surname), firstSurname);
+        const ToolRun run = runTool({"--db", _db, "--check", source});
+        QCOMPARE(run.exitCode, expected.filter("\tproblem\t").isEmpty() ? 0 : 8);
+        QCOMPARE(run.out, expected);
+    }
+
     // The registry refuses the write: exit 10, its reason told, nothing kept of the documents.
     void writeRefused() {
         QVERIFY(withRegistry([] {
