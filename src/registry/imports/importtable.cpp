@@ -9,6 +9,10 @@ QString ImportTable::stoppedText() {
     return QStringLiteral("Чтение прервано.");
 }
 
+QString ImportTable::tooLargeText() {
+    return QStringLiteral("Файл слишком большой для импорта (больше %1 МБ).").arg(maxBytes / (1024 * 1024));
+}
+
 QString ImportTable::rowsNotice() {
     return QStringLiteral("Прочитаны только первые %1 строк.").arg(maxRows);
 }

@@ -24,6 +24,8 @@ struct ImportTable {
 
     // The reason a reader gives when its progress callback stopped it.
     static QString stoppedText();
+    // The reason a reader gives for a file larger than maxBytes.
+    static QString tooLargeText();
     // The notices of a table cut at maxRows, at maxColumns, or after `rows` rows at maxCells.
     static QString rowsNotice();
     static QString columnsNotice();

@@ -77,10 +77,6 @@ bool isRowEnd(QChar c) {
     return c == QLatin1Char('\n') || c == QLatin1Char('\r');
 }
 
-QString tooLargeText() {
-    return QStringLiteral("Файл слишком большой для импорта (больше 50 МБ).");
-}
-
 QString notTableText() {
     return QStringLiteral("Файл не похож на таблицу: %1.");
 }
@@ -327,13 +323,13 @@ bool TableText::readFile(const QString& path, ImportTable* table, QString* error
     if (!file.open(QIODevice::ReadOnly))
         reason = openFailedText().arg(path, file.errorString());
     else if (file.size() > ImportTable::maxBytes)
-        reason = tooLargeText();
+        reason = ImportTable::tooLargeText();
     if (reason.isEmpty()) {
         QByteArray bytes = file.read(ImportTable::maxBytes + 1);
         if (file.error() != QFileDevice::NoError)
             reason = openFailedText().arg(path, file.errorString());
         else if (bytes.size() > ImportTable::maxBytes)
-            reason = tooLargeText();
+            reason = ImportTable::tooLargeText();
         else
             reason = notTextReason(bytes);
         if (reason.isEmpty()) {
