@@ -7,10 +7,9 @@
 #include "xlsxreader.h"
 #include "zippackage.h"
 
-#include "mzlog.h"
-
 #include <QFile>
 #include <QFileInfo>
+#include <memory>
 
 namespace {
 const char odsMimeType[] = "application/vnd.oasis.opendocument.spreadsheet";
@@ -60,48 +59,26 @@ bool isZip(const QByteArray& head) {
 struct ImportSource::Private {
     Kind kind = Kind::Unknown;
     QString path;
-    XlsxReader workbook;
-    OdsReader spreadsheet;
-    XlsReader oldWorkbook;
+    // The workbook's reader; none for a text.
+    std::unique_ptr<SheetReader> reader;
 };
-
-namespace {
-// What a compound file holds decides between a locked workbook, an old one and other documents.
-bool openCompound(const QString& path, XlsReader* reader, QString* error) {
-    QFile file(path);
-    QStringList names;
-    if (file.open(QIODevice::ReadOnly) && CompoundFile::entryNames(&file, &names)) {
-        QString reason;
-        if (names.contains(QLatin1String("EncryptedPackage"), Qt::CaseInsensitive))
-            reason = XlsReader::protectedText();
-        else if (names.contains(QLatin1String("WordDocument"), Qt::CaseInsensitive))
-            reason = QStringLiteral("Файл не похож на таблицу: это документ Word (.doc).");
-        else if (names.contains(QLatin1String("PowerPoint Document"), Qt::CaseInsensitive))
-            reason = QStringLiteral("Файл не похож на таблицу: это презентация PowerPoint (.ppt).");
-        if (!reason.isEmpty()) {
-            MZ_LOG() << "compound file refused" << path << names.join(QLatin1Char(','));
-            if (error)
-                *error = reason;
-            return false;
-        }
-    }
-    // A damaged directory is left to the workbook reader, which words the refusal.
-    return reader->open(path, error);
-}
-} // namespace
 
 ImportSource::ImportSource() : d(new Private) {}
 
 ImportSource::~ImportSource() = default;
 
 ImportSource::Kind ImportSource::detect(const QString& path) {
+    QString refusal;
+    return detect(path, &refusal);
+}
+
+ImportSource::Kind ImportSource::detect(const QString& path, QString* refusal) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Kind::Unknown;
     const QByteArray head = file.read(8);
-    QString refusal;
     if (isZip(head))
-        return zipKind(path, &refusal);
+        return zipKind(path, refusal);
     if (head == CompoundFile::signature())
         return Kind::Xls;
     return Kind::Text;
@@ -109,30 +86,27 @@ ImportSource::Kind ImportSource::detect(const QString& path) {
 
 bool ImportSource::open(const QString& path, QString* error, const Progress& progress) {
     d->path = path;
-    d->kind = detect(path);
+    d->reader.reset();
+    QString refusal;
+    d->kind = detect(path, &refusal);
     switch (d->kind) {
     case Kind::Xlsx:
-        return d->workbook.open(path, error, progress);
+        d->reader.reset(new XlsxReader);
+        break;
     case Kind::Ods:
-        return d->spreadsheet.open(path, error, progress);
+        d->reader.reset(new OdsReader);
+        break;
     case Kind::Xls:
-        return openCompound(path, &d->oldWorkbook, error);
+        d->reader.reset(new XlsReader);
+        break;
     case Kind::Text:
         return true;
     default:
         if (error)
-            *error = refusalOf(path);
+            *error = refusal.isEmpty() ? QStringLiteral("Не удалось открыть файл.") : refusal;
         return false;
     }
-}
-
-// Why a file of no kind the import reads is refused: a zip says what it seems to be.
-QString ImportSource::refusalOf(const QString& path) {
-    QFile file(path);
-    QString refusal;
-    if (file.open(QIODevice::ReadOnly) && isZip(file.read(8)))
-        zipKind(path, &refusal);
-    return refusal.isEmpty() ? QStringLiteral("Не удалось открыть файл.") : refusal;
+    return d->reader->open(path, error, progress);
 }
 
 ImportSource::Kind ImportSource::kind() const {
@@ -140,19 +114,11 @@ ImportSource::Kind ImportSource::kind() const {
 }
 
 QStringList ImportSource::sheetNames() const {
-    if (d->kind == Kind::Ods)
-        return d->spreadsheet.sheetNames();
-    if (d->kind == Kind::Xls)
-        return d->oldWorkbook.sheetNames();
-    return d->kind == Kind::Xlsx ? d->workbook.sheetNames() : QStringList();
+    return d->reader ? d->reader->sheetNames() : QStringList();
 }
 
 bool ImportSource::readSheet(int index, ImportTable* table, QString* error, const Progress& progress) const {
-    if (d->kind == Kind::Xlsx)
-        return d->workbook.readSheet(index, table, error, progress);
-    if (d->kind == Kind::Ods)
-        return d->spreadsheet.readSheet(index, table, error, progress);
-    if (d->kind == Kind::Xls)
-        return d->oldWorkbook.readSheet(index, table, error, progress);
+    if (d->reader)
+        return d->reader->readSheet(index, table, error, progress);
     return TableText::readFile(d->path, table, error, progress);
 }

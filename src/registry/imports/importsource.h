@@ -37,7 +37,8 @@ public:
     bool readSheet(int index, ImportTable* table, QString* error, const Progress& progress = {}) const;
 
 private:
-    static QString refusalOf(const QString& path);
+    // The kind, and for a zip of no spreadsheet what it seems to be.
+    static Kind detect(const QString& path, QString* refusal);
     struct Private;
     QScopedPointer<Private> d;
 };

@@ -326,7 +326,7 @@ OdsReader::OdsReader() : d(new Private) {}
 
 OdsReader::~OdsReader() = default;
 
-bool OdsReader::open(const QString& path, QString* error, const std::function<bool(int percent)>& progress) {
+bool OdsReader::open(const QString& path, QString* error, const Progress& progress) {
     d->clear();
     if (d->openPackage(path, error) && d->checkManifest(error, progress) && d->readNames(error, progress))
         return true;
@@ -338,8 +338,7 @@ QStringList OdsReader::sheetNames() const {
     return d->sheetNames;
 }
 
-bool OdsReader::readSheet(int index, ImportTable* table, QString* error,
-                          const std::function<bool(int percent)>& progress) const {
+bool OdsReader::readSheet(int index, ImportTable* table, QString* error, const Progress& progress) const {
     if (!d->package.zip() || index < 0 || index >= d->sheetNames.size())
         return d->fail(notSpreadsheetText(), QStringLiteral("no sheet %1").arg(index), error);
     SheetState state;

@@ -23,8 +23,16 @@ QString damagedText() {
 QString noSheetsText() {
     return QStringLiteral("В файле нет листов книги Excel: это не таблица или файл повреждён.");
 }
-QString tooLargeText() {
-    return QStringLiteral("Файл слишком большой для импорта (больше 50 МБ).");
+
+// Why a compound file that is no workbook of ours is refused; empty for any other.
+QString otherDocumentText(const QStringList& names) {
+    if (names.contains(QLatin1String("EncryptedPackage"), Qt::CaseInsensitive))
+        return XlsReader::protectedText();
+    if (names.contains(QLatin1String("WordDocument"), Qt::CaseInsensitive))
+        return QStringLiteral("Файл не похож на таблицу: это документ Word (.doc).");
+    if (names.contains(QLatin1String("PowerPoint Document"), Qt::CaseInsensitive))
+        return QStringLiteral("Файл не похож на таблицу: это презентация PowerPoint (.ppt).");
+    return QString();
 }
 
 QString tooManyCellsText() {
@@ -182,17 +190,24 @@ QString XlsReader::protectedText() {
     return QStringLiteral("Книга защищена паролем. Сохраните её в Excel как «Книга Excel (.xlsx)» без пароля.");
 }
 
-bool XlsReader::open(const QString& path, QString* error) {
+// libfreexl opens a workbook in one call that reports nothing, so an open cannot show progress.
+bool XlsReader::open(const QString& path, QString* error, const Progress& /*progress*/) {
     d->clear();
     d->path = path;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return d->fail(QStringLiteral("Не удалось открыть файл %1: %2.").arg(path, file.errorString()), {}, error);
+    // The same container holds a workbook locked by a password (whichever format it was saved in)
+    // and other programs' documents, which are named whatever their size.
+    QStringList names;
+    const bool listed = CompoundFile::entryNames(&file, &names);
+    const QString other = listed ? otherDocumentText(names) : QString();
+    if (!other.isEmpty())
+        return d->fail(other, QStringLiteral("compound file ") + names.join(QLatin1Char(',')), error);
     // libfreexl holds the whole workbook in memory while it is open.
     if (file.size() > ImportTable::maxBytes)
-        return d->fail(tooLargeText(), QString::number(file.size()), error);
-    QStringList names;
-    if (!CompoundFile::entryNames(&file, &names))
+        return d->fail(ImportTable::tooLargeText(), QString::number(file.size()), error);
+    if (!listed)
         return d->fail(damagedText(), QStringLiteral("compound file directory"), error);
     // BIFF8 names its stream "Workbook", BIFF5 "Book".
     const QString streamName = names.contains(QLatin1String("Workbook"), Qt::CaseInsensitive)
@@ -221,7 +236,7 @@ bool XlsReader::open(const QString& path, QString* error) {
                             password == FREEXL_BIFF_OBFUSCATED;
         d->fail(locked                                   ? protectedText()
                 : code == FREEXL_BIFF_WORKBOOK_NOT_FOUND ? noSheetsText()
-                : code == FREEXL_INSUFFICIENT_MEMORY     ? tooLargeText()
+                : code == FREEXL_INSUFFICIENT_MEMORY     ? ImportTable::tooLargeText()
                                                          : damagedText(),
                 QStringLiteral("freexl %1").arg(code), error);
     }
@@ -233,8 +248,7 @@ QStringList XlsReader::sheetNames() const {
     return d->sheetNames;
 }
 
-bool XlsReader::readSheet(int index, ImportTable* table, QString* error,
-                          const std::function<bool(int percent)>& progress) const {
+bool XlsReader::readSheet(int index, ImportTable* table, QString* error, const Progress& progress) const {
     if (!d->handle || index < 0 || index >= d->sheetNames.size())
         return d->fail(damagedText(), QStringLiteral("no sheet %1").arg(index), error);
     unsigned int rowCount = 0;

@@ -388,7 +388,7 @@ XlsxReader::XlsxReader() : d(new Private) {}
 
 XlsxReader::~XlsxReader() = default;
 
-bool XlsxReader::open(const QString& path, QString* error, const std::function<bool(int percent)>& progress) {
+bool XlsxReader::open(const QString& path, QString* error, const Progress& progress) {
     d->clear();
     if (d->openZip(path, error) && d->readStructure(error, progress))
         return true;
@@ -400,8 +400,7 @@ QStringList XlsxReader::sheetNames() const {
     return d->sheetNames;
 }
 
-bool XlsxReader::readSheet(int index, ImportTable* table, QString* error,
-                           const std::function<bool(int percent)>& progress) const {
+bool XlsxReader::readSheet(int index, ImportTable* table, QString* error, const Progress& progress) const {
     if (!d->package.zip() || index < 0 || index >= d->sheetParts.size())
         return d->fail(notWorkbookText(), QStringLiteral("no sheet %1").arg(index), error);
     ImportTable read;

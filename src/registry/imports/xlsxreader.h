@@ -1,6 +1,6 @@
 #pragma once
 
-#include "importtable.h"
+#include "sheetreader.h"
 
 #include <QScopedPointer>
 #include <QStringList>
@@ -12,10 +12,10 @@
 // ImportTable::maxRows rows, maxColumns columns and maxCells cells are kept, entities are never
 // expanded, a directory or an element too large to be a workbook's is refused (ZipPackage).
 // A reader may open and read on a worker thread, one thread at a time.
-class XlsxReader {
+class XlsxReader : public SheetReader {
 public:
     XlsxReader();
-    ~XlsxReader();
+    ~XlsxReader() override;
     XlsxReader(const XlsxReader&) = delete;
     XlsxReader& operator=(const XlsxReader&) = delete;
 
@@ -23,12 +23,11 @@ public:
     // reason a clerk understands (not a workbook, password-protected, damaged, too large).
     // `progress` (may be empty) gets the percent of each part read and may stop the open as it
     // stops readSheet.
-    bool open(const QString& path, QString* error, const std::function<bool(int percent)>& progress = {});
-    QStringList sheetNames() const;
+    bool open(const QString& path, QString* error, const Progress& progress = {}) override;
+    QStringList sheetNames() const override;
     // Reads sheet `index` (0 is the first). `progress` (may be empty) gets the percent read and
     // returns false to stop, which fails with the reason "Чтение прервано.".
-    bool readSheet(int index, ImportTable* table, QString* error,
-                   const std::function<bool(int percent)>& progress = {}) const;
+    bool readSheet(int index, ImportTable* table, QString* error, const Progress& progress = {}) const override;
 
 private:
     struct Private;
