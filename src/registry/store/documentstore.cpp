@@ -3,6 +3,7 @@
 #include "database.h"
 #include "frdoautofill.h"
 #include "mzlog.h"
+#include "savepoint.h"
 #include "sqldialect.h"
 #include "storequery.h"
 
@@ -60,55 +61,8 @@ sqlite3* connectionHandle() {
 const char* const DocumentStore::listColumns[listColumnCount] = {"profId",    "fio",       "qual",    "attNumber",
                                                                  "regNumber", "issueDate", "editDate"};
 
-// All or nothing: `work` runs inside a savepoint that is rolled back when it fails, so that a
-// batch neither leaves half its rows nor costs a commit per row. The file takes a savepoint with
-// or without an open transaction; a server wants one, so outside one the work gets a transaction
-// of its own, committed with the savepoint's release.
-namespace {
-bool runInSavepoint(const QString& name, const std::function<bool()>& work, QString* error) {
-    Database* db = Database::instance();
-    QSqlDatabase connection = QSqlDatabase::database();
-    const QString savepoint = QStringLiteral("SAVEPOINT %1;").arg(name);
-    bool ownTransaction = false;
-    QSqlQuery begin(connection);
-    if (!begin.exec(savepoint)) {
-        ownTransaction = begin.lastError().nativeErrorCode() == QLatin1String("25P01") && connection.transaction();
-        // Without the savepoint the work could not be undone: it is not begun.
-        begin = db->execSql(savepoint);
-        if (!begin.isActive()) {
-            if (ownTransaction)
-                connection.rollback();
-            return failed(begin, error);
-        }
-    }
-    bool done = work();
-    if (!done)
-        db->execSql(QStringLiteral("ROLLBACK TO %1;").arg(name));
-    QSqlQuery release = db->execSql(QStringLiteral("RELEASE %1;").arg(name));
-    if (done && !release.isActive()) {
-        // An outermost savepoint that cannot be released is a failed commit: the work is undone
-        // rather than left to whatever commits next.
-        failed(release, error);
-        db->execSql(QStringLiteral("ROLLBACK TO %1;").arg(name));
-        db->execSql(QStringLiteral("RELEASE %1;").arg(name));
-        done = false;
-    }
-    if (!ownTransaction)
-        return done;
-    if (!done) {
-        connection.rollback();
-    } else if (!connection.commit()) {
-        // A refused commit has ended the transaction already.
-        failed(connection.lastError().text(), error);
-        done = false;
-    }
-    return done;
-}
-} // namespace
-
 bool DocumentStore::inSavepoint(const QString& name, const std::function<bool()>& work, QString* error) {
-    // The caller tells of its failure, with the clerk's words first when the registry became unusable.
-    return Database::guardedWrite([&] { return runInSavepoint(name, work, error); }, error);
+    return Savepoint::write(name, work, error);
 }
 
 bool DocumentStore::deleteDocuments(const QList<qint64>& ids, QString* error) {

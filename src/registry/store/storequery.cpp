@@ -30,6 +30,32 @@ bool StoreQuery::write(QSqlQuery& query, QString* error) {
     return false;
 }
 
+bool StoreQuery::prepare(QSqlQuery& query, const QString& sql, QString* error) {
+    if (query.prepare(sql))
+        return true;
+    MZ_LOG() << query.lastError().text() << sql;
+    return failed(query, error);
+}
+
+bool StoreQuery::run(QSqlDatabase& db, const QString& sql, QString* error) {
+    QSqlQuery query(db);
+    if (query.exec(sql))
+        return true;
+    MZ_LOG() << query.lastError().text() << sql;
+    return failed(query, error);
+}
+
+bool StoreQuery::failed(const QSqlQuery& query, QString* error) {
+    keep(error, reasonOf(query));
+    return false;
+}
+
+bool StoreQuery::fail(QString* error, const QString& reason) {
+    MZ_LOG() << reason;
+    keep(error, reason);
+    return false;
+}
+
 QString StoreQuery::reasonOf(const QSqlError& error) {
     const QString text = error.databaseText().trimmed();
     return text.isEmpty() ? error.text().trimmed() : text;

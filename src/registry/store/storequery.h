@@ -3,6 +3,7 @@
 #include <QSqlQuery>
 #include <QString>
 
+class QSqlDatabase;
 class QSqlError;
 class QSqlRecord;
 class QSqlTableModel;
@@ -20,6 +21,15 @@ bool write(QSqlQuery& query, QString* error);
 QString reasonOf(const QSqlError& error);
 QString reasonOf(const QSqlQuery& query);
 QString reasonOf(const QSqlTableModel* model);
+// Prepares `sql` on the main connection; false (logged) with the reason in `error` when SQLite or
+// the server refuses it (a refused statement keeps its reason only until it is run).
+bool prepare(QSqlQuery& query, const QString& sql, QString* error);
+// Runs a statement text on `db`; false (logged) with the reason in `error` on failure.
+bool run(QSqlDatabase& db, const QString& sql, QString* error = nullptr);
+// False, with the failed query's reason kept in `error`.
+bool failed(const QSqlQuery& query, QString* error);
+// False, with `reason` logged and kept in `error`.
+bool fail(QString* error, const QString& reason);
 // Sets `*error` (when given) to `reason` unless an earlier reason is there: the first one counts.
 void keep(QString* error, const QString& reason);
 // The row of `table` that belongs to document `profId`; false with no reason when there is none,

@@ -1,0 +1,138 @@
+#include "savepoint.h"
+
+#include "database.h"
+#include "mzlog.h"
+#include "storequery.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+// PostgreSQL's "no transaction is in progress": a savepoint outside a transaction.
+const char noTransaction[] = "25P01";
+} // namespace
+
+Savepoint::Savepoint(const QString& name)
+    : _name(name), _connectionName(QLatin1String(QSqlDatabase::defaultConnection)) {
+    begin();
+}
+
+Savepoint::Savepoint(const QString& name, const QSqlDatabase& db) : _name(name), _connectionName(db.connectionName()) {
+    begin();
+}
+
+Savepoint::~Savepoint() {
+    if (_open)
+        rollback();
+}
+
+QSqlDatabase Savepoint::connection() const {
+    return QSqlDatabase::database(_connectionName, false);
+}
+
+bool Savepoint::exec(const QString& statement, QString* error) {
+    QSqlQuery query(connection());
+    if (query.exec(statement))
+        return true;
+    MZ_LOG() << query.lastError().text() << statement;
+    if (error)
+        *error = StoreQuery::reasonOf(query.lastError());
+    return false;
+}
+
+void Savepoint::begin() {
+    QSqlDatabase db = connection();
+    if (!db.isOpen()) {
+        _reason = StoreQuery::notOpenText();
+        return;
+    }
+    const QString statement = QStringLiteral("SAVEPOINT %1;").arg(_name);
+    QSqlQuery query(db);
+    if (query.exec(statement)) {
+        _open = true;
+        return;
+    }
+    const QSqlError failure = query.lastError();
+    MZ_LOG() << failure.text() << statement;
+    _reason = StoreQuery::reasonOf(failure);
+    if (failure.nativeErrorCode() != QLatin1String(noTransaction)) {
+        // A lost server connection is opened again once, and the savepoint taken on the new one.
+        const bool main = _connectionName == QLatin1String(QSqlDatabase::defaultConnection);
+        if (main && Database::hasInstance() && Database::instance()->recover(failure) && exec(statement, &_reason)) {
+            _open = true;
+            _reason.clear();
+        }
+        return;
+    }
+    if (!db.transaction())
+        return;
+    _ownTransaction = true;
+    if (exec(statement, &_reason)) {
+        _open = true;
+        _reason.clear();
+        return;
+    }
+    // Without the savepoint the work could not be undone: it is not begun.
+    db.rollback();
+    _ownTransaction = false;
+}
+
+bool Savepoint::release(QString* error) {
+    if (!_open) {
+        StoreQuery::keep(error, _reason.isEmpty() ? StoreQuery::notOpenText() : _reason);
+        return false;
+    }
+    if (!exec(QStringLiteral("RELEASE %1;").arg(_name), &_reason)) {
+        StoreQuery::keep(error, _reason);
+        rollback();
+        return false;
+    }
+    _open = false;
+    if (!_ownTransaction)
+        return true;
+    _ownTransaction = false;
+    QSqlDatabase db = connection();
+    if (db.commit())
+        return true;
+    // A refused commit has ended the transaction already.
+    MZ_LOG() << db.lastError().text();
+    _reason = StoreQuery::reasonOf(db.lastError());
+    StoreQuery::keep(error, _reason);
+    return false;
+}
+
+void Savepoint::rollback() {
+    if (!_open)
+        return;
+    _open = false;
+    // After a failure SQLite may have given the whole transaction up (a full disk): then there is
+    // nothing left to roll back to, and these statements fail harmlessly.
+    exec(QStringLiteral("ROLLBACK TO %1;").arg(_name));
+    exec(QStringLiteral("RELEASE %1;").arg(_name));
+    if (_ownTransaction) {
+        connection().rollback();
+        _ownTransaction = false;
+    }
+}
+
+bool Savepoint::run(const QString& name, const std::function<bool()>& work, QString* error) {
+    return run(name, QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false), work, error);
+}
+
+bool Savepoint::run(const QString& name, const QSqlDatabase& db, const std::function<bool()>& work, QString* error) {
+    Savepoint savepoint(name, db);
+    if (!savepoint.isOpen()) {
+        StoreQuery::keep(error, savepoint.reason());
+        return false;
+    }
+    if (!work()) {
+        savepoint.rollback();
+        return false;
+    }
+    return savepoint.release(error);
+}
+
+bool Savepoint::write(const QString& name, const std::function<bool()>& work, QString* error) {
+    return Database::guardedWrite([&] { return run(name, work, error); }, error);
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QSqlDatabase;
+
+// All or nothing: what is written while a Savepoint is open is undone unless release() succeeds,
+// and it is undone when the Savepoint goes out of scope unreleased. A file takes a savepoint inside
+// or outside a transaction; a server refuses one outside a transaction, so there the Savepoint
+// begins a transaction of its own, committed by release(). Work that could not be undone is
+// refused: when the savepoint cannot be taken isOpen() is false and the work must not begin.
+// Every failure is worded through StoreQuery::reasonOf.
+class Savepoint {
+public:
+    // A savepoint on the main connection.
+    explicit Savepoint(const QString& name);
+    // A savepoint on another connection (the structure check's, the move's).
+    Savepoint(const QString& name, const QSqlDatabase& db);
+    ~Savepoint();
+    Savepoint(const Savepoint&) = delete;
+    Savepoint& operator=(const Savepoint&) = delete;
+
+    bool isOpen() const { return _open; }
+    // Why the savepoint could not be taken, released or committed; empty otherwise.
+    QString reason() const { return _reason; }
+    // Keeps the work. A savepoint that cannot be released (or its own transaction committed) is a
+    // failed commit: the work is undone rather than left to whatever commits next, and false is
+    // returned with the reason kept in `error`.
+    bool release(QString* error = nullptr);
+    // Undoes the work now.
+    void rollback();
+
+    // Runs `work` inside a savepoint: all of it or nothing. False with the reason in `error` (the
+    // work's own, or the savepoint's when it could not be taken or released).
+    static bool run(const QString& name, const std::function<bool()>& work, QString* error = nullptr);
+    static bool run(const QString& name, const QSqlDatabase& db, const std::function<bool()>& work,
+                    QString* error = nullptr);
+    // run() on the main connection as every save of the program runs (Database::guardedWrite):
+    // asked about first on a fallback file, and a failure worded with the clerk's words first when
+    // the server was lost meanwhile.
+    static bool write(const QString& name, const std::function<bool()>& work, QString* error = nullptr);
+
+private:
+    void begin();
+    bool exec(const QString& statement, QString* error = nullptr);
+    QSqlDatabase connection() const;
+
+    QString _name;
+    QString _connectionName;
+    QString _reason;
+    bool _open = false;
+    bool _ownTransaction = false;
+};

@@ -1,0 +1,159 @@
+// The one savepoint every all-or-nothing write of the registry runs in, on a real SQLite file.
+
+#include "savepoint.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+QSqlQuery run(const QString& statement) {
+    QSqlQuery query(QSqlDatabase::database());
+    if (!query.exec(statement))
+        qWarning() << query.lastError().text() << statement;
+    return query;
+}
+
+QStringList names() {
+    QStringList rows;
+    QSqlQuery query = run(QStringLiteral("SELECT name FROM Person ORDER BY rowid;"));
+    while (query.next())
+        rows << query.value(0).toString();
+    return rows;
+}
+
+// The row is written, or SQLite's reason is kept in `error`.
+bool insert(const QString& name, QString* error = nullptr) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(QStringLiteral("INSERT INTO Person(name) VALUES(?);"));
+    query.addBindValue(name);
+    if (query.exec())
+        return true;
+    if (error)
+        *error = query.lastError().databaseText();
+    return false;
+}
+
+// How a write goes wrong inside the savepoint.
+enum class Trouble { None, WorkFails, Trigger, QueryOnly, ReleaseFails };
+} // namespace
+Q_DECLARE_METATYPE(Trouble)
+
+class TestSavepoint : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir _dir;
+
+private slots:
+    void init() {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+        db.setDatabaseName(_dir.filePath(QStringLiteral("savepoint.db")));
+        QVERIFY(db.open());
+        run(QStringLiteral("PRAGMA foreign_keys = ON;"));
+        run(QStringLiteral("DROP TABLE IF EXISTS Person;"));
+        run(QStringLiteral("DROP TABLE IF EXISTS Parent;"));
+        run(QStringLiteral("CREATE TABLE Parent(id INTEGER PRIMARY KEY);"));
+        // A deferred key is checked when the outermost savepoint is released: a failed commit.
+        run(QStringLiteral("CREATE TABLE Person(name TEXT, parent INTEGER REFERENCES Parent(id) "
+                           "DEFERRABLE INITIALLY DEFERRED);"));
+        QVERIFY(insert(QStringLiteral("Анна")));
+    }
+
+    void cleanup() {
+        { QSqlDatabase::database().close(); }
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    }
+
+    void allOrNothing_data() {
+        QTest::addColumn<bool>("inTransaction");
+        QTest::addColumn<Trouble>("trouble");
+        QTest::addColumn<QStringList>("kept");
+        QTest::addColumn<QString>("reason");
+        const QStringList before{QStringLiteral("Анна")};
+        const QStringList after{QStringLiteral("Анна"), QStringLiteral("Борис"), QStringLiteral("Вера")};
+        for (bool inTransaction : {false, true}) {
+            const QByteArray where = inTransaction ? "inside a transaction: " : "alone: ";
+            QTest::newRow(where + "written") << inTransaction << Trouble::None << after << QString();
+            QTest::newRow(where + "work fails") << inTransaction << Trouble::WorkFails << before << QString();
+            QTest::newRow(where + "trigger")
+                << inTransaction << Trouble::Trigger << before << QStringLiteral("отказано");
+            QTest::newRow(where + "read only") << inTransaction << Trouble::QueryOnly << before
+                                               << QStringLiteral("attempt to write a readonly database");
+        }
+        QTest::newRow("alone: release is a failed commit")
+            << false << Trouble::ReleaseFails << before << QStringLiteral("FOREIGN KEY constraint failed");
+    }
+
+    void allOrNothing() {
+        QFETCH(bool, inTransaction);
+        QFETCH(Trouble, trouble);
+        QFETCH(QStringList, kept);
+        QFETCH(QString, reason);
+        if (trouble == Trouble::Trigger)
+            run(QStringLiteral("CREATE TRIGGER refuse AFTER INSERT ON Person WHEN new.name = 'Вера' "
+                               "BEGIN SELECT RAISE(ABORT, 'отказано'); END;"));
+        if (trouble == Trouble::QueryOnly)
+            run(QStringLiteral("PRAGMA query_only = 1;"));
+        QSqlDatabase db = QSqlDatabase::database();
+        if (inTransaction)
+            QVERIFY(db.transaction());
+        QString error;
+        const bool done = Savepoint::run(
+            QStringLiteral("people"),
+            [&] {
+                if (!insert(QStringLiteral("Борис"), &error))
+                    return false;
+                if (trouble == Trouble::ReleaseFails)
+                    run(QStringLiteral("INSERT INTO Person(name, parent) VALUES('Вера', 42);"));
+                else if (!insert(QStringLiteral("Вера"), &error))
+                    return false;
+                return trouble != Trouble::WorkFails;
+            },
+            &error);
+        QCOMPARE(done, trouble == Trouble::None);
+        QCOMPARE(error, reason);
+        if (inTransaction)
+            QVERIFY(db.commit());
+        run(QStringLiteral("PRAGMA query_only = 0;"));
+        QCOMPARE(names(), kept);
+    }
+
+    // Left unreleased (an early return, an exception), the work is undone; released, it stays.
+    void scopeUndoesUnreleasedWork() {
+        {
+            Savepoint savepoint(QStringLiteral("scoped"));
+            QVERIFY(savepoint.isOpen());
+            QVERIFY(insert(QStringLiteral("Борис")));
+        }
+        QCOMPARE(names(), QStringList{QStringLiteral("Анна")});
+        {
+            Savepoint outer(QStringLiteral("outer"));
+            QVERIFY(insert(QStringLiteral("Борис")));
+            {
+                Savepoint inner(QStringLiteral("inner"));
+                QVERIFY(insert(QStringLiteral("Вера")));
+                inner.rollback();
+            }
+            QString error;
+            QVERIFY(outer.release(&error));
+            QVERIFY(error.isEmpty());
+        }
+        QCOMPARE(names(), (QStringList{QStringLiteral("Анна"), QStringLiteral("Борис")}));
+    }
+
+    // No connection, no work: the reason says so and nothing is begun.
+    void refusesWorkItCannotUndo() {
+        QSqlDatabase::database().close();
+        bool ran = false;
+        QString error;
+        QVERIFY(!Savepoint::run(
+            QStringLiteral("closed"), [&] { return ran = true; }, &error));
+        QVERIFY(!ran);
+        QCOMPARE(error, QStringLiteral("база данных не открыта"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSavepoint)
+#include "tst_savepoint.moc"
