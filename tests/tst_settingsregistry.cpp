@@ -63,7 +63,7 @@ private slots:
                                               << QByteArray("[General]\nHideZeroInDate=true\n");
         QTest::newRow("number given as text")
             << "Proxy/port" << QStringList() << QVariant("3128") << "data" << QByteArray("[Proxy]\nport=3128\n");
-        // The web addresses stand where the README tells an administrator to type them.
+        // The web addresses stand where docs/user-guide.md tells an administrator to type them.
         QTest::newRow("update server") << "Updates/url" << QStringList()
                                        << QVariant("https://school.example/po/last_version.xml") << "data"
                                        << QByteArray("[Updates]\nurl=https://school.example/po/last_version.xml\n");
