@@ -37,3 +37,20 @@ foreach(entry "QRCODEGEN;qrcodegencpp;libqrcodegencpp-dev" "HUNSPELL;hunspell;li
         orvane_missing("${module}" ${package})
     endif()
 endforeach()
+
+# The workbook writer packs faster by answering libxlsxwriter's call into minizip itself
+# (src/registry/exports/workbookpacking.cpp). That works only where the library calls a shared
+# minizip at run time; a library that carries minizip inside is left as it is.
+set(ORVANE_WORKBOOK_PACKING OFF)
+if(CMAKE_NM AND NOT WIN32 AND NOT APPLE)
+    foreach(library ${XLSXWRITER_LINK_LIBRARIES})
+        if(library MATCHES "xlsxwriter[^/]*\\.so")
+            execute_process(COMMAND ${CMAKE_NM} -D --undefined-only ${library}
+                            OUTPUT_VARIABLE undefined ERROR_QUIET RESULT_VARIABLE failed)
+            if(NOT failed AND undefined MATCHES "[ \t]U zipOpenNewFileInZip4_64\n")
+                set(ORVANE_WORKBOOK_PACKING ON)
+            endif()
+        endif()
+    endforeach()
+endif()
+message(STATUS "Faster workbook packing: ${ORVANE_WORKBOOK_PACKING}")
