@@ -5,7 +5,6 @@
 #include "ui_documenteditdialog.h"
 
 #include "documentrecords.h"
-#include "documentstableabstract.h"
 #include "documentstore.h"
 #include "inputhelpers.h"
 #include "messagebox.h"
@@ -398,10 +397,8 @@ bool DocumentEditDialog::insertRecord() {
         }
     } else if (_templateId > 0) {
         // The template's subjects and FRDO values come with it, or the save fails as a whole.
-        DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
-        const bool copied = list ? list->copyAdditionalRecords(_templateId, newId, &error)
-                                 : DocumentsTableAbstract::copyDependentRows(_templateId, newId, &error);
-        if (!copied || !DocumentRecords::copyAppendixInfo(_templateId, newId, &error)) {
+        if (!DocumentStore::copyDependentRows(_templateId, newId, &error) ||
+            !DocumentRecords::copyAppendixInfo(_templateId, newId, &error)) {
             setWriteError(error);
             return false;
         }

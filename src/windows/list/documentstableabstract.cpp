@@ -579,22 +579,6 @@ qint64 DocumentsTableAbstract::duplicateRecord(qint64 id, QString* error) {
     return done ? newId : 0;
 }
 
-bool DocumentsTableAbstract::deleteDocuments(const QList<qint64>& ids, QString* error) {
-    return DocumentStore::deleteDocuments(ids, error);
-}
-
-qint64 DocumentsTableAbstract::copyDocument(qint64 id, QString* error) {
-    return DocumentStore::copyDocument(id, error);
-}
-
-bool DocumentsTableAbstract::copyDependentRows(qint64 fromId, qint64 toId, QString* error) {
-    return DocumentStore::copyDependentRows(fromId, toId, error);
-}
-
-qint64 DocumentsTableAbstract::duplicateDocument(qint64 id, QString* error) {
-    return DocumentStore::duplicateDocument(id, error);
-}
-
 bool DocumentsTableAbstract::autoFillFrdoVirtual(qint64 sqlDocId, QString* error) {
     const auto rules = _autoFill.constFind(QStringLiteral("Frdo"));
     if (rules == _autoFill.constEnd()) {

@@ -60,12 +60,6 @@ public:
     virtual bool copyAdditionalRecords(qint64 fromId, qint64 toId, QString* error = nullptr);
     // copyRecord() and copyAdditionalRecords() together, all or nothing; the new id or 0.
     qint64 duplicateRecord(qint64 id, QString* error = nullptr);
-    // The store's statements behind the three above (DocumentStore), for callers that have no list.
-    static bool deleteDocuments(const QList<qint64>& ids, QString* error = nullptr);
-    static qint64 copyDocument(qint64 id, QString* error = nullptr);
-    static bool copyDependentRows(qint64 fromId, qint64 toId, QString* error = nullptr);
-    // copyDocument() and copyDependentRows() together, all or nothing; the new id or 0.
-    static qint64 duplicateDocument(qint64 id, QString* error = nullptr);
     // Fills the document's FRDO row by the "Frdo" rule set, all or nothing.
     virtual bool autoFillFrdoVirtual(qint64 sqlDocId, QString* error = nullptr);
 

@@ -2,7 +2,6 @@
 #include "ui_selecttemplatedialog.h"
 
 #include "dialoggeometry.h"
-#include "documentstableabstract.h"
 #include "documentstore.h"
 #include "inputhelpers.h"
 #include "messagebox.h"
@@ -89,8 +88,7 @@ void SelectTemplateDialog::onDeleteTemplate() {
     if (answer != QMessageBox::Ok)
         return;
     QString error;
-    DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
-    if (!(list ? list->deleteRecords({id}, &error) : DocumentStore::deleteDocuments({id}, &error)))
+    if (!DocumentStore::deleteDocuments({id}, &error))
         MessageBox::critical(this, MessageBox::errorTitle(), QStringLiteral("Не удалось удалить шаблон.\n") + error);
     fillListWidget();
     setTemplateButtonsEnabled(false);
@@ -101,8 +99,7 @@ void SelectTemplateDialog::onCopyTemplate() {
     if (id <= 0)
         return;
     QString error;
-    DocumentsTableAbstract* list = DocumentsTableAbstract::instance();
-    const qint64 newId = list ? list->duplicateRecord(id, &error) : DocumentStore::duplicateDocument(id, &error);
+    const qint64 newId = DocumentStore::duplicateDocument(id, &error);
     if (newId <= 0)
         MessageBox::critical(this, MessageBox::errorTitle(),
                              QStringLiteral("Не удалось создать копию шаблона.\n") + error);

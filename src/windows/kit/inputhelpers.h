@@ -13,7 +13,7 @@ class QComboBox;
 class QObject;
 class QWidget;
 
-// Helpers the edit dialogs share: used-values combo boxes, tolerant date reading, digits-only
+// Helpers many dialogs share: used-values combo boxes, tolerant date reading, digits-only
 // texts, row exchange, help texts and spell-checking installation.
 namespace InputHelpers {
 // Appends the values already used in `column` of `table` (at most `limit`, 0 for all) to `combo`.
