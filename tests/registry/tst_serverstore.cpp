@@ -380,13 +380,14 @@ private slots:
         QVERIFY(!ran);
         QVERIFY(!error.isEmpty());
         error.clear();
-        QVERIFY2(EditTransaction::save(
-                     &dialog,
-                     [](QString* why) {
-                         return DocumentRecords::update(bigId, {{QStringLiteral("fio1"), QStringLiteral("После")}}, why);
-                     },
-                     &error),
-                 qPrintable(error));
+        QVERIFY2(
+            EditTransaction::save(
+                &dialog,
+                [](QString* why) {
+                    return DocumentRecords::update(bigId, {{QStringLiteral("fio1"), QStringLiteral("После")}}, why);
+                },
+                &error),
+            qPrintable(error));
         EditTransaction::release(&dialog);
         QSqlDatabase other = _server->connect(QStringLiteral("other"), Database::serverAddress().database, &error);
         const QVariantList row = documentRow(other, bigId);
