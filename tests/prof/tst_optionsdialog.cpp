@@ -1,9 +1,10 @@
-#include "reportpage.h"
-#include "guifixture.h"
 #include "bossguidedialog.h"
+#include "database.h"
 #include "engine.h"
+#include "guifixture.h"
 #include "optionsdialog.h"
 #include "printdata.h"
+#include "reportpage.h"
 #include "testregistry.h"
 
 #include <QDateTime>
@@ -247,23 +248,35 @@ private slots:
                                     << "refused";
         QTest::newRow("read-only connection") << ""
                                               << "attempt to write a readonly database";
+        // Every value taken, the commit refused: a row left behind breaks a deferred key.
+        QTest::newRow("commit refused") << "commit"
+                                        << "FOREIGN KEY constraint failed";
     }
     void saveFailure() {
         QFETCH(QString, refused);
         QFETCH(QString, reason);
         Options o(previous);
-        if (refused.isEmpty())
+        if (refused.isEmpty()) {
             runSql(QStringLiteral("PRAGMA query_only = 1;"));
-        else
+        } else if (refused == QLatin1String("commit")) {
+            runSql(QStringLiteral("PRAGMA foreign_keys = ON;"));
+            runSql(QStringLiteral("CREATE TABLE Orphans (profId INTEGER REFERENCES ProfDocuments(profId) "
+                                  "DEFERRABLE INITIALLY DEFERRED);"));
+            runSql(QStringLiteral("CREATE TRIGGER orphan AFTER INSERT ON Variables BEGIN INSERT INTO Orphans "
+                                  "VALUES (-1); END;"));
+        } else
             runSql(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Variables WHEN NEW.Name = '%1' "
                                   "BEGIN SELECT RAISE(ABORT, 'refused'); END;")
                        .arg(refused));
         QSignalSpy updated(o.dialog.data(), &OptionsDialog::updateOptions);
+        QSignalSpy framesBox(Database::instance(), &Database::writeFailed);
         o.type(QStringLiteral("lineEditCity"), QStringLiteral("г. Новый"));
         o.click("pushButtonSave");
         QCOMPARE(MessageBox::lastShown().title, QStringLiteral("Ошибка"));
         QCOMPARE(MessageBox::lastShown().text, QStringLiteral("Не удалось сохранить данные организации.\n") + reason);
         QCOMPARE(MessageBox::shown().size(), 1);
+        // One channel: the main window is not told as well.
+        QCOMPARE(framesBox.count(), 0);
         QVERIFY(!o.closed());
         QCOMPARE(updated.count(), 0);
         QCOMPARE(o.text(QStringLiteral("lineEditCity")), QStringLiteral("г. Новый"));

@@ -26,8 +26,9 @@ const qint64 bigId = Q_INT64_C(1) << 62;
 const QString megabyte = QString(1 << 20, QChar(0x0416));
 const QString nullText = QString();
 
-// The ways a write fails: a trigger that refuses it, or a connection that may only read.
-enum class Failure { Trigger, QueryOnly };
+// The ways a write fails: a trigger that refuses it, a connection that may only read, or a commit
+// refused at the end (a trigger leaves a row behind that breaks a deferred key).
+enum class Failure { Trigger, QueryOnly, Commit };
 
 void makeWritesFail(Failure failure, const QString& table,
                     const QStringList& events = {QStringLiteral("INSERT"), QStringLiteral("UPDATE"),
@@ -36,14 +37,31 @@ void makeWritesFail(Failure failure, const QString& table,
         sql(QStringLiteral("PRAGMA query_only = 1;"));
         return;
     }
+    if (failure == Failure::Commit) {
+        // Outside a transaction only: the setting is ignored inside one.
+        sql(QStringLiteral("PRAGMA foreign_keys = ON;"));
+        sql(QStringLiteral("CREATE TABLE IF NOT EXISTS Orphans (profId INTEGER REFERENCES ProfDocuments(profId) "
+                           "DEFERRABLE INITIALLY DEFERRED);"));
+        for (const QString& event : events)
+            sql(QStringLiteral("CREATE TRIGGER orphan_%1_%2 AFTER %2 ON %1 BEGIN INSERT INTO Orphans VALUES (-1); END;")
+                    .arg(table, event));
+        return;
+    }
     for (const QString& event : events)
         sql(QStringLiteral("CREATE TRIGGER refuse_%1_%2 BEFORE %2 ON %1 BEGIN SELECT RAISE(ABORT, 'отказано'); END;")
                 .arg(table, event));
 }
 
 QString expectedReason(Failure failure) {
-    return failure == Failure::Trigger ? QStringLiteral("отказано")
-                                       : QStringLiteral("attempt to write a readonly database");
+    switch (failure) {
+    case Failure::Trigger:
+        return QStringLiteral("отказано");
+    case Failure::QueryOnly:
+        return QStringLiteral("attempt to write a readonly database");
+    case Failure::Commit:
+        break;
+    }
+    return QStringLiteral("FOREIGN KEY constraint failed");
 }
 
 QVariantMap documentValues(const QString& text, const QVariant& date) {
@@ -243,9 +261,10 @@ private slots:
             {"appendix text", QStringLiteral("ProfDocuments")},   {"frdo row", QStringLiteral("ProfFrdo")},
             {"subject", QStringLiteral("ProfDetails")},           {"signatory", QStringLiteral("Bosses")},
             {"organisation", QStringLiteral("Variables")},        {"frdo update", QStringLiteral("ProfFrdo")}};
-        for (const Failure failure : {Failure::Trigger, Failure::QueryOnly})
+        const char* const failureNames[] = {"trigger", "query_only", "refused commit"};
+        for (const Failure failure : {Failure::Trigger, Failure::QueryOnly, Failure::Commit})
             for (int i = 0; i < writes.size(); ++i)
-                QTest::addRow("%s, %s", writes[i].first, failure == Failure::Trigger ? "trigger" : "query_only")
+                QTest::addRow("%s, %s", writes[i].first, failureNames[int(failure)])
                     << int(failure) << writes[i].second << i
                     << (i == 7 ? QStringList{QStringLiteral("UPDATE")} : QStringList{});
     }
@@ -356,6 +375,59 @@ private slots:
         EditTransaction::release(&documentDialog);
         QVERIFY(DocumentRecords::readAppendixInfo(id, &text, &hide));
         QCOMPARE(text, QStringLiteral("приложение"));
+    }
+
+    // A dialog's save that fails, at its writes or at the commit, undoes its own writes only: what
+    // the dialogs wrote before it stays open, and the next save goes through.
+    void failedSaveUndoesItsOwn_data() {
+        QTest::addColumn<int>("failure");
+        QTest::newRow("trigger") << int(Failure::Trigger);
+        QTest::newRow("query_only") << int(Failure::QueryOnly);
+        QTest::newRow("refused commit") << int(Failure::Commit);
+    }
+
+    void failedSaveUndoesItsOwn() {
+        QFETCH(int, failure);
+        QObject dialog;
+        const qint64 id = newDocument(bigId);
+        // The key's setting takes effect outside a transaction only; query_only anywhere.
+        const bool readOnly = Failure(failure) == Failure::QueryOnly;
+        if (!readOnly)
+            makeWritesFail(Failure(failure), QStringLiteral("ProfFrdo"));
+        EditTransaction::begin(&dialog);
+        QString error;
+        QVERIFY(DocumentRecords::updateAppendixInfo(id, QStringLiteral("не сохранено"), true, &error));
+        if (readOnly)
+            makeWritesFail(Failure::QueryOnly, QString());
+        const auto saveFrdo = [&] {
+            return EditTransaction::save(
+                &dialog,
+                [&](QString* reason) {
+                    return FrdoRecords::write(id, frdoValues(QStringLiteral("новое"), QVariant()), reason);
+                },
+                &error);
+        };
+        QVERIFY(!saveFrdo());
+        QCOMPARE(error, expectedReason(Failure(failure)));
+        QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM ProfFrdo;")).toInt(), 0);
+        QString text;
+        bool hide = false;
+        QVERIFY(DocumentRecords::readAppendixInfo(id, &text, &hide));
+        QCOMPARE(text, QStringLiteral("не сохранено"));
+        QVERIFY(EditTransaction::isOwnedBy(&dialog));
+
+        // Nothing of the failed save is left to break the next one.
+        sql(QStringLiteral("PRAGMA query_only = 0;"));
+        for (const char* event : {"INSERT", "UPDATE", "DELETE"}) {
+            sql(QStringLiteral("DROP TRIGGER IF EXISTS refuse_ProfFrdo_%1;").arg(QLatin1String(event)));
+            sql(QStringLiteral("DROP TRIGGER IF EXISTS orphan_ProfFrdo_%1;").arg(QLatin1String(event)));
+        }
+        error.clear();
+        QVERIFY2(saveFrdo(), qPrintable(error));
+        EditTransaction::release(&dialog);
+        QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM ProfFrdo;")).toInt(), 1);
+        QVERIFY(DocumentRecords::readAppendixInfo(id, &text, &hide));
+        QCOMPARE(text, QStringLiteral("не сохранено"));
     }
 
     void signatories() {

@@ -120,6 +120,106 @@ private slots:
         QCOMPARE(names(), kept);
     }
 
+    // A save of the edit dialogs: its savepoint ends with the commit of the transaction it stands
+    // in. A refused commit undoes the save's own work only; what was written before it stays open.
+    void commitUndoesOnlyItsOwn_data() {
+        QTest::addColumn<Trouble>("trouble");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("written") << Trouble::None << QString();
+        QTest::newRow("trigger") << Trouble::Trigger << QStringLiteral("отказано");
+        QTest::newRow("read only") << Trouble::QueryOnly << QStringLiteral("attempt to write a readonly database");
+        QTest::newRow("commit refused") << Trouble::ReleaseFails << QStringLiteral("FOREIGN KEY constraint failed");
+    }
+
+    void commitUndoesOnlyItsOwn() {
+        QFETCH(Trouble, trouble);
+        QFETCH(QString, reason);
+        QSqlDatabase db = QSqlDatabase::database();
+        QVERIFY(db.transaction());
+        QVERIFY(insert(QStringLiteral("Ёж")));
+        if (trouble == Trouble::Trigger)
+            run(QStringLiteral("CREATE TRIGGER refuse AFTER INSERT ON Person WHEN new.name = 'Вера' "
+                               "BEGIN SELECT RAISE(ABORT, 'отказано'); END;"));
+        if (trouble == Trouble::QueryOnly)
+            run(QStringLiteral("PRAGMA query_only = 1;"));
+        QString error;
+        bool done = false;
+        {
+            Savepoint savepoint(QStringLiteral("save"));
+            QVERIFY(savepoint.isOpen());
+            const bool written =
+                insert(QStringLiteral("Борис"), &error) &&
+                (trouble == Trouble::ReleaseFails
+                     ? run(QStringLiteral("INSERT INTO Person(name, parent) VALUES('Вера', 42);")).lastError().type() ==
+                           QSqlError::NoError
+                     : insert(QStringLiteral("Вера"), &error));
+            done = written && savepoint.commit(&error);
+        }
+        QCOMPARE(done, trouble == Trouble::None);
+        QCOMPARE(error, reason);
+        run(QStringLiteral("PRAGMA query_only = 0;"));
+        const QStringList earlier{QStringLiteral("Анна"), QStringLiteral("Ёж")};
+        if (done) {
+            // Committed: nothing is left open to roll back.
+            QVERIFY(!db.rollback());
+            QCOMPARE(names(), earlier + QStringList({QStringLiteral("Борис"), QStringLiteral("Вера")}));
+            return;
+        }
+        QCOMPARE(names(), earlier);
+        QVERIFY(db.rollback());
+        QCOMPARE(names(), QStringList{QStringLiteral("Анна")});
+    }
+
+    // Writes that belong together inside an open transaction: all of them or none, and a release
+    // the file refuses is told, not passed over.
+    void nestedAllOrNothing_data() {
+        QTest::addColumn<bool>("inTransaction");
+        QTest::addColumn<Trouble>("trouble");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("inside: written") << true << Trouble::None << QString();
+        QTest::newRow("inside: work fails") << true << Trouble::WorkFails << QString();
+        QTest::newRow("inside: trigger") << true << Trouble::Trigger << QStringLiteral("отказано");
+        QTest::newRow("alone: written") << false << Trouble::None << QString();
+        QTest::newRow("alone: release refused")
+            << false << Trouble::ReleaseFails << QStringLiteral("FOREIGN KEY constraint failed");
+    }
+
+    void nestedAllOrNothing() {
+        QFETCH(bool, inTransaction);
+        QFETCH(Trouble, trouble);
+        QFETCH(QString, reason);
+        if (trouble == Trouble::Trigger)
+            run(QStringLiteral("CREATE TRIGGER refuse AFTER INSERT ON Person WHEN new.name = 'Вера' "
+                               "BEGIN SELECT RAISE(ABORT, 'отказано'); END;"));
+        QSqlDatabase db = QSqlDatabase::database();
+        if (inTransaction)
+            QVERIFY(db.transaction());
+        QString error;
+        const bool done = Savepoint::nested(
+            QStringLiteral("pair"),
+            [&] {
+                if (!insert(QStringLiteral("Борис"), &error))
+                    return false;
+                if (trouble == Trouble::ReleaseFails)
+                    run(QStringLiteral("INSERT INTO Person(name, parent) VALUES('Вера', 42);"));
+                else if (!insert(QStringLiteral("Вера"), &error))
+                    return false;
+                return trouble != Trouble::WorkFails;
+            },
+            &error);
+        QCOMPARE(done, trouble == Trouble::None);
+        QCOMPARE(error, reason);
+        // Nothing of a refused pair waits for a later commit.
+        if (inTransaction)
+            QVERIFY(db.commit());
+        else
+            QVERIFY(!db.rollback());
+        const QStringList kept =
+            done ? QStringList{QStringLiteral("Анна"), QStringLiteral("Борис"), QStringLiteral("Вера")}
+                 : QStringList{QStringLiteral("Анна")};
+        QCOMPARE(names(), kept);
+    }
+
     // Left unreleased (an early return, an exception), the work is undone; released, it stays.
     void scopeUndoesUnreleasedWork() {
         {

@@ -355,6 +355,49 @@ private slots:
         QSqlDatabase::removeDatabase(QStringLiteral("other"));
     }
 
+    // A pair of writes that belongs to the dialogs' transaction is refused once the connection that
+    // transaction stood on is gone: it is not committed on its own on a new connection. The next
+    // save opens the connection again and goes through.
+    void pairRefusedAfterTheConnectionWasLost() {
+        const QString failure = openSample();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QObject dialog;
+        EditTransaction::begin(&dialog);
+        QString error;
+        QVERIFY(_server->pause(&error));
+        const std::unique_ptr<PgTestServer, void (*)(PgTestServer*)> back(_server, [](PgTestServer* s) {
+            if (!s->isRunning())
+                s->resume();
+        });
+        QVERIFY2(_server->resume(&error), qPrintable(error));
+        bool ran = false;
+        QVERIFY(!EditTransaction::atomically(
+            [&] {
+                ran = true;
+                return DocumentRecords::update(bigId, {{QStringLiteral("qual"), QStringLiteral("Пара")}}, &error);
+            },
+            &error));
+        QVERIFY(!ran);
+        QVERIFY(!error.isEmpty());
+        error.clear();
+        QVERIFY2(
+            EditTransaction::save(
+                &dialog,
+                [](QString* why) {
+                    return DocumentRecords::update(bigId, {{QStringLiteral("fio1"), QStringLiteral("После")}}, why);
+                },
+                &error),
+            qPrintable(error));
+        EditTransaction::release(&dialog);
+        QSqlDatabase other = _server->connect(QStringLiteral("other"), Database::serverAddress().database, &error);
+        const QVariantList row = documentRow(other, bigId);
+        QCOMPARE(row.value(1).toString(), QStringLiteral("После"));
+        QVERIFY(row.value(3).toString() != QStringLiteral("Пара"));
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    }
+
     void refusalsInWords_data() {
         QTest::addColumn<QString>("how");
         QTest::addColumn<int>("problem");

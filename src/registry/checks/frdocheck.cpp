@@ -5,6 +5,7 @@
 #include "plausibleyears.h"
 #include "snils.h"
 #include "sqldialect.h"
+#include "storequery.h"
 #include "valuetext.h"
 
 #include <QDate>
@@ -308,16 +309,11 @@ bool readServerRows(const QString& sql, const QList<qint64>& ids, const std::fun
                     QString* error) {
     QSqlQuery query(QSqlDatabase::database());
     query.setForwardOnly(true);
-    bool ok = query.prepare(sql);
-    if (ok) {
-        query.addBindValue(SqlDialect::jsonIds(ids));
-        ok = query.exec();
-    }
-    if (!ok) {
-        *error = query.lastError().text();
-        MZ_LOG() << "FRDO check failed:" << *error;
+    if (!StoreQuery::prepare(query, sql, error))
         return false;
-    }
+    query.addBindValue(SqlDialect::jsonIds(ids));
+    if (!StoreQuery::write(query, error))
+        return false;
     QVariantMap row;
     QVector<QVariantMap::iterator> cells;
     const QSqlRecord record = query.record();
@@ -328,7 +324,7 @@ bool readServerRows(const QString& sql, const QList<qint64>& ids, const std::fun
             *cells.at(i) = query.isNull(i) ? QVariant() : query.value(i);
         take(row);
     }
-    return true;
+    return !query.lastError().isValid() || StoreQuery::failed(query, error);
 }
 
 bool readRows(const QString& sql, const QList<qint64>& ids, const std::function<void(const QVariantMap&)>& take,
@@ -336,15 +332,9 @@ bool readRows(const QString& sql, const QList<qint64>& ids, const std::function<
     if (SqlDialect::isServer())
         return readServerRows(sql, ids, take, error);
     sqlite3* db = Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
-    if (!db) {
-        *error = QStringLiteral("no open registry");
-        return false;
-    }
-    const auto fail = [&]() {
-        *error = QString::fromUtf8(sqlite3_errmsg(db));
-        MZ_LOG() << "FRDO check failed:" << *error;
-        return false;
-    };
+    if (!db)
+        return StoreQuery::fail(error, QStringLiteral("no open registry"));
+    const auto fail = [&] { return StoreQuery::fail(error, QString::fromUtf8(sqlite3_errmsg(db))); };
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &raw, nullptr) != SQLITE_OK) {
         sqlite3_finalize(raw);

@@ -2,6 +2,7 @@
 
 #include "mzlog.h"
 #include "nameorder.h"
+#include "storequery.h"
 #include "valuetext.h"
 
 #include <QSet>
@@ -59,14 +60,6 @@ XlsxPageSetup bookPage() {
     page.marginTop = 0.6;
     page.marginBottom = 0.7;
     return page;
-}
-
-bool runQuery(QSqlQuery& query, const QString& sql) {
-    query.setForwardOnly(true); // one row at a time, not the whole registry
-    if (query.exec(sql))
-        return true;
-    MZ_LOG() << "cannot read the documents" << query.lastError().text() << sql;
-    return false;
 }
 
 QString dayText(const QVariant& value) {
@@ -161,7 +154,8 @@ bool writeDocument(XlsxWorkbook& book, int row, const QSqlQuery& query, int form
 
 int documentCount() {
     QSqlQuery query(QSqlDatabase::database());
-    return runQuery(query, countSql) && query.next() ? query.value(0).toInt() : 0;
+    query.setForwardOnly(true);
+    return StoreQuery::run(query, countSql, nullptr) && query.next() ? query.value(0).toInt() : 0;
 }
 
 bool failed(XlsxWorkbook& book, const QSqlError& failure, const QString& path, QString* error, ExportFailure* kind) {
@@ -217,7 +211,8 @@ bool RegistryBook::write(const QList<qint64>& ids, const QString& path, QString*
         return cancelled(book, failure);
     const QSqlDatabase db = QSqlDatabase::database();
     QSqlQuery query(db);
-    if (!runQuery(query, bookSql(db)))
+    query.setForwardOnly(true); // one row at a time, not the whole registry
+    if (!StoreQuery::run(query, bookSql(db), nullptr))
         return failed(book, query.lastError(), path, error, failure);
     int number = 0;
     QString tooLong;

@@ -5,6 +5,7 @@
 #include "productinfo.h"
 #include "rowqueue.h"
 #include "sqldialect.h"
+#include "storequery.h"
 
 #include <QDir>
 #include <QSqlDatabase>
@@ -34,19 +35,22 @@ public:
     // The reason of a failure, empty on success. One statement, so that a failure leaves nothing
     // half filled, inside an edit dialog's transaction or outside one, on either store.
     QString fill(const QList<qint64>& ids) {
-        QSqlQuery query(_db);
+        QString reason;
         for (const QString& sql :
              {QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS orvane_export_ids (id %1 PRIMARY KEY)")
                   .arg(SqlDialect::idType(_db)),
               QStringLiteral("DELETE FROM ") + idTable})
-            if (!query.exec(sql))
-                return query.lastError().text();
+            if (!StoreQuery::run(_db, sql, &reason))
+                return reason;
         QSqlQuery insert(_db);
-        if (!insert.prepare(QStringLiteral("INSERT INTO %1 (id) SELECT DISTINCT value FROM (%2) AS ids")
-                                .arg(idTable, SqlDialect::idsFromJson(_db, QStringLiteral("?")))))
-            return insert.lastError().text();
+        if (!StoreQuery::prepare(insert,
+                                 QStringLiteral("INSERT INTO %1 (id) SELECT DISTINCT value FROM (%2) AS ids")
+                                     .arg(idTable, SqlDialect::idsFromJson(_db, QStringLiteral("?"))),
+                                 &reason))
+            return reason;
         insert.addBindValue(SqlDialect::jsonIds(ids));
-        return insert.exec() ? QString() : insert.lastError().text();
+        StoreQuery::write(insert, &reason);
+        return reason;
     }
 
 private:
@@ -233,7 +237,7 @@ ExportFailure XlsxExport::readFailure(const QSqlError& error, const QString& pat
         *reason = XlsxWorkbook::noRoomText(path, QDir::tempPath());
         return ExportFailure::Output;
     }
-    *reason = QStringLiteral("Не удалось прочитать записи из базы данных:\n%1").arg(error.text());
+    *reason = QStringLiteral("Не удалось прочитать записи из базы данных:\n%1").arg(StoreQuery::reasonOf(error));
     return ExportFailure::Database;
 }
 

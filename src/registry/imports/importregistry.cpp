@@ -150,22 +150,14 @@ bool ImportRegistry::select(const QString& sql, const QJsonArray& values, const 
                             QString* error) {
     QSqlQuery query(QSqlDatabase::database());
     query.setForwardOnly(true);
-    if (!query.prepare(sql)) {
-        MZ_LOG() << StoreQuery::reasonOf(query) << sql;
-        StoreQuery::keep(error, StoreQuery::reasonOf(query));
+    if (!StoreQuery::prepare(query, sql, error))
         return false;
-    }
     query.addBindValue(QString::fromUtf8(QJsonDocument(values).toJson(QJsonDocument::Compact)));
-    if (!StoreQuery::exec(query)) {
-        MZ_LOG() << StoreQuery::reasonOf(query);
-        StoreQuery::keep(error, StoreQuery::reasonOf(query));
+    if (!StoreQuery::write(query, error))
         return false;
-    }
     while (query.next())
         take(query);
-    if (query.lastError().isValid()) {
-        StoreQuery::keep(error, StoreQuery::reasonOf(query));
-        return false;
-    }
+    if (query.lastError().isValid())
+        return StoreQuery::fail(error, StoreQuery::reasonOf(query));
     return true;
 }

@@ -5,6 +5,7 @@
 #include "documentstore.h"
 #include "frdoautofill.h"
 #include "mzlog.h"
+#include "savepoint.h"
 #include "sqldialect.h"
 #include "storequery.h"
 
@@ -52,11 +53,10 @@ QStringList numbersToClaim(const QVector<ImportRecord>& records) {
 
 bool numberHeld(QSqlQuery& query, const QString& number, bool* held, QString* error) {
     query.bindValue(0, number);
-    if (!StoreQuery::exec(query) || !query.next()) {
-        MZ_LOG() << StoreQuery::reasonOf(query);
-        StoreQuery::keep(error, StoreQuery::reasonOf(query));
+    if (!StoreQuery::write(query, error))
         return false;
-    }
+    if (!query.next())
+        return StoreQuery::fail(error, StoreQuery::reasonOf(query));
     *held = query.value(0).toLongLong() > 0;
     query.finish();
     return true;
@@ -67,13 +67,10 @@ bool numberHeld(QSqlQuery& query, const QString& number, bool* held, QString* er
 // save would wait for the import.
 bool claimNumbers(const QStringList& numbers, QStringList* taken, QString* error) {
     if (SqlDialect::isServer() && numbers.size() > maxNumberLocks) {
-        QSqlQuery lock(QSqlDatabase::database());
-        if (!lock.exec(QStringLiteral("SET LOCAL lock_timeout = '5s'")) ||
-            !lock.exec(QStringLiteral("LOCK TABLE ProfDocuments IN SHARE ROW EXCLUSIVE MODE"))) {
-            MZ_LOG() << StoreQuery::reasonOf(lock);
-            StoreQuery::keep(error, StoreQuery::reasonOf(lock));
+        QSqlDatabase db = QSqlDatabase::database();
+        if (!StoreQuery::run(db, QStringLiteral("SET LOCAL lock_timeout = '5s'"), error) ||
+            !StoreQuery::run(db, QStringLiteral("LOCK TABLE ProfDocuments IN SHARE ROW EXCLUSIVE MODE"), error))
             return false;
-        }
         QSet<QString> held;
         if (!ImportStore::takenNumbers(&held, error))
             return false;
@@ -85,12 +82,11 @@ bool claimNumbers(const QStringList& numbers, QStringList* taken, QString* error
     QSqlDatabase db = QSqlDatabase::database();
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("SELECT COUNT(1) FROM ProfDocuments WHERE attNumber=? AND "
-                                      "COALESCE(isTemplate,0)!=1 AND COALESCE(isDuplicate,0)=0;"))) {
-        MZ_LOG() << StoreQuery::reasonOf(query);
-        StoreQuery::keep(error, StoreQuery::reasonOf(query));
+    if (!StoreQuery::prepare(query,
+                             QStringLiteral("SELECT COUNT(1) FROM ProfDocuments WHERE attNumber=? AND "
+                                            "COALESCE(isTemplate,0)!=1 AND COALESCE(isDuplicate,0)=0;"),
+                             error))
         return false;
-    }
     for (const QString& number : numbers) {
         if (!DocumentRecords::lockAttNumber(db, number, error))
             return false;
@@ -138,11 +134,12 @@ public:
         if (_templateId <= 0)
             return true;
         const QString frdoColumns = Database::instance()->columns(frdoTable, false);
-        return prepareQuery(_subjects,
-                            QStringLiteral("INSERT INTO ProfDetails (profId, name, count, rate) SELECT ?, name, count, "
-                                           "rate FROM ProfDetails WHERE profId=? ORDER BY detId;"),
-                            error) &&
-               prepareQuery(
+        return StoreQuery::prepare(
+                   _subjects,
+                   QStringLiteral("INSERT INTO ProfDetails (profId, name, count, rate) SELECT ?, name, count, "
+                                  "rate FROM ProfDetails WHERE profId=? ORDER BY detId;"),
+                   error) &&
+               StoreQuery::prepare(
                    _frdo,
                    QStringLiteral("INSERT INTO ProfFrdo (profId, %1) SELECT ?, %1 FROM ProfFrdo WHERE profId=?;")
                        .arg(frdoColumns),
@@ -156,16 +153,6 @@ public:
     }
 
 private:
-    static bool prepareQuery(QSqlQuery& query, const QString& sql, QString* error) {
-        query = QSqlQuery(QSqlDatabase::database());
-        query.setForwardOnly(true);
-        if (query.prepare(sql))
-            return true;
-        MZ_LOG() << StoreQuery::reasonOf(query) << sql;
-        StoreQuery::keep(error, StoreQuery::reasonOf(query));
-        return false;
-    }
-
     // The record's columns that go into `table`, in the registry's spelling; false when one is
     // not the table's (they are formatted into the statement).
     static bool columnsOf(const QVariantMap& values, const QString& table, QStringList* columns, QString* error) {
@@ -193,7 +180,7 @@ private:
                 .arg(names.join(QStringLiteral(", ")), QStringLiteral("?, ").repeated(names.size()).chopped(2),
                      SqlDialect::returningId(QSqlDatabase::database(), QStringLiteral("profId")));
         QSqlQuery query;
-        if (!prepareQuery(query, sql, error))
+        if (!StoreQuery::prepare(query, sql, error))
             return nullptr;
         return &_documentInserts.insert(key, query).value();
     }
@@ -257,10 +244,10 @@ private:
             for (const QString& column : qAsConst(columns))
                 assignments << column + QStringLiteral("=?");
             QSqlQuery query;
-            if (!prepareQuery(query,
-                              QStringLiteral("UPDATE ProfFrdo SET %1 WHERE profId=?;")
-                                  .arg(assignments.join(QStringLiteral(", "))),
-                              error))
+            if (!StoreQuery::prepare(query,
+                                     QStringLiteral("UPDATE ProfFrdo SET %1 WHERE profId=?;")
+                                         .arg(assignments.join(QStringLiteral(", "))),
+                                     error))
                 return false;
             it = _frdoUpdates.insert(key, query);
         }
@@ -285,14 +272,12 @@ bool ImportStore::takenNumbers(QSet<QString>* numbers, QString* error) {
     numbers->clear();
     QSqlQuery query(QSqlDatabase::database());
     query.setForwardOnly(true);
-    // A statement SQLite refuses to prepare keeps its reason only until it is run.
-    if (!query.prepare(QStringLiteral("SELECT attNumber FROM ProfDocuments WHERE COALESCE(isTemplate,0)!=1 AND "
-                                      "COALESCE(isDuplicate,0)=0 AND attNumber IS NOT NULL;")) ||
-        !StoreQuery::exec(query)) {
-        MZ_LOG() << StoreQuery::reasonOf(query);
-        StoreQuery::keep(error, StoreQuery::reasonOf(query));
+    if (!StoreQuery::prepare(query,
+                             QStringLiteral("SELECT attNumber FROM ProfDocuments WHERE COALESCE(isTemplate,0)!=1 AND "
+                                            "COALESCE(isDuplicate,0)=0 AND attNumber IS NOT NULL;"),
+                             error) ||
+        !StoreQuery::write(query, error))
         return false;
-    }
     while (query.next()) {
         // Trimmed here: SQLite's TRIM takes only blanks away.
         const QString number = query.value(0).toString().trimmed();
@@ -300,9 +285,8 @@ bool ImportStore::takenNumbers(QSet<QString>* numbers, QString* error) {
             numbers->insert(number);
     }
     if (query.lastError().isValid()) {
-        StoreQuery::keep(error, StoreQuery::reasonOf(query));
         numbers->clear();
-        return false;
+        return StoreQuery::fail(error, StoreQuery::reasonOf(query));
     }
     return true;
 }
@@ -340,7 +324,7 @@ bool ImportStore::write(const QVector<ImportRecord>& records, qint64 templateId,
     QList<qint64> made;
     made.reserve(total);
     bool stopped = false;
-    const bool done = DocumentStore::inSavepoint(
+    const bool done = Savepoint::write(
         importSavepoint,
         [&] {
             if (!claimNumbers(numbers, &held, error))

@@ -4,6 +4,7 @@
 #include "database.h"
 #include "mzlog.h"
 #include "settingsregistry.h"
+#include "storequery.h"
 #include "valuetext.h"
 
 #include <QHash>
@@ -22,19 +23,15 @@ QString format(const QDate& date, const char* pattern) {
     return date.isValid() ? date.toString(QLatin1String(pattern)) : QString();
 }
 
-bool failed(const QSqlQuery& query) {
-    return query.lastError().type() != QSqlError::NoError;
-}
-
 // Runs `sql` with `value` bound (when valid) and moves to the first row. A statement that cannot
 // be prepared keeps SQLite's reason, which running it would replace by a parameter mismatch.
 bool first(QSqlQuery& query, const QString& sql, const QVariant& value) {
     query.setForwardOnly(true);
-    if (!query.prepare(sql))
+    if (!StoreQuery::prepare(query, sql, nullptr))
         return false;
     if (value.isValid())
         query.addBindValue(value);
-    return Database::instance()->execPrepared(query) && query.next();
+    return StoreQuery::exec(query) && query.next();
 }
 
 enum DatePart { Words = 1, Digits = 2, Day = 4, Month = 8, Year = 16, YearShort = 32 };
@@ -73,8 +70,8 @@ QVariant totalHours(const QVariant& profId, QString* error) {
     QSqlQuery query(QSqlDatabase::database());
     const bool read =
         first(query, QStringLiteral("SELECT SUM(COALESCE(count,0)) FROM ProfDetails WHERE profId = ?;"), profId);
-    if (failed(query)) {
-        *error = query.lastError().text().trimmed();
+    if (query.lastError().isValid()) {
+        *error = StoreQuery::reasonOf(query);
         return QVariant();
     }
     return read ? query.value(0) : QVariant();
@@ -151,7 +148,7 @@ void setOrganisationValues(Values& values, QString* error) {
 bool readAppendix(qint64 sqlDocId, PrintValues* out, QString* error) {
     QSqlQuery query(QSqlDatabase::database());
     query.setForwardOnly(true);
-    if (query.exec(PrintData::appendixQuery(sqlDocId))) {
+    if (StoreQuery::run(query, PrintData::appendixQuery(sqlDocId), error)) {
         const QSqlRecord record = query.record();
         for (int i = 0; i < record.count(); ++i)
             out->appendixColumns << record.fieldName(i);
@@ -163,10 +160,7 @@ bool readAppendix(qint64 sqlDocId, PrintValues* out, QString* error) {
             out->appendixRows << row;
         }
     }
-    if (!failed(query))
-        return true;
-    *error = query.lastError().text().trimmed();
-    return false;
+    return !query.lastError().isValid() || StoreQuery::failed(query, error);
 }
 } // namespace
 
@@ -195,8 +189,8 @@ bool PrintData::read(qint64 sqlDocId, bool forPrinting, PrintValues* out, QStrin
     const bool found = forPrinting
                            ? first(row, QStringLiteral("SELECT * FROM ProfDocuments WHERE profId = ?;"), sqlDocId)
                            : first(row, QStringLiteral("SELECT * FROM ProfDocuments LIMIT 1;"), QVariant());
-    if (failed(row))
-        return fail(row.lastError().text().trimmed());
+    if (row.lastError().isValid())
+        return fail(StoreQuery::reasonOf(row));
     if (!found && forPrinting)
         return true;
     out->found = found;

@@ -3,6 +3,7 @@
 #include "documentfilter.h"
 #include "mzlog.h"
 #include "sqldialect.h"
+#include "storequery.h"
 #include "valuetext.h"
 
 #include <QHash>
@@ -13,25 +14,9 @@
 #include <cmath>
 
 namespace {
-bool fail(const QSqlQuery& query, const QString& statement, QString* error) {
-    const QString reason = query.lastError().text();
-    MZ_LOG() << "cannot read the statistics" << reason << statement;
-    if (error)
-        *error = QStringLiteral("Не удалось прочитать документы: %1").arg(reason);
-    return false;
-}
-
-bool run(QSqlQuery& query, const QString& statement, QString* error, const QString& ids = QString()) {
-    query.setForwardOnly(true);
-    // A statement without values goes as it is: the server prepares no table statements.
-    bool ok = false;
-    if (ids.isNull()) {
-        ok = query.exec(statement);
-    } else if (query.prepare(statement)) {
-        query.bindValue(QStringLiteral(":ids"), ids);
-        ok = query.exec();
-    }
-    return ok || fail(query, statement, error);
+// The figures' failure, with the database's reason after the clerk's words.
+QString readFailedText(const QString& reason) {
+    return QStringLiteral("Не удалось прочитать документы: %1").arg(reason);
 }
 
 // The chosen ids, once, in a temporary table every statement joins: the list's 100,000 ids parsed
@@ -40,16 +25,21 @@ const QString chosenTable = QStringLiteral("statisticsIds");
 
 bool fillChosen(const QString& ids, QString* error) {
     QSqlDatabase db = QSqlDatabase::database();
+    // Statements without values go as they are: the server prepares no table statements.
+    if (!StoreQuery::run(db,
+                         QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS statisticsIds (id %1 PRIMARY KEY)")
+                             .arg(SqlDialect::idType(db)),
+                         error) ||
+        !StoreQuery::run(db, QStringLiteral("DELETE FROM %1").arg(chosenTable), error))
+        return false;
     QSqlQuery query(db);
-    return run(query,
-               QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS statisticsIds (id %1 PRIMARY KEY)")
-                   .arg(SqlDialect::idType(db)),
-               error) &&
-           run(query, QStringLiteral("DELETE FROM %1").arg(chosenTable), error) &&
-           run(query,
-               QStringLiteral("INSERT INTO %1 SELECT DISTINCT value FROM (%2) AS ids")
-                   .arg(chosenTable, SqlDialect::idsFromJson(db, QStringLiteral(":ids"))),
-               error, ids);
+    if (!StoreQuery::prepare(query,
+                             QStringLiteral("INSERT INTO %1 SELECT DISTINCT value FROM (%2) AS ids")
+                                 .arg(chosenTable, SqlDialect::idsFromJson(db, QStringLiteral(":ids"))),
+                             error))
+        return false;
+    query.bindValue(QStringLiteral(":ids"), ids);
+    return StoreQuery::write(query, error);
 }
 
 void emptyChosen() {
@@ -119,18 +109,24 @@ bool RegistryStatistics::read(const QList<qint64>& ids, QString* error) {
 
 bool RegistryStatistics::readCounts(const QList<qint64>& ids, QString* error) {
     clear();
-    const bool ok = fillChosen(SqlDialect::jsonIds(ids), error) && readDates(error) && readNames(error);
+    QString reason;
+    const bool ok = fillChosen(SqlDialect::jsonIds(ids), &reason) && readDates(&reason) && readNames(&reason);
     emptyChosen();
-    if (!ok)
-        clear();
-    return ok;
+    if (ok)
+        return true;
+    clear();
+    StoreQuery::keep(error, readFailedText(reason));
+    return false;
 }
 
 bool RegistryStatistics::readHours(const QList<qint64>& ids, QString* error) {
     _hours = 0;
     _hoursRead = false;
-    const bool ok = fillChosen(SqlDialect::jsonIds(ids), error) && sumHours(error);
+    QString reason;
+    const bool ok = fillChosen(SqlDialect::jsonIds(ids), &reason) && sumHours(&reason);
     emptyChosen();
+    if (!ok)
+        StoreQuery::keep(error, readFailedText(reason));
     return ok;
 }
 
@@ -141,7 +137,8 @@ bool RegistryStatistics::readDates(QString* error) {
             "SELECT d.issueDate, COALESCE(d.certificateType, 0) = 2, COALESCE(d.isDuplicate, 0) >= 1, COUNT(*) "
             "FROM ProfDocuments d WHERE d.profId IN (SELECT id FROM %1) GROUP BY 1, 2, 3")
             .arg(chosenTable);
-    if (!run(query, statement, error))
+    query.setForwardOnly(true);
+    if (!StoreQuery::run(query, statement, error))
         return false;
     while (query.next()) {
         const QDate date = issueDate(query.value(0));
@@ -162,7 +159,8 @@ bool RegistryStatistics::readNames(QString* error) {
     const QString statement = QStringLiteral("SELECT d.profession, d.qual, COUNT(*) FROM ProfDocuments d "
                                              "WHERE d.profId IN (SELECT id FROM %1) GROUP BY 1, 2")
                                   .arg(chosenTable);
-    if (!run(query, statement, error))
+    query.setForwardOnly(true);
+    if (!StoreQuery::run(query, statement, error))
         return false;
     QHash<QString, qint64> professions, qualifications;
     while (query.next()) {
@@ -181,7 +179,8 @@ bool RegistryStatistics::sumHours(QString* error) {
     // A floating-point sum: a stray huge value must not stop the figures with an overflow.
     const QString statement = QStringLiteral("SELECT %1 FROM %2 c INNER JOIN ProfDetails s ON s.profId = c.id")
                                   .arg(SqlDialect::floatSum(db, QStringLiteral("s.count")), chosenTable);
-    if (!run(query, statement, error))
+    query.setForwardOnly(true);
+    if (!StoreQuery::run(query, statement, error))
         return false;
     const double hours = query.next() ? query.value(0).toDouble() : 0;
     // Below the largest qint64, which a double cannot hold exactly.

@@ -3,6 +3,7 @@
 #include "database.h"
 #include "mzlog.h"
 #include "sqldialect.h"
+#include "storequery.h"
 #include "textmatch.h"
 #include "valuetext.h"
 
@@ -193,7 +194,7 @@ QList<qint64> DocumentFilter::shownIds(const DocumentOrder& order, QString* erro
         QSqlQuery query(QSqlDatabase::database());
         query.setForwardOnly(true);
         if (!query.exec(QString::fromLatin1(sql)))
-            return fail(query.lastError().text());
+            return fail(StoreQuery::reasonOf(query));
         while (query.next())
             take(query.value(IdAt).toLongLong(), query.value(FioAt).toString(), query.value(QualAt).toString(),
                  query.value(IssueAt).toString(), query.value(EditAt).toString(), query.value(KeyAt).toString());

@@ -21,12 +21,6 @@ const char* const lockTimeout = "SET lock_timeout = '5s'";
 // The advisory locks of certificate numbers, apart from the structure's lock.
 constexpr int attNumberLockClass = 2029111502;
 
-bool failed(const QSqlQuery& query, QString* error) {
-    MZ_LOG() << query.lastError().text() << query.lastQuery();
-    StoreQuery::keep(error, StoreQuery::reasonOf(query));
-    return false;
-}
-
 // The values of `columns` that `record` holds, by name.
 QVariantMap valuesOf(const QSqlRecord& record, const QStringList& columns) {
     QVariantMap values;
@@ -138,17 +132,14 @@ bool DocumentRecords::lockAttNumber(QSqlDatabase db, const QString& attNumber, Q
         return true;
     // Two programs saving one number at once: the second waits here for the first's commit and
     // then sees its row. The lock goes with the transaction.
+    if (!StoreQuery::run(db, QLatin1String(lockTimeout), error))
+        return false;
     QSqlQuery query(db);
-    if (!query.exec(QLatin1String(lockTimeout)))
-        return failed(query, error);
     query.prepare(QStringLiteral("SELECT pg_advisory_xact_lock(%1, hashtext(:attNumber))").arg(attNumberLockClass));
     query.bindValue(QStringLiteral(":attNumber"), attNumber.trimmed());
     if (query.exec())
         return true;
-    QString reason;
-    failed(query, &reason);
-    StoreQuery::keep(error, QStringLiteral("%1 (%2)").arg(busyNumberText(), reason));
-    return false;
+    return StoreQuery::fail(error, QStringLiteral("%1 (%2)").arg(busyNumberText(), StoreQuery::reasonOf(query)));
 }
 
 bool DocumentRecords::claimAttNumber(QSqlDatabase db, const QString& attNumber, qint64 exceptId, bool* taken,
@@ -159,8 +150,10 @@ bool DocumentRecords::claimAttNumber(QSqlDatabase db, const QString& attNumber, 
     query.prepare(QStringLiteral("SELECT COUNT(1) FROM ProfDocuments WHERE attNumber=:attNumber AND profId!=:profId"));
     query.bindValue(QStringLiteral(":attNumber"), attNumber);
     query.bindValue(QStringLiteral(":profId"), exceptId);
-    if (!query.exec() || !query.next())
-        return failed(query, error);
+    if (!query.exec() || !query.next()) {
+        MZ_LOG() << query.lastError().text() << query.lastQuery();
+        return StoreQuery::failed(query, error);
+    }
     *taken = query.value(0).toLongLong() > 0;
     return true;
 }

@@ -30,28 +30,6 @@ QString idListText(const QList<qint64>& ids) {
     return text + QLatin1Char(')');
 }
 
-// False, with the statement's error in `error` (the database's words, without the driver's).
-bool failed(const QSqlQuery& query, QString* error) {
-    if (error)
-        *error = StoreQuery::reasonOf(query.lastError());
-    return false;
-}
-
-// A statement SQLite refuses to prepare keeps its reason only until it is run.
-bool prepare(QSqlQuery& query, const QString& sql, QString* error) {
-    if (query.prepare(sql))
-        return true;
-    MZ_LOG() << query.lastError().text() << sql;
-    return failed(query, error);
-}
-
-bool failed(const QString& reason, QString* error) {
-    MZ_LOG() << reason;
-    if (error)
-        *error = reason;
-    return false;
-}
-
 // The main connection's SQLite handle, null when there is none.
 sqlite3* connectionHandle() {
     return Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
@@ -61,10 +39,6 @@ sqlite3* connectionHandle() {
 const char* const DocumentStore::listColumns[listColumnCount] = {"profId",    "fio",       "qual",    "attNumber",
                                                                  "regNumber", "issueDate", "editDate"};
 
-bool DocumentStore::inSavepoint(const QString& name, const std::function<bool()>& work, QString* error) {
-    return Savepoint::write(name, work, error);
-}
-
 bool DocumentStore::deleteDocuments(const QList<qint64>& ids, QString* error) {
     if (ids.isEmpty())
         return true;
@@ -73,14 +47,14 @@ bool DocumentStore::deleteDocuments(const QList<qint64>& ids, QString* error) {
     // Dependent rows first; a document is never left without them, nor they without it.
     QStringList tables = db->additionalTableNames();
     tables << db->mainTableName();
-    return inSavepoint(
+    return Savepoint::write(
         QStringLiteral("deleteDocuments"),
         [&] {
             for (const QString& table : tables) {
                 QSqlQuery query = db->execSql(
                     QStringLiteral("DELETE FROM %1 WHERE %2 IN %3;").arg(table, db->mainPrimaryKeyName(), list));
                 if (!query.isActive())
-                    return failed(query, error);
+                    return StoreQuery::failed(query, error);
             }
             return true;
         },
@@ -92,16 +66,17 @@ qint64 DocumentStore::copyDocument(qint64 id, QString* error) {
     const QString table = db->mainTableName();
     const QString columns = db->columns(table, false);
     QSqlQuery query(QSqlDatabase::database());
-    if (!prepare(query,
-                 QStringLiteral("INSERT INTO %1 (fio1, fio2, fio3, %2) SELECT 'КОПИЯ ' || COALESCE(fio1,''), fio2, "
-                                "fio3, %2 FROM %1 WHERE %3 = :id%4;")
-                     .arg(table, columns, db->mainPrimaryKeyName(),
-                          SqlDialect::returningId(QSqlDatabase::database(), db->mainPrimaryKeyName())),
-                 error))
+    if (!StoreQuery::prepare(
+            query,
+            QStringLiteral("INSERT INTO %1 (fio1, fio2, fio3, %2) SELECT 'КОПИЯ ' || COALESCE(fio1,''), fio2, "
+                           "fio3, %2 FROM %1 WHERE %3 = :id%4;")
+                .arg(table, columns, db->mainPrimaryKeyName(),
+                     SqlDialect::returningId(QSqlDatabase::database(), db->mainPrimaryKeyName())),
+            error))
         return 0;
     query.bindValue(QStringLiteral(":id"), id);
     if (!db->execPrepared(query)) {
-        failed(query, error);
+        StoreQuery::failed(query, error);
         return 0;
     }
     const qint64 newId = SqlDialect::insertedId(query);
@@ -117,7 +92,7 @@ bool DocumentStore::copyDependentRows(qint64 fromId, qint64 toId, QString* error
         const QString columns = db->columns(table, false);
         const QString tail = columns.isEmpty() ? QString() : QStringLiteral(", ") + columns;
         QSqlQuery query(QSqlDatabase::database());
-        if (!prepare(
+        if (!StoreQuery::prepare(
                 query,
                 QStringLiteral("INSERT INTO %1 (%2%3) SELECT :Id1%3 FROM %1 WHERE %2 = :Id2;").arg(table, key, tail),
                 error))
@@ -125,14 +100,14 @@ bool DocumentStore::copyDependentRows(qint64 fromId, qint64 toId, QString* error
         query.bindValue(QStringLiteral(":Id1"), toId);
         query.bindValue(QStringLiteral(":Id2"), fromId);
         if (!db->execPrepared(query))
-            return failed(query, error);
+            return StoreQuery::failed(query, error);
     }
     return true;
 }
 
 qint64 DocumentStore::duplicateDocument(qint64 id, QString* error) {
     qint64 newId = 0;
-    const bool done = inSavepoint(
+    const bool done = Savepoint::write(
         QStringLiteral("copyDocument"),
         [&] {
             newId = copyDocument(id, error);
@@ -147,21 +122,21 @@ qint64 DocumentStore::duplicateDocument(qint64 id, QString* error) {
 bool DocumentStore::autoFill(const AutoFillSpec& rules, qint64 id, QString* error) {
     Database* db = Database::instance();
     QSqlQuery source(QSqlDatabase::database());
-    if (!prepare(source, rules.selectSql, error))
+    if (!StoreQuery::prepare(source, rules.selectSql, error))
         return false;
     source.bindValue(QStringLiteral(":id"), id);
     if (!db->execPrepared(source))
-        return failed(source, error);
+        return StoreQuery::failed(source, error);
     // The source first: a target row for a document that does not exist would be an orphan.
     if (!source.next())
         return true;
     const QSqlRecord record = source.record();
     QSqlQuery insert(QSqlDatabase::database());
-    if (!prepare(insert, rules.insertSql, error))
+    if (!StoreQuery::prepare(insert, rules.insertSql, error))
         return false;
     insert.bindValue(QStringLiteral(":id"), id);
     if (!db->execPrepared(insert))
-        return failed(insert, error);
+        return StoreQuery::failed(insert, error);
     QMap<QString, QVariant> values;
     for (const AutoFillField& field : rules.fields) {
         QVariant value;
@@ -177,19 +152,19 @@ bool DocumentStore::autoFill(const AutoFillSpec& rules, qint64 id, QString* erro
     for (auto it = values.constBegin(); it != values.constEnd(); ++it)
         assignments << QStringLiteral("%1=:%1").arg(it.key());
     QSqlQuery update(QSqlDatabase::database());
-    if (!prepare(update,
-                 QStringLiteral("UPDATE %1 SET %2 WHERE %3=:id;")
-                     .arg(rules.table, assignments.join(QLatin1Char(',')), db->mainPrimaryKeyName()),
-                 error))
+    if (!StoreQuery::prepare(update,
+                             QStringLiteral("UPDATE %1 SET %2 WHERE %3=:id;")
+                                 .arg(rules.table, assignments.join(QLatin1Char(',')), db->mainPrimaryKeyName()),
+                             error))
         return false;
     update.bindValue(QStringLiteral(":id"), id);
     for (auto it = values.constBegin(); it != values.constEnd(); ++it)
         update.bindValue(QLatin1Char(':') + it.key(), it.value());
-    return db->execPrepared(update) || failed(update, error);
+    return db->execPrepared(update) || StoreQuery::failed(update, error);
 }
 
 bool DocumentStore::autoFillFrdo(const QList<qint64>& ids, QString* error) {
-    return inSavepoint(
+    return Savepoint::write(
         batchSavepoint,
         [&] {
             for (qint64 id : ids)
@@ -204,15 +179,16 @@ bool DocumentStore::templates(QVector<TemplateEntry>* entries, QString* error) {
     entries->clear();
     QSqlQuery query(QSqlDatabase::database());
     query.setForwardOnly(true);
-    if (!prepare(query, QStringLiteral("SELECT profId, fio1 FROM ProfDocuments WHERE isTemplate=1 ORDER BY profId;"),
-                 error) ||
+    if (!StoreQuery::prepare(
+            query, QStringLiteral("SELECT profId, fio1 FROM ProfDocuments WHERE isTemplate=1 ORDER BY profId;"),
+            error) ||
         !Database::instance()->execPrepared(query))
-        return failed(query, error);
+        return StoreQuery::failed(query, error);
     while (query.next())
         entries->append({query.value(0).toLongLong(), query.value(1).toString()});
     if (query.lastError().type() != QSqlError::NoError) {
         MZ_LOG() << "cannot read the templates" << query.lastError().text();
-        return failed(query, error);
+        return StoreQuery::failed(query, error);
     }
     return true;
 }
@@ -226,7 +202,7 @@ bool knownColumn(const QString& table, const QString& column, QString* error) {
         for (const DBColumn& c : known->columns)
             if (c.name.compare(column, Qt::CaseInsensitive) == 0)
                 return true;
-    return failed(QStringLiteral("no column %1.%2").arg(table, column), error);
+    return StoreQuery::fail(error, QStringLiteral("no column %1.%2").arg(table, column));
 }
 } // namespace
 
@@ -284,8 +260,8 @@ bool readListRowsByDriver(const DocumentStore::ListRowSink& sink, QString* error
             .arg(limit);
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!query.prepare(sql))
-        return failed(query.lastError().text() + QLatin1Char(' ') + sql, error);
+    if (!StoreQuery::prepare(query, sql, error))
+        return false;
     constexpr int texts = DocumentStore::listColumnCount - 1;
     DocumentStore::ListText cells[texts];
     QByteArray bytes[texts];
@@ -295,8 +271,10 @@ bool readListRowsByDriver(const DocumentStore::ListRowSink& sink, QString* error
         query.addBindValue(last);
         if (want.only)
             query.addBindValue(ids);
-        if (!query.exec())
-            return failed(query.lastError().text() + QLatin1Char(' ') + sql, error);
+        if (!query.exec()) {
+            MZ_LOG() << query.lastError().text() << sql;
+            return StoreQuery::failed(query, error);
+        }
         for (rows = 0; query.next(); ++rows) {
             for (int c = 0; c < texts; ++c) {
                 const QVariant value = query.value(c + 1);
@@ -307,8 +285,10 @@ bool readListRowsByDriver(const DocumentStore::ListRowSink& sink, QString* error
             last = query.value(0).toLongLong();
             sink(last, cells);
         }
-        if (query.lastError().type() != QSqlError::NoError)
-            return failed(query.lastError().text() + QLatin1Char(' ') + sql, error);
+        if (query.lastError().type() != QSqlError::NoError) {
+            MZ_LOG() << query.lastError().text() << sql;
+            return StoreQuery::failed(query, error);
+        }
         if (page)
             break;
     }
@@ -320,7 +300,7 @@ bool readListRowsOf(const DocumentStore::ListRowSink& sink, QString* error, cons
     if (!db && SqlDialect::isServer())
         return readListRowsByDriver(sink, error, want);
     if (!db)
-        return failed(QStringLiteral("no open database"), error);
+        return StoreQuery::fail(error, QStringLiteral("no open database"));
     // By id, as the file keeps its rows: no sort step.
     const QByteArray sql =
         QByteArray(selectList) + (want.limit > 0 ? " WHERE profId < ?1 ORDER BY profId DESC LIMIT ?2"
@@ -329,7 +309,8 @@ bool readListRowsOf(const DocumentStore::ListRowSink& sink, QString* error, cons
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, sql.constData(), -1, &raw, nullptr) != SQLITE_OK) {
         sqlite3_finalize(raw);
-        return failed(QString::fromUtf8(sqlite3_errmsg(db)) + QLatin1Char(' ') + QString::fromUtf8(sql), error);
+        MZ_LOG() << sql;
+        return StoreQuery::fail(error, QString::fromUtf8(sqlite3_errmsg(db)));
     }
     const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
     const QByteArray ids = want.only ? jsonOf(*want.only).toUtf8() : QByteArray();
@@ -348,7 +329,7 @@ bool readListRowsOf(const DocumentStore::ListRowSink& sink, QString* error, cons
             if (qstrcmp(sqlite3_column_name(raw, i), listColumns[c]) == 0)
                 at[c] = i;
         if (at[c] < 0)
-            return failed(QStringLiteral("no column %1").arg(QLatin1String(listColumns[c])), error);
+            return StoreQuery::fail(error, QStringLiteral("no column %1").arg(QLatin1String(listColumns[c])));
     }
     DocumentStore::ListText texts[listColumnCount - 1];
     int result;
@@ -360,8 +341,10 @@ bool readListRowsOf(const DocumentStore::ListRowSink& sink, QString* error, cons
         }
         sink(sqlite3_column_int64(raw, at[0]), texts);
     }
-    if (result != SQLITE_DONE)
-        return failed(QString::fromUtf8(sqlite3_errmsg(db)) + QLatin1Char(' ') + QString::fromUtf8(sql), error);
+    if (result != SQLITE_DONE) {
+        MZ_LOG() << sql;
+        return StoreQuery::fail(error, QString::fromUtf8(sqlite3_errmsg(db)));
+    }
     return true;
 }
 } // namespace
@@ -382,7 +365,8 @@ bool DocumentStore::readListPage(qint64 below, int rows, const ListRowSink& sink
 qint64 DocumentStore::countListRows(QString* error) {
     QSqlQuery query(QSqlDatabase::database());
     if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM ViewProfDocuments")) || !query.next()) {
-        failed(query.lastError().text(), error);
+        MZ_LOG() << "cannot count the documents" << query.lastError().text();
+        StoreQuery::failed(query, error);
         return 0;
     }
     return query.value(0).toLongLong();

@@ -14,10 +14,6 @@ struct AutoFillSpec;
 // failed; the failure is logged. Writes are all or nothing.
 class DocumentStore {
 public:
-    // Runs `work` inside a savepoint of that name, rolled back when `work` is false; false too,
-    // with the reason, when the savepoint cannot be released.
-    static bool inSavepoint(const QString& name, const std::function<bool()>& work, QString* error = nullptr);
-
     // The documents and their dependent rows.
     static bool deleteDocuments(const QList<qint64>& ids, QString* error = nullptr);
     // A copy of the document's own row, "КОПИЯ " before the surname; the new id, 0 when none was made.

@@ -1,12 +1,10 @@
 #include "edittransaction.h"
 
 #include "database.h"
-#include "mzlog.h"
+#include "savepoint.h"
 #include "storequery.h"
 
 #include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <sqlite3.h>
 
 namespace {
@@ -15,16 +13,6 @@ const QString writeSavepoint = QStringLiteral("edit_dialog_write");
 
 QSqlDatabase connection() {
     return QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
-}
-
-bool run(QSqlDatabase& db, const QString& sql, QString* error = nullptr) {
-    QSqlQuery query(db);
-    if (query.exec(sql))
-        return true;
-    MZ_LOG() << query.lastError().text() << sql;
-    if (error)
-        *error = StoreQuery::reasonOf(query.lastError());
-    return false;
 }
 } // namespace
 
@@ -65,80 +53,46 @@ bool EditTransaction::save(QObject* owner, const std::function<bool(QString*)>& 
 }
 
 bool EditTransaction::saveNow(QObject* owner, const std::function<bool(QString*)>& write, QString* error) {
-    const auto fail = [error](const QString& reason) {
-        StoreQuery::keep(error, reason);
-        return false;
-    };
-    QString reason;
-    QSqlDatabase db = connection();
-    // A server connection that was lost is tried again before the save gives up.
-    if (!db.isOpen() && !(Database::hasInstance() && Database::instance()->recover(QSqlError())))
-        return fail(StoreQuery::notOpenText());
     if (!_owner)
         begin(owner);
-    if (!savepoint(db, owner, &reason))
-        return fail(reason);
-    const bool written = write(&reason);
-    if (written && commit(owner, &reason))
-        return true;
-    undoSave(owner);
-    return fail(reason);
-}
-
-// On a server whose connection was lost and opened again, the transaction the dialogs shared went
-// with the old connection: the save begins another and tries once more.
-bool EditTransaction::savepoint(QSqlDatabase& db, QObject* owner, QString* reason) {
-    const QString statement = QStringLiteral("SAVEPOINT %1;").arg(saveSavepoint);
-    QSqlQuery query(db);
-    if (query.exec(statement))
-        return true;
-    const QSqlError failure = query.lastError();
-    MZ_LOG() << failure.text() << statement;
-    *reason = StoreQuery::reasonOf(failure);
-    const bool outside = failure.nativeErrorCode() == QLatin1String("25P01");
-    if (!outside && !(Database::hasInstance() && Database::instance()->recover(failure)))
-        return false;
-    _owner = nullptr;
-    _open = false;
-    begin(owner);
-    return run(db, statement, reason);
-}
-
-// A commit ends the one open transaction whoever began it; the saving owner begins the next.
-bool EditTransaction::commit(QObject* owner, QString* error) {
-    QSqlDatabase db = connection();
-    if (!db.commit()) {
-        MZ_LOG() << db.lastError().text();
-        *error = StoreQuery::reasonOf(db.lastError());
+    Savepoint savepoint(saveSavepoint);
+    if (!savepoint.isOpen()) {
+        StoreQuery::keep(error, savepoint.reason());
         return false;
     }
-    _owner = nullptr;
-    _open = false;
-    begin(owner);
-    return true;
-}
-
-void EditTransaction::undoSave(QObject* owner) {
-    QSqlDatabase db = connection();
-    sqlite3* handle = Database::sqliteHandle(db);
-    if (handle && sqlite3_get_autocommit(handle)) {
-        // SQLite gave the whole transaction up (as it may on a full disk): nothing of it is left.
+    // On a server whose connection was lost and opened again, the transaction the dialogs shared
+    // went with the old connection: the savepoint stands in one of its own.
+    if (savepoint.ownsTransaction()) {
         _owner = nullptr;
         _open = false;
-        begin(owner);
-        return;
     }
-    run(db, QStringLiteral("ROLLBACK TO %1;").arg(saveSavepoint));
-    run(db, QStringLiteral("RELEASE %1;").arg(saveSavepoint));
+    QString reason;
+    const bool written = write(&reason);
+    if (written && savepoint.commit(&reason)) {
+        // The commit ended the one open transaction whoever began it; the saving owner begins the next.
+        restart(owner);
+        return true;
+    }
+    savepoint.rollback();
+    afterFailedSave(owner);
+    StoreQuery::keep(error, reason);
+    return false;
 }
 
-bool EditTransaction::atomically(const std::function<bool()>& write) {
-    QSqlDatabase db = connection();
-    if (!db.isOpen() || !run(db, QStringLiteral("SAVEPOINT %1;").arg(writeSavepoint)))
-        return false;
-    const bool written = write();
-    if (!written)
-        run(db, QStringLiteral("ROLLBACK TO %1;").arg(writeSavepoint));
-    run(db, QStringLiteral("RELEASE %1;").arg(writeSavepoint));
-    return written;
+void EditTransaction::restart(QObject* owner) {
+    _owner = nullptr;
+    _open = false;
+    begin(owner);
+}
+
+void EditTransaction::afterFailedSave(QObject* owner) {
+    sqlite3* handle = Database::sqliteHandle(connection());
+    // SQLite gave the whole transaction up (as it may on a full disk): nothing of it is left.
+    // A server's transaction of the save's own ended with it.
+    if ((handle && sqlite3_get_autocommit(handle)) || !_open)
+        restart(owner);
+}
+
+bool EditTransaction::atomically(const std::function<bool()>& write, QString* error) {
+    return Savepoint::nested(writeSavepoint, write, error);
 }

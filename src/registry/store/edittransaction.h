@@ -5,7 +5,6 @@
 #include <functional>
 
 class QObject;
-class QSqlDatabase;
 
 // The one transaction the edit dialogs share on the main connection. The first dialog that opens
 // begins it; dialogs opened from it work inside it. Each save runs in a savepoint of its own and
@@ -25,15 +24,17 @@ public:
     // Runs `write` inside a savepoint and commits; `owner` then holds the next transaction.
     // False with the reason when the write or the commit failed: nothing of this save is left.
     static bool save(QObject* owner, const std::function<bool(QString* error)>& write, QString* error);
-    // Writes that belong together, inside a nested savepoint: all of them or none.
-    static bool atomically(const std::function<bool()>& write);
+    // Writes that belong together, inside a nested savepoint: all of them or none. False with the
+    // reason in `error` when the savepoint cannot be taken or released (`write` keeps its own).
+    static bool atomically(const std::function<bool()>& write, QString* error = nullptr);
 
 private:
     // save() once the write may begin.
     static bool saveNow(QObject* owner, const std::function<bool(QString* error)>& write, QString* error);
-    static bool commit(QObject* owner, QString* error);
-    static bool savepoint(QSqlDatabase& db, QObject* owner, QString* reason);
-    static void undoSave(QObject* owner);
+    // Ends the open transaction's bookkeeping; `owner` begins the next.
+    static void restart(QObject* owner);
+    // After a save was undone: begins another transaction when the one the dialogs shared is gone.
+    static void afterFailedSave(QObject* owner);
 
     static QPointer<QObject> _owner;
     static bool _open;

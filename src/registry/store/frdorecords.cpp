@@ -68,7 +68,8 @@ bool FrdoRecords::ensureRow(qint64 profId, QString* error) {
 
 bool FrdoRecords::write(qint64 profId, const QVariantMap& values, QString* error) {
     // A row made for an update that then fails must not stay behind.
-    return EditTransaction::atomically([&] { return ensureRow(profId, error) && update(profId, values, error); });
+    return EditTransaction::atomically([&] { return ensureRow(profId, error) && update(profId, values, error); },
+                                       error);
 }
 
 namespace {

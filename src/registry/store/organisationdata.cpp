@@ -1,8 +1,8 @@
 #include "organisationdata.h"
 
 #include "database.h"
-#include "documentstore.h"
 #include "mzlog.h"
+#include "savepoint.h"
 #include "storequery.h"
 
 namespace {
@@ -24,7 +24,7 @@ bool OrganisationData::write(const QVector<QPair<QString, QString>>& values, QSt
     }
     Database* db = Database::instance();
     QString why;
-    const bool saved = DocumentStore::inSavepoint(
+    const bool saved = Savepoint::write(
         savepoint,
         [&] {
             for (const auto& value : values)

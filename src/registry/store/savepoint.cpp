@@ -13,13 +13,22 @@ namespace {
 const char noTransaction[] = "25P01";
 } // namespace
 
+int Savepoint::_openOnMain = 0;
+
 Savepoint::Savepoint(const QString& name)
-    : _name(name), _connectionName(QLatin1String(QSqlDatabase::defaultConnection)) {
-    begin();
+    : _name(name), _connectionName(QLatin1String(QSqlDatabase::defaultConnection)), _main(true) {
+    begin(true);
 }
 
-Savepoint::Savepoint(const QString& name, const QSqlDatabase& db) : _name(name), _connectionName(db.connectionName()) {
-    begin();
+Savepoint::Savepoint(const QString& name, const QSqlDatabase& db)
+    : _name(name), _connectionName(db.connectionName()),
+      _main(_connectionName == QLatin1String(QSqlDatabase::defaultConnection)) {
+    begin(true);
+}
+
+Savepoint::Savepoint(const QString& name, Nested)
+    : _name(name), _connectionName(QLatin1String(QSqlDatabase::defaultConnection)), _main(true), _nested(true) {
+    begin(false);
 }
 
 Savepoint::~Savepoint() {
@@ -41,41 +50,58 @@ bool Savepoint::exec(const QString& statement, QString* error) {
     return false;
 }
 
-void Savepoint::begin() {
+void Savepoint::begin(bool mayRecover) {
     QSqlDatabase db = connection();
+    const bool outermost = !_nested && !(_main && _openOnMain > 0);
+    // A lost server connection is opened again once, and the savepoint taken on the new one.
+    const auto recovered = [&](const QSqlError& failure) {
+        if (!mayRecover || !_main || !outermost || !Database::hasInstance() || !Database::instance()->recover(failure))
+            return false;
+        _reason.clear();
+        begin(false);
+        return true;
+    };
     if (!db.isOpen()) {
         _reason = StoreQuery::notOpenText();
+        recovered(QSqlError());
         return;
     }
     const QString statement = QStringLiteral("SAVEPOINT %1;").arg(_name);
     QSqlQuery query(db);
     if (query.exec(statement)) {
-        _open = true;
+        opened();
         return;
     }
     const QSqlError failure = query.lastError();
     MZ_LOG() << failure.text() << statement;
     _reason = StoreQuery::reasonOf(failure);
     if (failure.nativeErrorCode() != QLatin1String(noTransaction)) {
-        // A lost server connection is opened again once, and the savepoint taken on the new one.
-        const bool main = _connectionName == QLatin1String(QSqlDatabase::defaultConnection);
-        if (main && Database::hasInstance() && Database::instance()->recover(failure) && exec(statement, &_reason)) {
-            _open = true;
-            _reason.clear();
-        }
+        recovered(failure);
         return;
     }
-    if (!db.transaction())
+    if (!outermost || !db.transaction())
         return;
     _ownTransaction = true;
     if (exec(statement, &_reason)) {
-        _open = true;
         _reason.clear();
+        opened();
         return;
     }
     // Without the savepoint the work could not be undone: it is not begun.
     db.rollback();
     _ownTransaction = false;
+}
+
+void Savepoint::opened() {
+    _open = true;
+    if (_main)
+        ++_openOnMain;
+}
+
+void Savepoint::closed() {
+    _open = false;
+    if (_main)
+        --_openOnMain;
 }
 
 bool Savepoint::release(QString* error) {
@@ -88,7 +114,7 @@ bool Savepoint::release(QString* error) {
         rollback();
         return false;
     }
-    _open = false;
+    closed();
     if (!_ownTransaction)
         return true;
     _ownTransaction = false;
@@ -102,10 +128,28 @@ bool Savepoint::release(QString* error) {
     return false;
 }
 
+bool Savepoint::commit(QString* error) {
+    if (!_open) {
+        StoreQuery::keep(error, _reason.isEmpty() ? StoreQuery::notOpenText() : _reason);
+        return false;
+    }
+    QSqlDatabase db = connection();
+    if (db.commit()) {
+        closed();
+        _ownTransaction = false;
+        return true;
+    }
+    MZ_LOG() << db.lastError().text();
+    _reason = StoreQuery::reasonOf(db.lastError());
+    StoreQuery::keep(error, _reason);
+    rollback();
+    return false;
+}
+
 void Savepoint::rollback() {
     if (!_open)
         return;
-    _open = false;
+    closed();
     // After a failure SQLite may have given the whole transaction up (a full disk): then there is
     // nothing left to roll back to, and these statements fail harmlessly.
     exec(QStringLiteral("ROLLBACK TO %1;").arg(_name));
@@ -122,15 +166,24 @@ bool Savepoint::run(const QString& name, const std::function<bool()>& work, QStr
 
 bool Savepoint::run(const QString& name, const QSqlDatabase& db, const std::function<bool()>& work, QString* error) {
     Savepoint savepoint(name, db);
-    if (!savepoint.isOpen()) {
-        StoreQuery::keep(error, savepoint.reason());
+    return savepoint.complete(work, error);
+}
+
+bool Savepoint::nested(const QString& name, const std::function<bool()>& work, QString* error) {
+    Savepoint savepoint(name, Nested());
+    return savepoint.complete(work, error);
+}
+
+bool Savepoint::complete(const std::function<bool()>& work, QString* error) {
+    if (!_open) {
+        StoreQuery::keep(error, _reason);
         return false;
     }
     if (!work()) {
-        savepoint.rollback();
+        rollback();
         return false;
     }
-    return savepoint.release(error);
+    return release(error);
 }
 
 bool Savepoint::write(const QString& name, const std::function<bool()>& work, QString* error) {

@@ -22,12 +22,18 @@ public:
     Savepoint& operator=(const Savepoint&) = delete;
 
     bool isOpen() const { return _open; }
+    // Whether the savepoint began the transaction it stands in (a server's, outside one).
+    bool ownsTransaction() const { return _ownTransaction; }
     // Why the savepoint could not be taken, released or committed; empty otherwise.
     QString reason() const { return _reason; }
     // Keeps the work. A savepoint that cannot be released (or its own transaction committed) is a
     // failed commit: the work is undone rather than left to whatever commits next, and false is
     // returned with the reason kept in `error`.
     bool release(QString* error = nullptr);
+    // Keeps the work by committing the whole transaction the savepoint stands in (the edit
+    // dialogs' shared one). A refused commit undoes this savepoint's work only: false, with the
+    // reason kept in `error`.
+    bool commit(QString* error = nullptr);
     // Undoes the work now.
     void rollback();
 
@@ -40,9 +46,19 @@ public:
     // asked about first on a fallback file, and a failure worded with the clerk's words first when
     // the server was lost meanwhile.
     static bool write(const QString& name, const std::function<bool()>& work, QString* error = nullptr);
+    // run() for work that belongs to a transaction already open on the main connection (the edit
+    // dialogs'): it neither reconnects nor begins a transaction of its own, since the work it
+    // belongs to would be gone; without that transaction a server refuses it.
+    static bool nested(const QString& name, const std::function<bool()>& work, QString* error = nullptr);
 
 private:
-    void begin();
+    struct Nested {};
+    Savepoint(const QString& name, Nested);
+    void begin(bool mayRecover);
+    // Runs `work` in this savepoint and releases it; see run().
+    bool complete(const std::function<bool()>& work, QString* error);
+    void opened();
+    void closed();
     bool exec(const QString& statement, QString* error = nullptr);
     QSqlDatabase connection() const;
 
@@ -51,4 +67,9 @@ private:
     QString _reason;
     bool _open = false;
     bool _ownTransaction = false;
+    bool _main = false;
+    bool _nested = false;
+    // Savepoints open on the main connection: an inner one never reconnects nor begins a
+    // transaction, since the work it belongs to went with the connection it stood on.
+    static int _openOnMain;
 };

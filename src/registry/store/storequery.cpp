@@ -39,6 +39,10 @@ bool StoreQuery::prepare(QSqlQuery& query, const QString& sql, QString* error) {
 
 bool StoreQuery::run(QSqlDatabase& db, const QString& sql, QString* error) {
     QSqlQuery query(db);
+    return run(query, sql, error);
+}
+
+bool StoreQuery::run(QSqlQuery& query, const QString& sql, QString* error) {
     if (query.exec(sql))
         return true;
     MZ_LOG() << query.lastError().text() << sql;

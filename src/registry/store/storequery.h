@@ -26,6 +26,8 @@ QString reasonOf(const QSqlTableModel* model);
 bool prepare(QSqlQuery& query, const QString& sql, QString* error);
 // Runs a statement text on `db`; false (logged) with the reason in `error` on failure.
 bool run(QSqlDatabase& db, const QString& sql, QString* error = nullptr);
+// As above on `query`, whose rows are then read.
+bool run(QSqlQuery& query, const QString& sql, QString* error);
 // False, with the failed query's reason kept in `error`.
 bool failed(const QSqlQuery& query, QString* error);
 // False, with `reason` logged and kept in `error`.

@@ -130,8 +130,8 @@ bool AbstractEditDialog::writeRecord(QString* reason) {
         reason);
 }
 
-bool AbstractEditDialog::writeAtomically(const std::function<bool()>& write) {
-    return EditTransaction::atomically(write);
+bool AbstractEditDialog::writeAtomically(const std::function<bool()>& write, QString* error) {
+    return EditTransaction::atomically(write, error);
 }
 
 void AbstractEditDialog::setWriteError(const QString& reason) {

@@ -74,8 +74,9 @@ protected:
     // The box of a failed write: the headline, then the reason on its own line.
     void showWriteFailure(const QString& headline, const QString& reason);
     // Runs writes that belong together inside a savepoint: when `write` reports failure, what it
-    // wrote is undone and the dialog's transaction goes on as before.
-    bool writeAtomically(const std::function<bool()>& write);
+    // wrote is undone and the dialog's transaction goes on as before. The savepoint's own failure
+    // is kept in `error` unless `write` kept a reason there first.
+    bool writeAtomically(const std::function<bool()>& write, QString* error);
 
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

@@ -286,12 +286,14 @@ void AdditionalEditDialog::moveCurrent(int step) {
     // Both rows change or neither: half an exchange would show one subject twice.
     const bool wasEdited = isEdited();
     QString reason;
-    const bool moved = writeAtomically([&] {
-        if (InputHelpers::exchangeRows(_model, row, target, ColName))
-            return true;
-        reason = StoreQuery::reasonOf(_model);
-        return false;
-    });
+    const bool moved = writeAtomically(
+        [&] {
+            if (InputHelpers::exchangeRows(_model, row, target, ColName))
+                return true;
+            reason = StoreQuery::reasonOf(_model);
+            return false;
+        },
+        &reason);
     if (!moved) {
         _model->revertAll();
         selectSubjects();

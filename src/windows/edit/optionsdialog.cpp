@@ -2,7 +2,6 @@
 #include "ui_optionsdialog.h"
 
 #include "bossguidedialog.h"
-#include "database.h"
 #include "dialoggeometry.h"
 #include "inputhelpers.h"
 #include "messagebox.h"
@@ -11,7 +10,6 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QPair>
-#include <QSignalBlocker>
 #include <QVector>
 
 OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent), ui(new Ui::OptionsDialog) {
@@ -64,14 +62,9 @@ bool OptionsDialog::saveOptions(QString* reason) {
 }
 
 void OptionsDialog::on_pushButtonSave_clicked() {
+    // The write tells why it failed on its own; this dialog shows it.
     QString reason;
-    bool saved = false;
-    {
-        // This dialog tells why; the main window's box would only repeat it.
-        const QSignalBlocker quiet(Database::instance());
-        saved = saveOptions(&reason);
-    }
-    if (!saved) {
+    if (!saveOptions(&reason)) {
         // The dialog stays open, so that what was typed is not lost.
         const QString headline = QStringLiteral("Не удалось сохранить данные организации.");
         MessageBox::critical(this, MessageBox::errorTitle(),

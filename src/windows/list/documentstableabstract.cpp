@@ -4,6 +4,7 @@
 #include "documentstore.h"
 #include "messagebox.h"
 #include "mzlog.h"
+#include "savepoint.h"
 #include "settingsregistry.h"
 
 #include <QAction>
@@ -390,7 +391,7 @@ void DocumentsTableAbstract::onDeleteAction() {
                          ids.size() == 1 ? QMessageBox::Ok : QMessageBox::Cancel, nullptr, count) != QMessageBox::Ok)
         return;
     QString error;
-    const bool deleted = DocumentStore::inSavepoint(
+    const bool deleted = Savepoint::write(
         batchSavepoint, [&] { return deleteRecords(ids, &error); }, &error);
     updateData();
     if (!deleted)
@@ -463,7 +464,7 @@ void DocumentsTableAbstract::onAutoFillFrdoAction() {
         return;
     const QList<qint64> ids = selectedIds();
     QString error;
-    const bool filled = DocumentStore::inSavepoint(
+    const bool filled = Savepoint::write(
         batchSavepoint,
         [&] {
             for (qint64 id : ids)
@@ -567,7 +568,7 @@ bool DocumentsTableAbstract::copyAdditionalRecords(qint64 fromId, qint64 toId, Q
 
 qint64 DocumentsTableAbstract::duplicateRecord(qint64 id, QString* error) {
     qint64 newId = 0;
-    const bool done = DocumentStore::inSavepoint(
+    const bool done = Savepoint::write(
         QStringLiteral("copyDocument"),
         [&] {
             newId = copyRecord(id, error);
@@ -585,7 +586,7 @@ bool DocumentsTableAbstract::autoFillFrdoVirtual(qint64 sqlDocId, QString* error
         MZ_LOG() << "autoFillFrdoVirtual() EMPTY!" << sqlDocId;
         return true;
     }
-    return DocumentStore::inSavepoint(
+    return Savepoint::write(
         QStringLiteral("autoFill"), [&] { return DocumentStore::autoFill(*rules, sqlDocId, error); }, error);
 }
 
