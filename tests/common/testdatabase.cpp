@@ -3,7 +3,6 @@
 #include "appsettings.h"
 #include "database.h"
 #include "profschema.h"
-#include "startupboxes.h"
 
 #include <QDebug>
 #include <QSqlDatabase>
@@ -13,13 +12,16 @@
 #include <QUuid>
 
 namespace {
-// The program's own start-up boxes, so that tests pre-answer and read them back.
-StartupBoxes startupBoxes;
+StartupQuestions* startupQuestions = nullptr;
 } // namespace
+
+void TestDatabase::useStartupQuestions(StartupQuestions* questions) {
+    startupQuestions = questions;
+}
 
 TestDatabase::TestDatabase() {
     Database::setSchema(ProfSchema::tables(), ProfSchema::mainPrimaryKeyName());
-    Database::setStartupQuestions(&startupBoxes);
+    Database::setStartupQuestions(startupQuestions);
     AppSettings::setup();
 }
 

@@ -8,13 +8,18 @@
 #include <QVariant>
 #include <memory>
 
+class StartupQuestions;
+
 // A test's own data folder with the training-document schema registered. The database itself is
-// constructed on demand, so a test may first put any file in its place. The program's start-up
-// boxes answer the database's questions, and the exit code of a failed start is recorded.
+// constructed on demand, so a test may first put any file in its place. Whoever the executable
+// names answers the database's questions (the windows' tests: the program's start-up boxes; the
+// core's: nobody), and the exit code of a failed start is recorded.
 class TestDatabase {
 public:
     TestDatabase();
     ~TestDatabase();
+
+    static void useStartupQuestions(StartupQuestions* questions);
 
     TestEnvironment& env() { return _env; }
     QString filePath() const;

@@ -1,11 +1,9 @@
 #include "testregistry.h"
 
-#include "appresources.h"
-
-#include <QApplication>
 #include <QByteArray>
 #include <QList>
 #include <QPair>
+#include <QtGlobal>
 #include <QtTest>
 
 namespace {
@@ -38,12 +36,4 @@ int testregistry::runAll(int argc, char** argv) {
         return 1;
     }
     return failed;
-}
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("MzSoftware"));
-    QApplication::setApplicationName(QStringLiteral("Orvane"));
-    initAppResources();
-    return testregistry::runAll(argc, argv);
 }
