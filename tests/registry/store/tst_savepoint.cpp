@@ -1,6 +1,7 @@
 // The one savepoint every all-or-nothing write of the registry runs in, on a real SQLite file.
 
 #include "savepoint.h"
+#include "testregistry.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -255,5 +256,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSavepoint)
+ORVANE_TEST(TestSavepoint)
 #include "tst_savepoint.moc"
