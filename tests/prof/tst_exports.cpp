@@ -8,6 +8,7 @@
 #include "guifixture.h"
 #include "mainwindow.h"
 #include "myfiltermodel.h"
+#include "registrybackup.h"
 #include "registrybook.h"
 #include "scratchfilesystem.h"
 #include "testdatabase.h"
@@ -1429,7 +1430,7 @@ private slots:
                     insertRow("ProfDocuments", {{"isTemplate", 0}, {"fio1", QString(200, QChar(0x0416))}});
                 QVERIFY(QSqlDatabase::database().commit());
             }
-            QVERIFY(data.db()->backup(db));
+            QVERIFY(RegistryBackup(*data.db()).backup(db));
             data.close();
         }
         if (registry == QLatin1String("tables")) {

@@ -4,6 +4,7 @@
 #include <functional>
 
 class QSqlDatabase;
+class QSqlError;
 
 // All or nothing: what is written while a Savepoint is open is undone unless release() succeeds,
 // and it is undone when the Savepoint goes out of scope unreleased. A file takes a savepoint inside
@@ -40,6 +41,14 @@ public:
     // asked about first on a fallback file, and a failure worded with the clerk's words first when
     // the server was lost meanwhile.
     static bool write(const QString& name, const std::function<bool()>& work, QString* error = nullptr);
+
+    // Set by the process-wide database: whether a failure on the main connection was a lost server
+    // connection that is open again (the savepoint is then taken once more) ...
+    using Recovery = std::function<bool(const QSqlError& failure)>;
+    static void setRecovery(const Recovery& recovery);
+    // ... and how write() runs its work (Database::guardedWrite). Without a guard write() is run().
+    using WriteGuard = std::function<bool(const std::function<bool()>& write, QString* error)>;
+    static void setWriteGuard(const WriteGuard& guard);
 
 private:
     void begin();

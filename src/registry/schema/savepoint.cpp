@@ -1,6 +1,5 @@
 #include "savepoint.h"
 
-#include "database.h"
 #include "mzlog.h"
 #include "storequery.h"
 
@@ -11,7 +10,25 @@
 namespace {
 // PostgreSQL's "no transaction is in progress": a savepoint outside a transaction.
 const char noTransaction[] = "25P01";
+
+Savepoint::Recovery& recovery() {
+    static Savepoint::Recovery recover;
+    return recover;
+}
+
+Savepoint::WriteGuard& writeGuard() {
+    static Savepoint::WriteGuard guard;
+    return guard;
+}
 } // namespace
+
+void Savepoint::setRecovery(const Recovery& recover) {
+    recovery() = recover;
+}
+
+void Savepoint::setWriteGuard(const WriteGuard& guard) {
+    writeGuard() = guard;
+}
 
 Savepoint::Savepoint(const QString& name)
     : _name(name), _connectionName(QLatin1String(QSqlDatabase::defaultConnection)) {
@@ -59,7 +76,7 @@ void Savepoint::begin() {
     if (failure.nativeErrorCode() != QLatin1String(noTransaction)) {
         // A lost server connection is opened again once, and the savepoint taken on the new one.
         const bool main = _connectionName == QLatin1String(QSqlDatabase::defaultConnection);
-        if (main && Database::hasInstance() && Database::instance()->recover(failure) && exec(statement, &_reason)) {
+        if (main && recovery() && recovery()(failure) && exec(statement, &_reason)) {
             _open = true;
             _reason.clear();
         }
@@ -134,5 +151,6 @@ bool Savepoint::run(const QString& name, const QSqlDatabase& db, const std::func
 }
 
 bool Savepoint::write(const QString& name, const std::function<bool()>& work, QString* error) {
-    return Database::guardedWrite([&] { return run(name, work, error); }, error);
+    const auto save = [&] { return run(name, work, error); };
+    return writeGuard() ? writeGuard()(save, error) : save();
 }
