@@ -7,6 +7,7 @@
 #include "database.h"
 #include "messagebox.h"
 #include "profschema.h"
+#include "usedvalues.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -127,7 +128,7 @@ int main(int argc, char* argv[]) {
             q.value(2);
     });
     const double frequent = median(runs, [&] {
-        db.mostFrequentValues(QStringLiteral("ProfDocuments"), {QStringLiteral("profession")}, 0, false);
+        UsedValues::mostFrequentValues(QStringLiteral("ProfDocuments"), {QStringLiteral("profession")}, 0, false);
     });
     db.commitAndClose();
     report("all rows of ViewProfDocuments", list, sqliteSeconds(dbPath, all));

@@ -3,7 +3,7 @@
 
 #include "benchtime.h"
 #include "pgtestserver.h"
-#include "serverschema.h"
+#include "registrymove.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

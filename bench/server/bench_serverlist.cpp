@@ -17,8 +17,8 @@
 #include "mainwindow.h"
 #include "messagebox.h"
 #include "pgtestserver.h"
-#include "serveraddress.h"
-#include "serverschema.h"
+#include "registrymove.h"
+#include "serverconnection.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -197,7 +197,7 @@ bool measureOthersChange(MainWindow& window, Figures* f, QString* error) {
     if (!Database::usesServer())
         return true;
     DocumentsTable* list = window.documentsTable();
-    const ServerConnection::Scoped other(Database::serverAddress(), QStringLiteral("bench_other_program"));
+    const ScopedServerConnection other(Database::serverAddress(), QStringLiteral("bench_other_program"));
     if (!other.isOpen())
         return *error = other.error(), false;
     QSqlDatabase db = other.database();

@@ -3,6 +3,7 @@
 // Every document gets M appendix subjects and one FRDO row. The file has the program's own schema.
 #include "appresources.h"
 #include "database.h"
+#include "fileschema.h"
 #include "profschema.h"
 #include "snils.h"
 
@@ -239,7 +240,7 @@ int main(int argc, char* argv[]) {
     }
     for (const DBTable& table : ProfSchema::tables()) {
         QString error;
-        if (!Database::createTable(db, table, &error)) {
+        if (!FileSchema::createTable(db, table, &error)) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }
@@ -283,7 +284,7 @@ int main(int argc, char* argv[]) {
     // The views and the index of the appendix, as the program makes them at every start: a
     // registry that a tool opens read-only is used as the program would leave it.
     QString views;
-    if (!Database::runViewsScript(db, &views)) {
+    if (!FileSchema::runViewsScript(db, false, &views)) {
         std::fprintf(stderr, "dbgen: views not made: %s\n", qPrintable(views));
         return 1;
     }

@@ -13,7 +13,7 @@
 #include "importsource.h"
 #include "importstore.h"
 #include "profschema.h"
-#include "serveraddress.h"
+#include "serverconnection.h"
 #include "serverschema.h"
 
 #include <QCoreApplication>
@@ -201,7 +201,7 @@ int readSource(const Options& options, ImportTable* table) {
 
 // A server database without a registry is refused rather than given one.
 bool serverHasRegistry(const ServerAddress& address, QString* error) {
-    ServerConnection::Scoped probe(address, QStringLiteral("orvane-import-probe"));
+    ScopedServerConnection probe(address, QStringLiteral("orvane-import-probe"));
     if (!probe.isOpen()) {
         *error = probe.error();
         return false;

@@ -1,6 +1,8 @@
 #include "servernotifications.h"
 
 #include "mzlog.h"
+#include "serverconnection.h"
+#include "serverschema.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -8,7 +10,7 @@
 #include <QUuid>
 #include <utility>
 
-const char* const ServerNotifications::channel = "orvane_registry";
+const char* const ServerNotifications::channel = ServerSchema::notifyChannel;
 
 namespace {
 constexpr int gatherMs = 200;

@@ -1,7 +1,6 @@
 #include "datarelocation.h"
 
 #include "appsettings.h"
-#include "database.h"
 #include "mzlog.h"
 #include "productinfo.h"
 
@@ -147,11 +146,9 @@ void DataRelocation::setCopyFunction(CopyFunction copy) {
 
 DataRelocation::Outcome DataRelocation::transfer(bool move, const OverwriteQuestion& askOverwrite) {
     // The copies must be complete: shared settings not yet written would be lost with the old
-    // folder, and nobody may write the database while it is copied.
+    // folder. The caller has closed the database, so that nobody writes it while it is copied.
     if (QSettings* store = AppSettings::dataSettings())
         store->sync();
-    if (Database::hasInstance())
-        Database::instance()->commitAndClose();
 
     Outcome outcome;
     QStringList relatives;

@@ -44,7 +44,8 @@ public:
             return failed.isEmpty() && kept.isEmpty() && notRemoved.isEmpty() && notTransferred.isEmpty();
         }
     };
-    // Writes the data store out, commits and closes the database, then transfers the files.
+    // Writes the settings out, then transfers the files; the caller commits and closes the database
+    // first (Database::commitAndClose).
     Outcome transfer(bool move, const OverwriteQuestion& askOverwrite);
 
     // Tests put a failing copy here; an empty function restores the real one.

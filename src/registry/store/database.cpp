@@ -2,8 +2,11 @@
 
 #include "appsettings.h"
 #include "edittransaction.h"
+#include "fileschema.h"
 #include "mzlog.h"
 #include "productinfo.h"
+#include "savepoint.h"
+#include "serverconnection.h"
 #include "servernotifications.h"
 #include "serverschema.h"
 #include "sqldialect.h"
@@ -15,7 +18,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSignalBlocker>
 #include <QSqlDatabase>
@@ -23,9 +25,7 @@
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QSqlTableModel>
-#include <QStorageInfo>
 #include <algorithm>
-#include <numeric>
 #include <sqlite3.h>
 
 Database* Database::_instance = nullptr;
@@ -43,66 +43,18 @@ namespace {
 const QString driverName = QStringLiteral("QSQLITE");
 const QString readOnlyOption = QStringLiteral("QSQLITE_OPEN_READONLY");
 
-// SQLite's primary result codes (the driver reports them as native error codes).
-enum SqliteCode {
-    Perm = 3,
-    Busy = 5,
-    Locked = 6,
-    NoMem = 7,
-    ReadOnly = 8,
-    IoErr = 10,
-    Corrupt = 11,
-    Full = 13,
-    CantOpen = 14,
-    Protocol = 15,
-    NoLfs = 22,
-    Auth = 23,
-    NotADb = 26
-};
+using Code = FileSchema::SqliteCode;
 
 int sqliteCode(const QSqlError& error) {
-    bool ok = false;
-    const int code = error.nativeErrorCode().toInt(&ok);
-    return ok ? code & 0xff : 0;
+    return FileSchema::sqliteCode(error);
 }
 
 // A read-only connection meets a journal it would have to roll back (SQLITE_READONLY_ROLLBACK,
 // or the plain read-only code with the journal beside the file).
 bool isHotJournal(const QSqlError& error, const QString& path) {
-    constexpr int readOnlyRollback = ReadOnly | (3 << 8);
+    constexpr int readOnlyRollback = Code::ReadOnly | (3 << 8);
     return error.nativeErrorCode() == QString::number(readOnlyRollback) ||
-           (sqliteCode(error) == ReadOnly && QFileInfo(path + QStringLiteral("-journal")).size() > 0);
-}
-
-// The last failure of the check and creation steps: their texts alone cannot tell a locked file
-// from a damaged one.
-QSqlError& lastFailure() {
-    static QSqlError error;
-    return error;
-}
-
-QString errorText(const QSqlError& error) {
-    return error.text().trimmed();
-}
-
-bool driverReady(const QSqlDatabase& db) {
-    return db.isOpen() && !db.isOpenError();
-}
-
-// Puts `text` in `error` when the caller asked for it; false, for returning at once.
-bool failWith(QString* error, const QString& text) {
-    if (error)
-        *error = text;
-    return false;
-}
-
-// Runs one statement; false with the driver's text in `error`.
-bool run(QSqlDatabase& db, const QString& sql, QString* error = nullptr) {
-    QSqlQuery query(db);
-    if (query.exec(sql))
-        return true;
-    lastFailure() = query.lastError();
-    return failWith(error, errorText(query.lastError()));
+           (sqliteCode(error) == Code::ReadOnly && QFileInfo(path + QStringLiteral("-journal")).size() > 0);
 }
 
 QSqlDatabase connectionNamed(const QString& name) {
@@ -110,103 +62,6 @@ QSqlDatabase connectionNamed(const QString& name) {
                                         : QSqlDatabase::addDatabase(driverName, name);
 }
 
-// True when a registry column already has its registry type in the file.
-bool columnMatches(QSqlDatabase& db, const QString& table, const QString& column, const QString& type) {
-    QSqlQuery query(db);
-    QString sql =
-        QStringLiteral("SELECT COUNT(*) AS CNTREC FROM pragma_table_info('%1') WHERE name='%2'").arg(table, column);
-    if (!type.isEmpty())
-        sql += QStringLiteral(" AND type='%1';").arg(type);
-    if (!query.exec(sql))
-        lastFailure() = query.lastError();
-    return query.isActive() && query.next() && query.value(0).toInt() > 0;
-}
-
-// What is wrong with the first hundred bytes of a database file, in Russian; empty when they are a
-// database's. The header names the page size and, when it is current, the page count: a file of
-// another length is cut or padded.
-QString sqliteHeaderProblem(const QString& path, QString* technical) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *technical = file.errorString();
-        return QStringLiteral("его не удалось открыть для чтения.");
-    }
-    const qint64 size = file.size();
-    if (size == 0)
-        return QStringLiteral("он пуст.");
-    const QByteArray header = file.read(100);
-    if (header.size() < 100 || !header.startsWith(QByteArray("SQLite format 3\0", 16)))
-        return QStringLiteral("это не файл базы данных.");
-    const auto number = [&header](int at, int bytes) {
-        quint32 value = 0;
-        for (int i = 0; i < bytes; ++i)
-            value = value << 8 | quint8(header.at(at + i));
-        return value;
-    };
-    const quint32 pageSize = number(16, 2) == 1 ? 65536 : number(16, 2);
-    if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0)
-        return QStringLiteral("заголовок базы данных в нём повреждён.");
-    const quint32 pages = number(28, 4);
-    // The page count counts only when the file was last written by a version that keeps it.
-    if (pages > 0 && number(24, 4) == number(92, 4) && qint64(pages) * pageSize != size) {
-        *technical =
-            QStringLiteral("%1 bytes, the header says %2 pages of %3 bytes").arg(size).arg(pages).arg(pageSize);
-        return qint64(pages) * pageSize > size ? QStringLiteral("он обрезан (повреждён).")
-                                               : QStringLiteral("его размер больше, чем база данных в нём: файл "
-                                                                "повреждён или не является резервной копией.");
-    }
-    return QString();
-}
-
-// Copies `from` to `to`, which must not exist; false with the system's reason.
-bool copyFile(const QString& from, const QString& to, QString* reason) {
-    QFile source(from);
-    if (!source.copy(to)) {
-        *reason = source.errorString();
-        return false;
-    }
-    return true;
-}
-
-bool isWriteProtected(const QFileInfo& file) {
-    return !(file.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther));
-}
-
-// Why a file of `size` bytes could not be written to `path`, in words a user can act on; the
-// system's own text, when there is one, follows on a line of its own.
-QString writeFailureReason(const QString& path, qint64 size, const QString& technical) {
-    const QFileInfo target(path);
-    const QFileInfo folder(target.absolutePath());
-    const QString name = QDir::toNativeSeparators(target.absoluteFilePath());
-    const QString where = QDir::toNativeSeparators(folder.absoluteFilePath());
-    QString reason;
-    if (target.isDir())
-        reason = QStringLiteral("%1 — это папка, а не файл.").arg(name);
-    else if (!folder.isDir())
-        reason = QStringLiteral("Папка %1 не существует.").arg(where);
-    else if (target.exists() && (!target.isWritable() || isWriteProtected(target)))
-        reason = QStringLiteral("Файл %1 защищён от записи.").arg(name);
-    else if (!folder.isWritable())
-        reason = QStringLiteral("Нет права на запись в папку %1.").arg(where);
-    else if (QStorageInfo(folder.absoluteFilePath()).bytesAvailable() < size)
-        reason = QStringLiteral("На диске нет места: нужно %1 КБ.").arg((size + 1023) / 1024);
-    else
-        reason = QStringLiteral("Ошибка записи в файл %1.").arg(name);
-    if (!technical.trimmed().isEmpty())
-        reason += QStringLiteral("\nТехнические сведения: ") + technical.simplified();
-    return reason;
-}
-
-// Views for one connection only: the script's view definitions as temporary views, which shadow
-// the file's own; dropping and indexing would write.
-QString temporaryStatement(const QString& statement) {
-    static const QRegularExpression createView(QStringLiteral("^CREATE\\s+VIEW\\s"),
-                                               QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = createView.match(statement);
-    if (!match.hasMatch())
-        return QString();
-    return QStringLiteral("CREATE TEMP VIEW ") + statement.mid(match.capturedLength());
-}
 } // namespace
 
 void Database::setSchema(const QMap<QString, DBTable>& tables, const QString& mainPrimaryKeyName) {
@@ -218,7 +73,23 @@ void Database::setStartupQuestions(StartupQuestions* questions) {
     _questions = questions;
 }
 
+// The helpers below the store run the main connection's statements as the store does: failures
+// told, a lost server connection opened again, every save guarded.
+void Database::installHooks() {
+    StoreQuery::setRunner([](QSqlQuery& query) {
+        if (hasInstance())
+            return instance()->execPrepared(query);
+        if (query.exec())
+            return true;
+        MZ_LOG() << query.lastError().text() << query.lastQuery();
+        return false;
+    });
+    Savepoint::setRecovery([](const QSqlError& failure) { return hasInstance() && instance()->recover(failure); });
+    Savepoint::setWriteGuard(&Database::guardedWrite);
+}
+
 Database::Database(bool checkStructure) {
+    installHooks();
     AppSettings::setup();
     if (!_instance)
         _instance = this;
@@ -254,14 +125,16 @@ Database::Database(bool checkStructure) {
 }
 
 Database::Database(ReadOnlyTag) {
+    installHooks();
     initTables();
     _readOnly = true;
 }
 
 Database* Database::openForReading(const QString& path, QString* error) {
+    if (error)
+        error->clear();
     const auto refuse = [error](const QString& text) -> Database* {
-        failWith(error, text);
-        MZ_LOG() << text;
+        StoreQuery::fail(error, text);
         return nullptr;
     };
     if (_instance)
@@ -286,25 +159,27 @@ bool Database::openReadOnly(const QString& path, QString* error) {
     connection.setConnectOptions(readOnlyOption);
     connection.setDatabaseName(filePath());
     if (!connection.open())
-        return failWith(error, QStringLiteral("cannot open %1: %2").arg(path, errorText(connection.lastError())));
+        return StoreQuery::fail(
+            error, QStringLiteral("cannot open %1: %2").arg(path, StoreQuery::reasonOf(connection.lastError())));
     TextMatch::registerFunctions(connection);
     QSqlError failure;
-    StructureGaps gaps;
-    structureGaps(connection, &gaps, &failure);
+    FileSchema::Gaps gaps;
+    FileSchema(_tables).gaps(connection, &gaps, &failure);
     const int code = sqliteCode(failure);
-    if (code == Busy || code == Locked)
-        return failWith(error, heldByProgramText() + QStringLiteral(" (%1)").arg(errorText(failure)));
+    if (code == Code::Busy || code == Code::Locked)
+        return StoreQuery::fail(error,
+                                heldByProgramText() + QStringLiteral(" (%1)").arg(StoreQuery::reasonOf(failure)));
     if (failure.type() != QSqlError::NoError)
-        return failWith(error, QStringLiteral("cannot read %1: %2").arg(path, errorText(failure)));
+        return StoreQuery::fail(error, QStringLiteral("cannot read %1: %2").arg(path, StoreQuery::reasonOf(failure)));
     // Declared types do not matter for reading; missing tables and columns do.
     if (!gaps.missingTables.isEmpty() || !gaps.missingColumns.isEmpty())
-        return failWith(error,
-                        QStringLiteral("%1 has to be brought up to date by the program first (it needs the structure "
-                                       "check: %2 missing); start the program on it once")
-                            .arg(path, (gaps.missingTables + gaps.missingColumns).join(QStringLiteral(", "))));
+        return StoreQuery::fail(
+            error, QStringLiteral("%1 has to be brought up to date by the program first (it needs the structure "
+                                  "check: %2 missing); start the program on it once")
+                       .arg(path, (gaps.missingTables + gaps.missingColumns).join(QStringLiteral(", "))));
     QString views;
     if (!runViewsScript(true, &views))
-        return failWith(error, QStringLiteral("cannot make the views of %1: %2").arg(path, views));
+        return StoreQuery::fail(error, QStringLiteral("cannot make the views of %1: %2").arg(path, views));
     return true;
 }
 
@@ -424,9 +299,9 @@ bool Database::mayWrite(QString* error) {
     if (_writesAgreed)
         return true;
     MZ_LOG() << "a write into the fallback file was declined";
-    return failWith(error, QStringLiteral("Изменения не записаны: программа работает с файлом реестра на этом "
-                                          "компьютере, потому что сервер реестра был недоступен при запуске. "
-                                          "Введённое остаётся в открытых окнах."));
+    return StoreQuery::fail(error, QStringLiteral("Изменения не записаны: программа работает с файлом реестра на этом "
+                                                  "компьютере, потому что сервер реестра был недоступен при запуске. "
+                                                  "Введённое остаётся в открытых окнах."));
 }
 
 // The registry on the server: connected, made in an empty database or brought up to this
@@ -442,13 +317,14 @@ bool Database::openServer() {
         if (ServerSchema::hasRegistry(db, &found, &error) &&
             (found ? ServerSchema::check(db, &error) : ServerSchema::create(db, &error))) {
             // A save that waits for another program's rows gives up instead of hanging the window.
-            run(db, QStringLiteral("SET lock_timeout = '5s'"));
+            StoreQuery::run(db, QStringLiteral("SET lock_timeout = '5s'"));
             MZ_LOG() << "registry on the server" << serverText() << (found ? "opened" : "made");
             listenToOthers(db);
             return true;
         }
-        problem = ServerConnection::problemOf(lastFailure()) == ServerProblem::NoRights ? ServerProblem::NoRights
-                                                                                        : ServerProblem::Other;
+        problem = ServerConnection::problemOf(FileSchema::lastFailure()) == ServerProblem::NoRights
+                      ? ServerProblem::NoRights
+                      : ServerProblem::Other;
         db.close();
     }
     MZ_LOG() << "server registry not opened:" << serverText() << error;
@@ -492,8 +368,10 @@ void Database::listenToOthers(QSqlDatabase& db) {
 }
 
 Database* Database::openServerForReading(const ServerAddress& address, QString* error) {
+    if (error)
+        error->clear();
     if (_instance)
-        return failWith(error, QStringLiteral("a database is open already")), nullptr;
+        return StoreQuery::fail(error, QStringLiteral("a database is open already")), nullptr;
     auto* db = new Database(ReadOnlyTag{});
     _instance = db;
     _onServer = true;
@@ -505,20 +383,23 @@ Database* Database::openServerForReading(const ServerAddress& address, QString* 
     if (ServerConnection::open(address, name, &problem, &text)) {
         QSqlDatabase connection = QSqlDatabase::database(name, false);
         // Nothing the tool does may write: the server refuses it for this connection.
-        if (run(connection, QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"), &text) &&
+        if (StoreQuery::run(connection, QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"),
+                            &text) &&
             ServerSchema::hasRegistry(connection, &found, &text) && !found)
             text = QStringLiteral("в базе данных %1 нет реестра").arg(address.toUrl());
     }
     if (found)
         return db;
     delete db;
-    return failWith(error, text), nullptr;
+    return StoreQuery::fail(error, text), nullptr;
 }
 
 Database* Database::openSourceForReading(const QString& fileOrAddress, QString* error) {
+    if (error)
+        error->clear();
     if (!ServerAddress::looksLikeUrl(fileOrAddress)) {
         if (!QFileInfo(fileOrAddress).isFile())
-            return failWith(error, QStringLiteral("no database file %1").arg(fileOrAddress)), nullptr;
+            return StoreQuery::fail(error, QStringLiteral("no database file %1").arg(fileOrAddress)), nullptr;
         return openForReading(QFileInfo(fileOrAddress).absoluteFilePath(), error);
     }
     ServerAddress address;
@@ -555,31 +436,12 @@ QString Database::lockFilePath() {
 }
 
 bool Database::isUnavailable(const QSqlError& error) {
-    switch (sqliteCode(error)) {
-    case Perm:
-    case Busy:
-    case Locked:
-    case NoMem:
-    case ReadOnly:
-    case IoErr:
-    case Full:
-    case CantOpen:
-    case Protocol:
-    case NoLfs:
-    case Auth:
-        return true;
-    default:
-        return false;
-    }
+    return FileSchema::isUnavailable(error);
 }
 
 QString Database::heldByProgramText() {
     return QStringLiteral("реестр открыт программой Orvane; закройте её или создайте в ней резервную копию "
                           "(\"Создать резервную копию\") и укажите файл копии в --db");
-}
-
-QString Database::restoreStagingPath() {
-    return filePath() + QStringLiteral(".restore");
 }
 
 void Database::initTables() {
@@ -598,10 +460,10 @@ bool Database::createDb(QString* error) {
         QSqlDatabase db = connectionNamed(name);
         db.setDatabaseName(filePath());
         if (!db.open()) {
-            created = failWith(error, QStringLiteral("Cant opeb db:") + errorText(db.lastError()));
+            created = StoreQuery::fail(error, QStringLiteral("Cant opeb db:") + StoreQuery::reasonOf(db.lastError()));
         } else {
             for (const DBTable& table : _tables)
-                if (!(created = createTable(db, table, error)))
+                if (!(created = FileSchema::createTable(db, table, error)))
                     break;
         }
         db.close();
@@ -637,7 +499,7 @@ bool Database::inspect(QSqlError* failure, bool* needsCheck) {
         db.setConnectOptions(readOnlyOption);
         db.setDatabaseName(path);
         if (db.open())
-            *needsCheck = structureNeedsCheck(db, failure);
+            *needsCheck = FileSchema(_tables).needsCheck(db, failure);
         else
             *failure = db.lastError();
         db.close();
@@ -651,7 +513,7 @@ bool Database::inspect(QSqlError* failure, bool* needsCheck) {
 bool Database::rollBackHotJournal(QSqlError* failure) {
     const QString path = filePath();
     const QString recovery = path + QStringLiteral("_recover");
-    MZ_LOG() << "hot journal beside" << path << errorText(*failure) << failure->nativeErrorCode();
+    MZ_LOG() << "hot journal beside" << path << StoreQuery::reasonOf(*failure) << failure->nativeErrorCode();
     bool rolledBack = false;
     {
         QSqlDatabase db = connectionNamed(recovery);
@@ -670,7 +532,7 @@ bool Database::rollBackHotJournal(QSqlError* failure) {
     if (rolledBack)
         MZ_LOG() << "hot journal rolled back";
     else
-        MZ_LOG() << "hot journal not rolled back:" << errorText(*failure);
+        MZ_LOG() << "hot journal not rolled back:" << StoreQuery::reasonOf(*failure);
     return rolledBack;
 }
 
@@ -702,19 +564,19 @@ bool Database::checkWithSafetyCopy() {
 
 bool Database::runCheck(const QString& backup, bool backedUp) {
     const QString path = filePath();
-    lastFailure() = QSqlError();
+    FileSchema::lastFailure() = QSqlError();
     QString error;
-    if (checkDbStructure(path, &error)) {
+    if (FileSchema(_tables).check(path, &error)) {
         QFile::remove(backup);
         qDebug() << "Database checked";
         return true;
     }
     MZ_LOG() << error;
-    if (isUnavailable(lastFailure())) {
+    if (isUnavailable(FileSchema::lastFailure())) {
         // Nothing is replaced; the check's own steps were rolled back or are harmless.
         if (backedUp)
             QFile::remove(backup);
-        refuseUnavailable(lastFailure());
+        refuseUnavailable(FileSchema::lastFailure());
         return false;
     }
 
@@ -741,73 +603,29 @@ bool Database::runCheck(const QString& backup, bool backedUp) {
 
 // A file that cannot be used now is not a damaged one: it is left as it is and the program ends.
 void Database::refuseUnavailable(const QSqlError& failure) {
-    MZ_LOG() << "database not available" << filePath() << errorText(failure) << failure.nativeErrorCode();
+    MZ_LOG() << "database not available" << filePath() << StoreQuery::reasonOf(failure) << failure.nativeErrorCode();
     const int code = sqliteCode(failure);
     QString text;
-    if (code == Busy || code == Locked)
+    if (code == Code::Busy || code == Code::Locked)
         text = QStringLiteral("База данных занята другой программой:\n%1\nЗакройте программу, которая работает с "
                               "этим файлом (например, другую копию Orvane), и запустите Orvane снова.");
-    else if (code == Full)
+    else if (code == Code::Full)
         text = QStringLiteral("На диске нет места для базы данных:\n%1\nОсвободите место на диске и запустите "
                               "Orvane снова.");
-    else if (code == ReadOnly || code == Perm || code == CantOpen || code == Auth)
+    else if (code == Code::ReadOnly || code == Code::Perm || code == Code::CantOpen || code == Code::Auth)
         text = QStringLiteral("Нет права на запись в базу данных:\n%1\nСтруктуру базы данных нужно обновить, "
                               "но файл или его папка доступны только для чтения.");
     else
         text = QStringLiteral("Не удалось прочитать или записать базу данных:\n%1");
     text = text.arg(QDir::toNativeSeparators(filePath()));
-    text +=
-        QStringLiteral("\nОшибка: %1\nФайл базы данных не изменён. Программа будет закрыта.").arg(errorText(failure));
+    text += QStringLiteral("\nОшибка: %1\nФайл базы данных не изменён. Программа будет закрыта.")
+                .arg(StoreQuery::reasonOf(failure));
     StartupProblem problem;
     problem.kind = StartupProblem::Kind::Unavailable;
-    problem.error = errorText(failure);
+    problem.error = StoreQuery::reasonOf(failure);
     problem.text = text;
     problem.exitCode = 1;
     fail(problem);
-}
-
-bool Database::structureNeedsCheck(QSqlDatabase& db, QSqlError* failure) const {
-    StructureGaps gaps;
-    if (!structureGaps(db, &gaps, failure))
-        // Unreadable content is for the check to judge; a busy or unreadable file is not.
-        return !isUnavailable(*failure);
-    return gaps.any();
-}
-
-bool Database::structureGaps(QSqlDatabase& db, StructureGaps* gaps, QSqlError* failure) const {
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT m.name, p.name, p.type FROM sqlite_master AS m "
-                                   "JOIN pragma_table_info(m.name) AS p WHERE m.type = 'table';"))) {
-        *failure = query.lastError();
-        return false;
-    }
-    // The same comparisons as the check makes: exact names and declared types.
-    QMap<QString, QMap<QString, QString>> found;
-    while (query.next())
-        found[query.value(0).toString()].insert(query.value(1).toString(), query.value(2).toString());
-    if (query.lastError().type() != QSqlError::NoError) {
-        *failure = query.lastError();
-        return false;
-    }
-    for (const DBTable& table : _tables) {
-        const auto columns = found.constFind(table.name);
-        if (columns == found.constEnd()) {
-            gaps->missingTables << table.name;
-            continue;
-        }
-        for (const DBColumn& column : table.columns) {
-            const QString name = table.name + QLatin1Char('.') + column.name;
-            const auto type = columns->constFind(column.name);
-            if (type == columns->constEnd()) {
-                gaps->missingColumns << name;
-                if (column.constraint.contains(QLatin1String("NOT NULL"), Qt::CaseInsensitive))
-                    gaps->unaddableColumns << name;
-            } else if (*type != column.type) {
-                gaps->mistypedColumns << name;
-            }
-        }
-    }
-    return true;
 }
 
 bool Database::openMainConnection() {
@@ -816,10 +634,10 @@ bool Database::openMainConnection() {
     QSqlDatabase db = connectionNamed(QLatin1String(QSqlDatabase::defaultConnection));
     db.setDatabaseName(filePath());
     if (!db.open()) {
-        MZ_LOG() << errorText(db.lastError());
+        MZ_LOG() << StoreQuery::reasonOf(db.lastError());
         StartupProblem problem;
         problem.kind = StartupProblem::Kind::CannotOpen;
-        problem.error = errorText(db.lastError());
+        problem.error = StoreQuery::reasonOf(db.lastError());
         problem.text = QStringLiteral("Не удалось открыть базу данных\nОшибка: ") + problem.error +
                        QStringLiteral("\nПрограмма будет закрыта.");
         problem.exitCode = 0;
@@ -889,10 +707,10 @@ void Database::probeWritable() {
     }
     if (failure.type() == QSqlError::NoError)
         return;
-    MZ_LOG() << "write probe:" << errorText(failure) << failure.nativeErrorCode();
+    MZ_LOG() << "write probe:" << StoreQuery::reasonOf(failure) << failure.nativeErrorCode();
     const QString file = QDir::toNativeSeparators(filePath());
     // A full disk is no missing permission: the file is writable again once there is room.
-    if (sqliteCode(failure) == Full) {
+    if (sqliteCode(failure) == Code::Full) {
         _startWarning = QStringLiteral("На диске нет места для базы данных:\n%1\nДокументы можно просматривать "
                                        "и печатать, но изменения не будут сохранены, пока на диске не освободится "
                                        "место.")
@@ -907,180 +725,14 @@ void Database::probeWritable() {
                         .arg(file);
 }
 
-bool Database::checkDbStructure(const QString& path, QString* error) {
-    const QString name = path + QStringLiteral("checkdbstatus");
-    bool checked = true;
-    {
-        QSqlDatabase db = connectionNamed(name);
-        db.setDatabaseName(path);
-        if (!db.open()) {
-            lastFailure() = db.lastError();
-            checked = failWith(error, QStringLiteral("Database::checkDbStructure: ") + errorText(db.lastError()));
-        } else {
-            dropViews(db);
-            for (const DBTable& table : _tables)
-                if (!(checked = checkTable(db, table, error)))
-                    break;
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return checked;
-}
-
-bool Database::checkTable(QSqlDatabase& db, const DBTable& table, QString* error) {
-    QSqlQuery query(db);
-    bool exists = false;
-    if (query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name='%1';").arg(table.name)))
-        while (query.next())
-            exists = exists || query.value(0).toString() == table.name;
-    if (!exists) {
-        qDebug() << QStringLiteral("Table '%1' does not exist").arg(table.name);
-        if (!createTable(db, table, error))
-            return false;
-    }
-    for (const DBColumn& column : table.columns) {
-        if (columnMatches(db, table.name, column.name, QString()))
-            continue;
-        qDebug() << QStringLiteral("Column '%1' in table '%2' does not exist").arg(column.name, table.name);
-        if (!createColumn(db, table, column.name, error))
-            return false;
-    }
-    bool rebuild = false;
-    for (const DBColumn& column : table.columns) {
-        if (columnMatches(db, table.name, column.name, column.type))
-            continue;
-        qDebug() << QStringLiteral("Column '%1' in table '%2' has wrong type").arg(column.name, table.name);
-        rebuild = true;
-    }
-    return !rebuild || changeColumnType(db, table, error);
-}
-
-bool Database::createTable(QSqlDatabase& db, const DBTable& table, QString* error) {
-    if (!driverReady(db))
-        return failWith(error,
-                        QStringLiteral("Database::createTable: driver is not opened") + errorText(db.lastError()));
-    QStringList definitions;
-    for (const DBColumn& column : table.columns) {
-        if (column.name == table.sequence_col) {
-            const QString autoIncrement =
-                column.type.toLower().contains(QLatin1String("int")) ? QStringLiteral("AUTOINCREMENT") : QString();
-            definitions << QStringLiteral("'%1' %2 PRIMARY KEY %4 UNIQUE %3")
-                               .arg(column.name, column.type, column.constraint, autoIncrement)
-                               .trimmed();
-        } else {
-            definitions << QStringLiteral("'%1' %2 %3").arg(column.name, column.type, column.constraint);
-        }
-    }
-    definitions << table.extraDefinitions;
-    QString failure;
-    if (run(db,
-            QStringLiteral("CREATE TABLE IF NOT EXISTS '%1' (%2);")
-                .arg(table.name, definitions.join(QStringLiteral(", "))),
-            &failure))
-        return true;
-    return failWith(error, QStringLiteral("Database::createTable: ") + failure);
-}
-
-bool Database::createColumn(QSqlDatabase& db, const DBTable& table, const QString& columnName, QString* error) {
-    const DBColumn* column = table.column(columnName);
-    if (!column)
-        return failWith(
-            error, QStringLiteral("Unable to update database. The '%1' column that is being created is not registered")
-                       .arg(columnName));
-    if (!driverReady(db))
-        return failWith(error, QStringLiteral("Database::createColumn: ") + errorText(db.lastError()));
-    QString failure;
-    if (run(db,
-            QStringLiteral("ALTER TABLE '%1' ADD COLUMN '%2' %3 %4;")
-                .arg(table.name, column->name, column->type, column->constraint),
-            &failure))
-        return true;
-    return failWith(error, QStringLiteral("Database::createColumn: ") + failure);
-}
-
-bool Database::changeColumnType(QSqlDatabase& db, const DBTable& table, QString* error) {
-    if (!driverReady(db))
-        return failWith(error, QStringLiteral("Database::changeColumnType: ") + errorText(db.lastError()));
-    db.transaction();
-    const QString t = table.name;
-    QString failure;
-    if (!run(db, QStringLiteral("DROP TABLE IF EXISTS tmp_table_%1;").arg(t), &failure)) {
-        failure = QStringLiteral("Database::changeColumnType DROP:") + failure;
-    } else if (!run(db, QStringLiteral("ALTER TABLE %1 RENAME TO tmp_table_%1;").arg(t), &failure)) {
-        MZ_LOG() << "rename failed" << failure;
-        failure = QStringLiteral("Database::changeColumnType ALTER:") + failure;
-    } else if (createTable(db, table, &failure)) {
-        const QString list = columns(t, true);
-        if (!run(db, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM tmp_table_%1;").arg(t, list), &failure))
-            failure = QStringLiteral("Database::changeColumnType INSERT:") + failure;
-        else if (!run(db, QStringLiteral("DROP TABLE IF EXISTS tmp_table_%1;").arg(t), &failure))
-            failure = QStringLiteral("Database::changeColumnType DROP 2:") + failure;
-    }
-    if (failure.isEmpty()) {
-        db.commit();
-        return true;
-    }
-    db.rollback();
-    return failWith(error, failure);
-}
-
-void Database::dropViews(QSqlDatabase& db) {
-    if (!db.isOpen()) {
-        MZ_LOG() << "Database::dropViews: driver is not opened" << errorText(db.lastError());
-        return;
-    }
-    QSqlQuery query(db);
-    QStringList views;
-    if (query.exec(QStringLiteral("SELECT name FROM main.sqlite_master WHERE type = 'view';")))
-        while (query.next())
-            views << query.value(0).toString();
-    for (const QString& view : views)
-        run(db, QStringLiteral("DROP VIEW IF EXISTS %1;").arg(view));
-}
-
 bool Database::runViewsScript(bool temporary, QString* error) {
     QSqlDatabase db = QSqlDatabase::database();
-    return runScript(db, QStringLiteral(":/views.sql"), "SQL ERROR", temporary, false, error);
-}
-
-bool Database::runViewsScript(QSqlDatabase& db, QString* error) {
-    return runScript(db, QStringLiteral(":/views.sql"), "SQL ERROR", false, false, error);
+    return FileSchema::runViewsScript(db, temporary, error);
 }
 
 void Database::runPatchScript() {
     QSqlDatabase db = QSqlDatabase::database();
-    runScript(db, QStringLiteral(":/patch.sql"), "patch fail", false, true, nullptr);
-}
-
-// Every statement runs, also after a failing one; `error` names the first failure. A missing
-// script is a failure unless it is `optional` (the program ships no patch script).
-bool Database::runScript(QSqlDatabase& db, const QString& resource, const char* failureText, bool temporary,
-                         bool optional, QString* error) {
-    QFile file(resource);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        if (optional)
-            return true;
-        // The resources live in a library: an executable that never registered them has none.
-        MZ_LOG() << failureText << "no script" << resource << file.errorString();
-        return failWith(error, QStringLiteral("the script %1 is not built into this program").arg(resource));
-    }
-    QString first;
-    const QStringList pieces = QString::fromUtf8(file.readAll()).split(QLatin1Char(';'));
-    for (const QString& piece : pieces) {
-        QString statement = piece.simplified();
-        if (temporary)
-            statement = temporaryStatement(statement);
-        if (statement.isEmpty())
-            continue;
-        QSqlQuery query(db);
-        if (!query.exec(statement)) {
-            MZ_LOG() << failureText << errorText(query.lastError()) << statement;
-            if (first.isEmpty())
-                first = errorText(query.lastError()) + QStringLiteral(": ") + statement;
-        }
-    }
-    return first.isEmpty() || failWith(error, first);
+    FileSchema::runPatchScript(db);
 }
 
 // --- statements, variables, models ---------------------------------------------------------
@@ -1102,18 +754,19 @@ bool Database::execPrepared(QSqlQuery& query) {
 // A failure's caller returns it, with SQLite's reason; what no caller can return is told here: a
 // lost server (recover) and, once, a file that became unusable.
 void Database::reportFailure(const QSqlError& error, const QString& statement) {
-    MZ_LOG() << errorText(error) << statement;
+    MZ_LOG() << StoreQuery::reasonOf(error) << statement;
     if (_onServer) {
         recover(error);
         return;
     }
     const int code = sqliteCode(error);
-    const bool unusable = code == IoErr || code == CantOpen || code == Corrupt || code == NotADb;
+    const bool unusable =
+        code == Code::IoErr || code == Code::CantOpen || code == Code::Corrupt || code == Code::NotADb;
     if (!unusable || _unusableSaid || signalsBlocked())
         return;
     _unusableSaid = true;
     emit writeFailed(QStringLiteral("Не удалось обратиться к базе данных:\n%1\nОшибка: %2")
-                         .arg(QDir::toNativeSeparators(filePath()), errorText(error)));
+                         .arg(QDir::toNativeSeparators(filePath()), StoreQuery::reasonOf(error)));
 }
 
 QString Database::variable(const QString& name, QString* error) {
@@ -1123,12 +776,12 @@ QString Database::variable(const QString& name, QString* error) {
     query.addBindValue(name);
     if (!execPrepared(query)) {
         if (error)
-            *error = errorText(query.lastError());
+            *error = StoreQuery::reasonOf(query.lastError());
         return QString();
     }
     if (!query.next()) {
         if (error && query.lastError().type() != QSqlError::NoError)
-            *error = errorText(query.lastError());
+            *error = StoreQuery::reasonOf(query.lastError());
         return QString();
     }
     return query.value(0).toString();
@@ -1141,7 +794,7 @@ bool Database::setVariable(const QString& name, const QString& value, QString* e
                             : QStringLiteral("INSERT OR REPLACE INTO Variables VALUES(?, ?);"));
     query.addBindValue(name);
     query.addBindValue(value);
-    return execPrepared(query) || failWith(error, StoreQuery::reasonOf(query.lastError()));
+    return execPrepared(query) || StoreQuery::fail(error, StoreQuery::reasonOf(query.lastError()));
 }
 
 QSqlTableModel* Database::tableModel(const QString& table) {
@@ -1198,286 +851,16 @@ qint64 Database::totalChanges() const {
 }
 
 sqlite3* Database::sqliteHandle(const QSqlDatabase& db) {
-    const QVariant handle = db.isOpen() && db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3* const*>(handle.data());
+    return FileSchema::sqliteHandle(db);
 }
 
-// The counts are kept until the registry changes, so that a dialog opened again does not read the
-// whole table again.
-const QVector<QPair<QString, int>>& Database::usedValueCounts(const QString& table, const QStringList& columnNames) {
-    QSqlDatabase db = QSqlDatabase::database();
-    QSqlError failure;
-    const UsedValues::Counts& counts = _usedValues.counts(db, table, columnNames, totalChanges(), &failure);
-    if (failure.type() != QSqlError::NoError)
-        reportFailure(failure, QStringLiteral("used values of %1 %2").arg(table, columnNames.join(QLatin1Char(','))));
-    return counts;
-}
-
-// Counts no longer current are read again in the background, as they are wanted.
-bool Database::usedValuesComing(const QString& table, const QStringList& columnNames) {
-    if (!_onServer)
-        return false;
-    _usedValues.readAhead(_server, totalChanges(), table);
-    return _usedValues.coming(table, columnNames, totalChanges());
-}
-
-// On a server the counts are read on a connection of their own, now and whenever they are wanted
-// again after a change; the file's main connection holds the file alone, and its counts take a
-// moment only. The sets are read together, in one thread.
-void Database::readUsedValuesAhead(const QString& table, const QList<QStringList>& columnSets) {
-    if (!_onServer)
-        return;
-    for (const QStringList& columnNames : columnSets)
-        _usedValues.want(table, columnNames);
-    _usedValues.readAhead(_server, totalChanges(), table);
-}
-
-QStringList Database::mostFrequentValues(const QString& table, const QStringList& columnNames, int limit,
-                                         bool alphabetical) {
-    const QVector<QPair<QString, int>> entries = usedValueCounts(table, columnNames);
-    std::vector<int> order(size_t(entries.size()));
-    std::iota(order.begin(), order.end(), 0);
-    if (alphabetical) {
-        // Each value lowered once, not once per comparison: a registry's certificate numbers are
-        // a million values.
-        QVector<QString> lowered;
-        lowered.reserve(entries.size());
-        for (const auto& entry : entries)
-            lowered << entry.first.toLower();
-        std::stable_sort(order.begin(), order.end(), [&lowered](int a, int b) { return lowered[a] < lowered[b]; });
-    } else {
-        std::stable_sort(order.begin(), order.end(),
-                         [&entries](int a, int b) { return entries[a].second > entries[b].second; });
-    }
-    QStringList result;
-    result.reserve(limit > 0 ? qMin(limit, entries.size()) : entries.size());
-    for (int at : order) {
-        if (limit > 0 && result.size() >= limit)
-            break;
-        result << entries[at].first;
-    }
-    return result;
-}
-
-// --- backup and restore --------------------------------------------------------------------
+// --- other programs -----------------------------------------------------------------------
 
 int Database::otherProgramsConnected(QString* error) {
     if (!_onServer)
         return 0;
     QSqlDatabase db = QSqlDatabase::database();
     return ServerConnection::otherPrograms(db, error);
-}
-
-bool Database::backup(const QString& destination, QString* error) {
-    // A file marked read-only is not replaced, also where the user (root) could.
-    const QFileInfo target(destination);
-    if (_onServer) {
-        if (target.exists() && (!target.isWritable() || isWriteProtected(target)))
-            return failWith(error, writeFailureReason(destination, 0, QStringLiteral("the file is read-only")));
-        return backupServer(destination, error);
-    }
-    QString technical;
-    bool copied = false;
-    if (!target.exists() || (target.isWritable() && !isWriteProtected(target))) {
-        QSqlDatabase db = QSqlDatabase::database();
-        // The immediate transaction keeps writers out during the copy; it is ours to roll back only
-        // when it began (a failing BEGIN means somebody else's transaction is open).
-        const bool locked = QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE;"));
-        copied = copyHeldFile(destination, &technical);
-        if (locked)
-            QSqlQuery(db).exec(QStringLiteral("ROLLBACK;"));
-    }
-    qDebug() << "Database::backup" << copied << technical;
-    if (!copied && error)
-        *error = writeFailureReason(destination, QFileInfo(filePath()).size(), technical);
-    return copied;
-}
-
-bool Database::isRestoreCandidate(const QString& file, QString* error) const {
-    const QFileInfo info(file);
-    const QString name = QDir::toNativeSeparators(info.absoluteFilePath());
-    const auto refusal = [&name](const QString& reason, const QString& technical = QString()) {
-        QString text =
-            QStringLiteral("Файл %1 нельзя загрузить: %2\nТекущая база данных не изменена.").arg(name, reason);
-        // SQLite's own words, on one line of their own.
-        if (!technical.trimmed().isEmpty())
-            text += QStringLiteral("\nТехнические сведения: ") + technical.simplified();
-        return text;
-    };
-    if (!info.isFile())
-        return failWith(error, QStringLiteral("Файл '%1' не найден").arg(file));
-    if (info.canonicalFilePath() == QFileInfo(filePath()).canonicalFilePath())
-        return failWith(error, refusal(QStringLiteral("это и есть текущая база данных программы.")));
-    QString header;
-    const QString headerProblem = sqliteHeaderProblem(file, &header);
-    if (!headerProblem.isEmpty())
-        return failWith(error, refusal(headerProblem, header));
-
-    const QString connection = file + QStringLiteral("_verify");
-    QString reason;
-    QString technical;
-    {
-        QSqlDatabase db = connectionNamed(connection);
-        db.setConnectOptions(readOnlyOption);
-        db.setDatabaseName(file);
-        StructureGaps gaps;
-        QSqlError failure;
-        if (!db.open()) {
-            failure = db.lastError();
-        } else {
-            QSqlQuery check(db);
-            if (!check.exec(QStringLiteral("PRAGMA quick_check")) || !check.next())
-                failure = check.lastError();
-            else if (check.value(0).toString() != QLatin1String("ok"))
-                technical = check.value(0).toString();
-            check.finish();
-            if (failure.type() == QSqlError::NoError && technical.isEmpty())
-                structureGaps(db, &gaps, &failure);
-        }
-        if (failure.type() != QSqlError::NoError) {
-            technical = errorText(failure);
-            reason = isUnavailable(failure) ? QStringLiteral("его не удалось прочитать.")
-                                            : QStringLiteral("он повреждён или не является базой данных.");
-        } else if (!technical.isEmpty()) {
-            reason = QStringLiteral("он повреждён.");
-        } else if (!gaps.missingTables.isEmpty() || !gaps.unaddableColumns.isEmpty()) {
-            // Every version of the program makes all of its tables; the check adds columns and
-            // corrects their types, but cannot add a column that may not be empty.
-            reason = QStringLiteral("это не реестр документов программы, в нём нет нужных таблиц или столбцов.");
-            technical =
-                QStringLiteral("missing ") + (gaps.missingTables + gaps.unaddableColumns).join(QStringLiteral(", "));
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(connection);
-    return reason.isEmpty() || failWith(error, refusal(reason, technical));
-}
-
-bool Database::restore(const QString& source, QString* error) {
-    if (_onServer)
-        return restoreOnServer(source, error);
-    const QString path = filePath();
-    if (!QFileInfo(source).isFile()) {
-        MZ_LOG() << "Database::restore(" << source << ") file does not exist!!!";
-        return failWith(error, QStringLiteral("Файл '%1' не найден").arg(source));
-    }
-    QString unusable;
-    if (!isRestoreCandidate(source, &unusable)) {
-        MZ_LOG() << "Database::restore(" << source << ") not a usable registry:" << unusable;
-        return failWith(error, unusable);
-    }
-    // The source is staged beside the database and brought into shape there, so a failed copy or
-    // check leaves the database as it is.
-    const QString staged = restoreStagingPath();
-    QFile::remove(staged);
-    QString reason;
-    if (!copyFile(source, staged, &reason)) {
-        MZ_LOG() << "Database::restore(" << source << ") cant copy from source to database file" << path << reason;
-        QFile::remove(staged);
-        return failWith(error, QStringLiteral("Не удалось скопировать '%1' в '%2'").arg(source, path) +
-                                   QLatin1Char('\n') + writeFailureReason(staged, QFileInfo(source).size(), reason));
-    }
-    QFile::setPermissions(staged, QFile::permissions(staged) | QFile::WriteOwner);
-    QString migration;
-    if (!checkDbStructure(staged, &migration)) {
-        MZ_LOG() << "Database::restore(" << source << ") check failed:" << migration;
-        QFile::remove(staged);
-        return failWith(error,
-                        QStringLiteral("Файл %1 нельзя загрузить: его структуру не удалось привести к нужному виду."
-                                       "\nТекущая база данных не изменена.\nТехнические сведения: %2")
-                            .arg(QDir::toNativeSeparators(source), migration));
-    }
-
-    commitAndClose();
-    retireModels();
-    const QString previous = path + QStringLiteral(".previous");
-    QFile::remove(previous);
-    QString failure;
-    if (QFileInfo::exists(path) && !QFile::rename(path, previous)) {
-        MZ_LOG() << "Database::restore(" << source << ") cant delete database file" << path;
-        failure = QStringLiteral("Не удалось удалить файл '%1'").arg(path);
-    } else if (!QFile::rename(staged, path)) {
-        MZ_LOG() << "Database::restore(" << source << ") cant copy from source to database file" << path;
-        failure = QStringLiteral("Не удалось скопировать '%1' в '%2'").arg(source, path);
-        if (QFileInfo::exists(previous) && !QFile::rename(previous, path))
-            MZ_LOG() << "cant put the database back, it stays in" << previous;
-    }
-    QFile::remove(staged);
-    if (failure.isEmpty())
-        QFile::remove(previous);
-
-    QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
-    db.setDatabaseName(path);
-    if (!db.open())
-        MZ_LOG() << "cant reopen database" << errorText(db.lastError());
-    execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE"));
-    holdFile();
-    TextMatch::registerFunctions(db);
-    if (!failure.isEmpty())
-        return failWith(error, failure);
-    qDebug() << "Database::restore OK!";
-    runPatchScript();
-    QString views;
-    if (!runViewsScript(false, &views))
-        MZ_LOG() << "views not made:" << views;
-    return true;
-}
-
-// --- backup and restore of a registry on a server ------------------------------------------
-
-// The copy is read on a connection of its own, in one snapshot, so that an edit transaction open
-// on the main connection neither blocks it nor shows in it.
-bool Database::backupServer(const QString& destination, QString* error) {
-    bool written = false;
-    {
-        const ServerConnection::Scoped connection(_server, QStringLiteral("orvane_server_backup"));
-        QString failure = QStringLiteral("Резервная копия реестра с сервера не создана: ") + connection.error();
-        if (connection.isOpen()) {
-            QSqlDatabase db = connection.database();
-            written = RegistryMove::toFile(db, destination, &failure);
-        }
-        if (!written)
-            failWith(error, failure);
-    }
-    MZ_LOG() << "server backup to" << destination << written;
-    return written;
-}
-
-// The file is checked and brought to this version's structure in a staged copy, as for the file
-// store; its rows then take the place of the server's in one transaction.
-bool Database::restoreOnServer(const QString& source, QString* error) {
-    if (!QFileInfo(source).isFile())
-        return failWith(error, QStringLiteral("Файл '%1' не найден").arg(source));
-    QString unusable;
-    if (!isRestoreCandidate(source, &unusable))
-        return failWith(error, unusable);
-    const QString staged = restoreStagingPath();
-    QFile::remove(staged);
-    QString reason;
-    if (!copyFile(source, staged, &reason)) {
-        QFile::remove(staged);
-        return failWith(error, writeFailureReason(staged, QFileInfo(source).size(), reason));
-    }
-    QFile::setPermissions(staged, QFile::permissions(staged) | QFile::WriteOwner);
-    QString failure;
-    bool restored = checkDbStructure(staged, &failure);
-    if (!restored) {
-        failure = QStringLiteral("Файл %1 нельзя загрузить: его структуру не удалось привести к нужному виду."
-                                 "\nРеестр на сервере не изменён.\nТехнические сведения: %2")
-                      .arg(QDir::toNativeSeparators(source), failure);
-    } else {
-        QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
-        // Whatever the main connection holds open is not part of the restore.
-        if (EditTransaction::isOpen())
-            EditTransaction::rollback();
-        retireModels();
-        restored = ServerSchema::check(db, &failure) && RegistryMove::replaceOnServer(staged, db, nullptr, &failure);
-    }
-    QFile::remove(staged);
-    MZ_LOG() << "server restore from" << source << restored << failure;
-    return restored || failWith(error, failure);
 }
 
 // --- a lost server ------------------------------------------------------------------------
@@ -1504,7 +887,7 @@ bool Database::recover(const QSqlError& failure) {
     if (!closed && !isConnectionLoss(failure))
         return false;
     // A write blocks the signal and tells of the loss itself, in its own box.
-    connectionLost(errorText(failure), signalsBlocked());
+    connectionLost(StoreQuery::reasonOf(failure), signalsBlocked());
     return reconnect();
 }
 
@@ -1557,7 +940,7 @@ bool Database::reconnect() {
         return false;
     }
     QSqlDatabase db = QSqlDatabase::database(name, false);
-    run(db, QStringLiteral("SET lock_timeout = '5s'"));
+    StoreQuery::run(db, QStringLiteral("SET lock_timeout = '5s'"));
     QSqlQuery query(db);
     if (_notifications && query.exec(QStringLiteral("SELECT pg_backend_pid()")) && query.next())
         _notifications->setOwnProcess(query.value(0).toLongLong());

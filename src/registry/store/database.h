@@ -1,7 +1,7 @@
 #pragma once
 
 #include "dbtable.h"
-#include "serveraddress.h"
+#include "serverconnection.h"
 #include "startupquestions.h"
 #include "usedvalues.h"
 
@@ -23,9 +23,12 @@ class ServerNotifications;
 class QSqlTableModel;
 struct sqlite3;
 
-// The program's one SQLite database file and its main connection. At construction the file is
-// created when missing, checked and migrated against the table registry, and opened in exclusive
-// locking mode; during the run every statement of the program goes through here.
+// The registry's connection, to a file or to a server: the process-wide instance, which of the two
+// this run works on, opening it, recovery of a lost server connection, and the statements,
+// variables and table models of the main connection. At construction a file is created when
+// missing, checked and migrated (FileSchema) and opened in exclusive locking mode; a server's
+// registry is made or checked (ServerSchema). During the run every statement of the program goes
+// through this connection, and its signals tell what no caller can return.
 class Database : public QObject {
     Q_OBJECT
 
@@ -144,45 +147,10 @@ public:
     qint64 totalChanges() const;
     // The SQLite handle behind an open connection; null when there is none.
     static sqlite3* sqliteHandle(const QSqlDatabase& db);
-    QStringList mostFrequentValues(const QString& table, const QStringList& columnNames, int limit, bool alphabetical);
-    // These sets of columns' used values are wanted soon: on a server they are read in the background, now
-    // and whenever usedValuesComing finds them no longer current; elsewhere nothing happens.
-    void readUsedValuesAhead(const QString& table, const QList<QStringList>& columnSets);
-    // Whether these columns' used values are on their way: asked for now, they would be waited for.
-    bool usedValuesComing(const QString& table, const QStringList& columnNames);
 
     // How many other programs work on the registry now: on a server, those connected to its
     // database; a file has none (it is held by one program). -1 with the reason when unknown.
     int otherProgramsConnected(QString* error = nullptr);
-
-    // Copies the database to `destination`; false with the reason, in Russian, in `error`.
-    bool backup(const QString& destination, QString* error = nullptr);
-    // Checks `source` first (isRestoreCandidate), then puts a migrated copy of it in place of
-    // the database. False with the reason in `error`; the database is then as it was.
-    bool restore(const QString& source, QString* error = nullptr);
-    // Whether `file` can replace the registry; false with the reason in `error`, in Russian, with
-    // SQLite's own text on a line of its own. The file is read in place and never written: its header first (a
-    // file that is no database, or a cut or padded one, is refused without reading it), then its
-    // pages and its tables, which must be the registry's or a structure the check can migrate.
-    bool isRestoreCandidate(const QString& file, QString* error) const;
-    // Where a restore stages its copy before it replaces the database file.
-    static QString restoreStagingPath();
-
-    // Structure check and migration: false with the first failure's text in `error`.
-    // Whether the check would change anything in the file, found without writing. False with
-    // `failure` set when the file cannot be read; a file that is no database needs the check.
-    bool structureNeedsCheck(QSqlDatabase& db, QSqlError* failure) const;
-    bool checkDbStructure(const QString& path, QString* error);
-    static bool createTable(QSqlDatabase& db, const DBTable& table, QString* error);
-    bool createColumn(QSqlDatabase& db, const DBTable& table, const QString& columnName, QString* error);
-    bool changeColumnType(QSqlDatabase& db, const DBTable& table, QString* error);
-    static void dropViews(QSqlDatabase& db);
-    // `temporary`: the views are made for this connection only (a file that is not written).
-    // A script missing from the resources is an error.
-    bool runViewsScript(bool temporary, QString* error);
-    void runPatchScript();
-    // The views script on another connection (tools that make registries).
-    static bool runViewsScript(QSqlDatabase& db, QString* error);
 
 signals:
     // What no caller can return: the server connection was lost (found by the listening connection
@@ -196,18 +164,16 @@ signals:
     void connectionBack();
 
 private:
-    // How a file's tables differ from the registry, as the structure check would find it.
-    struct StructureGaps {
-        QStringList missingTables;
-        QStringList missingColumns; // "table.column"
-        // Missing columns the check cannot add (NOT NULL without a default).
-        QStringList unaddableColumns;
-        QStringList mistypedColumns;
-        bool any() const { return !missingTables.isEmpty() || !missingColumns.isEmpty() || !mistypedColumns.isEmpty(); }
-    };
-    // False with `failure` set when the tables cannot be read.
-    bool structureGaps(QSqlDatabase& db, StructureGaps* gaps, QSqlError* failure) const;
-    const QVector<QPair<QString, int>>& usedValueCounts(const QString& table, const QStringList& columnNames);
+    // The copies and the restore work on the held file and the models.
+    friend class RegistryBackup;
+    // The used values are counted on the main connection, as of its change count.
+    friend class UsedValues;
+
+    static void installHooks();
+    // The views script on the main connection; `temporary`: the views are made for this
+    // connection only (a file that is not written). A script missing from the resources is an error.
+    bool runViewsScript(bool temporary, QString* error);
+    void runPatchScript();
     struct ReadOnlyTag {};
     Database(ReadOnlyTag);
 
@@ -219,8 +185,6 @@ private:
     // Whether a write may begin; false with the reason in `error` when the user declined.
     static bool mayWrite(QString* error);
     bool reconnect();
-    bool backupServer(const QString& destination, QString* error);
-    bool restoreOnServer(const QString& source, QString* error);
     void initTables();
     bool createDb(QString* error);
     bool createNewDb();
@@ -234,9 +198,6 @@ private:
     bool copyHeldFile(const QString& destination, QString* reason);
     void probeWritable();
     void reportFailure(const QSqlError& error, const QString& statement);
-    bool checkTable(QSqlDatabase& db, const DBTable& table, QString* error);
-    static bool runScript(QSqlDatabase& db, const QString& resource, const char* failureText, bool temporary,
-                          bool optional, QString* error);
     void retireModels();
     // Ends the start on `problem`; it is told unless it was the answer to a question.
     void fail(const StartupProblem& problem);

@@ -210,12 +210,12 @@ QStringList DocumentStore::usedValues(const QString& table, const QString& colum
                                       QString* error) {
     if (!knownColumn(table, column, error))
         return {};
-    return Database::instance()->mostFrequentValues(table, {column}, limit, alphabetical);
+    return UsedValues::mostFrequentValues(table, {column}, limit, alphabetical);
 }
 
 bool DocumentStore::usedValuesComing(const QString& table, const QStringList& columns) {
     for (const QString& column : columns)
-        if (Database::instance()->usedValuesComing(table, {column}))
+        if (UsedValues::usedValuesComing(table, {column}))
             return true;
     return false;
 }
@@ -225,7 +225,7 @@ void DocumentStore::readUsedValuesAhead(const QString& table, const QStringList&
     for (const QString& column : columns)
         if (knownColumn(table, column, nullptr))
             known.append({column});
-    Database::instance()->readUsedValuesAhead(table, known);
+    UsedValues::readUsedValuesAhead(table, known);
 }
 
 // Straight from SQLite: the driver would turn every cell into UTF-16 and a QVariant first, which

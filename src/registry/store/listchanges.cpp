@@ -2,7 +2,7 @@
 
 #include "database.h"
 #include "mzlog.h"
-#include "serverschema.h"
+#include "serverchangelog.h"
 
 #include <QSqlDatabase>
 #include <algorithm>

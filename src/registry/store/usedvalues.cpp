@@ -1,10 +1,13 @@
 #include "usedvalues.h"
 
+#include "database.h"
 #include "mzlog.h"
+#include "serverconnection.h"
 
 #include <QSqlQuery>
 #include <QUuid>
 #include <algorithm>
+#include <numeric>
 
 UsedValues::~UsedValues() {
     // A std::async future waits for its thread when it goes; said here so that it is plain.
@@ -130,8 +133,8 @@ void UsedValues::readAhead(const ServerAddress& address, qint64 changes, const Q
     ahead.batch = std::async(std::launch::async, [address, missing] {
         Batch batch;
         // The connection is made, used and removed in this thread.
-        const ServerConnection::Scoped connection(address, QStringLiteral("orvane_used_values_") +
-                                                               QUuid::createUuid().toString(QUuid::Id128));
+        const ScopedServerConnection connection(address, QStringLiteral("orvane_used_values_") +
+                                                             QUuid::createUuid().toString(QUuid::Id128));
         if (!connection.isOpen()) {
             MZ_LOG() << "used values not read ahead:" << connection.error();
             return batch;
@@ -169,4 +172,67 @@ void UsedValues::takeAhead(qint64 changes, bool wait) {
 
 void UsedValues::clear() {
     _kept.clear();
+}
+
+// --- the open registry's used values ------------------------------------------------------
+
+// The counts are kept until the registry changes, so that a dialog opened again does not read the
+// whole table again.
+const UsedValues::Counts& UsedValues::usedValueCounts(const QString& table, const QStringList& columnNames) {
+    Database* store = Database::instance();
+    QSqlDatabase db = QSqlDatabase::database();
+    QSqlError failure;
+    const Counts& counts = store->_usedValues.counts(db, table, columnNames, store->totalChanges(), &failure);
+    if (failure.type() != QSqlError::NoError)
+        store->reportFailure(failure,
+                             QStringLiteral("used values of %1 %2").arg(table, columnNames.join(QLatin1Char(','))));
+    return counts;
+}
+
+// Counts no longer current are read again in the background, as they are wanted.
+bool UsedValues::usedValuesComing(const QString& table, const QStringList& columnNames) {
+    if (!Database::usesServer())
+        return false;
+    Database* store = Database::instance();
+    store->_usedValues.readAhead(Database::serverAddress(), store->totalChanges(), table);
+    return store->_usedValues.coming(table, columnNames, store->totalChanges());
+}
+
+// On a server the counts are read on a connection of their own, now and whenever they are wanted
+// again after a change; the file's main connection holds the file alone, and its counts take a
+// moment only. The sets are read together, in one thread.
+void UsedValues::readUsedValuesAhead(const QString& table, const QList<QStringList>& columnSets) {
+    if (!Database::usesServer())
+        return;
+    Database* store = Database::instance();
+    for (const QStringList& columnNames : columnSets)
+        store->_usedValues.want(table, columnNames);
+    store->_usedValues.readAhead(Database::serverAddress(), store->totalChanges(), table);
+}
+
+QStringList UsedValues::mostFrequentValues(const QString& table, const QStringList& columnNames, int limit,
+                                           bool alphabetical) {
+    const Counts entries = usedValueCounts(table, columnNames);
+    std::vector<int> order(size_t(entries.size()));
+    std::iota(order.begin(), order.end(), 0);
+    if (alphabetical) {
+        // Each value lowered once, not once per comparison: a registry's certificate numbers are
+        // a million values.
+        QVector<QString> lowered;
+        lowered.reserve(entries.size());
+        for (const auto& entry : entries)
+            lowered << entry.first.toLower();
+        std::stable_sort(order.begin(), order.end(), [&lowered](int a, int b) { return lowered[a] < lowered[b]; });
+    } else {
+        std::stable_sort(order.begin(), order.end(),
+                         [&entries](int a, int b) { return entries[a].second > entries[b].second; });
+    }
+    QStringList result;
+    result.reserve(limit > 0 ? qMin(limit, entries.size()) : entries.size());
+    for (int at : order) {
+        if (limit > 0 && result.size() >= limit)
+            break;
+        result << entries[at].first;
+    }
+    return result;
 }

@@ -44,7 +44,18 @@ public:
     void readAhead(const ServerAddress& address, qint64 changes, const QString& table = QString());
     void clear();
 
+    // The used values of the open registry (the process-wide database's): those of `columnNames`
+    // together, most frequent first or in alphabetical order; `limit` values at most (0: all).
+    static QStringList mostFrequentValues(const QString& table, const QStringList& columnNames, int limit,
+                                          bool alphabetical);
+    // These sets of columns' used values are wanted soon: on a server they are read in the background, now
+    // and whenever usedValuesComing finds them no longer current; elsewhere nothing happens.
+    static void readUsedValuesAhead(const QString& table, const QList<QStringList>& columnSets);
+    // Whether these columns' used values are on their way: asked for now, they would be waited for.
+    static bool usedValuesComing(const QString& table, const QStringList& columnNames);
+
 private:
+    static const Counts& usedValueCounts(const QString& table, const QStringList& columnNames);
     struct Kept {
         qint64 changes = -1;
         Counts counts;

@@ -12,6 +12,7 @@
 #include "mzlog.h"
 #include "proxysettings.h"
 #include "reportlist.h"
+#include "serverconnection.h"
 #include "servermovedialog.h"
 #include "serversettings.h"
 #include "settingsregistry.h"
@@ -297,6 +298,9 @@ void PreferencesDialog::relocate(bool move) {
         return;
     QDir().mkpath(target + QStringLiteral("/reports"));
 
+    // Nobody may write the database while it is copied.
+    if (Database::hasInstance())
+        Database::instance()->commitAndClose();
     const DataRelocation::Outcome outcome = relocation.transfer(move, [](const QString& file) {
         return confirm(QStringLiteral("Файл %1 уже существует.\nПерезаписать?").arg(QDir::toNativeSeparators(file)));
     });

@@ -4,6 +4,9 @@
 #include "database.h"
 #include "messagebox.h"
 #include "mzlog.h"
+#include "registrybackup.h"
+#include "serverconnection.h"
+#include "serverschema.h"
 #include "serversettings.h"
 
 #include <QCoreApplication>
@@ -82,7 +85,7 @@ void ServerMoveDialog::on_pushButtonMoveStart_clicked() {
 
 ServerMoveDialog::Outcome ServerMoveDialog::run(QList<RegistryMove::Counts>* counts, QString* error) {
     setStatus(QStringLiteral("Подключение к серверу…"));
-    const ServerConnection::Scoped connection(_address, connectionName());
+    const ScopedServerConnection connection(_address, connectionName());
     if (!connection.isOpen())
         return *error = connection.error(), Outcome::Failed;
     QSqlDatabase db = connection.database();
@@ -99,7 +102,7 @@ ServerMoveDialog::Outcome ServerMoveDialog::run(QList<RegistryMove::Counts>* cou
     }
     const QString copy = folder.filePath(QStringLiteral("registry.sqlite"));
     setStatus(QStringLiteral("Копирование реестра…"));
-    if (!Database::instance()->backup(copy, error))
+    if (!RegistryBackup(*Database::instance()).backup(copy, error))
         return Outcome::Failed;
     const bool moved =
         RegistryMove::toServer(copy, db, counts, error, [this](const QString& table, qint64 done, qint64 total) {

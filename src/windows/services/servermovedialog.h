@@ -1,7 +1,7 @@
 #pragma once
 
+#include "registrymove.h"
 #include "serveraddress.h"
-#include "serverschema.h"
 
 #include <QDialog>
 #include <QList>

@@ -13,6 +13,7 @@
 #include "mzlog.h"
 #include "preferencesdialog.h"
 #include "productinfo.h"
+#include "registrybackup.h"
 #include "settingsregistry.h"
 #include "tipsdialog.h"
 #include "updater.h"
@@ -212,7 +213,7 @@ void MzMainWindow::backupDatabase() {
     if (path.isEmpty())
         return;
     QString error;
-    if (Database::instance()->backup(path, &error))
+    if (RegistryBackup(*Database::instance()).backup(path, &error))
         MessageBox::information(this, informationTitle, QStringLiteral("Резервная копия успешно создана."));
     else
         showMessage(QStringLiteral("Не удалось сохранить резервную копию.\n") + error, errorTitle);
@@ -237,7 +238,7 @@ bool MzMainWindow::restoreDatabase() {
         return false;
     // Only a file that can take the registry's place is worth the question.
     QString error;
-    if (!Database::instance()->isRestoreCandidate(path, &error)) {
+    if (!RegistryBackup(*Database::instance()).isRestoreCandidate(path, &error)) {
         showMessage(error, errorTitle);
         return false;
     }
@@ -246,7 +247,7 @@ bool MzMainWindow::restoreDatabase() {
                          QMessageBox::Yes | QMessageBox::No, QMessageBox::No, nullptr,
                          Database::usesServer() ? sharedRegistryNote() : QString()) != QMessageBox::Yes)
         return false;
-    if (!Database::instance()->restore(path, &error)) {
+    if (!RegistryBackup(*Database::instance()).restore(path, &error)) {
         showMessage(error, errorTitle);
         return false;
     }

@@ -3,6 +3,7 @@
 #include "database.h"
 #include "messagebox.h"
 #include "mzlog.h"
+#include "serverconnection.h"
 #include "serverpassworddialog.h"
 #include "serversettings.h"
 
@@ -23,7 +24,7 @@ QString openLabel() {
 // Opens and lets go at once: the data store opens its own connection with what works here.
 bool reachable(const ServerAddress& address, ServerProblem* problem, QString* error) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const ServerConnection::Scoped probe(address, QLatin1String(probeConnection));
+    const ScopedServerConnection probe(address, QLatin1String(probeConnection));
     QApplication::restoreOverrideCursor();
     *problem = probe.problem();
     *error = probe.error();

@@ -4,6 +4,7 @@
 #include "coreregistry.h"
 #include "frdocheck.h"
 #include "frdoexport.h"
+#include "registrybackup.h"
 #include "testenvironment.h"
 #include "testregistry.h"
 
@@ -271,7 +272,7 @@ private slots:
         QTemporaryDir root;
         const QString db = root.filePath(QStringLiteral("copy.db"));
         const QString out = root.filePath(QStringLiteral("out.xlsx"));
-        QVERIFY(registry.database()->backup(db));
+        QVERIFY(RegistryBackup(*registry.database()).backup(db));
         for (QString& arg : args)
             if (arg == QLatin1String("OUT"))
                 arg = out;

@@ -2,8 +2,10 @@
 // it, each checked against the file itself: its columns, its views' rows, its rows.
 #include "appresources.h"
 #include "database.h"
+#include "fileschema.h"
 #include "pgtestserver.h"
 #include "profschema.h"
+#include "registrymove.h"
 #include "serverschema.h"
 #include "testenvironment.h"
 #include "testregistry.h"
@@ -92,9 +94,9 @@ class TestServerSchema : public QObject {
             db.open();
             QString error;
             for (const DBTable& table : ProfSchema::tables())
-                if (!Database::createTable(db, table, &error))
+                if (!FileSchema::createTable(db, table, &error))
                     qWarning() << error;
-            if (!Database::runViewsScript(db, &error))
+            if (!FileSchema::runViewsScript(db, false, &error))
                 qWarning() << error;
             if (fill)
                 fill(db);

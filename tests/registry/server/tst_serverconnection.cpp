@@ -5,7 +5,7 @@
 #include "pgtestserver.h"
 #include "scrambledtext.h"
 #include "scratchfilesystem.h"
-#include "serveraddress.h"
+#include "serverconnection.h"
 #include "serversettings.h"
 #include "settingsregistry.h"
 #include "testenvironment.h"

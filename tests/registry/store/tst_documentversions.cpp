@@ -3,6 +3,7 @@
 // number saved by two programs at once ends up on one document only.
 #include "database.h"
 #include "documentrecords.h"
+#include "fileschema.h"
 #include "pgtestserver.h"
 #include "profschema.h"
 #include "serverschema.h"
@@ -269,7 +270,7 @@ private slots:
             QVERIFY(db.open());
             QString error;
             for (const DBTable& table : ProfSchema::tables())
-                QVERIFY2(Database::createTable(db, table, &error), qPrintable(error));
+                QVERIFY2(FileSchema::createTable(db, table, &error), qPrintable(error));
             PgTestServer::run(db, "INSERT INTO ProfDocuments (profId, fio1, attNumber) VALUES (3, 'Иванов', 'СВ')");
             QCOMPARE(DocumentRecords::version(3), qint64(0));
             QCOMPARE(DocumentRecords::update(3, valuesWith(QStringLiteral("Петров"), "СВ"), 7, &error), Outcome::Saved);

@@ -2,6 +2,7 @@
 
 #include "savepoint.h"
 #include "testregistry.h"
+#include "storequery.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -39,8 +40,12 @@ bool insert(const QString& name, QString* error = nullptr) {
 
 // How a write goes wrong inside the savepoint.
 enum class Trouble { None, WorkFails, Trigger, QueryOnly, ReleaseFails };
+
+// What the store's write guard does with a save (Database::guardedWrite sets the real one).
+enum class Guard { None, Allows, Declines, Rewords };
 } // namespace
 Q_DECLARE_METATYPE(Trouble)
+Q_DECLARE_METATYPE(Guard)
 
 class TestSavepoint : public QObject {
     Q_OBJECT
@@ -63,6 +68,8 @@ private slots:
     }
 
     void cleanup() {
+        Savepoint::setWriteGuard({});
+        StoreQuery::setRunner({});
         { QSqlDatabase::database().close(); }
         QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
     }
@@ -253,6 +260,88 @@ private slots:
             QStringLiteral("closed"), [&] { return ran = true; }, &error));
         QVERIFY(!ran);
         QCOMPARE(error, QStringLiteral("база данных не открыта"));
+    }
+    // write() runs its work through the guard the store sets: declined, nothing is begun and the
+    // guard's reason is kept; allowed, the work is all or nothing and a failure's reason may be
+    // reworded by the guard; without a guard write() is run().
+    void writeGoesThroughTheGuard_data() {
+        QTest::addColumn<Guard>("guard");
+        QTest::addColumn<bool>("fails");
+        QTest::addColumn<QStringList>("kept");
+        QTest::addColumn<QString>("reason");
+        const QStringList before{QStringLiteral("Анна")};
+        const QStringList after{QStringLiteral("Анна"), QStringLiteral("Борис")};
+        const QString refused = QStringLiteral("отказано");
+        QTest::newRow("no guard") << Guard::None << false << after << QString();
+        QTest::newRow("no guard, failing") << Guard::None << true << before << refused;
+        QTest::newRow("allowed") << Guard::Allows << false << after << QString();
+        QTest::newRow("allowed, failing") << Guard::Allows << true << before << refused;
+        QTest::newRow("declined") << Guard::Declines << false << before << QStringLiteral("Изменения не записаны");
+        QTest::newRow("reworded") << Guard::Rewords << true << before << QStringLiteral("Нет связи\nотказано");
+    }
+
+    void writeGoesThroughTheGuard() {
+        QFETCH(Guard, guard);
+        QFETCH(bool, fails);
+        QFETCH(QStringList, kept);
+        QFETCH(QString, reason);
+        int guarded = 0;
+        if (guard != Guard::None)
+            Savepoint::setWriteGuard([&](const std::function<bool()>& write, QString* error) {
+                ++guarded;
+                if (guard == Guard::Declines) {
+                    *error = QStringLiteral("Изменения не записаны");
+                    return false;
+                }
+                const bool done = write();
+                if (!done && guard == Guard::Rewords)
+                    *error = QStringLiteral("Нет связи\n") + *error;
+                return done;
+            });
+        if (fails)
+            run(QStringLiteral("CREATE TRIGGER refuse AFTER INSERT ON Person WHEN new.name = 'Борис' "
+                               "BEGIN SELECT RAISE(ABORT, 'отказано'); END;"));
+        bool ran = false;
+        QString error;
+        const bool done = Savepoint::write(
+            QStringLiteral("guarded"), [&] { return (ran = true) && insert(QStringLiteral("Борис"), &error); }, &error);
+        QCOMPARE(done, reason.isEmpty());
+        QCOMPARE(error, reason);
+        QCOMPARE(guarded, guard == Guard::None ? 0 : 1);
+        QCOMPARE(ran, guard != Guard::Declines);
+        QCOMPARE(names(), kept);
+    }
+
+    // StoreQuery::exec runs a query as the store runs its own once one is set, and on its own
+    // otherwise (tools, tests before the database); a failure keeps its reason either way.
+    void execGoesThroughTheRunner_data() {
+        QTest::addColumn<bool>("withRunner");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<bool>("done");
+        QTest::newRow("alone") << false << QStringLiteral("SELECT count(*) FROM Person;") << true;
+        QTest::newRow("alone, failing") << false << QStringLiteral("SELECT nothing FROM Person;") << false;
+        QTest::newRow("runner") << true << QStringLiteral("SELECT count(*) FROM Person;") << true;
+        QTest::newRow("runner, failing") << true << QStringLiteral("SELECT nothing FROM Person;") << false;
+    }
+
+    void execGoesThroughTheRunner() {
+        QFETCH(bool, withRunner);
+        QFETCH(QString, sql);
+        QFETCH(bool, done);
+        int runs = 0;
+        if (withRunner)
+            StoreQuery::setRunner([&](QSqlQuery& query) {
+                ++runs;
+                return query.exec();
+            });
+        QSqlQuery query(QSqlDatabase::database());
+        query.prepare(sql);
+        QString error;
+        QCOMPARE(StoreQuery::write(query, &error), done);
+        QCOMPARE(error.isEmpty(), done);
+        QCOMPARE(runs, withRunner ? 1 : 0);
+        if (done)
+            QVERIFY(query.next() && query.value(0).toInt() == 1);
     }
 };
 

@@ -4,11 +4,13 @@
 #include "database.h"
 #include "documentfilter.h"
 #include "documentstore.h"
+#include "fileschema.h"
 #include "frdocheck.h"
 #include "frdoexport.h"
 #include "pgtestserver.h"
 #include "profschema.h"
 #include "registrybook.h"
+#include "registrymove.h"
 #include "registrystatistics.h"
 #include "serverschema.h"
 #include "testregistry.h"
@@ -117,8 +119,8 @@ private slots:
             db.setDatabaseName(_filePath);
             QVERIFY(db.open());
             for (const DBTable& table : ProfSchema::tables())
-                QVERIFY2(Database::createTable(db, table, &error), qPrintable(error));
-            QVERIFY2(Database::runViewsScript(db, &error), qPrintable(error));
+                QVERIFY2(FileSchema::createTable(db, table, &error), qPrintable(error));
+            QVERIFY2(FileSchema::runViewsScript(db, false, &error), qPrintable(error));
             qint64 id = bigId;
             for (const Doc& d : docs) {
                 PgTestServer::run(db,

@@ -6,9 +6,13 @@
 #include "documentrecords.h"
 #include "documentstore.h"
 #include "edittransaction.h"
+#include "fileschema.h"
 #include "listchanges.h"
 #include "pgtestserver.h"
 #include "profschema.h"
+#include "registrybackup.h"
+#include "serverchangelog.h"
+#include "serverconnection.h"
 #include "serverschema.h"
 #include "testenvironment.h"
 #include "testregistry.h"
@@ -95,8 +99,8 @@ class TestServerStore : public QObject {
             ok = db.open();
             QString error;
             for (const DBTable& table : ProfSchema::tables())
-                ok = ok && Database::createTable(db, table, &error);
-            ok = ok && Database::runViewsScript(db, &error);
+                ok = ok && FileSchema::createTable(db, table, &error);
+            ok = ok && FileSchema::runViewsScript(db, false, &error);
             ok = ok &&
                  PgTestServer::run(db, "INSERT INTO ProfDocuments (profId, fio1) VALUES (?, ?)", {id, name}).isActive();
             ok = ok &&
@@ -433,8 +437,8 @@ private slots:
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
         const QString path = _env->root() + QStringLiteral("/копия.db");
         QString error;
-        QVERIFY2(Database::instance()->backup(path, &error), qPrintable(error));
-        QVERIFY2(Database::instance()->isRestoreCandidate(path, &error), qPrintable(error));
+        QVERIFY2(RegistryBackup(*Database::instance()).backup(path, &error), qPrintable(error));
+        QVERIFY2(RegistryBackup(*Database::instance()).isRestoreCandidate(path, &error), qPrintable(error));
         {
             QSqlDatabase file = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), fileConnection);
             file.setDatabaseName(path);
@@ -461,7 +465,7 @@ private slots:
         old.close();
         QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
         QString error;
-        QVERIFY(!Database::instance()->backup(path, &error));
+        QVERIFY(!RegistryBackup(*Database::instance()).backup(path, &error));
         QVERIFY(!error.isEmpty());
         QCOMPARE(readFileBytes(path), QByteArray("old backup"));
     }
@@ -503,7 +507,7 @@ private slots:
         list.take();
         QVERIFY(PgTestServer::run(server, "DELETE FROM orvane_list_log").isActive());
         QVERIFY(!list.take().all);
-        QCOMPARE(Database::instance()->restore(path, &error), restored);
+        QCOMPARE(RegistryBackup(*Database::instance()).restore(path, &error), restored);
         // A list reads everything after a restore, told by one entry of the log, not one per row.
         QCOMPARE(list.take().all, restored);
         QCOMPARE(count(server, QStringLiteral("orvane_list_log")), qint64(restored ? 1 : 0));

@@ -1,6 +1,7 @@
 // The statements the store writes once for both stores, run on a registry file and on a registry
 // on a throwaway server: the few places where the dialects differ give the same answers.
 #include "database.h"
+#include "fileschema.h"
 #include "pgtestserver.h"
 #include "profschema.h"
 #include "serverschema.h"
@@ -47,7 +48,7 @@ private slots:
         _file.setDatabaseName(_folder.filePath(QStringLiteral("registry.db")));
         QVERIFY(_file.open());
         for (const DBTable& table : ProfSchema::tables())
-            QVERIFY2(Database::createTable(_file, table, &error), qPrintable(error));
+            QVERIFY2(FileSchema::createTable(_file, table, &error), qPrintable(error));
         QVERIFY(SqlDialect::isServer(_server) && !SqlDialect::isServer(_file));
     }
 

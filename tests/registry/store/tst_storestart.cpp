@@ -1,5 +1,6 @@
 #include "appsettings.h"
 #include "database.h"
+#include "fileschema.h"
 #include "scratchfilesystem.h"
 #include "startupquestions.h"
 #include "testenvironment.h"
@@ -244,7 +245,7 @@ private slots:
         }
         const QByteArray before = readFileBytes(target);
         QString error;
-        QVERIFY(!db.checkDbStructure(target, &error));
+        QVERIFY(!FileSchema(db.tables()).check(target, &error));
         QVERIFY2(error.startsWith(reason) && error.size() > reason.size(), qPrintable(error));
         if (reason.contains(QLatin1String("changeColumnType"))) {
             QCOMPARE(scalar(target, QStringLiteral("SELECT name || typeof(profId) FROM ProfDetails")),

@@ -14,6 +14,8 @@
 #include "pgtestserver.h"
 #include "preferencesdialog.h"
 #include "profschema.h"
+#include "registrybackup.h"
+#include "registrymove.h"
 #include "reportlist.h"
 #include "serverlogin.h"
 #include "servermovedialog.h"
@@ -631,7 +633,7 @@ private slots:
         QVERIFY(server()->exec(database, {"INSERT INTO ProfDocuments (fio1) VALUES ('Иванов')"}));
         const QString backup = f.env().root() + QStringLiteral("/copy.db");
         QString error;
-        QVERIFY2(Database::instance()->backup(backup, &error), qPrintable(error));
+        QVERIFY2(RegistryBackup(*Database::instance()).backup(backup, &error), qPrintable(error));
         {
             QSqlDatabase other = server()->connect(QStringLiteral("another-clerk"), database, &error);
             QVERIFY2(other.isOpen(), qPrintable(error));

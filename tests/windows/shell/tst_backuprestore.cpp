@@ -1,8 +1,9 @@
 #include "database.h"
+#include "documentstable.h"
 #include "filedialog.h"
 #include "guifixture.h"
-#include "documentstable.h"
 #include "mainwindow.h"
+#include "registrybackup.h"
 #include "scratchfilesystem.h"
 #include "testregistry.h"
 
@@ -52,7 +53,7 @@ private slots:
         } else if (kind == QLatin1String("sparse")) {
             writeFile(candidate, QByteArray(), 2LL << 30);
         } else {
-            QVERIFY(f.db()->backup(candidate));
+            QVERIFY(RegistryBackup(*f.db()).backup(candidate));
             QByteArray bytes = readFileBytes(candidate);
             for (int i = 4096; i < bytes.size(); ++i)
                 bytes[i] = 'x';

@@ -1,11 +1,14 @@
 #include "appresources.h"
 #include "database.h"
+#include "fileschema.h"
 #include "instanceguard.h"
 #include "mainwindow.h"
 #include "messagebox.h"
+#include "registrybackup.h"
 #include "scratchfilesystem.h"
 #include "testdatabase.h"
 #include "testregistry.h"
+#include "usedvalues.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -525,7 +528,7 @@ private slots:
         }
         const QStringList before = listing(folderPath);
         QString error;
-        QVERIFY(!db->backup(target, &error));
+        QVERIFY(!RegistryBackup(*db).backup(target, &error));
         QVERIFY2(error.contains(reason), qPrintable(error));
         QCOMPARE(listing(folderPath), before);
         if (kind == QLatin1String("read-only file"))
@@ -575,7 +578,7 @@ private slots:
         QTemporaryDir dir;
         QString file = dir.filePath(QStringLiteral("candidate.db"));
         const QString backup = dir.filePath(QStringLiteral("backup.db"));
-        QVERIFY(db->backup(backup));
+        QVERIFY(RegistryBackup(*db).backup(backup));
         db->setVariable(QStringLiteral("Data/City"), QStringLiteral("Псков"));
         const QByteArray good = readFileBytes(backup);
         if (kind == QLatin1String("partial")) {
@@ -616,21 +619,21 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QString error;
-        const bool candidateAccepted = db->isRestoreCandidate(file, &error);
+        const bool candidateAccepted = RegistryBackup(*db).isRestoreCandidate(file, &error);
         qDebug() << kind << "judged in" << timer.elapsed() << "ms";
         QCOMPARE(candidateAccepted, reason.isEmpty());
         if (!reason.isEmpty()) {
             QVERIFY2(error.startsWith(QStringLiteral("Файл %1 нельзя загрузить: ").arg(file)), qPrintable(error));
             QVERIFY2(error.contains(reason), qPrintable(error));
             QVERIFY(error.contains(QStringLiteral("\nТекущая база данных не изменена.")));
-            QVERIFY(!db->restore(file, &error));
+            QVERIFY(!RegistryBackup(*db).restore(file, &error));
             QVERIFY2(error.contains(reason), qPrintable(error));
             QCOMPARE(listing(t.env().defaultDataFolder()), dataFolder);
             QCOMPARE(db->variable(QStringLiteral("Data/City")), QStringLiteral("Псков"));
             QVERIFY(db->setVariable(QStringLiteral("Data/Date"), QStringLiteral("still writable")));
         } else {
             QVERIFY2(error.isEmpty(), qPrintable(error));
-            QVERIFY2(db->restore(file, &error), qPrintable(error));
+            QVERIFY2(RegistryBackup(*db).restore(file, &error), qPrintable(error));
             QCOMPARE(rows(db, QStringLiteral("SELECT COUNT(*) FROM ViewProfDocuments")), (QList<QVariantList>{{1}}));
             QCOMPARE(db->variable(QStringLiteral("Data/City")), QStringLiteral("Тверь"));
             // Brought into shape at once: every later save works.
@@ -642,7 +645,7 @@ private slots:
         }
         if (!candidate.isEmpty())
             QVERIFY(readFileBytes(file) == candidate);
-        QVERIFY(!QFileInfo::exists(Database::restoreStagingPath()));
+        QVERIFY(!QFileInfo::exists(RegistryBackup::restoreStagingPath()));
     }
 
     // The views script is a resource: missing, or failing on a file, it is an error, not a silent
@@ -658,7 +661,7 @@ private slots:
                 QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("views"));
                 db.setDatabaseName(file);
                 db.open();
-                made = Database::runViewsScript(db, &error);
+                made = FileSchema::runViewsScript(db, false, &error);
                 db.close();
             }
             QSqlDatabase::removeDatabase(QStringLiteral("views"));
@@ -826,7 +829,7 @@ private slots:
         };
         QVERIFY2(lockedOut(), "another process must not read the file");
         const QString copy = t.env().root() + QStringLiteral("/copy.db");
-        QVERIFY(db->backup(copy));
+        QVERIFY(RegistryBackup(*db).backup(copy));
         QVERIFY2(lockedOut(), "a backup must not unlock the file");
         db->setVariable(QStringLiteral("x"), QStringLiteral("z"));
         QVERIFY(lockedOut());
@@ -869,13 +872,15 @@ private slots:
             QVERIFY(db->execPrepared(q));
         }
         const QString table = QStringLiteral("ProfDocuments");
-        QCOMPARE(db->mostFrequentValues(table, {"profession"}, 0, false).mid(0, 2), (QStringList{"Сварщик", "токарь"}));
-        QCOMPARE(db->mostFrequentValues(table, {"profession"}, 0, false).size(), 4);
-        QCOMPARE(db->mostFrequentValues(table, {"profession"}, 1, false), QStringList{"Сварщик"});
-        QCOMPARE(db->mostFrequentValues(table, {"profession"}, 0, true),
+        QCOMPARE(UsedValues::mostFrequentValues(table, {"profession"}, 0, false).mid(0, 2),
+                 (QStringList{"Сварщик", "токарь"}));
+        QCOMPARE(UsedValues::mostFrequentValues(table, {"profession"}, 0, false).size(), 4);
+        QCOMPARE(UsedValues::mostFrequentValues(table, {"profession"}, 1, false), QStringList{"Сварщик"});
+        QCOMPARE(UsedValues::mostFrequentValues(table, {"profession"}, 0, true),
                  (QStringList{"аппаратчик", "Повар", "Сварщик", "токарь"}));
         // Every listed column counts: "токарь" now leads with four.
-        QCOMPARE(db->mostFrequentValues(table, {"profession", "qual"}, 0, false).first(), QStringLiteral("токарь"));
+        QCOMPARE(UsedValues::mostFrequentValues(table, {"profession", "qual"}, 0, false).first(),
+                 QStringLiteral("токарь"));
     }
 
     void backupAndRestore() {
@@ -883,7 +888,7 @@ private slots:
         Database* db = t.open();
         db->setVariable(QStringLiteral("Data/City"), QStringLiteral("Тверь"));
         const QString saved = t.env().root() + QStringLiteral("/copy.db");
-        QVERIFY(db->backup(saved));
+        QVERIFY(RegistryBackup(*db).backup(saved));
         QProcess sqlite;
         sqlite.start(QStringLiteral("sqlite3"), {saved, QStringLiteral("PRAGMA integrity_check;")});
         QVERIFY(sqlite.waitForFinished(10000));
@@ -891,25 +896,25 @@ private slots:
         db->setVariable(QStringLiteral("Data/City"), QStringLiteral("Псков"));
 
         QString error;
-        QVERIFY(!db->restore(t.env().root() + QStringLiteral("/missing.db"), &error));
+        QVERIFY(!RegistryBackup(*db).restore(t.env().root() + QStringLiteral("/missing.db"), &error));
         QCOMPARE(error, QStringLiteral("Файл '%1' не найден").arg(t.env().root() + QStringLiteral("/missing.db")));
         QCOMPARE(db->variable(QStringLiteral("Data/City")), QStringLiteral("Псков"));
 
         // A copy that cannot be made leaves the current database working.
-        QVERIFY(QDir().mkpath(Database::restoreStagingPath() + QStringLiteral("/blocked")));
-        QVERIFY(!db->restore(saved, &error));
+        QVERIFY(QDir().mkpath(RegistryBackup::restoreStagingPath() + QStringLiteral("/blocked")));
+        QVERIFY(!RegistryBackup(*db).restore(saved, &error));
         QVERIFY2(error.startsWith(QStringLiteral("Не удалось скопировать '%1' в '%2'\n").arg(saved, t.filePath())),
                  qPrintable(error));
         QCOMPARE(db->variable(QStringLiteral("Data/City")), QStringLiteral("Псков"));
         db->setVariable(QStringLiteral("Data/Date"), QStringLiteral("still writable"));
         QCOMPARE(db->variable(QStringLiteral("Data/Date")), QStringLiteral("still writable"));
-        QVERIFY(QDir(Database::restoreStagingPath()).removeRecursively());
+        QVERIFY(QDir(RegistryBackup::restoreStagingPath()).removeRecursively());
 
-        QVERIFY(db->restore(saved, &error));
+        QVERIFY(RegistryBackup(*db).restore(saved, &error));
         QCOMPARE(db->variable(QStringLiteral("Data/City")), QStringLiteral("Тверь"));
         QCOMPARE(rows(db, QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type='view'")),
                  (QList<QVariantList>{{2}}));
-        QVERIFY(!QFileInfo::exists(Database::restoreStagingPath()));
+        QVERIFY(!QFileInfo::exists(RegistryBackup::restoreStagingPath()));
     }
 };
 

@@ -13,6 +13,7 @@
 #include "testdatabase.h"
 #include "testenvironment.h"
 #include "testregistry.h"
+#include "registrybackup.h"
 #include "xlsxexport.h"
 #include "xlsxworkbook.h"
 
@@ -323,7 +324,7 @@ private slots:
                     insertRow("ProfDocuments", {{"isTemplate", 0}, {"fio1", QString(200, QChar(0x0416))}});
                 QVERIFY(QSqlDatabase::database().commit());
             }
-            QVERIFY(data.db()->backup(db));
+            QVERIFY(RegistryBackup(*data.db()).backup(db));
             data.close();
         }
         if (registry == QLatin1String("tables")) {

@@ -10,6 +10,7 @@
 #include "mainwindow.h"
 #include "printdialog.h"
 #include "productinfo.h"
+#include "registrybackup.h"
 #include "reportpage.h"
 #include "selecttemplatedialog.h"
 #include "settingsregistry.h"
@@ -190,7 +191,7 @@ private slots:
         GuiFixture f;
         addDocuments(5);
         const QString backup = f.env().root() + "/backup.db";
-        QVERIFY(f.db()->backup(backup));
+        QVERIFY(RegistryBackup(*f.db()).backup(backup));
         const QString junk = f.env().root() + "/junk.db";
         QFile file(junk);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a database") > 0);

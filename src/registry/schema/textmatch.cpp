@@ -1,6 +1,6 @@
 #include "textmatch.h"
 
-#include "database.h"
+#include "fileschema.h"
 #include "mzlog.h"
 
 #include <QSqlDatabase>
@@ -39,7 +39,7 @@ QString TextMatch::sortKey(const QString& name) {
 }
 
 bool TextMatch::registerFunctions(QSqlDatabase& db) {
-    sqlite3* connection = Database::sqliteHandle(db);
+    sqlite3* connection = FileSchema::sqliteHandle(db);
     if (!connection) {
         MZ_LOG() << "no SQLite handle for the text functions";
         return false;

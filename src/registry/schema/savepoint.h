@@ -4,6 +4,7 @@
 #include <functional>
 
 class QSqlDatabase;
+class QSqlError;
 
 // All or nothing: what is written while a Savepoint is open is undone unless release() succeeds,
 // and it is undone when the Savepoint goes out of scope unreleased. A file takes a savepoint inside
@@ -50,6 +51,14 @@ public:
     // dialogs'): it neither reconnects nor begins a transaction of its own, since the work it
     // belongs to would be gone; without that transaction a server refuses it.
     static bool nested(const QString& name, const std::function<bool()>& work, QString* error = nullptr);
+
+    // Set by the process-wide database: whether a failure on the main connection was a lost server
+    // connection that is open again (the savepoint is then taken once more) ...
+    using Recovery = std::function<bool(const QSqlError& failure)>;
+    static void setRecovery(const Recovery& recovery);
+    // ... and how write() runs its work (Database::guardedWrite). Without a guard write() is run().
+    using WriteGuard = std::function<bool(const std::function<bool()>& write, QString* error)>;
+    static void setWriteGuard(const WriteGuard& guard);
 
 private:
     struct Nested {};

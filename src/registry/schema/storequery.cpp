@@ -1,6 +1,5 @@
 #include "storequery.h"
 
-#include "database.h"
 #include "mzlog.h"
 
 #include <QSqlDatabase>
@@ -14,9 +13,20 @@ QSqlQuery StoreQuery::prepared(const QString& sql) {
     return query;
 }
 
+namespace {
+StoreQuery::Runner& runner() {
+    static StoreQuery::Runner run;
+    return run;
+}
+} // namespace
+
+void StoreQuery::setRunner(const Runner& run) {
+    runner() = run;
+}
+
 bool StoreQuery::exec(QSqlQuery& query) {
-    if (Database::hasInstance())
-        return Database::instance()->execPrepared(query);
+    if (runner())
+        return runner()(query);
     if (query.exec())
         return true;
     MZ_LOG() << query.lastError().text() << query.lastQuery();
@@ -37,9 +47,13 @@ bool StoreQuery::prepare(QSqlQuery& query, const QString& sql, QString* error) {
     return failed(query, error);
 }
 
-bool StoreQuery::run(QSqlDatabase& db, const QString& sql, QString* error) {
+bool StoreQuery::run(QSqlDatabase& db, const QString& sql, QString* error, QSqlError* failure) {
     QSqlQuery query(db);
-    return run(query, sql, error);
+    if (run(query, sql, error))
+        return true;
+    if (failure)
+        *failure = query.lastError();
+    return false;
 }
 
 bool StoreQuery::run(QSqlQuery& query, const QString& sql, QString* error) {

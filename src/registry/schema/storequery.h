@@ -2,6 +2,7 @@
 
 #include <QSqlQuery>
 #include <QString>
+#include <functional>
 
 class QSqlDatabase;
 class QSqlError;
@@ -15,6 +16,10 @@ QSqlQuery prepared(const QString& sql);
 // Runs a prepared query; false (logged) on failure. Works before the process-wide database
 // exists, for tools and tests that open a registry on the default connection themselves.
 bool exec(QSqlQuery& query);
+// How exec() runs a query while a registry is open: the process-wide database sets it, so that a
+// failure is told as its failures are and a lost server is reconnected. Empty: exec() only logs.
+using Runner = std::function<bool(QSqlQuery&)>;
+void setRunner(const Runner& runner);
 // As exec(), keeping the reason of a failure in `error`.
 bool write(QSqlQuery& query, QString* error);
 
@@ -24,8 +29,9 @@ QString reasonOf(const QSqlTableModel* model);
 // Prepares `sql` on the main connection; false (logged) with the reason in `error` when SQLite or
 // the server refuses it (a refused statement keeps its reason only until it is run).
 bool prepare(QSqlQuery& query, const QString& sql, QString* error);
-// Runs a statement text on `db`; false (logged) with the reason in `error` on failure.
-bool run(QSqlDatabase& db, const QString& sql, QString* error = nullptr);
+// Runs a statement text on `db`; false (logged) with the reason in `error` on failure, and the
+// driver's error in `failure` for a caller that tells a busy file from a damaged one.
+bool run(QSqlDatabase& db, const QString& sql, QString* error = nullptr, QSqlError* failure = nullptr);
 // As above on `query`, whose rows are then read.
 bool run(QSqlQuery& query, const QString& sql, QString* error);
 // False, with the failed query's reason kept in `error`.

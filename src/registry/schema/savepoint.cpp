@@ -1,6 +1,5 @@
 #include "savepoint.h"
 
-#include "database.h"
 #include "mzlog.h"
 #include "storequery.h"
 
@@ -11,7 +10,25 @@
 namespace {
 // PostgreSQL's "no transaction is in progress": a savepoint outside a transaction.
 const char noTransaction[] = "25P01";
+
+Savepoint::Recovery& recovery() {
+    static Savepoint::Recovery recover;
+    return recover;
+}
+
+Savepoint::WriteGuard& writeGuard() {
+    static Savepoint::WriteGuard guard;
+    return guard;
+}
 } // namespace
+
+void Savepoint::setRecovery(const Recovery& recover) {
+    recovery() = recover;
+}
+
+void Savepoint::setWriteGuard(const WriteGuard& guard) {
+    writeGuard() = guard;
+}
 
 int Savepoint::_openOnMain = 0;
 
@@ -55,7 +72,7 @@ void Savepoint::begin(bool mayRecover) {
     const bool outermost = !_nested && !(_main && _openOnMain > 0);
     // A lost server connection is opened again once, and the savepoint taken on the new one.
     const auto recovered = [&](const QSqlError& failure) {
-        if (!mayRecover || !_main || !outermost || !Database::hasInstance() || !Database::instance()->recover(failure))
+        if (!mayRecover || !_main || !outermost || !recovery() || !recovery()(failure))
             return false;
         _reason.clear();
         begin(false);
@@ -187,5 +204,6 @@ bool Savepoint::complete(const std::function<bool()>& work, QString* error) {
 }
 
 bool Savepoint::write(const QString& name, const std::function<bool()>& work, QString* error) {
-    return Database::guardedWrite([&] { return run(name, work, error); }, error);
+    const auto save = [&] { return run(name, work, error); };
+    return writeGuard() ? writeGuard()(save, error) : save();
 }
