@@ -90,14 +90,17 @@ void Savepoint::begin(bool mayRecover) {
         return;
     }
     const QSqlError failure = query.lastError();
-    MZ_LOG() << failure.text() << statement;
     _reason = StoreQuery::reasonOf(failure);
     if (failure.nativeErrorCode() != QLatin1String(noTransaction)) {
+        MZ_LOG() << failure.text() << statement;
         recovered(failure);
         return;
     }
-    if (!outermost || !db.transaction())
+    // A server outside a transaction: the expected way to one of our own, not worth a log line.
+    if (!outermost || !db.transaction()) {
+        MZ_LOG() << failure.text() << statement;
         return;
+    }
     _ownTransaction = true;
     if (exec(statement, &_reason)) {
         _reason.clear();

@@ -58,7 +58,7 @@ public:
     // Asked before the first write of a run on a fallback file; true lets this write and every later
     // one go. Without a question (null, the default) every write goes.
     static void setWriteQuestion(const std::function<bool()>& question);
-    // Runs one save as every save runs (EditTransaction::save, DocumentStore::inSavepoint): asked
+    // Runs one save as every save runs (EditTransaction::save, Savepoint::write): asked
     // about first on a fallback file (false with the reason when the user declined), writeFailed
     // blocked meanwhile (the caller tells of its own failure), and a failure's reason in `error`
     // worded by failureInWords().

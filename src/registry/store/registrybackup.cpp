@@ -256,8 +256,17 @@ bool RegistryBackup::restore(const QString& source, QString* error) {
 
     QSqlDatabase db = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
     db.setDatabaseName(path);
-    if (!db.open())
-        MZ_LOG() << "cant reopen database" << StoreQuery::reasonOf(db.lastError());
+    if (!db.open()) {
+        // The copy is in place but cannot be worked on: that is no successful restore.
+        const QString reason = StoreQuery::reasonOf(db.lastError());
+        MZ_LOG() << "cant reopen database" << reason;
+        const QString what =
+            failure.isEmpty()
+                ? QStringLiteral("Резервная копия загружена в %1, но открыть её не удалось. Перезапустите программу.")
+                      .arg(QDir::toNativeSeparators(path))
+                : failure + QStringLiteral("\nБазу данных не удалось открыть снова: перезапустите программу.");
+        return StoreQuery::fail(error, what + QStringLiteral("\nОшибка: ") + reason);
+    }
     _db.execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE"));
     _db.holdFile();
     TextMatch::registerFunctions(db);
@@ -319,7 +328,13 @@ bool RegistryBackup::restoreOnServer(const QString& source, QString* error) {
         if (EditTransaction::isOpen())
             EditTransaction::rollback();
         _db.retireModels();
-        restored = ServerSchema::check(db, &failure) && RegistryMove::replaceOnServer(staged, db, nullptr, &failure);
+        restored = ServerSchema::check(db, &failure);
+        if (!restored)
+            failure = QStringLiteral("Копия %1 не загружена: структуру реестра на сервере не удалось проверить."
+                                     "\nРеестр на сервере не изменён.\nТехнические сведения: %2")
+                          .arg(QDir::toNativeSeparators(source), failure);
+        else
+            restored = RegistryMove::replaceOnServer(staged, db, nullptr, &failure);
     }
     QFile::remove(staged);
     MZ_LOG() << "server restore from" << source << restored << failure;

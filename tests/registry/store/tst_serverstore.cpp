@@ -478,6 +478,7 @@ private slots:
         QTest::newRow("registry file") << "registry" << true;
         QTest::newRow("not a database") << "garbage" << false;
         QTest::newRow("server refuses a row") << "refused" << false;
+        QTest::newRow("server's structure cannot be checked") << "unchecked" << false;
     }
 
     void restoreReplacesRows() {
@@ -502,6 +503,10 @@ private slots:
                                               "FOR EACH ROW EXECUTE FUNCTION refuse()")
                         .isActive());
         }
+        if (source == QLatin1String("unchecked")) {
+            QVERIFY(PgTestServer::run(server, "DROP TABLE ProfDetails CASCADE").isActive());
+            QVERIFY(PgTestServer::run(server, "CREATE VIEW ProfDetails AS SELECT 1 AS profId").isActive());
+        }
         QString error;
         ListChanges list;
         list.take();
@@ -513,6 +518,11 @@ private slots:
         QCOMPARE(count(server, QStringLiteral("orvane_list_log")), qint64(restored ? 1 : 0));
         if (!restored) {
             QVERIFY(!error.isEmpty());
+            // The clerk's words come first, the server's own after them.
+            if (source == QLatin1String("unchecked"))
+                QVERIFY2(error.startsWith(QStringLiteral("Копия ")) &&
+                             error.contains(QStringLiteral("\nРеестр на сервере не изменён.\nТехнические сведения: ")),
+                         qPrintable(error));
             QCOMPARE(count(server, QStringLiteral("ProfDocuments")), qint64(3));
             QVERIFY(sameValues(documentRow(server, bigId), sampleDocuments()[1]));
             return;
