@@ -131,7 +131,9 @@ const QString oldDocuments = QStringLiteral(
     "'fio1' TEXT, 'fio2' TEXT, 'fio3' TEXT, 'qual' TEXT, 'regNumber' TEXT, 'attNumber' TEXT)");
 } // namespace
 
-class TestDatabase_ : public QObject {
+// The registry file as the program opens it: made, checked and migrated, refused with its start-up
+// boxes when damaged or unavailable, backed up, restored and locked.
+class TestRegistryFile : public QObject {
     Q_OBJECT
 
 private slots:
@@ -918,5 +920,5 @@ private slots:
     }
 };
 
-ORVANE_TEST(TestDatabase_)
-#include "tst_database.moc"
+ORVANE_TEST(TestRegistryFile)
+#include "tst_registryfile.moc"
