@@ -57,13 +57,23 @@ QSqlDatabase Savepoint::connection() const {
     return QSqlDatabase::database(_connectionName, false);
 }
 
+// A statement of the savepoint's own; its failure's reason replaces whatever `error` held.
 bool Savepoint::exec(const QString& statement, QString* error) {
-    QSqlQuery query(connection());
-    if (query.exec(statement))
-        return true;
-    MZ_LOG() << query.lastError().text() << statement;
     if (error)
-        *error = StoreQuery::reasonOf(query.lastError());
+        error->clear();
+    QSqlDatabase db = connection();
+    return StoreQuery::run(db, statement, error);
+}
+
+bool Savepoint::notOpen(QString* error) const {
+    StoreQuery::keep(error, _reason.isEmpty() ? StoreQuery::notOpenText() : _reason);
+    return false;
+}
+
+bool Savepoint::commitRefused(QSqlDatabase& db, QString* error) {
+    MZ_LOG() << db.lastError().text();
+    _reason = StoreQuery::reasonOf(db.lastError());
+    StoreQuery::keep(error, _reason);
     return false;
 }
 
@@ -125,10 +135,8 @@ void Savepoint::closed() {
 }
 
 bool Savepoint::release(QString* error) {
-    if (!_open) {
-        StoreQuery::keep(error, _reason.isEmpty() ? StoreQuery::notOpenText() : _reason);
-        return false;
-    }
+    if (!_open)
+        return notOpen(error);
     if (!exec(QStringLiteral("RELEASE %1;").arg(_name), &_reason)) {
         StoreQuery::keep(error, _reason);
         rollback();
@@ -139,29 +147,20 @@ bool Savepoint::release(QString* error) {
         return true;
     _ownTransaction = false;
     QSqlDatabase db = connection();
-    if (db.commit())
-        return true;
     // A refused commit has ended the transaction already.
-    MZ_LOG() << db.lastError().text();
-    _reason = StoreQuery::reasonOf(db.lastError());
-    StoreQuery::keep(error, _reason);
-    return false;
+    return db.commit() || commitRefused(db, error);
 }
 
 bool Savepoint::commit(QString* error) {
-    if (!_open) {
-        StoreQuery::keep(error, _reason.isEmpty() ? StoreQuery::notOpenText() : _reason);
-        return false;
-    }
+    if (!_open)
+        return notOpen(error);
     QSqlDatabase db = connection();
     if (db.commit()) {
         closed();
         _ownTransaction = false;
         return true;
     }
-    MZ_LOG() << db.lastError().text();
-    _reason = StoreQuery::reasonOf(db.lastError());
-    StoreQuery::keep(error, _reason);
+    commitRefused(db, error);
     rollback();
     return false;
 }

@@ -69,6 +69,10 @@ private:
     void opened();
     void closed();
     bool exec(const QString& statement, QString* error = nullptr);
+    // False with the reason the savepoint is not open kept in `error`.
+    bool notOpen(QString* error) const;
+    // False with the reason of the refused commit on `db` kept, here and in `error`.
+    bool commitRefused(QSqlDatabase& db, QString* error);
     QSqlDatabase connection() const;
 
     QString _name;

@@ -1,8 +1,8 @@
 // The one savepoint every all-or-nothing write of the registry runs in, on a real SQLite file.
 
 #include "savepoint.h"
-#include "testregistry.h"
 #include "storequery.h"
+#include "testregistry.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -43,6 +43,27 @@ enum class Trouble { None, WorkFails, Trigger, QueryOnly, ReleaseFails };
 
 // What the store's write guard does with a save (Database::guardedWrite sets the real one).
 enum class Guard { None, Allows, Declines, Rewords };
+
+// Makes the writes of writePair() fail as `trouble` says, where it is the file's doing.
+void arm(Trouble trouble) {
+    if (trouble == Trouble::Trigger)
+        run(QStringLiteral("CREATE TRIGGER refuse AFTER INSERT ON Person WHEN new.name = 'Вера' "
+                           "BEGIN SELECT RAISE(ABORT, 'отказано'); END;"));
+    if (trouble == Trouble::QueryOnly)
+        run(QStringLiteral("PRAGMA query_only = 1;"));
+}
+
+// Two people written together; with ReleaseFails the second breaks a deferred key, which only the
+// release (or commit) finds. False with SQLite's reason when a write is refused.
+bool writePair(Trouble trouble, QString* error) {
+    if (!insert(QStringLiteral("Борис"), error))
+        return false;
+    if (trouble == Trouble::ReleaseFails)
+        run(QStringLiteral("INSERT INTO Person(name, parent) VALUES('Вера', 42);"));
+    else if (!insert(QStringLiteral("Вера"), error))
+        return false;
+    return trouble != Trouble::WorkFails;
+}
 } // namespace
 Q_DECLARE_METATYPE(Trouble)
 Q_DECLARE_METATYPE(Guard)
@@ -99,27 +120,13 @@ private slots:
         QFETCH(Trouble, trouble);
         QFETCH(QStringList, kept);
         QFETCH(QString, reason);
-        if (trouble == Trouble::Trigger)
-            run(QStringLiteral("CREATE TRIGGER refuse AFTER INSERT ON Person WHEN new.name = 'Вера' "
-                               "BEGIN SELECT RAISE(ABORT, 'отказано'); END;"));
-        if (trouble == Trouble::QueryOnly)
-            run(QStringLiteral("PRAGMA query_only = 1;"));
+        arm(trouble);
         QSqlDatabase db = QSqlDatabase::database();
         if (inTransaction)
             QVERIFY(db.transaction());
         QString error;
         const bool done = Savepoint::run(
-            QStringLiteral("people"),
-            [&] {
-                if (!insert(QStringLiteral("Борис"), &error))
-                    return false;
-                if (trouble == Trouble::ReleaseFails)
-                    run(QStringLiteral("INSERT INTO Person(name, parent) VALUES('Вера', 42);"));
-                else if (!insert(QStringLiteral("Вера"), &error))
-                    return false;
-                return trouble != Trouble::WorkFails;
-            },
-            &error);
+            QStringLiteral("people"), [&] { return writePair(trouble, &error); }, &error);
         QCOMPARE(done, trouble == Trouble::None);
         QCOMPARE(error, reason);
         if (inTransaction)
@@ -145,23 +152,13 @@ private slots:
         QSqlDatabase db = QSqlDatabase::database();
         QVERIFY(db.transaction());
         QVERIFY(insert(QStringLiteral("Ёж")));
-        if (trouble == Trouble::Trigger)
-            run(QStringLiteral("CREATE TRIGGER refuse AFTER INSERT ON Person WHEN new.name = 'Вера' "
-                               "BEGIN SELECT RAISE(ABORT, 'отказано'); END;"));
-        if (trouble == Trouble::QueryOnly)
-            run(QStringLiteral("PRAGMA query_only = 1;"));
+        arm(trouble);
         QString error;
         bool done = false;
         {
             Savepoint savepoint(QStringLiteral("save"));
             QVERIFY(savepoint.isOpen());
-            const bool written =
-                insert(QStringLiteral("Борис"), &error) &&
-                (trouble == Trouble::ReleaseFails
-                     ? run(QStringLiteral("INSERT INTO Person(name, parent) VALUES('Вера', 42);")).lastError().type() ==
-                           QSqlError::NoError
-                     : insert(QStringLiteral("Вера"), &error));
-            done = written && savepoint.commit(&error);
+            done = writePair(trouble, &error) && savepoint.commit(&error);
         }
         QCOMPARE(done, trouble == Trouble::None);
         QCOMPARE(error, reason);
@@ -196,25 +193,13 @@ private slots:
         QFETCH(bool, inTransaction);
         QFETCH(Trouble, trouble);
         QFETCH(QString, reason);
-        if (trouble == Trouble::Trigger)
-            run(QStringLiteral("CREATE TRIGGER refuse AFTER INSERT ON Person WHEN new.name = 'Вера' "
-                               "BEGIN SELECT RAISE(ABORT, 'отказано'); END;"));
+        arm(trouble);
         QSqlDatabase db = QSqlDatabase::database();
         if (inTransaction)
             QVERIFY(db.transaction());
         QString error;
         const bool done = Savepoint::nested(
-            QStringLiteral("pair"),
-            [&] {
-                if (!insert(QStringLiteral("Борис"), &error))
-                    return false;
-                if (trouble == Trouble::ReleaseFails)
-                    run(QStringLiteral("INSERT INTO Person(name, parent) VALUES('Вера', 42);"));
-                else if (!insert(QStringLiteral("Вера"), &error))
-                    return false;
-                return trouble != Trouble::WorkFails;
-            },
-            &error);
+            QStringLiteral("pair"), [&] { return writePair(trouble, &error); }, &error);
         QCOMPARE(done, trouble == Trouble::None);
         QCOMPARE(error, reason);
         // Nothing of a refused pair waits for a later commit.
