@@ -68,6 +68,28 @@ class TestServerStore : public QObject {
 
     ServerAddress address(const QString& database) const { return _server->addressOf(database); }
 
+    // Resumes a paused server when dropped, so that the next tests have it also when one fails.
+    using ServerBack = std::unique_ptr<PgTestServer, void (*)(PgTestServer*)>;
+    ServerBack resumedAfterwards() const {
+        return ServerBack(_server, [](PgTestServer* s) {
+            if (!s->isRunning())
+                s->resume();
+        });
+    }
+
+    // A document's row as another program reads it, on a connection of its own.
+    QVariantList rowSeenElsewhere(qint64 id) const {
+        QString error;
+        QVariantList row;
+        {
+            QSqlDatabase other = _server->connect(QStringLiteral("other"), Database::serverAddress().database, &error);
+            row = documentRow(other, id);
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        return row;
+    }
+
     // The process-wide store on a new server database holding the sample documents.
     QString openSample() {
         QString error;
@@ -331,11 +353,7 @@ private slots:
         EditTransaction::begin(&dialog);
         QString error;
         QVERIFY(_server->pause(&error));
-        // Back for the next tests, also when this one fails.
-        const std::unique_ptr<PgTestServer, void (*)(PgTestServer*)> back(_server, [](PgTestServer* s) {
-            if (!s->isRunning())
-                s->resume();
-        });
+        const ServerBack back = resumedAfterwards();
         const auto rename = [](const QString& name) {
             return [name](QString* why) {
                 return DocumentRecords::update(bigId, {{QStringLiteral("fio1"), name}}, why);
@@ -353,11 +371,7 @@ private slots:
         error.clear();
         QVERIFY2(EditTransaction::save(&dialog, rename(QStringLiteral("Четвёртый")), &error), qPrintable(error));
         EditTransaction::release(&dialog);
-        QSqlDatabase other = _server->connect(QStringLiteral("other"), Database::serverAddress().database, &error);
-        QCOMPARE(documentRow(other, bigId).value(1).toString(), QStringLiteral("Четвёртый"));
-        other.close();
-        other = QSqlDatabase();
-        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        QCOMPARE(rowSeenElsewhere(bigId).value(1).toString(), QStringLiteral("Четвёртый"));
     }
 
     // A pair of writes that belongs to the dialogs' transaction is refused once the connection that
@@ -370,10 +384,7 @@ private slots:
         EditTransaction::begin(&dialog);
         QString error;
         QVERIFY(_server->pause(&error));
-        const std::unique_ptr<PgTestServer, void (*)(PgTestServer*)> back(_server, [](PgTestServer* s) {
-            if (!s->isRunning())
-                s->resume();
-        });
+        const ServerBack back = resumedAfterwards();
         QVERIFY2(_server->resume(&error), qPrintable(error));
         bool ran = false;
         QVERIFY(!EditTransaction::atomically(
@@ -394,13 +405,9 @@ private slots:
                 &error),
             qPrintable(error));
         EditTransaction::release(&dialog);
-        QSqlDatabase other = _server->connect(QStringLiteral("other"), Database::serverAddress().database, &error);
-        const QVariantList row = documentRow(other, bigId);
+        const QVariantList row = rowSeenElsewhere(bigId);
         QCOMPARE(row.value(1).toString(), QStringLiteral("После"));
         QVERIFY(row.value(3).toString() != QStringLiteral("Пара"));
-        other.close();
-        other = QSqlDatabase();
-        QSqlDatabase::removeDatabase(QStringLiteral("other"));
     }
 
     void refusalsInWords_data() {
