@@ -111,11 +111,31 @@ DBTable profFrdo() {
                   {"frdo23", text, false, true},
                   {"frdo24", text, false, true}});
 }
+
+// One entry per change of one document: who, when, what kind, the changed fields as a JSON array
+// and, for a deletion, everything the document held as a JSON object. Entries outlive their
+// document, so profId is no foreign key. xact groups the writes of one server transaction.
+DBTable documentHistory() {
+    return table("DocumentHistory", "historyId", false, false,
+                 {{"historyId", integer, true, false},
+                  {"profId", integer, true, false},
+                  {"changedAt", text, true, false},
+                  {"kind", text, true, false},
+                  {"login", text, false, false},
+                  {"osUser", text, false, false},
+                  {"host", text, false, false},
+                  {"source", text, false, false},
+                  {"docName", text, false, false},
+                  {"attNumber", text, false, false},
+                  {"changes", text, false, false},
+                  {"snapshot", text, false, false},
+                  {"xact", integer, false, false}});
+}
 } // namespace
 
 QMap<QString, DBTable> ProfSchema::tables() {
     QMap<QString, DBTable> tables;
-    for (const DBTable& t : {profDocuments(), profDetails(), bosses(), variables(), profFrdo()})
+    for (const DBTable& t : {profDocuments(), profDetails(), bosses(), variables(), profFrdo(), documentHistory()})
         tables.insert(t.name, t);
     return tables;
 }
