@@ -1,6 +1,7 @@
 // Generates a registry database of realistic training documents for benchmarks and manual tests:
-//   dbgen [--docs N] [--subjects M] [--templates K] [--first-id I] [--force] OUTPUT.db
-// Every document gets M appendix subjects and one FRDO row. The file has the program's own schema.
+//   dbgen [--docs N] [--subjects M] [--templates K] [--history H] [--first-id I] [--force] OUTPUT.db
+// Every document gets M appendix subjects, one FRDO row and H entries of history. The file has the
+// program's own schema.
 #include "appresources.h"
 #include "database.h"
 #include "fileschema.h"
@@ -147,11 +148,33 @@ bool insertDocument(QSqlQuery& doc, QSqlQuery& det, QSqlQuery& frdo, qint64 id, 
     return frdo.exec();
 }
 
-const char usageText[] = "usage: dbgen [--docs N] [--subjects M] [--templates K] [--first-id I] [--force] "
+// Each document's creation a year before its issue day and `perDocument` - 1 edits of its
+// registration number after it, in the order the program writes them (by time, then document).
+bool insertHistory(QSqlDatabase& db, int perDocument) {
+    if (perDocument <= 0)
+        return true;
+    QSqlQuery query(db);
+    const QString sql = QStringLiteral(
+        "WITH RECURSIVE n(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM n WHERE k + 1 < %1) "
+        "INSERT INTO DocumentHistory (profId, changedAt, kind, osUser, host, docName, attNumber, changes) "
+        "SELECT d.profId, strftime('%Y-%m-%dT%H:%M:%S', d.issueDate, '-365 days', '+' || (n.k * 7) || ' days', "
+        "'+' || (d.profId % 36000) || ' seconds'), CASE n.k WHEN 0 THEN 'create' ELSE 'edit' END, 'clerk', "
+        "'office-pc', d.fio1 || ' ' || d.fio2 || ' ' || d.fio3, d.attNumber, "
+        "CASE n.k WHEN 0 THEN json_array(json_object('table', 'ProfDocuments', 'field', 'fio1', 'old', NULL, "
+        "'new', d.fio1)) ELSE json_array(json_object('table', 'ProfDocuments', 'field', 'regNumber', 'old', "
+        "d.regNumber || '-' || (n.k - 1), 'new', d.regNumber || '-' || n.k)) END "
+        "FROM n CROSS JOIN ProfDocuments d ORDER BY 2, 1");
+    return query.exec(sql.arg(perDocument));
+}
+
+const char usageText[] = "usage: dbgen [--docs N] [--subjects M] [--templates K] [--history H] [--first-id I] "
+                         "[--force] "
                          "OUTPUT.db\n"
                          "  --docs N       documents to generate (default 100000)\n"
                          "  --subjects M   appendix subjects of each document (default 12)\n"
                          "  --templates K  document templates after the documents (default 20)\n"
+                         "  --history H    entries of history of each document: its creation and H - 1 edits "
+                         "(default 0)\n"
                          "  --first-id I   id of the first document, up to 2^62 (default 1)\n"
                          "  --force        replace OUTPUT.db when it exists (never done without it)\n"
                          "exit codes: 0 done, 1 not written, 2 bad arguments or OUTPUT.db exists\n";
@@ -163,6 +186,7 @@ struct Options {
     int docs = 100000;
     int subjectCount = 12;
     int templates = 20;
+    int history = 0;
     qint64 firstId = 1;
     bool force = false;
     bool help = false;
@@ -175,6 +199,7 @@ QString parseArguments(const QStringList& args, Options* options) {
         int* count = arg == QLatin1String("--docs")        ? &options->docs
                      : arg == QLatin1String("--subjects")  ? &options->subjectCount
                      : arg == QLatin1String("--templates") ? &options->templates
+                     : arg == QLatin1String("--history")   ? &options->history
                                                            : nullptr;
         if (count) {
             bool ok = false;
@@ -221,6 +246,8 @@ int main(int argc, char* argv[]) {
     }
     if (!error.isEmpty())
         return usageError(error);
+    if (options.history > 1000)
+        return usageError(QStringLiteral("--history wants a whole number from 0 to 1000"));
     const QString output = options.output;
     const int docs = options.docs, subjectCount = options.subjectCount, templates = options.templates;
     const QFileInfo target(output);
@@ -247,11 +274,11 @@ int main(int argc, char* argv[]) {
     }
     db.transaction();
     QSqlQuery doc(db), det(db), frdo(db);
-    doc.prepare(
-        QStringLiteral("INSERT INTO ProfDocuments (profId, isTemplate, fio1, fio2, fio3, birthDate, "
-                       "profession, qual, regNumber, issueDate, editDate, attNumber, isExcellent, profProgName, "
-                       "startDate, finishDate, protocolNumber, protocolDate, showTotalCount, prevEducation, isDuplicate, "
-                       "certificateType) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+    doc.prepare(QStringLiteral(
+        "INSERT INTO ProfDocuments (profId, isTemplate, fio1, fio2, fio3, birthDate, "
+        "profession, qual, regNumber, issueDate, editDate, attNumber, isExcellent, profProgName, "
+        "startDate, finishDate, protocolNumber, protocolDate, showTotalCount, prevEducation, isDuplicate, "
+        "certificateType) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
     det.prepare(QStringLiteral("INSERT INTO ProfDetails (profId, name, count, rate) VALUES (?,?,?,?)"));
     frdo.prepare(QStringLiteral(
         "INSERT INTO ProfFrdo (profId, snils, DocType, StateDuplicate, SexIsMale, DocSerial, DocNumber, "
@@ -279,6 +306,10 @@ int main(int argc, char* argv[]) {
         variable.bindValue(0, entry.first);
         variable.bindValue(1, entry.second);
         variable.exec();
+    }
+    if (!insertHistory(db, options.history)) {
+        std::fprintf(stderr, "dbgen: history not written: %s\n", qPrintable(db.lastError().text()));
+        return 1;
     }
     db.commit();
     // The views and the index of the appendix, as the program makes them at every start: a
