@@ -36,15 +36,21 @@ QString tablesJson() {
 }
 
 // The table map; a row (to_jsonb of a table's row) as the program names its values, keys left
-// out, editDate too unless `everything` (a snapshot keeps it).
+// out, editDate too unless `everything` (a snapshot keeps it). A JSON number is read as a double:
+// an integer a double cannot hold exactly is kept as text, as the file keeps it.
 QStringList mappingFunctions() {
     return {QStringLiteral("CREATE OR REPLACE FUNCTION orvane_history_tables() RETURNS jsonb LANGUAGE sql IMMUTABLE "
                            "AS $$ SELECT '%1'::jsonb $$")
                 .arg(tablesJson()),
+            QStringLiteral(R"sql(CREATE OR REPLACE FUNCTION orvane_history_value(v jsonb) RETURNS jsonb
+LANGUAGE sql IMMUTABLE AS $$
+SELECT CASE WHEN v IS NULL THEN 'null'::jsonb
+            WHEN jsonb_typeof(v) = 'number' AND abs(v::numeric) >= 9007199254740992 THEN to_jsonb(v #>> '{}')
+            ELSE v END $$)sql"),
             QStringLiteral(R"sql(CREATE OR REPLACE FUNCTION orvane_history_fields(tbl text, r jsonb, everything boolean)
 RETURNS jsonb LANGUAGE sql STABLE AS $$
 SELECT CASE WHEN r IS NOT NULL THEN coalesce((
-    SELECT jsonb_object_agg(c ->> 0, coalesce(r -> (c ->> 1), 'null'::jsonb))
+    SELECT jsonb_object_agg(c ->> 0, orvane_history_value(r -> (c ->> 1)))
     FROM jsonb_array_elements(orvane_history_tables() -> tbl -> 'columns') AS c
     WHERE everything OR c -> 2 = 'true'::jsonb), '{}'::jsonb) END $$)sql")};
 }
@@ -104,7 +110,7 @@ DECLARE
 BEGIN
     SELECT e.ord - 1, e.value INTO wi, whole FROM jsonb_array_elements(items) WITH ORDINALITY AS e(value, ord)
     WHERE e.value ->> 'table' = tname AND e.value -> 'row' = det AND e.value ->> 'field' = '' LIMIT 1;
-    head := jsonb_build_object('table', tname, 'row', det, 'name', coalesce(newf -> 'name', 'null'::jsonb));
+    head := jsonb_build_object('table', tname, 'row', det, 'name', coalesce(newf ->> 'name', ''));
     IF op = 'DELETE' THEN
         IF whole IS NOT NULL THEN
             RETURN items - wi;
@@ -116,7 +122,7 @@ BEGIN
         FROM jsonb_array_elements(items) WITH ORDINALITY AS e(value, ord)
         WHERE NOT (e.value ->> 'table' = tname AND e.value -> 'row' = det);
         RETURN items || jsonb_build_array(jsonb_build_object('table', tname, 'row', det,
-            'name', coalesce(base -> 'name', 'null'::jsonb), 'field', '', 'old', base, 'new', NULL));
+            'name', coalesce(base ->> 'name', ''), 'field', '', 'old', base, 'new', NULL));
     ELSIF op = 'INSERT' AND whole IS NOT NULL THEN
         -- Removed earlier in the transaction and back under the same id: what differs from then.
         items := orvane_history_diff(items - wi, 'profdetails', head, whole -> 'old', newf);
@@ -197,7 +203,7 @@ BEGIN
     found_entry := FOUND;
     items := coalesce(items, '[]'::jsonb);
     IF tbl = 'profdetails' THEN
-        items := orvane_history_subject(items, op, coalesce(n, o) -> 'detid', oldf, newf);
+        items := orvane_history_subject(items, op, orvane_history_value(coalesce(n, o) -> 'detid'), oldf, newf);
     ELSE
         items := orvane_history_diff(items, tbl, jsonb_build_object('table', t ->> 'name'), oldf, newf);
     END IF;

@@ -243,11 +243,21 @@ private slots:
             << documentId << "edit"
             << "Б Пётр Ильич" << json(R"([{"table":"ProfDocuments","field":"fio1","old":"Иванов","new":"Б"}])")
             << false;
+        // Integers a double cannot hold are kept as text.
         QTest::newRow("subject added")
-            << none << QStringList{"INSERT INTO ProfDetails (detId, profId, name, count) VALUES (19, 7, 'Химия', 10)"}
+            << none
+            << QStringList{"INSERT INTO ProfDetails (detId, profId, name, count) "
+                           "VALUES (4611686018427387904, 7, 'Химия', 9007199254740993)"}
             << documentId << "edit"
-            << "Иванов Пётр Ильич" << json(R"([{"table":"ProfDetails","row":19,"name":"Химия","field":"","old":null,
-                         "new":{"name":"Химия","count":10,"rate":null}}])")
+            << "Иванов Пётр Ильич"
+            << json(R"([{"table":"ProfDetails","row":"4611686018427387904","name":"Химия","field":"","old":null,
+                         "new":{"name":"Химия","count":"9007199254740993","rate":null}}])")
+            << false;
+        QTest::newRow("subject without a name added")
+            << none << QStringList{"INSERT INTO ProfDetails (detId, profId, count) VALUES (19, 7, 10)"} << documentId
+            << "edit"
+            << "Иванов Пётр Ильич" << json(R"([{"table":"ProfDetails","row":19,"name":"","field":"","old":null,
+                         "new":{"name":null,"count":10,"rate":null}}])")
             << false;
         QTest::newRow("subject changed")
             << none << QStringList{"UPDATE ProfDetails SET count = 80 WHERE detId = 17"} << documentId << "edit"
