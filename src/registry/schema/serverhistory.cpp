@@ -37,7 +37,8 @@ QString tablesJson() {
 
 // The table map; a row (to_jsonb of a table's row) as the program names its values, keys left
 // out, editDate too unless `everything` (a snapshot keeps it). A JSON number is read as a double:
-// an integer a double cannot hold exactly is kept as text, as the file keeps it.
+// an integer a double cannot hold exactly is kept as text, as the file keeps it (written out in
+// the row's function: a call per value would double its time).
 QStringList mappingFunctions() {
     return {QStringLiteral("CREATE OR REPLACE FUNCTION orvane_history_tables() RETURNS jsonb LANGUAGE sql IMMUTABLE "
                            "AS $$ SELECT '%1'::jsonb $$")
@@ -50,8 +51,11 @@ SELECT CASE WHEN v IS NULL THEN 'null'::jsonb
             QStringLiteral(R"sql(CREATE OR REPLACE FUNCTION orvane_history_fields(tbl text, r jsonb, everything boolean)
 RETURNS jsonb LANGUAGE sql STABLE AS $$
 SELECT CASE WHEN r IS NOT NULL THEN coalesce((
-    SELECT jsonb_object_agg(c ->> 0, orvane_history_value(r -> (c ->> 1)))
-    FROM jsonb_array_elements(orvane_history_tables() -> tbl -> 'columns') AS c
+    SELECT jsonb_object_agg(c ->> 0, CASE WHEN v IS NULL THEN 'null'::jsonb
+        WHEN jsonb_typeof(v) = 'number' AND abs(v::numeric) >= 9007199254740992 THEN to_jsonb(v #>> '{}')
+        ELSE v END)
+    FROM jsonb_array_elements(orvane_history_tables() -> tbl -> 'columns') AS c,
+        LATERAL (SELECT r -> (c ->> 1) AS v) AS x
     WHERE everything OR c -> 2 = 'true'::jsonb), '{}'::jsonb) END $$)sql")};
 }
 
