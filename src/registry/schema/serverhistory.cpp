@@ -131,11 +131,14 @@ BEGIN
         -- Removed earlier in the transaction and back under the same id: what differs from then.
         items := orvane_history_diff(items - wi, 'profdetails', head, whole -> 'old', newf);
     ELSIF op = 'INSERT' THEN
-        items := items || jsonb_build_array(head || jsonb_build_object('field', '', 'old', NULL, 'new', newf));
+        RETURN items || jsonb_build_array(head || jsonb_build_object('field', '', 'old', NULL, 'new', newf));
     ELSIF whole IS NOT NULL THEN
-        items := jsonb_set(items, ARRAY[wi::text], jsonb_set(whole, '{new}', newf));
+        RETURN jsonb_set(items, ARRAY[wi::text], jsonb_set(jsonb_set(whole, '{new}', newf), '{name}', head -> 'name'));
     ELSE
         items := orvane_history_diff(items, 'profdetails', head, oldf, newf);
+        IF oldf -> 'name' = newf -> 'name' THEN
+            RETURN items;
+        END IF;
     END IF;
     SELECT coalesce(jsonb_agg(CASE WHEN e.value ->> 'table' = tname AND e.value -> 'row' = det
                                    THEN jsonb_set(e.value, '{name}', head -> 'name') ELSE e.value END
