@@ -5,6 +5,7 @@
 #include "profschema.h"
 #include "savepoint.h"
 #include "serverchangelog.h"
+#include "serverhistory.h"
 #include "storequery.h"
 #include "textmatch.h"
 
@@ -114,7 +115,10 @@ QStringList indexStatements() {
             // An import looks up the people and registration numbers it brings.
             QStringLiteral("CREATE INDEX IF NOT EXISTS ProfDocuments_name ON ProfDocuments(fio1, fio2)"),
             QStringLiteral("CREATE INDEX IF NOT EXISTS ProfDocuments_regNumber ON ProfDocuments(regNumber)"),
-            QStringLiteral("CREATE INDEX IF NOT EXISTS ProfFrdo_snils ON ProfFrdo(snils)")};
+            QStringLiteral("CREATE INDEX IF NOT EXISTS ProfFrdo_snils ON ProfFrdo(snils)"),
+            // A document's history, and the journal's pages by date.
+            QStringLiteral("CREATE INDEX IF NOT EXISTS DocumentHistory_profId ON DocumentHistory(profId, historyId)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS DocumentHistory_changedAt ON DocumentHistory(changedAt)")};
 }
 
 // The filters' case-insensitive "contains": lower() folds Cyrillic as well under a UTF-8 locale,
@@ -291,8 +295,8 @@ QStringList notifyStatements() {
 
 // What the check makes again, after the tables.
 QStringList derivedStatements() {
-    return rowVersionStatements() + ServerListLog::statements() + notifyStatements() + indexStatements() +
-           functionStatements() + viewStatements();
+    return rowVersionStatements() + ServerListLog::statements() + notifyStatements() + ServerHistory::statements() +
+           indexStatements() + functionStatements() + viewStatements();
 }
 
 // The fingerprint of the derived structure this program makes, kept as the comment of one of its

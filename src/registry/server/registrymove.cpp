@@ -6,6 +6,7 @@
 #include "profschema.h"
 #include "savepoint.h"
 #include "serverchangelog.h"
+#include "serverhistory.h"
 #include "serverschema.h"
 #include "storequery.h"
 
@@ -397,7 +398,9 @@ bool Move::finish(QList<RegistryMove::Counts>* counts, QString* error) {
 bool Move::transfer(QList<RegistryMove::Counts>* counts, QString* error) {
     QString failure;
     bool found = false;
-    if (!ServerSchema::lockStructure(_server, &failure) || !ServerSchema::hasRegistry(_server, &found, &failure))
+    // The rows put back are the registry's as it was, history included: no change of a document.
+    if (!ServerSchema::lockStructure(_server, &failure) || !ServerSchema::hasRegistry(_server, &found, &failure) ||
+        !ServerHistory::setSilent(_server, true, &failure))
         return refuse(error, failure);
     if (found && !_replace)
         return refuse(error, RegistryMove::alreadyThereText());
@@ -433,6 +436,8 @@ bool Move::run(QList<RegistryMove::Counts>* counts, QString* error) {
     if (!transfer(counts, error))
         return false;
     QString failure;
+    if (!ServerHistory::setSilent(_server, false, &failure))
+        return refuse(error, failure);
     if (!move.release(&failure))
         return refuse(error, QStringLiteral("сервер не сохранил перенос: ") + failure);
     MZ_LOG() << "registry moved to the server from" << _path;

@@ -1,5 +1,6 @@
 #include "serverconnection.h"
 
+#include "documenthistory.h"
 #include "mzlog.h"
 
 #include <QSqlError>
@@ -84,7 +85,13 @@ bool checkRegistry(QSqlDatabase& db, const ServerAddress& address, ServerProblem
         hasRegistry ? QStringLiteral("SELECT has_table_privilege(current_user, 'public.profdocuments', 'SELECT') "
                                      "AND has_table_privilege(current_user, 'public.profdocuments', 'INSERT') "
                                      "AND has_table_privilege(current_user, 'public.profdocuments', 'UPDATE') "
-                                     "AND has_table_privilege(current_user, 'public.profdocuments', 'DELETE')")
+                                     "AND has_table_privilege(current_user, 'public.profdocuments', 'DELETE') "
+                                     // Every write adds to the history (an older registry has none yet).
+                                     "AND CASE WHEN to_regclass('public.documenthistory') IS NULL THEN true ELSE "
+                                     "has_table_privilege(current_user, 'public.documenthistory', 'SELECT') "
+                                     "AND has_table_privilege(current_user, 'public.documenthistory', 'INSERT') "
+                                     "AND has_table_privilege(current_user, 'public.documenthistory', 'UPDATE') "
+                                     "AND has_table_privilege(current_user, 'public.documenthistory', 'DELETE') END")
                     : QStringLiteral("SELECT has_schema_privilege(current_user, 'public', 'CREATE')");
     const QVariant allowed = scalar(db, rights, {}, &failure);
     if (!allowed.isValid())
@@ -175,6 +182,20 @@ bool open(const ServerAddress& address, const QString& connectionName, ServerPro
     if (!version.isValid() || !versionSupported(version.toInt())) {
         const ServerProblem found = version.isValid() ? ServerProblem::ServerTooOld : problemOf(failure);
         MZ_LOG() << "server refused:" << address.toUrl() << version << failure.text();
+        report(found, problemText(found, detailFor(found, address, failure)), problem, error);
+        db.close();
+        return false;
+    }
+    // Who works on this connection, for the history the server's triggers write; for the session.
+    if (!scalar(db,
+                QStringLiteral("SELECT set_config('orvane.os_user', coalesce(?, ''), false), "
+                               "set_config('orvane.host', coalesce(?, ''), false)"),
+                {DocumentHistory::osUser(), DocumentHistory::hostName()}, &failure)
+             .isValid()) {
+        ServerProblem found = problemOf(failure);
+        if (found == ServerProblem::None)
+            found = ServerProblem::Other;
+        MZ_LOG() << "server refused the connection's settings:" << address.toUrl() << failure.text();
         report(found, problemText(found, detailFor(found, address, failure)), problem, error);
         db.close();
         return false;

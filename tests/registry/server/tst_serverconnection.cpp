@@ -358,6 +358,8 @@ private slots:
                                              << "Пользователь не может создавать таблицы в схеме public.";
         QTest::newRow("registry not readable") << "role,registry" << onServer("", "clerk_a", "верный")
                                                << ServerProblem::NoRights << "не может читать и изменять";
+        QTest::newRow("history not writable") << "role,registry,history" << onServer("", "clerk_a", "верный")
+                                              << ServerProblem::NoRights << "не может читать и изменять";
         QTest::newRow("no CONNECT") << "role,noconnect" << onServer("", "clerk_a", "верный") << ServerProblem::NoRights
                                     << "У пользователя нет прав на базу данных «";
         QTest::newRow("socket folder missing")
@@ -381,6 +383,10 @@ private slots:
         QStringList statements;
         if (setup.contains("registry"))
             statements << "CREATE TABLE profdocuments (id BIGINT PRIMARY KEY)";
+        // The documents may be written, their history not.
+        if (setup.contains("history"))
+            statements << "GRANT ALL ON profdocuments TO clerk_a"
+                       << "CREATE TABLE documenthistory (id BIGINT)";
         if (setup.contains("noconnect"))
             statements << QStringLiteral("REVOKE CONNECT ON DATABASE \"%1\" FROM PUBLIC").arg(address.database);
         if (!statements.isEmpty())
