@@ -6,6 +6,7 @@
 #include "database.h"
 #include "documentstore.h"
 #include "pgtestserver.h"
+#include "registryroles.h"
 #include "serverprivileges.h"
 #include "testenvironment.h"
 #include "testregistry.h"
@@ -15,16 +16,7 @@
 #include <memory>
 
 namespace {
-const QString password = QStringLiteral("пароль'1");
-
-// The rights of the two roles an administrator makes, as docs/server.md gives them.
-const QStringList readerRights = {QStringLiteral("GRANT SELECT ON ALL TABLES IN SCHEMA public TO %1")};
-const QStringList documentWrites = {
-    QStringLiteral("GRANT INSERT, UPDATE, DELETE ON ProfDocuments, ProfDetails, ProfFrdo, Bosses, Variables TO %1")};
-const QStringList historyWrites = {QStringLiteral("GRANT INSERT ON DocumentHistory TO %1")};
-const QStringList logWrites = {QStringLiteral("GRANT INSERT, DELETE ON orvane_list_log TO %1"),
-                               QStringLiteral("GRANT UPDATE ON orvane_list_pruned TO %1")};
-const QStringList sequenceUse = {QStringLiteral("GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO %1")};
+using namespace RegistryRoles;
 
 qint64 scalar(const QString& sql) {
     QSqlQuery query = PgTestServer::run(QSqlDatabase::database(), sql);
@@ -39,32 +31,15 @@ class TestServerPrivileges : public QObject {
     std::unique_ptr<TestEnvironment> _env;
     int _roles = 0;
 
-    // A registry with one document, made by its owner, and a login holding `rights` through a
-    // role of its own, as an administrator gives them; the login's address, or none with a failure.
-    bool registryFor(const QStringList& rights, ServerAddress* login) {
-        QString error;
-        const QString database = _server->createDatabase(&error);
-        if (database.isEmpty())
-            return QTest::qVerify(false, "database", qPrintable(error), __FILE__, __LINE__);
+    // A registry with one document, made by its owner, and a login holding `rights`.
+    ServerAddress registryFor(const QStringList& rights, QString* error) {
+        const QString database = _server->createDatabase(error);
         Database::useServer(_server->addressOf(database));
-        if (!Database::instance()->isValid() || Database::instance()->isReadOnly())
-            return QTest::qVerify(false, "owner", "the owner's start failed", __FILE__, __LINE__);
+        if (database.isEmpty() || !Database::instance()->isValid())
+            return ServerAddress();
         PgTestServer::run(QSqlDatabase::database(), "INSERT INTO ProfDocuments (fio1) VALUES ('Иванов')");
         Database::shutdown();
-        const QString role = QStringLiteral("clerks_%1").arg(++_roles);
-        const QString user = QStringLiteral("clerk_%1").arg(_roles);
-        if (!_server->addPasswordRole(user, password, &error))
-            return QTest::qVerify(false, "login", qPrintable(error), __FILE__, __LINE__);
-        QStringList statements = {QStringLiteral("CREATE ROLE %1 NOLOGIN").arg(role)};
-        for (const QString& right : rights)
-            statements << right.arg(role);
-        statements << QStringLiteral("GRANT %1 TO %2").arg(role, user);
-        if (!_server->exec(database, statements, &error))
-            return QTest::qVerify(false, "grants", qPrintable(error), __FILE__, __LINE__);
-        *login = _server->addressOf(database);
-        login->user = user;
-        login->password = password;
-        return true;
+        return addLogin(_server, database, QStringLiteral("clerk_%1").arg(++_roles), rights, error);
     }
 
 private slots:
@@ -91,15 +66,16 @@ private slots:
         QTest::addColumn<QStringList>("rights");
         QTest::addColumn<bool>("readOnly");
         QTest::addColumn<QString>("missing"); // one right the log names, for a read-only login
-        const QStringList editor = readerRights + documentWrites + historyWrites + logWrites + sequenceUse;
-        QTest::newRow("reader") << readerRights << true << "INSERT ON profdocuments";
+        const QStringList editor = editorRights();
+        const QStringList readers = readerRights(), documents = documentWrites();
+        QTest::newRow("reader") << readers << true << "INSERT ON profdocuments";
         QTest::newRow("editor") << editor << false << "";
         QTest::newRow("editor without the history")
-            << readerRights + documentWrites + logWrites + sequenceUse << true << "INSERT ON documenthistory";
+            << readers + documents + logWrites() + sequenceUse() << true << "INSERT ON documenthistory";
         QTest::newRow("editor without the list's change log")
-            << readerRights + documentWrites + historyWrites + sequenceUse << true << "INSERT ON orvane_list_log";
-        QTest::newRow("editor without the sequences") << readerRights + documentWrites + historyWrites + logWrites
-                                                      << true << "USAGE ON public.profdocuments_profid_seq";
+            << readers + documents + historyWrites() + sequenceUse() << true << "INSERT ON orvane_list_log";
+        QTest::newRow("editor without the sequences") << readers + documents + historyWrites() + logWrites() << true
+                                                      << "USAGE ON public.profdocuments_profid_seq";
         QTest::newRow("editor who may not delete subjects")
             << editor + QStringList{QStringLiteral("REVOKE DELETE ON ProfDetails FROM %1")} << true
             << "DELETE ON profdetails";
@@ -109,8 +85,9 @@ private slots:
         QFETCH(QStringList, rights);
         QFETCH(bool, readOnly);
         QFETCH(QString, missing);
-        ServerAddress login;
-        QVERIFY(registryFor(rights, &login));
+        QString error;
+        const ServerAddress login = registryFor(rights, &error);
+        QVERIFY2(login.isComplete(), qPrintable(error));
         Database::useServer(login);
         Database* db = Database::instance();
         QVERIFY2(db->isValid(), qPrintable(db->startupProblem().text));
@@ -120,7 +97,6 @@ private slots:
             QVERIFY2(db->readOnlyReason().contains(login.user), qPrintable(db->readOnlyReason()));
 
         ServerPrivileges privileges;
-        QString error;
         QSqlDatabase connection = QSqlDatabase::database();
         QVERIFY2(privileges.read(connection, db->tables(), &error), qPrintable(error));
         QCOMPARE(privileges.mayWrite(), !readOnly);

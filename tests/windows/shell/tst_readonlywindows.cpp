@@ -9,6 +9,7 @@
 #include "mainwindow.h"
 #include "messagebox.h"
 #include "pgtestserver.h"
+#include "registryroles.h"
 #include "scratchfilesystem.h"
 #include "testdatabase.h"
 #include "testregistry.h"
@@ -26,7 +27,6 @@ namespace {
 const QString serverReader = QStringLiteral("server reader");
 const QString serverEditor = QStringLiteral("server editor");
 const QString readOnlyFile = QStringLiteral("read-only file");
-const QString password = QStringLiteral("пароль");
 
 const QStringList writingActions = {
     "actionCreateDoc",       "actionCopy",    "actionRemove",   "actionImport",     "actionLoadDb",
@@ -105,48 +105,21 @@ class TestReadOnlyWindows : public QObject {
 
     ServerAddress loginFor(const QString& store) const { return _logins.value(store); }
 
-    // The registry on the server, made by its owner, and a login of each kind through its role.
+    // The registry on the server, made by its owner, and a login of each kind.
     bool makeServerRegistry(QString* error) {
         const QString database = _server->createDatabase(error);
-        if (database.isEmpty())
-            return false;
         {
             TestDatabase owner;
             Database::useServer(_server->addressOf(database));
-            if (!owner.open()->isValid())
-                return failWith(error, owner.db()->startupProblem().text);
+            if (database.isEmpty() || !owner.open()->isValid())
+                return false;
             runSql(QStringLiteral("INSERT INTO ProfDocuments (fio1, attNumber) VALUES ('Иванов', 'СВ 1')"));
-            owner.close();
-            Database::useDataFolderFile();
         }
-        const QStringList readers = {"CREATE ROLE ro_readers NOLOGIN",
-                                     "GRANT SELECT ON ALL TABLES IN SCHEMA public TO ro_readers",
-                                     "CREATE ROLE ro_editors NOLOGIN",
-                                     "GRANT ro_readers TO ro_editors",
-                                     "GRANT INSERT, UPDATE, DELETE ON ProfDocuments, ProfDetails, ProfFrdo, Bosses, "
-                                     "Variables TO ro_editors",
-                                     "GRANT INSERT ON DocumentHistory TO ro_editors",
-                                     "GRANT INSERT, DELETE ON orvane_list_log TO ro_editors",
-                                     "GRANT UPDATE ON orvane_list_pruned TO ro_editors",
-                                     "GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO ro_editors"};
-        if (!_server->addPasswordRole("ro_reader", password, error) ||
-            !_server->addPasswordRole("ro_editor", password, error) ||
-            !_server->exec(database,
-                           readers + QStringList{"GRANT ro_readers TO ro_reader", "GRANT ro_editors TO ro_editor"},
-                           error))
-            return false;
-        for (const QString& store : {serverReader, serverEditor}) {
-            ServerAddress login = _server->addressOf(database);
-            login.user = store == serverReader ? QStringLiteral("ro_reader") : QStringLiteral("ro_editor");
-            login.password = password;
-            _logins.insert(store, login);
-        }
-        return true;
-    }
-
-    static bool failWith(QString* error, const QString& text) {
-        *error = text;
-        return false;
+        Database::useDataFolderFile();
+        using namespace RegistryRoles;
+        _logins.insert(serverReader, addLogin(_server, database, QStringLiteral("ro_reader"), readerRights(), error));
+        _logins.insert(serverEditor, addLogin(_server, database, QStringLiteral("ro_editor"), editorRights(), error));
+        return _logins.value(serverReader).isComplete() && _logins.value(serverEditor).isComplete();
     }
 
     static void addStores() {
