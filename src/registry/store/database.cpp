@@ -8,6 +8,7 @@
 #include "savepoint.h"
 #include "serverconnection.h"
 #include "servernotifications.h"
+#include "serverprivileges.h"
 #include "serverschema.h"
 #include "sqldialect.h"
 #include "storequery.h"
@@ -128,6 +129,8 @@ Database::Database(ReadOnlyTag) {
     installHooks();
     initTables();
     _readOnly = true;
+    _forReading = true;
+    _readOnlyReason = QStringLiteral("Реестр открыт только для чтения.");
 }
 
 Database* Database::openForReading(const QString& path, QString* error) {
@@ -275,9 +278,12 @@ void Database::setWriteQuestion(const std::function<bool()>& question) {
 }
 
 bool Database::guardedWrite(const std::function<bool()>& write, QString* error) {
+    Database* db = hasInstance() ? instance() : nullptr;
+    // The windows offer no save then; one that slips through is refused in the same words.
+    if (db && db->_readOnly)
+        return StoreQuery::fail(error, db->_readOnlyReason);
     if (!mayWrite(error))
         return false;
-    Database* db = hasInstance() ? instance() : nullptr;
     const QSignalBlocker quiet(db);
     const int troubles = db ? db->_troubles : 0;
     const bool done = write();
@@ -319,6 +325,7 @@ bool Database::openServer() {
             // A save that waits for another program's rows gives up instead of hanging the window.
             StoreQuery::run(db, QStringLiteral("SET lock_timeout = '5s'"));
             MZ_LOG() << "registry on the server" << serverText() << (found ? "opened" : "made");
+            checkPrivileges(db);
             listenToOthers(db);
             return true;
         }
@@ -336,6 +343,20 @@ bool Database::openServer() {
                        .arg(_server.displayText(), error);
     fail(failure);
     return false;
+}
+
+// A login whose rights the server does not tell is let write: its saves say what they are refused.
+void Database::checkPrivileges(QSqlDatabase& db) {
+    ServerPrivileges privileges;
+    QString error;
+    if (!privileges.read(db, _tables, &error)) {
+        MZ_LOG() << "the login's rights are not known:" << error;
+        return;
+    }
+    if (privileges.mayWrite())
+        return;
+    _readOnly = true;
+    _readOnlyReason = ServerPrivileges::readOnlyText(_server.user);
 }
 
 // The list follows the other programs; without the notifications it still works, refreshed by hand.
@@ -718,6 +739,9 @@ void Database::probeWritable() {
         return;
     }
     _readOnly = true;
+    _readOnlyReason = QStringLiteral("Реестр открыт только для чтения: нет права на запись в файл реестра %1 или "
+                                     "его папку. Документы можно просматривать, печатать и выгружать в Excel.")
+                          .arg(file);
     MZ_LOG() << "database is read-only" << filePath();
     _startWarning = QStringLiteral("База данных открыта только для чтения:\n%1\nНет права на запись в файл или его "
                                    "папку. Документы можно просматривать и печатать, но изменения не будут "
@@ -880,7 +904,7 @@ bool Database::isConnectionLoss(const QSqlError& error) {
 }
 
 bool Database::recover(const QSqlError& failure) {
-    if (!_onServer || _readOnly)
+    if (!_onServer || _forReading)
         return false;
     // A reconnection that failed leaves the connection closed: the driver's texts then differ.
     const bool closed = !QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).isOpen();

@@ -104,8 +104,12 @@ public:
     static QString connectionLostText();
     // Why a server registry could not be opened (None for a file or an open one).
     ServerProblem serverProblem() const { return _serverProblem; }
-    // The file or its folder cannot be written: documents can be read and printed, nothing saved.
+    // Documents can be read and printed, nothing saved: the file or its folder cannot be written, or
+    // the server's login may only read the registry (ServerPrivileges). Every save is refused then.
     bool isReadOnly() const { return _readOnly; }
+    // Why, in the clerk's words (the windows' tooltips and title); empty while the registry can be
+    // written.
+    QString readOnlyReason() const { return _readOnlyReason; }
     // What the window tells the user once it is up: why nothing can be saved (a read-only file or
     // folder, a full disk); empty when the file could be written at start.
     QString startWarning() const { return _startWarning; }
@@ -179,6 +183,8 @@ private:
 
     bool openReadOnly(const QString& path, QString* error);
     bool openServer();
+    // Whether the login may write what a save writes; read-only when it may not.
+    void checkPrivileges(QSqlDatabase& db);
     void listenToOthers(QSqlDatabase& db);
     // The connection to the server is gone, whoever found it; `told` when a write's caller says so.
     void connectionLost(const QString& technical, bool told);
@@ -229,6 +235,9 @@ private:
     QString _troubleText;      // the clerk's words for the latest trouble
     qint64 _lastReconnect = 0; // ms since the epoch
     bool _readOnly = false;
+    QString _readOnlyReason;
+    // The tools' connection, opened only to read (openForReading): it is never opened again.
+    bool _forReading = false;
     QString _startWarning;
     // The database file, open for reading for as long as the main connection is: copies are read
     // through it, because closing any other descriptor of the file would drop SQLite's locks.

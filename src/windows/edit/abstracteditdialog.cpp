@@ -4,6 +4,7 @@
 #include "inputhelpers.h"
 #include "messagebox.h"
 #include "mzlog.h"
+#include "writeaccess.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -12,8 +13,11 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QShowEvent>
 #include <QTimer>
+#include <utility>
 
 namespace {
 // Values the subclass sets while it builds and first loads its form must not count as edits.
@@ -56,6 +60,9 @@ void AbstractEditDialog::connectEditSignals() {
 }
 
 void AbstractEditDialog::setEdited() {
+    // A record open for viewing has nothing to save, whatever its fields report.
+    if (WriteAccess::readOnly())
+        return;
     _edited = true;
     QString title = windowTitle();
     title.remove(editedMark());
@@ -185,6 +192,15 @@ void AbstractEditDialog::close() {
 void AbstractEditDialog::closeEvent(QCloseEvent* event) {
     event->ignore();
     close();
+}
+
+void AbstractEditDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (std::exchange(_shown, true))
+        return;
+    // Every edit dialog's form names its save button so.
+    WriteAccess::mark(findChild<QPushButton*>(QStringLiteral("pushButtonSave")));
+    WriteAccess::viewOnly(this);
 }
 
 void AbstractEditDialog::keyPressEvent(QKeyEvent* event) {

@@ -9,6 +9,7 @@
 
 class QKeyEvent;
 class QCloseEvent;
+class QShowEvent;
 
 // The base of the record edit dialogs. Each open dialog works inside a transaction on the default
 // connection; changes show as " *" at the end of the title; closing, printing or opening a
@@ -80,6 +81,8 @@ protected:
 
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // On a run that may not write, the record opens for viewing (WriteAccess::viewOnly).
+    void showEvent(QShowEvent* event) override;
 
 private:
     // Writes the record inside a savepoint and commits; on failure only this save's writes are undone.
@@ -88,5 +91,6 @@ private:
 
     qint64 _recordId = -1;
     bool _edited = false;
+    bool _shown = false;
     QString _writeError;
 };

@@ -1,6 +1,7 @@
 #include "additionaleditdialog.h"
 #include "appkeys.h"
 #include "ui_additionaleditdialog.h"
+#include "writeaccess.h"
 
 #include "comboboxrateitemdelegate.h"
 #include "dialoggeometry.h"
@@ -50,6 +51,8 @@ AdditionalEditDialog::AdditionalEditDialog(QWidget* parent)
     setUpTable();
     onRowActivated(QModelIndex());
     ui->tabWidget->setCurrentIndex(0);
+    WriteAccess::mark(
+        {ui->pushButtonAddDisp, ui->pushButtonDelete, ui->pushButtonDeleteAll, ui->pushButtonUp, ui->pushButtonDown});
     QTimer::singleShot(0, this, &AdditionalEditDialog::scanUsedNames);
     // The subjects, their hours and grades take the room; the buttons beside them need little.
     ui->horizontalLayoutTable->setStretch(0, 3);

@@ -1,5 +1,6 @@
 #include "bossguidedialog.h"
 #include "ui_bossguidedialog.h"
+#include "writeaccess.h"
 
 #include "dialoggeometry.h"
 #include "inputhelpers.h"
@@ -25,6 +26,8 @@ BossGuideDialog::BossGuideDialog(int bossType, QWidget* parent)
         setWindowTitle(QStringLiteral("Справочник секретарей"));
     }
     setUpTable();
+    WriteAccess::mark({ui->pushButtonAdd, ui->pushButtonDelete});
+    WriteAccess::viewOnly(this);
     onCurrentChanged(QModelIndex(), QModelIndex());
     DialogGeometry::restore(this);
 }

@@ -2,6 +2,7 @@
 
 #include "messagebox.h"
 #include "ui_frdodialog.h"
+#include "writeaccess.h"
 
 #include "dialoggeometry.h"
 #include "documentrecords.h"
@@ -114,6 +115,7 @@ FrdoDialog::FrdoDialog(QWidget* parent) : AbstractEditDialog(parent), ui(new Ui:
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("ФРДО"));
     ui->groupBoxOriginalInfo->hide();
+    WriteAccess::mark(ui->pushButtonAutoFill);
     connect(ui->pushButtonSave, &QPushButton::clicked, this, &AbstractEditDialog::save);
     connect(ui->pushButtonCancel, &QPushButton::clicked, this, &AbstractEditDialog::close);
     InputHelpers::fillUsedValuesWhenRead(this, frdoTable,

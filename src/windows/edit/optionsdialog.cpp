@@ -1,5 +1,6 @@
 #include "optionsdialog.h"
 #include "ui_optionsdialog.h"
+#include "writeaccess.h"
 
 #include "bossguidedialog.h"
 #include "dialoggeometry.h"
@@ -19,6 +20,8 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Opti
     setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
     setWindowModality(Qt::ApplicationModal);
     loadOptions();
+    WriteAccess::mark({ui->pushButtonSave, ui->pushButtonGuide1, ui->pushButtonGuide2});
+    WriteAccess::viewOnly(this);
     connect(qApp, &QApplication::focusChanged, this, &OptionsDialog::onFocusChanged);
     // The date is written by the program, not typed.
     InputHelpers::installSpellChecking(this, {ui->lineEditDate});

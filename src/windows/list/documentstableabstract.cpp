@@ -6,6 +6,7 @@
 #include "mzlog.h"
 #include "savepoint.h"
 #include "settingsregistry.h"
+#include "writeaccess.h"
 
 #include <QAction>
 #include <QApplication>
@@ -76,16 +77,20 @@ DocumentsTableAbstract* DocumentsTableAbstract::instance() {
 
 void DocumentsTableAbstract::createActions() {
     _menu = new QMenu(this);
-    const auto make = [this](const QString& text) { return new QAction(text, _menu); };
-    _addAction = make(QStringLiteral("Добавить новый"));
-    _copyAction = make(QStringLiteral("Создать копию записи"));
-    _editAction = make(QStringLiteral("Редактировать"));
-    _deleteAction = make(QStringLiteral("Удалить"));
-    _printAction = make(QStringLiteral("Печатать"));
-    _selectAllAction = make(QStringLiteral("Выделить всё"));
-    _fillFromTemplateAction = make(QStringLiteral("Заполнить по шаблону"));
-    _updateAction = make(QStringLiteral("Обновить"));
-    _autoFillFrdoAction = make(QStringLiteral("Автозаполнение ФРДО"));
+    const auto make = [this](const QString& text, const char* name) {
+        auto* action = new QAction(text, _menu);
+        action->setObjectName(QLatin1String(name));
+        return action;
+    };
+    _addAction = make(QStringLiteral("Добавить новый"), "actionListAdd");
+    _copyAction = make(QStringLiteral("Создать копию записи"), "actionListCopy");
+    _editAction = make(QStringLiteral("Редактировать"), "actionListEdit");
+    _deleteAction = make(QStringLiteral("Удалить"), "actionListDelete");
+    _printAction = make(QStringLiteral("Печатать"), "actionListPrint");
+    _selectAllAction = make(QStringLiteral("Выделить всё"), "actionListSelectAll");
+    _fillFromTemplateAction = make(QStringLiteral("Заполнить по шаблону"), "actionListFillFromTemplate");
+    _updateAction = make(QStringLiteral("Обновить"), "actionListUpdate");
+    _autoFillFrdoAction = make(QStringLiteral("Автозаполнение ФРДО"), "actionListAutoFillFrdo");
 
     connect(_addAction, &QAction::triggered, this, [this] { emit documentClicked(-1); });
     connect(_copyAction, &QAction::triggered, this, &DocumentsTableAbstract::onCopyRecordAction);
@@ -107,6 +112,8 @@ void DocumentsTableAbstract::createActions() {
     _menu->addAction(_selectAllAction);
     _menu->addAction(_updateAction);
     _menu->addAction(_autoFillFrdoAction);
+    for (QAction* action : {_addAction, _copyAction, _deleteAction, _fillFromTemplateAction, _autoFillFrdoAction})
+        WriteAccess::mark(action);
 }
 
 void DocumentsTableAbstract::setModels(QAbstractItemModel* source, QSortFilterProxyModel* proxy) {
@@ -332,7 +339,7 @@ void DocumentsTableAbstract::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    if (plain && anySelected && event->key() == Qt::Key_Delete) {
+    if (plain && anySelected && event->key() == Qt::Key_Delete && WriteAccess::allowed(_deleteAction)) {
         onDeleteAction();
         event->accept();
         return;

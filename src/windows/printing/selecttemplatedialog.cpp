@@ -1,5 +1,6 @@
 #include "selecttemplatedialog.h"
 #include "ui_selecttemplatedialog.h"
+#include "writeaccess.h"
 
 #include "dialoggeometry.h"
 #include "documentstore.h"
@@ -13,6 +14,8 @@ SelectTemplateDialog::SelectTemplateDialog(QWidget* parent) : QDialog(parent), u
     setWindowTitle(QStringLiteral("Создать документ"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::ApplicationModal);
+    WriteAccess::mark({ui->pushButtonCreateEmpty, ui->pushButtonCreateWithTemplate, ui->pushButtonNewTempl,
+                       ui->pushButtonCopyTempl, ui->pushButtonDeleteTempl});
     fillListWidget();
     DialogGeometry::restore(this);
 
@@ -46,7 +49,7 @@ void SelectTemplateDialog::fillListWidget() {
 }
 
 void SelectTemplateDialog::onItemDoubleClicked(QListWidgetItem* item) {
-    if (!item)
+    if (!item || !WriteAccess::allowed(ui->pushButtonCreateWithTemplate))
         return;
     const qint64 id = item->data(Qt::UserRole).toLongLong();
     emitAndClose([this, id] { emit sqlIdSelected(id); });

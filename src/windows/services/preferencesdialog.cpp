@@ -3,6 +3,7 @@
 #include "appkeys.h"
 #include "database.h"
 #include "ui_preferencesdialog.h"
+#include "writeaccess.h"
 
 #include "appsettings.h"
 #include "database.h"
@@ -96,6 +97,8 @@ PreferencesDialog::PreferencesDialog(QWidget* parent) : QDialog(parent), ui(new 
     connect(ui->radioButtonDbServer, &QRadioButton::toggled, ui->groupBoxDbServer, &QWidget::setEnabled);
     loadOptions();
     loadDatabaseChoice();
+    // Moving the data folder moves the registry file; moving to a server copies the registry there.
+    WriteAccess::mark({ui->pushButtonMoveData, ui->pushButtonCopyData, ui->pushButtonDbMove});
 
     const QString stored = SettingsRegistry::instance()->value(Keys::dataPath).toString();
     ui->lineEditDataPath->setText(stored);

@@ -1,5 +1,6 @@
 #include "servermovedialog.h"
 #include "ui_servermovedialog.h"
+#include "writeaccess.h"
 
 #include "database.h"
 #include "messagebox.h"
@@ -36,6 +37,7 @@ ServerMoveDialog::ServerMoveDialog(const ServerAddress& address, bool rememberPa
         {QStringLiteral("Таблица"), QStringLiteral("В файле"), QStringLiteral("На сервере")});
     ui->tableWidgetCounts->hide();
     ui->pushButtonMoveOpen->hide();
+    WriteAccess::mark(ui->pushButtonMoveStart);
     setRunning(false);
 }
 

@@ -23,6 +23,7 @@
 #include "selecttemplatedialog.h"
 #include "settingsregistry.h"
 #include "statisticsdialog.h"
+#include "writeaccess.h"
 
 #include <QApplication>
 #include <QDate>
@@ -83,7 +84,16 @@ MainWindow::MainWindow(QWidget* parent)
     QTimer::singleShot(loadSettingsDelayMs, this, &MainWindow::loadSettings);
     ui->actionFilter->setChecked(true);
     hideSelectionActions();
+    for (QAction* action : writingActions())
+        WriteAccess::mark(action);
+    markReadOnly();
     markServerFallback();
+}
+
+// Editing a document is reading it on a read-only run: its dialog opens for viewing.
+QList<QAction*> MainWindow::writingActions() const {
+    return {ui->actionCreateDoc, ui->actionCopy,   ui->actionRemove,
+            ui->actionImport,    ui->actionLoadDb, ui->actionSettings};
 }
 
 MainWindow::~MainWindow() {

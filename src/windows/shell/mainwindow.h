@@ -84,6 +84,8 @@ protected:
 
 private:
     void layOut();
+    // The form's actions that write to the registry (WriteAccess).
+    QList<QAction*> writingActions() const;
     // Opens a document dialog, refreshing the list after its saves and printing through the engine.
     DocumentEditDialog* openEditDialog(QWidget* parent = nullptr);
     void hideSelectionActions();

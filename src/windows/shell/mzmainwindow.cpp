@@ -18,6 +18,7 @@
 #include "tipsdialog.h"
 #include "updater.h"
 #include "webaddresses.h"
+#include "writeaccess.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -97,6 +98,17 @@ void MzMainWindow::markServerFallback() {
     // Permanent: a passing note in the status bar must not hide it.
     statusBar()->addPermanentWidget(_fallbackNote, 1);
     Database::setWriteQuestion([this] { return askToWriteLocally(); });
+}
+
+void MzMainWindow::markReadOnly() {
+    if (!WriteAccess::readOnly() || _readOnlyNote)
+        return;
+    setWindowTitle(windowTitle() + QStringLiteral(" — ") + WriteAccess::titleMark());
+    _readOnlyNote = new QLabel(QStringLiteral("Только чтение"), this);
+    _readOnlyNote->setObjectName(QStringLiteral("labelReadOnly"));
+    _readOnlyNote->setToolTip(WriteAccess::reason());
+    _readOnlyNote->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
+    statusBar()->addPermanentWidget(_readOnlyNote);
 }
 
 bool MzMainWindow::askToWriteLocally() {

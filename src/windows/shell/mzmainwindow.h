@@ -71,6 +71,9 @@ protected:
     // On such a run: the title (the edition's, set before) and the status bar say so for the whole
     // run, and the first write asks (askToWriteLocally). The edition calls it once its form is up.
     void markServerFallback();
+    // On a run that may not write (WriteAccess): the title and the status bar say so, with the
+    // reason as their tooltip. The edition calls it once its form is up and its actions marked.
+    void markReadOnly();
     // The question before the first write into that local file; true lets the writes go.
     bool askToWriteLocally();
 
@@ -147,4 +150,5 @@ private:
     QPointer<QAction> _bannerAction;
     QPointer<QWidget> _banner;
     QLabel* _fallbackNote = nullptr;
+    QLabel* _readOnlyNote = nullptr;
 };
