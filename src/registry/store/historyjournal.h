@@ -4,11 +4,17 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSet>
 #include <QString>
 #include <QVector>
+
+// The filter's set of kinds needs it.
+inline uint qHash(DocumentHistory::Kind kind, uint seed = 0) noexcept {
+    return ::qHash(int(kind), seed);
+}
 
 // Reading the registry's history (DocumentHistory) on a file or a server, bringing a deleted
 // document back from its entry, and dropping old entries. Every function is false with the
