@@ -14,6 +14,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
+#include <limits>
 
 namespace {
 const QString entryColumns = QStringLiteral("historyId, profId, changedAt, kind, login, osUser, host, source, docName, "
@@ -307,12 +308,22 @@ bool HistoryJournal::find(const Filter& filter, qint64 belowId, int limit, QVect
 }
 
 bool HistoryJournal::users(QStringList* users, QString* error) {
+    return usersBetween(std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(), users, error);
+}
+
+bool HistoryJournal::usersBetween(qint64 fromId, qint64 toId, QStringList* users, QString* error) {
     QSqlQuery query(mainConnection());
-    if (!prepareRead(query,
-                     QStringLiteral("SELECT login FROM DocumentHistory WHERE login IS NOT NULL UNION "
-                                    "SELECT osUser FROM DocumentHistory WHERE osUser IS NOT NULL"),
-                     error))
+    if (!prepareRead(
+            query,
+            QStringLiteral("SELECT login FROM DocumentHistory WHERE historyId BETWEEN ? AND ? AND login IS NOT "
+                           "NULL UNION SELECT osUser FROM DocumentHistory WHERE historyId BETWEEN ? AND ? AND "
+                           "osUser IS NOT NULL"),
+            error))
         return false;
+    for (int i = 0; i < 2; ++i) {
+        query.addBindValue(fromId);
+        query.addBindValue(toId);
+    }
     if (!StoreQuery::write(query, error))
         return false;
     users->clear();

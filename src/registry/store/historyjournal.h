@@ -46,6 +46,9 @@ public:
                      QString* error = nullptr);
     // The users the entries name, for the journal's filter.
     static bool users(QStringList* users, QString* error = nullptr);
+    // The users the entries with ids from `fromId` to `toId` name: a large journal read a slice at
+    // a time, each slice a statement of its own that holds no lock for long.
+    static bool usersBetween(qint64 fromId, qint64 toId, QStringList* users, QString* error = nullptr);
 
     // The snapshot of a deletion entry.
     static bool snapshotOf(qint64 historyId, QJsonObject* snapshot, QString* error = nullptr);

@@ -170,6 +170,8 @@ private slots:
         QString error;
         QVERIFY2(HistoryJournal::users(&users, &error), qPrintable(error));
         QCOMPARE(users, (QStringList{"admin", "clerk", "petrova", "sidorov"}));
+        QVERIFY2(HistoryJournal::usersBetween(2, 3, &users, &error), qPrintable(error));
+        QCOMPARE(users, (QStringList{"admin", "petrova", "sidorov"}));
     }
 
     // How a change reads in the windows and the export.
