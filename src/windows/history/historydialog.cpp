@@ -25,7 +25,7 @@ HistoryDialog::HistoryDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Hist
     table->setColumnCount(ColumnCount);
     table->setHorizontalHeaderLabels({QStringLiteral("Когда"), QStringLiteral("Кто"), QStringLiteral("Действие"),
                                       QStringLiteral("Что"), QStringLiteral("Было → стало")});
-    const int widths[] = {130, 150, 130, 200};
+    const int widths[] = {150, 190, 150, 220};
     for (int c = 0; c < Change; ++c)
         table->setColumnWidth(c, widths[c]);
     DialogGeometry::restore(this);
@@ -50,12 +50,12 @@ bool HistoryDialog::load(qint64 profId, QString* error) {
                                               : QStringLiteral("Документ %1: %2").arg(profId).arg(name));
     if (entries.isEmpty())
         ui->labelDocument->setText(ui->labelDocument->text() + QStringLiteral("\nИзменений не записано."));
-    show(entries);
+    fill(entries);
     return true;
 }
 
 // An entry's when, who and what kind span its rows of changed values.
-void HistoryDialog::show(const QVector<HistoryJournal::Entry>& entries) {
+void HistoryDialog::fill(const QVector<HistoryJournal::Entry>& entries) {
     QTableWidget* table = ui->tableWidgetHistory;
     table->clearSpans();
     table->setRowCount(0);
@@ -87,6 +87,6 @@ HistoryDialog* HistoryDialog::open(qint64 profId, QWidget* parent) {
                             QStringLiteral("Не удалось прочитать историю изменений документа.\n%1").arg(error));
         return nullptr;
     }
-    dialog->QDialog::show();
+    dialog->show();
     return dialog;
 }

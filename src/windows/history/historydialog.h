@@ -23,7 +23,7 @@ public:
     static HistoryDialog* open(qint64 profId, QWidget* parent);
 
 private:
-    void show(const QVector<HistoryJournal::Entry>& entries);
+    void fill(const QVector<HistoryJournal::Entry>& entries);
 
     QScopedPointer<Ui::HistoryDialog> ui;
 };

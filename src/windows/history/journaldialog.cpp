@@ -51,7 +51,7 @@ JournalDialog::JournalDialog(QWidget* parent)
         ui->comboBoxKind->addItem(DocumentHistory::text(kind), int(kind));
 
     ui->tableViewJournal->setModel(_model);
-    const int widths[] = {130, 150, 140, 70, 220, 90};
+    const int widths[] = {150, 190, 160, 75, 240, 100};
     for (int c = 0; c < int(std::size(widths)); ++c)
         ui->tableViewJournal->setColumnWidth(c, widths[c]);
     ui->tableViewJournal->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
