@@ -269,6 +269,10 @@ bool HistoryJournal::find(const Filter& filter, qint64 belowId, int limit, QVect
         conditions << QStringLiteral("historyId < ?");
         values << belowId;
     }
+    if (filter.fromId > 0) {
+        conditions << QStringLiteral("historyId >= ?");
+        values << filter.fromId;
+    }
     // changedAt is text: a day's first moment compares below all of that day's times.
     if (filter.from.isValid()) {
         conditions << QStringLiteral("changedAt >= ?");

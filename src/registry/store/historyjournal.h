@@ -39,6 +39,7 @@ public:
         QString user;                      // login or computer user, exactly; empty: anyone
         QSet<DocumentHistory::Kind> kinds; // empty: every kind
         QString text;                      // part of the name or the certificate number
+        qint64 fromId = 0;                 // the lowest id searched, for a search a slice at a time; 0: all
     };
     // Up to `limit` entries matching `filter` whose id is below `belowId` (0: from the newest),
     // newest first: the journal's pages.

@@ -30,7 +30,7 @@ const QString exportCaption = QStringLiteral("Экспорт в Excel");
 constexpr int typingDelayMs = 400;
 constexpr int progressDelayMs = 400;
 // Entries whose users one slice reads: a few tens of milliseconds on a large journal.
-constexpr qint64 usersSlice = 50000;
+constexpr qint64 usersSlice = 20000;
 
 bool readOnly() {
     return Database::hasInstance() && Database::instance()->isReadOnly();
@@ -56,6 +56,8 @@ JournalDialog::JournalDialog(QWidget* parent)
         ui->tableViewJournal->setColumnWidth(c, widths[c]);
     ui->tableViewJournal->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     connect(_model, &JournalModel::readFailed, this, &JournalDialog::readFailed);
+    connect(_model, &JournalModel::searchingChanged, this,
+            [this](bool searching) { ui->labelStatus->setText(searching ? QStringLiteral("Поиск...") : QString()); });
     connect(ui->tableViewJournal->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &JournalDialog::updateButtons);
     connect(_model, &QAbstractItemModel::modelReset, this, &JournalDialog::updateButtons);

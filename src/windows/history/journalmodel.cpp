@@ -3,7 +3,22 @@
 #include "historyexport.h"
 #include "historytext.h"
 
-JournalModel::JournalModel(QObject* parent) : QAbstractTableModel(parent) {}
+#include <QElapsedTimer>
+#include <QTimer>
+
+namespace {
+// How long one step of a search may hold the window.
+constexpr int stepMs = 60;
+} // namespace
+
+JournalModel::JournalModel(QObject* parent) : QAbstractTableModel(parent), _step(new QTimer(this)) {
+    _step->setSingleShot(true);
+    connect(_step, &QTimer::timeout, this, [this] {
+        QString error;
+        if (!searchStep(&error))
+            emit readFailed(error);
+    });
+}
 
 bool JournalModel::setFilter(const HistoryJournal::Filter& filter, QString* error) {
     _filter = filter;
@@ -11,31 +26,68 @@ bool JournalModel::setFilter(const HistoryJournal::Filter& filter, QString* erro
 }
 
 bool JournalModel::reload(QString* error) {
+    _step->stop();
     beginResetModel();
     _entries.clear();
     _summaries.clear();
-    _complete = false;
     endResetModel();
-    return readPage(error);
-}
-
-bool JournalModel::readPage(QString* error) {
-    QVector<HistoryJournal::Entry> page;
-    const qint64 below = _entries.isEmpty() ? 0 : _entries.constLast().id;
-    if (!HistoryJournal::find(_filter, below, pageRows, &page, error)) {
-        _complete = true; // no endless retries from the view
+    // The newest id is where the slices start.
+    QVector<HistoryJournal::Entry> newest;
+    if (!HistoryJournal::find(HistoryJournal::Filter(), 0, 1, &newest, error)) {
+        _below = 0;
+        emit searchingChanged(false);
         return false;
     }
-    _complete = page.size() < pageRows;
-    if (page.isEmpty())
-        return true;
-    beginInsertRows(QModelIndex(), _entries.size(), _entries.size() + page.size() - 1);
-    for (const HistoryJournal::Entry& entry : qAsConst(page)) {
+    _below = newest.isEmpty() ? 0 : newest.first().id + 1;
+    _wanted = pageRows;
+    return searchStep(error);
+}
+
+bool JournalModel::isSearching() const {
+    return _step->isActive();
+}
+
+bool JournalModel::searchStep(QString* error) {
+    QElapsedTimer clock;
+    clock.start();
+    while (_below > 0 && _wanted > 0) {
+        HistoryJournal::Filter slice = _filter;
+        // A filter that cuts the ids itself is searched in one go.
+        if (_filter.fromId <= 0)
+            slice.fromId = _below > sliceIds ? _below - sliceIds : 1;
+        QVector<HistoryJournal::Entry> found;
+        if (!HistoryJournal::find(slice, _below, _wanted, &found, error)) {
+            _below = 0; // no endless retries from the view
+            return false;
+        }
+        append(found);
+        _wanted -= found.size();
+        const bool lastSlice = slice.fromId <= 1 || _filter.fromId > 0;
+        if (_wanted == 0)
+            _below = found.constLast().id;
+        else
+            _below = lastSlice ? 0 : slice.fromId;
+        if (clock.elapsed() >= stepMs && _wanted > 0 && _below > 0) {
+            const bool started = !_step->isActive();
+            _step->start(0);
+            if (started)
+                emit searchingChanged(true);
+            return true;
+        }
+    }
+    emit searchingChanged(false);
+    return true;
+}
+
+void JournalModel::append(const QVector<HistoryJournal::Entry>& entries) {
+    if (entries.isEmpty())
+        return;
+    beginInsertRows(QModelIndex(), _entries.size(), _entries.size() + entries.size() - 1);
+    for (const HistoryJournal::Entry& entry : entries) {
         _entries.append(entry);
         _summaries.append(HistoryText::summary(entry));
     }
     endInsertRows();
-    return true;
 }
 
 int JournalModel::rowCount(const QModelIndex& parent) const {
@@ -78,13 +130,14 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 bool JournalModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && !_complete;
+    return !parent.isValid() && _below > 0 && !isSearching();
 }
 
 void JournalModel::fetchMore(const QModelIndex& parent) {
-    if (parent.isValid() || _complete)
+    if (!canFetchMore(parent))
         return;
+    _wanted = pageRows;
     QString error;
-    if (!readPage(&error))
+    if (!searchStep(&error))
         emit readFailed(error);
 }

@@ -163,6 +163,18 @@ private slots:
         QCOMPARE(HistoryText::action(entries.at(0)), QString("someday"));
     }
 
+    // A search a slice of ids at a time: the lowest id searched bounds it from below.
+    void findFromId() {
+        Registry r;
+        addJournal();
+        HistoryJournal::Filter filter;
+        filter.fromId = 3;
+        QVector<HistoryJournal::Entry> entries;
+        QString error;
+        QVERIFY2(HistoryJournal::find(filter, 5, 10, &entries, &error), qPrintable(error));
+        QCOMPARE(idsOf(entries), (Ids{4, 3}));
+    }
+
     void users() {
         Registry r;
         addJournal();

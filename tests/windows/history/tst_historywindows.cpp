@@ -169,6 +169,37 @@ private slots:
         QCOMPARE(dialog->findChild<QComboBox*>("comboBoxUser")->count(), 2); // everyone and petrova
     }
 
+    // Entries far apart are found across the slices of ids, newest first, however many steps the
+    // search takes; a filter with its own lowest id ends there.
+    void journalSearchesSlices_data() {
+        QTest::addColumn<qint64>("fromId");
+        QTest::addColumn<QList<qint64>>("expected");
+        QTest::newRow("whole journal") << qint64(0) << QList<qint64>{350001, 150000, 1};
+        QTest::newRow("from an id") << qint64(2) << QList<qint64>{350001, 150000};
+    }
+
+    void journalSearchesSlices() {
+        QFETCH(qint64, fromId);
+        QFETCH(QList<qint64>, expected);
+        GuiFixture f;
+        runSql("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400000) "
+               "INSERT INTO DocumentHistory (historyId, profId, changedAt, kind, docName) "
+               "SELECT i, i, '2024-01-01T00:00:00', 'edit', CASE WHEN i IN (1, 150000, 350001) THEN 'Искомый' "
+               "ELSE 'Другой' END FROM n");
+        auto* dialog = f.build<JournalDialog>();
+        HistoryJournal::Filter filter;
+        filter.text = "искомый";
+        filter.fromId = fromId;
+        QString error;
+        QVERIFY2(dialog->model()->setFilter(filter, &error), qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog->model()->isSearching(), 60000);
+        QList<qint64> ids;
+        for (int r = 0; r < dialog->model()->rowCount(); ++r)
+            ids << dialog->model()->entry(r).id;
+        QCOMPARE(ids, expected);
+        QVERIFY(!dialog->model()->canFetchMore(QModelIndex()));
+    }
+
     // The export writes what the filter shows; a folder it cannot write to keeps no file.
     void journalExport_data() {
         QTest::addColumn<bool>("writable");
