@@ -53,8 +53,9 @@ bool JournalModel::searchStep(QString* error) {
     while (_below > 0 && _wanted > 0) {
         HistoryJournal::Filter slice = _filter;
         // A filter that cuts the ids itself is searched in one go.
+        const qint64 ids = _filter.text.trimmed().isEmpty() ? sliceIds : textSliceIds;
         if (_filter.fromId <= 0)
-            slice.fromId = _below > sliceIds ? _below - sliceIds : 1;
+            slice.fromId = _below > ids ? _below - ids : 1;
         QVector<HistoryJournal::Entry> found;
         if (!HistoryJournal::find(slice, _below, _wanted, &found, error)) {
             _below = 0; // no endless retries from the view

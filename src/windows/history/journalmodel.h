@@ -17,8 +17,9 @@ class JournalModel : public QAbstractTableModel {
 public:
     enum Column { When, Who, Action, Document, Name, Number, Changes, ColumnCount };
     static constexpr int pageRows = 200;
-    // Ids searched by one statement.
-    static constexpr qint64 sliceIds = 100000;
+    // Ids searched by one statement: fewer when each entry's texts are searched too.
+    static constexpr qint64 sliceIds = 250000;
+    static constexpr qint64 textSliceIds = 25000;
 
     explicit JournalModel(QObject* parent = nullptr);
 
