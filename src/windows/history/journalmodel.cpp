@@ -52,9 +52,11 @@ bool JournalModel::searchStep(QString* error) {
     clock.start();
     while (_below > 0 && _wanted > 0) {
         HistoryJournal::Filter slice = _filter;
-        // A filter that cuts the ids itself is searched in one go.
+        // A filter that bounds the ids itself, or the days (which the index of days bounds), is
+        // searched in one go.
+        const bool sliced = _filter.fromId <= 0 && !_filter.from.isValid() && !_filter.to.isValid();
         const qint64 ids = _filter.text.trimmed().isEmpty() ? sliceIds : textSliceIds;
-        if (_filter.fromId <= 0)
+        if (sliced)
             slice.fromId = _below > ids ? _below - ids : 1;
         QVector<HistoryJournal::Entry> found;
         if (!HistoryJournal::find(slice, _below, _wanted, &found, error)) {
@@ -63,7 +65,7 @@ bool JournalModel::searchStep(QString* error) {
         }
         append(found);
         _wanted -= found.size();
-        const bool lastSlice = slice.fromId <= 1 || _filter.fromId > 0;
+        const bool lastSlice = !sliced || slice.fromId <= 1;
         if (_wanted == 0)
             _below = found.constLast().id;
         else

@@ -8,9 +8,9 @@
 class QTimer;
 
 // The journal's entries a filter lets through, newest first, read a page at a time as the view
-// scrolls, so that a registry with millions of entries opens at once. A page is searched a slice
-// of ids at a time: a filter that matches little goes on searching between the user's input
-// instead of holding the window.
+// scrolls, so that a registry with millions of entries opens at once. Without a period, a page is
+// searched a slice of ids at a time: a filter that matches little goes on searching between the
+// user's input instead of holding the window.
 class JournalModel : public QAbstractTableModel {
     Q_OBJECT
 
