@@ -1,9 +1,10 @@
 // Draws the registry window, the document, appendix and FRDO dialogs of one document, the
 // organisation data, signatories, preferences, about, tips, print, import, FRDO check, statistics
-// and printer calibration dialogs, and the template designer on the shipped certificate, to PNG
-// files, as the program shows them over the given registry (a copy of it is used). It also writes,
-// as PDF files, the calibration sheet, the certificate's inner side printed on an uncalibrated and
-// on a calibrated printer, and the PDF copy of the document and the next one with backgrounds.
+// and printer calibration dialogs, the document's history and the journal of changes, and the
+// template designer on the shipped certificate, to PNG files, as the program shows them over the
+// given registry (a copy of it is used). It also writes, as PDF files, the calibration sheet, the
+// certificate's inner side printed on an uncalibrated and on a calibrated printer, and the PDF copy
+// of the document and the next one with backgrounds.
 //   QT_QPA_PLATFORM=offscreen uishots REGISTRY.db DOCUMENT_ID OUTPUT_FOLDER
 #include "aboutdialog.h"
 #include "abstractfield.h"
@@ -19,7 +20,9 @@
 #include "frdocheck.h"
 #include "frdocheckdialog.h"
 #include "frdodialog.h"
+#include "historydialog.h"
 #include "importdialog.h"
+#include "journaldialog.h"
 #include "mainwindow.h"
 #include "mygraphicsscene.h"
 #include "mygraphicsview.h"
@@ -50,6 +53,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <limits>
@@ -131,6 +135,54 @@ bool saveImportDialog(QWidget* window, const QString& path) {
     const bool saved = save(dialog, path);
     dialog->close();
     return saved;
+}
+
+// The history of the document and the journal, over entries made in the copy: the document imported,
+// edited by two clerks, and another one deleted.
+bool saveHistoryWindows(QWidget* window, qint64 id, const QString& output) {
+    const QString insert = QStringLiteral(
+        "INSERT INTO DocumentHistory (profId, changedAt, kind, login, osUser, host, source, docName, attNumber, "
+        "changes, snapshot) SELECT ?, ?, ?, ?, ?, ?, ?, trim(coalesce(fio1, '') || ' ' || coalesce(fio2, '') || ' ' || "
+        "coalesce(fio3, '')), attNumber, ?, ? FROM ProfDocuments WHERE profId = ?");
+    const QString qual = QStringLiteral(
+        R"([{"table":"ProfDocuments","field":"qual","old":"Сварщик","new":"Сварщик ручной дуговой сварки"},)"
+        R"({"table":"ProfDetails","row":3,"name":"Охрана труда","field":"count","old":16,"new":18},)"
+        R"({"table":"ProfFrdo","field":"snils","old":null,"new":"112-233-445 95"}])");
+    const QString name = QStringLiteral(R"([{"table":"ProfDocuments","field":"fio1","old":"Иваноф","new":"Иванов"}])");
+    const QString snapshot = QStringLiteral(R"({"ProfDocuments":{"fio1":"Сидоров"},"ProfDetails":[],"ProfFrdo":null})");
+    const QVariant null(QVariant::String);
+    const QList<QVariantList> entries = {
+        {id, "2026-09-01T10:12:40", "import", null, "petrova", "kadry-2", "группа С-21.xlsx", "[]", null, id},
+        {id, "2026-09-03T14:05:11", "edit", null, "petrova", "kadry-2", null, name, null, id},
+        {id + 1, "2026-09-03T14:20:00", "delete", null, "ivanova", "kadry-1", null, "[]", snapshot, id + 1},
+        {id, "2026-10-15T09:41:27", "edit", "metodist", "ivanova", "kadry-1", null, qual, null, id},
+    };
+    for (const QVariantList& values : entries) {
+        QSqlQuery query;
+        query.prepare(insert);
+        for (const QVariant& value : values)
+            query.addBindValue(value);
+        if (!query.exec())
+            std::fprintf(stderr, "uishots: %s\n", qPrintable(query.lastError().text()));
+    }
+    auto* history = new HistoryDialog(window);
+    QString error;
+    if (!history->load(id, &error)) {
+        std::fprintf(stderr, "uishots: %s\n", qPrintable(error));
+        return false;
+    }
+    history->show();
+    bool ok = save(history, output + QStringLiteral("/history-dialog.png"));
+    history->close();
+    auto* journal = new JournalDialog(window);
+    // The deletion selected: its document can be brought back.
+    auto* list = journal->findChild<QTableView*>(QStringLiteral("tableViewJournal"));
+    list->selectionModel()->setCurrentIndex(list->model()->index(1, 0),
+                                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    journal->show();
+    ok = save(journal, output + QStringLiteral("/journal-dialog.png")) && ok;
+    journal->close();
+    return ok;
 }
 
 bool reportFile(bool written, const QString& path) {
@@ -255,6 +307,7 @@ int main(int argc, char* argv[]) {
     print->close();
     ok = saveImportDialog(&window, output + QStringLiteral("/import-dialog.png")) && ok;
     ok = saveCheckAndStatistics(&window, output) && ok;
+    ok = saveHistoryWindows(&window, id, output) && ok;
     ok = writePrintedFiles(&window, id, output) && ok;
     window.engine()->onGuiEdit(ReportList::CertificateAny);
     if (ReportWindow* designer = window.engine()->designer()) {

@@ -4,11 +4,17 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSet>
 #include <QString>
 #include <QVector>
+
+// The filter's set of kinds needs it.
+inline uint qHash(DocumentHistory::Kind kind, uint seed = 0) noexcept {
+    return ::qHash(int(kind), seed);
+}
 
 // Reading the registry's history (DocumentHistory) on a file or a server, bringing a deleted
 // document back from its entry, and dropping old entries. Every function is false with the
@@ -33,6 +39,7 @@ public:
         QString user;                      // login or computer user, exactly; empty: anyone
         QSet<DocumentHistory::Kind> kinds; // empty: every kind
         QString text;                      // part of the name or the certificate number
+        qint64 fromId = 0;                 // the lowest id searched, for a search a slice at a time; 0: all
     };
     // Up to `limit` entries matching `filter` whose id is below `belowId` (0: from the newest),
     // newest first: the journal's pages.
@@ -40,6 +47,9 @@ public:
                      QString* error = nullptr);
     // The users the entries name, for the journal's filter.
     static bool users(QStringList* users, QString* error = nullptr);
+    // The users the entries with ids from `fromId` to `toId` name: a large journal read a slice at
+    // a time, each slice a statement of its own that holds no lock for long.
+    static bool usersBetween(qint64 fromId, qint64 toId, QStringList* users, QString* error = nullptr);
 
     // The snapshot of a deletion entry.
     static bool snapshotOf(qint64 historyId, QJsonObject* snapshot, QString* error = nullptr);

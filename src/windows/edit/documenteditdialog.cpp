@@ -1,6 +1,7 @@
 #include "documenteditdialog.h"
 #include "dialoggeometry.h"
 #include "frdodialog.h"
+#include "historydialog.h"
 #include "printdialog.h"
 #include "ui_documenteditdialog.h"
 
@@ -103,6 +104,10 @@ DocumentEditDialog::DocumentEditDialog(QWidget* parent) : AbstractEditDialog(par
     connect(ui->pushButtonSave, &QPushButton::clicked, this, &AbstractEditDialog::save);
     connect(ui->pushButtonPrint, &QPushButton::clicked, this, &AbstractEditDialog::print);
     connect(ui->pushButtonCancel, &QPushButton::clicked, this, &AbstractEditDialog::close);
+    connect(ui->pushButtonHistory, &QPushButton::clicked, this, [this] {
+        if (recordId() > 0)
+            HistoryDialog::open(recordId(), this);
+    });
     setDependentButtonsEnabled(false);
     ui->lineEditFio_1->setFocus();
     DialogGeometry::restore(this);
@@ -148,6 +153,7 @@ void DocumentEditDialog::setNewDocumentDates(bool onlyEmpty) {
 void DocumentEditDialog::setDependentButtonsEnabled(bool enabled) {
     ui->pushButtonAdditonal->setEnabled(enabled);
     ui->pushButtonFrdo->setEnabled(enabled);
+    ui->pushButtonHistory->setEnabled(enabled);
 }
 
 void DocumentEditDialog::setId(qint64 id) {

@@ -2,9 +2,13 @@
 
 #include "documentsmodel.h"
 #include "frdoautofill.h"
+#include "historydialog.h"
 #include "myfiltermodel.h"
 #include "printdialog.h"
 
+#include <QAction>
+#include <QItemSelectionModel>
+#include <QMenu>
 #include <iterator>
 
 namespace {
@@ -17,6 +21,18 @@ const QStringList headers = {QStringLiteral("docID"),         QStringLiteral("Ф
 DocumentsTable::DocumentsTable(QWidget* parent) : DocumentsTableAbstract(parent) {
     initTable();
     initAutoFill();
+    // The history of the one document the menu was opened on.
+    QMenu* menu = contextMenu();
+    auto* history = new QAction(QStringLiteral("История изменений"), menu);
+    history->setObjectName(QStringLiteral("actionDocumentHistory"));
+    menu->addSeparator();
+    menu->addAction(history);
+    connect(menu, &QMenu::aboutToShow, this, [this, history] { history->setEnabled(selectedIds().size() == 1); });
+    connect(history, &QAction::triggered, this, [this] {
+        const QList<qint64> ids = selectedIds();
+        if (ids.size() == 1)
+            HistoryDialog::open(ids.first(), this);
+    });
 }
 
 void DocumentsTable::initTable() {

@@ -9,6 +9,7 @@
 #include "database.h"
 #include "datarelocation.h"
 #include "filedialog.h"
+#include "historyjournal.h"
 #include "messagebox.h"
 #include "mzlog.h"
 #include "proxysettings.h"
@@ -23,6 +24,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLocale>
 #include <QSettings>
 
 std::function<void(int)> PreferencesDialog::_exit;
@@ -104,6 +106,10 @@ PreferencesDialog::PreferencesDialog(QWidget* parent) : QDialog(parent), ui(new 
     ui->lineEditDataPath->setText(stored);
     _currentDataPath = stored.isEmpty() ? AppSettings::defaultDataPath() : stored;
     ui->tabWidget->setCurrentIndex(0);
+    if (Database::hasInstance() && Database::instance()->isReadOnly()) {
+        ui->pushButtonDropHistory->setEnabled(false);
+        ui->pushButtonDropHistory->setToolTip(QStringLiteral("База данных открыта только для чтения."));
+    }
 }
 
 PreferencesDialog::~PreferencesDialog() = default;
@@ -413,4 +419,47 @@ void PreferencesDialog::on_pushButtonDbMove_clicked() {
     // The dialog has stored the server's address: the frame starts the program again on it.
     if (dialog.exec() == QDialog::Accepted)
         endProgram("the registry's store changed to a server, the program ends");
+}
+
+namespace {
+// "1 года", "2 лет", "21 года": after "старше".
+QString olderThanYears(int years) {
+    const bool one = years % 10 == 1 && years % 100 != 11;
+    return QStringLiteral("%1 %2").arg(years).arg(one ? QStringLiteral("года") : QStringLiteral("лет"));
+}
+} // namespace
+
+// Old entries go only after the count is seen and agreed to; the default answer keeps them.
+void PreferencesDialog::on_pushButtonDropHistory_clicked() {
+    const int years = ui->spinBoxHistoryYears->value();
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    qint64 count = 0;
+    QString error;
+    if (!HistoryJournal::countOlderThan(years, &count, &error)) {
+        MessageBox::warning(this, MessageBox::errorTitle(),
+                            QStringLiteral("Не удалось прочитать журнал изменений.\n%1").arg(error));
+        return;
+    }
+    if (count == 0) {
+        MessageBox::information(
+            this, QStringLiteral("Информация"),
+            QStringLiteral("В журнале изменений нет записей старше %1.").arg(olderThanYears(years)));
+        return;
+    }
+    if (MessageBox::question(this, MessageBox::attentionTitle(),
+                             QStringLiteral("Удалить из журнала изменений записи старше %1: %2?\nУдалённые записи "
+                                            "вернуть нельзя.")
+                                 .arg(olderThanYears(years), russian.toString(count)),
+                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return;
+    qint64 dropped = 0;
+    if (!HistoryJournal::dropOlderThan(years, &dropped, &error)) {
+        MZ_LOG() << "old history entries not dropped:" << error;
+        MessageBox::warning(
+            this, MessageBox::errorTitle(),
+            QStringLiteral("Записи журнала изменений не удалены, журнал остался прежним.\n%1").arg(error));
+        return;
+    }
+    MessageBox::information(this, QStringLiteral("Информация"),
+                            QStringLiteral("Из журнала изменений удалено записей: %1.").arg(russian.toString(dropped)));
 }

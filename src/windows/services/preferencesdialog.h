@@ -43,6 +43,7 @@ public slots:
     void on_pushButtonRestoreReports_clicked();
     void on_pushButtonDbCheck_clicked();
     void on_pushButtonDbMove_clicked();
+    void on_pushButtonDropHistory_clicked();
 
 private:
     QString targetFolder() const;

@@ -13,6 +13,7 @@
 #include "frdodialog.h"
 #include "frdoexport.h"
 #include "importdialog.h"
+#include "journaldialog.h"
 #include "myfiltermodel.h"
 #include "mzlog.h"
 #include "optionsdialog.h"
@@ -179,6 +180,20 @@ void MainWindow::on_actionStatistics_triggered() {
             [this](const QString& path) { setLastDirectory(QFileInfo(path).absolutePath()); });
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
+}
+
+void MainWindow::on_actionJournal_triggered() {
+    auto* dialog = new JournalDialog(this);
+    dialog->setExportFolder(lastDirectory());
+    connect(dialog, &JournalDialog::saved, this,
+            [this](const QString& path) { setLastDirectory(QFileInfo(path).absolutePath()); });
+    // A document brought back shows in the list at once.
+    connect(dialog, &JournalDialog::documentRestored, this, [this] {
+        if (_table)
+            _table->updateData();
+    });
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
 }
 
 void MainWindow::on_actionCheckUpdates_triggered() {

@@ -57,6 +57,7 @@ private slots:
     void on_actionEditor_triggered();
     void on_actionPrinterCalibration_triggered();
     void on_actionStatistics_triggered();
+    void on_actionJournal_triggered();
     void on_actionSaveDb_triggered();
     void on_actionLoadDb_triggered();
     void on_actionRemove_triggered();

@@ -172,8 +172,9 @@ private slots:
         QStringList menu;
         for (QAction* a : list->findChild<QMenu*>()->actions())
             menu << a->text();
-        QCOMPARE(menu, QStringList({"Добавить новый", "Создать копию записи", "", "Редактировать", "Удалить",
-                                    "Печатать", "", "Выделить всё", "Обновить", "Автозаполнение ФРДО"}));
+        QCOMPARE(menu,
+                 QStringList({"Добавить новый", "Создать копию записи", "", "Редактировать", "Удалить", "Печатать", "",
+                              "Выделить всё", "Обновить", "Автозаполнение ФРДО", "", "История изменений"}));
         {
             DocumentsTable second;
             QCOMPARE(DocumentsTableAbstract::instance(), &second);
@@ -240,9 +241,11 @@ private slots:
         QTest::addColumn<QStringList>("disabled");
         const QStringList single = {"Создать копию записи", "Редактировать"};
         const QStringList any = {"Удалить", "Печатать", "Заполнить по шаблону"};
-        QTest::newRow("none") << QList<int>{} << true << single + any;
+        // The history is of the one selected document, wherever the menu was asked for.
+        const QStringList history = {"История изменений"};
+        QTest::newRow("none") << QList<int>{} << true << single + any + history;
         QTest::newRow("one") << QList<int>{2} << true << QStringList();
-        QTest::newRow("two") << QList<int>{2, 4} << true << single;
+        QTest::newRow("two") << QList<int>{2, 4} << true << single + history;
         QTest::newRow("one, below the rows") << QList<int>{2} << false << single + any;
     }
 
