@@ -85,7 +85,7 @@ void keepPrivate(const QString& userFolder, const QString& dataFolder, bool data
     ::umask(dataFolderOwn ? mode_t(077) : inherited);
     const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
     for (const QString& folder : dataFolderOwn ? QStringList{userFolder, dataFolder} : QStringList{userFolder})
-        if (QFile::permissions(folder) != ownerOnly && !QFile::setPermissions(folder, ownerOnly))
+        if (!QFile::setPermissions(folder, ownerOnly))
             MZ_LOG() << "cant make the folder private" << folder;
 #else
     Q_UNUSED(userFolder)
@@ -121,8 +121,9 @@ void AppSettings::setup() {
     if (s.dataPath.isEmpty())
         s.dataPath = defaultDataPath();
     QDir().mkpath(s.dataPath);
+    const QString dataFolder = QFileInfo(s.dataPath).canonicalFilePath();
     keepPrivate(s.userPath, s.dataPath,
-                QFileInfo(s.dataPath).canonicalFilePath() == QFileInfo(defaultDataPath()).canonicalFilePath());
+                !dataFolder.isEmpty() && dataFolder == QFileInfo(defaultDataPath()).canonicalFilePath());
     openStore(s.dataStore, QFileInfo(s.dataPath).absoluteFilePath() + QStringLiteral("/settings.ini"));
 }
 
