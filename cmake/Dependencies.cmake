@@ -21,6 +21,12 @@ if(NOT ORVANE_QSQLITE_PLUGIN)
     orvane_missing("Qt SQLite driver (QSQLITE)" libqt5sql5-sqlite)
 endif()
 
+# The desktop's keyring, where remembered passwords are kept.
+find_package(Qt5Keychain QUIET)
+if(NOT Qt5Keychain_FOUND)
+    orvane_missing("QtKeychain" qtkeychain-qt5-dev)
+endif()
+
 find_package(PkgConfig QUIET)
 if(NOT PKG_CONFIG_FOUND)
     orvane_missing("pkg-config" pkg-config)

@@ -7,6 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config ccache
     qtbase5-dev libqt5sql5-sqlite libqt5sql5-psql postgresql qttranslations5-l10n
     libqrcodegencpp-dev libhunspell-dev hunspell-ru libxlsxwriter-dev libsqlite3-dev libzip-dev libfreexl-dev python3-openpyxl python3-xlsxwriter
+    qtkeychain-qt5-dev libsecret-1-0 dbus gnome-keyring
     fonts-liberation
     xvfb xauth poppler-utils zbar-tools sqlite3 imagemagick
     desktop-file-utils groff-base man-db

@@ -7,6 +7,7 @@
 #include "mzlog.h"
 #include "productinfo.h"
 #include "profschema.h"
+#include "proxysettings.h"
 #include "reportlist.h"
 #include "serverlogin.h"
 #include "serversettings.h"
@@ -65,6 +66,9 @@ int main(int argc, char* argv[]) {
     AppLog::truncate();
     AppLog::install();
     AppLog::writeStartupBanner();
+    // Passwords an earlier version kept in the settings file go to the keyring before anything reads them.
+    ServerSettings::moveScrambledPassword();
+    ProxySettings::moveScrambledPassword();
     if (serverChosen) {
         ServerAddress address;
         switch (ServerLogin::connect(&address)) {

@@ -139,7 +139,8 @@ QStringList PrintSession::describeCutTexts(ReportPage& page, double scale, qint6
 bool PrintSession::confirmCutTexts(const QStringList& lines) {
     if (lines.isEmpty())
         return true;
-    MZ_LOG() << "Filled text does not fit on the form:" << lines;
+    // The box shows the lost text; the log only how many fields lost some (it is a document's text).
+    MZ_LOG() << "Filled text does not fit on the form, fields:" << lines.size();
     return askYes(cutTextsQuestionText(lines), QMessageBox::No);
 }
 

@@ -353,7 +353,8 @@ void TextField::reportCut(const QString& what) {
     if (_cutReported)
         return;
     _cutReported = true;
-    MZ_LOG() << "Text of the field at" << _x << _y << "mm" << qPrintable(what) << _text.left(60);
+    // The length only: the text is a document's, with its holder's personal data.
+    MZ_LOG() << "Text of the field at" << _x << _y << "mm" << qPrintable(what) << "characters:" << _text.size();
 }
 
 TextField::Shown TextField::fillDocument(Document& document, const QString& paragraphTag, const QString& text,

@@ -45,7 +45,8 @@ extern const SettingKey proxyPort;
 extern const SettingKey proxyUser;
 extern const SettingKey proxyPassword;
 // Data store, group "Database": where the registry is, "file" (the data folder) or "server"; the
-// server's address; the password only when the user chose to remember it, scrambled like the proxy's.
+// server's address; whether its password is remembered (in the desktop's keyring). The password
+// keys hold what earlier versions kept scrambled, read once to move it to the keyring.
 extern const SettingKey databaseStore;
 extern const SettingKey databaseHost;
 extern const SettingKey databasePort;

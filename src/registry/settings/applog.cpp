@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSysInfo>
 #include <QTextCodec>
 #include <cstdio>
@@ -25,8 +26,22 @@ void AppLog::install() {
     qInstallMessageHandler(&AppLog::messageHandler);
 }
 
-QByteArray AppLog::lineBytes(const QString& text) {
+// A safety net behind the call sites, which keep personal data out of their messages themselves: the
+// log is sent along with requests for help, and a SNILS identifies a person on its own. Eleven
+// digits in the SNILS' grouping, or in one run, are masked wherever they turn up; the server's
+// DETAIL lines quote whole rows (birth dates among them) and are dropped.
+QString AppLog::masked(const QString& text) {
+    static const QRegularExpression snils(QStringLiteral("(?<!\\d)\\d{3}[- ]?\\d{3}[- ]?\\d{3}[- ]?\\d{2}(?!\\d)"));
+    static const QRegularExpression rowDetail(
+        QStringLiteral("(DETAIL|ПОДРОБНОСТИ):[^\\n]*|Failing row contains[^\\n]*"));
     QString line = text;
+    line.replace(rowDetail, QStringLiteral("(row values left out)"));
+    line.replace(snils, QStringLiteral("***-***-*** **"));
+    return line;
+}
+
+QByteArray AppLog::lineBytes(const QString& text) {
+    QString line = masked(text);
     // A message is one line of the log, whatever it carries.
     line.replace(QLatin1String("\r\n"), QLatin1String("\\n"));
     line.replace(QLatin1Char('\n'), QLatin1String("\\n"));

@@ -14,6 +14,10 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace {
 const QString organisation = QStringLiteral("MzSoftware");
 
@@ -67,6 +71,29 @@ bool writeFile(const QString& path, const QByteArray& content) {
     return true;
 }
 
+// The user settings folder and the default data folder are the user's own, under the home: they and
+// what the program creates in them (the registry, its backups and safety copies, the settings, the
+// log) are readable by the user alone. A data folder moved elsewhere, for several users, keeps what
+// that folder's permissions give: its files are created as the process always created them.
+void keepPrivate(const QString& userFolder, const QString& dataFolder, bool dataFolderOwn) {
+#ifdef Q_OS_UNIX
+    static const mode_t inherited = [] {
+        const mode_t mask = ::umask(077);
+        ::umask(mask);
+        return mask;
+    }();
+    ::umask(dataFolderOwn ? mode_t(077) : inherited);
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    for (const QString& folder : dataFolderOwn ? QStringList{userFolder, dataFolder} : QStringList{userFolder})
+        if (!QFile::setPermissions(folder, ownerOnly))
+            MZ_LOG() << "cant make the folder private" << folder;
+#else
+    Q_UNUSED(userFolder)
+    Q_UNUSED(dataFolder)
+    Q_UNUSED(dataFolderOwn)
+#endif
+}
+
 // Through the accessors, so that the registry never holds a released store and sets them up anew.
 QSettings* storeFor(SettingsStore store) {
     return store == SettingsStore::User ? AppSettings::userSettings() : AppSettings::dataSettings();
@@ -94,6 +121,9 @@ void AppSettings::setup() {
     if (s.dataPath.isEmpty())
         s.dataPath = defaultDataPath();
     QDir().mkpath(s.dataPath);
+    const QString dataFolder = QFileInfo(s.dataPath).canonicalFilePath();
+    keepPrivate(s.userPath, s.dataPath,
+                !dataFolder.isEmpty() && dataFolder == QFileInfo(defaultDataPath()).canonicalFilePath());
     openStore(s.dataStore, QFileInfo(s.dataPath).absoluteFilePath() + QStringLiteral("/settings.ini"));
 }
 

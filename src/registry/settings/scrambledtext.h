@@ -2,8 +2,8 @@
 
 #include <QString>
 
-// The form in which passwords sit in the data store (other installations read the same file, so
-// the form cannot change). It only hides a password from a casual look.
+// The form in which earlier versions kept passwords in the data store. It only hid a password from
+// a casual look; it is read now to move such a password into the desktop's keyring, never written.
 namespace ScrambledText {
 // Password -> lower-case hex text; the empty password stays empty.
 QString scramble(const QString& password);

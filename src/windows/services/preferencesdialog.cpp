@@ -12,6 +12,7 @@
 #include "historyjournal.h"
 #include "messagebox.h"
 #include "mzlog.h"
+#include "passwordkeyring.h"
 #include "proxysettings.h"
 #include "reportlist.h"
 #include "serverconnection.h"
@@ -128,7 +129,12 @@ void PreferencesDialog::saveOptions() {
     settings->setValue(Keys::proxyHostName, ui->lineEditHost->text().trimmed());
     settings->setValue(Keys::proxyPort, ui->spinBoxPort->value());
     settings->setValue(Keys::proxyUser, ui->lineEditUser->text());
-    settings->setValue(Keys::proxyPassword, ProxySettings::scramble(ui->lineEditPass->text()));
+    QString keyringProblem;
+    if (ui->lineEditPass->text() != ProxySettings::password() &&
+        !ProxySettings::setPassword(ui->lineEditPass->text(), &keyringProblem) && PasswordKeyring::available())
+        MessageBox::warning(this, errorTitle,
+                            QStringLiteral("Пароль прокси-сервера не сохранён, он действует до закрытия программы.\n") +
+                                keyringProblem);
     settings->setValue(Keys::hideZeroInDate, ui->checkBoxHideZeroInDate->isChecked());
     settings->setValue(Keys::orderComboAlphabetically, ui->radioButtonSortAlphabetically->isChecked());
     settings->setValue(Keys::spellCheckerEnabled, ui->checkBoxSpellChecking->isChecked());
@@ -140,7 +146,10 @@ void PreferencesDialog::loadOptions() {
     ui->lineEditHost->setText(settings->value(Keys::proxyHostName).toString());
     ui->spinBoxPort->setValue(settings->value(Keys::proxyPort).toInt());
     ui->lineEditUser->setText(settings->value(Keys::proxyUser).toString());
-    ui->lineEditPass->setText(ProxySettings::unscramble(settings->value(Keys::proxyPassword).toString()));
+    ui->lineEditPass->setText(ProxySettings::password());
+    QString noKeyring;
+    if (!PasswordKeyring::available(&noKeyring))
+        ui->lineEditPass->setToolTip(noKeyring + QStringLiteral("\nПароль действует до закрытия программы."));
     ui->groupBoxProxy->setEnabled(ui->checkBoxUseProxy->isChecked());
 
     ui->checkBoxHideZeroInDate->setChecked(settings->value(Keys::hideZeroInDate).toBool());
@@ -347,6 +356,17 @@ void PreferencesDialog::loadDatabaseChoice() {
     ui->lineEditDbUser->setText(_loadedAddress.user);
     ui->lineEditDbPassword->setText(_loadedAddress.password);
     ui->checkBoxDbRememberPassword->setChecked(_loadedRemember);
+    QString noKeyring;
+    if (PasswordKeyring::available(&noKeyring)) {
+        ui->labelDbPasswordNote->setText(QStringLiteral("Пароль хранится в хранилище паролей рабочего стола."));
+        return;
+    }
+    // Nothing to remember it in: the box says why rather than keeping it anywhere else.
+    _loadedRemember = false;
+    ui->checkBoxDbRememberPassword->setChecked(false);
+    ui->checkBoxDbRememberPassword->setEnabled(false);
+    ui->checkBoxDbRememberPassword->setToolTip(noKeyring);
+    ui->labelDbPasswordNote->setText(noKeyring);
 }
 
 ServerAddress PreferencesDialog::typedAddress() const {
@@ -372,17 +392,19 @@ bool PreferencesDialog::addressComplete(const ServerAddress& address, const QStr
 
 bool PreferencesDialog::saveDatabaseChoice() {
     const bool server = ui->radioButtonDbServer->isChecked();
-    const bool remember = ui->checkBoxDbRememberPassword->isChecked();
+    const bool remember = ui->checkBoxDbRememberPassword->isEnabled() && ui->checkBoxDbRememberPassword->isChecked();
     const ServerAddress address = storedForm(typedAddress(), remember);
     const bool changed =
         server != _loadedServer ||
         (server && (!(address == storedForm(_loadedAddress, _loadedRemember)) || remember != _loadedRemember));
     if (!changed)
         return true;
-    if (!(server ? ServerSettings::save(address, remember) : ServerSettings::useFile())) {
-        MessageBox::warning(this, errorTitle,
-                            QStringLiteral("Не удалось записать параметры базы данных в файл настроек. Программа "
-                                           "продолжит работать с прежним реестром."));
+    QString error;
+    if (!(server ? ServerSettings::save(address, remember, &error) : ServerSettings::useFile())) {
+        const QString fileText = QStringLiteral("Не удалось записать параметры базы данных в файл настроек. Программа "
+                                                "продолжит работать с прежним реестром.");
+        // A reason comes from the keyring, which refused the password before the file was touched.
+        MessageBox::warning(this, errorTitle, error.isEmpty() ? fileText : error);
         return false;
     }
     MessageBox::information(this, MessageBox::attentionTitle(), restartNotice);
@@ -415,7 +437,8 @@ void PreferencesDialog::on_pushButtonDbMove_clicked() {
     const ServerAddress address = typedAddress();
     if (!addressComplete(address))
         return;
-    ServerMoveDialog dialog(address, ui->checkBoxDbRememberPassword->isChecked(), this);
+    ServerMoveDialog dialog(
+        address, ui->checkBoxDbRememberPassword->isEnabled() && ui->checkBoxDbRememberPassword->isChecked(), this);
     // The dialog has stored the server's address: the frame starts the program again on it.
     if (dialog.exec() == QDialog::Accepted)
         endProgram("the registry's store changed to a server, the program ends");

@@ -67,7 +67,7 @@ ServerLogin::Outcome ServerLogin::connect(ServerAddress* address, QWidget* paren
     }
     // A password typed now is kept only when the user asked for it.
     if (address->password != rememberedPassword || remember != ServerSettings::remembersPassword())
-        if (!ServerSettings::save(*address, remember))
-            MZ_LOG() << "the server's password could not be kept in the settings";
+        if (!ServerSettings::save(*address, remember, &error))
+            MZ_LOG() << "the server's password could not be kept:" << error;
     return Outcome::Server;
 }

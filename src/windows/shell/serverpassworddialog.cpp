@@ -1,6 +1,8 @@
 #include "serverpassworddialog.h"
 #include "ui_serverpassworddialog.h"
 
+#include "passwordkeyring.h"
+
 #include <QPushButton>
 
 ServerPasswordDialog::ServerPasswordDialog(const ServerAddress& address, bool remember, const QString& problem,
@@ -12,7 +14,14 @@ ServerPasswordDialog::ServerPasswordDialog(const ServerAddress& address, bool re
                                  .arg(address.user, address.database, address.host));
     ui->labelProblem->setText(problem);
     ui->labelProblem->setVisible(!problem.isEmpty());
-    ui->checkBoxRemember->setChecked(remember);
+    QString noKeyring;
+    const bool keyring = PasswordKeyring::available(&noKeyring);
+    // Without a keyring there is nowhere to remember the password: the box says why.
+    ui->checkBoxRemember->setChecked(remember && keyring);
+    ui->checkBoxRemember->setEnabled(keyring);
+    ui->checkBoxRemember->setToolTip(noKeyring);
+    ui->labelKeyring->setText(noKeyring);
+    ui->labelKeyring->setVisible(!keyring);
     ui->buttonBox->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
     ui->lineEditPassword->setFocus();
 }
@@ -24,7 +33,7 @@ QString ServerPasswordDialog::password() const {
 }
 
 bool ServerPasswordDialog::remembers() const {
-    return ui->checkBoxRemember->isChecked();
+    return ui->checkBoxRemember->isEnabled() && ui->checkBoxRemember->isChecked();
 }
 
 bool ServerPasswordDialog::ask(ServerAddress* address, bool* remember, const QString& problem, QWidget* parent) {

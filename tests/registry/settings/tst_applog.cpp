@@ -48,6 +48,34 @@ private slots:
         QVERIFY(lines[5].isEmpty());
     }
 
+    // What gets masked, and what looks alike but is no SNILS.
+    void maskedLines_data() {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("grouped") << "СНИЛС 123-456-789 01 сохранён"
+                                 << "СНИЛС ***-***-*** ** сохранён";
+        QTest::newRow("dashes only") << "snils=123-456-789-01;"
+                                     << "snils=***-***-*** **;";
+        QTest::newRow("eleven digits") << "(12345678901)"
+                                       << "(***-***-*** **)";
+        QTest::newRow("two in one line") << "11223344595 and 987 654 321 00"
+                                         << "***-***-*** ** and ***-***-*** **";
+        QTest::newRow("twelve digits stay") << "id 123456789012"
+                                            << "id 123456789012";
+        QTest::newRow("ten digits stay") << "id 1234567890"
+                                         << "id 1234567890";
+        QTest::newRow("server row detail")
+            << "duplicate key\nDETAIL:  Key (snils)=(x, 1990-05-17) already exists.\nINSERT"
+            << "duplicate key\\n(row values left out)\\nINSERT";
+        QTest::newRow("failing row") << "null value in column\nFailing row contains (7, Иванов, 17.05.1990)."
+                                     << "null value in column\\n(row values left out)";
+    }
+    void maskedLines() {
+        QFETCH(QString, message);
+        QFETCH(QString, logged);
+        QCOMPARE(QString::fromLocal8Bit(AppLog::lineBytes(message)), logged + QLatin1Char('\n'));
+    }
+
     void unwritableLogLosesLinesQuietly() {
         TestEnvironment env;
         QDir().mkpath(AppLog::filePath()); // a folder where the file should be
