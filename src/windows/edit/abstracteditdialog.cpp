@@ -32,6 +32,11 @@ AbstractEditDialog::~AbstractEditDialog() {
     EditTransaction::release(this);
 }
 
+void AbstractEditDialog::setRecordId(qint64 id) {
+    _recordId = id;
+    EditTransaction::follow(this, id);
+}
+
 void AbstractEditDialog::arm() {
     InputHelpers::installSpellChecking(this);
     connectEditSignals();
