@@ -5,6 +5,7 @@
 #include "documentrecords.h"
 #include "documentstore.h"
 #include "frdoautofill.h"
+#include "historyentries.h"
 #include "mzlog.h"
 #include "savepoint.h"
 #include "sqldialect.h"
@@ -233,8 +234,7 @@ private:
         if (_readFrdo.next())
             after.frdo = rowOf(_readFrdo.record());
         _readFrdo.finish();
-        return DocumentHistory::record(QSqlDatabase::database(), id, DocumentHistory::Kind::Imported,
-                                       DocumentHistory::State(), after, source, error);
+        return _entries.record(id, DocumentHistory::Kind::Imported, DocumentHistory::State(), after, source, error);
     }
 
     static QVariantMap rowOf(const QSqlRecord& record) {
@@ -330,7 +330,8 @@ private:
     QSqlQuery _frdo;
     QSqlQuery _readSubjects;
     QSqlQuery _readFrdo;
-    QVariantMap _inserted;          // the last document's row as inserted
+    QVariantMap _inserted; // the last document's row as inserted
+    HistoryEntries _entries{QSqlDatabase::database()};
     QHash<QString, QString> _types; // of the documents' columns
     QHash<QString, QSqlQuery> _documentInserts;
     QHash<QString, QSqlQuery> _frdoUpdates;

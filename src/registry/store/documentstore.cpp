@@ -4,6 +4,7 @@
 #include "documenthistory.h"
 #include "edittransaction.h"
 #include "frdoautofill.h"
+#include "historyentries.h"
 #include "mzlog.h"
 #include "savepoint.h"
 #include "sqldialect.h"
@@ -84,9 +85,9 @@ bool DocumentStore::deleteDocuments(const QList<qint64>& ids, QString* error) {
                 if (!query.isActive())
                     return StoreQuery::failed(query, error);
             }
+            HistoryEntries entries(mainConnection());
             for (auto it = held.cbegin(); it != held.cend(); ++it)
-                if (!DocumentHistory::record(mainConnection(), it.key(), Kind::Deleted, it.value(), State(), QString(),
-                                             error))
+                if (!entries.record(it.key(), Kind::Deleted, it.value(), State(), QString(), error))
                     return false;
             return true;
         },

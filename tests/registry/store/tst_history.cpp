@@ -418,7 +418,8 @@ private slots:
         const qint64 wide = (qint64(1) << 31) + 5;
         QTest::newRow("NULL") << qint64(7) << "qual" << QVariant(QVariant::String);
         QTest::newRow("1 MB text") << wide << "qual" << QVariant(QString(1 << 20, QChar(0x416)));
-        QTest::newRow("quotes") << qint64(7) << "qual" << QVariant("\"Токарь\" ',\\n}");
+        QTest::newRow("quotes and control characters")
+            << qint64(7) << "qual" << QVariant(QString("\"Токарь\"\n\t',\\u0041}") + QChar(1) + QChar(0x1f));
         QTest::newRow("number above 2^31") << wide << "certificateType" << QVariant(wide + 2);
         QTest::newRow("number beyond a double") << qint64(7) << "certificateType" << QVariant((qint64(1) << 60) + 1);
     }
