@@ -160,6 +160,7 @@ struct Figures {
     double writeMs = -1;
     int progressCalls = 0;
     double peakMb = 0;
+    double historyBytes = 0; // of the history's entries per document
 };
 
 // Opens a fresh copy of `registry` with the template in it as the program's database.
@@ -201,6 +202,9 @@ Figures importWrite(const QString& registry, const QString& copy, const QVector<
         std::fprintf(stderr, "import failed: %s\n", qPrintable(error));
         figures.writeMs = -1;
     }
+    QSqlQuery size(QSqlDatabase::database());
+    if (size.exec(QStringLiteral("SELECT AVG(LENGTH(changes)) FROM DocumentHistory")) && size.next())
+        figures.historyBytes = size.value(0).toDouble();
     close(db, copy);
     return figures;
 }
@@ -247,7 +251,8 @@ int main(int argc, char* argv[]) {
     const qint64 templateId = Q_INT64_C(1) << 32;
     const QString copy = work.filePath(QStringLiteral("copy.db"));
     std::printf("registry %s; template of %d subjects with an FRDO row\n", qPrintable(registry), subjectCount);
-    std::printf("%8s %16s %16s %8s %12s\n", "records", "ImportStore ms", "sqlite3 C ms", "ratio", "peak RSS MB");
+    std::printf("%8s %16s %16s %8s %12s %14s\n", "records", "ImportStore ms", "sqlite3 C ms", "ratio", "peak RSS MB",
+                "entry bytes");
     for (int count : qAsConst(sizes)) {
         const QVector<ImportRecord> records = makeRecords(count);
         const Figures ours = importWrite(registry, copy, records, templateId);
@@ -255,8 +260,8 @@ int main(int argc, char* argv[]) {
         QFile::copy(registry, copy);
         const double plain = plainInsert(copy, records, templateId);
         QFile::remove(copy);
-        std::printf("%8d %16.1f %16.1f %8.1f %12.1f\n", count, ours.writeMs, plain,
-                    plain > 0 ? ours.writeMs / plain : 0.0, ours.peakMb);
+        std::printf("%8d %16.1f %16.1f %8.1f %12.1f %14.0f\n", count, ours.writeMs, plain,
+                    plain > 0 ? ours.writeMs / plain : 0.0, ours.peakMb, ours.historyBytes);
         std::fflush(stdout);
     }
     if (Database* db = openCopy(registry, copy, templateId)) {

@@ -18,3 +18,5 @@ CREATE INDEX IF NOT EXISTS ProfDocuments_profProgName ON ProfDocuments(profProgN
 CREATE INDEX IF NOT EXISTS ProfDocuments_name ON ProfDocuments(fio1, fio2);
 CREATE INDEX IF NOT EXISTS ProfDocuments_regNumber ON ProfDocuments(regNumber);
 CREATE INDEX IF NOT EXISTS ProfFrdo_snils ON ProfFrdo(snils);
+CREATE INDEX IF NOT EXISTS DocumentHistory_profId ON DocumentHistory(profId, historyId);
+CREATE INDEX IF NOT EXISTS DocumentHistory_changedAt ON DocumentHistory(changedAt);

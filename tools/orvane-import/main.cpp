@@ -277,7 +277,8 @@ int import(const Options& options, ImportRun* run, QVector<ImportDocument>* docu
     QList<qint64> ids;
     QString error;
     QStringList taken;
-    if (ImportRun::write(*documents, importOptions, options.templateId, &ids, &error, {}, nullptr, &taken)) {
+    if (ImportRun::write(*documents, importOptions, options.templateId, &ids, &error, {}, nullptr, &taken,
+                         options.source)) {
         for (const QString& line : reportLines(*documents, false, true))
             printLine(stderr, line);
         for (qint64 id : ids)

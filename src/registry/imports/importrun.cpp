@@ -66,7 +66,7 @@ const QSet<QString>& ImportRun::takenNumbers(Unread* unread) {
 
 bool ImportRun::write(const QVector<ImportDocument>& documents, const ImportOptions& options, qint64 templateId,
                       QList<qint64>* ids, QString* error, const std::function<bool(int, int)>& progress,
-                      bool* cancelled, QStringList* taken) {
+                      bool* cancelled, QStringList* taken, const QString& source) {
     return ImportStore::write(ImportPlan::records(documents, options), templateId, ids, error, progress, cancelled,
-                              taken);
+                              taken, source);
 }

@@ -42,11 +42,11 @@ public:
     // next checks refuse them too.
     void addTaken(const QStringList& numbers);
 
-    // Makes the included documents, all or none (ImportStore::write); the caller has refused
-    // documents with problems before.
+    // Makes the included documents, all or none (ImportStore::write, their entries naming `source`);
+    // the caller has refused documents with problems before.
     static bool write(const QVector<ImportDocument>& documents, const ImportOptions& options, qint64 templateId,
                       QList<qint64>* ids, QString* error, const std::function<bool(int done, int total)>& progress = {},
-                      bool* cancelled = nullptr, QStringList* taken = nullptr);
+                      bool* cancelled = nullptr, QStringList* taken = nullptr, const QString& source = QString());
 
 private:
     const QSet<QString>& takenNumbers(Unread* unread);

@@ -1,15 +1,18 @@
 #include "importstore.h"
 
 #include "database.h"
+#include "documenthistory.h"
 #include "documentrecords.h"
 #include "documentstore.h"
 #include "frdoautofill.h"
+#include "historyentries.h"
 #include "mzlog.h"
 #include "savepoint.h"
 #include "sqldialect.h"
 #include "storequery.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 #include <QSignalBlocker>
@@ -123,14 +126,41 @@ QVariant storedFrdoValue(const QString& column, const QVariant& value) {
     return value;
 }
 
+// A value as SQLite keeps it in a column of `type`: a number in an INTEGER column, text in a TEXT
+// one, so that an entry built from what was bound reads as one built from the stored row.
+QVariant storedValue(const QString& type, const QVariant& value) {
+    if (!value.isValid() || value.isNull())
+        return QVariant();
+    const bool number = value.type() == QVariant::Int || value.type() == QVariant::LongLong ||
+                        value.type() == QVariant::Bool || value.type() == QVariant::UInt ||
+                        value.type() == QVariant::ULongLong;
+    if (type.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) != 0)
+        return number ? QVariant(QString::number(value.toLongLong())) : QVariant(value.toString());
+    if (number)
+        return value.toLongLong();
+    bool whole = false;
+    const qlonglong parsed = value.toString().toLongLong(&whole);
+    return whole ? QVariant(parsed) : value;
+}
+
 // The statements of one import, each prepared once and run for every document. The statements
 // that carry a record's own columns are prepared once per set of columns.
 class ImportWriter {
 public:
     explicit ImportWriter(qint64 templateId)
-        : _templateId(templateId), _editDate(QDateTime::currentDateTime().toString(Qt::ISODate)) {}
+        : _templateId(templateId), _editDate(QDateTime::currentDateTime().toString(Qt::ISODate)) {
+        for (const DBColumn& column : Database::instance()->tables().value(documentsTable).columns)
+            _types.insert(column.name, column.type);
+    }
 
     bool prepare(QString* error) {
+        if (!SqlDialect::isServer() &&
+            (!StoreQuery::prepare(_readSubjects,
+                                  QStringLiteral("SELECT * FROM ProfDetails WHERE profId=? ORDER BY detId;"), error) ||
+             !StoreQuery::prepare(_readFrdo, QStringLiteral("SELECT * FROM ProfFrdo WHERE profId=?;"), error)))
+            return false;
+        _readSubjects.setForwardOnly(true);
+        _readFrdo.setForwardOnly(true);
         if (_templateId <= 0)
             return true;
         const QString frdoColumns = Database::instance()->columns(frdoTable, false);
@@ -146,10 +176,11 @@ public:
                    error);
     }
 
-    // The document and its dependent rows; its id in `id`.
-    bool write(const ImportRecord& record, qint64* id, QString* error) {
+    // The document and its dependent rows; its id in `id`, and on a file its entry naming `source`.
+    bool write(const ImportRecord& record, qint64* id, const QString& source, QString* error) {
         return insertDocument(record.document, id, error) && copyTemplateRows(*id, error) &&
-               DocumentStore::autoFill(FrdoAutoFill::rules(), *id, error) && writeFrdo(record.frdo, *id, error);
+               DocumentStore::autoFillRow(FrdoAutoFill::rules(), *id, error) && writeFrdo(record.frdo, *id, error) &&
+               (SqlDialect::isServer() || recordImport(*id, source, error));
     }
 
 private:
@@ -185,6 +216,34 @@ private:
         return &_documentInserts.insert(key, query).value();
     }
 
+    // The document's row is what was inserted; the rows SQLite made from the template's and by the
+    // auto-fill are read back, by the document's key.
+    bool recordImport(qint64 id, const QString& source, QString* error) {
+        DocumentHistory::State after;
+        after.exists = true;
+        after.document = _inserted;
+        after.document.insert(QStringLiteral("profId"), id);
+        _readSubjects.bindValue(0, id);
+        if (!StoreQuery::write(_readSubjects, error))
+            return false;
+        while (_readSubjects.next())
+            after.subjects.append(rowOf(_readSubjects.record()));
+        _readFrdo.bindValue(0, id);
+        if (!StoreQuery::write(_readFrdo, error))
+            return false;
+        if (_readFrdo.next())
+            after.frdo = rowOf(_readFrdo.record());
+        _readFrdo.finish();
+        return _entries.record(id, DocumentHistory::Kind::Imported, DocumentHistory::State(), after, source, error);
+    }
+
+    static QVariantMap rowOf(const QSqlRecord& record) {
+        QVariantMap row;
+        for (int i = 0; i < record.count(); ++i)
+            row.insert(record.fieldName(i), record.value(i));
+        return row;
+    }
+
     bool insertDocument(QVariantMap values, qint64* id, QString* error) {
         // The id is new, and the edit time and comment are the import's own, not the template's.
         for (const QString& own : {QStringLiteral("editDate"), QStringLiteral("comment"), QStringLiteral("profId")})
@@ -202,6 +261,12 @@ private:
             insert->bindValue(at++, value);
         insert->bindValue(at++, _editDate);
         insert->bindValue(at, QStringLiteral(""));
+        _inserted.clear();
+        at = 0;
+        for (auto value = values.constBegin(); value != values.constEnd(); ++value, ++at)
+            _inserted.insert(columns.at(at), storedValue(_types.value(columns.at(at)), value.value()));
+        _inserted.insert(QStringLiteral("editDate"), _editDate);
+        _inserted.insert(QStringLiteral("comment"), QStringLiteral(""));
         if (!StoreQuery::write(*insert, error))
             return false;
         *id = SqlDialect::insertedId(*insert);
@@ -263,6 +328,11 @@ private:
     const QString _editDate;
     QSqlQuery _subjects;
     QSqlQuery _frdo;
+    QSqlQuery _readSubjects;
+    QSqlQuery _readFrdo;
+    QVariantMap _inserted; // the last document's row as inserted
+    HistoryEntries _entries{QSqlDatabase::database()};
+    QHash<QString, QString> _types; // of the documents' columns
     QHash<QString, QSqlQuery> _documentInserts;
     QHash<QString, QSqlQuery> _frdoUpdates;
 };
@@ -302,7 +372,8 @@ bool ImportStore::templateRow(qint64 templateId, QVariantMap* row, QString* erro
 }
 
 bool ImportStore::write(const QVector<ImportRecord>& records, qint64 templateId, QList<qint64>* ids, QString* error,
-                        const std::function<bool(int, int)>& progress, bool* cancelled, QStringList* taken) {
+                        const std::function<bool(int, int)>& progress, bool* cancelled, QStringList* taken,
+                        const QString& source) {
     if (cancelled)
         *cancelled = false;
     if (ids)
@@ -316,6 +387,7 @@ bool ImportStore::write(const QVector<ImportRecord>& records, qint64 templateId,
     // The import window tells of its own failure; the frame's box would only repeat it.
     const QSignalBlocker quiet(Database::instance());
     ImportWriter writer(templateId);
+    const QString sourceName = QFileInfo(source).fileName();
     if (!writer.prepare(error))
         return false;
     const int total = records.size();
@@ -327,7 +399,9 @@ bool ImportStore::write(const QVector<ImportRecord>& records, qint64 templateId,
     const bool done = Savepoint::write(
         importSavepoint,
         [&] {
-            if (!claimNumbers(numbers, &held, error))
+            if (!DocumentHistory::announce(QSqlDatabase::database(), DocumentHistory::Kind::Imported, sourceName,
+                                           error) ||
+                !claimNumbers(numbers, &held, error))
                 return false;
             if (!held.isEmpty()) {
                 MZ_LOG() << "numbers taken since the preview:" << held;
@@ -338,7 +412,7 @@ bool ImportStore::write(const QVector<ImportRecord>& records, qint64 templateId,
             for (int i = 0; i < total; ++i) {
                 qint64 id = 0;
                 QString reason;
-                if (!writer.write(records.at(i), &id, &reason)) {
+                if (!writer.write(records.at(i), &id, sourceName, &reason)) {
                     MZ_LOG() << "import stopped at record" << i + 1 << reason;
                     const int row = records.at(i).row > 0 ? records.at(i).row : i + 1;
                     StoreQuery::keep(error, QStringLiteral("Строка %1: %2").arg(row).arg(reason));

@@ -26,7 +26,8 @@ bool templateRow(qint64 templateId, QVariantMap* row, QString* error);
 // Before anything is written the records' certificate numbers are checked again inside the write's
 // transaction, on a server under the lock a document's save takes for its number: numbers another
 // program saved since the preview was read go to `taken` (sorted), and nothing is written.
+// Each document gets an "import" entry naming `source`, the group list's file (its name only).
 bool write(const QVector<ImportRecord>& records, qint64 templateId, QList<qint64>* ids, QString* error,
            const std::function<bool(int done, int total)>& progress = {}, bool* cancelled = nullptr,
-           QStringList* taken = nullptr);
+           QStringList* taken = nullptr, const QString& source = QString());
 } // namespace ImportStore

@@ -99,6 +99,12 @@ bool FileSchema::needsCheck(QSqlDatabase& db, QSqlError* failure) const {
     return found.any();
 }
 
+QStringList FileSchema::Gaps::missingCoreTables() const {
+    QStringList core = missingTables;
+    core.removeAll(QStringLiteral("DocumentHistory"));
+    return core;
+}
+
 bool FileSchema::gaps(QSqlDatabase& db, Gaps* gaps, QSqlError* failure) const {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT m.name, p.name, p.type FROM sqlite_master AS m "

@@ -23,6 +23,10 @@ public:
         QStringList unaddableColumns;
         QStringList mistypedColumns;
         bool any() const { return !missingTables.isEmpty() || !missingColumns.isEmpty() || !mistypedColumns.isEmpty(); }
+        // The missing tables but those the program added after its first registries (the
+        // history): a registry of an earlier version lacks them, the check makes them empty, and
+        // nothing that reads or restores documents needs them.
+        QStringList missingCoreTables() const;
     };
 
     explicit FileSchema(const QMap<QString, DBTable>& tables) : _tables(tables) {}

@@ -175,11 +175,11 @@ bool Database::openReadOnly(const QString& path, QString* error) {
     if (failure.type() != QSqlError::NoError)
         return StoreQuery::fail(error, QStringLiteral("cannot read %1: %2").arg(path, StoreQuery::reasonOf(failure)));
     // Declared types do not matter for reading; missing tables and columns do.
-    if (!gaps.missingTables.isEmpty() || !gaps.missingColumns.isEmpty())
+    if (!gaps.missingCoreTables().isEmpty() || !gaps.missingColumns.isEmpty())
         return StoreQuery::fail(
             error, QStringLiteral("%1 has to be brought up to date by the program first (it needs the structure "
                                   "check: %2 missing); start the program on it once")
-                       .arg(path, (gaps.missingTables + gaps.missingColumns).join(QStringLiteral(", "))));
+                       .arg(path, (gaps.missingCoreTables() + gaps.missingColumns).join(QStringLiteral(", "))));
     QString views;
     if (!runViewsScript(true, &views))
         return StoreQuery::fail(error, QStringLiteral("cannot make the views of %1: %2").arg(path, views));

@@ -1,5 +1,6 @@
 #include "documentrecords.h"
 
+#include "documenthistory.h"
 #include "mzlog.h"
 #include "profschema.h"
 #include "sqldialect.h"
@@ -159,6 +160,9 @@ bool DocumentRecords::claimAttNumber(QSqlDatabase db, const QString& attNumber, 
 }
 
 qint64 DocumentRecords::insert(QString* error) {
+    // The rest of the save belongs to the new document's making.
+    if (!DocumentHistory::announce(QSqlDatabase::database(), DocumentHistory::Kind::Created, QString(), error))
+        return 0;
     QSqlQuery query = StoreQuery::prepared(QStringLiteral("INSERT INTO ProfDocuments (comment) VALUES ('')") +
                                            SqlDialect::returningId(QSqlDatabase::database(), QStringLiteral("profId")));
     if (!StoreQuery::write(query, error))

@@ -1,7 +1,10 @@
 #include "documentstore.h"
 
 #include "database.h"
+#include "documenthistory.h"
+#include "edittransaction.h"
 #include "frdoautofill.h"
+#include "historyentries.h"
 #include "mzlog.h"
 #include "savepoint.h"
 #include "sqldialect.h"
@@ -30,6 +33,19 @@ QString idListText(const QList<qint64>& ids) {
     return text + QLatin1Char(')');
 }
 
+using Kind = DocumentHistory::Kind;
+using State = DocumentHistory::State;
+
+QSqlDatabase mainConnection() {
+    return QSqlDatabase::database();
+}
+
+// Whether the store writes the document's entries itself: on a file, unless an edit dialog's save
+// records the document (a server's triggers write them).
+bool recordsHere(qint64 id) {
+    return !SqlDialect::isServer() && !EditTransaction::follows(id);
+}
+
 // The main connection's SQLite handle, null when there is none.
 sqlite3* connectionHandle() {
     return Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
@@ -50,12 +66,29 @@ bool DocumentStore::deleteDocuments(const QList<qint64>& ids, QString* error) {
     return Savepoint::write(
         QStringLiteral("deleteDocuments"),
         [&] {
+            if (!DocumentHistory::announce(mainConnection(), Kind::Deleted, QString(), error))
+                return false;
+            // What each held, for its entry: read before it goes.
+            QMap<qint64, State> held;
+            for (qint64 id : ids) {
+                State state;
+                if (held.contains(id) || !recordsHere(id))
+                    continue;
+                if (!DocumentHistory::readState(mainConnection(), id, &state, error))
+                    return false;
+                if (state.exists)
+                    held.insert(id, state);
+            }
             for (const QString& table : tables) {
                 QSqlQuery query = db->execSql(
                     QStringLiteral("DELETE FROM %1 WHERE %2 IN %3;").arg(table, db->mainPrimaryKeyName(), list));
                 if (!query.isActive())
                     return StoreQuery::failed(query, error);
             }
+            HistoryEntries entries(mainConnection());
+            for (auto it = held.cbegin(); it != held.cend(); ++it)
+                if (!entries.record(it.key(), Kind::Deleted, it.value(), State(), QString(), error))
+                    return false;
             return true;
         },
         error);
@@ -75,6 +108,8 @@ qint64 DocumentStore::copyDocument(qint64 id, QString* error) {
             error))
         return 0;
     query.bindValue(QStringLiteral(":id"), id);
+    if (!DocumentHistory::announce(mainConnection(), Kind::Copied, copySource(id), error))
+        return 0;
     if (!db->execPrepared(query)) {
         StoreQuery::failed(query, error);
         return 0;
@@ -102,7 +137,16 @@ bool DocumentStore::copyDependentRows(qint64 fromId, qint64 toId, QString* error
         if (!db->execPrepared(query))
             return StoreQuery::failed(query, error);
     }
-    return true;
+    if (!recordsHere(toId))
+        return true;
+    State copy;
+    return DocumentHistory::readState(mainConnection(), toId, &copy, error) &&
+           (!copy.exists ||
+            DocumentHistory::record(mainConnection(), toId, Kind::Copied, State(), copy, copySource(fromId), error));
+}
+
+QString DocumentStore::copySource(qint64 fromId) {
+    return QStringLiteral("из документа %1").arg(fromId);
 }
 
 qint64 DocumentStore::duplicateDocument(qint64 id, QString* error) {
@@ -120,6 +164,22 @@ qint64 DocumentStore::duplicateDocument(qint64 id, QString* error) {
 }
 
 bool DocumentStore::autoFill(const AutoFillSpec& rules, qint64 id, QString* error) {
+    if (!DocumentHistory::announce(mainConnection(), Kind::Edited, QString(), error))
+        return false;
+    const bool history = recordsHere(id);
+    State before;
+    if (history && !DocumentHistory::readState(mainConnection(), id, &before, error))
+        return false;
+    if (!autoFillRow(rules, id, error))
+        return false;
+    if (!before.exists)
+        return true;
+    State after;
+    return DocumentHistory::readState(mainConnection(), id, &after, error) &&
+           DocumentHistory::record(mainConnection(), id, Kind::Edited, before, after, QString(), error);
+}
+
+bool DocumentStore::autoFillRow(const AutoFillSpec& rules, qint64 id, QString* error) {
     Database* db = Database::instance();
     QSqlQuery source(QSqlDatabase::database());
     if (!StoreQuery::prepare(source, rules.selectSql, error))

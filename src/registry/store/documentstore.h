@@ -14,18 +14,25 @@ struct AutoFillSpec;
 // failed; the failure is logged. Writes are all or nothing.
 class DocumentStore {
 public:
-    // The documents and their dependent rows.
+    // The documents and their dependent rows; a "delete" entry with everything each held.
     static bool deleteDocuments(const QList<qint64>& ids, QString* error = nullptr);
     // A copy of the document's own row, "КОПИЯ " before the surname; the new id, 0 when none was made.
+    // The copy is complete, and its "copy" entry written, once copyDependentRows() has followed.
     static qint64 copyDocument(qint64 id, QString* error = nullptr);
-    // The dependent rows of `fromId` (appendix subjects, FRDO data) copied to `toId`.
+    // The dependent rows of `fromId` (appendix subjects, FRDO data) copied to `toId`, the new copy
+    // of `fromId`, whose "copy" entry this writes (unless an edit dialog's save records it).
     static bool copyDependentRows(qint64 fromId, qint64 toId, QString* error = nullptr);
     // copyDocument() and copyDependentRows() together; the new id or 0.
     static qint64 duplicateDocument(qint64 id, QString* error = nullptr);
+    // The source a copy's entry names.
+    static QString copySource(qint64 fromId);
 
-    // Fills the document's target row by `rules`, creating it when missing. A document that does
-    // not exist gets no row and is no failure.
+    // Fills the document's target row by `rules`, creating it when missing, with an "edit" entry
+    // (unless an edit dialog's save records the document). A document that does not exist gets no
+    // row and is no failure.
     static bool autoFill(const AutoFillSpec& rules, qint64 id, QString* error = nullptr);
+    // autoFill() without an entry, for a write that records the document's change as a whole.
+    static bool autoFillRow(const AutoFillSpec& rules, qint64 id, QString* error = nullptr);
     // The FRDO rules for each of the documents, all or nothing.
     static bool autoFillFrdo(const QList<qint64>& ids, QString* error = nullptr);
 

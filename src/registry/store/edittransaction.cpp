@@ -1,7 +1,9 @@
 #include "edittransaction.h"
 
 #include "database.h"
+#include "mzlog.h"
 #include "savepoint.h"
+#include "sqldialect.h"
 #include "storequery.h"
 
 #include <QSqlDatabase>
@@ -14,8 +16,17 @@ const QString writeSavepoint = QStringLiteral("edit_dialog_write");
 QSqlDatabase connection() {
     return QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
 }
+
+// A server's triggers make its entries; they learn the kind of the dialogs' writes here, also of
+// the subjects grid's cells, which are written before any save.
+void announceEdit(const QSqlDatabase& db) {
+    QString reason;
+    if (!DocumentHistory::announce(db, DocumentHistory::Kind::Edited, QString(), &reason))
+        MZ_LOG() << "cannot announce the dialogs' change:" << reason;
+}
 } // namespace
 
+QMap<qint64, EditTransaction::Followed> EditTransaction::_followed;
 QPointer<QObject> EditTransaction::_owner;
 bool EditTransaction::_open = false;
 
@@ -26,6 +37,7 @@ void EditTransaction::begin(QObject* owner) {
     if (db.isOpen() && db.transaction()) {
         _owner = owner;
         _open = true;
+        announceEdit(db);
     }
 }
 
@@ -66,9 +78,15 @@ bool EditTransaction::saveNow(QObject* owner, const std::function<bool(QString*)
         _owner = nullptr;
         _open = false;
     }
+    if (savepoint.ownsTransaction())
+        announceEdit(connection());
     QString reason;
-    const bool written = write(&reason);
+    QMap<qint64, DocumentHistory::State> committed;
+    const bool written = write(&reason) && recordFollowed(&committed, &reason);
     if (written && savepoint.commit(&reason)) {
+        for (auto it = committed.cbegin(); it != committed.cend(); ++it)
+            if (_followed.contains(it.key()))
+                _followed[it.key()].committed = it.value();
         // The commit ended the one open transaction whoever began it; the saving owner begins the next.
         restart(owner);
         return true;
@@ -95,4 +113,64 @@ void EditTransaction::afterFailedSave(QObject* owner) {
 
 bool EditTransaction::atomically(const std::function<bool()>& write, QString* error) {
     return Savepoint::nested(writeSavepoint, write, error);
+}
+
+void EditTransaction::follow(QObject* dialog, qint64 profId) {
+    addFollower(dialog, profId, nullptr);
+}
+
+void EditTransaction::followNew(QObject* dialog, qint64 profId) {
+    const DocumentHistory::State none;
+    addFollower(dialog, profId, &none);
+}
+
+bool EditTransaction::follows(qint64 profId) {
+    prune();
+    return _followed.contains(profId);
+}
+
+void EditTransaction::prune() {
+    for (auto it = _followed.begin(); it != _followed.end();) {
+        it->dialogs.removeAll(nullptr);
+        it = it->dialogs.isEmpty() ? _followed.erase(it) : std::next(it);
+    }
+}
+
+void EditTransaction::addFollower(QObject* dialog, qint64 profId, const DocumentHistory::State* committed) {
+    const QSqlDatabase db = connection();
+    if (!dialog || profId <= 0 || !db.isOpen() || SqlDialect::isServer(db))
+        return;
+    prune();
+    auto found = _followed.find(profId);
+    if (found == _followed.end()) {
+        Followed followed;
+        QString reason;
+        if (committed) {
+            followed.committed = *committed;
+        } else if (!DocumentHistory::readState(db, profId, &followed.committed, &reason)) {
+            MZ_LOG() << "cannot read document" << profId << "for its history:" << reason;
+            return;
+        }
+        found = _followed.insert(profId, followed);
+    }
+    if (!found->dialogs.contains(dialog))
+        found->dialogs.append(dialog);
+}
+
+bool EditTransaction::recordFollowed(QMap<qint64, DocumentHistory::State>* states, QString* error) {
+    using Kind = DocumentHistory::Kind;
+    prune();
+    const QSqlDatabase db = connection();
+    for (auto it = _followed.cbegin(); it != _followed.cend(); ++it) {
+        const DocumentHistory::State& before = it->committed;
+        DocumentHistory::State after;
+        if (!DocumentHistory::readState(db, it.key(), &after, error))
+            return false;
+        const Kind kind = !before.exists ? Kind::Created : !after.exists ? Kind::Deleted : Kind::Edited;
+        if ((before.exists || after.exists) &&
+            !DocumentHistory::record(db, it.key(), kind, before, after, QString(), error))
+            return false;
+        states->insert(it.key(), after);
+    }
+    return true;
 }

@@ -184,12 +184,12 @@ bool RegistryBackup::isRestoreCandidate(const QString& file, QString* error) con
                                                       : QStringLiteral("он повреждён или не является базой данных.");
         } else if (!technical.isEmpty()) {
             reason = QStringLiteral("он повреждён.");
-        } else if (!gaps.missingTables.isEmpty() || !gaps.unaddableColumns.isEmpty()) {
-            // Every version of the program makes all of its tables; the check adds columns and
-            // corrects their types, but cannot add a column that may not be empty.
+        } else if (!gaps.missingCoreTables().isEmpty() || !gaps.unaddableColumns.isEmpty()) {
+            // Every version of the program makes its document tables; the check adds columns,
+            // later tables and corrects types, but cannot add a column that may not be empty.
             reason = QStringLiteral("это не реестр документов программы, в нём нет нужных таблиц или столбцов.");
-            technical =
-                QStringLiteral("missing ") + (gaps.missingTables + gaps.unaddableColumns).join(QStringLiteral(", "));
+            technical = QStringLiteral("missing ") +
+                        (gaps.missingCoreTables() + gaps.unaddableColumns).join(QStringLiteral(", "));
         }
         db.close();
     }

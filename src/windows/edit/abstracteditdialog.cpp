@@ -36,6 +36,11 @@ AbstractEditDialog::~AbstractEditDialog() {
     EditTransaction::release(this);
 }
 
+void AbstractEditDialog::setRecordId(qint64 id) {
+    _recordId = id;
+    EditTransaction::follow(this, id);
+}
+
 void AbstractEditDialog::arm() {
     InputHelpers::installSpellChecking(this);
     connectEditSignals();

@@ -68,7 +68,9 @@ protected:
     // The print dialog that reports the chosen report type; null while none is available.
     virtual QDialog* createPrintDialog();
 
-    void setRecordId(qint64 id) { _recordId = id; }
+    // The record the dialog shows; a stored one is followed by the dialogs' transaction, which
+    // records each save's change of it.
+    void setRecordId(qint64 id);
 
     // Keeps the reason of a failed write for the box; the first one counts.
     void setWriteError(const QString& reason);

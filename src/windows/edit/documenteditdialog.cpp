@@ -7,6 +7,7 @@
 
 #include "documentrecords.h"
 #include "documentstore.h"
+#include "edittransaction.h"
 #include "inputhelpers.h"
 #include "messagebox.h"
 #include "mzlog.h"
@@ -391,6 +392,7 @@ bool DocumentEditDialog::insertRecord() {
         setWriteError(error);
         return false;
     }
+    EditTransaction::followNew(this, newId);
     setRecordId(newId);
     if (!writeValues(0))
         return false;

@@ -591,7 +591,8 @@ void ImportDialog::importDocuments() {
     QString error;
     bool cancelled = false;
     QStringList taken;
-    const bool written = ImportRun::write(documents, _options, _templateId, &ids, &error, report, &cancelled, &taken);
+    const bool written =
+        ImportRun::write(documents, _options, _templateId, &ids, &error, report, &cancelled, &taken, _sourceName);
     progress.reset();
     if (!written) {
         if (cancelled) {

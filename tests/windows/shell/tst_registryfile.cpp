@@ -41,6 +41,10 @@ QStringList expectedCreateStatements() {
     return {
         QStringLiteral("CREATE TABLE 'Bosses' ('bossId' INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE NOT NULL, "
                        "'bossType' INTEGER NOT NULL, 'name' TEXT )"),
+        QStringLiteral("CREATE TABLE 'DocumentHistory' ('historyId' INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE NOT NULL, "
+                       "'profId' INTEGER NOT NULL, 'changedAt' TEXT NOT NULL, 'kind' TEXT NOT NULL, 'login' TEXT , "
+                       "'osUser' TEXT , 'host' TEXT , 'source' TEXT , 'docName' TEXT , 'attNumber' TEXT , "
+                       "'changes' TEXT , 'snapshot' TEXT , 'xact' INTEGER )"),
         QStringLiteral("CREATE TABLE 'ProfDetails' ('detId' INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE NOT NULL, "
                        "'profId' INTEGER NOT NULL, 'name' TEXT , 'count' INTEGER , 'rate' TEXT )"),
         QStringLiteral("CREATE TABLE 'ProfDocuments' (%1)").arg(docs),

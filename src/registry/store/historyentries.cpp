@@ -1,0 +1,274 @@
+#include "historyentries.h"
+
+#include "mzlog.h"
+#include "storequery.h"
+
+#include <QDateTime>
+#include <QMap>
+#include <QSet>
+#include <QSqlQuery>
+#include <cmath>
+#include <iterator>
+
+namespace {
+const QString documents = QStringLiteral("ProfDocuments");
+const QString subjects = QStringLiteral("ProfDetails");
+const QString frdo = QStringLiteral("ProfFrdo");
+const QString subjectKey = QStringLiteral("detId");
+const QString changedAtFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
+const QString insertEntry = QStringLiteral(
+    "INSERT INTO DocumentHistory (profId, changedAt, kind, login, osUser, host, source, docName, attNumber, changes, "
+    "snapshot, xact) VALUES (?, ?, ?, NULL, ?, ?, ?, ?, ?, ?, ?, NULL)");
+// Beyond this a JSON number (a double) no longer holds every integer: larger ones are kept as text.
+constexpr qint64 exactInJson = qint64(1) << 53;
+
+// Never listed as changes: the keys, the time of the last save and the server's row version.
+bool isBookkeeping(const QString& column) {
+    for (const char* name : {"profId", "detId", "historyId", "editDate", "rowVersion"})
+        if (column.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+bool isKey(const QString& column) {
+    for (const char* name : {"profId", "detId", "rowVersion"})
+        if (column.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+// JSON is written as text: an import writes an entry per document, and Qt's JSON objects would
+// cost more than the document's own rows.
+void appendString(QString* out, const QString& text) {
+    out->append(QLatin1Char('"'));
+    int from = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        const ushort c = text.at(i).unicode();
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out->append(text.midRef(from, i - from));
+        from = i + 1;
+        switch (c) {
+        case '"':
+            out->append(QLatin1String("\\\""));
+            break;
+        case '\\':
+            out->append(QLatin1String("\\\\"));
+            break;
+        case '\n':
+            out->append(QLatin1String("\\n"));
+            break;
+        case '\t':
+            out->append(QLatin1String("\\t"));
+            break;
+        case '\r':
+            out->append(QLatin1String("\\r"));
+            break;
+        default:
+            out->append(QStringLiteral("\\u%1").arg(c, 4, 16, QLatin1Char('0')));
+        }
+    }
+    out->append(text.midRef(from));
+    out->append(QLatin1Char('"'));
+}
+
+// A value as JSON text: NULL as null, integers as numbers (as text beyond what a double holds
+// exactly), everything else as a string.
+QString jsonOf(const QVariant& value) {
+    if (!value.isValid() || value.isNull())
+        return QStringLiteral("null");
+    switch (value.type()) {
+    case QVariant::Bool:
+    case QVariant::Int:
+    case QVariant::UInt:
+    case QVariant::LongLong:
+    case QVariant::ULongLong: {
+        const qint64 number = value.toLongLong();
+        const QString digits = QString::number(number);
+        if (number > -exactInJson && number < exactInJson)
+            return digits;
+        return QLatin1Char('"') + digits + QLatin1Char('"');
+    }
+    case QVariant::Double: {
+        const double number = value.toDouble();
+        if (std::isfinite(number))
+            return QString::number(number, 'g', 17);
+        break;
+    }
+    default:
+        break;
+    }
+    QString text;
+    appendString(&text, value.toString());
+    return text;
+}
+
+void appendMember(QString* out, const QString& name, const QString& json) {
+    if (!out->endsWith(QLatin1Char('{')))
+        out->append(QLatin1Char(','));
+    appendString(out, name);
+    out->append(QLatin1Char(':'));
+    out->append(json);
+}
+
+// A row without its keys, as a deletion's snapshot and an added or removed subject show it.
+QString rowObject(const QVariantMap& row) {
+    QString object = QStringLiteral("{");
+    for (auto it = row.cbegin(); it != row.cend(); ++it)
+        if (!isKey(it.key()))
+            appendMember(&object, it.key(), jsonOf(it.value()));
+    return object + QLatin1Char('}');
+}
+
+// The changes of one document, as a JSON array's text.
+class Changes {
+public:
+    bool isEmpty() const { return _count == 0; }
+    QString text() const { return QLatin1Char('[') + _text + QLatin1Char(']'); }
+
+    // The changed values of one row; a row that is not there counts as all NULL. `subject` names
+    // a subject's row.
+    void diffRow(const QString& table, const QVariantMap& old, const QVariantMap& now, const QString& subject = {}) {
+        for (auto it = old.cbegin(); it != old.cend(); ++it)
+            if (!isBookkeeping(it.key()))
+                compare(table, it.key(), jsonOf(it.value()), jsonOf(now.value(it.key())), subject);
+        for (auto it = now.cbegin(); it != now.cend(); ++it)
+            if (!old.contains(it.key()) && !isBookkeeping(it.key()))
+                compare(table, it.key(), QStringLiteral("null"), jsonOf(it.value()), subject);
+    }
+
+    // A subject added (`old` null) or removed (`now` null) whole.
+    void addWhole(const QString& table, const QString& subject, const QString& old, const QString& now) {
+        add(table, subject, QString(), old, now);
+    }
+
+private:
+    void compare(const QString& table, const QString& field, const QString& old, const QString& now,
+                 const QString& subject) {
+        if (old != now)
+            add(table, subject, field, old, now);
+    }
+
+    void add(const QString& table, const QString& subject, const QString& field, const QString& old,
+             const QString& now) {
+        if (_count++ > 0)
+            _text.append(QLatin1Char(','));
+        _text.append(QLatin1Char('{'));
+        appendMember(&_text, QStringLiteral("table"), jsonString(table));
+        if (!subject.isNull()) {
+            _text.append(QLatin1Char(','));
+            _text.append(subject);
+        }
+        appendMember(&_text, QStringLiteral("field"), jsonString(field));
+        appendMember(&_text, QStringLiteral("old"), old);
+        appendMember(&_text, QStringLiteral("new"), now);
+        _text.append(QLatin1Char('}'));
+    }
+
+    static QString jsonString(const QString& text) {
+        QString json;
+        appendString(&json, text);
+        return json;
+    }
+
+    QString _text;
+    int _count = 0;
+};
+
+// "row" and "name" of a subject's changes.
+QString subjectMembers(qint64 id, const QVariantMap& row) {
+    QString members = QStringLiteral("\"row\":") + jsonOf(id) + QStringLiteral(",\"name\":");
+    appendString(&members, row.value(QStringLiteral("name")).toString());
+    return members;
+}
+
+// Subjects are matched by their key: a row whose name changed is the same subject renamed.
+void diffSubjects(const QVector<QVariantMap>& old, const QVector<QVariantMap>& now, Changes* changes) {
+    QMap<qint64, QVariantMap> before;
+    for (const QVariantMap& row : old)
+        before.insert(row.value(subjectKey).toLongLong(), row);
+    QSet<qint64> kept;
+    for (const QVariantMap& row : now) {
+        const qint64 id = row.value(subjectKey).toLongLong();
+        const auto found = before.constFind(id);
+        if (found == before.constEnd()) {
+            changes->addWhole(subjects, subjectMembers(id, row), QStringLiteral("null"), rowObject(row));
+            continue;
+        }
+        kept.insert(id);
+        changes->diffRow(subjects, found.value(), row, subjectMembers(id, row));
+    }
+    for (const QVariantMap& row : old) {
+        const qint64 id = row.value(subjectKey).toLongLong();
+        if (!kept.contains(id))
+            changes->addWhole(subjects, subjectMembers(id, row), rowObject(row), QStringLiteral("null"));
+    }
+}
+
+Changes changesOf(const DocumentHistory::State& before, const DocumentHistory::State& after) {
+    Changes changes;
+    changes.diffRow(documents, before.document, after.document);
+    diffSubjects(before.subjects, after.subjects, &changes);
+    changes.diffRow(frdo, before.frdo, after.frdo);
+    return changes;
+}
+
+QString snapshotOf(const DocumentHistory::State& state) {
+    QString rows;
+    for (const QVariantMap& row : state.subjects)
+        rows += (rows.isEmpty() ? QString() : QStringLiteral(",")) + rowObject(row);
+    QString snapshot = QStringLiteral("{");
+    appendMember(&snapshot, documents, rowObject(state.document));
+    appendMember(&snapshot, subjects, QLatin1Char('[') + rows + QLatin1Char(']'));
+    appendMember(&snapshot, frdo, state.frdo.isEmpty() ? QStringLiteral("null") : rowObject(state.frdo));
+    return snapshot + QLatin1Char('}');
+}
+
+QString docNameOf(const QVariantMap& document) {
+    QStringList parts;
+    for (const char* column : {"fio1", "fio2", "fio3"}) {
+        const QString part = document.value(QLatin1String(column)).toString().simplified();
+        if (!part.isEmpty())
+            parts << part;
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+HistoryEntries::HistoryEntries(const QSqlDatabase& db)
+    : _insert(db), _changedAt(QDateTime::currentDateTime().toString(changedAtFormat)) {}
+
+bool HistoryEntries::record(qint64 profId, DocumentHistory::Kind kind, const DocumentHistory::State& before,
+                            const DocumentHistory::State& after, const QString& source, QString* error) {
+    using Kind = DocumentHistory::Kind;
+    const Changes changes = changesOf(before, after);
+    if (kind == Kind::Edited && changes.isEmpty())
+        return true;
+    if (!_prepared) {
+        if (!_insert.prepare(insertEntry))
+            return StoreQuery::failed(_insert, error);
+        _prepared = true;
+    }
+    // Neither changes while the program runs.
+    static const QString user = DocumentHistory::osUser();
+    static const QString host = DocumentHistory::hostName();
+    const QVariantMap& named = after.exists ? after.document : before.document;
+    const QVariant values[] = {profId,
+                               _changedAt,
+                               DocumentHistory::code(kind),
+                               user,
+                               host,
+                               source.isEmpty() ? QVariant(QVariant::String) : QVariant(source),
+                               docNameOf(named),
+                               named.value(QStringLiteral("attNumber")),
+                               changes.text(),
+                               kind == Kind::Deleted ? QVariant(snapshotOf(before)) : QVariant(QVariant::String)};
+    for (int i = 0; i < int(std::size(values)); ++i)
+        _insert.bindValue(i, values[i]);
+    if (!_insert.exec()) {
+        MZ_LOG() << "cannot record the change of document" << profId;
+        return StoreQuery::failed(_insert, error);
+    }
+    return true;
+}
