@@ -17,7 +17,7 @@ inline QStringList documentWrites() {
                            "TO %1")};
 }
 inline QStringList historyWrites() {
-    return {QStringLiteral("GRANT INSERT ON DocumentHistory TO %1")};
+    return {QStringLiteral("GRANT INSERT, UPDATE, DELETE ON DocumentHistory TO %1")};
 }
 inline QStringList logWrites() {
     return {QStringLiteral("GRANT INSERT, DELETE ON orvane_list_log TO %1"),

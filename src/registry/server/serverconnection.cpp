@@ -1,7 +1,7 @@
 #include "serverconnection.h"
 
-#include "documenthistory.h"
 #include "mzlog.h"
+#include "workstation.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -80,10 +80,11 @@ bool checkRegistry(QSqlDatabase& db, const ServerAddress& address, ServerProblem
     if (version.isEmpty() || !tables.isValid())
         return failedStatement(failure, address, problem, text);
     const bool hasRegistry = tables.toInt() > 0;
-    // Each privilege on its own: listed together, any one of them would do.
+    // Each privilege on its own: listed together, any one of them would do. A login that may read
+    // the registry but not write it (a reader) is no failure: the program opens it for reading.
     const QString rights =
-        hasRegistry ? QStringLiteral("SELECT has_table_privilege(current_user, 'public.profdocuments', 'SELECT') "
-                                     "AND has_table_privilege(current_user, 'public.profdocuments', 'INSERT') "
+        hasRegistry ? QStringLiteral("SELECT has_table_privilege(current_user, 'public.profdocuments', 'SELECT'), "
+                                     "has_table_privilege(current_user, 'public.profdocuments', 'INSERT') "
                                      "AND has_table_privilege(current_user, 'public.profdocuments', 'UPDATE') "
                                      "AND has_table_privilege(current_user, 'public.profdocuments', 'DELETE') "
                                      // Every write adds to the history (an older registry has none yet).
@@ -92,13 +93,16 @@ bool checkRegistry(QSqlDatabase& db, const ServerAddress& address, ServerProblem
                                      "AND has_table_privilege(current_user, 'public.documenthistory', 'INSERT') "
                                      "AND has_table_privilege(current_user, 'public.documenthistory', 'UPDATE') "
                                      "AND has_table_privilege(current_user, 'public.documenthistory', 'DELETE') END")
-                    : QStringLiteral("SELECT has_schema_privilege(current_user, 'public', 'CREATE')");
-    const QVariant allowed = scalar(db, rights, {}, &failure);
-    if (!allowed.isValid())
+                    : QStringLiteral("SELECT has_schema_privilege(current_user, 'public', 'CREATE'), true");
+    QSqlQuery query(db);
+    if (!query.exec(rights) || !query.next()) {
+        failure = query.lastError();
         return failedStatement(failure, address, problem, text);
-    if (!allowed.toBool()) {
+    }
+    const bool mayRead = query.value(0).toBool(), mayWrite = query.value(1).toBool();
+    if (!mayRead) {
         const QString need = hasRegistry ? QStringLiteral("В базе данных есть реестр, но пользователь не может "
-                                                          "читать и изменять его таблицы.")
+                                                          "читать его таблицы.")
                                          : QStringLiteral("Пользователь не может создавать таблицы в схеме public.");
         report(ServerProblem::NoRights,
                problemText(ServerProblem::NoRights, address.database) + QLatin1Char(' ') + need, problem, text);
@@ -116,6 +120,9 @@ bool checkRegistry(QSqlDatabase& db, const ServerAddress& address, ServerProblem
         found = QStringLiteral("в базе данных есть реестр (документов: %1, шаблонов: %2)")
                     .arg(documents.toLongLong())
                     .arg(templates.toLongLong());
+        if (!mayWrite)
+            found += QStringLiteral("; пользователь может только читать реестр, программа откроет его только для "
+                                    "чтения");
     }
     report(ServerProblem::None, QStringLiteral("Подключение установлено. PostgreSQL %1; %2.").arg(version, found),
            problem, text);
@@ -190,7 +197,7 @@ bool open(const ServerAddress& address, const QString& connectionName, ServerPro
     if (!scalar(db,
                 QStringLiteral("SELECT set_config('orvane.os_user', coalesce(?, ''), false), "
                                "set_config('orvane.host', coalesce(?, ''), false)"),
-                {DocumentHistory::osUser(), DocumentHistory::hostName()}, &failure)
+                {Workstation::user(), Workstation::name()}, &failure)
              .isValid()) {
         ServerProblem found = problemOf(failure);
         if (found == ServerProblem::None)

@@ -1,4 +1,5 @@
 #include "documenthistory.h"
+#include "workstation.h"
 
 #include "historyentries.h"
 
@@ -7,13 +8,11 @@
 #include "storequery.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QSysInfo>
 #include <cmath>
 #include <functional>
 
@@ -124,17 +123,10 @@ bool DocumentHistory::record(const QSqlDatabase& db, qint64 profId, Kind kind, c
     return SqlDialect::isServer(db) || HistoryEntries(db).record(profId, kind, before, after, source, error);
 }
 
-// The user the system logged in: the environment says so on every system the program runs on;
-// the home folder's name is the last resort.
 QString DocumentHistory::osUser() {
-    for (const char* name : {"USER", "USERNAME"}) {
-        const QString user = qEnvironmentVariable(name).trimmed();
-        if (!user.isEmpty())
-            return user;
-    }
-    return QDir(QDir::homePath()).dirName();
+    return Workstation::user();
 }
 
 QString DocumentHistory::hostName() {
-    return QSysInfo::machineHostName();
+    return Workstation::name();
 }

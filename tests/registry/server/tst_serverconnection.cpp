@@ -356,9 +356,13 @@ private slots:
         QTest::newRow("no CREATE on public") << "role" << onServer("", "clerk_a", "верный") << ServerProblem::NoRights
                                              << "Пользователь не может создавать таблицы в схеме public.";
         QTest::newRow("registry not readable") << "role,registry" << onServer("", "clerk_a", "верный")
-                                               << ServerProblem::NoRights << "не может читать и изменять";
-        QTest::newRow("history not writable") << "role,registry,history" << onServer("", "clerk_a", "верный")
-                                              << ServerProblem::NoRights << "не может читать и изменять";
+                                               << ServerProblem::NoRights << "не может читать его таблицы";
+        // A login that may read but not write is told so, and the registry opens for reading.
+        const QString readerOnly = QStringLiteral("пользователь может только читать реестр");
+        QTest::newRow("reader") << "role,registry,reader" << onServer("", "clerk_a", "верный") << ServerProblem::None
+                                << readerOnly;
+        QTest::newRow("history not writable")
+            << "role,registry,history" << onServer("", "clerk_a", "верный") << ServerProblem::None << readerOnly;
         QTest::newRow("no CONNECT") << "role,noconnect" << onServer("", "clerk_a", "верный") << ServerProblem::NoRights
                                     << "У пользователя нет прав на базу данных «";
         QTest::newRow("socket folder missing")
@@ -381,7 +385,9 @@ private slots:
             QVERIFY2(passwordRole(&error), qPrintable(error));
         QStringList statements;
         if (setup.contains("registry"))
-            statements << "CREATE TABLE profdocuments (id BIGINT PRIMARY KEY)";
+            statements << "CREATE TABLE profdocuments (id BIGINT PRIMARY KEY, istemplate INTEGER)";
+        if (setup.contains("reader"))
+            statements << "GRANT SELECT ON profdocuments TO clerk_a";
         // The documents may be written, their history not.
         if (setup.contains("history"))
             statements << "GRANT ALL ON profdocuments TO clerk_a"
@@ -393,7 +399,7 @@ private slots:
 
         ServerProblem found = ServerProblem::None;
         QString said;
-        QVERIFY(!ServerConnection::check(address, &found, &said));
+        QCOMPARE(ServerConnection::check(address, &found, &said), problem == ServerProblem::None);
         QVERIFY2(said.contains(text), qPrintable(said));
         QCOMPARE(found, problem);
         QVERIFY(!QSqlDatabase::connectionNames().contains("orvane-server-check"));

@@ -76,6 +76,9 @@ private slots:
             << readers + documents + historyWrites() + sequenceUse() << true << "INSERT ON orvane_list_log";
         QTest::newRow("editor without the sequences") << readers + documents + historyWrites() + logWrites() << true
                                                       << "USAGE ON public.profdocuments_profid_seq";
+        QTest::newRow("editor who may only add to the history")
+            << editor + QStringList{QStringLiteral("REVOKE UPDATE, DELETE ON DocumentHistory FROM %1")} << true
+            << "UPDATE ON documenthistory";
         QTest::newRow("editor who may not delete subjects")
             << editor + QStringList{QStringLiteral("REVOKE DELETE ON ProfDetails FROM %1")} << true
             << "DELETE ON profdetails";
