@@ -1,7 +1,6 @@
 #include "journaldialog.h"
 #include "ui_journaldialog.h"
 
-#include "database.h"
 #include "dialoggeometry.h"
 #include "filedialog.h"
 #include "historydialog.h"
@@ -10,6 +9,7 @@
 #include "journalmodel.h"
 #include "messagebox.h"
 #include "mzlog.h"
+#include "writeaccess.h"
 
 #include <QApplication>
 #include <QCollator>
@@ -25,16 +25,11 @@
 namespace {
 const QString everyone = QStringLiteral("Все");
 const QString everyKind = QStringLiteral("Все действия");
-const QString readOnlyTip = QStringLiteral("База данных открыта только для чтения: восстановить документ нельзя.");
 const QString exportCaption = QStringLiteral("Экспорт в Excel");
 constexpr int typingDelayMs = 400;
 constexpr int progressDelayMs = 400;
 // Entries whose users one slice reads: a few tens of milliseconds on a large journal.
 constexpr qint64 usersSlice = 20000;
-
-bool readOnly() {
-    return Database::hasInstance() && Database::instance()->isReadOnly();
-}
 } // namespace
 
 JournalDialog::JournalDialog(QWidget* parent)
@@ -73,8 +68,8 @@ JournalDialog::JournalDialog(QWidget* parent)
     for (QComboBox* box : {ui->comboBoxUser, ui->comboBoxKind})
         connect(box, qOverload<int>(&QComboBox::currentIndexChanged), this, &JournalDialog::applyFilter);
 
-    if (readOnly())
-        ui->pushButtonRestore->setToolTip(readOnlyTip);
+    // Bringing a document back writes it: a read-only run keeps the button off, with the reason.
+    WriteAccess::mark(ui->pushButtonRestore);
     DialogGeometry::restore(this);
     DialogGeometry::fitIntoScreen(this);
     applyFilter();
@@ -161,7 +156,7 @@ void JournalDialog::updateButtons() {
     const HistoryJournal::Entry* entry = currentEntry();
     const bool deletion =
         entry && entry->kindCode == DocumentHistory::code(DocumentHistory::Kind::Deleted) && entry->hasSnapshot;
-    ui->pushButtonRestore->setEnabled(deletion && !readOnly());
+    ui->pushButtonRestore->setEnabled(deletion);
     ui->pushButtonHistory->setEnabled(entry != nullptr);
 }
 
@@ -172,7 +167,7 @@ void JournalDialog::on_pushButtonHistory_clicked() {
 
 void JournalDialog::on_pushButtonRestore_clicked() {
     const HistoryJournal::Entry* entry = currentEntry();
-    if (!entry || readOnly())
+    if (!entry || !WriteAccess::allowed(ui->pushButtonRestore))
         return;
     const QString name = entry->docName.isEmpty() ? QStringLiteral("документ %1").arg(entry->profId)
                                                   : QStringLiteral("«%1»").arg(entry->docName);

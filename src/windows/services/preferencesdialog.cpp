@@ -1,7 +1,6 @@
 #include "preferencesdialog.h"
 
 #include "appkeys.h"
-#include "database.h"
 #include "ui_preferencesdialog.h"
 #include "writeaccess.h"
 
@@ -100,17 +99,15 @@ PreferencesDialog::PreferencesDialog(QWidget* parent) : QDialog(parent), ui(new 
     connect(ui->radioButtonDbServer, &QRadioButton::toggled, ui->groupBoxDbServer, &QWidget::setEnabled);
     loadOptions();
     loadDatabaseChoice();
-    // Moving the data folder moves the registry file; moving to a server copies the registry there.
-    WriteAccess::mark({ui->pushButtonMoveData, ui->pushButtonCopyData, ui->pushButtonDbMove});
+    // Moving the data folder moves the registry file; moving to a server copies the registry there;
+    // dropping old history entries deletes them.
+    WriteAccess::mark(
+        {ui->pushButtonMoveData, ui->pushButtonCopyData, ui->pushButtonDbMove, ui->pushButtonDropHistory});
 
     const QString stored = SettingsRegistry::instance()->value(Keys::dataPath).toString();
     ui->lineEditDataPath->setText(stored);
     _currentDataPath = stored.isEmpty() ? AppSettings::defaultDataPath() : stored;
     ui->tabWidget->setCurrentIndex(0);
-    if (Database::hasInstance() && Database::instance()->isReadOnly()) {
-        ui->pushButtonDropHistory->setEnabled(false);
-        ui->pushButtonDropHistory->setToolTip(QStringLiteral("База данных открыта только для чтения."));
-    }
 }
 
 PreferencesDialog::~PreferencesDialog() = default;

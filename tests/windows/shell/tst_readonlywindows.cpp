@@ -6,9 +6,11 @@
 #include "database.h"
 #include "documenteditdialog.h"
 #include "documentstable.h"
+#include "journaldialog.h"
 #include "mainwindow.h"
 #include "messagebox.h"
 #include "pgtestserver.h"
+#include "preferencesdialog.h"
 #include "registryroles.h"
 #include "scratchfilesystem.h"
 #include "testdatabase.h"
@@ -231,6 +233,35 @@ private slots:
         dialog->close();
         QTRY_VERIFY(!gone);
         QCOMPARE(MessageBox::shown().size(), boxesAtStart);
+    }
+
+    // The history's two writes, bringing a document back and dropping old entries, stay off with
+    // the reason on a read-only run, whatever the window enables for the entry chosen.
+    void historyWrites_data() {
+        QTest::addColumn<QString>("store");
+        addStores();
+    }
+
+    void historyWrites() {
+        QFETCH(QString, store);
+        StoreRun run(store, loginFor(store));
+        if (!run.skipped().isEmpty())
+            QSKIP(qPrintable(run.skipped()));
+        QVERIFY(run.window());
+        const bool readOnly = store != serverEditor;
+        JournalDialog journal(run.window());
+        auto* restore = journal.findChild<QPushButton*>(QStringLiteral("pushButtonRestore"));
+        QVERIFY(restore);
+        restore->setEnabled(true); // as for a deletion entry chosen
+        QCOMPARE(restore->isEnabled(), !readOnly);
+        if (readOnly)
+            QCOMPARE(restore->toolTip(), run.reason());
+        PreferencesDialog preferences(run.window());
+        auto* drop = preferences.findChild<QPushButton*>(QStringLiteral("pushButtonDropHistory"));
+        QVERIFY(drop);
+        QCOMPARE(drop->isEnabled(), !readOnly);
+        if (readOnly)
+            QCOMPARE(drop->toolTip(), run.reason());
     }
 };
 
