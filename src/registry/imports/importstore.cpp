@@ -227,21 +227,14 @@ private:
         if (!StoreQuery::write(_readSubjects, error))
             return false;
         while (_readSubjects.next())
-            after.subjects.append(rowOf(_readSubjects.record()));
+            after.subjects.append(DocumentHistory::valuesOf(_readSubjects.record()));
         _readFrdo.bindValue(0, id);
         if (!StoreQuery::write(_readFrdo, error))
             return false;
         if (_readFrdo.next())
-            after.frdo = rowOf(_readFrdo.record());
+            after.frdo = DocumentHistory::valuesOf(_readFrdo.record());
         _readFrdo.finish();
         return _entries.record(id, DocumentHistory::Kind::Imported, DocumentHistory::State(), after, source, error);
-    }
-
-    static QVariantMap rowOf(const QSqlRecord& record) {
-        QVariantMap row;
-        for (int i = 0; i < record.count(); ++i)
-            row.insert(record.fieldName(i), record.value(i));
-        return row;
     }
 
     bool insertDocument(QVariantMap values, qint64* id, QString* error) {

@@ -55,13 +55,14 @@ QString DocumentHistory::text(Kind kind) {
     return {};
 }
 
-namespace {
-QVariantMap valuesOf(const QSqlRecord& record) {
+QVariantMap DocumentHistory::valuesOf(const QSqlRecord& record) {
     QVariantMap values;
     for (int i = 0; i < record.count(); ++i)
         values.insert(record.fieldName(i), record.value(i));
     return values;
 }
+
+namespace {
 
 // The rows of `table` that belong to the document, in key order, by `read`.
 bool readRows(const QSqlDatabase& db, const QString& sql, qint64 profId,

@@ -6,6 +6,7 @@
 #include <QVector>
 
 class QSqlDatabase;
+class QSqlRecord;
 
 // The history of every document, in DocumentHistory: one entry per change of one document, written
 // in the transaction of the change, so that a failed write leaves none and no entry stands without
@@ -42,6 +43,8 @@ public:
         QVector<QVariantMap> subjects; // ProfDetails, in detId order
         QVariantMap frdo;              // ProfFrdo; empty when the document has no row there
     };
+    // One row of a state, as read: its values by column name.
+    static QVariantMap valuesOf(const QSqlRecord& record);
     static bool readState(const QSqlDatabase& db, qint64 profId, State* state, QString* error = nullptr);
 
     // Inside the write's savepoint or transaction, before its first statement: on a server tells
