@@ -20,7 +20,9 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QUrl>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -144,20 +146,28 @@ FilterListType filtersOf(const Options& options) {
     return filters;
 }
 
-// The problems go to stdout, one a line; whether any document fails is the exit code.
-int check(const QList<qint64>& ids) {
-    QVector<FrdoCheck::FailingDocument> failing;
+// The problems go to stdout, one a line; whether any document fails is the exit code. The lines
+// are held until the whole registry is read, so that a registry that fails half-way prints no
+// list that would pass for the complete one.
+int check(const DocumentFilter& filter) {
+    QByteArray lines;
+    bool failed = false;
     QString error;
-    if (!FrdoCheck::checkDocuments(ids, &failing, &error)) {
+    const auto take = [&](const FrdoCheck::FailingDocument& document) {
+        failed = true;
+        FrdoCheck::appendReport(document, &lines);
+    };
+    if (!FrdoCheck::checkShown(filter, take, &error)) {
         printError(QStringLiteral("database not usable: %1").arg(error));
         return BadDatabase;
     }
-    for (const QString& line : FrdoCheck::reportLines(failing)) {
-        const QByteArray bytes = line.toUtf8();
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-        std::fputc('\n', stdout);
+    if (std::fwrite(lines.constData(), 1, size_t(lines.size()), stdout) != size_t(lines.size()) ||
+        std::fflush(stdout) != 0) {
+        printError(
+            QStringLiteral("the list of problems not written: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return OutputFailed;
     }
-    return failing.isEmpty() ? Done : CheckFailed;
+    return failed ? CheckFailed : Done;
 }
 
 int run(const Options& options) {
@@ -167,15 +177,16 @@ int run(const Options& options) {
         printError(QStringLiteral("database not usable: %1").arg(error.isEmpty() ? options.db : error));
         return BadDatabase;
     }
+    const DocumentFilter filter = DocumentFilter::fromList(filtersOf(options));
+    if (options.check)
+        return check(filter);
     const QString& output = options.book.isEmpty() ? options.frdo : options.book;
     ExportFailure failure = ExportFailure::None;
     bool written = false;
     // The documents the list would show under these filters, in its own order.
-    const QList<qint64> ids = DocumentFilter::fromList(filtersOf(options)).shownIds({}, &error);
+    const QList<qint64> ids = filter.shownIds({}, &error);
     if (!error.isEmpty())
         failure = ExportFailure::Database;
-    else if (options.check)
-        return check(ids);
     else if (!options.book.isEmpty())
         written = RegistryBook::write(ids, output, &error, {}, &failure);
     else

@@ -1,6 +1,7 @@
 #include "frdocheck.h"
 
 #include "database.h"
+#include "documentfilter.h"
 #include "mzlog.h"
 #include "plausibleyears.h"
 #include "snils.h"
@@ -13,7 +14,6 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <algorithm>
 #include <memory>
 #include <sqlite3.h>
@@ -23,12 +23,18 @@ namespace {
 const QString totalHours = QStringLiteral("totalhours");
 const QString hasSubjects = QStringLiteral("hassubjects");
 
-// The row's value of a column, not copied: a check of 100,000 rows reads millions of them.
-const QVariant& cell(const QVariantMap& row, const QString& column) {
-    static const QVariant null;
-    const auto it = row.constFind(column);
-    return it == row.cend() ? null : *it;
-}
+// Every column a rule or the check list reads. A row of the check holds its cells in this order, so
+// that a rule finds its cell by place: a check of a million rows would otherwise look names up
+// tens of millions of times.
+const char* const readColumns[] = {
+    "fio1",          "fio2",          "fio3",          "attnumber",      "doctype",    "docnumber",  "issuedatefrdo",
+    "regnumberfrdo", "frdo13",        "frdo14",        "frdo15",         "begindate",  "enddate",    "studycount",
+    "birthdatefrdo", "sexismale",     "frdo21",        "frdo22",         "frdo23",     "snils",      "stateduplicate",
+    "docnameorig",   "docnumberorig", "regnumberorig", "issuedateorig",  "fio1orig",   "fio2orig",   "startdate",
+    "finishdate",    "issuedate",     "qual",          "showtotalcount", "totalhours", "hassubjects"};
+constexpr int columnCount = int(sizeof(readColumns) / sizeof(*readColumns));
+
+static_assert(columnCount <= 64, "the dates worked out are marked in one 64-bit word");
 
 bool isBlank(const QVariant& value) {
     if (value.type() == QVariant::String) {
@@ -38,12 +44,8 @@ bool isBlank(const QVariant& value) {
     return value.toString().trimmed().isEmpty();
 }
 
-QString textOf(const QVariantMap& row, const QString& column) {
-    return cell(row, column).toString().trimmed();
-}
-
-bool isFilled(const QVariantMap& row, const QString& column) {
-    return !isBlank(cell(row, column));
+QString textOf(const QVariant& value) {
+    return value.toString().trimmed();
 }
 
 // Stored dates are nearly always "yyyy-MM-dd"; only the rest goes through every accepted layout.
@@ -58,12 +60,78 @@ QDate dateOf(const QVariant& value) {
     return ValueText::dateFromValue(value);
 }
 
-QDate dateOf(const QVariantMap& row, const QString& column) {
-    return dateOf(cell(row, column));
+// What the SNILS rules ask of one number, by the import's own rules.
+struct SnilsFacts {
+    bool empty = true;    // nothing but blanks
+    bool noDigits = true; // not eleven digits with blanks and dashes
+    bool placeholder = false;
+    bool valid = false;
+};
+
+SnilsFacts snilsFacts(const QVariant& value) {
+    SnilsFacts facts;
+    const QString text = textOf(value);
+    facts.empty = text.isEmpty();
+    const QString digits = Snils::digits(text);
+    facts.noDigits = digits.isEmpty();
+    // The digits are their own digits: the import's rules read them as they read the text.
+    facts.placeholder = !facts.noDigits && Snils::isPlaceholder(digits);
+    facts.valid = !facts.noDigits && !facts.placeholder && Snils::isValid(digits);
+    return facts;
 }
 
-bool isDuplicate(const QVariantMap& row) {
-    return cell(row, QStringLiteral("stateduplicate")).toInt() >= 1;
+// A document's cells by their place in readColumns, NULL (or a column not read) as an invalid
+// variant, and what several rules derive from the same cell, worked out once per document.
+class Cells {
+public:
+    Cells() : _values(columnCount) {}
+    const QVariant& at(int place) const { return _values.at(place); }
+    // The cell to replace; what was derived from the document before is forgotten.
+    QVariant& replace(int place) {
+        _datesKnown = 0;
+        _snilsKnown = false;
+        return _values[place];
+    }
+    QDate date(int place) const {
+        const quint64 bit = quint64(1) << place;
+        if (!(_datesKnown & bit)) {
+            _dates[place] = dateOf(_values.at(place));
+            _datesKnown |= bit;
+        }
+        return _dates[place];
+    }
+    const SnilsFacts& snils(int place) const {
+        if (!_snilsKnown) {
+            _snils = snilsFacts(_values.at(place));
+            _snilsKnown = true;
+        }
+        return _snils;
+    }
+
+private:
+    QVector<QVariant> _values;
+    mutable QDate _dates[columnCount];
+    mutable quint64 _datesKnown = 0;
+    mutable SnilsFacts _snils;
+    mutable bool _snilsKnown = false;
+};
+
+int placeOf(const QString& column) {
+    for (int i = 0; i < columnCount; ++i)
+        if (column == QLatin1String(readColumns[i]))
+            return i;
+    qFatal("an FRDO rule reads a column the check does not read: %s", qPrintable(column));
+    return 0;
+}
+
+Cells cellsOf(const QVariantMap& row) {
+    Cells cells;
+    for (int i = 0; i < columnCount; ++i) {
+        const auto it = row.constFind(QLatin1String(readColumns[i]));
+        if (it != row.cend())
+            cells.replace(i) = *it;
+    }
+    return cells;
 }
 
 // The export writes the hours as a 32-bit number: anything else would reach the registry as 0.
@@ -73,22 +141,38 @@ bool isPositiveWhole(const QString& text) {
     return ok && hours > 0;
 }
 
-using Check = std::function<bool(const QVariantMap&)>;
+using Check = std::function<bool(const Cells&)>;
 
-FrdoRule rule(const char* id, const QString& text, const QStringList& columns, Check passes) {
-    return {QLatin1String(id), text, columns, std::move(passes)};
+// A rule as the check runs it: its columns already resolved to places.
+struct Rule {
+    QString id;
+    QString text;
+    QStringList columns;
+    Check passes;
+};
+
+Rule rule(const QString& id, const QString& text, const QStringList& columns, Check passes) {
+    return {id, text, columns, std::move(passes)};
+}
+
+Rule rule(const char* id, const QString& text, const QStringList& columns, Check passes) {
+    return rule(QLatin1String(id), text, columns, std::move(passes));
 }
 
 // `earlier` must come before `later` (or be the same day when `sameDayPasses`). A date that is
 // not set or cannot be read is not compared: its own rule reports it.
 Check inOrder(const QString& earlier, const QString& later, bool sameDayPasses) {
-    return [earlier, later, sameDayPasses](const QVariantMap& row) {
-        const QDate first = dateOf(row, earlier);
-        const QDate second = dateOf(row, later);
-        if (!first.isValid() || !second.isValid())
+    return [first = placeOf(earlier), second = placeOf(later), sameDayPasses](const Cells& row) {
+        const QDate from = row.date(first);
+        const QDate to = row.date(second);
+        if (!from.isValid() || !to.isValid())
             return true;
-        return sameDayPasses ? first <= second : first < second;
+        return sameDayPasses ? from <= to : from < to;
     };
+}
+
+Check filled(const QString& column) {
+    return [at = placeOf(column)](const Cells& row) { return !isBlank(row.at(at)); };
 }
 
 // A column of the FRDO table and the column of the registry it is written from (lower case, as
@@ -144,100 +228,110 @@ QString ruleId(const char* kind, const char* column) {
     return QLatin1String(kind) + QLatin1Char(':') + QLatin1String(column);
 }
 
-QVector<FrdoRule> makeRegistryRules() {
-    QVector<FrdoRule> rules;
+void addDateRules(QVector<Rule>* rules) {
+    for (const FrdoColumn& c : dateColumns) {
+        const QString column = QLatin1String(c.column);
+        const int at = placeOf(column);
+        rules->append(rule(ruleId("date", c.column), QStringLiteral("Не читается дата: ") + QString::fromUtf8(c.header),
+                           {column}, [at](const Cells& row) {
+                               const QVariant& value = row.at(at);
+                               return isBlank(value) || row.date(at).isValid();
+                           }));
+        rules->append(rule(ruleId("range", c.column),
+                           QStringLiteral("Дата вне допустимого диапазона: ") + QString::fromUtf8(c.header), {column},
+                           [at](const Cells& row) {
+                               const QDate date = row.date(at);
+                               return !date.isValid() || PlausibleYears::contains(date);
+                           }));
+    }
+}
+
+void addSnilsRules(QVector<Rule>* rules) {
+    const QString snils = QStringLiteral("snils");
+    const int at = placeOf(snils);
+    rules->append(rule("snilsDigits", QStringLiteral("СНИЛС не из одиннадцати цифр"), {snils},
+                       [at](const Cells& row) { return row.snils(at).empty || !row.snils(at).noDigits; }));
+    rules->append(
+        rule("snilsCheck", QStringLiteral("Неверное контрольное число СНИЛС"), {snils}, [at](const Cells& row) {
+            const SnilsFacts& facts = row.snils(at);
+            return facts.noDigits || facts.placeholder || facts.valid;
+        }));
+    rules->append(rule("snilsPlaceholder", QStringLiteral("СНИЛС из одних нулей"), {snils},
+                       [at](const Cells& row) { return !row.snils(at).placeholder; }));
+}
+
+void addOrderRules(QVector<Rule>* rules) {
+    const QString birth = QStringLiteral("birthdatefrdo"), begin = QStringLiteral("begindate"),
+                  end = QStringLiteral("enddate"), issue = QStringLiteral("issuedatefrdo");
+    rules->append(rule("birthNotBeforeStart", QStringLiteral("Дата рождения не раньше начала обучения"), {birth, begin},
+                       inOrder(birth, begin, false)));
+    rules->append(rule("startAfterEnd", QStringLiteral("Начало обучения позже его окончания"), {begin, end},
+                       inOrder(begin, end, true)));
+    rules->append(rule("endAfterIssue", QStringLiteral("Дата выдачи раньше окончания обучения"), {end, issue},
+                       inOrder(end, issue, true)));
+    rules->append(rule("tooYoung", QStringLiteral("На дату выдачи получателю нет 14 лет"), {birth, issue},
+                       [born = placeOf(birth), issued = placeOf(issue)](const Cells& row) {
+                           const QDate birthDay = row.date(born);
+                           const QDate issueDay = row.date(issued);
+                           return !birthDay.isValid() || !issueDay.isValid() || birthDay.addYears(14) <= issueDay;
+                       }));
+}
+
+void addDuplicateRules(QVector<Rule>* rules) {
+    const QString duplicate = QStringLiteral("stateduplicate");
+    const int state = placeOf(duplicate);
+    const auto isDuplicate = [state](const Cells& row) { return row.at(state).toInt() >= 1; };
+    for (const FrdoColumn& c : originalColumns) {
+        const QString column = QLatin1String(c.column);
+        rules->append(rule(ruleId("original", c.column),
+                           QStringLiteral("Дубликат без данных оригинала: ") + QString::fromUtf8(c.header),
+                           {column, duplicate}, [isDuplicate, at = placeOf(column)](const Cells& row) {
+                               return !isDuplicate(row) || !isBlank(row.at(at));
+                           }));
+    }
+    const QString originalIssue = QStringLiteral("issuedateorig");
+    const int at = placeOf(originalIssue);
+    rules->append(rule("date:issuedateorig", QStringLiteral("Не читается дата: Дата выдачи (оригинала)"),
+                       {originalIssue, duplicate}, [isDuplicate, at](const Cells& row) {
+                           return !isDuplicate(row) || isBlank(row.at(at)) || row.date(at).isValid();
+                       }));
+    rules->append(rule("range:issuedateorig", QStringLiteral("Дата вне допустимого диапазона: Дата выдачи (оригинала)"),
+                       {originalIssue, duplicate}, [isDuplicate, at](const Cells& row) {
+                           return !isDuplicate(row) || !row.date(at).isValid() ||
+                                  PlausibleYears::contains(row.date(at));
+                       }));
+}
+
+QVector<Rule> makeRegistryRules() {
+    QVector<Rule> rules;
     for (const FrdoColumn& c : requiredColumns) {
         const QString column = QLatin1String(c.column);
         // Sex is stored as +1 / -1; 0 writes an empty cell.
-        Check filled = column == QLatin1String("sexismale")
-                           ? Check([column](const QVariantMap& row) { return cell(row, column).toInt() != 0; })
-                           : Check([column](const QVariantMap& row) { return isFilled(row, column); });
-        rules.append({ruleId("filled", c.column),
-                      QStringLiteral("Не заполнено: ") + QString::fromUtf8(c.header),
-                      {column},
-                      std::move(filled)});
+        Check passes = column == QLatin1String("sexismale")
+                           ? Check([at = placeOf(column)](const Cells& row) { return row.at(at).toInt() != 0; })
+                           : filled(column);
+        rules.append(rule(ruleId("filled", c.column), QStringLiteral("Не заполнено: ") + QString::fromUtf8(c.header),
+                          {column}, std::move(passes)));
     }
-    for (const FrdoColumn& c : dateColumns) {
-        const QString column = QLatin1String(c.column);
-        rules.append({ruleId("date", c.column),
-                      QStringLiteral("Не читается дата: ") + QString::fromUtf8(c.header),
-                      {column},
-                      [column](const QVariantMap& row) {
-                          const QVariant& value = cell(row, column);
-                          return isBlank(value) || dateOf(value).isValid();
-                      }});
-        rules.append({ruleId("range", c.column),
-                      QStringLiteral("Дата вне допустимого диапазона: ") + QString::fromUtf8(c.header),
-                      {column},
-                      [column](const QVariantMap& row) {
-                          const QDate date = dateOf(row, column);
-                          return !date.isValid() || PlausibleYears::contains(date);
-                      }});
-    }
-    const QString snils = QStringLiteral("snils");
-    rules.append(
-        rule("snilsDigits", QStringLiteral("СНИЛС не из одиннадцати цифр"), {snils}, [snils](const QVariantMap& row) {
-            const QString text = textOf(row, snils);
-            return text.isEmpty() || !Snils::digits(text).isEmpty();
-        }));
-    rules.append(rule("snilsCheck", QStringLiteral("Неверное контрольное число СНИЛС"), {snils},
-                      [snils](const QVariantMap& row) {
-                          const QString text = textOf(row, snils);
-                          return Snils::digits(text).isEmpty() || Snils::isPlaceholder(text) || Snils::isValid(text);
-                      }));
-    rules.append(rule("snilsPlaceholder", QStringLiteral("СНИЛС из одних нулей"), {snils},
-                      [snils](const QVariantMap& row) { return !Snils::isPlaceholder(textOf(row, snils)); }));
-    const QString birth = QStringLiteral("birthdatefrdo"), begin = QStringLiteral("begindate"),
-                  end = QStringLiteral("enddate"), issue = QStringLiteral("issuedatefrdo");
-    rules.append(rule("birthNotBeforeStart", QStringLiteral("Дата рождения не раньше начала обучения"), {birth, begin},
-                      inOrder(birth, begin, false)));
-    rules.append(rule("startAfterEnd", QStringLiteral("Начало обучения позже его окончания"), {begin, end},
-                      inOrder(begin, end, true)));
-    rules.append(rule("endAfterIssue", QStringLiteral("Дата выдачи раньше окончания обучения"), {end, issue},
-                      inOrder(end, issue, true)));
-    rules.append(rule("tooYoung", QStringLiteral("На дату выдачи получателю нет 14 лет"), {birth, issue},
-                      [birth, issue](const QVariantMap& row) {
-                          const QDate born = dateOf(row, birth);
-                          const QDate issued = dateOf(row, issue);
-                          return !born.isValid() || !issued.isValid() || born.addYears(14) <= issued;
-                      }));
-    const QString duplicate = QStringLiteral("stateduplicate");
-    for (const FrdoColumn& c : originalColumns) {
-        const QString column = QLatin1String(c.column);
-        rules.append({ruleId("original", c.column),
-                      QStringLiteral("Дубликат без данных оригинала: ") + QString::fromUtf8(c.header),
-                      {column, duplicate},
-                      [column](const QVariantMap& row) { return !isDuplicate(row) || isFilled(row, column); }});
-    }
-    const QString originalIssue = QStringLiteral("issuedateorig");
-    rules.append(rule("date:issuedateorig", QStringLiteral("Не читается дата: Дата выдачи (оригинала)"),
-                      {originalIssue, duplicate}, [originalIssue](const QVariantMap& row) {
-                          return !isDuplicate(row) || !isFilled(row, originalIssue) ||
-                                 dateOf(row, originalIssue).isValid();
-                      }));
-    rules.append(rule("range:issuedateorig", QStringLiteral("Дата вне допустимого диапазона: Дата выдачи (оригинала)"),
-                      {originalIssue, duplicate}, [originalIssue](const QVariantMap& row) {
-                          const QDate date = dateOf(row, originalIssue);
-                          return !isDuplicate(row) || !date.isValid() || PlausibleYears::contains(date);
-                      }));
+    addDateRules(&rules);
+    addSnilsRules(&rules);
+    addOrderRules(&rules);
+    addDuplicateRules(&rules);
     const QString hours = QStringLiteral("studycount");
     // An empty count is reported as not filled, once.
     rules.append(rule("hoursWhole", QStringLiteral("Срок обучения не целое положительное число часов"), {hours},
-                      [hours](const QVariantMap& row) {
-                          const QString text = textOf(row, hours);
+                      [at = placeOf(hours)](const Cells& row) {
+                          const QString text = textOf(row.at(at));
                           return text.isEmpty() || isPositiveWhole(text);
                       }));
     return rules;
 }
 
-QVector<FrdoRule> makeCertificateRules() {
+QVector<Rule> makeCertificateRules() {
     const QString start = QStringLiteral("startdate"), finish = QStringLiteral("finishdate"),
                   issue = QStringLiteral("issuedate"), name = QStringLiteral("fio2"),
                   patronymic = QStringLiteral("fio3"), qual = QStringLiteral("qual"),
                   showTotal = QStringLiteral("showtotalcount");
-    const auto filled = [](const QString& column) {
-        return [column](const QVariantMap& row) { return isFilled(row, column); };
-    };
     return {
         rule("finishBeforeStart", QStringLiteral("Обучение заканчивается раньше, чем начинается"), {start, finish},
              inOrder(start, finish, true)),
@@ -249,41 +343,96 @@ QVector<FrdoRule> makeCertificateRules() {
         // The total is printed from the appendix: without hours it prints 0.
         rule("zeroTotalHours", QStringLiteral("Печатается итог часов, а в приложении их 0"),
              {showTotal, totalHours, hasSubjects},
-             [showTotal](const QVariantMap& row) {
-                 return cell(row, showTotal).toInt() <= 0 ||
-                        (cell(row, hasSubjects).toBool() && cell(row, totalHours).toDouble() > 0);
+             [shown = placeOf(showTotal), total = placeOf(totalHours), any = placeOf(hasSubjects)](const Cells& row) {
+                 return row.at(shown).toInt() <= 0 || (row.at(any).toBool() && row.at(total).toDouble() > 0);
              }),
     };
 }
 
+const QVector<Rule>& checkedRegistryRules() {
+    static const QVector<Rule> rules = makeRegistryRules();
+    return rules;
+}
+
+QVector<FrdoRule> asFrdoRules(const QVector<Rule>& rules) {
+    QVector<FrdoRule> found;
+    for (const Rule& r : rules)
+        found.append(
+            {r.id, r.text, r.columns, [passes = r.passes](const QVariantMap& row) { return passes(cellsOf(row)); }});
+    return found;
+}
+
 // The columns a check statement reads besides the rules' own: the document's name and number for
-// the list, whether it has an FRDO row, and its appendix.
+// the list.
 const char* const listedColumns[] = {"fio1", "fio2", "fio3", "attnumber"};
+
+// The columns of the registry rules and the list, each once, in the order the statement reads them.
+QStringList checkedColumns() {
+    QStringList columns;
+    for (const char* column : listedColumns)
+        columns.append(QLatin1String(column));
+    for (const Rule& r : checkedRegistryRules())
+        for (const QString& column : r.columns)
+            if (!columns.contains(column))
+                columns.append(column);
+    return columns;
+}
 
 QString noFrdoText() {
     return QStringLiteral("Нет данных ФРДО");
 }
 
-// One statement over the chosen documents. The appendix is summed only when a rule reads it:
-// summing a large registry's appendices costs more than the rest of the check.
-QString checkStatement(QStringList columns) {
-    const bool appendix = columns.removeAll(totalHours) + columns.removeAll(hasSubjects) > 0;
-    QStringList selected{QStringLiteral("d.profId AS profid"), QStringLiteral("f.profId IS NOT NULL AS hasfrdo")};
-    if (appendix)
-        selected << QStringLiteral("COALESCE(s.total, 0) AS totalhours")
-                 << QStringLiteral("COALESCE(s.n, 0) > 0 AS hassubjects");
-    selected += columns;
+// What a statement of the check reads of one document.
+struct CheckRow {
+    qint64 id = 0;
+    bool hasFrdo = false;
+    Cells cells;
+    // The list's own texts of the name, the qualification and the issue and edit dates, as
+    // DocumentFilter::shownIds() reads them (read only when a filter needs them).
+    QString shown[4];
+};
+enum { ShownFio, ShownQual, ShownIssue, ShownEdit, ShownCount };
+// profid and hasfrdo come first in every check statement.
+constexpr int firstCell = 2;
+
+// One statement over the chosen documents. The appendix is never read: no registry rule needs it,
+// and summing a large registry's appendices costs more than the rest of the check.
+QString idsStatement(const QStringList& columns) {
     const QString ids = SqlDialect::idsFromJson(QSqlDatabase::database(), QStringLiteral("?"));
-    QString statement =
-        QStringLiteral("WITH chosen AS (SELECT DISTINCT value AS id FROM (%1) AS ids) SELECT ").arg(ids) +
-        selected.join(QStringLiteral(", ")) +
-        QStringLiteral(" FROM chosen INNER JOIN ProfDocuments d ON d.profId = chosen.id "
-                       "LEFT JOIN ProfFrdo f ON f.profId = d.profId");
-    if (appendix)
-        statement += QStringLiteral(" LEFT JOIN (SELECT profId, SUM(COALESCE(count, 0)) AS total, COUNT(*) AS n "
-                                    "FROM ProfDetails WHERE profId IN (SELECT id FROM chosen) GROUP BY profId) s "
-                                    "ON s.profId = d.profId");
-    return statement;
+    return QStringLiteral("WITH chosen AS (SELECT DISTINCT value AS id FROM (%1) AS ids) SELECT d.profId AS profid, "
+                          "f.profId IS NOT NULL AS hasfrdo, ")
+               .arg(ids) +
+           columns.join(QStringLiteral(", ")) +
+           QStringLiteral(" FROM chosen INNER JOIN ProfDocuments d ON d.profId = chosen.id "
+                          "LEFT JOIN ProfFrdo f ON f.profId = d.profId");
+}
+
+// The list's columns are the only ones of ProfDocuments the check reads; the rest are ProfFrdo's.
+bool isDocumentColumn(const QString& column) {
+    return std::any_of(std::begin(listedColumns), std::end(listedColumns),
+                       [&column](const char* own) { return column == QLatin1String(own); });
+}
+
+// The documents the list shows, newest first, as shownIds() orders them. With a filter the list's
+// view is joined, so that both agree on the texts the filter reads; its columns are renamed so that
+// they cannot be taken for the table's. Without one the view's own condition is enough, and the
+// rows come in the table's order with no lookup.
+QString shownDocumentsStatement(const QStringList& columns, bool filtered) {
+    if (!filtered)
+        return QStringLiteral("SELECT profId, %1 FROM ProfDocuments WHERE IFNULL(isTemplate, 0) != 1 "
+                              "ORDER BY profId DESC")
+            .arg(columns.join(QStringLiteral(", ")));
+    return QStringLiteral("SELECT d.profId, %1, v.shownfio, v.shownqual, v.shownissue, v.shownedit FROM "
+                          "(SELECT profId AS shownid, fio AS shownfio, qual AS shownqual, issueDate AS shownissue, "
+                          "editDate AS shownedit FROM ViewProfDocuments) v "
+                          "INNER JOIN ProfDocuments d ON d.profId = v.shownid ORDER BY v.shownid DESC")
+        .arg(columns.join(QStringLiteral(", ")));
+}
+
+// The FRDO rows in the same order, merged with the documents' instead of looked up one by one.
+QString frdoRowsStatement(const QStringList& columns) {
+    return QStringLiteral("SELECT profId, %1 FROM ProfFrdo ORDER BY profId DESC")
+        .arg(columns.join(QStringLiteral(", ")));
 }
 
 // A value as the rules read it: NULL as an invalid variant.
@@ -302,35 +451,46 @@ QVariant cellValue(sqlite3_stmt* statement, int column) {
     }
 }
 
-// Runs `sql` over the ids and hands each row to `take` in one map whose values are replaced in
-// place, so that no row allocates its keys. The driver's own rows cost more than the rules.
+// As the list reads a cell: SQLite's own text of the value, a NULL as a null string.
+QString cellText(sqlite3_stmt* statement, int column) {
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return bytes ? QString::fromUtf8(bytes, sqlite3_column_bytes(statement, column)) : QString();
+}
+
+QVector<int> placesOf(const QStringList& columns) {
+    QVector<int> places;
+    for (const QString& column : columns)
+        places.append(placeOf(column));
+    return places;
+}
+
+using TakeRow = std::function<void(const CheckRow&)>;
+
 // The same through the driver, for a registry on a server.
-bool readServerRows(const QString& sql, const QList<qint64>& ids, const std::function<void(const QVariantMap&)>& take,
+bool readServerRows(const QString& sql, const QString& ids, const QVector<int>& places, const TakeRow& take,
                     QString* error) {
     QSqlQuery query(QSqlDatabase::database());
     query.setForwardOnly(true);
     if (!StoreQuery::prepare(query, sql, error))
         return false;
-    query.addBindValue(SqlDialect::jsonIds(ids));
+    query.addBindValue(ids);
     if (!StoreQuery::write(query, error))
         return false;
-    QVariantMap row;
-    QVector<QVariantMap::iterator> cells;
-    const QSqlRecord record = query.record();
-    for (int i = 0; i < record.count(); ++i)
-        cells.append(row.insert(record.fieldName(i).toLower(), QVariant()));
+    CheckRow row;
     while (query.next()) {
-        for (int i = 0; i < cells.size(); ++i)
-            *cells.at(i) = query.isNull(i) ? QVariant() : query.value(i);
+        row.id = query.value(0).toLongLong();
+        row.hasFrdo = query.value(1).toInt() != 0;
+        for (int i = 0; i < places.size(); ++i)
+            row.cells.replace(places.at(i)) = query.isNull(firstCell + i) ? QVariant() : query.value(firstCell + i);
         take(row);
     }
     return !query.lastError().isValid() || StoreQuery::failed(query, error);
 }
 
-bool readRows(const QString& sql, const QList<qint64>& ids, const std::function<void(const QVariantMap&)>& take,
+// Runs `sql` (with `json` bound to its one parameter, when given) and hands each row to `take` in
+// one CheckRow whose cells are replaced in place, so that no row allocates its vector.
+bool readRows(const QString& sql, const QByteArray& json, const QVector<int>& places, const TakeRow& take,
               QString* error) {
-    if (SqlDialect::isServer())
-        return readServerRows(sql, ids, take, error);
     sqlite3* db = Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
     if (!db)
         return StoreQuery::fail(error, QStringLiteral("no open registry"));
@@ -341,30 +501,99 @@ bool readRows(const QString& sql, const QList<qint64>& ids, const std::function<
         return fail();
     }
     const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
-    const QByteArray json = SqlDialect::jsonIds(ids).toLatin1();
-    if (sqlite3_bind_text(raw, 1, json.constData(), json.size(), SQLITE_STATIC) != SQLITE_OK)
+    if (!json.isNull() && sqlite3_bind_text(raw, 1, json.constData(), json.size(), SQLITE_STATIC) != SQLITE_OK)
         return fail();
-    QVariantMap row;
-    QVector<QVariantMap::iterator> cells;
-    for (int i = 0; i < sqlite3_column_count(raw); ++i)
-        cells.append(row.insert(QString::fromUtf8(sqlite3_column_name(raw, i)).toLower(), QVariant()));
+    CheckRow row;
     int result = SQLITE_OK;
     while ((result = sqlite3_step(raw)) == SQLITE_ROW) {
-        for (int i = 0; i < cells.size(); ++i)
-            *cells.at(i) = cellValue(raw, i);
+        row.id = sqlite3_column_int64(raw, 0);
+        row.hasFrdo = sqlite3_column_int(raw, 1) != 0;
+        for (int i = 0; i < places.size(); ++i)
+            row.cells.replace(places.at(i)) = cellValue(raw, firstCell + i);
         take(row);
     }
     return result == SQLITE_DONE || fail();
 }
 
-QString joinedName(const QVariantMap& row) {
+using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+
+Statement prepared(sqlite3* db, const QString& sql) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        raw = nullptr;
+    }
+    return Statement(raw, sqlite3_finalize);
+}
+
+// The documents the list shows and their FRDO rows, two scans in the same order merged into one
+// CheckRow per document.
+bool readShownRows(bool filtered, const TakeRow& take, QString* error) {
+    sqlite3* db = Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
+    if (!db)
+        return StoreQuery::fail(error, QStringLiteral("no open registry"));
+    const auto fail = [&] { return StoreQuery::fail(error, QString::fromUtf8(sqlite3_errmsg(db))); };
+    QStringList ownColumns, frdoColumns;
+    for (const QString& column : checkedColumns())
+        (isDocumentColumn(column) ? ownColumns : frdoColumns).append(column);
+    const Statement documents = prepared(db, shownDocumentsStatement(ownColumns, filtered));
+    if (!documents)
+        return fail();
+    const Statement frdo = prepared(db, frdoRowsStatement(frdoColumns));
+    if (!frdo)
+        return fail();
+    const QVector<int> ownPlaces = placesOf(ownColumns), frdoPlaces = placesOf(frdoColumns);
+    const int shownAt = 1 + ownPlaces.size();
+    CheckRow row;
+    int frdoStep = sqlite3_step(frdo.get());
+    int step = SQLITE_OK;
+    while ((step = sqlite3_step(documents.get())) == SQLITE_ROW) {
+        row.id = sqlite3_column_int64(documents.get(), 0);
+        for (int i = 0; i < ownPlaces.size(); ++i)
+            row.cells.replace(ownPlaces.at(i)) = cellValue(documents.get(), 1 + i);
+        if (filtered)
+            for (int i = 0; i < ShownCount; ++i)
+                row.shown[i] = cellText(documents.get(), shownAt + i);
+        while (frdoStep == SQLITE_ROW && sqlite3_column_int64(frdo.get(), 0) > row.id)
+            frdoStep = sqlite3_step(frdo.get());
+        if (frdoStep != SQLITE_ROW && frdoStep != SQLITE_DONE)
+            return fail();
+        row.hasFrdo = frdoStep == SQLITE_ROW && sqlite3_column_int64(frdo.get(), 0) == row.id;
+        if (row.hasFrdo)
+            for (int i = 0; i < frdoPlaces.size(); ++i)
+                row.cells.replace(frdoPlaces.at(i)) = cellValue(frdo.get(), 1 + i);
+        take(row);
+    }
+    return step == SQLITE_DONE || fail();
+}
+
+QString joinedName(const Cells& row) {
     QStringList parts;
     for (const char* column : {"fio1", "fio2", "fio3"}) {
-        const QString part = textOf(row, QLatin1String(column));
+        const QString part = textOf(row.at(placeOf(QLatin1String(column))));
         if (!part.isEmpty())
             parts.append(part);
     }
     return parts.join(QLatin1Char(' '));
+}
+
+// The document of a row with its problems by the registry rules; no problems when it passes.
+FrdoCheck::FailingDocument documentOf(const CheckRow& row) {
+    FrdoCheck::FailingDocument document;
+    if (!row.hasFrdo) {
+        document.problems.append({QStringLiteral("noFrdo"), noFrdoText(), {}});
+    } else {
+        for (const Rule& r : checkedRegistryRules())
+            if (!r.passes(row.cells))
+                document.problems.append({r.id, r.text, r.columns});
+        if (document.problems.isEmpty())
+            return document;
+    }
+    document.id = row.id;
+    document.name = joinedName(row.cells);
+    static const int attNumber = placeOf(QStringLiteral("attnumber"));
+    document.attNumber = textOf(row.cells.at(attNumber));
+    return document;
 }
 
 // One line of the report stays one line with its four fields.
@@ -374,15 +603,20 @@ QString oneField(QString text) {
             c = QLatin1Char(' ');
     return text;
 }
+
+QString reportHead(const FrdoCheck::FailingDocument& document) {
+    return QString::number(document.id) + QLatin1Char('\t') + oneField(document.name) + QLatin1Char('\t') +
+           oneField(document.attNumber) + QLatin1Char('\t');
+}
 } // namespace
 
 const QVector<FrdoRule>& FrdoCheck::registryRules() {
-    static const QVector<FrdoRule> rules = makeRegistryRules();
+    static const QVector<FrdoRule> rules = asFrdoRules(checkedRegistryRules());
     return rules;
 }
 
 const QVector<FrdoRule>& FrdoCheck::certificateRules() {
-    static const QVector<FrdoRule> rules = makeCertificateRules();
+    static const QVector<FrdoRule> rules = asFrdoRules(makeCertificateRules());
     return rules;
 }
 
@@ -398,36 +632,22 @@ bool FrdoCheck::checkDocuments(const QList<qint64>& ids, QVector<FailingDocument
     failing->clear();
     if (ids.isEmpty())
         return true;
-    const QVector<FrdoRule>& rules = registryRules();
-    QStringList columns;
-    for (const char* column : listedColumns)
-        columns.append(QLatin1String(column));
-    for (const FrdoRule& r : rules)
-        for (const QString& column : r.columns)
-            if (!columns.contains(column))
-                columns.append(column);
-
+    const QStringList columns = checkedColumns();
     QHash<qint64, int> order;
     order.reserve(ids.size());
     for (int i = ids.size() - 1; i >= 0; --i)
         order.insert(ids.at(i), i); // a repeated id keeps its first place; it is reported once
     QVector<QPair<int, FailingDocument>> found;
-    const QString profId = QStringLiteral("profid"), hasFrdo = QStringLiteral("hasfrdo"),
-                  attNumber = QStringLiteral("attnumber");
-    const auto take = [&](const QVariantMap& row) {
-        QVector<FrdoProblem> problems = cell(row, hasFrdo).toInt() != 0
-                                            ? FrdoCheck::problems(row, rules)
-                                            : QVector<FrdoProblem>{{QStringLiteral("noFrdo"), noFrdoText(), {}}};
-        if (problems.isEmpty())
-            return;
-        FailingDocument document;
-        document.id = cell(row, profId).toLongLong();
-        document.name = joinedName(row);
-        document.attNumber = textOf(row, attNumber);
-        document.problems = std::move(problems);
-        found.append({order.value(document.id), std::move(document)});
+    const auto take = [&](const CheckRow& row) {
+        FailingDocument document = documentOf(row);
+        if (!document.problems.isEmpty())
+            found.append({order.value(document.id), std::move(document)});
     };
-    if (!readRows(checkStatement(columns), ids, take, error))
+    const QString sql = idsStatement(columns);
+    const QString json = SqlDialect::jsonIds(ids);
+    const bool read = SqlDialect::isServer() ? readServerRows(sql, json, placesOf(columns), take, error)
+                                             : readRows(sql, json.toLatin1(), placesOf(columns), take, error);
+    if (!read)
         return false;
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     failing->reserve(found.size());
@@ -436,13 +656,50 @@ bool FrdoCheck::checkDocuments(const QList<qint64>& ids, QVector<FailingDocument
     return true;
 }
 
+bool FrdoCheck::checkShown(const DocumentFilter& filter, const std::function<void(const FailingDocument&)>& take,
+                           QString* error) {
+    if (SqlDialect::isServer()) {
+        // The list's own reading and the check by ids: a server gives no rows by rowid order.
+        QString reason;
+        const QList<qint64> ids = filter.shownIds({}, &reason);
+        if (!reason.isEmpty())
+            return StoreQuery::fail(error, reason);
+        QVector<FailingDocument> failing;
+        if (!checkDocuments(ids, &failing, error))
+            return false;
+        for (const FailingDocument& document : failing)
+            take(document);
+        return true;
+    }
+    const bool filtered = !filter.isEmpty();
+    const auto takeRow = [&](const CheckRow& row) {
+        // The conditions exactly as shownIds() applies them to the same texts.
+        if (filtered && !(filter.acceptsFio(row.shown[ShownFio]) && filter.acceptsQual(row.shown[ShownQual]) &&
+                          filter.acceptsIssueDay(ValueText::dayNumber(row.shown[ShownIssue])) &&
+                          filter.acceptsEditDay(ValueText::dayNumber(row.shown[ShownEdit]))))
+            return;
+        const FailingDocument document = documentOf(row);
+        if (!document.problems.isEmpty())
+            take(document);
+    };
+    return readShownRows(filtered, takeRow, error);
+}
+
 QStringList FrdoCheck::reportLines(const QVector<FailingDocument>& failing) {
     QStringList lines;
     for (const FailingDocument& document : failing) {
-        const QString head = QString::number(document.id) + QLatin1Char('\t') + oneField(document.name) +
-                             QLatin1Char('\t') + oneField(document.attNumber) + QLatin1Char('\t');
+        const QString head = reportHead(document);
         for (const FrdoProblem& problem : document.problems)
             lines.append(head + oneField(problem.text));
     }
     return lines;
+}
+
+void FrdoCheck::appendReport(const FailingDocument& document, QByteArray* out) {
+    const QByteArray head = reportHead(document).toUtf8();
+    for (const FrdoProblem& problem : document.problems) {
+        out->append(head);
+        out->append(oneField(problem.text).toUtf8());
+        out->append('\n');
+    }
 }

@@ -7,6 +7,8 @@
 #include <QVector>
 #include <functional>
 
+class DocumentFilter;
+
 // One way a document would be refused by the federal registry of education documents, or would
 // print a wrong certificate. `columns` are the columns of ProfDocuments / ProfFrdo the rule reads,
 // in lower case as the rows carry them, so that a dialog can mark the field that holds them.
@@ -52,6 +54,13 @@ struct FailingDocument {
 // under a second); only the failing ones are returned, in the order of `ids`. A document without a
 // ProfFrdo row fails with "Нет данных ФРДО". False with the reason when the registry cannot be read.
 bool checkDocuments(const QList<qint64>& ids, QVector<FailingDocument>* failing, QString* error);
+// Checks by the registry rules every document the list shows under `filter`, in the list's own
+// order (DocumentFilter::shownIds(): newest first), in one pass over the registry, handing each
+// failing one to `take` as it is read, so that a million documents are never held at once. False
+// with the reason when the registry cannot be read; `take` may have had some documents by then.
+bool checkShown(const DocumentFilter& filter, const std::function<void(const FailingDocument&)>& take, QString* error);
 // One line per problem, tab-separated: id, name, series/number, problem text.
 QStringList reportLines(const QVector<FailingDocument>& failing);
+// The same lines of one document, each in UTF-8 with its line end, appended to `out`.
+void appendReport(const FailingDocument& document, QByteArray* out);
 } // namespace FrdoCheck
