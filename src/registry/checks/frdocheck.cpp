@@ -435,20 +435,65 @@ QString frdoRowsStatement(const QStringList& columns) {
         .arg(columns.join(QStringLiteral(", ")));
 }
 
-// A value as the rules read it: NULL as an invalid variant.
-QVariant cellValue(sqlite3_stmt* statement, int column) {
+// UTF-8 of one to three bytes a character into `text`, reusing its buffer: a check reads tens of
+// millions of cells, and allocating each costs more than the rules. False for anything else (four
+// bytes, a byte order mark, a noncharacter, a broken sequence), which QString::fromUtf8 reads its
+// own way.
+bool decodeInto(const uchar* bytes, int size, QString* text) {
+    text->resize(size);
+    QChar* out = text->data();
+    int n = 0;
+    const auto follows = [&](int at) { return at < size && (bytes[at] & 0xC0) == 0x80; };
+    for (int i = 0; i < size;) {
+        const uint c = bytes[i];
+        uint code = 0;
+        if (c < 0x80) {
+            code = c;
+            i += 1;
+        } else if (c >= 0xC2 && c <= 0xDF && follows(i + 1)) {
+            code = ((c & 0x1F) << 6) | (bytes[i + 1] & 0x3F);
+            i += 2;
+        } else if (c >= 0xE0 && c <= 0xEF && follows(i + 1) && follows(i + 2)) {
+            code = ((c & 0x0F) << 12) | ((bytes[i + 1] & 0x3F) << 6) | (bytes[i + 2] & 0x3F);
+            if (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF) || code == 0xFEFF ||
+                (code >= 0xFDD0 && (code <= 0xFDEF || code >= 0xFFFE)))
+                return false;
+            i += 3;
+        } else {
+            return false;
+        }
+        out[n++] = QChar(ushort(code));
+    }
+    text->resize(n);
+    return true;
+}
+
+// A value as the rules read it into `cell`: NULL as an invalid variant.
+void readCell(sqlite3_stmt* statement, int column, QVariant* cell) {
     switch (sqlite3_column_type(statement, column)) {
     case SQLITE_NULL:
-        return QVariant();
+        *cell = QVariant();
+        return;
     case SQLITE_INTEGER:
-        return qlonglong(sqlite3_column_int64(statement, column));
+        *cell = qlonglong(sqlite3_column_int64(statement, column));
+        return;
     case SQLITE_FLOAT:
-        return sqlite3_column_double(statement, column);
-    default: {
-        const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-        return bytes ? QString::fromUtf8(bytes, sqlite3_column_bytes(statement, column)) : QString();
+        *cell = sqlite3_column_double(statement, column);
+        return;
+    default:
+        break;
     }
+    const unsigned char* bytes = sqlite3_column_text(statement, column);
+    if (!bytes) {
+        *cell = QString();
+        return;
     }
+    const int size = sqlite3_column_bytes(statement, column);
+    if (cell->type() != QVariant::String)
+        *cell = QString();
+    auto* text = static_cast<QString*>(cell->data());
+    if (!decodeInto(bytes, size, text))
+        *text = QString::fromUtf8(reinterpret_cast<const char*>(bytes), size);
 }
 
 // As the list reads a cell: SQLite's own text of the value, a NULL as a null string.
@@ -509,7 +554,7 @@ bool readRows(const QString& sql, const QByteArray& json, const QVector<int>& pl
         row.id = sqlite3_column_int64(raw, 0);
         row.hasFrdo = sqlite3_column_int(raw, 1) != 0;
         for (int i = 0; i < places.size(); ++i)
-            row.cells.replace(places.at(i)) = cellValue(raw, firstCell + i);
+            readCell(raw, firstCell + i, &row.cells.replace(places.at(i)));
         take(row);
     }
     return result == SQLITE_DONE || fail();
@@ -550,7 +595,7 @@ bool readShownRows(bool filtered, const TakeRow& take, QString* error) {
     while ((step = sqlite3_step(documents.get())) == SQLITE_ROW) {
         row.id = sqlite3_column_int64(documents.get(), 0);
         for (int i = 0; i < ownPlaces.size(); ++i)
-            row.cells.replace(ownPlaces.at(i)) = cellValue(documents.get(), 1 + i);
+            readCell(documents.get(), 1 + i, &row.cells.replace(ownPlaces.at(i)));
         if (filtered)
             for (int i = 0; i < ShownCount; ++i)
                 row.shown[i] = cellText(documents.get(), shownAt + i);
@@ -561,7 +606,7 @@ bool readShownRows(bool filtered, const TakeRow& take, QString* error) {
         row.hasFrdo = frdoStep == SQLITE_ROW && sqlite3_column_int64(frdo.get(), 0) == row.id;
         if (row.hasFrdo)
             for (int i = 0; i < frdoPlaces.size(); ++i)
-                row.cells.replace(frdoPlaces.at(i)) = cellValue(frdo.get(), 1 + i);
+                readCell(frdo.get(), 1 + i, &row.cells.replace(frdoPlaces.at(i)));
         take(row);
     }
     return step == SQLITE_DONE || fail();

@@ -141,6 +141,16 @@ void fillRegistry() {
     addDocument(id++, {{"qual", QString(1 << 20, QChar(0x0416))}}, {{"frdo14", QString(1 << 20, QChar(0x0416))}});
     addDocument(id++, {{"issueDate", "2016-02-30"}, {"editDate", QVariant()}}, {{"frdo22", QVariant()}});
     addDocument(id++, {{"issueDate", 20160408}, {"editDate", "15.01.2020"}}, {{"frdo22", QVariant()}});
+    // Texts beyond the usual letters: four-byte characters, a byte order mark, a noncharacter and
+    // bytes that are no UTF-8 at all, as a damaged import may leave them.
+    for (const char* hex :
+         {"F09F988020D0AF", "EFBBBFD098D0B2D0B0D0BD", "D098EFBFBFD0B2", "D0FF41C3", "E282", "ED A080"}) {
+        const qint64 odd = id++;
+        addDocument(odd, {}, noFrdo);
+        sql(QStringLiteral("UPDATE ProfDocuments SET fio2 = CAST(X'%1' AS TEXT) WHERE profId = ?")
+                .arg(QString::fromLatin1(hex).remove(QLatin1Char(' '))),
+            {odd});
+    }
     addDocument(Q_INT64_C(2147483653), {{"fio1", "Дальняя"}}, {{"snils", "112-233-445 96"}});
     addDocument(Q_INT64_C(5000000000), {}, {});
     addDocument(Q_INT64_C(9007199254740993), {{"fio1", "Далёкая"}}, noFrdo);
