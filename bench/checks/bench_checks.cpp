@@ -2,8 +2,8 @@
 //   bench_checks REGISTRY [RUNS] [--tool ORVANE_EXPORT]...
 // in the process (the core's check by ids, as the window runs it, and its one-pass check of the
 // shown documents, as the tool runs it) and, for each --tool, the whole process
-// `ORVANE_EXPORT --db REGISTRY --frdo --check`: wall time and peak memory of the child, its output
-// dropped. Several --tool runs alternate, so that a load on the machine falls on each alike.
+// `ORVANE_EXPORT --db REGISTRY --frdo --check`: wall time, CPU time and peak memory of the child, its
+// output dropped. Several --tool runs alternate, so that a load on the machine falls on each alike.
 // The registry is opened for reading only.
 
 #include "appresources.h"
@@ -26,6 +26,7 @@
 namespace {
 struct ToolRun {
     double ms = 0;
+    double cpuMs = 0; // user and system time: what a busy machine does not stretch
     double peakMb = 0;
     int exitCode = -1;
 };
@@ -50,13 +51,15 @@ bool runTool(const QByteArray& tool, const QByteArray& registry, ToolRun* run) {
     if (wait4(child, &status, 0, &usage) != child)
         return false;
     run->ms = timer.nsecsElapsed() / 1e6;
+    run->cpuMs =
+        (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
     run->peakMb = usage.ru_maxrss / 1024.0; // kilobytes on Linux
     run->exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run->exitCode != 127;
 }
 
 void timeTools(const QList<QByteArray>& tools, const QByteArray& registry, int runs) {
-    QVector<QVector<double>> times(tools.size()), peaks(tools.size());
+    QVector<QVector<double>> times(tools.size()), cpu(tools.size()), peaks(tools.size());
     QVector<int> exits(tools.size());
     for (int i = 0; i < runs; ++i)
         for (int t = 0; t < tools.size(); ++t) {
@@ -66,12 +69,14 @@ void timeTools(const QList<QByteArray>& tools, const QByteArray& registry, int r
                 return;
             }
             times[t].append(run.ms);
+            cpu[t].append(run.cpuMs);
             peaks[t].append(run.peakMb);
             exits[t] = run.exitCode;
         }
     for (int t = 0; t < tools.size(); ++t)
-        std::printf("%s --frdo --check: median %.0f ms, peak %.0f MB of %d runs (exit %d)\n", tools.at(t).constData(),
-                    median(times.at(t)), median(peaks.at(t)), runs, exits.at(t));
+        std::printf("%s --frdo --check: median %.0f ms (%.0f ms of CPU), peak %.0f MB of %d runs (exit %d)\n",
+                    tools.at(t).constData(), median(times.at(t)), median(cpu.at(t)), median(peaks.at(t)), runs,
+                    exits.at(t));
 }
 } // namespace
 

@@ -392,7 +392,7 @@ struct CheckRow {
     QString shown[4];
 };
 enum { ShownFio, ShownQual, ShownIssue, ShownEdit, ShownCount };
-// profid and hasfrdo come first in every check statement.
+// The check by ids reads profid and hasfrdo before the cells.
 constexpr int firstCell = 2;
 
 // One statement over the chosen documents. The appendix is never read: no registry rule needs it,

@@ -340,11 +340,13 @@ private slots:
         QVERIFY(QFile::copy(copy, damaged));
         QString why;
         QVERIFY2(damageMiddle(damaged, &why), qPrintable(why));
-        const ToolResult result = runTool({"--db", damaged, "--frdo", "--check"});
-        QCOMPARE(result.exitCode, 6);
-        QCOMPARE(result.out, QByteArray());
-        QVERIFY2(result.err.contains("orvane-export: database not usable: "), result.err.constData());
-        QVERIFY2(result.err.contains("malformed"), result.err.constData());
+        for (const QStringList& filter : {QStringList(), QStringList{"--fio", "а"}}) {
+            const ToolResult result = runTool(QStringList{"--db", damaged, "--frdo", "--check"} + filter);
+            QCOMPARE(result.exitCode, 6);
+            QCOMPARE(result.out, QByteArray());
+            QVERIFY2(result.err.contains("orvane-export: database not usable: "), result.err.constData());
+            QVERIFY2(result.err.contains("malformed"), result.err.constData());
+        }
 
         // In the program: some documents were read before the failure, and it is reported.
         registry.close();
@@ -358,6 +360,30 @@ private slots:
         QVERIFY(taken > 0);
         QVERIFY2(error.contains(QStringLiteral("malformed")), qPrintable(error));
         QVERIFY(registry.open());
+    }
+
+    // A file that is no registry, or only part of one: the reason and exit 6, no line.
+    void unusableRegistry_data() {
+        QTest::addColumn<qint64>("keep"); // bytes of the registry kept, -1 for none
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("cut in half") << qint64(-2) << QByteArray();
+        QTest::newRow("empty") << qint64(0) << QByteArray();
+        QTest::newRow("a text file") << qint64(-1) << QByteArray("Фамилия;Имя\nИванова;Мария\n");
+    }
+    void unusableRegistry() {
+        QFETCH(qint64, keep);
+        QFETCH(QByteArray, text);
+        const QString path = root.filePath(QStringLiteral("unusable.db"));
+        QFile::remove(path);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const QByteArray whole = readFileBytes(copy);
+        file.write(keep == -2 ? whole.left(whole.size() / 2) : keep >= 0 ? whole.left(int(keep)) : text);
+        file.close();
+        const ToolResult result = runTool({"--db", path, "--frdo", "--check"});
+        QCOMPARE(result.exitCode, 6);
+        QCOMPARE(result.out, QByteArray());
+        QVERIFY2(result.err.contains("orvane-export: database not usable: "), result.err.constData());
     }
 
     // An output that cannot take the list: exit 4 and the reason, never "nothing fails".

@@ -305,15 +305,23 @@ private slots:
         QList<qint64> ids;
         for (qint64 i = 0; i < qint64(std::size(docs)); ++i)
             ids << bigId + i;
-        QStringList lines[2];
+        QStringList lines[2], shown[2];
         for (int server = 0; server < 2; ++server) {
             QVERIFY(useStore(server));
             QVector<FrdoCheck::FailingDocument> failing;
             QString error;
             QVERIFY2(FrdoCheck::checkDocuments(ids, &failing, &error), qPrintable(error));
             lines[server] = FrdoCheck::reportLines(failing);
+            // orvane-export's check of every shown document, in the list's order.
+            failing.clear();
+            QVERIFY2(FrdoCheck::checkShown(
+                         DocumentFilter(), [&](const FrdoCheck::FailingDocument& d) { failing.append(d); }, &error),
+                     qPrintable(error));
+            shown[server] = FrdoCheck::reportLines(failing);
         }
         QCOMPARE(lines[1], lines[0]);
+        QCOMPARE(shown[1], shown[0]);
+        QVERIFY(!shown[0].isEmpty());
         QVERIFY(lines[0].join('\n').contains(QStringLiteral("Неверное контрольное число СНИЛС")));
     }
 };
