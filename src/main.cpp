@@ -62,11 +62,6 @@ int main(int argc, char* argv[]) {
     if (!serverChosen && !guard.lockDataFolder(Database::lockFilePath()))
         return InstanceGuard::refuse();
 
-    // The splash's time runs from here; the registry opens and the window is built behind it.
-    Splash splash;
-    if (!serverChosen)
-        splash.show();
-
     AppLog::truncate();
     AppLog::install();
     AppLog::writeStartupBanner();
@@ -86,9 +81,11 @@ int main(int argc, char* argv[]) {
         case ServerLogin::Outcome::Quit:
             return 0;
         }
-        // After the login's questions: the splash would stand over them.
-        splash.show();
     }
+    // The splash's time runs from here, after the login's questions it would stand over; the
+    // registry opens and the window is built behind it.
+    Splash splash;
+    splash.show();
     // The printers belong to the windows' side: the registry core has no print support.
     qDebug() << "AvailablePrinters:" << QPrinterInfo::availablePrinters();
     AppSettings::installDefaultData();
