@@ -207,19 +207,6 @@ private slots:
         else
             QCOMPARE(DocumentCount::read(&error), qint64(3));
     }
-
-    // A wrong number is set to the documents there are.
-    void recountCorrects() {
-        TestDatabase data;
-        QVERIFY(data.open()->isValid());
-        fill();
-        runSql("UPDATE ProfDocumentCount SET documents = 1000");
-        QString error;
-        QVERIFY2(DocumentCount::recount(&error), qPrintable(error));
-        QCOMPARE(kept(), qint64(3));
-        runSql("INSERT INTO ProfDocuments (fio1) VALUES ('После')");
-        QCOMPARE(DocumentCount::read(&error), qint64(4));
-    }
 };
 
 ORVANE_TEST(TestDocumentCount)

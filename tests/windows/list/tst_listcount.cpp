@@ -86,41 +86,6 @@ private slots:
         QTRY_VERIFY(!model.isLoading());
         QCOMPARE(idsOf(model), newestFirst());
     }
-
-    // The list counts with the kept number: the first page and the count come before the other
-    // pages, and writes between two reads are counted.
-    void countAfterWrites_data() {
-        QTest::addColumn<QString>("write");
-        QTest::addColumn<int>("rows");
-        QTest::newRow("a document added") << "INSERT INTO ProfDocuments (fio1) VALUES ('Новый')" << documents + 1;
-        QTest::newRow("documents deleted") << "DELETE FROM ProfDocuments WHERE profId % 10 = 0" << documents - 10;
-        QTest::newRow("a document made a template")
-            << "UPDATE ProfDocuments SET isTemplate = 1 WHERE profId = 7" << documents - 1;
-        QTest::newRow("a template added")
-            << "INSERT INTO ProfDocuments (fio1, isTemplate) VALUES ('Ш', 1)" << documents;
-    }
-
-    void countAfterWrites() {
-        QFETCH(QString, write);
-        QFETCH(int, rows);
-        TestDatabase data;
-        QVERIFY(data.open()->isValid());
-        QVERIFY(addDocuments(documents));
-        DocumentsModel::setPageRows(pageRows);
-        auto restore = qScopeGuard([] { DocumentsModel::setPageRows(10000); });
-        DocumentsModel model;
-        model.sortRows(DocumentsModel::Id, Qt::DescendingOrder);
-        QVERIFY(model.reload());
-        QTRY_VERIFY(!model.isLoading());
-        QVERIFY(runSql(write).isActive());
-        QVERIFY(model.reload());
-        QVERIFY(model.isLoading());
-        QCOMPARE(model.rowCount(), rows);
-        QVERIFY(model.data(model.index(0, DocumentsModel::Fio)).isValid());
-        QTRY_VERIFY(!model.isLoading());
-        QCOMPARE(idsOf(model), newestFirst());
-        QCOMPARE(keptNumber(), qint64(rows));
-    }
 };
 
 ORVANE_TEST(TestListCount)
