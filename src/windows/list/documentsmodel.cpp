@@ -1,6 +1,7 @@
 #include "documentsmodel.h"
 #include "valuetext.h"
 
+#include "database.h"
 #include "documentcount.h"
 #include "documentstore.h"
 #include "mzlog.h"
@@ -177,6 +178,7 @@ bool DocumentsModel::reload() {
     QString error;
     const bool newestFirst = _sort.column == Id && _sort.order == Qt::DescendingOrder;
     const bool counted = newestFirst && !std::exchange(_readWhole, false);
+    _writesAtCount = writesSoFar();
     const qint64 count = counted ? DocumentCount::read(&error) : 0;
     const bool paged = count > rowsPerPage && count < std::numeric_limits<int>::max();
     if (error.isEmpty())
@@ -294,9 +296,14 @@ bool DocumentsModel::correctCount() {
     return false;
 }
 
+qint64 DocumentsModel::writesSoFar() {
+    return Database::hasInstance() ? Database::instance()->totalChanges() : -1;
+}
+
 void DocumentsModel::endPages() {
     const int unfilled = _pages->unfilled;
-    if (unfilled > 0)
+    // The program's own deletions meanwhile explain missing rows; counting a million again would not.
+    if (unfilled > 0 && writesSoFar() == _writesAtCount)
         correctCount();
     const int rows = int(_order.size());
     const bool shown = rows > 0;

@@ -135,6 +135,8 @@ private:
     // Sets the registry's kept number of documents (DocumentCount) to a fresh count; false (logged)
     // when it stays wrong.
     static bool correctCount();
+    // The rows the program has written since its connection opened (Database::totalChanges).
+    static qint64 writesSoFar();
     // Keeps the texts of a row in `record`: each repeated text once through `interning`, or, without
     // it, at the pools' ends (a record read again). False when a pool is full.
     bool keep(int record, const DocumentStore::ListText* texts, Pages* interning);
@@ -169,4 +171,5 @@ private:
     quint64 _generation = 0;
     // The next reload reads every row at once: the count proved wrong and could not be corrected.
     bool _readWhole = false;
+    qint64 _writesAtCount = -1;
 };
