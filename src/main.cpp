@@ -12,6 +12,7 @@
 #include "serverlogin.h"
 #include "serversettings.h"
 #include "spellchecker.h"
+#include "splash.h"
 #include "startupboxes.h"
 
 #include <QApplication>
@@ -19,9 +20,7 @@
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QPrinterInfo>
-#include <QSplashScreen>
 #include <QTextCodec>
-#include <QTimer>
 #include <QTranslator>
 #include <memory>
 
@@ -83,14 +82,13 @@ int main(int argc, char* argv[]) {
             return 0;
         }
     }
+    // The splash's time runs from here, after the login's questions it would stand over; the
+    // registry opens and the window is built behind it.
+    Splash splash;
+    splash.show();
     // The printers belong to the windows' side: the registry core has no print support.
     qDebug() << "AvailablePrinters:" << QPrinterInfo::availablePrinters();
     AppSettings::installDefaultData();
-
-    auto splash = std::make_unique<QSplashScreen>(QPixmap(QStringLiteral(":/icons/banner2.png")));
-    splash->show();
-    QApplication::processEvents();
-    splash->showMessage(QStringLiteral("Загрузка..."), Qt::AlignBottom | Qt::AlignHCenter, Qt::black);
 
     // The data store's start-up questions are the user's; a start it cannot make ends here.
     StartupBoxes startupBoxes;
@@ -105,13 +103,13 @@ int main(int argc, char* argv[]) {
 
     qDebug() << "SpellChecker::init():" << SpellChecker::init();
 
+    // The list counts its documents and reads its first page here; the other pages come while the
+    // splash is still up.
     auto window = std::make_unique<MainWindow>();
-    QTimer::singleShot(3000, splash.get(), &QWidget::close);
-    QTimer::singleShot(3000, window.get(), &QWidget::show);
+    splash.closeAndShow(window.get());
 
     const int result = QApplication::exec();
     window.reset();
     Database::shutdown();
-    splash.reset();
     return result;
 }

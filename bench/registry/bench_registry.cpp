@@ -4,6 +4,8 @@
 //   bench_registry REGISTRY.db [RUNS]       (make one with: dbgen REGISTRY.db)
 //   bench_registry --docs N [RUNS]          (generates N documents with dbgen first, in a
 //                                            temporary folder that goes at the end)
+//   bench_registry --process [--program PATH]... REGISTRY.db [RUNS]
+//                                           (the real program's start, see programstart.h)
 #include "../common/benchtime.h"
 #include "../common/registrycopy.h"
 #include "../common/sqliteshell.h"
@@ -14,6 +16,7 @@
 #include "documentstore.h"
 #include "mainwindow.h"
 #include "profschema.h"
+#include "programstart.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -104,6 +107,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     initAppResources();
     QStringList args = app.arguments().mid(1);
+    if (!args.isEmpty() && args.first() == QLatin1String("--process"))
+        return benchProgramStart(args.mid(1));
     QTemporaryDir generatedDir;
     QString registry;
     if (args.size() >= 2 && args.first() == QLatin1String("--docs")) {

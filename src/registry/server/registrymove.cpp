@@ -1,6 +1,7 @@
 #include "registrymove.h"
 
 #include "dbtable.h"
+#include "documentcount.h"
 #include "fileschema.h"
 #include "mzlog.h"
 #include "profschema.h"
@@ -212,6 +213,8 @@ bool Move::planTables(QString* error) {
     QStringList fileTables;
     while (query.next())
         fileTables << query.value(0).toString();
+    // The file's kept number of documents is the file's own: a server counts.
+    fileTables.removeAll(DocumentCount::tableName());
     const QMap<QString, DBTable> schema = ProfSchema::tables();
     QStringList unknown;
     for (const QString& name : qAsConst(fileTables)) {

@@ -1,6 +1,7 @@
 #include "database.h"
 
 #include "appsettings.h"
+#include "documentcount.h"
 #include "edittransaction.h"
 #include "fileschema.h"
 #include "mzlog.h"
@@ -751,7 +752,13 @@ void Database::probeWritable() {
 
 bool Database::runViewsScript(bool temporary, QString* error) {
     QSqlDatabase db = QSqlDatabase::database();
-    return FileSchema::runViewsScript(db, temporary, error);
+    if (!FileSchema::runViewsScript(db, temporary, error))
+        return false;
+    // Without the kept number the list counts its documents at every start, as it did before.
+    QString notKept;
+    if (!temporary && !DocumentCount::keep(db, &notKept) && !notKept.isEmpty())
+        MZ_LOG() << "the number of documents is not kept:" << notKept;
+    return true;
 }
 
 void Database::runPatchScript() {

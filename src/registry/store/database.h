@@ -176,6 +176,7 @@ private:
     static void installHooks();
     // The views script on the main connection; `temporary`: the views are made for this
     // connection only (a file that is not written). A script missing from the resources is an error.
+    // A file that is written is given its kept number of documents (DocumentCount) too.
     bool runViewsScript(bool temporary, QString* error);
     void runPatchScript();
     struct ReadOnlyTag {};

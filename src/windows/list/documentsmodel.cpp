@@ -1,6 +1,8 @@
 #include "documentsmodel.h"
 #include "valuetext.h"
 
+#include "database.h"
+#include "documentcount.h"
 #include "documentstore.h"
 #include "mzlog.h"
 
@@ -10,6 +12,7 @@
 #include <future>
 #include <limits>
 #include <numeric>
+#include <utility>
 
 namespace {
 static_assert(DocumentsModel::ColumnCount == DocumentStore::listColumnCount, "a model column per list column");
@@ -174,9 +177,15 @@ bool DocumentsModel::reload() {
     _changes.take();
     QString error;
     const bool newestFirst = _sort.column == Id && _sort.order == Qt::DescendingOrder;
-    const qint64 count = newestFirst ? DocumentStore::countListRows(&error) : 0;
+    const bool counted = newestFirst && !std::exchange(_readWhole, false);
+    _writesAtCount = writesSoFar();
+    const qint64 count = counted ? DocumentCount::read(&error) : 0;
+    const bool paged = count > rowsPerPage && count < std::numeric_limits<int>::max();
     if (error.isEmpty())
-        error = count > rowsPerPage && count < std::numeric_limits<int>::max() ? startPages(int(count)) : load();
+        error = paged ? startPages(int(count)) : load();
+    // Every row read at once: a count that differs is wrong (pages check their own at the end).
+    if (error.isEmpty() && counted && !paged && qint64(_ids.size()) != count)
+        correctCount();
     if (error.isEmpty())
         _order = sortedRecords(_sort);
     else {
@@ -202,7 +211,7 @@ QString DocumentsModel::startPages(int count) {
     return error;
 }
 
-QString DocumentsModel::readPage(bool* last) {
+QString DocumentsModel::readPage(bool* last, bool* overflow) {
     Pages& pages = *_pages;
     int read = 0;
     bool room = true;
@@ -225,6 +234,8 @@ QString DocumentsModel::readPage(bool* last) {
     *last = read < rowsPerPage;
     if (!ok)
         return error.isEmpty() ? QStringLiteral("unknown error") : error;
+    if (overflow)
+        *overflow = !room && pages.unfilled == 0;
     return room ? QString() : QStringLiteral("the list changed while it was read");
 }
 
@@ -255,10 +266,14 @@ void DocumentsModel::loadPage() {
     const int rows = int(_ids.size());
     const int before = _pages->unfilled;
     bool last = false;
-    const QString error = readPage(&last);
+    bool overflow = false;
+    const QString error = readPage(&last, &overflow);
     if (!error.isEmpty()) {
         MZ_LOG() << "cannot read a page of the documents" << error << "- reading them all";
         _pages.reset();
+        // More rows than counted: on a file only a wrong kept number does that. One that cannot be
+        // corrected is not paged by again.
+        _readWhole = overflow && !correctCount();
         reload();
         return;
     }
@@ -271,8 +286,25 @@ void DocumentsModel::loadPage() {
         _pageTimer.start(0);
 }
 
+// Fewer or more rows than counted: documents deleted meanwhile, or a kept number gone wrong (a
+// program that wrote around the file's triggers). Counting again is right in either case.
+bool DocumentsModel::correctCount() {
+    QString notCorrected;
+    if (DocumentCount::recount(&notCorrected))
+        return true;
+    MZ_LOG() << "the number of documents is not corrected:" << notCorrected;
+    return false;
+}
+
+qint64 DocumentsModel::writesSoFar() {
+    return Database::hasInstance() ? Database::instance()->totalChanges() : -1;
+}
+
 void DocumentsModel::endPages() {
     const int unfilled = _pages->unfilled;
+    // The program's own deletions meanwhile explain missing rows; counting a million again would not.
+    if (unfilled > 0 && writesSoFar() == _writesAtCount)
+        correctCount();
     const int rows = int(_order.size());
     const bool shown = rows > 0;
     if (unfilled > 0 && shown)

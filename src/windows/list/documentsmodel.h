@@ -127,10 +127,16 @@ private:
     // Makes room for `count` records and reads the newest page; the error text.
     QString startPages(int count);
     // Reads the next page into the records below those read; `last` when it was the last.
-    QString readPage(bool* last);
+    // `overflow`: more rows came than were counted.
+    QString readPage(bool* last, bool* overflow = nullptr);
     void loadPage();
     // Drops the records no page filled (documents deleted meanwhile).
     void endPages();
+    // Sets the registry's kept number of documents (DocumentCount) to a fresh count; false (logged)
+    // when it stays wrong.
+    static bool correctCount();
+    // The rows the program has written since its connection opened (Database::totalChanges).
+    static qint64 writesSoFar();
     // Keeps the texts of a row in `record`: each repeated text once through `interning`, or, without
     // it, at the pools' ends (a record read again). False when a pool is full.
     bool keep(int record, const DocumentStore::ListText* texts, Pages* interning);
@@ -163,4 +169,7 @@ private:
     Sort _sort;
     QString _headers[ColumnCount];
     quint64 _generation = 0;
+    // The next reload reads every row at once: the count proved wrong and could not be corrected.
+    bool _readWhole = false;
+    qint64 _writesAtCount = -1;
 };

@@ -32,6 +32,8 @@ public:
     DocumentEditDialog* editDialog() const { return _editDialog; }
     // The import window, while it is open.
     ImportDialog* importDialog() const;
+    // The line the log gets once the window has painted its list's first screen and its count.
+    static const char* firstScreenLogLine();
 
 public slots:
     // Shows the selection-dependent actions for `selectedCount` selected rows.
@@ -69,6 +71,7 @@ private slots:
     void on_actionShowToolbar_triggered(bool checked);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void saveSettings() override;
     void loadSettings() override;
     void openEditorChooser() override;
@@ -101,4 +104,5 @@ private:
     QPointer<QDialog> _editorChooser;
     QPointer<ImportDialog> _importDialog;
     bool _askBeforeExportControl = true;
+    bool _firstScreenLogged = false;
 };

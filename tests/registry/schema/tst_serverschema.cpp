@@ -2,6 +2,7 @@
 // it, each checked against the file itself: its columns, its views' rows, its rows.
 #include "appresources.h"
 #include "database.h"
+#include "documentcount.h"
 #include "fileschema.h"
 #include "pgtestserver.h"
 #include "profschema.h"
@@ -296,6 +297,26 @@ private slots:
         }
         QCOMPARE(scalar(db, "SELECT count(*) FROM ViewProfDocuments").toLongLong(), qint64(100000));
         QFile::remove(file);
+    }
+
+    // A file the program has opened keeps its number of documents in a table of its own: the move
+    // takes the registry's tables and leaves that one, which a server has no use for, behind.
+    void moveLeavesTheKeptNumber() {
+        const QString file = makeFile([](QSqlDatabase db) {
+            fillRegistry(db);
+            QString error;
+            QVERIFY2(DocumentCount::keep(db, &error), qPrintable(error));
+        });
+        QSqlDatabase db = freshDatabase();
+        QList<RegistryMove::Counts> counts;
+        QString error;
+        QVERIFY2(RegistryMove::toServer(file, db, &counts, &error), qPrintable(error));
+        QCOMPARE(counts.size(), ProfSchema::tables().size());
+        QCOMPARE(scalar(db, "SELECT count(*) FROM information_schema.tables WHERE lower(table_name) = "
+                            "'profdocumentcount'")
+                     .toInt(),
+                 0);
+        QVERIFY(!DocumentCount::isKept(db));
     }
 
     // Every row and id of a made-up registry arrives; the views give the file's rows; new ids

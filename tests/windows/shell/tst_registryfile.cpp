@@ -47,6 +47,8 @@ QStringList expectedCreateStatements() {
                        "'changes' TEXT , 'snapshot' TEXT , 'xact' INTEGER )"),
         QStringLiteral("CREATE TABLE 'ProfDetails' ('detId' INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE NOT NULL, "
                        "'profId' INTEGER NOT NULL, 'name' TEXT , 'count' INTEGER , 'rate' TEXT )"),
+        // The documents' number the list reads at the start, kept by triggers.
+        QStringLiteral("CREATE TABLE ProfDocumentCount (documents INTEGER NOT NULL)"),
         QStringLiteral("CREATE TABLE 'ProfDocuments' (%1)").arg(docs),
         QStringLiteral("CREATE TABLE 'ProfFrdo' (%1)").arg(frdo),
         QStringLiteral("CREATE TABLE 'Variables' ('Name' TEXT PRIMARY KEY  UNIQUE, 'Value' TEXT )"),
