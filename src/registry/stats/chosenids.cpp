@@ -5,7 +5,7 @@
 namespace {
 // A lookup costs a few page visits where a scan pays one row: below one id in this many rows of
 // the span, lookups win.
-constexpr quint64 lookupRatio = 16;
+constexpr quint64 lookupRatio = 32;
 // A bitmap at most this many bits per id, so that a few scattered ids never cost megabytes.
 constexpr quint64 bitsPerId = 256;
 

@@ -140,6 +140,16 @@ Statement prepared(sqlite3* db, const char* sql, QString* error) {
     return Statement(raw, sqlite3_finalize);
 }
 
+// Holds the file's read lock across a run of lookups: without it every lookup takes and drops the
+// lock and checks the file again, which costs more than the lookup. A statement that has given a
+// row and is not reset keeps the read open.
+Statement readPin(sqlite3* db) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT profId FROM ProfDocuments", -1, &raw, nullptr) == SQLITE_OK)
+        sqlite3_step(raw);
+    return Statement(raw, sqlite3_finalize);
+}
+
 // Steps `statement` to its end, handing each row to `row`; false with SQLite's reason.
 template <typename Row> bool stepAll(sqlite3_stmt* statement, Row row, QString* error) {
     int result;
@@ -311,6 +321,7 @@ bool RegistryStatistics::scanCounts(const ChosenIds& chosen, QString* error) {
     ScanCounts scan;
     sqlite3_stmt* raw = statement.get();
     if (lookups) {
+        const Statement pin = readPin(db);
         for (qint64 id : chosen.ids()) {
             sqlite3_reset(raw);
             sqlite3_bind_int64(raw, 1, id);
@@ -365,6 +376,7 @@ bool RegistryStatistics::scanHoursSlice(QString* error) {
         return false;
     sqlite3_stmt* raw = statement.get();
     if (_hoursByLookup) {
+        const Statement pin = readPin(db);
         const qint64 end = std::min(_counted.size(), _hoursCursor + hoursSliceIds);
         for (; _hoursCursor < end; ++_hoursCursor) {
             sqlite3_reset(raw);
