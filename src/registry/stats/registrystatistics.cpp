@@ -117,7 +117,7 @@ const char* const hoursLookup = "SELECT profId, count FROM ProfDetails WHERE pro
 const char* const hoursSpan = "SELECT (SELECT MIN(detId) FROM ProfDetails), (SELECT MAX(detId) FROM ProfDetails)";
 // Appendix rows (or documents looked up one by one) per slice of the hours: a few tens of
 // milliseconds each.
-constexpr qint64 hoursSliceRows = 400000;
+constexpr qint64 hoursSliceRows = 200000;
 constexpr qint64 hoursSliceIds = 20000;
 
 using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
@@ -319,6 +319,7 @@ bool RegistryStatistics::scanCounts(const ChosenIds& chosen, QString* error) {
     if (!statement)
         return false;
     ScanCounts scan;
+    scan.counted.reserve(size_t(chosen.size()));
     sqlite3_stmt* raw = statement.get();
     if (lookups) {
         const Statement pin = readPin(db);
