@@ -107,10 +107,10 @@ void add(KindCounts* counts, bool employee, bool duplicate, qint64 n) {
 // The documents' columns the figures need; the kinds as the grouped statements compare them.
 const char* const documentsScan =
     "SELECT profId, issueDate, COALESCE(certificateType, 0) = 2, COALESCE(isDuplicate, 0) >= 1, profession, qual "
-    "FROM ProfDocuments WHERE IFNULL(isTemplate, 0) != 1 AND profId BETWEEN ?1 AND ?2";
+    "FROM ProfDocuments WHERE COALESCE(isTemplate, 0) != 1 AND profId BETWEEN ?1 AND ?2";
 const char* const documentLookup =
     "SELECT profId, issueDate, COALESCE(certificateType, 0) = 2, COALESCE(isDuplicate, 0) >= 1, profession, qual "
-    "FROM ProfDocuments WHERE IFNULL(isTemplate, 0) != 1 AND profId = ?1";
+    "FROM ProfDocuments WHERE COALESCE(isTemplate, 0) != 1 AND profId = ?1";
 const char* const hoursScan = "SELECT profId, count FROM ProfDetails WHERE detId BETWEEN ?1 AND ?2";
 const char* const hoursLookup = "SELECT profId, count FROM ProfDetails WHERE profId = ?1";
 // Each end on its own: both in one SELECT read the whole table.
@@ -442,7 +442,7 @@ bool RegistryStatistics::readDates(QString* error) {
     const QString statement =
         QStringLiteral(
             "SELECT d.issueDate, COALESCE(d.certificateType, 0) = 2, COALESCE(d.isDuplicate, 0) >= 1, COUNT(*) "
-            "FROM ProfDocuments d WHERE d.profId IN (SELECT id FROM %1) AND IFNULL(d.isTemplate, 0) != 1 "
+            "FROM ProfDocuments d WHERE d.profId IN (SELECT id FROM %1) AND COALESCE(d.isTemplate, 0) != 1 "
             "GROUP BY 1, 2, 3")
             .arg(chosenTable);
     query.setForwardOnly(true);
@@ -465,7 +465,7 @@ bool RegistryStatistics::readNames(QString* error) {
     // Professions and qualifications in one pass: their pairs are few. The documents are reached
     // from the ids: joined the other way, the planner walks the profession index instead.
     const QString statement = QStringLiteral("SELECT d.profession, d.qual, COUNT(*) FROM ProfDocuments d "
-                                             "WHERE d.profId IN (SELECT id FROM %1) AND IFNULL(d.isTemplate, 0) != 1 "
+                                             "WHERE d.profId IN (SELECT id FROM %1) AND COALESCE(d.isTemplate, 0) != 1 "
                                              "GROUP BY 1, 2")
                                   .arg(chosenTable);
     query.setForwardOnly(true);
@@ -488,7 +488,7 @@ bool RegistryStatistics::sumHours(QString* error) {
     // A floating-point sum: a stray huge value must not stop the figures with an overflow.
     const QString statement = QStringLiteral("SELECT %1 FROM %2 c INNER JOIN ProfDocuments d ON d.profId = c.id "
                                              "INNER JOIN ProfDetails s ON s.profId = c.id "
-                                             "WHERE IFNULL(d.isTemplate, 0) != 1")
+                                             "WHERE COALESCE(d.isTemplate, 0) != 1")
                                   .arg(SqlDialect::floatSum(db, QStringLiteral("s.count")), chosenTable);
     query.setForwardOnly(true);
     if (!StoreQuery::run(query, statement, error))
