@@ -1,11 +1,14 @@
 #pragma once
 
+#include "chosenids.h"
+
 #include <QList>
 #include <QMap>
 #include <QString>
 #include <QVector>
 
 class DocumentFilter;
+struct sqlite3;
 
 // Documents of one period (or one name), counted by kind; duplicates are counted apart from the
 // kinds, whatever their kind.
@@ -30,10 +33,16 @@ struct NamedCount {
 };
 
 // The registry's figures for a set of documents: per year and month of issue, per profession and
-// qualification, and the training hours. Read with a handful of grouped statements, so that the
-// whole registry takes a fraction of a second.
+// qualification, and the training hours. Templates are no documents and never count. A registry
+// file is read in one pass in id order (or id by id for a few ids among many), grouping the raw
+// values before any is turned into a date or a name; a server gets grouped statements.
 class RegistryStatistics {
 public:
+    // Grouped statements over a temporary table of the ids: the server's way, and on a file the
+    // yardstick the pass is checked against.
+    enum class Reading { Automatic, Grouped };
+    explicit RegistryStatistics(Reading reading = Reading::Automatic) : _reading(reading) {}
+
     static constexpr int noDate = 0;
     static constexpr int topCount = 20;
     static QString workersText() { return QStringLiteral("о профессии рабочего"); }
@@ -50,9 +59,12 @@ public:
     // (logged) when they cannot be read, the figures then being empty.
     bool read(const QList<qint64>& ids, QString* error);
     // The same in two steps, for a window that shows the counts before the hours: the hours sum the
-    // appendix rows, a dozen per document, and take as long as all the counts together.
+    // appendix rows, a dozen per document, and take as long as all the counts together. The hours
+    // are those of the documents readCounts() counted; readHoursSlice() reads a part of them per
+    // call, so that a window can paint between the parts, until hoursRead().
     bool readCounts(const QList<qint64>& ids, QString* error);
-    bool readHours(const QList<qint64>& ids, QString* error);
+    bool readHours(QString* error);
+    bool readHoursSlice(QString* error);
     bool hoursRead() const { return _hoursRead; }
 
     qint64 documentCount() const { return _documents; }
@@ -69,11 +81,24 @@ public:
     QVector<NamedCount> qualifications() const { return _qualifications; }
 
 private:
+    bool scanCounts(const ChosenIds& chosen, QString* error);
+    bool scanHoursSlice(QString* error);
+    bool startHours(sqlite3* db, QString* error);
     bool readDates(QString* error);
     bool readNames(QString* error);
     bool sumHours(QString* error);
+    void finishHours();
+    bool grouped() const;
     void clear();
 
+    Reading _reading;
+    ChosenIds _counted;        // the scan's documents, until the hours are read
+    QList<qint64> _groupedIds; // the same for grouped statements
+    qint64 _hoursCursor = 0;   // the next appendix row id, or the next index into _counted
+    qint64 _hoursEnd = -1;     // the last appendix row id of a scan
+    bool _hoursByLookup = false;
+    bool _hoursStarted = false;
+    double _hoursSum = 0;
     qint64 _documents = 0;
     qint64 _hours = 0;
     bool _hoursRead = false;

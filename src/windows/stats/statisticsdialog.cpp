@@ -98,8 +98,8 @@ void StatisticsDialog::showHeadings() {
 bool StatisticsDialog::load(const QList<qint64>& ids, QString* error) {
     if (!_stats.readCounts(ids, error))
         return false;
-    _ids = ids;
     _hoursPending = true;
+    _hoursStarted = false;
     showTotals();
     showPeriods(Years, _stats.years(), false);
     {
@@ -127,21 +127,47 @@ void StatisticsDialog::showTotals() {
     ui->labelTotals->setText(totalsText());
 }
 
-// The hours are summed once the window has shown its counts and charts.
+// The hours are summed once the window has shown its counts and charts, a slice at a time so
+// that the window keeps answering.
 void StatisticsDialog::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
-    if (_hoursPending)
-        QTimer::singleShot(0, this, &StatisticsDialog::readHours);
+    if (_hoursPending && !_hoursStarted) {
+        _hoursStarted = true;
+        QTimer::singleShot(0, this, &StatisticsDialog::readHoursSlice);
+    }
+}
+
+void StatisticsDialog::readHoursSlice() {
+    if (!_hoursPending)
+        return;
+    QString error;
+    if (!_stats.readHoursSlice(&error)) {
+        failHours(error);
+        return;
+    }
+    if (!_stats.hoursRead()) {
+        QTimer::singleShot(0, this, &StatisticsDialog::readHoursSlice);
+        return;
+    }
+    _hoursPending = false;
+    showTotals();
 }
 
 void StatisticsDialog::readHours() {
     if (!_hoursPending)
         return;
-    _hoursPending = false;
     QString error;
-    if (!_stats.readHours(_ids, &error))
-        MZ_LOG() << "the statistics window shows no hours:" << error;
-    _ids.clear();
+    if (!_stats.readHours(&error)) {
+        failHours(error);
+        return;
+    }
+    _hoursPending = false;
+    showTotals();
+}
+
+void StatisticsDialog::failHours(const QString& error) {
+    MZ_LOG() << "the statistics window shows no hours:" << error;
+    _hoursPending = false;
     showTotals();
 }
 

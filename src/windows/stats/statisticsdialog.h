@@ -55,6 +55,8 @@ protected:
 
 private:
     void readHours();
+    void readHoursSlice();
+    void failHours(const QString& error);
     QString totalsText() const;
     void showTotals();
     void addChart(QTableWidget* table, QBoxLayout* layout, const QString& name);
@@ -67,8 +69,8 @@ private:
 
     QScopedPointer<Ui::StatisticsDialog> ui;
     RegistryStatistics _stats;
-    QList<qint64> _ids; // until the hours are read
     bool _hoursPending = false;
+    bool _hoursStarted = false;
     QString _filterText;
     QString _exportFolder;
     QVector<QTableWidget*> _tables;
