@@ -37,8 +37,9 @@ void UsedValues::addGroup(const QString& value, int count, bool oneColumn, Count
         (*untrimmed)[trimmed] += count;
 }
 
-void UsedValues::settle(Counts* counts, QHash<QString, int>* untrimmed) {
-    if (!untrimmed->isEmpty()) {
+void UsedValues::settle(Counts* counts, QHash<QString, int>* untrimmed, bool sorted) {
+    const bool merged = !untrimmed->isEmpty();
+    if (merged) {
         for (const auto& entry : qAsConst(*counts))
             (*untrimmed)[entry.first] += entry.second;
         counts->clear();
@@ -47,12 +48,14 @@ void UsedValues::settle(Counts* counts, QHash<QString, int>* untrimmed) {
         untrimmed->clear();
     }
     const auto byValue = [](const auto& a, const auto& b) { return a.first < b.first; };
-    if (!std::is_sorted(counts->begin(), counts->end(), byValue))
+    if ((merged || !sorted) && !std::is_sorted(counts->cbegin(), counts->cend(), byValue))
         std::sort(counts->begin(), counts->end(), byValue);
     // A number and its text are separate groups for the database but one value here, and a walk
-    // in slices may meet a value twice.
-    int kept = 0;
-    for (int i = 0; i < counts->size(); ++i) {
+    // in slices may meet a value twice. Most lists have neither: they are left untouched.
+    const auto twice = std::adjacent_find(counts->cbegin(), counts->cend(),
+                                          [](const auto& a, const auto& b) { return a.first == b.first; });
+    int kept = int(twice - counts->cbegin());
+    for (int i = kept; i < counts->size(); ++i) {
         if (kept > 0 && (*counts)[kept - 1].first == (*counts)[i].first)
             (*counts)[kept - 1].second += (*counts)[i].second;
         else
@@ -198,6 +201,7 @@ namespace {
 constexpr int firstSliceRows = 4096;
 constexpr int leastSliceRows = 512;
 constexpr int mostSliceRows = 1 << 18;
+constexpr qint64 sliceMicroseconds = 15000;
 
 // The names are formatted into the walk's statements: only the registry's own are taken.
 bool knownColumns(const QString& table, const QStringList& columns) {
@@ -297,12 +301,12 @@ bool UsedValues::walkSlice(QSqlDatabase& db, const QString& key, Walking& walkin
         _kept[key] = {changes, Counts()};
         return true;
     }
-    // Each slice holds the window for some 10 to 25 ms.
-    const qint64 took = timer.elapsed();
-    if (took < 10)
-        walking.rows = qMin(walking.rows * 2, mostSliceRows);
-    else if (took > 25)
-        walking.rows = qMax(walking.rows / 2, leastSliceRows);
+    // Each slice holds the window for some 15 ms, as fast as the last slice read its rows; a slice
+    // that read few (the end of a value) tells nothing.
+    const qint64 took = timer.nsecsElapsed() / 1000;
+    const int read = walking.walk->lastRows();
+    if (read >= walking.rows / 2 && took > 0)
+        walking.rows = int(qBound<qint64>(leastSliceRows, read * sliceMicroseconds / took, mostSliceRows));
     if (!walking.walk->done())
         return false;
     _kept[key] = {changes, walking.walk->takeCounts()};

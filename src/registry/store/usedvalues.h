@@ -78,8 +78,9 @@ private:
     // A database group of one value; counted among `untrimmed` when it needs merging.
     static void addGroup(const QString& value, int count, bool oneColumn, Counts* counts,
                          QHash<QString, int>* untrimmed);
-    // The groups as count() gives them: trimmed values merged, in QString's order.
-    static void settle(Counts* counts, QHash<QString, int>* untrimmed);
+    // The groups as count() gives them: trimmed values merged, in QString's order. `sorted`: the
+    // counts are known to be in that order already.
+    static void settle(Counts* counts, QHash<QString, int>* untrimmed, bool sorted = false);
     static const Counts& usedValueCounts(const QString& table, const QStringList& columnNames);
     struct Kept {
         qint64 changes = -1;

@@ -32,6 +32,7 @@ UsedValuesWalk::UsedValuesWalk(const QString& table, const QStringList& columns,
     : _table(table), _columns(columns), _changes(changes), _done(columns.isEmpty()) {}
 
 bool UsedValuesWalk::step(QSqlDatabase& db, int rows, QSqlError* error) {
+    _lastRows = 0;
     if (_done)
         return true;
     if (!_started) {
@@ -40,12 +41,21 @@ bool UsedValuesWalk::step(QSqlDatabase& db, int rows, QSqlError* error) {
         if (_done || !_started)
             return true;
     }
-    return _indexed ? stepIndex(db, rows, error) : stepTable(db, rows, error);
+    const bool ok = _indexed ? stepIndex(db, rows, error) : stepTable(db, rows, error);
+    checkOrder();
+    return ok;
 }
 
 UsedValues::Counts UsedValuesWalk::takeCounts() {
-    UsedValues::settle(&_counts, &_untrimmed);
+    UsedValues::settle(&_counts, &_untrimmed, _sorted);
     return std::move(_counts);
+}
+
+// A slice's part of the check that the end would otherwise make of a million values at once.
+void UsedValuesWalk::checkOrder() {
+    for (int i = qMax(1, _checked); _sorted && i < _counts.size(); ++i)
+        _sorted = !(_counts.at(i).first < _counts.at(i - 1).first);
+    _checked = _counts.size();
 }
 
 // An index whose first column is this one, in the order comparisons use, and over every row.
@@ -93,6 +103,7 @@ bool UsedValuesWalk::stepIndex(QSqlDatabase& db, int rows, QSqlError* error) {
         if (!run(query, {_lastRowid, _lastRowid, rows}, error))
             return false;
         const int counted = query.next() ? query.value(0).toInt() : 0;
+        _lastRows = counted;
         if (counted > 0) {
             UsedValues::addGroup(_lastValue, counted, _columns.size() == 1, &_counts, &_untrimmed);
             _lastRowid = query.value(1).toLongLong();
@@ -107,6 +118,7 @@ bool UsedValuesWalk::stepIndex(QSqlDatabase& db, int rows, QSqlError* error) {
     const int counted = readRows(db, sql, rows, error);
     if (counted < 0)
         return false;
+    _lastRows = counted;
     _begun = true;
     _inValue = counted >= rows;
     if (counted < rows)
@@ -178,6 +190,7 @@ bool UsedValuesWalk::stepTable(QSqlDatabase& db, int rows, QSqlError* error) {
                              &_untrimmed);
     if (!finished(query, error))
         return false;
+    _lastRows = int(last - _lastRowid);
     _lastRowid = last;
     if (last >= _maxRowid)
         nextColumn();

@@ -24,6 +24,8 @@ public:
     // Counts about `rows` more rows (the first slice of a column also looks for its index); false
     // with `error` when a read failed.
     bool step(QSqlDatabase& db, int rows, QSqlError* error);
+    // The rows the last step read.
+    int lastRows() const { return _lastRows; }
     // The counts once done.
     UsedValues::Counts takeCounts();
 
@@ -33,6 +35,7 @@ private:
     bool stepTable(QSqlDatabase& db, int rows, QSqlError* error);
     int readRows(QSqlDatabase& db, const QString& sql, int rows, QSqlError* error);
     void nextColumn();
+    void checkOrder();
     const QString& column() const { return _columns.at(_column); }
 
     QString _table;
@@ -49,6 +52,10 @@ private:
     // Along the table: the rowid the next slice starts after, and the last one there was.
     qint64 _maxRowid = 0;
     bool _done = false;
+    int _lastRows = 0;
+    // Whether the counts came in QString's order so far, checked a slice at a time.
+    bool _sorted = true;
+    int _checked = 0;
     UsedValues::Counts _counts;
     QHash<QString, int> _untrimmed;
 };
