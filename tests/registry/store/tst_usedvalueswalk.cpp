@@ -155,6 +155,21 @@ private slots:
         QCOMPARE(UsedValues::mostFrequentValues("ProfDocuments", {"AttNumber"}, 0, false).size(), 20000);
     }
 
+    // A read failing between events ends the wait with no values rather than some, and nothing
+    // goes on counting.
+    void failedReadBetweenEvents() {
+        TestDatabase data;
+        QVERIFY(data.open());
+        insertManyDocuments(20000);
+        QObject waiter;
+        QVERIFY(UsedValues::usedValuesComing("ProfDocuments", {"profession"}, &waiter));
+        runSql("ALTER TABLE ProfDocuments RENAME TO Moved");
+        QTRY_VERIFY(!UsedValues::countingUnderWay());
+        QVERIFY(!UsedValues::usedValuesComing("ProfDocuments", {"profession"}, &waiter));
+        QCOMPARE(UsedValues::mostFrequentValues("ProfDocuments", {"profession"}, 0, false), QStringList());
+        runSql("ALTER TABLE Moved RENAME TO ProfDocuments");
+    }
+
     // Nobody waiting: the walk stops at its next slice, and a later waiter has the counts all the same.
     void waiterGone() {
         TestDatabase data;
