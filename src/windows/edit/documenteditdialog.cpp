@@ -125,14 +125,15 @@ DocumentEditDialog::~DocumentEditDialog() {
 }
 
 namespace {
-const QStringList usedValueColumns{QStringLiteral("AttNumber"), QStringLiteral("PrevEducation"),
-                                   QStringLiteral("Profession"), QStringLiteral("profProgName")};
-}
+// Certificate numbers last: a number a document, they take the longest to count.
+const QStringList usedValueColumns{QStringLiteral("Profession"), QStringLiteral("profProgName"),
+                                   QStringLiteral("PrevEducation"), QStringLiteral("AttNumber")};
+} // namespace
 
-// On a server the lists may still be on their way: the dialog shows the document first.
+// On a server or a large file the lists may still be on their way: the dialog shows the document first.
 void DocumentEditDialog::fillUsedValues() {
-    QComboBox* const combos[] = {ui->comboBoxAttNumber, ui->comboBoxPrevEducation, ui->comboBoxProfession,
-                                 ui->comboBoxEditProfProgramName};
+    QComboBox* const combos[] = {ui->comboBoxProfession, ui->comboBoxEditProfProgramName, ui->comboBoxPrevEducation,
+                                 ui->comboBoxAttNumber};
     QList<QPair<QString, QComboBox*>> entries;
     for (int i = 0; i < usedValueColumns.size(); ++i)
         entries.append({usedValueColumns.at(i), combos[i]});

@@ -4,6 +4,7 @@
 #include "documentstore.h"
 #include "settingsregistry.h"
 #include "spellchecker.h"
+#include "usedvalues.h"
 
 #include <QAbstractItemModel>
 #include <QComboBox>
@@ -63,28 +64,42 @@ void InputHelpers::fillComboBoxUsedValues(const QString& column, const QString& 
         completer->setCaseSensitivity(Qt::CaseSensitive);
 }
 
+namespace {
+// The clerk may have typed into the combo before its list came: the text stays as typed, and the
+// cursor and selection where they were, the cursor at the end of the selection it was at.
+void fillKeepingInput(const QString& column, const QString& table, QComboBox* combo) {
+    QLineEdit* edit = combo->lineEdit();
+    const QString text = combo->currentText();
+    const int cursor = edit ? edit->cursorPosition() : 0;
+    const int selectionStart = edit && edit->hasSelectedText() ? edit->selectionStart() : -1;
+    const int selectionLength = selectionStart >= 0 ? edit->selectedText().size() : 0;
+    const QSignalBlocker quietCombo(combo);
+    const QSignalBlocker quietEdit(edit);
+    InputHelpers::fillComboBoxUsedValues(column, table, combo, 0);
+    if (!edit)
+        return;
+    combo->setEditText(text);
+    if (selectionStart < 0)
+        edit->setCursorPosition(cursor);
+    else if (cursor == selectionStart)
+        edit->setSelection(selectionStart + selectionLength, -selectionLength);
+    else
+        edit->setSelection(selectionStart, selectionLength);
+}
+} // namespace
+
+// Each list is filled as it arrives, so that one of many values does not hold up the others.
 void InputHelpers::fillUsedValuesWhenRead(QObject* owner, const QString& table,
                                           const QList<QPair<QString, QComboBox*>>& combos) {
-    QStringList columns;
-    for (const auto& entry : combos)
-        columns << entry.first;
-    if (DocumentStore::usedValuesComing(table, columns)) {
-        QTimer::singleShot(20, owner, [owner, table, combos] { fillUsedValuesWhenRead(owner, table, combos); });
-        return;
-    }
+    QList<QPair<QString, QComboBox*>> coming;
     for (const auto& entry : combos) {
-        QComboBox* combo = entry.second;
-        QLineEdit* edit = combo->lineEdit();
-        const QString text = combo->currentText();
-        const int cursor = edit ? edit->cursorPosition() : 0;
-        const QSignalBlocker quietCombo(combo);
-        const QSignalBlocker quietEdit(edit);
-        fillComboBoxUsedValues(entry.first, table, combo, 0);
-        if (edit) {
-            combo->setEditText(text);
-            edit->setCursorPosition(cursor);
-        }
+        if (UsedValues::usedValuesComing(table, {entry.first}, owner))
+            coming << entry;
+        else
+            fillKeepingInput(entry.first, table, entry.second);
     }
+    if (!coming.isEmpty())
+        QTimer::singleShot(20, owner, [owner, table, coming] { fillUsedValuesWhenRead(owner, table, coming); });
 }
 
 bool InputHelpers::exchangeRows(QAbstractItemModel* model, int a, int b, int firstColumn) {

@@ -19,8 +19,9 @@ namespace InputHelpers {
 // Appends the values already used in `column` of `table` (at most `limit`, 0 for all) to `combo`.
 void fillComboBoxUsedValues(const QString& column, const QString& table, QComboBox* combo, int limit);
 // Fills each combo with all the used values of its column of `table`: now, or where they are still
-// being read in the background (a server) as soon as they come, leaving what was typed into the
-// combo meanwhile as it was. Nothing is filled once `owner` is gone.
+// being read (on a server in the background, on a large file between events) as soon as they come,
+// leaving what was typed into the combo meanwhile as it was. Nothing is filled, and nothing more is
+// counted for it, once `owner` is gone.
 void fillUsedValuesWhenRead(QObject* owner, const QString& table, const QList<QPair<QString, QComboBox*>>& combos);
 
 using ValueText::dateFromText;
