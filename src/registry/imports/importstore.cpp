@@ -191,42 +191,6 @@ QVariant storedValue(const QString& type, const QVariant& value) {
     return type == QLatin1String("INTEGER") ? numberOrText(text) : QVariant(text);
 }
 
-// An import changes more pages of a file than SQLite's cache holds by default, and pages spilled
-// to the file in the middle of the transaction cost more than the rest of the write. The cache
-// grows for the import, to about what it changes, and is given back after.
-class ImportCache {
-public:
-    explicit ImportCache(int records) {
-        if (SqlDialect::isServer())
-            return;
-        QSqlQuery query(QSqlDatabase::database());
-        if (!query.exec(QStringLiteral("PRAGMA cache_size")) || !query.next())
-            return;
-        const qint64 previous = query.value(0).toLongLong();
-        query.finish();
-        // Negative sizes are KiB, positive ones pages of at most 64 KiB.
-        const qint64 previousKib = previous < 0 ? -previous : previous * 64;
-        const qint64 wanted = qMin(qint64(records) * kibPerRecord, maxKib);
-        if (wanted <= previousKib || !query.exec(QStringLiteral("PRAGMA cache_size = %1").arg(-wanted)))
-            return;
-        _previous = previous;
-        _changed = true;
-    }
-    ~ImportCache() {
-        QSqlQuery query(QSqlDatabase::database());
-        if (_changed && !query.exec(QStringLiteral("PRAGMA cache_size = %1").arg(_previous)))
-            MZ_LOG() << "cannot give back the import's cache" << query.lastError().text();
-    }
-    ImportCache(const ImportCache&) = delete;
-    ImportCache& operator=(const ImportCache&) = delete;
-
-private:
-    static constexpr qint64 kibPerRecord = 16;
-    static constexpr qint64 maxKib = 256 * 1024;
-    qint64 _previous = 0;
-    bool _changed = false;
-};
-
 // The statements of one import, each prepared once and run for every document. The statements
 // that carry a record's own columns are prepared once per set of columns. What a document gets
 // from the template (its appendix, its FRDO values, the hours the auto-fill counts) is read once,
@@ -590,7 +554,6 @@ bool ImportStore::write(const QVector<ImportRecord>& records, qint64 templateId,
     // The import window tells of its own failure; the frame's box would only repeat it.
     const QSignalBlocker quiet(Database::instance());
     ImportWriter writer(templateId);
-    const ImportCache cache(records.size());
     const QString sourceName = QFileInfo(source).fileName();
     const int total = records.size();
     const QStringList numbers = numbersToClaim(records);
