@@ -210,6 +210,7 @@ public:
         }
         for (const DBColumn& column : Database::instance()->tables().value(documentsTable).columns) {
             _documentTypes.insert(column.name, column.type);
+            _documentAt.insert(column.name, _document.count());
             _document.append(QSqlField(column.name));
         }
     }
@@ -386,13 +387,13 @@ private:
         for (auto value = values.constBegin(); value != values.constEnd(); ++value, ++at) {
             const QVariant stored = storedValue(_documentTypes.value(columns.at(at)), value.value());
             row->insert(columns.at(at), stored);
-            _document.setValue(columns.at(at), stored);
+            _document.setValue(_documentAt.value(columns.at(at)), stored);
         }
         row->insert(QStringLiteral("editDate"), _editDate);
         row->insert(QStringLiteral("comment"), QStringLiteral(""));
-        _document.setValue(QStringLiteral("editDate"), _editDate);
-        _document.setValue(QStringLiteral("comment"), QStringLiteral(""));
-        _document.setValue(QStringLiteral("profId"), *id);
+        _document.setValue(_documentAt.value(QStringLiteral("editDate")), _editDate);
+        _document.setValue(_documentAt.value(QStringLiteral("comment")), QStringLiteral(""));
+        _document.setValue(_documentAt.value(QStringLiteral("profId")), *id);
         return true;
     }
 
@@ -499,6 +500,7 @@ private:
     QString _subjectChanges;                // the entry's part for the appendix
     QHash<QString, QString> _documentTypes; // of the documents' columns
     QSqlRecord _document;                   // the last document's row, as the auto-fill reads it
+    QHash<QString, int> _documentAt;        // its columns' places
     HistoryEntries _entries{QSqlDatabase::database()};
     QHash<QString, QSqlQuery> _documentInserts;
     QHash<QByteArray, QSqlQuery> _frdoInserts;
