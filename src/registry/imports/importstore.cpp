@@ -14,10 +14,12 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSignalBlocker>
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <algorithm>
@@ -29,6 +31,7 @@ const QString importSavepoint = QStringLiteral("importDocuments");
 const QString sexColumn = QStringLiteral("sexIsMale");
 const QString snilsColumn = QStringLiteral("snils");
 const int progressStep = 50;
+const int subjectsPerInsert = 100;
 // Up to this many numbers an import takes each number's lock, as a document's save does; a larger
 // one would fill the server's lock table and locks the documents' table instead.
 const int maxNumberLocks = 500;
@@ -126,64 +129,201 @@ QVariant storedFrdoValue(const QString& column, const QVariant& value) {
     return value;
 }
 
-// A value as SQLite keeps it in a column of `type`: a number in an INTEGER column, text in a TEXT
-// one, so that an entry built from what was bound reads as one built from the stored row.
+// SQLite's own blanks, which it allows around a number.
+bool isSqlBlank(QChar c) {
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\f') ||
+           c == QLatin1Char('\r') || c == QLatin1Char('\v');
+}
+
+// A text in a column of INTEGER affinity: SQLite keeps a well-formed number as a number, an
+// integer one (or a real one without a fraction) as an integer; anything else stays text.
+QVariant numberOrText(const QString& text) {
+    int from = 0;
+    int to = text.size();
+    while (from < to && isSqlBlank(text.at(from)))
+        ++from;
+    while (to > from && isSqlBlank(text.at(to - 1)))
+        --to;
+    static const QRegularExpression numeric(QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"));
+    const QString number = text.mid(from, to - from);
+    if (number.isEmpty() || !numeric.match(number).hasMatch())
+        return text;
+    bool whole = false;
+    const qlonglong integer = number.toLongLong(&whole);
+    if (whole)
+        return integer;
+    const double real = number.toDouble();
+    if (real >= -9.2233720368547758e18 && real < 9.2233720368547758e18 && real == double(qlonglong(real)))
+        return qlonglong(real);
+    return real;
+}
+
+// A value as SQLite keeps it in a column of `type` (INTEGER or TEXT) when Qt binds it, so that
+// what the import built in memory reads as the stored row would.
 QVariant storedValue(const QString& type, const QVariant& value) {
     if (!value.isValid() || value.isNull())
         return QVariant();
-    const bool number = value.type() == QVariant::Int || value.type() == QVariant::LongLong ||
-                        value.type() == QVariant::Bool || value.type() == QVariant::UInt ||
-                        value.type() == QVariant::ULongLong;
-    if (type.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) != 0)
-        return number ? QVariant(QString::number(value.toLongLong())) : QVariant(value.toString());
-    if (number)
-        return value.toLongLong();
-    bool whole = false;
-    const qlonglong parsed = value.toString().toLongLong(&whole);
-    return whole ? QVariant(parsed) : value;
+    QString text;
+    switch (value.userType()) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return type == QLatin1String("INTEGER") ? QVariant(value.toLongLong())
+                                                : QVariant(QString::number(value.toLongLong()));
+    case QMetaType::Double:
+        if (type == QLatin1String("INTEGER"))
+            return numberOrText(QString::number(value.toDouble(), 'g', 17));
+        text = QString::number(value.toDouble(), 'g', 15);
+        return text.contains(QLatin1Char('.')) || text.contains(QLatin1Char('e')) ? text : text + QStringLiteral(".0");
+    case QMetaType::QByteArray:
+        return value; // a blob stays one
+    case QMetaType::QDateTime:
+        text = value.toDateTime().toString(Qt::ISODateWithMs);
+        break;
+    case QMetaType::QTime:
+        text = value.toTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+        break;
+    default:
+        text = value.toString();
+    }
+    return type == QLatin1String("INTEGER") ? numberOrText(text) : QVariant(text);
 }
 
 // The statements of one import, each prepared once and run for every document. The statements
-// that carry a record's own columns are prepared once per set of columns.
+// that carry a record's own columns are prepared once per set of columns. What a document gets
+// from the template (its appendix, its FRDO values, the hours the auto-fill counts) is read once,
+// inside the write's transaction, and the FRDO row is written whole by one statement.
 class ImportWriter {
 public:
     explicit ImportWriter(qint64 templateId)
-        : _templateId(templateId), _editDate(QDateTime::currentDateTime().toString(Qt::ISODate)) {
-        for (const DBColumn& column : Database::instance()->tables().value(documentsTable).columns)
-            _types.insert(column.name, column.type);
+        : _templateId(templateId), _editDate(QDateTime::currentDateTime().toString(Qt::ISODate)),
+          _server(SqlDialect::isServer()) {
+        int at = 0;
+        for (const DBColumn& column : Database::instance()->tables().value(frdoTable).columns) {
+            if (column.name.compare(QLatin1String("profId"), Qt::CaseInsensitive) == 0)
+                continue;
+            _frdoColumns << column.name;
+            _frdoTypes << column.type;
+            _frdoAt.insert(column.name.toLower(), at++);
+        }
+        for (const DBColumn& column : Database::instance()->tables().value(documentsTable).columns) {
+            _documentTypes.insert(column.name, column.type);
+            _documentAt.insert(column.name, _document.count());
+            _document.append(QSqlField(column.name));
+        }
     }
 
-    bool prepare(QString* error) {
-        if (!SqlDialect::isServer() &&
-            (!StoreQuery::prepare(_readSubjects,
-                                  QStringLiteral("SELECT * FROM ProfDetails WHERE profId=? ORDER BY detId;"), error) ||
-             !StoreQuery::prepare(_readFrdo, QStringLiteral("SELECT * FROM ProfFrdo WHERE profId=?;"), error)))
-            return false;
-        _readSubjects.setForwardOnly(true);
-        _readFrdo.setForwardOnly(true);
+    // Inside the write's transaction, before the first document.
+    bool readTemplate(QString* error) {
+        _templateFrdo = QVector<QVariant>(_frdoColumns.size());
+        _fromTemplate = QVector<bool>(_frdoColumns.size(), false);
+        _hours = QVariant();
         if (_templateId <= 0)
             return true;
-        const QString frdoColumns = Database::instance()->columns(frdoTable, false);
-        return StoreQuery::prepare(
-                   _subjects,
-                   QStringLiteral("INSERT INTO ProfDetails (profId, name, count, rate) SELECT ?, name, count, "
-                                  "rate FROM ProfDetails WHERE profId=? ORDER BY detId;"),
-                   error) &&
-               StoreQuery::prepare(
-                   _frdo,
-                   QStringLiteral("INSERT INTO ProfFrdo (profId, %1) SELECT ?, %1 FROM ProfFrdo WHERE profId=?;")
-                       .arg(frdoColumns),
-                   error);
+        QVector<QVariantMap> appendix;
+        QSqlQuery subjects(QSqlDatabase::database());
+        subjects.setForwardOnly(true);
+        if (!StoreQuery::prepare(subjects,
+                                 QStringLiteral("SELECT name, count, rate FROM ProfDetails WHERE profId=? ORDER BY "
+                                                "detId;"),
+                                 error))
+            return false;
+        subjects.bindValue(0, _templateId);
+        if (!StoreQuery::write(subjects, error))
+            return false;
+        while (subjects.next())
+            appendix << DocumentHistory::valuesOf(subjects.record());
+        _subjectChanges = HistoryEntries::addedSubjects(appendix);
+        return prepareSubjects(appendix, error) && readHours(error) && readTemplateFrdo(error);
     }
 
     // The document and its dependent rows; its id in `id`, and on a file its entry naming `source`.
     bool write(const ImportRecord& record, qint64* id, const QString& source, QString* error) {
-        return insertDocument(record.document, id, error) && copyTemplateRows(*id, error) &&
-               DocumentStore::autoFillRow(FrdoAutoFill::rules(), *id, error) && writeFrdo(record.frdo, *id, error) &&
-               (SqlDialect::isServer() || recordImport(*id, source, error));
+        QVariantMap document;
+        QVariantMap frdo;
+        return insertDocument(record.document, &document, id, error) && copySubjects(*id, error) &&
+               insertFrdo(record.frdo, *id, &frdo, error) &&
+               (_server || _entries.recordImported(*id, document, frdo, _subjectChanges, source, error));
     }
 
 private:
+    // The appendix's rows as values of the inserts that copy them, in their order, a statement per
+    // up to subjectsPerInsert of them: copying them from the template's rows would make SQLite
+    // set the template's rows aside in a table of its own for every document. Only the document's
+    // id is bound for each document.
+    bool prepareSubjects(const QVector<QVariantMap>& appendix, QString* error) {
+        _subjectInserts.clear();
+        _subjectCount = appendix.size();
+        for (int first = 0; first < appendix.size(); first += subjectsPerInsert) {
+            const int rows = qMin(subjectsPerInsert, appendix.size() - first);
+            QSqlQuery insert(QSqlDatabase::database());
+            if (!StoreQuery::prepare(insert,
+                                     QStringLiteral("%1 ProfDetails (profId, name, count, rate) VALUES %2;")
+                                         .arg(insertInto(), QStringLiteral("(?, ?, ?, ?), ").repeated(rows).chopped(2)),
+                                     error))
+                return false;
+            for (int row = 0; row < rows; ++row) {
+                const QVariantMap& subject = appendix.at(first + row);
+                int at = row * 4 + 1;
+                for (const char* column : {"name", "count", "rate"})
+                    insert.bindValue(at++, subject.value(QLatin1String(column)));
+            }
+            _subjectInserts << insert;
+        }
+        return true;
+    }
+
+    // A statement that writes several rows, or returns what it wrote, makes SQLite keep a copy of
+    // every page it changes so that it can undo the statement alone; for an import that is most
+    // of the work. Its failure undoes the whole import anyway, so none is kept on a file.
+    QString insertInto() const {
+        return _server ? QStringLiteral("INSERT INTO") : QStringLiteral("INSERT OR FAIL INTO");
+    }
+
+    // The same SUM as the auto-fill's own: what the appendix copied from the template adds up to.
+    bool readHours(QString* error) {
+        QSqlQuery hours(QSqlDatabase::database());
+        hours.setForwardOnly(true);
+        if (!StoreQuery::prepare(hours,
+                                 QStringLiteral("SELECT SUM(COALESCE(count,0)) AS totalCount FROM ProfDetails WHERE "
+                                                "ProfDetails.profId = ?;"),
+                                 error))
+            return false;
+        hours.bindValue(0, _templateId);
+        if (!StoreQuery::write(hours, error))
+            return false;
+        if (hours.next())
+            _hours = hours.value(0);
+        return true;
+    }
+
+    // The template's FRDO values a document takes: the columns a copy takes, when it has a row.
+    bool readTemplateFrdo(QString* error) {
+        QStringList copied;
+        for (const DBColumn& column : Database::instance()->tables().value(frdoTable).columns)
+            if (column.copyable)
+                copied << column.name;
+        QSqlQuery frdo(QSqlDatabase::database());
+        frdo.setForwardOnly(true);
+        if (!StoreQuery::prepare(
+                frdo, QStringLiteral("SELECT %1 FROM ProfFrdo WHERE profId=?;").arg(copied.join(QStringLiteral(", "))),
+                error))
+            return false;
+        frdo.bindValue(0, _templateId);
+        if (!StoreQuery::write(frdo, error))
+            return false;
+        if (frdo.next())
+            for (int i = 0; i < copied.size(); ++i) {
+                const int at = _frdoAt.value(copied.at(i).toLower());
+                _templateFrdo[at] = frdo.value(i);
+                _fromTemplate[at] = true;
+            }
+        frdo.finish();
+        return true;
+    }
+
     // The record's columns that go into `table`, in the registry's spelling; false when one is
     // not the table's (they are formatted into the statement).
     static bool columnsOf(const QVariantMap& values, const QString& table, QStringList* columns, QString* error) {
@@ -206,38 +346,19 @@ private:
             return &it.value();
         QStringList names = columns;
         names << QStringLiteral("editDate") << QStringLiteral("comment");
-        const QString sql =
-            QStringLiteral("INSERT INTO ProfDocuments (%1) VALUES (%2)%3;")
-                .arg(names.join(QStringLiteral(", ")), QStringLiteral("?, ").repeated(names.size()).chopped(2),
-                     SqlDialect::returningId(QSqlDatabase::database(), QStringLiteral("profId")));
+        const QString sql = QStringLiteral("%1 ProfDocuments (%2) VALUES (%3)%4;")
+                                .arg(insertInto(), names.join(QStringLiteral(", ")),
+                                     QStringLiteral("?, ").repeated(names.size()).chopped(2),
+                                     SqlDialect::returningId(QSqlDatabase::database(), QStringLiteral("profId")));
         QSqlQuery query;
         if (!StoreQuery::prepare(query, sql, error))
             return nullptr;
         return &_documentInserts.insert(key, query).value();
     }
 
-    // The document's row is what was inserted; the rows SQLite made from the template's and by the
-    // auto-fill are read back, by the document's key.
-    bool recordImport(qint64 id, const QString& source, QString* error) {
-        DocumentHistory::State after;
-        after.exists = true;
-        after.document = _inserted;
-        after.document.insert(QStringLiteral("profId"), id);
-        _readSubjects.bindValue(0, id);
-        if (!StoreQuery::write(_readSubjects, error))
-            return false;
-        while (_readSubjects.next())
-            after.subjects.append(DocumentHistory::valuesOf(_readSubjects.record()));
-        _readFrdo.bindValue(0, id);
-        if (!StoreQuery::write(_readFrdo, error))
-            return false;
-        if (_readFrdo.next())
-            after.frdo = DocumentHistory::valuesOf(_readFrdo.record());
-        _readFrdo.finish();
-        return _entries.record(id, DocumentHistory::Kind::Imported, DocumentHistory::State(), after, source, error);
-    }
-
-    bool insertDocument(QVariantMap values, qint64* id, QString* error) {
+    // The document's row; what it holds as stored, by column, goes to `row` and to the row the
+    // auto-fill reads (_document).
+    bool insertDocument(QVariantMap values, QVariantMap* row, qint64* id, QString* error) {
         // The id is new, and the edit time and comment are the import's own, not the template's.
         for (const QString& own : {QStringLiteral("editDate"), QStringLiteral("comment"), QStringLiteral("profId")})
             for (const QString& key : values.keys())
@@ -254,12 +375,6 @@ private:
             insert->bindValue(at++, value);
         insert->bindValue(at++, _editDate);
         insert->bindValue(at, QStringLiteral(""));
-        _inserted.clear();
-        at = 0;
-        for (auto value = values.constBegin(); value != values.constEnd(); ++value, ++at)
-            _inserted.insert(columns.at(at), storedValue(_types.value(columns.at(at)), value.value()));
-        _inserted.insert(QStringLiteral("editDate"), _editDate);
-        _inserted.insert(QStringLiteral("comment"), QStringLiteral(""));
         if (!StoreQuery::write(*insert, error))
             return false;
         *id = SqlDialect::insertedId(*insert);
@@ -267,67 +382,128 @@ private:
             StoreQuery::keep(error, QStringLiteral("новая запись не создана"));
             return false;
         }
+        _document.clearValues();
+        at = 0;
+        for (auto value = values.constBegin(); value != values.constEnd(); ++value, ++at) {
+            const QVariant stored = storedValue(_documentTypes.value(columns.at(at)), value.value());
+            row->insert(columns.at(at), stored);
+            _document.setValue(_documentAt.value(columns.at(at)), stored);
+        }
+        row->insert(QStringLiteral("editDate"), _editDate);
+        row->insert(QStringLiteral("comment"), QStringLiteral(""));
+        _document.setValue(_documentAt.value(QStringLiteral("editDate")), _editDate);
+        _document.setValue(_documentAt.value(QStringLiteral("comment")), QStringLiteral(""));
+        _document.setValue(_documentAt.value(QStringLiteral("profId")), *id);
         return true;
     }
 
-    // The template's appendix subjects in their order and its FRDO values; the FRDO row is made
-    // by the auto-fill when the template has none.
-    bool copyTemplateRows(qint64 id, QString* error) {
-        if (_templateId <= 0)
-            return true;
-        for (QSqlQuery* query : {&_subjects, &_frdo}) {
-            query->bindValue(0, id);
-            query->bindValue(1, _templateId);
-            if (!StoreQuery::write(*query, error))
+    bool copySubjects(qint64 id, QString* error) {
+        for (int first = 0; first < _subjectInserts.size() * subjectsPerInsert; first += subjectsPerInsert) {
+            QSqlQuery& insert = _subjectInserts[first / subjectsPerInsert];
+            const int rows = qMin(subjectsPerInsert, _subjectCount - first);
+            for (int row = 0; row < rows; ++row)
+                insert.bindValue(row * 4, id);
+            if (!StoreQuery::write(insert, error))
                 return false;
         }
         return true;
     }
 
-    bool writeFrdo(const QVariantMap& given, qint64 id, QString* error) {
-        // A value the row does not give leaves the template's or the auto-fill's.
-        QVariantMap values;
-        for (auto it = given.constBegin(); it != given.constEnd(); ++it)
-            if (!it.value().isNull())
-                values.insert(it.key(), it.value());
-        if (values.isEmpty())
+    // What the auto-fill's rules read of the new document's FRDO row and appendix: the template's.
+    AutoFillStored storedFromTemplate() const {
+        AutoFillStored stored;
+        stored.target = [this](const QString& column) {
+            const int at = _frdoAt.value(column.toLower(), -1);
+            return at >= 0 && _fromTemplate.at(at) ? _templateFrdo.at(at) : QVariant();
+        };
+        stored.appendixHours = [this] { return _hours; };
+        return stored;
+    }
+
+    // The FRDO row as the template's copy, the auto-fill and then the record's own values (those
+    // it gives) would leave it, written at once; on a file the row as stored goes to `written`.
+    bool insertFrdo(const QVariantMap& given, qint64 id, QVariantMap* written, QString* error) {
+        QVector<QVariant> values = _templateFrdo;
+        QVector<bool> set = _fromTemplate;
+        const auto put = [&](const QString& column, const QVariant& value) {
+            const int at = _frdoAt.value(column.toLower(), -1);
+            if (at < 0)
+                return StoreQuery::fail(error, QStringLiteral("нет столбца %1.%2").arg(frdoTable, column));
+            values[at] = value;
+            set[at] = true;
             return true;
+        };
+        const QMap<QString, QVariant> filled = FrdoAutoFill::rules().values(_document, storedFromTemplate());
+        for (auto it = filled.constBegin(); it != filled.constEnd(); ++it)
+            if (!put(it.key(), it.value()))
+                return false;
         QStringList columns;
-        if (!columnsOf(values, frdoTable, &columns, error))
+        QVariantMap own;
+        for (auto it = given.constBegin(); it != given.constEnd(); ++it)
+            if (!it.value().isNull()) // a value the row does not give leaves the template's or the auto-fill's
+                own.insert(it.key(), it.value());
+        if (!columnsOf(own, frdoTable, &columns, error))
             return false;
-        const QString key = columns.join(QLatin1Char(','));
-        auto it = _frdoUpdates.find(key);
-        if (it == _frdoUpdates.end()) {
-            QStringList assignments;
-            for (const QString& column : qAsConst(columns))
-                assignments << column + QStringLiteral("=?");
-            QSqlQuery query;
-            if (!StoreQuery::prepare(query,
-                                     QStringLiteral("UPDATE ProfFrdo SET %1 WHERE profId=?;")
-                                         .arg(assignments.join(QStringLiteral(", "))),
-                                     error))
-                return false;
-            it = _frdoUpdates.insert(key, query);
-        }
-        QSqlQuery& update = it.value();
         int at = 0;
-        for (auto value = values.constBegin(); value != values.constEnd(); ++value, ++at)
-            update.bindValue(at, storedFrdoValue(columns.at(at), value.value()));
-        update.bindValue(at, id);
-        return StoreQuery::write(update, error);
+        for (auto it = own.constBegin(); it != own.constEnd(); ++it, ++at)
+            put(columns.at(at), storedFrdoValue(columns.at(at), it.value()));
+        QSqlQuery* insert = frdoInsert(set, error);
+        if (!insert)
+            return false;
+        int bound = 0;
+        insert->bindValue(bound++, id);
+        for (int i = 0; i < values.size(); ++i)
+            if (set.at(i))
+                insert->bindValue(bound++, values.at(i));
+        if (!StoreQuery::write(*insert, error))
+            return false;
+        if (!_server)
+            for (int i = 0; i < values.size(); ++i)
+                if (set.at(i))
+                    written->insert(_frdoColumns.at(i), storedValue(_frdoTypes.at(i), values.at(i)));
+        return true;
+    }
+
+    // The FRDO row's insert for the columns `set` marks, prepared at its first use.
+    QSqlQuery* frdoInsert(const QVector<bool>& set, QString* error) {
+        QByteArray key(set.size(), '0');
+        QStringList columns = {QStringLiteral("profId")};
+        for (int i = 0; i < set.size(); ++i)
+            if (set.at(i)) {
+                key[i] = '1';
+                columns << _frdoColumns.at(i);
+            }
+        auto it = _frdoInserts.find(key);
+        if (it != _frdoInserts.end())
+            return &it.value();
+        QSqlQuery query;
+        if (!StoreQuery::prepare(query,
+                                 QStringLiteral("%1 ProfFrdo (%2) VALUES (%3);")
+                                     .arg(insertInto(), columns.join(QStringLiteral(", ")),
+                                          QStringLiteral("?, ").repeated(columns.size()).chopped(2)),
+                                 error))
+            return nullptr;
+        return &_frdoInserts.insert(key, query).value();
     }
 
     const qint64 _templateId;
     const QString _editDate;
-    QSqlQuery _subjects;
-    QSqlQuery _frdo;
-    QSqlQuery _readSubjects;
-    QSqlQuery _readFrdo;
-    QVariantMap _inserted; // the last document's row as inserted
+    const bool _server;
+    QVector<QSqlQuery> _subjectInserts;
+    int _subjectCount = 0;                  // the rows they insert
+    QStringList _frdoColumns;               // of ProfFrdo, its key aside
+    QStringList _frdoTypes;                 // theirs
+    QHash<QString, int> _frdoAt;            // their places, by the lower-case name
+    QVector<QVariant> _templateFrdo;        // the template's values in those places
+    QVector<bool> _fromTemplate;            // which of them a document takes
+    QVariant _hours;                        // of the template's appendix
+    QString _subjectChanges;                // the entry's part for the appendix
+    QHash<QString, QString> _documentTypes; // of the documents' columns
+    QSqlRecord _document;                   // the last document's row, as the auto-fill reads it
+    QHash<QString, int> _documentAt;        // its columns' places
     HistoryEntries _entries{QSqlDatabase::database()};
-    QHash<QString, QString> _types; // of the documents' columns
     QHash<QString, QSqlQuery> _documentInserts;
-    QHash<QString, QSqlQuery> _frdoUpdates;
+    QHash<QByteArray, QSqlQuery> _frdoInserts;
 };
 } // namespace
 
@@ -381,8 +557,6 @@ bool ImportStore::write(const QVector<ImportRecord>& records, qint64 templateId,
     const QSignalBlocker quiet(Database::instance());
     ImportWriter writer(templateId);
     const QString sourceName = QFileInfo(source).fileName();
-    if (!writer.prepare(error))
-        return false;
     const int total = records.size();
     const QStringList numbers = numbersToClaim(records);
     QStringList held;
@@ -402,6 +576,8 @@ bool ImportStore::write(const QVector<ImportRecord>& records, qint64 templateId,
                                  QStringLiteral("номера уже есть в реестре: %1").arg(held.join(QStringLiteral(", "))));
                 return false;
             }
+            if (!writer.readTemplate(error))
+                return false;
             for (int i = 0; i < total; ++i) {
                 qint64 id = 0;
                 QString reason;

@@ -22,6 +22,9 @@ class QSqlRecord;
 // A subject added or removed is one object with an empty "field" and the whole row (without its
 // keys) as "new" or "old". The keys (profId, detId), editDate and the server's version are never
 // listed. Values are JSON strings, numbers or null as the store holds them.
+// An import's entry on a file lists every value the new document was made with and leaves out
+// "old" (all null), and its subjects' "row" (an import does not read back the keys they got):
+//   {"table":"ProfDetails","name":"Физика","field":"","new":{"name":"Физика","count":72,"rate":"5"}}
 // A deletion's "snapshot" is a JSON object holding everything the document held, each table's
 // rows without their keys, so that it can be brought back:
 //   {"ProfDocuments":{...},"ProfDetails":[{...},...],"ProfFrdo":{...} or null}

@@ -46,6 +46,30 @@ bool recordsHere(qint64 id) {
     return !SqlDialect::isServer() && !EditTransaction::follows(id);
 }
 
+// The first column of a statement about the document; NULL when it fails.
+QVariant lookUp(const QString& sql, qint64 id) {
+    QSqlQuery query(QSqlDatabase::database());
+    query.prepare(sql);
+    query.bindValue(0, id);
+    if (!Database::instance()->execPrepared(query) || !query.next())
+        return QVariant();
+    return query.value(0);
+}
+
+// What the auto-fill's rules read of the document's target row and appendix, as they are now.
+AutoFillStored storedOf(const QString& table, qint64 id) {
+    AutoFillStored stored;
+    stored.target = [table, id](const QString& column) {
+        return lookUp(QStringLiteral("SELECT %1 FROM %2 WHERE profId = ?;").arg(column, table), id);
+    };
+    stored.appendixHours = [id] {
+        return lookUp(QStringLiteral("SELECT SUM(COALESCE(count,0)) AS totalCount FROM ProfDetails "
+                                     "WHERE ProfDetails.profId = ?;"),
+                      id);
+    };
+    return stored;
+}
+
 // The main connection's SQLite handle, null when there is none.
 sqlite3* connectionHandle() {
     return Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
@@ -197,15 +221,7 @@ bool DocumentStore::autoFillRow(const AutoFillSpec& rules, qint64 id, QString* e
     insert.bindValue(QStringLiteral(":id"), id);
     if (!db->execPrepared(insert))
         return StoreQuery::failed(insert, error);
-    QMap<QString, QVariant> values;
-    for (const AutoFillField& field : rules.fields) {
-        QVariant value;
-        if (field.source.isEmpty())
-            value = field.compute ? field.compute(record) : QVariant();
-        else if (!record.isNull(field.source)) // a NULL number stays NULL, not "0"
-            value = record.value(field.source).toString();
-        values.insert(field.target, value);
-    }
+    const QMap<QString, QVariant> values = rules.values(record, storedOf(rules.table, id));
     if (values.isEmpty())
         return true;
     QStringList assignments;

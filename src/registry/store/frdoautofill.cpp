@@ -1,8 +1,5 @@
 #include "frdoautofill.h"
 
-#include "database.h"
-
-#include <QSqlQuery>
 #include <QSqlRecord>
 #include <algorithm>
 
@@ -11,42 +8,35 @@ bool isDuplicate(const QSqlRecord& source) {
     return source.value(QStringLiteral("isDuplicate")).toInt() > 0;
 }
 
-// The first column of a statement about the source document (":profId"); NULL when it fails.
-QVariant lookUp(const QSqlRecord& source, const QString& sql) {
-    QSqlQuery query(QSqlDatabase::database());
-    query.prepare(sql);
-    query.bindValue(QStringLiteral(":profId"), source.value(QStringLiteral("profId")));
-    if (!Database::instance()->execPrepared(query) || !query.next())
-        return QVariant();
-    return query.value(0);
-}
-
-QString storedFrdo(const QString& column) {
-    return QStringLiteral("SELECT %1 FROM ProfFrdo WHERE profId = :profId;").arg(column);
-}
+using Compute = std::function<QVariant(const QSqlRecord&, const AutoFillStored&)>;
 
 AutoFillField copied(const char* target, const char* source) {
     return {QLatin1String(target), QLatin1String(source), {}};
 }
 
-AutoFillField computed(const char* target, std::function<QVariant(const QSqlRecord&)> compute) {
+AutoFillField computed(const char* target, Compute compute) {
     return {QLatin1String(target), QString(), std::move(compute)};
+}
+
+// A rule of the source record alone.
+AutoFillField computed(const char* target, QVariant (*compute)(const QSqlRecord&)) {
+    return computed(target, [compute](const QSqlRecord& source, const AutoFillStored&) { return compute(source); });
 }
 
 // A duplicate carries the name it is issued to into the original's name columns.
 AutoFillField originalName(const char* target, const char* nameColumn) {
     const QString column = QLatin1String(target);
     const QString name = QLatin1String(nameColumn);
-    return computed(target, [column, name](const QSqlRecord& source) {
-        return isDuplicate(source) ? QVariant(source.value(name).toString()) : lookUp(source, storedFrdo(column));
+    return computed(target, [column, name](const QSqlRecord& source, const AutoFillStored& stored) {
+        return isDuplicate(source) ? QVariant(source.value(name).toString()) : stored.target(column);
     });
 }
 
 // The duplicate's answers stay as entered; an original answers "Нет".
 AutoFillField duplicateAnswer(const char* target) {
     const QString column = QLatin1String(target);
-    return computed(target, [column](const QSqlRecord& source) {
-        return isDuplicate(source) ? lookUp(source, storedFrdo(column)) : QVariant(QStringLiteral("Нет"));
+    return computed(target, [column](const QSqlRecord& source, const AutoFillStored& stored) {
+        return isDuplicate(source) ? stored.target(column) : QVariant(QStringLiteral("Нет"));
     });
 }
 
@@ -58,10 +48,10 @@ QVariant sexIsMale(const QSqlRecord& source) {
 // Both kinds of certificate this registry issues, of a worker's profession (certificateType 1, and
 // anything but 2) and of an employee's position (2), are one kind in FRDO. A kind the clerk chose
 // ("Справка об обучении") stays.
-QVariant frdoDocumentKind(const QSqlRecord& source) {
-    const QVariant stored = lookUp(source, storedFrdo(QStringLiteral("DocType")));
-    if (!stored.toString().trimmed().isEmpty())
-        return stored;
+QVariant frdoDocumentKind(const QSqlRecord&, const AutoFillStored& stored) {
+    const QVariant kind = stored.target(QStringLiteral("DocType"));
+    if (!kind.toString().trimmed().isEmpty())
+        return kind;
     return QStringLiteral("Свидетельство о профессии рабочего, должности служащего");
 }
 
@@ -82,9 +72,8 @@ int splitWithoutBlank(const QString& number) {
     return 6;
 }
 
-QVariant studyCount(const QSqlRecord& source) {
-    return lookUp(source, QStringLiteral("SELECT SUM(COALESCE(count,0)) AS totalCount FROM ProfDetails "
-                                         "WHERE ProfDetails.profId = :profId;"));
+QVariant studyCount(const QSqlRecord&, const AutoFillStored& stored) {
+    return stored.appendixHours();
 }
 
 AutoFillSpec makeRules() {
@@ -101,8 +90,10 @@ AutoFillSpec makeRules() {
         copied("RegNumberFrdo", "regNumber"),
         copied("birthDateFrdo", "birthDate"),
         computed("SexIsMale", sexIsMale),
-        computed("DocSerial", [attNumber](const QSqlRecord& source) { return attNumber(source).first; }),
-        computed("DocNumber", [attNumber](const QSqlRecord& source) { return attNumber(source).second; }),
+        computed("DocSerial",
+                 [attNumber](const QSqlRecord& source, const AutoFillStored&) { return attNumber(source).first; }),
+        computed("DocNumber",
+                 [attNumber](const QSqlRecord& source, const AutoFillStored&) { return attNumber(source).second; }),
         computed("DocType", frdoDocumentKind),
         copied("StateDuplicate", "isDuplicate"),
         copied("beginDate", "startDate"),
@@ -121,6 +112,19 @@ AutoFillSpec makeRules() {
     return frdo;
 }
 } // namespace
+
+QMap<QString, QVariant> AutoFillSpec::values(const QSqlRecord& source, const AutoFillStored& stored) const {
+    QMap<QString, QVariant> values;
+    for (const AutoFillField& field : fields) {
+        QVariant value;
+        if (field.source.isEmpty())
+            value = field.compute ? field.compute(source, stored) : QVariant();
+        else if (!source.isNull(field.source)) // a NULL number stays NULL, not "0"
+            value = source.value(field.source).toString();
+        values.insert(field.target, value);
+    }
+    return values;
+}
 
 const AutoFillSpec& FrdoAutoFill::rules() {
     static const AutoFillSpec frdo = makeRules();

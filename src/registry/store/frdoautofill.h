@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QMap>
 #include <QPair>
 #include <QString>
 #include <QVariant>
@@ -8,11 +9,19 @@
 
 class QSqlRecord;
 
+// What a rule reads besides the source record: the value a column of the document's target row
+// holds before the fill, and the total hours of the document's appendix. A fill of one document
+// asks the registry; an import, which wrote those rows itself, answers from what it wrote.
+struct AutoFillStored {
+    std::function<QVariant(const QString& column)> target;
+    std::function<QVariant()> appendixHours;
+};
+
 // One column of an automatic fill: taken from a column of the source record, or computed from it.
 struct AutoFillField {
     QString target;
     QString source;
-    std::function<QVariant(const QSqlRecord& source)> compute;
+    std::function<QVariant(const QSqlRecord& source, const AutoFillStored& stored)> compute;
 };
 
 // One rule set of the automatic fill: make sure the target row exists, read the source record,
@@ -22,6 +31,9 @@ struct AutoFillSpec {
     QString insertSql;
     QString selectSql;
     QList<AutoFillField> fields;
+
+    // The value of each target column, by the target's name; a NULL copied number stays NULL.
+    QMap<QString, QVariant> values(const QSqlRecord& source, const AutoFillStored& stored) const;
 };
 
 // The rules by which "Автозаполнение ФРДО" fills a document's ProfFrdo row from the document.

@@ -19,6 +19,8 @@ const QString changedAtFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
 const QString insertEntry = QStringLiteral(
     "INSERT INTO DocumentHistory (profId, changedAt, kind, login, osUser, host, source, docName, attNumber, changes, "
     "snapshot, xact) VALUES (?, ?, ?, NULL, ?, ?, ?, ?, ?, ?, ?, NULL)");
+// The place of "changes" among the statement's values.
+constexpr int changesAt = 8;
 // Beyond this a JSON number (a double) no longer holds every integer: larger ones are kept as text.
 constexpr qint64 exactInJson = qint64(1) << 53;
 
@@ -123,18 +125,49 @@ QString rowObject(const QVariantMap& row) {
 // The changes of one document, as a JSON array's text.
 class Changes {
 public:
+    Changes() : _text(&_own) { _own.append(QLatin1Char('[')); }
+    // Written into `buffer`, whose room is kept from one document's entry to the next.
+    // `withoutOld` leaves "old" out, for a new document whose every "old" is null.
+    Changes(QString* buffer, bool withoutOld) : _text(buffer), _withoutOld(withoutOld) {
+        buffer->resize(0);
+        buffer->append(QLatin1Char('['));
+    }
+    Changes(const Changes&) = delete;
+    Changes& operator=(const Changes&) = delete;
+
     bool isEmpty() const { return _count == 0; }
-    QString text() const { return QLatin1Char('[') + _text + QLatin1Char(']'); }
+    QString text() const { return *_text + QLatin1Char(']'); }
+    // The array's text, ended in place.
+    const QString& close() {
+        _text->append(QLatin1Char(']'));
+        return *_text;
+    }
 
     // The changed values of one row; a row that is not there counts as all NULL. `subject` names
     // a subject's row.
     void diffRow(const QString& table, const QVariantMap& old, const QVariantMap& now, const QString& subject = {}) {
+        if (old.isEmpty()) { // all of a new row's values: nothing to compare
+            for (auto it = now.cbegin(); it != now.cend(); ++it)
+                if (!it.value().isNull() && !isBookkeeping(it.key()))
+                    add(table, subject, it.key(), QStringLiteral("null"), jsonOf(it.value()));
+            return;
+        }
         for (auto it = old.cbegin(); it != old.cend(); ++it)
             if (!isBookkeeping(it.key()))
                 compare(table, it.key(), jsonOf(it.value()), jsonOf(now.value(it.key())), subject);
         for (auto it = now.cbegin(); it != now.cend(); ++it)
             if (!old.contains(it.key()) && !isBookkeeping(it.key()))
                 compare(table, it.key(), QStringLiteral("null"), jsonOf(it.value()), subject);
+    }
+
+    // Change objects made elsewhere, `count` of them, as one array's text without its brackets.
+    void addObjects(const QString& objects, int count) {
+        if (count <= 0)
+            return;
+        if (_count > 0)
+            _text->append(QLatin1Char(','));
+        _text->append(objects);
+        _count += count;
     }
 
     // A subject added (`old` null) or removed (`now` null) whole.
@@ -152,17 +185,18 @@ private:
     void add(const QString& table, const QString& subject, const QString& field, const QString& old,
              const QString& now) {
         if (_count++ > 0)
-            _text.append(QLatin1Char(','));
-        _text.append(QLatin1Char('{'));
-        appendMember(&_text, QStringLiteral("table"), jsonString(table));
+            _text->append(QLatin1Char(','));
+        _text->append(QLatin1Char('{'));
+        appendMember(_text, QStringLiteral("table"), jsonString(table));
         if (!subject.isNull()) {
-            _text.append(QLatin1Char(','));
-            _text.append(subject);
+            _text->append(QLatin1Char(','));
+            _text->append(subject);
         }
-        appendMember(&_text, QStringLiteral("field"), jsonString(field));
-        appendMember(&_text, QStringLiteral("old"), old);
-        appendMember(&_text, QStringLiteral("new"), now);
-        _text.append(QLatin1Char('}'));
+        appendMember(_text, QStringLiteral("field"), jsonString(field));
+        if (!_withoutOld)
+            appendMember(_text, QStringLiteral("old"), old);
+        appendMember(_text, QStringLiteral("new"), now);
+        _text->append(QLatin1Char('}'));
     }
 
     static QString jsonString(const QString& text) {
@@ -171,13 +205,16 @@ private:
         return json;
     }
 
-    QString _text;
+    QString _own;
+    QString* _text;
+    bool _withoutOld = false;
     int _count = 0;
 };
 
-// "row" and "name" of a subject's changes.
+// "row" and "name" of a subject's changes; only "name" for a subject whose key is not known.
 QString subjectMembers(qint64 id, const QVariantMap& row) {
-    QString members = QStringLiteral("\"row\":") + jsonOf(id) + QStringLiteral(",\"name\":");
+    QString members =
+        id > 0 ? QStringLiteral("\"row\":") + jsonOf(id) + QStringLiteral(",\"name\":") : QStringLiteral("\"name\":");
     appendString(&members, row.value(QStringLiteral("name")).toString());
     return members;
 }
@@ -205,12 +242,10 @@ void diffSubjects(const QVector<QVariantMap>& old, const QVector<QVariantMap>& n
     }
 }
 
-Changes changesOf(const DocumentHistory::State& before, const DocumentHistory::State& after) {
-    Changes changes;
-    changes.diffRow(documents, before.document, after.document);
-    diffSubjects(before.subjects, after.subjects, &changes);
-    changes.diffRow(frdo, before.frdo, after.frdo);
-    return changes;
+void changesOf(const DocumentHistory::State& before, const DocumentHistory::State& after, Changes* changes) {
+    changes->diffRow(documents, before.document, after.document);
+    diffSubjects(before.subjects, after.subjects, changes);
+    changes->diffRow(frdo, before.frdo, after.frdo);
 }
 
 QString snapshotOf(const DocumentHistory::State& state) {
@@ -242,9 +277,38 @@ HistoryEntries::HistoryEntries(const QSqlDatabase& db)
 bool HistoryEntries::record(qint64 profId, DocumentHistory::Kind kind, const DocumentHistory::State& before,
                             const DocumentHistory::State& after, const QString& source, QString* error) {
     using Kind = DocumentHistory::Kind;
-    const Changes changes = changesOf(before, after);
+    Changes changes;
+    changesOf(before, after, &changes);
     if (kind == Kind::Edited && changes.isEmpty())
         return true;
+    return write(profId, kind, after.exists ? after.document : before.document, changes.text(),
+                 kind == Kind::Deleted ? QVariant(snapshotOf(before)) : QVariant(QVariant::String), source, error);
+}
+
+bool HistoryEntries::recordImported(qint64 profId, const QVariantMap& document, const QVariantMap& frdoRow,
+                                    const QString& subjectChanges, const QString& source, QString* error) {
+    Changes changes(&_changes, true);
+    changes.diffRow(documents, {}, document);
+    // Counted by what it holds: only whether there is any matters.
+    changes.addObjects(subjectChanges, subjectChanges.isEmpty() ? 0 : 1);
+    changes.diffRow(frdo, {}, frdoRow);
+    const bool written = write(profId, DocumentHistory::Kind::Imported, document, changes.close(),
+                               QVariant(QVariant::String), source, error);
+    // The statement lets go of the text, so that the next entry is written into the same room.
+    _insert.bindValue(changesAt, QVariant());
+    return written;
+}
+
+QString HistoryEntries::addedSubjects(const QVector<QVariantMap>& rows) {
+    QString text;
+    Changes changes(&text, true);
+    for (const QVariantMap& row : rows)
+        changes.addWhole(subjects, subjectMembers(0, row), QStringLiteral("null"), rowObject(row));
+    return text.mid(1);
+}
+
+bool HistoryEntries::write(qint64 profId, DocumentHistory::Kind kind, const QVariantMap& named, const QString& changes,
+                           const QVariant& snapshot, const QString& source, QString* error) {
     if (!_prepared) {
         if (!_insert.prepare(insertEntry))
             return StoreQuery::failed(_insert, error);
@@ -253,7 +317,6 @@ bool HistoryEntries::record(qint64 profId, DocumentHistory::Kind kind, const Doc
     // Neither changes while the program runs.
     static const QString user = DocumentHistory::osUser();
     static const QString host = DocumentHistory::hostName();
-    const QVariantMap& named = after.exists ? after.document : before.document;
     const QVariant values[] = {profId,
                                _changedAt,
                                DocumentHistory::code(kind),
@@ -262,8 +325,8 @@ bool HistoryEntries::record(qint64 profId, DocumentHistory::Kind kind, const Doc
                                source.isEmpty() ? QVariant(QVariant::String) : QVariant(source),
                                docNameOf(named),
                                named.value(QStringLiteral("attNumber")),
-                               changes.text(),
-                               kind == Kind::Deleted ? QVariant(snapshotOf(before)) : QVariant(QVariant::String)};
+                               changes,
+                               snapshot};
     for (int i = 0; i < int(std::size(values)); ++i)
         _insert.bindValue(i, values[i]);
     if (!_insert.exec()) {

@@ -17,8 +17,21 @@ public:
     bool record(qint64 profId, DocumentHistory::Kind kind, const DocumentHistory::State& before,
                 const DocumentHistory::State& after, const QString& source, QString* error);
 
+    // The "import" entry of a document an import made: its own row and its FRDO row (empty when
+    // none) as written, and its appendix as addedSubjects() gave it once for the whole import.
+    // Every value is new: its changes leave "old" out.
+    bool recordImported(qint64 profId, const QVariantMap& document, const QVariantMap& frdo, const QString& subjects,
+                        const QString& source, QString* error);
+    // The changes that add these subjects, each without its key ("row") and "old": an import
+    // copies the same appendix to every document and does not read back the keys the copies got.
+    static QString addedSubjects(const QVector<QVariantMap>& subjects);
+
 private:
+    bool write(qint64 profId, DocumentHistory::Kind kind, const QVariantMap& named, const QString& changes,
+               const QVariant& snapshot, const QString& source, QString* error);
+
     QSqlQuery _insert;
+    QString _changes; // an import's entries, one after the other
     bool _prepared = false;
     const QString _changedAt;
 };

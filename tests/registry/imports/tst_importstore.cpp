@@ -189,9 +189,19 @@ private slots:
         QTest::newRow("subjects refused")
             << QStringLiteral("BEFORE INSERT ON ProfDetails WHEN NEW.profId > 500 ") + refuse << 0
             << QStringLiteral("Строка 495: отказано");
+        // The FRDO row is written whole, the row's own values with it.
         QTest::newRow("row's SNILS refused")
-            << QStringLiteral("BEFORE UPDATE OF snils ON ProfFrdo WHEN NEW.snils IS NOT NULL ") + refuse << 0
+            << QStringLiteral("BEFORE INSERT ON ProfFrdo WHEN NEW.snils IS NOT NULL ") + refuse << 0
             << QStringLiteral("Строка 1: отказано");
+        // 12 subjects a document: the 5,000th imported one is the 417th document's.
+        QTest::newRow("5,000th subject refused")
+            << QStringLiteral("BEFORE INSERT ON ProfDetails WHEN (SELECT COUNT(*) FROM ProfDetails) >= 12 + 4999 ") +
+                   refuse
+            << 0 << QStringLiteral("Строка 417: отказано");
+        QTest::newRow("300th entry refused")
+            << QStringLiteral("BEFORE INSERT ON DocumentHistory WHEN (SELECT COUNT(*) FROM DocumentHistory) >= 299 ") +
+                   refuse
+            << 0 << QStringLiteral("Строка 300: отказано");
         QTest::newRow("FRDO row refused") << QStringLiteral("BEFORE INSERT ON ProfFrdo WHEN NEW.profId > 7 ") + refuse
                                           << 0 << QStringLiteral("Строка 2: отказано");
         QTest::newRow("read-only connection")
