@@ -536,16 +536,14 @@ bool readServerRows(const QString& sql, const QString& ids, const QVector<int>& 
 // one CheckRow whose cells are replaced in place, so that no row allocates its vector.
 bool readRows(const QString& sql, const QByteArray& json, const QVector<int>& places, const TakeRow& take,
               QString* error) {
-    sqlite3* db = Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
+    sqlite3* db = StoreQuery::mainFileHandle();
     if (!db)
         return StoreQuery::fail(error, QStringLiteral("no open registry"));
     const auto fail = [&] { return StoreQuery::fail(error, QString::fromUtf8(sqlite3_errmsg(db))); };
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &raw, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(raw);
+    const StoreQuery::SqliteStatement statement = StoreQuery::prepareSqlite(db, sql.toUtf8().constData());
+    if (!statement)
         return fail();
-    }
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+    sqlite3_stmt* raw = statement.get();
     if (!json.isNull() && sqlite3_bind_text(raw, 1, json.constData(), json.size(), SQLITE_STATIC) != SQLITE_OK)
         return fail();
     CheckRow row;
@@ -560,31 +558,22 @@ bool readRows(const QString& sql, const QByteArray& json, const QVector<int>& pl
     return result == SQLITE_DONE || fail();
 }
 
-using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
-
-Statement prepared(sqlite3* db, const QString& sql) {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &raw, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(raw);
-        raw = nullptr;
-    }
-    return Statement(raw, sqlite3_finalize);
-}
-
 // The documents the list shows and their FRDO rows, two scans in the same order merged into one
 // CheckRow per document.
 bool readShownRows(bool filtered, const TakeRow& take, QString* error) {
-    sqlite3* db = Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
+    sqlite3* db = StoreQuery::mainFileHandle();
     if (!db)
         return StoreQuery::fail(error, QStringLiteral("no open registry"));
     const auto fail = [&] { return StoreQuery::fail(error, QString::fromUtf8(sqlite3_errmsg(db))); };
     QStringList ownColumns, frdoColumns;
     for (const QString& column : checkedColumns())
         (isDocumentColumn(column) ? ownColumns : frdoColumns).append(column);
-    const Statement documents = prepared(db, shownDocumentsStatement(ownColumns, filtered));
+    const StoreQuery::SqliteStatement documents =
+        StoreQuery::prepareSqlite(db, shownDocumentsStatement(ownColumns, filtered).toUtf8().constData());
     if (!documents)
         return fail();
-    const Statement frdo = prepared(db, frdoRowsStatement(frdoColumns));
+    const StoreQuery::SqliteStatement frdo =
+        StoreQuery::prepareSqlite(db, frdoRowsStatement(frdoColumns).toUtf8().constData());
     if (!frdo)
         return fail();
     const QVector<int> ownPlaces = placesOf(ownColumns), frdoPlaces = placesOf(frdoColumns);

@@ -108,10 +108,10 @@ bool claimNumbers(const QStringList& numbers, QStringList* taken, QString* error
 // A column of one of the registry's tables by any spelling of its name, as SQLite finds it;
 // empty when the table has none of that name.
 QString knownColumn(const QString& table, const QString& name) {
-    for (const DBColumn& column : Database::instance()->tables().value(table).columns)
-        if (column.name.compare(name, Qt::CaseInsensitive) == 0)
-            return column.name;
-    return QString();
+    const auto& tables = Database::instance()->tables();
+    const auto known = tables.constFind(table);
+    const DBColumn* column = known != tables.constEnd() ? known->columnAnyCase(name) : nullptr;
+    return column ? column->name : QString();
 }
 
 // The FRDO dialog stores a SNILS as its digits and the sex as 1 or -1; an imported one is kept the

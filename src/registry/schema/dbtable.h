@@ -28,4 +28,11 @@ struct DBTable {
                 return &c;
         return nullptr;
     }
+    // The column as SQLite finds it: by any letter case of its name.
+    const DBColumn* columnAnyCase(const QString& columnName) const {
+        for (const DBColumn& c : columns)
+            if (c.name.compare(columnName, Qt::CaseInsensitive) == 0)
+                return &c;
+        return nullptr;
+    }
 };

@@ -1,11 +1,13 @@
 #include "storequery.h"
 
+#include "fileschema.h"
 #include "mzlog.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QSqlTableModel>
+#include <sqlite3.h>
 
 QSqlQuery StoreQuery::prepared(const QString& sql) {
     QSqlQuery query(QSqlDatabase::database());
@@ -107,4 +109,17 @@ bool StoreQuery::readDocumentRow(const QString& table, qint64 profId, QSqlRecord
         return false;
     *row = query.record();
     return true;
+}
+
+sqlite3* StoreQuery::mainFileHandle() {
+    return FileSchema::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
+}
+
+StoreQuery::SqliteStatement StoreQuery::prepareSqlite(sqlite3* db, const char* sql) {
+    sqlite3_stmt* raw = nullptr;
+    if (db && sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        raw = nullptr;
+    }
+    return SqliteStatement(raw, sqlite3_finalize);
 }

@@ -3,8 +3,11 @@
 #include <QSqlQuery>
 #include <QString>
 #include <functional>
+#include <memory>
 
 class QSqlDatabase;
+struct sqlite3;
+struct sqlite3_stmt;
 class QSqlError;
 class QSqlRecord;
 class QSqlTableModel;
@@ -45,4 +48,13 @@ void keep(QString* error, const QString& reason);
 bool readDocumentRow(const QString& table, qint64 profId, QSqlRecord* row, QString* error);
 // The reason of a write tried while no registry is open.
 QString notOpenText();
+
+// SQLite's own statements, for the reads of a file that go through millions of rows, where the
+// driver's values would cost more than the work.
+using SqliteStatement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+// The SQLite handle of the main connection; null on a server or with no registry open.
+sqlite3* mainFileHandle();
+// `sql` prepared on `db`; null when `db` is null or SQLite refuses it (its reason is then
+// sqlite3_errmsg(db)).
+SqliteStatement prepareSqlite(sqlite3* db, const char* sql);
 } // namespace StoreQuery

@@ -120,34 +120,28 @@ const char* const hoursSpan = "SELECT (SELECT MIN(detId) FROM ProfDetails), (SEL
 constexpr qint64 hoursSliceRows = 200000;
 constexpr qint64 hoursSliceIds = 20000;
 
-using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+using Statement = StoreQuery::SqliteStatement;
 
-sqlite3* fileHandle() {
-    return Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
-}
-
+// `sql` prepared on the file; null with the reason in `error`.
 Statement prepared(sqlite3* db, const char* sql, QString* error) {
-    sqlite3_stmt* raw = nullptr;
     if (!db) {
         StoreQuery::keep(error, QStringLiteral("no open database"));
-        return Statement(nullptr, sqlite3_finalize);
+        return StoreQuery::prepareSqlite(nullptr, sql);
     }
-    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) {
+    Statement statement = StoreQuery::prepareSqlite(db, sql);
+    if (!statement)
         StoreQuery::keep(error, QString::fromUtf8(sqlite3_errmsg(db)));
-        sqlite3_finalize(raw);
-        raw = nullptr;
-    }
-    return Statement(raw, sqlite3_finalize);
+    return statement;
 }
 
 // Holds the file's read lock across a run of lookups: without it every lookup takes and drops the
 // lock and checks the file again, which costs more than the lookup. A statement that has given a
 // row and is not reset keeps the read open.
 Statement readPin(sqlite3* db) {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT profId FROM ProfDocuments", -1, &raw, nullptr) == SQLITE_OK)
-        sqlite3_step(raw);
-    return Statement(raw, sqlite3_finalize);
+    Statement pin = StoreQuery::prepareSqlite(db, "SELECT profId FROM ProfDocuments");
+    if (pin)
+        sqlite3_step(pin.get());
+    return pin;
 }
 
 // Steps `statement` to its end, handing each row to `row`; false with SQLite's reason.
@@ -313,7 +307,7 @@ bool RegistryStatistics::readHoursSlice(QString* error) {
 bool RegistryStatistics::scanCounts(const ChosenIds& chosen, QString* error) {
     if (chosen.isEmpty())
         return true;
-    sqlite3* db = fileHandle();
+    sqlite3* db = StoreQuery::mainFileHandle();
     const bool lookups = chosen.sparse();
     const Statement statement = prepared(db, lookups ? documentLookup : documentsScan, error);
     if (!statement)
@@ -365,7 +359,7 @@ bool RegistryStatistics::scanCounts(const ChosenIds& chosen, QString* error) {
 // table when the documents are many, document by document when they are few. Summed in the order
 // and the precision of SQLite's total(), which the grouped statements use.
 bool RegistryStatistics::scanHoursSlice(QString* error) {
-    sqlite3* db = fileHandle();
+    sqlite3* db = StoreQuery::mainFileHandle();
     if (!_hoursStarted && !startHours(db, error))
         return false;
     const auto addHours = [this](sqlite3_stmt* row) {

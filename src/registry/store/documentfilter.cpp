@@ -200,15 +200,13 @@ QList<qint64> DocumentFilter::shownIds(const DocumentOrder& order, QString* erro
                  query.value(IssueAt).toString(), query.value(EditAt).toString(), query.value(KeyAt).toString());
         return listed();
     }
-    sqlite3* db = Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
+    sqlite3* db = StoreQuery::mainFileHandle();
     if (!db)
         return fail(QStringLiteral("no open database"));
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &raw, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(raw);
+    const StoreQuery::SqliteStatement statement = StoreQuery::prepareSqlite(db, sql.constData());
+    if (!statement)
         return fail(QString::fromUtf8(sqlite3_errmsg(db)));
-    }
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+    sqlite3_stmt* raw = statement.get();
     int result;
     while ((result = sqlite3_step(raw)) == SQLITE_ROW)
         take(sqlite3_column_int64(raw, IdAt), cellText(raw, FioAt), cellText(raw, QualAt), cellText(raw, IssueAt),

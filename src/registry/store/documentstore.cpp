@@ -274,10 +274,8 @@ namespace {
 bool knownColumn(const QString& table, const QString& column, QString* error) {
     const auto& tables = Database::instance()->tables();
     const auto known = tables.constFind(table);
-    if (known != tables.constEnd())
-        for (const DBColumn& c : known->columns)
-            if (c.name.compare(column, Qt::CaseInsensitive) == 0)
-                return true;
+    if (known != tables.constEnd() && known->columnAnyCase(column))
+        return true;
     return StoreQuery::fail(error, QStringLiteral("no column %1.%2").arg(table, column));
 }
 } // namespace
@@ -436,14 +434,4 @@ bool DocumentStore::readListPage(qint64 below, int rows, const ListRowSink& sink
     want.below = below;
     want.limit = std::max(1, rows);
     return readListRowsOf(sink, error, want);
-}
-
-qint64 DocumentStore::countListRows(QString* error) {
-    QSqlQuery query(QSqlDatabase::database());
-    if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM ViewProfDocuments")) || !query.next()) {
-        MZ_LOG() << "cannot count the documents" << query.lastError().text();
-        StoreQuery::failed(query, error);
-        return 0;
-    }
-    return query.value(0).toLongLong();
 }

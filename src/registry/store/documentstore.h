@@ -69,6 +69,4 @@ public:
     static bool readListRows(const ListRowSink& sink, QString* error = nullptr, const QVector<qint64>* only = nullptr);
     // Reads up to `rows` rows of the list whose ids are below `below`, the highest id first.
     static bool readListPage(qint64 below, int rows, const ListRowSink& sink, QString* error = nullptr);
-    // How many rows the list has; 0 with the reason in `error` when it cannot be read.
-    static qint64 countListRows(QString* error = nullptr);
 };

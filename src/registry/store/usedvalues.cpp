@@ -209,11 +209,8 @@ bool knownColumns(const QString& table, const QStringList& columns) {
     const auto known = tables.constFind(table);
     if (known == tables.constEnd())
         return false;
-    for (const QString& column : columns)
-        if (std::none_of(known->columns.cbegin(), known->columns.cend(),
-                         [&column](const DBColumn& c) { return c.name.compare(column, Qt::CaseInsensitive) == 0; }))
-            return false;
-    return true;
+    return std::all_of(columns.cbegin(), columns.cend(),
+                       [&known](const QString& column) { return known->columnAnyCase(column) != nullptr; });
 }
 
 } // namespace
