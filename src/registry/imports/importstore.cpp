@@ -19,10 +19,13 @@
 #include <QSignalBlocker>
 #include <QSqlDatabase>
 #include <QSqlError>
-#include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <algorithm>
+#include <map>
+#include <memory>
+#include <sqlite3.h>
+#include <vector>
 
 namespace {
 const QString documentsTable = QStringLiteral("ProfDocuments");
@@ -191,6 +194,97 @@ QVariant storedValue(const QString& type, const QVariant& value) {
     return type == QLatin1String("INTEGER") ? numberOrText(text) : QVariant(text);
 }
 
+// One of an import's inserts. On a file it is SQLite's own statement: its values are bound as
+// UTF-8, the file's encoding, and a value bound once stays for every run, which the driver would
+// bind again as UTF-16 for SQLite to convert. On a server it is the driver's query.
+class ImportInsert {
+public:
+    ImportInsert() : _statement(nullptr, sqlite3_finalize) {}
+
+    bool prepare(const QString& sql, QString* error) {
+        _file = StoreQuery::mainFileHandle();
+        if (!_file)
+            return StoreQuery::prepare(_query, sql, error);
+        _statement = StoreQuery::prepareSqlite(_file, sql.toUtf8().constData());
+        return _statement ? true : StoreQuery::fail(error, QString::fromUtf8(sqlite3_errmsg(_file)));
+    }
+
+    // Value `at` (from 0) for this run and the next ones, until it is bound again.
+    void bind(int at, const QVariant& value) {
+        if (!_file)
+            _query.bindValue(at, value);
+        else if (!StoreQuery::bindSqlite(_statement.get(), at + 1, value) && _refused.isEmpty())
+            _refused = QString::fromUtf8(sqlite3_errmsg(_file));
+    }
+
+    bool run(QString* error) {
+        if (!_refused.isEmpty())
+            return StoreQuery::fail(error, _refused);
+        return _file ? StoreQuery::stepSqlite(_statement.get(), error) : StoreQuery::write(_query, error);
+    }
+
+    // The id of the row the last run inserted; 0 when it inserted none.
+    qint64 insertedId() {
+        if (!_file)
+            return SqlDialect::insertedId(_query);
+        return sqlite3_changes(_file) == 1 ? sqlite3_last_insert_rowid(_file) : 0;
+    }
+
+private:
+    sqlite3* _file = nullptr;
+    StoreQuery::SqliteStatement _statement;
+    QSqlQuery _query;
+    QString _refused; // why SQLite refused a value
+};
+
+// The registry's names of a record's keys in one table, found once for each set of keys: the
+// records of one import have the same ones.
+class KnownColumns {
+public:
+    explicit KnownColumns(QString table) : _table(std::move(table)) {}
+
+    // Null, with the reason, when a key is not one of the table's columns (they are formatted into
+    // the statements).
+    const QStringList* of(const QVariantMap& values, QString* error) {
+        if (sameKeys(values))
+            return &_columns;
+        ++_generation;
+        _keys.clear();
+        _columns.clear();
+        for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+            const QString column = knownColumn(_table, it.key());
+            if (column.isEmpty()) {
+                _keys.clear();
+                _columns.clear();
+                StoreQuery::keep(error, QStringLiteral("нет столбца %1.%2").arg(_table, it.key()));
+                return nullptr;
+            }
+            _keys << it.key();
+            _columns << column;
+        }
+        return &_columns;
+    }
+
+    // Changes with each new set of keys.
+    int generation() const { return _generation; }
+
+private:
+    bool sameKeys(const QVariantMap& values) const {
+        if (values.size() != _keys.size() || _keys.isEmpty())
+            return false;
+        int at = 0;
+        for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+            if (it.key() != _keys.at(at++))
+                return false;
+        return true;
+    }
+
+    const QString _table;
+    QStringList _keys;
+    QStringList _columns;
+    int _generation = 0;
+};
+
 // The statements of one import, each prepared once and run for every document. The statements
 // that carry a record's own columns are prepared once per set of columns. What a document gets
 // from the template (its appendix, its FRDO values, the hours the auto-fill counts) is read once,
@@ -210,8 +304,8 @@ public:
         }
         for (const DBColumn& column : Database::instance()->tables().value(documentsTable).columns) {
             _documentTypes.insert(column.name, column.type);
-            _documentAt.insert(column.name, _document.count());
-            _document.append(QSqlField(column.name));
+            _documentAt.insert(column.name, _document.size());
+            _document.append(QVariant());
         }
     }
 
@@ -249,6 +343,16 @@ public:
     }
 
 private:
+    // How the documents of one set of keys are written: which of their values go in (the id, the
+    // edit time and the comment are the import's own, not the template's), as which columns.
+    struct DocumentPlan {
+        QVector<int> kept;   // the places among the record's values of those written
+        QStringList columns; // their columns
+        QStringList types;   // theirs
+        QVector<int> at;     // their places in _document
+        ImportInsert insert;
+    };
+
     // The appendix's rows as values of the inserts that copy them, in their order, a statement per
     // up to subjectsPerInsert of them: copying them from the template's rows would make SQLite
     // set the template's rows aside in a table of its own for every document. Only the document's
@@ -258,19 +362,18 @@ private:
         _subjectCount = appendix.size();
         for (int first = 0; first < appendix.size(); first += subjectsPerInsert) {
             const int rows = qMin(subjectsPerInsert, appendix.size() - first);
-            QSqlQuery insert(QSqlDatabase::database());
-            if (!StoreQuery::prepare(insert,
-                                     QStringLiteral("%1 ProfDetails (profId, name, count, rate) VALUES %2;")
-                                         .arg(insertInto(), QStringLiteral("(?, ?, ?, ?), ").repeated(rows).chopped(2)),
-                                     error))
+            _subjectInserts.emplace_back();
+            ImportInsert& insert = _subjectInserts.back();
+            if (!insert.prepare(QStringLiteral("%1 ProfDetails (profId, name, count, rate) VALUES %2;")
+                                    .arg(insertInto(), QStringLiteral("(?, ?, ?, ?), ").repeated(rows).chopped(2)),
+                                error))
                 return false;
             for (int row = 0; row < rows; ++row) {
                 const QVariantMap& subject = appendix.at(first + row);
                 int at = row * 4 + 1;
                 for (const char* column : {"name", "count", "rate"})
-                    insert.bindValue(at++, subject.value(QLatin1String(column)));
+                    insert.bind(at++, subject.value(QLatin1String(column)));
             }
-            _subjectInserts << insert;
         }
         return true;
     }
@@ -324,89 +427,99 @@ private:
         return true;
     }
 
-    // The record's columns that go into `table`, in the registry's spelling; false when one is
-    // not the table's (they are formatted into the statement).
-    static bool columnsOf(const QVariantMap& values, const QString& table, QStringList* columns, QString* error) {
-        for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
-            const QString column = knownColumn(table, it.key());
-            if (column.isEmpty()) {
-                StoreQuery::keep(error, QStringLiteral("нет столбца %1.%2").arg(table, it.key()));
-                return false;
-            }
-            *columns << column;
-        }
-        return true;
-    }
-
-    // The insert for this set of columns, prepared at its first use.
-    QSqlQuery* documentInsert(const QStringList& columns, QString* error) {
-        const QString key = columns.join(QLatin1Char(','));
-        auto it = _documentInserts.find(key);
-        if (it != _documentInserts.end())
-            return &it.value();
-        QStringList names = columns;
-        names << QStringLiteral("editDate") << QStringLiteral("comment");
-        const QString sql = QStringLiteral("%1 ProfDocuments (%2) VALUES (%3)%4;")
-                                .arg(insertInto(), names.join(QStringLiteral(", ")),
-                                     QStringLiteral("?, ").repeated(names.size()).chopped(2),
-                                     SqlDialect::returningId(QSqlDatabase::database(), QStringLiteral("profId")));
-        QSqlQuery query;
-        if (!StoreQuery::prepare(query, sql, error))
+    // The plan for the documents of this record's set of keys, made at its first use.
+    DocumentPlan* documentPlan(const QVariantMap& values, QString* error) {
+        const QStringList* known = _documentColumns.of(values, error);
+        if (!known)
             return nullptr;
-        return &_documentInserts.insert(key, query).value();
+        if (_lastPlan && _lastPlanOf == _documentColumns.generation())
+            return _lastPlan;
+        _lastPlanOf = _documentColumns.generation();
+        const QString key = known->join(QLatin1Char(','));
+        auto found = _documentPlans.find(key);
+        if (found != _documentPlans.end())
+            return _lastPlan = found->second.get();
+        _lastPlan = nullptr;
+        auto plan = std::make_unique<DocumentPlan>();
+        for (int i = 0; i < known->size(); ++i) {
+            const QString& column = known->at(i);
+            if (column == QLatin1String("editDate") || column == QLatin1String("comment") ||
+                column == QLatin1String("profId"))
+                continue;
+            plan->kept << i;
+            plan->columns << column;
+            plan->types << _documentTypes.value(column);
+            plan->at << _documentAt.value(column);
+        }
+        QStringList names = plan->columns;
+        names << QStringLiteral("editDate") << QStringLiteral("comment");
+        if (!plan->insert.prepare(QStringLiteral("%1 ProfDocuments (%2) VALUES (%3)%4;")
+                                      .arg(insertInto(), names.join(QStringLiteral(", ")),
+                                           QStringLiteral("?, ").repeated(names.size()).chopped(2),
+                                           SqlDialect::returningId(QSqlDatabase::database(), QStringLiteral("profId"))),
+                                  error))
+            return nullptr;
+        const int own = plan->columns.size();
+        plan->insert.bind(own, _editDate);
+        plan->insert.bind(own + 1, QStringLiteral(""));
+        return _lastPlan = _documentPlans.emplace(key, std::move(plan)).first->second.get();
     }
 
     // The document's row; what it holds as stored, by column, goes to `row` and to the row the
     // auto-fill reads (_document).
-    bool insertDocument(QVariantMap values, QVariantMap* row, qint64* id, QString* error) {
-        // The id is new, and the edit time and comment are the import's own, not the template's.
-        for (const QString& own : {QStringLiteral("editDate"), QStringLiteral("comment"), QStringLiteral("profId")})
-            for (const QString& key : values.keys())
-                if (key.compare(own, Qt::CaseInsensitive) == 0)
-                    values.remove(key);
-        QStringList columns;
-        if (!columnsOf(values, documentsTable, &columns, error))
+    bool insertDocument(const QVariantMap& values, QVariantMap* row, qint64* id, QString* error) {
+        DocumentPlan* plan = documentPlan(values, error);
+        if (!plan)
             return false;
-        QSqlQuery* insert = documentInsert(columns, error);
-        if (!insert)
+        QVector<QVariant> given;
+        given.reserve(values.size());
+        for (const QVariant& value : values)
+            given << value;
+        for (int i = 0; i < plan->kept.size(); ++i)
+            plan->insert.bind(i, given.at(plan->kept.at(i)));
+        if (!plan->insert.run(error))
             return false;
-        int at = 0;
-        for (const QVariant& value : qAsConst(values))
-            insert->bindValue(at++, value);
-        insert->bindValue(at++, _editDate);
-        insert->bindValue(at, QStringLiteral(""));
-        if (!StoreQuery::write(*insert, error))
-            return false;
-        *id = SqlDialect::insertedId(*insert);
+        *id = plan->insert.insertedId();
         if (*id <= 0) {
             StoreQuery::keep(error, QStringLiteral("новая запись не создана"));
             return false;
         }
-        _document.clearValues();
-        at = 0;
-        for (auto value = values.constBegin(); value != values.constEnd(); ++value, ++at) {
-            const QVariant stored = storedValue(_documentTypes.value(columns.at(at)), value.value());
-            row->insert(columns.at(at), stored);
-            _document.setValue(_documentAt.value(columns.at(at)), stored);
+        std::fill(_document.begin(), _document.end(), QVariant());
+        for (int i = 0; i < plan->kept.size(); ++i) {
+            const QVariant stored = storedValue(plan->types.at(i), given.at(plan->kept.at(i)));
+            row->insert(plan->columns.at(i), stored);
+            _document[plan->at.at(i)] = stored;
         }
         row->insert(QStringLiteral("editDate"), _editDate);
         row->insert(QStringLiteral("comment"), QStringLiteral(""));
-        _document.setValue(_documentAt.value(QStringLiteral("editDate")), _editDate);
-        _document.setValue(_documentAt.value(QStringLiteral("comment")), QStringLiteral(""));
-        _document.setValue(_documentAt.value(QStringLiteral("profId")), *id);
+        _document[_documentAt.value(QStringLiteral("editDate"))] = _editDate;
+        _document[_documentAt.value(QStringLiteral("comment"))] = QStringLiteral("");
+        _document[_documentAt.value(QStringLiteral("profId"))] = *id;
         return true;
     }
 
     bool copySubjects(qint64 id, QString* error) {
-        for (int first = 0; first < _subjectInserts.size() * subjectsPerInsert; first += subjectsPerInsert) {
-            QSqlQuery& insert = _subjectInserts[first / subjectsPerInsert];
+        for (size_t statement = 0; statement < _subjectInserts.size(); ++statement) {
+            ImportInsert& insert = _subjectInserts[statement];
+            const int first = int(statement) * subjectsPerInsert;
             const int rows = qMin(subjectsPerInsert, _subjectCount - first);
             for (int row = 0; row < rows; ++row)
-                insert.bindValue(row * 4, id);
-            if (!StoreQuery::write(insert, error))
+                insert.bind(row * 4, id);
+            if (!insert.run(error))
                 return false;
         }
         return true;
+    }
+
+    // The last document's column as the auto-fill reads it: by the registry's name, any letter
+    // case aside.
+    QVariant documentValue(const QString& column) const {
+        auto at = _documentAt.constFind(column);
+        if (at == _documentAt.constEnd())
+            for (at = _documentAt.constBegin(); at != _documentAt.constEnd(); ++at)
+                if (at.key().compare(column, Qt::CaseInsensitive) == 0)
+                    break;
+        return at == _documentAt.constEnd() ? QVariant() : _document.at(at.value());
     }
 
     // What the auto-fill's rules read of the new document's FRDO row and appendix: the template's.
@@ -433,29 +546,30 @@ private:
             set[at] = true;
             return true;
         };
-        const QMap<QString, QVariant> filled = FrdoAutoFill::rules().values(_document, storedFromTemplate());
+        const QMap<QString, QVariant> filled = FrdoAutoFill::rules().values(
+            [this](const QString& column) { return documentValue(column); }, storedFromTemplate());
         for (auto it = filled.constBegin(); it != filled.constEnd(); ++it)
             if (!put(it.key(), it.value()))
                 return false;
-        QStringList columns;
         QVariantMap own;
         for (auto it = given.constBegin(); it != given.constEnd(); ++it)
             if (!it.value().isNull()) // a value the row does not give leaves the template's or the auto-fill's
                 own.insert(it.key(), it.value());
-        if (!columnsOf(own, frdoTable, &columns, error))
+        const QStringList* columns = _frdoColumnsGiven.of(own, error);
+        if (!columns)
             return false;
         int at = 0;
         for (auto it = own.constBegin(); it != own.constEnd(); ++it, ++at)
-            put(columns.at(at), storedFrdoValue(columns.at(at), it.value()));
-        QSqlQuery* insert = frdoInsert(set, error);
+            put(columns->at(at), storedFrdoValue(columns->at(at), it.value()));
+        ImportInsert* insert = frdoInsert(set, error);
         if (!insert)
             return false;
         int bound = 0;
-        insert->bindValue(bound++, id);
+        insert->bind(bound++, id);
         for (int i = 0; i < values.size(); ++i)
             if (set.at(i))
-                insert->bindValue(bound++, values.at(i));
-        if (!StoreQuery::write(*insert, error))
+                insert->bind(bound++, values.at(i));
+        if (!insert->run(error))
             return false;
         if (!_server)
             for (int i = 0; i < values.size(); ++i)
@@ -465,7 +579,7 @@ private:
     }
 
     // The FRDO row's insert for the columns `set` marks, prepared at its first use.
-    QSqlQuery* frdoInsert(const QVector<bool>& set, QString* error) {
+    ImportInsert* frdoInsert(const QVector<bool>& set, QString* error) {
         QByteArray key(set.size(), '0');
         QStringList columns = {QStringLiteral("profId")};
         for (int i = 0; i < set.size(); ++i)
@@ -473,23 +587,22 @@ private:
                 key[i] = '1';
                 columns << _frdoColumns.at(i);
             }
-        auto it = _frdoInserts.find(key);
-        if (it != _frdoInserts.end())
-            return &it.value();
-        QSqlQuery query;
-        if (!StoreQuery::prepare(query,
-                                 QStringLiteral("%1 ProfFrdo (%2) VALUES (%3);")
-                                     .arg(insertInto(), columns.join(QStringLiteral(", ")),
-                                          QStringLiteral("?, ").repeated(columns.size()).chopped(2)),
-                                 error))
+        auto found = _frdoInserts.find(key);
+        if (found != _frdoInserts.end())
+            return found->second.get();
+        auto insert = std::make_unique<ImportInsert>();
+        if (!insert->prepare(QStringLiteral("%1 ProfFrdo (%2) VALUES (%3);")
+                                 .arg(insertInto(), columns.join(QStringLiteral(", ")),
+                                      QStringLiteral("?, ").repeated(columns.size()).chopped(2)),
+                             error))
             return nullptr;
-        return &_frdoInserts.insert(key, query).value();
+        return _frdoInserts.emplace(key, std::move(insert)).first->second.get();
     }
 
     const qint64 _templateId;
     const QString _editDate;
     const bool _server;
-    QVector<QSqlQuery> _subjectInserts;
+    std::vector<ImportInsert> _subjectInserts;
     int _subjectCount = 0;                  // the rows they insert
     QStringList _frdoColumns;               // of ProfFrdo, its key aside
     QStringList _frdoTypes;                 // theirs
@@ -499,11 +612,15 @@ private:
     QVariant _hours;                        // of the template's appendix
     QString _subjectChanges;                // the entry's part for the appendix
     QHash<QString, QString> _documentTypes; // of the documents' columns
-    QSqlRecord _document;                   // the last document's row, as the auto-fill reads it
+    QVector<QVariant> _document;            // the last document's row, as the auto-fill reads it
     QHash<QString, int> _documentAt;        // its columns' places
+    KnownColumns _documentColumns{documentsTable};
+    KnownColumns _frdoColumnsGiven{frdoTable};
     HistoryEntries _entries{QSqlDatabase::database()};
-    QHash<QString, QSqlQuery> _documentInserts;
-    QHash<QByteArray, QSqlQuery> _frdoInserts;
+    std::map<QString, std::unique_ptr<DocumentPlan>> _documentPlans;
+    DocumentPlan* _lastPlan = nullptr; // the plan of the last set of keys
+    int _lastPlanOf = -1;              // that set's generation
+    std::map<QByteArray, std::unique_ptr<ImportInsert>> _frdoInserts;
 };
 } // namespace
 

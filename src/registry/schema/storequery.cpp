@@ -3,6 +3,7 @@
 #include "fileschema.h"
 #include "mzlog.h"
 
+#include <QDateTime>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlRecord>
@@ -122,4 +123,59 @@ StoreQuery::SqliteStatement StoreQuery::prepareSqlite(sqlite3* db, const char* s
         raw = nullptr;
     }
     return SqliteStatement(raw, sqlite3_finalize);
+}
+
+bool StoreQuery::bindSqlite(sqlite3_stmt* statement, int at, const QVariant& value) {
+    if (!value.isValid() || value.isNull())
+        return sqlite3_bind_null(statement, at) == SQLITE_OK;
+    QString text;
+    switch (value.userType()) {
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        return sqlite3_bind_blob(statement, at, bytes.constData(), bytes.size(), SQLITE_TRANSIENT) == SQLITE_OK;
+    }
+    case QMetaType::Int:
+    case QMetaType::Bool:
+        return sqlite3_bind_int(statement, at, value.toInt()) == SQLITE_OK;
+    case QMetaType::Double:
+        return sqlite3_bind_double(statement, at, value.toDouble()) == SQLITE_OK;
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+        return sqlite3_bind_int64(statement, at, value.toLongLong()) == SQLITE_OK;
+    case QMetaType::QDateTime:
+        text = value.toDateTime().toString(Qt::ISODateWithMs);
+        break;
+    case QMetaType::QTime:
+        text = value.toTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+        break;
+    default:
+        text = value.toString();
+    }
+    const QByteArray utf8 = text.toUtf8();
+    return sqlite3_bind_text(statement, at, utf8.constData(), utf8.size(), SQLITE_TRANSIENT) == SQLITE_OK;
+}
+
+namespace {
+bool failedSqlite(sqlite3_stmt* statement, QString* error) {
+    const QString reason = QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(statement)));
+    sqlite3_reset(statement);
+    MZ_LOG() << reason << sqlite3_sql(statement);
+    StoreQuery::keep(error, reason);
+    return false;
+}
+} // namespace
+
+bool StoreQuery::stepSqlite(sqlite3_stmt* statement, QString* error) {
+    const int code = sqlite3_step(statement);
+    if (code != SQLITE_DONE && code != SQLITE_ROW)
+        return failedSqlite(statement, error);
+    sqlite3_reset(statement);
+    return true;
+}
+
+bool StoreQuery::runSqlite(sqlite3_stmt* statement, const QVariant* values, int count, QString* error) {
+    for (int i = 0; i < count; ++i)
+        if (!bindSqlite(statement, i + 1, values[i]))
+            return failedSqlite(statement, error);
+    return stepSqlite(statement, error);
 }

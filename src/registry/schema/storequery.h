@@ -57,4 +57,13 @@ sqlite3* mainFileHandle();
 // `sql` prepared on `db`; null when `db` is null or SQLite refuses it (its reason is then
 // sqlite3_errmsg(db)).
 SqliteStatement prepareSqlite(sqlite3* db, const char* sql);
+// Binds `value` to parameter `at` (from 1) of `statement` as Qt's driver binds it, so that the row
+// stores the same types, but a text as UTF-8, the file's own encoding, which SQLite then keeps as it
+// is; false when SQLite refuses it.
+bool bindSqlite(sqlite3_stmt* statement, int at, const QVariant& value);
+// Runs a bound SQLite statement that returns no rows and resets it, keeping its values for the next
+// run; false with SQLite's reason, logged and kept in `error`, on failure.
+bool stepSqlite(sqlite3_stmt* statement, QString* error);
+// Binds `count` values to the first parameters of `statement` and runs it as stepSqlite() does.
+bool runSqlite(sqlite3_stmt* statement, const QVariant* values, int count, QString* error);
 } // namespace StoreQuery

@@ -4,11 +4,11 @@
 #include <algorithm>
 
 namespace {
-bool isDuplicate(const QSqlRecord& source) {
-    return source.value(QStringLiteral("isDuplicate")).toInt() > 0;
+bool isDuplicate(const AutoFillSource& source) {
+    return source(QStringLiteral("isDuplicate")).toInt() > 0;
 }
 
-using Compute = std::function<QVariant(const QSqlRecord&, const AutoFillStored&)>;
+using Compute = std::function<QVariant(const AutoFillSource&, const AutoFillStored&)>;
 
 AutoFillField copied(const char* target, const char* source) {
     return {QLatin1String(target), QLatin1String(source), {}};
@@ -19,36 +19,36 @@ AutoFillField computed(const char* target, Compute compute) {
 }
 
 // A rule of the source record alone.
-AutoFillField computed(const char* target, QVariant (*compute)(const QSqlRecord&)) {
-    return computed(target, [compute](const QSqlRecord& source, const AutoFillStored&) { return compute(source); });
+AutoFillField computed(const char* target, QVariant (*compute)(const AutoFillSource&)) {
+    return computed(target, [compute](const AutoFillSource& source, const AutoFillStored&) { return compute(source); });
 }
 
 // A duplicate carries the name it is issued to into the original's name columns.
 AutoFillField originalName(const char* target, const char* nameColumn) {
     const QString column = QLatin1String(target);
     const QString name = QLatin1String(nameColumn);
-    return computed(target, [column, name](const QSqlRecord& source, const AutoFillStored& stored) {
-        return isDuplicate(source) ? QVariant(source.value(name).toString()) : stored.target(column);
+    return computed(target, [column, name](const AutoFillSource& source, const AutoFillStored& stored) {
+        return isDuplicate(source) ? QVariant(source(name).toString()) : stored.target(column);
     });
 }
 
 // The duplicate's answers stay as entered; an original answers "Нет".
 AutoFillField duplicateAnswer(const char* target) {
     const QString column = QLatin1String(target);
-    return computed(target, [column](const QSqlRecord& source, const AutoFillStored& stored) {
+    return computed(target, [column](const AutoFillSource& source, const AutoFillStored& stored) {
         return isDuplicate(source) ? stored.target(column) : QVariant(QStringLiteral("Нет"));
     });
 }
 
-QVariant sexIsMale(const QSqlRecord& source) {
-    const QString patronymic = source.value(QStringLiteral("fio3")).toString().trimmed();
+QVariant sexIsMale(const AutoFillSource& source) {
+    const QString patronymic = source(QStringLiteral("fio3")).toString().trimmed();
     return patronymic.endsWith(QStringLiteral("а"), Qt::CaseInsensitive) ? -1 : 1;
 }
 
 // Both kinds of certificate this registry issues, of a worker's profession (certificateType 1, and
 // anything but 2) and of an employee's position (2), are one kind in FRDO. A kind the clerk chose
 // ("Справка об обучении") stays.
-QVariant frdoDocumentKind(const QSqlRecord&, const AutoFillStored& stored) {
+QVariant frdoDocumentKind(const AutoFillSource&, const AutoFillStored& stored) {
     const QVariant kind = stored.target(QStringLiteral("DocType"));
     if (!kind.toString().trimmed().isEmpty())
         return kind;
@@ -72,7 +72,7 @@ int splitWithoutBlank(const QString& number) {
     return 6;
 }
 
-QVariant studyCount(const QSqlRecord&, const AutoFillStored& stored) {
+QVariant studyCount(const AutoFillSource&, const AutoFillStored& stored) {
     return stored.appendixHours();
 }
 
@@ -82,8 +82,8 @@ AutoFillSpec makeRules() {
     frdo.insertSql = QStringLiteral("INSERT INTO ProfFrdo (profId) SELECT :id WHERE NOT EXISTS(SELECT 1 FROM "
                                     "ProfFrdo WHERE profId = :id) ON CONFLICT DO NOTHING;");
     frdo.selectSql = QStringLiteral("SELECT * FROM ProfDocuments WHERE profId=:id;");
-    const auto attNumber = [](const QSqlRecord& source) {
-        return FrdoAutoFill::attNumberParts(source.value(QStringLiteral("attNumber")));
+    const auto attNumber = [](const AutoFillSource& source) {
+        return FrdoAutoFill::attNumberParts(source(QStringLiteral("attNumber")));
     };
     frdo.fields = {
         copied("issueDateFrdo", "issueDate"),
@@ -91,9 +91,9 @@ AutoFillSpec makeRules() {
         copied("birthDateFrdo", "birthDate"),
         computed("SexIsMale", sexIsMale),
         computed("DocSerial",
-                 [attNumber](const QSqlRecord& source, const AutoFillStored&) { return attNumber(source).first; }),
+                 [attNumber](const AutoFillSource& source, const AutoFillStored&) { return attNumber(source).first; }),
         computed("DocNumber",
-                 [attNumber](const QSqlRecord& source, const AutoFillStored&) { return attNumber(source).second; }),
+                 [attNumber](const AutoFillSource& source, const AutoFillStored&) { return attNumber(source).second; }),
         computed("DocType", frdoDocumentKind),
         copied("StateDuplicate", "isDuplicate"),
         copied("beginDate", "startDate"),
@@ -113,17 +113,24 @@ AutoFillSpec makeRules() {
 }
 } // namespace
 
-QMap<QString, QVariant> AutoFillSpec::values(const QSqlRecord& source, const AutoFillStored& stored) const {
+QMap<QString, QVariant> AutoFillSpec::values(const AutoFillSource& source, const AutoFillStored& stored) const {
     QMap<QString, QVariant> values;
     for (const AutoFillField& field : fields) {
         QVariant value;
-        if (field.source.isEmpty())
+        if (field.source.isEmpty()) {
             value = field.compute ? field.compute(source, stored) : QVariant();
-        else if (!source.isNull(field.source)) // a NULL number stays NULL, not "0"
-            value = source.value(field.source).toString();
+        } else {
+            const QVariant copied = source(field.source);
+            if (!copied.isNull()) // a NULL number stays NULL, not "0"
+                value = copied.toString();
+        }
         values.insert(field.target, value);
     }
     return values;
+}
+
+QMap<QString, QVariant> AutoFillSpec::values(const QSqlRecord& source, const AutoFillStored& stored) const {
+    return values([&source](const QString& column) { return source.value(column); }, stored);
 }
 
 const AutoFillSpec& FrdoAutoFill::rules() {

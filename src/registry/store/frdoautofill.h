@@ -17,11 +17,16 @@ struct AutoFillStored {
     std::function<QVariant()> appendixHours;
 };
 
+// The document a rule reads: the value of one of its columns by the registry's name of it, NULL
+// for a column it does not hold. A fill of one document reads its stored row; an import answers
+// from the row it has just written, without the search of a QSqlRecord by name.
+using AutoFillSource = std::function<QVariant(const QString& column)>;
+
 // One column of an automatic fill: taken from a column of the source record, or computed from it.
 struct AutoFillField {
     QString target;
     QString source;
-    std::function<QVariant(const QSqlRecord& source, const AutoFillStored& stored)> compute;
+    std::function<QVariant(const AutoFillSource& source, const AutoFillStored& stored)> compute;
 };
 
 // One rule set of the automatic fill: make sure the target row exists, read the source record,
@@ -33,6 +38,7 @@ struct AutoFillSpec {
     QList<AutoFillField> fields;
 
     // The value of each target column, by the target's name; a NULL copied number stays NULL.
+    QMap<QString, QVariant> values(const AutoFillSource& source, const AutoFillStored& stored) const;
     QMap<QString, QVariant> values(const QSqlRecord& source, const AutoFillStored& stored) const;
 };
 

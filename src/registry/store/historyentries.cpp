@@ -1,14 +1,15 @@
 #include "historyentries.h"
 
+#include "fileschema.h"
 #include "mzlog.h"
 #include "storequery.h"
 
 #include <QDateTime>
 #include <QMap>
 #include <QSet>
-#include <QSqlQuery>
 #include <cmath>
 #include <iterator>
+#include <sqlite3.h>
 
 namespace {
 const QString documents = QStringLiteral("ProfDocuments");
@@ -16,18 +17,17 @@ const QString subjects = QStringLiteral("ProfDetails");
 const QString frdo = QStringLiteral("ProfFrdo");
 const QString subjectKey = QStringLiteral("detId");
 const QString changedAtFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
-const QString insertEntry = QStringLiteral(
+const char* const insertEntry =
     "INSERT INTO DocumentHistory (profId, changedAt, kind, login, osUser, host, source, docName, attNumber, changes, "
-    "snapshot, xact) VALUES (?, ?, ?, NULL, ?, ?, ?, ?, ?, ?, ?, NULL)");
-// The place of "changes" among the statement's values.
-constexpr int changesAt = 8;
+    "snapshot, xact) VALUES (?, ?, ?, NULL, ?, ?, ?, ?, ?, ?, ?, NULL)";
 // Beyond this a JSON number (a double) no longer holds every integer: larger ones are kept as text.
 constexpr qint64 exactInJson = qint64(1) << 53;
 
 // Never listed as changes: the keys, the time of the last save and the server's row version.
 bool isBookkeeping(const QString& column) {
-    for (const char* name : {"profId", "detId", "historyId", "editDate", "rowVersion"})
-        if (column.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+    for (QLatin1String name : {QLatin1String("profId"), QLatin1String("detId"), QLatin1String("historyId"),
+                               QLatin1String("editDate"), QLatin1String("rowVersion")})
+        if (column.size() == name.size() && column.compare(name, Qt::CaseInsensitive) == 0)
             return true;
     return false;
 }
@@ -74,11 +74,13 @@ void appendString(QString* out, const QString& text) {
     out->append(QLatin1Char('"'));
 }
 
-// A value as JSON text: NULL as null, integers as numbers (as text beyond what a double holds
-// exactly), everything else as a string.
-QString jsonOf(const QVariant& value) {
-    if (!value.isValid() || value.isNull())
-        return QStringLiteral("null");
+// A value as JSON text, appended to `out`: NULL as null, integers as numbers (as text beyond what
+// a double holds exactly), everything else as a string.
+void appendJson(QString* out, const QVariant& value) {
+    if (!value.isValid() || value.isNull()) {
+        out->append(QLatin1String("null"));
+        return;
+    }
     switch (value.type()) {
     case QVariant::Bool:
     case QVariant::Int:
@@ -86,22 +88,34 @@ QString jsonOf(const QVariant& value) {
     case QVariant::LongLong:
     case QVariant::ULongLong: {
         const qint64 number = value.toLongLong();
-        const QString digits = QString::number(number);
-        if (number > -exactInJson && number < exactInJson)
-            return digits;
-        return QLatin1Char('"') + digits + QLatin1Char('"');
+        const bool exact = number > -exactInJson && number < exactInJson;
+        if (!exact)
+            out->append(QLatin1Char('"'));
+        out->append(QString::number(number));
+        if (!exact)
+            out->append(QLatin1Char('"'));
+        return;
     }
     case QVariant::Double: {
         const double number = value.toDouble();
-        if (std::isfinite(number))
-            return QString::number(number, 'g', 17);
+        if (std::isfinite(number)) {
+            out->append(QString::number(number, 'g', 17));
+            return;
+        }
         break;
     }
+    case QVariant::String:
+        appendString(out, *static_cast<const QString*>(value.constData()));
+        return;
     default:
         break;
     }
+    appendString(out, value.toString());
+}
+
+QString jsonOf(const QVariant& value) {
     QString text;
-    appendString(&text, value.toString());
+    appendJson(&text, value);
     return text;
 }
 
@@ -148,8 +162,11 @@ public:
     void diffRow(const QString& table, const QVariantMap& old, const QVariantMap& now, const QString& subject = {}) {
         if (old.isEmpty()) { // all of a new row's values: nothing to compare
             for (auto it = now.cbegin(); it != now.cend(); ++it)
-                if (!it.value().isNull() && !isBookkeeping(it.key()))
-                    add(table, subject, it.key(), QStringLiteral("null"), jsonOf(it.value()));
+                if (!it.value().isNull() && !isBookkeeping(it.key())) {
+                    begin(table, subject, it.key(), QLatin1String("null"));
+                    appendJson(_text, it.value());
+                    _text->append(QLatin1Char('}'));
+                }
             return;
         }
         for (auto it = old.cbegin(); it != old.cend(); ++it)
@@ -184,25 +201,29 @@ private:
 
     void add(const QString& table, const QString& subject, const QString& field, const QString& old,
              const QString& now) {
+        begin(table, subject, field, old);
+        _text->append(now);
+        _text->append(QLatin1Char('}'));
+    }
+
+    // A change object up to its "new" value, which the caller appends and closes.
+    template <typename Old>
+    void begin(const QString& table, const QString& subject, const QString& field, const Old& old) {
         if (_count++ > 0)
             _text->append(QLatin1Char(','));
-        _text->append(QLatin1Char('{'));
-        appendMember(_text, QStringLiteral("table"), jsonString(table));
+        _text->append(QLatin1String("{\"table\":"));
+        appendString(_text, table);
         if (!subject.isNull()) {
             _text->append(QLatin1Char(','));
             _text->append(subject);
         }
-        appendMember(_text, QStringLiteral("field"), jsonString(field));
-        if (!_withoutOld)
-            appendMember(_text, QStringLiteral("old"), old);
-        appendMember(_text, QStringLiteral("new"), now);
-        _text->append(QLatin1Char('}'));
-    }
-
-    static QString jsonString(const QString& text) {
-        QString json;
-        appendString(&json, text);
-        return json;
+        _text->append(QLatin1String(",\"field\":"));
+        appendString(_text, field);
+        if (!_withoutOld) {
+            _text->append(QLatin1String(",\"old\":"));
+            _text->append(old);
+        }
+        _text->append(QLatin1String(",\"new\":"));
     }
 
     QString _own;
@@ -272,7 +293,7 @@ QString docNameOf(const QVariantMap& document) {
 } // namespace
 
 HistoryEntries::HistoryEntries(const QSqlDatabase& db)
-    : _insert(db), _changedAt(QDateTime::currentDateTime().toString(changedAtFormat)) {}
+    : _db(db), _insert(nullptr, sqlite3_finalize), _changedAt(QDateTime::currentDateTime().toString(changedAtFormat)) {}
 
 bool HistoryEntries::record(qint64 profId, DocumentHistory::Kind kind, const DocumentHistory::State& before,
                             const DocumentHistory::State& after, const QString& source, QString* error) {
@@ -292,11 +313,8 @@ bool HistoryEntries::recordImported(qint64 profId, const QVariantMap& document, 
     // Counted by what it holds: only whether there is any matters.
     changes.addObjects(subjectChanges, subjectChanges.isEmpty() ? 0 : 1);
     changes.diffRow(frdo, {}, frdoRow);
-    const bool written = write(profId, DocumentHistory::Kind::Imported, document, changes.close(),
-                               QVariant(QVariant::String), source, error);
-    // The statement lets go of the text, so that the next entry is written into the same room.
-    _insert.bindValue(changesAt, QVariant());
-    return written;
+    return write(profId, DocumentHistory::Kind::Imported, document, changes.close(), QVariant(QVariant::String), source,
+                 error);
 }
 
 QString HistoryEntries::addedSubjects(const QVector<QVariantMap>& rows) {
@@ -309,10 +327,12 @@ QString HistoryEntries::addedSubjects(const QVector<QVariantMap>& rows) {
 
 bool HistoryEntries::write(qint64 profId, DocumentHistory::Kind kind, const QVariantMap& named, const QString& changes,
                            const QVariant& snapshot, const QString& source, QString* error) {
-    if (!_prepared) {
-        if (!_insert.prepare(insertEntry))
-            return StoreQuery::failed(_insert, error);
-        _prepared = true;
+    if (!_insert) {
+        sqlite3* handle = FileSchema::sqliteHandle(_db);
+        _insert = StoreQuery::prepareSqlite(handle, insertEntry);
+        if (!_insert)
+            return StoreQuery::fail(error,
+                                    handle ? QString::fromUtf8(sqlite3_errmsg(handle)) : StoreQuery::notOpenText());
     }
     // Neither changes while the program runs.
     static const QString user = DocumentHistory::osUser();
@@ -327,11 +347,9 @@ bool HistoryEntries::write(qint64 profId, DocumentHistory::Kind kind, const QVar
                                named.value(QStringLiteral("attNumber")),
                                changes,
                                snapshot};
-    for (int i = 0; i < int(std::size(values)); ++i)
-        _insert.bindValue(i, values[i]);
-    if (!_insert.exec()) {
+    if (!StoreQuery::runSqlite(_insert.get(), values, int(std::size(values)), error)) {
         MZ_LOG() << "cannot record the change of document" << profId;
-        return StoreQuery::failed(_insert, error);
+        return false;
     }
     return true;
 }

@@ -1,14 +1,16 @@
 #pragma once
 
 #include "documenthistory.h"
+#include "storequery.h"
 
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
 
 // The entries of one write on a registry file (DocumentHistory::record): their statement is
 // prepared once and their time taken once, so that what one transaction changes is recorded at
 // one moment, as a server records it, and an import of many documents pays for one statement.
+// They are written through SQLite's own interface: an import's entries are most of what it writes,
+// and the driver would hand each one over as UTF-16 for SQLite to convert.
 class HistoryEntries {
 public:
     explicit HistoryEntries(const QSqlDatabase& db);
@@ -30,8 +32,8 @@ private:
     bool write(qint64 profId, DocumentHistory::Kind kind, const QVariantMap& named, const QString& changes,
                const QVariant& snapshot, const QString& source, QString* error);
 
-    QSqlQuery _insert;
+    const QSqlDatabase _db;
+    StoreQuery::SqliteStatement _insert;
     QString _changes; // an import's entries, one after the other
-    bool _prepared = false;
     const QString _changedAt;
 };

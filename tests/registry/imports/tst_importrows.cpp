@@ -84,6 +84,22 @@ Records oddRecords() {
     return list;
 }
 
+// Records of three sets of columns in turn, one set naming a column in capitals: the rows of one
+// import need not all give the same columns.
+Records recordsInTurn() {
+    Records list = plainRecords(12);
+    for (int i = 0; i < list.size(); ++i) {
+        QVariantMap& document = list[i].document;
+        if (i % 3 == 1) {
+            document.remove("qual");
+            document["isExcellent"] = 1;
+        } else if (i % 3 == 2) {
+            document["FIO2"] = document.take("fio2");
+        }
+    }
+    return list;
+}
+
 // The stored form of the row's own FRDO values, as the FRDO dialog keeps them.
 QVariant ownFrdo(const QString& column, const QVariant& value) {
     if (column == QLatin1String("sexIsMale"))
@@ -223,17 +239,18 @@ private slots:
         QTest::addColumn<qint64>("templateId");
         QTest::addColumn<int>("subjects");
         QTest::addColumn<bool>("templateFrdo");
-        QTest::addColumn<qint64>("firstId"); // of a document before the import, so that new ids follow it
-        QTest::addColumn<bool>("odd");
+        QTest::addColumn<qint64>("firstId");  // of a document before the import, so that new ids follow it
+        QTest::addColumn<QString>("records"); // "plain", "odd" or "in turn"
         const qint64 big = Q_INT64_C(1) << 33;
-        QTest::newRow("12 subjects") << qint64(7) << 12 << true << qint64(5) << false;
-        QTest::newRow("1 subject") << qint64(7) << 1 << true << qint64(5) << false;
-        QTest::newRow("no subjects") << qint64(7) << 0 << true << qint64(5) << false;
-        QTest::newRow("template without FRDO row") << qint64(7) << 12 << false << qint64(5) << false;
-        QTest::newRow("no template") << qint64(0) << 0 << false << qint64(5) << false;
-        QTest::newRow("ids above 2^31") << big << 12 << true << big + 10 << false;
-        QTest::newRow("NULLs, quotes, 1 MB, a duplicate, mixed types") << qint64(7) << 12 << true << qint64(5) << true;
-        QTest::newRow("odd values without template") << qint64(0) << 0 << false << qint64(5) << true;
+        QTest::newRow("12 subjects") << qint64(7) << 12 << true << qint64(5) << "plain";
+        QTest::newRow("1 subject") << qint64(7) << 1 << true << qint64(5) << "plain";
+        QTest::newRow("no subjects") << qint64(7) << 0 << true << qint64(5) << "plain";
+        QTest::newRow("template without FRDO row") << qint64(7) << 12 << false << qint64(5) << "plain";
+        QTest::newRow("no template") << qint64(0) << 0 << false << qint64(5) << "plain";
+        QTest::newRow("ids above 2^31") << big << 12 << true << big + 10 << "plain";
+        QTest::newRow("NULLs, quotes, 1 MB, a duplicate, mixed types") << qint64(7) << 12 << true << qint64(5) << "odd";
+        QTest::newRow("odd values without template") << qint64(0) << 0 << false << qint64(5) << "odd";
+        QTest::newRow("sets of columns in turn") << qint64(7) << 12 << true << qint64(5) << "in turn";
     }
 
     // Every value of every imported document, type included, is what the one-by-one way makes.
@@ -242,11 +259,13 @@ private slots:
         QFETCH(int, subjects);
         QFETCH(bool, templateFrdo);
         QFETCH(qint64, firstId);
-        QFETCH(bool, odd);
+        QFETCH(QString, records);
         if (templateId > 0)
             makeTemplate(templateId, subjects, templateFrdo);
         sql(QStringLiteral("INSERT INTO ProfDocuments (profId, fio1) VALUES (?, 'Старый');"), {firstId});
-        const Records list = odd ? oddRecords() : plainRecords(30);
+        const Records list = records == "odd"       ? oddRecords()
+                             : records == "in turn" ? recordsInTurn()
+                                                    : plainRecords(30);
         QList<qint64> ids;
         QString error;
         QVERIFY2(ImportStore::write(list, templateId, &ids, &error, {}, nullptr, nullptr, source), qPrintable(error));
