@@ -182,14 +182,8 @@ QVariant storedValue(const QString& type, const QVariant& value) {
         return text.contains(QLatin1Char('.')) || text.contains(QLatin1Char('e')) ? text : text + QStringLiteral(".0");
     case QMetaType::QByteArray:
         return value; // a blob stays one
-    case QMetaType::QDateTime:
-        text = value.toDateTime().toString(Qt::ISODateWithMs);
-        break;
-    case QMetaType::QTime:
-        text = value.toTime().toString(QStringLiteral("hh:mm:ss.zzz"));
-        break;
     default:
-        text = value.toString();
+        text = StoreQuery::boundText(value);
     }
     return type == QLatin1String("INTEGER") ? numberOrText(text) : QVariant(text);
 }
@@ -302,6 +296,12 @@ public:
             _frdoTypes << column.type;
             _frdoAt.insert(column.name.toLower(), at++);
         }
+        QMap<QString, int> byName;
+        for (int i = 0; i < _frdoColumns.size(); ++i)
+            byName.insert(_frdoColumns.at(i), i);
+        _frdoWritten.columns = byName.keys();
+        _frdoWritten.values.resize(byName.size());
+        _frdoByName = byName.values().toVector();
         for (const DBColumn& column : Database::instance()->tables().value(documentsTable).columns) {
             _documentTypes.insert(column.name, column.type);
             _documentAt.insert(column.name, _document.size());
@@ -335,11 +335,10 @@ public:
 
     // The document and its dependent rows; its id in `id`, and on a file its entry naming `source`.
     bool write(const ImportRecord& record, qint64* id, const QString& source, QString* error) {
-        QVariantMap document;
-        QVariantMap frdo;
+        const HistoryEntries::Row* document = nullptr;
         return insertDocument(record.document, &document, id, error) && copySubjects(*id, error) &&
-               insertFrdo(record.frdo, *id, &frdo, error) &&
-               (_server || _entries.recordImported(*id, document, frdo, _subjectChanges, source, error));
+               insertFrdo(record.frdo, *id, error) &&
+               (_server || _entries.recordImported(*id, *document, _frdoWritten, _subjectChanges, source, error));
     }
 
 private:
@@ -351,6 +350,8 @@ private:
         QStringList types;   // theirs
         QVector<int> at;     // their places in _document
         ImportInsert insert;
+        HistoryEntries::Row written; // the row for the entry: those columns, the edit time and comment
+        QVector<int> writtenFrom;    // where its values come from: a place in columns, or past them
     };
 
     // The appendix's rows as values of the inserts that copy them, in their order, a statement per
@@ -462,12 +463,18 @@ private:
         const int own = plan->columns.size();
         plan->insert.bind(own, _editDate);
         plan->insert.bind(own + 1, QStringLiteral(""));
+        QMap<QString, int> byName; // in the order of names, a later column of the same name over an earlier one
+        for (int i = 0; i < names.size(); ++i)
+            byName.insert(names.at(i), i);
+        plan->written.columns = byName.keys();
+        plan->written.values.resize(byName.size());
+        plan->writtenFrom = byName.values().toVector();
         return _lastPlan = _documentPlans.emplace(key, std::move(plan)).first->second.get();
     }
 
-    // The document's row; what it holds as stored, by column, goes to `row` and to the row the
-    // auto-fill reads (_document).
-    bool insertDocument(const QVariantMap& values, QVariantMap* row, qint64* id, QString* error) {
+    // The document's row; what it holds as stored goes to the row for its entry (`row`) and to the
+    // row the auto-fill reads (_document).
+    bool insertDocument(const QVariantMap& values, const HistoryEntries::Row** row, qint64* id, QString* error) {
         DocumentPlan* plan = documentPlan(values, error);
         if (!plan)
             return false;
@@ -485,13 +492,16 @@ private:
             return false;
         }
         std::fill(_document.begin(), _document.end(), QVariant());
+        QVector<QVariant> stored(plan->kept.size() + 2);
         for (int i = 0; i < plan->kept.size(); ++i) {
-            const QVariant stored = storedValue(plan->types.at(i), given.at(plan->kept.at(i)));
-            row->insert(plan->columns.at(i), stored);
-            _document[plan->at.at(i)] = stored;
+            stored[i] = storedValue(plan->types.at(i), given.at(plan->kept.at(i)));
+            _document[plan->at.at(i)] = stored.at(i);
         }
-        row->insert(QStringLiteral("editDate"), _editDate);
-        row->insert(QStringLiteral("comment"), QStringLiteral(""));
+        stored[plan->kept.size()] = _editDate;
+        stored[plan->kept.size() + 1] = QStringLiteral("");
+        for (int i = 0; i < plan->writtenFrom.size(); ++i)
+            plan->written.values[i] = stored.at(plan->writtenFrom.at(i));
+        *row = &plan->written;
         _document[_documentAt.value(QStringLiteral("editDate"))] = _editDate;
         _document[_documentAt.value(QStringLiteral("comment"))] = QStringLiteral("");
         _document[_documentAt.value(QStringLiteral("profId"))] = *id;
@@ -522,6 +532,15 @@ private:
         return at == _documentAt.constEnd() ? QVariant() : _document.at(at.value());
     }
 
+    // The place of an FRDO column by any spelling of its name; -1 for none. The spellings met are
+    // kept: the auto-fill names the same columns for every document.
+    int frdoPlace(const QString& column) {
+        auto known = _frdoSpelled.constFind(column);
+        if (known == _frdoSpelled.constEnd())
+            known = _frdoSpelled.insert(column, _frdoAt.value(column.toLower(), -1));
+        return known.value();
+    }
+
     // What the auto-fill's rules read of the new document's FRDO row and appendix: the template's.
     AutoFillStored storedFromTemplate() const {
         AutoFillStored stored;
@@ -534,12 +553,12 @@ private:
     }
 
     // The FRDO row as the template's copy, the auto-fill and then the record's own values (those
-    // it gives) would leave it, written at once; on a file the row as stored goes to `written`.
-    bool insertFrdo(const QVariantMap& given, qint64 id, QVariantMap* written, QString* error) {
+    // it gives) would leave it, written at once; on a file the row as stored goes to _frdoWritten.
+    bool insertFrdo(const QVariantMap& given, qint64 id, QString* error) {
         QVector<QVariant> values = _templateFrdo;
         QVector<bool> set = _fromTemplate;
         const auto put = [&](const QString& column, const QVariant& value) {
-            const int at = _frdoAt.value(column.toLower(), -1);
+            const int at = frdoPlace(column);
             if (at < 0)
                 return StoreQuery::fail(error, QStringLiteral("нет столбца %1.%2").arg(frdoTable, column));
             values[at] = value;
@@ -572,9 +591,10 @@ private:
         if (!insert->run(error))
             return false;
         if (!_server)
-            for (int i = 0; i < values.size(); ++i)
-                if (set.at(i))
-                    written->insert(_frdoColumns.at(i), storedValue(_frdoTypes.at(i), values.at(i)));
+            for (int i = 0; i < _frdoByName.size(); ++i) {
+                const int at = _frdoByName.at(i);
+                _frdoWritten.values[i] = set.at(at) ? storedValue(_frdoTypes.at(at), values.at(at)) : QVariant();
+            }
         return true;
     }
 
@@ -607,6 +627,9 @@ private:
     QStringList _frdoColumns;               // of ProfFrdo, its key aside
     QStringList _frdoTypes;                 // theirs
     QHash<QString, int> _frdoAt;            // their places, by the lower-case name
+    QHash<QString, int> _frdoSpelled;       // their places, by the spellings met
+    QVector<int> _frdoByName;               // their places in the order of their names
+    HistoryEntries::Row _frdoWritten;       // the last FRDO row, for its entry (NULL: not written)
     QVector<QVariant> _templateFrdo;        // the template's values in those places
     QVector<bool> _fromTemplate;            // which of them a document takes
     QVariant _hours;                        // of the template's appendix

@@ -125,10 +125,37 @@ StoreQuery::SqliteStatement StoreQuery::prepareSqlite(sqlite3* db, const char* s
     return SqliteStatement(raw, sqlite3_finalize);
 }
 
+QString StoreQuery::boundText(const QVariant& value) {
+    switch (value.userType()) {
+    case QMetaType::QDate: {
+        // As QDate::toString(Qt::ISODate) writes it, without its formatting machinery: an import
+        // binds several dates a document.
+        const QDate date = value.toDate();
+        const int year = date.year();
+        if (!date.isValid() || year < 0 || year > 9999)
+            return value.toString();
+        const int digits[] = {year / 1000,       year / 100 % 10,   year / 10 % 10,  year % 10,
+                              date.month() / 10, date.month() % 10, date.day() / 10, date.day() % 10};
+        QString text(10, QLatin1Char('-'));
+        for (int i = 0, at = 0; i < 8; ++i, ++at) {
+            if (at == 4 || at == 7)
+                ++at;
+            text[at] = QLatin1Char(char('0' + digits[i]));
+        }
+        return text;
+    }
+    case QMetaType::QDateTime:
+        return value.toDateTime().toString(Qt::ISODateWithMs);
+    case QMetaType::QTime:
+        return value.toTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+    default:
+        return value.toString();
+    }
+}
+
 bool StoreQuery::bindSqlite(sqlite3_stmt* statement, int at, const QVariant& value) {
     if (!value.isValid() || value.isNull())
         return sqlite3_bind_null(statement, at) == SQLITE_OK;
-    QString text;
     switch (value.userType()) {
     case QMetaType::QByteArray: {
         const QByteArray bytes = value.toByteArray();
@@ -142,16 +169,10 @@ bool StoreQuery::bindSqlite(sqlite3_stmt* statement, int at, const QVariant& val
     case QMetaType::UInt:
     case QMetaType::LongLong:
         return sqlite3_bind_int64(statement, at, value.toLongLong()) == SQLITE_OK;
-    case QMetaType::QDateTime:
-        text = value.toDateTime().toString(Qt::ISODateWithMs);
-        break;
-    case QMetaType::QTime:
-        text = value.toTime().toString(QStringLiteral("hh:mm:ss.zzz"));
-        break;
     default:
-        text = value.toString();
+        break;
     }
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = boundText(value).toUtf8();
     return sqlite3_bind_text(statement, at, utf8.constData(), utf8.size(), SQLITE_TRANSIENT) == SQLITE_OK;
 }
 

@@ -57,6 +57,8 @@ sqlite3* mainFileHandle();
 // `sql` prepared on `db`; null when `db` is null or SQLite refuses it (its reason is then
 // sqlite3_errmsg(db)).
 SqliteStatement prepareSqlite(sqlite3* db, const char* sql);
+// The text Qt's driver binds for a value that is neither a number nor a blob.
+QString boundText(const QVariant& value);
 // Binds `value` to parameter `at` (from 1) of `statement` as Qt's driver binds it, so that the row
 // stores the same types, but a text as UTF-8, the file's own encoding, which SQLite then keeps as it
 // is; false when SQLite refuses it.

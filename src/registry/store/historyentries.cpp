@@ -162,11 +162,7 @@ public:
     void diffRow(const QString& table, const QVariantMap& old, const QVariantMap& now, const QString& subject = {}) {
         if (old.isEmpty()) { // all of a new row's values: nothing to compare
             for (auto it = now.cbegin(); it != now.cend(); ++it)
-                if (!it.value().isNull() && !isBookkeeping(it.key())) {
-                    begin(table, subject, it.key(), QLatin1String("null"));
-                    appendJson(_text, it.value());
-                    _text->append(QLatin1Char('}'));
-                }
+                addNew(table, subject, it.key(), it.value());
             return;
         }
         for (auto it = old.cbegin(); it != old.cend(); ++it)
@@ -175,6 +171,12 @@ public:
         for (auto it = now.cbegin(); it != now.cend(); ++it)
             if (!old.contains(it.key()) && !isBookkeeping(it.key()))
                 compare(table, it.key(), QStringLiteral("null"), jsonOf(it.value()), subject);
+    }
+
+    // All of a new row's values, without a subject's members.
+    void addRow(const QString& table, const HistoryEntries::Row& row) {
+        for (int i = 0; i < row.columns.size(); ++i)
+            addNew(table, QString(), row.columns.at(i), row.values.at(i));
     }
 
     // Change objects made elsewhere, `count` of them, as one array's text without its brackets.
@@ -193,6 +195,14 @@ public:
     }
 
 private:
+    void addNew(const QString& table, const QString& subject, const QString& field, const QVariant& value) {
+        if (value.isNull() || isBookkeeping(field))
+            return;
+        begin(table, subject, field, QLatin1String("null"));
+        appendJson(_text, value);
+        _text->append(QLatin1Char('}'));
+    }
+
     void compare(const QString& table, const QString& field, const QString& old, const QString& now,
                  const QString& subject) {
         if (old != now)
@@ -280,7 +290,7 @@ QString snapshotOf(const DocumentHistory::State& state) {
     return snapshot + QLatin1Char('}');
 }
 
-QString docNameOf(const QVariantMap& document) {
+template <typename Row> QString docNameOf(const Row& document) {
     QStringList parts;
     for (const char* column : {"fio1", "fio2", "fio3"}) {
         const QString part = document.value(QLatin1String(column)).toString().simplified();
@@ -302,18 +312,25 @@ bool HistoryEntries::record(qint64 profId, DocumentHistory::Kind kind, const Doc
     changesOf(before, after, &changes);
     if (kind == Kind::Edited && changes.isEmpty())
         return true;
-    return write(profId, kind, after.exists ? after.document : before.document, changes.text(),
+    const QVariantMap& named = after.exists ? after.document : before.document;
+    return write(profId, kind, docNameOf(named), named.value(QStringLiteral("attNumber")), changes.text(),
                  kind == Kind::Deleted ? QVariant(snapshotOf(before)) : QVariant(QVariant::String), source, error);
 }
 
-bool HistoryEntries::recordImported(qint64 profId, const QVariantMap& document, const QVariantMap& frdoRow,
+QVariant HistoryEntries::Row::value(const QString& column) const {
+    const int at = columns.indexOf(column);
+    return at < 0 ? QVariant() : values.at(at);
+}
+
+bool HistoryEntries::recordImported(qint64 profId, const Row& document, const Row& frdoRow,
                                     const QString& subjectChanges, const QString& source, QString* error) {
     Changes changes(&_changes, true);
-    changes.diffRow(documents, {}, document);
+    changes.addRow(documents, document);
     // Counted by what it holds: only whether there is any matters.
     changes.addObjects(subjectChanges, subjectChanges.isEmpty() ? 0 : 1);
-    changes.diffRow(frdo, {}, frdoRow);
-    return write(profId, DocumentHistory::Kind::Imported, document, changes.close(), QVariant(QVariant::String), source,
+    changes.addRow(frdo, frdoRow);
+    return write(profId, DocumentHistory::Kind::Imported, docNameOf(document),
+                 document.value(QStringLiteral("attNumber")), changes.close(), QVariant(QVariant::String), source,
                  error);
 }
 
@@ -325,8 +342,8 @@ QString HistoryEntries::addedSubjects(const QVector<QVariantMap>& rows) {
     return text.mid(1);
 }
 
-bool HistoryEntries::write(qint64 profId, DocumentHistory::Kind kind, const QVariantMap& named, const QString& changes,
-                           const QVariant& snapshot, const QString& source, QString* error) {
+bool HistoryEntries::write(qint64 profId, DocumentHistory::Kind kind, const QString& docName, const QVariant& attNumber,
+                           const QString& changes, const QVariant& snapshot, const QString& source, QString* error) {
     if (!_insert) {
         sqlite3* handle = FileSchema::sqliteHandle(_db);
         _insert = StoreQuery::prepareSqlite(handle, insertEntry);
@@ -337,15 +354,9 @@ bool HistoryEntries::write(qint64 profId, DocumentHistory::Kind kind, const QVar
     // Neither changes while the program runs.
     static const QString user = DocumentHistory::osUser();
     static const QString host = DocumentHistory::hostName();
-    const QVariant values[] = {profId,
-                               _changedAt,
-                               DocumentHistory::code(kind),
-                               user,
-                               host,
-                               source.isEmpty() ? QVariant(QVariant::String) : QVariant(source),
-                               docNameOf(named),
-                               named.value(QStringLiteral("attNumber")),
-                               changes,
+    const QVariant values[] = {profId,  _changedAt, DocumentHistory::code(kind),
+                               user,    host,       source.isEmpty() ? QVariant(QVariant::String) : QVariant(source),
+                               docName, attNumber,  changes,
                                snapshot};
     if (!StoreQuery::runSqlite(_insert.get(), values, int(std::size(values)), error)) {
         MZ_LOG() << "cannot record the change of document" << profId;

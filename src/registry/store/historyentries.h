@@ -5,6 +5,8 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
+#include <QVector>
 
 // The entries of one write on a registry file (DocumentHistory::record): their statement is
 // prepared once and their time taken once, so that what one transaction changes is recorded at
@@ -19,18 +21,26 @@ public:
     bool record(qint64 profId, DocumentHistory::Kind kind, const DocumentHistory::State& before,
                 const DocumentHistory::State& after, const QString& source, QString* error);
 
-    // The "import" entry of a document an import made: its own row and its FRDO row (empty when
-    // none) as written, and its appendix as addedSubjects() gave it once for the whole import.
+    // A row as an import wrote it: its columns in the order of their names, as a QVariantMap holds
+    // them, and the values written (NULL: none).
+    struct Row {
+        QStringList columns;
+        QVector<QVariant> values;
+        QVariant value(const QString& column) const;
+    };
+    // The "import" entry of a document an import made: its own row and its FRDO row (no columns
+    // when none) as written, and its appendix as addedSubjects() gave it once for the whole import.
     // Every value is new: its changes leave "old" out.
-    bool recordImported(qint64 profId, const QVariantMap& document, const QVariantMap& frdo, const QString& subjects,
+    bool recordImported(qint64 profId, const Row& document, const Row& frdo, const QString& subjects,
                         const QString& source, QString* error);
     // The changes that add these subjects, each without its key ("row") and "old": an import
     // copies the same appendix to every document and does not read back the keys the copies got.
     static QString addedSubjects(const QVector<QVariantMap>& subjects);
 
 private:
-    bool write(qint64 profId, DocumentHistory::Kind kind, const QVariantMap& named, const QString& changes,
-               const QVariant& snapshot, const QString& source, QString* error);
+    // `docName` and `attNumber` name the document in the journal's list.
+    bool write(qint64 profId, DocumentHistory::Kind kind, const QString& docName, const QVariant& attNumber,
+               const QString& changes, const QVariant& snapshot, const QString& source, QString* error);
 
     const QSqlDatabase _db;
     StoreQuery::SqliteStatement _insert;

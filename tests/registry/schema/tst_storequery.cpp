@@ -87,6 +87,11 @@ private slots:
         QTest::newRow("real") << QVariant(1.5) << QString();
         QTest::newRow("whole real") << QVariant(2.0) << QString();
         QTest::newRow("date") << QVariant(QDate(2016, 2, 29)) << QString();
+        QTest::newRow("first date of year 1") << QVariant(QDate(1, 1, 1)) << QString();
+        QTest::newRow("last date of year 9999") << QVariant(QDate(9999, 12, 31)) << QString();
+        QTest::newRow("date of year 10000") << QVariant(QDate(10000, 1, 1)) << QString();
+        QTest::newRow("date before year 1") << QVariant(QDate(-5, 3, 1)) << QString();
+        QTest::newRow("invalid date") << QVariant(QDate(2016, 2, 30)) << QString();
         QTest::newRow("date and time") << QVariant(QDateTime(QDate(2024, 6, 30), QTime(9, 5, 7, 45))) << QString();
         QTest::newRow("time") << QVariant(QTime(23, 59, 1, 2)) << QString();
         QTest::newRow("blob") << QVariant(QByteArray("\x00\x01\xff", 3)) << QString();
