@@ -1,12 +1,16 @@
 // Measures the import's write on a large registry: N documents, each with a 12-subject template's
 // appendix and an FRDO row, made by ImportStore::write on a fresh copy of the registry, beside a
 // plain sqlite3 insert of the same rows (one transaction, prepared statements) on another copy.
-//   bench_import [--db REGISTRY.db] [--records N[,N...]]
+// With --server the same write is timed on a throwaway PostgreSQL server too, into a fresh move of
+// the registry there.
+//   bench_import [--db REGISTRY.db] [--records N[,N...]] [--server]
 // Without --db a 100,000-document registry is made with dbgen (beside this program).
 #include "database.h"
 #include "importstore.h"
+#include "pgtestserver.h"
 #include "planbench.h"
 #include "profschema.h"
+#include "registrymove.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -221,6 +225,48 @@ Figures importWrite(const QString& registry, const QString& copy, const QVector<
     return figures;
 }
 
+// The same write on a throwaway server, into a fresh move of `registry` there.
+Figures importWriteOnServer(const QString& registry, const QVector<ImportRecord>& records, qint64 templateId) {
+    Figures figures;
+    QString error;
+    PgTestServer* server = PgTestServer::shared(&error);
+    const QString name = server ? server->createDatabase(&error) : QString();
+    if (name.isEmpty()) {
+        std::fprintf(stderr, "no server: %s\n", qPrintable(error));
+        return figures;
+    }
+    bool moved = false;
+    {
+        QSqlDatabase target = server->connect(QStringLiteral("benchmove"), name, &error);
+        QList<RegistryMove::Counts> counts;
+        moved = target.isOpen() && RegistryMove::toServer(registry, target, &counts, &error);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("benchmove"));
+    if (!moved) {
+        std::fprintf(stderr, "move failed: %s\n", qPrintable(error));
+        return figures;
+    }
+    Database::useServer(server->addressOf(name));
+    auto* db = new Database(true);
+    for (const QString& statement : templateStatements(templateId))
+        db->execSql(statement);
+    QList<qint64> ids;
+    QElapsedTimer timer;
+    timer.start();
+    const double cpuBefore = cpuMs();
+    const bool written = ImportStore::write(records, templateId, &ids, &error);
+    figures.writeMs = timer.nsecsElapsed() / 1e6;
+    figures.cpuMs = cpuMs() - cpuBefore;
+    if (!written || ids.size() != records.size()) {
+        std::fprintf(stderr, "import failed: %s\n", qPrintable(error));
+        figures.writeMs = -1;
+    }
+    db->commitAndClose();
+    delete db;
+    Database::useDataFolderFile();
+    return figures;
+}
+
 QString makeRegistry(const QTemporaryDir& work) {
     const QString file = work.filePath(QStringLiteral("generated.db"));
     QProcess dbgen;
@@ -237,7 +283,8 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QString registry;
     QVector<int> sizes = {1000, 10000};
-    const QStringList args = app.arguments().mid(1);
+    QStringList args = app.arguments().mid(1);
+    const bool onServer = args.removeAll(QStringLiteral("--server")) > 0;
     for (int i = 0; i + 1 < args.size(); i += 2) {
         if (args.at(i) == QLatin1String("--db")) {
             registry = args.at(i + 1);
@@ -248,7 +295,7 @@ int main(int argc, char* argv[]) {
         }
     }
     if (args.size() % 2 != 0 || (!registry.isEmpty() && !QFile::exists(registry))) {
-        std::fprintf(stderr, "usage: bench_import [--db REGISTRY.db] [--records N[,N...]]\n");
+        std::fprintf(stderr, "usage: bench_import [--db REGISTRY.db] [--records N[,N...]] [--server]\n");
         return 2;
     }
     QTemporaryDir work;
@@ -275,6 +322,14 @@ int main(int argc, char* argv[]) {
         std::printf("%8d %16.1f %12.1f %16.1f %8.1f %12.1f %14.0f\n", count, ours.writeMs, ours.cpuMs, plain,
                     plain > 0 ? ours.writeMs / plain : 0.0, ours.peakMb, ours.historyBytes);
         std::fflush(stdout);
+    }
+    if (onServer) {
+        std::printf("%8s %16s %12s   on a throwaway PostgreSQL server\n", "records", "ImportStore ms", "its CPU ms");
+        for (int count : qAsConst(sizes)) {
+            const Figures served = importWriteOnServer(registry, makeRecords(count), templateId);
+            std::printf("%8d %16.1f %12.1f\n", count, served.writeMs, served.cpuMs);
+            std::fflush(stdout);
+        }
     }
     if (Database* db = openCopy(registry, copy, templateId)) {
         for (int count : qAsConst(sizes))
