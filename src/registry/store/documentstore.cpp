@@ -69,11 +69,6 @@ AutoFillStored storedOf(const QString& table, qint64 id) {
     };
     return stored;
 }
-
-// The main connection's SQLite handle, null when there is none.
-sqlite3* connectionHandle() {
-    return Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
-}
 } // namespace
 
 const char* const DocumentStore::listColumns[listColumnCount] = {"profId",    "fio",       "qual",    "attNumber",
@@ -370,7 +365,7 @@ bool readListRowsByDriver(const DocumentStore::ListRowSink& sink, QString* error
 }
 
 bool readListRowsOf(const DocumentStore::ListRowSink& sink, QString* error, const ListQuery& want) {
-    sqlite3* db = connectionHandle();
+    sqlite3* db = StoreQuery::mainFileHandle();
     if (!db && SqlDialect::isServer())
         return readListRowsByDriver(sink, error, want);
     if (!db)
@@ -380,13 +375,12 @@ bool readListRowsOf(const DocumentStore::ListRowSink& sink, QString* error, cons
         QByteArray(selectList) + (want.limit > 0 ? " WHERE profId < ?1 ORDER BY profId DESC LIMIT ?2"
                                   : want.only    ? " WHERE profId IN (SELECT value FROM json_each(?1)) ORDER BY profId"
                                                  : " ORDER BY profId");
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &raw, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(raw);
+    const StoreQuery::SqliteStatement statement = StoreQuery::prepareSqlite(db, sql.constData());
+    if (!statement) {
         MZ_LOG() << sql;
         return StoreQuery::fail(error, QString::fromUtf8(sqlite3_errmsg(db)));
     }
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+    sqlite3_stmt* raw = statement.get();
     const QByteArray ids = want.only ? jsonOf(*want.only).toUtf8() : QByteArray();
     if (want.limit > 0) {
         sqlite3_bind_int64(raw, 1, want.below);

@@ -3,6 +3,7 @@
 #include "database.h"
 #include "mzlog.h"
 #include "serverchangelog.h"
+#include "storequery.h"
 
 #include <QSqlDatabase>
 #include <algorithm>
@@ -76,7 +77,7 @@ ListChanges::~ListChanges() {
 }
 
 ListChanges::Changes ListChanges::take() {
-    sqlite3* db = Database::sqliteHandle(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false));
+    sqlite3* db = StoreQuery::mainFileHandle();
     Changes changes;
     if (!db)
         return takeFromServer();

@@ -1,6 +1,7 @@
 #include "usedvalueswalk.h"
 
 #include "fileschema.h"
+#include "storequery.h"
 
 #include <QSqlQuery>
 #include <QVariant>
@@ -130,21 +131,21 @@ bool UsedValuesWalk::stepIndex(QSqlDatabase& db, int rows, QSqlError* error) {
 // QString; the driver would make one of every row. The rows read, or -1 with `error`.
 int UsedValuesWalk::readRows(QSqlDatabase& db, const QString& sql, int rows, QSqlError* error) {
     sqlite3* handle = FileSchema::sqliteHandle(db);
-    sqlite3_stmt* statement = nullptr;
-    const auto failed = [&] {
-        if (error)
-            *error = QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(handle)), QSqlError::StatementError,
-                               QString::number(sqlite3_extended_errcode(handle)));
-        sqlite3_finalize(statement);
-        return -1;
-    };
     if (!handle) {
         if (error)
             *error = QSqlError(QString(), QStringLiteral("no SQLite connection"), QSqlError::ConnectionError);
         return -1;
     }
-    if (sqlite3_prepare_v2(handle, sql.toUtf8().constData(), -1, &statement, nullptr) != SQLITE_OK)
+    const auto failed = [&] {
+        if (error)
+            *error = QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(handle)), QSqlError::StatementError,
+                               QString::number(sqlite3_extended_errcode(handle)));
+        return -1;
+    };
+    const StoreQuery::SqliteStatement prepared = StoreQuery::prepareSqlite(handle, sql.toUtf8().constData());
+    if (!prepared)
         return failed();
+    sqlite3_stmt* statement = prepared.get();
     int parameter = 1;
     if (_begun)
         sqlite3_bind_int64(statement, parameter++, _lastRowid);
@@ -173,7 +174,6 @@ int UsedValuesWalk::readRows(QSqlDatabase& db, const QString& sql, int rows, QSq
     if (code != SQLITE_DONE)
         return failed();
     flush();
-    sqlite3_finalize(statement);
     return counted;
 }
 
