@@ -318,14 +318,9 @@ public:
             return true;
         QVector<QVariantMap> appendix;
         QSqlQuery subjects(QSqlDatabase::database());
-        subjects.setForwardOnly(true);
-        if (!StoreQuery::prepare(subjects,
-                                 QStringLiteral("SELECT name, count, rate FROM ProfDetails WHERE profId=? ORDER BY "
-                                                "detId;"),
-                                 error))
-            return false;
-        subjects.bindValue(0, _templateId);
-        if (!StoreQuery::write(subjects, error))
+        if (!runOnTemplate(subjects,
+                           QStringLiteral("SELECT name, count, rate FROM ProfDetails WHERE profId=? ORDER BY detId;"),
+                           error))
             return false;
         while (subjects.next())
             appendix << DocumentHistory::valuesOf(subjects.record());
@@ -386,17 +381,22 @@ private:
         return _server ? QStringLiteral("INSERT INTO") : QStringLiteral("INSERT OR FAIL INTO");
     }
 
+    // Runs `sql`, a read of the template's rows whose one value is the template's id, on `query`.
+    bool runOnTemplate(QSqlQuery& query, const QString& sql, QString* error) const {
+        query.setForwardOnly(true);
+        if (!StoreQuery::prepare(query, sql, error))
+            return false;
+        query.bindValue(0, _templateId);
+        return StoreQuery::write(query, error);
+    }
+
     // The same SUM as the auto-fill's own: what the appendix copied from the template adds up to.
     bool readHours(QString* error) {
         QSqlQuery hours(QSqlDatabase::database());
-        hours.setForwardOnly(true);
-        if (!StoreQuery::prepare(hours,
-                                 QStringLiteral("SELECT SUM(COALESCE(count,0)) AS totalCount FROM ProfDetails WHERE "
-                                                "ProfDetails.profId = ?;"),
-                                 error))
-            return false;
-        hours.bindValue(0, _templateId);
-        if (!StoreQuery::write(hours, error))
+        if (!runOnTemplate(hours,
+                           QStringLiteral("SELECT SUM(COALESCE(count,0)) AS totalCount FROM ProfDetails WHERE "
+                                          "ProfDetails.profId = ?;"),
+                           error))
             return false;
         if (hours.next())
             _hours = hours.value(0);
@@ -410,13 +410,9 @@ private:
             if (column.copyable)
                 copied << column.name;
         QSqlQuery frdo(QSqlDatabase::database());
-        frdo.setForwardOnly(true);
-        if (!StoreQuery::prepare(
+        if (!runOnTemplate(
                 frdo, QStringLiteral("SELECT %1 FROM ProfFrdo WHERE profId=?;").arg(copied.join(QStringLiteral(", "))),
                 error))
-            return false;
-        frdo.bindValue(0, _templateId);
-        if (!StoreQuery::write(frdo, error))
             return false;
         if (frdo.next())
             for (int i = 0; i < copied.size(); ++i) {
