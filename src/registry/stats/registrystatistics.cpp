@@ -102,6 +102,12 @@ void add(KindCounts* counts, bool employee, bool duplicate, qint64 n) {
     (duplicate ? counts->duplicates : employee ? counts->employees : counts->workers) += n;
 }
 
+void add(KindCounts* counts, const KindCounts& more) {
+    counts->workers += more.workers;
+    counts->employees += more.employees;
+    counts->duplicates += more.duplicates;
+}
+
 // --- the pass over a registry file ---------------------------------------------------------------
 
 // The documents' columns the figures need; the kinds as the grouped statements compare them.
@@ -230,11 +236,7 @@ QHash<QString, qint64> namesOf(const std::unordered_map<std::string, qint64>& ra
 void RegistryStatistics::clear() {
     _counted = ChosenIds();
     _groupedIds.clear();
-    _hoursByLookup = false;
-    _hoursStarted = false;
-    _hoursCursor = 0;
-    _hoursEnd = -1;
-    _hoursSum = 0;
+    restartHours();
     _documents = 0;
     _hours = 0;
     _hoursRead = false;
@@ -294,11 +296,7 @@ bool RegistryStatistics::readHoursSlice(QString* error) {
     if (ok)
         return true;
     // A later call starts over rather than adding to half a sum.
-    _hoursCursor = 0;
-    _hoursEnd = -1;
-    _hoursByLookup = false;
-    _hoursStarted = false;
-    _hoursSum = 0;
+    restartHours();
     StoreQuery::keep(error, readFailedText(reason));
     return false;
 }
@@ -338,16 +336,9 @@ bool RegistryStatistics::scanCounts(const ChosenIds& chosen, QString* error) {
     for (const auto& entry : scan.dates) {
         const QDate date = issueDate(keyValue(entry.first));
         const KindCounts& n = entry.second;
-        KindCounts& year = _years[date.isValid() ? date.year() : noDate];
-        year.workers += n.workers;
-        year.employees += n.employees;
-        year.duplicates += n.duplicates;
-        if (date.isValid()) {
-            KindCounts& month = _months[date.year()][date.month()];
-            month.workers += n.workers;
-            month.employees += n.employees;
-            month.duplicates += n.duplicates;
-        }
+        add(&_years[date.isValid() ? date.year() : noDate], n);
+        if (date.isValid())
+            add(&_months[date.year()][date.month()], n);
     }
     _professions = topNames(namesOf(scan.professions));
     _qualifications = topNames(namesOf(scan.qualifications));
@@ -426,9 +417,16 @@ bool RegistryStatistics::startHours(sqlite3* db, QString* error) {
 void RegistryStatistics::finishHours() {
     _hours = hoursOf(_hoursSum);
     _hoursRead = true;
+    restartHours();
+    _counted = ChosenIds();
+}
+
+void RegistryStatistics::restartHours() {
     _hoursByLookup = false;
     _hoursStarted = false;
-    _counted = ChosenIds();
+    _hoursCursor = 0;
+    _hoursEnd = -1;
+    _hoursSum = 0;
 }
 
 bool RegistryStatistics::readDates(QString* error) {

@@ -88,6 +88,8 @@ private:
     bool readNames(QString* error);
     bool sumHours(QString* error);
     void finishHours();
+    // Forgets where a sum of the hours stood, so that the next slice begins it again.
+    void restartHours();
     bool grouped() const;
     void clear();
 
