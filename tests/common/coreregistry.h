@@ -31,6 +31,15 @@ inline QVariant scalar(const QString& statement, const QVariantList& values = {}
     return query.next() ? query.value(0) : QVariant();
 }
 
+// The first column of every row of `statement`, as ids.
+inline QList<qint64> idsFrom(const QString& statement, const QVariantList& values = {}) {
+    QList<qint64> ids;
+    QSqlQuery query = sql(statement, values);
+    while (query.next())
+        ids << query.value(0).toLongLong();
+    return ids;
+}
+
 // What the file holds for a column; NULL comes back as an invalid value.
 inline QVariant stored(const QSqlRecord& record, const QString& column) {
     return record.isNull(column) ? QVariant() : record.value(column);

@@ -28,11 +28,7 @@ void insert(qint64 id, const Doc& d) {
 }
 
 QList<qint64> allIds() {
-    QList<qint64> ids;
-    QSqlQuery query = sql(QStringLiteral("SELECT profId FROM ProfDocuments"));
-    while (query.next())
-        ids << query.value(0).toLongLong();
-    return ids;
+    return idsFrom(QStringLiteral("SELECT profId FROM ProfDocuments"));
 }
 
 // The SQL side of the comparison, for the dated documents in "yyyy-MM-dd" form.

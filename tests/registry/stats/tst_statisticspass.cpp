@@ -75,11 +75,7 @@ QList<qint64> listed(const FilterListType& conditions) {
 }
 
 QList<qint64> storedIds() {
-    QList<qint64> ids;
-    QSqlQuery query = sql(QStringLiteral("SELECT profId FROM ProfDocuments"));
-    while (query.next())
-        ids << query.value(0).toLongLong();
-    return ids;
+    return idsFrom(QStringLiteral("SELECT profId FROM ProfDocuments"));
 }
 
 QList<qint64> withoutFar(QList<qint64> ids) {
